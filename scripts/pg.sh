@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# A private PostgreSQL server for the tests: `pg.sh start DIR` creates a cluster in DIR (initdb as
+# an unprivileged user), starts it on a Unix socket in DIR and prints the connection string;
+# `pg.sh stop DIR` stops it and removes DIR.
+set -euo pipefail
+cmd=${1:?usage: pg.sh start|stop DIR}
+dir=${2:?usage: pg.sh start|stop DIR}
+port=${KV_PG_PORT:-54329}
+bindir=$(ls -d /usr/lib/postgresql/*/bin | sort -V | tail -n 1)
+as_owner() {
+  if [ "$(id -u)" -eq 0 ]; then runuser -u postgres -- "$@"; else "$@"; fi
+}
+case "$cmd" in
+  start)
+    mkdir -p "$dir"
+    [ "$(id -u)" -eq 0 ] && chown postgres "$dir"
+    as_owner "$bindir/initdb" -D "$dir/data" -U postgres --auth=trust --encoding=UTF8 --locale=C.UTF-8 >"$dir/initdb.log" 2>&1 \
+      || { cat "$dir/initdb.log"; exit 1; }
+    as_owner "$bindir/pg_ctl" -D "$dir/data" -l "$dir/server.log" -w \
+      -o "-k $dir -p $port -c listen_addresses='' -c fsync=off -c synchronous_commit=off -c full_page_writes=off -c max_connections=200" start >/dev/null \
+      || { cat "$dir/server.log"; exit 1; }
+    echo "Provider=PostgreSQL;Host=$dir;Port=$port;Database=postgres;User ID=postgres"
+    ;;
+  stop)
+    if [ -d "$dir/data" ]; then
+      as_owner "$bindir/pg_ctl" -D "$dir/data" -m immediate -w stop >/dev/null 2>&1 || true
+    fi
+    rm -rf "$dir"
+    ;;
+  *) echo "usage: pg.sh start|stop DIR" >&2; exit 2 ;;
+esac

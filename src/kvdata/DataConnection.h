@@ -1,0 +1,87 @@
+#pragma once
+// The open connection of a data server: runs statements of either legacy dialect on the engine
+// it was opened on, and hands out record sets that write their changes back to the table.
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "ado/Recordset.h"
+#include "kvdata/sql/Translator.h"
+#include "vb/Clock.h"
+#include "vb/Locale.h"
+
+namespace kvdata {
+
+namespace engine {
+class Engine;
+}
+
+class DataConnection {
+ public:
+  /// Opens the database a connection string names (see README "Connection strings"):
+  /// "Provider=SQLite;Data Source=FILE" or a bare path (the embedded file; it must exist unless
+  /// create is true), "Provider=PostgreSQL;Host=…;Port=…;Database=…;User ID=…;Password=…", or
+  /// "Provider=SQLOLEDB;Data Source=host[,port];Initial Catalog=…;User ID=…;Password=…" (the
+  /// server dialect, on PostgreSQL). Raises kBadConnectionString or kOpenFailed; the error text
+  /// never holds the password.
+  [[nodiscard]] static std::shared_ptr<DataConnection> Open(std::string_view connectionString,
+                                                            bool create = false);
+  ~DataConnection();
+  DataConnection(const DataConnection&) = delete;
+  DataConnection& operator=(const DataConnection&) = delete;
+
+  /// The connection string as given.
+  [[nodiscard]] const std::string& ConnectionString() const;
+  /// The database's name as users know it: the file path, or host/database.
+  [[nodiscard]] std::string DatabaseName() const;
+  /// The dialect the library writes for this connection: Server when the connection string
+  /// contains "SQLOLEDB" (any letter case), Desktop otherwise.
+  [[nodiscard]] sql::Dialect Dialect() const;
+
+  /// Runs a query and returns its rows as a record set opened with the given ADO options. A
+  /// single-table query over a table with a key gives an updatable record set (unless
+  /// lockType is adLockReadOnly) whose AddNew/Update/Delete write back to that table.
+  [[nodiscard]] ado::RecordsetPtr OpenRecordset(std::string_view sql, int32_t cursorType = 1,
+                                                int32_t cursorLocation = 2, int32_t lockType = 3);
+  /// Runs a statement; recordsAffected receives the number of rows changed. Returns the rows of a
+  /// statement that yields rows (an empty, closed record set otherwise).
+  ado::RecordsetPtr Execute(std::string_view sql, int32_t* recordsAffected = nullptr,
+                            int32_t options = 1);
+
+  /// A write transaction: every statement until Commit runs in it; a transaction still open when
+  /// its scope ends is rolled back. Scopes nest: only the outermost one commits.
+  class Transaction {
+   public:
+    explicit Transaction(DataConnection& connection);
+    ~Transaction();
+    Transaction(const Transaction&) = delete;
+    Transaction& operator=(const Transaction&) = delete;
+    void Commit();
+
+   private:
+    DataConnection& connection_;
+    bool outermost_;
+    bool done_ = false;
+  };
+
+  /// The statements received, before translation, oldest first (for tests and diagnostics).
+  [[nodiscard]] const std::vector<std::string>& Trace() const;
+  void ClearTrace();
+
+  void SetClock(std::shared_ptr<const vb::Clock> clock);
+  void SetLocale(const vb::Locale& locale);
+  [[nodiscard]] const vb::Clock& Clock() const;
+  [[nodiscard]] const vb::Locale& Locale() const;
+
+  /// The engine underneath, for the data server's own bookkeeping statements.
+  [[nodiscard]] engine::Engine& Engine();
+
+ private:
+  struct Impl;
+  explicit DataConnection(std::unique_ptr<Impl> impl);
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace kvdata

@@ -1,0 +1,36 @@
+#pragma once
+// Renders the library's two legacy SQL dialects for the engine a connection runs on.
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "vb/Clock.h"
+#include "vb/Locale.h"
+
+namespace kvdata::sql {
+
+/// The dialect a statement is written in: the desktop database's (isnull(), date(),
+/// DateValue('…'), dateadd("d",n,…), top n, True/False, double-quoted strings) or the server
+/// database's (getdate(), quoted date texts compared with date columns).
+enum class Dialect { Desktop, Server };
+
+/// The engine a statement is rendered for.
+enum class Target { SQLite, PostgreSQL };
+
+struct Context {
+  /// Today and now (date(), getdate()) come from here, so tests can pin them.
+  const vb::Clock& clock;
+  /// Date texts in statements (DateValue('…'), quoted texts compared with date columns) are read
+  /// in this locale's short date form.
+  const vb::Locale& locale;
+  /// Whether a column (name without regard to letter case) holds dates.
+  std::function<bool(std::string_view column)> isDateColumn;
+};
+
+/// Translates one statement. Raises a vb::ComError (kvdata::kSqlError, source
+/// "kvDataServer.DataConnection") naming the statement when it holds a second statement, is not
+/// valid UTF-8, or cannot be translated without changing its meaning.
+[[nodiscard]] std::string Translate(std::string_view statement, Dialect dialect, Target target,
+                                    const Context& context);
+
+}  // namespace kvdata::sql
