@@ -1,0 +1,70 @@
+#include <termios.h>
+#include <unistd.h>
+
+#include <iostream>
+#include <string>
+
+#include "cli/Cli.h"
+#include "vb/ComError.h"
+
+namespace cli {
+
+std::string ConnectionString(const Options& options) {
+  if (!options.connection.empty()) return options.connection;
+  return "Provider=SQLite;Data Source=" + (options.db.empty() ? kDefaultDatabase : options.db);
+}
+
+namespace {
+
+// Turns terminal echo off for its lifetime.
+class EchoOff {
+ public:
+  EchoOff() : active_(tcgetattr(STDIN_FILENO, &saved_) == 0) {
+    if (!active_) return;
+    termios quiet = saved_;
+    quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+    tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
+  }
+  ~EchoOff() {
+    if (active_) tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved_);
+  }
+  EchoOff(const EchoOff&) = delete;
+  EchoOff& operator=(const EchoOff&) = delete;
+
+ private:
+  termios saved_{};
+  bool active_;
+};
+
+}  // namespace
+
+std::string ReadPassword(const Options& options, const std::string& prompt) {
+  std::string password;
+  if (options.passwordStdin) {
+    std::getline(std::cin, password);
+  } else if (isatty(STDIN_FILENO) != 0) {
+    std::cerr << prompt << std::flush;
+    {
+      const EchoOff quiet;
+      std::getline(std::cin, password);
+    }
+    std::cerr << '\n';
+  } else {
+    throw vb::ComError(vb::kInvalidProcedureCall, "kvaction",
+                       "No password given: use --password-stdin or run on a terminal.");
+  }
+  if (!password.empty() && password.back() == '\r') password.pop_back();
+  return password;
+}
+
+Session::Session(const Options& options, bool login) : options_(options) {
+  if (options.locale == "en-GB") action_.SetLocale(vb::Locale::EnGB());
+  action_.OpenConnection(ConnectionString(options));
+  if (!login) return;
+  if (options.user.empty()) {
+    throw vb::ComError(vb::kInvalidProcedureCall, "kvaction", "No user given: use --user NAME.");
+  }
+  action_.Login(options.user, ReadPassword(options, "Password for " + options.user + ": "));
+}
+
+}  // namespace cli
