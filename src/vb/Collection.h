@@ -33,7 +33,9 @@ class Collection {
     std::string key;
     Variant item;
   };
-  [[nodiscard]] std::size_t IndexOf(std::string_view key) const;  // npos-like when missing
+  [[nodiscard]] std::size_t IndexOf(std::string_view key) const;       // size_t(-1) when missing
+  [[nodiscard]] std::size_t CheckedIndex(int32_t position) const;      // raises 9 when out of range
+  [[nodiscard]] std::size_t CheckedIndex(std::string_view key) const;  // raises 5 when missing
   std::vector<Entry> items_;
 };
 

@@ -13,11 +13,14 @@ namespace vb {
 
 /// The text form of a value: a text unchanged, a number in decimal digits, a date in the short
 /// date form followed by the time of day when it is not midnight, a boolean as "True"/"False",
-/// Empty as "". Null raises 94.
+/// Empty as "". Null raises 94. A Double is written in the fewest digits that read back to the
+/// same value (2.5 → "2.5"), in exponent form from 1E+15 up and below 1E-04 ("1E+20", "1E-05").
 [[nodiscard]] std::string CStr(const Variant& v, const Locale& locale = Locale::EnUS());
 /// v joined with an empty string: like CStr, but Null gives "".
 [[nodiscard]] std::string TextOf(const Variant& v, const Locale& locale = Locale::EnUS());
-/// 16-bit, rounding halves to even; texts parsed as numbers (leading/trailing blanks allowed).
+/// 16-bit, rounding halves to even; texts parsed as numbers (leading/trailing blanks allowed;
+/// sign, decimals with a point, exponent, or "&H" and up to 8 hex digits); True is -1, a date its
+/// serial, Empty 0.
 [[nodiscard]] int16_t CInt(const Variant& v, const Locale& locale = Locale::EnUS());
 /// 32-bit, rounding halves to even.
 [[nodiscard]] int32_t CLng(const Variant& v, const Locale& locale = Locale::EnUS());
@@ -32,7 +35,8 @@ namespace vb {
 /// The date part of a date text (time dropped); raises 13 when the text is not a date.
 [[nodiscard]] Date DateValue(std::string_view text, const Locale& locale = Locale::EnUS());
 /// The leading numeric part of a text ("2.5abc" → 2.5, "" or "abc" → 0); a point is the decimal
-/// separator whatever the locale.
+/// separator whatever the locale. Blanks anywhere are skipped ("1 2" → 12); a number too large
+/// for a double raises 6.
 [[nodiscard]] double Val(std::string_view text);
 /// Rounds half to even, as CInt and CLng do.
 [[nodiscard]] double RoundHalfEven(double x);

@@ -18,8 +18,7 @@ class Date {
   static constexpr Date FromSerial(double serial) { return Date(serial); }
   /// From calendar parts; raises 5 "Invalid procedure call or argument" for an invalid day
   /// (2025-02-30, month 13, hour 24 …). Years 100 to 9999.
-  static Date FromParts(int year, int month, int day, int hour = 0, int minute = 0,
-                        int second = 0);
+  static Date FromParts(int year, int month, int day, int hour = 0, int minute = 0, int second = 0);
   /// Like FromParts, but nullopt for an invalid day or time.
   static std::optional<Date> TryFromParts(int year, int month, int day, int hour = 0,
                                           int minute = 0, int second = 0);

@@ -9,7 +9,7 @@ std::string_view TrimBlanks(std::string_view text) {
 }
 
 bool TextScan::Take(char c) {
-  if (Peek() != c || AtEnd()) return false;
+  if (AtEnd() || text_[pos_] != c) return false;
   ++pos_;
   return true;
 }

@@ -9,7 +9,10 @@ namespace vb {
 /// Whether c is a blank the host's readers skip (space or tab).
 [[nodiscard]] constexpr bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 [[nodiscard]] constexpr bool IsDigit(char c) { return c >= '0' && c <= '9'; }
-[[nodiscard]] constexpr char FoldAscii(char c) { return c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c; }
+/// c with an ASCII capital letter turned into its small letter.
+[[nodiscard]] constexpr char FoldAscii(char c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c;
+}
 
 /// The text without leading and trailing blanks.
 [[nodiscard]] std::string_view TrimBlanks(std::string_view text);

@@ -1,0 +1,1 @@
+select top 1 * from actions order by ActionNumber desc

@@ -1,0 +1,1 @@
+Select * From Actions Where ActionNumber='12'

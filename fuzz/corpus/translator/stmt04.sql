@@ -1,0 +1,1 @@
+select * from actions where ActionID =5

@@ -1,0 +1,1 @@
+select * from actions where reference = 'R1' and referenceID='7'

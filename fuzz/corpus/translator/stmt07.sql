@@ -1,0 +1,1 @@
+Delete from actions where actionID=17

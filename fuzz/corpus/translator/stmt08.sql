@@ -1,0 +1,1 @@
+Update Actions set alert = True where ActionID=5

@@ -1,0 +1,1 @@
+Update Actions set alert = False where ActionID=5

@@ -1,0 +1,1 @@
+select count(ActionNumber) from actions where isnull(dateclosed) and ((dateDue < date() and (AssigneeID='u1' or OriginatorID='u1')) or (Alert <> 0 and AssigneeID = 'u1' and Reviewed < 10)  or (Alert <> 0 and  OriginatorID = 'u1' and Reviewed >= 10)) and referenceID='7'

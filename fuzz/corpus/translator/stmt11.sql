@@ -1,0 +1,1 @@
+select count(ActionNumber) from actions where dateclosed is Null and ((dateDue < getdate() and (AssigneeID='u1' or OriginatorID='u1')) or (Alert <> 0 and AssigneeID = 'u1' and Reviewed < 10)  or (Alert <> 0 and  OriginatorID = 'u1' and Reviewed >= 10))

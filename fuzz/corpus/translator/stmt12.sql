@@ -1,0 +1,1 @@
+select count(Actionnumber) from actions where dateclosed is null and ((AssigneeID = 'u1')) and referenceID='7'

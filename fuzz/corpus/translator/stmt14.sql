@@ -1,0 +1,1 @@
+select * from actions where dateclosed is null and datedue < datevalue('13/12/2026')

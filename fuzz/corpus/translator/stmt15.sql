@@ -1,0 +1,1 @@
+Select * from actions  where (AssigneeID='u1' or OriginatorID='u1') and dateClosed is Null order by ActionNumber desc, DateDue

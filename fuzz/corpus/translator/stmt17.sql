@@ -1,0 +1,1 @@
+Select * from actions  where (OriginatorID='u1' or AssigneeID='u1') and Category = 'A' and Subject like "%it's 50%%" and DateOpened >= DateValue('1/2/2025') and DateOpened <= DateValue('1/31/2025') order by ActionNumber

@@ -1,0 +1,1 @@
+Select * from actions  where Assignee like '%ann%' and Originator is null and Description like "%a\b%" and DateDue >= '1/2/2025' and DateDue <= '1/31/2025' and dateclosed is null and dateDue < getdate()

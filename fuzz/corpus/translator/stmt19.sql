@@ -1,0 +1,1 @@
+Select * from actions  where dateclosed is null and (not datedue is null) and dateDue <= dateadd("d",7,date())

@@ -1,0 +1,1 @@
+Select * from actions  where dateclosed is null and (not datedue is null) and dateDue <= '12/13/2026'

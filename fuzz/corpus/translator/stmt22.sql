@@ -1,0 +1,1 @@
+Select * from actions  where isnull(dateClosed) and not isnull(dateCompleted)

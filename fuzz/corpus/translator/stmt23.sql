@@ -1,0 +1,1 @@
+Select * from actions  where dateClosed is null and not dateCompleted is null

@@ -1,0 +1,1 @@
+Select * from actions  where (ReferenceID='7' or ReferenceID is Null)

@@ -1,0 +1,1 @@
+Update actions set originator = 'O''Brien' where originatorID = 'u1'

@@ -1,0 +1,3 @@
+select distinct top 5 Category
+from actions
+order by Category

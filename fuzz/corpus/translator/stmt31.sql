@@ -1,0 +1,1 @@
+select [actionnumber], actions.Subject, a.[Odd Name] from actions a

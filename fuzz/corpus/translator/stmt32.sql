@@ -1,0 +1,1 @@
+select count(*) as n, max(DateDue) from actions where Flags <> 'x'

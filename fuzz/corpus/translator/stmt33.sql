@@ -1,0 +1,1 @@
+select * from actions where DateOpened >= #1/2/2025# and DateOpened < #2025-01-31# and DateDue < now()

@@ -1,0 +1,1 @@
+select * from actions where '1/2/2025' <= actions.DateDue and DateClosed not between '1/3/2025 3:15 PM' and "2025-01-31" and Subject = '1/2/2025'

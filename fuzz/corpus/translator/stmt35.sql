@@ -1,0 +1,1 @@
+select * from actions where DateDue = '13/12/2026'

@@ -1,0 +1,1 @@
+select * from actions where DateDue = '12/13/2026'

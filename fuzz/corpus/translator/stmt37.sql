@@ -1,0 +1,1 @@
+select * from actions where DateDue < dateadd("m", 1, #1/31/2025#) and DateDue > dateadd("yyyy", -1, DateValue('2/29/2024')) and DateOpened = dateadd("ww", 2, dateadd("d", 1, date()))

@@ -1,0 +1,1 @@
+select * from actions where DateDue <= dateadd("d", 7, DateOpened) and DateDue > dateadd(ww, -Reviewed, DateOpened)

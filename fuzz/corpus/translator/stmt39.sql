@@ -1,0 +1,1 @@
+select isnull(Category, 'none') from actions where DateDue < dateadd(day, -3, getdate())

@@ -1,0 +1,1 @@
+select * from actions where Subject like '%' & Category & '%' and Result not like "a_c" and Category = 'x'

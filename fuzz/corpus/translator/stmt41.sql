@@ -1,0 +1,1 @@
+select Subject & ' (' & Category & ')' from actions

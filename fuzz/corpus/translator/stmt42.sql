@@ -1,0 +1,1 @@
+select Reviewed & 8 from actions

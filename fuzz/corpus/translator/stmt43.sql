@@ -1,0 +1,1 @@
+select * from actions where Alert = true or (Alert=False and ActionType <> 0)

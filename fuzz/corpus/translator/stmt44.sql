@@ -1,0 +1,1 @@
+select Reviewed-True, E'\', Subject"x" from actions

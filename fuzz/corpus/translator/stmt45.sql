@@ -1,0 +1,1 @@
+update actions set Subject = "say ""hi"" \n it's" where ActionID = 1
