@@ -27,9 +27,12 @@ enum AdoError : int32_t {
   kRowNotLocated = static_cast<int32_t>(0x80040E38),
   /// "Multiple-step operation generated errors. Check each status value."
   kMultipleStep = static_cast<int32_t>(0x80040E21),
+  /// "Object is already in collection. Cannot append."
+  kAlreadyInCollection = static_cast<int32_t>(0x800A0D27),
 };
 
-/// The error with ADO's text; source "ADODB.Recordset" unless given.
+/// The error with ADO's text; source "ADODB.Recordset" unless given ("ADODB.Field" and
+/// "ADODB.Fields" for the field objects' own errors).
 [[nodiscard]] vb::ComError Error(AdoError number, const char* source = "ADODB.Recordset");
 
 }  // namespace ado

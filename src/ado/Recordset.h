@@ -58,10 +58,14 @@ class Field {
   /// The current row's value (the edit buffer's while an edit is in progress). No current
   /// record raises kNoCurrentRecord.
   [[nodiscard]] vb::Variant Value() const;
-  /// Sets the current row's value, converted to the field's type with the host's errors; starts
-  /// an edit when none is in progress. Read-only record sets raise kReadOnly.
+  /// Sets the current row's value, converted to the field's type with the host's conversions
+  /// and errors (whole numbers CInt/CLng, adBoolean CBool, dates CDate, other numbers CDbl,
+  /// texts CStr; Null and Empty set Null); starts an edit when none is in progress. A text longer
+  /// than a non-long text field's DefinedSize (when above 0) raises kMultipleStep; read-only
+  /// record sets raise kReadOnly.
   void Value(const vb::Variant& value);
-  /// The value as last read from or stored to the database.
+  /// The value as last read from or stored to the database (for an in-memory record set, as
+  /// last stored by Update).
   [[nodiscard]] vb::Variant OriginalValue() const;
 
  private:
@@ -81,7 +85,8 @@ class Fields {
   [[nodiscard]] Field Item(std::string_view name) const;
   [[nodiscard]] Field operator[](std::string_view name) const { return Item(name); }
   [[nodiscard]] bool Contains(std::string_view name) const;
-  /// Appends a field to a closed record set (kObjectOpen when open).
+  /// Appends a field to a closed record set (kObjectOpen when open, kAlreadyInCollection when
+  /// the name is taken, kBadArguments when it is empty).
   void Append(std::string_view name, DataTypeEnum type, int32_t definedSize = 0,
               int32_t attributes = adFldUnspecified);
 
@@ -93,6 +98,10 @@ class Fields {
 
 using RecordsetPtr = std::shared_ptr<Recordset>;
 
+/// An ADO 2.x record set. Every failing call raises a ComError and leaves the record set as it
+/// was (one exception: AddNew and the moves store a pending edit first, and that store stays).
+/// Unless said otherwise, calls on a closed record set raise kObjectClosed, and writes on a
+/// read-only one (adLockReadOnly) raise kReadOnly.
 class Recordset {
  public:
   Recordset();
@@ -102,69 +111,146 @@ class Recordset {
   /// A new, closed record set (held by shared_ptr, as clients hold record sets).
   [[nodiscard]] static RecordsetPtr Create();
 
-  /// Opens without a connection, over the fields appended so far (no rows).
+  /// Opens without a connection, over the fields appended so far (no rows). As ADO's client
+  /// cursor does, such a record set is client-side (adUseClient) and static, and an unspecified
+  /// lock type becomes adLockBatchOptimistic; an unspecified cursor type becomes adOpenStatic.
+  /// options is accepted for ADO's signature; there is no source for it to describe. Fields of
+  /// rows added to it start as Null. Raises kObjectOpen when already open.
   void Open(CursorTypeEnum cursorType = adOpenUnspecified,
             LockTypeEnum lockType = adLockUnspecified, int32_t options = -1);
-  /// Opens over rows given by a data layer; store (may be null) writes changes back.
-  void OpenWithRows(std::vector<FieldInfo> fields, std::vector<Row> rows,
-                    CursorTypeEnum cursorType, CursorLocationEnum cursorLocation,
-                    LockTypeEnum lockType, std::shared_ptr<RowStore> store);
+  /// Opens over rows given by a data layer, with the options given unchanged; store (may be
+  /// null) writes changes back. A row without original values gets its values as originals; a
+  /// row whose value count differs from the field count raises kBadArguments. Fields of rows
+  /// added to a record set with a store start as Empty (left to the table's defaults), and only
+  /// fields whose attributes include adFldUpdatable (or are unspecified) may be set (else
+  /// kMultipleStep).
+  void OpenWithRows(std::vector<FieldInfo> fields, std::vector<Row> rows, CursorTypeEnum cursorType,
+                    CursorLocationEnum cursorLocation, LockTypeEnum lockType,
+                    std::shared_ptr<RowStore> store);
+  /// Drops any pending edit and releases the rows (clones keep theirs); the fields stay, so the
+  /// record set can be opened again.
   void Close();
+  /// Never raises.
   [[nodiscard]] ObjectStateEnum State() const;
 
+  /// The fields (also of a closed record set). The Fields and Field objects refer to this record
+  /// set and must not outlive it.
   [[nodiscard]] ado::Fields Fields();
   /// Shorthand for Fields().Item(name).
   [[nodiscard]] ado::Field operator[](std::string_view name);
 
-  /// Adds a new row and makes it current (edit mode add).
+  /// Adds a new row and makes it current (edit mode add); a pending edit is stored first. The
+  /// row joins the rows (and clones see it) when Update stores it.
   void AddNew();
   /// Adds a new row with the given fields set, then stores it (as ADO's AddNew with lists).
+  /// Lists of different lengths raise kBadArguments, an unknown name kItemNotFound.
   void AddNew(const std::vector<std::string>& fieldList, const std::vector<vb::Variant>& values);
-  /// Stores the edit in progress (through the RowStore when connected). On failure the record set
-  /// is as before the call and the edit stays in the buffer.
+  /// Stores the edit in progress: an added row through RowStore::Insert (keeping the generated
+  /// values it writes back), an edited row through RowStore::Update with the fields set during
+  /// the edit. The stored values become the originals. Without an edit it does nothing. On
+  /// failure the record set is as before the call and the edit stays in the buffer.
   void Update();
-  /// Sets the given fields of the current row, then stores it.
+  /// Sets the given fields of the current row (or of the pending edit), then stores it. On
+  /// failure nothing of the call is kept.
   void Update(const std::vector<std::string>& fieldList, const std::vector<vb::Variant>& values);
-  /// Drops the edit in progress (an added row disappears).
+  /// Drops the edit in progress; an added row disappears and the row current before AddNew is
+  /// current again. Without an edit it does nothing.
   void CancelUpdate();
-  /// Deletes the current row (through the RowStore when connected).
+  /// Deletes the current row (through RowStore::Delete first when connected) together with any
+  /// edit of it; with a row being added, drops that row instead. The cursor stays on the deleted
+  /// row, which has no values to read, until it moves; moves, Find and RecordCount skip deleted
+  /// rows. Only adAffectCurrent is supported (others raise kBadArguments).
   void Delete(AffectEnum affect = adAffectCurrent);
 
+  /// The moves store a pending edit first. MoveNext at EOF and MovePrevious at BOF raise
+  /// kNoCurrentRecord; moving past the last (first) row sets EOF (BOF).
   void MoveFirst();
   void MoveNext();
   void MovePrevious();
   void MoveLast();
-  /// ADO's EOF and BOF (EOF is a C macro, hence the names).
+  /// ADO's EOF and BOF (EOF is a C macro, hence the names); both true on an empty record set.
   [[nodiscard]] bool IsEOF() const;
   [[nodiscard]] bool IsBOF() const;
+  /// Rows not deleted, with a row being added.
   [[nodiscard]] int32_t RecordCount() const;
   [[nodiscard]] EditModeEnum EditMode() const;
 
-  /// Finds the next row matching "Field op value" (=, <>, <, >, <=, >=, like with * or %; texts
-  /// in single quotes, dates in #…#, numbers bare). Not found leaves the cursor at EOF (forward)
-  /// or BOF (backward).
+  /// Finds the next row matching a criterion (see Criterion in ado/Criteria.h; dates read in
+  /// SetLocale's locale), after storing a pending edit. The search starts at the first row, the
+  /// last row or the current row (start), moves skipRecords rows in direction, and takes that row
+  /// and the ones after it in direction. Not found leaves the cursor at EOF (forward) or BOF
+  /// (backward). A malformed criterion, an unknown field, a negative skip or an unknown direction
+  /// or start raise kBadArguments; starting from the current row at BOF/EOF kNoCurrentRecord.
   void Find(std::string_view criteria, int32_t skipRecords = 0,
             SearchDirectionEnum direction = adSearchForward,
             BookmarkEnum start = adBookmarkCurrent);
 
-  /// A record set sharing this one's rows, with its own cursor (on the first row).
+  /// A record set sharing this one's rows, store and options, with its own cursor (on the first
+  /// row). Rows stored, added or deleted through either are seen by both; pending edits are not.
+  /// lockType adLockUnspecified keeps this one's lock type, adLockReadOnly makes the clone
+  /// read-only; any other raises kBadArguments.
   [[nodiscard]] RecordsetPtr Clone(LockTypeEnum lockType = adLockUnspecified);
 
+  /// The options as opened (see Open); never raise.
   [[nodiscard]] CursorTypeEnum CursorType() const;
   [[nodiscard]] CursorLocationEnum CursorLocation() const;
   [[nodiscard]] LockTypeEnum LockType() const;
 
-  /// Locale used to convert texts to dates when a value is set or a criterion read.
+  /// Locale used to convert texts to dates when a value is set or a criterion read; it must
+  /// outlive the record set. The default is en-US.
   void SetLocale(const vb::Locale& locale);
 
  private:
   friend class Field;
   friend class ado::Fields;
   struct Shared;  // rows and field metadata shared by clones
+
+  /// Where the cursor stands: before the first row, after the last, or on rows[index].
+  struct Cursor {
+    bool bof = true;
+    bool eof = true;
+    std::size_t index = 0;
+  };
+  /// The edit buffer: a copy of the row being edited (or the row being added) and which fields
+  /// were set since the edit began.
+  struct Edit {
+    Row row;
+    std::vector<bool> assigned;
+    EditModeEnum mode = adEditNone;
+  };
+
+  void RequireOpen() const;
+  void RequireUpdatable() const;
+  [[nodiscard]] bool Adding() const;
+  /// The stored row under the cursor; raises kNoCurrentRecord at BOF/EOF or on a deleted row.
+  [[nodiscard]] Row& CurrentRow() const;
+  /// Raises kItemNotFound for a field that is gone (a Field kept over Close and a new Open).
+  void RequireField(std::size_t index) const;
+  [[nodiscard]] const FieldInfo& Info(std::size_t index) const;
+  [[nodiscard]] std::optional<std::size_t> IndexOf(std::string_view name) const;
+  [[nodiscard]] std::vector<std::size_t> IndexesOf(const std::vector<std::string>& fieldList,
+                                                   const std::vector<vb::Variant>& values) const;
+  [[nodiscard]] Edit NewRowEdit() const;
+  [[nodiscard]] Edit CurrentRowEdit() const;
+  void Assign(Edit& edit, std::size_t index, const vb::Variant& value) const;
+  /// Stores edit (through the RowStore when connected), then ends it; raises with nothing changed.
+  void Commit(const Edit& edit);
+  /// Stores a pending edit before the cursor moves.
+  void UpdatePending();
+  /// The next row not deleted after from in direction (from the start when from is empty).
+  [[nodiscard]] std::optional<std::size_t> NextLive(std::optional<std::size_t> from,
+                                                    SearchDirectionEnum direction) const;
+  /// The cursor on row at, or past the end in direction when there is none.
+  [[nodiscard]] Cursor CursorAt(std::optional<std::size_t> at, SearchDirectionEnum direction) const;
+  /// The cursor on the first live row met in direction (the last row when backward).
+  [[nodiscard]] Cursor FirstCursor(SearchDirectionEnum direction) const;
+  [[nodiscard]] vb::Variant FieldValue(std::size_t index) const;
+  void FieldValue(std::size_t index, const vb::Variant& value);
+  [[nodiscard]] vb::Variant FieldOriginalValue(std::size_t index) const;
+
   std::shared_ptr<Shared> shared_;
-  long position_ = 0;
-  std::optional<Row> editBuffer_;
-  EditModeEnum editMode_ = adEditNone;
+  Cursor cursor_;
+  std::optional<Edit> edit_;
   bool open_ = false;
   CursorTypeEnum cursorType_ = adOpenUnspecified;
   CursorLocationEnum cursorLocation_ = adUseServer;

@@ -1,0 +1,469 @@
+#include "ado/Recordset.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <optional>
+
+#include "ado/Errors.h"
+#include "vb/Date.h"
+
+namespace ado {
+namespace {
+
+using vb::Variant;
+
+// Runs call and expects it to raise the given error.
+void ExpectError(int32_t number, const std::function<void()>& call) {
+  try {
+    call();
+    ADD_FAILURE() << "no error raised";
+  } catch (const vb::ComError& e) {
+    EXPECT_EQ(e.number(), number) << e.description();
+  }
+}
+
+// An in-memory record set as the library builds them: ID, Name (20 characters), Due, Done.
+RecordsetPtr MemoryRecordset() {
+  RecordsetPtr rs = Recordset::Create();
+  rs->SetLocale(vb::Locale::EnUS());
+  rs->Fields().Append("ID", adInteger, 0, adFldUnspecified);
+  rs->Fields().Append("Name", adVarChar, 20, adFldUnspecified);
+  rs->Fields().Append("Due", adDate, 0, adFldUnspecified);
+  rs->Fields().Append("Done", adBoolean, 0, adFldUnspecified);
+  rs->Open();
+  return rs;
+}
+
+// ... with rows ID 1..n named "row<ID>".
+RecordsetPtr MemoryRecordset(int32_t n) {
+  RecordsetPtr rs = MemoryRecordset();
+  for (int32_t id = 1; id <= n; ++id) {
+    rs->AddNew({"ID", "Name"}, {Variant(id), Variant("row" + std::to_string(id))});
+  }
+  rs->MoveFirst();
+  return rs;
+}
+
+int32_t CurrentId(Recordset& rs, std::string_view key = "ID") {
+  return std::get<int32_t>(rs[key].Value().storage());
+}
+
+TEST(RecordsetOpen, InMemoryRecordSetStartsEmptyAndUpdatable) {
+  RecordsetPtr rs = MemoryRecordset();
+  EXPECT_EQ(rs->State(), adStateOpen);
+  EXPECT_TRUE(rs->IsBOF());
+  EXPECT_TRUE(rs->IsEOF());
+  EXPECT_EQ(rs->RecordCount(), 0);
+  EXPECT_EQ(rs->CursorType(), adOpenStatic);
+  EXPECT_EQ(rs->CursorLocation(), adUseClient);
+  EXPECT_EQ(rs->LockType(), adLockBatchOptimistic);
+  EXPECT_EQ(rs->Fields().Count(), 4);
+  EXPECT_EQ(rs->Fields().Item(1).Name(), "Name");
+  EXPECT_EQ(rs->Fields()["name"].DefinedSize(), 20);
+  ExpectError(kNoCurrentRecord, [&] { static_cast<void>(rs->Fields()["ID"].Value()); });
+  ExpectError(kObjectOpen, [&] { rs->Open(); });
+  ExpectError(kObjectOpen, [&] { rs->Fields().Append("More", adInteger); });
+}
+
+TEST(RecordsetOpen, ExplicitOptionsAreKept) {
+  RecordsetPtr rs = Recordset::Create();
+  rs->Fields().Append("ID", adInteger);
+  rs->Open(adOpenKeyset, adLockOptimistic);
+  EXPECT_EQ(rs->CursorType(), adOpenKeyset);
+  EXPECT_EQ(rs->LockType(), adLockOptimistic);
+}
+
+TEST(FieldsAppend, RefusesTakenAndEmptyNames) {
+  RecordsetPtr rs = Recordset::Create();
+  rs->Fields().Append("ID", adInteger);
+  ExpectError(kAlreadyInCollection, [&] { rs->Fields().Append("id", adInteger); });
+  ExpectError(kBadArguments, [&] { rs->Fields().Append("", adInteger); });
+  ExpectError(kItemNotFound, [&] { static_cast<void>(rs->Fields().Item(1)); });
+  ExpectError(kItemNotFound, [&] { static_cast<void>(rs->Fields()["Missing"]); });
+  EXPECT_EQ(rs->Fields().Count(), 1);
+}
+
+TEST(RecordsetClose, ClosedRecordSetRefusesCursorAndValues) {
+  RecordsetPtr rs = MemoryRecordset(2);
+  Field id = rs->Fields()["ID"];
+  rs->Close();
+  EXPECT_EQ(rs->State(), adStateClosed);
+  ExpectError(kObjectClosed, [&] { rs->MoveFirst(); });
+  ExpectError(kObjectClosed, [&] { static_cast<void>(rs->IsEOF()); });
+  ExpectError(kObjectClosed, [&] { static_cast<void>(rs->RecordCount()); });
+  ExpectError(kObjectClosed, [&] { static_cast<void>(id.Value()); });
+  ExpectError(kObjectClosed, [&] { id.Value(Variant(int32_t{3})); });
+  ExpectError(kObjectClosed, [&] { rs->Close(); });
+  EXPECT_EQ(id.Name(), "ID");  // the fields stay, and the record set opens again empty
+  rs->Open();
+  EXPECT_EQ(rs->RecordCount(), 0);
+}
+
+TEST(FieldValue, ConvertsToTheFieldsType) {
+  RecordsetPtr rs = MemoryRecordset();
+  rs->AddNew();
+  EXPECT_EQ(rs->EditMode(), adEditAdd);
+  EXPECT_TRUE(rs->Fields()["Name"].Value().IsNull());  // unset fields of a new row are Null
+  rs->Fields()["ID"].Value("12");
+  rs->Fields()["Name"].Value(int32_t{7});
+  rs->Fields()["Due"].Value("3/4/2021");
+  rs->Fields()["Done"].Value("True");
+  EXPECT_EQ(rs->Fields()["ID"].Value(), Variant(int32_t{12}));
+  EXPECT_EQ(rs->Fields()["Name"].Value(), Variant("7"));
+  EXPECT_EQ(rs->Fields()["Due"].Value(), Variant(vb::Date::FromParts(2021, 3, 4)));
+  EXPECT_EQ(rs->Fields()["Done"].Value(), Variant(true));
+  rs->Fields()["Name"].Value(Variant{});
+  EXPECT_TRUE(rs->Fields()["Name"].Value().IsNull());
+}
+
+TEST(FieldValue, FailedConversionKeepsTheValue) {
+  RecordsetPtr rs = MemoryRecordset(1);
+  ExpectError(vb::kTypeMismatch, [&] { rs->Fields()["ID"].Value("abc"); });
+  ExpectError(vb::kOverflow, [&] { rs->Fields()["ID"].Value(1e12); });
+  ExpectError(kMultipleStep, [&] { rs->Fields()["Name"].Value(std::string(21, 'x')); });
+  EXPECT_EQ(rs->EditMode(), adEditNone);  // no edit was started by the failed sets
+  EXPECT_EQ(rs->Fields()["ID"].Value(), Variant(int32_t{1}));
+  rs->Fields()["Name"].Value(std::string(20, 'x'));
+  rs->Fields()["Name"].Value("\xC3\xA9" + std::string(19, 'x'));  // counted in characters
+}
+
+TEST(FieldValue, LongTextsHaveNoLengthLimit) {
+  RecordsetPtr rs = Recordset::Create();
+  rs->Fields().Append("Body", adLongVarChar, 10);
+  rs->Open();
+  rs->AddNew();
+  rs->Fields()["Body"].Value(std::string(100, 'b'));
+  rs->Update();
+  EXPECT_EQ(rs->Fields()["Body"].Value(), Variant(std::string(100, 'b')));
+}
+
+TEST(RecordsetUpdate, StoresTheEditAndMakesItTheOriginal) {
+  RecordsetPtr rs = MemoryRecordset(1);
+  rs->Fields()["Name"].Value("changed");
+  EXPECT_EQ(rs->EditMode(), adEditInProgress);
+  EXPECT_EQ(rs->Fields()["Name"].OriginalValue(), Variant("row1"));
+  rs->Update();
+  EXPECT_EQ(rs->EditMode(), adEditNone);
+  EXPECT_EQ(rs->Fields()["Name"].OriginalValue(), Variant("changed"));
+  rs->Update();  // nothing pending: nothing happens
+  EXPECT_EQ(rs->RecordCount(), 1);
+}
+
+TEST(RecordsetUpdate, FieldListsSetAllOrNothing) {
+  RecordsetPtr rs = MemoryRecordset(1);
+  rs->Update({"Name", "Done"}, {Variant("x"), Variant(true)});
+  EXPECT_EQ(rs->Fields()["Name"].Value(), Variant("x"));
+  EXPECT_EQ(rs->Fields()["Done"].Value(), Variant(true));
+  ExpectError(vb::kTypeMismatch, [&] { rs->Update({"Name", "ID"}, {Variant("y"), Variant("z")}); });
+  ExpectError(kItemNotFound, [&] { rs->Update({"Nope"}, {Variant("y")}); });
+  ExpectError(kBadArguments, [&] { rs->Update({"Name"}, {}); });
+  EXPECT_EQ(rs->EditMode(), adEditNone);
+  EXPECT_EQ(rs->Fields()["Name"].Value(), Variant("x"));
+
+  ExpectError(vb::kTypeMismatch, [&] { rs->AddNew({"Name", "ID"}, {Variant("y"), Variant("z")}); });
+  EXPECT_EQ(rs->RecordCount(), 1);
+  EXPECT_EQ(rs->EditMode(), adEditNone);
+}
+
+TEST(RecordsetCancelUpdate, DropsTheEditAndTheAddedRow) {
+  RecordsetPtr rs = MemoryRecordset(2);
+  rs->MoveLast();
+  rs->AddNew();
+  rs->Fields()["ID"].Value(int32_t{3});
+  EXPECT_EQ(rs->RecordCount(), 3);
+  EXPECT_FALSE(rs->IsEOF());
+  rs->CancelUpdate();
+  EXPECT_EQ(rs->RecordCount(), 2);
+  EXPECT_EQ(CurrentId(*rs), 2);  // back on the row current before AddNew
+
+  rs->Fields()["Name"].Value("edited");
+  rs->CancelUpdate();
+  EXPECT_EQ(rs->Fields()["Name"].Value(), Variant("row2"));
+}
+
+TEST(RecordsetMove, WalksTheRowsAndStopsAtTheEnds) {
+  RecordsetPtr rs = MemoryRecordset(3);
+  EXPECT_EQ(rs->RecordCount(), 3);
+  EXPECT_EQ(CurrentId(*rs), 1);
+  rs->MoveNext();
+  rs->MoveNext();
+  EXPECT_EQ(CurrentId(*rs), 3);
+  rs->MoveNext();
+  EXPECT_TRUE(rs->IsEOF());
+  EXPECT_FALSE(rs->IsBOF());
+  ExpectError(kNoCurrentRecord, [&] { rs->MoveNext(); });
+  rs->MovePrevious();
+  EXPECT_EQ(CurrentId(*rs), 3);
+  rs->MoveFirst();
+  rs->MovePrevious();
+  EXPECT_TRUE(rs->IsBOF());
+  ExpectError(kNoCurrentRecord, [&] { rs->MovePrevious(); });
+  rs->MoveNext();
+  EXPECT_EQ(CurrentId(*rs), 1);
+}
+
+TEST(RecordsetMove, StoresAPendingEditFirst) {
+  RecordsetPtr rs = MemoryRecordset(2);
+  rs->Fields()["Name"].Value("first");
+  rs->MoveNext();
+  rs->AddNew();
+  rs->Fields()["ID"].Value(int32_t{3});
+  rs->MoveFirst();
+  EXPECT_EQ(rs->Fields()["Name"].Value(), Variant("first"));
+  EXPECT_EQ(rs->RecordCount(), 3);
+  rs->MoveLast();
+  EXPECT_EQ(CurrentId(*rs), 3);
+}
+
+TEST(RecordsetDelete, MarksTheRowAndMovesSkipIt) {
+  RecordsetPtr rs = MemoryRecordset(3);
+  rs->MoveNext();
+  rs->Delete();
+  EXPECT_EQ(rs->RecordCount(), 2);
+  EXPECT_FALSE(rs->IsEOF());
+  ExpectError(kNoCurrentRecord, [&] { static_cast<void>(rs->Fields()["ID"].Value()); });
+  ExpectError(kNoCurrentRecord, [&] { rs->Fields()["ID"].Value(int32_t{9}); });
+  ExpectError(kNoCurrentRecord, [&] { rs->Delete(); });
+  ExpectError(kBadArguments, [&] { rs->Delete(adAffectAll); });
+  rs->MoveNext();
+  EXPECT_EQ(CurrentId(*rs), 3);
+  rs->MovePrevious();
+  EXPECT_EQ(CurrentId(*rs), 1);
+  rs->Delete();
+  rs->MoveNext();
+  rs->Delete();
+  rs->MoveFirst();  // every row deleted: both ends at once
+  EXPECT_TRUE(rs->IsBOF());
+  EXPECT_TRUE(rs->IsEOF());
+}
+
+TEST(RecordsetReadOnly, RefusesEveryWrite) {
+  RecordsetPtr source = MemoryRecordset(1);
+  RecordsetPtr rs = source->Clone(adLockReadOnly);
+  EXPECT_EQ(rs->LockType(), adLockReadOnly);
+  ExpectError(kReadOnly, [&] { rs->AddNew(); });
+  ExpectError(kReadOnly, [&] { rs->Fields()["Name"].Value("x"); });
+  ExpectError(kReadOnly, [&] { rs->Update({"Name"}, {Variant("x")}); });
+  ExpectError(kReadOnly, [&] { rs->Delete(); });
+  EXPECT_EQ(rs->Fields()["Name"].Value(), Variant("row1"));
+}
+
+TEST(RecordsetFind, FindsFromEachStartInEitherDirection) {
+  RecordsetPtr rs = MemoryRecordset(6);
+  rs->MoveLast();
+  rs->Find("ID = 5", 0, adSearchForward, adBookmarkFirst);
+  EXPECT_EQ(CurrentId(*rs), 5);
+  rs->Find("ID < 3", 0, adSearchBackward);  // from the current row
+  EXPECT_EQ(CurrentId(*rs), 2);
+  rs->Find("ID < 3", 1, adSearchBackward);  // skipping the current row
+  EXPECT_EQ(CurrentId(*rs), 1);
+  rs->Find("Name like 'ROW*'", 2, adSearchForward, adBookmarkCurrent);
+  EXPECT_EQ(CurrentId(*rs), 3);
+  rs->Find("ID > 0", 0, adSearchBackward, adBookmarkLast);
+  EXPECT_EQ(CurrentId(*rs), 6);
+  rs->Find("ID=9", 0, adSearchForward, adBookmarkFirst);
+  EXPECT_TRUE(rs->IsEOF());
+  EXPECT_FALSE(rs->IsBOF());
+  ExpectError(kNoCurrentRecord, [&] { rs->Find("ID = 1"); });
+  rs->Find("ID = 9", 0, adSearchBackward, adBookmarkLast);
+  EXPECT_TRUE(rs->IsBOF());
+}
+
+TEST(RecordsetFind, SkipsDeletedRowsAndFindsNothingInAnEmptyRecordSet) {
+  RecordsetPtr rs = MemoryRecordset(3);
+  rs->Find("ID = 2");
+  rs->Delete();
+  rs->Find("ID > 0", 1);  // the next live row after the deleted current one
+  EXPECT_EQ(CurrentId(*rs), 3);
+  rs->Find("ID = 2", 0, adSearchForward, adBookmarkFirst);
+  EXPECT_TRUE(rs->IsEOF());
+
+  RecordsetPtr empty = MemoryRecordset();
+  empty->Find("ID = 1", 0, adSearchForward, adBookmarkFirst);
+  EXPECT_TRUE(empty->IsEOF());
+  EXPECT_TRUE(empty->IsBOF());
+}
+
+TEST(RecordsetFind, BadArgumentsLeaveTheCursorWhereItWas) {
+  RecordsetPtr rs = MemoryRecordset(3);
+  rs->MoveNext();
+  ExpectError(kBadArguments, [&] { rs->Find("ActionID = 5"); });  // no such field
+  ExpectError(kBadArguments, [&] { rs->Find("ID = "); });
+  ExpectError(kBadArguments, [&] { rs->Find("ID = 1", -1); });
+  ExpectError(kBadArguments, [&] { rs->Find("ID = 1", 0, static_cast<SearchDirectionEnum>(0)); });
+  ExpectError(kBadArguments,
+              [&] { rs->Find("ID = 1", 0, adSearchForward, static_cast<BookmarkEnum>(7)); });
+  EXPECT_EQ(CurrentId(*rs), 2);
+}
+
+TEST(RecordsetClone, SharesRowsWithItsOwnCursor) {
+  RecordsetPtr rs = MemoryRecordset(3);
+  rs->MoveLast();
+  RecordsetPtr clone = rs->Clone(adLockUnspecified);
+  EXPECT_EQ(clone->LockType(), rs->LockType());
+  EXPECT_EQ(CurrentId(*clone), 1);
+  EXPECT_EQ(CurrentId(*rs), 3);
+
+  clone->Find("ID = 3");
+  clone->Fields()["Name"].Value("through clone");
+  EXPECT_EQ(rs->Fields()["Name"].Value(), Variant("row3"));  // pending edits are not shared
+  clone->Update();
+  EXPECT_EQ(rs->Fields()["Name"].Value(), Variant("through clone"));
+
+  clone->AddNew({"ID"}, {Variant(int32_t{4})});
+  clone->MoveFirst();
+  clone->Delete();
+  EXPECT_EQ(rs->RecordCount(), 3);
+  rs->MoveFirst();
+  EXPECT_EQ(CurrentId(*rs), 2);
+
+  rs->Close();  // the clone keeps the rows
+  EXPECT_EQ(clone->RecordCount(), 3);
+  ExpectError(kBadArguments, [&] { static_cast<void>(clone->Clone(adLockOptimistic)); });
+}
+
+// A RowStore that records its calls, writes a generated key on insert and can be told to fail.
+class FakeStore : public RowStore {
+ public:
+  void Insert(const std::vector<FieldInfo>& /*fields*/, Row& row) override {
+    ++inserts;
+    Fail();
+    row.values[0] = Variant(nextKey++);
+  }
+  void Update(const std::vector<FieldInfo>& /*fields*/, const Row& row,
+              const std::vector<std::size_t>& changed) override {
+    Fail();
+    updated = row;
+    lastChanged = changed;
+  }
+  void Delete(const std::vector<FieldInfo>& /*fields*/, const Row& row) override {
+    Fail();
+    deletedKey = row.values[0];
+  }
+
+  std::optional<vb::ComError> failWith;
+  int inserts = 0;
+  int32_t nextKey = 100;
+  std::optional<Row> updated;
+  std::vector<std::size_t> lastChanged;
+  Variant deletedKey;
+
+ private:
+  void Fail() const {
+    if (failWith) throw *failWith;
+  }
+};
+
+class ConnectedRecordset : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const int32_t updatable = adFldUpdatable | adFldIsNullable;
+    std::vector<FieldInfo> fields{{"ActionID", adInteger, 4, adFldFixed},
+                                  {"Subject", adVarWChar, 50, updatable},
+                                  {"Priority", adVarWChar, 10, updatable}};
+    std::vector<Row> rows{{{Variant(int32_t{1}), Variant("a"), Variant("High")}, {}, false},
+                          {{Variant(int32_t{2}), Variant("b"), vb::Null}, {}, false}};
+    rs->OpenWithRows(std::move(fields), std::move(rows), adOpenKeyset, adUseServer,
+                     adLockOptimistic, store);
+  }
+
+  std::shared_ptr<FakeStore> store = std::make_shared<FakeStore>();
+  RecordsetPtr rs = Recordset::Create();
+};
+
+TEST_F(ConnectedRecordset, KeepsTheOptionsAsOpened) {
+  EXPECT_EQ(rs->CursorType(), adOpenKeyset);
+  EXPECT_EQ(rs->CursorLocation(), adUseServer);
+  EXPECT_EQ(rs->LockType(), adLockOptimistic);
+  EXPECT_EQ(rs->Fields()["Subject"].OriginalValue(), Variant("a"));
+}
+
+TEST_F(ConnectedRecordset, InsertWritesTheGeneratedKeyBack) {
+  rs->AddNew();
+  EXPECT_TRUE(rs->Fields()["Subject"].Value().IsEmpty());  // left to the table's defaults
+  rs->Fields()["Subject"].Value("new");
+  rs->Update();
+  EXPECT_EQ(store->inserts, 1);
+  EXPECT_EQ(rs->Fields()["ActionID"].Value(), Variant(int32_t{100}));
+  EXPECT_EQ(rs->Fields()["ActionID"].OriginalValue(), Variant(int32_t{100}));
+  EXPECT_EQ(rs->RecordCount(), 3);
+}
+
+TEST_F(ConnectedRecordset, KeyIsNotUpdatable) {
+  ExpectError(kMultipleStep, [&] { rs->Fields()["ActionID"].Value(int32_t{7}); });
+  EXPECT_EQ(rs->EditMode(), adEditNone);
+}
+
+TEST_F(ConnectedRecordset, UpdatePassesOnlyTheFieldsSet) {
+  rs->MoveNext();
+  rs->Fields()["Priority"].Value("Low");
+  rs->Update();
+  ASSERT_TRUE(store->updated);
+  EXPECT_EQ(store->lastChanged, std::vector<std::size_t>{2});
+  EXPECT_TRUE(store->updated->original[2].IsNull());
+  EXPECT_EQ(store->updated->values[2], Variant("Low"));
+  EXPECT_EQ(rs->Fields()["Priority"].OriginalValue(), Variant("Low"));
+}
+
+TEST_F(ConnectedRecordset, FailedUpdateKeepsTheBufferAndTheRows) {
+  store->failWith = Error(kRowNotLocated);
+  rs->Fields()["Subject"].Value("mine");
+  try {
+    rs->Update();
+    ADD_FAILURE() << "no error raised";
+  } catch (const vb::ComError& e) {  // the conflict passes through unchanged
+    EXPECT_EQ(e.number(), kRowNotLocated);
+    EXPECT_EQ(e.source(), "ADODB.Recordset");
+    EXPECT_EQ(e.description(),
+              "Row cannot be located for updating. Some values may have been changed since it was "
+              "last read.");
+  }
+  EXPECT_EQ(rs->EditMode(), adEditInProgress);
+  EXPECT_EQ(rs->Fields()["Subject"].Value(), Variant("mine"));
+  EXPECT_EQ(rs->Fields()["Subject"].OriginalValue(), Variant("a"));
+  ExpectError(kRowNotLocated, [&] { rs->MoveNext(); });  // the move stores first, and fails
+  EXPECT_EQ(CurrentId(*rs, "ActionID"), 1);
+
+  RecordsetPtr clone = rs->Clone();
+  EXPECT_EQ(clone->Fields()["Subject"].Value(), Variant("a"));
+  rs->CancelUpdate();
+  EXPECT_EQ(rs->Fields()["Subject"].Value(), Variant("a"));
+}
+
+TEST_F(ConnectedRecordset, FailedInsertAddsNoRow) {
+  store->failWith = vb::ComError(-1, "engine", "disk full");
+  rs->AddNew();
+  rs->Fields()["Subject"].Value("new");
+  ExpectError(-1, [&] { rs->Update(); });
+  EXPECT_EQ(rs->EditMode(), adEditAdd);
+  EXPECT_EQ(rs->Fields()["Subject"].Value(), Variant("new"));
+  ExpectError(-1, [&] { rs->AddNew({"Subject"}, {Variant("other")}); });
+  store->failWith.reset();
+  rs->Update();
+  EXPECT_EQ(rs->RecordCount(), 3);
+}
+
+TEST_F(ConnectedRecordset, DeleteGoesThroughTheStoreFirst) {
+  store->failWith = vb::ComError(-1, "engine", "locked");
+  ExpectError(-1, [&] { rs->Delete(); });
+  EXPECT_EQ(rs->RecordCount(), 2);
+  EXPECT_EQ(CurrentId(*rs, "ActionID"), 1);
+  store->failWith.reset();
+  rs->Delete();
+  EXPECT_EQ(store->deletedKey, Variant(int32_t{1}));
+  EXPECT_EQ(rs->RecordCount(), 1);
+}
+
+TEST(AdoError, CarriesAdosNumberTextAndSource) {
+  const vb::ComError e = Error(kNoCurrentRecord);
+  EXPECT_EQ(e.number(), static_cast<int32_t>(0x800A0BCD));
+  EXPECT_EQ(e.source(), "ADODB.Recordset");
+  EXPECT_EQ(e.description(),
+            "Either BOF or EOF is True, or the current record has been deleted. Requested "
+            "operation requires a current record.");
+  EXPECT_EQ(Error(kItemNotFound, "ADODB.Fields").source(), "ADODB.Fields");
+}
+
+}  // namespace
+}  // namespace ado
