@@ -1,6 +1,7 @@
 #pragma once
 // Renders the library's two legacy SQL dialects for the engine a connection runs on.
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -25,6 +26,10 @@ struct Context {
   const vb::Locale& locale;
   /// Whether a column (name without regard to letter case) holds dates.
   std::function<bool(std::string_view column)> isDateColumn;
+  /// The canonical spelling of a known table or column name given in any letter case (nullopt
+  /// for other words). PostgreSQL names are created quoted in this spelling, so the renderer
+  /// writes known names quoted; unset, every name is written as it was given.
+  std::function<std::optional<std::string>(std::string_view name)> canonicalName;
 };
 
 /// Translates one statement. Raises a vb::ComError (kvdata::kSqlError, source

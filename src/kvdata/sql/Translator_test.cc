@@ -1,0 +1,251 @@
+#include "kvdata/sql/Translator.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cctype>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "kvdata/Errors.h"
+#include "vb/Clock.h"
+#include "vb/ComError.h"
+#include "vb/Convert.h"
+#include "vb/Date.h"
+#include "vb/Locale.h"
+
+namespace kvdata::sql {
+namespace {
+
+constexpr std::array<std::string_view, 26> kKnownNames = {
+    "actions",      "ActionProfiles", "ActionID",   "ActionNumber", "Subject",     "Originator",
+    "OriginatorID", "Assignee",       "AssigneeID", "DateOpened",   "DateDue",     "DateCompleted",
+    "DateClosed",   "DateRejected",   "Reviewed",   "Alert",        "Flags",       "ActionType",
+    "Category",     "Priority",       "Reference",  "ReferenceID",  "Description", "Result",
+    "Results",      "UserID"};
+
+/// The actions table's names and date columns, as the connection describes them.
+Context MakeContext(const vb::Clock& clock, const vb::Locale& locale) {
+  return Context{clock, locale,
+                 [](std::string_view column) {
+                   return vb::EqualsText(column.substr(0, 4), "date") && column.size() > 4;
+                 },
+                 [](std::string_view name) -> std::optional<std::string> {
+                   for (const std::string_view known : kKnownNames) {
+                     if (vb::EqualsText(known, name)) return std::string(known);
+                   }
+                   return std::nullopt;
+                 }};
+}
+
+// ---- Golden files: statement, dialect, clock, locale → the text for each engine ----------------
+
+struct GoldenCase {
+  std::string file;
+  std::string name;
+  Dialect dialect = Dialect::Desktop;
+  std::string clock = "2026-12-06 14:30:00";
+  std::string locale = "en-US";
+  std::string input;
+  std::string sqlite;
+  std::string postgres;
+  std::optional<std::string> error;  // both engines refuse, the description holding this
+};
+
+void PrintTo(const GoldenCase& c, std::ostream* os) { *os << c.file << ": " << c.input; }
+
+std::string_view Trim(std::string_view text) {
+  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+  while (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\r')) {
+    text.remove_suffix(1);
+  }
+  return text;
+}
+
+/// Reads blocks of "-- key: value" lines and statement lines; a block starts at "-- name:".
+/// Keys: dialect (desktop|server), clock, locale (en-US|en-GB), error; "-- sqlite:" and
+/// "-- postgres:" start the expected texts. Statement lines are joined with a newline; blank
+/// lines and lines starting with '#' are skipped.
+std::vector<GoldenCase> ReadGoldenFile(const std::filesystem::path& path) {
+  std::vector<GoldenCase> cases;
+  std::ifstream in(path);
+  std::string line;
+  std::string* body = nullptr;
+  while (std::getline(in, line)) {
+    const std::string_view text = Trim(line);
+    if (text.empty() || text.starts_with('#')) continue;
+    if (text.starts_with("-- ")) {
+      const std::size_t colon = text.find(':');
+      const std::string_view key = Trim(text.substr(3, colon - 3));
+      const std::string value(Trim(text.substr(colon + 1)));
+      if (key == "name") {
+        GoldenCase& c = cases.emplace_back();
+        c.file = path.filename().string();
+        c.name = value;
+        body = &c.input;
+      } else if (key == "dialect") {
+        cases.back().dialect = value == "server" ? Dialect::Server : Dialect::Desktop;
+      } else if (key == "clock") {
+        cases.back().clock = value;
+      } else if (key == "locale") {
+        cases.back().locale = value;
+      } else if (key == "error") {
+        cases.back().error = value;
+      } else if (key == "sqlite") {
+        body = &cases.back().sqlite;
+      } else if (key == "postgres") {
+        body = &cases.back().postgres;
+      } else {
+        ADD_FAILURE() << path << ": unknown key " << key;
+      }
+      continue;
+    }
+    if (body == nullptr) {
+      ADD_FAILURE() << path << ": text before the first case";
+      continue;
+    }
+    if (!body->empty()) *body += '\n';
+    *body += text;
+  }
+  return cases;
+}
+
+std::vector<GoldenCase> ReadGoldenCases() {
+  std::vector<GoldenCase> cases;
+  for (const auto& entry : std::filesystem::directory_iterator(KV_SQL_TESTDATA_DIR)) {
+    if (entry.path().extension() != ".txt") continue;
+    std::vector<GoldenCase> more = ReadGoldenFile(entry.path());
+    cases.insert(cases.end(), more.begin(), more.end());
+  }
+  return cases;
+}
+
+class GoldenTest : public testing::TestWithParam<GoldenCase> {
+ protected:
+  [[nodiscard]] std::string Run(Target target) const {
+    const GoldenCase& c = GetParam();
+    const vb::FixedClock clock(vb::Date::FromIso(c.clock));
+    const vb::Locale& locale = c.locale == "en-GB" ? vb::Locale::EnGB() : vb::Locale::EnUS();
+    return Translate(c.input, c.dialect, target, MakeContext(clock, locale));
+  }
+};
+
+TEST_P(GoldenTest, RendersTheExpectedText) {
+  const GoldenCase& c = GetParam();
+  for (const Target target : {Target::SQLite, Target::PostgreSQL}) {
+    SCOPED_TRACE(target == Target::SQLite ? "sqlite" : "postgres");
+    if (c.error) {
+      try {
+        const std::string text = Run(target);
+        ADD_FAILURE() << "translated to: " << text;
+      } catch (const vb::ComError& e) {
+        EXPECT_EQ(e.number(), kSqlError);
+        EXPECT_NE(e.description().find(*c.error), std::string::npos) << e.description();
+      }
+    } else {
+      EXPECT_EQ(Run(target), target == Target::SQLite ? c.sqlite : c.postgres);
+    }
+  }
+}
+
+std::string CaseName(const testing::TestParamInfo<GoldenCase>& info) {
+  std::string name = info.param.file.substr(0, info.param.file.find('.')) + "_" + info.param.name;
+  for (char& c : name) {
+    if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+  }
+  return name;
+}
+
+INSTANTIATE_TEST_SUITE_P(Statements, GoldenTest, testing::ValuesIn(ReadGoldenCases()), CaseName);
+
+// ---- Refusals: nothing of a refused statement reaches an engine --------------------------------
+
+class RefusalTest : public testing::Test {
+ protected:
+  /// The error Translate raises for the statement on both engines (the same one on each).
+  static vb::ComError Refusal(std::string_view statement, Dialect dialect = Dialect::Desktop) {
+    const vb::FixedClock clock(vb::Date::FromParts(2026, 12, 6, 14, 30));
+    const Context context = MakeContext(clock, vb::Locale::EnUS());
+    std::optional<vb::ComError> first;
+    for (const Target target : {Target::SQLite, Target::PostgreSQL}) {
+      try {
+        const std::string text = Translate(statement, dialect, target, context);
+        ADD_FAILURE() << statement << " translated to " << text;
+      } catch (const vb::ComError& e) {
+        if (first) {
+          EXPECT_EQ(e.description(), first->description());
+        }
+        first = e;
+      }
+    }
+    return first.value_or(vb::ComError(0, "", ""));
+  }
+};
+
+TEST_F(RefusalTest, NamesTheReasonAndTheStatementFromTheConnection) {
+  const vb::ComError e = Refusal("select * from actions; drop table actions");
+  EXPECT_EQ(e.number(), kSqlError);
+  EXPECT_EQ(e.source(), "kvDataServer.DataConnection");
+  EXPECT_EQ(e.description(),
+            "The statement holds a second statement after ';': "
+            "select * from actions; drop table actions");
+}
+
+TEST_F(RefusalTest, SecondStatementsHowEverTheyAreHidden) {
+  // A raw value that closes its text and starts a statement of its own.
+  Refusal("select * from actions where reference = 'x'; delete from actions; --'");
+  Refusal("select * from actions where ActionID=1;select 1");
+  Refusal("select 1 ; ; select 2");
+}
+
+TEST_F(RefusalTest, Comments) {
+  Refusal("select * from actions -- where ActionID=1");
+  Refusal("select * from actions /* a; b */");
+  Refusal("select * from actions where ActionID=5--1");
+}
+
+TEST_F(RefusalTest, UntranslatableFunctionsAndArguments) {
+  EXPECT_NE(Refusal("select * from actions where isnull(DateDue, 1)")
+                .description()
+                .find("isnull() takes 1 argument(s)"),
+            std::string::npos);
+  Refusal("select * from actions where DateDue < date(1)");
+  Refusal("select * from actions where DateDue < DateValue(DateOpened)");
+  Refusal("select * from actions where DateDue < dateadd(\"x\", 1, date())");
+  Refusal("select * from actions where DateDue < dateadd(\"m\", 1, DateOpened)");
+  Refusal("select * from actions where DateDue < dateadd(\"d\", 1)");
+  Refusal("select * from actions where DateDue < dateadd(\"d\", 99999999, date())");
+  Refusal("select * from actions where DateDue < #2/30/2025#");
+  Refusal("select * from actions where DateDue < #1/2/2025#", Dialect::Server);
+  Refusal("select * from actions where Subject like");
+}
+
+TEST_F(RefusalTest, InvalidDateTexts) {
+  EXPECT_NE(Refusal("select * from actions where DateDue < DateValue('2/30/2025')")
+                .description()
+                .find("'2/30/2025' is not a valid date"),
+            std::string::npos);
+  Refusal("select * from actions where DateDue >= 'soon'", Dialect::Server);
+  Refusal("select * from actions where '' = DateDue", Dialect::Server);
+}
+
+TEST_F(RefusalTest, TopOutsideTheOutermostSelectOrWithoutAWholeNumber) {
+  Refusal("select * from actions where ActionID in (select top 1 ActionID from actions)");
+  Refusal("select top x * from actions");
+  Refusal("select top 1.5 * from actions");
+  Refusal("select top 10 percent * from actions");
+}
+
+TEST_F(RefusalTest, UnbalancedParenthesesAndEmptyStatements) {
+  Refusal("select count(ActionID from actions");
+  Refusal("select * from actions where (ActionID=1))");
+  Refusal("");
+  Refusal(" ; ");
+}
+
+}  // namespace
+}  // namespace kvdata::sql
