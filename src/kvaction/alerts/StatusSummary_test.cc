@@ -1,0 +1,127 @@
+#include "kvaction/alerts/StatusSummary.h"
+
+#include <gtest/gtest.h>
+
+#include "kvaction/Enums.h"
+
+namespace kvaction {
+namespace {
+
+// Today is Monday 10 March 2025, a quarter past nine in the morning.
+const vb::FixedClock kClock(vb::Date::FromParts(2025, 3, 10, 9, 15));
+
+StatusTexts Summarize(const StatusColumns& columns, StatusTexts texts = {},
+                      const vb::Locale& locale = vb::Locale::EnUS()) {
+  StatusSummary(columns, texts, kClock, locale);
+  return texts;
+}
+
+StatusColumns Open(std::string dateDue, int16_t reviewed = rsAssigneeReview) {
+  StatusColumns c;
+  c.assignee = "Kim";
+  c.originator = "Lee";
+  c.dateDue = std::move(dateDue);
+  c.reviewed = reviewed;
+  return c;
+}
+
+TEST(StatusSummaryClosed, NamesWhoClosedItAndWhenItWasCompleted) {
+  StatusColumns c = Open("", rsClosedbyAssignee);
+  c.dateClosed = "3/1/2025";
+  c.dateCompleted = "2/28/2025";
+  const StatusTexts t = Summarize(c, {7, "", "", "kept"});
+  EXPECT_EQ(t.status, "Closed on 3/1/2025 by Kim.  (Completed 2/28/2025)");
+  EXPECT_EQ(t.shortStatus, "Closed 3/1/2025");
+  EXPECT_EQ(t.image, siClosed);
+  EXPECT_EQ(t.dueText, "kept");
+
+  c.dateCompleted = "";
+  c.originator = "";
+  c.reviewed = rsClosedbyOriginator;
+  EXPECT_EQ(Summarize(c).status, "Closed on 3/1/2025 by Originator.");
+  c.reviewed = rsClosedbyOther;
+  EXPECT_EQ(Summarize(c).status, "Closed on 3/1/2025.");
+}
+
+TEST(StatusSummaryDue, CountsWholeDaysFromToday) {
+  struct Case {
+    const char* due;
+    const char* dueText;
+    const char* shortStatus;
+    int16_t image;
+  };
+  for (const Case& k : {
+           Case{"", "No Due Date.", "Open", siNotDue},
+           Case{"not a date", "No Due Date.", "Open", siNotDue},
+           Case{"3/10/2025 8:00:00 AM", "Due today.", "Open", siOpen},
+           Case{"3/10/2025 5:00:00 PM", "Due today.", "Open", siOpen},
+           Case{"3/11/2025", "Due tomorrow.", "Open", siOpen},
+           Case{"3/15/2025", "Due in 5 days.", "Open", siOpen},
+           Case{"3/9/2025", "Due yesterday.", "1 days overdue.", siOverDue},
+           Case{"3/8/2025", "2 days overdue.", "2 days overdue.", siOverDue},
+           Case{"2/8/2024", "396 days overdue.", "396 days overdue.", siOverDue},
+       }) {
+    const StatusTexts t = Summarize(Open(k.due));
+    EXPECT_EQ(t.dueText, k.dueText) << k.due;
+    EXPECT_EQ(t.shortStatus, k.shortStatus) << k.due;
+    EXPECT_EQ(t.image, k.image) << k.due;
+  }
+}
+
+TEST(StatusSummaryDue, ReadsDatesInTheLocale) {
+  StatusColumns c = Open("11/03/2025");
+  c.dateRejected = "01/03/2025";
+  const StatusTexts t = Summarize(c, {}, vb::Locale::EnGB());
+  EXPECT_EQ(t.dueText, "Due tomorrow.");
+  EXPECT_EQ(t.status, "Assigned to Kim on 01/03/2025");
+}
+
+struct ReviewCase {
+  int16_t reviewed;
+  const char* assignee;
+  const char* originator;
+  const char* rejected;
+  const char* completed;
+  const char* status;
+};
+
+class StatusSummaryReview : public ::testing::TestWithParam<ReviewCase> {};
+
+TEST_P(StatusSummaryReview, DescribesWhoseTurnItIs) {
+  const ReviewCase& k = GetParam();
+  StatusColumns c = Open("3/15/2025", k.reviewed);
+  c.assignee = k.assignee;
+  c.originator = k.originator;
+  c.dateRejected = k.rejected;
+  c.dateCompleted = k.completed;
+  EXPECT_EQ(Summarize(c, {0, "entry: ", "", ""}).status, k.status);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EveryBranch, StatusSummaryReview,
+    ::testing::Values(
+        ReviewCase{41, " Kim ", "Lee", "3/2/2025", "", "Re-opened 3/2/2025. Kim is responsible."},
+        ReviewCase{41, "  ", "Lee", "3/2/2025", "", "No Assignee."},
+        ReviewCase{40, "Kim", "Lee", "3/2/2025", "",
+                   "Re-opened 3/2/2025. Lee has not yet assigned this action for review."},
+        ReviewCase{42, "Kim", " Lee ", "", "", "Re-opened . Lee is responsible."},
+        ReviewCase{10, "Kim", "", "", "",
+                   "Originator has not yet assigned this action for review."},
+        ReviewCase{11, "Kim", "Lee", "", "2/28/2025",
+                   "Action Completed. For approval by Lee since 2/28/2025"},
+        ReviewCase{11, "Kim", "Lee", "", "", "Action Completed. For approval by Lee"},
+        ReviewCase{12, "Kim", "Lee", "3/2/2025", "", "Clarification requested of Lee on 3/2/2025"},
+        ReviewCase{12, "Kim", "Lee", "soon", "", "Clarification requested of Lee"},
+        ReviewCase{2, "Kim", "Lee", "3/2/2025", "",
+                   "entry: Clarification provided. For review by Kim since 3/2/2025"},
+        ReviewCase{2, "", "Lee", "", "", "entry: Clarification provided. No Assignee."},
+        ReviewCase{1, "Kim", "Lee", "3/2/2025", "",
+                   "Close request denied. For review by Kim since 3/2/2025"},
+        ReviewCase{1, "", "Lee", "", "", "Close request denied. No Assignee."},
+        ReviewCase{0, "Kim", "Lee", "3/2/2025", "", "Assigned to Kim on 3/2/2025"},
+        ReviewCase{0, "Kim", "Lee", "", "", "Assigned to Kim"},
+        ReviewCase{0, "", "Lee", "3/2/2025", "", "This action does not have an assignee."},
+        ReviewCase{50, "Kim", "Lee", "", "", "Assigned to Kim"}));
+
+}  // namespace
+}  // namespace kvaction

@@ -1,0 +1,174 @@
+#include "kvaction/records/History.h"
+
+#include <map>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "vb/Date.h"
+
+namespace kvaction {
+namespace {
+
+using vb::Null;
+using vb::Variant;
+
+class ColumnHistoryTest : public ::testing::Test {
+ protected:
+  /// The label of a key is the key itself unless set in labels; every lookup is noted.
+  std::optional<HistoryLine> Line(std::string_view column, const Variant& oldValue,
+                                  const Variant& newValue) {
+    const LabelLookup lookup = [this](std::string_view name, bool& flag) {
+      EXPECT_FALSE(flag);
+      asked.emplace_back(name);
+      const auto it = labels.find(std::string(name));
+      return it == labels.end() ? std::string(name) : it->second;
+    };
+    return ColumnHistory(column, oldValue, newValue, lookup, vb::Locale::EnUS(), reviewText);
+  }
+
+  std::map<std::string, std::string> labels;
+  std::vector<std::string> asked;
+  std::string reviewText;
+};
+
+HistoryLine L(ActionEventCode code, std::string text) { return {code, std::move(text)}; }
+
+const Variant kJan5 = vb::Date::FromParts(2025, 1, 5);
+const Variant kFeb10 = vb::Date::FromParts(2025, 2, 10);
+
+TEST_F(ColumnHistoryTest, DatesAreWrittenInShortFormWithTimeOnlyWhenTheyHaveOne) {
+  labels["DateDue"] = "Due Date";
+  EXPECT_EQ(Line("DateDue", kJan5, kFeb10),
+            L(evDateDueChanged, "The Due Date was changed from 1/5/2025 to 2/10/2025"));
+  EXPECT_EQ(Line("DateDue", kJan5, vb::Date::FromParts(2025, 2, 10, 14, 30)),
+            L(evDateDueChanged, "The Due Date was changed from 1/5/2025 to 2/10/2025 2:30:00 PM"));
+  EXPECT_EQ(Line("DateDue", Null, kFeb10),
+            L(evDateDueChanged, "The Due Date was set to: 2/10/2025"));
+  EXPECT_EQ(Line("DateDue", kJan5, Null), L(evDateDueChanged, "The Due Date was cleared"));
+}
+
+TEST_F(ColumnHistoryTest, DateOpenedHasNoSetLineAndAnOddClearedLine) {
+  EXPECT_EQ(Line("DateOpened", Null, kJan5), std::nullopt);
+  EXPECT_EQ(Line("DateOpened", kJan5, Null),
+            L(evDateOpenedChanged, "The DateOpened was changed from cleared"));
+  EXPECT_EQ(Line("DateOpened", kJan5, kFeb10),
+            L(evDateOpenedChanged, "The DateOpened was changed from 1/5/2025 to 2/10/2025"));
+}
+
+TEST_F(ColumnHistoryTest, PeopleAndClosingDateHaveTheirOwnCodes) {
+  labels["Action"] = "Task";
+  EXPECT_EQ(Line("Assignee", Null, "Kim"), L(evAssigneeChanged, "The Task was assigned to: Kim"));
+  EXPECT_EQ(asked, std::vector<std::string>{"Action"});
+  EXPECT_EQ(Line("Assignee", "Kim", "Lee"),
+            L(evAssigneeChanged, "The Assignee was changed from Kim to Lee"));
+  EXPECT_EQ(Line("Assignee", "Kim", Null), L(evAssigneeChanged, "The Assignee was cleared"));
+  EXPECT_EQ(Line("Originator", Null, "Lee"),
+            L(evOriginatorChanged, "The Originator was set to: Lee"));
+  EXPECT_EQ(Line("DateClosed", Null, kJan5),
+            L(evDateClosedChanged, "The DateClosed was set to: 1/5/2025"));
+}
+
+TEST_F(ColumnHistoryTest, OtherColumnsRecordChangesAndClearsButNotSets) {
+  EXPECT_EQ(Line("Subject", "a", "A"), L(evFieldChanged, "The Subject was changed from a to A"));
+  EXPECT_EQ(Line("Subject", Null, "a"), std::nullopt);
+  EXPECT_EQ(Line("Category", "x", Null), L(evFieldChanged, "The Category was cleared from x"));
+  // An empty text is not null: the Changed line with an empty new value.
+  EXPECT_EQ(Line("Priority", "High", ""),
+            L(evFieldChanged, "The Priority was changed from High to "));
+  EXPECT_EQ(Line("Priority", "", Null), L(evFieldChanged, "The Priority was cleared from "));
+  EXPECT_EQ(Line("Priority", Null, ""), std::nullopt);
+}
+
+TEST_F(ColumnHistoryTest, LongTextsAreNeverCopied) {
+  EXPECT_EQ(Line("Description", "old", "new"), L(evFieldChanged, "The Description was changed"));
+  EXPECT_EQ(Line("Result", "old", Null), L(evFieldChanged, "The Result was cleared"));
+  EXPECT_EQ(Line("Result", Null, "new"), std::nullopt);
+}
+
+TEST_F(ColumnHistoryTest, KeyAndBookkeepingColumnsAreSilent) {
+  for (const char* column : {"Flags", "ReferenceID", "AssigneeID", "OriginatorID", "ActionType"}) {
+    EXPECT_EQ(Line(column, "a", "b"), std::nullopt) << column;
+  }
+  EXPECT_TRUE(asked.empty());
+}
+
+TEST_F(ColumnHistoryTest, NamesMatchOnlyInTheirExactLetterCase) {
+  EXPECT_EQ(Line("DATEDUE", Null, kJan5), std::nullopt);
+  EXPECT_EQ(Line("assigneeid", "kim", "lee"),
+            L(evFieldChanged, "The assigneeid was changed from kim to lee"));
+  EXPECT_EQ(Line("reviewed", int16_t{0}, int16_t{11}),
+            L(evFieldChanged, "The reviewed was changed from 0 to 11"));
+}
+
+TEST_F(ColumnHistoryTest, EqualValuesRecordNothingWhateverTheirTypes) {
+  EXPECT_EQ(Line("Subject", "a", "a"), std::nullopt);
+  EXPECT_EQ(Line("Subject", Null, Null), std::nullopt);
+  EXPECT_EQ(Line("ActionNumber", int16_t{5}, int32_t{5}), std::nullopt);
+  EXPECT_EQ(Line("DateDue", kJan5, "1/5/2025"), std::nullopt);
+  EXPECT_TRUE(asked.empty());
+}
+
+struct ReviewCase {
+  int16_t status;
+  const char* text;
+};
+
+class ReviewLineTest : public ColumnHistoryTest,
+                       public ::testing::WithParamInterface<ReviewCase> {};
+
+TEST_P(ReviewLineTest, NamesWhoMovedTheAction) {
+  EXPECT_EQ(Line("Reviewed", int16_t{99}, GetParam().status), L(evReviewChanged, GetParam().text));
+  EXPECT_EQ(reviewText, GetParam().text);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EveryStatus, ReviewLineTest,
+    ::testing::Values(ReviewCase{0, "The Originator has assigned the Action."},
+                      ReviewCase{1, "The Originator has rejected the Action."},
+                      ReviewCase{2, "The Originator has provided clarification for the Action."},
+                      ReviewCase{10, "The Originator has not yet assigned the Action."},
+                      ReviewCase{11, "The Assignee has completed the Action."},
+                      ReviewCase{12, "The Assignee has requested clarification of the Action."},
+                      ReviewCase{40, "The Originator has reopened the Action."},
+                      ReviewCase{41, "The Assignee has reopened the Action."},
+                      ReviewCase{42, "Another user has reopened the Action."},
+                      ReviewCase{50, "The Originator has closed the Action."},
+                      ReviewCase{51, "The Assignee has closed the Action."},
+                      ReviewCase{52, "Another user has closed the Action."}));
+
+TEST_F(ColumnHistoryTest, ReviewLineAsksOnlyForTheLabelsOfItsRow) {
+  labels = {{"Originator", "Requester"}, {"Action", "Task"}};
+  EXPECT_EQ(Line("Reviewed", int16_t{10}, int16_t{0}),
+            L(evReviewChanged, "The Requester has assigned the Task."));
+  EXPECT_EQ(asked, (std::vector<std::string>{"Originator", "Action"}));
+  asked.clear();
+  EXPECT_EQ(Line("Reviewed", int16_t{0}, int16_t{52}),
+            L(evReviewChanged, "Another user has closed the Task."));
+  EXPECT_EQ(asked, std::vector<std::string>{"Action"});
+}
+
+TEST_F(ColumnHistoryTest, ReviewWithoutWordsOfItsOwnReusesTheCallsReviewText) {
+  EXPECT_EQ(Line("Reviewed", int16_t{11}, Null), L(evReviewChanged, ""));
+  EXPECT_EQ(Line("Reviewed", int16_t{10}, int16_t{11}),
+            L(evReviewChanged, "The Assignee has completed the Action."));
+  EXPECT_EQ(Line("Reviewed", int16_t{11}, int16_t{7}),
+            L(evReviewChanged, "The Assignee has completed the Action."));
+  EXPECT_EQ(Line("Reviewed", int16_t{0}, int16_t{0}), std::nullopt);
+  EXPECT_EQ(Line("Reviewed", Null, int16_t{0}), std::nullopt);
+  EXPECT_EQ(reviewText, "The Assignee has completed the Action.");
+}
+
+TEST_F(ColumnHistoryTest, AlertIsRecordedOnlyWhenSwitchedOn) {
+  const HistoryLine on =
+      L(evReviewChanged, "The Action was reviewed by the Assignee or the Originator.");
+  EXPECT_EQ(Line("Alert", false, true), on);
+  EXPECT_EQ(Line("Alert", int16_t{0}, int16_t{-1}), on);
+  EXPECT_EQ(Line("Alert", true, false), std::nullopt);
+  EXPECT_EQ(Line("Alert", int16_t{0}, int16_t{1}), std::nullopt);
+  EXPECT_EQ(Line("Alert", Null, true), std::nullopt);
+  EXPECT_EQ(Line("Alert", true, Null), std::nullopt);
+}
+
+}  // namespace
+}  // namespace kvaction

@@ -1,0 +1,180 @@
+#include "kvaction/rights/Rights.h"
+
+#include <cctype>
+#include <set>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+namespace kvaction {
+namespace {
+
+TEST(WorkgroupRights, CatalogueKeysAndTextsInOrder) {
+  const std::vector<std::string_view> keys = {
+      "41", "42", "74", "75", "77", "70", "43", "50", "51", "52", "68", "53", "73", "82",
+      "81", "54", "55", "56", "57", "58", "59", "60", "61", "62", "63", "64", "65", "66"};
+  const vb::CollectionPtr rights = WorkgroupRightsCollection();
+  ASSERT_EQ(rights->Count(), 28);
+  for (int32_t i = 0; i < 28; ++i) {
+    const CatalogueRight& entry = RightsCatalogue()[static_cast<std::size_t>(i)];
+    EXPECT_EQ(entry.key, keys[static_cast<std::size_t>(i)]);
+    EXPECT_EQ(entry.key, std::to_string(entry.right));
+    EXPECT_EQ(rights->KeyAt(i + 1), entry.key);
+    EXPECT_EQ(rights->Item(i + 1), vb::Variant(entry.description));
+  }
+  EXPECT_EQ(rights->Item(1), vb::Variant("Add users and edit user information"));
+  EXPECT_EQ(rights->Item(28), vb::Variant("Apply rights to other's actions"));
+  EXPECT_EQ(rights->Item("68"), vb::Variant("Create queries including other's actions"));
+  EXPECT_EQ(rights->Item("73"), vb::Variant("Change Action Numbers"));
+  for (const char* absent : {"255", "67", "69"}) EXPECT_FALSE(rights->Contains(absent));
+}
+
+/// A user "kim" of workgroup 3 holding the given rights.
+UserFacts Kim(std::set<int16_t> held, bool super = false, int32_t group = 3) {
+  return {super, "kim", group, [held = std::move(held)](int16_t n) { return held.contains(n); }};
+}
+
+TEST(PermitDelete, OriginatedActionsWithRight65AnyWith66OrAsSuperUser) {
+  EXPECT_FALSE(PermitDelete(Kim({}), "kim"));
+  EXPECT_FALSE(PermitDelete(Kim({66}), "lee"));
+  EXPECT_TRUE(PermitDelete(Kim({65}), "kim"));
+  EXPECT_FALSE(PermitDelete(Kim({65}), "lee"));
+  EXPECT_FALSE(PermitDelete(Kim({65}), ""));
+  EXPECT_FALSE(PermitDelete(Kim({65}), "Kim"));
+  EXPECT_TRUE(PermitDelete(Kim({65, 66}), "lee"));
+  EXPECT_TRUE(PermitDelete(Kim({}, true), "lee"));
+}
+
+// The 17 fields as T, F or - (not set), in record order: ActionTaken DateOpened DateDue
+// CloseAction Description Priority Assignee Originator Category DeleteAction SpellChecker
+// AddActions Reference ActionNumber ApprovalRequired SetStatus Subject.
+std::string Flags(const EditingRights& rights) {
+  std::string flags;
+  for (const std::optional<bool>& value : rights.InOrder()) {
+    flags += value ? (*value ? 'T' : 'F') : '-';
+  }
+  return flags;
+}
+
+enum class State { kOpen, kCompleted, kClosed };
+
+struct RightsCase {
+  const char* who;
+  UserFacts user;
+  const char* assigneeID;
+  const char* originatorID;
+  State state;
+  const char* flags;
+};
+
+// Rights of a clerk: every editing right except 58 (originator), 73 (action number), 50 (add),
+// 60 (reference), 65 and 66.
+const std::set<int16_t> kClerk = {54, 55, 57, 59, 61, 62, 63, 64, 81};
+
+class EditingRightsTable : public ::testing::TestWithParam<RightsCase> {};
+
+TEST_P(EditingRightsTable, FollowsWhoTheUserIsAndTheActionsState) {
+  const RightsCase& k = GetParam();
+  ActionFacts action{"", "", k.assigneeID, k.originatorID, ""};
+  if (k.state != State::kOpen) action.dateCompleted = "3/1/2025";
+  if (k.state == State::kClosed) action.dateClosed = "3/2/2025";
+  const bool permit = PermitDelete(k.user, k.originatorID);
+  EXPECT_EQ(Flags(DecideEditingRights(k.user, action, "", permit, vb::Locale::EnUS())), k.flags);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    WhoAndState, EditingRightsTable,
+    ::testing::Values(
+        RightsCase{"super open", Kim({}, true), "lee", "lee", State::kOpen, "TTT-TTTTTTTTFTTTT"},
+        RightsCase{"super closed", Kim({}, true), "lee", "lee", State::kClosed,
+                   "TTT-TTTTTTTTFTTTT"},
+        RightsCase{"originator open", Kim(kClerk), "lee", "kim", State::kOpen, "TTT-TTTFTFTFFFTTT"},
+        RightsCase{"originator completed", Kim(kClerk), "lee", "kim", State::kCompleted,
+                   "TTT-TTTFTFTFFFTTT"},
+        RightsCase{"originator closed", Kim(kClerk), "lee", "kim", State::kClosed,
+                   "FFF-FFFFFFFFFFFTF"},
+        RightsCase{"originator with 58 73 50 65", Kim({50, 58, 65, 73}), "lee", "kim", State::kOpen,
+                   "TTT-TTTTTTTTFTTTT"},
+        RightsCase{"assignee open", Kim(kClerk), "kim", "lee", State::kOpen, "TTT-TTTFTFTFFFFTT"},
+        RightsCase{"assignee completed", Kim(kClerk), "kim", "lee", State::kCompleted,
+                   "FFF-FFFFFFFFFFFTF"},
+        RightsCase{"assignee completed with 73", Kim({73}), "kim", "lee", State::kCompleted,
+                   "FFF-FFFFFFFFFTFFF"},
+        RightsCase{"assignee closed with 73", Kim({73, 81}), "kim", "lee", State::kClosed,
+                   "FFF-FFFFFFFFFFFTF"},
+        RightsCase{"bystander", Kim(kClerk), "lee", "lee", State::kOpen, "FFF-FFFFFFFFFFFFF"},
+        RightsCase{"bystander with 66", Kim({66, 64}), "lee", "lee", State::kOpen,
+                   "TFF-FFFFFFTFFFFFF"},
+        RightsCase{"bystander with 50 65 66", Kim({50, 65, 66}), "lee", "lee", State::kOpen,
+                   "FFF-FFFFFTTTFFFFF"},
+        RightsCase{"originator of workgroup 0", Kim(kClerk, false, 0), "lee", "kim", State::kOpen,
+                   "FFF-FFFFFFFFFFFFF"},
+        RightsCase{"originator and assignee of workgroup 0", Kim(kClerk, false, 0), "kim", "kim",
+                   State::kOpen, "TTT-TTTFTFFFFFFTT"}),
+    [](const auto& info) {
+      std::string name = info.param.who;
+      for (char& c : name) {
+        if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+      }
+      return name;
+    });
+
+TEST(EditingRights, ReferenceNeedsTheSameNonEmptyReferenceAndRight60) {
+  const auto reference = [](std::string_view actionRef, std::string_view contextRef,
+                            std::set<int16_t> held) {
+    const ActionFacts action{"", "", "lee", "lee", actionRef};
+    return DecideEditingRights(Kim(std::move(held)), action, contextRef, false, vb::Locale::EnUS())
+        .editReference;
+  };
+  EXPECT_TRUE(reference("R1", "R1", {60}));
+  EXPECT_FALSE(reference("R1", "R1", {}));
+  EXPECT_FALSE(reference("R1", "R2", {60}));
+  EXPECT_FALSE(reference("", "", {60}));
+}
+
+TEST(EditingRights, FailingAccessTestGrantsNothing) {
+  UserFacts user = Kim({});
+  user.holds = [](int16_t n) -> bool {
+    if (n == arEditActionTaken) throw vb::ComError(5, "kvDataServer.UserProfile", "broken");
+    return true;
+  };
+  const ActionFacts action{"", "", "kim", "lee", ""};
+  const EditingRights rights = DecideEditingRights(user, action, "", false, vb::Locale::EnUS());
+  EXPECT_FALSE(rights.editActionTaken);
+  EXPECT_TRUE(rights.editSubject);
+}
+
+TEST(WorkgroupChangeRefusal, OnlyASuperUserMovesIntoOrOutOfSuperUsers) {
+  const auto refusal = WorkgroupChangeRefusal(false, 3, -1);
+  ASSERT_TRUE(refusal);
+  EXPECT_EQ(refusal->number(), -2147220504);
+  EXPECT_EQ(refusal->source(), "Action.SetWorkgroup");
+  EXPECT_EQ(refusal->description(),
+            "Unable to change workgroup: Only a SuperUser can assign SuperUser privileges");
+  EXPECT_EQ(WorkgroupChangeRefusal(false, -1, 3)->description(),
+            "Unable to change workgroup: Only a SuperUser can revoke SuperUser privileges");
+  EXPECT_FALSE(WorkgroupChangeRefusal(false, 3, 4));
+  EXPECT_FALSE(WorkgroupChangeRefusal(false, -1, -1));
+  EXPECT_FALSE(WorkgroupChangeRefusal(true, 3, -1));
+  EXPECT_FALSE(WorkgroupChangeRefusal(true, -1, 3));
+}
+
+TEST(VisibleFields, LeaveOutIDAndBookkeepingColumns) {
+  const std::vector<std::string_view> columns = {
+      "ActionID", "ActionNumber", "Subject", "OriginatorID", "Originator",
+      "Flags",    "DateRejected", "Alert",   "Reviewed",     "ActionType",
+      "DateDue",  "Paid",         "REVIEWED"};
+  std::vector<std::string> kept;
+  for (std::size_t i = 0; i < columns.size(); ++i) {
+    if (IsVisibleField(columns[i])) {
+      kept.push_back(VisibleFieldKey(static_cast<int16_t>(i)) + "=" + std::string(columns[i]));
+    }
+  }
+  EXPECT_EQ(kept, (std::vector<std::string>{"01=ActionNumber", "02=Subject", "04=Originator",
+                                            "10=DateDue"}));
+  EXPECT_EQ(VisibleFieldKey(0), "00");
+  EXPECT_EQ(VisibleFieldKey(100), "100");
+}
+
+}  // namespace
+}  // namespace kvaction

@@ -1,0 +1,46 @@
+#include "kvdata/DataUtility.h"
+
+#include <gtest/gtest.h>
+
+#include "vb/ComError.h"
+
+namespace kvdata {
+namespace {
+
+TEST(SqlText, QuotesTextAndDoublesEveryApostrophe) {
+  EXPECT_EQ(DataUtility::SqlText("kim"), "'kim'");
+  EXPECT_EQ(DataUtility::SqlText(""), "''");
+  EXPECT_EQ(DataUtility::SqlText("O'Brien's"), "'O''Brien''s'");
+  EXPECT_EQ(DataUtility::SqlText("'"), "''''");
+  // Backslashes and double quotes are ordinary characters in a standard literal.
+  EXPECT_EQ(DataUtility::SqlText(R"(a\'b"c)"), R"('a\''b"c')");
+}
+
+TEST(AppendCondition, FirstConditionStandsAloneLaterOnesAreJoinedWithAnd) {
+  std::string where;
+  DataUtility::AppendCondition(where, "a = 1");
+  EXPECT_EQ(where, "a = 1");
+  DataUtility::AppendCondition(where, "(b = 2 or c = 3)");
+  EXPECT_EQ(where, "a = 1 and (b = 2 or c = 3)");
+}
+
+TEST(AddToCollection, AddsUnderKeyAndRefusesDuplicatesAndNothing) {
+  const auto collection = std::make_shared<vb::Collection>();
+  DataUtility::AddToCollection(collection, "41", vb::Variant("Delete users"));
+  EXPECT_EQ(collection->Item("41"), vb::Variant("Delete users"));
+  EXPECT_THROW(DataUtility::AddToCollection(collection, "41", vb::Variant("x")), vb::ComError);
+  try {
+    DataUtility::AddToCollection(nullptr, "1", vb::Variant("x"));
+    FAIL() << "nothing accepted";
+  } catch (const vb::ComError& e) {
+    EXPECT_EQ(e.number(), vb::kObjectNotSet);
+  }
+}
+
+TEST(LinkQuery, NamesKindDatabaseAndActionAndOnlyNonZeroFurtherValues) {
+  EXPECT_EQ(DataUtility::LinkQuery(2, 23456, 17, 0, 0, 0), "LinkType=2&DBID=23456&ActionID=17");
+  EXPECT_EQ(DataUtility::LinkQuery(2, 0, 5, 0, 9, 0), "LinkType=2&DBID=0&ActionID=5&P5=9");
+}
+
+}  // namespace
+}  // namespace kvdata
