@@ -24,9 +24,17 @@ enum DataError : int32_t {
   kAttachmentError = vb::kObjectError + 2007,
   /// A saved query, workgroup or profile argument is refused.
   kBadArgument = vb::kObjectError + 2008,
+  /// A table that an action database must have is missing.
+  kMissingTable = vb::kObjectError + 2009,
 };
 
 inline constexpr std::string_view kConnectionSource = "kvDataServer.DataConnection";
 inline constexpr std::string_view kServerSource = "kvDataServer.DataServer";
+inline constexpr std::string_view kSettingsSource = "kvDataServer.SettingsStore";
+inline constexpr std::string_view kProfileSource = "kvDataServer.UserProfile";
+inline constexpr std::string_view kEventSource = "kvDataServer.EventLog";
+inline constexpr std::string_view kQuerySource = "kvDataServer.QueryStore";
+inline constexpr std::string_view kWorkgroupSource = "kvDataServer.WorkgroupDirectory";
+inline constexpr std::string_view kAttachmentSource = "kvDataServer.AttachmentStore";
 
 }  // namespace kvdata

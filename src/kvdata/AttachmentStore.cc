@@ -1,0 +1,252 @@
+#include <array>
+#include <vector>
+
+#include "kvdata/AttachmentStore.h"
+
+#include <fmt/format.h>
+#include <sodium.h>
+
+#include "kvdata/AttachmentFiles.h"
+#include "kvdata/Errors.h"
+#include "kvdata/ServerState.h"
+#include "vb/Convert.h"
+#include "vb/ErrorTrap.h"
+
+namespace kvdata {
+namespace {
+
+namespace fs = std::filesystem;
+
+[[noreturn]] void Refuse(std::string description) {
+  throw vb::ComError(kAttachmentError, std::string(kAttachmentSource), std::move(description));
+}
+
+void CheckKeyColumn(std::string_view keyColumn) {
+  if (!vb::EqualsText(keyColumn, "ActionID")) {
+    throw vb::ComError(
+        kBadArgument, std::string(kAttachmentSource),
+        fmt::format("Attachments belong to actions by \"ActionID\", not by \"{}\".", keyColumn));
+  }
+}
+
+bool IsBase64(std::string_view encoding) { return vb::EqualsText(encoding, kBase64Encoding); }
+
+void CheckEncoding(std::string_view encoding) {
+  if (!encoding.empty() && !IsBase64(encoding) && !vb::EqualsText(encoding, kTextEncoding)) {
+    Refuse(fmt::format("The attachment encoding \"{}\" is not known: use \"base64\" or \"text\".",
+                       encoding));
+  }
+}
+
+std::string Decode(std::string_view encoding, std::string_view data) {
+  if (!IsBase64(encoding)) return std::string(data);
+  std::string bytes(data.size() / 4 * 3 + 3, '\0');
+  std::size_t length = 0;
+  if (sodium_base642bin(reinterpret_cast<unsigned char*>(bytes.data()), bytes.size(), data.data(),
+                        data.size(), " \r\n", &length, nullptr,
+                        sodium_base64_VARIANT_ORIGINAL) != 0) {
+    Refuse("The attachment content is not valid base64.");
+  }
+  bytes.resize(length);
+  return bytes;
+}
+
+std::string Encode(std::string_view encoding, const std::string& bytes) {
+  if (!IsBase64(encoding)) return bytes;
+  std::string text(sodium_base64_ENCODED_LEN(bytes.size(), sodium_base64_VARIANT_ORIGINAL), '\0');
+  sodium_bin2base64(text.data(), text.size(), reinterpret_cast<const unsigned char*>(bytes.data()),
+                    bytes.size(), sodium_base64_VARIANT_ORIGINAL);
+  text.resize(text.size() - 1);  // the terminating zero
+  return text;
+}
+
+// A fresh name that no client chooses: 128 random bits.
+std::string NewStoredName() {
+  if (sodium_init() < 0) Refuse("No random source is available for attachment names.");
+  unsigned char random[16];
+  randombytes_buf(random, sizeof random);
+  char hex[sizeof random * 2 + 1];
+  sodium_bin2hex(hex, sizeof hex, random, sizeof random);
+  return fmt::format("att-{}.dat", hex);
+}
+
+// The file of a stored name under the attachment folder; a name that could reach outside the
+// folder (a separator, "..", an absolute path) is refused.
+fs::path FileIn(const fs::path& folder, std::string_view name) {
+  if (name.empty() || name == "." || name == ".." ||
+      name.find_first_of(std::string_view("/\\\0", 3)) != std::string_view::npos) {
+    Refuse(fmt::format("The attachment name \"{}\" would leave the attachment folder.", name));
+  }
+  return folder / fs::path(name);
+}
+
+fs::path Folder(AttachmentFiles& files, std::string_view path) {
+  if (path.empty()) Refuse("No attachment path is set up for uploaded attachments.");
+  if (!files.IsFolder(fs::path(path))) {
+    Refuse(fmt::format("The attachment path {} is not a folder.", path));
+  }
+  return fs::path(path);
+}
+
+struct StoredRow {
+  ado::RecordsetPtr rs;
+  [[nodiscard]] std::string Text(std::string_view field) const {
+    return vb::TextOf(rs->Fields().Item(field).Value());
+  }
+  [[nodiscard]] bool HasContent() const {
+    return !rs->Fields().Item("StoredName").Value().IsNull();
+  }
+};
+
+StoredRow RowByID(DataConnection& connection, int32_t id, int32_t lockType) {
+  return {connection.OpenRecordset(
+      fmt::format("select * from ActionAttachments where AttachmentID={}", id), ado::adOpenKeyset,
+      ado::adUseServer, lockType)};
+}
+
+std::string Link(const StoredRow& row, std::string_view path, std::string_view url) {
+  if (!row.HasContent()) return row.Text("URL");
+  const auto name = row.Text("StoredName");
+  if (!url.empty()) return fmt::format("{}/{}", url, name);
+  return path.empty() ? std::string() : (fs::path(path) / name).string();
+}
+
+ado::RecordsetPtr NewList(int32_t cursorType, int32_t lockType) {
+  auto list = ado::Recordset::Create();
+  auto fields = list->Fields();
+  fields.Append("AttachmentID", ado::adInteger);
+  fields.Append("ActionID", ado::adInteger);
+  fields.Append("Description", ado::adVarWChar, 255);
+  fields.Append("URL", ado::adVarWChar, 2000);
+  fields.Append("AttachmentType", ado::adSmallInt);
+  fields.Append("EncodeType", ado::adVarWChar, 20);
+  fields.Append("Created", ado::adDate);
+  fields.Append("Link", ado::adVarWChar, 2000);
+  list->Open(static_cast<ado::CursorTypeEnum>(cursorType),
+             static_cast<ado::LockTypeEnum>(lockType));
+  return list;
+}
+
+}  // namespace
+
+AttachmentStore::AttachmentStore(std::shared_ptr<const ServerState> state,
+                                 std::shared_ptr<AttachmentFiles> files)
+    : state_(std::move(state)), files_(std::move(files)) {}
+
+ado::RecordsetPtr AttachmentStore::AttachmentList(std::string_view cKeyColumn, int32_t nActionID,
+                                                  std::string_view cPath, std::string_view cURL,
+                                                  int32_t cursorType, int32_t /*cursorLocation*/,
+                                                  int32_t lockType) const {
+  CheckKeyColumn(cKeyColumn);
+  const StoredRow row{state_->Open(kAttachmentSource)
+                          .OpenRecordset(fmt::format("select * from ActionAttachments where "
+                                                     "ActionID={} order by AttachmentID",
+                                                     nActionID),
+                                         ado::adOpenForwardOnly, ado::adUseServer,
+                                         ado::adLockReadOnly)};
+  auto list = NewList(cursorType, lockType);
+  constexpr std::array kCopied = {"AttachmentID",   "ActionID",   "Description", "URL",
+                                  "AttachmentType", "EncodeType", "Created"};
+  for (; !row.rs->IsEOF(); row.rs->MoveNext()) {
+    std::vector<std::string> names(kCopied.begin(), kCopied.end());
+    std::vector<vb::Variant> values;
+    for (const auto* name : kCopied) values.push_back(row.rs->Fields().Item(name).Value());
+    names.emplace_back("Link");
+    values.emplace_back(Link(row, cPath, cURL));
+    list->AddNew(names, values);
+  }
+  if (list->RecordCount() > 0) list->MoveFirst();
+  return list;
+}
+
+ado::RecordsetPtr AttachmentStore::AttachmentByID(int32_t nAttachmentID) const {
+  return RowByID(state_->Open(kAttachmentSource), nAttachmentID, ado::adLockReadOnly).rs;
+}
+
+int32_t AttachmentStore::StoreAttachment(std::string_view cPath, std::string_view cKeyColumn,
+                                         int32_t nActionID, std::string_view cDescription,
+                                         std::string_view cURL, int16_t nAttachmentType,
+                                         std::string_view cEncodeType, const std::string* cData,
+                                         int16_t* /*flag*/) {
+  CheckKeyColumn(cKeyColumn);
+  CheckEncoding(cEncodeType);
+  auto& connection = state_->Open(kAttachmentSource);
+  const bool content = nAttachmentType >= 1;
+  std::vector<std::string> fields{"ActionID",       "Description", "URL",
+                                  "AttachmentType", "EncodeType",  "Created"};
+  std::vector<vb::Variant> values{nActionID,       cDescription, cURL,
+                                  nAttachmentType, cEncodeType,  connection.Clock().Now()};
+  const auto rs = connection.OpenRecordset("select * from ActionAttachments where AttachmentID=0");
+  if (!content) {
+    rs->AddNew(fields, values);
+    return vb::CLng(rs->Fields().Item("AttachmentID").Value());
+  }
+  const auto folder = Folder(*files_, cPath);
+  const auto bytes = Decode(cEncodeType, cData ? std::string_view(*cData) : std::string_view());
+  const auto name = NewStoredName();
+  const auto final = FileIn(folder, name);
+  const auto temporary = FileIn(folder, name + ".tmp");
+  files_->Write(temporary, bytes);
+  bool renamed = false;
+  try {
+    DataConnection::Transaction transaction(connection);
+    fields.emplace_back("StoredName");
+    values.emplace_back(name);
+    rs->AddNew(fields, values);
+    const auto id = vb::CLng(rs->Fields().Item("AttachmentID").Value());
+    files_->Rename(temporary, final);
+    renamed = true;
+    transaction.Commit();
+    return id;
+  } catch (...) {
+    // Undo the file whose row was not stored; a failure here leaves only an unlisted file.
+    vb::ErrorTrap cleanup;
+    cleanup.Run([&] { files_->Remove(renamed ? final : temporary); });
+    throw;
+  }
+}
+
+void AttachmentStore::RemoveAttachment(std::string_view cKeyColumn, std::string_view cPath,
+                                       int32_t nAttachmentID) {
+  CheckKeyColumn(cKeyColumn);
+  auto& connection = state_->Open(kAttachmentSource);
+  DataConnection::Transaction transaction(connection);
+  const auto row = RowByID(connection, nAttachmentID, ado::adLockOptimistic);
+  if (row.rs->IsEOF()) Refuse(fmt::format("There is no attachment {}.", nAttachmentID));
+  if (!row.HasContent()) {
+    row.rs->Delete();
+    transaction.Commit();
+    return;
+  }
+  const auto name = row.Text("StoredName");
+  const auto file = FileIn(Folder(*files_, cPath), name);
+  const auto removed = FileIn(Folder(*files_, cPath), name + ".del");
+  files_->Rename(file, removed);
+  try {
+    row.rs->Delete();
+    transaction.Commit();
+  } catch (...) {
+    vb::ErrorTrap restore;
+    restore.Run([&] { files_->Rename(removed, file); });
+    throw;
+  }
+  // The row is gone; a file left behind here is unreachable and harmless.
+  vb::ErrorTrap cleanup;
+  cleanup.Run([&] { files_->Remove(removed); });
+}
+
+bool AttachmentStore::ReadAttachment(std::string_view cKeyColumn, int32_t nAttachmentID,
+                                     std::string_view cPath, std::string* cEncodeType,
+                                     std::string* cData) const {
+  CheckKeyColumn(cKeyColumn);
+  const auto row = RowByID(state_->Open(kAttachmentSource), nAttachmentID, ado::adLockReadOnly);
+  if (row.rs->IsEOF() || !row.HasContent()) return false;
+  const auto encoding = row.Text("EncodeType");
+  auto data =
+      Encode(encoding, files_->Read(FileIn(Folder(*files_, cPath), row.Text("StoredName"))));
+  if (cEncodeType) *cEncodeType = encoding;
+  if (cData) *cData = std::move(data);
+  return true;
+}
+
+}  // namespace kvdata

@@ -1,0 +1,199 @@
+#include "kvdata/AttachmentStore.h"
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "kvdata/ActionDatabaseTest.h"
+#include "kvdata/AttachmentFiles.h"
+#include "kvdata/DataConnection.h"
+#include "kvdata/Errors.h"
+#include "kvdata/engine/Engine.h"
+#include "vb/Convert.h"
+
+namespace kvdata {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Passes every call to the local file system, except that call number failAt fails.
+class FailingFiles final : public AttachmentFiles {
+ public:
+  int failAt = 0;
+  int calls = 0;
+  void Write(const fs::path& file, std::string_view bytes) override {
+    Step();
+    local_->Write(file, bytes);
+  }
+  std::string Read(const fs::path& file) override {
+    Step();
+    return local_->Read(file);
+  }
+  void Rename(const fs::path& from, const fs::path& to) override {
+    Step();
+    local_->Rename(from, to);
+  }
+  void Remove(const fs::path& file) override {
+    Step();
+    local_->Remove(file);
+  }
+  bool IsFolder(const fs::path& folder) override { return local_->IsFolder(folder); }
+
+ private:
+  void Step() {
+    if (++calls == failAt) throw vb::ComError(kAttachmentError, "test", "injected failure");
+  }
+  std::shared_ptr<AttachmentFiles> local_ = Local();
+};
+
+class AttachmentStoreContent : public ActionDatabaseTest {
+ protected:
+  void SetUp() override {
+    ActionDatabaseTest::SetUp();
+    folder_ = fs::temp_directory_path() /
+              ("kvatt-" + std::to_string(::getpid()) + "-" +
+               ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(folder_);
+    fs::create_directories(folder_);
+    server_ = OpenServer();
+    server_->SetAttachmentFiles(files_);
+  }
+  void TearDown() override {
+    fs::remove_all(folder_);
+    ActionDatabaseTest::TearDown();
+  }
+  int32_t Store(const std::string& data, std::string_view encoding = "base64") {
+    return server_->Attachments()->StoreAttachment(folder_.string(), "ActionID", 5, "doc",
+                                                   "doc.bin", 1, encoding, &data);
+  }
+  [[nodiscard]] std::size_t FileCount() const {
+    return static_cast<std::size_t>(std::distance(fs::directory_iterator(folder_), {}));
+  }
+  [[nodiscard]] int32_t Rows() const {
+    return server_->Attachments()->AttachmentList("ActionID", 5, "", "")->RecordCount();
+  }
+
+  fs::path folder_;
+  std::shared_ptr<FailingFiles> files_ = std::make_shared<FailingFiles>();
+  std::unique_ptr<DataServer> server_;
+};
+
+TEST_P(AttachmentStoreContent, BinaryContentRoundTripsInBothEncodings) {
+  const std::string binary("\0\x01\xff\xfe'\"\r\n%_\\", 12);
+  std::string base64 = "AAH//iciDQolX1w=";
+  const auto a = Store(base64);
+  const auto b = Store(binary, "text");
+  std::string encoding;
+  std::string data;
+  ASSERT_TRUE(
+      server_->Attachments()->ReadAttachment("ActionID", a, folder_.string(), &encoding, &data));
+  EXPECT_EQ(encoding, "base64");
+  EXPECT_EQ(data, base64);
+  ASSERT_TRUE(
+      server_->Attachments()->ReadAttachment("ActionID", b, folder_.string(), &encoding, &data));
+  EXPECT_EQ(encoding, "text");
+  EXPECT_EQ(data, binary);
+  EXPECT_EQ(FileCount(), 2u);
+  const auto list = server_->Attachments()->AttachmentList("ActionID", 5, "", "http://x/att");
+  ASSERT_EQ(list->RecordCount(), 2);
+  EXPECT_EQ(list->Fields().Item("AttachmentID").Value(), vb::Variant(a));
+  EXPECT_EQ(vb::CStr(list->Fields().Item("Link").Value()).rfind("http://x/att/att-", 0), 0u);
+}
+
+TEST_P(AttachmentStoreContent, LinksNeedNoFolderAndCarryNoContent) {
+  const auto id = server_->Attachments()->StoreAttachment("", "ActionID", 5, "site",
+                                                          "http://example.org", 0, "", nullptr);
+  std::string data = "unchanged";
+  EXPECT_FALSE(server_->Attachments()->ReadAttachment("ActionID", id, "", nullptr, &data));
+  EXPECT_EQ(data, "unchanged");
+  EXPECT_EQ(server_->Attachments()->AttachmentByID(id)->Fields().Item("URL").Value(),
+            vb::Variant("http://example.org"));
+  server_->Attachments()->RemoveAttachment("ActionID", "", id);
+  EXPECT_EQ(Rows(), 0);
+}
+
+TEST_P(AttachmentStoreContent, DeleteRemovesRowAndFile) {
+  const auto id = Store("aGVsbG8=");
+  server_->Attachments()->RemoveAttachment("ActionID", folder_.string(), id);
+  EXPECT_EQ(Rows(), 0);
+  EXPECT_EQ(FileCount(), 0u);
+  EXPECT_THROW(server_->Attachments()->RemoveAttachment("ActionID", folder_.string(), id),
+               vb::ComError);
+}
+
+TEST_P(AttachmentStoreContent, RefusesNamesThatLeaveTheFolderAndSymbolicLinks) {
+  const auto id = Store("aGVsbG8=");
+  auto& engine = server_->Connection()->Engine();
+  const auto rename = [&](const std::string& name) {
+    engine.Execute("UPDATE " + engine::QuoteName("ActionAttachments") + " SET " +
+                       engine::QuoteName("StoredName") + " = ?",
+                   std::vector<vb::Variant>{name});
+  };
+  std::string data;
+  for (const std::string name : {"../outside.dat", "/etc/passwd", "..", "a/b"}) {
+    rename(name);
+    try {
+      (void)server_->Attachments()->ReadAttachment("ActionID", id, folder_.string(), nullptr,
+                                                   &data);
+      ADD_FAILURE() << name;
+    } catch (const vb::ComError& e) {
+      EXPECT_EQ(e.number(), kAttachmentError) << name;
+    }
+  }
+  fs::create_symlink("/etc/hostname", folder_ / "link.dat");
+  rename("link.dat");
+  EXPECT_THROW((void)server_->Attachments()->ReadAttachment("ActionID", id, folder_.string(),
+                                                            nullptr, &data),
+               vb::ComError);
+  EXPECT_THROW((void)Store("not base64!"), vb::ComError);
+  EXPECT_THROW((void)Store("x", "uuencode"), vb::ComError);
+}
+
+TEST_P(AttachmentStoreContent, AFailingStoreLeavesNeitherRowNorFile) {
+  for (int failAt = 1; failAt < 10; ++failAt) {
+    files_->calls = 0;
+    files_->failAt = failAt;
+    try {
+      (void)Store("aGVsbG8=");
+      EXPECT_EQ(Rows(), 1);
+      EXPECT_EQ(FileCount(), 1u);
+      return;  // no call failed: every failure point has been met
+    } catch (const vb::ComError& e) {
+      EXPECT_EQ(e.description(), "injected failure");
+      EXPECT_EQ(Rows(), 0) << failAt;
+      EXPECT_EQ(FileCount(), 0u) << failAt;
+    }
+  }
+  FAIL() << "the store never succeeded";
+}
+
+TEST_P(AttachmentStoreContent, AFailingDeleteKeepsRowAndFileTogether) {
+  for (int failAt = 1; failAt < 10; ++failAt) {
+    files_->failAt = 0;
+    const auto id = Store("aGVsbG8=");
+    files_->calls = 0;
+    files_->failAt = failAt;
+    try {
+      server_->Attachments()->RemoveAttachment("ActionID", folder_.string(), id);
+      EXPECT_EQ(Rows(), 0);
+      return;  // no call failed, or only the last clean-up of an already deleted file
+    } catch (const vb::ComError& e) {
+      EXPECT_EQ(e.description(), "injected failure");
+      EXPECT_EQ(Rows(), 1) << failAt;
+      EXPECT_EQ(FileCount(), 1u) << failAt;
+      std::string data;
+      EXPECT_TRUE(
+          server_->Attachments()->ReadAttachment("ActionID", id, folder_.string(), nullptr, &data));
+    }
+    files_->failAt = 0;
+    server_->Attachments()->RemoveAttachment("ActionID", folder_.string(), id);
+  }
+  FAIL() << "the delete never succeeded";
+}
+
+KV_INSTANTIATE_ENGINES(AttachmentStoreContent);
+
+}  // namespace
+}  // namespace kvdata

@@ -1,0 +1,57 @@
+#include "kvdata/RightSet.h"
+
+#include <gtest/gtest.h>
+
+#include "kvdata/Errors.h"
+#include "kvdata/StoredValue.h"
+
+namespace kvdata {
+namespace {
+
+TEST(RightSetParse, ReadsNumbersWithBlanksAndWritesThemSorted) {
+  const auto rights = RightSet::Parse(" 50,41 , 42", "test");
+  EXPECT_TRUE(rights.Has(41));
+  EXPECT_TRUE(rights.Has(50));
+  EXPECT_FALSE(rights.Has(43));
+  EXPECT_FALSE(rights.IsEvery());
+  EXPECT_EQ(rights.ToString(), "41,42,50");
+}
+
+TEST(RightSetParse, StarIsEveryRightAndEmptyIsNone) {
+  EXPECT_TRUE(RightSet::Parse("*", "test").Has(255));
+  EXPECT_TRUE(RightSet::Parse("*", "test").IsEvery());
+  EXPECT_FALSE(RightSet::Parse("", "test").Has(0));
+  EXPECT_EQ(RightSet::Parse("", "test").ToString(), "");
+}
+
+TEST(RightSetParse, RefusesAnythingElseWithTheCallersSource) {
+  for (const auto* bad : {"41,,42", "41;42", "x", "41,", "4 1", "*,41"}) {
+    try {
+      (void)RightSet::Parse(bad, "kvDataServer.UserProfile");
+      ADD_FAILURE() << bad;
+    } catch (const vb::ComError& e) {
+      EXPECT_EQ(e.number(), kBadArgument) << bad;
+      EXPECT_EQ(e.source(), "kvDataServer.UserProfile");
+    }
+  }
+}
+
+TEST(StoredValueRoundTrip, EveryTypeReadsBackWithItsType) {
+  const vb::Variant values[] = {vb::Null,
+                                true,
+                                false,
+                                int16_t{-7},
+                                int32_t{40000},
+                                0.1,
+                                vb::Date::FromParts(2024, 2, 29, 13, 5, 9),
+                                std::string("it's \"x\"\n"),
+                                std::string()};
+  for (const auto& value : values) {
+    const auto stored = ToStored(value);
+    const vb::Variant text = stored.text ? vb::Variant(*stored.text) : vb::Variant(vb::Null);
+    EXPECT_EQ(FromStored(stored.type, text), value);
+  }
+}
+
+}  // namespace
+}  // namespace kvdata

@@ -1,0 +1,245 @@
+#include "kvdata/schema/Schema.h"
+
+#include <fmt/format.h>
+
+#include <span>
+#include <vector>
+
+#include "kvdata/DataConnection.h"
+#include "kvdata/Errors.h"
+#include "kvdata/RightSet.h"
+#include "kvdata/SettingsStore.h"
+#include "kvdata/StoredValue.h"
+#include "kvdata/WorkgroupDirectory.h"
+#include "kvdata/engine/Engine.h"
+
+namespace kvdata::schema {
+namespace {
+
+using engine::ColumnKind;
+
+struct ColumnDef {
+  std::string_view name;
+  ColumnKind kind;
+  int32_t size = 0;
+  std::string_view constraint = {};  // e.g. "NOT NULL"
+};
+
+struct TableDef {
+  std::string_view name;
+  std::vector<ColumnDef> columns;
+};
+
+struct IndexDef {
+  std::string_view name;
+  std::string_view table;
+  std::vector<std::string_view> columns;
+  bool unique = false;
+};
+
+constexpr std::string_view kNotNull = "NOT NULL";
+constexpr int32_t kIdSize = 50;
+constexpr int32_t kNameSize = 100;
+
+const std::vector<TableDef>& Tables() {
+  static const std::vector<TableDef> tables = {
+      {"actions",
+       {{"ActionID", ColumnKind::AutoKey},
+        {"ActionNumber", ColumnKind::Integer, 0, kNotNull},
+        {"Subject", ColumnKind::Text, 255},
+        {"Originator", ColumnKind::Text, kNameSize},
+        {"OriginatorID", ColumnKind::Text, kIdSize},
+        {"Assignee", ColumnKind::Text, kNameSize},
+        {"AssigneeID", ColumnKind::Text, kIdSize},
+        {"DateOpened", ColumnKind::Date},
+        {"DateDue", ColumnKind::Date},
+        {"DateCompleted", ColumnKind::Date},
+        {"DateClosed", ColumnKind::Date},
+        {"DateRejected", ColumnKind::Date},
+        {"Reviewed", ColumnKind::SmallInt},
+        {"Alert", ColumnKind::Boolean},
+        {"Flags", ColumnKind::Integer},
+        {"ActionType", ColumnKind::SmallInt},
+        {"Category", ColumnKind::Text, kIdSize},
+        {"Priority", ColumnKind::Text, kIdSize},
+        {"Reference", ColumnKind::Text, 255},
+        {"ReferenceID", ColumnKind::Text, kIdSize},
+        {"Description", ColumnKind::LongText},
+        {"Result", ColumnKind::LongText},
+        // Result notes appended when an action's status is set; kept apart from Result.
+        {"Results", ColumnKind::LongText}}},
+      {"ActionConfig",
+       {{"ConfigID", ColumnKind::AutoKey},
+        {"ConfigKey", ColumnKind::Text, kNameSize, kNotNull},
+        {"ValueType", ColumnKind::SmallInt, 0, kNotNull},
+        {"ValueText", ColumnKind::LongText}}},
+      {"ActionGroups",
+       {{"GroupID", ColumnKind::AutoKey},
+        {"GroupName", ColumnKind::Text, kNameSize, kNotNull},
+        {"RightList", ColumnKind::LongText}}},
+      {"ActionQueries",
+       {{"QueryID", ColumnKind::AutoKey},
+        {"UserID", ColumnKind::Text, kIdSize},
+        {"Name", ColumnKind::Text, kNameSize},
+        {"AssignedTo", ColumnKind::SmallInt},
+        {"ApplyStatus", ColumnKind::Boolean},
+        {"Status", ColumnKind::SmallInt},
+        {"DueDays", ColumnKind::SmallInt},
+        {"Assignee", ColumnKind::Text, kNameSize},
+        {"Originator", ColumnKind::Text, kNameSize},
+        {"Category", ColumnKind::Text, kIdSize},
+        {"Priority", ColumnKind::Text, kIdSize},
+        {"Subject", ColumnKind::Text, 255},
+        {"Description", ColumnKind::Text, 255},
+        {"Result", ColumnKind::Text, 255},
+        {"DateOpened", ColumnKind::Date},
+        {"DateOpenedUpper", ColumnKind::Date},
+        {"DateDue", ColumnKind::Date},
+        {"DateDueUpper", ColumnKind::Date},
+        {"DateCompleted", ColumnKind::Date},
+        {"DateCompletedUpper", ColumnKind::Date},
+        {"DateClosed", ColumnKind::Date},
+        {"DateClosedUpper", ColumnKind::Date}}},
+      {"ActionKeywords",
+       {{"KeywordID", ColumnKind::AutoKey},
+        {"FieldName", ColumnKind::Text, kIdSize, kNotNull},
+        {"Keyword", ColumnKind::Text, kNameSize, kNotNull}}},
+      {"ActionReports",
+       {{"ReportID", ColumnKind::AutoKey},
+        {"Name", ColumnKind::Text, kNameSize, kNotNull},
+        {"UserID", ColumnKind::Text, kIdSize},
+        {"Definition", ColumnKind::LongText}}},
+      {"ActionProfiles",
+       {{"ProfileID", ColumnKind::AutoKey},
+        {"UserID", ColumnKind::Text, kIdSize, kNotNull},
+        {"ProfileKey", ColumnKind::Text, kNameSize, kNotNull},
+        {"ValueType", ColumnKind::SmallInt, 0, kNotNull},
+        {"ValueText", ColumnKind::LongText}}},
+      {"ActionAttachments",
+       {{"AttachmentID", ColumnKind::AutoKey},
+        {"ActionID", ColumnKind::Integer, 0, kNotNull},
+        {"Description", ColumnKind::Text, 255},
+        {"URL", ColumnKind::Text, 2000},
+        {"AttachmentType", ColumnKind::SmallInt},
+        {"EncodeType", ColumnKind::Text, 20},
+        {"StoredName", ColumnKind::Text, kNameSize},
+        {"Created", ColumnKind::Date}}},
+      {"ActionEvents",
+       {{"EventID", ColumnKind::AutoKey},
+        {"EventCode", ColumnKind::Integer, 0, kNotNull},
+        {"ActionID", ColumnKind::Integer},
+        {"EventText", ColumnKind::LongText},
+        {"UserID", ColumnKind::Text, kIdSize},
+        {"EventTime", ColumnKind::Date, 0, kNotNull}}},
+      {"Users",
+       {{"UserID", ColumnKind::Text, kIdSize, "NOT NULL PRIMARY KEY"},
+        {"UserName", ColumnKind::Text, kNameSize},
+        {"Email", ColumnKind::Text, 255},
+        {"PasswordHash", ColumnKind::Text, 255},
+        {"GroupID", ColumnKind::Integer},
+        {"Created", ColumnKind::Date}}},
+  };
+  return tables;
+}
+
+// The alert count and the lists read open actions by assignee or originator, overdue actions
+// by due date, and an external record's actions by reference.
+const std::vector<IndexDef>& Indexes() {
+  static const std::vector<IndexDef> indexes = {
+      {"ix_actions_number", "actions", {"ActionNumber"}, true},
+      {"ix_actions_assignee", "actions", {"AssigneeID", "DateClosed"}},
+      {"ix_actions_originator", "actions", {"OriginatorID", "DateClosed"}},
+      {"ix_actions_due", "actions", {"DateClosed", "DateDue"}},
+      {"ix_actions_reference", "actions", {"Reference", "ReferenceID"}},
+      {"ix_config_key", "ActionConfig", {"ConfigKey"}, true},
+      {"ix_queries_user", "ActionQueries", {"UserID"}},
+      {"ix_keywords_field", "ActionKeywords", {"FieldName", "Keyword"}},
+      {"ix_profiles_user", "ActionProfiles", {"UserID", "ProfileKey"}, true},
+      {"ix_attachments_action", "ActionAttachments", {"ActionID"}},
+      {"ix_events_action", "ActionEvents", {"ActionID", "EventID"}},
+  };
+  return indexes;
+}
+
+// Labels of the field names whose display form is not the name itself.
+constexpr std::array<std::pair<std::string_view, std::string_view>, 8> kDefaultLabels = {{
+    {"ActionNumber", "Action Number"},
+    {"DateOpened", "Date Opened"},
+    {"DateDue", "Due Date"},
+    {"DateCompleted", "Date Completed"},
+    {"DateClosed", "Date Closed"},
+    {"DateRejected", "Date Rejected"},
+    {"ActionType", "Action Type"},
+    {"ReferenceID", "Reference ID"},
+}};
+
+std::string CreateTable(engine::Engine& engine, const TableDef& table) {
+  std::vector<std::string> columns;
+  for (const auto& column : table.columns) {
+    auto text = engine::QuoteName(column.name) + " " + engine.ColumnType(column.kind, column.size);
+    if (!column.constraint.empty()) text += fmt::format(" {}", column.constraint);
+    columns.push_back(std::move(text));
+  }
+  return fmt::format("CREATE TABLE {} ({})", engine::QuoteName(table.name),
+                     fmt::join(columns, ", "));
+}
+
+std::string CreateIndex(const IndexDef& index) {
+  std::vector<std::string> columns;
+  for (const auto column : index.columns) columns.push_back(engine::QuoteName(column));
+  return fmt::format("CREATE {}INDEX {} ON {} ({})", index.unique ? "UNIQUE " : "",
+                     engine::QuoteName(index.name), engine::QuoteName(index.table),
+                     fmt::join(columns, ", "));
+}
+
+void Insert(engine::Engine& engine, std::string_view table,
+            std::initializer_list<std::string_view> columns, std::vector<vb::Variant> values) {
+  std::vector<std::string> names;
+  for (const auto column : columns) names.push_back(engine::QuoteName(column));
+  std::vector<std::string_view> marks(names.size(), "?");
+  engine.Execute(fmt::format("INSERT INTO {} ({}) VALUES ({})", engine::QuoteName(table),
+                             fmt::join(names, ", "), fmt::join(marks, ", ")),
+                 values);
+}
+
+void InsertSetting(engine::Engine& engine, std::string_view key, const vb::Variant& value) {
+  const auto stored = ToStored(value);
+  Insert(engine, "ActionConfig", {"ConfigKey", "ValueType", "ValueText"},
+         {key, stored.type, stored.text ? vb::Variant(*stored.text) : vb::Variant(vb::Null)});
+}
+
+void RefuseExisting(engine::Engine& engine, const std::string& database) {
+  for (const auto& table : Tables()) {
+    if (engine.TableExists(table.name)) {
+      throw vb::ComError(
+          kDatabaseExists, std::string(kServerSource),
+          fmt::format("The database {} already holds the table \"{}\": an action database is "
+                      "created only in an empty database.",
+                      database, table.name));
+    }
+  }
+}
+
+}  // namespace
+
+void CreateActionDatabase(DataConnection& connection, const FirstUser& user) {
+  if (user.userID.empty()) {
+    throw vb::ComError(kBadArgument, std::string(kServerSource),
+                       "A new action database needs the ID of its first user.");
+  }
+  auto& engine = connection.Engine();
+  RefuseExisting(engine, connection.DatabaseName());
+  const auto hash = HashPassword(user.password, user.cost);
+  DataConnection::Transaction transaction(connection);
+  for (const auto& table : Tables()) engine.Execute(CreateTable(engine, table));
+  for (const auto& index : Indexes()) engine.Execute(CreateIndex(index));
+  Insert(engine, "ActionGroups", {"GroupID", "GroupName", "RightList"},
+         {kSuperUserGroup, "SuperUser", RightSet::Every().ToString()});
+  for (const auto& [name, label] : kDefaultLabels) InsertSetting(engine, LabelKey(name), label);
+  InsertSetting(engine, "Version", kVersion);
+  Insert(engine, "Users", {"UserID", "UserName", "PasswordHash", "GroupID", "Created"},
+         {user.userID, user.userName, hash, kSuperUserGroup, connection.Clock().Now()});
+  transaction.Commit();
+}
+
+}  // namespace kvdata::schema

@@ -1,0 +1,38 @@
+#pragma once
+// Creating an empty action database, schema version 1.003, on either engine.
+#include <array>
+#include <string>
+#include <string_view>
+
+#include "kvdata/Password.h"
+
+namespace kvdata {
+class DataConnection;
+}
+
+namespace kvdata::schema {
+
+/// The schema version this release creates and requires (settings key "Version").
+inline constexpr std::string_view kVersion = "1.003";
+
+/// The tables that mark a database as an action database, in the order they are checked.
+inline constexpr std::array<std::string_view, 8> kActionTables = {
+    "ActionConfig",  "ActionGroups",   "ActionQueries",     "ActionKeywords",
+    "ActionReports", "ActionProfiles", "ActionAttachments", "ActionEvents"};
+
+/// The first user of a new database: a member of the SuperUser workgroup.
+struct FirstUser {
+  std::string userID;
+  std::string userName;
+  std::string password;
+  PasswordCost cost = PasswordCost::Interactive;
+};
+
+/// Creates, in one transaction, the table actions, the eight action tables, the table Users,
+/// the SuperUser workgroup (-1, every right), the default display labels, the version and the
+/// first user. Raises kDatabaseExists (naming the table found) when the database already holds
+/// any of these tables, kBadArgument when the first user has no ID; nothing is changed then, nor
+/// when a statement fails.
+void CreateActionDatabase(DataConnection& connection, const FirstUser& user);
+
+}  // namespace kvdata::schema

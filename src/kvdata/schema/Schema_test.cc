@@ -1,0 +1,107 @@
+#include "kvdata/schema/Schema.h"
+
+#include <gtest/gtest.h>
+
+#include <future>
+
+#include "kvdata/ActionDatabaseTest.h"
+#include "kvdata/DataConnection.h"
+#include "kvdata/Errors.h"
+#include "kvdata/SettingsStore.h"
+#include "kvdata/WorkgroupDirectory.h"
+#include "kvdata/engine/Engine.h"
+#include "vb/Convert.h"
+
+namespace kvdata {
+namespace {
+
+using CreateActionDatabase = ActionDatabaseTest;
+
+std::vector<std::string> ActionTables() {
+  return {schema::kActionTables.begin(), schema::kActionTables.end()};
+}
+
+int32_t Count(DataConnection& connection, const std::string& sql) {
+  const auto rs = connection.OpenRecordset(sql, 0, 2, 1);
+  return vb::CLng(rs->Fields().Item(0).Value());
+}
+
+TEST_P(CreateActionDatabase, GivesAVerifiedDatabaseOfVersion1003WithItsFirstSuperUser) {
+  const auto server = OpenServer();
+  server->VerifyTables(ActionTables());
+  EXPECT_EQ(server->Settings()->Value("Version"), vb::Variant("1.003"));
+  EXPECT_EQ(server->Workgroups()->UserWorkgroup("admin"), kSuperUserGroup);
+  EXPECT_EQ(server->Workgroups()->WorkgroupRightList(kSuperUserGroup), "*");
+  auto& connection = *server->Connection();
+  EXPECT_EQ(Count(connection, "select count(*) from actions"), 0);
+  EXPECT_EQ(Count(connection, "select count(*) from Users where UserName='Ada Admin'"), 1);
+  bool found = false;
+  EXPECT_EQ(server->Settings()->Label("DateDue", &found), "Due Date");
+  EXPECT_TRUE(found);
+  EXPECT_EQ(server->Settings()->Label("Subject", &found), "Subject");
+  EXPECT_FALSE(found);
+}
+
+TEST_P(CreateActionDatabase, GeneratesActionIDsAndKeepsActionNumbersUnique) {
+  const auto server = OpenServer();
+  auto& connection = *server->Connection();
+  const auto rs = connection.OpenRecordset("select * from actions where ActionID=0");
+  rs->AddNew({"ActionNumber", "Subject"}, {int32_t{1}, "first"});
+  const auto first = vb::CLng(rs->Fields().Item("ActionID").Value());
+  rs->AddNew({"ActionNumber", "Subject"}, {int32_t{2}, "second"});
+  EXPECT_GT(vb::CLng(rs->Fields().Item("ActionID").Value()), first);
+  EXPECT_THROW(connection.Execute("insert into actions (ActionNumber) values (1)"), vb::ComError);
+  EXPECT_EQ(Count(connection, "select count(*) from actions"), 2);
+}
+
+TEST_P(CreateActionDatabase, RefusesAnExistingDatabaseAndChangesNothing) {
+  try {
+    DataServer::CreateDatabase(ConnectionString(), {"other", "Other", "pw", PasswordCost::Minimum});
+    FAIL() << "created twice";
+  } catch (const vb::ComError& e) {
+    EXPECT_EQ(e.number(), kDatabaseExists);
+    EXPECT_EQ(e.source(), "kvDataServer.DataServer");
+    EXPECT_NE(e.description().find("\"actions\""), std::string::npos) << e.description();
+  }
+  const auto server = OpenServer();
+  EXPECT_EQ(Count(*server->Connection(), "select count(*) from Users"), 1);
+  EXPECT_EQ(server->Settings()->Value("Version"), vb::Variant("1.003"));
+}
+
+TEST_P(CreateActionDatabase, VerifyTablesNamesTheMissingTable) {
+  const auto server = OpenServer();
+  server->Connection()->Engine().Execute("DROP TABLE " + engine::QuoteName("ActionEvents"));
+  try {
+    server->VerifyTables(ActionTables());
+    FAIL() << "verified without ActionEvents";
+  } catch (const vb::ComError& e) {
+    EXPECT_EQ(e.number(), kMissingTable);
+    EXPECT_EQ(e.description(), "The database has no table \"ActionEvents\".");
+  }
+}
+
+TEST_P(CreateActionDatabase, TwoCreationsAtOnceDoNotInterfere) {
+  const ExtraDatabase one;
+  const ExtraDatabase two;
+  const auto& first = one.ConnectionString();
+  const auto& second = two.ConnectionString();
+  auto create = [](const std::string& where, const char* user) {
+    DataServer::CreateDatabase(where, {user, user, "pw", PasswordCost::Minimum});
+  };
+  auto a = std::async(std::launch::async, create, first, "alice");
+  auto b = std::async(std::launch::async, create, second, "bob");
+  a.get();
+  b.get();
+  for (const auto& [where, user] : {std::pair{first, "alice"}, std::pair{second, "bob"}}) {
+    DataServer server;
+    server.OpenDatabase(where);
+    server.VerifyTables(ActionTables());
+    EXPECT_EQ(server.Workgroups()->UserWorkgroup(user), kSuperUserGroup);
+    EXPECT_EQ(Count(*server.Connection(), "select count(*) from Users"), 1);
+  }
+}
+
+KV_INSTANTIATE_ENGINES(CreateActionDatabase);
+
+}  // namespace
+}  // namespace kvdata

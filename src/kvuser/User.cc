@@ -1,0 +1,142 @@
+#include "kvuser/User.h"
+
+#include <fmt/format.h>
+
+#include <algorithm>
+#include <array>
+
+#include "kvdata/DataConnection.h"
+#include "kvdata/DataServer.h"
+#include "kvdata/DataUtility.h"
+#include "kvdata/UserProfile.h"
+#include "kvdata/WorkgroupDirectory.h"
+#include "kvuser/Errors.h"
+#include "vb/Convert.h"
+
+namespace kvuser {
+namespace {
+
+[[noreturn]] void Raise(UserError number, std::string description) {
+  throw vb::ComError(number, std::string(kUserSource), std::move(description));
+}
+
+// A hash that matches no password, checked for unknown users so that a refusal takes as long
+// whether or not the user exists.
+const std::string& DecoyHash() {
+  static const std::string hash = kvdata::HashPassword("", kvdata::PasswordCost::Minimum);
+  return hash;
+}
+
+bool PasswordMatches(const vb::Variant& hash, std::string_view password) {
+  if (hash.IsNull() || vb::TextOf(hash).empty()) return password.empty();
+  return kvdata::VerifyPassword(vb::TextOf(hash), password);
+}
+
+constexpr std::array<std::string_view, 5> kReadableFields = {"UserID", "UserName", "Email",
+                                                             "GroupID", "Created"};
+
+}  // namespace
+
+User::User(kvdata::PasswordCost cost)
+    : cost_(cost), server_(std::make_shared<kvdata::DataServer>()) {}
+
+void User::Connect(std::string_view cConnectionString,
+                   std::shared_ptr<kvdata::UserProfile>* profile) {
+  server_->OpenDatabase(cConnectionString, profile);
+}
+
+kvdata::DataConnection& User::Connection() const {
+  const auto profile = server_->Profile();
+  if (!profile) Raise(kNotConnected, "The user directory is not connected to a database.");
+  return *server_->Connection();
+}
+
+ado::RecordsetPtr User::UserRow(std::string_view userID, int32_t lockType) const {
+  const auto rs = Connection().OpenRecordset(
+      "select * from Users where UserID=" + kvdata::DataUtility::SqlText(userID), ado::adOpenKeyset,
+      ado::adUseServer, lockType);
+  // The table's key ignores letter case; user IDs are compared exactly.
+  while (!rs->IsEOF() && vb::TextOf(rs->Fields().Item("UserID").Value()) != userID) {
+    rs->MoveNext();
+  }
+  if (rs->IsEOF()) Raise(kUnknownUser, fmt::format("There is no user \"{}\".", userID));
+  return rs;
+}
+
+std::string User::Hash(std::string_view password) const {
+  return password.empty() ? std::string() : kvdata::HashPassword(password, cost_);
+}
+
+void User::Login(std::string_view cUserName, std::string_view cPassword,
+                 std::shared_ptr<kvdata::UserProfile>* profile, std::string_view cLoginID) {
+  vb::Variant hash;
+  bool known = true;
+  try {
+    hash = UserRow(cUserName, ado::adLockReadOnly)->Fields().Item("PasswordHash").Value();
+  } catch (const vb::ComError& e) {
+    if (e.number() != kUnknownUser) throw;
+    known = false;
+    hash = DecoyHash();
+  }
+  if (!PasswordMatches(hash, cPassword) || !known) {
+    Raise(kLoginFailed, std::string(kLoginFailedText));
+  }
+  auto user = kvdata::UserProfile::ForUser(server_->Connection(), cUserName);
+  user->LoginID(std::string(cLoginID));
+  server_->SetProfile(&user);
+  if (profile) *profile = user;
+}
+
+std::shared_ptr<kvdata::UserProfile> User::Profile() const { return server_->Profile(); }
+
+vb::Variant User::UserField(std::string_view cUserID, std::string_view cFieldName) const {
+  const bool readable = std::any_of(kReadableFields.begin(), kReadableFields.end(),
+                                    [&](auto field) { return vb::EqualsText(field, cFieldName); });
+  if (!readable) {
+    Raise(kBadUserArgument,
+          fmt::format("\"{}\" is not a field of the user directory.", cFieldName));
+  }
+  return UserRow(cUserID, ado::adLockReadOnly)->Fields().Item(cFieldName).Value();
+}
+
+void User::RenameUser(std::string_view cUserID, std::string_view cNewName) {
+  UserRow(cUserID, ado::adLockOptimistic)->Update({"UserName"}, {cNewName});
+}
+
+void User::RemoveUser(std::string_view cUserID, ado::RecordsetPtr* rsUsers) {
+  UserRow(cUserID, ado::adLockOptimistic)->Delete();
+  if (rsUsers) *rsUsers = UserList();
+}
+
+void User::AddUser(std::string_view cUserID, std::string_view cUserName, std::string_view cPassword,
+                   int32_t nGroupID, std::string_view cEmail) {
+  if (cUserID.empty()) Raise(kBadUserArgument, "A user needs an ID.");
+  auto& connection = Connection();
+  kvdata::DataConnection::Transaction transaction(connection);
+  (void)kvdata::ReadWorkgroupRightList(connection, nGroupID);  // the workgroup must exist
+  const auto rs = connection.OpenRecordset("select * from Users where UserID=" +
+                                           kvdata::DataUtility::SqlText(cUserID));
+  if (!rs->IsEOF()) {
+    Raise(kBadUserArgument, fmt::format("The user ID \"{}\" is already taken.", cUserID));
+  }
+  const auto hash = Hash(cPassword);
+  rs->AddNew({"UserID", "UserName", "Email", "PasswordHash", "GroupID", "Created"},
+             {cUserID, cUserName, cEmail.empty() ? vb::Variant(vb::Null) : vb::Variant(cEmail),
+              hash.empty() ? vb::Variant(vb::Null) : vb::Variant(hash), nGroupID,
+              connection.Clock().Now()});
+  transaction.Commit();
+}
+
+void User::SetPassword(std::string_view cUserID, std::string_view cPassword) {
+  const auto hash = Hash(cPassword);
+  UserRow(cUserID, ado::adLockOptimistic)
+      ->Update({"PasswordHash"}, {hash.empty() ? vb::Variant(vb::Null) : vb::Variant(hash)});
+}
+
+ado::RecordsetPtr User::UserList() const {
+  return Connection().OpenRecordset(
+      "select UserID, UserName, Email, GroupID from Users order by UserID", ado::adOpenStatic,
+      ado::adUseClient, ado::adLockReadOnly);
+}
+
+}  // namespace kvuser

@@ -1,0 +1,101 @@
+#include "kvuser/User.h"
+
+#include <gtest/gtest.h>
+
+#include "kvdata/ActionDatabaseTest.h"
+#include "kvdata/DataServer.h"
+#include "kvdata/UserProfile.h"
+#include "kvdata/WorkgroupDirectory.h"
+#include "kvuser/Errors.h"
+
+namespace kvuser {
+namespace {
+
+class UserDirectory : public kvdata::ActionDatabaseTest {
+ protected:
+  void SetUp() override {
+    ActionDatabaseTest::SetUp();
+    user_.Connect(ConnectionString());
+    staff_ = user_.Server()->Workgroups()->CreateWorkgroup("Staff", "50,70");
+    user_.AddUser("bob", "Bob", "hunter2", staff_, "bob@example.org");
+    user_.AddUser("nopw", "No Password", "", staff_);
+  }
+  void ExpectRefused(std::string_view name, std::string_view password) {
+    auto profile = user_.Profile();
+    try {
+      user_.Login(name, password, &profile);
+      ADD_FAILURE() << name << " logged in with \"" << password << "\"";
+    } catch (const vb::ComError& e) {
+      EXPECT_EQ(e.number(), kLoginFailed);
+      EXPECT_EQ(e.source(), "kvUser.User");
+      EXPECT_EQ(e.description(), "Login failed: unknown user name or wrong password.");
+    }
+    EXPECT_EQ(profile, user_.Profile()) << "a refused login changed the profile";
+  }
+  User user_{kvdata::PasswordCost::Minimum};
+  int32_t staff_ = 0;
+};
+
+TEST_P(UserDirectory, LoginWithTheRightPasswordGivesTheUsersProfile) {
+  std::shared_ptr<kvdata::UserProfile> profile;
+  user_.Login("bob", "hunter2", &profile, "web-17");
+  ASSERT_TRUE(profile);
+  EXPECT_EQ(profile, user_.Profile());
+  EXPECT_EQ(profile->UserID(), "bob");
+  EXPECT_EQ(profile->UserName(), "Bob");
+  EXPECT_EQ(profile->GroupID(), staff_);
+  EXPECT_TRUE(profile->HasRight(70));
+  EXPECT_EQ(profile->LoginID(), "web-17");
+  user_.Login("admin", "secret", &profile);
+  EXPECT_TRUE(profile->AllRights());
+  user_.Login("nopw", "", &profile);
+  EXPECT_EQ(profile->UserID(), "nopw");
+}
+
+TEST_P(UserDirectory, RefusesEveryWrongLoginWithOneText) {
+  ExpectRefused("bob", "wrong");
+  ExpectRefused("bob", "");
+  ExpectRefused("bob", "HUNTER2");
+  ExpectRefused("Bob", "hunter2");  // IDs are compared exactly
+  ExpectRefused("nobody", "");
+  ExpectRefused("nobody", "hunter2");
+  ExpectRefused("nopw", "something");
+  ExpectRefused("bob' or '1'='1", "x");
+}
+
+TEST_P(UserDirectory, SetPasswordReplacesTheOldOne) {
+  user_.SetPassword("bob", "new secret");
+  ExpectRefused("bob", "hunter2");
+  user_.Login("bob", "new secret");
+  EXPECT_EQ(user_.Profile()->UserID(), "bob");
+}
+
+TEST_P(UserDirectory, MaintainsUsersAndTheirFields) {
+  EXPECT_EQ(user_.UserField("bob", "Email"), vb::Variant("bob@example.org"));
+  EXPECT_EQ(user_.UserField("bob", "groupid"), vb::Variant(staff_));
+  EXPECT_THROW((void)user_.UserField("bob", "PasswordHash"), vb::ComError);
+  user_.RenameUser("bob", "Robert O'Neil");
+  EXPECT_EQ(user_.UserField("bob", "UserName"), vb::Variant("Robert O'Neil"));
+  try {
+    user_.AddUser("bob", "Other Bob", "x", staff_);
+    ADD_FAILURE() << "added twice";
+  } catch (const vb::ComError& e) {
+    EXPECT_EQ(e.number(), kBadUserArgument);
+  }
+  EXPECT_THROW(user_.AddUser("carol", "Carol", "x", 999), vb::ComError);
+  ado::RecordsetPtr list = user_.UserList();
+  EXPECT_EQ(list->RecordCount(), 3);
+  user_.RemoveUser("bob", &list);
+  EXPECT_EQ(list->RecordCount(), 2);
+  try {
+    user_.RenameUser("bob", "Ghost");
+    ADD_FAILURE() << "renamed a removed user";
+  } catch (const vb::ComError& e) {
+    EXPECT_EQ(e.number(), kUnknownUser);
+  }
+}
+
+KV_INSTANTIATE_ENGINES(UserDirectory);
+
+}  // namespace
+}  // namespace kvuser
