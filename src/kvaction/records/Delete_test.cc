@@ -1,0 +1,66 @@
+#include <gtest/gtest.h>
+
+#include "kvaction/records/RecordsTest.h"
+
+namespace kvaction {
+namespace {
+
+class DeleteTest : public RecordsTest {
+ protected:
+  [[nodiscard]] RecordsetPtr IdList(const std::vector<int32_t>& ids) {
+    auto list = Values({{"ActionID", ids.front()}});
+    for (std::size_t i = 1; i < ids.size(); ++i) AddRow(*list, {{"ActionID", ids[i]}});
+    return list;
+  }
+  [[nodiscard]] std::vector<int32_t> DeletionOrder() {
+    std::vector<int32_t> ids;
+    const auto rs =
+        action_->Recordset("select ActionID from ActionEvents where EventCode=9 order by EventID");
+    for (; !rs->IsEOF(); rs->MoveNext()) ids.push_back(vb::CLng((*rs)["ActionID"].Value()));
+    return ids;
+  }
+};
+
+TEST_P(DeleteTest, ByIdDeletesTheRowAndRecordsEvenAMissingOne) {
+  const int32_t id = Create("gone");
+  EXPECT_TRUE(action_->delete_(id));
+  EXPECT_EQ(Count("select count(*) from actions"), 0);
+  EXPECT_FALSE(action_->delete_(id));  // no such action any more: still recorded
+  EXPECT_EQ(Events(id), (std::vector<StoredEvent>{
+                            {1, "Record Created"}, {9, "Record Deleted"}, {9, "Record Deleted"}}));
+}
+
+TEST_P(DeleteTest, CallersCurrentRowIsDeletedThroughTheirRecordSet) {
+  const int32_t first = Create("first");
+  const int32_t second = Create("second");
+  RecordsetPtr rs = action_->Recordset("select * from actions order by ActionNumber");
+  rs->MoveNext();
+  EXPECT_TRUE(action_->delete_(0, &rs));
+  EXPECT_EQ(rs->RecordCount(), 1);  // the caller's view lost the row at once
+  EXPECT_TRUE(Stored(second, "ActionID").IsEmpty());
+  EXPECT_EQ(DeletionOrder(), std::vector<int32_t>{second});
+
+  rs->MoveLast();
+  rs->MoveNext();  // at EOF: nothing to delete
+  EXPECT_FALSE(action_->delete_(0, &rs));
+  EXPECT_EQ(vb::CLng(Stored(first, "ActionID")), first);
+}
+
+TEST_P(DeleteTest, AListIsDeletedInItsOrderAfterTheSingleAction) {
+  const int32_t a = Create("a");
+  const int32_t b = Create("b");
+  const int32_t c = Create("c");
+  const int32_t d = Create("d");
+  RecordsetPtr rs = action_->DataRecord(d);
+  RecordsetPtr list = IdList({c, a, b, a});
+  EXPECT_TRUE(action_->delete_(b, &rs, &list));
+  EXPECT_TRUE(list->IsEOF());
+  EXPECT_EQ(DeletionOrder(), (std::vector<int32_t>{b, c, a, b, a}));
+  EXPECT_EQ(Count("select count(*) from actions"), 1);  // rs's own row is not touched
+  EXPECT_EQ(vb::CLng(Stored(d, "ActionID")), d);
+}
+
+KV_INSTANTIATE_ENGINES(DeleteTest);
+
+}  // namespace
+}  // namespace kvaction

@@ -1,0 +1,46 @@
+#include "kvaction/records/RecordWrites.h"
+
+#include "kvdata/DataConnection.h"
+#include "kvdata/engine/Engine.h"
+
+namespace kvaction {
+namespace {
+
+// The advisory-lock key that stands for "numbering new actions" on a PostgreSQL database: any
+// constant works as long as every client of the library takes the same one.
+constexpr std::string_view kNumberingLock = "SELECT pg_advisory_xact_lock(1802724974)";
+
+constexpr std::string_view kSavepoint = "SAVEPOINT kv_trapped_step";
+constexpr std::string_view kRelease = "RELEASE SAVEPOINT kv_trapped_step";
+constexpr std::string_view kRollbackTo = "ROLLBACK TO SAVEPOINT kv_trapped_step";
+
+}  // namespace
+
+void LockNumbering(kvdata::DataConnection& connection) {
+  auto& engine = connection.Engine();
+  if (engine.Target() == kvdata::sql::Target::PostgreSQL) (void)engine.Execute(kNumberingLock);
+}
+
+bool RunTrappedStep(kvdata::DataConnection& connection, vb::ErrorTrap& trap,
+                    const std::function<void()>& step) {
+  if (!connection.InTransaction()) return trap.Run(step);
+  auto& engine = connection.Engine();
+  return trap.Run([&] {
+    (void)engine.Execute(kSavepoint);
+    try {
+      step();
+    } catch (...) {
+      // Undo the failed step alone, then let the trap keep its error.
+      (void)engine.Execute(kRollbackTo);
+      (void)engine.Execute(kRelease);
+      throw;
+    }
+    (void)engine.Execute(kRelease);
+  });
+}
+
+bool IsUpdatable(const ado::Field& field) {
+  return (field.Attributes() & ado::adFldUpdatable) != 0;
+}
+
+}  // namespace kvaction

@@ -1,0 +1,32 @@
+#pragma once
+// What the record operations share about writing: the lock that serializes action numbering,
+// continue-on-error steps that must not spoil the operation's transaction, and which fields of a
+// record set take values.
+#include <functional>
+
+#include "ado/Recordset.h"
+#include "vb/ErrorTrap.h"
+
+namespace kvdata {
+class DataConnection;
+}
+
+namespace kvaction {
+
+/// Serializes the numbering of new actions among every client of the database until the
+/// connection's open transaction ends. On SQLite the write transaction (BEGIN IMMEDIATE) already
+/// holds the database's one write lock; on PostgreSQL a transaction-scoped advisory lock is taken.
+/// Requires an open DataConnection::Transaction; raises the engine's error.
+void LockNumbering(kvdata::DataConnection& connection);
+
+/// Runs step in continue-on-error mode (trap keeps its failure) inside a savepoint of the
+/// connection's open transaction, so that a failed statement is undone alone and the rest of the
+/// transaction can still commit (PostgreSQL would otherwise refuse every later statement).
+/// Returns whether step succeeded. Without an open transaction the step simply runs trapped.
+bool RunTrappedStep(kvdata::DataConnection& connection, vb::ErrorTrap& trap,
+                    const std::function<void()>& step);
+
+/// Whether a field takes values (its attributes include adFldUpdatable).
+[[nodiscard]] bool IsUpdatable(const ado::Field& field);
+
+}  // namespace kvaction

@@ -1,0 +1,86 @@
+// Storing edited values of actions, with one history event for each column whose value really
+// changes. A call's events and stored rows form one transaction: when it raises, none stays.
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "kvaction/Action.h"
+#include "kvaction/action/State.h"
+#include "kvaction/records/History.h"
+#include "kvdata/DataConnection.h"
+#include "kvdata/DataServer.h"
+#include "kvdata/EventLog.h"
+#include "kvdata/SettingsStore.h"
+#include "vb/Convert.h"
+
+namespace kvaction {
+namespace {
+
+// The column that names the action in the values; it is never written.
+bool IsKeyColumn(std::string_view name) { return vb::LCase(name) == "actionid"; }
+
+// A value that reads as an empty text is stored as Null: a cleared value is never an empty text.
+vb::Variant StoredForm(const vb::Variant& value, const vb::Locale& locale) {
+  if (vb::TextOf(value, locale).empty()) return vb::Null;
+  return value;
+}
+
+// Writes the values of one row of the caller's record set into an action's stored row, with the
+// history of each column. The review-status text lives from one Reviewed column to the next
+// for the whole call.
+class RowUpdater {
+ public:
+  RowUpdater(const kvdata::DataServer& server, const vb::Locale& locale)
+      : settings_(server.Settings()),
+        events_(server.Events()),
+        label_([this](std::string_view name, bool& flag) { return settings_->Label(name, &flag); }),
+        locale_(locale) {}
+  RowUpdater(const RowUpdater&) = delete;
+  RowUpdater& operator=(const RowUpdater&) = delete;
+
+  // Every column but the key, in column order: its history first, then its new value.
+  void Apply(ado::Recordset& values, ado::Recordset& stored, int32_t actionID) {
+    auto fields = values.Fields();
+    for (int32_t i = 0; i < fields.Count(); ++i) {
+      const ado::Field field = fields.Item(i);
+      if (IsKeyColumn(field.Name())) continue;
+      ado::Field target = stored.Fields().Item(field.Name());
+      const vb::Variant newValue = field.Value();
+      const std::optional<HistoryLine> line =
+          ColumnHistory(field.Name(), target.Value(), newValue, label_, locale_, reviewText_);
+      if (line) events_->AddEvent(line->code, actionID, line->text);
+      target.Value(StoredForm(newValue, locale_));
+    }
+  }
+
+ private:
+  std::shared_ptr<kvdata::SettingsStore> settings_;
+  std::shared_ptr<kvdata::EventLog> events_;
+  LabelLookup label_;
+  const vb::Locale& locale_;
+  std::string reviewText_;
+};
+
+}  // namespace
+
+void Action::updateRecord(const RecordsetPtr& rsValues) {
+  ado::Recordset& values = *vb::Require(rsValues);
+  const kvdata::DataServer& server = *vb::Require(state_->dataServer);
+  kvdata::DataConnection::Transaction transaction(*server.Connection());
+  RowUpdater updater(server, state_->locale);
+  values.MoveFirst();
+  while (!values.IsEOF()) {
+    const int32_t actionID = vb::CLng(values["actionID"].Value(), state_->locale);
+    // An ID that names no action is passed over, without an event.
+    const RecordsetPtr stored = DataRecord(actionID);
+    if (stored && !stored->IsEOF()) {
+      updater.Apply(values, *stored, actionID);
+      stored->Update();
+    }
+    values.MoveNext();
+  }
+  values.MoveFirst();
+  transaction.Commit();
+}
+
+}  // namespace kvaction
