@@ -1,0 +1,146 @@
+// The query, list, alert and e-mail commands run in process on both engines, with the notice
+// delivered to a loopback relay.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <iostream>
+#include <sstream>
+
+#include <nlohmann/json.hpp>
+
+#include "cli/Cli.h"
+#include "cli/SmtpSink.h"
+#include "kvaction/alerts/ActionTestData.h"
+#include "vb/ComError.h"
+#include "vb/Convert.h"
+
+namespace cli {
+namespace {
+
+using kvaction::testing::Day;
+
+/// Swaps a standard stream's buffer for its lifetime.
+class Redirect {
+ public:
+  Redirect(std::ios& stream, std::streambuf* buffer)
+      : stream_(stream), saved_(stream.rdbuf(buffer)) {}
+  ~Redirect() { stream_.rdbuf(saved_); }
+  Redirect(const Redirect&) = delete;
+  Redirect& operator=(const Redirect&) = delete;
+
+ private:
+  std::ios& stream_;
+  std::streambuf* saved_;
+};
+
+class Commands : public kvaction::testing::ActionTest {
+ protected:
+  void SetUp() override {
+    ActionTest::SetUp();
+    roof_ = Store({.number = 42,
+                   .subject = "Fix the roof",
+                   .assigneeID = "bob",
+                   .originatorID = "carol",
+                   .dateDue = Day(2024, 3, 1),
+                   .reviewed = int16_t{0}});
+  }
+
+  /// Runs `kvaction --connection … --user admin --password-stdin ARGS` in process; returns what
+  /// it printed. A vb::ComError of the command passes through.
+  std::string Run(std::vector<std::string> args) const {
+    CLI::App app;
+    Options options;
+    options.clock = pinnedClock_;
+    app.add_option("--connection", options.connection);
+    app.add_option("--user", options.user);
+    app.add_flag("--password-stdin", options.passwordStdin);
+    app.add_flag("--json", options.json);
+    RegisterQueryCommands(app, options);
+    RegisterAlertCommands(app, options);
+    args.insert(args.begin(),
+                {"--connection", ConnectionString(), "--user", "admin", "--password-stdin"});
+    std::reverse(args.begin(), args.end());
+    std::istringstream password("secret\n");
+    std::ostringstream printed;
+    const Redirect in(std::cin, password.rdbuf());
+    const Redirect out(std::cout, printed.rdbuf());
+    app.parse(args);
+    return printed.str();
+  }
+
+  int32_t roof_ = 0;
+};
+
+TEST_P(Commands, EmailSendDeliversTheNoticeAsBuilt) {
+  const testing::SmtpSink sink;
+  {
+    const auto admin = LoggedIn("admin");
+    admin->SMTPHost(sink.Address());
+    admin->save();
+  }
+  const std::string id = std::to_string(roof_);
+  EXPECT_EQ(Run({"email", id, "--url", "http://web/kv", "--send"}), "Sent to 2 recipients.\n");
+
+  const auto received = sink.Received();
+  ASSERT_EQ(received.size(), 1U);
+  EXPECT_EQ(received[0].mailFrom, "<ada@example.org>");
+  EXPECT_EQ(received[0].recipients,
+            (std::vector<std::string>{"<bob@example.org>", "<carol@example.org>"}));
+  const auto notice = LoggedIn("admin")->EmailData(roof_, "http://web/kv");
+  const std::string body = vb::TextOf(notice->Fields().Item("Body").Value());
+  const std::string& data = received[0].data;
+  EXPECT_NE(data.find("\r\nSubject: Action 42: Fix the roof\r\n"), std::string::npos) << data;
+  EXPECT_NE(data.find("\r\n\r\n" + body), std::string::npos) << data;
+  EXPECT_NE(body.find("default.asp?LinkType=2&DBID=0&ActionID=" + id), std::string::npos);
+}
+
+TEST_P(Commands, EmailWithALineBreakInTheSubjectIsNeverSent) {
+  const testing::SmtpSink sink;
+  const int32_t injected = Store({.number = 43,
+                                  .subject = "Hi\r\nBcc: eve@example.org",
+                                  .assigneeID = "bob",
+                                  .originatorID = "carol"});
+  {
+    const auto admin = LoggedIn("admin");
+    admin->SMTPHost(sink.Address());
+    admin->save();
+  }
+  EXPECT_THROW((void)Run({"email", std::to_string(injected), "--send"}), vb::ComError);
+  EXPECT_EQ(sink.Sessions(), 0);
+}
+
+TEST_P(Commands, AlertsStatusAndDuePrintWhatTheLibraryAnswers) {
+  EXPECT_EQ(Run({"alerts", "--for", "bob"}), "1\n");
+  EXPECT_EQ(Run({"alerts", "--for", "bob", "--mode", "1", "--dbid", "R9"}), "0\n");
+  EXPECT_EQ(Run({"status", std::to_string(roof_)}),
+            "Status: Assigned to Bob Builder\nDue: 14 days overdue.\n"
+            "Short status: 14 days overdue.\nImage: 2\n");
+  const auto due = nlohmann::json::parse(Run({"--json", "due"}));
+  ASSERT_EQ(due.size(), 1U);
+  EXPECT_EQ(due[0]["ActionNumber"], 42);
+}
+
+TEST_P(Commands, SavedQueryListsItsActions) {
+  Store({.number = 44,
+         .subject = "Paint",
+         .assigneeID = "admin",
+         .originatorID = "bob",
+         .dateDue = Day(2024, 4, 1),
+         .referenceID = "R1"});
+  const std::string saved = Run({"query", "add", "Overdue", "--apply-status", "--status", "2"});
+  ASSERT_TRUE(saved.starts_with("Saved the query ")) << saved;
+  const std::string id = saved.substr(16, saved.find('.') - 16);
+  const auto listed = nlohmann::json::parse(Run({"--json", "list", "--query", id}));
+  ASSERT_EQ(listed.size(), 1U);
+  EXPECT_EQ(listed[0]["ActionNumber"], 42);
+  const auto mine =
+      nlohmann::json::parse(Run({"--json", "list", "--reference", "R1", "--sort", "ActionNumber"}));
+  ASSERT_EQ(mine.size(), 1U);
+  EXPECT_EQ(mine[0]["ActionNumber"], 44);
+  EXPECT_EQ(Run({"query", "delete", id}), "Deleted the query " + id + ".\n");
+}
+
+KV_INSTANTIATE_ENGINES(Commands);
+
+}  // namespace
+}  // namespace cli

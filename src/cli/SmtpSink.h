@@ -1,0 +1,46 @@
+#pragma once
+// A test SMTP relay: listens on 127.0.0.1 at a port the system picks, accepts one session at a
+// time on its own thread, answers every command with success and records what arrived.
+#include <atomic>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace cli::testing {
+
+/// One delivered message: the envelope and the data, dot-stuffing undone.
+struct ReceivedMail {
+  std::string mailFrom;                 ///< the MAIL FROM argument, e.g. "<a@b>"
+  std::vector<std::string> recipients;  ///< the RCPT TO arguments
+  std::string data;                     ///< the message text, without the final ".\r\n"
+};
+
+class SmtpSink {
+ public:
+  SmtpSink();
+  ~SmtpSink();
+  SmtpSink(const SmtpSink&) = delete;
+  SmtpSink& operator=(const SmtpSink&) = delete;
+
+  /// "127.0.0.1:PORT", the relay's address for SMTPHost.
+  [[nodiscard]] std::string Address() const;
+  /// The messages delivered so far, oldest first.
+  [[nodiscard]] std::vector<ReceivedMail> Received() const;
+  /// How many sessions connected so far.
+  [[nodiscard]] int Sessions() const;
+
+ private:
+  void Serve();
+  void Converse(int client);
+
+  int listener_ = -1;
+  int port_ = 0;
+  mutable std::mutex mutex_;
+  std::vector<ReceivedMail> received_;
+  int sessions_ = 0;
+  std::atomic<bool> stop_ = false;
+  std::thread thread_;
+};
+
+}  // namespace cli::testing

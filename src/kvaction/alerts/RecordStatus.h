@@ -1,0 +1,18 @@
+#pragma once
+// The status summary of a stored action: its columns read from a record set of the actions table.
+#include "ado/Recordset.h"
+#include "kvaction/alerts/StatusSummary.h"
+#include "vb/Clock.h"
+#include "vb/Locale.h"
+
+namespace kvaction {
+
+/// The columns StatusSummary reads, from the current row of record (texts in locale, "" for
+/// Null). Raises when a column is missing or Reviewed is not a 16-bit number (94 for Null).
+[[nodiscard]] StatusColumns StatusColumnsOf(ado::Recordset& record, const vb::Locale& locale);
+
+/// The summary of record's current action, as of the clock's today.
+[[nodiscard]] StatusTexts RecordStatus(ado::Recordset& record, const vb::Clock& clock,
+                                       const vb::Locale& locale);
+
+}  // namespace kvaction
