@@ -59,6 +59,7 @@ std::string ReadPassword(const Options& options, const std::string& prompt) {
 
 Session::Session(const Options& options, bool login) : options_(options) {
   if (options.locale == "en-GB") action_.SetLocale(vb::Locale::EnGB());
+  if (options.clock) action_.SetClock(options.clock);
   action_.OpenConnection(ConnectionString(options));
   if (!login) return;
   if (options.user.empty()) {

@@ -1,0 +1,252 @@
+// The rights commands: the catalogue with what the logged-in user holds, the editing rights of
+// one action, workgroups, and the field lists; and the checks the other commands make before
+// they change anything, since the library itself leaves permissions to its clients.
+#include <iostream>
+#include <map>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <fmt/format.h>
+#include <nlohmann/json.hpp>
+
+#include "ado/Enums.h"
+#include "cli/Cli.h"
+#include "kvaction/rights/Rights.h"
+#include "kvdata/DataServer.h"
+#include "kvdata/UserProfile.h"
+#include "kvdata/WorkgroupDirectory.h"
+#include "vb/ComError.h"
+#include "vb/Convert.h"
+
+namespace cli {
+namespace {
+
+constexpr const char* kSource = "kvaction";
+
+[[noreturn]] void Refuse(kvaction::Action& action, std::string_view what) {
+  throw vb::ComError(kvaction::kRefused, kSource,
+                     fmt::format("Refused: {} may not {}.", action.UserProfile()->UserID(), what));
+}
+
+// The editing right that covers a column of the actions table (empty: none does).
+std::string_view PermissionOf(std::string_view column) {
+  static const std::map<std::string, std::string_view, std::less<>> permissions = [] {
+    std::map<std::string, std::string_view, std::less<>> map;
+    const std::vector<std::pair<std::vector<std::string_view>, std::string_view>> groups = {
+        {{"Subject"}, "EditSubject"},
+        {{"Description"}, "EditDescription"},
+        {{"Result"}, "EditActionTaken"},
+        {{"DateOpened"}, "EditDateOpened"},
+        {{"DateDue"}, "EditDateDue"},
+        {{"Priority"}, "EditPriority"},
+        {{"Category"}, "EditCategory"},
+        {{"Assignee", "AssigneeID"}, "EditAssignee"},
+        {{"Originator", "OriginatorID"}, "EditOriginator"},
+        {{"Reference", "ReferenceID"}, "EditReference"},
+        {{"ActionNumber"}, "EditActionNumber"},
+        {{"ActionType"}, "EditApprovalRequired"},
+        // Completing, closing, reviewing and flagging are the action's status.
+        {{"DateCompleted", "DateClosed", "DateRejected", "Reviewed", "Alert"}, "SetStatus"},
+    };
+    for (const auto& [columns, permission] : groups) {
+      for (const std::string_view column : columns) map.emplace(vb::LCase(column), permission);
+    }
+    return map;
+  }();
+  const auto found = permissions.find(vb::LCase(column));
+  return found == permissions.end() ? std::string_view() : found->second;
+}
+
+// The editing rights of a stored action for the logged-in user. The command works in the
+// action's own reference, so that a reference can be edited where right 60 allows it.
+ado::RecordsetPtr EditingRightsOf(kvaction::Action& action, int32_t actionID) {
+  const auto row = action.DataRecord(actionID);
+  if (row->IsEOF()) {
+    throw vb::ComError(vb::kInvalidProcedureCall, kSource,
+                       fmt::format("No action has the ID {}.", actionID));
+  }
+  const auto text = [&](std::string_view column) {
+    return FieldText(row->Fields().Item(column).Value(), action.Locale());
+  };
+  const std::string referenceID = text("ReferenceID");
+  const std::string context = action.ReferenceID();
+  action.ReferenceID(referenceID);
+  auto rights = action.editingRights(text("DateClosed"), text("DateCompleted"), text("AssigneeID"),
+                                     text("OriginatorID"), referenceID);
+  action.ReferenceID(context);
+  return rights;
+}
+
+std::string NumberText(kvaction::Action& action, int32_t actionID) {
+  return FieldText(action.DataRecord(actionID)->Fields().Item("ActionNumber").Value(),
+                   action.Locale());
+}
+
+// An in-memory record set of the given text/boolean columns, for printing.
+ado::RecordsetPtr Table(const std::vector<std::pair<std::string, ado::DataTypeEnum>>& columns) {
+  auto rs = ado::Recordset::Create();
+  for (const auto& [name, type] : columns) rs->Fields().Append(name, type, 0);
+  rs->Open(ado::adOpenStatic, ado::adLockOptimistic);
+  return rs;
+}
+
+void Print(ado::Recordset& rs, const Options& options) {
+  if (rs.RecordCount() > 0) rs.MoveFirst();
+  PrintRecordset(std::cout, rs, options);
+}
+
+void RegisterRights(CLI::App& app, Options& options) {
+  auto* rights = app.add_subcommand(
+      "rights", "List the catalogue of workgroup rights and whether the logged-in user holds each");
+  rights->callback([&options] {
+    Session session(options);
+    kvaction::Action& action = session.action();
+    const auto table = Table(
+        {{"Right", ado::adInteger}, {"Description", ado::adVarWChar}, {"Held", ado::adBoolean}});
+    for (const kvaction::CatalogueRight& entry : kvaction::RightsCatalogue()) {
+      table->AddNew({"Right", "Description", "Held"},
+                    {static_cast<int32_t>(entry.right), entry.description,
+                     action.HasAccess(static_cast<int16_t>(entry.right))});
+    }
+    Print(*table, options);
+  });
+}
+
+void RegisterCan(CLI::App& app, Options& options) {
+  struct Args {
+    std::string target;
+    bool byID = false;
+  };
+  auto args = std::make_shared<Args>();
+  auto* can = app.add_subcommand(
+      "can", "Show what the logged-in user may change in an action (CloseAction is not decided)");
+  can->add_option("N", args->target, "Action number")->required();
+  can->add_flag("--id", args->byID, "Name the action by ActionID instead of ActionNumber");
+  can->callback([args, &options] {
+    Session session(options);
+    kvaction::Action& action = session.action();
+    const auto rights = EditingRightsOf(action, ActionIDOf(action, args->target, args->byID));
+    const auto table = Table({{"Permission", ado::adVarWChar}, {"Allowed", ado::adBoolean}});
+    for (int32_t i = 0; i < rights->Fields().Count(); ++i) {
+      const ado::Field field = rights->Fields().Item(i);
+      table->AddNew({"Permission", "Allowed"}, {field.Name(), field.Value()});
+    }
+    Print(*table, options);
+  });
+}
+
+void RegisterWorkgroup(CLI::App& app, Options& options) {
+  struct Args {
+    std::string user;
+    int32_t group = 0;
+  };
+  auto args = std::make_shared<Args>();
+  auto* workgroup = app.add_subcommand("workgroup", "List workgroups or move a user to another");
+  workgroup->require_subcommand(1);
+
+  auto* list = workgroup->add_subcommand("list", "List the workgroups and their right lists");
+  list->callback([&options] {
+    Session session(options);
+    Print(*session.action().DataServer()->Workgroups()->WorkgroupList(), options);
+  });
+
+  auto* set = workgroup->add_subcommand(
+      "set",
+      "Move USER into workgroup ID (needs \"Workgroup maintenance\"; only a SuperUser "
+      "moves users into or out of SuperUser, -1)");
+  set->add_option("USER", args->user, "User ID")->required();
+  set->add_option("ID", args->group, "Workgroup ID")->required();
+  set->callback([args, &options] {
+    Session session(options);
+    kvaction::Action& action = session.action();
+    RequireRight(action, kvaction::arChangeWorkgroups);
+    action.SetWorkgroup(args->user, args->group);
+    // The library passes over a directory that refuses the move; say so here.
+    const auto workgroups = action.DataServer()->Workgroups();
+    if (workgroups->UserWorkgroup(args->user) != args->group) {
+      throw vb::ComError(vb::kInvalidProcedureCall, kSource,
+                         fmt::format("The workgroup of {} was not changed: is {} a workgroup?",
+                                     args->user, args->group));
+    }
+    std::cout << "Moved " << args->user << " to workgroup " << args->group << ".\n";
+  });
+}
+
+void RegisterFields(CLI::App& app, Options& options) {
+  auto* fields = app.add_subcommand(
+      "fields", "List the visible columns of the actions table and the validated fields");
+  fields->callback([&options] {
+    Session session(options);
+    kvaction::Action& action = session.action();
+    const auto visible = action.VisibleFields();
+    const auto validated = action.ValidatedFields();
+    validated->MoveFirst();
+    if (options.json) {
+      nlohmann::json out = {{"visible", nlohmann::json::object()},
+                            {"validated", nlohmann::json::object()}};
+      for (int32_t i = 1; visible && i <= visible->Count(); ++i) {
+        out["visible"][visible->KeyAt(i)] = vb::CStr(visible->Item(i));
+      }
+      for (; !validated->IsEOF(); validated->MoveNext()) {
+        out["validated"][vb::CStr(validated->Fields().Item("FieldName").Value())] =
+            vb::TextOf(validated->Fields().Item("FieldLabel").Value());
+      }
+      std::cout << out.dump(2) << '\n';
+      return;
+    }
+    const auto table = Table({{"Key", ado::adVarWChar}, {"Field", ado::adVarWChar}});
+    for (int32_t i = 1; visible && i <= visible->Count(); ++i) {
+      table->AddNew({"Key", "Field"}, {visible->KeyAt(i), visible->Item(i)});
+    }
+    Print(*table, options);
+    std::cout << '\n';
+    PrintRecordset(std::cout, *validated, options);
+  });
+}
+
+}  // namespace
+
+void RequireRight(kvaction::Action& action, kvaction::ActionRights right) {
+  if (action.HasAccess(static_cast<int16_t>(right))) return;
+  std::string_view description = "use this command";
+  for (const kvaction::CatalogueRight& entry : kvaction::RightsCatalogue()) {
+    if (entry.right == right) description = entry.description;
+  }
+  Refuse(action, fmt::format("do this without the right \"{}\"", description));
+}
+
+void RequireEditRights(kvaction::Action& action, int32_t actionID,
+                       const std::vector<std::string>& columns) {
+  if (columns.empty()) return;
+  const auto rights = EditingRightsOf(action, actionID);
+  for (const std::string& column : columns) {
+    const std::string_view permission = PermissionOf(column);
+    const bool allowed =
+        !permission.empty() && vb::CBool(rights->Fields().Item(permission).Value());
+    if (!allowed) {
+      Refuse(action, fmt::format("change {} of action {}", column, NumberText(action, actionID)));
+    }
+  }
+}
+
+void RequireDeletePermission(kvaction::Action& action, int32_t actionID) {
+  const auto row = action.DataRecord(actionID);
+  if (row->IsEOF()) return;  // nothing to delete: the delete itself reports nothing done
+  const auto text = [&](std::string_view column) {
+    return FieldText(row->Fields().Item(column).Value(), action.Locale());
+  };
+  if (!action.PermitDeleteAction(text("AssigneeID"), text("OriginatorID"))) {
+    Refuse(action, "delete action " + text("ActionNumber"));
+  }
+}
+
+void RegisterRightsCommands(CLI::App& app, Options& options) {
+  RegisterRights(app, options);
+  RegisterCan(app, options);
+  RegisterWorkgroup(app, options);
+  RegisterFields(app, options);
+}
+
+}  // namespace cli

@@ -1,0 +1,72 @@
+#include <gtest/gtest.h>
+
+#include "kvaction/action/ActionTest.h"
+#include "kvdata/SettingsStore.h"
+#include "kvdata/UserProfile.h"
+
+namespace kvaction {
+namespace {
+
+class SettingsTest : public ActionTest {};
+
+TEST_P(SettingsTest, FreshDatabaseReadsEmptyAndFalse) {
+  const auto action = OpenAction();
+  EXPECT_EQ(action->SMTPHost(), "");
+  EXPECT_FALSE(action->SMTPDefault());
+  EXPECT_FALSE(action->AutoEmail());
+}
+
+TEST_P(SettingsTest, ChangesAreStoredWithTheirTypesAndSeenByOthersOnlyAfterSave) {
+  const auto action = OpenAction();
+  action->SMTPHost("mail.example.com");
+  action->SMTPDefault(true);
+  action->AutoEmail(true);
+  EXPECT_EQ(action->SMTPHost(), "mail.example.com");
+  EXPECT_TRUE(action->AutoEmail());
+  EXPECT_FALSE(OpenAction()->AutoEmail());
+
+  action->save();
+  const auto other = OpenAction();
+  EXPECT_EQ(other->SMTPHost(), "mail.example.com");
+  EXPECT_TRUE(other->SMTPDefault());
+  EXPECT_TRUE(other->AutoEmail());
+  const auto settings = other->DataServer()->Settings();
+  EXPECT_EQ(settings->Value("SMTPHost"), vb::Variant("mail.example.com"));
+  EXPECT_EQ(settings->Value("AutoEmail"), vb::Variant(true));
+}
+
+TEST_P(SettingsTest, BooleanPropertiesReadNumbersAndRefuseNull) {
+  const auto action = OpenAction();
+  const auto settings = action->DataServer()->Settings();
+  settings->Value("SMTPDefault", vb::Variant(int16_t{0}));
+  settings->Value("AutoEmail", vb::Variant(int32_t{-1}));
+  EXPECT_FALSE(action->SMTPDefault());
+  EXPECT_TRUE(action->AutoEmail());
+  settings->Value("SMTPHost", vb::Null);
+  EXPECT_EQ(ErrorOf([&] { (void)action->SMTPHost(); }).number(), 94);
+}
+
+TEST_P(SettingsTest, VersionSensingBelongsToTheLoggedInUser) {
+  AddUser("bob", "pw");
+  const auto action = AdminAction();
+  EXPECT_FALSE(action->VersionSensing());
+  action->VersionSensing(true);
+  EXPECT_TRUE(action->VersionSensing());
+  EXPECT_EQ(action->UserProfile()->Value("VersionSensing"), vb::Variant(true));
+  action->Login("bob", "pw");
+  EXPECT_FALSE(action->VersionSensing());
+}
+
+TEST_P(SettingsTest, WebUrlBelongsToOneObjectAndIsNotStored) {
+  const auto action = OpenAction();
+  EXPECT_EQ(action->twWebURL(), "");
+  action->twWebURL("http://intranet/actions/");
+  EXPECT_EQ(action->twWebURL(), "http://intranet/actions/");
+  action->save();
+  EXPECT_EQ(OpenAction()->twWebURL(), "");
+}
+
+KV_INSTANTIATE_ENGINES(SettingsTest);
+
+}  // namespace
+}  // namespace kvaction

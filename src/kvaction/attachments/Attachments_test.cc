@@ -1,0 +1,245 @@
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <string>
+
+#include "kvaction/action/ActionTest.h"
+#include "kvdata/Errors.h"
+#include "kvdata/SettingsStore.h"
+
+namespace kvaction {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr const char* kUploadRefusal =
+    "Unable to upload attachment.  No attachment path specified.  Please contact your system "
+    "administrator to specify a path for uploaded attachments.";
+constexpr const char* kRetrieveRefusal =
+    "Unable to retrieve attachment.  No attachment path specified.  Please contact your system "
+    "administrator to specify a path for uploaded attachments.";
+
+// Every byte value, twice, so that binary content is known to round-trip.
+std::string AllBytes() {
+  std::string bytes;
+  for (int round = 0; round < 2; ++round) {
+    for (int b = 0; b < 256; ++b) bytes.push_back(static_cast<char>(b));
+  }
+  return bytes;
+}
+
+class AttachmentsTest : public ActionTest {
+ protected:
+  void SetUp() override {
+    ActionTest::SetUp();
+    if (HasFatalFailure()) return;
+    // A scratch root holding the attachment folder and a neighbour that must stay untouched.
+    root_ = fs::temp_directory_path() /
+            ("kvattach-" + std::to_string(::getpid()) + "-" +
+             ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(root_);
+    fs::create_directories(folder());
+    fs::create_directories(root_ / "outside");
+    std::ofstream(root_ / "outside" / "secret.txt") << "secret";
+    action_ = AdminAction();
+  }
+  void TearDown() override {
+    action_.reset();
+    fs::remove_all(root_);
+    ActionTest::TearDown();
+  }
+  [[nodiscard]] fs::path folder() const { return root_ / "attachments"; }
+  void UsePath() const { action_->DefaultAttachmentPath(folder().string()); }
+  // The names of the files under root, relative to it.
+  [[nodiscard]] std::set<std::string> Files() const {
+    std::set<std::string> names;
+    for (const auto& entry : fs::recursive_directory_iterator(root_)) {
+      if (!entry.is_directory()) names.insert(fs::relative(entry.path(), root_).string());
+    }
+    return names;
+  }
+  int32_t Upload(std::string data, std::string_view encoding = "text",
+                 std::string_view description = "report.pdf") {
+    return action_->addAttachment(7, description, "", 1, encoding, &data);
+  }
+
+  fs::path root_;
+  std::unique_ptr<Action> action_;
+};
+
+TEST_P(AttachmentsTest, ActionZeroStoresNothingAndAsksNoOne) {
+  std::string data = "x";
+  EXPECT_EQ(NewAction()->addAttachment(0, "d", "", 1, "text", &data), 0);
+  EXPECT_EQ(action_->addAttachment(0, "d", "http://x/", 0), 0);
+  EXPECT_EQ(
+      vb::CLng(
+          action_->Recordset("select count(*) from ActionAttachments")->Fields().Item(0).Value()),
+      0);
+}
+
+TEST_P(AttachmentsTest, WithoutAPathLinksAreStoredAndContentIsRefused) {
+  const int32_t link = action_->addAttachment(7, "Spec", "http://intranet/spec.html");
+  EXPECT_GT(link, 0);
+
+  const vb::ComError upload = ErrorOf([&] { Upload("data"); });
+  EXPECT_EQ(upload.number(), -2147220504);
+  EXPECT_EQ(upload.source(), "Action.AddAttachment");
+  EXPECT_EQ(upload.description(), kUploadRefusal);
+
+  std::string encoding = "unchanged";
+  std::string data = "unchanged";
+  const vb::ComError retrieve = ErrorOf([&] { action_->getAttachment(link, encoding, data); });
+  EXPECT_EQ(retrieve.number(), kRefused);
+  EXPECT_EQ(retrieve.source(), "Action.getAttachment");
+  EXPECT_EQ(retrieve.description(), kRetrieveRefusal);
+  EXPECT_EQ(data, "unchanged");
+
+  const auto list = action_->AttachmentRecordset(7);
+  ASSERT_EQ(list->RecordCount(), 1);
+  EXPECT_EQ(list->Fields().Item("Link").Value(), vb::Variant("http://intranet/spec.html"));
+  // Deleting asks the store even without a path; its refusals reach the caller unchanged.
+  action_->DeleteAttachment(link);
+  EXPECT_EQ(action_->AttachmentRecordset(7)->RecordCount(), 0);
+  const vb::ComError missing = ErrorOf([&] { action_->DeleteAttachment(link); });
+  EXPECT_EQ(missing.number(), kvdata::kAttachmentError);
+  EXPECT_EQ(missing.source(), kvdata::kAttachmentSource);
+}
+
+TEST_P(AttachmentsTest, UploadsRoundTripByteForByteInBothEncodings) {
+  UsePath();
+  const std::string bytes = AllBytes();
+  const int32_t plain = Upload(bytes, "text");
+  const int32_t encoded = Upload("AAEC/f7/", "base64");
+  std::string encoding;
+  std::string data;
+  ASSERT_TRUE(action_->getAttachment(plain, encoding, data));
+  EXPECT_EQ(encoding, "text");
+  EXPECT_EQ(data, bytes);
+  ASSERT_TRUE(action_->getAttachment(encoded, encoding, data));
+  EXPECT_EQ(encoding, "base64");
+  EXPECT_EQ(data, "AAEC/f7/");
+  // Only the folder holds content, in files named by the store.
+  for (const std::string& name : Files()) {
+    EXPECT_TRUE(name == "outside/secret.txt" || name.starts_with("attachments/att-")) << name;
+  }
+  EXPECT_EQ(Files().size(), 3u);
+
+  action_->DeleteAttachment(plain);
+  EXPECT_EQ(Files().size(), 2u);
+  EXPECT_FALSE(action_->getAttachment(plain, encoding, data));
+  EXPECT_EQ(data, "AAEC/f7/");  // untouched when there is nothing to read
+}
+
+TEST_P(AttachmentsTest, TenMebibytesOfBinaryRoundTrip) {
+  UsePath();
+  std::string bytes(10 * 1024 * 1024, '\0');
+  uint32_t state = 12345;
+  for (char& b : bytes) {
+    state = state * 1103515245u + 12345u;
+    b = static_cast<char>(state >> 24);
+  }
+  const int32_t id = Upload(bytes);
+  std::string encoding;
+  std::string data;
+  ASSERT_TRUE(action_->getAttachment(id, encoding, data));
+  EXPECT_EQ(data.size(), bytes.size());
+  EXPECT_TRUE(data == bytes);
+}
+
+TEST_P(AttachmentsTest, RecordsetByAttachmentByActionOrNone) {
+  UsePath();
+  const int32_t first = Upload("one");
+  const int32_t second = action_->addAttachment(7, "Link", "http://x/y", 0);
+  (void)action_->addAttachment(8, "Other action", "http://x/z", 0);
+
+  const auto one = action_->AttachmentRecordset(5, second);
+  ASSERT_EQ(one->RecordCount(), 1);
+  EXPECT_EQ(vb::CLng(one->Fields().Item("AttachmentID").Value()), second);
+
+  const auto list = action_->AttachmentRecordset(7);
+  ASSERT_EQ(list->RecordCount(), 2);
+  EXPECT_EQ(vb::CLng(list->Fields().Item("AttachmentID").Value()), first);
+  EXPECT_EQ(action_->AttachmentRecordset(), nullptr);
+  EXPECT_EQ(action_->AttachmentRecordset(-3), nullptr);
+}
+
+TEST_P(AttachmentsTest, ListsLinkThroughTheURLOnlyInModeZero) {
+  UsePath();
+  Upload("one");
+  action_->DefaultAttachmentURL("http://files.example.com");
+  const auto link = [&] {
+    return vb::CStr(action_->AttachmentRecordset(7)->Fields().Item("Link").Value());
+  };
+  EXPECT_TRUE(link().starts_with("http://files.example.com/att-")) << link();
+  const auto settings = action_->DataServer()->Settings();
+  settings->Value("AttachmentMode", vb::Variant(int16_t{1}));
+  EXPECT_TRUE(link().starts_with(folder().string())) << link();
+  // A mode that cannot be read gives no URL rather than a failed list.
+  settings->Value("AttachmentMode", vb::Variant("not a number"));
+  EXPECT_TRUE(link().starts_with(folder().string())) << link();
+}
+
+TEST_P(AttachmentsTest, DefaultPropertiesOnlySeedSettingsNeverMade) {
+  action_->DefaultAttachmentPath("");
+  action_->DefaultAttachmentURL("");
+  const auto settings = action_->DataServer()->Settings();
+  EXPECT_TRUE(settings->Value("AttachmentPath").IsEmpty());
+  action_->DefaultAttachmentPath("/srv/first");
+  action_->DefaultAttachmentPath("/srv/second");
+  action_->DefaultAttachmentPath("");
+  action_->DefaultAttachmentURL("http://first");
+  action_->DefaultAttachmentURL("http://second");
+  EXPECT_EQ(settings->Value("AttachmentPath"), vb::Variant("/srv/first"));
+  EXPECT_EQ(settings->Value("AttachmentURL"), vb::Variant("http://first"));
+}
+
+TEST_P(AttachmentsTest, HostileNamesAreStoredAsTextOrRefusedAndNothingLeavesTheFolder) {
+  UsePath();
+  // Client file names are only descriptions: they never become paths.
+  for (const std::string name : {"../x", "/etc/passwd", "../../outside/secret.txt"}) {
+    const int32_t id = Upload("content", "text", name);
+    const auto row = action_->AttachmentRecordset(0, id);
+    EXPECT_EQ(row->Fields().Item("Description").Value(), vb::Variant(name));
+  }
+  // A description the table cannot hold, or bytes that are not UTF-8, are refused after the
+  // content was written: the written file goes with the refusal.
+  EXPECT_THROW(Upload("content", "text", std::string(300, 'n')), vb::ComError);
+  EXPECT_THROW(Upload("content", "text", "bad \xff\xfe name"), vb::ComError);
+  std::ifstream secret(root_ / "outside" / "secret.txt");
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(secret), {}), "secret");
+  EXPECT_EQ(Files().size(), 4u);  // the secret and the three uploads
+  EXPECT_EQ(action_->AttachmentRecordset(7)->RecordCount(), 3);
+}
+
+TEST_P(AttachmentsTest, PlantedSymbolicLinksAreNeitherFollowedNorHarmed) {
+  UsePath();
+  const int32_t id = Upload("mine");
+  // Replace the stored file by a link to a file outside the folder.
+  fs::path stored;
+  for (const auto& entry : fs::directory_iterator(folder())) stored = entry.path();
+  fs::remove(stored);
+  fs::create_symlink(root_ / "outside" / "secret.txt", stored);
+  std::string encoding;
+  std::string data;
+  EXPECT_THROW(action_->getAttachment(id, encoding, data), vb::ComError);
+  EXPECT_EQ(data, "");
+  // Deleting removes the link, not what it points to.
+  action_->DeleteAttachment(id);
+  EXPECT_FALSE(fs::exists(fs::symlink_status(stored)));
+  EXPECT_TRUE(fs::exists(root_ / "outside" / "secret.txt"));
+  // A link planted beside the content is left alone by new uploads.
+  fs::create_symlink(root_ / "outside" / "secret.txt", folder() / "planted.dat");
+  const int32_t next = Upload("next");
+  ASSERT_TRUE(action_->getAttachment(next, encoding, data));
+  EXPECT_EQ(data, "next");
+  std::ifstream secret(root_ / "outside" / "secret.txt");
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(secret), {}), "secret");
+}
+
+KV_INSTANTIATE_ENGINES(AttachmentsTest);
+
+}  // namespace
+}  // namespace kvaction

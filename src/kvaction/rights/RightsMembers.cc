@@ -1,0 +1,98 @@
+// The rights questions a client asks the Action object: the catalogue, the access test, the
+// editing rights of one action, the delete permission and workgroup changes. The rules themselves
+// live in Rights.cc; this file gathers what they need from the profile and the directory.
+#include <string>
+
+#include "kvaction/Action.h"
+#include "kvaction/action/State.h"
+#include "kvaction/rights/Rights.h"
+#include "kvdata/DataServer.h"
+#include "kvdata/UserProfile.h"
+#include "kvdata/WorkgroupDirectory.h"
+#include "vb/ComError.h"
+#include "vb/ErrorTrap.h"
+
+namespace kvaction {
+namespace {
+
+// The logged-in user as the rights rules see him or her. Each fact is read as a trapped step: a
+// fact that cannot be read keeps its empty value, and an access test that fails grants nothing.
+UserFacts FactsOf(Action& action, vb::ErrorTrap& trap) {
+  UserFacts user;
+  trap.Assign(user.super, [&] { return action.HasAccess(arSuperUser); });
+  trap.Assign(user.userID, [&] { return vb::Require(action.UserProfile())->UserID(); });
+  user.holds = [&action](int16_t right) { return action.HasAccess(right); };
+  return user;
+}
+
+// The one-record set of editingRights: 17 boolean fields, CloseAction left without a value.
+RecordsetPtr EditingRightsRecord(const EditingRights& rights, vb::ErrorTrap& trap) {
+  auto rs = ado::Recordset::Create();
+  trap.Run([&] {
+    for (const std::string_view name : EditingRights::kFieldNames) {
+      rs->Fields().Append(name, ado::adBoolean, 0);
+    }
+  });
+  trap.Run([&] { rs->Open(); });
+  trap.Run([&] { rs->AddNew(); });
+  const auto values = rights.InOrder();
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    if (!values[i]) continue;
+    trap.Run([&] { rs->Fields().Item(static_cast<int32_t>(i)).Value(vb::Variant(*values[i])); });
+  }
+  trap.Run([&] { rs->Update(); });
+  return rs;
+}
+
+}  // namespace
+
+vb::CollectionPtr Action::WorkgroupRights() { return WorkgroupRightsCollection(); }
+
+bool Action::HasAccess(int16_t nAccessRight) {
+  const UserProfilePtr profile = vb::Require(UserProfile());
+  if (profile->AllRights()) return true;
+  return profile->HasRight(nAccessRight);
+}
+
+RecordsetPtr Action::editingRights(std::string_view cDateClosed, std::string_view cDateCompleted,
+                                   std::string_view cAssigneeID, std::string_view cOriginatorID,
+                                   std::string_view cReferenceID) {
+  vb::ErrorTrap trap;
+  UserFacts user = FactsOf(*this, trap);
+  trap.Assign(user.groupID, [&] { return vb::Require(UserProfile())->GroupID(); });
+  const ActionFacts action{cDateClosed, cDateCompleted, cAssigneeID, cOriginatorID, cReferenceID};
+  const EditingRights rights =
+      DecideEditingRights(user, action, state_->referenceID,
+                          PermitDeleteAction(cAssigneeID, cOriginatorID), state_->locale);
+  return EditingRightsRecord(rights, trap);
+}
+
+bool Action::PermitDeleteAction(std::string_view /*cAssigneeID*/, std::string_view cOriginatorID) {
+  vb::ErrorTrap trap;
+  return PermitDelete(FactsOf(*this, trap), cOriginatorID);
+}
+
+void Action::SetWorkgroup(std::string_view cUserID, int32_t nWorkgroupID) {
+  vb::ErrorTrap trap;
+  bool super = false;
+  trap.Assign(super, [&] { return HasAccess(arSuperUser); });
+  const auto workgroups = [&] {
+    return vb::Require(vb::Require(state_->dataServer)->Workgroups());
+  };
+  int32_t current = 0;
+  trap.Assign(current, [&] { return workgroups()->UserWorkgroup(cUserID); });
+  if (nWorkgroupID == current) return;
+  if (auto refusal = WorkgroupChangeRefusal(super, current, nWorkgroupID)) throw *refusal;
+
+  trap.Run([&] { workgroups()->SetUserWorkgroup(cUserID, nWorkgroupID); });
+  // The logged-in user's own move takes effect at once: the profile takes the new rights.
+  bool own = false;
+  trap.Assign(own, [&] { return vb::Require(UserProfile())->UserID() == cUserID; });
+  if (own) {
+    trap.Run([&] {
+      vb::Require(UserProfile())->RightList(workgroups()->WorkgroupRightList(nWorkgroupID));
+    });
+  }
+}
+
+}  // namespace kvaction

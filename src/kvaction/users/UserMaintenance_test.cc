@@ -1,0 +1,132 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "kvaction/action/ActionTest.h"
+#include "kvdata/QueryStore.h"
+#include "kvuser/Errors.h"
+#include "vb/Convert.h"
+
+namespace kvaction {
+namespace {
+
+class UserMaintenanceTest : public ActionTest {
+ protected:
+  void SetUp() override {
+    ActionTest::SetUp();
+    if (HasFatalFailure()) return;
+    AddUser("olga", "pw");
+    AddUser("alan", "pw");
+    // olga originated 1 and 3 and is assignee of 2 and 3.
+    Insert(1, "olga", "alan");
+    Insert(2, "alan", "olga");
+    Insert(3, "olga", "olga");
+    // Each of them keeps a saved query and a per-user value.
+    for (const char* id : {"olga", "alan"}) {
+      auto session = OpenAction();
+      session->Login(id, "pw");
+      (void)session->DataServer()->Queries()->CreateQuery("Mine", {});
+      session->VersionSensing(true);
+    }
+    action_ = AdminAction();
+  }
+  void Insert(int number, const std::string& originator, const std::string& assignee) const {
+    OpenServer()->Connection()->Execute(
+        "insert into actions (ActionNumber, Subject, OriginatorID, Originator, AssigneeID, "
+        "Assignee) values (" +
+        std::to_string(number) + ", 'Task', '" + originator + "', '" + originator + " Name', '" +
+        assignee + "', '" + assignee + " Name')");
+  }
+  // "number:originatorID/Originator:assigneeID/Assignee" of every action, by number.
+  [[nodiscard]] std::vector<std::string> Actions() const {
+    std::vector<std::string> rows;
+    const auto rs = action_->Recordset(
+        "select ActionNumber, OriginatorID, Originator, AssigneeID, Assignee from actions "
+        "order by ActionNumber");
+    for (; !rs->IsEOF(); rs->MoveNext()) {
+      const auto text = [&](const char* field) { return vb::TextOf(rs->Fields()[field].Value()); };
+      rows.push_back(text("ActionNumber") + ":" + text("OriginatorID") + "/" + text("Originator") +
+                     ":" + text("AssigneeID") + "/" + text("Assignee"));
+    }
+    return rows;
+  }
+  [[nodiscard]] int32_t Count(const std::string& table, const std::string& userID) const {
+    return vb::CLng(
+        action_->Recordset("select count(*) as n from " + table + " where UserID='" + userID + "'")
+            ->Fields()
+            .Item(0)
+            .Value());
+  }
+
+  std::unique_ptr<Action> action_;
+};
+
+TEST_P(UserMaintenanceTest, RenameRewritesOriginatorAndAssigneeNames) {
+  action_->ChangeUserName("olga", "Olga O'Neil");
+  const std::vector<std::string> trace = Trace(*action_);
+  EXPECT_EQ(Actions(), (std::vector<std::string>{"1:olga/Olga O'Neil:alan/alan Name",
+                                                 "2:alan/alan Name:olga/Olga O'Neil",
+                                                 "3:olga/Olga O'Neil:olga/Olga O'Neil"}));
+  EXPECT_EQ(vb::CStr(action_->User()->UserField("olga", "UserName")), "Olga O'Neil");
+  ASSERT_GE(trace.size(), 2u);
+  EXPECT_EQ(std::vector<std::string>(trace.end() - 2, trace.end()),
+            (std::vector<std::string>{
+                "Update actions set originator = 'Olga O''Neil' where originatorID = 'olga'",
+                "Update actions set assignee = 'Olga O''Neil' where assigneeID = 'olga'"}));
+}
+
+TEST_P(UserMaintenanceTest, RenameRefusedByTheDirectoryChangesNoAction) {
+  const auto before = Actions();
+  const vb::ComError error = ErrorOf([&] { action_->ChangeUserName("nobody", "X"); });
+  EXPECT_EQ(error.number(), kvuser::kUnknownUser);
+  EXPECT_EQ(error.source(), kvuser::kUserSource);
+  EXPECT_EQ(Actions(), before);
+}
+
+TEST_P(UserMaintenanceTest, RenameStatementsFailSilently) {
+  // Without an actions table neither copy can be rewritten; the directory keeps the new name
+  // and the call succeeds.
+  action_->Execute("drop table actions");
+  ASSERT_NO_THROW(action_->ChangeUserName("olga", "Olga N"));
+  EXPECT_EQ(vb::CStr(action_->User()->UserField("olga", "UserName")), "Olga N");
+}
+
+TEST_P(UserMaintenanceTest, DeleteRemovesQueriesProfilesAndDirectoryEntryButNotActions) {
+  const auto before = Actions();
+  const int32_t alanProfiles = Count("ActionProfiles", "alan");
+  ASSERT_GT(Count("ActionProfiles", "olga"), 0);
+  ASSERT_GT(alanProfiles, 0);
+  RecordsetPtr users = action_->User()->UserList();
+  action_->DeleteUser("olga", &users);
+  EXPECT_EQ(Count("ActionQueries", "olga"), 0);
+  EXPECT_EQ(Count("ActionProfiles", "olga"), 0);
+  EXPECT_EQ(Count("Users", "olga"), 0);
+  EXPECT_EQ(Count("ActionQueries", "alan"), 1);
+  EXPECT_EQ(Count("ActionProfiles", "alan"), alanProfiles);
+  EXPECT_EQ(users->RecordCount(), 2);  // the client's list was refreshed: admin, alan
+  EXPECT_EQ(Actions(), before);
+
+  action_->DeleteUserData("alan");
+  EXPECT_EQ(Count("ActionQueries", "alan"), 0);
+  EXPECT_EQ(Count("ActionProfiles", "alan"), 0);
+  EXPECT_EQ(Count("Users", "alan"), 0);
+}
+
+TEST_P(UserMaintenanceTest, DeleteStopsAtItsFirstFailingStep) {
+  // An unknown user: the queries and profile rows (none) go, the directory refuses.
+  const vb::ComError error = ErrorOf([&] { action_->DeleteUserData("nobody"); });
+  EXPECT_EQ(error.number(), kvuser::kUnknownUser);
+  // An apostrophe neither breaks the profile statement nor reaches other users' rows.
+  const int32_t olgaProfiles = Count("ActionProfiles", "olga");
+  EXPECT_EQ(ErrorOf([&] { action_->DeleteUser("x' or 'a'='a"); }).number(), kvuser::kUnknownUser);
+  EXPECT_EQ(Count("ActionProfiles", "olga"), olgaProfiles);
+  // Without a data server the first step fails and nothing else runs.
+  EXPECT_EQ(ErrorOf([&] { NewAction()->DeleteUser("olga"); }).number(), vb::kObjectNotSet);
+  EXPECT_EQ(Count("Users", "olga"), 1);
+}
+
+KV_INSTANTIATE_ENGINES(UserMaintenanceTest);
+
+}  // namespace
+}  // namespace kvaction
