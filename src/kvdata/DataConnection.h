@@ -2,6 +2,7 @@
 // The open connection of a data server: runs statements of either legacy dialect on the engine
 // it was opened on, and hands out record sets that write their changes back to the table.
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -66,6 +67,9 @@ class DataConnection {
     bool done_ = false;
   };
 
+  /// Whether a Transaction scope is open on this connection.
+  [[nodiscard]] bool InTransaction() const;
+
   /// The statements received, before translation, oldest first (for tests and diagnostics).
   [[nodiscard]] const std::vector<std::string>& Trace() const;
   void ClearTrace();
@@ -83,5 +87,15 @@ class DataConnection {
   explicit DataConnection(std::unique_ptr<Impl> impl);
   std::unique_ptr<Impl> impl_;
 };
+
+/// How many times RunInTransaction runs its work when it keeps losing races.
+inline constexpr int kMaxTransactionAttempts = 5;
+
+/// Runs work in a Transaction and commits it. When a statement loses a race with another
+/// connection (PostgreSQL serialization failure or deadlock) the transaction is rolled back and
+/// work runs again from the start, at most kMaxTransactionAttempts times in all; so work must
+/// not keep effects outside the database. Inside an open Transaction work runs once: the
+/// outermost owner decides.
+void RunInTransaction(DataConnection& connection, const std::function<void()>& work);
 
 }  // namespace kvdata

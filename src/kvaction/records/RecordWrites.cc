@@ -10,9 +10,9 @@ namespace {
 // constant works as long as every client of the library takes the same one.
 constexpr std::string_view kNumberingLock = "SELECT pg_advisory_xact_lock(1802724974)";
 
-constexpr std::string_view kSavepoint = "SAVEPOINT kv_trapped_step";
-constexpr std::string_view kRelease = "RELEASE SAVEPOINT kv_trapped_step";
-constexpr std::string_view kRollbackTo = "ROLLBACK TO SAVEPOINT kv_trapped_step";
+constexpr std::string_view kSavepoint = "SAVEPOINT kv_undo_alone";
+constexpr std::string_view kRelease = "RELEASE SAVEPOINT kv_undo_alone";
+constexpr std::string_view kRollbackTo = "ROLLBACK TO SAVEPOINT kv_undo_alone";
 
 }  // namespace
 
@@ -21,22 +21,26 @@ void LockNumbering(kvdata::DataConnection& connection) {
   if (engine.Target() == kvdata::sql::Target::PostgreSQL) (void)engine.Execute(kNumberingLock);
 }
 
+void UndoAloneOnFailure(kvdata::DataConnection& connection, const std::function<void()>& write) {
+  auto& engine = connection.Engine();
+  if (!connection.InTransaction() || engine.Target() != kvdata::sql::Target::PostgreSQL) {
+    write();
+    return;
+  }
+  (void)engine.Execute(kSavepoint);
+  try {
+    write();
+  } catch (...) {
+    (void)engine.Execute(kRollbackTo);
+    (void)engine.Execute(kRelease);
+    throw;
+  }
+  (void)engine.Execute(kRelease);
+}
+
 bool RunTrappedStep(kvdata::DataConnection& connection, vb::ErrorTrap& trap,
                     const std::function<void()>& step) {
-  if (!connection.InTransaction()) return trap.Run(step);
-  auto& engine = connection.Engine();
-  return trap.Run([&] {
-    (void)engine.Execute(kSavepoint);
-    try {
-      step();
-    } catch (...) {
-      // Undo the failed step alone, then let the trap keep its error.
-      (void)engine.Execute(kRollbackTo);
-      (void)engine.Execute(kRelease);
-      throw;
-    }
-    (void)engine.Execute(kRelease);
-  });
+  return trap.Run([&] { UndoAloneOnFailure(connection, step); });
 }
 
 bool IsUpdatable(const ado::Field& field) {

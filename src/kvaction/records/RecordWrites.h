@@ -19,6 +19,11 @@ namespace kvaction {
 /// Requires an open DataConnection::Transaction; raises the engine's error.
 void LockNumbering(kvdata::DataConnection& connection);
 
+/// Runs one write so that, when it fails, it alone is undone and the connection's open transaction
+/// can still commit: PostgreSQL refuses every statement after a failed one unless a savepoint
+/// catches it (SQLite undoes a failed statement by itself). Raises the write's error.
+void UndoAloneOnFailure(kvdata::DataConnection& connection, const std::function<void()>& write);
+
 /// Runs step in continue-on-error mode (trap keeps its failure) inside a savepoint of the
 /// connection's open transaction, so that a failed statement is undone alone and the rest of the
 /// transaction can still commit (PostgreSQL would otherwise refuse every later statement).

@@ -1,5 +1,7 @@
 // Storing edited values of actions, with one history event for each column whose value really
-// changes. A call's events and stored rows form one transaction: when it raises, none stays.
+// changes. A call's events and stored rows are written in one transaction, so a process killed
+// midway leaves no change without its events. When a step fails, what was written before it
+// stays (earlier rows and the current row's events), and the error reaches the caller.
 #include <memory>
 #include <optional>
 #include <string>
@@ -7,6 +9,7 @@
 #include "kvaction/Action.h"
 #include "kvaction/action/State.h"
 #include "kvaction/records/History.h"
+#include "kvaction/records/RecordWrites.h"
 #include "kvdata/DataConnection.h"
 #include "kvdata/DataServer.h"
 #include "kvdata/EventLog.h"
@@ -31,7 +34,8 @@ vb::Variant StoredForm(const vb::Variant& value, const vb::Locale& locale) {
 class RowUpdater {
  public:
   RowUpdater(const kvdata::DataServer& server, const vb::Locale& locale)
-      : settings_(server.Settings()),
+      : connection_(server.Connection()),
+        settings_(server.Settings()),
         events_(server.Events()),
         label_([this](std::string_view name, bool& flag) { return settings_->Label(name, &flag); }),
         locale_(locale) {}
@@ -48,12 +52,21 @@ class RowUpdater {
       const vb::Variant newValue = field.Value();
       const std::optional<HistoryLine> line =
           ColumnHistory(field.Name(), target.Value(), newValue, label_, locale_, reviewText_);
-      if (line) events_->AddEvent(line->code, actionID, line->text);
+      if (line) {
+        UndoAloneOnFailure(*connection_,
+                           [&] { events_->AddEvent(line->code, actionID, line->text); });
+      }
       target.Value(StoredForm(newValue, locale_));
     }
   }
 
+  // Stores the row's new values.
+  void Store(ado::Recordset& stored) {
+    UndoAloneOnFailure(*connection_, [&] { stored.Update(); });
+  }
+
  private:
+  std::shared_ptr<kvdata::DataConnection> connection_;
   std::shared_ptr<kvdata::SettingsStore> settings_;
   std::shared_ptr<kvdata::EventLog> events_;
   LabelLookup label_;
@@ -68,18 +81,23 @@ void Action::updateRecord(const RecordsetPtr& rsValues) {
   const kvdata::DataServer& server = *vb::Require(state_->dataServer);
   kvdata::DataConnection::Transaction transaction(*server.Connection());
   RowUpdater updater(server, state_->locale);
-  values.MoveFirst();
-  while (!values.IsEOF()) {
-    const int32_t actionID = vb::CLng(values["actionID"].Value(), state_->locale);
-    // An ID that names no action is passed over, without an event.
-    const RecordsetPtr stored = DataRecord(actionID);
-    if (stored && !stored->IsEOF()) {
-      updater.Apply(values, *stored, actionID);
-      stored->Update();
+  try {
+    values.MoveFirst();
+    while (!values.IsEOF()) {
+      const int32_t actionID = vb::CLng(values["actionID"].Value(), state_->locale);
+      // An ID that names no action is passed over, without an event.
+      const RecordsetPtr stored = DataRecord(actionID);
+      if (stored && !stored->IsEOF()) {
+        updater.Apply(values, *stored, actionID);
+        updater.Store(*stored);
+      }
+      values.MoveNext();
     }
-    values.MoveNext();
+    values.MoveFirst();
+  } catch (...) {
+    transaction.Commit();
+    throw;
   }
-  values.MoveFirst();
   transaction.Commit();
 }
 

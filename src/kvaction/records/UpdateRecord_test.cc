@@ -107,17 +107,19 @@ TEST_P(UpdateRecordTest, SeveralRowsAreStoredAndUnknownActionsPassedOver) {
   EXPECT_EQ(vb::CLng((*values)["ActionID"].Value()), first);  // back on the first row
 }
 
-TEST_P(UpdateRecordTest, AFailureUndoesTheWholeCall) {
+TEST_P(UpdateRecordTest, AFailureKeepsWhatWasWrittenBeforeIt) {
   const int32_t first = Seed({{"Subject", "one"}});
   const int32_t second = Seed({{"Subject", "two"}});
-  // A review status out of range fails on the second row, after the first row was stored.
+  // A review status out of range fails on the second row, after the first row was stored and
+  // after the second row's Subject event was written.
   const auto failing = Values({{"ActionID", second}, {"Subject", "dos"}, {"Reviewed", 11}});
   AddRow(*failing, {{"ActionID", first}, {"Subject", "uno"}, {"Reviewed", 70000}});
   const vb::ComError error = ErrorOf([&] { action_->updateRecord(failing); });
   EXPECT_EQ(error.number(), vb::kOverflow);
-  EXPECT_EQ(Stored(second, "Subject"), vb::Variant("two"));
-  EXPECT_TRUE(Changes(second).empty());
-  EXPECT_TRUE(Changes(first).empty());
+  EXPECT_EQ(Stored(second, "Subject"), vb::Variant("dos"));
+  EXPECT_EQ(Changes(second).size(), 1U);
+  EXPECT_EQ(Stored(first, "Subject"), vb::Variant("one"));
+  EXPECT_EQ(Changes(first).size(), 1U);
 
   const vb::ComError unknown = ErrorOf([&] {
     action_->updateRecord(Values({{"ActionID", first}, {"NoSuchColumn", "x"}}));

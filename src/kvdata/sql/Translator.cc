@@ -182,9 +182,10 @@ class Translator {
     }
   }
 
+  /// A word followed by "(" calls a function, except the table of "insert into T (columns)".
   [[nodiscard]] bool IsCall(std::size_t i) const {
     return tokens_[i].kind == TokenKind::Word && i + 1 < tokens_.size() &&
-           IsSymbol(tokens_[i + 1], "(");
+           IsSymbol(tokens_[i + 1], "(") && !(i > 0 && IsWord(tokens_[i - 1], "into"));
   }
 
   /// The arguments of the call whose name is at i (none for "f()").

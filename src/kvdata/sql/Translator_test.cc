@@ -21,12 +21,12 @@
 namespace kvdata::sql {
 namespace {
 
-constexpr std::array<std::string_view, 26> kKnownNames = {
+constexpr std::array<std::string_view, 28> kKnownNames = {
     "actions",      "ActionProfiles", "ActionID",   "ActionNumber", "Subject",     "Originator",
     "OriginatorID", "Assignee",       "AssigneeID", "DateOpened",   "DateDue",     "DateCompleted",
     "DateClosed",   "DateRejected",   "Reviewed",   "Alert",        "Flags",       "ActionType",
     "Category",     "Priority",       "Reference",  "ReferenceID",  "Description", "Result",
-    "Results",      "UserID"};
+    "Results",      "UserID",         "Users",      "UserName"};
 
 /// The actions table's names and date columns, as the connection describes them.
 Context MakeContext(const vb::Clock& clock, const vb::Locale& locale) {

@@ -1,0 +1,262 @@
+#include "kvdata/DataConnection.h"
+
+#include <fmt/format.h>
+
+#include <limits>
+#include <unordered_map>
+#include <unordered_set>
+
+#include "ado/Errors.h"
+#include "kvdata/ConnectionString.h"
+#include "kvdata/Errors.h"
+#include "kvdata/TableStore.h"
+#include "kvdata/engine/EngineError.h"
+#include "kvdata/engine/postgres/PgEngine.h"
+#include "kvdata/engine/sqlite/SqliteEngine.h"
+#include "vb/Convert.h"
+
+namespace kvdata {
+namespace {
+
+// The trace keeps at most this many statements; the older half goes when it is full.
+constexpr std::size_t kTraceLimit = 10000;
+
+std::unique_ptr<engine::Engine> OpenEngine(const ConnectionSettings& settings, bool create) {
+  if (settings.provider == Provider::SQLite) {
+    return engine::sqlite::SqliteEngine::Open(settings.path, create);
+  }
+  return engine::postgres::PgEngine::Open(settings.login);
+}
+
+void RequireAdoOptions(int32_t cursorType, int32_t cursorLocation, int32_t lockType) {
+  const bool valid = cursorType >= ado::adOpenUnspecified && cursorType <= ado::adOpenStatic &&
+                     cursorLocation >= ado::adUseNone && cursorLocation <= ado::adUseClient &&
+                     lockType >= ado::adLockUnspecified && lockType <= ado::adLockBatchOptimistic;
+  if (!valid) throw ado::Error(ado::kBadArguments);
+}
+
+// The table a result can be written back to: every column read from a table comes from the
+// same one, and the whole of that table's key is among them.
+std::optional<TableLayout> WriteTarget(const std::vector<engine::Column>& columns,
+                                       const std::vector<engine::CatalogTable>& catalog) {
+  TableLayout layout;
+  for (std::size_t i = 0; i < columns.size(); ++i) {
+    const engine::Column& column = columns[i];
+    layout.columns.push_back(column.baseName);
+    if (column.table.empty()) continue;
+    if (!layout.table.empty() && layout.table != column.table) return std::nullopt;
+    layout.table = column.table;
+    if (column.key) layout.keys.push_back(i);
+  }
+  const auto table = std::find_if(catalog.begin(), catalog.end(),
+                                  [&](const auto& t) { return t.name == layout.table; });
+  if (layout.keys.empty() || table == catalog.end()) return std::nullopt;
+  const auto keyCount = std::count_if(table->columns.begin(), table->columns.end(),
+                                      [](const auto& c) { return c.key; });
+  if (static_cast<std::size_t>(keyCount) != layout.keys.size()) return std::nullopt;
+  return layout;
+}
+
+}  // namespace
+
+struct DataConnection::Impl {
+  std::string connectionString;
+  ConnectionSettings settings;
+  std::shared_ptr<engine::Engine> engine;
+  std::vector<std::string> trace;
+  std::shared_ptr<const vb::Clock> clock = vb::SystemClock::Instance();
+  std::shared_ptr<const vb::Locale> locale = std::make_shared<vb::Locale>(vb::Locale::EnUS());
+  int transactionDepth = 0;
+  bool rollbackOnly = false;
+
+  // The catalog as the translator and write-back need it, read again after schema changes.
+  uint64_t catalogGeneration = std::numeric_limits<uint64_t>::max();
+  std::vector<engine::CatalogTable> catalog;
+  std::unordered_map<std::string, std::string> canonicalNames;  // by lower-case name
+  std::unordered_set<std::string> dateColumns;                  // lower-case names
+
+  const std::vector<engine::CatalogTable>& Catalog() {
+    if (catalogGeneration == engine->SchemaGeneration()) return catalog;
+    catalog = engine->ReadCatalog();
+    canonicalNames.clear();
+    dateColumns.clear();
+    for (const auto& table : catalog) {
+      canonicalNames.emplace(vb::LCase(table.name), table.name);
+      for (const auto& column : table.columns) {
+        canonicalNames.emplace(vb::LCase(column.name), column.name);
+        if (column.isDate) dateColumns.insert(vb::LCase(column.name));
+      }
+    }
+    catalogGeneration = engine->SchemaGeneration();
+    return catalog;
+  }
+
+  void Record(std::string_view sql) {
+    if (trace.size() >= kTraceLimit) trace.erase(trace.begin(), trace.begin() + kTraceLimit / 2);
+    trace.emplace_back(sql);
+  }
+
+  std::string Translate(std::string_view sql) {
+    (void)Catalog();
+    const sql::Context context{
+        *clock, *locale,
+        [this](std::string_view column) { return dateColumns.contains(vb::LCase(column)); },
+        [this](std::string_view name) -> std::optional<std::string> {
+          const auto it = canonicalNames.find(vb::LCase(name));
+          if (it == canonicalNames.end()) return std::nullopt;
+          return it->second;
+        }};
+    return sql::Translate(sql, settings.dialect, engine->Target(), context);
+  }
+
+  ado::RecordsetPtr MakeRecordset(engine::Result result, int32_t cursorType, int32_t cursorLocation,
+                                  int32_t lockType) {
+    const auto target =
+        lockType == ado::adLockReadOnly ? std::nullopt : WriteTarget(result.columns, Catalog());
+    std::vector<ado::FieldInfo> fields;
+    fields.reserve(result.columns.size());
+    for (const auto& column : result.columns) {
+      int32_t attributes = column.attributes;
+      if (!target) attributes &= ~(ado::adFldUpdatable | ado::adFldUnknownUpdatable);
+      fields.push_back({column.name, column.type, column.definedSize, attributes});
+    }
+    std::vector<ado::Row> rows;
+    rows.reserve(result.rows.size());
+    for (auto& values : result.rows) rows.push_back({values, std::move(values), false});
+    std::shared_ptr<ado::RowStore> store;
+    if (target) {
+      store = std::make_shared<TableStore>(engine, std::move(*target), locale);
+    } else {
+      store = std::make_shared<RefusingStore>(locale);
+    }
+    auto recordset = ado::Recordset::Create();
+    recordset->SetLocale(*locale);
+    recordset->OpenWithRows(std::move(fields), std::move(rows),
+                            static_cast<ado::CursorTypeEnum>(cursorType),
+                            static_cast<ado::CursorLocationEnum>(cursorLocation),
+                            static_cast<ado::LockTypeEnum>(lockType), std::move(store));
+    return recordset;
+  }
+};
+
+DataConnection::DataConnection(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
+
+DataConnection::~DataConnection() = default;
+
+std::shared_ptr<DataConnection> DataConnection::Open(std::string_view connectionString,
+                                                     bool create) {
+  auto impl = std::make_unique<Impl>();
+  impl->connectionString = std::string(connectionString);
+  impl->settings = ParseConnectionString(connectionString);
+  impl->engine = OpenEngine(impl->settings, create);
+  return std::shared_ptr<DataConnection>(new DataConnection(std::move(impl)));
+}
+
+const std::string& DataConnection::ConnectionString() const { return impl_->connectionString; }
+
+std::string DataConnection::DatabaseName() const { return impl_->settings.DisplayName(); }
+
+sql::Dialect DataConnection::Dialect() const { return impl_->settings.dialect; }
+
+ado::RecordsetPtr DataConnection::OpenRecordset(std::string_view sql, int32_t cursorType,
+                                                int32_t cursorLocation, int32_t lockType) {
+  RequireAdoOptions(cursorType, cursorLocation, lockType);
+  impl_->Record(sql);
+  engine::Result result = impl_->engine->Execute(impl_->Translate(sql));
+  return impl_->MakeRecordset(std::move(result), cursorType, cursorLocation, lockType);
+}
+
+ado::RecordsetPtr DataConnection::Execute(std::string_view sql, int32_t* recordsAffected,
+                                          int32_t options) {
+  constexpr int32_t kExecuteNoRecords = 0x80;
+  if ((options & ~kExecuteNoRecords) != ado::adCmdText && options != ado::adCmdUnspecified) {
+    throw ado::Error(ado::kBadArguments);
+  }
+  impl_->Record(sql);
+  engine::Result result = impl_->engine->Execute(impl_->Translate(sql));
+  if (recordsAffected != nullptr) {
+    *recordsAffected = static_cast<int32_t>(
+        std::clamp<int64_t>(result.rowsAffected, -1, std::numeric_limits<int32_t>::max()));
+  }
+  if (result.columns.empty() || (options & kExecuteNoRecords) != 0) {
+    return ado::Recordset::Create();
+  }
+  return impl_->MakeRecordset(std::move(result), ado::adOpenForwardOnly, ado::adUseServer,
+                              ado::adLockReadOnly);
+}
+
+DataConnection::Transaction::Transaction(DataConnection& connection)
+    : connection_(connection), outermost_(connection.impl_->transactionDepth == 0) {
+  if (outermost_) {
+    connection_.impl_->engine->Begin();
+    connection_.impl_->rollbackOnly = false;
+  }
+  ++connection_.impl_->transactionDepth;
+}
+
+DataConnection::Transaction::~Transaction() {
+  Impl& impl = *connection_.impl_;
+  --impl.transactionDepth;
+  if (done_) return;
+  // An inner scope that did not finish spoils the whole transaction.
+  if (outermost_) {
+    impl.engine->Rollback();
+  } else {
+    impl.rollbackOnly = true;
+  }
+}
+
+void DataConnection::Transaction::Commit() {
+  Impl& impl = *connection_.impl_;
+  if (done_) return;
+  done_ = true;
+  if (!outermost_) return;
+  if (impl.rollbackOnly) {
+    impl.engine->Rollback();
+    throw vb::ComError(kEngineError, std::string(kConnectionSource),
+                       "The transaction was rolled back: a part of it did not complete.");
+  }
+  try {
+    impl.engine->Commit();
+  } catch (...) {
+    impl.engine->Rollback();
+    throw;
+  }
+}
+
+bool DataConnection::InTransaction() const { return impl_->transactionDepth > 0; }
+
+const std::vector<std::string>& DataConnection::Trace() const { return impl_->trace; }
+
+void DataConnection::ClearTrace() { impl_->trace.clear(); }
+
+void DataConnection::SetClock(std::shared_ptr<const vb::Clock> clock) {
+  vb::Require(clock);
+  impl_->clock = std::move(clock);
+}
+
+void DataConnection::SetLocale(const vb::Locale& locale) {
+  impl_->locale = std::make_shared<vb::Locale>(locale);
+}
+
+const vb::Clock& DataConnection::Clock() const { return *impl_->clock; }
+
+const vb::Locale& DataConnection::Locale() const { return *impl_->locale; }
+
+engine::Engine& DataConnection::Engine() { return *impl_->engine; }
+
+void RunInTransaction(DataConnection& connection, const std::function<void()>& work) {
+  const bool nested = connection.InTransaction();
+  for (int attempt = 1;; ++attempt) {
+    try {
+      DataConnection::Transaction transaction(connection);
+      work();
+      transaction.Commit();
+      return;
+    } catch (const engine::EngineError& e) {
+      if (nested || !e.transient() || attempt == kMaxTransactionAttempts) throw;
+    }
+  }
+}
+
+}  // namespace kvdata

@@ -1,0 +1,363 @@
+#include "kvdata/DataConnection.h"
+
+#include <fmt/format.h>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "ado/Errors.h"
+#include "kvdata/ConnectionString.h"
+#include "kvdata/Errors.h"
+#include "kvdata/engine/Engine.h"
+#include "kvdata/testing/Fixture.h"
+#include "vb/Convert.h"
+
+namespace kvdata {
+namespace {
+
+using engine::ColumnKind;
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+
+vb::Date At(int y, int m, int d, int hh = 0, int mm = 0, int ss = 0) {
+  return vb::Date::FromParts(y, m, d, hh, mm, ss);
+}
+
+// Runs a statement and expects it to fail with the given error number.
+template <class Fn>
+vb::ComError ErrorOf(Fn&& fn) {
+  try {
+    fn();
+  } catch (const vb::ComError& e) {
+    return e;
+  }
+  ADD_FAILURE() << "no error raised";
+  return vb::ComError(0, "", "");
+}
+
+class DataConnectionTest : public testing::DatabaseTest {
+ protected:
+  void SetUp() override {
+    DatabaseTest::SetUp();
+    if (HasFatalFailure()) return;
+    connection_ = Connect();
+    auto& engine = connection_->Engine();
+    const auto column = [&](std::string_view name, ColumnKind kind, int32_t size = 0) {
+      return engine::QuoteName(name) + " " + engine.ColumnType(kind, size);
+    };
+    (void)engine.Execute(
+        fmt::format("CREATE TABLE {} ({}, {}, {}, {}, {}, {}, {})", engine::QuoteName("Items"),
+                    column("ItemID", ColumnKind::AutoKey), column("Title", ColumnKind::Text, 20),
+                    column("Notes", ColumnKind::LongText), column("Done", ColumnKind::Boolean),
+                    column("Due", ColumnKind::Date), column("Priority", ColumnKind::SmallInt),
+                    column("Amount", ColumnKind::Integer)));
+  }
+
+  // Adds a row through a record set and returns its generated ID.
+  int32_t AddItem(const vb::Variant& title, const vb::Variant& due = vb::Null,
+                  const vb::Variant& done = vb::Null) {
+    auto rs = connection_->OpenRecordset("select * from Items where ItemID = 0");
+    rs->AddNew();
+    rs->Fields()["Title"].Value(title);
+    rs->Fields()["Due"].Value(due);
+    rs->Fields()["Done"].Value(done);
+    rs->Update();
+    return vb::CLng(rs->Fields()["ItemID"].Value());
+  }
+
+  // The first column of every row of a query, as texts ("Null" for Null).
+  std::vector<std::string> Column(DataConnection& connection, std::string_view sql) {
+    std::vector<std::string> values;
+    for (auto rs = connection.OpenRecordset(sql); !rs->IsEOF(); rs->MoveNext()) {
+      const vb::Variant value = rs->Fields().Item(0).Value();
+      values.push_back(value.IsNull() ? "Null" : vb::CStr(value));
+    }
+    return values;
+  }
+  std::vector<std::string> Column(std::string_view sql) { return Column(*connection_, sql); }
+
+  std::shared_ptr<DataConnection> connection_;
+};
+
+TEST_P(DataConnectionTest, FieldsDescribeTheTableColumns) {
+  auto rs = connection_->OpenRecordset("select * from items");
+  ASSERT_EQ(rs->Fields().Count(), 7);
+  const auto field = [&](std::string_view name) { return rs->Fields()[name]; };
+  EXPECT_EQ(field("ItemID").Type(), ado::adInteger);
+  EXPECT_TRUE(field("ItemID").Attributes() & ado::adFldKeyColumn);
+  EXPECT_FALSE(field("ItemID").Attributes() & ado::adFldUpdatable);
+  EXPECT_FALSE(field("ItemID").Attributes() & ado::adFldIsNullable);
+  EXPECT_EQ(field("Title").Type(), ado::adVarWChar);
+  EXPECT_EQ(field("Title").DefinedSize(), 20);
+  EXPECT_EQ(field("Title").Attributes() & 0xFF, ado::adFldUpdatable | ado::adFldUnknownUpdatable |
+                                                    ado::adFldIsNullable | ado::adFldMayBeNull);
+  EXPECT_EQ(field("Notes").Type(), ado::adLongVarWChar);
+  EXPECT_EQ(field("Notes").DefinedSize(), 1073741823);
+  EXPECT_TRUE(field("Notes").Attributes() & ado::adFldLong);
+  EXPECT_EQ(field("Done").Type(), ado::adBoolean);
+  EXPECT_EQ(field("Due").Type(), ado::adDate);
+  EXPECT_EQ(field("Priority").Type(), ado::adSmallInt);
+  EXPECT_EQ(field("Amount").Type(), ado::adInteger);
+  EXPECT_EQ(rs->CursorType(), ado::adOpenKeyset);
+  EXPECT_EQ(rs->CursorLocation(), ado::adUseServer);
+  EXPECT_EQ(rs->LockType(), ado::adLockOptimistic);
+
+  auto fixed = connection_->OpenRecordset("select count(*) as n from Items", 3, 3, 1);
+  EXPECT_EQ(fixed->Fields()["n"].Type(), ado::adInteger);
+  EXPECT_EQ(fixed->Fields()["n"].Value(), vb::Variant(int32_t{0}));
+  EXPECT_EQ(fixed->CursorType(), ado::adOpenStatic);
+  EXPECT_EQ(fixed->CursorLocation(), ado::adUseClient);
+  EXPECT_EQ(fixed->LockType(), ado::adLockReadOnly);
+}
+
+TEST_P(DataConnectionTest, ValuesRoundTripWithTheirTypes) {
+  const std::string longText(3000, 'x');
+  auto rs = connection_->OpenRecordset("select * from Items where ItemID = 0");
+  rs->AddNew();
+  rs->Fields()["Title"].Value("Ünïcödé 'q' \"dq\"");
+  rs->Fields()["Notes"].Value(longText);
+  rs->Fields()["Done"].Value(true);
+  rs->Fields()["Due"].Value(At(2024, 2, 29, 23, 59, 59));
+  rs->Fields()["Priority"].Value(int16_t{-32768});
+  rs->Fields()["Amount"].Value(int32_t{2147483647});
+  rs->Update();
+  const vb::Variant id = rs->Fields()["ItemID"].Value();
+  EXPECT_GT(vb::CLng(id), 0) << "the generated key is read at once";
+  rs->AddNew();
+  rs->Fields()["Done"].Value(false);
+  rs->Fields()["Due"].Value(At(2024, 3, 31));
+  rs->Update();
+
+  auto other = Connect();
+  auto read = other->OpenRecordset("select * from Items order by ItemID");
+  const auto value = [&](std::string_view name) { return read->Fields()[name].Value(); };
+  EXPECT_EQ(value("ItemID"), id);
+  EXPECT_EQ(value("Title"), vb::Variant("Ünïcödé 'q' \"dq\""));
+  EXPECT_EQ(value("Notes"), vb::Variant(longText));
+  EXPECT_EQ(value("Done"), vb::Variant(true));
+  EXPECT_EQ(value("Due"), vb::Variant(At(2024, 2, 29, 23, 59, 59)));
+  EXPECT_EQ(value("Priority"), vb::Variant(int16_t{-32768}));
+  EXPECT_EQ(value("Amount"), vb::Variant(int32_t{2147483647}));
+  read->MoveNext();
+  EXPECT_EQ(value("Title"), vb::Variant(vb::Null));
+  EXPECT_EQ(value("Done"), vb::Variant(false));
+  EXPECT_EQ(value("Due"), vb::Variant(At(2024, 3, 31)));
+  EXPECT_EQ(value("Priority"), vb::Variant(vb::Null));
+  // Booleans are stored as -1/0, whatever the engine.
+  EXPECT_THAT(Column(*other, "select Done * 1 from Items order by ItemID"), ElementsAre("-1", "0"));
+}
+
+TEST_P(DataConnectionTest, WritesRefuseWhatTheColumnCannotHold) {
+  auto rs = connection_->OpenRecordset("select * from Items where ItemID = 0");
+  rs->AddNew();
+  EXPECT_EQ(ErrorOf([&] { rs->Fields()["Priority"].Value(int32_t{40000}); }).number(),
+            vb::kOverflow);
+  EXPECT_EQ(ErrorOf([&] { rs->Fields()["Title"].Value(std::string(21, 'a')); }).number(),
+            ado::kMultipleStep);
+  rs->Fields()["Title"].Value(std::string("bad \xff byte"));
+  const auto bad = ErrorOf([&] { rs->Update(); });
+  EXPECT_EQ(bad.number(), kSqlError);
+  EXPECT_THAT(bad.description(), HasSubstr("not valid UTF-8"));
+  rs->Fields()["Title"].Value(std::string(20, 'a'));  // exactly the size, in characters
+  rs->Fields()["Notes"].Value("ü");
+  rs->Update();
+  EXPECT_THAT(Column("select count(*) from Items"), ElementsAre("1"));
+}
+
+TEST_P(DataConnectionTest, UpdateWritesChangedFieldsAndDeleteRemovesByKey) {
+  const int32_t id = AddItem("first", At(2024, 1, 1), true);
+  auto rs = connection_->OpenRecordset(fmt::format("select * from Items where ItemID = {}", id));
+  rs->Fields()["Title"].Value("renamed");
+  rs->Fields()["Due"].Value(vb::Null);
+  rs->Update();
+  EXPECT_THAT(Column(fmt::format("select Title from Items where isnull(Due) and ItemID={}", id)),
+              ElementsAre("renamed"));
+  rs->Delete();
+  EXPECT_THAT(Column("select count(*) from Items"), ElementsAre("0"));
+}
+
+TEST_P(DataConnectionTest, OptimisticConflictWritesNothingAndKeepsTheEdit) {
+  const int32_t id = AddItem("original");
+  const std::string byId = fmt::format("select * from Items where ItemID = {}", id);
+  auto mine = connection_->OpenRecordset(byId);
+  auto other = Connect();
+  auto theirs = other->OpenRecordset(byId);
+  theirs->Fields()["Title"].Value("theirs");
+  theirs->Update();
+
+  mine->Fields()["Title"].Value("mine");
+  const auto conflict = ErrorOf([&] { mine->Update(); });
+  EXPECT_EQ(conflict.number(), static_cast<int32_t>(0x80040E38));
+  EXPECT_EQ(conflict.description(),
+            "Row cannot be located for updating. Some values may have been changed since it was "
+            "last read.");
+  EXPECT_THAT(Column("select Title from Items"), ElementsAre("theirs"));
+  EXPECT_EQ(mine->EditMode(), ado::adEditInProgress);
+  EXPECT_EQ(mine->Fields()["Title"].Value(), vb::Variant("mine"));
+  mine->CancelUpdate();
+  EXPECT_EQ(mine->Fields()["Title"].Value(), vb::Variant("original"));
+
+  // Only the columns being written are checked: another column may have moved on.
+  mine->Fields()["Amount"].Value(int32_t{7});
+  mine->Update();
+  EXPECT_THAT(Column("select Title & ':' & Amount from Items"), ElementsAre("theirs:7"));
+
+  theirs->Delete();
+  EXPECT_EQ(ErrorOf([&] { mine->Delete(); }).number(), static_cast<int32_t>(0x80040E38));
+}
+
+TEST_P(DataConnectionTest, RecordSetsThatCannotWriteBackRefuseEdits) {
+  AddItem("one");
+  auto readOnly = connection_->OpenRecordset("select * from Items", 1, 2, ado::adLockReadOnly);
+  EXPECT_EQ(ErrorOf([&] { readOnly->Fields()["Title"].Value("x"); }).number(), ado::kReadOnly);
+  // Without the table's key the rows cannot be found again.
+  auto keyless = connection_->OpenRecordset("select Title from Items");
+  EXPECT_FALSE(keyless->Fields()["Title"].Attributes() & ado::adFldUpdatable);
+  EXPECT_EQ(ErrorOf([&] { keyless->Delete(); }).number(), ado::kReadOnly);
+  EXPECT_THAT(Column("select Title from Items"), ElementsAre("one"));
+}
+
+// Dates around midnight and month ends, Null, read with the pinned clock (15 Mar 2024 09:30:05).
+TEST_P(DataConnectionTest, DesktopDateRewritesReturnTheRightRows) {
+  AddItem("late yesterday", At(2024, 3, 14, 23, 59, 59));
+  AddItem("midnight", At(2024, 3, 15));
+  AddItem("late today", At(2024, 3, 15, 23, 59, 59));
+  AddItem("tomorrow", At(2024, 3, 16));
+  AddItem("leap day", At(2024, 2, 29));
+  AddItem("month end", At(2024, 3, 31));
+  AddItem("no date", vb::Null);
+  EXPECT_THAT(
+      Column("select Title from Items where Due >= date() and Due < dateadd(\"d\",1,date()) "
+             "order by Due"),
+      ElementsAre("midnight", "late today"));
+  EXPECT_THAT(Column("select Title from Items where Due < now() order by Due"),
+              ElementsAre("leap day", "late yesterday", "midnight"));
+  EXPECT_THAT(Column("select Title from Items where Due = DateValue('2/29/2024')"),
+              ElementsAre("leap day"));
+  EXPECT_THAT(Column("select Title from Items where Due = #3/31/2024#"), ElementsAre("month end"));
+  EXPECT_THAT(Column("select Title from Items where isnull(Due)"), ElementsAre("no date"));
+  EXPECT_THAT(Column("select top 2 Title from Items where not isnull(Due) order by Due desc"),
+              ElementsAre("month end", "tomorrow"));
+}
+
+TEST_P(DataConnectionTest, BooleansAndLetterCaseCompareAsTheOldDatabasesDid) {
+  AddItem("Alpha", vb::Null, true);
+  AddItem("alphabet", vb::Null, false);
+  AddItem("Beta", vb::Null, vb::Null);
+  EXPECT_THAT(Column("select Title from Items where Done = True"), ElementsAre("Alpha"));
+  EXPECT_THAT(Column("select Title from Items where Done = False"), ElementsAre("alphabet"));
+  EXPECT_THAT(Column("select Title from Items where Title = 'ALPHA'"), ElementsAre("Alpha"));
+  EXPECT_THAT(Column("select Title from Items where Title = \"beta\""), ElementsAre("Beta"));
+  EXPECT_THAT(Column("select Title from Items where Title like 'ALPHA%' order by Title"),
+              ElementsAre("Alpha", "alphabet"));
+}
+
+TEST_P(DataConnectionTest, LikeAndEqualsTakeHostileTextsLiterally) {
+  for (const char* title :
+       {"50% off", "500 off", "a_b", "axb", "back\\slash", "it's", "say \"hi\"", "Größe €"}) {
+    AddItem(title);
+  }
+  EXPECT_THAT(Column("select Title from Items where Title like '50%' order by Title"),
+              ElementsAre("50% off", "500 off"));
+  EXPECT_THAT(Column("select Title from Items where Title like 'a_b' order by Title"),
+              ElementsAre("a_b", "axb"));
+  EXPECT_THAT(Column("select Title from Items where Title like 'back\\slash'"),
+              ElementsAre("back\\slash"));
+  EXPECT_THAT(Column("select Title from Items where Title = 'it''s'"), ElementsAre("it's"));
+  EXPECT_THAT(Column("select Title from Items where Title = \"say \"\"hi\"\"\""),
+              ElementsAre("say \"hi\""));
+  EXPECT_THAT(Column("select Title from Items where Title like 'Größe%'"), ElementsAre("Größe €"));
+}
+
+TEST_P(DataConnectionTest, OneStatementPerCallLeavesTheTableIntact) {
+  AddItem("kept");
+  for (const char* sql : {"select * from Items; delete from Items",
+                          "select * from Items where Title = 'x'; drop table Items"}) {
+    EXPECT_EQ(ErrorOf([&] { (void)connection_->OpenRecordset(sql); }).number(), kSqlError) << sql;
+    EXPECT_EQ(ErrorOf([&] { (void)connection_->Execute(sql); }).number(), kSqlError) << sql;
+  }
+  EXPECT_THAT(Column("select Title from Items"), ElementsAre("kept"));
+}
+
+TEST_P(DataConnectionTest, ExecuteCountsRowsAndTheTraceKeepsTextsAsReceived) {
+  AddItem("a");
+  AddItem("b");
+  connection_->ClearTrace();
+  int32_t affected = 0;
+  auto none =
+      connection_->Execute("update Items set Done = True where Title <> \"zzz\"", &affected);
+  EXPECT_EQ(affected, 2);
+  EXPECT_EQ(none->State(), ado::adStateClosed);
+  (void)connection_->Execute("delete from Items where ItemID = 0", &affected);
+  EXPECT_EQ(affected, 0);
+  auto rows = connection_->Execute("select Title from Items order by Title", &affected);
+  EXPECT_EQ(rows->RecordCount(), 2);
+  EXPECT_THAT(
+      connection_->Trace(),
+      ElementsAre("update Items set Done = True where Title <> \"zzz\"",
+                  "delete from Items where ItemID = 0", "select Title from Items order by Title"));
+  const auto engineError =
+      ErrorOf([&] { (void)connection_->Execute("select nothing from Items"); });
+  EXPECT_EQ(engineError.number(), kEngineError);
+  EXPECT_EQ(engineError.source(), "kvDataServer.DataConnection");
+  EXPECT_THAT(engineError.description(), HasSubstr("select nothing from"));
+}
+
+TEST_P(DataConnectionTest, TransactionsCommitOnlyAtTheOutermostScope) {
+  {
+    DataConnection::Transaction outer(*connection_);
+    AddItem("rolled back");
+  }
+  EXPECT_THAT(Column("select count(*) from Items"), ElementsAre("0"));
+  {
+    DataConnection::Transaction outer(*connection_);
+    {
+      DataConnection::Transaction inner(*connection_);
+      AddItem("kept");
+      inner.Commit();
+    }
+    EXPECT_THAT(Column(*Connect(), "select count(*) from Items"), ElementsAre("0"))
+        << "nothing is visible before the outermost commit";
+    outer.Commit();
+  }
+  EXPECT_THAT(Column(*Connect(), "select Title from Items"), ElementsAre("kept"));
+  {
+    DataConnection::Transaction outer(*connection_);
+    { DataConnection::Transaction unfinished(*connection_); }
+    EXPECT_EQ(ErrorOf([&] { outer.Commit(); }).number(), kEngineError);
+  }
+  EXPECT_FALSE(connection_->InTransaction());
+}
+
+KV_INSTANTIATE_ENGINES(DataConnectionTest);
+
+// A SQLOLEDB connection string always names the server engine, so the server dialect is shown
+// there.
+TEST(ServerDialectTest, GetdateAndQuotedDateTextsOnTheServer) {
+  const std::string server = testing::ServerConnectionString();
+  ASSERT_FALSE(server.empty());
+  auto admin = DataConnection::Open(server);
+  (void)admin->Engine().Execute("DROP DATABASE IF EXISTS kvt_server_dialect WITH (FORCE)");
+  (void)admin->Engine().Execute("CREATE DATABASE kvt_server_dialect");
+  const auto login = ParseConnectionString(server).login;
+  {
+    auto connection = DataConnection::Open(fmt::format(
+        "Provider=SQLOLEDB;Data Source={},{};Initial Catalog=kvt_server_dialect;User ID={}",
+        login.host, login.port, login.user));
+    connection->SetClock(
+        std::make_shared<vb::FixedClock>(vb::Date::FromParts(2024, 3, 15, 9, 30, 5)));
+    EXPECT_EQ(connection->Dialect(), sql::Dialect::Server);
+    auto& engine = connection->Engine();
+    (void)engine.Execute("CREATE TABLE \"T\" (\"Name\" " + engine.ColumnType(ColumnKind::Text, 9) +
+                         ", \"Due\" " + engine.ColumnType(ColumnKind::Date) + ")");
+    const vb::Variant rows[] = {"before", At(2024, 3, 15, 9, 30, 4), "after", At(2024, 3, 16)};
+    (void)engine.Execute("INSERT INTO \"T\" VALUES (?, ?), (?, ?)", rows);
+    auto rs = connection->OpenRecordset("select Name from t where Due < getdate()");
+    EXPECT_EQ(rs->Fields()["Name"].Value(), vb::Variant("before"));
+    rs = connection->OpenRecordset("select Name from t where Due = '3/16/2024'");
+    EXPECT_EQ(rs->Fields()["Name"].Value(), vb::Variant("after"));
+  }
+  (void)admin->Engine().Execute("DROP DATABASE kvt_server_dialect WITH (FORCE)");
+}
+
+}  // namespace
+}  // namespace kvdata

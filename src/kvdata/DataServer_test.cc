@@ -1,0 +1,119 @@
+#include "kvdata/DataServer.h"
+
+#include <gtest/gtest.h>
+
+#include "kvdata/ActionDatabaseTest.h"
+#include "kvdata/DataConnection.h"
+#include "kvdata/Errors.h"
+#include "kvdata/EventLog.h"
+#include "kvdata/QueryStore.h"
+#include "kvdata/SettingsStore.h"
+#include "kvdata/UserProfile.h"
+#include "kvdata/WorkgroupDirectory.h"
+#include "vb/Convert.h"
+
+namespace kvdata {
+namespace {
+
+using DataServerOpen = ActionDatabaseTest;
+using DataServerObjects = ActionDatabaseTest;
+
+TEST_P(DataServerOpen, AnEmptyStringTakesTheDatabaseOfTheProfile) {
+  const auto first = OpenServer();
+  first->Settings()->Value("Marker", "here");
+  first->Settings()->Save();
+  auto profile = UserProfile::ForUser(first->Connection(), "admin");
+  DataServer second;
+  second.OpenDatabase("", &profile);
+  EXPECT_EQ(second.Profile(), profile);
+  EXPECT_EQ(second.Settings()->Value("Marker"), vb::Variant("here"));
+}
+
+TEST_P(DataServerOpen, WithoutAProfileHandsBackAnAnonymousOne) {
+  std::shared_ptr<UserProfile> profile;
+  DataServer server;
+  server.OpenDatabase(ConnectionString(), &profile);
+  ASSERT_TRUE(profile);
+  EXPECT_EQ(server.Profile(), profile);
+  EXPECT_EQ(profile->ConnectionString(), ConnectionString());
+}
+
+TEST_P(DataServerOpen, ObjectsRefuseWorkAfterClose) {
+  const auto server = OpenServer();
+  const auto events = server->Events();
+  server->CloseDatabase();
+  for (const auto& step : std::vector<std::function<void()>>{
+           [&] { (void)server->Settings(); }, [&] { (void)server->Connection(); },
+           [&] { events->AddEvent(1, 1, "x"); }}) {
+    try {
+      step();
+      ADD_FAILURE() << "worked after close";
+    } catch (const vb::ComError& e) {
+      EXPECT_EQ(e.number(), kNotOpen);
+    }
+  }
+}
+
+TEST_P(DataServerObjects, EventsRecordTheActingUserAndTheTime) {
+  const auto server = OpenServer();
+  server->Events()->AddEvent(1, 7, "Record Created");
+  auto admin = UserProfile::ForUser(server->Connection(), "admin");
+  server->SetProfile(&admin);
+  server->Events()->AddEvent(9, 7, "Record Deleted");
+  const auto rs = server->Connection()->OpenRecordset(
+      "select * from ActionEvents where ActionID=7 order by EventID");
+  ASSERT_EQ(rs->RecordCount(), 2);
+  EXPECT_TRUE(rs->Fields().Item("UserID").Value().IsNull());
+  rs->MoveNext();
+  EXPECT_EQ(rs->Fields().Item("EventCode").Value(), vb::Variant(int32_t{9}));
+  EXPECT_EQ(rs->Fields().Item("EventText").Value(), vb::Variant("Record Deleted"));
+  EXPECT_EQ(rs->Fields().Item("UserID").Value(), vb::Variant("admin"));
+  EXPECT_EQ(rs->Fields().Item("EventTime").Value(), vb::Variant(pinnedClock_->Now()));
+}
+
+TEST_P(DataServerObjects, SavedQueriesReadBackAndGoWithTheirOwner) {
+  const auto server = OpenServer();
+  auto admin = UserProfile::ForUser(server->Connection(), "admin");
+  server->SetProfile(&admin);
+  const auto mine = server->Queries()->CreateQuery(
+      "Overdue", {{"AssignedTo", int16_t{1}}, {"ApplyStatus", true}, {"Status", int16_t{2}}});
+  const auto rs = server->Queries()->QueryRecordset(mine, 1, 2, 3);
+  ASSERT_FALSE(rs->IsEOF());
+  EXPECT_EQ(rs->Fields().Item("UserID").Value(), vb::Variant("admin"));
+  EXPECT_EQ(rs->Fields().Item("ApplyStatus").Value(), vb::Variant(true));
+  EXPECT_TRUE(rs->Fields().Item("Category").Value().IsNull());
+  EXPECT_TRUE(server->Queries()->QueryRecordset(mine + 100)->IsEOF());
+  EXPECT_THROW((void)server->Queries()->CreateQuery("Bad", {{"NoSuchField", 1}}), vb::ComError);
+  EXPECT_EQ(server->Queries()->QueryList()->RecordCount(), 1);
+  server->Queries()->RemoveUserQueries("someone else");
+  EXPECT_EQ(server->Queries()->QueryList("admin")->RecordCount(), 1);
+  server->Queries()->RemoveUserQueries("admin");
+  EXPECT_TRUE(server->Queries()->QueryRecordset(mine)->IsEOF());
+}
+
+TEST_P(DataServerObjects, WorkgroupsRefuseUnknownUsersAndGroups) {
+  const auto server = OpenServer();
+  const auto workgroups = server->Workgroups();
+  const auto staff = workgroups->CreateWorkgroup("Staff", "41,50");
+  EXPECT_EQ(workgroups->WorkgroupRightList(staff), "41,50");
+  workgroups->SetUserWorkgroup("admin", staff);
+  EXPECT_EQ(workgroups->UserWorkgroup("admin"), staff);
+  EXPECT_THROW(workgroups->SetUserWorkgroup("admin", staff + 1), vb::ComError);
+  EXPECT_THROW(workgroups->SetUserWorkgroup("ADMIN", staff), vb::ComError);  // IDs are exact
+  EXPECT_THROW((void)workgroups->CreateWorkgroup("Odd", "41;50"), vb::ComError);
+  EXPECT_EQ(workgroups->WorkgroupList()->RecordCount(), 2);
+}
+
+TEST_P(DataServerObjects, NewFieldListTakesRowsByFieldList) {
+  const auto list = OpenServer()->NewFieldList();
+  list->AddNew({"FieldName"}, {"Category"});
+  list->Update({"FieldLabel"}, {"Kind"});
+  EXPECT_EQ(list->RecordCount(), 1);
+  EXPECT_EQ(list->Fields().Item("FieldLabel").Value(), vb::Variant("Kind"));
+}
+
+KV_INSTANTIATE_ENGINES(DataServerOpen);
+KV_INSTANTIATE_ENGINES(DataServerObjects);
+
+}  // namespace
+}  // namespace kvdata

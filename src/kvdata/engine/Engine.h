@@ -1,0 +1,110 @@
+#pragma once
+// The one interface through which the data server talks to a database engine: statements with
+// bound parameters, result rows with ADO field metadata, transactions and the catalog. One
+// implementation per engine (sqlite/, postgres/); each maps its native errors in one file.
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "ado/Enums.h"
+#include "kvdata/sql/Translator.h"
+#include "vb/Variant.h"
+
+namespace kvdata::engine {
+
+/// One column of a result: what the record set shows, and where the column came from.
+struct Column {
+  std::string name;
+  ado::DataTypeEnum type = ado::adVarWChar;
+  int32_t definedSize = 0;
+  int32_t attributes = 0;
+  /// The table and column the value was read from; empty for expressions.
+  std::string table;
+  std::string baseName;
+  /// Part of the table's primary key.
+  bool key = false;
+  /// Filled in by the database on insert (the auto-number key); never written by the library.
+  bool generated = false;
+};
+
+/// The rows of a statement, all read. rowsAffected is the number of rows a data-changing
+/// statement changed, -1 for a query.
+struct Result {
+  std::vector<Column> columns;
+  std::vector<std::vector<vb::Variant>> rows;
+  int64_t rowsAffected = -1;
+};
+
+/// A table as the catalog knows it, names spelled as created.
+struct CatalogTable {
+  struct Column {
+    std::string name;
+    bool isDate = false;
+    bool key = false;  ///< part of the primary key
+  };
+  std::string name;
+  std::vector<Column> columns;
+};
+
+/// The kinds of column the library creates; ColumnType renders one for the engine.
+enum class ColumnKind {
+  AutoKey,   ///< 32-bit auto-number primary key
+  Integer,   ///< 32-bit
+  SmallInt,  ///< 16-bit
+  Boolean,   ///< -1/0
+  Date,      ///< date and time, whole seconds
+  Double,
+  Text,      ///< up to `size` characters, compared without regard to letter case
+  LongText,  ///< unbounded text, compared without regard to letter case
+};
+
+class Engine {
+ public:
+  virtual ~Engine() = default;
+
+  /// Which engine this is (the translator renders for it).
+  [[nodiscard]] virtual sql::Target Target() const = 0;
+
+  /// Runs one statement. Each `?` outside quotes is bound to the next of params: Null and Empty
+  /// as NULL, booleans as -1/0, dates as ISO text, texts (which must be valid UTF-8) as texts.
+  /// A data-changing statement outside a transaction runs in a transaction of its own. Raises
+  /// EngineError (kEngineError, message and statement) on failure, kSqlError for invalid UTF-8
+  /// or a second statement; nothing is changed then.
+  virtual Result Execute(std::string_view sql, std::span<const vb::Variant> params = {}) = 0;
+
+  /// Starts a write transaction (on SQLite: BEGIN IMMEDIATE, waiting for other writers).
+  virtual void Begin() = 0;
+  virtual void Commit() = 0;
+  /// Rolls back the transaction in progress; never raises.
+  virtual void Rollback() noexcept = 0;
+  [[nodiscard]] virtual bool InTransaction() const = 0;
+
+  /// Whether a table or view of that name (any letter case) exists.
+  [[nodiscard]] virtual bool TableExists(std::string_view table) = 0;
+  /// The tables and their columns, as created.
+  [[nodiscard]] virtual std::vector<CatalogTable> ReadCatalog() = 0;
+  /// Counts the schema changes this engine has run (CREATE, ALTER, DROP), so that caches of
+  /// the catalog know when to read it again.
+  [[nodiscard]] uint64_t SchemaGeneration() const { return schemaGeneration_; }
+
+  /// The type (with constraints) to write after a column name in CREATE TABLE. On PostgreSQL
+  /// this may create the extension and domains it names, so call it with the database open.
+  [[nodiscard]] virtual std::string ColumnType(ColumnKind kind, int32_t size = 0) = 0;
+
+ protected:
+  /// Called by implementations after each statement that ran.
+  void NoteStatement(std::string_view sql);
+
+ private:
+  uint64_t schemaGeneration_ = 0;
+};
+
+/// A name written as a quoted identifier (both engines accept double quotes).
+[[nodiscard]] std::string QuoteName(std::string_view name);
+
+/// Whether a statement changes the schema (starts with CREATE, ALTER or DROP).
+[[nodiscard]] bool ChangesSchema(std::string_view sql);
+
+}  // namespace kvdata::engine

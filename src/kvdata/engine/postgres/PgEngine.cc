@@ -1,0 +1,431 @@
+#include "kvdata/engine/postgres/PgEngine.h"
+
+#include <fmt/format.h>
+
+#include <charconv>
+#include <cstdlib>
+
+#include "kvdata/Errors.h"
+#include "kvdata/engine/EngineError.h"
+#include "kvdata/engine/Values.h"
+#include "kvdata/engine/postgres/PgErrors.h"
+
+namespace kvdata::engine::postgres {
+namespace {
+
+struct TypeMapping {
+  ado::DataTypeEnum type = ado::adEmpty;  // adEmpty: settled from the values
+  int32_t size = 0;
+};
+
+// The ADO type of a PostgreSQL type name (a domain's own name for the library's domains).
+TypeMapping MapType(std::string_view name, int typmod) {
+  constexpr std::string_view kTextDomain = "vbtext_";
+  constexpr int kVarcharHeader = 4;  // typmod of varchar(n) is n + 4
+  if (name == "bool" || name == "vbbool") return {ado::adBoolean, FixedSize(ado::adBoolean)};
+  if (name == "int2") return {ado::adSmallInt, FixedSize(ado::adSmallInt)};
+  if (name == "int4") return {ado::adInteger, FixedSize(ado::adInteger)};
+  if (name == "float4" || name == "float8" || name == "numeric") {
+    return {ado::adDouble, FixedSize(ado::adDouble)};
+  }
+  if (name == "timestamp" || name == "timestamptz" || name == "date") {
+    return {ado::adDate, FixedSize(ado::adDate)};
+  }
+  if (name.starts_with(kTextDomain)) {
+    return {ado::adVarWChar, std::atoi(std::string(name.substr(kTextDomain.size())).c_str())};
+  }
+  if ((name == "varchar" || name == "bpchar") && typmod > kVarcharHeader) {
+    return {ado::adVarWChar, typmod - kVarcharHeader};
+  }
+  if (name == "citext" || name == "text" || name == "varchar") {
+    return {ado::adLongVarWChar, kLongTextSize};
+  }
+  return {};
+}
+
+bool IsWhole(std::string_view name) { return name == "int2" || name == "int4" || name == "int8"; }
+
+vb::Variant ReadValue(std::string_view text, ValueKind kind, ado::DataTypeEnum type) {
+  switch (kind) {
+    case ValueKind::Whole: {
+      int64_t value = 0;
+      std::from_chars(text.data(), text.data() + text.size(), value);
+      return WholeNumber(value, type);
+    }
+    case ValueKind::Fraction:
+      return vb::Variant(std::strtod(std::string(text).c_str(), nullptr));
+    case ValueKind::Boolean:  // native t/f, or the library's -1/0
+      return vb::Variant(text == "t" || (text != "f" && text != "0"));
+    case ValueKind::Date:
+      return DateFromText(text);
+    case ValueKind::Text:
+      break;
+  }
+  return vb::Variant(text);
+}
+
+// The text a parameter is sent as; nullopt for NULL.
+std::optional<std::string> ParamText(const vb::Variant& value, std::size_t index) {
+  return std::visit(
+      [index](const auto& v) -> std::optional<std::string> {
+        using T = std::decay_t<decltype(v)>;
+        if constexpr (std::is_same_v<T, bool>) {
+          return v ? "-1" : "0";
+        } else if constexpr (std::is_same_v<T, int16_t> || std::is_same_v<T, int32_t> ||
+                             std::is_same_v<T, double>) {
+          return fmt::format("{}", v);
+        } else if constexpr (std::is_same_v<T, vb::Date>) {
+          return v.ToIso();
+        } else if constexpr (std::is_same_v<T, std::string>) {
+          RequireUtf8(v, fmt::format("value {}", index + 1));
+          return v;
+        } else {
+          return std::nullopt;
+        }
+      },
+      value.storage());
+}
+
+// The statement with each `?` outside quotes numbered as PostgreSQL wants ($1, $2 …).
+std::string NumberPlaceholders(std::string_view sql, std::size_t paramCount) {
+  std::string out;
+  out.reserve(sql.size() + 8);
+  std::size_t count = 0;
+  char quote = 0;
+  for (const char c : sql) {
+    if (quote != 0) {
+      quote = c == quote ? 0 : quote;  // a doubled quote closes and reopens: same result
+    } else if (c == '\'' || c == '"') {
+      quote = c;
+    } else if (c == '?') {
+      out += fmt::format("${}", ++count);
+      continue;
+    }
+    out += c;
+  }
+  if (count != paramCount) {
+    throw vb::ComError(
+        kSqlError, std::string(kConnectionSource),
+        fmt::format("The statement takes {} values, {} given: {}", count, paramCount, sql));
+  }
+  return out;
+}
+
+}  // namespace
+
+std::unique_ptr<PgEngine> PgEngine::Open(const Login& login) {
+  std::vector<const char*> keys;
+  std::vector<const char*> values;
+  const auto add = [&](const char* key, const std::string& value) {
+    if (!value.empty()) keys.push_back(key), values.push_back(value.c_str());
+  };
+  add("host", login.host);
+  add("port", login.port);
+  add("dbname", login.database);
+  add("user", login.user);
+  add("password", login.password);
+  const std::string encoding = "UTF8";
+  const std::string timeout = "10";
+  const std::string options = "-c DateStyle=ISO,MDY";
+  add("client_encoding", encoding);
+  add("connect_timeout", timeout);
+  add("options", options);
+  keys.push_back(nullptr);
+  values.push_back(nullptr);
+  Conn conn(PQconnectdbParams(keys.data(), values.data(), 0));
+  if (conn == nullptr) RaiseOpenError(login.host, login.database, "out of memory");
+  if (PQstatus(conn.get()) != CONNECTION_OK) {
+    RaiseOpenError(login.host, login.database, PQerrorMessage(conn.get()));
+  }
+  // Notices ("already exists, skipping") are not errors; keep them off the terminal.
+  PQsetNoticeProcessor(
+      conn.get(), [](void*, const char*) {}, nullptr);
+  return std::unique_ptr<PgEngine>(new PgEngine(std::move(conn)));
+}
+
+PgEngine::ResultPtr PgEngine::Query(std::string_view sql, std::span<const std::string> params) {
+  std::vector<const char*> values;
+  for (const auto& p : params) values.push_back(p.c_str());
+  const std::string text(sql);
+  ResultPtr result(PQexecParams(conn_.get(), text.c_str(), static_cast<int>(values.size()), nullptr,
+                                values.data(), nullptr, nullptr, 0));
+  const ExecStatusType status = PQresultStatus(result.get());
+  if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) {
+    RaiseStatementError(conn_.get(), result.get(), sql);
+  }
+  return result;
+}
+
+const PgEngine::Prepared& PgEngine::Prepare(std::string_view sql, std::size_t paramCount) {
+  if (const Prepared* cached = cache_.Find(sql)) return *cached;
+  RequireUtf8(sql, "the statement");
+  const std::string text = NumberPlaceholders(sql, paramCount);
+  Prepared prepared{fmt::format("kv{}", ++nextStatement_)};
+  const ResultPtr result(PQprepare(conn_.get(), prepared.name.c_str(), text.c_str(), 0, nullptr));
+  if (PQresultStatus(result.get()) != PGRES_COMMAND_OK) {
+    RaiseStatementError(conn_.get(), result.get(), sql);
+  }
+  Prepared* added = nullptr;
+  if (auto evicted = cache_.Add(std::string(sql), std::move(prepared), &added)) {
+    // A failed transaction refuses this too; the statement then lives until the connection ends.
+    ResultPtr(PQexec(conn_.get(), fmt::format("DEALLOCATE {}", evicted->name).c_str()));
+  }
+  return *added;
+}
+
+const std::string& PgEngine::TypeName(Oid type) {
+  const auto it = typeNames_.find(type);
+  if (it != typeNames_.end()) return it->second;
+  const std::string oid = std::to_string(type);
+  const ResultPtr result = Query("SELECT typname FROM pg_type WHERE oid = $1", std::span(&oid, 1));
+  return typeNames_[type] = PQntuples(result.get()) > 0 ? PQgetvalue(result.get(), 0, 0) : "";
+}
+
+const PgEngine::TableInfo& PgEngine::TableInfoFor(Oid table) {
+  const auto it = tables_.find(table);
+  if (it != tables_.end()) return it->second;
+  const std::string oid = std::to_string(table);
+  const ResultPtr result = Query(
+      "SELECT a.attnum, a.attname, t.typname, a.atttypmod, a.attnotnull, a.attidentity <> '', "
+      "EXISTS (SELECT 1 FROM pg_index i WHERE i.indrelid = a.attrelid AND i.indisprimary "
+      "AND a.attnum = ANY (i.indkey)), c.relname "
+      "FROM pg_attribute a JOIN pg_type t ON t.oid = a.atttypid "
+      "JOIN pg_class c ON c.oid = a.attrelid "
+      "WHERE a.attrelid = $1 AND a.attnum > 0 AND NOT a.attisdropped",
+      std::span(&oid, 1));
+  TableInfo info;
+  const PGresult* r = result.get();
+  for (int row = 0; row < PQntuples(r); ++row) {
+    const auto flag = [&](int col) { return std::string_view(PQgetvalue(r, row, col)) == "t"; };
+    info.name = PQgetvalue(r, row, 7);
+    info.attributes[std::atoi(PQgetvalue(r, row, 0))] = Attribute{PQgetvalue(r, row, 1),
+                                                                  PQgetvalue(r, row, 2),
+                                                                  std::atoi(PQgetvalue(r, row, 3)),
+                                                                  flag(4),
+                                                                  flag(5),
+                                                                  flag(6)};
+  }
+  return tables_[table] = std::move(info);
+}
+
+std::vector<Column> PgEngine::DescribeColumns(const PGresult* result,
+                                              std::vector<ValueKind>& kinds) {
+  const int count = PQnfields(result);
+  std::vector<Column> columns(static_cast<std::size_t>(count));
+  kinds.assign(columns.size(), ValueKind::Text);
+  for (int i = 0; i < count; ++i) {
+    Column& column = columns[static_cast<std::size_t>(i)];
+    column.name = PQfname(result, i);
+    const std::string& typeName = TypeName(PQftype(result, i));
+    TypeMapping mapping = MapType(typeName, PQfmod(result, i));
+    const auto kind = [&] {
+      switch (mapping.type) {
+        case ado::adBoolean:
+          return ValueKind::Boolean;
+        case ado::adDouble:
+          return ValueKind::Fraction;
+        case ado::adDate:
+          return ValueKind::Date;
+        default:
+          return IsWhole(typeName) ? ValueKind::Whole : ValueKind::Text;
+      }
+    };
+    const Oid table = PQftable(result, i);
+    const auto* attribute = [&]() -> const Attribute* {
+      if (table == InvalidOid) return nullptr;
+      const TableInfo& info = TableInfoFor(table);
+      const auto found = info.attributes.find(PQftablecol(result, i));
+      if (found == info.attributes.end()) return nullptr;
+      column.table = info.name;
+      return &found->second;
+    }();
+    if (attribute != nullptr) mapping = MapType(attribute->typeName, attribute->typmod);
+    kinds[static_cast<std::size_t>(i)] = kind();
+    if (attribute == nullptr || mapping.type == ado::adEmpty) {
+      column.table.clear();
+      // Computed texts and 64-bit counts are typed by what they hold.
+      const bool settled = mapping.type == ado::adEmpty || mapping.type == ado::adVarWChar ||
+                           mapping.type == ado::adLongVarWChar;
+      column.type = settled ? ado::adEmpty : mapping.type;
+      column.definedSize = mapping.size;
+      column.attributes = ColumnAttributes(column.type, false, true, false);
+      continue;
+    }
+    column.type = mapping.type;
+    column.definedSize = mapping.size;
+    column.baseName = attribute->name;
+    column.key = attribute->key;
+    column.generated = attribute->identity;
+    column.attributes = ColumnAttributes(column.type, !column.generated,
+                                         !attribute->notNull && !column.key, column.key);
+  }
+  return columns;
+}
+
+PgEngine::ResultPtr PgEngine::Send(std::string_view sql, std::span<const char* const> values) {
+  const auto count = static_cast<int>(values.size());
+  // Statements with bound values come back with the same text and are prepared once. Those that
+  // carry their values inline rarely repeat: they go unprepared, in one round trip, instead of
+  // costing a prepare now and a deallocate when the cache drops them.
+  if (values.empty()) {
+    RequireUtf8(sql, "the statement");
+    const std::string text(sql);
+    return ResultPtr(
+        PQexecParams(conn_.get(), text.c_str(), 0, nullptr, nullptr, nullptr, nullptr, 0));
+  }
+  const Prepared& prepared = Prepare(sql, values.size());
+  return ResultPtr(PQexecPrepared(conn_.get(), prepared.name.c_str(), count, values.data(), nullptr,
+                                  nullptr, 0));
+}
+
+Result PgEngine::RunOnce(std::string_view sql, std::span<const vb::Variant> params) {
+  std::vector<std::optional<std::string>> texts;
+  texts.reserve(params.size());
+  for (std::size_t k = 0; k < params.size(); ++k) texts.push_back(ParamText(params[k], k));
+  std::vector<const char*> values;
+  values.reserve(texts.size());
+  for (const auto& text : texts) values.push_back(text ? text->c_str() : nullptr);
+  const ResultPtr raw = Send(sql, values);
+  const PGresult* r = raw.get();
+  const ExecStatusType status = PQresultStatus(r);
+  if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) {
+    RaiseStatementError(conn_.get(), r, sql);
+  }
+  Result result;
+  std::vector<ValueKind> kinds;
+  result.columns = DescribeColumns(r, kinds);
+  const int width = PQnfields(r);
+  result.rows.resize(static_cast<std::size_t>(PQntuples(r)));
+  for (int row = 0; row < PQntuples(r); ++row) {
+    auto& cells = result.rows[static_cast<std::size_t>(row)];
+    cells.reserve(static_cast<std::size_t>(width));
+    for (int col = 0; col < width; ++col) {
+      if (PQgetisnull(r, row, col)) {
+        cells.emplace_back(vb::Null);
+        continue;
+      }
+      const std::string_view text(PQgetvalue(r, row, col),
+                                  static_cast<std::size_t>(PQgetlength(r, row, col)));
+      const auto index = static_cast<std::size_t>(col);
+      cells.push_back(ReadValue(text, kinds[index], result.columns[index].type));
+    }
+  }
+  for (std::size_t i = 0; i < result.columns.size(); ++i) {
+    if (result.columns[i].type == ado::adEmpty) {
+      SettleComputedColumn(result.columns[i], i, result.rows);
+    }
+  }
+  const std::string_view command = PQcmdStatus(raw.get());
+  if (!command.starts_with("SELECT")) result.rowsAffected = std::atoll(PQcmdTuples(raw.get()));
+  return result;
+}
+
+Result PgEngine::Execute(std::string_view sql, std::span<const vb::Variant> params) {
+  for (int attempt = 1;; ++attempt) {
+    try {
+      Result result = RunOnce(sql, params);
+      NoteStatement(sql);
+      if (ChangesSchema(sql)) ForgetSchema();
+      return result;
+    } catch (const EngineError& e) {
+      // Inside a transaction only its owner can run it again, from the start.
+      if (!e.transient() || InTransaction() || attempt == kMaxAttempts) throw;
+    }
+  }
+}
+
+void PgEngine::ForgetSchema() {
+  // Plans and column lists may no longer fit the tables.
+  cache_.TakeAll();
+  ResultPtr(PQexec(conn_.get(), "DEALLOCATE ALL"));
+  tables_.clear();
+}
+
+void PgEngine::Begin() { (void)Query("BEGIN"); }
+
+void PgEngine::Commit() {
+  if (PQtransactionStatus(conn_.get()) == PQTRANS_INERROR) {
+    Rollback();
+    throw EngineError(kEngineError,
+                      "The transaction was rolled back because one of its statements failed.",
+                      "25P02", false);
+  }
+  (void)Query("COMMIT");
+}
+
+void PgEngine::Rollback() noexcept {
+  if (InTransaction()) ResultPtr(PQexec(conn_.get(), "ROLLBACK"));
+}
+
+bool PgEngine::InTransaction() const { return PQtransactionStatus(conn_.get()) != PQTRANS_IDLE; }
+
+bool PgEngine::TableExists(std::string_view table) {
+  const std::string name(table);
+  const ResultPtr result = Query(
+      "SELECT 1 FROM pg_class c JOIN pg_namespace n ON n.oid = c.relnamespace "
+      "WHERE n.nspname = current_schema() AND c.relkind IN ('r', 'v', 'p') "
+      "AND lower(c.relname) = lower($1)",
+      std::span(&name, 1));
+  return PQntuples(result.get()) > 0;
+}
+
+std::vector<CatalogTable> PgEngine::ReadCatalog() {
+  const ResultPtr result = Query(
+      "SELECT c.relname, a.attname, "
+      "coalesce(b.typname, t.typname) IN ('timestamp', 'timestamptz', 'date'), "
+      "EXISTS (SELECT 1 FROM pg_index i WHERE i.indrelid = c.oid AND i.indisprimary "
+      "AND a.attnum = ANY (i.indkey)) "
+      "FROM pg_class c JOIN pg_namespace n ON n.oid = c.relnamespace "
+      "JOIN pg_attribute a ON a.attrelid = c.oid AND a.attnum > 0 AND NOT a.attisdropped "
+      "JOIN pg_type t ON t.oid = a.atttypid LEFT JOIN pg_type b ON b.oid = t.typbasetype "
+      "WHERE n.nspname = current_schema() AND c.relkind IN ('r', 'v', 'p') "
+      "ORDER BY c.relname, a.attnum");
+  const PGresult* r = result.get();
+  std::vector<CatalogTable> tables;
+  for (int row = 0; row < PQntuples(r); ++row) {
+    const std::string_view table = PQgetvalue(r, row, 0);
+    if (tables.empty() || tables.back().name != table) tables.push_back({std::string(table), {}});
+    tables.back().columns.push_back({PQgetvalue(r, row, 1),
+                                     std::string_view(PQgetvalue(r, row, 2)) == "t",
+                                     std::string_view(PQgetvalue(r, row, 3)) == "t"});
+  }
+  return tables;
+}
+
+void PgEngine::EnsureDomain(std::string_view name, std::string_view definition) {
+  // Two connections may create it at once; the loser finds it there.
+  (void)Query(
+      fmt::format("DO $$BEGIN CREATE DOMAIN {} AS {}; "
+                  "EXCEPTION WHEN duplicate_object OR unique_violation THEN NULL; END$$",
+                  name, definition));
+}
+
+std::string PgEngine::ColumnType(ColumnKind kind, int32_t size) {
+  switch (kind) {
+    case ColumnKind::AutoKey:
+      return "integer GENERATED BY DEFAULT AS IDENTITY PRIMARY KEY";
+    case ColumnKind::Integer:
+      return "integer";
+    case ColumnKind::SmallInt:
+      return "smallint";
+    case ColumnKind::Boolean:
+      EnsureDomain("vbbool", "smallint");
+      return "vbbool";
+    case ColumnKind::Date:
+      return "timestamp(0)";
+    case ColumnKind::Double:
+      return "double precision";
+    case ColumnKind::Text: {
+      (void)Query("CREATE EXTENSION IF NOT EXISTS citext");
+      const std::string name = fmt::format("vbtext_{}", size);
+      EnsureDomain(name, fmt::format("citext CHECK (char_length(VALUE) <= {})", size));
+      return name;
+    }
+    case ColumnKind::LongText:
+      (void)Query("CREATE EXTENSION IF NOT EXISTS citext");
+      return "citext";
+  }
+  return {};
+}
+
+}  // namespace kvdata::engine::postgres

@@ -1,0 +1,302 @@
+#include "kvdata/engine/sqlite/SqliteEngine.h"
+
+#include <fmt/format.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+#include "kvdata/Errors.h"
+#include "kvdata/engine/Values.h"
+#include "kvdata/engine/sqlite/SqliteErrors.h"
+#include "vb/Convert.h"
+
+namespace kvdata::engine::sqlite {
+namespace {
+
+constexpr int kBusyTimeoutMs = 10000;
+constexpr int kMinimumVersion = 3035000;  // RETURNING
+
+struct DeclaredType {
+  ado::DataTypeEnum type = ado::adEmpty;
+  int32_t size = 0;
+};
+
+// The ADO type of a declared column type, by SQLite's own affinity-style matching of words.
+DeclaredType FromDeclaration(const char* declaration) {
+  if (declaration == nullptr) return {};
+  const std::string decl = vb::UCase(declaration);
+  const auto has = [&decl](std::string_view word) { return decl.find(word) != std::string::npos; };
+  if (has("BOOL")) return {ado::adBoolean, FixedSize(ado::adBoolean)};
+  if (has("DATE") || has("TIME")) return {ado::adDate, FixedSize(ado::adDate)};
+  if (has("SMALLINT") || has("TINYINT")) return {ado::adSmallInt, FixedSize(ado::adSmallInt)};
+  if (has("INT")) return {ado::adInteger, FixedSize(ado::adInteger)};
+  if (has("CHAR") || has("TEXT") || has("CLOB") || has("MEMO")) {
+    const auto open = decl.find('(');
+    if (has("CHAR") && open != std::string::npos) {
+      return {ado::adVarWChar, static_cast<int32_t>(std::atoi(decl.c_str() + open + 1))};
+    }
+    return {ado::adLongVarWChar, kLongTextSize};
+  }
+  if (has("REAL") || has("FLOA") || has("DOUB") || has("NUMERIC") || has("DECIMAL")) {
+    return {ado::adDouble, FixedSize(ado::adDouble)};
+  }
+  return {};
+}
+
+vb::Variant ReadValue(sqlite3_stmt* stmt, int i, ado::DataTypeEnum type) {
+  switch (sqlite3_column_type(stmt, i)) {
+    case SQLITE_NULL:
+      return vb::Null;
+    case SQLITE_INTEGER: {
+      const sqlite3_int64 value = sqlite3_column_int64(stmt, i);
+      if (type == ado::adBoolean) return vb::Variant(value != 0);
+      if (type == ado::adDouble) return vb::Variant(static_cast<double>(value));
+      return WholeNumber(value, type);
+    }
+    case SQLITE_FLOAT:
+      return vb::Variant(sqlite3_column_double(stmt, i));
+    default: {
+      const auto* bytes = reinterpret_cast<const char*>(sqlite3_column_text(stmt, i));
+      const std::string_view text(bytes, static_cast<std::size_t>(sqlite3_column_bytes(stmt, i)));
+      return type == ado::adDate ? DateFromText(text) : vb::Variant(text);
+    }
+  }
+}
+
+// Statements that SQLite cannot run inside a transaction, or that need none.
+bool RunsOutsideTransactions(std::string_view sql) {
+  const auto start = sql.find_first_not_of(" \t\r\n");
+  const std::string word = vb::UCase(sql.substr(start == std::string_view::npos ? 0 : start, 6));
+  return word.starts_with("PRAGMA") || word.starts_with("VACUUM") || word.starts_with("ATTACH") ||
+         word.starts_with("DETACH");
+}
+
+// Resets a statement (and its bindings) however the run ends.
+struct ResetOnExit {
+  sqlite3_stmt* stmt;
+  ~ResetOnExit() {
+    sqlite3_reset(stmt);
+    sqlite3_clear_bindings(stmt);
+  }
+};
+
+}  // namespace
+
+std::unique_ptr<SqliteEngine> SqliteEngine::Open(const std::string& path, bool create) {
+  if (sqlite3_libversion_number() < kMinimumVersion) {
+    RaiseOpenError(path, fmt::format("SQLite {} is older than 3.35.", sqlite3_libversion()));
+  }
+  if (!create && !std::filesystem::exists(path)) RaiseOpenError(path, "the file does not exist.");
+  sqlite3* raw = nullptr;
+  const int flags = SQLITE_OPEN_READWRITE | (create ? SQLITE_OPEN_CREATE : 0);
+  const int rc = sqlite3_open_v2(path.c_str(), &raw, flags, nullptr);
+  Db db(raw);
+  if (rc != SQLITE_OK) RaiseOpenError(path, raw != nullptr ? sqlite3_errmsg(raw) : "out of memory");
+  sqlite3_extended_result_codes(db.get(), 1);
+  sqlite3_busy_timeout(db.get(), kBusyTimeoutMs);
+  std::unique_ptr<SqliteEngine> engine(new SqliteEngine(std::move(db)));
+  try {
+    // WAL lets readers go on while one writer writes; NORMAL sync is safe in WAL mode.
+    (void)engine->Execute("PRAGMA journal_mode=WAL");
+    (void)engine->Execute("PRAGMA synchronous=NORMAL");
+    (void)engine->Execute("PRAGMA foreign_keys=ON");
+  } catch (const vb::ComError& e) {
+    RaiseOpenError(path, e.description());
+  }
+  return engine;
+}
+
+SqliteEngine::Prepared& SqliteEngine::Prepare(std::string_view sql) {
+  if (Prepared* cached = cache_.Find(sql)) {
+    // Another connection's schema change may have changed what "select *" returns.
+    if (static_cast<std::size_t>(sqlite3_column_count(cached->stmt.get())) !=
+        cached->columns.size()) {
+      cached->columns = DescribeColumns(cached->stmt.get());
+    }
+    return *cached;
+  }
+  RequireUtf8(sql, "the statement");
+  sqlite3_stmt* raw = nullptr;
+  const char* tail = nullptr;
+  const int rc = sqlite3_prepare_v3(db_.get(), sql.data(), static_cast<int>(sql.size()),
+                                    SQLITE_PREPARE_PERSISTENT, &raw, &tail);
+  Stmt stmt(raw);
+  if (rc != SQLITE_OK) RaiseStatementError(db_.get(), rc, sql);
+  if (stmt == nullptr ||
+      std::string_view(tail).find_first_not_of(" \t\r\n;") != std::string::npos) {
+    throw vb::ComError(kSqlError, std::string(kConnectionSource),
+                       fmt::format("Exactly one statement is allowed: {}", sql));
+  }
+  Prepared prepared{std::move(stmt), {}};
+  prepared.columns = DescribeColumns(prepared.stmt.get());
+  Prepared* added = nullptr;
+  (void)cache_.Add(std::string(sql), std::move(prepared), &added);
+  return *added;
+}
+
+std::vector<Column> SqliteEngine::DescribeColumns(sqlite3_stmt* stmt) const {
+  const int count = sqlite3_column_count(stmt);
+  std::vector<Column> columns(static_cast<std::size_t>(count));
+  for (int i = 0; i < count; ++i) {
+    Column& column = columns[static_cast<std::size_t>(i)];
+    column.name = sqlite3_column_name(stmt, i);
+    const DeclaredType declared = FromDeclaration(sqlite3_column_decltype(stmt, i));
+    column.type = declared.type;
+    column.definedSize = declared.size;
+    const char* table = sqlite3_column_table_name(stmt, i);
+    if (table == nullptr || declared.type == ado::adEmpty) continue;
+    column.table = table;
+    column.baseName = sqlite3_column_origin_name(stmt, i);
+    int notNull = 0;
+    int primaryKey = 0;
+    int autoIncrement = 0;
+    const char* declaration = nullptr;
+    sqlite3_table_column_metadata(db_.get(), sqlite3_column_database_name(stmt, i), table,
+                                  column.baseName.c_str(), &declaration, nullptr, &notNull,
+                                  &primaryKey, &autoIncrement);
+    column.key = primaryKey != 0;
+    // An INTEGER PRIMARY KEY is the row id: SQLite numbers it.
+    column.generated = column.key && (autoIncrement != 0 || vb::UCase(declaration) == "INTEGER");
+    column.attributes =
+        ColumnAttributes(column.type, !column.generated, notNull == 0 && !column.key, column.key);
+  }
+  return columns;
+}
+
+void SqliteEngine::Bind(sqlite3_stmt* stmt, std::span<const vb::Variant> params,
+                        std::string_view sql) {
+  if (static_cast<std::size_t>(sqlite3_bind_parameter_count(stmt)) != params.size()) {
+    throw vb::ComError(kSqlError, std::string(kConnectionSource),
+                       fmt::format("The statement takes {} values, {} given: {}",
+                                   sqlite3_bind_parameter_count(stmt), params.size(), sql));
+  }
+  for (std::size_t k = 0; k < params.size(); ++k) {
+    const int i = static_cast<int>(k) + 1;
+    const int rc = std::visit(
+        [&](const auto& v) -> int {
+          using T = std::decay_t<decltype(v)>;
+          if constexpr (std::is_same_v<T, bool>) {
+            return sqlite3_bind_int(stmt, i, v ? -1 : 0);
+          } else if constexpr (std::is_same_v<T, int16_t> || std::is_same_v<T, int32_t>) {
+            return sqlite3_bind_int(stmt, i, v);
+          } else if constexpr (std::is_same_v<T, double>) {
+            return sqlite3_bind_double(stmt, i, v);
+          } else if constexpr (std::is_same_v<T, vb::Date>) {
+            const std::string iso = v.ToIso();
+            return sqlite3_bind_text(stmt, i, iso.data(), static_cast<int>(iso.size()),
+                                     SQLITE_TRANSIENT);
+          } else if constexpr (std::is_same_v<T, std::string>) {
+            RequireUtf8(v, fmt::format("value {}", i));
+            return sqlite3_bind_text(stmt, i, v.data(), static_cast<int>(v.size()), SQLITE_STATIC);
+          } else {
+            return sqlite3_bind_null(stmt, i);
+          }
+        },
+        params[k].storage());
+    if (rc != SQLITE_OK) RaiseStatementError(db_.get(), rc, sql);
+  }
+}
+
+Result SqliteEngine::Run(Prepared& prepared, std::span<const vb::Variant> params,
+                         std::string_view sql) {
+  sqlite3_stmt* stmt = prepared.stmt.get();
+  const ResetOnExit reset{stmt};
+  Bind(stmt, params, sql);
+  Result result{prepared.columns, {}, -1};
+  const std::size_t width = result.columns.size();
+  int rc = SQLITE_ROW;
+  while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
+    auto& row = result.rows.emplace_back();
+    row.reserve(width);
+    for (std::size_t i = 0; i < width; ++i) {
+      row.push_back(ReadValue(stmt, static_cast<int>(i), result.columns[i].type));
+    }
+  }
+  if (rc != SQLITE_DONE) RaiseStatementError(db_.get(), rc, sql);
+  for (std::size_t i = 0; i < width; ++i) {
+    if (result.columns[i].type == ado::adEmpty)
+      SettleComputedColumn(result.columns[i], i, result.rows);
+  }
+  if (!sqlite3_stmt_readonly(stmt)) result.rowsAffected = sqlite3_changes64(db_.get());
+  return result;
+}
+
+Result SqliteEngine::Execute(std::string_view sql, std::span<const vb::Variant> params) {
+  Prepared& prepared = Prepare(sql);
+  const bool ownTransaction = !sqlite3_stmt_readonly(prepared.stmt.get()) && !InTransaction() &&
+                              !RunsOutsideTransactions(sql);
+  if (ownTransaction) Begin();
+  Result result;
+  try {
+    result = Run(prepared, params, sql);
+    if (ownTransaction) Commit();
+  } catch (...) {
+    if (ownTransaction) Rollback();
+    throw;
+  }
+  NoteStatement(sql);
+  if (ChangesSchema(sql)) cache_.TakeAll();
+  return result;
+}
+
+void SqliteEngine::Begin() { (void)Run(Prepare("BEGIN IMMEDIATE"), {}, "BEGIN IMMEDIATE"); }
+
+void SqliteEngine::Commit() { (void)Run(Prepare("COMMIT"), {}, "COMMIT"); }
+
+void SqliteEngine::Rollback() noexcept {
+  if (InTransaction()) sqlite3_exec(db_.get(), "ROLLBACK", nullptr, nullptr, nullptr);
+}
+
+bool SqliteEngine::InTransaction() const { return sqlite3_get_autocommit(db_.get()) == 0; }
+
+bool SqliteEngine::TableExists(std::string_view table) {
+  const vb::Variant name{table};
+  return !Execute(
+              "SELECT 1 FROM sqlite_master WHERE type IN ('table', 'view') AND name = ? "
+              "COLLATE NOCASE",
+              std::span(&name, 1))
+              .rows.empty();
+}
+
+std::vector<CatalogTable> SqliteEngine::ReadCatalog() {
+  const Result result = Execute(
+      "SELECT m.name, p.name, p.type, p.pk FROM sqlite_master AS m JOIN pragma_table_info(m.name) "
+      "AS p "
+      "WHERE m.type IN ('table', 'view') AND m.name NOT LIKE 'sqlite!_%' ESCAPE '!' "
+      "ORDER BY m.name, p.cid");
+  std::vector<CatalogTable> tables;
+  for (const auto& row : result.rows) {
+    const auto& table = std::get<std::string>(row[0].storage());
+    if (tables.empty() || tables.back().name != table) tables.push_back({table, {}});
+    const std::string declaration =
+        row[2].IsString() ? std::get<std::string>(row[2].storage()) : "";
+    tables.back().columns.push_back({std::get<std::string>(row[1].storage()),
+                                     FromDeclaration(declaration.c_str()).type == ado::adDate,
+                                     row[3] != vb::Variant(int32_t{0})});
+  }
+  return tables;
+}
+
+std::string SqliteEngine::ColumnType(ColumnKind kind, int32_t size) {
+  switch (kind) {
+    case ColumnKind::AutoKey:
+      return "INTEGER PRIMARY KEY AUTOINCREMENT";
+    case ColumnKind::Integer:
+      return "INTEGER";
+    case ColumnKind::SmallInt:
+      return "SMALLINT";
+    case ColumnKind::Boolean:
+      return "BOOLEAN";
+    case ColumnKind::Date:
+      return "DATETIME";
+    case ColumnKind::Double:
+      return "DOUBLE";
+    case ColumnKind::Text:
+      return fmt::format("VARCHAR({}) COLLATE NOCASE", size);
+    case ColumnKind::LongText:
+      return "TEXT COLLATE NOCASE";
+  }
+  return {};
+}
+
+}  // namespace kvdata::engine::sqlite

@@ -1,0 +1,54 @@
+#pragma once
+// The embedded engine: one SQLite file in WAL mode, writers waiting for each other (busy
+// timeout), every write transaction begun IMMEDIATE, prepared statements cached by text.
+#include <sqlite3.h>
+
+#include <memory>
+#include <string>
+
+#include "kvdata/engine/Engine.h"
+#include "kvdata/engine/StatementCache.h"
+
+namespace kvdata::engine::sqlite {
+
+class SqliteEngine final : public Engine {
+ public:
+  /// Opens the database file; with create, makes it when it does not exist. Raises kOpenFailed
+  /// for a missing file (without create), a file that is not a database, or an old SQLite.
+  [[nodiscard]] static std::unique_ptr<SqliteEngine> Open(const std::string& path, bool create);
+
+  [[nodiscard]] sql::Target Target() const override { return sql::Target::SQLite; }
+  Result Execute(std::string_view sql, std::span<const vb::Variant> params = {}) override;
+  void Begin() override;
+  void Commit() override;
+  void Rollback() noexcept override;
+  [[nodiscard]] bool InTransaction() const override;
+  [[nodiscard]] bool TableExists(std::string_view table) override;
+  [[nodiscard]] std::vector<CatalogTable> ReadCatalog() override;
+  [[nodiscard]] std::string ColumnType(ColumnKind kind, int32_t size = 0) override;
+
+ private:
+  struct CloseDb {
+    void operator()(sqlite3* db) const { sqlite3_close_v2(db); }
+  };
+  struct Finalize {
+    void operator()(sqlite3_stmt* stmt) const { sqlite3_finalize(stmt); }
+  };
+  using Db = std::unique_ptr<sqlite3, CloseDb>;
+  using Stmt = std::unique_ptr<sqlite3_stmt, Finalize>;
+  struct Prepared {
+    Stmt stmt;
+    std::vector<Column> columns;  // as declared; computed ones settled per result
+  };
+
+  explicit SqliteEngine(Db db) : db_(std::move(db)) {}
+  Prepared& Prepare(std::string_view sql);
+  std::vector<Column> DescribeColumns(sqlite3_stmt* stmt) const;
+  Result Run(Prepared& prepared, std::span<const vb::Variant> params, std::string_view sql);
+  void Bind(sqlite3_stmt* stmt, std::span<const vb::Variant> params, std::string_view sql);
+
+  Db db_;
+  StatementCache<Prepared> cache_{64};
+};
+
+}  // namespace kvdata::engine::sqlite
