@@ -1,5 +1,6 @@
 // Deleting actions: one by ID, the current row of the caller's record set, or every action of a
-// list, each with a "Record Deleted" event, all in one transaction.
+// list, each with a "Record Deleted" event, in one transaction. When a deletion fails, the ones
+// before it stay done.
 #include <memory>
 #include <string>
 
@@ -36,8 +37,11 @@ bool DeleteActionRow(kvdata::DataServer& server, int32_t nActionID, const Record
     }
   }
   int32_t recordsAffected = 0;
-  (void)connection.Execute("Delete from actions where actionID=" + id, &recordsAffected, 1);
-  server.Events()->AddEvent(evRecordDeleted, nActionID, kDeletedText);
+  UndoAloneOnFailure(connection, [&] {
+    (void)connection.Execute("Delete from actions where actionID=" + id, &recordsAffected, 1);
+  });
+  UndoAloneOnFailure(connection,
+                     [&] { server.Events()->AddEvent(evRecordDeleted, nActionID, kDeletedText); });
   return recordsAffected > 0;
 }
 
@@ -57,17 +61,17 @@ bool Action::delete_(int32_t nActionID, RecordsetPtr* rs, RecordsetPtr* rsAction
   if (single == 0 && !list && client) single = CurrentActionID(*client);
 
   kvdata::DataServer& server = *vb::Require(state_->dataServer);
-  kvdata::DataConnection::Transaction transaction(*server.Connection());
   bool deleted = false;
-  if (single > 0) deleted = DeleteActionRow(server, single, client);
-  if (list) {
-    list->MoveFirst();
-    while (!list->IsEOF()) {
-      deleted |= DeleteActionRow(server, vb::CLng((*list)["ActionID"].Value()), client);
-      list->MoveNext();
+  WriteKeepingWhatWasDone(*server.Connection(), [&] {
+    if (single > 0) deleted = DeleteActionRow(server, single, client);
+    if (list) {
+      list->MoveFirst();
+      while (!list->IsEOF()) {
+        deleted |= DeleteActionRow(server, vb::CLng((*list)["ActionID"].Value()), client);
+        list->MoveNext();
+      }
     }
-  }
-  transaction.Commit();
+  });
   return deleted;
 }
 

@@ -60,6 +60,20 @@ TEST_P(DeleteTest, AListIsDeletedInItsOrderAfterTheSingleAction) {
   EXPECT_EQ(vb::CLng(Stored(d, "ActionID")), d);
 }
 
+TEST_P(DeleteTest, AFailureInAListKeepsTheDeletionsBeforeIt) {
+  const int32_t first = Create("first");
+  const int32_t last = Create("last");
+  // A list of IDs as texts, one of which is no number.
+  auto list = Values({{"ActionID", std::to_string(first)}});
+  AddRow(*list, {{"ActionID", "not a number"}});
+  AddRow(*list, {{"ActionID", std::to_string(last)}});
+  EXPECT_EQ(ErrorOf([&] { (void)action_->delete_(0, nullptr, &list); }).number(),
+            vb::kTypeMismatch);
+  EXPECT_TRUE(Stored(first, "ActionID").IsEmpty());
+  EXPECT_EQ(DeletionOrder(), std::vector<int32_t>{first});
+  EXPECT_EQ(vb::CLng(Stored(last, "ActionID")), last);
+}
+
 KV_INSTANTIATE_ENGINES(DeleteTest);
 
 }  // namespace

@@ -38,6 +38,18 @@ void UndoAloneOnFailure(kvdata::DataConnection& connection, const std::function<
   (void)engine.Execute(kRelease);
 }
 
+void WriteKeepingWhatWasDone(kvdata::DataConnection& connection,
+                             const std::function<void()>& work) {
+  kvdata::DataConnection::Transaction transaction(connection);
+  try {
+    work();
+  } catch (...) {
+    transaction.Commit();
+    throw;
+  }
+  transaction.Commit();
+}
+
 bool RunTrappedStep(kvdata::DataConnection& connection, vb::ErrorTrap& trap,
                     const std::function<void()>& step) {
   return trap.Run([&] { UndoAloneOnFailure(connection, step); });

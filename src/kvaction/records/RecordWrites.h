@@ -24,6 +24,12 @@ void LockNumbering(kvdata::DataConnection& connection);
 /// catches it (SQLite undoes a failed statement by itself). Raises the write's error.
 void UndoAloneOnFailure(kvdata::DataConnection& connection, const std::function<void()>& write);
 
+/// Runs work in one transaction of the connection, so that a process killed midway leaves none of
+/// it. When work raises, what it wrote before the failing step stays: the transaction is committed,
+/// then the error goes on to the caller. Writes inside work that may fail go through
+/// UndoAloneOnFailure, so that PostgreSQL can still commit.
+void WriteKeepingWhatWasDone(kvdata::DataConnection& connection, const std::function<void()>& work);
+
 /// Runs step in continue-on-error mode (trap keeps its failure) inside a savepoint of the
 /// connection's open transaction, so that a failed statement is undone alone and the rest of the
 /// transaction can still commit (PostgreSQL would otherwise refuse every later statement).

@@ -79,9 +79,8 @@ class RowUpdater {
 void Action::updateRecord(const RecordsetPtr& rsValues) {
   ado::Recordset& values = *vb::Require(rsValues);
   const kvdata::DataServer& server = *vb::Require(state_->dataServer);
-  kvdata::DataConnection::Transaction transaction(*server.Connection());
   RowUpdater updater(server, state_->locale);
-  try {
+  WriteKeepingWhatWasDone(*server.Connection(), [&] {
     values.MoveFirst();
     while (!values.IsEOF()) {
       const int32_t actionID = vb::CLng(values["actionID"].Value(), state_->locale);
@@ -94,11 +93,7 @@ void Action::updateRecord(const RecordsetPtr& rsValues) {
       values.MoveNext();
     }
     values.MoveFirst();
-  } catch (...) {
-    transaction.Commit();
-    throw;
-  }
-  transaction.Commit();
+  });
 }
 
 }  // namespace kvaction

@@ -108,8 +108,18 @@ struct Range {
 
 class Translator {
  public:
-  Translator(std::string_view statement, Dialect dialect, Target target, const Context& context)
-      : statement_(statement), dialect_(dialect), target_(target), context_(context) {}
+  Translator(std::string_view statement, Dialect dialect, Target target, const Context& context,
+             bool liftLiterals)
+      : statement_(statement),
+        dialect_(dialect),
+        target_(target),
+        context_(context),
+        liftLiterals_(liftLiterals) {}
+
+  /// The values lifted out of the text, and the clock as read; valid after Run.
+  [[nodiscard]] Translation TakeBound(std::string text) {
+    return {std::move(text), std::move(values_), today_, now_};
+  }
 
   std::string Run() {
     tokens_ = Tokenize(statement_);
@@ -346,11 +356,11 @@ class Translator {
     const std::vector<Range> arguments = Arguments(i);
     if (vb::EqualsText(name, "date")) {
       ExpectArguments(i, arguments, 0);
-      return context_.clock.Today();
+      return today_ = context_.clock.Today();
     }
     if (vb::EqualsText(name, "now") || vb::EqualsText(name, "getdate")) {
       ExpectArguments(i, arguments, 0);
-      return context_.clock.Now();
+      return now_ = context_.clock.Now();
     }
     if (vb::EqualsText(name, "datevalue")) {
       ExpectArguments(i, arguments, 1);
@@ -389,6 +399,40 @@ class Translator {
                        [&](std::string_view known) { return vb::EqualsText(known, name); });
   }
 
+  // ---- Literals lifted out into bound values -------------------------------------------------
+
+  /// A column the catalog knows, written as a plain or bracketed name (not a call).
+  [[nodiscard]] bool IsKnownColumnAt(std::size_t k) const {
+    return (tokens_[k].kind == TokenKind::Word || tokens_[k].kind == TokenKind::Name) &&
+           !IsCall(k) && CanonicalName(tokens_[k].text).has_value();
+  }
+
+  /// Whether the literal at i is a whole operand compared with (or assigned to) a known column:
+  /// there a bound value of the literal's own type means the same, and an index on the column
+  /// stays usable. Literals joined by operators are left alone, since a value of unknown type
+  /// there could pick another operator on PostgreSQL.
+  [[nodiscard]] bool IsLiftable(std::size_t i) const {
+    if (!liftLiterals_) return false;
+    const auto standsAlone = [this](std::size_t k) {
+      return k >= tokens_.size() || !IsPatternOperator(tokens_[k]);
+    };
+    const bool afterColumn = i >= 2 && IsComparison(tokens_[i - 1]) && IsKnownColumnAt(i - 2) &&
+                             (i < 3 || standsAlone(i - 3)) && standsAlone(i + 1);
+    const bool beforeColumn = i + 2 < tokens_.size() && IsComparison(tokens_[i + 1]) &&
+                              IsKnownColumnAt(i + 2) && (i == 0 || standsAlone(i - 1)) &&
+                              standsAlone(i + 3);
+    return afterColumn || beforeColumn;
+  }
+
+  /// A whole number that fits 32 bits, as written (fractions and exponents stay in the text).
+  [[nodiscard]] static std::optional<int32_t> WholeNumber(const Token& number) {
+    int32_t value = 0;
+    const char* last = number.text.data() + number.text.size();
+    const auto [end, error] = std::from_chars(number.text.data(), last, value);
+    if (end != last || error != std::errc{}) return std::nullopt;
+    return value;
+  }
+
   // ---- Rendering ------------------------------------------------------------------------------
 
   [[nodiscard]] std::string Rendered(Range range) const {
@@ -417,13 +461,24 @@ class Translator {
         out.Add(NameText(token.text), token.spaceBefore);
         break;
       case TokenKind::String:
-        out.Add(IsComparedWithDateColumn(i) ? DateLiteral(ReadDate(token.text))
-                                            : Quote(token.text, '\''),
+        if (IsComparedWithDateColumn(i)) {
+          out.Add(DateLiteral(ReadDate(token.text)), token.spaceBefore);
+        } else if (IsLiftable(i)) {
+          values_.emplace_back(token.text);
+          out.Add("?", token.spaceBefore);
+        } else {
+          out.Add(Quote(token.text, '\''), token.spaceBefore);
+        }
+        break;
+      case TokenKind::Number: {
+        const std::optional<int32_t> whole = IsLiftable(i) ? WholeNumber(token) : std::nullopt;
+        if (whole) values_.emplace_back(*whole);
+        out.Add(!whole                           ? token.text
+                : target_ == Target::PostgreSQL ? "CAST(? AS integer)"
+                                                : "?",
                 token.spaceBefore);
         break;
-      case TokenKind::Number:
-        out.Add(token.text, token.spaceBefore);
-        break;
+      }
       case TokenKind::Date:
         out.Add(DateLiteral(ReadHashDate(token.text)), token.spaceBefore);
         break;
@@ -539,13 +594,31 @@ class Translator {
   /// Tokens already rendered elsewhere (top n).
   std::vector<bool> skip_;
   std::optional<std::string> limit_;
+  bool liftLiterals_;
+  // Filled while rendering (which is otherwise const): the lifted values and the clock readings.
+  mutable std::vector<vb::Variant> values_;
+  mutable std::optional<vb::Date> today_;
+  mutable std::optional<vb::Date> now_;
 };
 
 }  // namespace
 
+bool Translation::HoldsAt(const vb::Clock& clock) const {
+  if (!now && !today) return true;
+  const vb::Date present = clock.Now();
+  return (!now || *now == present) && (!today || *today == present.DateOnly());
+}
+
 std::string Translate(std::string_view statement, Dialect dialect, Target target,
                       const Context& context) {
-  return Translator(statement, dialect, target, context).Run();
+  return Translator(statement, dialect, target, context, false).Run();
+}
+
+Translation TranslateBound(std::string_view statement, Dialect dialect, Target target,
+                           const Context& context) {
+  Translator translator(statement, dialect, target, context, true);
+  std::string text = translator.Run();
+  return translator.TakeBound(std::move(text));
 }
 
 }  // namespace kvdata::sql

@@ -4,9 +4,11 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "vb/Clock.h"
 #include "vb/Locale.h"
+#include "vb/Variant.h"
 
 namespace kvdata::sql {
 
@@ -37,5 +39,28 @@ struct Context {
 /// valid UTF-8, or cannot be translated without changing its meaning.
 [[nodiscard]] std::string Translate(std::string_view statement, Dialect dialect, Target target,
                                     const Context& context);
+
+/// A statement rendered with its literals lifted out into bound values, so that one prepared
+/// statement serves every key it is run with.
+struct Translation {
+  /// The engine's text, each lifted literal written as `?` (on PostgreSQL a whole number as
+  /// "CAST(? AS integer)", the type its literal had).
+  std::string text;
+  /// The lifted values in the order of their `?`: whole numbers as Long, texts as String.
+  std::vector<vb::Variant> values;
+  /// What the rendering read from the clock: today (date()) and now (now(), getdate()).
+  std::optional<vb::Date> today;
+  std::optional<vb::Date> now;
+
+  /// Whether the text still says what the statement means at the clock's present reading.
+  [[nodiscard]] bool HoldsAt(const vb::Clock& clock) const;
+};
+
+/// Translates one statement as Translate does, lifting out the whole numbers (that fit 32 bits)
+/// and texts compared with a known column ("col = 5", "'x' <> col", "set col = 'x'"). Literals
+/// anywhere else (top n, like patterns, function arguments, arithmetic, date texts) stay in the
+/// text: there a bound value could change the statement's meaning or plan. Raises as Translate.
+[[nodiscard]] Translation TranslateBound(std::string_view statement, Dialect dialect,
+                                         Target target, const Context& context);
 
 }  // namespace kvdata::sql
