@@ -3,25 +3,19 @@
 #include <gtest/gtest.h>
 
 #include "vb/ComError.h"
+#include "vb/testing/ErrorOf.h"
 
 namespace vb {
 namespace {
 
-int32_t ErrorOf(const auto& step) {
-  try {
-    step();
-  } catch (const ComError& e) {
-    return e.number();
-  }
-  return 0;
-}
+using testing::ErrorOf;
 
 TEST(CollectionAdd, KeysAreUniqueWithoutRegardToCase) {
   Collection c;
   c.Add(int32_t{1}, "Alpha");
   c.Add(int32_t{2});
   c.Add(int32_t{3});  // items without a key never clash
-  EXPECT_EQ(ErrorOf([&] { c.Add(int32_t{4}, "ALPHA"); }), kDuplicateKey);
+  EXPECT_EQ(ErrorOf([&] { c.Add(int32_t{4}, "ALPHA"); }).number(), kDuplicateKey);
   EXPECT_EQ(c.Count(), 3);
   EXPECT_EQ(c.Item("alpha"), Variant(int32_t{1}));
   EXPECT_EQ(c.KeyAt(1), "Alpha");
@@ -35,9 +29,9 @@ TEST(CollectionItem, PositionsAreOneBasedAndChecked) {
   c.Add("a", "k1");
   c.Add("b", "k2");
   EXPECT_EQ(c.Item(2), Variant("b"));
-  EXPECT_EQ(ErrorOf([&] { (void)c.Item(0); }), kSubscriptOutOfRange);
-  EXPECT_EQ(ErrorOf([&] { (void)c.Item(3); }), kSubscriptOutOfRange);
-  EXPECT_EQ(ErrorOf([&] { (void)c.Item("k3"); }), kInvalidProcedureCall);
+  EXPECT_EQ(ErrorOf([&] { (void)c.Item(0); }).number(), kSubscriptOutOfRange);
+  EXPECT_EQ(ErrorOf([&] { (void)c.Item(3); }).number(), kSubscriptOutOfRange);
+  EXPECT_EQ(ErrorOf([&] { (void)c.Item("k3"); }).number(), kInvalidProcedureCall);
 }
 
 TEST(CollectionRemove, ClosesTheGapAndFreesTheKey) {
@@ -51,8 +45,8 @@ TEST(CollectionRemove, ClosesTheGapAndFreesTheKey) {
   c.Remove(2);
   EXPECT_EQ(c.Count(), 2);
   EXPECT_EQ(c.Item(2), Variant("a again"));
-  EXPECT_EQ(ErrorOf([&] { c.Remove(5); }), kSubscriptOutOfRange);
-  EXPECT_EQ(ErrorOf([&] { c.Remove("nope"); }), kInvalidProcedureCall);
+  EXPECT_EQ(ErrorOf([&] { c.Remove(5); }).number(), kSubscriptOutOfRange);
+  EXPECT_EQ(ErrorOf([&] { c.Remove("nope"); }).number(), kInvalidProcedureCall);
 }
 
 }  // namespace

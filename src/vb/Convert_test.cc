@@ -5,18 +5,12 @@
 #include <gtest/gtest.h>
 
 #include "vb/ComError.h"
+#include "vb/testing/ErrorOf.h"
 
 namespace vb {
 namespace {
 
-int32_t ErrorOf(const auto& step) {
-  try {
-    step();
-  } catch (const ComError& e) {
-    return e.number();
-  }
-  return 0;
-}
+using testing::ErrorOf;
 
 TEST(VariantKinds, EmptyAndNullStayApart) {
   EXPECT_EQ(Variant().VarType(), vbEmpty);
@@ -40,7 +34,7 @@ TEST(CStr, WritesEachKindInItsTextForm) {
   EXPECT_EQ(CStr(Variant()), "");
   EXPECT_EQ(CStr(Date::FromParts(2025, 1, 2, 15, 4, 5)), "1/2/2025 3:04:05 PM");
   EXPECT_EQ(CStr(Date::FromParts(2025, 1, 2), Locale::EnGB()), "02/01/2025");
-  EXPECT_EQ(ErrorOf([] { (void)CStr(Null); }), kInvalidUseOfNull);
+  EXPECT_EQ(ErrorOf([] { (void)CStr(Null); }).number(), kInvalidUseOfNull);
   EXPECT_EQ(TextOf(Null), "");
   EXPECT_EQ(TextOf(int32_t{5}), "5");
 }
@@ -73,11 +67,11 @@ TEST(CIntCLng, RoundHalvesToEven) {
 TEST(CIntCLng, OverflowRaises6) {
   EXPECT_EQ(CInt(32767.4), 32767);
   EXPECT_EQ(CInt(-32768.5), -32768);
-  EXPECT_EQ(ErrorOf([] { (void)CInt(32767.5); }), kOverflow);
-  EXPECT_EQ(ErrorOf([] { (void)CInt(int32_t{40000}); }), kOverflow);
+  EXPECT_EQ(ErrorOf([] { (void)CInt(32767.5); }).number(), kOverflow);
+  EXPECT_EQ(ErrorOf([] { (void)CInt(int32_t{40000}); }).number(), kOverflow);
   EXPECT_EQ(CLng("2147483647"), std::numeric_limits<int32_t>::max());
-  EXPECT_EQ(ErrorOf([] { (void)CLng("2147483648"); }), kOverflow);
-  EXPECT_EQ(ErrorOf([] { (void)CLng("1e999"); }), kOverflow);
+  EXPECT_EQ(ErrorOf([] { (void)CLng("2147483648"); }).number(), kOverflow);
+  EXPECT_EQ(ErrorOf([] { (void)CLng("1e999"); }).number(), kOverflow);
 }
 
 TEST(CIntCLng, ReadsOtherKinds) {
@@ -93,9 +87,9 @@ TEST(CIntCLng, ReadsOtherKinds) {
   EXPECT_EQ(CLng("&HFFFFFFFF"), -1);
   for (const char* bad : {"", " ", "abc", "1 2", "1e", "1,5", "--1", ".", "&H", "&HG", "inf", "nan",
                           "0x10", "&H123456789"}) {
-    EXPECT_EQ(ErrorOf([&] { (void)CLng(bad); }), kTypeMismatch) << bad;
+    EXPECT_EQ(ErrorOf([&] { (void)CLng(bad); }).number(), kTypeMismatch) << bad;
   }
-  EXPECT_EQ(ErrorOf([] { (void)CInt(Null); }), kInvalidUseOfNull);
+  EXPECT_EQ(ErrorOf([] { (void)CInt(Null); }).number(), kInvalidUseOfNull);
 }
 
 TEST(CBool, ReadsWordsNumbersAndOtherKinds) {
@@ -108,8 +102,8 @@ TEST(CBool, ReadsWordsNumbersAndOtherKinds) {
   EXPECT_FALSE(CBool(Variant()));
   EXPECT_FALSE(CBool(Date()));
   EXPECT_TRUE(CBool(Date::FromParts(2025, 1, 2)));
-  EXPECT_EQ(ErrorOf([] { (void)CBool("yes"); }), kTypeMismatch);
-  EXPECT_EQ(ErrorOf([] { (void)CBool(Null); }), kInvalidUseOfNull);
+  EXPECT_EQ(ErrorOf([] { (void)CBool("yes"); }).number(), kTypeMismatch);
+  EXPECT_EQ(ErrorOf([] { (void)CBool(Null); }).number(), kInvalidUseOfNull);
 }
 
 TEST(CDate, ReadsTextsInTheLocaleAndNumbersAsSerials) {
@@ -119,10 +113,10 @@ TEST(CDate, ReadsTextsInTheLocaleAndNumbersAsSerials) {
   EXPECT_EQ(CDate(day), day);
   EXPECT_EQ(CDate(45659.5), Date::FromParts(2025, 1, 2, 12, 0, 0));
   EXPECT_EQ(CDate(Variant()), Date());
-  EXPECT_EQ(ErrorOf([] { (void)CDate("2/30/2025"); }), kTypeMismatch);
-  EXPECT_EQ(ErrorOf([] { (void)CDate("13/1/2025"); }), kTypeMismatch);
-  EXPECT_EQ(ErrorOf([] { (void)CDate(1e10); }), kOverflow);
-  EXPECT_EQ(ErrorOf([] { (void)CDate(Null); }), kInvalidUseOfNull);
+  EXPECT_EQ(ErrorOf([] { (void)CDate("2/30/2025"); }).number(), kTypeMismatch);
+  EXPECT_EQ(ErrorOf([] { (void)CDate("13/1/2025"); }).number(), kTypeMismatch);
+  EXPECT_EQ(ErrorOf([] { (void)CDate(1e10); }).number(), kOverflow);
+  EXPECT_EQ(ErrorOf([] { (void)CDate(Null); }).number(), kInvalidUseOfNull);
 }
 
 TEST(IsDate, TrueOnlyForDatesAndDateTexts) {
@@ -137,7 +131,7 @@ TEST(IsDate, TrueOnlyForDatesAndDateTexts) {
 
 TEST(DateValue, DropsTheTime) {
   EXPECT_EQ(DateValue("1/2/2025 3:04 PM"), Date::FromParts(2025, 1, 2));
-  EXPECT_EQ(ErrorOf([] { (void)DateValue("soon"); }), kTypeMismatch);
+  EXPECT_EQ(ErrorOf([] { (void)DateValue("soon"); }).number(), kTypeMismatch);
 }
 
 TEST(Val, ReadsTheLeadingNumber) {

@@ -5,7 +5,6 @@
 
 #include <memory>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "kvaction/Action.h"
@@ -16,6 +15,7 @@
 #include "kvdata/WorkgroupDirectory.h"
 #include "kvuser/User.h"
 #include "vb/ComError.h"
+#include "vb/testing/ErrorOf.h"
 
 namespace kvaction {
 
@@ -52,16 +52,6 @@ class ActionTest : public kvdata::ActionDatabaseTest {
   }
 };
 
-/// Runs statement and returns the error it raised (fails the test when it raised none).
-template <class Statement>
-vb::ComError ErrorOf(Statement&& statement) {
-  try {
-    std::forward<Statement>(statement)();
-  } catch (const vb::ComError& e) {
-    return e;
-  }
-  ADD_FAILURE() << "no error raised";
-  return {0, "", ""};
-}
+using ::vb::testing::ErrorOf;
 
 }  // namespace kvaction

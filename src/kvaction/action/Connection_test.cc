@@ -31,22 +31,18 @@ class OpenConnectionTest : public ActionTest {
   }
 };
 
-TEST_P(OpenConnectionTest, OpensActionDatabaseAndConnectsNewUserDirectoryToIt) {
-  const auto action = OpenAction();
-  ASSERT_NE(action->DataServer(), nullptr);
-  ASSERT_NE(action->User(), nullptr);
-  EXPECT_EQ(action->User()->Server()->Connection()->DatabaseName(), DatabaseName());
-  EXPECT_EQ(action->UserProfile()->UserID(), "");
-}
-
-TEST_P(OpenConnectionTest, SecondOpenReplacesDataServerWithoutClosingItAndKeepsUserDirectory) {
+TEST_P(OpenConnectionTest, OpensTheDatabaseAndASecondOpenReplacesOnlyTheDataServer) {
   const auto action = OpenAction();
   const auto first = action->DataServer();
   const auto directory = action->User();
+  ASSERT_NE(first, nullptr);
+  ASSERT_NE(directory, nullptr);
+  EXPECT_EQ(directory->Server()->Connection()->DatabaseName(), DatabaseName());
+  EXPECT_EQ(action->UserProfile()->UserID(), "");
   action->OpenConnection(ConnectionString());
   EXPECT_NE(action->DataServer(), first);
   EXPECT_EQ(action->User(), directory);
-  EXPECT_NO_THROW((void)first->Connection());
+  EXPECT_NO_THROW((void)first->Connection());  // replaced, not closed
 }
 
 TEST_P(OpenConnectionTest, OpenFailureRaisesDataServerErrorAndKeepsUnopenedDataServer) {
@@ -153,23 +149,17 @@ TEST_P(LoginTest, RefusalIsDirectoryErrorUnchangedAndKeepsCurrentProfile) {
   EXPECT_EQ(action->UserProfile()->UserID(), "admin");
 }
 
-TEST_P(LoginTest, WithProfileAndNoDatabaseOpensDatabaseOfProfile) {
+TEST_P(LoginTest, WithProfileOpensItsDatabaseOnlyWhenNoneIsOpen) {
   const auto other = AdminAction();
   auto profile = other->UserProfile();
-  const auto action = NewAction();
-  action->Login("admin", "secret", &profile);
-  ASSERT_NE(action->DataServer(), nullptr);
-  EXPECT_EQ(action->UserProfile()->UserID(), "admin");
-}
-
-TEST_P(LoginTest, AfterOpenConnectionDoesNotOpenAgainEvenWithProfile) {
-  const auto other = AdminAction();
-  auto profile = other->UserProfile();
-  const auto action = OpenAction();
-  const auto server = action->DataServer();
-  action->Login("admin", "secret", &profile);
-  EXPECT_EQ(action->DataServer(), server);
-  EXPECT_EQ(action->UserProfile()->UserID(), "admin");
+  const auto unopened = NewAction();
+  unopened->Login("admin", "secret", &profile);
+  ASSERT_NE(unopened->DataServer(), nullptr);
+  EXPECT_EQ(unopened->UserProfile()->UserID(), "admin");
+  const auto opened = OpenAction();
+  const auto server = opened->DataServer();
+  opened->Login("admin", "secret", &profile);
+  EXPECT_EQ(opened->DataServer(), server);
 }
 
 TEST_P(LoginTest, WithoutDatabaseOrProfileFailsWithDirectoryError) {
