@@ -81,7 +81,7 @@ TEST_P(AttachmentsTest, ActionZeroStoresNothingAndAsksNoOne) {
 }
 
 TEST_P(AttachmentsTest, WithoutAPathLinksAreStoredAndContentIsRefused) {
-  const int32_t link = action_->addAttachment(7, "Spec", "http://intranet/spec.html");
+  const int32_t link = action_->addAttachment(7, "Drawing", "http://intranet/drawing.html");
   EXPECT_GT(link, 0);
 
   const vb::ComError upload = ErrorOf([&] { Upload("data"); });
@@ -99,7 +99,7 @@ TEST_P(AttachmentsTest, WithoutAPathLinksAreStoredAndContentIsRefused) {
 
   const auto list = action_->AttachmentRecordset(7);
   ASSERT_EQ(list->RecordCount(), 1);
-  EXPECT_EQ(list->Fields().Item("Link").Value(), vb::Variant("http://intranet/spec.html"));
+  EXPECT_EQ(list->Fields().Item("Link").Value(), vb::Variant("http://intranet/drawing.html"));
   // Deleting asks the store even without a path; its refusals reach the caller unchanged.
   action_->DeleteAttachment(link);
   EXPECT_EQ(action_->AttachmentRecordset(7)->RecordCount(), 0);
