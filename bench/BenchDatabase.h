@@ -1,16 +1,23 @@
 #pragma once
-// The action databases the list and alert benchmarks run on: SQLite files in the temporary
-// folder with a given number of actions, built once and kept. The user "bench" owns the same 40
-// actions (20 open) whatever the size, spread through the table; everything else belongs to a
-// thousand other users, half of it open, due around today.
+// The action databases the list and alert benchmarks run on, with a given number of actions,
+// built once and kept: SQLite files in the temporary folder, and databases on the PostgreSQL
+// server named by KV_TEST_PG. The user "bench" owns the same 40 actions (20 open) whatever the
+// size, spread through the table; everything else belongs to a thousand other users, half of it
+// open, due around today.
+#include <fmt/format.h>
+#include <libpq-fe.h>
 #include <sqlite3.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <filesystem>
 #include <memory>
+#include <stdexcept>
 #include <string>
 
 #include "kvaction/Action.h"
+#include "kvdata/ConnectionString.h"
+#include "kvdata/DataConnection.h"
 #include "kvdata/DataServer.h"
 #include "kvuser/User.h"
 #include "vb/Date.h"
@@ -76,26 +83,84 @@ inline void Fill(sqlite3* db, int64_t rows) {
   sqlite3_exec(db, "ANALYZE", nullptr, nullptr, nullptr);
 }
 
-/// The path of the database with rows actions, created on first use.
-inline std::string Path(int64_t rows) {
-  const auto path =
-      std::filesystem::temp_directory_path() / ("kvbench_" + std::to_string(rows) + ".kvdb");
-  if (std::filesystem::exists(path)) return path.string();
-  const std::string connection = "Provider=SQLite;Data Source=" + path.string();
-  kvdata::DataServer::CreateDatabase(connection,
-                                     {"admin", "Admin", "secret", kvdata::PasswordCost::Minimum});
+enum Engine : int64_t { kSQLite = 0, kPostgreSQL = 1 };
+
+inline const char* EngineName(int64_t engine) {
+  return engine == kSQLite ? "SQLite" : "PostgreSQL";
+}
+
+/// The server that KV_TEST_PG names.
+inline std::string PgServer() {
+  const char* server = std::getenv("KV_TEST_PG");
+  if (server == nullptr || *server == '\0') {
+    throw std::runtime_error("KV_TEST_PG names no PostgreSQL server");
+  }
+  return server;
+}
+
+// Makes the bench user and fills the actions table, the same rows on either engine.
+inline void AddBenchUser(const std::string& connection) {
   kvuser::User directory(kvdata::PasswordCost::Minimum);
   directory.Connect(connection);
   directory.AddUser(kUser, "Bench User", kPassword, -1);
+}
+
+inline void FillPg(kvdata::engine::Engine& engine, int64_t rows) {
+  const int64_t spacing = rows / 40;
+  (void)engine.Execute(fmt::format(
+      "INSERT INTO actions (\"ActionNumber\", \"Subject\", \"AssigneeID\", \"OriginatorID\", "
+      "\"DateOpened\", \"DateDue\", \"DateClosed\", \"Reviewed\", \"Alert\") "
+      "SELECT i + 1, 'Benchmark action', CASE WHEN mine THEN 'bench' ELSE 'u' || i % 1000 END, "
+      "CASE WHEN mine THEN 'boss' ELSE 'u' || i * 7 % 1000 END, TIMESTAMP '{}', "
+      "TIMESTAMP '{}' + (i % 121 - 60) * INTERVAL '1 day', "
+      "CASE WHEN (mine AND i / {} % 2 = 1) OR (NOT mine AND i % 2 = 1) THEN TIMESTAMP '{}' END, "
+      "CASE WHEN i % 3 = 0 THEN 10 ELSE 0 END, CASE WHEN i % 10 = 0 THEN -1 ELSE 0 END "
+      "FROM (SELECT i, i % {} = 0 AND i / {} < 40 AS mine "
+      "FROM generate_series(0::bigint, {}) AS i) AS s",
+      kToday.AddDays(-90).ToIso(), kToday.ToIso(), spacing, kToday.AddDays(-1).ToIso(), spacing,
+      spacing, rows - 1));
+  (void)engine.Execute("ANALYZE");
+}
+
+/// The connection string of the database with rows actions on engine, created on first use.
+inline std::string ConnectionString(int64_t rows, int64_t engine = kSQLite) {
+  if (engine == kPostgreSQL) {
+    const std::string name = fmt::format("kvbench_actions_{}", rows);
+    const auto login = kvdata::ParseConnectionString(PgServer()).login;
+    const std::string connection =
+        fmt::format("Provider=PostgreSQL;Host={};Port={};Database={};User ID={}", login.host,
+                    login.port, name, login.user);
+    auto server = kvdata::DataConnection::Open(PgServer());
+    const std::string exists = fmt::format("SELECT 1 FROM pg_database WHERE datname = '{}'", name);
+    if (!server->Engine().Execute(exists).rows.empty()) return connection;
+    (void)server->Engine().Execute("CREATE DATABASE " + name);
+    kvdata::DataServer::CreateDatabase(connection,
+                                       {"admin", "Admin", "secret", kvdata::PasswordCost::Minimum});
+    AddBenchUser(connection);
+    FillPg(kvdata::DataConnection::Open(connection)->Engine(), rows);
+    return connection;
+  }
+  const auto path =
+      std::filesystem::temp_directory_path() / ("kvbench_" + std::to_string(rows) + ".kvdb");
+  const std::string connection = "Provider=SQLite;Data Source=" + path.string();
+  if (std::filesystem::exists(path)) return connection;
+  kvdata::DataServer::CreateDatabase(connection,
+                                     {"admin", "Admin", "secret", kvdata::PasswordCost::Minimum});
+  AddBenchUser(connection);
   Fill(OpenRaw(path.string()).get(), rows);
-  return path.string();
+  return connection;
+}
+
+/// The file of the SQLite database with rows actions.
+inline std::string Path(int64_t rows) {
+  return kvdata::ParseConnectionString(ConnectionString(rows)).path;
 }
 
 /// An Action on the database with rows actions, logged in as the bench user, today fixed.
-inline std::unique_ptr<kvaction::Action> LoggedIn(int64_t rows) {
+inline std::unique_ptr<kvaction::Action> LoggedIn(int64_t rows, int64_t engine = kSQLite) {
   auto action = std::make_unique<kvaction::Action>();
   action->SetClock(std::make_shared<vb::FixedClock>(vb::Date::FromParts(2024, 3, 15, 9)));
-  action->OpenConnection("Provider=SQLite;Data Source=" + Path(rows));
+  action->OpenConnection(ConnectionString(rows, engine));
   action->Login(kUser, kPassword);
   return action;
 }
@@ -106,6 +171,38 @@ inline std::string Plan(sqlite3* db, const std::string& sql) {
   std::string plan;
   while (sqlite3_step(explain.get()) == SQLITE_ROW) {
     plan += reinterpret_cast<const char*>(sqlite3_column_text(explain.get(), 3));
+    plan += '\n';
+  }
+  return plan;
+}
+
+struct PgFinish {
+  void operator()(PGconn* conn) const { PQfinish(conn); }
+};
+struct PgClear {
+  void operator()(PGresult* result) const { PQclear(result); }
+};
+using PgConn = std::unique_ptr<PGconn, PgFinish>;
+using PgResult = std::unique_ptr<PGresult, PgClear>;
+
+/// A libpq connection to one of our PostgreSQL connection strings.
+inline PgConn PgConnect(const std::string& connectionString) {
+  const auto login = kvdata::ParseConnectionString(connectionString).login;
+  PgConn conn(PQconnectdb(fmt::format("host='{}' port='{}' dbname='{}' user='{}'", login.host,
+                                      login.port, login.database, login.user)
+                              .c_str()));
+  if (PQstatus(conn.get()) != CONNECTION_OK) throw std::runtime_error(PQerrorMessage(conn.get()));
+  return conn;
+}
+
+/// The plan PostgreSQL chooses for sql with its one parameter set to value, one step a line.
+inline std::string PgPlan(PGconn* conn, const std::string& sql, const std::string& value) {
+  const char* values[] = {value.c_str()};
+  const PgResult result(
+      PQexecParams(conn, ("EXPLAIN " + sql).c_str(), 1, nullptr, values, nullptr, nullptr, 0));
+  std::string plan;
+  for (int row = 0; row < PQntuples(result.get()); ++row) {
+    plan += PQgetvalue(result.get(), row, 0);
     plan += '\n';
   }
   return plan;

@@ -1,5 +1,6 @@
 // addRecord and updateRecord of one column, each against the same statements sent through the
-// raw driver (SQLite's C API, libpq), on both engines in one run. The PostgreSQL cases need the
+// raw driver (SQLite's C API, libpq; each text prepared once, values bound), on both engines in
+// one run. The PostgreSQL cases need the
 // server named by KV_TEST_PG (a connection string as the tests use); each run works in a fresh
 // database of its own.
 #include <benchmark/benchmark.h>
@@ -15,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "Ratios.h"
 #include "kvaction/Action.h"
 #include "kvdata/ConnectionString.h"
 #include "kvdata/DataServer.h"
@@ -121,6 +123,34 @@ class BenchDatabase {
   std::string connectionString_;
   std::string path_;
   std::string database_;
+};
+
+// The raw PostgreSQL client: each text prepared once, values bound, as a careful client does.
+class RawPg {
+ public:
+  explicit RawPg(const std::string& connectionString) : conn_(PgConnect(connectionString)) {}
+  PgResult Run(const std::string& sql, const std::vector<std::string>& params = {}) {
+    auto [it, added] = names_.try_emplace(sql, "s" + std::to_string(names_.size()));
+    if (added) {
+      const PgResult prepared(PQprepare(conn_.get(), it->second.c_str(), sql.c_str(), 0, nullptr));
+      if (PQresultStatus(prepared.get()) != PGRES_COMMAND_OK) {
+        throw std::runtime_error(PQerrorMessage(conn_.get()));
+      }
+    }
+    std::vector<const char*> values;
+    for (const auto& p : params) values.push_back(p.c_str());
+    PgResult result(PQexecPrepared(conn_.get(), it->second.c_str(), static_cast<int>(values.size()),
+                                   values.data(), nullptr, nullptr, 0));
+    const auto status = PQresultStatus(result.get());
+    if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) {
+      throw std::runtime_error(PQerrorMessage(conn_.get()));
+    }
+    return result;
+  }
+
+ private:
+  PgConn conn_;
+  std::map<std::string, std::string> names_;
 };
 
 // --- the raw drivers --------------------------------------------------------------------------
@@ -251,18 +281,18 @@ void RawAddSqlite(RawSqlite& db, const RawStatements& s, int64_t& number) {
   db.Run("COMMIT");
 }
 
-void RawAddPg(PGconn* conn, const RawStatements& s) {
-  (void)PgRun(conn, "BEGIN");
-  (void)PgRun(conn, "SELECT pg_advisory_xact_lock(1802724974)");
-  (void)PgRun(conn, s.profileValue, {"admin", "DefaultDueDays"});
-  const PgResult highest = PgRun(conn, s.highest);
+void RawAddPg(RawPg& db, const RawStatements& s) {
+  (void)db.Run("BEGIN");
+  (void)db.Run("SELECT pg_advisory_xact_lock(1802724974)");
+  (void)db.Run(s.profileValue, {"admin", "DefaultDueDays"});
+  const PgResult highest = db.Run(s.highest);
   const int64_t number =
       PQntuples(highest.get()) == 0 ? 1 : std::atoll(PQgetvalue(highest.get(), 0, 1)) + 1;
   const PgResult inserted =
-      PgRun(conn, s.insertAction, {std::to_string(number), "admin", "Ada Admin", kToday, kDue});
-  (void)PgRun(conn, s.insertEvent,
-              {"1", PQgetvalue(inserted.get(), 0, 0), "Record Created", "admin", kNow});
-  (void)PgRun(conn, "COMMIT");
+      db.Run(s.insertAction, {std::to_string(number), "admin", "Ada Admin", kToday, kDue});
+  (void)db.Run(s.insertEvent,
+               {"1", PQgetvalue(inserted.get(), 0, 0), "Record Created", "admin", kNow});
+  (void)db.Run("COMMIT");
 }
 
 void BM_RawAdd(benchmark::State& state) {
@@ -274,8 +304,8 @@ void BM_RawAdd(benchmark::State& state) {
     int64_t number = 0;
     for (auto _ : state) RawAddSqlite(db, s, number);
   } else {
-    const PgConn conn = PgConnect(database.ConnectionString());
-    for (auto _ : state) RawAddPg(conn.get(), s);
+    RawPg db(database.ConnectionString());
+    for (auto _ : state) RawAddPg(db, s);
   }
   SetEngineLabel(state);
 }
@@ -304,17 +334,17 @@ void BM_RawUpdateOneColumn(benchmark::State& state) {
       previous = subject;
     }
   } else {
-    const PgConn conn = PgConnect(database.ConnectionString());
+    RawPg db(database.ConnectionString());
     for (auto _ : state) {
       const std::string subject = next();
-      (void)PgRun(conn.get(), "BEGIN");
-      (void)PgRun(conn.get(), s.selectAction, {id});
-      (void)PgRun(conn.get(), s.label, {"Label.Subject"});
-      (void)PgRun(
-          conn.get(), s.insertEvent,
+      (void)db.Run("BEGIN");
+      (void)db.Run(s.selectAction, {id});
+      (void)db.Run(s.label, {"Label.Subject"});
+      (void)db.Run(
+          s.insertEvent,
           {"8", id, "The Subject was changed from " + previous + " to " + subject, "admin", kNow});
-      (void)PgRun(conn.get(), s.updateSubject, {subject, id, previous});
-      (void)PgRun(conn.get(), "COMMIT");
+      (void)db.Run(s.updateSubject, {subject, id, previous});
+      (void)db.Run("COMMIT");
       previous = subject;
     }
   }
@@ -328,4 +358,15 @@ BENCHMARK(BM_RawUpdateOneColumn)->Arg(kSQLite)->Arg(kPostgreSQL)->Unit(benchmark
 
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+  std::vector<bench::RatioReporter::Pair> pairs;
+  for (const int engine : {kSQLite, kPostgreSQL}) {
+    const char* name = engine == kSQLite ? "SQLite" : "PostgreSQL";
+    pairs.push_back({fmt::format("addRecord {}", name), fmt::format("BM_AddRecord/{}", engine),
+                     fmt::format("BM_RawAdd/{}", engine)});
+    pairs.push_back({fmt::format("updateRecord {}", name),
+                     fmt::format("BM_UpdateRecordOneColumn/{}", engine),
+                     fmt::format("BM_RawUpdateOneColumn/{}", engine)});
+  }
+  return bench::RunWithRatios(argc, argv, std::move(pairs));
+}

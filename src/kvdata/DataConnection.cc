@@ -11,6 +11,7 @@
 #include "kvdata/Errors.h"
 #include "kvdata/TableStore.h"
 #include "kvdata/engine/EngineError.h"
+#include "kvdata/engine/StatementCache.h"
 #include "kvdata/engine/postgres/PgEngine.h"
 #include "kvdata/engine/sqlite/SqliteEngine.h"
 #include "vb/Convert.h"
@@ -20,6 +21,8 @@ namespace {
 
 // The trace keeps at most this many statements; the older half goes when it is full.
 constexpr std::size_t kTraceLimit = 10000;
+// Translations kept for statements that come again (settings, labels, the alert count).
+constexpr std::size_t kTranslationCacheSize = 256;
 
 std::unique_ptr<engine::Engine> OpenEngine(const ConnectionSettings& settings, bool create) {
   if (settings.provider == Provider::SQLite) {
@@ -74,9 +77,13 @@ struct DataConnection::Impl {
   std::vector<engine::CatalogTable> catalog;
   std::unordered_map<std::string, std::string> canonicalNames;  // by lower-case name
   std::unordered_set<std::string> dateColumns;                  // lower-case names
+  // Translations by statement text. They depend on the catalog and the locale too, so both a
+  // schema change and a new locale drop them; the clock is checked on every use.
+  engine::StatementCache<sql::Translation> translations{kTranslationCacheSize};
 
   const std::vector<engine::CatalogTable>& Catalog() {
     if (catalogGeneration == engine->SchemaGeneration()) return catalog;
+    translations.TakeAll();
     catalog = engine->ReadCatalog();
     canonicalNames.clear();
     dateColumns.clear();
@@ -96,8 +103,13 @@ struct DataConnection::Impl {
     trace.emplace_back(sql);
   }
 
-  std::string Translate(std::string_view sql) {
+  // The statement as the engine runs it, from the cache while the clock reads as it did.
+  const sql::Translation& Translate(std::string_view sql) {
     (void)Catalog();
+    if (const sql::Translation* cached = translations.Find(sql);
+        cached && cached->HoldsAt(*clock)) {
+      return *cached;
+    }
     const sql::Context context{
         *clock, *locale,
         [this](std::string_view column) { return dateColumns.contains(vb::LCase(column)); },
@@ -106,7 +118,17 @@ struct DataConnection::Impl {
           if (it == canonicalNames.end()) return std::nullopt;
           return it->second;
         }};
-    return sql::Translate(sql, settings.dialect, engine->Target(), context);
+    sql::Translation* added = nullptr;
+    (void)translations.Add(std::string(sql),
+                           sql::TranslateBound(sql, settings.dialect, engine->Target(), context),
+                           &added);
+    return *added;
+  }
+
+  engine::Result Run(std::string_view sql) {
+    Record(sql);
+    const sql::Translation& translation = Translate(sql);
+    return engine->Execute(translation.text, translation.values);
   }
 
   ado::RecordsetPtr MakeRecordset(engine::Result result, int32_t cursorType, int32_t cursorLocation,
@@ -161,8 +183,7 @@ sql::Dialect DataConnection::Dialect() const { return impl_->settings.dialect; }
 ado::RecordsetPtr DataConnection::OpenRecordset(std::string_view sql, int32_t cursorType,
                                                 int32_t cursorLocation, int32_t lockType) {
   RequireAdoOptions(cursorType, cursorLocation, lockType);
-  impl_->Record(sql);
-  engine::Result result = impl_->engine->Execute(impl_->Translate(sql));
+  engine::Result result = impl_->Run(sql);
   return impl_->MakeRecordset(std::move(result), cursorType, cursorLocation, lockType);
 }
 
@@ -172,8 +193,7 @@ ado::RecordsetPtr DataConnection::Execute(std::string_view sql, int32_t* records
   if ((options & ~kExecuteNoRecords) != ado::adCmdText && options != ado::adCmdUnspecified) {
     throw ado::Error(ado::kBadArguments);
   }
-  impl_->Record(sql);
-  engine::Result result = impl_->engine->Execute(impl_->Translate(sql));
+  engine::Result result = impl_->Run(sql);
   if (recordsAffected != nullptr) {
     *recordsAffected = static_cast<int32_t>(
         std::clamp<int64_t>(result.rowsAffected, -1, std::numeric_limits<int32_t>::max()));
@@ -237,6 +257,7 @@ void DataConnection::SetClock(std::shared_ptr<const vb::Clock> clock) {
 
 void DataConnection::SetLocale(const vb::Locale& locale) {
   impl_->locale = std::make_shared<vb::Locale>(locale);
+  impl_->translations.TakeAll();
 }
 
 const vb::Clock& DataConnection::Clock() const { return *impl_->clock; }

@@ -239,6 +239,21 @@ TEST_P(DataConnectionTest, DesktopDateRewritesReturnTheRightRows) {
               ElementsAre("month end", "tomorrow"));
 }
 
+TEST_P(DataConnectionTest, StatementsRunAgainFollowTheClockAndKeepTheirKeysApart) {
+  AddItem("yesterday", At(2024, 3, 14));
+  AddItem("today", At(2024, 3, 15, 12));
+  const std::string overdue = "select Title from Items where Due < date() order by Due";
+  EXPECT_THAT(Column(overdue), ElementsAre("yesterday"));
+  connection_->SetClock(std::make_shared<vb::FixedClock>(At(2024, 3, 16, 8)));
+  EXPECT_THAT(Column(overdue), ElementsAre("yesterday", "today"));
+  // One prepared statement serves every key; each run reads its own row.
+  EXPECT_THAT(Column("select Title from Items where ItemID = 1"), ElementsAre("yesterday"));
+  EXPECT_THAT(Column("select Title from Items where ItemID = 2"), ElementsAre("today"));
+  EXPECT_THAT(Column("select Title from Items where 'TODAY' = Title"), ElementsAre("today"));
+  // A bound number keeps its literal's type: beyond a 16-bit column's range it matches nothing.
+  EXPECT_THAT(Column("select Title from Items where Priority = 40000"), ElementsAre());
+}
+
 TEST_P(DataConnectionTest, BooleansAndLetterCaseCompareAsTheOldDatabasesDid) {
   AddItem("Alpha", vb::Null, true);
   AddItem("alphabet", vb::Null, false);

@@ -23,9 +23,17 @@ class StatementCache {
     return &it->second->second;
   }
 
-  /// Adds a statement; returns the least recently used one when the cache was full, so that
-  /// the caller can release what the engine holds for it.
+  /// Adds a statement, replacing one kept for the same text; returns the least recently used
+  /// one when the cache was full (or the one replaced), so that the caller can release what the
+  /// engine holds for it.
   std::optional<Statement> Add(std::string text, Statement statement, Statement** added) {
+    if (const auto it = index_.find(text); it != index_.end()) {
+      auto replaced = std::move(it->second->second);
+      it->second->second = std::move(statement);
+      entries_.splice(entries_.begin(), entries_, it->second);
+      *added = &entries_.front().second;
+      return replaced;
+    }
     entries_.emplace_front(text, std::move(statement));
     index_[std::move(text)] = entries_.begin();
     *added = &entries_.front().second;

@@ -473,7 +473,7 @@ class Translator {
       case TokenKind::Number: {
         const std::optional<int32_t> whole = IsLiftable(i) ? WholeNumber(token) : std::nullopt;
         if (whole) values_.emplace_back(*whole);
-        out.Add(!whole                           ? token.text
+        out.Add(!whole                          ? token.text
                 : target_ == Target::PostgreSQL ? "CAST(? AS integer)"
                                                 : "?",
                 token.spaceBefore);

@@ -60,7 +60,7 @@ struct Translation {
 /// and texts compared with a known column ("col = 5", "'x' <> col", "set col = 'x'"). Literals
 /// anywhere else (top n, like patterns, function arguments, arithmetic, date texts) stay in the
 /// text: there a bound value could change the statement's meaning or plan. Raises as Translate.
-[[nodiscard]] Translation TranslateBound(std::string_view statement, Dialect dialect,
-                                         Target target, const Context& context);
+[[nodiscard]] Translation TranslateBound(std::string_view statement, Dialect dialect, Target target,
+                                         const Context& context);
 
 }  // namespace kvdata::sql

@@ -53,7 +53,8 @@ struct GoldenCase {
   std::string input;
   std::string sqlite;
   std::string postgres;
-  std::optional<std::string> error;  // both engines refuse, the description holding this
+  std::optional<std::string> error;   // both engines refuse, the description holding this
+  std::optional<std::string> values;  // translated with literals lifted: the values, " | " apart
 };
 
 void PrintTo(const GoldenCase& c, std::ostream* os) { *os << c.file << ": " << c.input; }
@@ -67,7 +68,7 @@ std::string_view Trim(std::string_view text) {
 }
 
 /// Reads blocks of "-- key: value" lines and statement lines; a block starts at "-- name:".
-/// Keys: dialect (desktop|server), clock, locale (en-US|en-GB), error; "-- sqlite:" and
+/// Keys: dialect (desktop|server), clock, locale (en-US|en-GB), error, values; "-- sqlite:" and
 /// "-- postgres:" start the expected texts. Statement lines are joined with a newline; blank
 /// lines and lines starting with '#' are skipped.
 std::vector<GoldenCase> ReadGoldenFile(const std::filesystem::path& path) {
@@ -95,6 +96,8 @@ std::vector<GoldenCase> ReadGoldenFile(const std::filesystem::path& path) {
         cases.back().locale = value;
       } else if (key == "error") {
         cases.back().error = value;
+      } else if (key == "values") {
+        cases.back().values = value;
       } else if (key == "sqlite") {
         body = &cases.back().sqlite;
       } else if (key == "postgres") {
@@ -130,7 +133,22 @@ class GoldenTest : public testing::TestWithParam<GoldenCase> {
     const GoldenCase& c = GetParam();
     const vb::FixedClock clock(vb::Date::FromIso(c.clock));
     const vb::Locale& locale = c.locale == "en-GB" ? vb::Locale::EnGB() : vb::Locale::EnUS();
-    return Translate(c.input, c.dialect, target, MakeContext(clock, locale));
+    const Context context = MakeContext(clock, locale);
+    if (!c.values) return Translate(c.input, c.dialect, target, context);
+    const Translation bound = TranslateBound(c.input, c.dialect, target, context);
+    std::string values;
+    for (const vb::Variant& value : bound.values) {
+      if (!values.empty()) values += " | ";
+      if (!value.IsString()) {
+        values += vb::CStr(value);
+        continue;
+      }
+      values += '\'';
+      for (const char ch : vb::CStr(value)) values += ch == '\'' ? "''" : std::string(1, ch);
+      values += '\'';
+    }
+    EXPECT_EQ(values, *c.values);
+    return bound.text;
   }
 };
 
@@ -161,6 +179,25 @@ std::string CaseName(const testing::TestParamInfo<GoldenCase>& info) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Statements, GoldenTest, testing::ValuesIn(ReadGoldenCases()), CaseName);
+
+// ---- What a translation read from the clock decides how long it holds -----------------------
+
+TEST(TranslationTest, HoldsWhileTheClockReadsWhatItRead) {
+  const auto at = [](int day, int hour) { return vb::Date::FromParts(2024, 3, day, hour); };
+  const vb::FixedClock nine(at(15, 9));
+  const Context context = MakeContext(nine, vb::Locale::EnUS());
+  const auto translate = [&](std::string_view statement) {
+    return TranslateBound(statement, Dialect::Desktop, Target::SQLite, context);
+  };
+  const Translation timeless = translate("select * from actions where ActionID = 1");
+  const Translation today = translate("select * from actions where DateDue < date()");
+  const Translation now = translate("select * from actions where DateDue < now()");
+  EXPECT_TRUE(timeless.HoldsAt(vb::FixedClock(at(16, 9))));
+  EXPECT_TRUE(today.HoldsAt(vb::FixedClock(at(15, 23))));
+  EXPECT_FALSE(today.HoldsAt(vb::FixedClock(at(16, 0))));
+  EXPECT_TRUE(now.HoldsAt(nine));
+  EXPECT_FALSE(now.HoldsAt(vb::FixedClock(at(15, 10))));
+}
 
 // ---- Refusals: nothing of a refused statement reaches an engine --------------------------------
 

@@ -156,21 +156,35 @@ PgEngine::ResultPtr PgEngine::Query(std::string_view sql, std::span<const std::s
   return result;
 }
 
-const PgEngine::Prepared& PgEngine::Prepare(std::string_view sql, std::size_t paramCount) {
-  if (const Prepared* cached = cache_.Find(sql)) return *cached;
+const PgEngine::Prepared* PgEngine::Prepare(std::string_view sql, std::size_t paramCount) {
+  Prepared* cached = cache_.Find(sql);
+  if (cached != nullptr && !cached->name.empty()) return cached;
   RequireUtf8(sql, "the statement");
+  if (cached == nullptr && (paramCount == 0 || ChangesSchema(sql))) {
+    // Seen once: remembered unprepared, so that a text that comes again is prepared then.
+    Prepared* added = nullptr;
+    if (!ChangesSchema(sql)) Release(cache_.Add(std::string(sql), Prepared{}, &added));
+    return nullptr;
+  }
   const std::string text = NumberPlaceholders(sql, paramCount);
-  Prepared prepared{fmt::format("kv{}", ++nextStatement_)};
-  const ResultPtr result(PQprepare(conn_.get(), prepared.name.c_str(), text.c_str(), 0, nullptr));
+  std::string name = fmt::format("kv{}", ++nextStatement_);
+  const ResultPtr result(PQprepare(conn_.get(), name.c_str(), text.c_str(), 0, nullptr));
   if (PQresultStatus(result.get()) != PGRES_COMMAND_OK) {
     RaiseStatementError(conn_.get(), result.get(), sql);
   }
-  Prepared* added = nullptr;
-  if (auto evicted = cache_.Add(std::string(sql), std::move(prepared), &added)) {
-    // A failed transaction refuses this too; the statement then lives until the connection ends.
-    ResultPtr(PQexec(conn_.get(), fmt::format("DEALLOCATE {}", evicted->name).c_str()));
+  if (cached != nullptr) {
+    cached->name = std::move(name);
+    return cached;
   }
-  return *added;
+  Prepared* added = nullptr;
+  Release(cache_.Add(std::string(sql), Prepared{std::move(name)}, &added));
+  return added;
+}
+
+void PgEngine::Release(const std::optional<Prepared>& evicted) {
+  if (!evicted || evicted->name.empty()) return;
+  // A failed transaction refuses this too; the statement then lives until the connection ends.
+  ResultPtr(PQexec(conn_.get(), fmt::format("DEALLOCATE {}", evicted->name).c_str()));
 }
 
 const std::string& PgEngine::TypeName(Oid type) {
@@ -264,18 +278,17 @@ std::vector<Column> PgEngine::DescribeColumns(const PGresult* result,
 
 PgEngine::ResultPtr PgEngine::Send(std::string_view sql, std::span<const char* const> values) {
   const auto count = static_cast<int>(values.size());
-  // Statements with bound values come back with the same text and are prepared once. Those that
-  // carry their values inline rarely repeat: they go unprepared, in one round trip, instead of
-  // costing a prepare now and a deallocate when the cache drops them.
-  if (values.empty()) {
-    RequireUtf8(sql, "the statement");
-    const std::string text(sql);
-    return ResultPtr(
-        PQexecParams(conn_.get(), text.c_str(), 0, nullptr, nullptr, nullptr, nullptr, 0));
+  // Statements with bound values come back with the same text and are prepared at once. Those
+  // without are prepared when they come a second time (the same setting or count read again);
+  // the first time they go unprepared, in one round trip, since a text that carries its values
+  // inline may never repeat.
+  if (const Prepared* prepared = Prepare(sql, values.size())) {
+    return ResultPtr(PQexecPrepared(conn_.get(), prepared->name.c_str(), count, values.data(),
+                                    nullptr, nullptr, 0));
   }
-  const Prepared& prepared = Prepare(sql, values.size());
-  return ResultPtr(PQexecPrepared(conn_.get(), prepared.name.c_str(), count, values.data(), nullptr,
-                                  nullptr, 0));
+  const std::string text(sql);
+  return ResultPtr(
+      PQexecParams(conn_.get(), text.c_str(), 0, nullptr, nullptr, nullptr, nullptr, 0));
 }
 
 Result PgEngine::RunOnce(std::string_view sql, std::span<const vb::Variant> params) {

@@ -6,6 +6,7 @@
 
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "kvdata/engine/Engine.h"
@@ -55,7 +56,7 @@ class PgEngine final : public Engine {
   using Conn = std::unique_ptr<PGconn, Finish>;
   using ResultPtr = std::unique_ptr<PGresult, Clear>;
   struct Prepared {
-    std::string name;
+    std::string name;  // empty: seen once, not prepared yet
   };
   // A table column as the catalog describes it.
   struct Attribute {
@@ -75,8 +76,12 @@ class PgEngine final : public Engine {
   // Runs a text without caching or metadata (catalog reads, transaction control).
   ResultPtr Query(std::string_view sql, std::span<const std::string> params = {});
   Result RunOnce(std::string_view sql, std::span<const vb::Variant> params);
-  const Prepared& Prepare(std::string_view sql, std::size_t paramCount);
-  // Runs a statement: prepared and cached when it has bound values, else in one round trip.
+  // The prepared statement for a text, or nullptr when it is to go unprepared this time (a
+  // schema change, or a text without bound values seen for the first time).
+  const Prepared* Prepare(std::string_view sql, std::size_t paramCount);
+  // Deallocates a statement the cache let go.
+  void Release(const std::optional<Prepared>& evicted);
+  // Runs a statement, prepared once it is known to come again.
   ResultPtr Send(std::string_view sql, std::span<const char* const> values);
   std::vector<Column> DescribeColumns(const PGresult* result, std::vector<ValueKind>& kinds);
   const TableInfo& TableInfoFor(Oid table);

@@ -63,14 +63,6 @@ vb::Variant ReadValue(sqlite3_stmt* stmt, int i, ado::DataTypeEnum type) {
   }
 }
 
-// Statements that SQLite cannot run inside a transaction, or that need none.
-bool RunsOutsideTransactions(std::string_view sql) {
-  const auto start = sql.find_first_not_of(" \t\r\n");
-  const std::string word = vb::UCase(sql.substr(start == std::string_view::npos ? 0 : start, 6));
-  return word.starts_with("PRAGMA") || word.starts_with("VACUUM") || word.starts_with("ATTACH") ||
-         word.starts_with("DETACH");
-}
-
 // Resets a statement (and its bindings) however the run ends.
 struct ResetOnExit {
   sqlite3_stmt* stmt;
@@ -222,18 +214,10 @@ Result SqliteEngine::Run(Prepared& prepared, std::span<const vb::Variant> params
 }
 
 Result SqliteEngine::Execute(std::string_view sql, std::span<const vb::Variant> params) {
-  Prepared& prepared = Prepare(sql);
-  const bool ownTransaction = !sqlite3_stmt_readonly(prepared.stmt.get()) && !InTransaction() &&
-                              !RunsOutsideTransactions(sql);
-  if (ownTransaction) Begin();
-  Result result;
-  try {
-    result = Run(prepared, params, sql);
-    if (ownTransaction) Commit();
-  } catch (...) {
-    if (ownTransaction) Rollback();
-    throw;
-  }
+  // Outside a transaction a data-changing statement is one of its own: SQLite takes the write
+  // lock when the statement starts (waiting for other writers as BEGIN IMMEDIATE does) and
+  // undoes all of it when it fails, so no explicit BEGIN … COMMIT is needed around it.
+  Result result = Run(Prepare(sql), params, sql);
   NoteStatement(sql);
   if (ChangesSchema(sql)) cache_.TakeAll();
   return result;
