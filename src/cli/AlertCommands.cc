@@ -8,7 +8,6 @@
 #include "cli/Cli.h"
 #include "cli/Smtp.h"
 #include "kvaction/alerts/RecordStatus.h"
-#include "vb/ComError.h"
 #include "vb/Convert.h"
 
 namespace cli {
@@ -32,9 +31,8 @@ void RegisterAlerts(CLI::App& app, Options& options) {
                      "User whose actions are counted (default: the logged-in user)");
   alerts->add_option("--dbid", args->dbid, "Count only the actions of this reference ID");
   alerts->add_option("--mode", args->mode, "0 (default) or 1");
-  alerts->callback([args, &options] {
-    Session session(options);
-    const int32_t count = session.action().Alerts(args->user, args->dbid, args->mode);
+  OnAction(*alerts, options, [args, &options](kvaction::Action& action) {
+    const int32_t count = action.Alerts(args->user, args->dbid, args->mode);
     if (options.json) {
       std::cout << nlohmann::json{{"alerts", count}}.dump(2) << '\n';
     } else {
@@ -50,9 +48,8 @@ void RegisterDue(CLI::App& app, Options& options) {
   auto* due = app.add_subcommand(
       "due", "List every open action due before today, or before today plus --days days");
   due->add_option("--days", *days, "Days beyond today (0 or less: before today)");
-  due->callback([days, &options] {
-    Session session(options);
-    PrintRecordset(std::cout, *session.action().AlertRecords({}, {}, 0, *days), options);
+  OnAction(*due, options, [days, &options](kvaction::Action& action) {
+    PrintRecordset(std::cout, *action.AlertRecords({}, {}, 0, *days), options);
   });
 }
 
@@ -63,14 +60,8 @@ void RegisterStatus(CLI::App& app, Options& options) {
   auto* status =
       app.add_subcommand("status", "Describe an action's state in words: whose turn, when due");
   status->add_option("ACTIONID", *id, "The action's ID")->required();
-  status->callback([id, &options] {
-    Session session(options);
-    kvaction::Action& action = session.action();
-    const auto record = action.DataRecord(*id);
-    if (record->IsEOF()) {
-      throw vb::ComError(vb::kInvalidProcedureCall, "kvaction",
-                         "There is no action with the ID " + std::to_string(*id) + ".");
-    }
+  OnAction(*status, options, [id, &options](kvaction::Action& action) {
+    const auto record = ActionRecord(action, *id);
     const kvaction::StatusTexts texts =
         kvaction::RecordStatus(*record, action.Clock(), action.Locale());
     if (options.json) {
@@ -125,14 +116,9 @@ void RegisterEmail(CLI::App& app, Options& options) {
   email->add_option("ACTIONID", args->id, "The action's ID")->required();
   email->add_option("--url", args->url, "Base URL of the web front end for the link");
   email->add_flag("--send", args->send, "Deliver the e-mail over SMTP");
-  email->callback([args, &options] {
-    Session session(options);
-    kvaction::Action& action = session.action();
+  OnAction(*email, options, [args, &options](kvaction::Action& action) {
     const auto notice = action.EmailData(args->id, args->url);
-    if (!notice) {
-      throw vb::ComError(vb::kInvalidProcedureCall, "kvaction",
-                         "There is no action with the ID " + std::to_string(args->id) + ".");
-    }
+    if (!notice) NoSuchAction(args->id, true);
     const MailMessage mail = MailOf(*notice);
     if (args->send) {
       SendMail(action.SMTPHost(), mail);

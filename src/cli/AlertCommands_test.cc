@@ -2,70 +2,29 @@
 // delivered to a loopback relay.
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <iostream>
-#include <sstream>
-
 #include <nlohmann/json.hpp>
 
-#include "cli/Cli.h"
+#include "cli/CommandTest.h"
 #include "cli/SmtpSink.h"
-#include "kvaction/alerts/ActionTestData.h"
+#include "kvaction/action/ActionTest.h"
 #include "vb/ComError.h"
 #include "vb/Convert.h"
 
 namespace cli {
 namespace {
 
-using kvaction::testing::Day;
+using kvaction::Day;
 
-/// Swaps a standard stream's buffer for its lifetime.
-class Redirect {
- public:
-  Redirect(std::ios& stream, std::streambuf* buffer)
-      : stream_(stream), saved_(stream.rdbuf(buffer)) {}
-  ~Redirect() { stream_.rdbuf(saved_); }
-  Redirect(const Redirect&) = delete;
-  Redirect& operator=(const Redirect&) = delete;
-
- private:
-  std::ios& stream_;
-  std::streambuf* saved_;
-};
-
-class Commands : public kvaction::testing::ActionTest {
+class Commands : public testing::CommandTest<kvaction::PeopleTest> {
  protected:
   void SetUp() override {
-    ActionTest::SetUp();
+    PeopleTest::SetUp();
     roof_ = Store({.number = 42,
                    .subject = "Fix the roof",
                    .assigneeID = "bob",
                    .originatorID = "carol",
                    .dateDue = Day(2024, 3, 1),
                    .reviewed = int16_t{0}});
-  }
-
-  /// Runs `kvaction --connection … --user admin --password-stdin ARGS` in process; returns what
-  /// it printed. A vb::ComError of the command passes through.
-  std::string Run(std::vector<std::string> args) const {
-    CLI::App app;
-    Options options;
-    options.clock = pinnedClock_;
-    app.add_option("--connection", options.connection);
-    app.add_option("--user", options.user);
-    app.add_flag("--password-stdin", options.passwordStdin);
-    app.add_flag("--json", options.json);
-    RegisterQueryCommands(app, options);
-    RegisterAlertCommands(app, options);
-    args.insert(args.begin(),
-                {"--connection", ConnectionString(), "--user", "admin", "--password-stdin"});
-    std::reverse(args.begin(), args.end());
-    std::istringstream password("secret\n");
-    std::ostringstream printed;
-    const Redirect in(std::cin, password.rdbuf());
-    const Redirect out(std::cout, printed.rdbuf());
-    app.parse(args);
-    return printed.str();
   }
 
   int32_t roof_ = 0;
@@ -79,7 +38,8 @@ TEST_P(Commands, EmailSendDeliversTheNoticeAsBuilt) {
     admin->save();
   }
   const std::string id = std::to_string(roof_);
-  EXPECT_EQ(Run({"email", id, "--url", "http://web/kv", "--send"}), "Sent to 2 recipients.\n");
+  EXPECT_EQ(Run("admin", {"email", id, "--url", "http://web/kv", "--send"}),
+            "Sent to 2 recipients.\n");
 
   const auto received = sink.Received();
   ASSERT_EQ(received.size(), 1U);
@@ -105,17 +65,17 @@ TEST_P(Commands, EmailWithALineBreakInTheSubjectIsNeverSent) {
     admin->SMTPHost(sink.Address());
     admin->save();
   }
-  EXPECT_THROW((void)Run({"email", std::to_string(injected), "--send"}), vb::ComError);
+  EXPECT_THROW((void)Run("admin", {"email", std::to_string(injected), "--send"}), vb::ComError);
   EXPECT_EQ(sink.Sessions(), 0);
 }
 
 TEST_P(Commands, AlertsStatusAndDuePrintWhatTheLibraryAnswers) {
-  EXPECT_EQ(Run({"alerts", "--for", "bob"}), "1\n");
-  EXPECT_EQ(Run({"alerts", "--for", "bob", "--mode", "1", "--dbid", "R9"}), "0\n");
-  EXPECT_EQ(Run({"status", std::to_string(roof_)}),
+  EXPECT_EQ(Run("admin", {"alerts", "--for", "bob"}), "1\n");
+  EXPECT_EQ(Run("admin", {"alerts", "--for", "bob", "--mode", "1", "--dbid", "R9"}), "0\n");
+  EXPECT_EQ(Run("admin", {"status", std::to_string(roof_)}),
             "Status: Assigned to Bob Builder\nDue: 14 days overdue.\n"
             "Short status: 14 days overdue.\nImage: 2\n");
-  const auto due = nlohmann::json::parse(Run({"--json", "due"}));
+  const auto due = nlohmann::json::parse(Run("admin", {"--json", "due"}));
   ASSERT_EQ(due.size(), 1U);
   EXPECT_EQ(due[0]["ActionNumber"], 42);
 }
@@ -127,17 +87,18 @@ TEST_P(Commands, SavedQueryListsItsActions) {
          .originatorID = "bob",
          .dateDue = Day(2024, 4, 1),
          .referenceID = "R1"});
-  const std::string saved = Run({"query", "add", "Overdue", "--apply-status", "--status", "2"});
+  const std::string saved =
+      Run("admin", {"query", "add", "Overdue", "--apply-status", "--status", "2"});
   ASSERT_TRUE(saved.starts_with("Saved the query ")) << saved;
   const std::string id = saved.substr(16, saved.find('.') - 16);
-  const auto listed = nlohmann::json::parse(Run({"--json", "list", "--query", id}));
+  const auto listed = nlohmann::json::parse(Run("admin", {"--json", "list", "--query", id}));
   ASSERT_EQ(listed.size(), 1U);
   EXPECT_EQ(listed[0]["ActionNumber"], 42);
-  const auto mine =
-      nlohmann::json::parse(Run({"--json", "list", "--reference", "R1", "--sort", "ActionNumber"}));
+  const auto mine = nlohmann::json::parse(
+      Run("admin", {"--json", "list", "--reference", "R1", "--sort", "ActionNumber"}));
   ASSERT_EQ(mine.size(), 1U);
   EXPECT_EQ(mine[0]["ActionNumber"], 44);
-  EXPECT_EQ(Run({"query", "delete", id}), "Deleted the query " + id + ".\n");
+  EXPECT_EQ(Run("admin", {"query", "delete", id}), "Deleted the query " + id + ".\n");
 }
 
 KV_INSTANTIATE_ENGINES(Commands);

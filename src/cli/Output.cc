@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <ostream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -35,8 +36,17 @@ nlohmann::json JsonValue(const vb::Variant& value, const vb::Locale& locale) {
 
 }  // namespace
 
+ado::RecordsetPtr Table(const std::vector<std::pair<std::string, ado::DataTypeEnum>>& columns) {
+  auto rs = ado::Recordset::Create();
+  for (const auto& [name, type] : columns) {
+    rs->Fields().Append(name, type, 0, ado::adFldUpdatable | ado::adFldIsNullable);
+  }
+  rs->Open(ado::adOpenStatic, ado::adLockOptimistic);
+  return rs;
+}
+
 void PrintRecordset(std::ostream& out, ado::Recordset& rs, const Options& options) {
-  const vb::Locale& locale = options.locale == "en-GB" ? vb::Locale::EnGB() : vb::Locale::EnUS();
+  const vb::Locale& locale = LocaleOf(options);
   ado::Fields fields = rs.Fields();
   const int32_t count = fields.Count();
   std::vector<std::string> names;

@@ -87,9 +87,7 @@ void RegisterQueryAdd(CLI::App& query, Options& options, const std::shared_ptr<Q
                     std::string(column.ends_with("Upper") ? "Last" : "First") + " day of " +
                         column.substr(0, column.find("Upper")));
   }
-  add->callback([args, &options] {
-    Session session(options);
-    kvaction::Action& action = session.action();
+  OnAction(*add, options, [args](kvaction::Action& action) {
     const int32_t id =
         action.DataServer()->Queries()->CreateQuery(args->name, CriteriaOf(*args, action.Locale()));
     std::cout << "Saved the query " << id << ".\n";
@@ -98,32 +96,28 @@ void RegisterQueryAdd(CLI::App& query, Options& options, const std::shared_ptr<Q
 
 void RegisterQuery(CLI::App& app, Options& options) {
   auto args = std::make_shared<QueryArgs>();
-  auto* query = app.add_subcommand("query", "Manage saved queries");
-  query->require_subcommand(1);
+  CLI::App* query = AddGroup(app, "query", "Manage saved queries");
   RegisterQueryAdd(*query, options, args);
 
   auto* list = query->add_subcommand("list", "List the logged-in user's saved queries");
   list->add_flag("--all", args->all, "Every user's queries");
-  list->callback([args, &options] {
-    Session session(options);
-    const std::string owner = args->all ? std::string() : session.action().UserProfile()->UserID();
-    PrintRecordset(std::cout, *session.action().DataServer()->Queries()->QueryList(owner), options);
+  OnAction(*list, options, [args, &options](kvaction::Action& action) {
+    const std::string owner = args->all ? std::string() : action.UserProfile()->UserID();
+    PrintRecordset(std::cout, *action.DataServer()->Queries()->QueryList(owner), options);
   });
 
   auto* show = query->add_subcommand("show", "Show a saved query's criteria");
   show->add_option("ID", args->id, "The query's ID")->required();
-  show->callback([args, &options] {
-    Session session(options);
-    const auto definition = session.action().DataServer()->Queries()->QueryRecordset(
+  OnAction(*show, options, [args, &options](kvaction::Action& action) {
+    const auto definition = action.DataServer()->Queries()->QueryRecordset(
         args->id, ado::adOpenStatic, ado::adUseClient, ado::adLockReadOnly);
     PrintRecordset(std::cout, *definition, options);
   });
 
   auto* remove = query->add_subcommand("delete", "Delete a saved query");
   remove->add_option("ID", args->id, "The query's ID")->required();
-  remove->callback([args, &options] {
-    Session session(options);
-    session.action().DataServer()->Queries()->DeleteQuery(args->id);
+  OnAction(*remove, options, [args](kvaction::Action& action) {
+    action.DataServer()->Queries()->DeleteQuery(args->id);
     std::cout << "Deleted the query " << args->id << ".\n";
   });
 }
@@ -146,9 +140,7 @@ void RegisterList(CLI::App& app, Options& options) {
   list->add_option("--reference", args->reference, "Keep to the actions of this reference ID");
   list->add_option("--modifier", args->modifier,
                    "With --reference: 0 only its actions, 1 also those without one, 2 all");
-  list->callback([args, &options] {
-    Session session(options);
-    kvaction::Action& action = session.action();
+  OnAction(*list, options, [args, &options](kvaction::Action& action) {
     action.ReferenceID(args->reference);
     action.QueryModifier(args->modifier);
     const auto rs = action.QueriedRecordset(args->query, args->sort, ado::adOpenForwardOnly,

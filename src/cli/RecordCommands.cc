@@ -13,13 +13,10 @@
 #include "ado/Enums.h"
 #include "cli/Cli.h"
 #include "kvuser/User.h"
-#include "vb/ComError.h"
 #include "vb/Convert.h"
 
 namespace cli {
 namespace {
-
-constexpr const char* kSource = "kvaction";
 
 /// How a column's value is read from the command line.
 enum class Kind { kText, kDate, kNumber, kFlag };
@@ -59,8 +56,7 @@ const std::vector<Column>& EditableColumns() {
 
 /// What the commands were given.
 struct RecordArgs {
-  std::vector<std::string> targets;  // action numbers (or IDs with --id)
-  bool byID = false;
+  ActionTargets targets;  ///< the actions delete names
   std::string results;
   /// Column values as typed, by position in EditableColumns(); an empty text clears.
   std::vector<std::optional<std::string>> values =
@@ -100,54 +96,28 @@ ado::DataTypeEnum TypeOf(Kind kind) {
 /// A one-row in-memory record set of the columns given (and the assignee's name with the ID),
 /// led by actionID when it is not 0.
 ado::RecordsetPtr ValueSet(kvaction::Action& action, const RecordArgs& args, int32_t actionID) {
-  std::vector<std::pair<std::string, vb::Variant>> cells;
-  std::vector<ado::DataTypeEnum> types;
-  if (actionID != 0) {
-    cells.emplace_back("actionID", actionID);
-    types.push_back(ado::adInteger);
-  }
+  std::vector<std::pair<std::string, ado::DataTypeEnum>> columns;
+  std::vector<std::string> names;
+  std::vector<vb::Variant> values;
+  const auto add = [&](std::string name, ado::DataTypeEnum type, vb::Variant value) {
+    columns.emplace_back(name, type);
+    names.push_back(std::move(name));
+    values.push_back(std::move(value));
+  };
+  if (actionID != 0) add("actionID", ado::adInteger, actionID);
   for (std::size_t i = 0; i < EditableColumns().size(); ++i) {
     if (!args.values[i]) continue;
     const Column& column = EditableColumns()[i];
-    cells.emplace_back(column.name, ValueOf(column, *args.values[i], action.Locale()));
-    types.push_back(TypeOf(column.kind));
+    const vb::Variant value = ValueOf(column, *args.values[i], action.Locale());
+    add(column.name, TypeOf(column.kind), value);
     if (column.name == std::string_view(kAssignee.name)) {
-      const vb::Variant& id = cells.back().second;
-      cells.emplace_back("Assignee",
-                         id.IsNull() ? id : action.User()->UserField(vb::CStr(id), "UserName"));
-      types.push_back(ado::adLongVarWChar);
+      add("Assignee", ado::adLongVarWChar,
+          value.IsNull() ? value : action.User()->UserField(vb::CStr(value), "UserName"));
     }
   }
-  auto rs = ado::Recordset::Create();
-  for (std::size_t i = 0; i < cells.size(); ++i) {
-    rs->Fields().Append(cells[i].first, types[i], 0, ado::adFldUpdatable | ado::adFldIsNullable);
-  }
-  rs->Open(ado::adOpenStatic, ado::adLockOptimistic);
-  rs->AddNew();
-  for (const auto& [name, value] : cells) (*rs)[name].Value(value);
-  rs->Update();
+  auto rs = Table(columns);
+  rs->AddNew(names, values);
   return rs;
-}
-
-}  // namespace
-
-int32_t ActionIDOf(kvaction::Action& action, const std::string& target, bool byID) {
-  const int32_t number = vb::CLng(vb::Variant(target));
-  const auto rs =
-      action.Recordset("select ActionID from actions where " +
-                       std::string(byID ? "ActionID=" : "ActionNumber=") + std::to_string(number));
-  if (rs->IsEOF()) {
-    throw vb::ComError(vb::kInvalidProcedureCall, kSource,
-                       std::string(byID ? "No action has the ID " : "No action has the number ") +
-                           std::to_string(number) + ".");
-  }
-  return vb::CLng((*rs)["ActionID"].Value());
-}
-
-namespace {
-
-int32_t NumberOf(kvaction::Action& action, int32_t actionID) {
-  return vb::CLng((*action.DataRecord(actionID))["ActionNumber"].Value());
 }
 
 /// A record set printed as JSON (PrintRecordset's form).
@@ -158,7 +128,7 @@ nlohmann::json JsonOf(ado::Recordset& rs, const Options& options) {
 }
 
 void Show(kvaction::Action& action, int32_t actionID, const Options& options) {
-  const auto row = action.DataRecord(actionID);
+  const auto row = ActionRecord(action, actionID);
   const auto history = action.Recordset(
       "select EventCode, EventText, UserID, EventTime from ActionEvents where ActionID=" +
       std::to_string(actionID) + " order by EventID");
@@ -173,13 +143,6 @@ void Show(kvaction::Action& action, int32_t actionID, const Options& options) {
   PrintRecordset(std::cout, *history, options);
 }
 
-void AddTargets(CLI::App& command, RecordArgs& args, bool many) {
-  command.add_option("N", args.targets, many ? "Action numbers" : "Action number")
-      ->required()
-      ->expected(1, many ? 1 << 20 : 1);
-  command.add_flag("--id", args.byID, "Name actions by ActionID instead of ActionNumber");
-}
-
 void AddColumns(CLI::App& command, RecordArgs& args) {
   for (std::size_t i = 0; i < EditableColumns().size(); ++i) {
     const Column& column = EditableColumns()[i];
@@ -191,12 +154,8 @@ void RegisterSetStatus(CLI::App& app, Options& options, const std::shared_ptr<Re
                        const char* name, bool complete) {
   auto* command = app.add_subcommand(
       name, complete ? "Mark an action completed (today)" : "Close an action (today)");
-  AddTargets(*command, *args, false);
   command->add_option("--results", args->results, "A note on what was done");
-  command->callback([args, &options, complete] {
-    Session session(options);
-    kvaction::Action& action = session.action();
-    const int32_t id = ActionIDOf(action, args->targets.front(), args->byID);
+  OnTarget(*command, options, [args, complete](kvaction::Action& action, int32_t id) {
     RequireEditRights(action, id, {complete ? "DateCompleted" : "DateClosed"});
     action.setStatus(id, nullptr, complete, !complete, args->results);
   });
@@ -209,29 +168,19 @@ void RegisterRecordCommands(CLI::App& app, Options& options) {
 
   auto* add = app.add_subcommand("add", "Create an action; prints its number");
   AddColumns(*add, *args);
-  add->callback([args, &options] {
-    Session session(options);
-    kvaction::Action& action = session.action();
+  OnAction(*add, options, [args](kvaction::Action& action) {
     const int32_t id = action.addRecord(nullptr, ValueSet(action, *args, 0));
-    if (id == 0) throw vb::ComError(vb::kInvalidProcedureCall, kSource, "No action was created.");
-    std::cout << NumberOf(action, id) << '\n';
+    if (id == 0) Fail("No action was created.");
+    std::cout << ActionNumberText(action, id) << '\n';
   });
 
   auto* show = app.add_subcommand("show", "Show an action and its history");
-  AddTargets(*show, *args, false);
-  show->callback([args, &options] {
-    Session session(options);
-    Show(session.action(), ActionIDOf(session.action(), args->targets.front(), args->byID),
-         options);
-  });
+  OnTarget(*show, options,
+           [&options](kvaction::Action& action, int32_t id) { Show(action, id, options); });
 
   auto* edit = app.add_subcommand("edit", "Change columns of an action (an empty value clears)");
-  AddTargets(*edit, *args, false);
   AddColumns(*edit, *args);
-  edit->callback([args, &options] {
-    Session session(options);
-    kvaction::Action& action = session.action();
-    const int32_t id = ActionIDOf(action, args->targets.front(), args->byID);
+  OnTarget(*edit, options, [args](kvaction::Action& action, int32_t id) {
     std::vector<std::string> changed;
     for (std::size_t i = 0; i < EditableColumns().size(); ++i) {
       if (args->values[i]) changed.emplace_back(EditableColumns()[i].name);
@@ -244,29 +193,19 @@ void RegisterRecordCommands(CLI::App& app, Options& options) {
   RegisterSetStatus(app, options, args, "close", false);
 
   auto* copy = app.add_subcommand("copy", "Copy an action; prints the copy's number");
-  AddTargets(*copy, *args, false);
-  copy->callback([args, &options] {
-    Session session(options);
-    kvaction::Action& action = session.action();
-    ado::RecordsetPtr rs = action.DataRecord(ActionIDOf(action, args->targets.front(), args->byID));
-    const int32_t id = action.copyRecord(&rs);
-    if (id == 0) throw vb::ComError(vb::kInvalidProcedureCall, kSource, "No copy was created.");
-    std::cout << NumberOf(action, id) << '\n';
+  OnTarget(*copy, options, [](kvaction::Action& action, int32_t id) {
+    ado::RecordsetPtr rs = action.DataRecord(id);
+    const int32_t copied = action.copyRecord(&rs);
+    if (copied == 0) Fail("No copy was created.");
+    std::cout << ActionNumberText(action, copied) << '\n';
   });
 
   auto* remove = app.add_subcommand("delete", "Delete actions");
-  AddTargets(*remove, *args, true);
-  remove->callback([args, &options] {
-    Session session(options);
-    kvaction::Action& action = session.action();
-    std::vector<int32_t> ids;
-    for (const auto& target : args->targets) {
-      ids.push_back(ActionIDOf(action, target, args->byID));
-      RequireDeletePermission(action, ids.back());
-    }
-    auto list = ado::Recordset::Create();
-    list->Fields().Append("ActionID", ado::adInteger);
-    list->Open(ado::adOpenStatic, ado::adLockOptimistic);
+  args->targets.AddTo(*remove, true);
+  OnAction(*remove, options, [args](kvaction::Action& action) {
+    const std::vector<int32_t> ids = args->targets.IDsIn(action);
+    for (const int32_t id : ids) RequireDeletePermission(action, id);
+    auto list = Table({{"ActionID", ado::adInteger}});
     for (const int32_t id : ids) list->AddNew({"ActionID"}, {id});
     list->MoveFirst();
     action.delete_(0, nullptr, &list);

@@ -23,8 +23,6 @@
 namespace cli {
 namespace {
 
-constexpr const char* kSource = "kvaction";
-
 [[noreturn]] void Refuse(kvaction::Action& action, std::string_view what) {
   throw vb::ComError(kvaction::kRefused, kSource,
                      fmt::format("Refused: {} may not {}.", action.UserProfile()->UserID(), what));
@@ -59,17 +57,24 @@ std::string_view PermissionOf(std::string_view column) {
   return found == permissions.end() ? std::string_view() : found->second;
 }
 
+// The columns of an action's stored row as text, in the session's short date form.
+class RowText {
+ public:
+  RowText(kvaction::Action& action, int32_t actionID)
+      : row_(ActionRecord(action, actionID)), locale_(action.Locale()) {}
+  [[nodiscard]] std::string operator()(std::string_view column) const {
+    return FieldText(row_->Fields().Item(column).Value(), locale_);
+  }
+
+ private:
+  ado::RecordsetPtr row_;
+  const vb::Locale& locale_;
+};
+
 // The editing rights of a stored action for the logged-in user. The command works in the
 // action's own reference, so that a reference can be edited where right 60 allows it.
 ado::RecordsetPtr EditingRightsOf(kvaction::Action& action, int32_t actionID) {
-  const auto row = action.DataRecord(actionID);
-  if (row->IsEOF()) {
-    throw vb::ComError(vb::kInvalidProcedureCall, kSource,
-                       fmt::format("No action has the ID {}.", actionID));
-  }
-  const auto text = [&](std::string_view column) {
-    return FieldText(row->Fields().Item(column).Value(), action.Locale());
-  };
+  const RowText text(action, actionID);
   const std::string referenceID = text("ReferenceID");
   const std::string context = action.ReferenceID();
   action.ReferenceID(referenceID);
@@ -77,19 +82,6 @@ ado::RecordsetPtr EditingRightsOf(kvaction::Action& action, int32_t actionID) {
                                      text("OriginatorID"), referenceID);
   action.ReferenceID(context);
   return rights;
-}
-
-std::string NumberText(kvaction::Action& action, int32_t actionID) {
-  return FieldText(action.DataRecord(actionID)->Fields().Item("ActionNumber").Value(),
-                   action.Locale());
-}
-
-// An in-memory record set of the given text/boolean columns, for printing.
-ado::RecordsetPtr Table(const std::vector<std::pair<std::string, ado::DataTypeEnum>>& columns) {
-  auto rs = ado::Recordset::Create();
-  for (const auto& [name, type] : columns) rs->Fields().Append(name, type, 0);
-  rs->Open(ado::adOpenStatic, ado::adLockOptimistic);
-  return rs;
 }
 
 void Print(ado::Recordset& rs, const Options& options) {
@@ -100,9 +92,7 @@ void Print(ado::Recordset& rs, const Options& options) {
 void RegisterRights(CLI::App& app, Options& options) {
   auto* rights = app.add_subcommand(
       "rights", "List the catalogue of workgroup rights and whether the logged-in user holds each");
-  rights->callback([&options] {
-    Session session(options);
-    kvaction::Action& action = session.action();
+  OnAction(*rights, options, [&options](kvaction::Action& action) {
     const auto table = Table(
         {{"Right", ado::adInteger}, {"Description", ado::adVarWChar}, {"Held", ado::adBoolean}});
     for (const kvaction::CatalogueRight& entry : kvaction::RightsCatalogue()) {
@@ -115,19 +105,10 @@ void RegisterRights(CLI::App& app, Options& options) {
 }
 
 void RegisterCan(CLI::App& app, Options& options) {
-  struct Args {
-    std::string target;
-    bool byID = false;
-  };
-  auto args = std::make_shared<Args>();
   auto* can = app.add_subcommand(
       "can", "Show what the logged-in user may change in an action (CloseAction is not decided)");
-  can->add_option("N", args->target, "Action number")->required();
-  can->add_flag("--id", args->byID, "Name the action by ActionID instead of ActionNumber");
-  can->callback([args, &options] {
-    Session session(options);
-    kvaction::Action& action = session.action();
-    const auto rights = EditingRightsOf(action, ActionIDOf(action, args->target, args->byID));
+  OnTarget(*can, options, [&options](kvaction::Action& action, int32_t id) {
+    const auto rights = EditingRightsOf(action, id);
     const auto table = Table({{"Permission", ado::adVarWChar}, {"Allowed", ado::adBoolean}});
     for (int32_t i = 0; i < rights->Fields().Count(); ++i) {
       const ado::Field field = rights->Fields().Item(i);
@@ -143,13 +124,11 @@ void RegisterWorkgroup(CLI::App& app, Options& options) {
     int32_t group = 0;
   };
   auto args = std::make_shared<Args>();
-  auto* workgroup = app.add_subcommand("workgroup", "List workgroups or move a user to another");
-  workgroup->require_subcommand(1);
+  CLI::App* workgroup = AddGroup(app, "workgroup", "List workgroups or move a user to another");
 
   auto* list = workgroup->add_subcommand("list", "List the workgroups and their right lists");
-  list->callback([&options] {
-    Session session(options);
-    Print(*session.action().DataServer()->Workgroups()->WorkgroupList(), options);
+  OnAction(*list, options, [&options](kvaction::Action& action) {
+    Print(*action.DataServer()->Workgroups()->WorkgroupList(), options);
   });
 
   auto* set = workgroup->add_subcommand(
@@ -158,17 +137,14 @@ void RegisterWorkgroup(CLI::App& app, Options& options) {
       "moves users into or out of SuperUser, -1)");
   set->add_option("USER", args->user, "User ID")->required();
   set->add_option("ID", args->group, "Workgroup ID")->required();
-  set->callback([args, &options] {
-    Session session(options);
-    kvaction::Action& action = session.action();
+  OnAction(*set, options, [args](kvaction::Action& action) {
     RequireRight(action, kvaction::arChangeWorkgroups);
     action.SetWorkgroup(args->user, args->group);
     // The library passes over a directory that refuses the move; say so here.
     const auto workgroups = action.DataServer()->Workgroups();
     if (workgroups->UserWorkgroup(args->user) != args->group) {
-      throw vb::ComError(vb::kInvalidProcedureCall, kSource,
-                         fmt::format("The workgroup of {} was not changed: is {} a workgroup?",
-                                     args->user, args->group));
+      Fail(fmt::format("The workgroup of {} was not changed: is {} a workgroup?", args->user,
+                       args->group));
     }
     std::cout << "Moved " << args->user << " to workgroup " << args->group << ".\n";
   });
@@ -177,9 +153,7 @@ void RegisterWorkgroup(CLI::App& app, Options& options) {
 void RegisterFields(CLI::App& app, Options& options) {
   auto* fields = app.add_subcommand(
       "fields", "List the visible columns of the actions table and the validated fields");
-  fields->callback([&options] {
-    Session session(options);
-    kvaction::Action& action = session.action();
+  OnAction(*fields, options, [&options](kvaction::Action& action) {
     const auto visible = action.VisibleFields();
     const auto validated = action.ValidatedFields();
     validated->MoveFirst();
@@ -226,17 +200,14 @@ void RequireEditRights(kvaction::Action& action, int32_t actionID,
     const bool allowed =
         !permission.empty() && vb::CBool(rights->Fields().Item(permission).Value());
     if (!allowed) {
-      Refuse(action, fmt::format("change {} of action {}", column, NumberText(action, actionID)));
+      Refuse(action,
+             fmt::format("change {} of action {}", column, ActionNumberText(action, actionID)));
     }
   }
 }
 
 void RequireDeletePermission(kvaction::Action& action, int32_t actionID) {
-  const auto row = action.DataRecord(actionID);
-  if (row->IsEOF()) return;  // nothing to delete: the delete itself reports nothing done
-  const auto text = [&](std::string_view column) {
-    return FieldText(row->Fields().Item(column).Value(), action.Locale());
-  };
+  const RowText text(action, actionID);
   if (!action.PermitDeleteAction(text("AssigneeID"), text("OriginatorID"))) {
     Refuse(action, "delete action " + text("ActionNumber"));
   }

@@ -3,16 +3,13 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <filesystem>
 #include <fstream>
-#include <iostream>
 #include <map>
-#include <sstream>
 
 #include <nlohmann/json.hpp>
 
-#include "cli/Cli.h"
+#include "cli/CommandTest.h"
 #include "kvaction/action/ActionTest.h"
 #include "vb/ComError.h"
 #include "vb/Convert.h"
@@ -22,21 +19,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-/// Swaps a standard stream's buffer for its lifetime.
-class Redirect {
- public:
-  Redirect(std::ios& stream, std::streambuf* buffer)
-      : stream_(stream), saved_(stream.rdbuf(buffer)) {}
-  ~Redirect() { stream_.rdbuf(saved_); }
-  Redirect(const Redirect&) = delete;
-  Redirect& operator=(const Redirect&) = delete;
-
- private:
-  std::ios& stream_;
-  std::streambuf* saved_;
-};
-
-class RightsCommands : public kvaction::ActionTest {
+class RightsCommands : public testing::CommandTest<kvaction::ActionTest> {
  protected:
   void SetUp() override {
     ActionTest::SetUp();
@@ -51,36 +34,6 @@ class RightsCommands : public kvaction::ActionTest {
     ActionTest::TearDown();
   }
 
-  /// Runs `kvaction --connection … --user USER --password-stdin ARGS` in process; returns what
-  /// it printed. A vb::ComError of the command passes through.
-  std::string Run(const std::string& user, std::vector<std::string> args) const {
-    CLI::App app;
-    app.require_subcommand(1);
-    app.fallthrough();
-    Options options;
-    app.add_option("--connection", options.connection);
-    app.add_option("--user", options.user);
-    app.add_flag("--password-stdin", options.passwordStdin);
-    app.add_flag("--json", options.json);
-    RegisterSetupCommands(app, options);
-    RegisterRecordCommands(app, options);
-    RegisterRightsCommands(app, options);
-    RegisterAttachmentCommands(app, options);
-    RegisterUserMaintenanceCommands(app, options);
-    args.insert(args.begin(),
-                {"--connection", ConnectionString(), "--user", user, "--password-stdin"});
-    std::reverse(args.begin(), args.end());
-    std::istringstream password(user == "admin" ? "secret\n" : "pw\n");
-    std::ostringstream printed;
-    const Redirect in(std::cin, password.rdbuf());
-    const Redirect out(std::cout, printed.rdbuf());
-    app.parse(args);
-    return printed.str();
-  }
-  nlohmann::json Json(const std::string& user, std::vector<std::string> args) const {
-    args.insert(args.begin(), "--json");
-    return nlohmann::json::parse(Run(user, std::move(args)));
-  }
   /// The description of the error a command raised.
   std::string Refusal(const std::string& user, const std::vector<std::string>& args) const {
     const vb::ComError error = kvaction::ErrorOf([&] { Run(user, args); });

@@ -3,15 +3,24 @@
 
 #include <iostream>
 #include <string>
+#include <utility>
 
 #include "cli/Cli.h"
 #include "vb/ComError.h"
 
 namespace cli {
 
+void Fail(std::string description) {
+  throw vb::ComError(vb::kInvalidProcedureCall, kSource, std::move(description));
+}
+
 std::string ConnectionString(const Options& options) {
   if (!options.connection.empty()) return options.connection;
   return "Provider=SQLite;Data Source=" + (options.db.empty() ? kDefaultDatabase : options.db);
+}
+
+const vb::Locale& LocaleOf(const Options& options) {
+  return options.locale == "en-GB" ? vb::Locale::EnGB() : vb::Locale::EnUS();
 }
 
 namespace {
@@ -50,22 +59,33 @@ std::string ReadPassword(const Options& options, const std::string& prompt) {
     }
     std::cerr << '\n';
   } else {
-    throw vb::ComError(vb::kInvalidProcedureCall, "kvaction",
-                       "No password given: use --password-stdin or run on a terminal.");
+    Fail("No password given: use --password-stdin or run on a terminal.");
   }
   if (!password.empty() && password.back() == '\r') password.pop_back();
   return password;
 }
 
-Session::Session(const Options& options, bool login) : options_(options) {
-  if (options.locale == "en-GB") action_.SetLocale(vb::Locale::EnGB());
+Session::Session(const Options& options) {
+  action_.SetLocale(LocaleOf(options));
   if (options.clock) action_.SetClock(options.clock);
   action_.OpenConnection(ConnectionString(options));
-  if (!login) return;
-  if (options.user.empty()) {
-    throw vb::ComError(vb::kInvalidProcedureCall, "kvaction", "No user given: use --user NAME.");
-  }
+  if (options.user.empty()) Fail("No user given: use --user NAME.");
   action_.Login(options.user, ReadPassword(options, "Password for " + options.user + ": "));
+}
+
+void OnAction(CLI::App& command, const Options& options, ActionBody body) {
+  command.callback([&options, body = std::move(body)] {
+    Session session(options);
+    body(session.action());
+  });
+}
+
+void OnTarget(CLI::App& command, const Options& options, TargetBody body) {
+  auto target = std::make_shared<ActionTargets>();
+  target->AddTo(command, false);
+  OnAction(command, options, [target, body = std::move(body)](kvaction::Action& action) {
+    body(action, target->IDsIn(action).front());
+  });
 }
 
 }  // namespace cli

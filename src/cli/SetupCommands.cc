@@ -65,8 +65,7 @@ struct UserArgs {
 
 void RegisterUser(CLI::App& app, Options& options) {
   auto args = std::make_shared<UserArgs>();
-  auto* user = app.add_subcommand("user", "Manage the users of the database (log in with --user)");
-  user->require_subcommand(1);
+  CLI::App* user = AddGroup(app, "user", "Manage the users of the database (log in with --user)");
 
   auto* add = user->add_subcommand("add", std::string("Add a user. ") + kTwoPasswords);
   add->add_option("ID", args->id, "User ID (compared exactly)")->required();
@@ -74,27 +73,24 @@ void RegisterUser(CLI::App& app, Options& options) {
   add->add_option("--email", args->email, "E-mail address");
   add->add_option("--group", args->group,
                   "Workgroup ID (default -1, SuperUser: the one workgroup of a new database)");
-  add->callback([args, &options] {
-    Session session(options);
+  OnAction(*add, options, [args, &options](kvaction::Action& action) {
     const std::string password = ReadPassword(options, "Password for " + args->id + ": ");
-    session.action().User()->AddUser(args->id, args->name.empty() ? args->id : args->name, password,
-                                     args->group, args->email);
+    action.User()->AddUser(args->id, args->name.empty() ? args->id : args->name, password,
+                           args->group, args->email);
     std::cout << "Added the user " << args->id << ".\n";
   });
 
   auto* list = user->add_subcommand("list", "List the users");
-  list->callback([&options] {
-    Session session(options);
-    PrintRecordset(std::cout, *session.action().User()->UserList(), options);
+  OnAction(*list, options, [&options](kvaction::Action& action) {
+    PrintRecordset(std::cout, *action.User()->UserList(), options);
   });
 
   auto* passwd =
       user->add_subcommand("passwd", std::string("Replace a user's password. ") + kTwoPasswords);
   passwd->add_option("ID", args->id, "User ID")->required();
-  passwd->callback([args, &options] {
-    Session session(options);
+  OnAction(*passwd, options, [args, &options](kvaction::Action& action) {
     const std::string password = ReadPassword(options, "New password for " + args->id + ": ");
-    session.action().User()->SetPassword(args->id, password);
+    action.User()->SetPassword(args->id, password);
     std::cout << "Changed the password of " << args->id << ".\n";
   });
 }
@@ -111,9 +107,7 @@ std::string WorkgroupName(kvaction::Action& action, int32_t groupID) {
 void RegisterInfo(CLI::App& app, Options& options) {
   auto* info = app.add_subcommand(
       "info", "Show the database, its version, the logged-in user, the workgroup and the settings");
-  info->callback([&options] {
-    Session session(options);
-    kvaction::Action& action = session.action();
+  OnAction(*info, options, [&options](kvaction::Action& action) {
     const auto profile = action.UserProfile();
     const int32_t groupID = profile->GroupID();
     const std::vector<std::pair<std::string, nlohmann::json>> lines = {
@@ -153,24 +147,20 @@ struct SettingArgs {
 
 void RegisterSettings(CLI::App& app, Options& options) {
   auto args = std::make_shared<SettingArgs>();
-  auto* settings = app.add_subcommand("settings", "Read or change a database-wide setting");
-  settings->require_subcommand(1);
+  CLI::App* settings = AddGroup(app, "settings", "Read or change a database-wide setting");
 
   auto* get = settings->add_subcommand("get", "Print the value stored under KEY");
   get->add_option("KEY", args->key, "Settings key, e.g. SMTPHost, AutoEmail")->required();
-  get->callback([args, &options] {
-    Session session(options);
-    const auto value = session.action().DataServer()->Settings()->Value(args->key);
-    std::cout << vb::TextOf(value, session.action().Locale()) << '\n';
+  OnAction(*get, options, [args](kvaction::Action& action) {
+    const auto value = action.DataServer()->Settings()->Value(args->key);
+    std::cout << vb::TextOf(value, action.Locale()) << '\n';
   });
 
   auto* set = settings->add_subcommand(
       "set", "Store VALUE under KEY and save (SMTPDefault and AutoEmail take True or False)");
   set->add_option("KEY", args->key, "Settings key")->required();
   set->add_option("VALUE", args->value, "New value (empty removes the setting)")->required();
-  set->callback([args, &options] {
-    Session session(options);
-    kvaction::Action& action = session.action();
+  OnAction(*set, options, [args](kvaction::Action& action) {
     // The typed settings go through their properties so that they are stored as booleans.
     if (vb::EqualsText(args->key, "SMTPDefault")) {
       action.SMTPDefault(vb::CBool(vb::Variant(args->value)));
@@ -192,10 +182,9 @@ void RegisterSql(CLI::App& app, Options& options) {
       "sql", "Run one statement (either dialect) and print the rows it returns (--json for JSON)");
   sql->add_option("STATEMENT", *statement, "The statement, e.g. \"select * from actions\"")
       ->required();
-  sql->callback([statement, &options] {
-    Session session(options);
-    const auto rs = session.action().Recordset(*statement, ado::adOpenForwardOnly, ado::adUseServer,
-                                               ado::adLockReadOnly);
+  OnAction(*sql, options, [statement, &options](kvaction::Action& action) {
+    const auto rs =
+        action.Recordset(*statement, ado::adOpenForwardOnly, ado::adUseServer, ado::adLockReadOnly);
     // A statement that returns no rows (an update, say) leaves nothing to print.
     if (rs->State() == ado::adStateClosed || rs->Fields().Count() == 0) {
       std::cout << "Done.\n";

@@ -56,21 +56,6 @@ Outcome RunKvaction(const std::vector<std::string>& args, const std::string& inp
   return outcome;
 }
 
-TEST(KvactionHelp, EveryCommandExplainsItselfAndTheTwoPasswordLines) {
-  for (const std::vector<std::string>& command : {std::vector<std::string>{"--help"},
-                                                  {"init", "--help"},
-                                                  {"user", "add", "--help"},
-                                                  {"user", "list", "--help"},
-                                                  {"info", "--help"},
-                                                  {"settings", "set", "--help"},
-                                                  {"sql", "--help"}}) {
-    const auto outcome = RunKvaction(command);
-    EXPECT_EQ(outcome.exitCode, 0) << command.front();
-    EXPECT_THAT(outcome.out, HasSubstr("Usage:"));
-  }
-  EXPECT_THAT(RunKvaction({"user", "add", "--help"}).out, HasSubstr("two lines"));
-}
-
 class KvactionCommand : public kvdata::testing::DatabaseTest {
  protected:
   /// The options naming the test database: --db FILE on SQLite, --connection on PostgreSQL.

@@ -3,10 +3,10 @@
 #include <curl/curl.h>
 
 #include <algorithm>
-#include <cstdint>
 #include <cstring>
 #include <memory>
 
+#include "kvdata/Base64.h"
 #include "vb/ComError.h"
 
 namespace cli {
@@ -37,26 +37,9 @@ bool IsAscii(std::string_view text) {
                      [](char c) { return static_cast<unsigned char>(c) < 0x80; });
 }
 
-std::string Base64(std::string_view bytes) {
-  static constexpr std::string_view kDigits =
-      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  std::string out;
-  for (std::size_t i = 0; i < bytes.size(); i += 3) {
-    const std::size_t n = std::min<std::size_t>(3, bytes.size() - i);
-    uint32_t group = 0;
-    for (std::size_t k = 0; k < 3; ++k) {
-      group = group << 8 | (k < n ? static_cast<unsigned char>(bytes[i + k]) : 0U);
-    }
-    // n bytes fill n + 1 digits; the rest of the four is padding.
-    for (std::size_t k = 0; k < 4; ++k)
-      out += k <= n ? kDigits[(group >> (18 - 6 * k)) & 0x3F] : '=';
-  }
-  return out;
-}
-
 /// A header text as is when it is ASCII, else as one RFC 2047 encoded word.
 std::string HeaderText(std::string_view text) {
-  return IsAscii(text) ? std::string(text) : "=?UTF-8?B?" + Base64(text) + "?=";
+  return IsAscii(text) ? std::string(text) : "=?UTF-8?B?" + kvdata::ToBase64(text) + "?=";
 }
 
 /// "Name" <address>, the name quoted (or encoded) so that its commas and quotes stay its own.

@@ -20,9 +20,7 @@ void RegisterUserMaintenanceCommands(CLI::App& app, Options& options) {
       "rename", "Change a user's display name, also in the actions he or she originated or holds");
   rename->add_option("ID", args->id, "User ID")->required();
   rename->add_option("NAME", args->name, "New display name")->required();
-  rename->callback([args, &options] {
-    Session session(options);
-    kvaction::Action& action = session.action();
+  OnAction(*rename, options, [args](kvaction::Action& action) {
     RequireRight(action, kvaction::arAddEditUsers);
     action.ChangeUserName(args->id, args->name);
     std::cout << "Renamed " << args->id << " to " << args->name << ".\n";
@@ -32,9 +30,7 @@ void RegisterUserMaintenanceCommands(CLI::App& app, Options& options) {
       "delete",
       "Delete a user with his or her saved queries and profile; the actions keep the user's name");
   remove->add_option("ID", args->id, "User ID")->required();
-  remove->callback([args, &options] {
-    Session session(options);
-    kvaction::Action& action = session.action();
+  OnAction(*remove, options, [args](kvaction::Action& action) {
     RequireRight(action, kvaction::arDeleteUsers);
     action.DeleteUser(args->id);
     std::cout << "Deleted the user " << args->id << ".\n";

@@ -7,6 +7,7 @@
 #include <sodium.h>
 
 #include "kvdata/AttachmentFiles.h"
+#include "kvdata/Base64.h"
 #include "kvdata/Errors.h"
 #include "kvdata/ServerState.h"
 #include "vb/Convert.h"
@@ -40,24 +41,13 @@ void CheckEncoding(std::string_view encoding) {
 
 std::string Decode(std::string_view encoding, std::string_view data) {
   if (!IsBase64(encoding)) return std::string(data);
-  std::string bytes(data.size() / 4 * 3 + 3, '\0');
-  std::size_t length = 0;
-  if (sodium_base642bin(reinterpret_cast<unsigned char*>(bytes.data()), bytes.size(), data.data(),
-                        data.size(), " \r\n", &length, nullptr,
-                        sodium_base64_VARIANT_ORIGINAL) != 0) {
-    Refuse("The attachment content is not valid base64.");
-  }
-  bytes.resize(length);
-  return bytes;
+  auto bytes = FromBase64(data);
+  if (!bytes) Refuse("The attachment content is not valid base64.");
+  return std::move(*bytes);
 }
 
 std::string Encode(std::string_view encoding, const std::string& bytes) {
-  if (!IsBase64(encoding)) return bytes;
-  std::string text(sodium_base64_ENCODED_LEN(bytes.size(), sodium_base64_VARIANT_ORIGINAL), '\0');
-  sodium_bin2base64(text.data(), text.size(), reinterpret_cast<const unsigned char*>(bytes.data()),
-                    bytes.size(), sodium_base64_VARIANT_ORIGINAL);
-  text.resize(text.size() - 1);  // the terminating zero
-  return text;
+  return IsBase64(encoding) ? ToBase64(bytes) : bytes;
 }
 
 // A fresh name that no client chooses: 128 random bits.
