@@ -21,8 +21,9 @@ namespace {
 
 // The trace keeps at most this many statements; the older half goes when it is full.
 constexpr std::size_t kTraceLimit = 10000;
-// Translations kept for statements that come again (settings, labels, the alert count).
-constexpr std::size_t kTranslationCacheSize = 256;
+// Translations kept for statements that come again (settings, labels, the alert count, and a
+// record opened by its key, whose every key is a text of its own).
+constexpr std::size_t kTranslationCacheSize = 2048;
 
 std::unique_ptr<engine::Engine> OpenEngine(const ConnectionSettings& settings, bool create) {
   if (settings.provider == Provider::SQLite) {

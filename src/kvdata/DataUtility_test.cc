@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "vb/ComError.h"
+#include "vb/testing/ErrorOf.h"
 
 namespace kvdata {
 namespace {
@@ -29,12 +30,10 @@ TEST(AddToCollection, AddsUnderKeyAndRefusesDuplicatesAndNothing) {
   DataUtility::AddToCollection(collection, "41", vb::Variant("Delete users"));
   EXPECT_EQ(collection->Item("41"), vb::Variant("Delete users"));
   EXPECT_THROW(DataUtility::AddToCollection(collection, "41", vb::Variant("x")), vb::ComError);
-  try {
-    DataUtility::AddToCollection(nullptr, "1", vb::Variant("x"));
-    FAIL() << "nothing accepted";
-  } catch (const vb::ComError& e) {
-    EXPECT_EQ(e.number(), vb::kObjectNotSet);
-  }
+  EXPECT_EQ(vb::testing::ErrorOf([] {
+              DataUtility::AddToCollection(nullptr, "1", vb::Variant("x"));
+            }).number(),
+            vb::kObjectNotSet);
 }
 
 TEST(LinkQuery, NamesKindDatabaseAndActionAndOnlyNonZeroFurtherValues) {

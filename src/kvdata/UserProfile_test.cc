@@ -6,6 +6,7 @@
 #include "kvdata/DataConnection.h"
 #include "kvdata/Errors.h"
 #include "kvdata/WorkgroupDirectory.h"
+#include "vb/testing/ErrorOf.h"
 
 namespace kvdata {
 namespace {
@@ -75,13 +76,9 @@ TEST_P(UserProfileValue, TheAnonymousProfileKeepsNothing) {
   EXPECT_EQ(nobody->UserID(), "");
   EXPECT_TRUE(nobody->IsNew());
   EXPECT_FALSE(nobody->HasRight(50));
-  try {
-    nobody->Value("AlertDays", int16_t{5});
-    FAIL();
-  } catch (const vb::ComError& e) {
-    EXPECT_EQ(e.number(), kBadArgument);
-    EXPECT_EQ(e.source(), "kvDataServer.UserProfile");
-  }
+  const vb::ComError e = vb::testing::ErrorOf([&] { nobody->Value("AlertDays", int16_t{5}); });
+  EXPECT_EQ(e.number(), kBadArgument);
+  EXPECT_EQ(e.source(), "kvDataServer.UserProfile");
 }
 
 KV_INSTANTIATE_ENGINES(UserProfileValue);

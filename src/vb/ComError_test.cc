@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "vb/ErrorTrap.h"
+#include "vb/testing/ErrorOf.h"
 
 namespace vb {
 namespace {
@@ -22,12 +23,7 @@ TEST(ComErrorRuntime, CarriesTheHostNumberSourceAndText) {
 
 TEST(ComErrorRequire, RaisesObjectNotSetForNothing) {
   const std::shared_ptr<int> nothing;
-  try {
-    (void)Require(nothing);
-    FAIL();
-  } catch (const ComError& e) {
-    EXPECT_EQ(e.number(), kObjectNotSet);
-  }
+  EXPECT_EQ(testing::ErrorOf([&] { (void)Require(nothing); }).number(), kObjectNotSet);
   const auto some = std::make_shared<int>(1);
   EXPECT_EQ(Require(some).get(), some.get());
 }
@@ -41,14 +37,10 @@ TEST(ErrorTrap, KeepsTheLastFailureAndLeavesTheTargetAlone) {
   EXPECT_TRUE(trap.Assign(target, [] { return 2; }));
   EXPECT_EQ(target, 2);
   ASSERT_TRUE(trap.HasPending());
-  try {
-    trap.RaiseIfPending("clsAction.");
-    FAIL();
-  } catch (const ComError& e) {
-    EXPECT_EQ(e.number(), 42);
-    EXPECT_EQ(e.source(), "clsAction.src");
-    EXPECT_EQ(e.description(), "second");
-  }
+  const ComError e = testing::ErrorOf([&] { trap.RaiseIfPending("clsAction."); });
+  EXPECT_EQ(e.number(), 42);
+  EXPECT_EQ(e.source(), "clsAction.src");
+  EXPECT_EQ(e.description(), "second");
 }
 
 }  // namespace

@@ -7,7 +7,6 @@
 #include "kvdata/Errors.h"
 #include "kvdata/SettingsStore.h"
 #include "kvdata/UserProfile.h"
-#include "kvdata/WorkgroupDirectory.h"
 #include "kvdata/engine/Engine.h"
 #include "kvuser/Errors.h"
 
@@ -23,19 +22,12 @@ class OpenConnectionTest : public ActionTest {
   [[nodiscard]] std::string DatabaseName() const {
     return OpenServer()->Connection()->DatabaseName();
   }
-  /// Stores version as the schema version (nullopt removes it).
-  void StoreVersion(const std::optional<std::string>& version) const {
-    const auto server = OpenServer();
-    server->Settings()->Value("Version", version ? vb::Variant(*version) : vb::Variant());
-    server->Settings()->Save();
-  }
 };
 
-TEST_P(OpenConnectionTest, OpensTheDatabaseAndASecondOpenReplacesOnlyTheDataServer) {
+TEST_P(OpenConnectionTest, ASecondOpenReplacesOnlyTheDataServerAndAFailedOneLeavesItUnopened) {
   const auto action = OpenAction();
   const auto first = action->DataServer();
   const auto directory = action->User();
-  ASSERT_NE(first, nullptr);
   ASSERT_NE(directory, nullptr);
   EXPECT_EQ(directory->Server()->Connection()->DatabaseName(), DatabaseName());
   EXPECT_EQ(action->UserProfile()->UserID(), "");
@@ -43,36 +35,18 @@ TEST_P(OpenConnectionTest, OpensTheDatabaseAndASecondOpenReplacesOnlyTheDataServ
   EXPECT_NE(action->DataServer(), first);
   EXPECT_EQ(action->User(), directory);
   EXPECT_NO_THROW((void)first->Connection());  // replaced, not closed
-}
 
-TEST_P(OpenConnectionTest, OpenFailureRaisesDataServerErrorAndKeepsUnopenedDataServer) {
-  const auto action = OpenAction();
-  const auto first = action->DataServer();
-  const auto directory = action->User();
   const auto error = ErrorOf([&] {
     action->OpenConnection("Provider=SQLite;Data Source=/nonexistent-kv-folder/none.kvdb");
   });
   EXPECT_EQ(error.number(), kvdata::kOpenFailed);
   EXPECT_EQ(error.source(), kvdata::kConnectionSource);
   ASSERT_NE(action->DataServer(), nullptr);
-  EXPECT_NE(action->DataServer(), first);
   EXPECT_EQ(ErrorOf([&] { (void)action->DataServer()->Connection(); }).number(), kvdata::kNotOpen);
   EXPECT_EQ(action->User(), directory);
 }
 
-TEST_P(OpenConnectionTest, DatabaseLackingOnlyActionEventsIsNotAnActionDatabase) {
-  Connect()->Engine().Execute(R"(DROP TABLE "ActionEvents")");
-  const auto action = NewAction();
-  const auto error = ErrorOf([&] { action->OpenConnection(ConnectionString()); });
-  EXPECT_EQ(error.number(), kNotActionDatabase);
-  EXPECT_EQ(error.source(), "clsAction.OpenConnection");
-  EXPECT_EQ(error.description(),
-            "The file: " + DatabaseName() + "\r\ndoes not appear to be a Velmora Database.");
-  EXPECT_EQ(action->DataServer(), nullptr);
-  EXPECT_EQ(action->User(), nullptr);
-}
-
-TEST_P(OpenConnectionTest, EmptyDatabaseIsRefusedAndUserDirectoryKept) {
+TEST_P(OpenConnectionTest, ADatabaseWithoutEveryActionTableIsRefusedAndTheDirectoryKept) {
   const ExtraDatabase empty;
   const auto action = OpenAction();
   const auto directory = action->User();
@@ -80,31 +54,41 @@ TEST_P(OpenConnectionTest, EmptyDatabaseIsRefusedAndUserDirectoryKept) {
             kNotActionDatabase);
   EXPECT_EQ(action->DataServer(), nullptr);
   EXPECT_EQ(action->User(), directory);
+
+  Connect()->Engine().Execute(R"(DROP TABLE "ActionEvents")");
+  const auto fresh = NewAction();
+  const auto error = ErrorOf([&] { fresh->OpenConnection(ConnectionString()); });
+  EXPECT_EQ(error.number(), kNotActionDatabase);
+  EXPECT_EQ(error.source(), "clsAction.OpenConnection");
+  EXPECT_EQ(error.description(),
+            "The file: " + DatabaseName() + "\r\ndoes not appear to be a Velmora Database.");
+  EXPECT_EQ(fresh->User(), nullptr);
 }
 
-TEST_P(OpenConnectionTest, AcceptsVersionsNotOrdinallyBelowRequiredWithMajorOne) {
-  for (const std::string version : {"1.003", "1.0030", "1.01"}) {
-    SCOPED_TRACE(version);
-    StoreVersion(version);
-    const auto action = OpenAction();
-    EXPECT_NE(action->DataServer(), nullptr);
-  }
-}
-
-TEST_P(OpenConnectionTest, RejectsOlderOtherMajorAndMissingVersionsWithExactText) {
-  const std::string expected = "The file: \r\n\r\n" + DatabaseName() +
-                               "\r\n\r\nmust be updated to version 1.003\r\n"
-                               "to work with this release of the software.";
-  for (const std::optional<std::string>& version :
-       {std::optional<std::string>("1.002"), std::optional<std::string>("2.000"),
-        std::optional<std::string>()}) {
+TEST_P(OpenConnectionTest, VersionsOrdinallyBelowTheRequiredOneOrOfAnotherMajorAreRejected) {
+  const std::string refusal = "The file: \r\n\r\n" + DatabaseName() +
+                              "\r\n\r\nmust be updated to version 1.003\r\n"
+                              "to work with this release of the software.";
+  const std::pair<std::optional<std::string>, bool> cases[] = {
+      {"1.003", true},  {"1.0030", true}, {"1.01", true},
+      {"1.002", false}, {"2.000", false}, {std::nullopt, false}};
+  for (const auto& [version, accepted] : cases) {
     SCOPED_TRACE(version.value_or("(none)"));
-    StoreVersion(version);
+    {
+      const auto server = OpenServer();
+      server->Settings()->Value("Version", version ? vb::Variant(*version) : vb::Variant());
+      server->Settings()->Save();
+    }
     const auto action = NewAction();
+    if (accepted) {
+      action->OpenConnection(ConnectionString());
+      EXPECT_NE(action->DataServer(), nullptr);
+      continue;
+    }
     const auto error = ErrorOf([&] { action->OpenConnection(ConnectionString()); });
     EXPECT_EQ(error.number(), kVersionRejected);
     EXPECT_EQ(error.source(), "clsAction.OpenConnection");
-    EXPECT_EQ(error.description(), expected);
+    EXPECT_EQ(error.description(), refusal);
     EXPECT_EQ(action->DataServer(), nullptr);
     EXPECT_EQ(action->User(), nullptr);
   }
@@ -112,46 +96,30 @@ TEST_P(OpenConnectionTest, RejectsOlderOtherMajorAndMissingVersionsWithExactText
 
 KV_INSTANTIATE_ENGINES(OpenConnectionTest);
 
-class LoginTest : public ActionTest {};
+using LoginTest = ActionTest;
 
 TEST_P(LoginTest, FirstLoginGivesProfileIntegerDefaultsAndLaterLoginsKeepItsValues) {
-  {
-    const auto action = AdminAction();
-    const auto profile = action->UserProfile();
-    EXPECT_EQ(profile->UserID(), "admin");
-    EXPECT_EQ(profile->Value("DefaultDueDays"), vb::Variant(int16_t{10}));
-    EXPECT_EQ(profile->Value("AlertDays"), vb::Variant(int16_t{5}));
-    EXPECT_EQ(profile->Value("AutoNotifyInterval"), vb::Variant(int16_t{60}));
-    profile->Value("AlertDays", vb::Variant(int16_t{7}));
-  }
-  const auto again = AdminAction();
-  EXPECT_EQ(again->UserProfile()->Value("AlertDays"), vb::Variant(int16_t{7}));
-  EXPECT_EQ(again->UserProfile()->Value("DefaultDueDays"), vb::Variant(int16_t{10}));
+  AdminAction()->UserProfile()->Value("AlertDays", vb::Variant(int16_t{7}));
+  const auto profile = AdminAction()->UserProfile();
+  EXPECT_EQ(profile->Value("AlertDays"), vb::Variant(int16_t{7}));
+  EXPECT_EQ(profile->Value("DefaultDueDays"), vb::Variant(int16_t{10}));
+  EXPECT_EQ(profile->Value("AutoNotifyInterval"), vb::Variant(int16_t{60}));
 }
 
-TEST_P(LoginTest, LeavesUserInWorkgroupOfProfile) {
-  const auto server = OpenServer();
-  const int32_t staff = server->Workgroups()->CreateWorkgroup("Staff", "");
+TEST_P(LoginTest, LeavesUserInWorkgroupOfProfileAndARefusalKeepsTheProfile) {
+  const int32_t staff = OpenServer()->Workgroups()->CreateWorkgroup("Staff", "");
   AddUser("bob", "pw", staff);
-  const auto action = OpenAction();
-  action->Login("bob", "pw");
-  EXPECT_EQ(action->UserProfile()->UserID(), "bob");
+  const auto action = LoggedIn("bob");
   EXPECT_EQ(action->UserProfile()->GroupID(), staff);
   EXPECT_EQ(action->User()->UserField("bob", "GroupID"), vb::Variant(staff));
-}
-
-TEST_P(LoginTest, RefusalIsDirectoryErrorUnchangedAndKeepsCurrentProfile) {
-  const auto action = AdminAction();
   const auto error = ErrorOf([&] { action->Login("admin", "wrong"); });
   EXPECT_EQ(error.number(), kvuser::kLoginFailed);
   EXPECT_EQ(error.source(), kvuser::kUserSource);
-  EXPECT_EQ(error.description(), kvuser::kLoginFailedText);
-  EXPECT_EQ(action->UserProfile()->UserID(), "admin");
+  EXPECT_EQ(action->UserProfile()->UserID(), "bob");
 }
 
 TEST_P(LoginTest, WithProfileOpensItsDatabaseOnlyWhenNoneIsOpen) {
-  const auto other = AdminAction();
-  auto profile = other->UserProfile();
+  auto profile = AdminAction()->UserProfile();
   const auto unopened = NewAction();
   unopened->Login("admin", "secret", &profile);
   ASSERT_NE(unopened->DataServer(), nullptr);
@@ -160,14 +128,9 @@ TEST_P(LoginTest, WithProfileOpensItsDatabaseOnlyWhenNoneIsOpen) {
   const auto server = opened->DataServer();
   opened->Login("admin", "secret", &profile);
   EXPECT_EQ(opened->DataServer(), server);
-}
-
-TEST_P(LoginTest, WithoutDatabaseOrProfileFailsWithDirectoryError) {
-  const auto action = NewAction();
-  const auto error = ErrorOf([&] { action->Login("admin", "secret"); });
-  EXPECT_EQ(error.number(), kvuser::kNotConnected);
-  EXPECT_EQ(action->DataServer(), nullptr);
-  EXPECT_NE(action->User(), nullptr);
+  // Neither a database nor a profile: the directory's error.
+  EXPECT_EQ(ErrorOf([&] { NewAction()->Login("admin", "secret"); }).number(),
+            kvuser::kNotConnected);
 }
 
 KV_INSTANTIATE_ENGINES(LoginTest);

@@ -2,58 +2,46 @@
 
 #include <algorithm>
 #include <string>
-#include <tuple>
 #include <vector>
 
 #include "ado/Enums.h"
 #include "kvaction/action/ActionTest.h"
-#include "kvdata/DataUtility.h"
 #include "vb/Convert.h"
 
 namespace kvaction {
 namespace {
 
-class RecordsetServicesTest : public ActionTest {
+class RecordsetServicesTest : public AdminTest {
  protected:
   void SetUp() override {
-    ActionTest::SetUp();
+    AdminTest::SetUp();
     if (HasFatalFailure()) return;
-    action_ = AdminAction();
-    // number, reference, reference ID
-    for (const auto& [number, reference, refID] :
-         std::vector<std::tuple<int, std::string, std::string>>{
-             {1, "R", "7"}, {2, "R", "8"}, {3, "R", "7"}, {4, "S", "7"}, {5, "R", "O'Neil"}}) {
-      action_->Execute("insert into actions (ActionNumber, Reference, ReferenceID) values (" +
-                       std::to_string(number) + ", '" + reference + "', " +
-                       kvdata::DataUtility::SqlText(refID) + ")");
+    for (const ActionRow& row :
+         {ActionRow{.number = 1, .reference = "R", .referenceID = "7"},
+          ActionRow{.number = 2, .reference = "R", .referenceID = "8"},
+          ActionRow{.number = 3, .reference = "R", .referenceID = "7"},
+          ActionRow{.number = 4, .reference = "S", .referenceID = "7"},
+          ActionRow{.number = 5, .reference = "R", .referenceID = "O'Neil"}}) {
+      ids_.push_back(Store(row));
     }
-    action_->DataServer()->Connection()->ClearTrace();
   }
-
-  /// The action numbers of rs, in ActionNumber order as read.
-  [[nodiscard]] static std::vector<int32_t> Numbers(ado::Recordset& rs) {
-    std::vector<int32_t> numbers;
-    for (; !rs.IsEOF(); rs.MoveNext()) numbers.push_back(vb::CLng(rs["ActionNumber"].Value()));
+  /// The action numbers of rs, sorted.
+  [[nodiscard]] static std::vector<int32_t> Sorted(const RecordsetPtr& rs) {
+    std::vector<int32_t> numbers = Numbers(*rs);
     std::sort(numbers.begin(), numbers.end());
     return numbers;
   }
-  [[nodiscard]] std::string LastStatement() const { return Trace(*action_).back(); }
-  [[nodiscard]] int32_t IdOf(int32_t number) {
-    const auto rs = action_->Recordset("select ActionID from actions where ActionNumber=" +
-                                       std::to_string(number));
-    return vb::CLng(rs->Fields().Item("ActionID").Value());
-  }
 
-  std::unique_ptr<Action> action_;
+  std::vector<int32_t> ids_;
 };
 
 TEST_P(RecordsetServicesTest, RecordsetOpensKeysetServerOptimisticUnlessTold) {
   const auto rs = action_->Recordset("select * from actions");
-  EXPECT_EQ(LastStatement(), "select * from actions");
+  EXPECT_EQ(LastStatement(*action_), "select * from actions");
   EXPECT_EQ(rs->CursorType(), ado::adOpenKeyset);
   EXPECT_EQ(rs->CursorLocation(), ado::adUseServer);
   EXPECT_EQ(rs->LockType(), ado::adLockOptimistic);
-  EXPECT_EQ(Numbers(*rs), (std::vector<int32_t>{1, 2, 3, 4, 5}));
+  EXPECT_EQ(Sorted(rs), (std::vector<int32_t>{1, 2, 3, 4, 5}));
 
   const auto fixed = action_->Recordset("select * from actions", 3, 3, 1);
   EXPECT_EQ(fixed->CursorType(), ado::adOpenStatic);
@@ -62,54 +50,41 @@ TEST_P(RecordsetServicesTest, RecordsetOpensKeysetServerOptimisticUnlessTold) {
 }
 
 TEST_P(RecordsetServicesTest, DataRecordSelectsOneActionByIdWithoutBlankAfterEquals) {
-  const int32_t id = IdOf(3);
-  const auto rs = action_->DataRecord(id);
-  EXPECT_EQ(LastStatement(), "select * from actions where ActionID =" + std::to_string(id));
-  EXPECT_EQ(Numbers(*rs), std::vector<int32_t>{3});
-
-  const auto none = action_->DataRecord(0);
-  ASSERT_NE(none, nullptr);
-  EXPECT_TRUE(none->IsEOF());
-  (void)action_->DataRecord(-4);
-  EXPECT_EQ(LastStatement(), "select * from actions where ActionID =-4");
+  EXPECT_EQ(Sorted(action_->DataRecord(ids_[2])), std::vector<int32_t>{3});
+  EXPECT_EQ(LastStatement(*action_),
+            "select * from actions where ActionID =" + std::to_string(ids_[2]));
+  EXPECT_TRUE(action_->DataRecord(-4)->IsEOF());
+  EXPECT_EQ(LastStatement(*action_), "select * from actions where ActionID =-4");
 }
 
 TEST_P(RecordsetServicesTest, ReferenceRecordsetNarrowsByExplicitThenObjectReferenceId) {
-  auto rs = action_->ReferenceRecordset("R");
-  EXPECT_EQ(LastStatement(), "select * from actions where reference = 'R'");
-  EXPECT_EQ(Numbers(*rs), (std::vector<int32_t>{1, 2, 3, 5}));
-
-  action_->ReferenceID("7");
-  rs = action_->ReferenceRecordset("R");
-  EXPECT_EQ(LastStatement(), "select * from actions where reference = 'R' and referenceID='7'");
-  EXPECT_EQ(Numbers(*rs), (std::vector<int32_t>{1, 3}));
-
-  rs = action_->ReferenceRecordset("R", "8");
-  EXPECT_EQ(LastStatement(), "select * from actions where reference = 'R' and referenceID='8'");
-  EXPECT_EQ(Numbers(*rs), std::vector<int32_t>{2});
-
-  rs = action_->ReferenceRecordset("R", "O'Neil");
-  EXPECT_EQ(LastStatement(),
-            "select * from actions where reference = 'R' and referenceID='O''Neil'");
-  EXPECT_EQ(Numbers(*rs), std::vector<int32_t>{5});
+  const struct {
+    const char* referenceID;
+    const char* objectReferenceID;
+    const char* statement;
+    std::vector<int32_t> numbers;
+  } cases[] = {
+      {"", "", "select * from actions where reference = 'R'", {1, 2, 3, 5}},
+      {"", "7", "select * from actions where reference = 'R' and referenceID='7'", {1, 3}},
+      {"8", "7", "select * from actions where reference = 'R' and referenceID='8'", {2}},
+      {"O'Neil", "", "select * from actions where reference = 'R' and referenceID='O''Neil'", {5}},
+  };
+  for (const auto& c : cases) {
+    action_->ReferenceID(c.objectReferenceID);
+    EXPECT_EQ(Sorted(action_->ReferenceRecordset("R", c.referenceID)), c.numbers);
+    EXPECT_EQ(LastStatement(*action_), c.statement);
+  }
 }
 
 TEST_P(RecordsetServicesTest, ExecuteRunsTextAndChangingNoRowsIsSilent) {
   action_->Execute("update actions set Subject='none' where ActionNumber=99");
   action_->Execute("update actions set Subject='due' where ActionNumber=2");
-  EXPECT_EQ(Trace(*action_),
-            (std::vector<std::string>{"update actions set Subject='none' where ActionNumber=99",
-                                      "update actions set Subject='due' where ActionNumber=2"}));
-  const auto rs = action_->Recordset("select Subject from actions where ActionNumber=2");
-  EXPECT_EQ(rs->Fields().Item("Subject").Value(), vb::Variant("due"));
+  EXPECT_EQ(LastStatement(*action_), "update actions set Subject='due' where ActionNumber=2");
+  EXPECT_EQ(Stored(ids_[1], "Subject"), vb::Variant("due"));
+  EXPECT_EQ(ErrorOf([] { Action().save(); }).number(), vb::kObjectNotSet);
 }
 
 KV_INSTANTIATE_ENGINES(RecordsetServicesTest);
-
-TEST(SaveService, WithoutDataServerFailsWith91) {
-  Action action;
-  EXPECT_EQ(ErrorOf([&] { action.save(); }).number(), 91);
-}
 
 }  // namespace
 }  // namespace kvaction

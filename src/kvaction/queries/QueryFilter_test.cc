@@ -8,6 +8,7 @@
 #include "ado/Errors.h"
 #include "kvaction/Enums.h"
 #include "vb/ComError.h"
+#include "vb/testing/ErrorOf.h"
 
 namespace kvaction {
 namespace {
@@ -162,12 +163,7 @@ TEST(StatusCriterion, DueDaysAreRoundedHalfToEven) {
   EXPECT_TRUE(within("soon").ends_with("dateadd(\"d\",0,date())"));
   EXPECT_EQ(Server({{"ApplyStatus", true}, {"Status", int16_t{3}}, {"DueDays", int16_t{-2}}}),
             "dateclosed is null and (not datedue is null) and dateDue <= '3/8/2025'");
-  try {
-    (void)within("40000");
-    FAIL() << "overflow accepted";
-  } catch (const vb::ComError& e) {
-    EXPECT_EQ(e.number(), vb::kOverflow);
-  }
+  EXPECT_EQ(vb::testing::ErrorOf([&] { (void)within("40000"); }).number(), vb::kOverflow);
 }
 
 TEST(QueryCondition, SwitchesAreReadTolerantly) {
@@ -180,12 +176,8 @@ TEST(QueryCondition, SwitchesAreReadTolerantly) {
 
 TEST(QueryCondition, MissingCriterionFieldFailsAndLeavesTheDefinitionOpen) {
   const auto definition = Definition({}, {"Result"});
-  try {
-    (void)Condition(definition, Dialect::Desktop);
-    FAIL() << "missing field accepted";
-  } catch (const vb::ComError& e) {
-    EXPECT_EQ(e.number(), ado::kItemNotFound);
-  }
+  EXPECT_EQ(vb::testing::ErrorOf([&] { (void)Condition(definition, Dialect::Desktop); }).number(),
+            ado::kItemNotFound);
   EXPECT_EQ(definition->State(), ado::adStateOpen);
 }
 

@@ -1,11 +1,11 @@
 #include <gtest/gtest.h>
 
-#include "kvaction/records/RecordsTest.h"
+#include "kvaction/action/ActionTest.h"
 
 namespace kvaction {
 namespace {
 
-class DeleteTest : public RecordsTest {
+class DeleteTest : public AdminTest {
  protected:
   [[nodiscard]] RecordsetPtr IdList(const std::vector<int32_t>& ids) {
     auto list = Values({{"ActionID", ids.front()}});

@@ -1,5 +1,6 @@
 // Several client processes on one database, each with its own Action, as separate programs
 // would be: numbering under contention, and writers killed in the middle of their work.
+#include <fmt/format.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -12,7 +13,7 @@
 #include <thread>
 #include <vector>
 
-#include "kvaction/records/RecordsTest.h"
+#include "kvaction/action/ActionTest.h"
 #include "kvdata/DataConnection.h"
 #include "kvdata/DataServer.h"
 #include "kvdata/engine/Engine.h"
@@ -21,10 +22,10 @@ namespace kvaction {
 namespace {
 
 // The parent holds no open database while children start: a connection must not cross fork().
-class ProcessesTest : public RecordsTest {
+class ProcessesTest : public AdminTest {
  protected:
   void SetUp() override {
-    RecordsTest::SetUp();
+    AdminTest::SetUp();
     action_.reset();  // admin's profile now exists, so children's logins write nothing
   }
 
@@ -52,7 +53,7 @@ class ProcessesTest : public RecordsTest {
       const int32_t id = action.addRecord(nullptr, Values({{"Subject", "v0"}}));
       if (id == 0) return 1;
       for (int k = 1; k <= 3; ++k) {
-        action.updateRecord(Values({{"ActionID", id}, {"Subject", "v" + std::to_string(k)}}));
+        action.updateRecord(Values({{"ActionID", id}, {"Subject", fmt::format("v{}", k)}}));
       }
     }
   }
@@ -109,7 +110,7 @@ TEST_P(ProcessesTest, KilledWriterLeavesEveryActionWithItsEvents) {
       const int32_t id = vb::CLng((*actions)["ActionID"].Value());
       const auto [created, changed] = history[id];
       EXPECT_EQ(created, 1) << id;
-      EXPECT_EQ((*actions)["Subject"].Value(), vb::Variant("v" + std::to_string(changed))) << id;
+      EXPECT_EQ((*actions)["Subject"].Value(), vb::Variant(fmt::format("v{}", changed))) << id;
     }
     EXPECT_EQ(static_cast<std::size_t>(stored), history.size());  // no event without its action
     action_.reset();

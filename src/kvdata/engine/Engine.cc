@@ -1,8 +1,10 @@
 #include "kvdata/engine/Engine.h"
 
+#include <algorithm>
+#include <cctype>
+
 #include "kvdata/Errors.h"
 #include "kvdata/engine/EngineError.h"
-#include "vb/Convert.h"
 
 namespace kvdata::engine {
 
@@ -24,11 +26,20 @@ std::string QuoteName(std::string_view name) {
   return quoted + '"';
 }
 
-bool ChangesSchema(std::string_view sql) {
+bool StartsWithKeyword(std::string_view sql, std::string_view keyword) {
+  // Every statement passes through here: compare in place rather than upper-casing a copy.
   const auto start = sql.find_first_not_of(" \t\r\n(");
-  if (start == std::string_view::npos) return false;
-  const std::string word = vb::UCase(sql.substr(start, 6));
-  return word.starts_with("CREATE") || word.starts_with("ALTER") || word.starts_with("DROP");
+  if (start == std::string_view::npos || sql.size() - start < keyword.size()) return false;
+  return std::equal(keyword.begin(), keyword.end(),
+                    sql.begin() + static_cast<std::ptrdiff_t>(start), [](char upper, char c) {
+                      return upper ==
+                             static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+                    });
+}
+
+bool ChangesSchema(std::string_view sql) {
+  return StartsWithKeyword(sql, "CREATE") || StartsWithKeyword(sql, "ALTER") ||
+         StartsWithKeyword(sql, "DROP");
 }
 
 }  // namespace kvdata::engine

@@ -104,6 +104,10 @@ class Engine {
 /// A name written as a quoted identifier (both engines accept double quotes).
 [[nodiscard]] std::string QuoteName(std::string_view name);
 
+/// Whether a statement starts with keyword (upper case), in any letter case, after blanks and
+/// opening parentheses.
+[[nodiscard]] bool StartsWithKeyword(std::string_view sql, std::string_view keyword);
+
 /// Whether a statement changes the schema (starts with CREATE, ALTER or DROP).
 [[nodiscard]] bool ChangesSchema(std::string_view sql);
 

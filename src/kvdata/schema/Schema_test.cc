@@ -11,6 +11,7 @@
 #include "kvdata/WorkgroupDirectory.h"
 #include "kvdata/engine/Engine.h"
 #include "vb/Convert.h"
+#include "vb/testing/ErrorOf.h"
 
 namespace kvdata {
 namespace {
@@ -55,14 +56,12 @@ TEST_P(CreateActionDatabase, GeneratesActionIDsAndKeepsActionNumbersUnique) {
 }
 
 TEST_P(CreateActionDatabase, RefusesAnExistingDatabaseAndChangesNothing) {
-  try {
+  const vb::ComError e = vb::testing::ErrorOf([&] {
     DataServer::CreateDatabase(ConnectionString(), {"other", "Other", "pw", PasswordCost::Minimum});
-    FAIL() << "created twice";
-  } catch (const vb::ComError& e) {
-    EXPECT_EQ(e.number(), kDatabaseExists);
-    EXPECT_EQ(e.source(), "kvDataServer.DataServer");
-    EXPECT_NE(e.description().find("\"actions\""), std::string::npos) << e.description();
-  }
+  });
+  EXPECT_EQ(e.number(), kDatabaseExists);
+  EXPECT_EQ(e.source(), "kvDataServer.DataServer");
+  EXPECT_NE(e.description().find("\"actions\""), std::string::npos) << e.description();
   const auto server = OpenServer();
   EXPECT_EQ(Count(*server->Connection(), "select count(*) from Users"), 1);
   EXPECT_EQ(server->Settings()->Value("Version"), vb::Variant("1.003"));
@@ -71,13 +70,9 @@ TEST_P(CreateActionDatabase, RefusesAnExistingDatabaseAndChangesNothing) {
 TEST_P(CreateActionDatabase, VerifyTablesNamesTheMissingTable) {
   const auto server = OpenServer();
   server->Connection()->Engine().Execute("DROP TABLE " + engine::QuoteName("ActionEvents"));
-  try {
-    server->VerifyTables(ActionTables());
-    FAIL() << "verified without ActionEvents";
-  } catch (const vb::ComError& e) {
-    EXPECT_EQ(e.number(), kMissingTable);
-    EXPECT_EQ(e.description(), "The database has no table \"ActionEvents\".");
-  }
+  const vb::ComError e = vb::testing::ErrorOf([&] { server->VerifyTables(ActionTables()); });
+  EXPECT_EQ(e.number(), kMissingTable);
+  EXPECT_EQ(e.description(), "The database has no table \"ActionEvents\".");
 }
 
 TEST_P(CreateActionDatabase, TwoCreationsAtOnceDoNotInterfere) {

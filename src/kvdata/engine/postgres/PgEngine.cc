@@ -111,6 +111,15 @@ std::string NumberPlaceholders(std::string_view sql, std::size_t paramCount) {
   return out;
 }
 
+// The savepoint a SAVEPOINT or RELEASE statement names: its last word.
+std::string_view SavepointName(std::string_view sql) {
+  const auto end = sql.find_last_not_of(" \t\r\n;");
+  if (end == std::string_view::npos) return {};
+  sql = sql.substr(0, end + 1);
+  const auto space = sql.find_last_of(" \t\r\n");
+  return space == std::string_view::npos ? sql : sql.substr(space + 1);
+}
+
 }  // namespace
 
 std::unique_ptr<PgEngine> PgEngine::Open(const Login& login) {
@@ -147,8 +156,10 @@ PgEngine::ResultPtr PgEngine::Query(std::string_view sql, std::span<const std::s
   std::vector<const char*> values;
   for (const auto& p : params) values.push_back(p.c_str());
   const std::string text(sql);
-  ResultPtr result(PQexecParams(conn_.get(), text.c_str(), static_cast<int>(values.size()), nullptr,
-                                values.data(), nullptr, nullptr, 0));
+  ResultPtr result = Exchange(sql, [&] {
+    return PQsendQueryParams(conn_.get(), text.c_str(), static_cast<int>(values.size()), nullptr,
+                             values.data(), nullptr, nullptr, 0);
+  });
   const ExecStatusType status = PQresultStatus(result.get());
   if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) {
     RaiseStatementError(conn_.get(), result.get(), sql);
@@ -156,7 +167,7 @@ PgEngine::ResultPtr PgEngine::Query(std::string_view sql, std::span<const std::s
   return result;
 }
 
-const PgEngine::Prepared* PgEngine::Prepare(std::string_view sql, std::size_t paramCount) {
+PgEngine::Prepared* PgEngine::Prepare(std::string_view sql, std::size_t paramCount) {
   Prepared* cached = cache_.Find(sql);
   if (cached != nullptr && !cached->name.empty()) return cached;
   RequireUtf8(sql, "the statement");
@@ -177,7 +188,7 @@ const PgEngine::Prepared* PgEngine::Prepare(std::string_view sql, std::size_t pa
     return cached;
   }
   Prepared* added = nullptr;
-  Release(cache_.Add(std::string(sql), Prepared{std::move(name)}, &added));
+  Release(cache_.Add(std::string(sql), Prepared{std::move(name), std::nullopt}, &added));
   return added;
 }
 
@@ -222,10 +233,12 @@ const PgEngine::TableInfo& PgEngine::TableInfoFor(Oid table) {
   return tables_[table] = std::move(info);
 }
 
-std::vector<Column> PgEngine::DescribeColumns(const PGresult* result,
-                                              std::vector<ValueKind>& kinds) {
+PgEngine::Description PgEngine::DescribeColumns(const PGresult* result) {
   const int count = PQnfields(result);
-  std::vector<Column> columns(static_cast<std::size_t>(count));
+  Description description;
+  std::vector<Column>& columns = description.columns;
+  std::vector<ValueKind>& kinds = description.kinds;
+  columns.resize(static_cast<std::size_t>(count));
   kinds.assign(columns.size(), ValueKind::Text);
   for (int i = 0; i < count; ++i) {
     Column& column = columns[static_cast<std::size_t>(i)];
@@ -273,22 +286,82 @@ std::vector<Column> PgEngine::DescribeColumns(const PGresult* result,
     column.attributes = ColumnAttributes(column.type, !column.generated,
                                          !attribute->notNull && !column.key, column.key);
   }
-  return columns;
+  return description;
 }
 
-PgEngine::ResultPtr PgEngine::Send(std::string_view sql, std::span<const char* const> values) {
-  const auto count = static_cast<int>(values.size());
-  // Statements with bound values come back with the same text and are prepared at once. Those
-  // without are prepared when they come a second time (the same setting or count read again);
-  // the first time they go unprepared, in one round trip, since a text that carries its values
-  // inline may never repeat.
-  if (const Prepared* prepared = Prepare(sql, values.size())) {
-    return ResultPtr(PQexecPrepared(conn_.get(), prepared->name.c_str(), count, values.data(),
-                                    nullptr, nullptr, 0));
+PgEngine::ResultPtr PgEngine::Send(std::string_view sql, const Prepared* prepared,
+                                   std::span<const char* const> values) {
+  if (prepared != nullptr) {
+    return Exchange(sql, [&] {
+      return PQsendQueryPrepared(conn_.get(), prepared->name.c_str(),
+                                 static_cast<int>(values.size()), values.data(), nullptr, nullptr,
+                                 0);
+    });
   }
   const std::string text(sql);
-  return ResultPtr(
-      PQexecParams(conn_.get(), text.c_str(), 0, nullptr, nullptr, nullptr, nullptr, 0));
+  return Exchange(sql, [&] {
+    return PQsendQueryParams(conn_.get(), text.c_str(), 0, nullptr, nullptr, nullptr, nullptr, 0);
+  });
+}
+
+PgEngine::ResultPtr PgEngine::Exchange(std::string_view sql, const Sender& send) {
+  if (!deferred_.empty()) return ExchangePipelined(sql, send);
+  if (send() == 0) return nullptr;  // the caller raises libpq's message
+  ResultPtr last;
+  while (PGresult* next = PQgetResult(conn_.get())) last.reset(next);
+  return last;
+}
+
+PgEngine::ResultPtr PgEngine::ExchangePipelined(std::string_view sql, const Sender& send) {
+  PGconn* conn = conn_.get();
+  const std::vector<std::string> deferred = std::exchange(deferred_, {});
+  bool queued = PQenterPipelineMode(conn) == 1;
+  for (const auto& text : deferred) {
+    queued = queued &&
+             PQsendQueryParams(conn, text.c_str(), 0, nullptr, nullptr, nullptr, nullptr, 0) == 1;
+  }
+  queued = queued && send() == 1 && PQpipelineSync(conn) == 1;
+  if (!queued) {
+    (void)PQexitPipelineMode(conn);
+    RaiseStatementError(conn, nullptr, sql);
+  }
+  // Each statement's result ends with a null; the sync's result comes last.
+  std::vector<ResultPtr> results;
+  for (std::size_t k = 0; k <= deferred.size(); ++k) {
+    ResultPtr result(PQgetResult(conn));
+    if (result != nullptr) {
+      while (PGresult* extra = PQgetResult(conn)) result.reset(extra);
+    }
+    results.push_back(std::move(result));
+  }
+  const ResultPtr sync(PQgetResult(conn));
+  if (PQexitPipelineMode(conn) == 0) RaiseStatementError(conn, nullptr, sql);
+  // A savepoint statement that failed spoils the ones after it; report it, not them.
+  for (std::size_t k = 0; k < deferred.size(); ++k) {
+    if (PQresultStatus(results[k].get()) != PGRES_COMMAND_OK) {
+      RaiseStatementError(conn, results[k].get(), deferred[k]);
+    }
+  }
+  return std::move(results.back());
+}
+
+bool PgEngine::Defer(std::string_view sql) {
+  // In a failed transaction the statement is to fail at once, where its caller expects it.
+  const PGTransactionStatusType status = PQtransactionStatus(conn_.get());
+  const bool begun = !deferred_.empty() && status == PQTRANS_IDLE;
+  if (status != PQTRANS_INTRANS && !begun) return false;
+  if (StartsWithKeyword(sql, "SAVEPOINT")) {
+    deferred_.emplace_back(sql);
+    return true;
+  }
+  if (!StartsWithKeyword(sql, "RELEASE")) return false;
+  if (!deferred_.empty() && StartsWithKeyword(deferred_.back(), "SAVEPOINT") &&
+      SavepointName(deferred_.back()) == SavepointName(sql)) {
+    deferred_.pop_back();  // nothing ran inside it: neither statement changes anything
+  } else {
+    deferred_.emplace_back(sql);
+  }
+  return true;
 }
 
 Result PgEngine::RunOnce(std::string_view sql, std::span<const vb::Variant> params) {
@@ -298,15 +371,28 @@ Result PgEngine::RunOnce(std::string_view sql, std::span<const vb::Variant> para
   std::vector<const char*> values;
   values.reserve(texts.size());
   for (const auto& text : texts) values.push_back(text ? text->c_str() : nullptr);
-  const ResultPtr raw = Send(sql, values);
+  // Statements with bound values come back with the same text and are prepared at once. Those
+  // without are prepared when they come a second time (the same setting or count read again);
+  // the first time they go unprepared, in one round trip, since a text that carries its values
+  // inline may never repeat.
+  Prepared* prepared = Prepare(sql, values.size());
+  const ResultPtr raw = Send(sql, prepared, values);
   const PGresult* r = raw.get();
   const ExecStatusType status = PQresultStatus(r);
   if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) {
     RaiseStatementError(conn_.get(), r, sql);
   }
+  Description unprepared;
+  const Description* description = &unprepared;
+  if (prepared == nullptr) {
+    unprepared = DescribeColumns(r);
+  } else {
+    if (!prepared->description) prepared->description = DescribeColumns(r);
+    description = &*prepared->description;
+  }
   Result result;
-  std::vector<ValueKind> kinds;
-  result.columns = DescribeColumns(r, kinds);
+  result.columns = description->columns;
+  const std::vector<ValueKind>& kinds = description->kinds;
   const int width = PQnfields(r);
   result.rows.resize(static_cast<std::size_t>(PQntuples(r)));
   for (int row = 0; row < PQntuples(r); ++row) {
@@ -334,6 +420,11 @@ Result PgEngine::RunOnce(std::string_view sql, std::span<const vb::Variant> para
 }
 
 Result PgEngine::Execute(std::string_view sql, std::span<const vb::Variant> params) {
+  if (params.empty() && Defer(sql)) {
+    Result held;
+    held.rowsAffected = 0;  // what the server reports for a savepoint statement
+    return held;
+  }
   for (int attempt = 1;; ++attempt) {
     try {
       Result result = RunOnce(sql, params);
@@ -354,7 +445,10 @@ void PgEngine::ForgetSchema() {
   tables_.clear();
 }
 
-void PgEngine::Begin() { (void)Query("BEGIN"); }
+void PgEngine::Begin() {
+  // BEGIN takes no lock on this engine, so it can wait for the transaction's first statement.
+  deferred_.assign(1, "BEGIN");
+}
 
 void PgEngine::Commit() {
   if (PQtransactionStatus(conn_.get()) == PQTRANS_INERROR) {
@@ -363,14 +457,20 @@ void PgEngine::Commit() {
                       "The transaction was rolled back because one of its statements failed.",
                       "25P02", false);
   }
-  (void)Query("COMMIT");
+  // The transaction's end ends its savepoints too; a transaction that never reached the server
+  // has nothing to commit.
+  deferred_.clear();
+  if (PQtransactionStatus(conn_.get()) != PQTRANS_IDLE) (void)Query("COMMIT");
 }
 
 void PgEngine::Rollback() noexcept {
+  deferred_.clear();
   if (InTransaction()) ResultPtr(PQexec(conn_.get(), "ROLLBACK"));
 }
 
-bool PgEngine::InTransaction() const { return PQtransactionStatus(conn_.get()) != PQTRANS_IDLE; }
+bool PgEngine::InTransaction() const {
+  return !deferred_.empty() || PQtransactionStatus(conn_.get()) != PQTRANS_IDLE;
+}
 
 bool PgEngine::TableExists(std::string_view table) {
   const std::string name(table);

@@ -1,9 +1,11 @@
 #pragma once
 // The server engine: PostgreSQL through libpq (Unix socket or TCP). Statements with bound values
-// are prepared once and cached by text; column metadata comes from the catalog (domains
-// included); transient failures of a statement outside a transaction are retried.
+// are prepared once and cached by text, with their column metadata, read once from the catalog
+// (domains included); BEGIN and savepoint statements ride along with the next statement; transient
+// failures of a statement outside a transaction are retried.
 #include <libpq-fe.h>
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -55,8 +57,16 @@ class PgEngine final : public Engine {
   };
   using Conn = std::unique_ptr<PGconn, Finish>;
   using ResultPtr = std::unique_ptr<PGresult, Clear>;
+  // The columns of a result as described once, with how each column's text is read.
+  struct Description {
+    std::vector<Column> columns;
+    std::vector<ValueKind> kinds;
+  };
   struct Prepared {
     std::string name;  // empty: seen once, not prepared yet
+    // A prepared statement's columns never change (the server refuses a plan whose result
+    // type changed), so they are described from the catalog once.
+    std::optional<Description> description;
   };
   // A table column as the catalog describes it.
   struct Attribute {
@@ -73,17 +83,29 @@ class PgEngine final : public Engine {
   };
 
   explicit PgEngine(Conn conn) : conn_(std::move(conn)) {}
+  // Queues one statement on the connection (PQsendQuery…); returns libpq's 0 on failure.
+  using Sender = std::function<int()>;
+
   // Runs a text without caching or metadata (catalog reads, transaction control).
   ResultPtr Query(std::string_view sql, std::span<const std::string> params = {});
   Result RunOnce(std::string_view sql, std::span<const vb::Variant> params);
   // The prepared statement for a text, or nullptr when it is to go unprepared this time (a
   // schema change, or a text without bound values seen for the first time).
-  const Prepared* Prepare(std::string_view sql, std::size_t paramCount);
+  Prepared* Prepare(std::string_view sql, std::size_t paramCount);
   // Deallocates a statement the cache let go.
   void Release(const std::optional<Prepared>& evicted);
   // Runs a statement, prepared once it is known to come again.
-  ResultPtr Send(std::string_view sql, std::span<const char* const> values);
-  std::vector<Column> DescribeColumns(const PGresult* result, std::vector<ValueKind>& kinds);
+  ResultPtr Send(std::string_view sql, const Prepared* prepared,
+                 std::span<const char* const> values);
+  // Runs what send queues, after the deferred savepoint statements, and returns its result.
+  ResultPtr Exchange(std::string_view sql, const Sender& send);
+  // Sends the deferred savepoint statements and the one send queues in one round trip.
+  ResultPtr ExchangePipelined(std::string_view sql, const Sender& send);
+  // Holds back SAVEPOINT and RELEASE SAVEPOINT inside a transaction, to go with the next
+  // statement; a savepoint released before anything ran in it is never sent. Returns whether
+  // sql was held back.
+  bool Defer(std::string_view sql);
+  [[nodiscard]] Description DescribeColumns(const PGresult* result);
   const TableInfo& TableInfoFor(Oid table);
   const std::string& TypeName(Oid type);
   void ForgetSchema();
@@ -94,6 +116,7 @@ class PgEngine final : public Engine {
   uint64_t nextStatement_ = 0;
   std::map<Oid, TableInfo> tables_;
   std::map<Oid, std::string> typeNames_;
+  std::vector<std::string> deferred_;  // BEGIN and savepoint statements not sent yet, in order
 };
 
 }  // namespace kvdata::engine::postgres

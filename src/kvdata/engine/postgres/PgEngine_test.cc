@@ -1,0 +1,119 @@
+// Savepoints and repeated statements behave alike on both engines, although the server engine
+// holds savepoint statements back until the next statement and describes a prepared statement's
+// columns only once.
+#include "kvdata/engine/postgres/PgEngine.h"
+
+#include <fmt/format.h>
+#include <gtest/gtest.h>
+
+#include "kvdata/DataConnection.h"
+#include "kvdata/engine/EngineError.h"
+#include "kvdata/testing/Fixture.h"
+
+namespace kvdata::engine {
+namespace {
+
+class HeldStatementTest : public testing::DatabaseTest {
+ protected:
+  void SetUp() override {
+    DatabaseTest::SetUp();
+    if (HasFatalFailure()) return;
+    connection_ = Connect();
+    engine_ = &connection_->Engine();
+    (void)engine_->Execute(fmt::format("CREATE TABLE \"T\" (\"ID\" {}, \"N\" {})",
+                                       engine_->ColumnType(ColumnKind::AutoKey),
+                                       engine_->ColumnType(ColumnKind::Integer)));
+  }
+  void Insert(int32_t n) {
+    const vb::Variant values[] = {vb::Variant(n)};
+    (void)engine_->Execute("INSERT INTO \"T\" (\"N\") VALUES (?)", values);
+  }
+  [[nodiscard]] std::vector<vb::Variant> Stored() {
+    std::vector<vb::Variant> numbers;
+    for (const auto& row : engine_->Execute("SELECT \"N\" FROM \"T\" ORDER BY \"ID\"").rows) {
+      numbers.push_back(row[0]);
+    }
+    return numbers;
+  }
+  std::shared_ptr<DataConnection> connection_;
+  Engine* engine_ = nullptr;
+};
+
+using Numbers = std::vector<vb::Variant>;
+
+TEST_P(HeldStatementTest, RollingBackToASavepointUndoesOnlyWhatCameAfterIt) {
+  engine_->Begin();
+  Insert(1);
+  (void)engine_->Execute("SAVEPOINT s");
+  Insert(2);
+  (void)engine_->Execute("ROLLBACK TO SAVEPOINT s");
+  (void)engine_->Execute("RELEASE SAVEPOINT s");
+  Insert(3);
+  engine_->Commit();
+  EXPECT_EQ(Stored(), (Numbers{vb::Variant(int32_t{1}), vb::Variant(int32_t{3})}));
+}
+
+TEST_P(HeldStatementTest, ReleasedSavepointKeepsItsWorkWhenTheNextIsRolledBack) {
+  engine_->Begin();
+  (void)engine_->Execute("SAVEPOINT s");
+  Insert(1);
+  (void)engine_->Execute("RELEASE SAVEPOINT s");
+  (void)engine_->Execute("SAVEPOINT s");
+  Insert(2);
+  (void)engine_->Execute("ROLLBACK TO SAVEPOINT s");
+  (void)engine_->Execute("RELEASE SAVEPOINT s");
+  engine_->Commit();
+  EXPECT_EQ(Stored(), Numbers{vb::Variant(int32_t{1})});
+}
+
+TEST_P(HeldStatementTest, FailureInsideASavepointNamesTheFailingStatement) {
+  engine_->Begin();
+  Insert(1);
+  (void)engine_->Execute("SAVEPOINT s");
+  (void)engine_->Execute("RELEASE SAVEPOINT s");
+  (void)engine_->Execute("SAVEPOINT s");
+  try {
+    (void)engine_->Execute("INSERT INTO \"Missing\" (\"N\") VALUES (1)");
+    ADD_FAILURE() << "an insert into a missing table ran";
+  } catch (const EngineError& e) {
+    EXPECT_NE(e.description().find("Missing"), std::string::npos) << e.description();
+  }
+  (void)engine_->Execute("ROLLBACK TO SAVEPOINT s");
+  Insert(2);
+  engine_->Commit();
+  EXPECT_EQ(Stored(), (Numbers{vb::Variant(int32_t{1}), vb::Variant(int32_t{2})}));
+}
+
+TEST_P(HeldStatementTest, TransactionEndDropsSavepointsNotSentYet) {
+  engine_->Begin();
+  Insert(1);
+  (void)engine_->Execute("SAVEPOINT s");
+  engine_->Commit();
+  engine_->Begin();
+  (void)engine_->Execute("SAVEPOINT s");
+  engine_->Rollback();
+  Insert(2);  // outside any transaction: nothing is left to send before it
+  EXPECT_EQ(Stored(), (Numbers{vb::Variant(int32_t{1}), vb::Variant(int32_t{2})}));
+}
+
+TEST_P(HeldStatementTest, RepeatedStatementKeepsItsColumnsAndSettlesEachResult) {
+  Insert(7);
+  const vb::Variant seven[] = {vb::Variant(int32_t{7})};
+  for (int run = 0; run < 3; ++run) {
+    const Result keyed = engine_->Execute("SELECT * FROM \"T\" WHERE \"N\" = ?", seven);
+    ASSERT_EQ(keyed.columns.size(), 2u);
+    EXPECT_EQ(keyed.columns[0].table, "T");
+    EXPECT_TRUE(keyed.columns[0].key);
+    EXPECT_TRUE(keyed.columns[0].generated);
+    EXPECT_EQ(keyed.columns[1].baseName, "N");
+    const Result counted = engine_->Execute("SELECT count(*) FROM \"T\" WHERE \"N\" = ?", seven);
+    EXPECT_EQ(counted.rows.at(0).at(0), vb::Variant(int32_t{run + 1})) << "run " << run;
+    EXPECT_NE(counted.columns[0].type, ado::adEmpty);
+    Insert(7);
+  }
+}
+
+KV_INSTANTIATE_ENGINES(HeldStatementTest);
+
+}  // namespace
+}  // namespace kvdata::engine
