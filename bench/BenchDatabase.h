@@ -4,6 +4,7 @@
 // server named by KV_TEST_PG. The user "bench" owns the same 40 actions (20 open) whatever the
 // size, spread through the table; everything else belongs to a thousand other users, half of it
 // open, due around today.
+#include <benchmark/benchmark.h>
 #include <fmt/format.h>
 #include <libpq-fe.h>
 #include <sqlite3.h>
@@ -14,7 +15,11 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
 
+#include "Ratios.h"
 #include "kvaction/Action.h"
 #include "kvdata/ConnectionString.h"
 #include "kvdata/DataConnection.h"
@@ -206,6 +211,29 @@ inline std::string PgPlan(PGconn* conn, const std::string& sql, const std::strin
     plan += '\n';
   }
   return plan;
+}
+
+/// Both engines × 10,000 and 1,000,000 actions, as (rows, engine) arguments, in microseconds.
+inline void EnginesAndSizes(benchmark::internal::Benchmark* b) {
+  for (const int64_t engine : {kSQLite, kPostgreSQL}) {
+    for (const int64_t rows : {10'000, 1'000'000}) b->Args({rows, engine});
+  }
+  b->Unit(benchmark::kMicrosecond);
+}
+
+/// Runs the registered benchmarks and prints, for every engine and size, the ratio of the
+/// library's benchmark to the raw driver's.
+inline int RunWithSizeRatios(int argc, char** argv, std::string_view label,
+                             std::string_view library, std::string_view raw) {
+  std::vector<RatioReporter::Pair> pairs;
+  for (const int64_t engine : {kSQLite, kPostgreSQL}) {
+    for (const int64_t rows : {10'000, 1'000'000}) {
+      const std::string args = fmt::format("/{}/{}", rows, engine);
+      pairs.push_back({fmt::format("{} {} {}", label, EngineName(engine), rows),
+                       std::string(library) + args, std::string(raw) + args});
+    }
+  }
+  return RunWithRatios(argc, argv, std::move(pairs));
 }
 
 }  // namespace bench

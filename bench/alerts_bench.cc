@@ -66,26 +66,11 @@ void BM_RawDriverCount(benchmark::State& state) {
   state.range(1) == bench::kSQLite ? RawSqliteCount(state) : RawPgCount(state);
 }
 
-void Sizes(benchmark::internal::Benchmark* b) {
-  for (const int64_t engine : {bench::kSQLite, bench::kPostgreSQL}) {
-    for (const int64_t rows : {10'000, 1'000'000}) b->Args({rows, engine});
-  }
-  b->Unit(benchmark::kMicrosecond);
-}
-
-BENCHMARK(BM_Alerts)->Apply(Sizes);
-BENCHMARK(BM_RawDriverCount)->Apply(Sizes);
+BENCHMARK(BM_Alerts)->Apply(bench::EnginesAndSizes);
+BENCHMARK(BM_RawDriverCount)->Apply(bench::EnginesAndSizes);
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::vector<bench::RatioReporter::Pair> pairs;
-  for (const int64_t engine : {bench::kSQLite, bench::kPostgreSQL}) {
-    for (const int64_t rows : {10'000, 1'000'000}) {
-      const std::string args = fmt::format("/{}/{}", rows, engine);
-      pairs.push_back({fmt::format("Alerts {} {}", bench::EngineName(engine), rows),
-                       "BM_Alerts" + args, "BM_RawDriverCount" + args});
-    }
-  }
-  return bench::RunWithRatios(argc, argv, std::move(pairs));
+  return bench::RunWithSizeRatios(argc, argv, "Alerts", "BM_Alerts", "BM_RawDriverCount");
 }

@@ -78,26 +78,12 @@ void BM_RawDriverList(benchmark::State& state) {
   state.range(1) == bench::kSQLite ? RawSqliteList(state) : RawPgList(state);
 }
 
-void Sizes(benchmark::internal::Benchmark* b) {
-  for (const int64_t engine : {bench::kSQLite, bench::kPostgreSQL}) {
-    for (const int64_t rows : {10'000, 1'000'000}) b->Args({rows, engine});
-  }
-  b->Unit(benchmark::kMicrosecond);
-}
-
-BENCHMARK(BM_QueriedRecordset)->Apply(Sizes);
-BENCHMARK(BM_RawDriverList)->Apply(Sizes);
+BENCHMARK(BM_QueriedRecordset)->Apply(bench::EnginesAndSizes);
+BENCHMARK(BM_RawDriverList)->Apply(bench::EnginesAndSizes);
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::vector<bench::RatioReporter::Pair> pairs;
-  for (const int64_t engine : {bench::kSQLite, bench::kPostgreSQL}) {
-    for (const int64_t rows : {10'000, 1'000'000}) {
-      const std::string args = fmt::format("/{}/{}", rows, engine);
-      pairs.push_back({fmt::format("Default list {} {}", bench::EngineName(engine), rows),
-                       "BM_QueriedRecordset" + args, "BM_RawDriverList" + args});
-    }
-  }
-  return bench::RunWithRatios(argc, argv, std::move(pairs));
+  return bench::RunWithSizeRatios(argc, argv, "Default list", "BM_QueriedRecordset",
+                                  "BM_RawDriverList");
 }
