@@ -54,21 +54,6 @@ TEST_P(Commands, EmailSendDeliversTheNoticeAsBuilt) {
   EXPECT_NE(body.find("default.asp?LinkType=2&DBID=0&ActionID=" + id), std::string::npos);
 }
 
-TEST_P(Commands, EmailWithALineBreakInTheSubjectIsNeverSent) {
-  const testing::SmtpSink sink;
-  const int32_t injected = Store({.number = 43,
-                                  .subject = "Hi\r\nBcc: eve@example.org",
-                                  .assigneeID = "bob",
-                                  .originatorID = "carol"});
-  {
-    const auto admin = LoggedIn("admin");
-    admin->SMTPHost(sink.Address());
-    admin->save();
-  }
-  EXPECT_THROW((void)Run("admin", {"email", std::to_string(injected), "--send"}), vb::ComError);
-  EXPECT_EQ(sink.Sessions(), 0);
-}
-
 TEST_P(Commands, AlertsStatusAndDuePrintWhatTheLibraryAnswers) {
   EXPECT_EQ(Run("admin", {"alerts", "--for", "bob"}), "1\n");
   EXPECT_EQ(Run("admin", {"alerts", "--for", "bob", "--mode", "1", "--dbid", "R9"}), "0\n");

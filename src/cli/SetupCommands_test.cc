@@ -1,60 +1,21 @@
-// The kvaction command end to end: the built program run on a fresh database of each engine.
+// The kvaction command end to end: the setup commands on a fresh database of each engine.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include <nlohmann/json.hpp>
 
+#include "cli/CommandTest.h"
 #include "kvdata/testing/Fixture.h"
 
 namespace {
 
 using ::testing::HasSubstr;
 
-struct Outcome {
-  int exitCode = -1;
-  std::string out;
-  std::string err;
-};
-
-std::string Quoted(const std::string& arg) {
-  std::string quoted = "'";
-  for (const char c : arg) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return quoted + "'";
-}
-
-std::string ReadAll(const std::filesystem::path& path) {
-  std::ifstream file(path, std::ios::binary);
-  std::ostringstream text;
-  text << file.rdbuf();
-  return text.str();
-}
-
-// Runs the program with args, input on standard input, in a scratch folder.
-Outcome RunKvaction(const std::vector<std::string>& args, const std::string& input = {}) {
-  static int runs = 0;
-  const auto folder = std::filesystem::temp_directory_path() /
-                      ("kvcli_" + std::to_string(::getpid()) + "_" + std::to_string(++runs));
-  std::filesystem::create_directories(folder);
-  std::ofstream(folder / "in", std::ios::binary) << input;
-  std::string command = Quoted(KVACTION_BINARY);
-  for (const auto& arg : args) command += " " + Quoted(arg);
-  command += " <" + Quoted((folder / "in").string()) + " >" + Quoted((folder / "out").string()) +
-             " 2>" + Quoted((folder / "err").string());
-  const int status = std::system(command.c_str());
-  Outcome outcome{WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadAll(folder / "out"),
-                  ReadAll(folder / "err")};
-  std::filesystem::remove_all(folder);
-  return outcome;
-}
+using cli::testing::Executed;
+using cli::testing::Outcome;
 
 class KvactionCommand : public kvdata::testing::DatabaseTest {
  protected:
@@ -72,12 +33,12 @@ class KvactionCommand : public kvdata::testing::DatabaseTest {
     auto args = Database();
     args.insert(args.end(), {"--user", user, "--password-stdin"});
     args.insert(args.end(), command.begin(), command.end());
-    return RunKvaction(args, input);
+    return Executed(args, input);
   }
   void Init() const {
     auto args = Database();
     args.insert(args.end(), {"init", "--admin", "boss", "--name", "The Boss", "--password-stdin"});
-    const auto outcome = RunKvaction(args, "bosspw\n");
+    const auto outcome = Executed(args, "bosspw\n");
     ASSERT_EQ(outcome.exitCode, 0) << outcome.err;
   }
 };
@@ -86,7 +47,7 @@ TEST_P(KvactionCommand, InitCreatesDatabaseOnceAndItsSuperUserCanLogIn) {
   Init();
   auto again = Database();
   again.insert(again.end(), {"init", "--admin", "x", "--password-stdin"});
-  const auto refused = RunKvaction(again, "pw\n");
+  const auto refused = Executed(again, "pw\n");
   EXPECT_NE(refused.exitCode, 0);
   EXPECT_THAT(refused.err, HasSubstr("kvaction: error -2147219499 (kvDataServer.DataServer): "));
 

@@ -3,8 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "cli/SmtpSink.h"
 #include "vb/ComError.h"
+#include "vb/testing/ErrorOf.h"
 
 namespace cli {
 namespace {
@@ -39,30 +42,20 @@ TEST(MailText, EncodesHeaderTextBeyondAscii) {
 }
 
 TEST(MailText, RefusesLineBreaksInEveryHeaderValue) {
-  const auto refused = [](MailMessage mail) {
-    try {
-      (void)MailText(mail);
-      return false;
-    } catch (const vb::ComError& e) {
-      EXPECT_EQ(e.number(), vb::kInvalidProcedureCall);
-      return true;
-    }
-  };
+  const std::function<void(MailMessage&)> injections[] = {
+      [](MailMessage& m) { m.subject = "Hi\r\nBcc: eve@example.org"; },
+      [](MailMessage& m) { m.fromName = "Ada\nAdmin"; },
+      [](MailMessage& m) { m.fromAddress = "ada@example.org\r"; },
+      [](MailMessage& m) { m.to.push_back("eve@example.org\r\nRCPT TO:<mallory@example.org>"); }};
+  for (const auto& inject : injections) {
+    MailMessage mail = Notice();
+    inject(mail);
+    EXPECT_EQ(vb::testing::ErrorOf([&] { (void)MailText(mail); }).number(),
+              vb::kInvalidProcedureCall);
+  }
   MailMessage mail = Notice();
-  mail.subject = "Hi\r\nBcc: eve@example.org";
-  EXPECT_TRUE(refused(mail));
-  mail = Notice();
-  mail.fromName = "Ada\nAdmin";
-  EXPECT_TRUE(refused(mail));
-  mail = Notice();
-  mail.fromAddress = "ada@example.org\r";
-  EXPECT_TRUE(refused(mail));
-  mail = Notice();
-  mail.to.push_back("eve@example.org\r\nRCPT TO:<mallory@example.org>");
-  EXPECT_TRUE(refused(mail));
-  mail = Notice();
   mail.body = "Body lines\r\nare fine";
-  EXPECT_FALSE(refused(mail));
+  EXPECT_NO_THROW((void)MailText(mail));
 }
 
 TEST(SendMail, DeliversEnvelopeHeadersAndBodyToTheRelay) {
@@ -97,13 +90,10 @@ TEST(SendMail, AnUnreachableRelayIsReported) {
     const testing::SmtpSink gone;
     address = gone.Address();
   }
-  try {
-    SendMail(address, Notice());
-    ADD_FAILURE() << "delivered to a closed port";
-  } catch (const vb::ComError& e) {
-    EXPECT_NE(e.description().find("was not delivered to smtp://" + address), std::string::npos)
-        << e.description();
-  }
+  const std::string description =
+      vb::testing::ErrorOf([&] { SendMail(address, Notice()); }).description();
+  EXPECT_NE(description.find("was not delivered to smtp://" + address), std::string::npos)
+      << description;
 }
 
 }  // namespace

@@ -36,11 +36,7 @@ TEST_P(CreateActionDatabase, GivesAVerifiedDatabaseOfVersion1003WithItsFirstSupe
   auto& connection = *server->Connection();
   EXPECT_EQ(Count(connection, "select count(*) from actions"), 0);
   EXPECT_EQ(Count(connection, "select count(*) from Users where UserName='Ada Admin'"), 1);
-  bool found = false;
-  EXPECT_EQ(server->Settings()->Label("DateDue", &found), "Due Date");
-  EXPECT_TRUE(found);
-  EXPECT_EQ(server->Settings()->Label("Subject", &found), "Subject");
-  EXPECT_FALSE(found);
+  EXPECT_EQ(server->Settings()->Label("DateDue"), "Due Date");  // the labels are seeded
 }
 
 TEST_P(CreateActionDatabase, GeneratesActionIDsAndKeepsActionNumbersUnique) {
