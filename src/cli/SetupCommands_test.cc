@@ -2,7 +2,15 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -99,6 +107,39 @@ TEST_P(KvactionCommand, SettingsSetIsSavedAndReadBack) {
   EXPECT_EQ(As("boss", {"settings", "get", "AutoEmail"}, "bosspw\n").out, "True\n");
   EXPECT_THAT(As("boss", {"info"}, "bosspw\n").out,
               HasSubstr("SMTPHost: mail.example.com\nSMTPDefault: False\nAutoEmail: True\n"));
+}
+
+// The built program itself, as a user runs it: arguments, standard input, output, exit status.
+TEST_P(KvactionCommand, TheProgramRunsInitUserAddInfoAndSql) {
+  const std::filesystem::path dir = std::filesystem::temp_directory_path();
+  const std::string input = (dir / ("kvaction-in-" + std::to_string(getpid()))).string();
+  const std::string output = (dir / ("kvaction-out-" + std::to_string(getpid()))).string();
+  std::string options;
+  for (const auto& option : Database()) options += " '" + option + "'";
+  const auto run = [&](const std::string& arguments, const std::string& lines) {
+    std::ofstream(input) << lines;
+    const int status = std::system((std::string(KVACTION_BINARY) + options + " " + arguments +
+                                    " <" + input + " >" + output + " 2>&1")
+                                       .c_str());
+    std::ifstream in(output);
+    const std::string printed{std::istreambuf_iterator<char>(in), {}};
+    return std::pair{WEXITSTATUS(status), printed};
+  };
+  EXPECT_EQ(run("init --admin boss --password-stdin", "bosspw\n").first, 0);
+  EXPECT_EQ(
+      run("--user boss --password-stdin user add ann --name 'Ann Lee'", "bosspw\nannpw\n").first,
+      0);
+  const auto info = run("--user ann --password-stdin info", "annpw\n");
+  EXPECT_EQ(info.first, 0);
+  EXPECT_THAT(info.second, HasSubstr("User: ann\nUser name: Ann Lee\n"));
+  const auto sql =
+      run("--user ann --password-stdin sql 'select UserID from Users order by 1'", "annpw\n");
+  EXPECT_EQ(sql, (std::pair<int, std::string>{0, "UserID\nann\nboss\n(2 rows)\n"}));
+  const auto refused = run("--user ann --password-stdin info", "wrong\n");
+  EXPECT_EQ(refused.first, 1);
+  EXPECT_THAT(refused.second, HasSubstr("kvaction: error "));
+  std::filesystem::remove(input);
+  std::filesystem::remove(output);
 }
 
 KV_INSTANTIATE_ENGINES(KvactionCommand);
