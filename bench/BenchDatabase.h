@@ -65,8 +65,8 @@ inline void Fill(sqlite3* db, int64_t rows) {
   for (int64_t i = 0; i < rows; ++i) {
     const bool mine = i % spacing == 0 && i / spacing < 40;
     const bool closed = mine ? (i / spacing) % 2 == 1 : i % 2 == 1;
-    const std::string assignee = mine ? kUser : "u" + std::to_string(i % 1000);
-    const std::string originator = mine ? "boss" : "u" + std::to_string((i * 7) % 1000);
+    const std::string assignee = mine ? std::string(kUser) : fmt::format("u{}", i % 1000);
+    const std::string originator = mine ? std::string("boss") : fmt::format("u{}", (i * 7) % 1000);
     const vb::Date due = kToday.AddDays(static_cast<int>(i % 121) - 60);
     sqlite3_bind_int64(insert.get(), 1, i + 1);
     sqlite3_bind_text(insert.get(), 2, "Benchmark action", -1, SQLITE_STATIC);

@@ -1,5 +1,7 @@
 #include "cli/Smtp.h"
 
+#include <fmt/format.h>
+
 #include <curl/curl.h>
 
 #include <algorithm>
@@ -44,7 +46,7 @@ std::string HeaderText(std::string_view text) {
 
 /// "Name" <address>, the name quoted (or encoded) so that its commas and quotes stay its own.
 std::string Mailbox(std::string_view name, std::string_view address) {
-  if (name.empty()) return "<" + std::string(address) + ">";
+  if (name.empty()) return fmt::format("<{}>", address);
   std::string shown;
   if (IsAscii(name)) {
     shown = "\"";
