@@ -50,6 +50,7 @@ void PrintRecordset(std::ostream& out, ado::Recordset& rs, const Options& option
   ado::Fields fields = rs.Fields();
   const int32_t count = fields.Count();
   std::vector<std::string> names;
+  names.reserve(static_cast<std::size_t>(count));
   for (int32_t i = 0; i < count; ++i) names.push_back(fields.Item(i).Name());
 
   std::vector<std::vector<std::string>> rows;
@@ -70,6 +71,7 @@ void PrintRecordset(std::ostream& out, ado::Recordset& rs, const Options& option
     return;
   }
   std::vector<std::size_t> widths;
+  widths.reserve(names.size());
   for (const auto& name : names) widths.push_back(name.size());
   for (const auto& row : rows) {
     for (std::size_t i = 0; i < row.size(); ++i) widths[i] = std::max(widths[i], row[i].size());

@@ -140,6 +140,7 @@ ado::RecordsetPtr AttachmentStore::AttachmentList(std::string_view cKeyColumn, i
   for (; !row.rs->IsEOF(); row.rs->MoveNext()) {
     std::vector<std::string> names(kCopied.begin(), kCopied.end());
     std::vector<vb::Variant> values;
+    values.reserve(kCopied.size() + 1);
     for (const auto* name : kCopied) values.push_back(row.rs->Fields().Item(name).Value());
     names.emplace_back("Link");
     values.emplace_back(Link(row, cPath, cURL));

@@ -31,7 +31,7 @@ std::vector<std::string_view> SplitParts(std::string_view text) {
   for (std::size_t i = 0; i <= text.size(); ++i) {
     const char c = i < text.size() ? text[i] : ';';
     if (quote != 0) {
-      quote = c == quote ? 0 : quote;
+      quote = c == quote ? '\0' : quote;
     } else if ((c == '\'' || c == '"') && Trim(text.substr(start, i - start)).ends_with('=')) {
       quote = c;
     } else if (c == ';') {

@@ -148,7 +148,7 @@ struct DataConnection::Impl {
     for (auto& values : result.rows) rows.push_back({values, std::move(values), false});
     std::shared_ptr<ado::RowStore> store;
     if (target) {
-      store = std::make_shared<TableStore>(engine, std::move(*target), locale);
+      store = std::make_shared<TableStore>(engine, *target, locale);
     } else {
       store = std::make_shared<RefusingStore>(locale);
     }

@@ -21,7 +21,7 @@ ado::RecordsetPtr ReadOnly(DataConnection& connection, const std::string& sql) {
 }
 
 ado::RecordsetPtr UserRow(DataConnection& connection, std::string_view userID, int32_t lockType) {
-  const auto rs = connection.OpenRecordset(
+  auto rs = connection.OpenRecordset(
       "select UserID, GroupID from Users where UserID=" + DataUtility::SqlText(userID),
       ado::adOpenKeyset, ado::adUseServer, lockType);
   // Users are keyed without regard to letter case; their IDs are compared exactly.
@@ -33,7 +33,7 @@ ado::RecordsetPtr UserRow(DataConnection& connection, std::string_view userID, i
 }
 
 ado::RecordsetPtr GroupRow(DataConnection& connection, int32_t groupID) {
-  const auto rs =
+  auto rs =
       ReadOnly(connection, fmt::format("select * from ActionGroups where GroupID={}", groupID));
   if (rs->IsEOF()) Refuse(fmt::format("There is no workgroup {}.", groupID));
   return rs;

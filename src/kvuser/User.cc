@@ -52,7 +52,7 @@ kvdata::DataConnection& User::Connection() const {
 }
 
 ado::RecordsetPtr User::UserRow(std::string_view userID, int32_t lockType) const {
-  const auto rs = Connection().OpenRecordset(
+  auto rs = Connection().OpenRecordset(
       "select * from Users where UserID=" + kvdata::DataUtility::SqlText(userID), ado::adOpenKeyset,
       ado::adUseServer, lockType);
   // The table's key ignores letter case; user IDs are compared exactly.

@@ -48,6 +48,7 @@ class Date {
   /// "yyyy-mm-dd hh:mm:ss": the one form in which the library writes dates to a database.
   [[nodiscard]] std::string ToIso() const;
 
+  // NOLINTNEXTLINE(modernize-use-nullptr): clang-tidy misreads the defaulted comparison.
   friend constexpr auto operator<=>(const Date&, const Date&) = default;
 
  private:

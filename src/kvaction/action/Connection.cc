@@ -139,8 +139,8 @@ void Action::Login(std::string_view cUserName, std::string_view cPassword, UserP
   bool isNew = false;
   trap.Assign(isNew, [&] { return vb::Require(profile)->IsNew(); });
   if (isNew) {
-    for (const auto& [key, value] : kProfileDefaults) {
-      trap.Run([&] { profile->Value(key, vb::Variant(value)); });
+    for (const auto& entry : kProfileDefaults) {
+      trap.Run([&] { profile->Value(entry.key, vb::Variant(entry.value)); });
     }
   }
   // Keeps the directory's record of the workgroup in step with the profile.

@@ -17,7 +17,7 @@ bool IsIdentityColumn(std::string_view name) {
 // An in-memory record set with rs's columns (same names, types, sizes and attributes) and one
 // row holding the current row's values that a new action may take.
 RecordsetPtr DefaultsFrom(ado::Recordset& rs) {
-  const RecordsetPtr defaults = ado::Recordset::Create();
+  RecordsetPtr defaults = ado::Recordset::Create();
   auto source = rs.Fields();
   for (int32_t i = 0; i < source.Count(); ++i) {
     const ado::Field field = source.Item(i);

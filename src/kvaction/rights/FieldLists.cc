@@ -24,11 +24,11 @@ vb::CollectionPtr Action::VisibleFields() {
   if (!rs) return nullptr;
   auto collection = std::make_shared<vb::Collection>();
   ado::Fields fields = rs->Fields();
-  for (int16_t position = 0; position < fields.Count(); ++position) {
+  for (int32_t position = 0; position < fields.Count(); ++position) {
     const std::string& name = fields.Item(position).Name();
     if (IsVisibleField(name)) {
-      kvdata::DataUtility::AddToCollection(collection, VisibleFieldKey(position),
-                                           vb::Variant(name));
+      kvdata::DataUtility::AddToCollection(
+          collection, VisibleFieldKey(static_cast<int16_t>(position)), vb::Variant(name));
     }
   }
   rs->Close();
@@ -37,7 +37,7 @@ vb::CollectionPtr Action::VisibleFields() {
 
 RecordsetPtr Action::ValidatedFields() {
   const kvdata::DataServer& server = *vb::Require(state_->dataServer);
-  const RecordsetPtr list = vb::Require(server.NewFieldList());
+  RecordsetPtr list = vb::Require(server.NewFieldList());
   const auto settings = vb::Require(server.Settings());
   for (const std::string_view name : {"Category", "Priority"}) {
     list->AddNew({"FieldName"}, {vb::Variant(name)});

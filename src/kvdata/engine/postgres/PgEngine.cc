@@ -94,7 +94,7 @@ std::string NumberPlaceholders(std::string_view sql, std::size_t paramCount) {
   char quote = 0;
   for (const char c : sql) {
     if (quote != 0) {
-      quote = c == quote ? 0 : quote;  // a doubled quote closes and reopens: same result
+      quote = c == quote ? '\0' : quote;  // a doubled quote closes and reopens: same result
     } else if (c == '\'' || c == '"') {
       quote = c;
     } else if (c == '?') {
@@ -441,7 +441,7 @@ Result PgEngine::Execute(std::string_view sql, std::span<const vb::Variant> para
 void PgEngine::ForgetSchema() {
   // Plans and column lists may no longer fit the tables.
   cache_.TakeAll();
-  ResultPtr(PQexec(conn_.get(), "DEALLOCATE ALL"));
+  const ResultPtr deallocated(PQexec(conn_.get(), "DEALLOCATE ALL"));  // nothing to read
   tables_.clear();
 }
 
@@ -530,7 +530,7 @@ std::string PgEngine::ColumnType(ColumnKind kind, int32_t size) {
       return "double precision";
     case ColumnKind::Text: {
       (void)Query("CREATE EXTENSION IF NOT EXISTS citext");
-      const std::string name = fmt::format("vbtext_{}", size);
+      std::string name = fmt::format("vbtext_{}", size);
       EnsureDomain(name, fmt::format("citext CHECK (char_length(VALUE) <= {})", size));
       return name;
     }
