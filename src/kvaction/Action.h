@@ -67,8 +67,7 @@ class Action {
   [[nodiscard]] UserProfilePtr UserProfile() const;
   /// Opens the database, checks the eight action tables and the schema version, and connects the
   /// user directory. Raises 1003 (not an action database) or 1004 (version rejected).
-  void OpenConnection(std::string_view cConnectionString = {},
-                      UserProfilePtr* oProfile = nullptr);
+  void OpenConnection(std::string_view cConnectionString = {}, UserProfilePtr* oProfile = nullptr);
   /// Authenticates a user and makes his or her profile the current one.
   void Login(std::string_view cUserName = {}, std::string_view cPassword = {},
              UserProfilePtr* oProfile = nullptr, std::string_view cLoginID = {});
@@ -147,8 +146,7 @@ class Action {
   int32_t addAttachment(int32_t nActionID, std::string_view cDescription = {},
                         std::string_view cURL = {}, int16_t nAttachmentType = 0,
                         std::string_view cEncodeType = {}, std::string* cData = nullptr);
-  [[nodiscard]] RecordsetPtr AttachmentRecordset(int32_t nActionID = 0,
-                                                 int32_t nAttachmentID = 0);
+  [[nodiscard]] RecordsetPtr AttachmentRecordset(int32_t nActionID = 0, int32_t nAttachmentID = 0);
   void DeleteAttachment(int32_t nAttachmentID);
   bool getAttachment(int32_t nAttachmentID, std::string& cEncodeType, std::string& cData);
   void DefaultAttachmentURL(std::string_view value);
