@@ -122,13 +122,28 @@ void RegisterWorkgroup(CLI::App& app, Options& options) {
   struct Args {
     std::string user;
     int32_t group = 0;
+    std::string name;
+    std::string rights;
   };
   auto args = std::make_shared<Args>();
-  CLI::App* workgroup = AddGroup(app, "workgroup", "List workgroups or move a user to another");
+  CLI::App* workgroup =
+      AddGroup(app, "workgroup", "List or add workgroups, or move a user to another");
 
   auto* list = workgroup->add_subcommand("list", "List the workgroups and their right lists");
   OnAction(*list, options, [&options](kvaction::Action& action) {
     Print(*action.DataServer()->Workgroups()->WorkgroupList(), options);
+  });
+
+  auto* add = workgroup->add_subcommand(
+      "add",
+      "Add a workgroup NAME holding RIGHTS, right numbers separated by commas (needs "
+      "\"Workgroup maintenance\"); prints its ID");
+  add->add_option("NAME", args->name, "Workgroup name")->required();
+  add->add_option("RIGHTS", args->rights, "Right list, e.g. 50,54,55,65")->required();
+  OnAction(*add, options, [args](kvaction::Action& action) {
+    RequireRight(action, kvaction::arChangeWorkgroups);
+    std::cout << action.DataServer()->Workgroups()->CreateWorkgroup(args->name, args->rights)
+              << '\n';
   });
 
   auto* set = workgroup->add_subcommand(

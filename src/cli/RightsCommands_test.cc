@@ -116,9 +116,14 @@ TEST_P(RightsCommands, WorkgroupSetNeedsWorkgroupMaintenanceAndGuardsSuperUsers)
     Run("admin", {"workgroup", "set", "bea", "99"});
   });
   EXPECT_EQ(missing.description(), "The workgroup of bea was not changed: is 99 a workgroup?");
+  EXPECT_EQ(Refusal("olga", {"workgroup", "add", "Clerks", "50"}),
+            "Refused: olga may not do this without the right \"Workgroup maintenance\".");
+  const std::string clerks = Run("admin", {"workgroup", "add", "Clerks", "50,54"});
   const auto groups = Json("admin", {"workgroup", "list"});
-  ASSERT_EQ(groups.size(), 2u);
+  ASSERT_EQ(groups.size(), 3u);
   EXPECT_EQ(groups[1]["GroupName"], "Staff");
+  EXPECT_EQ(std::to_string(groups[2]["GroupID"].get<int>()) + "\n", clerks);
+  EXPECT_EQ(groups[2]["RightList"], "50,54");
 }
 
 TEST_P(RightsCommands, FieldsListVisibleAndValidatedFields) {
