@@ -63,7 +63,9 @@ void RegisterStatus(CLI::App& app, Options& options) {
   OnAction(*status, options, [id, &options](kvaction::Action& action) {
     const auto record = ActionRecord(action, *id);
     const kvaction::StatusTexts texts =
-        kvaction::RecordStatus(*record, action.Clock(), action.Locale());
+        // An action nobody has reviewed yet reads as assigned, the state it starts in.
+        kvaction::RecordStatus(*record, action.Clock(), action.Locale(),
+                               kvaction::rsAssigneeReview);
     if (options.json) {
       std::cout << nlohmann::json{{"image", texts.image},
                                   {"shortStatus", texts.shortStatus},

@@ -1,5 +1,6 @@
 // The query, list, alert and e-mail commands run in process on both engines, with the notice
 // delivered to a loopback relay.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
@@ -60,6 +61,9 @@ TEST_P(Commands, AlertsStatusAndDuePrintWhatTheLibraryAnswers) {
   EXPECT_EQ(Run("admin", {"status", std::to_string(roof_)}),
             "Status: Assigned to Bob Builder\nDue: 14 days overdue.\n"
             "Short status: 14 days overdue.\nImage: 2\n");
+  const int32_t fresh = Store({.number = 43, .subject = "New", .reviewed = vb::Null});
+  EXPECT_THAT(Run("admin", {"status", std::to_string(fresh)}),
+              ::testing::StartsWith("Status: This action does not have an assignee.\n"));
   const auto due = nlohmann::json::parse(Run("admin", {"--json", "due"}));
   ASSERT_EQ(due.size(), 1U);
   EXPECT_EQ(due[0]["ActionNumber"], 42);

@@ -4,8 +4,10 @@
 
 namespace kvaction {
 
-StatusColumns StatusColumnsOf(ado::Recordset& record, const vb::Locale& locale) {
+StatusColumns StatusColumnsOf(ado::Recordset& record, const vb::Locale& locale,
+                              std::optional<int16_t> reviewedWhenNull) {
   ado::Fields fields = record.Fields();
+  const vb::Variant reviewed = fields.Item("Reviewed").Value();
   const auto text = [&](std::string_view column) {
     return vb::TextOf(fields.Item(column).Value(), locale);
   };
@@ -15,12 +17,13 @@ StatusColumns StatusColumnsOf(ado::Recordset& record, const vb::Locale& locale) 
           text("DateCompleted"),
           text("DateClosed"),
           text("DateRejected"),
-          vb::CInt(fields.Item("Reviewed").Value(), locale)};
+          reviewed.IsNull() && reviewedWhenNull ? *reviewedWhenNull : vb::CInt(reviewed, locale)};
 }
 
-StatusTexts RecordStatus(ado::Recordset& record, const vb::Clock& clock, const vb::Locale& locale) {
+StatusTexts RecordStatus(ado::Recordset& record, const vb::Clock& clock, const vb::Locale& locale,
+                         std::optional<int16_t> reviewedWhenNull) {
   StatusTexts texts;
-  StatusSummary(StatusColumnsOf(record, locale), texts, clock, locale);
+  StatusSummary(StatusColumnsOf(record, locale, reviewedWhenNull), texts, clock, locale);
   return texts;
 }
 

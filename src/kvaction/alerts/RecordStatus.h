@@ -1,5 +1,8 @@
 #pragma once
 // The status summary of a stored action: its columns read from a record set of the actions table.
+#include <cstdint>
+#include <optional>
+
 #include "ado/Recordset.h"
 #include "kvaction/alerts/StatusSummary.h"
 #include "vb/Clock.h"
@@ -8,11 +11,14 @@
 namespace kvaction {
 
 /// The columns StatusSummary reads, from the current row of record (texts in locale, "" for
-/// Null). Raises when a column is missing or Reviewed is not a 16-bit number (94 for Null).
-[[nodiscard]] StatusColumns StatusColumnsOf(ado::Recordset& record, const vb::Locale& locale);
+/// Null). A Null Reviewed reads as reviewedWhenNull when given; otherwise raises 94, and raises
+/// when a column is missing or Reviewed is not a 16-bit number.
+[[nodiscard]] StatusColumns StatusColumnsOf(ado::Recordset& record, const vb::Locale& locale,
+                                            std::optional<int16_t> reviewedWhenNull = std::nullopt);
 
 /// The summary of record's current action, as of the clock's today.
 [[nodiscard]] StatusTexts RecordStatus(ado::Recordset& record, const vb::Clock& clock,
-                                       const vb::Locale& locale);
+                                       const vb::Locale& locale,
+                                       std::optional<int16_t> reviewedWhenNull = std::nullopt);
 
 }  // namespace kvaction
