@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "kvdata/DataConnection.h"
+#include "kvdata/engine/EngineTest.h"
 #include "kvdata/engine/Values.h"
 #include "kvdata/testing/Fixture.h"
 #include "vb/ComError.h"
@@ -31,22 +32,6 @@ TEST(Utf8Test, AcceptsWellFormedTextOnly) {
   EXPECT_FALSE(IsValidUtf8("\xf4\x90\x80\x80"));  // past U+10FFFF
   EXPECT_EQ(CharacterCount("Größe €"), 7u);
 }
-
-class EngineTest : public testing::DatabaseTest {
- protected:
-  void SetUp() override {
-    DatabaseTest::SetUp();
-    if (HasFatalFailure()) return;
-    connection_ = Connect();
-    engine_ = &connection_->Engine();
-    (void)engine_->Execute(fmt::format("CREATE TABLE \"T\" (\"ID\" {}, \"Name\" {}, \"N\" {})",
-                                       engine_->ColumnType(ColumnKind::AutoKey),
-                                       engine_->ColumnType(ColumnKind::Text, 50),
-                                       engine_->ColumnType(ColumnKind::Integer)));
-  }
-  std::shared_ptr<DataConnection> connection_;
-  Engine* engine_ = nullptr;
-};
 
 TEST_P(EngineTest, BindsParametersOutsideQuotesOnly) {
   const vb::Variant values[] = {vb::Variant(int32_t{5})};

@@ -8,22 +8,14 @@
 
 #include "kvdata/DataConnection.h"
 #include "kvdata/engine/EngineError.h"
-#include "kvdata/testing/Fixture.h"
+#include "kvdata/engine/EngineTest.h"
 
 namespace kvdata::engine {
 namespace {
 
-class HeldStatementTest : public testing::DatabaseTest {
+// The engine's table T, filled through N only.
+class HeldStatementTest : public EngineTest {
  protected:
-  void SetUp() override {
-    DatabaseTest::SetUp();
-    if (HasFatalFailure()) return;
-    connection_ = Connect();
-    engine_ = &connection_->Engine();
-    (void)engine_->Execute(fmt::format("CREATE TABLE \"T\" (\"ID\" {}, \"N\" {})",
-                                       engine_->ColumnType(ColumnKind::AutoKey),
-                                       engine_->ColumnType(ColumnKind::Integer)));
-  }
   void Insert(int32_t n) {
     const vb::Variant values[] = {vb::Variant(n)};
     (void)engine_->Execute("INSERT INTO \"T\" (\"N\") VALUES (?)", values);
@@ -35,8 +27,6 @@ class HeldStatementTest : public testing::DatabaseTest {
     }
     return numbers;
   }
-  std::shared_ptr<DataConnection> connection_;
-  Engine* engine_ = nullptr;
 };
 
 using Numbers = std::vector<vb::Variant>;
@@ -91,7 +81,7 @@ TEST_P(HeldStatementTest, RepeatedStatementKeepsItsColumnsAndSettlesEachResult) 
   Insert(7);
   const vb::Variant seven[] = {vb::Variant(int32_t{7})};
   for (int run = 0; run < 3; ++run) {
-    const Result keyed = engine_->Execute("SELECT * FROM \"T\" WHERE \"N\" = ?", seven);
+    const Result keyed = engine_->Execute("SELECT \"ID\", \"N\" FROM \"T\" WHERE \"N\" = ?", seven);
     ASSERT_EQ(keyed.columns.size(), 2u);
     EXPECT_EQ(keyed.columns[0].table, "T");
     EXPECT_TRUE(keyed.columns[0].key);
