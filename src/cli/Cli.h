@@ -113,6 +113,7 @@ void RegisterRightsCommands(CLI::App& app, Options& options);
 void RegisterAttachmentCommands(CLI::App& app, Options& options);
 /// Adds rename and delete to the user command group (register after RegisterSetupCommands).
 void RegisterUserMaintenanceCommands(CLI::App& app, Options& options);
+void RegisterBackupCommands(CLI::App& app, Options& options);
 
 // The library answers rights questions but does not enforce them; the commands do. Each check
 // raises kvaction::kRefused (source "kvaction") with a sentence naming what was refused.

@@ -33,6 +33,7 @@ void AddCommands(CLI::App& app, Options& options) {
   RegisterRightsCommands(app, options);
   RegisterAttachmentCommands(app, options);
   RegisterUserMaintenanceCommands(app, options);
+  RegisterBackupCommands(app, options);
 }
 
 CLI::App* AddGroup(CLI::App& app, std::string name, std::string description) {

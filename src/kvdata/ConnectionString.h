@@ -3,7 +3,7 @@
 #include <string>
 #include <string_view>
 
-#include "kvdata/engine/postgres/PgEngine.h"
+#include "kvdata/engine/postgres/Login.h"
 #include "kvdata/sql/Translator.h"
 
 namespace kvdata {

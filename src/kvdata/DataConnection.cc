@@ -12,7 +12,9 @@
 #include "kvdata/TableStore.h"
 #include "kvdata/engine/EngineError.h"
 #include "kvdata/engine/StatementCache.h"
+#if KV_WITH_POSTGRESQL
 #include "kvdata/engine/postgres/PgEngine.h"
+#endif
 #include "kvdata/engine/sqlite/SqliteEngine.h"
 #include "vb/Convert.h"
 
@@ -29,7 +31,14 @@ std::unique_ptr<engine::Engine> OpenEngine(const ConnectionSettings& settings, b
   if (settings.provider == Provider::SQLite) {
     return engine::sqlite::SqliteEngine::Open(settings.path, create);
   }
+#if KV_WITH_POSTGRESQL
   return engine::postgres::PgEngine::Open(settings.login);
+#else
+  throw vb::ComError(kOpenFailed, std::string(kConnectionSource),
+                     "This build has no PostgreSQL support: the database " +
+                         settings.DisplayName() +
+                         " cannot be opened. Rebuild kvAction with KV_WITH_POSTGRESQL=ON.");
+#endif
 }
 
 void RequireAdoOptions(int32_t cursorType, int32_t cursorLocation, int32_t lockType) {

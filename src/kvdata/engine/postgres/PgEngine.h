@@ -13,17 +13,9 @@
 
 #include "kvdata/engine/Engine.h"
 #include "kvdata/engine/StatementCache.h"
+#include "kvdata/engine/postgres/Login.h"
 
 namespace kvdata::engine::postgres {
-
-/// Where and as whom to connect; empty values are left to libpq's defaults.
-struct Login {
-  std::string host;
-  std::string port;
-  std::string database;
-  std::string user;
-  std::string password;
-};
 
 /// How the text of a result column is read into a value.
 enum class ValueKind { Text, Whole, Fraction, Boolean, Date };

@@ -1,0 +1,63 @@
+// The commands that copy an action database: backup and restore. They work on the database file
+// itself, so they need no login: whoever may read (or replace) the file may copy it.
+#include <filesystem>
+#include <iostream>
+#include <memory>
+#include <string>
+
+#include "cli/Cli.h"
+#include "kvdata/Backup.h"
+#include "kvdata/ConnectionString.h"
+
+namespace cli {
+namespace {
+
+struct BackupArgs {
+  std::string file;
+  bool overwrite = false;
+};
+
+// The database as users know it: the file name, never a connection string with a password.
+std::string DatabaseName(const std::string& connection) {
+  return kvdata::ParseConnectionString(connection).DisplayName();
+}
+
+void RegisterBackup(CLI::App& app, Options& options) {
+  auto args = std::make_shared<BackupArgs>();
+  auto* backup = app.add_subcommand(
+      "backup",
+      "Copy the database into FILE, safely while others use it (a PostgreSQL database: prints "
+      "the pg_dump line to run instead)");
+  backup->add_option("FILE", args->file, "The backup file to write")->required();
+  backup->add_flag("--overwrite", args->overwrite, "Replace FILE when it exists");
+  backup->callback([args, &options] {
+    const std::string connection = ConnectionString(options);
+    kvdata::BackupDatabase(connection, args->file, args->overwrite);
+    std::cout << "Backed up " << DatabaseName(connection) << " to " << args->file << ".\n";
+  });
+}
+
+void RegisterRestore(CLI::App& app, Options& options) {
+  auto args = std::make_shared<BackupArgs>();
+  auto* restore = app.add_subcommand(
+      "restore",
+      "Replace the database with the backup in FILE, after checking that FILE holds an action "
+      "database (a PostgreSQL database: prints the pg_restore line to run instead)");
+  restore->add_option("FILE", args->file, "The backup file to read")->required();
+  restore->add_flag("--replace", args->overwrite,
+                    "Required when the database exists: everything in it is replaced");
+  restore->callback([args, &options] {
+    const std::string connection = ConnectionString(options);
+    kvdata::RestoreDatabase(connection, args->file, args->overwrite);
+    std::cout << "Restored " << DatabaseName(connection) << " from " << args->file << ".\n";
+  });
+}
+
+}  // namespace
+
+void RegisterBackupCommands(CLI::App& app, Options& options) {
+  RegisterBackup(app, options);
+  RegisterRestore(app, options);
+}
+
+}  // namespace cli
