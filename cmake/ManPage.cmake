@@ -3,6 +3,7 @@
 #   cmake -DKVACTION=path/to/kvaction -DVERSION=1.0.0 -DOUTPUT=kvaction.1 -P ManPage.cmake
 # Every command and command group is asked for its --help; the "Subcommands:" section of each
 # text names the commands below it.
+cmake_minimum_required(VERSION 3.25)
 foreach(required KVACTION VERSION OUTPUT)
   if(NOT DEFINED ${required})
     message(FATAL_ERROR "ManPage.cmake needs -D${required}=...")
@@ -17,6 +18,8 @@ function(kv_help_lines out)
   if(NOT rc EQUAL 0)
     message(FATAL_ERROR "kvaction ${ARGN} --help failed (${rc}): ${error}")
   endif()
+  # The usage lines name the program as it was called.
+  string(REPLACE "${KVACTION}" "kvaction" text "${text}")
   string(REPLACE "[" "<kvOPEN>" text "${text}")
   string(REPLACE "]" "<kvCLOSE>" text "${text}")
   string(REPLACE ";" "<kvSEMI>" text "${text}")
@@ -83,7 +86,7 @@ set(page ".TH KVACTION 1 \"\" \"kvAction ${VERSION}\" \"User Commands\"\n")
 string(APPEND page ".SH NAME\nkvaction \\- ${summary}\n")
 string(APPEND page ".SH SYNOPSIS\n.B kvaction\n[\\fIOPTIONS\\fR] \\fICOMMAND\\fR [\\fIARGUMENTS\\fR]\n")
 string(APPEND page ".SH DESCRIPTION\n")
-string(APPEND page "Every command except \\fBinit\\fR, \\fBbackup\\fR and \\fBrestore\\fR logs in: name the user with \\fB\\-\\-user\\fR and give the password at the prompt or, with \\fB\\-\\-password\\-stdin\\fR, on the first line of standard input. The shared options may also follow the command.\n")
+string(APPEND page "Commands that work on the actions of a database sign in: name the user with \\fB\\-\\-user\\fR and give the password at the prompt or, with \\fB\\-\\-password\\-stdin\\fR, on the first line of standard input. The shared options may also follow the command.\n")
 string(APPEND page ".PP\n${overview}")
 string(APPEND page ".SH COMMANDS\n")
 foreach(command IN LISTS commands)

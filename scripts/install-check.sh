@@ -32,7 +32,7 @@ check_client() {
   c++ -std=c++20 -o "$scratch/$name-pc" "$root/examples/first_steps.cc" $(pkg-config --cflags --libs kvaction)
   # shellcheck disable=SC2046
   c++ -std=c++20 -o "$scratch/$name-pc-static" "$root/examples/first_steps.cc" \
-    $(pkg-config --cflags kvaction) "$libdir/libkvaction.a" $(pkg-config --static --libs-only-l --libs-only-other kvaction | sed 's/-lkvaction//')
+    $(pkg-config --cflags kvaction) $(pkg-config --static --libs kvaction | sed "s|-lkvaction|$libdir/libkvaction.a|")
   unset PKG_CONFIG_PATH
   programs+=("$scratch/$name-pc" "$scratch/$name-pc-static")
   for program in "${programs[@]}"; do
@@ -45,6 +45,10 @@ check_client() {
   done
   echo "built and ran ${#programs[@]} clients against $prefix"
 }
+
+step "the README shows the example as it is"
+sed -n '/^```cpp$/,/^```$/p' "$root/README.md" | sed '1d;$d' | diff -q - "$root/examples/first_steps.cc" >/dev/null ||
+  fail "the C++ example in README.md differs from examples/first_steps.cc"
 
 step "cmake --install into a scratch prefix"
 prefix=$scratch/prefix
@@ -101,7 +105,7 @@ if [ "${KV_INSTALL_CHECK_MINIMAL:-1}" != 0 ]; then
   minimal=$build/sqlite-only
   cmake -S "$root" -B "$minimal" -G Ninja -DKV_WITH_POSTGRESQL=OFF -DKV_WITH_MAIL=OFF \
     -DKV_WITH_CLI=OFF -DKV_BUILD_TESTS=OFF -DKV_BUILD_BENCH=OFF >/dev/null
-  grep -Eq '^(LIBPQ|CURL)_FOUND:' "$minimal/CMakeCache.txt" && fail "the SQLite-only build looked for libpq or libcurl"
+  grep -Eq '^(LIBPQ|CURL)_FOUND:INTERNAL=1' "$minimal/CMakeCache.txt" && fail "the SQLite-only build looked for libpq or libcurl"
   cmake --build "$minimal" --target kvaction_shared kvaction_static >/dev/null
   cmake --install "$minimal" --prefix "$scratch/minimal" >/dev/null
   ! objdump -p "$scratch/minimal/lib/libkvaction.so.$major" | grep -Eq 'NEEDED.*(libpq|libcurl)' ||
