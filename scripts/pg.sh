@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # A private PostgreSQL server for the tests: `pg.sh start DIR` creates a cluster in DIR (initdb as
 # an unprivileged user), starts it on a Unix socket in DIR and prints the connection string;
-# `pg.sh stop DIR` stops it and removes DIR.
+# `pg.sh stop DIR` stops it and removes DIR. The string printed logs in as the role kvaction: it
+# owns its database kvaction and the databases it creates (CREATEDB, for the tests' fresh
+# databases) and is not a superuser, so it reads no server files and owns nothing else.
 set -euo pipefail
 cmd=${1:?usage: pg.sh start|stop DIR}
 dir=${2:?usage: pg.sh start|stop DIR}
@@ -19,7 +21,10 @@ case "$cmd" in
     as_owner "$bindir/pg_ctl" -D "$dir/data" -l "$dir/server.log" -w \
       -o "-k $dir -p $port -c listen_addresses='' -c fsync=off -c synchronous_commit=off -c full_page_writes=off -c max_connections=200" start >/dev/null \
       || { cat "$dir/server.log"; exit 1; }
-    echo "Provider=PostgreSQL;Host=$dir;Port=$port;Database=postgres;User ID=postgres"
+    as_owner "$bindir/psql" -h "$dir" -p "$port" -U postgres -d postgres -qAt -v ON_ERROR_STOP=1 \
+      -c "CREATE ROLE kvaction LOGIN CREATEDB NOSUPERUSER NOCREATEROLE NOREPLICATION" \
+      -c "CREATE DATABASE kvaction OWNER kvaction" >/dev/null
+    echo "Provider=PostgreSQL;Host=$dir;Port=$port;Database=kvaction;User ID=kvaction"
     ;;
   stop)
     if [ -d "$dir/data" ]; then

@@ -84,7 +84,11 @@ class Action {
   [[nodiscard]] std::string twWebURL() const;
   void twWebURL(std::string_view value);
 
-  // Generic record-set services.
+  // Generic record-set services. Recordset and Execute run the CALLER's statement as it is, as a
+  // database driver would: trusted text from the program, never a person's input. Every value
+  // the library itself puts into a statement (references, saved-query fields, user IDs) goes in
+  // as a quoted literal, and the lists and counts it builds are checked to read only the actions
+  // table.
   [[nodiscard]] RecordsetPtr Recordset(std::string_view cSQL, int32_t CursorType = 1,
                                        int32_t CursorLocation = 2, int32_t LockType = 3);
   void Execute(std::string_view cSQL);

@@ -2,7 +2,11 @@
 
 #include <fmt/format.h>
 
+#include <algorithm>
+#include <array>
+#include <charconv>
 #include <map>
+#include <span>
 
 #include "kvdata/Errors.h"
 #include "vb/Convert.h"
@@ -74,11 +78,58 @@ std::string Required(const Pairs& pairs, std::string_view key, std::string_view 
   return value;
 }
 
+// Keys every form accepts: the provider, the dialect marker of a desktop file that speaks the
+// server dialect, and a legacy OLE DB key that only concerned where the password was kept.
+constexpr std::array<std::string_view, 3> kCommonKeys = {"provider", "dialect",
+                                                         "persist security info"};
+constexpr std::array<std::string_view, 1> kSqliteKeys = {"data source"};
+constexpr std::array<std::string_view, 10> kPostgresKeys = {
+    "host",    "port",    "database",    "user id", "password",
+    "sslmode", "sslcert", "sslrootcert", "sslkey",  "statement timeout"};
+constexpr std::array<std::string_view, 9> kLegacyKeys = {
+    "data source", "initial catalog", "user id", "password",         "sslmode",
+    "sslcert",     "sslrootcert",     "sslkey",  "statement timeout"};
+
+// A key the provider does not know is refused: a misspelt or unsupported setting (sslmode on
+// SQLite, "SSL Mode") must not silently do nothing.
+void RequireKnownKeys(const Pairs& pairs, std::string_view provider,
+                      std::span<const std::string_view> keys) {
+  const auto known = [&](std::string_view key) {
+    return std::find(kCommonKeys.begin(), kCommonKeys.end(), key) != kCommonKeys.end() ||
+           std::find(keys.begin(), keys.end(), key) != keys.end();
+  };
+  for (const auto& [key, value] : pairs) {
+    if (known(key)) continue;
+    std::string list;
+    for (const std::string_view k : keys) list += (list.empty() ? "" : ", ") + std::string(k);
+    Refuse(fmt::format("the key \"{}\" is not known for the provider {} (its keys: {}).", key,
+                       provider, list));
+  }
+}
+
+// "Statement Timeout" in whole seconds, 0 for none; 30 when absent.
+int32_t StatementTimeout(const Pairs& pairs) {
+  const std::string text = Optional(pairs, "statement timeout");
+  if (text.empty()) return 30;
+  int32_t seconds = -1;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), seconds);
+  constexpr int32_t kMaxSeconds = 2'147'483;  // the server's limit, in milliseconds
+  if (error != std::errc() || end != text.data() + text.size() || seconds < 0 ||
+      seconds > kMaxSeconds) {
+    Refuse(
+        fmt::format("\"Statement Timeout\" must be a whole number of seconds from 0 (no limit) "
+                    "to {}, not \"{}\".",
+                    kMaxSeconds, text));
+  }
+  return seconds;
+}
+
 ConnectionSettings Server(const Pairs& pairs, std::string_view provider) {
   ConnectionSettings settings;
   settings.provider = Provider::PostgreSQL;
   auto& login = settings.login;
   if (vb::UCase(provider).starts_with("SQLOLEDB")) {
+    RequireKnownKeys(pairs, provider, kLegacyKeys);
     const std::string source = Required(pairs, "data source", provider);
     const auto comma = source.find(',');
     login.host = std::string(Trim(std::string_view(source).substr(0, comma)));
@@ -87,12 +138,18 @@ ConnectionSettings Server(const Pairs& pairs, std::string_view provider) {
     }
     login.database = Required(pairs, "initial catalog", provider);
   } else {
+    RequireKnownKeys(pairs, provider, kPostgresKeys);
     login.host = Required(pairs, "host", provider);
     login.port = Optional(pairs, "port");
     login.database = Required(pairs, "database", provider);
   }
   login.user = Required(pairs, "user id", provider);
   login.password = Optional(pairs, "password");
+  login.statementTimeoutSeconds = StatementTimeout(pairs);
+  login.sslmode = Optional(pairs, "sslmode");
+  login.sslrootcert = Optional(pairs, "sslrootcert");
+  login.sslcert = Optional(pairs, "sslcert");
+  login.sslkey = Optional(pairs, "sslkey");
   return settings;
 }
 
@@ -114,6 +171,7 @@ ConnectionSettings ParseConnectionString(std::string_view text) {
   const std::string provider = Optional(pairs, "provider");
   const std::string name = vb::UCase(provider);
   if (provider.empty() || name == "SQLITE") {
+    RequireKnownKeys(pairs, "SQLite", kSqliteKeys);
     settings.path = Required(pairs, "data source", "SQLite");
   } else if (name == "POSTGRESQL" || name.starts_with("SQLOLEDB")) {
     settings = Server(pairs, provider);

@@ -27,8 +27,11 @@ struct ConnectionSettings {
 /// Reads "Provider=SQLite;Data Source=FILE", a bare FILE path,
 /// "Provider=PostgreSQL;Host=…;Port=…;Database=…;User ID=…;Password=…" or
 /// "Provider=SQLOLEDB;Data Source=host[,port];Initial Catalog=…;User ID=…;Password=…". Values
-/// may be quoted ('…' or "…"); unknown keys are ignored. Raises kBadConnectionString for an
-/// unknown provider, a missing key or a part without '='; the text never holds the password.
+/// may be quoted ('…' or "…"). PostgreSQL forms also take "Statement Timeout" (seconds, default
+/// 30, 0 for none) and libpq's TLS keys sslmode, sslrootcert, sslcert and sslkey; every form takes
+/// "Dialect" and "Persist Security Info", which change nothing here. Raises
+/// kBadConnectionString for an unknown provider, a key the provider does not know, a missing
+/// key, a bad timeout or a part without '='; the text never holds the password.
 [[nodiscard]] ConnectionSettings ParseConnectionString(std::string_view text);
 
 }  // namespace kvdata

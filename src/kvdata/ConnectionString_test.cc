@@ -5,7 +5,10 @@
 
 #include "kvdata/DataConnection.h"
 #include "kvdata/Errors.h"
+#include "kvdata/engine/Engine.h"
 #include "kvdata/testing/Fixture.h"
+#include "vb/Convert.h"
+#include "vb/testing/ErrorOf.h"
 
 namespace kvdata {
 namespace {
@@ -82,6 +85,68 @@ TEST(ConnectionStringTest, RefusesClearlyAndNeverShowsThePassword) {
               "Password=Sekr3t");
   EXPECT_EQ(refusedLogin.number(), kOpenFailed);
 }
+
+TEST(ConnectionStringTest, KnowsEachProvidersKeys) {
+  const auto pg = ParseConnectionString(
+      "Provider=PostgreSQL;Host=h;Database=d;User ID=u;sslmode=verify-full;SSLROOTCERT=/ca.pem;"
+      "sslcert=/c.pem;sslkey=/k.pem;Statement Timeout=5");
+  EXPECT_EQ(pg.login.sslmode, "verify-full");
+  EXPECT_EQ(pg.login.sslrootcert, "/ca.pem");
+  EXPECT_EQ(pg.login.sslcert, "/c.pem");
+  EXPECT_EQ(pg.login.sslkey, "/k.pem");
+  EXPECT_EQ(pg.login.statementTimeoutSeconds, 5);
+  EXPECT_EQ(ParseConnectionString("Provider=PostgreSQL;Host=h;Database=d;User ID=u")
+                .login.statementTimeoutSeconds,
+            30);
+  EXPECT_EQ(ParseConnectionString("Data Source=a.kvdb;Dialect=SQLOLEDB").dialect,
+            sql::Dialect::Server);
+  struct Refused {
+    const char* text;
+    const char* says;
+  };
+  for (const Refused& r : {
+           Refused{"Provider=SQLite;Data Source=a.kvdb;sslmode=require",
+                   "\"sslmode\" is not known"},
+           Refused{"Data Source=a.kvdb;Statement Timeout=5", "\"statement timeout\" is not known"},
+           Refused{"Provider=PostgreSQL;Host=h;Database=d;User ID=u;SSL Mode=require",
+                   "\"ssl mode\" is not known for the provider PostgreSQL"},
+           Refused{"Provider=SQLOLEDB;Data Source=h;Initial Catalog=d;User ID=u;Host=h",
+                   "\"host\" is not known"},
+           Refused{"Provider=PostgreSQL;Host=h;Database=d;User ID=u;Statement Timeout=-1",
+                   "whole number of seconds"},
+           Refused{"Provider=PostgreSQL;Host=h;Database=d;User ID=u;Statement Timeout=3s",
+                   "whole number of seconds"},
+       }) {
+    const vb::ComError error = vb::testing::ErrorOf([&] { (void)ParseConnectionString(r.text); });
+    EXPECT_EQ(error.number(), kBadConnectionString) << r.text;
+    EXPECT_THAT(error.description(), HasSubstr(r.says)) << r.text;
+  }
+}
+
+// What each PostgreSQL connection pins, whatever the database's own defaults say.
+class PgSessionTest : public testing::DatabaseTest {};
+
+TEST_P(PgSessionTest, PinsLiteralsAndTimeoutAndPassesTlsOn) {
+  if (Kind() != testing::EngineKind::PostgreSQL) return;  // settings of the server engine
+  const auto& login = ParseConnectionString(ConnectionString()).login;
+  (void)Connect()->Engine().Execute("ALTER DATABASE \"" + login.database +
+                                    "\" SET standard_conforming_strings = off");
+  const auto connection = DataConnection::Open(ConnectionString() + ";Statement Timeout=1");
+  const auto result =
+      connection->Engine().Execute("select 'a\\', current_setting('statement_timeout')");
+  EXPECT_EQ(vb::TextOf(result.rows.at(0).at(0)), "a\\");
+  EXPECT_EQ(vb::TextOf(result.rows.at(0).at(1)), "1s");
+  EXPECT_EQ(vb::testing::ErrorOf([&] {
+              (void)connection->Engine().Execute("select pg_sleep(3)");
+            }).number(),
+            kEngineError);
+  const vb::ComError tls = vb::testing::ErrorOf(
+      [&] { (void)DataConnection::Open(ConnectionString() + ";sslmode=bogus"); });
+  EXPECT_EQ(tls.number(), kOpenFailed);
+  EXPECT_THAT(tls.description(), HasSubstr("sslmode"));
+}
+
+KV_INSTANTIATE_ENGINES(PgSessionTest);
 
 }  // namespace
 }  // namespace kvdata

@@ -197,6 +197,8 @@ ado::RecordsetPtr DataConnection::OpenRecordset(std::string_view sql, int32_t cu
   return impl_->MakeRecordset(std::move(result), cursorType, cursorLocation, lockType);
 }
 
+std::string DataConnection::EngineText(std::string_view sql) { return impl_->Translate(sql).text; }
+
 ado::RecordsetPtr DataConnection::Execute(std::string_view sql, int32_t* recordsAffected,
                                           int32_t options) {
   constexpr int32_t kExecuteNoRecords = 0x80;

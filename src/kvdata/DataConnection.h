@@ -46,6 +46,10 @@ class DataConnection {
   /// lockType is adLockReadOnly) whose AddNew/Update/Delete write back to that table.
   [[nodiscard]] ado::RecordsetPtr OpenRecordset(std::string_view sql, int32_t cursorType = 1,
                                                 int32_t cursorLocation = 2, int32_t lockType = 3);
+  /// The text the engine runs for sql, as OpenRecordset would translate it (from the same cache).
+  /// Raises as OpenRecordset does for a statement the translator refuses.
+  [[nodiscard]] std::string EngineText(std::string_view sql);
+
   /// Runs a statement; recordsAffected receives the number of rows changed. Returns the rows of a
   /// statement that yields rows (an empty, closed record set otherwise).
   ado::RecordsetPtr Execute(std::string_view sql, int32_t* recordsAffected = nullptr,

@@ -146,6 +146,13 @@ TEST_P(DataConnectionTest, WritesRefuseWhatTheColumnCannotHold) {
   const auto bad = ErrorOf([&] { rs->Update(); });
   EXPECT_EQ(bad.number(), kSqlError);
   EXPECT_THAT(bad.description(), HasSubstr("not valid UTF-8"));
+  // One engine would keep a NUL and the other cut the text there: refused on both.
+  rs->Fields()["Title"].Value("ok");
+  rs->Fields()["Notes"].Value(std::string("before\0after", 12));
+  const auto nul = ErrorOf([&] { rs->Update(); });
+  EXPECT_EQ(nul.number(), kSqlError);
+  EXPECT_THAT(nul.description(), HasSubstr("NUL"));
+  EXPECT_THAT(Column("select count(*) from Items"), ElementsAre("0"));
   rs->Fields()["Title"].Value(std::string(20, 'a'));  // exactly the size, in characters
   rs->Fields()["Notes"].Value("ü");
   rs->Update();

@@ -9,17 +9,19 @@
 
 namespace kvdata {
 
-std::string DataUtility::SqlText(std::string_view text) {
+std::string QuotedText(std::string_view text, char quote) {
   std::string literal;
   literal.reserve(text.size() + 2);
-  literal += '\'';
+  literal += quote;
   for (const char c : text) {
-    if (c == '\'') literal += '\'';
+    if (c == quote) literal += quote;
     literal += c;
   }
-  literal += '\'';
+  literal += quote;
   return literal;
 }
+
+std::string DataUtility::SqlText(std::string_view text) { return QuotedText(text, '\''); }
 
 void DataUtility::AppendCondition(std::string& where, std::string_view condition) {
   if (!where.empty()) where += " and ";

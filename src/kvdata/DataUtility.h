@@ -35,4 +35,8 @@ class DataUtility {
                                              int32_t p4 = 0, int32_t p5 = 0, int32_t p6 = 0);
 };
 
+/// text between two quote characters, every quote inside doubled: the form in which both legacy
+/// dialects read a value as data. quote is '\'' (SqlText) or '"' (the desktop dialect's texts).
+[[nodiscard]] std::string QuotedText(std::string_view text, char quote);
+
 }  // namespace kvdata

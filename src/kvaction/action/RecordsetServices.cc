@@ -4,6 +4,7 @@
 
 #include "kvaction/Action.h"
 #include "kvaction/action/State.h"
+#include "kvaction/queries/ListGuards.h"
 #include "kvdata/DataConnection.h"
 #include "kvdata/DataServer.h"
 #include "kvdata/DataUtility.h"
@@ -30,11 +31,12 @@ RecordsetPtr Action::DataRecord(int32_t nID) {
 
 // An explicit reference ID wins over the object's; with neither, every action of the reference.
 RecordsetPtr Action::ReferenceRecordset(std::string_view cReference, std::string_view cRefID) {
-  std::string statement = "select * from actions where reference = '";
-  statement.append(cReference).append("'");
+  std::string statement =
+      "select * from actions where reference = " + kvdata::DataUtility::SqlText(cReference);
   const std::string_view refID = cRefID.empty() ? std::string_view(state_->referenceID) : cRefID;
   if (!refID.empty()) statement += " and referenceID=" + kvdata::DataUtility::SqlText(refID);
-  return Recordset(statement);
+  return OpenActionsList(*vb::Require(vb::Require(state_->dataServer)->Connection()), statement,
+                         ado::adOpenKeyset, ado::adUseServer, ado::adLockOptimistic);
 }
 
 void Action::save() { vb::Require(vb::Require(state_->dataServer)->Settings())->Save(); }

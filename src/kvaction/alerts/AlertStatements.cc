@@ -28,8 +28,8 @@ std::string AttentionCount(std::string_view userID, kvdata::sql::Dialect dialect
 
 std::string AssignedCount(std::string_view userID) {
   return fmt::format(
-      "select count(Actionnumber) from actions where dateclosed is null and ((AssigneeID = '{}'))",
-      userID);
+      "select count(Actionnumber) from actions where dateclosed is null and ((AssigneeID = {}))",
+      kvdata::DataUtility::SqlText(userID));
 }
 
 }  // namespace
@@ -39,7 +39,8 @@ std::string AlertsStatement(std::string_view userID, std::string_view databaseID
   std::string statement;
   if (mode == 0) statement = AttentionCount(userID, dialect);
   if (mode == 1) statement = AssignedCount(userID);
-  if (!databaseID.empty()) statement += fmt::format(" and referenceID='{}'", databaseID);
+  if (!databaseID.empty())
+    statement += " and referenceID=" + kvdata::DataUtility::SqlText(databaseID);
   return statement;
 }
 

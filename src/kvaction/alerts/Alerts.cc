@@ -4,6 +4,7 @@
 #include "kvaction/Action.h"
 #include "kvaction/action/State.h"
 #include "kvaction/alerts/AlertStatements.h"
+#include "kvaction/queries/ListGuards.h"
 #include "kvdata/DataConnection.h"
 #include "kvdata/DataServer.h"
 #include "kvdata/UserProfile.h"
@@ -44,7 +45,8 @@ int32_t Action::Alerts(std::string_view cUserID, std::string_view cDBID, int16_t
     return AlertsStatement(userID, cDBID, nMode, vb::Require(connection)->Dialect());
   });
   RecordsetPtr counted;
-  trap.Assign(counted, [&] { return vb::Require(connection)->OpenRecordset(statement, 3, 2, 1); });
+  trap.Assign(counted,
+              [&] { return OpenActionsList(*vb::Require(connection), statement, 3, 2, 1); });
   trap.RaiseIfPending(kAlertsSource);
 
   return counted ? ReadCount(*counted) : 0;
@@ -56,8 +58,8 @@ RecordsetPtr Action::AlertRecords(std::string_view /*cUserID*/, std::string_view
                                   int16_t /*nMode*/, int16_t nDueDays) {
   const auto connection = vb::Require(state_->dataServer)->Connection();
   const vb::Date cutoff = AlertCutoff(state_->clock->Today(), nDueDays);
-  return connection->OpenRecordset(AlertRecordsStatement(state_->locale.FormatShortDate(cutoff)), 3,
-                                   3, 4);
+  return OpenActionsList(*connection, AlertRecordsStatement(state_->locale.FormatShortDate(cutoff)),
+                         3, 3, 4);
 }
 
 // The flag changes without a history line.

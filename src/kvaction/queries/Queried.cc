@@ -4,6 +4,7 @@
 
 #include "kvaction/Action.h"
 #include "kvaction/action/State.h"
+#include "kvaction/queries/ListGuards.h"
 #include "kvaction/queries/QueryFilter.h"
 #include "kvdata/DataConnection.h"
 #include "kvdata/DataServer.h"
@@ -41,10 +42,12 @@ RecordsetPtr Action::QueriedRecordset(int32_t nQueryID, std::string_view cSortCl
                                       int32_t CursorType, int32_t CursorLocation,
                                       int32_t LockType) {
   const kvdata::DataServer& server = *vb::Require(state_->dataServer);
+  CheckSortClause(cSortClause);
   const std::string statement =
       QueriedStatement(QueryFilter(server, nQueryID, *state_->clock, state_->locale),
                        state_->referenceID, state_->queryModifier, cSortClause);
-  return server.Connection()->OpenRecordset(statement, CursorType, CursorLocation, LockType);
+  return OpenActionsList(*vb::Require(server.Connection()), statement, CursorType, CursorLocation,
+                         LockType);
 }
 
 }  // namespace kvaction

@@ -76,7 +76,8 @@ constexpr std::array kDateBounds = {
 
 /// A date text as the dialect compares it with a date column.
 std::string DateLiteral(const std::string& text, Dialect dialect) {
-  return dialect == Dialect::Server ? "'" + text + "'" : "DateValue('" + text + "')";
+  const std::string literal = DataUtility::SqlText(text);
+  return dialect == Dialect::Server ? literal : "DateValue(" + literal + ")";
 }
 
 /// Category and Priority by equality, Subject, Description and Result by containment, then the
@@ -94,7 +95,9 @@ void AppendFieldCriteria(ado::Recordset& definition, std::string& where,
     });
   }
   for (const std::string_view field : {"Subject", "Description", "Result"}) {
-    each(field, [&](const std::string& v) { return std::string(field) + " like \"%" + v + "%\""; });
+    each(field, [&](const std::string& v) {
+      return std::string(field) + " like " + kvdata::QuotedText("%" + v + "%", '"');
+    });
   }
   for (const DateBound& bound : kDateBounds) {
     each(bound.field, [&](const std::string& v) {
@@ -173,7 +176,7 @@ std::string QueryCondition(const ado::RecordsetPtr& definition, std::string_view
 std::string QueriedStatement(std::string condition, std::string_view referenceID, int16_t modifier,
                              std::string_view sortClause) {
   if (!referenceID.empty() && modifier != qmIncludeAllActions) {
-    const std::string reference = "ReferenceID='" + std::string(referenceID) + "'";
+    const std::string reference = "ReferenceID=" + DataUtility::SqlText(referenceID);
     DataUtility::AppendCondition(condition, modifier == qmIncludeVelActions
                                                 ? "(" + reference + " or ReferenceID is Null)"
                                                 : reference);

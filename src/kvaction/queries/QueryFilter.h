@@ -29,7 +29,7 @@ struct FilterContext {
                                          std::string_view userID, const FilterContext& context);
 
 /// The statement that lists the actions matching condition, narrowed to referenceID by the query
-/// modifier (an EnumQueryModifier value; the reference is inserted raw), sorted by sortClause
+/// modifier (an EnumQueryModifier value; the reference is a quoted literal), sorted by sortClause
 /// when it is not empty.
 [[nodiscard]] std::string QueriedStatement(std::string condition, std::string_view referenceID,
                                            int16_t modifier, std::string_view sortClause);

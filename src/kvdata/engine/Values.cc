@@ -84,6 +84,11 @@ void RequireUtf8(std::string_view text, std::string_view what) {
     throw vb::ComError(kSqlError, std::string(kConnectionSource),
                        fmt::format("The text of {} is not valid UTF-8.", what));
   }
+  // PostgreSQL ends a text at its first NUL and SQLite keeps it: refused on both, never cut.
+  if (text.find('\0') != std::string_view::npos) {
+    throw vb::ComError(kSqlError, std::string(kConnectionSource),
+                       fmt::format("The text of {} holds a NUL character.", what));
+  }
 }
 
 std::size_t CharacterCount(std::string_view text) {

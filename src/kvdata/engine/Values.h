@@ -13,7 +13,8 @@ namespace kvdata::engine {
 
 /// Whether text is well-formed UTF-8 (no overlong forms, no surrogates, nothing past U+10FFFF).
 [[nodiscard]] bool IsValidUtf8(std::string_view text);
-/// Raises kSqlError naming what (a column, "the statement") when text is not valid UTF-8.
+/// Raises kSqlError naming what (a column, "the statement") when text is not valid UTF-8 or
+/// holds a NUL character (which one engine would cut the text at).
 void RequireUtf8(std::string_view text, std::string_view what);
 /// The number of characters (code points) of valid UTF-8 text.
 [[nodiscard]] std::size_t CharacterCount(std::string_view text);

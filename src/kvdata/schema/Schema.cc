@@ -2,6 +2,7 @@
 
 #include <fmt/format.h>
 
+#include <algorithm>
 #include <span>
 #include <vector>
 
@@ -12,6 +13,7 @@
 #include "kvdata/StoredValue.h"
 #include "kvdata/WorkgroupDirectory.h"
 #include "kvdata/engine/Engine.h"
+#include "vb/Convert.h"
 
 namespace kvdata::schema {
 namespace {
@@ -240,6 +242,13 @@ void CreateActionDatabase(DataConnection& connection, const FirstUser& user) {
   Insert(engine, "Users", {"UserID", "UserName", "PasswordHash", "GroupID", "Created"},
          {user.userID, user.userName, hash, kSuperUserGroup, connection.Clock().Now()});
   transaction.Commit();
+}
+
+bool IsActionsColumn(std::string_view name) {
+  const TableDef& actions = Tables().front();
+  return std::any_of(actions.columns.begin(), actions.columns.end(), [&](const ColumnDef& column) {
+    return vb::LCase(column.name) == vb::LCase(name);
+  });
 }
 
 }  // namespace kvdata::schema

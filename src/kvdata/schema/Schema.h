@@ -35,4 +35,7 @@ struct FirstUser {
 /// when a statement fails.
 void CreateActionDatabase(DataConnection& connection, const FirstUser& user);
 
+/// Whether name (any letter case) is a column of the table actions.
+[[nodiscard]] bool IsActionsColumn(std::string_view name);
+
 }  // namespace kvdata::schema

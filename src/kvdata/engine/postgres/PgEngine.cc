@@ -133,9 +133,17 @@ std::unique_ptr<PgEngine> PgEngine::Open(const Login& login) {
   add("dbname", login.database);
   add("user", login.user);
   add("password", login.password);
+  add("sslmode", login.sslmode);
+  add("sslrootcert", login.sslrootcert);
+  add("sslcert", login.sslcert);
+  add("sslkey", login.sslkey);
   const std::string encoding = "UTF8";
   const std::string timeout = "10";
-  const std::string options = "-c DateStyle=ISO,MDY";
+  // The library's literals double their apostrophes and nothing else: a server reading
+  // backslashes as escapes would let a value end its literal early.
+  const std::string options =
+      fmt::format("-c DateStyle=ISO,MDY -c standard_conforming_strings=on -c statement_timeout={}",
+                  static_cast<int64_t>(login.statementTimeoutSeconds) * 1000);
   add("client_encoding", encoding);
   add("connect_timeout", timeout);
   add("options", options);

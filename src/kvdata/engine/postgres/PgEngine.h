@@ -5,6 +5,7 @@
 // failures of a statement outside a transaction are retried.
 #include <libpq-fe.h>
 
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
@@ -22,8 +23,10 @@ enum class ValueKind { Text, Whole, Fraction, Boolean, Date };
 
 class PgEngine final : public Engine {
  public:
-  /// Connects. Raises kOpenFailed (server unreachable, database missing, login refused); the
-  /// text never holds the password.
+  /// Connects, with standard_conforming_strings pinned on (a backslash in a literal is an
+  /// ordinary character) and the login's statement timeout. Raises kOpenFailed (server
+  /// unreachable, database missing, login refused, TLS refused); the text never holds the
+  /// password.
   [[nodiscard]] static std::unique_ptr<PgEngine> Open(const Login& login);
 
   [[nodiscard]] sql::Target Target() const override { return sql::Target::PostgreSQL; }

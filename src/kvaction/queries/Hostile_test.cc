@@ -1,0 +1,170 @@
+// Values the library puts into statements stay data, on both engines and in both dialects: for
+// every channel a hostile value returns exactly what an honest value that matches nothing
+// returns, and a legitimate value holding the delimiter finds the actions that hold it.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <map>
+
+#include "kvaction/action/ActionTest.h"
+
+namespace kvaction {
+namespace {
+
+/// What a channel answered: the numbers or the count it returned, or the error it raised.
+using Outcome = std::string;
+
+Outcome Joined(const std::vector<int32_t>& numbers) {
+  std::string out;
+  for (const int32_t n : numbers) out += std::to_string(n) + " ";
+  return out;
+}
+
+constexpr std::array kHostile = {
+    "x' or '1'='1",
+    "x' union select UserID,PasswordHash,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1 from Users "
+    "where '1'='1",
+    "x' or ActionID in (select ActionID from actions) or 'a'='b",
+    "x'; delete from actions; select '",
+    "x' or 1=1 --",
+    "x' or length(pg_read_file('/etc/passwd')) > 0 or 'a'='b",
+    "zz%\" or Subject like \"",
+    "x\" or \"1\"=\"1",
+    "x\" union select * from Users where \"1\"=\"1",
+    "\\' or 1=1 --",
+};
+
+class HostileValues : public PeopleTest {
+ protected:
+  void SetUp() override {
+    PeopleTest::SetUp();
+    if (HasFatalFailure()) return;
+    Store({.number = 1,
+           .subject = "say \"hi\"",
+           .assigneeID = "bob",
+           .originatorID = "carol",
+           .dateDue = Day(2024, 3, 20),
+           .reference = "Ref",
+           .referenceID = "O'Brien-7"});
+    Store({.number = 2,
+           .subject = "other",
+           .assigneeID = "carol",
+           .originatorID = "bob",
+           .dateDue = Day(2024, 3, 1),
+           .reference = "Carol's list",
+           .referenceID = "R1"});
+  }
+
+  /// Everything user maintenance could touch, as one text.
+  [[nodiscard]] static Outcome Bookkeeping(Action& action) {
+    std::string out;
+    const auto rs = action.Recordset(
+        "select ActionNumber, Assignee, Originator from actions order by ActionNumber");
+    for (; !rs->IsEOF(); rs->MoveNext()) {
+      for (int i = 0; i < 3; ++i) out += vb::TextOf(rs->Fields().Item(i).Value()) + "|";
+    }
+    for (const char* table : {"Users", "ActionQueries", "ActionProfiles"}) {
+      const auto count = action.Recordset(std::string("select count(*) from ") + table);
+      out += vb::TextOf(count->Fields().Item(0).Value()) + "|";
+    }
+    return out;
+  }
+};
+
+using Channel = std::function<Outcome(Action&, const std::string&)>;
+
+TEST_P(HostileValues, EveryChannelTreatsItsValueAsData) {
+  struct Case {
+    const char* channel;
+    const char* user;
+    Channel run;
+    std::string legitimate;  // a value holding the delimiter, and what it finds
+    Outcome legitimateFinds;
+  };
+  const int32_t all = SaveQuery({});
+  std::map<std::string, int32_t> subjectQueries;  // saved once, run in both dialects
+  const std::vector<Case> cases = {
+      {"reference ID", "admin",
+       [](Action& a, const std::string& v) {
+         return Joined(Numbers(*a.ReferenceRecordset("Ref", v)));
+       },
+       "O'Brien-7", "1 "},
+      {"reference", "admin",
+       [](Action& a, const std::string& v) {
+         return Joined(Numbers(*a.ReferenceRecordset(v, "")));
+       },
+       "Carol's list", "2 "},
+      {"list reference", "admin",
+       [&](Action& a, const std::string& v) {
+         a.ReferenceID(v);
+         return Joined(Numbers(*a.QueriedRecordset(all, "ActionNumber")));
+       },
+       "O'Brien-7", "1 "},
+      {"saved subject, own actions", "bob",
+       [&](Action& a, const std::string& v) {
+         auto [it, added] = subjectQueries.try_emplace(v, 0);
+         if (added) it->second = SaveQuery({{"AssignedTo", int16_t{1}}, {"Subject", v}});
+         const int32_t id = it->second;
+         return Joined(Numbers(*a.QueriedRecordset(id, "ActionNumber")));
+       },
+       "say \"hi\"", "1 "},
+      {"alert count reference", "bob",
+       [](Action& a, const std::string& v) { return std::to_string(a.Alerts("", v, 0)); }, "R1",
+       "1"},
+      {"alert count user", "admin",
+       [](Action& a, const std::string& v) { return std::to_string(a.Alerts(v, "", 1)); }, "bob",
+       "1"},
+      {"user rename", "admin",
+       [&](Action& a, const std::string& v) {
+         (void)ErrorOf([&] { a.ChangeUserName(v, "Mallory"); });
+         return Bookkeeping(a);
+       },
+       "", ""},
+      {"user removal", "admin",
+       [&](Action& a, const std::string& v) {
+         (void)ErrorOf([&] { a.DeleteUserData(v); });
+         return Bookkeeping(a);
+       },
+       "", ""},
+  };
+  for (const Dialect dialect : {Dialect::Desktop, Dialect::Server}) {
+    for (const Case& c : cases) {
+      const auto action = LoggedIn(c.user, dialect);
+      const auto answer = [&](const std::string& value) -> Outcome {
+        try {
+          return c.run(*action, value);
+        } catch (const vb::ComError& e) {
+          return "error " + std::to_string(e.number());
+        }
+      };
+      const Outcome honest = answer("nomatch");
+      for (const std::string hostile : kHostile) {
+        EXPECT_EQ(answer(hostile), honest) << c.channel << ": " << hostile;
+      }
+      if (!c.legitimate.empty()) {
+        EXPECT_EQ(answer(c.legitimate), c.legitimateFinds) << c.channel;
+      }
+    }
+  }
+}
+
+TEST_P(HostileValues, SortClauseListsColumnsOnly) {
+  const auto action = LoggedIn("admin");
+  const int32_t all = SaveQuery({});
+  for (const char* accepted : {"ActionNumber", " actionnumber DESC , [Subject] asc", ""}) {
+    EXPECT_EQ(Numbers(*action->QueriedRecordset(all, accepted)).size(), 2U) << accepted;
+  }
+  for (const char* refused :
+       {"(select 1)", "ActionNumber; delete from actions", "length(Subject)", "1",
+        "ActionNumber desc desc", "Users.PasswordHash", "ActionNumber,", "Subject collate x",
+        "[Subject", "(select PasswordHash from Users limit 1)"}) {
+    const vb::ComError error = ErrorOf([&] { (void)action->QueriedRecordset(all, refused); });
+    EXPECT_EQ(error.number(), 5) << refused;
+    EXPECT_NE(error.description().find("columns of the actions table"), std::string::npos);
+  }
+}
+
+KV_INSTANTIATE_ENGINES(HostileValues);
+
+}  // namespace
+}  // namespace kvaction
