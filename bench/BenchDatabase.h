@@ -1,9 +1,10 @@
 #pragma once
 // The action databases the list and alert benchmarks run on, with a given number of actions,
-// built once and kept: SQLite files in the temporary folder, and databases on the PostgreSQL
-// server named by KV_TEST_PG. The user "bench" owns the same 40 actions (20 open) whatever the
-// size, spread through the table; everything else belongs to a thousand other users, half of it
-// open, due around today.
+// built once and kept: SQLite files in KV_BENCH_DIR (default: the temporary folder), and
+// databases on the PostgreSQL server named by KV_TEST_PG. The user "bench" owns the same 40
+// actions (20 open, reference "R7") whatever the size, spread through the table; everything else
+// belongs to a thousand other users, half of it open, due around today. The saved query 1 of
+// "bench" has no criteria: it lists every action.
 #include <benchmark/benchmark.h>
 #include <fmt/format.h>
 #include <libpq-fe.h>
@@ -19,7 +20,6 @@
 #include <utility>
 #include <vector>
 
-#include "Ratios.h"
 #include "kvaction/Action.h"
 #include "kvdata/ConnectionString.h"
 #include "kvdata/DataConnection.h"
@@ -60,7 +60,7 @@ inline void Fill(sqlite3* db, int64_t rows) {
   const Statement insert =
       Prepare(db,
               "INSERT INTO actions (ActionNumber, Subject, AssigneeID, OriginatorID, DateOpened, "
-              "DateDue, DateClosed, Reviewed, Alert) VALUES (?,?,?,?,?,?,?,?,?)");
+              "DateDue, DateClosed, Reviewed, Alert, Reference) VALUES (?,?,?,?,?,?,?,?,?,?)");
   const int64_t spacing = rows / 40;
   for (int64_t i = 0; i < rows; ++i) {
     const bool mine = i % spacing == 0 && i / spacing < 40;
@@ -81,9 +81,16 @@ inline void Fill(sqlite3* db, int64_t rows) {
     }
     sqlite3_bind_int(insert.get(), 8, i % 3 == 0 ? 10 : 0);
     sqlite3_bind_int(insert.get(), 9, i % 10 == 0 ? -1 : 0);
+    if (mine) {
+      sqlite3_bind_text(insert.get(), 10, "R7", -1, SQLITE_STATIC);
+    } else {
+      sqlite3_bind_null(insert.get(), 10);
+    }
     sqlite3_step(insert.get());
     sqlite3_reset(insert.get());
   }
+  sqlite3_exec(db, "INSERT INTO ActionQueries (UserID, Name) VALUES ('bench', 'Everything')",
+               nullptr, nullptr, nullptr);
   sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
   sqlite3_exec(db, "ANALYZE", nullptr, nullptr, nullptr);
 }
@@ -114,17 +121,38 @@ inline void FillPg(kvdata::engine::Engine& engine, int64_t rows) {
   const int64_t spacing = rows / 40;
   (void)engine.Execute(fmt::format(
       "INSERT INTO actions (\"ActionNumber\", \"Subject\", \"AssigneeID\", \"OriginatorID\", "
-      "\"DateOpened\", \"DateDue\", \"DateClosed\", \"Reviewed\", \"Alert\") "
+      "\"DateOpened\", \"DateDue\", \"DateClosed\", \"Reviewed\", \"Alert\", \"Reference\") "
       "SELECT i + 1, 'Benchmark action', CASE WHEN mine THEN 'bench' ELSE 'u' || i % 1000 END, "
       "CASE WHEN mine THEN 'boss' ELSE 'u' || i * 7 % 1000 END, TIMESTAMP '{}', "
       "TIMESTAMP '{}' + (i % 121 - 60) * INTERVAL '1 day', "
       "CASE WHEN (mine AND i / {} % 2 = 1) OR (NOT mine AND i % 2 = 1) THEN TIMESTAMP '{}' END, "
-      "CASE WHEN i % 3 = 0 THEN 10 ELSE 0 END, CASE WHEN i % 10 = 0 THEN -1 ELSE 0 END "
+      "CASE WHEN i % 3 = 0 THEN 10 ELSE 0 END, CASE WHEN i % 10 = 0 THEN -1 ELSE 0 END, "
+      "CASE WHEN mine THEN 'R7' END "
       "FROM (SELECT i, i % {} = 0 AND i / {} < 40 AS mine "
       "FROM generate_series(0::bigint, {}) AS i) AS s",
       kToday.AddDays(-90).ToIso(), kToday.ToIso(), spacing, kToday.AddDays(-1).ToIso(), spacing,
       spacing, rows - 1));
-  (void)engine.Execute("ANALYZE");
+  (void)engine.Execute(
+      "INSERT INTO \"ActionQueries\" (\"UserID\", \"Name\") VALUES ('bench', 'Everything')");
+}
+
+struct PgFinish {
+  void operator()(PGconn* conn) const { PQfinish(conn); }
+};
+struct PgClear {
+  void operator()(PGresult* result) const { PQclear(result); }
+};
+using PgConn = std::unique_ptr<PGconn, PgFinish>;
+using PgResult = std::unique_ptr<PGresult, PgClear>;
+
+/// A libpq connection to one of our PostgreSQL connection strings.
+inline PgConn PgConnect(const std::string& connectionString) {
+  const auto login = kvdata::ParseConnectionString(connectionString).login;
+  PgConn conn(PQconnectdb(fmt::format("host='{}' port='{}' dbname='{}' user='{}'", login.host,
+                                      login.port, login.database, login.user)
+                              .c_str()));
+  if (PQstatus(conn.get()) != CONNECTION_OK) throw std::runtime_error(PQerrorMessage(conn.get()));
+  return conn;
 }
 
 /// The connection string of the database with rows actions on engine, created on first use.
@@ -143,10 +171,15 @@ inline std::string ConnectionString(int64_t rows, int64_t engine = kSQLite) {
                                        {"admin", "Admin", "secret", kvdata::PasswordCost::Minimum});
     AddBenchUser(connection);
     FillPg(kvdata::DataConnection::Open(connection)->Engine(), rows);
+    // Statistics and the visibility map, as a server that has run a while has them.
+    PQclear(PQexec(PgConnect(connection).get(), "VACUUM ANALYZE"));
     return connection;
   }
-  const auto path =
-      std::filesystem::temp_directory_path() / ("kvbench_" + std::to_string(rows) + ".kvdb");
+  const char* folder = std::getenv("KV_BENCH_DIR");
+  const std::filesystem::path dir = folder != nullptr && *folder != '\0'
+                                        ? std::filesystem::path(folder)
+                                        : std::filesystem::temp_directory_path();
+  const auto path = dir / ("kvbench_" + std::to_string(rows) + ".kvdb");
   const std::string connection = "Provider=SQLite;Data Source=" + path.string();
   if (std::filesystem::exists(path)) return connection;
   kvdata::DataServer::CreateDatabase(connection,
@@ -181,25 +214,6 @@ inline std::string Plan(sqlite3* db, const std::string& sql) {
   return plan;
 }
 
-struct PgFinish {
-  void operator()(PGconn* conn) const { PQfinish(conn); }
-};
-struct PgClear {
-  void operator()(PGresult* result) const { PQclear(result); }
-};
-using PgConn = std::unique_ptr<PGconn, PgFinish>;
-using PgResult = std::unique_ptr<PGresult, PgClear>;
-
-/// A libpq connection to one of our PostgreSQL connection strings.
-inline PgConn PgConnect(const std::string& connectionString) {
-  const auto login = kvdata::ParseConnectionString(connectionString).login;
-  PgConn conn(PQconnectdb(fmt::format("host='{}' port='{}' dbname='{}' user='{}'", login.host,
-                                      login.port, login.database, login.user)
-                              .c_str()));
-  if (PQstatus(conn.get()) != CONNECTION_OK) throw std::runtime_error(PQerrorMessage(conn.get()));
-  return conn;
-}
-
 /// The plan PostgreSQL chooses for sql with its one parameter set to value, one step a line.
 inline std::string PgPlan(PGconn* conn, const std::string& sql, const std::string& value) {
   const char* values[] = {value.c_str()};
@@ -211,29 +225,6 @@ inline std::string PgPlan(PGconn* conn, const std::string& sql, const std::strin
     plan += '\n';
   }
   return plan;
-}
-
-/// Both engines × 10,000 and 1,000,000 actions, as (rows, engine) arguments, in microseconds.
-inline void EnginesAndSizes(benchmark::internal::Benchmark* b) {
-  for (const int64_t engine : {kSQLite, kPostgreSQL}) {
-    for (const int64_t rows : {10'000, 1'000'000}) b->Args({rows, engine});
-  }
-  b->Unit(benchmark::kMicrosecond);
-}
-
-/// Runs the registered benchmarks and prints, for every engine and size, the ratio of the
-/// library's benchmark to the raw driver's.
-inline int RunWithSizeRatios(int argc, char** argv, std::string_view label,
-                             std::string_view library, std::string_view raw) {
-  std::vector<RatioReporter::Pair> pairs;
-  for (const int64_t engine : {kSQLite, kPostgreSQL}) {
-    for (const int64_t rows : {10'000, 1'000'000}) {
-      const std::string args = fmt::format("/{}/{}", rows, engine);
-      pairs.push_back({fmt::format("{} {} {}", label, EngineName(engine), rows),
-                       std::string(library) + args, std::string(raw) + args});
-    }
-  }
-  return RunWithRatios(argc, argv, std::move(pairs));
 }
 
 }  // namespace bench

@@ -13,6 +13,12 @@ struct Recordset::Shared {
   std::vector<FieldInfo> fields;
   std::vector<Row> rows;
   std::shared_ptr<RowStore> store;
+  // A streamed query: how to run it again, the run being read (none once it is read to the
+  // end), where rows[0] stands among the query's rows, and a buffer for the next row.
+  RowSourceFactory query;
+  std::unique_ptr<RowSource> source;
+  std::size_t base = 0;
+  std::vector<vb::Variant> next;
 };
 
 namespace {
@@ -127,7 +133,8 @@ RecordsetPtr Recordset::Create() { return std::make_shared<Recordset>(); }
 
 void Recordset::Open(CursorTypeEnum cursorType, LockTypeEnum lockType, int32_t /*options*/) {
   if (open_) throw Error(kObjectOpen);
-  auto shared = std::make_shared<Shared>(Shared{shared_->fields, {}, nullptr});
+  auto shared = std::make_shared<Shared>();
+  shared->fields = shared_->fields;
   shared_ = std::move(shared);
   cursor_ = Cursor{};
   edit_.reset();
@@ -141,11 +148,17 @@ void Recordset::OpenWithRows(std::vector<FieldInfo> fields, std::vector<Row> row
                              CursorTypeEnum cursorType, CursorLocationEnum cursorLocation,
                              LockTypeEnum lockType, std::shared_ptr<RowStore> store) {
   if (open_) throw Error(kObjectOpen);
+  // Rows that cannot be edited need no originals: their values are what was read.
+  const bool editable = lockType != adLockReadOnly;
   for (Row& row : rows) {
     if (row.values.size() != fields.size()) throw Error(kBadArguments);
-    if (row.original.size() != row.values.size()) row.original = row.values;
+    if (editable && row.original.size() != row.values.size()) row.original = row.values;
   }
-  shared_ = std::make_shared<Shared>(Shared{std::move(fields), std::move(rows), std::move(store)});
+  auto shared = std::make_shared<Shared>();
+  shared->fields = std::move(fields);
+  shared->rows = std::move(rows);
+  shared->store = std::move(store);
+  shared_ = std::move(shared);
   edit_.reset();
   open_ = true;
   cursorType_ = cursorType;
@@ -154,9 +167,26 @@ void Recordset::OpenWithRows(std::vector<FieldInfo> fields, std::vector<Row> row
   cursor_ = FirstCursor(adSearchForward);
 }
 
+void Recordset::OpenStreaming(std::vector<FieldInfo> fields, RowSourceFactory query,
+                              CursorLocationEnum cursorLocation) {
+  if (open_) throw Error(kObjectOpen);
+  auto shared = std::make_shared<Shared>();
+  shared->fields = std::move(fields);
+  shared->query = std::move(query);
+  shared_ = std::move(shared);
+  edit_.reset();
+  cursorType_ = adOpenForwardOnly;
+  cursorLocation_ = cursorLocation;
+  lockType_ = adLockReadOnly;
+  RestartStream();
+  open_ = true;
+}
+
 void Recordset::Close() {
   RequireOpen();
-  shared_ = std::make_shared<Shared>(Shared{shared_->fields, {}, nullptr});
+  auto shared = std::make_shared<Shared>();
+  shared->fields = shared_->fields;
+  shared_ = std::move(shared);
   edit_.reset();
   cursor_ = Cursor{};
   open_ = false;
@@ -334,7 +364,64 @@ vb::Variant Recordset::FieldOriginalValue(std::size_t index) const {
   RequireOpen();
   RequireField(index);
   if (Adding()) return edit_->row.original[index];
-  return CurrentRow().original[index];
+  const Row& row = CurrentRow();
+  return row.original.empty() ? row.values[index] : row.original[index];
+}
+
+// ---------------------------------------------------------------------------------------------
+// Recordset: streamed rows
+
+bool Recordset::Streaming() const { return static_cast<bool>(shared_->query); }
+
+void Recordset::RestartStream() {
+  Shared& shared = *shared_;
+  std::unique_ptr<RowSource> source = shared.query();
+  std::vector<vb::Variant> values;
+  const bool any = source->Next(values);
+  shared.rows.clear();
+  shared.base = 0;
+  if (any) {
+    shared.rows.push_back(Row{std::move(values), {}, false});
+    shared.source = std::move(source);
+    cursor_ = Cursor{false, false, 0};
+  } else {
+    shared.source.reset();
+    cursor_ = Cursor{};
+  }
+}
+
+void Recordset::StreamNext() {
+  Shared& shared = *shared_;
+  if (shared.source && shared.source->Next(shared.next)) {
+    shared.rows.front().values.swap(shared.next);
+    ++shared.base;
+    cursor_ = Cursor{false, false, shared.base};
+    return;
+  }
+  // Past the last row: the run is over, and going back means running the query again.
+  shared.source.reset();
+  shared.rows.clear();
+  ++shared.base;
+  cursor_ = Cursor{false, true, 0};
+}
+
+void Recordset::Materialize() const {
+  Shared& shared = *shared_;
+  if (!shared.query) return;
+  std::vector<Row> rows;
+  std::unique_ptr<RowSource> source;
+  if (shared.base > 0) {
+    source = shared.query();
+  } else {
+    rows = std::move(shared.rows);
+    source = std::move(shared.source);
+  }
+  std::vector<vb::Variant> values;
+  while (source && source->Next(values)) rows.push_back(Row{std::move(values), {}, false});
+  shared.rows = std::move(rows);
+  shared.base = 0;
+  shared.source.reset();
+  shared.query = nullptr;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -343,12 +430,19 @@ vb::Variant Recordset::FieldOriginalValue(std::size_t index) const {
 void Recordset::MoveFirst() {
   RequireOpen();
   UpdatePending();
+  if (Streaming()) {
+    // On the first row already (or no rows at all), nothing is read again.
+    if (shared_->base > 0) RestartStream();
+    if (!shared_->rows.empty()) cursor_ = Cursor{false, false, 0};
+    return;
+  }
   cursor_ = FirstCursor(adSearchForward);
 }
 
 void Recordset::MoveLast() {
   RequireOpen();
   UpdatePending();
+  Materialize();
   cursor_ = FirstCursor(adSearchBackward);
 }
 
@@ -356,6 +450,7 @@ void Recordset::MoveNext() {
   RequireOpen();
   UpdatePending();
   if (cursor_.eof) throw Error(kNoCurrentRecord);
+  if (Streaming()) return StreamNext();
   const auto from = cursor_.bof ? std::nullopt : std::optional(cursor_.index);
   cursor_ = CursorAt(NextLive(from, adSearchForward), adSearchForward);
 }
@@ -364,6 +459,7 @@ void Recordset::MovePrevious() {
   RequireOpen();
   UpdatePending();
   if (cursor_.bof) throw Error(kNoCurrentRecord);
+  Materialize();
   const auto from = cursor_.eof ? std::nullopt : std::optional(cursor_.index);
   cursor_ = CursorAt(NextLive(from, adSearchBackward), adSearchBackward);
 }
@@ -380,6 +476,7 @@ bool Recordset::IsBOF() const {
 
 int32_t Recordset::RecordCount() const {
   RequireOpen();
+  Materialize();
   const auto& rows = shared_->rows;
   const auto live =
       std::count_if(rows.begin(), rows.end(), [](const Row& r) { return !r.deleted; });
@@ -422,6 +519,7 @@ Recordset::Cursor Recordset::FirstCursor(SearchDirectionEnum direction) const {
 void Recordset::Find(std::string_view criteria, int32_t skipRecords, SearchDirectionEnum direction,
                      BookmarkEnum start) {
   RequireOpen();
+  Materialize();
   const Criterion criterion = Criterion::Parse(criteria, *locale_);
   const std::optional<std::size_t> field = IndexOf(criterion.FieldName());
   const bool knownStart =
@@ -455,6 +553,7 @@ void Recordset::Find(std::string_view criteria, int32_t skipRecords, SearchDirec
 RecordsetPtr Recordset::Clone(LockTypeEnum lockType) {
   RequireOpen();
   if (lockType != adLockUnspecified && lockType != adLockReadOnly) throw Error(kBadArguments);
+  Materialize();
   RecordsetPtr clone = Create();
   clone->shared_ = shared_;
   clone->open_ = true;
@@ -483,7 +582,7 @@ bool Recordset::Adding() const { return edit_ && edit_->mode == adEditAdd; }
 
 Row& Recordset::CurrentRow() const {
   if (cursor_.bof || cursor_.eof) throw Error(kNoCurrentRecord);
-  Row& row = shared_->rows[cursor_.index];
+  Row& row = shared_->rows[cursor_.index - shared_->base];
   if (row.deleted) throw Error(kNoCurrentRecord);
   return row;
 }

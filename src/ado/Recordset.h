@@ -2,6 +2,7 @@
 // ADO-like record sets: field metadata, rows, a cursor, an edit buffer, and (for record sets that
 // come from a database) a RowStore that writes inserts, updates and deletes back to the table.
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -22,12 +23,26 @@ struct FieldInfo {
   int32_t attributes = adFldUnspecified;
 };
 
-/// One row: the values as stored (original) and as currently held.
+/// One row: the values as stored (original) and as currently held. A row that cannot be edited
+/// keeps no originals (original is empty): its values are what was read.
 struct Row {
   std::vector<vb::Variant> values;
   std::vector<vb::Variant> original;
   bool deleted = false;
 };
+
+/// The rows of a query handed out one at a time, as the engine reads them, for a record set that
+/// streams instead of holding every row.
+class RowSource {
+ public:
+  virtual ~RowSource() = default;
+  /// Reads the next row into values (one value per field); false when no row is left. Raises a
+  /// ComError when the engine fails.
+  virtual bool Next(std::vector<vb::Variant>& values) = 0;
+};
+
+/// Runs a streamed query from its first row again (each call a new source).
+using RowSourceFactory = std::function<std::unique_ptr<RowSource>()>;
 
 /// Writes a connected record set's changes to its table. Implemented by the data layer; an
 /// in-memory record set has none. Each call either succeeds completely or throws a ComError and
@@ -127,6 +142,13 @@ class Recordset {
   void OpenWithRows(std::vector<FieldInfo> fields, std::vector<Row> rows, CursorTypeEnum cursorType,
                     CursorLocationEnum cursorLocation, LockTypeEnum lockType,
                     std::shared_ptr<RowStore> store);
+  /// Opens a forward-only, read-only record set that holds only the current row, reading the
+  /// next one from the query as the cursor moves forward. Whatever needs more than that
+  /// (RecordCount, MoveLast, MovePrevious, Find, Clone) reads the remaining rows into memory
+  /// first, running the query again when rows already passed are needed; MoveFirst runs the
+  /// query again from its first row. Raises what the first read raises.
+  void OpenStreaming(std::vector<FieldInfo> fields, RowSourceFactory query,
+                     CursorLocationEnum cursorLocation);
   /// Drops any pending edit and releases the rows (clones keep theirs); the fields stay, so the
   /// record set can be opened again.
   void Close();
@@ -247,6 +269,15 @@ class Recordset {
   [[nodiscard]] vb::Variant FieldValue(std::size_t index) const;
   void FieldValue(std::size_t index, const vb::Variant& value);
   [[nodiscard]] vb::Variant FieldOriginalValue(std::size_t index) const;
+  /// Whether rows are still read from the query as the cursor moves.
+  [[nodiscard]] bool Streaming() const;
+  /// Reads the first row of a new run of the streamed query; the cursor stands on it.
+  void RestartStream();
+  /// Reads the next row of the streamed query in place of the current one.
+  void StreamNext();
+  /// Reads every row left in the streamed query into memory, so that the record set moves
+  /// freely from then on; the cursor stays on its row.
+  void Materialize() const;
 
   std::shared_ptr<Shared> shared_;
   Cursor cursor_;

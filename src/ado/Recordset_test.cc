@@ -405,6 +405,76 @@ TEST_F(ConnectedRecordset, DeleteGoesThroughTheStoreFirst) {
   EXPECT_EQ(rs->RecordCount(), 1);
 }
 
+// A streamed record set holds one row and runs its query again only when rows already passed
+// are needed. Each case: the moves made, then the current ID (0 at EOF) and how many times the
+// query ran.
+TEST(RecordsetStreaming, RunsTheQueryAgainOnlyToGoBack) {
+  struct Rows final : RowSource {
+    int32_t next = 1;
+    int32_t count;
+    explicit Rows(int32_t n) : count(n) {}
+    bool Next(std::vector<Variant>& values) override {
+      if (next > count) return false;
+      values = {Variant(next++)};
+      return true;
+    }
+  };
+  struct Case {
+    const char* name;
+    int32_t rows;
+    std::function<void(Recordset&)> moves;
+    int32_t id;
+    int runs;
+  };
+  const Case cases[] = {
+      {"to the end", 3,
+       [](Recordset& rs) {
+         while (!rs.IsEOF()) rs.MoveNext();
+       },
+       0, 1},
+      {"first row again", 3, [](Recordset& rs) { rs.MoveFirst(); }, 1, 1},
+      {"back to the first", 3,
+       [](Recordset& rs) {
+         rs.MoveNext();
+         rs.MoveFirst();
+       },
+       1, 2},
+      {"count from the start", 3, [](Recordset& rs) { EXPECT_EQ(rs.RecordCount(), 3); }, 1, 1},
+      {"count midway", 3,
+       [](Recordset& rs) {
+         rs.MoveNext();
+         EXPECT_EQ(rs.RecordCount(), 3);
+         rs.MoveLast();
+       },
+       3, 2},
+      {"previous", 3,
+       [](Recordset& rs) {
+         rs.MoveNext();
+         rs.MoveNext();
+         rs.MovePrevious();
+       },
+       2, 2},
+      {"nothing", 0,
+       [](Recordset& rs) {
+         rs.MoveFirst();
+         EXPECT_TRUE(rs.IsBOF());
+       },
+       0, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    int runs = 0;
+    Recordset rs;
+    rs.OpenStreaming(
+        {FieldInfo{"ID", adInteger, 4, 0}},
+        [&runs, n = c.rows] { return ++runs, std::make_unique<Rows>(n); }, adUseServer);
+    c.moves(rs);
+    EXPECT_EQ(rs.IsEOF() ? 0 : CurrentId(rs), c.id);
+    EXPECT_EQ(runs, c.runs);
+    EXPECT_EQ(rs.LockType(), adLockReadOnly);
+  }
+}
+
 TEST(AdoError, CarriesAdosNumberTextAndSource) {
   const vb::ComError e = Error(kNoCurrentRecord);
   EXPECT_EQ(e.number(), static_cast<int32_t>(0x800A0BCD));

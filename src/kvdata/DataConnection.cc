@@ -154,7 +154,8 @@ struct DataConnection::Impl {
     }
     std::vector<ado::Row> rows;
     rows.reserve(result.rows.size());
-    for (auto& values : result.rows) rows.push_back({values, std::move(values), false});
+    // The record set keeps originals only for rows that can be edited.
+    for (auto& values : result.rows) rows.push_back({std::move(values), {}, false});
     std::shared_ptr<ado::RowStore> store;
     if (target) {
       store = std::make_shared<TableStore>(engine, *target, locale);
@@ -167,6 +168,34 @@ struct DataConnection::Impl {
                             static_cast<ado::CursorTypeEnum>(cursorType),
                             static_cast<ado::CursorLocationEnum>(cursorLocation),
                             static_cast<ado::LockTypeEnum>(lockType), std::move(store));
+    return recordset;
+  }
+
+  // A forward-only, read-only record set over rows read as the cursor moves: memory follows
+  // the current row, not the answer. Going back runs the same statement again.
+  ado::RecordsetPtr StreamRecordset(std::string_view sql, int32_t cursorLocation) {
+    Record(sql);
+    const sql::Translation& translation = Translate(sql);
+    engine::StreamedResult first = engine->Stream(translation.text, translation.values);
+    std::vector<ado::FieldInfo> fields;
+    fields.reserve(first.columns.size());
+    for (const auto& column : first.columns) {
+      const int32_t attributes =
+          column.attributes & ~(ado::adFldUpdatable | ado::adFldUnknownUpdatable);
+      fields.push_back({column.name, column.type, column.definedSize, attributes});
+    }
+    // The first run is the one already started; later runs start the statement again.
+    auto pending = std::make_shared<std::unique_ptr<ado::RowSource>>(std::move(first.rows));
+    ado::RowSourceFactory query = [engine = engine, text = translation.text,
+                                   values = translation.values,
+                                   pending]() -> std::unique_ptr<ado::RowSource> {
+      if (*pending) return std::move(*pending);
+      return engine->Stream(text, values).rows;
+    };
+    auto recordset = ado::Recordset::Create();
+    recordset->SetLocale(*locale);
+    recordset->OpenStreaming(std::move(fields), std::move(query),
+                             static_cast<ado::CursorLocationEnum>(cursorLocation));
     return recordset;
   }
 };
@@ -193,6 +222,9 @@ sql::Dialect DataConnection::Dialect() const { return impl_->settings.dialect; }
 ado::RecordsetPtr DataConnection::OpenRecordset(std::string_view sql, int32_t cursorType,
                                                 int32_t cursorLocation, int32_t lockType) {
   RequireAdoOptions(cursorType, cursorLocation, lockType);
+  if (cursorType == ado::adOpenForwardOnly && lockType == ado::adLockReadOnly) {
+    return impl_->StreamRecordset(sql, cursorLocation);
+  }
   engine::Result result = impl_->Run(sql);
   return impl_->MakeRecordset(std::move(result), cursorType, cursorLocation, lockType);
 }

@@ -4,6 +4,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "ado/Errors.h"
 #include "kvdata/Errors.h"
 #include "kvdata/engine/Engine.h"
@@ -323,6 +325,74 @@ TEST_P(DataConnectionTest, TransactionsCommitOnlyAtTheOutermostScope) {
     EXPECT_EQ(ErrorOf([&] { outer.Commit(); }).number(), kEngineError);
   }
   EXPECT_FALSE(connection_->InTransaction());
+}
+
+// A forward-only, read-only record set reads its rows as it moves; whatever needs rows already
+// passed runs the statement again, and statements run meanwhile (the same text included) do not
+// disturb it.
+TEST_P(DataConnectionTest, ForwardOnlyReadOnlyRowsStreamAndStillMoveAnywhere) {
+  for (const char* title : {"a", "b", "c", "d"}) AddItem(title, At(2024, 3, 1), true);
+  const std::string sql = "select Title, Due, Done from Items order by ItemID";
+  const auto open = [&] { return connection_->OpenRecordset(sql, 0, 2, ado::adLockReadOnly); };
+  const auto title = [](const ado::RecordsetPtr& rs) {
+    return vb::CStr(rs->Fields()["Title"].Value());
+  };
+  struct Case {
+    const char* name;
+    std::function<std::string(const ado::RecordsetPtr&)> steps;
+    const char* expected;
+  };
+  const Case cases[] = {
+      {"walks every row with its types",
+       [&](const ado::RecordsetPtr& rs) {
+         std::string seen;
+         for (; !rs->IsEOF(); rs->MoveNext()) {
+           seen += title(rs) +
+                   (rs->Fields()["Due"].Value() == vb::Variant(At(2024, 3, 1)) ? "+" : "-") +
+                   (rs->Fields()["Done"].Value() == vb::Variant(true) ? "t" : "f");
+         }
+         return seen;
+       },
+       "a+tb+tc+td+t"},
+      {"counts without moving",
+       [&](const ado::RecordsetPtr& rs) {
+         rs->MoveNext();
+         return std::to_string(rs->RecordCount()) + title(rs);
+       },
+       "4b"},
+      {"goes back",
+       [&](const ado::RecordsetPtr& rs) {
+         rs->MoveNext();
+         rs->MoveNext();
+         rs->MovePrevious();
+         return title(rs);
+       },
+       "b"},
+      {"starts over after the end",
+       [&](const ado::RecordsetPtr& rs) {
+         while (!rs->IsEOF()) rs->MoveNext();
+         rs->MoveFirst();
+         return title(rs);
+       },
+       "a"},
+      {"interleaves with the same statement and with writes",
+       [&](const ado::RecordsetPtr& rs) {
+         std::string seen;
+         const auto other = open();
+         for (; !rs->IsEOF(); rs->MoveNext(), other->MoveNext()) {
+           seen += title(rs) + title(other);
+           (void)connection_->Execute("update Items set Amount = 1");
+           EXPECT_EQ(Column("select count(*) from Items").front(), "4");
+         }
+         return seen;
+       },
+       "aabbccdd"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(c.steps(open()), c.expected);
+  }
+  EXPECT_EQ(ErrorOf([&] { open()->Fields()["Title"].Value("x"); }).number(), ado::kReadOnly);
 }
 
 KV_INSTANTIATE_ENGINES(DataConnectionTest);

@@ -13,6 +13,30 @@ EngineError::EngineError(int32_t number, std::string description, std::string co
       code_(std::move(code)),
       transient_(transient) {}
 
+namespace {
+
+// Rows already read whole, handed out in order.
+class HeldRows final : public ado::RowSource {
+ public:
+  explicit HeldRows(std::vector<std::vector<vb::Variant>> rows) : rows_(std::move(rows)) {}
+  bool Next(std::vector<vb::Variant>& values) override {
+    if (next_ == rows_.size()) return false;
+    values = std::move(rows_[next_++]);
+    return true;
+  }
+
+ private:
+  std::vector<std::vector<vb::Variant>> rows_;
+  std::size_t next_ = 0;
+};
+
+}  // namespace
+
+StreamedResult Engine::Stream(std::string_view sql, std::span<const vb::Variant> params) {
+  Result result = Execute(sql, params);
+  return {std::move(result.columns), std::make_unique<HeldRows>(std::move(result.rows))};
+}
+
 void Engine::NoteStatement(std::string_view sql) {
   if (ChangesSchema(sql)) ++schemaGeneration_;
 }

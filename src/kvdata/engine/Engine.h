@@ -3,12 +3,14 @@
 // bound parameters, result rows with ADO field metadata, transactions and the catalog. One
 // implementation per engine (sqlite/, postgres/); each maps its native errors in one file.
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "ado/Enums.h"
+#include "ado/Recordset.h"
 #include "kvdata/sql/Translator.h"
 #include "vb/Variant.h"
 
@@ -35,6 +37,12 @@ struct Result {
   std::vector<Column> columns;
   std::vector<std::vector<vb::Variant>> rows;
   int64_t rowsAffected = -1;
+};
+
+/// The rows of a query as the engine reads them: the columns at once, the rows one at a time.
+struct StreamedResult {
+  std::vector<Column> columns;
+  std::unique_ptr<ado::RowSource> rows;
 };
 
 /// A table as the catalog knows it, names spelled as created.
@@ -73,6 +81,13 @@ class Engine {
   /// EngineError (kEngineError, message and statement) on failure, kSqlError for invalid UTF-8
   /// or a second statement; nothing is changed then.
   virtual Result Execute(std::string_view sql, std::span<const vb::Variant> params = {}) = 0;
+
+  /// Runs one query as Execute does and hands its rows out one at a time, so that a long
+  /// answer is never held whole. The statement must yield rows from tables only (no computed
+  /// column, whose type is settled from every row); the source keeps what it needs (values
+  /// included) and may be read while other statements run on this engine, which must outlive
+  /// it. This default reads every row first, as Execute does.
+  virtual StreamedResult Stream(std::string_view sql, std::span<const vb::Variant> params = {});
 
   /// Starts a write transaction (on SQLite: BEGIN IMMEDIATE, waiting for other writers).
   virtual void Begin() = 0;

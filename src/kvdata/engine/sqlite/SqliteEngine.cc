@@ -2,6 +2,7 @@
 
 #include <fmt/format.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 
@@ -108,10 +109,18 @@ SqliteEngine::Prepared& SqliteEngine::Prepare(std::string_view sql) {
     return *cached;
   }
   RequireUtf8(sql, "the statement");
+  Prepared prepared{Compile(sql, SQLITE_PREPARE_PERSISTENT), {}};
+  prepared.columns = DescribeColumns(prepared.stmt.get());
+  Prepared* added = nullptr;
+  (void)cache_.Add(std::string(sql), std::move(prepared), &added);
+  return *added;
+}
+
+SqliteEngine::Stmt SqliteEngine::Compile(std::string_view sql, unsigned flags) {
   sqlite3_stmt* raw = nullptr;
   const char* tail = nullptr;
-  const int rc = sqlite3_prepare_v3(db_.get(), sql.data(), static_cast<int>(sql.size()),
-                                    SQLITE_PREPARE_PERSISTENT, &raw, &tail);
+  const int rc =
+      sqlite3_prepare_v3(db_.get(), sql.data(), static_cast<int>(sql.size()), flags, &raw, &tail);
   Stmt stmt(raw);
   if (rc != SQLITE_OK) RaiseStatementError(db_.get(), rc, sql);
   if (stmt == nullptr ||
@@ -119,11 +128,13 @@ SqliteEngine::Prepared& SqliteEngine::Prepare(std::string_view sql) {
     throw vb::ComError(kSqlError, std::string(kConnectionSource),
                        fmt::format("Exactly one statement is allowed: {}", sql));
   }
-  Prepared prepared{std::move(stmt), {}};
-  prepared.columns = DescribeColumns(prepared.stmt.get());
-  Prepared* added = nullptr;
-  (void)cache_.Add(std::string(sql), std::move(prepared), &added);
-  return *added;
+  return stmt;
+}
+
+std::shared_ptr<sqlite3_stmt> SqliteEngine::Available(const Prepared& prepared,
+                                                      std::string_view sql) {
+  if (prepared.stmt.use_count() == 1) return prepared.stmt;
+  return Compile(sql, 0);
 }
 
 std::vector<Column> SqliteEngine::DescribeColumns(sqlite3_stmt* stmt) const {
@@ -191,7 +202,8 @@ void SqliteEngine::Bind(sqlite3_stmt* stmt, std::span<const vb::Variant> params,
 
 Result SqliteEngine::Run(Prepared& prepared, std::span<const vb::Variant> params,
                          std::string_view sql) {
-  sqlite3_stmt* stmt = prepared.stmt.get();
+  const std::shared_ptr<sqlite3_stmt> owner = Available(prepared, sql);
+  sqlite3_stmt* stmt = owner.get();
   const ResetOnExit reset{stmt};
   Bind(stmt, params, sql);
   Result result{prepared.columns, {}, -1};
@@ -221,6 +233,76 @@ Result SqliteEngine::Execute(std::string_view sql, std::span<const vb::Variant> 
   NoteStatement(sql);
   if (ChangesSchema(sql)) cache_.TakeAll();
   return result;
+}
+
+namespace {
+
+// A query's rows stepped as they are read. It owns its statement (shared with the engine's
+// cache) and its bound values, and resets the statement when it is done.
+class SteppedRows final : public ado::RowSource {
+ public:
+  SteppedRows(std::shared_ptr<sqlite3_stmt> stmt, std::vector<vb::Variant> params,
+              std::vector<ado::DataTypeEnum> types, std::string sql)
+      : stmt_(std::move(stmt)),
+        params_(std::move(params)),
+        types_(std::move(types)),
+        sql_(std::move(sql)) {}
+  ~SteppedRows() override { Finish(); }
+  SteppedRows(const SteppedRows&) = delete;
+  SteppedRows& operator=(const SteppedRows&) = delete;
+
+  [[nodiscard]] sqlite3_stmt* Statement() const { return stmt_.get(); }
+  [[nodiscard]] const std::vector<vb::Variant>& Params() const { return params_; }
+
+  bool Next(std::vector<vb::Variant>& values) override {
+    if (done_) return false;
+    const int rc = sqlite3_step(stmt_.get());
+    if (rc == SQLITE_ROW) {
+      values.resize(types_.size());
+      for (std::size_t i = 0; i < types_.size(); ++i) {
+        values[i] = ReadValue(stmt_.get(), static_cast<int>(i), types_[i]);
+      }
+      return true;
+    }
+    Finish();
+    if (rc != SQLITE_DONE) RaiseStatementError(sqlite3_db_handle(stmt_.get()), rc, sql_);
+    return false;
+  }
+
+ private:
+  void Finish() {
+    if (done_) return;
+    done_ = true;
+    sqlite3_reset(stmt_.get());
+    sqlite3_clear_bindings(stmt_.get());
+  }
+
+  std::shared_ptr<sqlite3_stmt> stmt_;
+  std::vector<vb::Variant> params_;
+  std::vector<ado::DataTypeEnum> types_;
+  std::string sql_;
+  bool done_ = false;
+};
+
+}  // namespace
+
+StreamedResult SqliteEngine::Stream(std::string_view sql, std::span<const vb::Variant> params) {
+  Prepared& prepared = Prepare(sql);
+  const bool computed = std::any_of(prepared.columns.begin(), prepared.columns.end(),
+                                    [](const Column& c) { return c.type == ado::adEmpty; });
+  if (computed || sqlite3_stmt_readonly(prepared.stmt.get()) == 0) {
+    return Engine::Stream(sql, params);
+  }
+  std::vector<ado::DataTypeEnum> types;
+  types.reserve(prepared.columns.size());
+  for (const Column& column : prepared.columns) types.push_back(column.type);
+  auto rows = std::make_unique<SteppedRows>(Available(prepared, sql),
+                                            std::vector<vb::Variant>(params.begin(), params.end()),
+                                            std::move(types), std::string(sql));
+  // The source binds its own copy of the values: they must live as long as the statement runs.
+  Bind(rows->Statement(), rows->Params(), sql);
+  NoteStatement(sql);
+  return {prepared.columns, std::move(rows)};
 }
 
 void SqliteEngine::Begin() { (void)Run(Prepare("BEGIN IMMEDIATE"), {}, "BEGIN IMMEDIATE"); }

@@ -19,6 +19,9 @@ class SqliteEngine final : public Engine {
 
   [[nodiscard]] sql::Target Target() const override { return sql::Target::SQLite; }
   Result Execute(std::string_view sql, std::span<const vb::Variant> params = {}) override;
+  /// Steps the statement as the rows are read. While a stream reads the cached statement of
+  /// its text, that text runs on a statement of its own.
+  StreamedResult Stream(std::string_view sql, std::span<const vb::Variant> params = {}) override;
   void Begin() override;
   void Commit() override;
   void Rollback() noexcept override;
@@ -37,12 +40,17 @@ class SqliteEngine final : public Engine {
   using Db = std::unique_ptr<sqlite3, CloseDb>;
   using Stmt = std::unique_ptr<sqlite3_stmt, Finalize>;
   struct Prepared {
-    Stmt stmt;
+    // Shared with a stream reading it; more than one owner means it is in use.
+    std::shared_ptr<sqlite3_stmt> stmt;
     std::vector<Column> columns;  // as declared; computed ones settled per result
   };
 
   explicit SqliteEngine(Db db) : db_(std::move(db)) {}
   Prepared& Prepare(std::string_view sql);
+  // Compiles one statement (flags as sqlite3_prepare_v3 takes them).
+  Stmt Compile(std::string_view sql, unsigned flags);
+  // The statement to run the text on now: the cached one, or a new one while a stream reads it.
+  std::shared_ptr<sqlite3_stmt> Available(const Prepared& prepared, std::string_view sql);
   std::vector<Column> DescribeColumns(sqlite3_stmt* stmt) const;
   Result Run(Prepared& prepared, std::span<const vb::Variant> params, std::string_view sql);
   void Bind(sqlite3_stmt* stmt, std::span<const vb::Variant> params, std::string_view sql);

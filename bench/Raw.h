@@ -1,0 +1,270 @@
+#pragma once
+// The raw drivers the library is measured against: SQLite's C API and libpq, used as a careful
+// client would (each text prepared once, values bound), doing the library's work: the same
+// statement texts, every column of every row read into a value of its type, the same
+// transaction shape. Every call checks its outcome; a write that changes no row throws, so a
+// benchmark whose raw side writes nothing cannot run.
+#include <benchmark/benchmark.h>
+#include <fmt/format.h>
+#include <libpq-fe.h>
+#include <sqlite3.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <map>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "kvdata/ConnectionString.h"
+
+namespace bench {
+
+/// A bound value: a text, a whole number, or NULL.
+struct Param {
+  enum Kind { kText, kWhole, kNull } kind = kNull;
+  std::string text;
+  int64_t whole = 0;
+  Param(const char* value) : kind(kText), text(value) {}  // NOLINT: written like the texts
+  Param(std::string value) : kind(kText), text(std::move(value)) {}  // NOLINT
+  Param(int64_t value) : kind(kWhole), whole(value) {}               // NOLINT
+  Param(int value) : kind(kWhole), whole(value) {}                   // NOLINT
+  static Param Null() { return Param(); }
+
+ private:
+  Param() = default;
+};
+using Params = std::vector<Param>;
+
+/// What a statement gave: its rows (every column read), the first row's cells as text, the rows
+/// it changed, and the key it generated.
+struct Outcome {
+  int64_t rows = 0;
+  std::vector<std::string> names;
+  std::vector<std::string> first;
+  int64_t changed = 0;
+
+  /// The first row's value of a column as text ("" for NULL or no row).
+  [[nodiscard]] std::string Cell(std::string_view name) const {
+    for (std::size_t i = 0; i < names.size() && i < first.size(); ++i) {
+      if (names[i] == name) return first[i];
+    }
+    return {};
+  }
+};
+
+/// Throws unless the statement changed exactly `expected` rows.
+inline void RequireChanged(const Outcome& outcome, int64_t expected, std::string_view what) {
+  if (outcome.changed != expected) {
+    throw std::runtime_error(
+        fmt::format("raw {}: {} rows changed, {} expected", what, outcome.changed, expected));
+  }
+}
+
+struct SqliteDbClose {
+  void operator()(sqlite3* db) const { sqlite3_close_v2(db); }
+};
+struct SqliteStmtFinalize {
+  void operator()(sqlite3_stmt* s) const { sqlite3_finalize(s); }
+};
+
+/// The raw SQLite client: WAL with NORMAL sync and a busy timeout, as the library opens files.
+class RawSqlite {
+ public:
+  explicit RawSqlite(const std::string& path) {
+    sqlite3* raw = nullptr;
+    if (sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
+      throw std::runtime_error("cannot open " + path);
+    }
+    db_.reset(raw);
+    sqlite3_busy_timeout(db_.get(), 10000);
+    (void)Run("PRAGMA journal_mode=WAL");
+    (void)Run("PRAGMA synchronous=NORMAL");
+    (void)Run("PRAGMA foreign_keys=ON");
+  }
+
+  Outcome Run(const std::string& sql, const Params& params = {}) {
+    auto& slot = cache_[sql];
+    if (!slot) {
+      sqlite3_stmt* stmt = nullptr;
+      if (sqlite3_prepare_v3(db_.get(), sql.c_str(), -1, SQLITE_PREPARE_PERSISTENT, &stmt,
+                             nullptr) != SQLITE_OK) {
+        throw std::runtime_error(fmt::format("{}: {}", sqlite3_errmsg(db_.get()), sql));
+      }
+      slot.reset(stmt);
+    }
+    sqlite3_stmt* stmt = slot.get();
+    for (std::size_t i = 0; i < params.size(); ++i) {
+      const int at = static_cast<int>(i) + 1;
+      const Param& p = params[i];
+      if (p.kind == Param::kText) {
+        sqlite3_bind_text(stmt, at, p.text.data(), static_cast<int>(p.text.size()), SQLITE_STATIC);
+      } else if (p.kind == Param::kWhole) {
+        sqlite3_bind_int64(stmt, at, p.whole);
+      } else {
+        sqlite3_bind_null(stmt, at);
+      }
+    }
+    Outcome outcome;
+    const int columns = sqlite3_column_count(stmt);
+    for (int c = 0; c < columns; ++c) outcome.names.emplace_back(sqlite3_column_name(stmt, c));
+    int rc = 0;
+    while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
+      for (int c = 0; c < columns; ++c) ReadCell(stmt, c, outcome);
+      ++outcome.rows;
+    }
+    sqlite3_reset(stmt);
+    sqlite3_clear_bindings(stmt);
+    if (rc != SQLITE_DONE) {
+      throw std::runtime_error(fmt::format("{}: {}", sqlite3_errmsg(db_.get()), sql));
+    }
+    if (sqlite3_stmt_readonly(stmt) == 0) outcome.changed = sqlite3_changes64(db_.get());
+    return outcome;
+  }
+
+ private:
+  // Reads one cell as the type it holds (a date is its text), as a client would.
+  static void ReadCell(sqlite3_stmt* stmt, int c, Outcome& outcome) {
+    std::string cell;
+    switch (sqlite3_column_type(stmt, c)) {
+      case SQLITE_INTEGER:
+        benchmark::DoNotOptimize(sqlite3_column_int64(stmt, c));
+        if (outcome.rows == 0) cell = std::to_string(sqlite3_column_int64(stmt, c));
+        break;
+      case SQLITE_FLOAT:
+        benchmark::DoNotOptimize(sqlite3_column_double(stmt, c));
+        break;
+      case SQLITE_NULL:
+        break;
+      default: {
+        const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt, c));
+        const std::string_view value(text, static_cast<std::size_t>(sqlite3_column_bytes(stmt, c)));
+        benchmark::DoNotOptimize(value.data());
+        if (outcome.rows == 0) cell = value;
+      }
+    }
+    if (outcome.rows == 0) outcome.first.push_back(std::move(cell));
+  }
+
+  std::unique_ptr<sqlite3, SqliteDbClose> db_;
+  std::map<std::string, std::unique_ptr<sqlite3_stmt, SqliteStmtFinalize>> cache_;
+};
+
+struct PgConnFinish {
+  void operator()(PGconn* c) const { PQfinish(c); }
+};
+struct PgResultClear {
+  void operator()(PGresult* r) const { PQclear(r); }
+};
+using PgConnPtr = std::unique_ptr<PGconn, PgConnFinish>;
+using PgResultPtr = std::unique_ptr<PGresult, PgResultClear>;
+
+/// libpq's "key=value" form of one of our PostgreSQL connection strings.
+inline std::string Conninfo(const std::string& connectionString) {
+  const auto login = kvdata::ParseConnectionString(connectionString).login;
+  return fmt::format("host='{}' port='{}' dbname='{}' user='{}'", login.host, login.port,
+                     login.database, login.user);
+}
+
+/// The raw PostgreSQL client: each text prepared once; BEGIN goes in one round trip with the
+/// transaction's first statement (pipeline mode), as the library sends it.
+class RawPg {
+ public:
+  explicit RawPg(const std::string& connectionString)
+      : conn_(PQconnectdb(Conninfo(connectionString).c_str())) {
+    if (PQstatus(conn_.get()) != CONNECTION_OK) {
+      throw std::runtime_error(PQerrorMessage(conn_.get()));
+    }
+  }
+
+  /// Runs sql; with begin, "BEGIN" travels in the same round trip ahead of it.
+  Outcome Run(const std::string& sql, const Params& params = {}, bool begin = false) {
+    const std::string& name = Prepared(sql, params.size());
+    std::vector<std::string> texts;
+    texts.reserve(params.size());
+    std::vector<const char*> values;
+    values.reserve(params.size());
+    for (const Param& p : params) {
+      texts.push_back(p.kind == Param::kWhole ? std::to_string(p.whole) : p.text);
+      values.push_back(p.kind == Param::kNull ? nullptr : texts.back().c_str());
+    }
+    PGconn* conn = conn_.get();
+    PgResultPtr result;
+    if (begin) {
+      PQenterPipelineMode(conn);
+      PQsendQueryParams(conn, "BEGIN", 0, nullptr, nullptr, nullptr, nullptr, 0);
+      PQsendQueryPrepared(conn, name.c_str(), static_cast<int>(values.size()), values.data(),
+                          nullptr, nullptr, 0);
+      PQpipelineSync(conn);
+      const PgResultPtr begun(PQgetResult(conn));
+      while (PGresult* extra = PQgetResult(conn)) PQclear(extra);
+      result.reset(PQgetResult(conn));
+      while (PGresult* extra = PQgetResult(conn)) PQclear(extra);
+      const PgResultPtr sync(PQgetResult(conn));
+      PQexitPipelineMode(conn);
+      Check(begun.get(), "BEGIN");
+    } else {
+      result.reset(PQexecPrepared(conn, name.c_str(), static_cast<int>(values.size()),
+                                  values.data(), nullptr, nullptr, 0));
+    }
+    Check(result.get(), sql);
+    Outcome outcome;
+    const PGresult* r = result.get();
+    outcome.rows = PQntuples(r);
+    for (int c = 0; c < PQnfields(r); ++c) outcome.names.emplace_back(PQfname(r, c));
+    if (outcome.rows > 0) outcome.first.resize(outcome.names.size());
+    for (int row = 0; row < PQntuples(r); ++row) {
+      for (int c = 0; c < PQnfields(r); ++c) {
+        if (PQgetisnull(r, row, c)) continue;
+        const std::string_view cell(PQgetvalue(r, row, c),
+                                    static_cast<std::size_t>(PQgetlength(r, row, c)));
+        benchmark::DoNotOptimize(cell.data());
+        if (row == 0) outcome.first[static_cast<std::size_t>(c)] = cell;
+      }
+    }
+    const std::string_view command = PQcmdStatus(result.get());
+    if (!command.starts_with("SELECT")) outcome.changed = std::atoll(PQcmdTuples(result.get()));
+    return outcome;
+  }
+
+  void Commit() { Check(PgResultPtr(PQexec(conn_.get(), "COMMIT")).get(), "COMMIT"); }
+
+ private:
+  const std::string& Prepared(const std::string& sql, std::size_t count) {
+    auto [it, added] = names_.try_emplace(sql, fmt::format("raw{}", names_.size()));
+    if (added) {
+      // Placeholders are written `?` as the library's texts have them; PostgreSQL numbers them.
+      std::string text;
+      int n = 0;
+      bool quoted = false;
+      for (const char c : sql) {
+        if (c == '\'') quoted = !quoted;
+        if (c == '?' && !quoted) {
+          text += fmt::format("${}", ++n);
+        } else {
+          text += c;
+        }
+      }
+      if (static_cast<std::size_t>(n) != count) {
+        throw std::runtime_error(fmt::format("{} values for {}", count, sql));
+      }
+      Check(PgResultPtr(PQprepare(conn_.get(), it->second.c_str(), text.c_str(), 0, nullptr)).get(),
+            sql);
+    }
+    return it->second;
+  }
+
+  void Check(const PGresult* result, std::string_view sql) const {
+    const ExecStatusType status = PQresultStatus(result);
+    if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) {
+      throw std::runtime_error(fmt::format("{}: {}", PQerrorMessage(conn_.get()), sql));
+    }
+  }
+
+  PgConnPtr conn_;
+  std::map<std::string, std::string> names_;
+};
+
+}  // namespace bench

@@ -1,0 +1,199 @@
+// The reads, each against the raw driver doing the same work: the statement texts the library
+// sends (as the engine receives them, values bound as the library binds them) and every column
+// of every row read, on 10,000 and 1,000,000 actions (see BenchDatabase.h), on SQLite and
+// PostgreSQL. The user "bench" owns the same 40 actions at both sizes, so a read that follows
+// the answer costs the same at both. AlertRecords lists every overdue open action (a quarter of
+// the table): it runs on 10,000 actions only.
+//
+// Names are "operation/side/engine/actions"; run with --benchmark_enable_random_interleaving
+// and repetitions so that library and raw runs alternate. The plans of the alert count and of
+// the default list on the large tables go to standard error.
+#include <benchmark/benchmark.h>
+
+#include <functional>
+#include <iostream>
+
+#include "BenchDatabase.h"
+#include "Raw.h"
+#include "ado/Recordset.h"
+
+namespace {
+
+using bench::Params;
+
+// One read: what the library calls, and the statements the raw side sends for it on each
+// engine (text and values; one entry per statement, in the library's order).
+struct Statement {
+  std::string sqlite;
+  std::string pg;
+  std::function<Params(int64_t)> values;  // by iteration
+};
+struct Read {
+  const char* name;
+  std::function<void(kvaction::Action&, int64_t)> library;
+  std::vector<Statement> statements;
+  bool largeTable = true;
+};
+
+// Every field of every row, as the raw side reads every column.
+void ReadAll(const ado::RecordsetPtr& rs) {
+  if (!rs) return;
+  auto fields = rs->Fields();
+  const int32_t count = fields.Count();
+  for (; !rs->IsEOF(); rs->MoveNext()) {
+    for (int32_t i = 0; i < count; ++i) benchmark::DoNotOptimize(fields.Item(i).Value());
+  }
+}
+
+// An action of the table, a different one each iteration (so that every key is new to both).
+int64_t Key(int64_t iteration, int64_t rows) { return (iteration * 7919) % rows + 1; }
+
+std::vector<Read> Reads(int64_t rows) {
+  const auto none = [](int64_t) { return Params{}; };
+  const auto bench2 = [](int64_t) { return Params{"bench", "bench"}; };
+  const auto key = [rows](int64_t i) { return Params{Key(i, rows)}; };
+  std::vector<Statement> emailLabels;
+  for (const char* label : {"Action", "Originator", "Assignee", "DateOpened", "DateDue",
+                            "DateClosed", "Reference", "Description", "Result"}) {
+    emailLabels.push_back({"select * from ActionConfig where ConfigKey=?",
+                           "select * from \"ActionConfig\" where \"ConfigKey\"=?",
+                           [label](int64_t) { return Params{std::string("Label.") + label}; }});
+  }
+  std::vector<Statement> email = {
+      {"select * from Users where UserID=?", "select * from \"Users\" where \"UserID\"=?",
+       [](int64_t) { return Params{"bench"}; }},
+      {"select * from actions where ActionID =?",
+       "select * from \"actions\" where \"ActionID\" =CAST(? AS integer)", key}};
+  email.insert(email.end(), emailLabels.begin(), emailLabels.end());
+  return {
+      {"Alerts",
+       [](kvaction::Action& a, int64_t) { benchmark::DoNotOptimize(a.Alerts()); },
+       {{"select count(ActionNumber) from actions where (dateclosed IS NULL) and ((dateDue < "
+         "'2024-03-15 00:00:00' and (AssigneeID=? or OriginatorID=?)) or (Alert <> ? and "
+         "AssigneeID = ? and Reviewed < ?) or (Alert <> ? and OriginatorID = ? and Reviewed >= "
+         "?))",
+         "select count(\"ActionNumber\") from \"actions\" where (\"DateClosed\" IS NULL) and "
+         "((\"DateDue\" < TIMESTAMP '2024-03-15 00:00:00' and (\"AssigneeID\"=? or "
+         "\"OriginatorID\"=?)) or (\"Alert\" <> CAST(? AS integer) and \"AssigneeID\" = ? and "
+         "\"Reviewed\" < CAST(? AS integer)) or (\"Alert\" <> CAST(? AS integer) and "
+         "\"OriginatorID\" = ? and \"Reviewed\" >= CAST(? AS integer)))",
+         [](int64_t) { return Params{"bench", "bench", 0, "bench", 10, 0, "bench", 10}; }}}},
+      {"default list",
+       [](kvaction::Action& a, int64_t) {
+         ReadAll(a.QueriedRecordset(0, {}, ado::adOpenForwardOnly, ado::adUseServer,
+                                    ado::adLockReadOnly));
+       },
+       {{"Select * from actions where (AssigneeID=? or OriginatorID=?) and dateClosed is Null",
+         "Select * from \"actions\" where (\"AssigneeID\"=? or \"OriginatorID\"=?) and "
+         "\"DateClosed\" is Null",
+         bench2}}},
+      {"DataRecord",
+       [rows](kvaction::Action& a, int64_t i) {
+         ReadAll(a.DataRecord(static_cast<int32_t>(Key(i, rows))));
+       },
+       {{"select * from actions where ActionID =?",
+         "select * from \"actions\" where \"ActionID\" =CAST(? AS integer)", key}}},
+      {"ReferenceRecordset",
+       [](kvaction::Action& a, int64_t) { ReadAll(a.ReferenceRecordset("R7")); },
+       {{"select * from actions where reference = ?",
+         "select * from \"actions\" where \"Reference\" = ?",
+         [](int64_t) { return Params{"R7"}; }}}},
+      {"AlertRecords",
+       [](kvaction::Action& a, int64_t) { ReadAll(a.AlertRecords()); },
+       {{"select * from actions where dateclosed is null and datedue < '2024-03-15 00:00:00'",
+         "select * from \"actions\" where \"DateClosed\" is null and \"DateDue\" < TIMESTAMP "
+         "'2024-03-15 00:00:00'",
+         none}},
+       false},
+      {"EmailData",
+       [rows](kvaction::Action& a, int64_t i) {
+         ReadAll(a.EmailData(static_cast<int32_t>(Key(i, rows))));
+       },
+       email},
+      {"editingRights",
+       [](kvaction::Action& a, int64_t) { ReadAll(a.editingRights("", "", "bench", "boss", "")); },
+       {{"select UserID, GroupID from Users where UserID=?",
+         "select \"UserID\", \"GroupID\" from \"Users\" where \"UserID\"=?",
+         [](int64_t) { return Params{"bench"}; }}}},
+  };
+}
+
+void Library(benchmark::State& state, const Read& read, int64_t rows, int64_t engine) {
+  const auto action = bench::LoggedIn(rows, engine);
+  int64_t i = 0;
+  for (auto _ : state) read.library(*action, i++);
+}
+
+void Raw(benchmark::State& state, const Read& read, int64_t rows, int64_t engine) {
+  const std::string connection = bench::ConnectionString(rows, engine);
+  int64_t i = 0;
+  if (engine == bench::kSQLite) {
+    bench::RawSqlite db(bench::Path(rows));
+    for (auto _ : state) {
+      for (const Statement& s : read.statements) (void)db.Run(s.sqlite, s.values(i));
+      ++i;
+    }
+  } else {
+    bench::RawPg db(connection);
+    for (auto _ : state) {
+      for (const Statement& s : read.statements) (void)db.Run(s.pg, s.values(i));
+      ++i;
+    }
+  }
+}
+
+void PrintPlans() {
+  const std::string list =
+      "Select * from actions where (AssigneeID='bench' or OriginatorID='bench') and dateClosed "
+      "is Null";
+  std::cerr << "SQLite plan, default list:\n"
+            << bench::Plan(bench::OpenRaw(bench::Path(1'000'000)).get(), list);
+  if (std::getenv("KV_TEST_PG") == nullptr) return;
+  const auto conn = bench::PgConnect(bench::ConnectionString(1'000'000, bench::kPostgreSQL));
+  std::cerr << "PostgreSQL plan, default list:\n"
+            << bench::PgPlan(conn.get(),
+                             "Select * from \"actions\" where (\"AssigneeID\"=$1 or "
+                             "\"OriginatorID\"=$1) and \"DateClosed\" is Null",
+                             bench::kUser);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const bool withPg = std::getenv("KV_TEST_PG") != nullptr;
+  const bool small = std::getenv("KV_BENCH_SMALL_ONLY") != nullptr;
+  static std::vector<std::pair<int64_t, std::vector<Read>>> reads;
+  for (const int64_t rows : {int64_t{10'000}, int64_t{1'000'000}}) {
+    if (small && rows > 10'000) continue;
+    reads.emplace_back(rows, Reads(rows));
+  }
+  for (const auto& [rows, list] : reads) {
+    for (const Read& read : list) {
+      if (!read.largeTable && rows > 10'000) continue;
+      for (const int64_t engine : {bench::kSQLite, bench::kPostgreSQL}) {
+        if (engine == bench::kPostgreSQL && !withPg) continue;
+        for (const bool library : {true, false}) {
+          const std::string name =
+              fmt::format("{}/{}/{}/{}", read.name, library ? "library" : "raw",
+                          bench::EngineName(engine), rows);
+          benchmark::RegisterBenchmark(
+              name.c_str(),
+              [&read, rows = rows, engine, library](benchmark::State& state) {
+                try {
+                  library ? Library(state, read, rows, engine) : Raw(state, read, rows, engine);
+                } catch (const std::exception& e) {
+                  state.SkipWithError(e.what());
+                }
+              })
+              ->Unit(benchmark::kMicrosecond)
+              ->UseRealTime();
+        }
+      }
+    }
+  }
+  benchmark::Initialize(&argc, argv);
+  if (!small) PrintPlans();
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}

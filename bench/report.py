@@ -1,0 +1,205 @@
+#!/usr/bin/env python3
+"""Turns the benchmark results of scripts/bench.sh into docs/benchmarks.md and prints the worst
+ratio and the peak memory of the 1,000,000-row list as its last two lines.
+
+Each benchmark is named "operation/side/engine[/actions]"; side is "library" or "raw". A figure
+is the median of the interleaved repetitions; a ratio is library median / raw median."""
+import argparse
+import json
+import os
+import statistics
+import sys
+
+INTRO = """# Benchmarks
+
+`scripts/bench.sh` measures each operation of the library against the raw driver doing the same
+work (SQLite's C API, libpq), in one process, and writes this page (`--quick`: three shorter
+repetitions instead of five). What "the same work" means here:
+
+- the raw side sends the statement texts the library's statements arrive at the engine as (the
+  translated text, values bound where the library binds them), each prepared once;
+- it reads every column of every row into a value of its type, where the library fills its record
+  set (the library side also reads every field of every row);
+- it makes the same setting and profile reads and has the same transaction shape (SQLite: `BEGIN
+  IMMEDIATE` … `COMMIT`; PostgreSQL: `BEGIN` sent with the transaction's first statement, the
+  advisory numbering lock for new actions);
+- it really writes: each raw write must change exactly one row, or the run stops; the eight
+  concurrent writers must leave the action numbers gapless (1..n, each once) on both sides.
+
+Library and raw runs are interleaved (Google Benchmark's random interleaving) and each figure is
+the median of the repetitions. Wall time and CPU time (of the client process: the PostgreSQL
+server's own CPU is not in it) are both given, in µs per operation. Write figures are given with
+the test server's settings (fsync, synchronous commit and full-page writes off) and with a
+durable server (all three on). SQLite runs as the library opens it (WAL, synchronous NORMAL) on
+both sides. The machine has 2 cores shared with other builds: load average {load} when the run
+ended, so single figures are noisy; compare ratios, not absolute times.
+"""
+
+LIMITS = """
+## What limits the ratios
+
+- Every library read builds a record set: field metadata, typed values (`vb::Variant`, with
+  texts copied and dates converted), a cursor; the raw side only touches the driver's buffers.
+  For reads of one row (`DataRecord`, the setting reads of `EmailData`) this per-call cost
+  dominates, and it is CPU the raw side does not spend. A statement that carries its key in the
+  text (`DataRecord`, as its callers write it) is translated again for every key not seen among
+  the last 2,048.
+- Writes keep the statements their callers see: `addRecord` and the history events open the
+  empty record set they add their row to ("…where ActionNumber=0", "…where EventID=0"), and
+  the raw side sends those too. On PostgreSQL the library also wraps the writes of
+  `updateRecord` and `delete_` in savepoints (sent in the same round trip as the next
+  statement), so that a failed step can be undone alone.
+- With a durable server every commit waits for the disk, which the two sides share: the write
+  ratios move towards 1.
+- A forward-only, read-only record set streams its rows from SQLite (the memory follows the
+  current row). On PostgreSQL the rows of a result are still read whole by libpq, so a very long
+  list is held in memory once.
+"""
+
+
+def load(path):
+    with open(path) as f:
+        return json.load(f)["benchmarks"]
+
+
+def collect(entries, group, table):
+    for b in entries:
+        if b.get("run_type") != "iteration":
+            continue
+        parts = b["name"].split("/")
+        op, side, engine = parts[0], parts[1], parts[2]
+        rows = parts[3] if len(parts) > 3 and parts[3].isdigit() else ""
+        key = (group, op, engine, rows)
+        slot = table.setdefault(key, {"library": [], "raw": [], "error": ""})
+        if b.get("error_occurred"):
+            slot["error"] = b.get("error_message", "failed")
+            continue
+        slot[side].append((b["real_time"], b["cpu_time"]))
+
+
+def medians(samples):
+    return (statistics.median(s[0] for s in samples), statistics.median(s[1] for s in samples))
+
+
+def rows_of(table, groups):
+    result = []
+    for key, slot in table.items():
+        if key[0] not in groups:
+            continue
+        if slot["error"] or not slot["library"] or not slot["raw"]:
+            result.append((key, None, slot["error"] or "missing"))
+            continue
+        lib, raw = medians(slot["library"]), medians(slot["raw"])
+        result.append((key, (lib, raw, lib[0] / raw[0], lib[1] / raw[1]), ""))
+    return result
+
+
+SERVER = {"writes-fast": "fsync off", "writes-durable": "durable", "reads": ""}
+
+
+def fmt_row(cells):
+    return "| " + " | ".join(cells) + " |"
+
+
+def figures(m):
+    (lib, raw, wall, cpu) = m
+    return [f"{lib[0]:.1f}", f"{raw[0]:.1f}", f"**{wall:.2f}**", f"{lib[1]:.1f}", f"{raw[1]:.1f}",
+            f"**{cpu:.2f}**"]
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--out", required=True)
+    ap.add_argument("--quick", default="0")
+    ap.add_argument("--load", default="?")
+    ap.add_argument("results")
+    args = ap.parse_args()
+
+    table = {}
+    for group in ("reads", "writes-fast", "writes-durable"):
+        path = os.path.join(args.results, group + ".json")
+        if os.path.exists(path):
+            collect(load(path), group, table)
+
+    lines = [INTRO.format(load=args.load)]
+    head = ["library wall", "raw wall", "ratio", "library CPU", "raw CPU", "CPU ratio"]
+    worst = (0.0, "none")
+
+    def note(ratio, label):
+        nonlocal worst
+        if ratio > worst[0]:
+            worst = (ratio, label)
+
+    lines.append("## Writes\n")
+    lines.append(fmt_row(["Operation", "Engine", "Server"] + head))
+    lines.append(fmt_row(["---"] * 9))
+    writes = rows_of(table, ("writes-fast", "writes-durable"))
+    writes.sort(key=lambda r: (r[0][1], r[0][2], r[0][0]))
+    for key, m, error in writes:
+        group, op, engine, _ = key
+        server = SERVER[group] if engine == "PostgreSQL" else "WAL, NORMAL"
+        if m is None:
+            lines.append(fmt_row([op, engine, server, f"failed: {error}"] + [""] * 5))
+            note(float("inf"), f"{op} failed, {engine}")
+            continue
+        lines.append(fmt_row([op, engine, server] + figures(m)))
+        where = engine if engine == "SQLite" else f"{engine} {server}"
+        note(m[2], f"{op} wall, {where}")
+        note(m[3], f"{op} CPU, {where}")
+
+    lines.append("\n## Reads\n")
+    lines.append(fmt_row(["Operation", "Engine", "Actions"] + head))
+    lines.append(fmt_row(["---"] * 9))
+    reads = rows_of(table, ("reads",))
+    reads.sort(key=lambda r: (r[0][1], r[0][2], int(r[0][3] or 0)))
+    for key, m, error in reads:
+        _, op, engine, rows = key
+        size = f"{int(rows):,}" if rows else ""
+        if m is None:
+            lines.append(fmt_row([op, engine, size, f"failed: {error}"] + [""] * 5))
+            note(float("inf"), f"{op} failed, {engine}")
+            continue
+        lines.append(fmt_row([op, engine, size] + figures(m)))
+        note(m[2], f"{op} wall, {engine} {size}")
+        note(m[3], f"{op} CPU, {engine} {size}")
+
+    lines.append("\n## Growth from 10,000 to 1,000,000 actions (wall, median)\n")
+    lines.append(fmt_row(["Operation", "Engine", "Library 1,000,000 ÷ 10,000",
+                          "Raw 1,000,000 ÷ 10,000"]))
+    lines.append(fmt_row(["---"] * 4))
+    by_key = {k: m for k, m, _ in reads if m}
+    for op in ("Alerts", "default list"):
+        for engine in ("SQLite", "PostgreSQL"):
+            small = by_key.get(("reads", op, engine, "10000"))
+            large = by_key.get(("reads", op, engine, "1000000"))
+            if small and large:
+                lines.append(fmt_row([op, engine, f"{large[0][0] / small[0][0]:.2f}",
+                                      f"{large[1][0] / small[1][0]:.2f}"]))
+
+    peak = 0.0
+    lines.append("\n## Listing 1,000,000 actions (forward-only, read-only, every field read)\n")
+    lines.append(fmt_row(["Side", "Engine", "Rows", "Seconds", "Peak memory (MiB)"]))
+    lines.append(fmt_row(["---"] * 5))
+    memory = os.path.join(args.results, "memory.txt")
+    if os.path.exists(memory):
+        for line in open(memory):
+            words = line.split()
+            if len(words) < 8:
+                continue
+            side, engine = words[0], words[1]
+            values = dict(zip(words[2::2], words[3::2]))
+            mib = float(values["peak_mib"])
+            if side == "library":
+                peak = max(peak, mib)
+            lines.append(fmt_row([side, engine, values["rows"], values["seconds"], f"{mib:.1f}"]))
+    lines.append(LIMITS)
+
+    with open(args.out, "w") as f:
+        f.write("\n".join(lines))
+    print(f"wrote {args.out}", file=sys.stderr)
+    print(f"worst ratio: {worst[0]:.2f} ({worst[1]})")
+    print(f"peak memory, 1,000,000-row list: {peak:.0f} MiB")
+
+
+if __name__ == "__main__":
+    main()

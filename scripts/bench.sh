@@ -1,0 +1,87 @@
+#!/usr/bin/env bash
+# Measures the library against the raw drivers: builds the release preset, makes the 10,000- and
+# 1,000,000-action databases once (kept under build/release), runs every benchmark on SQLite and
+# on two private PostgreSQL servers (fsync off, as the tests run it, and durable: fsync and
+# synchronous commit on), writes docs/benchmarks.md, and prints as its last two lines the worst
+# ratio and the peak memory of the 1,000,000-row list.
+#   scripts/bench.sh            five interleaved repetitions of each benchmark
+#   scripts/bench.sh --quick    three shorter ones (under 10 minutes on 2 cores)
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+quick=0
+[ "${1:-}" = "--quick" ] && quick=1
+cd "$root"
+build=$root/build/release
+out=$build/bench-out
+mkdir -p "$out" "$build/benchdb"
+export KV_BENCH_DIR=$build/benchdb
+
+cmake --preset release >/dev/null
+cmake --build --preset release --target writes_bench reads_bench list_memory >"$out/build.log" 2>&1 \
+  || { tail -n 40 "$out/build.log"; exit 1; }
+
+# --- the two PostgreSQL servers, kept with their databases under build/release ----------------
+port=${KV_PG_PORT:-54343}
+bindir=$(ls -d /usr/lib/postgresql/*/bin | sort -V | tail -n 1)
+as_owner() {
+  if [ "$(id -u)" -eq 0 ]; then runuser -u postgres -- "$@"; else "$@"; fi
+}
+# start_server NAME OPTIONS...: the cluster build/release/pg-NAME on its own Unix socket.
+start_server() {
+  local dir=$build/pg-$1
+  shift
+  mkdir -p "$dir"
+  [ "$(id -u)" -eq 0 ] && chown postgres "$dir"
+  if [ ! -f "$dir/data/PG_VERSION" ]; then
+    as_owner "$bindir/initdb" -D "$dir/data" -U postgres --auth=trust --encoding=UTF8 \
+      --locale=C.UTF-8 >"$dir/initdb.log" 2>&1 || { cat "$dir/initdb.log"; exit 1; }
+  fi
+  as_owner "$bindir/pg_ctl" -D "$dir/data" -l "$dir/server.log" -w \
+    -o "-k $dir -p $port -c listen_addresses='' -c max_connections=50 $*" start >/dev/null \
+    || { cat "$dir/server.log"; exit 1; }
+  echo "Provider=PostgreSQL;Host=$dir;Port=$port;Database=postgres;User ID=postgres"
+}
+stop_servers() {
+  for name in fast durable; do
+    if [ -f "$build/pg-$name/data/postmaster.pid" ]; then
+      as_owner "$bindir/pg_ctl" -D "$build/pg-$name/data" -m fast -w stop >/dev/null 2>&1 || true
+    fi
+  done
+}
+trap stop_servers EXIT
+stop_servers
+fast=$(start_server fast -c fsync=off -c synchronous_commit=off -c full_page_writes=off)
+durable=$(start_server durable -c fsync=on -c synchronous_commit=on -c full_page_writes=on)
+
+if [ "$quick" -eq 1 ]; then
+  reps=3 min=0.1
+else
+  reps=5 min=0.5
+fi
+run() {  # run NAME PROGRAM ARGS...: JSON into $out/NAME.json, console into $out/NAME.txt
+  local name=$1 program=$2
+  shift 2
+  "$build/bench/$program" --benchmark_repetitions=$reps --benchmark_min_time=$min \
+    --benchmark_enable_random_interleaving=true --benchmark_out_format=json \
+    --benchmark_out="$out/$name.json" "$@" >"$out/$name.txt" 2>&1 \
+    || { tail -n 20 "$out/$name.txt"; exit 1; }
+}
+
+echo "reads (10,000 and 1,000,000 actions; the databases are made on first use)" >&2
+KV_TEST_PG=$fast run reads reads_bench
+echo "writes, PostgreSQL fsync off" >&2
+KV_TEST_PG=$fast run writes-fast writes_bench
+echo "writes, PostgreSQL durable" >&2
+KV_TEST_PG=$durable run writes-durable writes_bench --benchmark_filter=PostgreSQL
+
+echo "1,000,000-row list, one process each" >&2
+: >"$out/memory.txt"
+for engine in sqlite postgresql; do
+  for side in library raw; do
+    result=$(KV_TEST_PG=$fast "$build/bench/list_memory" "$side" "$engine")
+    echo "$side $engine $result" >>"$out/memory.txt"
+  done
+done
+
+python3 "$root/bench/report.py" --out "$root/docs/benchmarks.md" --quick "$quick" \
+  --load "$(cut -d' ' -f1-3 /proc/loadavg)" "$out"
