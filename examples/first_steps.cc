@@ -26,8 +26,10 @@ int main(int argc, char** argv) {
       auto values = ado::Recordset::Create();
       values->Fields().Append("Subject", ado::adVarWChar, 100, ado::adFldUpdatable);
       values->Fields().Append("AssigneeID", ado::adVarWChar, 50, ado::adFldUpdatable);
+      values->Fields().Append("Assignee", ado::adVarWChar, 100, ado::adFldUpdatable);
       values->Open(ado::adOpenStatic, ado::adLockOptimistic);
-      values->AddNew({"Subject", "AssigneeID"}, {vb::Variant(subject), vb::Variant("ada")});
+      values->AddNew({"Subject", "AssigneeID", "Assignee"},
+                     {vb::Variant(subject), vb::Variant("ada"), vb::Variant("Ada Admin")});
       std::cout << "Added action " << action.addRecord(nullptr, values) << '\n';
     }
 

@@ -3,7 +3,7 @@
 #  1. `cmake --install` into a scratch prefix: headers under include/kvaction/, libkvaction.so
 #     with its SONAME, libkvaction.a, the CMake package, kvaction.pc, the command, its man page;
 #  2. examples/ built against that prefix through find_package (shared and static) and through
-#     pkg-config (shared and --static), and run;
+#     pkg-config (shared and static), and run;
 #  3. the .deb packages built by CPack, their contents and names, unpacked into a scratch root
 #     (dpkg -x), the command and the example run from there;
 #  4. a SQLite-only library (no PostgreSQL, mail or command) that needs neither libpq nor
@@ -30,9 +30,12 @@ check_client() {
   export PKG_CONFIG_PATH="$libdir/pkgconfig"
   # shellcheck disable=SC2046
   c++ -std=c++20 -o "$scratch/$name-pc" "$root/examples/first_steps.cc" $(pkg-config --cflags --libs kvaction)
+  # The static library with the shared libraries of its dependencies (Debian's libpq.pc cannot be
+  # linked --static: its private libraries have no static archives).
   # shellcheck disable=SC2046
   c++ -std=c++20 -o "$scratch/$name-pc-static" "$root/examples/first_steps.cc" \
-    $(pkg-config --cflags kvaction) $(pkg-config --static --libs kvaction | sed "s|-lkvaction|$libdir/libkvaction.a|")
+    $(pkg-config --cflags --libs-only-L kvaction) -l:libkvaction.a \
+    $(pkg-config --libs $(pkg-config --print-requires-private kvaction | cut -d' ' -f1)) -pthread
   unset PKG_CONFIG_PATH
   programs+=("$scratch/$name-pc" "$scratch/$name-pc-static")
   for program in "${programs[@]}"; do
@@ -119,7 +122,7 @@ if [ "${KV_INSTALL_CHECK_MINIMAL:-1}" != 0 ]; then
 #include <iostream>
 int main() {
   try {
-    kvaction::Action().OpenConnection("Provider=PostgreSQL;Host=db;Database=actions");
+    kvaction::Action().OpenConnection("Provider=PostgreSQL;Host=db;Database=actions;User ID=kv");
   } catch (const vb::ComError& e) {
     std::cout << e.description() << '\n';
   }
