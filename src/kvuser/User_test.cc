@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
+
 #include "kvdata/ActionDatabaseTest.h"
 #include "kvdata/DataServer.h"
 #include "kvdata/UserProfile.h"
@@ -67,6 +70,27 @@ TEST_P(UserDirectory, RefusesEveryWrongLoginWithOneTextAndSetPasswordReplacesThe
   ExpectRefused("bob", "hunter2");
   user_.Login("bob", "new secret");
   EXPECT_EQ(user_.Profile()->UserID(), "bob");
+}
+
+// A refusal takes as long for an unknown user as for a known one with a wrong password, so its
+// time does not reveal which user IDs exist.
+TEST_P(UserDirectory, RefusalsCostTheSameForKnownAndUnknownUsers) {
+  User interactive;  // the cost real directories hash with
+  interactive.Connect(ConnectionString());
+  interactive.AddUser("carol", "Carol", "right", staff_);
+  const auto fastest = [&](std::string_view name) {
+    auto best = std::chrono::steady_clock::duration::max();
+    for (int run = 0; run < 2; ++run) {
+      const auto start = std::chrono::steady_clock::now();
+      EXPECT_EQ(ErrorOf([&] { interactive.Login(name, "wrong"); }).number(), kLoginFailed);
+      best = std::min(best, std::chrono::steady_clock::now() - start);
+    }
+    return std::chrono::duration<double>(best).count();
+  };
+  const double known = fastest("carol");
+  const double unknown = fastest("nobody");
+  EXPECT_GT(unknown, known * 0.8) << known << " s against " << unknown << " s";
+  EXPECT_LT(unknown, known * 1.25) << known << " s against " << unknown << " s";
 }
 
 TEST_P(UserDirectory, MaintainsUsersAndTheirFields) {
