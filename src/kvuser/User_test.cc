@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <iostream>
 
 #include "kvdata/ActionDatabaseTest.h"
 #include "kvdata/DataServer.h"
@@ -78,19 +79,23 @@ TEST_P(UserDirectory, RefusalsCostTheSameForKnownAndUnknownUsers) {
   User interactive;  // the cost real directories hash with
   interactive.Connect(ConnectionString());
   interactive.AddUser("carol", "Carol", "right", staff_);
-  const auto fastest = [&](std::string_view name) {
-    auto best = std::chrono::steady_clock::duration::max();
-    for (int run = 0; run < 2; ++run) {
-      const auto start = std::chrono::steady_clock::now();
-      EXPECT_EQ(ErrorOf([&] { interactive.Login(name, "wrong"); }).number(), kLoginFailed);
-      best = std::min(best, std::chrono::steady_clock::now() - start);
-    }
-    return std::chrono::duration<double>(best).count();
+  // Interleaved, fastest of three each: other work on the machine only ever adds time. The
+  // bounds are wide enough for a loaded machine and far tighter than an unhashed refusal.
+  const auto timed = [&](std::string_view name) {
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(ErrorOf([&] { interactive.Login(name, "wrong"); }).number(), kLoginFailed);
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   };
-  const double known = fastest("carol");
-  const double unknown = fastest("nobody");
-  EXPECT_GT(unknown, known * 0.8) << known << " s against " << unknown << " s";
-  EXPECT_LT(unknown, known * 1.25) << known << " s against " << unknown << " s";
+  (void)timed("nobody");  // the decoy hash is made once, on first use
+  double known = 1e9;
+  double unknown = 1e9;
+  for (int run = 0; run < 3; ++run) {
+    known = std::min(known, timed("carol"));
+    unknown = std::min(unknown, timed("nobody"));
+  }
+  EXPECT_GT(unknown, known / 1.5) << known << " s against " << unknown << " s";
+  EXPECT_LT(unknown, known * 1.5) << known << " s against " << unknown << " s";
+  std::cout << "login refusal: known " << known << " s, unknown " << unknown << " s\n";
 }
 
 TEST_P(UserDirectory, MaintainsUsersAndTheirFields) {
