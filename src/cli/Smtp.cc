@@ -8,6 +8,7 @@
 #include <cstring>
 #include <memory>
 
+#include "kvaction/alerts/MailAddress.h"
 #include "kvdata/Base64.h"
 #include "vb/ComError.h"
 
@@ -29,8 +30,10 @@ void RequireOneLine(std::string_view what, std::string_view value) {
 
 void RequireHeaderValues(const MailMessage& message) {
   RequireOneLine("sender name", message.fromName);
-  RequireOneLine("sender address", message.fromAddress);
-  for (const auto& address : message.to) RequireOneLine("recipient address", address);
+  kvaction::RequireMailbox("sender address", message.fromAddress, kSource);
+  for (const auto& address : message.to) {
+    kvaction::RequireMailbox("recipient address", address, kSource);
+  }
   RequireOneLine("subject", message.subject);
 }
 

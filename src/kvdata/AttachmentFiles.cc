@@ -39,18 +39,39 @@ class Descriptor {
   int fd_;
 };
 
+/// Flushes the folder holding file, so that a name just linked or removed there is on disk.
+void SyncFolder(const std::filesystem::path& file) {
+  const std::filesystem::path folder = file.parent_path().empty() ? "." : file.parent_path();
+  Descriptor fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (fd.get() < 0 || ::fsync(fd.get()) != 0) Fail("flushed to disk with its folder", file);
+}
+
 class LocalFiles final : public AttachmentFiles {
  public:
   void Write(const std::filesystem::path& file, std::string_view bytes) override {
     Descriptor fd(::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0640));
     if (fd.get() < 0) Fail("created", file);
+    // A file that could not be written whole is removed, the reason kept for the error.
+    const auto failWritten = [&] {
+      const int reason = errno;
+      (void)fd.Close();
+      ::unlink(file.c_str());
+      errno = reason;
+      Fail("written", file);
+    };
     while (!bytes.empty()) {
       const auto written = ::write(fd.get(), bytes.data(), bytes.size());
       if (written < 0 && errno == EINTR) continue;
-      if (written <= 0) Fail("written", file);
+      if (written <= 0) failWritten();
       bytes.remove_prefix(static_cast<std::size_t>(written));
     }
-    if (::fsync(fd.get()) != 0 || !fd.Close()) Fail("written", file);
+    if (::fsync(fd.get()) != 0) failWritten();
+    if (!fd.Close()) {
+      const int reason = errno;
+      ::unlink(file.c_str());
+      errno = reason;
+      Fail("written", file);
+    }
   }
 
   std::string Read(const std::filesystem::path& file) override {
@@ -71,6 +92,7 @@ class LocalFiles final : public AttachmentFiles {
     // link + unlink instead of rename: rename would silently replace an existing target.
     if (::link(from.c_str(), to.c_str()) != 0) Fail("renamed", from);
     if (::unlink(from.c_str()) != 0) Fail("renamed", from);
+    SyncFolder(to);
   }
 
   void Remove(const std::filesystem::path& file) override {
@@ -84,6 +106,12 @@ class LocalFiles final : public AttachmentFiles {
 };
 
 }  // namespace
+
+bool AttachmentFiles::Exists(const std::filesystem::path& file) {
+  std::error_code error;
+  return std::filesystem::symlink_status(file, error).type() !=
+         std::filesystem::file_type::not_found;
+}
 
 std::shared_ptr<AttachmentFiles> AttachmentFiles::Local() { return std::make_shared<LocalFiles>(); }
 

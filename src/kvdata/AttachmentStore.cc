@@ -212,18 +212,23 @@ void AttachmentStore::RemoveAttachment(std::string_view cKeyColumn, std::string_
   const auto name = row.Text("StoredName");
   const auto file = FileIn(Folder(*files_, cPath), name);
   const auto removed = FileIn(Folder(*files_, cPath), name + ".del");
-  files_->Rename(file, removed);
+  // A file already gone (or set aside by a removal a crash cut short) leaves only the row to
+  // remove: a row whose content cannot be read must still be removable.
+  const bool present = files_->Exists(file);
+  if (present) files_->Rename(file, removed);
   try {
     row.rs->Delete();
     transaction.Commit();
   } catch (...) {
     vb::ErrorTrap restore;
-    restore.Run([&] { files_->Rename(removed, file); });
+    if (present) restore.Run([&] { files_->Rename(removed, file); });
     throw;
   }
   // The row is gone; a file left behind here is unreachable and harmless.
   vb::ErrorTrap cleanup;
-  cleanup.Run([&] { files_->Remove(removed); });
+  cleanup.Run([&] {
+    if (files_->Exists(removed)) files_->Remove(removed);
+  });
 }
 
 bool AttachmentStore::ReadAttachment(std::string_view cKeyColumn, int32_t nAttachmentID,

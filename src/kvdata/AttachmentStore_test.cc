@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
 #include <unistd.h>
+
+#include <csignal>
 
 #include <filesystem>
 
@@ -194,6 +197,51 @@ TEST_P(AttachmentStoreContent, AFailingDeleteKeepsRowAndFileTogether) {
     server_->Attachments()->RemoveAttachment("ActionID", folder_.string(), id);
   }
   FAIL() << "the delete never succeeded";
+}
+
+// What a crash or a hand can leave: the file gone, or set aside by a removal cut short. The row
+// is still removed, and no file is left.
+TEST_P(AttachmentStoreContent, RemovalFinishesWhateverStateTheFileIsIn) {
+  for (const std::string_view leftAs : {"", ".del"}) {
+    const auto id = Store("aGVsbG8=");
+    const auto stored = vb::CStr(server_->Connection()
+                                     ->OpenRecordset("select StoredName from ActionAttachments")
+                                     ->Fields()
+                                     .Item(0)
+                                     .Value());
+    if (leftAs.empty()) {
+      fs::remove(folder_ / stored);
+    } else {
+      fs::rename(folder_ / stored, folder_ / (stored + std::string(leftAs)));
+    }
+    server_->Attachments()->RemoveAttachment("ActionID", folder_.string(), id);
+    EXPECT_EQ(Rows(), 0) << leftAs;
+    EXPECT_EQ(FileCount(), 0u) << leftAs;
+  }
+}
+
+TEST(AttachmentFilesTest, AFailedWriteLeavesNoFile) {
+  const fs::path file = fs::temp_directory_path() / ("kvatt-write-" + std::to_string(::getpid()));
+  // A file-size limit makes the write fail part way, as a full disk would.
+  const auto previous = std::signal(SIGXFSZ, SIG_IGN);
+  rlimit saved{};
+  ::getrlimit(RLIMIT_FSIZE, &saved);
+  rlimit small = saved;
+  small.rlim_cur = 4;
+  ::setrlimit(RLIMIT_FSIZE, &small);
+  const bool failed = [&] {
+    try {
+      AttachmentFiles::Local()->Write(file, std::string(100, 'x'));
+      return false;
+    } catch (const vb::ComError&) {
+      return true;
+    }
+  }();
+  ::setrlimit(RLIMIT_FSIZE, &saved);
+  std::signal(SIGXFSZ, previous);
+  EXPECT_TRUE(failed);
+  EXPECT_FALSE(fs::exists(file));
+  fs::remove(file);
 }
 
 KV_INSTANTIATE_ENGINES(AttachmentStoreContent);

@@ -22,13 +22,22 @@ namespace {
 
 // A hash that matches no password, checked for unknown users so that a refusal takes as long
 // whether or not the user exists.
-const std::string& DecoyHash() {
-  static const std::string hash = kvdata::HashPassword("", kvdata::PasswordCost::Minimum);
-  return hash;
+/// A hash of the cost this directory writes, checked in place of a hash that is missing: an
+/// unknown user (or one without a password) then costs a login what a known one does, so the
+/// time a refusal takes does not tell which user IDs exist.
+const std::string& DecoyHash(kvdata::PasswordCost cost) {
+  static const std::string interactive =
+      kvdata::HashPassword("decoy", kvdata::PasswordCost::Interactive);
+  static const std::string minimum = kvdata::HashPassword("decoy", kvdata::PasswordCost::Minimum);
+  return cost == kvdata::PasswordCost::Interactive ? interactive : minimum;
 }
 
-bool PasswordMatches(const vb::Variant& hash, std::string_view password) {
-  if (hash.IsNull() || vb::TextOf(hash).empty()) return password.empty();
+bool PasswordMatches(const vb::Variant& hash, std::string_view password,
+                     kvdata::PasswordCost cost) {
+  if (hash.IsNull() || vb::TextOf(hash).empty()) {
+    (void)kvdata::VerifyPassword(DecoyHash(cost), password);
+    return password.empty();
+  }
   return kvdata::VerifyPassword(vb::TextOf(hash), password);
 }
 
@@ -76,9 +85,9 @@ void User::Login(std::string_view cUserName, std::string_view cPassword,
   } catch (const vb::ComError& e) {
     if (e.number() != kUnknownUser) throw;
     known = false;
-    hash = DecoyHash();
+    hash = DecoyHash(cost_);
   }
-  if (!PasswordMatches(hash, cPassword) || !known) {
+  if (!PasswordMatches(hash, cPassword, cost_) || !known) {
     Raise(kLoginFailed, std::string(kLoginFailedText));
   }
   auto user = kvdata::UserProfile::ForUser(server_->Connection(), cUserName);
