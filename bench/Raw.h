@@ -125,14 +125,17 @@ class RawSqlite {
   }
 
  private:
-  // Reads one cell as the type it holds (a date is its text), as a client would.
+  // Reads one cell into a value of the type it holds (a text, a date included, is copied out
+  // of the statement, as a client keeping the row must), as a client would.
   static void ReadCell(sqlite3_stmt* stmt, int c, Outcome& outcome) {
     std::string cell;
     switch (sqlite3_column_type(stmt, c)) {
-      case SQLITE_INTEGER:
-        benchmark::DoNotOptimize(sqlite3_column_int64(stmt, c));
-        if (outcome.rows == 0) cell = std::to_string(sqlite3_column_int64(stmt, c));
+      case SQLITE_INTEGER: {
+        const int64_t value = sqlite3_column_int64(stmt, c);
+        benchmark::DoNotOptimize(value);
+        if (outcome.rows == 0) cell = std::to_string(value);
         break;
+      }
       case SQLITE_FLOAT:
         benchmark::DoNotOptimize(sqlite3_column_double(stmt, c));
         break;
@@ -140,9 +143,8 @@ class RawSqlite {
         break;
       default: {
         const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt, c));
-        const std::string_view value(text, static_cast<std::size_t>(sqlite3_column_bytes(stmt, c)));
-        benchmark::DoNotOptimize(value.data());
-        if (outcome.rows == 0) cell = value;
+        cell.assign(text, static_cast<std::size_t>(sqlite3_column_bytes(stmt, c)));
+        benchmark::DoNotOptimize(cell.data());
       }
     }
     if (outcome.rows == 0) outcome.first.push_back(std::move(cell));
@@ -218,10 +220,10 @@ class RawPg {
     for (int row = 0; row < PQntuples(r); ++row) {
       for (int c = 0; c < PQnfields(r); ++c) {
         if (PQgetisnull(r, row, c)) continue;
-        const std::string_view cell(PQgetvalue(r, row, c),
-                                    static_cast<std::size_t>(PQgetlength(r, row, c)));
+        // Copied out of the result, as a client keeping the row must.
+        std::string cell(PQgetvalue(r, row, c), static_cast<std::size_t>(PQgetlength(r, row, c)));
         benchmark::DoNotOptimize(cell.data());
-        if (row == 0) outcome.first[static_cast<std::size_t>(c)] = cell;
+        if (row == 0) outcome.first[static_cast<std::size_t>(c)] = std::move(cell);
       }
     }
     const std::string_view command = PQcmdStatus(result.get());

@@ -13,9 +13,11 @@ struct Recordset::Shared {
   std::vector<FieldInfo> fields;
   std::vector<Row> rows;
   std::shared_ptr<RowStore> store;
-  // A streamed query: how to run it again, the run being read (none once it is read to the
-  // end), where rows[0] stands among the query's rows, and a buffer for the next row.
+  // A streamed query: how to run it again (kept for the record set's life: it may hold what the
+  // rows need), whether rows are still read as the cursor moves, the run being read (none once
+  // it is read to the end), where rows[0] stands among the query's rows, a buffer for the next.
   RowSourceFactory query;
+  bool streaming = false;
   std::unique_ptr<RowSource> source;
   std::size_t base = 0;
   std::vector<vb::Variant> next;
@@ -148,11 +150,10 @@ void Recordset::OpenWithRows(std::vector<FieldInfo> fields, std::vector<Row> row
                              CursorTypeEnum cursorType, CursorLocationEnum cursorLocation,
                              LockTypeEnum lockType, std::shared_ptr<RowStore> store) {
   if (open_) throw Error(kObjectOpen);
-  // Rows that cannot be edited need no originals: their values are what was read.
-  const bool editable = lockType != adLockReadOnly;
+  // Originals are copied when a row is first edited: until then they are the values read.
   for (Row& row : rows) {
     if (row.values.size() != fields.size()) throw Error(kBadArguments);
-    if (editable && row.original.size() != row.values.size()) row.original = row.values;
+    if (row.original.size() != row.values.size()) row.original.clear();
   }
   auto shared = std::make_shared<Shared>();
   shared->fields = std::move(fields);
@@ -173,6 +174,7 @@ void Recordset::OpenStreaming(std::vector<FieldInfo> fields, RowSourceFactory qu
   auto shared = std::make_shared<Shared>();
   shared->fields = std::move(fields);
   shared->query = std::move(query);
+  shared->streaming = true;
   shared_ = std::move(shared);
   edit_.reset();
   cursorType_ = adOpenForwardOnly;
@@ -251,6 +253,7 @@ void Recordset::Delete(AffectEnum affect) {
     return;
   }
   Row& row = CurrentRow();
+  if (row.original.empty()) row.original = row.values;
   if (shared_->store) shared_->store->Delete(shared_->fields, row);
   row.deleted = true;
   edit_.reset();
@@ -261,7 +264,7 @@ void Recordset::Commit(const Edit& edit) {
   if (edit.mode == adEditAdd) {
     Row row = edit.row;
     if (shared.store) shared.store->Insert(shared.fields, row);
-    row.original = row.values;
+    row.original.clear();  // as stored: the originals are the values
     shared.rows.push_back(std::move(row));
     cursor_ = Cursor{false, false, shared.rows.size() - 1};
     return;
@@ -276,7 +279,7 @@ void Recordset::Commit(const Edit& edit) {
   // Only the fields set in this edit are written, so that a clone's change to others survives.
   for (const std::size_t i : changed) {
     target.values[i] = edit.row.values[i];
-    target.original[i] = edit.row.values[i];
+    if (!target.original.empty()) target.original[i] = edit.row.values[i];
   }
 }
 
@@ -294,7 +297,10 @@ Recordset::Edit Recordset::NewRowEdit() const {
 
 Recordset::Edit Recordset::CurrentRowEdit() const {
   const Row& row = CurrentRow();
-  return Edit{row, std::vector<bool>(row.values.size(), false), adEditInProgress};
+  Edit edit{row, std::vector<bool>(row.values.size(), false), adEditInProgress};
+  // The stored values are what the optimistic update compares with.
+  if (edit.row.original.empty()) edit.row.original = row.values;
+  return edit;
 }
 
 void Recordset::Assign(Edit& edit, std::size_t index, const vb::Variant& value) const {
@@ -371,7 +377,7 @@ vb::Variant Recordset::FieldOriginalValue(std::size_t index) const {
 // ---------------------------------------------------------------------------------------------
 // Recordset: streamed rows
 
-bool Recordset::Streaming() const { return static_cast<bool>(shared_->query); }
+bool Recordset::Streaming() const { return shared_->streaming; }
 
 void Recordset::RestartStream() {
   Shared& shared = *shared_;
@@ -407,7 +413,7 @@ void Recordset::StreamNext() {
 
 void Recordset::Materialize() const {
   Shared& shared = *shared_;
-  if (!shared.query) return;
+  if (!shared.streaming) return;
   std::vector<Row> rows;
   std::unique_ptr<RowSource> source;
   if (shared.base > 0) {
@@ -421,7 +427,7 @@ void Recordset::Materialize() const {
   shared.rows = std::move(rows);
   shared.base = 0;
   shared.source.reset();
-  shared.query = nullptr;
+  shared.streaming = false;
 }
 
 // ---------------------------------------------------------------------------------------------

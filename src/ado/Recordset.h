@@ -23,8 +23,8 @@ struct FieldInfo {
   int32_t attributes = adFldUnspecified;
 };
 
-/// One row: the values as stored (original) and as currently held. A row that cannot be edited
-/// keeps no originals (original is empty): its values are what was read.
+/// One row: the values as stored (original) and as currently held. Until the row is edited its
+/// originals are its values, and original is left empty rather than holding a copy.
 struct Row {
   std::vector<vb::Variant> values;
   std::vector<vb::Variant> original;

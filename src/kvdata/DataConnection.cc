@@ -186,9 +186,11 @@ struct DataConnection::Impl {
     }
     // The first run is the one already started; later runs start the statement again.
     auto pending = std::make_shared<std::unique_ptr<ado::RowSource>>(std::move(first.rows));
-    ado::RowSourceFactory query = [engine = engine, text = translation.text,
+    // It keeps the engine and the locale the record set reads with alive.
+    ado::RowSourceFactory query = [engine = engine, locale = locale, text = translation.text,
                                    values = translation.values,
                                    pending]() -> std::unique_ptr<ado::RowSource> {
+      (void)locale;
       if (*pending) return std::move(*pending);
       return engine->Stream(text, values).rows;
     };

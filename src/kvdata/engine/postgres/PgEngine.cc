@@ -2,6 +2,7 @@
 
 #include <fmt/format.h>
 
+#include <algorithm>
 #include <charconv>
 #include <cstdlib>
 
@@ -120,6 +121,24 @@ std::string_view SavepointName(std::string_view sql) {
   return space == std::string_view::npos ? sql : sql.substr(space + 1);
 }
 
+// A statement's values as the texts libpq sends (nullptr for NULL).
+class ParamTexts {
+ public:
+  explicit ParamTexts(std::span<const vb::Variant> params) {
+    texts_.reserve(params.size());
+    for (std::size_t k = 0; k < params.size(); ++k) texts_.push_back(ParamText(params[k], k));
+    values_.reserve(texts_.size());
+    for (const auto& text : texts_) values_.push_back(text ? text->c_str() : nullptr);
+  }
+  ParamTexts(const ParamTexts&) = delete;
+  ParamTexts& operator=(const ParamTexts&) = delete;
+  [[nodiscard]] const std::vector<const char*>& Values() const { return values_; }
+
+ private:
+  std::vector<std::optional<std::string>> texts_;
+  std::vector<const char*> values_;
+};
+
 }  // namespace
 
 std::unique_ptr<PgEngine> PgEngine::Open(const Login& login) {
@@ -175,11 +194,11 @@ PgEngine::ResultPtr PgEngine::Query(std::string_view sql, std::span<const std::s
   return result;
 }
 
-PgEngine::Prepared* PgEngine::Prepare(std::string_view sql, std::size_t paramCount) {
+PgEngine::Prepared* PgEngine::Prepare(std::string_view sql, std::size_t paramCount, bool always) {
   Prepared* cached = cache_.Find(sql);
   if (cached != nullptr && !cached->name.empty()) return cached;
   RequireUtf8(sql, "the statement");
-  if (cached == nullptr && (paramCount == 0 || ChangesSchema(sql))) {
+  if (cached == nullptr && !always && (paramCount == 0 || ChangesSchema(sql))) {
     // Seen once: remembered unprepared, so that a text that comes again is prepared then.
     Prepared* added = nullptr;
     if (!ChangesSchema(sql)) Release(cache_.Add(std::string(sql), Prepared{}, &added));
@@ -373,12 +392,8 @@ bool PgEngine::Defer(std::string_view sql) {
 }
 
 Result PgEngine::RunOnce(std::string_view sql, std::span<const vb::Variant> params) {
-  std::vector<std::optional<std::string>> texts;
-  texts.reserve(params.size());
-  for (std::size_t k = 0; k < params.size(); ++k) texts.push_back(ParamText(params[k], k));
-  std::vector<const char*> values;
-  values.reserve(texts.size());
-  for (const auto& text : texts) values.push_back(text ? text->c_str() : nullptr);
+  const ParamTexts bound(params);
+  const std::vector<const char*>& values = bound.Values();
   // Statements with bound values come back with the same text and are prepared at once. Those
   // without are prepared when they come a second time (the same setting or count read again);
   // the first time they go unprepared, in one round trip, since a text that carries its values
@@ -427,7 +442,122 @@ Result PgEngine::RunOnce(std::string_view sql, std::span<const vb::Variant> para
   return result;
 }
 
+// The rows of one statement read from the connection one at a time (single-row mode).
+class StreamedRows final : public ado::RowSource {
+ public:
+  StreamedRows(PgEngine& engine, const PgEngine::Description& description, std::string sql)
+      : engine_(&engine), kinds_(description.kinds), sql_(std::move(sql)) {
+    types_.reserve(description.columns.size());
+    for (const Column& column : description.columns) types_.push_back(column.type);
+  }
+  ~StreamedRows() override {
+    // The connection must be free again: what is left is read and dropped.
+    if (engine_ != nullptr) {
+      held_.clear();
+      Release();
+    }
+  }
+  StreamedRows(const StreamedRows&) = delete;
+  StreamedRows& operator=(const StreamedRows&) = delete;
+
+  bool Next(std::vector<vb::Variant>& values) override {
+    if (next_ < held_.size()) {
+      values = std::move(held_[next_++]);
+      if (next_ == held_.size()) {
+        held_.clear();
+        next_ = 0;
+      }
+      return true;
+    }
+    return engine_ != nullptr && Receive(values);
+  }
+
+  // Reads every row left into memory, freeing the connection for another statement.
+  void Hold() {
+    std::vector<vb::Variant> values;
+    while (engine_ != nullptr && Receive(values)) held_.push_back(std::move(values));
+  }
+
+ private:
+  // The next row from the connection; false (and the connection freed) at the end.
+  bool Receive(std::vector<vb::Variant>& values) {
+    PGconn* conn = engine_->conn_.get();
+    const PgEngine::ResultPtr result(PQgetResult(conn));
+    const ExecStatusType status = PQresultStatus(result.get());
+    if (result != nullptr && status == PGRES_SINGLE_TUPLE) {
+      values.resize(types_.size());
+      for (std::size_t col = 0; col < types_.size(); ++col) {
+        const int c = static_cast<int>(col);
+        values[col] =
+            PQgetisnull(result.get(), 0, c)
+                ? vb::Variant(vb::Null)
+                : ReadValue(
+                      std::string_view(PQgetvalue(result.get(), 0, c),
+                                       static_cast<std::size_t>(PQgetlength(result.get(), 0, c))),
+                      kinds_[col], types_[col]);
+      }
+      return true;
+    }
+    Release();
+    if (result != nullptr && status != PGRES_TUPLES_OK) {
+      RaiseStatementError(conn, result.get(), sql_);
+    }
+    return false;
+  }
+
+  // Reads what is left of the statement's results and hands the connection back.
+  void Release() {
+    while (PGresult* rest = PQgetResult(engine_->conn_.get())) PQclear(rest);
+    engine_->stream_ = nullptr;
+    engine_ = nullptr;
+  }
+
+  PgEngine* engine_;
+  std::vector<ValueKind> kinds_;
+  std::vector<ado::DataTypeEnum> types_;
+  std::string sql_;
+  std::vector<std::vector<vb::Variant>> held_;
+  std::size_t next_ = 0;
+};
+
+void PgEngine::FinishStream() {
+  if (stream_ != nullptr) stream_->Hold();
+}
+
+StreamedResult PgEngine::Stream(std::string_view sql, std::span<const vb::Variant> params) {
+  FinishStream();
+  // Held-back statements go with a statement of their own; only queries stream.
+  if (!deferred_.empty() || !StartsWithKeyword(sql, "SELECT")) return Engine::Stream(sql, params);
+  const ParamTexts bound(params);
+  const std::vector<const char*>& values = bound.Values();
+  Prepared* prepared = Prepare(sql, values.size(), true);
+  if (!prepared->description) {
+    const ResultPtr described(PQdescribePrepared(conn_.get(), prepared->name.c_str()));
+    if (PQresultStatus(described.get()) != PGRES_COMMAND_OK) {
+      RaiseStatementError(conn_.get(), described.get(), sql);
+    }
+    prepared->description = DescribeColumns(described.get());
+  }
+  const Description& description = *prepared->description;
+  // A computed column is typed by every value it holds: such a result is read whole.
+  if (std::any_of(description.columns.begin(), description.columns.end(),
+                  [](const Column& c) { return c.type == ado::adEmpty; })) {
+    return Engine::Stream(sql, params);
+  }
+  if (PQsendQueryPrepared(conn_.get(), prepared->name.c_str(), static_cast<int>(values.size()),
+                          values.data(), nullptr, nullptr, 0) != 1 ||
+      PQsetSingleRowMode(conn_.get()) != 1) {
+    RaiseStatementError(conn_.get(), nullptr, sql);
+  }
+  streamInTransaction_ = PQtransactionStatus(conn_.get()) == PQTRANS_INTRANS;
+  auto rows = std::make_unique<StreamedRows>(*this, description, std::string(sql));
+  stream_ = rows.get();
+  NoteStatement(sql);
+  return {description.columns, std::move(rows)};
+}
+
 Result PgEngine::Execute(std::string_view sql, std::span<const vb::Variant> params) {
+  FinishStream();
   if (params.empty() && Defer(sql)) {
     Result held;
     held.rowsAffected = 0;  // what the server reports for a savepoint statement
@@ -459,6 +589,7 @@ void PgEngine::Begin() {
 }
 
 void PgEngine::Commit() {
+  FinishStream();
   if (PQtransactionStatus(conn_.get()) == PQTRANS_INERROR) {
     Rollback();
     throw EngineError(kEngineError,
@@ -472,15 +603,22 @@ void PgEngine::Commit() {
 }
 
 void PgEngine::Rollback() noexcept {
+  try {
+    FinishStream();
+  } catch (...) {  // NOLINT(bugprone-empty-catch): a failed read changes nothing to undo
+  }
   deferred_.clear();
   if (InTransaction()) ResultPtr(PQexec(conn_.get(), "ROLLBACK"));
 }
 
 bool PgEngine::InTransaction() const {
+  // While a stream is read the connection is busy, not in a transaction of its own.
+  if (stream_ != nullptr) return !deferred_.empty() || streamInTransaction_;
   return !deferred_.empty() || PQtransactionStatus(conn_.get()) != PQTRANS_IDLE;
 }
 
 bool PgEngine::TableExists(std::string_view table) {
+  FinishStream();
   const std::string name(table);
   const ResultPtr result = Query(
       "SELECT 1 FROM pg_class c JOIN pg_namespace n ON n.oid = c.relnamespace "
@@ -491,6 +629,7 @@ bool PgEngine::TableExists(std::string_view table) {
 }
 
 std::vector<CatalogTable> PgEngine::ReadCatalog() {
+  FinishStream();
   const ResultPtr result = Query(
       "SELECT c.relname, a.attname, "
       "coalesce(b.typname, t.typname) IN ('timestamp', 'timestamptz', 'date'), "
@@ -522,6 +661,7 @@ void PgEngine::EnsureDomain(std::string_view name, std::string_view definition) 
 }
 
 std::string PgEngine::ColumnType(ColumnKind kind, int32_t size) {
+  FinishStream();
   switch (kind) {
     case ColumnKind::AutoKey:
       return "integer GENERATED BY DEFAULT AS IDENTITY PRIMARY KEY";

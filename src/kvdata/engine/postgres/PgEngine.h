@@ -21,6 +21,8 @@ namespace kvdata::engine::postgres {
 /// How the text of a result column is read into a value.
 enum class ValueKind { Text, Whole, Fraction, Boolean, Date };
 
+class StreamedRows;
+
 class PgEngine final : public Engine {
  public:
   /// Connects, with standard_conforming_strings pinned on (a backslash in a literal is an
@@ -31,6 +33,10 @@ class PgEngine final : public Engine {
 
   [[nodiscard]] sql::Target Target() const override { return sql::Target::PostgreSQL; }
   Result Execute(std::string_view sql, std::span<const vb::Variant> params = {}) override;
+  /// Reads the rows in libpq's single-row mode as the source is read. The connection carries one
+  /// statement at a time: anything else run on this engine before the source is read to the
+  /// end first reads the rest of its rows into the source.
+  StreamedResult Stream(std::string_view sql, std::span<const vb::Variant> params = {}) override;
   void Begin() override;
   void Commit() override;
   void Rollback() noexcept override;
@@ -44,6 +50,7 @@ class PgEngine final : public Engine {
   static constexpr int kMaxAttempts = 5;
 
  private:
+  friend class StreamedRows;
   struct Finish {
     void operator()(PGconn* conn) const { PQfinish(conn); }
   };
@@ -81,12 +88,15 @@ class PgEngine final : public Engine {
   // Queues one statement on the connection (PQsendQuery…); returns libpq's 0 on failure.
   using Sender = std::function<int()>;
 
+  // Reads the rest of the streamed rows, if a stream is being read, so that the connection can
+  // carry another statement.
+  void FinishStream();
   // Runs a text without caching or metadata (catalog reads, transaction control).
   ResultPtr Query(std::string_view sql, std::span<const std::string> params = {});
   Result RunOnce(std::string_view sql, std::span<const vb::Variant> params);
   // The prepared statement for a text, or nullptr when it is to go unprepared this time (a
   // schema change, or a text without bound values seen for the first time).
-  Prepared* Prepare(std::string_view sql, std::size_t paramCount);
+  Prepared* Prepare(std::string_view sql, std::size_t paramCount, bool always = false);
   // Deallocates a statement the cache let go.
   void Release(const std::optional<Prepared>& evicted);
   // Runs a statement, prepared once it is known to come again.
@@ -112,6 +122,8 @@ class PgEngine final : public Engine {
   std::map<Oid, TableInfo> tables_;
   std::map<Oid, std::string> typeNames_;
   std::vector<std::string> deferred_;  // BEGIN and savepoint statements not sent yet, in order
+  StreamedRows* stream_ = nullptr;     // the stream the connection is carrying, if any
+  bool streamInTransaction_ = false;   // whether a transaction was open when it started
 };
 
 }  // namespace kvdata::engine::postgres

@@ -229,24 +229,30 @@ Result SqliteEngine::Execute(std::string_view sql, std::span<const vb::Variant> 
   // Outside a transaction a data-changing statement is one of its own: SQLite takes the write
   // lock when the statement starts (waiting for other writers as BEGIN IMMEDIATE does) and
   // undoes all of it when it fails, so no explicit BEGIN … COMMIT is needed around it.
-  Result result = Run(Prepare(sql), params, sql);
+  Prepared& prepared = Prepare(sql);
+  if (!streams_.empty() && sqlite3_stmt_readonly(prepared.stmt.get()) == 0) HoldStreams();
+  Result result = Run(prepared, params, sql);
   NoteStatement(sql);
   if (ChangesSchema(sql)) cache_.TakeAll();
   return result;
 }
 
-namespace {
-
 // A query's rows stepped as they are read. It owns its statement (shared with the engine's
-// cache) and its bound values, and resets the statement when it is done.
+// cache) and its bound values, and resets the statement when it is done. Before the engine
+// writes, it reads what is left into memory: a read left open would keep the connection on an
+// old snapshot, which a write transaction cannot start from.
 class SteppedRows final : public ado::RowSource {
  public:
-  SteppedRows(std::shared_ptr<sqlite3_stmt> stmt, std::vector<vb::Variant> params,
-              std::vector<ado::DataTypeEnum> types, std::string sql)
-      : stmt_(std::move(stmt)),
+  SteppedRows(SqliteEngine& engine, std::shared_ptr<sqlite3_stmt> stmt,
+              std::vector<vb::Variant> params, std::vector<ado::DataTypeEnum> types,
+              std::string sql)
+      : engine_(&engine),
+        stmt_(std::move(stmt)),
         params_(std::move(params)),
         types_(std::move(types)),
-        sql_(std::move(sql)) {}
+        sql_(std::move(sql)) {
+    engine_->streams_.push_back(this);
+  }
   ~SteppedRows() override { Finish(); }
   SteppedRows(const SteppedRows&) = delete;
   SteppedRows& operator=(const SteppedRows&) = delete;
@@ -255,6 +261,21 @@ class SteppedRows final : public ado::RowSource {
   [[nodiscard]] const std::vector<vb::Variant>& Params() const { return params_; }
 
   bool Next(std::vector<vb::Variant>& values) override {
+    if (next_ < held_.size()) {
+      values = std::move(held_[next_++]);
+      return true;
+    }
+    return Step(values);
+  }
+
+  // Reads every row left into memory and releases the statement.
+  void Hold() {
+    std::vector<vb::Variant> values;
+    while (Step(values)) held_.push_back(std::move(values));
+  }
+
+ private:
+  bool Step(std::vector<vb::Variant>& values) {
     if (done_) return false;
     const int rc = sqlite3_step(stmt_.get());
     if (rc == SQLITE_ROW) {
@@ -269,22 +290,27 @@ class SteppedRows final : public ado::RowSource {
     return false;
   }
 
- private:
   void Finish() {
     if (done_) return;
     done_ = true;
     sqlite3_reset(stmt_.get());
     sqlite3_clear_bindings(stmt_.get());
+    std::erase(engine_->streams_, this);
   }
 
+  SqliteEngine* engine_;
   std::shared_ptr<sqlite3_stmt> stmt_;
   std::vector<vb::Variant> params_;
   std::vector<ado::DataTypeEnum> types_;
   std::string sql_;
+  std::vector<std::vector<vb::Variant>> held_;
+  std::size_t next_ = 0;
   bool done_ = false;
 };
 
-}  // namespace
+void SqliteEngine::HoldStreams() {
+  while (!streams_.empty()) streams_.back()->Hold();
+}
 
 StreamedResult SqliteEngine::Stream(std::string_view sql, std::span<const vb::Variant> params) {
   Prepared& prepared = Prepare(sql);
@@ -296,7 +322,7 @@ StreamedResult SqliteEngine::Stream(std::string_view sql, std::span<const vb::Va
   std::vector<ado::DataTypeEnum> types;
   types.reserve(prepared.columns.size());
   for (const Column& column : prepared.columns) types.push_back(column.type);
-  auto rows = std::make_unique<SteppedRows>(Available(prepared, sql),
+  auto rows = std::make_unique<SteppedRows>(*this, Available(prepared, sql),
                                             std::vector<vb::Variant>(params.begin(), params.end()),
                                             std::move(types), std::string(sql));
   // The source binds its own copy of the values: they must live as long as the statement runs.
@@ -305,11 +331,21 @@ StreamedResult SqliteEngine::Stream(std::string_view sql, std::span<const vb::Va
   return {prepared.columns, std::move(rows)};
 }
 
-void SqliteEngine::Begin() { (void)Run(Prepare("BEGIN IMMEDIATE"), {}, "BEGIN IMMEDIATE"); }
+void SqliteEngine::Begin() {
+  HoldStreams();
+  (void)Run(Prepare("BEGIN IMMEDIATE"), {}, "BEGIN IMMEDIATE");
+}
 
-void SqliteEngine::Commit() { (void)Run(Prepare("COMMIT"), {}, "COMMIT"); }
+void SqliteEngine::Commit() {
+  HoldStreams();
+  (void)Run(Prepare("COMMIT"), {}, "COMMIT");
+}
 
 void SqliteEngine::Rollback() noexcept {
+  try {
+    HoldStreams();
+  } catch (...) {  // NOLINT(bugprone-empty-catch): the rollback goes ahead all the same
+  }
   if (InTransaction()) sqlite3_exec(db_.get(), "ROLLBACK", nullptr, nullptr, nullptr);
 }
 

@@ -11,6 +11,8 @@
 
 namespace kvdata::engine::sqlite {
 
+class SteppedRows;
+
 class SqliteEngine final : public Engine {
  public:
   /// Opens the database file; with create, makes it when it does not exist. Raises kOpenFailed
@@ -31,6 +33,7 @@ class SqliteEngine final : public Engine {
   [[nodiscard]] std::string ColumnType(ColumnKind kind, int32_t size = 0) override;
 
  private:
+  friend class SteppedRows;
   struct CloseDb {
     void operator()(sqlite3* db) const { sqlite3_close_v2(db); }
   };
@@ -55,8 +58,12 @@ class SqliteEngine final : public Engine {
   Result Run(Prepared& prepared, std::span<const vb::Variant> params, std::string_view sql);
   void Bind(sqlite3_stmt* stmt, std::span<const vb::Variant> params, std::string_view sql);
 
+  // Reads the rest of every stream being read into memory (before a write).
+  void HoldStreams();
+
   Db db_;
   StatementCache<Prepared> cache_{64};
+  std::vector<SteppedRows*> streams_;  // streams still stepping their statements
 };
 
 }  // namespace kvdata::engine::sqlite
