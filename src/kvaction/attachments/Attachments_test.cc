@@ -116,9 +116,6 @@ TEST_P(AttachmentsTest, ContentGoesToTheFolderUnderNamesOfTheStoresChoosing) {
   for (const std::string& name : files) {
     EXPECT_TRUE(name == "outside/secret.txt" || name.starts_with("attachments/att-")) << name;
   }
-  action_->DeleteAttachment(id);
-  EXPECT_EQ(Files().size(), 1u);
-  EXPECT_FALSE(action_->getAttachment(id, encoding, data));
 }
 
 TEST_P(AttachmentsTest, RecordsetByAttachmentByActionOrNone) {
