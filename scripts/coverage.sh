@@ -16,10 +16,13 @@ pgdir=$(mktemp -d /tmp/kvaction-cov-pg.XXXXXX)
 trap '"$root/scripts/pg.sh" stop "$pgdir"' EXIT
 KV_TEST_PG=$(KV_PG_PORT=${KV_PG_PORT:-54345} "$root/scripts/pg.sh" start "$pgdir")
 export KV_TEST_PG
-ctest --preset coverage -j 2 "$@"
+# A failing test still leaves its counters: report them, then fail.
+status=0
+ctest --preset coverage -j 2 "$@" || status=$?
 mkdir -p "$build/html"
 # Branches the compiler adds for exception unwinding are not decisions of the code: leave them out.
 gcovr --root "$root" --object-directory "$build" --filter "$root/src/" \
   --exclude '.*_test\.(cc|h)$' --exclude '.*Test\.(cc|h)$' --exclude '.*/testing/.*' \
   --exclude-throw-branches --exclude-unreachable-branches -j 2 \
   --html-details "$build/html/index.html" --print-summary
+exit "$status"
