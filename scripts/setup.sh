@@ -8,6 +8,7 @@ packages=(
   libfmt-dev libgtest-dev libgmock-dev libbenchmark-dev
   libcli11-dev nlohmann-json3-dev libsodium-dev libcurl4-openssl-dev
   dpkg-dev file binutils  # the .deb packages (CPack, dpkg-shlibdeps) and their check
+  gcovr
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -14,6 +14,7 @@
 #include "kvdata/DataConnection.h"
 #include "kvdata/Errors.h"
 #include "kvdata/engine/Engine.h"
+#include "kvdata/testing/ScratchFolder.h"
 #include "vb/Convert.h"
 
 namespace kvdata {
@@ -55,17 +56,8 @@ class AttachmentStoreContent : public ActionDatabaseTest {
  protected:
   void SetUp() override {
     ActionDatabaseTest::SetUp();
-    folder_ = fs::temp_directory_path() /
-              ("kvatt-" + std::to_string(::getpid()) + "-" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(folder_);
-    fs::create_directories(folder_);
     server_ = OpenServer();
     server_->SetAttachmentFiles(files_);
-  }
-  void TearDown() override {
-    fs::remove_all(folder_);
-    ActionDatabaseTest::TearDown();
   }
   int32_t Store(const std::string& data, std::string_view encoding = "base64") {
     return server_->Attachments()->StoreAttachment(folder_.string(), "ActionID", 5, "doc",
@@ -78,7 +70,8 @@ class AttachmentStoreContent : public ActionDatabaseTest {
     return server_->Attachments()->AttachmentList("ActionID", 5, "", "")->RecordCount();
   }
 
-  fs::path folder_;
+  const testing::ScratchFolder scratch_{"kvatt"};
+  const fs::path& folder_ = scratch_.Path();
   std::shared_ptr<FailingFiles> files_ = std::make_shared<FailingFiles>();
   std::unique_ptr<DataServer> server_;
 };

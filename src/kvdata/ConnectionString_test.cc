@@ -1,5 +1,6 @@
 #include "kvdata/ConnectionString.h"
 
+#include <fmt/format.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -16,34 +17,27 @@ namespace {
 using ::testing::HasSubstr;
 using ::testing::Not;
 
+/// What a connection string selects: "engine dialect path|host port database user password".
+std::string Selected(std::string_view text) {
+  const ConnectionSettings s = ParseConnectionString(text);
+  return fmt::format("{} {} {}|{} {} {} {} {}", s.provider == Provider::SQLite ? "SQLite" : "PG",
+                     s.dialect == sql::Dialect::Server ? "server" : "desktop", s.path, s.login.host,
+                     s.login.port, s.login.database, s.login.user, s.login.password);
+}
+
 TEST(ConnectionStringTest, ReadsEveryProviderForm) {
-  const auto bare = ParseConnectionString("  /data/actions.kvdb ");
-  EXPECT_EQ(bare.provider, Provider::SQLite);
-  EXPECT_EQ(bare.path, "/data/actions.kvdb");
-  EXPECT_EQ(bare.dialect, sql::Dialect::Desktop);
-
-  const auto sqlite = ParseConnectionString("provider=sqlite; DATA SOURCE = 'a;b.kvdb'");
-  EXPECT_EQ(sqlite.path, "a;b.kvdb");
-
-  const auto pg = ParseConnectionString(
-      "Provider=PostgreSQL;Host=db.local;Port=5433;Database=acts;User ID=kv;Password=p=w");
-  EXPECT_EQ(pg.provider, Provider::PostgreSQL);
-  EXPECT_EQ(pg.dialect, sql::Dialect::Desktop);
-  EXPECT_EQ(pg.login.host, "db.local");
-  EXPECT_EQ(pg.login.port, "5433");
-  EXPECT_EQ(pg.login.database, "acts");
-  EXPECT_EQ(pg.login.user, "kv");
-  EXPECT_EQ(pg.DisplayName(), "db.local/acts");
-
-  const auto legacy = ParseConnectionString(
-      "Provider=SQLOLEDB.1;Persist Security Info=False;Data Source=srv, 1433;"
-      "Initial Catalog=Actions;User ID=sa;Password=\"s;ecret\"");
-  EXPECT_EQ(legacy.provider, Provider::PostgreSQL);
-  EXPECT_EQ(legacy.dialect, sql::Dialect::Server);
-  EXPECT_EQ(legacy.login.host, "srv");
-  EXPECT_EQ(legacy.login.port, "1433");
-  EXPECT_EQ(legacy.login.database, "Actions");
-  EXPECT_EQ(legacy.login.password, "s;ecret");
+  const std::pair<const char*, const char*> cases[] = {
+      {"  /data/actions.kvdb ", "SQLite desktop /data/actions.kvdb|    "},
+      {"provider=sqlite; DATA SOURCE = 'a;b.kvdb'", "SQLite desktop a;b.kvdb|    "},
+      {"Provider=PostgreSQL;Host=db.local;Port=5433;Database=acts;User ID=kv;Password=p=w",
+       "PG desktop |db.local 5433 acts kv p=w"},
+      {"Provider=SQLOLEDB.1;Persist Security Info=False;Data Source=srv, 1433;"
+       "Initial Catalog=Actions;User ID=sa;Password=\"s;ecret\"",
+       "PG server |srv 1433 Actions sa s;ecret"}};
+  for (const auto& [text, selected] : cases) EXPECT_EQ(Selected(text), selected) << text;
+  EXPECT_EQ(
+      ParseConnectionString("Provider=PostgreSQL;Host=h;Database=acts;User ID=kv").DisplayName(),
+      "h/acts");
 }
 
 TEST(ConnectionStringTest, RefusesClearlyAndNeverShowsThePassword) {

@@ -158,6 +158,7 @@ TEST_P(DataConnectionTest, WritesRefuseWhatTheColumnCannotHold) {
   rs->Fields()["Title"].Value(std::string(20, 'a'));  // exactly the size, in characters
   rs->Fields()["Notes"].Value("ü");
   rs->Update();
+  EXPECT_EQ(rs->RecordCount(), 1);  // the refused insert added no row of its own
   EXPECT_THAT(Column("select count(*) from Items"), ElementsAre("1"));
 }
 
@@ -179,6 +180,9 @@ TEST_P(DataConnectionTest, OptimisticConflictWritesNothingAndKeepsTheEdit) {
   EXPECT_THAT(Column("select Title from Items"), ElementsAre("theirs"));
   EXPECT_EQ(mine->EditMode(), ado::adEditInProgress);
   EXPECT_EQ(mine->Fields()["Title"].Value(), vb::Variant("mine"));
+  // A move stores the pending edit first, so it fails the same way and stays on the row.
+  EXPECT_EQ(ErrorOf([&] { mine->MoveNext(); }).number(), static_cast<int32_t>(0x80040E38));
+  EXPECT_FALSE(mine->IsEOF());
   mine->CancelUpdate();
   EXPECT_EQ(mine->Fields()["Title"].Value(), vb::Variant("original"));
 
@@ -189,6 +193,7 @@ TEST_P(DataConnectionTest, OptimisticConflictWritesNothingAndKeepsTheEdit) {
 
   theirs->Delete();
   EXPECT_EQ(ErrorOf([&] { mine->Delete(); }).number(), static_cast<int32_t>(0x80040E38));
+  EXPECT_EQ(mine->RecordCount(), 1);  // the refused delete keeps the row in the record set
 }
 
 TEST_P(DataConnectionTest, RecordSetsThatCannotWriteBackRefuseEdits) {

@@ -90,14 +90,6 @@ TEST_P(DataServerObjects, WorkgroupsRefuseUnknownUsersAndGroups) {
   EXPECT_EQ(workgroups->WorkgroupList()->RecordCount(), 2);
 }
 
-TEST_P(DataServerObjects, NewFieldListTakesRowsByFieldList) {
-  const auto list = OpenServer()->NewFieldList();
-  list->AddNew({"FieldName"}, {"Category"});
-  list->Update({"FieldLabel"}, {"Kind"});
-  EXPECT_EQ(list->RecordCount(), 1);
-  EXPECT_EQ(list->Fields().Item("FieldLabel").Value(), vb::Variant("Kind"));
-}
-
 KV_INSTANTIATE_ENGINES(DataServerOpen);
 KV_INSTANTIATE_ENGINES(DataServerObjects);
 

@@ -25,17 +25,6 @@ TEST(AppendCondition, FirstConditionStandsAloneLaterOnesAreJoinedWithAnd) {
   EXPECT_EQ(where, "a = 1 and (b = 2 or c = 3)");
 }
 
-TEST(AddToCollection, AddsUnderKeyAndRefusesDuplicatesAndNothing) {
-  const auto collection = std::make_shared<vb::Collection>();
-  DataUtility::AddToCollection(collection, "41", vb::Variant("Delete users"));
-  EXPECT_EQ(collection->Item("41"), vb::Variant("Delete users"));
-  EXPECT_THROW(DataUtility::AddToCollection(collection, "41", vb::Variant("x")), vb::ComError);
-  EXPECT_EQ(vb::testing::ErrorOf([] {
-              DataUtility::AddToCollection(nullptr, "1", vb::Variant("x"));
-            }).number(),
-            vb::kObjectNotSet);
-}
-
 TEST(LinkQuery, NamesKindDatabaseAndActionAndOnlyNonZeroFurtherValues) {
   EXPECT_EQ(DataUtility::LinkQuery(2, 23456, 17, 0, 0, 0), "LinkType=2&DBID=23456&ActionID=17");
   EXPECT_EQ(DataUtility::LinkQuery(2, 0, 5, 0, 9, 0), "LinkType=2&DBID=0&ActionID=5&P5=9");

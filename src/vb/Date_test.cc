@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include "vb/Clock.h"
 #include "vb/ComError.h"
 #include "vb/testing/ErrorOf.h"
 
@@ -73,12 +72,6 @@ TEST(DateValidSerial, CoversYears100To9999) {
   EXPECT_TRUE(Date::IsValidSerial(2958465.99998));
   EXPECT_FALSE(Date::IsValidSerial(2958465.999999999));  // rounds into year 10000
   EXPECT_FALSE(Date::IsValidSerial(std::nan("")));
-}
-
-TEST(Clock, FixedClockGivesTodayWithoutTime) {
-  const FixedClock clock(Date::FromParts(2025, 3, 4, 10, 11, 12));
-  EXPECT_EQ(clock.Today(), Date::FromParts(2025, 3, 4));
-  EXPECT_EQ(clock.Now().Minute(), 11);
 }
 
 }  // namespace

@@ -54,11 +54,8 @@ TEST_P(EmailData, BuildsTheNoticeFromTheStoredAction) {
     EXPECT_EQ(Field(notice, name), value);
   }
   EXPECT_EQ(notice->Fields().Item(6).Type(), ado::adLongVarChar);
+  // The body's layout and its link are pinned beside Email.h and below; here the stored values.
   const std::string body = Field(notice, "Body");
-  EXPECT_TRUE(
-      body.starts_with("To review this item with your browser, please click the following "
-                       "hyperlink: http://web/kv/default.asp?LinkType=2&DBID=0&ActionID=" +
-                       std::to_string(roof_) + "\r\n"));
   EXPECT_NE(body.find("Current Status: Assigned to Bob Builder  (Due in 5 days.)\r\n"),
             std::string::npos);
   EXPECT_NE(body.find("Reference:           \tRoof\r\n"), std::string::npos);

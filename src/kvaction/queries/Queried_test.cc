@@ -16,48 +16,33 @@ class QueriedRecordset : public PeopleTest {
  protected:
   void SetUp() override {
     PeopleTest::SetUp();
-    Store({.number = 1,
-           .subject = "Fix the roof",
-           .assigneeID = "bob",
-           .originatorID = "admin",
-           .dateOpened = Day(2024, 3, 1),
-           .dateDue = Day(2024, 3, 14),
-           .category = "Safety",
-           .priority = "High"});
-    Store({.number = 2,
-           .subject = "Budget 50% spent",
-           .assigneeID = "admin",
-           .originatorID = "carol",
-           .dateOpened = Day(2024, 3, 10),
-           .dateDue = Day(2024, 3, 15)});
-    Store({.number = 3,
-           .subject = "Room 501 paint",
-           .assigneeID = "carol",
-           .originatorID = "bob",
-           .dateOpened = Day(2024, 3, 12),
-           .dateDue = Day(2024, 3, 17),
-           .referenceID = "R1"});
-    Store({.number = 4,
-           .subject = "Call O'Brien",
-           .originatorID = "carol",
-           .dateOpened = Day(2024, 3, 13),
-           .dateDue = Day(2024, 3, 18),
-           .dateCompleted = Day(2024, 3, 13)});
-    Store({.number = 5,
-           .subject = "Closed one",
-           .assigneeID = "admin",
-           .originatorID = "bob",
-           .dateOpened = Day(2024, 3, 5),
-           .dateDue = Day(2024, 3, 10),
-           .dateCompleted = Day(2024, 3, 11),
-           .dateClosed = Day(2024, 3, 12),
-           .referenceID = "R2"});
-    Store({.number = 6,
-           .subject = "No due date",
-           .assigneeID = "bob",
-           .originatorID = "bob",
-           .dateOpened = Day(2024, 3, 14),
-           .referenceID = "R1"});
+    // Days are days of March 2024 (0: none).
+    const struct {
+      int32_t number;
+      const char *subject, *assignee, *originator;
+      int opened, due, completed, closed;
+      const char* referenceID;
+      const char *category = "", *priority = "";
+    } rows[] = {{1, "Fix the roof", "bob", "admin", 1, 14, 0, 0, "", "Safety", "High"},
+                {2, "Budget 50% spent", "admin", "carol", 10, 15, 0, 0, ""},
+                {3, "Room 501 paint", "carol", "bob", 12, 17, 0, 0, "R1"},
+                {4, "Call O'Brien", "", "carol", 13, 18, 13, 0, ""},
+                {5, "Closed one", "admin", "bob", 5, 10, 11, 12, "R2"},
+                {6, "No due date", "bob", "bob", 14, 0, 0, 0, "R1"}};
+    const auto march = [](int day) { return day == 0 ? vb::Variant() : Day(2024, 3, day); };
+    for (const auto& r : rows) {
+      Store({.number = r.number,
+             .subject = r.subject,
+             .assigneeID = r.assignee,
+             .originatorID = r.originator,
+             .dateOpened = march(r.opened),
+             .dateDue = march(r.due),
+             .dateCompleted = march(r.completed),
+             .dateClosed = march(r.closed),
+             .category = r.category,
+             .priority = r.priority,
+             .referenceID = r.referenceID});
+    }
   }
   /// The numbers admin's list of a saved query holds, sorted by number.
   [[nodiscard]] Rows List(Action& action, int32_t queryID) const {
@@ -81,9 +66,7 @@ TEST_P(QueriedRecordset, ModifierDecidesHowTheReferenceNarrows) {
   const int32_t all = SaveQuery({});
   const auto action = LoggedIn("admin");
   EXPECT_EQ(List(*action, all), (Rows{1, 2, 3, 4, 5, 6})) << "no ReferenceID, no narrowing";
-  const auto snapshot = action->QueriedRecordset(all, "", 3, 3, 1);  // cursor options pass on
-  EXPECT_EQ(snapshot->CursorType(), ado::adOpenStatic);
-  EXPECT_EQ(snapshot->LockType(), ado::adLockReadOnly);
+  EXPECT_EQ(action->QueriedRecordset(all, "", 3, 3, 1)->LockType(), ado::adLockReadOnly);
   action->ReferenceID("R1");
   EXPECT_EQ(List(*action, all), (Rows{3, 6}));
   action->QueryModifier(qmIncludeVelActions);
@@ -140,15 +123,6 @@ TEST_P(QueriedRecordset, CriteriaSelectTheSameRowsOnEachEngine) {
       {desktop, status(3, int16_t{-1}), {1}},
       {server, status(3), {1, 2}},
       {both, status(4), {4}},
-      {both,
-       {{"AssignedTo", int16_t{2}},
-        {"Assignee", "bob"},
-        {"Category", "Safety"},
-        {"Subject", "roof"},
-        {"DateDue", Day(2024, 3, 1)},
-        {"ApplyStatus", vb::Variant(true)},
-        {"Status", int16_t{2}}},
-       {1}},
   };
   for (const QueryCase& c : cases) {
     const int32_t queryID = SaveQuery(c.criteria);

@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <future>
-
 #include "kvdata/ActionDatabaseTest.h"
 #include "kvdata/DataConnection.h"
 #include "kvdata/Errors.h"
@@ -69,27 +67,6 @@ TEST_P(CreateActionDatabase, VerifyTablesNamesTheMissingTable) {
   const vb::ComError e = vb::testing::ErrorOf([&] { server->VerifyTables(ActionTables()); });
   EXPECT_EQ(e.number(), kMissingTable);
   EXPECT_EQ(e.description(), "The database has no table \"ActionEvents\".");
-}
-
-TEST_P(CreateActionDatabase, TwoCreationsAtOnceDoNotInterfere) {
-  const ExtraDatabase one;
-  const ExtraDatabase two;
-  const auto& first = one.ConnectionString();
-  const auto& second = two.ConnectionString();
-  auto create = [](const std::string& where, const char* user) {
-    DataServer::CreateDatabase(where, {user, user, "pw", PasswordCost::Minimum});
-  };
-  auto a = std::async(std::launch::async, create, first, "alice");
-  auto b = std::async(std::launch::async, create, second, "bob");
-  a.get();
-  b.get();
-  for (const auto& [where, user] : {std::pair{first, "alice"}, std::pair{second, "bob"}}) {
-    DataServer server;
-    server.OpenDatabase(where);
-    server.VerifyTables(ActionTables());
-    EXPECT_EQ(server.Workgroups()->UserWorkgroup(user), kSuperUserGroup);
-    EXPECT_EQ(Count(*server.Connection(), "select count(*) from Users"), 1);
-  }
 }
 
 KV_INSTANTIATE_ENGINES(CreateActionDatabase);
