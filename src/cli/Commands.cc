@@ -154,7 +154,6 @@ void AddCommands(CLI::App& app, Options& options) {
   RegisterRecordCommands(app, options);
   RegisterRightsCommands(app, options);
   RegisterAttachmentCommands(app, options);
-  RegisterUserMaintenanceCommands(app, options);
   RegisterTransferCommands(app, options);
   app.add_subcommand("help", "Describe a command: kvaction help [COMMAND [SUBCOMMAND]]")
       ->allow_extras();

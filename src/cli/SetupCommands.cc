@@ -122,21 +122,22 @@ void RegisterSettings(CLI::App& app, Options& options) {
 
 void RegisterSql(CLI::App& app, Options& options) {
   auto statement = std::make_shared<std::string>();
+  auto csv = std::make_shared<bool>(false);
   auto* sql = app.add_subcommand(
       "sql",
       "Run one SQL statement as it is (SuperUser only; an administrator's tool that bypasses "
       "every rule and records no history)");
   sql->add_option("STATEMENT", *statement, "The statement, e.g. \"select * from actions\"")
       ->required();
-  sql->add_flag("--csv", "Print CSV instead of a table");
-  OnSession(*sql, options, [statement, sql, &options](app::Session& session) {
+  sql->add_flag("--csv", *csv, "Print CSV instead of a table");
+  OnSession(*sql, options, [statement, csv, &options](app::Session& session) {
     const ado::RecordsetPtr rs = app::Sql(session, *statement);
     // A statement that returns no rows (an update, say) leaves nothing to print.
     if (!rs || rs->State() == ado::adStateClosed || rs->Fields().Count() == 0) {
       std::cout << "Done.\n";
       return;
     }
-    const Format format = sql->count("--csv") > 0 ? Format::kCsv : FormatOf(options);
+    const Format format = *csv ? Format::kCsv : FormatOf(options);
     PrintRecordset(std::cout, *rs, format, session.locale());
   });
 }
