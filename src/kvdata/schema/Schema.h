@@ -3,6 +3,7 @@
 #include <array>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "kvdata/Password.h"
 
@@ -34,5 +35,10 @@ struct FirstUser {
 /// any of these tables, kBadArgument when the first user has no ID; nothing is changed then, nor
 /// when a statement fails.
 void CreateActionDatabase(DataConnection& connection, const FirstUser& user);
+
+/// Adds, in one transaction, what a database created by an earlier release lacks: the table
+/// ActionSessions and the column ActionQueries.Shared. Returns one sentence per change; nothing
+/// when the database is up to date.
+std::vector<std::string> UpgradeActionDatabase(DataConnection& connection);
 
 }  // namespace kvdata::schema
