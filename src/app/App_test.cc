@@ -36,6 +36,11 @@ class AppTest : public kvdata::testing::DatabaseTest {
     UserAdd(lead, {"spare", "Spare", "password1", "", {}});
     for (const auto& user : kUsers) sessions_.push_back(SignIn(user));
   }
+  void TearDown() override {
+    reader_.reset();
+    sessions_.clear();
+    DatabaseTest::TearDown();
+  }
   Session SignIn(const std::string& user) {
     return Session::SignIn(options_, user, user == "lead" ? "leadpass1" : "password1");
   }
@@ -45,7 +50,8 @@ class AppTest : public kvdata::testing::DatabaseTest {
   }
   // Every table as text, to show that a refusal changed nothing.
   std::string Snapshot() {
-    auto connection = Connect();
+    if (!reader_) reader_ = Connect();
+    auto& connection = reader_;
     std::string text;
     for (const auto* table : {"actions", "ActionEvents", "ActionAttachments", "ActionQueries",
                               "ActionGroups", "Users", "ActionConfig", "ActionSessions"}) {
@@ -72,6 +78,7 @@ class AppTest : public kvdata::testing::DatabaseTest {
   }
   OpenOptions options_;
   std::vector<Session> sessions_;
+  std::shared_ptr<kvdata::DataConnection> reader_;
 };
 
 template <class T>
