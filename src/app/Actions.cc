@@ -252,8 +252,7 @@ int32_t Add(Session& session, const FieldTexts& texts) {
   defaults->AddNew(names, row);
   const int32_t id = session.action().addRecord(nullptr, defaults);
   if (id == 0) {
-    throw vb::ComError(vb::kObjectError + 1104, std::string(kSource),
-                       "The action could not be stored.");
+    throw vb::ComError(kNotStored, std::string(kSource), "The action could not be stored.");
   }
   return id;
 }
@@ -267,8 +266,7 @@ int32_t Copy(Session& session, int32_t actionID) {
     auto source = internal::Row(session, actionID);
     copy = session.action().copyRecord(&source);
     if (copy == 0) {
-      throw vb::ComError(vb::kObjectError + 1104, std::string(kSource),
-                         "The copy could not be stored.");
+      throw vb::ComError(kNotStored, std::string(kSource), "The copy could not be stored.");
     }
     internal::Record(session, evCopiedFrom, copy, "Copied from " + number);
   });
@@ -402,8 +400,7 @@ void Delete(Session& session, int32_t actionID) {
   }
   for (const int32_t id : ids) action.DeleteAttachment(id);
   if (!action.delete_(actionID)) {
-    throw vb::ComError(vb::kObjectError + 1104, std::string(kSource),
-                       "The action could not be deleted.");
+    throw vb::ComError(kNotStored, std::string(kSource), "The action could not be deleted.");
   }
 }
 
