@@ -233,10 +233,16 @@ int32_t Add(Session& session, const FieldTexts& texts) {
       all.emplace_back("AssigneeID", session.userID());
       return all;
     }());
-  std::vector<std::pair<std::string, ado::DataTypeEnum>> columns;
-  std::vector<std::string> names;
-  std::vector<vb::Variant> row;
+  // A new action starts assigned, so that every later review move is a change the history
+  // records (a move from no status at all is not recorded).
+  std::vector<std::pair<std::string, ado::DataTypeEnum>> columns = {{"Reviewed", ado::adSmallInt}};
+  std::vector<std::string> names = {"Reviewed"};
+  std::vector<vb::Variant> row = {vb::Variant(static_cast<int16_t>(kvaction::rsAssigneeReview))};
   for (const auto& value : values) {
+    if (vb::EqualsText(value.column.name, "Reviewed")) {
+      row[0] = value.value.IsNull() ? row[0] : value.value;
+      continue;
+    }
     if (value.value.IsNull()) continue;
     columns.emplace_back(value.column.name, value.column.type);
     names.push_back(value.column.name);
@@ -246,8 +252,7 @@ int32_t Add(Session& session, const FieldTexts& texts) {
   defaults->AddNew(names, row);
   const int32_t id = session.action().addRecord(nullptr, defaults);
   if (id == 0) {
-    throw vb::ComError(vb::kObjectError + 1104, std::string(kSource),
-                       "The action could not be stored.");
+    throw vb::ComError(kNotStored, std::string(kSource), "The action could not be stored.");
   }
   return id;
 }
@@ -261,8 +266,7 @@ int32_t Copy(Session& session, int32_t actionID) {
     auto source = internal::Row(session, actionID);
     copy = session.action().copyRecord(&source);
     if (copy == 0) {
-      throw vb::ComError(vb::kObjectError + 1104, std::string(kSource),
-                         "The copy could not be stored.");
+      throw vb::ComError(kNotStored, std::string(kSource), "The copy could not be stored.");
     }
     internal::Record(session, evCopiedFrom, copy, "Copied from " + number);
   });
@@ -396,8 +400,7 @@ void Delete(Session& session, int32_t actionID) {
   }
   for (const int32_t id : ids) action.DeleteAttachment(id);
   if (!action.delete_(actionID)) {
-    throw vb::ComError(vb::kObjectError + 1104, std::string(kSource),
-                       "The action could not be deleted.");
+    throw vb::ComError(kNotStored, std::string(kSource), "The action could not be deleted.");
   }
 }
 
