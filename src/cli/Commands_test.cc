@@ -56,7 +56,8 @@ TEST_P(Command, UsageHelpAndExitStatuses) {
       {{}, 2, "Run 'kvaction help'"},
       {{"list", "--status", "pending"}, 2, "--status"},
       {{"list", "--limit", "many"}, 2, "--limit"},
-      {{"add", "--subject", "Roof", "--due", "31/12/2026"}, 2,
+      {{"add", "--subject", "Roof", "--due", "31/12/2026"},
+       2,
        "--due: '31/12/2026' is not a date in the form M/d/yyyy"},
       {{"add", "--subject", "Roof", "--type", "x"}, 2, "--type: 'x' is not a whole number"},
       {{"list", "--columns", "Subject,Nope"}, 1, "Nope"},
@@ -79,7 +80,8 @@ TEST_P(Command, ListingsInEveryFormat) {
   Run("admin", {"complete", "3"});
 
   // Completed is still open (not closed), as saved queries count it.
-  const nlohmann::json listed = Json("admin", {"list", "--status", "open", "--sort", "ActionNumber"});
+  const nlohmann::json listed =
+      Json("admin", {"list", "--status", "open", "--sort", "ActionNumber"});
   ASSERT_EQ(listed.size(), 3u);
   EXPECT_EQ(listed[1], nlohmann::json::parse(R"({"ActionNumber":2,"DateDue":"2024-03-01",
       "Status":"overdue","Assignee":"Ada Admin","Subject":"Dach \u00fcber\talles, \"gut\""})"));
@@ -111,9 +113,13 @@ TEST_P(Command, AViewerIsRefusedEveryTakeoverAndNothingChanges) {
                              Run("admin", {"list", "--status", "open"}) +
                              Run("admin", {"settings", "get", "SMTPHost"});
   const std::vector<std::vector<std::string>> takeovers = {
-      {"user", "add", "x", "--group", "-1"}, {"user", "passwd", "admin"},
-      {"settings", "set", "SMTPHost", "evil.example"}, {"add", "--subject", "Mine"},
-      {"copy", "1"}, {"sql", "update Users set GroupID=-1"}, {"delete", "1"}};
+      {"user", "add", "x", "--group", "-1"},
+      {"user", "passwd", "admin"},
+      {"settings", "set", "SMTPHost", "evil.example"},
+      {"add", "--subject", "Mine"},
+      {"copy", "1"},
+      {"sql", "update Users set GroupID=-1"},
+      {"delete", "1"}};
   for (const auto& args : takeovers) {
     const testing::Outcome outcome = As("viewer", args, "newpass12\n");
     EXPECT_EQ(outcome.exitCode, 1) << ::testing::PrintToString(args);
@@ -148,8 +154,8 @@ TEST_P(Command, LoginKeepsAPrivateTokenAndLogoutEndsIt) {
 
 TEST_P(Command, DefaultsComeFromConfigTomlAndTheEnvironment) {
   WriteFile("config.toml", "connection = \"" + ConnectionString() + "\"\nuser = \"admin\"\n");
-  const testing::Outcome fromFile = testing::Executed(
-      {"--password-stdin", "info"}, "secret\n", [this](Options& options) {
+  const testing::Outcome fromFile =
+      testing::Executed({"--password-stdin", "info"}, "secret\n", [this](Options& options) {
         options.configFolder = configFolder_.string();
         options.cheapPasswords = true;
       });

@@ -27,8 +27,8 @@ TEST(Output, DisplayCellsAndEscapes) {
       {"a\tb", 4, "a\\tb"},
       {"line\r\nnext", 12, "line\\r\\nnext"},
       {"bell\x07", 8, "bell\\x07"},
-      {"\xff", 4, "\\xff"},              // a stray byte
-      {"\u0085", 6, "\\u0085"},          // a C1 control
+      {"\xff", 4, "\\xff"},                 // a stray byte
+      {"\u0085", 6, "\\u0085"},             // a C1 control
       {"\x1b[31mred", 11, "\\x1b[31mred"},  // a terminal escape cannot colour the table
   };
   for (const CellCase& c : cases) {

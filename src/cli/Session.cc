@@ -168,8 +168,8 @@ void RegisterSessionCommands(CLI::App& app, Options& options) {
               << ".\n";
   });
 
-  auto* logout = app.add_subcommand(
-      "logout", "End the session kept for this database and forget its token");
+  auto* logout =
+      app.add_subcommand("logout", "End the session kept for this database and forget its token");
   logout->callback([&options] {
     ApplyDefaults(options);
     const app::OpenOptions open = OpenOptionsOf(options);

@@ -98,8 +98,7 @@ std::vector<const FieldOption*> ImportColumns(const Record& header) {
   const bool assigneeIDs = HasColumn(header, "AssigneeID");
   std::vector<const FieldOption*> columns;
   for (const std::string& name : header.fields) {
-    const bool skipped =
-        SkippedOnImport(name) || (assigneeIDs && vb::EqualsText(name, "Assignee"));
+    const bool skipped = SkippedOnImport(name) || (assigneeIDs && vb::EqualsText(name, "Assignee"));
     const FieldOption* field =
         skipped ? nullptr : FieldOfColumn(vb::EqualsText(name, "AssigneeID") ? "Assignee" : name);
     if (!skipped && (field == nullptr || !field->onCreate)) {
@@ -116,8 +115,8 @@ std::string DateText(const std::string& text, const vb::Locale& locale, std::siz
   std::string day = text.substr(0, text.find('T'));
   const std::optional<vb::Date> date = locale.ParseDate(day);
   if (!date) {
-    Fail(fmt::format("line {}: {}: '{}' is not a date in the form yyyy-mm-dd or {}", line,
-                     column, text, locale.ShortDatePattern()));
+    Fail(fmt::format("line {}: {}: '{}' is not a date in the form yyyy-mm-dd or {}", line, column,
+                     text, locale.ShortDatePattern()));
   }
   return locale.FormatShortDate(*date);
 }
@@ -208,8 +207,7 @@ void RegisterImport(CLI::App& app, Options& options) {
     // The rows that have the right form go to app/, which checks them all before storing any.
     if (problems.empty()) {
       for (const app::ImportProblem& problem : app::ImportActions(session, rows).problems) {
-        problems.push_back(fmt::format("line {}: {}", lines.at(problem.row),
-                                       problem.message));
+        problems.push_back(fmt::format("line {}: {}", lines.at(problem.row), problem.message));
       }
     }
     if (!problems.empty()) {
