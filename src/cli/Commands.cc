@@ -1,6 +1,7 @@
 // The command line as a whole: the shared options, every command group, help, and how a failure
 // reaches the user and the exit status.
 #include <algorithm>
+#include <filesystem>
 #include <iostream>
 #include <numeric>
 #include <string>
@@ -167,7 +168,7 @@ CLI::App* AddGroup(CLI::App& app, std::string name, std::string description) {
 int Execute(CLI::App& app, std::vector<std::string> args) {
   try {
     if (!args.empty()) {
-      app.name(args.front());  // for the usage line
+      app.name(std::filesystem::path(args.front()).filename().string());  // the usage line
       args.erase(args.begin());
     }
     const std::vector<std::size_t> words = Words(args);
