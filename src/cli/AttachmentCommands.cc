@@ -1,6 +1,6 @@
 // The attachment commands: upload a file or add a link to an action, list, fetch and remove
-// attachments. Files travel base64-encoded; the store keeps them under "AttachmentPath" in files
-// it names itself, so the file name given here is only a description.
+// attachments. Files travel base64-encoded; the store keeps them in files it names itself, so
+// the file name given here is only a description.
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -10,17 +10,15 @@
 
 #include <fmt/format.h>
 
+#include "app/Attachments.h"
+#include "cli/Base64.h"
 #include "cli/Cli.h"
-#include "kvdata/Base64.h"
 #include "vb/Convert.h"
 
 namespace cli {
 namespace {
 
 constexpr std::string_view kBase64 = "base64";
-// Attachment types: 0 a link, 1 uploaded content.
-constexpr int16_t kLink = 0;
-constexpr int16_t kUpload = 1;
 
 std::string ReadFile(const std::filesystem::path& file) {
   std::ifstream in(file, std::ios::binary);
@@ -38,53 +36,45 @@ struct AttachArgs {
 
 void RegisterAdd(CLI::App& attach, Options& options, const std::shared_ptr<AttachArgs>& args) {
   auto* add = attach.add_subcommand(
-      "add", "Attach FILE (uploaded under the AttachmentPath setting) or a link to action N");
+      "add", "Attach FILE or a link (--link URL) to action N (needs a right to edit it)");
   // Before any session is opened.
   add->parse_complete_callback([args] {
-    if (args->file.empty() == args->link.empty()) Fail("Give either FILE or --link URL.");
+    if (args->file.empty() == args->link.empty()) {
+      throw UsageError("attach add: give either FILE or --link URL");
+    }
   });
   // N first, then FILE.
-  OnTarget(*add, options, [args](kvaction::Action& action, int32_t actionID) {
-    int32_t id = 0;
+  OnTarget(*add, options, [args](app::Session& session, int32_t actionID) {
+    app::NewAttachment attachment;
     if (!args->link.empty()) {
-      id = action.addAttachment(
-          actionID, args->description.empty() ? args->link : args->description, args->link, kLink);
+      attachment = {args->description.empty() ? args->link : args->description, args->link, {}, {}};
     } else {
       const std::string name = std::filesystem::path(args->file).filename().string();
-      std::string data = kvdata::ToBase64(ReadFile(args->file));
-      id = action.addAttachment(actionID, args->description.empty() ? name : args->description,
-                                name, kUpload, kBase64, &data);
+      attachment = {args->description.empty() ? name : args->description, name,
+                    std::string(kBase64), ToBase64(ReadFile(args->file))};
     }
-    if (id == 0) Fail("No attachment was stored.");
-    std::cout << "Added attachment " << id << ".\n";
+    std::cout << "Added attachment " << app::AttachmentAdd(session, actionID, attachment) << ".\n";
   });
-  auto* file = add->add_option("FILE", args->file, "File to upload");
-  auto* link = add->add_option("--link", args->link, "URL to attach instead of a file");
-  file->excludes(link);
+  add->add_option("FILE", args->file, "File to upload");
+  add->add_option("--link", args->link, "URL to attach instead of a file");
   add->add_option("--description", args->description,
                   "Description (default: the file's name or the URL)");
-}
-
-std::string Decoded(const std::string& base64) {
-  auto bytes = kvdata::FromBase64(base64);
-  if (!bytes) Fail("The attachment's content is not valid base64.");
-  return std::move(*bytes);
 }
 
 void RegisterGet(CLI::App& attach, Options& options, const std::shared_ptr<AttachArgs>& args) {
   auto* get = attach.add_subcommand("get", "Write an uploaded attachment's content");
   get->add_option("ID", args->attachmentID, "Attachment ID")->required();
   get->add_option("--output", args->output, "File to create (default: standard output)");
-  OnAction(*get, options, [args](kvaction::Action& action) {
+  OnSession(*get, options, [args](app::Session& session) {
     std::string encoding;
     std::string data;
-    if (!action.getAttachment(args->attachmentID, encoding, data)) {
-      Fail(
-          fmt::format("Attachment {} has no content: there is no such attachment, or it is a "
-                      "link.",
-                      args->attachmentID));
+    app::AttachmentGet(session, args->attachmentID, encoding, data);
+    std::string bytes = std::move(data);
+    if (vb::EqualsText(encoding, kBase64)) {
+      std::optional<std::string> decoded = FromBase64(bytes);
+      if (!decoded) Fail("The attachment's content is not valid base64.");
+      bytes = std::move(*decoded);
     }
-    const std::string bytes = vb::EqualsText(encoding, kBase64) ? Decoded(data) : data;
     if (args->output.empty()) {
       std::cout.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
       return;
@@ -106,16 +96,18 @@ void RegisterAttachmentCommands(CLI::App& app, Options& options) {
   RegisterAdd(*attach, options, args);
 
   auto* list = attach->add_subcommand("list", "List the attachments of action N");
-  OnTarget(*list, options, [&options](kvaction::Action& action, int32_t actionID) {
-    PrintRecordset(std::cout, *action.AttachmentRecordset(actionID), options);
+  OnTarget(*list, options, [&options](app::Session& session, int32_t actionID) {
+    PrintRecordset(std::cout, *app::AttachmentList(session, actionID), FormatOf(options),
+                   session.locale());
   });
 
   RegisterGet(*attach, options, args);
 
-  auto* remove = attach->add_subcommand("rm", "Remove an attachment and its content");
+  auto* remove = attach->add_subcommand(
+      "rm", "Remove an attachment and its content (needs a right to edit its action)");
   remove->add_option("ID", args->attachmentID, "Attachment ID")->required();
-  OnAction(*remove, options, [args](kvaction::Action& action) {
-    action.DeleteAttachment(args->attachmentID);
+  OnSession(*remove, options, [args](app::Session& session) {
+    app::AttachmentRemove(session, args->attachmentID);
     std::cout << "Removed attachment " << args->attachmentID << ".\n";
   });
 }

@@ -1,10 +1,14 @@
 #pragma once
-// Test helpers for running the `kvaction` commands in process: on a test fixture's database, at
-// its pinned moment, with standard input and output swapped for strings.
+// Test helpers for running the `kvaction` command in process: on a test fixture's database, at
+// its pinned moment, with a config folder of its own, and standard input, output and error
+// swapped for strings.
 #include <gtest/gtest.h>
 
-#include <algorithm>
+#include <unistd.h>
+#include <filesystem>
+
 #include <iostream>
+#include <map>
 #include <sstream>
 #include <string>
 #include <utility>
@@ -37,12 +41,15 @@ struct Outcome {
   std::string err;
 };
 
-/// Runs `kvaction ARGS` in process through Execute, with input on standard input.
-[[nodiscard]] inline Outcome Executed(const std::vector<std::string>& args,
-                                      const std::string& input = {}) {
+/// Runs `kvaction ARGS` in process through Execute with input on standard input; options are
+/// prepared by prepare (clock, config folder) before parsing.
+template <class Prepare>
+[[nodiscard]] Outcome Executed(const std::vector<std::string>& args, const std::string& input,
+                               Prepare&& prepare) {
   CLI::App app;
   Options options;
   AddCommands(app, options);
+  prepare(options);
   std::vector<std::string> line = {"kvaction"};
   line.insert(line.end(), args.begin(), args.end());
   std::istringstream in(input);
@@ -55,33 +62,64 @@ struct Outcome {
   return {exitCode, out.str(), err.str()};
 }
 
-/// Adds command runs to a fixture of the action database (Fixture: a kvdata::ActionDatabaseTest).
-/// Users log in with the password "secret" for admin, "pw" for everybody else.
+[[nodiscard]] inline Outcome Executed(const std::vector<std::string>& args,
+                                      const std::string& input = {}) {
+  return Executed(args, input, [](Options&) {});
+}
+
+/// Adds command runs to a fixture of the action database (a kvaction::ActionTest). Users sign
+/// in with the password "secret" for admin, "pw" for users the fixture added, or the one a test
+/// gives.
 template <class Fixture>
 class CommandTest : public Fixture {
  protected:
-  /// Runs `kvaction --connection … --user USER --password-stdin ARGS` at the pinned moment;
-  /// returns what it printed. A vb::ComError of the command passes through.
-  std::string Run(const std::string& user, std::vector<std::string> args) const {
-    CLI::App app;
-    Options options;
-    AddCommands(app, options);
-    options.clock = this->pinnedClock_;
-    args.insert(args.begin(),
-                {"--connection", this->ConnectionString(), "--user", user, "--password-stdin"});
-    std::reverse(args.begin(), args.end());
-    std::istringstream password(user == "admin" ? "secret\n" : "pw\n");
-    std::ostringstream printed;
-    const Redirect in(std::cin, password.rdbuf());
-    const Redirect out(std::cout, printed.rdbuf());
-    app.parse(args);
-    return printed.str();
+  void SetUp() override {
+    Fixture::SetUp();
+    configFolder_ = std::filesystem::temp_directory_path() /
+                    ("kvaction-cli-" + std::to_string(::getpid()) + "-" +
+                     ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    std::filesystem::remove_all(configFolder_);
   }
-  /// Runs a command with --json and reads what it printed.
+  void TearDown() override {
+    std::filesystem::remove_all(configFolder_);
+    Fixture::TearDown();
+  }
+
+  /// `kvaction ARGS` on the fixture's database with nobody named: a kept session or nothing.
+  [[nodiscard]] Outcome Bare(std::vector<std::string> args, const std::string& input = {}) const {
+    args.insert(args.begin(), {"--connection", this->ConnectionString()});
+    return Executed(args, input, [this](Options& options) {
+      options.clock = this->pinnedClock_;
+      options.configFolder = configFolder_.string();
+      options.cheapPasswords = true;
+    });
+  }
+  /// `kvaction --user USER --password-stdin ARGS`; more is standard input after the password.
+  [[nodiscard]] Outcome As(const std::string& user, std::vector<std::string> args,
+                           const std::string& more = {}) const {
+    args.insert(args.begin(), {"--user", user, "--password-stdin"});
+    return Bare(std::move(args), PasswordOf(user) + "\n" + more);
+  }
+  /// As, expecting success; returns standard output.
+  std::string Run(const std::string& user, std::vector<std::string> args,
+                  const std::string& more = {}) const {
+    const Outcome outcome = As(user, args, more);
+    EXPECT_EQ(outcome.exitCode, 0) << ::testing::PrintToString(args) << '\n' << outcome.err;
+    return outcome.out;
+  }
+  /// Run with --json, read.
   nlohmann::json Json(const std::string& user, std::vector<std::string> args) const {
     args.insert(args.begin(), "--json");
     return nlohmann::json::parse(Run(user, std::move(args)));
   }
+  [[nodiscard]] std::string PasswordOf(const std::string& user) const {
+    if (user == "admin") return "secret";
+    const auto found = passwords_.find(user);
+    return found == passwords_.end() ? "pw" : found->second;
+  }
+
+  std::filesystem::path configFolder_;
+  std::map<std::string, std::string> passwords_;
 };
 
 }  // namespace cli::testing

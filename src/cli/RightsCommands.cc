@@ -1,166 +1,136 @@
-// The rights commands: the catalogue with what the logged-in user holds, the editing rights of
-// one action, workgroups, and the field lists; and the checks the other commands make before
-// they change anything, since the library itself leaves permissions to its clients.
+// The rights commands: the catalogue with what you hold, what you may do to one action,
+// workgroups, and the field lists.
 #include <iostream>
-#include <map>
 #include <memory>
+#include <optional>
+#include <sstream>
 #include <string>
-#include <string_view>
 #include <vector>
 
-#include <fmt/format.h>
 #include <nlohmann/json.hpp>
 
-#include "ado/Enums.h"
+#include "app/Admin.h"
+#include "app/Rights.h"
 #include "cli/Cli.h"
-#include "kvaction/rights/Rights.h"
-#include "kvdata/DataServer.h"
-#include "kvdata/UserProfile.h"
-#include "kvdata/WorkgroupDirectory.h"
-#include "vb/ComError.h"
 #include "vb/Convert.h"
 
 namespace cli {
 namespace {
 
-[[noreturn]] void Refuse(kvaction::Action& action, std::string_view what) {
-  throw vb::ComError(kvaction::kRefused, kSource,
-                     fmt::format("Refused: {} may not {}.", action.UserProfile()->UserID(), what));
-}
+/// The highest number the rights catalogue uses, for walking it.
+constexpr int32_t kHighestRight = 255;
 
-// The editing right that covers a column of the actions table (empty: none does).
-std::string_view PermissionOf(std::string_view column) {
-  static const std::map<std::string, std::string_view, std::less<>> permissions = [] {
-    std::map<std::string, std::string_view, std::less<>> map;
-    const std::vector<std::pair<std::vector<std::string_view>, std::string_view>> groups = {
-        {{"Subject"}, "EditSubject"},
-        {{"Description"}, "EditDescription"},
-        {{"Result"}, "EditActionTaken"},
-        {{"DateOpened"}, "EditDateOpened"},
-        {{"DateDue"}, "EditDateDue"},
-        {{"Priority"}, "EditPriority"},
-        {{"Category"}, "EditCategory"},
-        {{"Assignee", "AssigneeID"}, "EditAssignee"},
-        {{"Originator", "OriginatorID"}, "EditOriginator"},
-        {{"Reference", "ReferenceID"}, "EditReference"},
-        {{"ActionNumber"}, "EditActionNumber"},
-        {{"ActionType"}, "EditApprovalRequired"},
-        // Completing, closing, reviewing and flagging are the action's status.
-        {{"DateCompleted", "DateClosed", "DateRejected", "Reviewed", "Alert"}, "SetStatus"},
-    };
-    for (const auto& [columns, permission] : groups) {
-      for (const std::string_view column : columns) map.emplace(vb::LCase(column), permission);
+/// "50,52,65" as right numbers; raises a UsageError naming option otherwise.
+std::vector<int32_t> RightNumbers(std::string_view option, const std::string& text) {
+  std::vector<int32_t> rights;
+  std::istringstream in(text);
+  for (std::string item; std::getline(in, item, ',');) {
+    std::size_t used = 0;
+    int32_t right = 0;
+    try {
+      right = std::stoi(item, &used);
+    } catch (const std::exception&) {
+      used = 0;
     }
-    return map;
-  }();
-  const auto found = permissions.find(vb::LCase(column));
-  return found == permissions.end() ? std::string_view() : found->second;
-}
-
-// The columns of an action's stored row as text, in the session's short date form.
-class RowText {
- public:
-  RowText(kvaction::Action& action, int32_t actionID)
-      : row_(ActionRecord(action, actionID)), locale_(action.Locale()) {}
-  [[nodiscard]] std::string operator()(std::string_view column) const {
-    return FieldText(row_->Fields().Item(column).Value(), locale_);
+    while (used < item.size() && item[used] == ' ') ++used;
+    if (used == 0 || used != item.size()) {
+      BadValue(option, text, "right numbers separated by commas, e.g. 50,52,65");
+    }
+    rights.push_back(right);
   }
-
- private:
-  ado::RecordsetPtr row_;
-  const vb::Locale& locale_;
-};
-
-// The editing rights of a stored action for the logged-in user. The command works in the
-// action's own reference, so that a reference can be edited where right 60 allows it.
-ado::RecordsetPtr EditingRightsOf(kvaction::Action& action, int32_t actionID) {
-  const RowText text(action, actionID);
-  const std::string referenceID = text("ReferenceID");
-  const std::string context = action.ReferenceID();
-  action.ReferenceID(referenceID);
-  auto rights = action.editingRights(text("DateClosed"), text("DateCompleted"), text("AssigneeID"),
-                                     text("OriginatorID"), referenceID);
-  action.ReferenceID(context);
   return rights;
 }
 
-void Print(ado::Recordset& rs, const Options& options) {
-  if (rs.RecordCount() > 0) rs.MoveFirst();
-  PrintRecordset(std::cout, rs, options);
+/// A two-column table of name and value, printed as a table or JSON object.
+void PrintPairs(const std::vector<std::pair<std::string, vb::Variant>>& pairs,
+                const std::string& nameColumn, const std::string& valueColumn,
+                const Options& options, const vb::Locale& locale) {
+  const auto writer = MakeWriter(FormatOf(options), std::cout, locale, TerminalWidth());
+  std::size_t width = nameColumn.size();
+  for (const auto& [name, value] : pairs) width = std::max(width, DisplayWidth(name));
+  writer->Begin({{nameColumn, width}, {valueColumn, 0}});
+  for (const auto& [name, value] : pairs) writer->Row({name, value});
+  writer->End();
 }
 
 void RegisterRights(CLI::App& app, Options& options) {
   auto* rights = app.add_subcommand(
-      "rights", "List the catalogue of workgroup rights and whether the logged-in user holds each");
-  OnAction(*rights, options, [&options](kvaction::Action& action) {
-    const auto table = Table(
-        {{"Right", ado::adInteger}, {"Description", ado::adVarWChar}, {"Held", ado::adBoolean}});
-    for (const kvaction::CatalogueRight& entry : kvaction::RightsCatalogue()) {
-      table->AddNew({"Right", "Description", "Held"},
-                    {static_cast<int32_t>(entry.right), entry.description,
-                     action.HasAccess(static_cast<int16_t>(entry.right))});
+      "rights", "List the catalogue of workgroup rights and whether you hold each");
+  OnSession(*rights, options, [&options](app::Session& session) {
+    const auto writer = MakeWriter(FormatOf(options), std::cout, session.locale(), TerminalWidth());
+    writer->Begin({{"Right", 5}, {"Held", 5}, {"Description", 0}});
+    for (int32_t right = 0; right <= kHighestRight; ++right) {
+      const std::string name = app::RightName(right);
+      if (!name.empty()) writer->Row({right, app::Can(session, right), name});
     }
-    Print(*table, options);
+    writer->End();
   });
 }
 
 void RegisterCan(CLI::App& app, Options& options) {
-  auto* can = app.add_subcommand(
-      "can", "Show what the logged-in user may change in an action (CloseAction is not decided)");
-  OnTarget(*can, options, [&options](kvaction::Action& action, int32_t id) {
-    const auto rights = EditingRightsOf(action, id);
-    const auto table = Table({{"Permission", ado::adVarWChar}, {"Allowed", ado::adBoolean}});
+  auto* can = app.add_subcommand("can", "Show what you may do to an action");
+  OnTarget(*can, options, [&options](app::Session& session, int32_t id) {
+    const ado::RecordsetPtr rights = app::EditingRights(session, id);
+    std::vector<std::pair<std::string, vb::Variant>> pairs;
     for (int32_t i = 0; i < rights->Fields().Count(); ++i) {
       const ado::Field field = rights->Fields().Item(i);
-      table->AddNew({"Permission", "Allowed"}, {field.Name(), field.Value()});
+      pairs.emplace_back(field.Name(), field.Value());
     }
-    Print(*table, options);
+    PrintPairs(pairs, "Permission", "Allowed", options, session.locale());
   });
 }
 
 void RegisterWorkgroup(CLI::App& app, Options& options) {
   struct Args {
-    std::string user;
     int32_t group = 0;
+    std::string user;
     std::string name;
-    std::string rights;
+    std::optional<std::string> newName;
+    std::optional<std::string> rights;
   };
   auto args = std::make_shared<Args>();
-  CLI::App* workgroup =
-      AddGroup(app, "workgroup", "List or add workgroups, or move a user to another");
+  CLI::App* workgroup = AddGroup(app, "workgroup", "Workgroups and their rights (right 43)");
 
   auto* list = workgroup->add_subcommand("list", "List the workgroups and their right lists");
-  OnAction(*list, options, [&options](kvaction::Action& action) {
-    Print(*action.DataServer()->Workgroups()->WorkgroupList(), options);
+  OnSession(*list, options, [&options](app::Session& session) {
+    PrintRecordset(std::cout, *app::WorkgroupList(session), FormatOf(options), session.locale());
   });
 
   auto* add = workgroup->add_subcommand(
-      "add",
-      "Add a workgroup NAME holding RIGHTS, right numbers separated by commas (needs "
-      "\"Workgroup maintenance\"); prints its ID");
-  add->add_option("NAME", args->name, "Workgroup name")->required();
-  add->add_option("RIGHTS", args->rights, "Right list, e.g. 50,54,55,65")->required();
-  OnAction(*add, options, [args](kvaction::Action& action) {
-    RequireRight(action, kvaction::arChangeWorkgroups);
-    std::cout << action.DataServer()->Workgroups()->CreateWorkgroup(args->name, args->rights)
+      "add", "Add a workgroup NAME holding RIGHTS (right numbers, e.g. 50,52,65); prints its ID");
+  add->add_option("NAME", args->name, "Workgroup name (unique)")->required();
+  add->add_option("RIGHTS", args->newName, "Right numbers separated by commas")->required();
+  OnSession(*add, options, [args](app::Session& session) {
+    std::cout << app::WorkgroupAdd(session, args->name, RightNumbers("RIGHTS", *args->newName))
               << '\n';
   });
 
-  auto* set = workgroup->add_subcommand(
-      "set",
-      "Move USER into workgroup ID (needs \"Workgroup maintenance\"; only a SuperUser "
-      "moves users into or out of SuperUser, -1)");
+  auto* edit = workgroup->add_subcommand("edit", "Rename a workgroup or replace its rights");
+  edit->add_option("ID", args->group, "Workgroup ID")->required();
+  edit->add_option("--name", args->name, "New name");
+  edit->add_option("--rights", args->rights, "New right numbers, e.g. 50,52,65");
+  OnSession(*edit, options, [args, edit](app::Session& session) {
+    std::optional<std::string> name;
+    if (edit->count("--name") > 0) name = args->name;
+    std::optional<std::vector<int32_t>> rights;
+    if (args->rights) rights = RightNumbers("--rights", *args->rights);
+    if (!name && !rights) throw UsageError("workgroup edit: give --name or --rights");
+    app::WorkgroupEdit(session, args->group, name, rights);
+    std::cout << "Changed the workgroup " << args->group << ".\n";
+  });
+
+  auto* remove = workgroup->add_subcommand("delete", "Delete a workgroup nobody belongs to");
+  remove->add_option("ID", args->group, "Workgroup ID")->required();
+  OnSession(*remove, options, [args](app::Session& session) {
+    app::WorkgroupDelete(session, args->group);
+    std::cout << "Deleted the workgroup " << args->group << ".\n";
+  });
+
+  auto* set = workgroup->add_subcommand("set", "Move USER into workgroup ID");
   set->add_option("USER", args->user, "User ID")->required();
   set->add_option("ID", args->group, "Workgroup ID")->required();
-  OnAction(*set, options, [args](kvaction::Action& action) {
-    RequireRight(action, kvaction::arChangeWorkgroups);
-    action.SetWorkgroup(args->user, args->group);
-    // The library passes over a directory that refuses the move; say so here.
-    const auto workgroups = action.DataServer()->Workgroups();
-    if (workgroups->UserWorkgroup(args->user) != args->group) {
-      Fail(fmt::format("The workgroup of {} was not changed: is {} a workgroup?", args->user,
-                       args->group));
-    }
+  OnSession(*set, options, [args](app::Session& session) {
+    app::UserEdit(session, args->user, {std::nullopt, std::nullopt, args->group});
     std::cout << "Moved " << args->user << " to workgroup " << args->group << ".\n";
   });
 }
@@ -168,65 +138,33 @@ void RegisterWorkgroup(CLI::App& app, Options& options) {
 void RegisterFields(CLI::App& app, Options& options) {
   auto* fields = app.add_subcommand(
       "fields", "List the visible columns of the actions table and the validated fields");
-  OnAction(*fields, options, [&options](kvaction::Action& action) {
+  OnSession(*fields, options, [&options](app::Session& session) {
+    kvaction::Action& action = session.action();
     const auto visible = action.VisibleFields();
+    std::vector<std::pair<std::string, vb::Variant>> pairs;
+    for (int32_t i = 1; visible && i <= visible->Count(); ++i) {
+      pairs.emplace_back(visible->KeyAt(i), visible->Item(i));
+    }
     const auto validated = action.ValidatedFields();
     validated->MoveFirst();
     if (options.json) {
-      nlohmann::json out = {{"visible", nlohmann::json::object()},
-                            {"validated", nlohmann::json::object()}};
-      for (int32_t i = 1; visible && i <= visible->Count(); ++i) {
-        out["visible"][visible->KeyAt(i)] = vb::CStr(visible->Item(i));
-      }
+      nlohmann::ordered_json out = {{"visible", nlohmann::ordered_json::object()},
+                                    {"validated", nlohmann::ordered_json::object()}};
+      for (const auto& [key, field] : pairs) out["visible"][key] = JsonValue(field);
       for (; !validated->IsEOF(); validated->MoveNext()) {
-        out["validated"][vb::CStr(validated->Fields().Item("FieldName").Value())] =
-            vb::TextOf(validated->Fields().Item("FieldLabel").Value());
+        out["validated"][vb::CStr((*validated)["FieldName"].Value())] =
+            JsonValue((*validated)["FieldLabel"].Value());
       }
       std::cout << out.dump(2) << '\n';
       return;
     }
-    const auto table = Table({{"Key", ado::adVarWChar}, {"Field", ado::adVarWChar}});
-    for (int32_t i = 1; visible && i <= visible->Count(); ++i) {
-      table->AddNew({"Key", "Field"}, {visible->KeyAt(i), visible->Item(i)});
-    }
-    Print(*table, options);
+    PrintPairs(pairs, "Key", "Field", options, session.locale());
     std::cout << '\n';
-    PrintRecordset(std::cout, *validated, options);
+    PrintRecordset(std::cout, *validated, Format::kTable, session.locale());
   });
 }
 
 }  // namespace
-
-void RequireRight(kvaction::Action& action, kvaction::ActionRights right) {
-  if (action.HasAccess(static_cast<int16_t>(right))) return;
-  std::string_view description = "use this command";
-  for (const kvaction::CatalogueRight& entry : kvaction::RightsCatalogue()) {
-    if (entry.right == right) description = entry.description;
-  }
-  Refuse(action, fmt::format("do this without the right \"{}\"", description));
-}
-
-void RequireEditRights(kvaction::Action& action, int32_t actionID,
-                       const std::vector<std::string>& columns) {
-  if (columns.empty()) return;
-  const auto rights = EditingRightsOf(action, actionID);
-  for (const std::string& column : columns) {
-    const std::string_view permission = PermissionOf(column);
-    const bool allowed =
-        !permission.empty() && vb::CBool(rights->Fields().Item(permission).Value());
-    if (!allowed) {
-      Refuse(action,
-             fmt::format("change {} of action {}", column, ActionNumberText(action, actionID)));
-    }
-  }
-}
-
-void RequireDeletePermission(kvaction::Action& action, int32_t actionID) {
-  const RowText text(action, actionID);
-  if (!action.PermitDeleteAction(text("AssigneeID"), text("OriginatorID"))) {
-    Refuse(action, "delete action " + text("ActionNumber"));
-  }
-}
 
 void RegisterRightsCommands(CLI::App& app, Options& options) {
   RegisterRights(app, options);

@@ -1,3 +1,6 @@
+// Where a command's session comes from: the shared options filled from the environment and
+// config.toml, a kept token or a password; and `kvaction login` / `logout`, which keep and end
+// that token.
 #include <termios.h>
 #include <unistd.h>
 
@@ -5,13 +8,54 @@
 #include <string>
 #include <utility>
 
+#include <fmt/format.h>
+
+#include "app/Errors.h"
 #include "cli/Cli.h"
+#include "cli/Config.h"
 #include "vb/ComError.h"
 
 namespace cli {
 
 void Fail(std::string description) {
   throw vb::ComError(vb::kInvalidProcedureCall, kSource, std::move(description));
+}
+
+void BadValue(std::string_view option, std::string_view value, std::string_view expected) {
+  throw UsageError(fmt::format("{}: '{}' is not {}", option, value, expected));
+}
+
+namespace {
+
+std::filesystem::path FolderOf(const Options& options) {
+  return options.configFolder.empty() ? ConfigFolder()
+                                      : std::filesystem::path(options.configFolder);
+}
+
+}  // namespace
+
+void ApplyDefaults(Options& options) {
+  Defaults defaults = ReadDefaults(FolderOf(options) / "config.toml");
+  // The environment wins over the file; the command line over both.
+  Defaults environment;
+  ApplyEnvironment(environment);
+  const auto pick = [](std::string& option, const std::string& first, const std::string& second) {
+    if (option.empty()) option = !first.empty() ? first : second;
+  };
+  // A database named on the command line, in any form, wins over every default one.
+  if (options.connection.empty() && options.db.empty()) {
+    pick(options.connection, environment.connection, {});
+    if (options.connection.empty()) pick(options.db, environment.db, {});
+    if (options.connection.empty() && options.db.empty()) {
+      pick(options.connection, defaults.connection, {});
+      if (options.connection.empty()) pick(options.db, defaults.db, {});
+    }
+  }
+  pick(options.user, environment.user, defaults.user);
+  pick(options.locale, defaults.locale, {});
+  if (!options.locale.empty() && options.locale != "en-US" && options.locale != "en-GB") {
+    BadValue("locale", options.locale, "a known locale: en-US or en-GB");
+  }
 }
 
 std::string ConnectionString(const Options& options) {
@@ -21,6 +65,17 @@ std::string ConnectionString(const Options& options) {
 
 const vb::Locale& LocaleOf(const Options& options) {
   return options.locale == "en-GB" ? vb::Locale::EnGB() : vb::Locale::EnUS();
+}
+
+Format FormatOf(const Options& options) { return options.json ? Format::kJson : Format::kTable; }
+
+app::OpenOptions OpenOptionsOf(const Options& options) {
+  app::OpenOptions open;
+  open.connection = ConnectionString(options);
+  open.clock = options.clock;
+  open.locale = LocaleOf(options);
+  if (options.cheapPasswords) open.cost = kvdata::PasswordCost::Minimum;
+  return open;
 }
 
 namespace {
@@ -45,6 +100,13 @@ class EchoOff {
   bool active_;
 };
 
+std::string RequiredUser(const Options& options) {
+  if (options.user.empty()) {
+    Fail("Nobody is signed in: run 'kvaction login --user NAME' or give --user NAME.");
+  }
+  return options.user;
+}
+
 }  // namespace
 
 std::string ReadPassword(const Options& options, const std::string& prompt) {
@@ -65,26 +127,63 @@ std::string ReadPassword(const Options& options, const std::string& prompt) {
   return password;
 }
 
-Session::Session(const Options& options) {
-  action_.SetLocale(LocaleOf(options));
-  if (options.clock) action_.SetClock(options.clock);
-  action_.OpenConnection(ConnectionString(options));
-  if (options.user.empty()) Fail("No user given: use --user NAME.");
-  action_.Login(options.user, ReadPassword(options, "Password for " + options.user + ": "));
+app::Session OpenSession(const Options& options) {
+  const app::OpenOptions open = OpenOptionsOf(options);
+  const std::optional<SavedSession> kept = TokenFile(FolderOf(options)).Find(open.connection);
+  if (kept && (options.user.empty() || options.user == kept->user)) {
+    try {
+      return app::Session::Resume(open, kept->token);
+    } catch (const vb::ComError& e) {
+      if (e.number() != app::kNotSignedIn) throw;
+      Fail(fmt::format("The session of {} has ended: run 'kvaction login' again.", kept->user));
+    }
+  }
+  const std::string user = RequiredUser(options);
+  return app::Session::SignIn(open, user, ReadPassword(options, "Password for " + user + ": "));
 }
 
-void OnAction(CLI::App& command, const Options& options, ActionBody body) {
+void OnSession(CLI::App& command, Options& options, SessionBody body) {
   command.callback([&options, body = std::move(body)] {
-    Session session(options);
-    body(session.action());
+    ApplyDefaults(options);
+    app::Session session = OpenSession(options);
+    body(session);
   });
 }
 
-void OnTarget(CLI::App& command, const Options& options, TargetBody body) {
-  auto target = std::make_shared<ActionTargets>();
-  target->AddTo(command, false);
-  OnAction(command, options, [target, body = std::move(body)](kvaction::Action& action) {
-    body(action, target->IDsIn(action).front());
+void RegisterSessionCommands(CLI::App& app, Options& options) {
+  auto* login = app.add_subcommand(
+      "login",
+      "Sign in once: keeps a session token (file mode 0600 in the config folder) so that later "
+      "commands on this database need no password");
+  login->callback([&options] {
+    ApplyDefaults(options);
+    const std::string user = RequiredUser(options);
+    const app::OpenOptions open = OpenOptionsOf(options);
+    std::string token;
+    const app::Session session = app::Session::SignIn(
+        open, user, ReadPassword(options, "Password for " + user + ": "), token);
+    const TokenFile file(FolderOf(options));
+    file.Save({open.connection, user, token});
+    std::cout << "Signed in as " << user << "; the session is kept in " << file.Path().string()
+              << ".\n";
+  });
+
+  auto* logout =
+      app.add_subcommand("logout", "End the session kept for this database and forget its token");
+  logout->callback([&options] {
+    ApplyDefaults(options);
+    const app::OpenOptions open = OpenOptionsOf(options);
+    const std::optional<SavedSession> kept = TokenFile(FolderOf(options)).Remove(open.connection);
+    if (!kept) {
+      std::cout << "Nobody is signed in on this database.\n";
+      return;
+    }
+    try {
+      app::Session::Resume(open, kept->token).SignOut();
+    } catch (const vb::ComError& e) {
+      if (e.number() != app::kNotSignedIn) throw;  // ended already: forgetting it is enough
+    }
+    std::cout << "Signed out " << kept->user << ".\n";
   });
 }
 

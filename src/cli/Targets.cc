@@ -3,27 +3,11 @@
 #include <string>
 #include <vector>
 
+#include "app/Actions.h"
 #include "cli/Cli.h"
 #include "vb/Convert.h"
 
 namespace cli {
-namespace {
-
-int32_t ActionIDOf(kvaction::Action& action, const std::string& target, bool byID) {
-  const int32_t number = vb::CLng(vb::Variant(target));
-  const auto rs =
-      action.Recordset("select ActionID from actions where " +
-                       std::string(byID ? "ActionID=" : "ActionNumber=") + std::to_string(number));
-  if (rs->IsEOF()) NoSuchAction(number, byID);
-  return vb::CLng((*rs)["ActionID"].Value());
-}
-
-}  // namespace
-
-void NoSuchAction(int32_t value, bool byID) {
-  Fail(std::string(byID ? "No action has the ID " : "No action has the number ") +
-       std::to_string(value) + ".");
-}
 
 void ActionTargets::AddTo(CLI::App& command, bool many) {
   command.add_option("N", numbers, many ? "Action numbers" : "Action number")
@@ -35,20 +19,29 @@ void ActionTargets::AddTo(CLI::App& command, bool many) {
                         : "Name the action by ActionID instead of ActionNumber");
 }
 
-std::vector<int32_t> ActionTargets::IDsIn(kvaction::Action& action) const {
+std::vector<int32_t> ActionTargets::IDsIn(app::Session& session) const {
   std::vector<int32_t> ids;
-  for (const std::string& number : numbers) ids.push_back(ActionIDOf(action, number, byID));
+  for (const int32_t number : numbers) {
+    if (byID) {
+      (void)app::Show(session, number);  // raises when there is no such action
+      ids.push_back(number);
+    } else {
+      ids.push_back(app::ActionIDOf(session, number));
+    }
+  }
   return ids;
 }
 
-ado::RecordsetPtr ActionRecord(kvaction::Action& action, int32_t actionID) {
-  auto row = action.DataRecord(actionID);
-  if (row->IsEOF()) NoSuchAction(actionID, true);
-  return row;
+void OnTarget(CLI::App& command, Options& options, TargetBody body) {
+  auto target = std::make_shared<ActionTargets>();
+  target->AddTo(command, false);
+  OnSession(command, options, [target, body = std::move(body)](app::Session& session) {
+    body(session, target->IDsIn(session).front());
+  });
 }
 
-std::string ActionNumberText(kvaction::Action& action, int32_t actionID) {
-  return FieldText((*ActionRecord(action, actionID))["ActionNumber"].Value(), action.Locale());
+std::string ActionNumberText(app::Session& session, int32_t actionID) {
+  return vb::TextOf((*app::Show(session, actionID))["ActionNumber"].Value());
 }
 
 }  // namespace cli

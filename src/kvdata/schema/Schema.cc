@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <span>
+#include <stdexcept>
 #include <vector>
 
 #include "kvdata/DataConnection.h"
@@ -101,7 +102,9 @@ const std::vector<TableDef>& Tables() {
         {"DateCompleted", ColumnKind::Date},
         {"DateCompletedUpper", ColumnKind::Date},
         {"DateClosed", ColumnKind::Date},
-        {"DateClosedUpper", ColumnKind::Date}}},
+        {"DateClosedUpper", ColumnKind::Date},
+        // Whether users other than the owner may use the query.
+        {"Shared", ColumnKind::Boolean}}},
       {"ActionKeywords",
        {{"KeywordID", ColumnKind::AutoKey},
         {"FieldName", ColumnKind::Text, kIdSize, kNotNull},
@@ -133,6 +136,12 @@ const std::vector<TableDef>& Tables() {
         {"EventText", ColumnKind::LongText},
         {"UserID", ColumnKind::Text, kIdSize},
         {"EventTime", ColumnKind::Date, 0, kNotNull}}},
+      // Signed-in sessions: the hash of each token, never the token itself.
+      {"ActionSessions",
+       {{"TokenHash", ColumnKind::Text, 64, "NOT NULL PRIMARY KEY"},
+        {"UserID", ColumnKind::Text, kIdSize, kNotNull},
+        {"Created", ColumnKind::Date, 0, kNotNull},
+        {"Expires", ColumnKind::Date, 0, kNotNull}}},
       {"Users",
        {{"UserID", ColumnKind::Text, kIdSize, "NOT NULL PRIMARY KEY"},
         {"UserName", ColumnKind::Text, kNameSize},
@@ -159,6 +168,7 @@ const std::vector<IndexDef>& Indexes() {
       {"ix_profiles_user", "ActionProfiles", {"UserID", "ProfileKey"}, true},
       {"ix_attachments_action", "ActionAttachments", {"ActionID"}},
       {"ix_events_action", "ActionEvents", {"ActionID", "EventID"}},
+      {"ix_sessions_user", "ActionSessions", {"UserID"}},
   };
   return indexes;
 }
@@ -222,7 +232,47 @@ void RefuseExisting(engine::Engine& engine, const std::string& database) {
   }
 }
 
+// The tables and columns an older database may lack, with the index of each table.
+const TableDef& TableNamed(std::string_view name) {
+  for (const auto& table : Tables()) {
+    if (table.name == name) return table;
+  }
+  throw std::logic_error("unknown table");
+}
+
+bool HasColumn(const std::vector<engine::CatalogTable>& catalog, std::string_view table,
+               std::string_view column) {
+  for (const auto& entry : catalog) {
+    if (vb::CompareText(entry.name, table) != 0) continue;
+    for (const auto& known : entry.columns) {
+      if (vb::CompareText(known.name, column) == 0) return true;
+    }
+  }
+  return false;
+}
+
 }  // namespace
+
+std::vector<std::string> UpgradeActionDatabase(DataConnection& connection) {
+  auto& engine = connection.Engine();
+  std::vector<std::string> changes;
+  DataConnection::Transaction transaction(connection);
+  if (!engine.TableExists("ActionSessions")) {
+    engine.Execute(CreateTable(engine, TableNamed("ActionSessions")));
+    for (const auto& index : Indexes()) {
+      if (index.table == "ActionSessions") engine.Execute(CreateIndex(index));
+    }
+    changes.emplace_back("Added the table ActionSessions (signed-in sessions).");
+  }
+  if (!HasColumn(engine.ReadCatalog(), "ActionQueries", "Shared")) {
+    engine.Execute(fmt::format("ALTER TABLE {} ADD COLUMN {} {}",
+                               engine::QuoteName("ActionQueries"), engine::QuoteName("Shared"),
+                               engine.ColumnType(ColumnKind::Boolean)));
+    changes.emplace_back("Added the column ActionQueries.Shared (queries shared with everyone).");
+  }
+  transaction.Commit();
+  return changes;
+}
 
 void CreateActionDatabase(DataConnection& connection, const FirstUser& user) {
   if (user.userID.empty()) {

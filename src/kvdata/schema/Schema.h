@@ -3,6 +3,7 @@
 #include <array>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "kvdata/Password.h"
 
@@ -37,5 +38,10 @@ void CreateActionDatabase(DataConnection& connection, const FirstUser& user);
 
 /// Whether name (any letter case) is a column of the table actions.
 [[nodiscard]] bool IsActionsColumn(std::string_view name);
+
+/// Adds, in one transaction, what a database created by an earlier release lacks: the table
+/// ActionSessions and the column ActionQueries.Shared. Returns one sentence per change; nothing
+/// when the database is up to date.
+std::vector<std::string> UpgradeActionDatabase(DataConnection& connection);
 
 }  // namespace kvdata::schema

@@ -1,0 +1,423 @@
+// Administration: users, workgroups, settings and raw SQL, each checked and recorded.
+#include "app/Admin.h"
+
+#include <fmt/format.h>
+
+#include <algorithm>
+
+#include "app/Errors.h"
+#include "app/Internal.h"
+#include "app/Rights.h"
+#include "kvaction/Enums.h"
+#include "kvdata/DataConnection.h"
+#include "kvdata/DataServer.h"
+#include "kvdata/DataUtility.h"
+#include "kvdata/SettingsStore.h"
+#include "kvdata/UserProfile.h"
+#include "kvdata/WorkgroupDirectory.h"
+#include "vb/Convert.h"
+
+namespace app {
+namespace {
+
+using kvdata::DataUtility;
+using kvdata::kSuperUserGroup;
+
+constexpr int32_t kIdSize = 50;
+constexpr int32_t kNameSize = 100;
+constexpr int32_t kEmailSize = 255;
+
+ado::RecordsetPtr UserRow(Session& session, std::string_view userID) {
+  auto rs = internal::Connection(session).OpenRecordset(
+      "select * from Users where UserID = " + DataUtility::SqlText(userID), 1, 2, 3);
+  if (rs->IsEOF()) throw NotFound("user", "ID", userID);
+  return rs;
+}
+
+int32_t GroupOf(ado::Recordset& user) { return vb::CLng(user["GroupID"].Value()); }
+
+int32_t SuperUsers(Session& session) {
+  return internal::Count(
+      session, fmt::format("select count(*) as n from Users where GroupID = {}", kSuperUserGroup));
+}
+
+// Only a SuperUser moves people into or out of the SuperUser workgroup; the last one stays.
+void CheckMove(Session& session, std::string_view userID, int32_t from, int32_t to) {
+  if (from == to) return;
+  if ((from == kSuperUserGroup || to == kSuperUserGroup) && !internal::IsSuper(session)) {
+    throw Refusal(
+        to == kSuperUserGroup ? "assigning SuperUser privileges" : "revoking SuperUser privileges",
+        kvaction::arSuperUser);
+  }
+  if (!internal::WorkgroupExists(session, to)) {
+    throw NotFound("workgroup", "ID", fmt::format("{}", to));
+  }
+  if (from == kSuperUserGroup && SuperUsers(session) <= 1) {
+    throw RefusalText(fmt::format("Refused: {} is the last SuperUser.", userID));
+  }
+}
+
+int32_t DefaultWorkgroup(Session& session) {
+  const vb::Variant id = session.action().DataServer()->Settings()->Value("DefaultWorkgroup");
+  if (id.IsEmpty() || id.IsNull()) {
+    throw Invalid("--group", {},
+                  "required: this database has no default workgroup (run the upgrade)");
+  }
+  return vb::CLng(id);
+}
+
+void CheckUserTexts(std::string_view name, std::string_view email) {
+  internal::CheckSize("name", name, kNameSize);
+  internal::CheckSize("email", email, kEmailSize);
+  if (!email.empty() && email.find('@') == std::string_view::npos) {
+    throw Invalid("email", email, "an e-mail address");
+  }
+}
+
+void EndSessions(Session& session, std::string_view userID) {
+  (void)internal::Connection(session).Execute("delete from ActionSessions where UserID = " +
+                                              DataUtility::SqlText(userID));
+}
+
+std::string RightListText(const std::vector<int32_t>& rights) {
+  std::vector<int32_t> sorted = rights;
+  std::sort(sorted.begin(), sorted.end());
+  sorted.erase(std::unique(sorted.begin(), sorted.end()), sorted.end());
+  for (const int32_t right : sorted) {
+    if (RightName(right).empty()) {
+      throw Invalid("rights", fmt::format("{}", right), "a right number of the catalogue");
+    }
+  }
+  return fmt::format("{}", fmt::join(sorted, ","));
+}
+
+void CheckWorkgroupName(Session& session, std::string_view name, int32_t except) {
+  if (name.empty()) throw Invalid("name", {}, "a workgroup name is required");
+  internal::CheckSize("name", name, kNameSize);
+  const auto rs = internal::Connection(session).OpenRecordset(
+      "select GroupID, GroupName from ActionGroups", 0, 2, 1);
+  for (; !rs->IsEOF(); rs->MoveNext()) {
+    if (vb::CLng((*rs)["GroupID"].Value()) != except &&
+        vb::EqualsText(vb::TextOf((*rs)["GroupName"].Value()), name)) {
+      throw Invalid("name", name, "a new workgroup name (it is taken)");
+    }
+  }
+}
+
+ado::RecordsetPtr GroupRow(Session& session, int32_t groupID) {
+  auto rs = internal::Connection(session).OpenRecordset(
+      fmt::format("select * from ActionGroups where GroupID = {}", groupID), 1, 2, 3);
+  if (rs->IsEOF()) throw NotFound("workgroup", "ID", fmt::format("{}", groupID));
+  return rs;
+}
+
+// The keys a person may read and set, with the form of their values.
+struct SettingKey {
+  std::string_view key;
+  ado::DataTypeEnum type;
+  bool settable = true;
+};
+constexpr std::array<SettingKey, 10> kSettings = {{
+    {"SMTPHost", ado::adVarWChar},
+    {"SMTPDefault", ado::adBoolean},
+    {"AutoEmail", ado::adBoolean},
+    {"AttachmentPath", ado::adVarWChar},
+    {"AttachmentURL", ado::adVarWChar},
+    {"AttachmentMode", ado::adSmallInt},
+    {"DueDays", ado::adSmallInt},
+    {"DefaultWorkgroup", ado::adInteger},
+    {"WebURL", ado::adVarWChar},
+    {"Version", ado::adVarWChar, false},
+}};
+
+const SettingKey& KnownSetting(std::string_view key) {
+  for (const auto& entry : kSettings) {
+    if (vb::EqualsText(entry.key, key)) return entry;
+  }
+  throw Invalid("setting", key, fmt::format("a known key ({})", fmt::join(SettingKeys(), ", ")));
+}
+
+vb::Variant SettingValue(Session& session, const SettingKey& key, std::string_view text) {
+  switch (key.type) {
+    case ado::adBoolean: {
+      const std::string word = vb::LCase(text);
+      if (word == "true" || word == "1" || word == "yes") return vb::Variant(true);
+      if (word == "false" || word == "0" || word == "no") return vb::Variant(false);
+      throw Invalid(key.key, text, "true or false");
+    }
+    case ado::adSmallInt:
+    case ado::adInteger: {
+      const bool digits =
+          !text.empty() && text.size() < 6 &&
+          std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+      if (!digits) throw Invalid(key.key, text, "a whole number from 0 to 32767");
+      const int32_t number = std::stoi(std::string(text));
+      if (number > 32767) throw Invalid(key.key, text, "a whole number from 0 to 32767");
+      if (key.key == "DefaultWorkgroup" &&
+          (number == 0 || !internal::WorkgroupExists(session, number))) {
+        throw Invalid(key.key, text, "the ID of a workgroup other than SuperUser");
+      }
+      return key.type == ado::adSmallInt ? vb::Variant(static_cast<int16_t>(number))
+                                         : vb::Variant(number);
+    }
+    default:
+      internal::CheckSize(key.key, text, 255);
+      return text.empty() ? vb::Variant() : vb::Variant(std::string(text));
+  }
+}
+
+}  // namespace
+
+void UserAdd(Session& session, const NewUser& user) {
+  internal::Require(session, kvaction::arAddEditUsers, "adding a user");
+  if (user.userID.empty()) throw Invalid("user", {}, "a user ID is required");
+  internal::CheckSize("user", user.userID, kIdSize);
+  CheckUserTexts(user.userName, user.email);
+  internal::CheckPassword(user.password);
+  const int32_t group = user.group ? *user.group : DefaultWorkgroup(session);
+  if (group == kSuperUserGroup && !internal::IsSuper(session)) {
+    throw Refusal("assigning SuperUser privileges", kvaction::arSuperUser);
+  }
+  if (!internal::WorkgroupExists(session, group)) {
+    throw NotFound("workgroup", "ID", fmt::format("{}", group));
+  }
+  if (internal::Count(session, "select count(*) as n from Users where UserID = " +
+                                   DataUtility::SqlText(user.userID)) > 0) {
+    throw Invalid("user", user.userID, "a new user ID (it is taken)");
+  }
+  const std::string hash = kvdata::HashPassword(user.password, session.options().cost);
+  auto& connection = internal::Connection(session);
+  kvdata::RunInTransaction(connection, [&] {
+    const auto rs = connection.OpenRecordset("select * from Users where UserID = ''", 1, 2, 3);
+    std::vector<std::string> names = {"UserID", "UserName", "PasswordHash", "GroupID", "Created"};
+    std::vector<vb::Variant> values = {user.userID,
+                                       user.userName.empty() ? user.userID : user.userName, hash,
+                                       group, session.options().clock->Now()};
+    if (!user.email.empty()) {
+      names.emplace_back("Email");
+      values.emplace_back(user.email);
+    }
+    rs->AddNew(names, values);
+    internal::Record(session, evUserChanged, 0,
+                     fmt::format("User {} added in workgroup {}", user.userID, group));
+  });
+}
+
+void UserEdit(Session& session, std::string_view userID, const UserChanges& changes) {
+  internal::Require(session, kvaction::arAddEditUsers, "editing a user");
+  const auto row = UserRow(session, userID);
+  const int32_t from = GroupOf(*row);
+  if (from == kSuperUserGroup && !internal::IsSuper(session) &&
+      (changes.userName || changes.email)) {
+    throw Refusal("editing a SuperUser", kvaction::arSuperUser);
+  }
+  CheckUserTexts(changes.userName.value_or(""), changes.email.value_or(""));
+  if (changes.group) CheckMove(session, userID, from, *changes.group);
+  auto& connection = internal::Connection(session);
+  std::vector<std::string> said;
+  kvdata::RunInTransaction(connection, [&] {
+    if (changes.group && *changes.group != from) {
+      session.action().SetWorkgroup(userID, *changes.group);
+      said.push_back(fmt::format("workgroup {} to {}", from, *changes.group));
+    }
+    if (changes.email) {
+      const auto rs = UserRow(session, userID);
+      (*rs)["Email"].Value(changes.email->empty() ? vb::Variant(vb::Null)
+                                                  : vb::Variant(*changes.email));
+      rs->Update();
+      said.emplace_back("e-mail");
+    }
+    if (changes.userName && !changes.userName->empty()) {
+      session.action().ChangeUserName(userID, *changes.userName);
+      said.push_back("name to " + *changes.userName);
+    }
+    if (!said.empty()) {
+      internal::Record(session, evUserChanged, 0,
+                       fmt::format("User {} changed: {}", userID, fmt::join(said, ", ")));
+    }
+  });
+}
+
+void UserDelete(Session& session, std::string_view userID, std::string_view reassignTo) {
+  internal::Require(session, kvaction::arDeleteUsers, "deleting a user");
+  const auto row = UserRow(session, userID);
+  if (GroupOf(*row) == kSuperUserGroup) {
+    if (!internal::IsSuper(session)) throw Refusal("deleting a SuperUser", kvaction::arSuperUser);
+    if (SuperUsers(session) <= 1) {
+      throw RefusalText(fmt::format("Refused: {} is the last SuperUser.", userID));
+    }
+  }
+  const std::string id = DataUtility::SqlText(userID);
+  const auto open = internal::Connection(session).OpenRecordset(
+      "select ActionID, ActionNumber, AssigneeID, OriginatorID from actions where DateClosed is "
+      "null and (AssigneeID = " +
+          id + " or OriginatorID = " + id + ") order by ActionNumber",
+      0, 2, 1);
+  std::vector<std::tuple<int32_t, std::string, bool, bool>> actions;
+  for (; !open->IsEOF(); open->MoveNext()) {
+    actions.emplace_back(vb::CLng((*open)["ActionID"].Value()),
+                         vb::TextOf((*open)["ActionNumber"].Value()),
+                         vb::TextOf((*open)["AssigneeID"].Value()) == userID,
+                         vb::TextOf((*open)["OriginatorID"].Value()) == userID);
+  }
+  std::string newName;
+  if (!actions.empty()) {
+    if (reassignTo.empty()) {
+      std::vector<std::string> numbers;
+      for (const auto& entry : actions) numbers.push_back(std::get<1>(entry));
+      throw RefusalText(
+          fmt::format("Refused: {} has open actions ({}); name a user to reassign them to.", userID,
+                      fmt::join(numbers, ", ")));
+    }
+    if (reassignTo == userID) throw Invalid("--reassign-to", reassignTo, "another user");
+    newName = internal::UserName(session, reassignTo);
+  }
+  auto& connection = internal::Connection(session);
+  kvdata::RunInTransaction(connection, [&] {
+    for (const auto& [actionID, number, assignee, originator] : actions) {
+      // Only the columns that change go in: updateRecord stores every column it is given.
+      std::vector<std::pair<std::string, ado::DataTypeEnum>> columns = {
+          {"actionID", ado::adInteger}};
+      std::vector<std::string> names = {"actionID"};
+      std::vector<vb::Variant> cells = {vb::Variant(actionID)};
+      for (const auto& [role, held] : {std::pair{std::string("Assignee"), assignee},
+                                       std::pair{std::string("Originator"), originator}}) {
+        if (!held) continue;
+        columns.emplace_back(role + "ID", ado::adVarWChar);
+        columns.emplace_back(role, ado::adVarWChar);
+        names.insert(names.end(), {role + "ID", role});
+        cells.insert(cells.end(), {vb::Variant(std::string(reassignTo)), vb::Variant(newName)});
+      }
+      const auto values = internal::Table(columns);
+      values->AddNew(names, cells);
+      session.action().updateRecord(values);
+    }
+    EndSessions(session, userID);
+    internal::Record(
+        session, evUserChanged, 0,
+        reassignTo.empty()
+            ? fmt::format("User {} deleted", userID)
+            : fmt::format("User {} deleted; open actions reassigned to {}", userID, reassignTo));
+  });
+  session.action().DeleteUser(userID);
+}
+
+void UserPassword(Session& session, std::string_view userID, std::string_view password) {
+  const bool own = userID == session.userID();
+  internal::Require(session, own ? kvaction::arChangePassword : kvaction::arAddEditUsers,
+                    own ? "changing one's password" : "changing another user's password");
+  const auto row = UserRow(session, userID);
+  if (!own && GroupOf(*row) == kSuperUserGroup && !internal::IsSuper(session)) {
+    throw Refusal("changing a SuperUser's password", kvaction::arSuperUser);
+  }
+  internal::CheckPassword(password);
+  const std::string hash = kvdata::HashPassword(password, session.options().cost);
+  kvdata::RunInTransaction(internal::Connection(session), [&] {
+    const auto rs = UserRow(session, userID);
+    (*rs)["PasswordHash"].Value(hash);
+    rs->Update();
+    EndSessions(session, userID);
+    internal::Record(session, evPasswordChanged, 0, fmt::format("Password of {} changed", userID));
+  });
+}
+
+ado::RecordsetPtr UserList(Session& session) {
+  return internal::Connection(session).OpenRecordset(
+      "select UserID, UserName, Email, GroupID from Users order by UserID", ado::adOpenForwardOnly,
+      2, ado::adLockReadOnly);
+}
+
+int32_t WorkgroupAdd(Session& session, std::string_view name, const std::vector<int32_t>& rights) {
+  internal::Require(session, kvaction::arChangeWorkgroups, "adding a workgroup");
+  CheckWorkgroupName(session, name, 0);
+  const std::string list = RightListText(rights);
+  int32_t id = 0;
+  kvdata::RunInTransaction(internal::Connection(session), [&] {
+    id = session.action().DataServer()->Workgroups()->CreateWorkgroup(name, list);
+    internal::Record(session, evWorkgroupChanged, 0,
+                     fmt::format("Workgroup {} ({}) added with rights {}", id, name, list));
+  });
+  return id;
+}
+
+void WorkgroupEdit(Session& session, int32_t groupID, std::optional<std::string> name,
+                   std::optional<std::vector<int32_t>> rights) {
+  internal::Require(session, kvaction::arChangeWorkgroups, "editing a workgroup");
+  if (groupID == kSuperUserGroup) {
+    throw RefusalText("Refused: the SuperUser workgroup holds every right and keeps its name.");
+  }
+  (void)GroupRow(session, groupID);
+  if (name) CheckWorkgroupName(session, *name, groupID);
+  const std::optional<std::string> list =
+      rights ? std::optional<std::string>(RightListText(*rights)) : std::nullopt;
+  kvdata::RunInTransaction(internal::Connection(session), [&] {
+    const auto rs = GroupRow(session, groupID);
+    if (name) (*rs)["GroupName"].Value(*name);
+    if (list) (*rs)["RightList"].Value(*list);
+    rs->Update();
+    internal::Record(
+        session, evWorkgroupChanged, 0,
+        fmt::format("Workgroup {} changed:{}{}", groupID, name ? " name " + *name : std::string(),
+                    list ? " rights " + *list : std::string()));
+  });
+}
+
+void WorkgroupDelete(Session& session, int32_t groupID) {
+  internal::Require(session, kvaction::arChangeWorkgroups, "deleting a workgroup");
+  if (groupID == kSuperUserGroup) throw RefusalText("Refused: the SuperUser workgroup stays.");
+  (void)GroupRow(session, groupID);
+  const vb::Variant fallback = session.action().DataServer()->Settings()->Value("DefaultWorkgroup");
+  if (!fallback.IsEmpty() && !fallback.IsNull() && vb::CLng(fallback) == groupID) {
+    throw RefusalText("Refused: the default workgroup stays (choose another default first).");
+  }
+  const int32_t members = internal::Count(
+      session, fmt::format("select count(*) as n from Users where GroupID = {}", groupID));
+  if (members > 0) {
+    throw RefusalText(
+        fmt::format("Refused: workgroup {} still has {} member(s).", groupID, members));
+  }
+  kvdata::RunInTransaction(internal::Connection(session), [&] {
+    (void)internal::Connection(session).Execute(
+        fmt::format("delete from ActionGroups where GroupID = {}", groupID));
+    internal::Record(session, evWorkgroupChanged, 0, fmt::format("Workgroup {} deleted", groupID));
+  });
+}
+
+ado::RecordsetPtr WorkgroupList(Session& session) {
+  return session.action().DataServer()->Workgroups()->WorkgroupList();
+}
+
+const std::vector<std::string>& SettingKeys() {
+  static const std::vector<std::string> keys = [] {
+    std::vector<std::string> all;
+    for (const auto& entry : kSettings) all.emplace_back(entry.key);
+    return all;
+  }();
+  return keys;
+}
+
+vb::Variant SettingGet(Session& session, std::string_view key) {
+  internal::RequireSuper(session, "reading settings");
+  const SettingKey& known = KnownSetting(key);
+  return session.action().DataServer()->Settings()->Value(known.key);
+}
+
+void SettingSet(Session& session, std::string_view key, std::string_view value) {
+  internal::RequireSuper(session, "changing settings");
+  const SettingKey& known = KnownSetting(key);
+  if (!known.settable) throw Invalid("setting", key, "a key that can be changed");
+  const vb::Variant stored = SettingValue(session, known, value);
+  const auto settings = session.action().DataServer()->Settings();
+  kvdata::RunInTransaction(internal::Connection(session), [&] {
+    settings->Value(known.key, stored);
+    settings->Save();
+    internal::Record(session, evSettingChanged, 0, fmt::format("Setting {} changed", known.key));
+  });
+}
+
+ado::RecordsetPtr Sql(Session& session, std::string_view statement) {
+  internal::RequireSuper(session, "running SQL");
+  return internal::Connection(session).Execute(statement);
+}
+
+}  // namespace app

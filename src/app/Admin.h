@@ -1,0 +1,78 @@
+#pragma once
+// Administration: users (rights 41, 42, 70), workgroups (43), settings and raw SQL (SuperUser
+// only). Every change is recorded as an administration event in the history (ActionID 0).
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "ado/Recordset.h"
+#include "app/Session.h"
+#include "vb/Variant.h"
+
+namespace app {
+
+/// History event codes of administration changes (ActionID 0) and of the action events the
+/// library itself does not write.
+enum AppEvent : int32_t {
+  evAttachmentAdded = 20,    ///< "Attachment N added: DESCRIPTION"
+  evAttachmentRemoved = 21,  ///< "Attachment N removed: DESCRIPTION"
+  evCopiedFrom = 22,         ///< on the copy: "Copied from N"
+  evUserChanged = 30,        ///< "User U added|changed|deleted …"
+  evPasswordChanged = 31,    ///< "Password of U changed"
+  evWorkgroupChanged = 32,   ///< "Workgroup G added|changed|deleted …"
+  evSettingChanged = 33,     ///< "Setting K changed"
+};
+
+/// A new user; group nullopt means the default workgroup.
+struct NewUser {
+  std::string userID;
+  std::string userName;
+  std::string password;  ///< at least kMinPasswordLength characters
+  std::string email;
+  std::optional<int32_t> group;
+};
+/// Adds a user (right 41; into -1 only a SuperUser).
+void UserAdd(Session& session, const NewUser& user);
+
+/// Changes to a user; unset members stay.
+struct UserChanges {
+  std::optional<std::string> userName;
+  std::optional<std::string> email;
+  std::optional<int32_t> group;
+};
+/// Edits a user (right 41; workgroup moves follow SetWorkgroup; the last SuperUser stays -1).
+void UserEdit(Session& session, std::string_view userID, const UserChanges& changes);
+/// Deletes a user (right 42). Open actions the user is assignee or originator of need
+/// reassignTo (a known user), else kRefused naming them. The last SuperUser cannot go.
+void UserDelete(Session& session, std::string_view userID, std::string_view reassignTo = {});
+/// Sets a password: one's own with right 70, another's with 41 (a SuperUser's only by a
+/// SuperUser). Ends that user's stored sessions.
+void UserPassword(Session& session, std::string_view userID, std::string_view password);
+/// The users: UserID, UserName, Email, GroupID.
+[[nodiscard]] ado::RecordsetPtr UserList(Session& session);
+
+/// Creates a workgroup (right 43): a unique name and right numbers from the catalogue.
+int32_t WorkgroupAdd(Session& session, std::string_view name, const std::vector<int32_t>& rights);
+/// Renames a workgroup or replaces its rights (right 43; -1 stays as it is).
+void WorkgroupEdit(Session& session, int32_t groupID, std::optional<std::string> name,
+                   std::optional<std::vector<int32_t>> rights);
+/// Deletes an empty workgroup (right 43; not -1, not the default one).
+void WorkgroupDelete(Session& session, int32_t groupID);
+/// The workgroups: GroupID, GroupName, RightList.
+[[nodiscard]] ado::RecordsetPtr WorkgroupList(Session& session);
+
+/// The setting keys the product knows, with the type of their values.
+[[nodiscard]] const std::vector<std::string>& SettingKeys();
+/// A setting (SuperUser). Raises kInvalidInput for an unknown key.
+[[nodiscard]] vb::Variant SettingGet(Session& session, std::string_view key);
+/// Sets a setting from its text form (SuperUser), checked against the key's type, and saves.
+void SettingSet(Session& session, std::string_view key, std::string_view value);
+
+/// Runs one SQL statement as it is (SuperUser only). An administrator's tool that bypasses every
+/// rule of this layer: no rights per action, no input checks, no history. Returns the rows of a
+/// query, nothing for other statements.
+ado::RecordsetPtr Sql(Session& session, std::string_view statement);
+
+}  // namespace app

@@ -1,0 +1,71 @@
+// Attachments, checked and recorded in the action's history.
+#include "app/Attachments.h"
+
+#include <fmt/format.h>
+
+#include "app/Admin.h"
+#include "app/Errors.h"
+#include "app/Internal.h"
+#include "kvdata/DataConnection.h"
+#include "vb/Convert.h"
+
+namespace app {
+namespace {
+
+// The action an attachment belongs to, and its description; raises kNotFound.
+std::pair<int32_t, std::string> AttachmentOwner(Session& session, int32_t attachmentID) {
+  const auto rs = session.action().AttachmentRecordset(0, attachmentID);
+  if (!rs || rs->IsEOF()) throw NotFound("attachment", "ID", fmt::format("{}", attachmentID));
+  return {vb::CLng((*rs)["ActionID"].Value()), vb::TextOf((*rs)["Description"].Value())};
+}
+
+void RequireEdit(Session& session, int32_t actionID, std::string_view what) {
+  const auto rights = internal::RightsOf(session, actionID);
+  if (!rights.AnyEdit()) {
+    throw RefusalText(
+        fmt::format("Refused: you may not {} (no editing right on this action).", what));
+  }
+}
+
+}  // namespace
+
+int32_t AttachmentAdd(Session& session, int32_t actionID, const NewAttachment& attachment) {
+  RequireEdit(session, actionID, "attach to this action");
+  internal::CheckSize("description", attachment.description, 255);
+  internal::CheckSize("url", attachment.url, 255);
+  if (attachment.encoding.empty() && attachment.url.empty()) {
+    throw Invalid("url", {}, "a link's address or content is required");
+  }
+  const auto type = static_cast<int16_t>(attachment.encoding.empty() ? 0 : 1);
+  std::string data = attachment.data;
+  const int32_t id = session.action().addAttachment(
+      actionID, attachment.description, attachment.url, type, attachment.encoding, &data);
+  internal::Record(
+      session, evAttachmentAdded, actionID,
+      fmt::format("Attachment {} added: {}", id,
+                  attachment.description.empty() ? attachment.url : attachment.description));
+  return id;
+}
+
+ado::RecordsetPtr AttachmentList(Session& session, int32_t actionID) {
+  (void)internal::Row(session, actionID);
+  return session.action().AttachmentRecordset(actionID);
+}
+
+void AttachmentGet(Session& session, int32_t attachmentID, std::string& encoding,
+                   std::string& data) {
+  (void)AttachmentOwner(session, attachmentID);
+  if (!session.action().getAttachment(attachmentID, encoding, data)) {
+    throw NotFound("attachment with content", "ID", fmt::format("{}", attachmentID));
+  }
+}
+
+void AttachmentRemove(Session& session, int32_t attachmentID) {
+  const auto [actionID, description] = AttachmentOwner(session, attachmentID);
+  RequireEdit(session, actionID, "remove attachments of this action");
+  session.action().DeleteAttachment(attachmentID);
+  internal::Record(session, evAttachmentRemoved, actionID,
+                   fmt::format("Attachment {} removed: {}", attachmentID, description));
+}
+
+}  // namespace app

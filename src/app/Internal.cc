@@ -1,0 +1,147 @@
+#include "app/Internal.h"
+
+#include <fmt/format.h>
+
+#include "app/Errors.h"
+#include "kvaction/Enums.h"
+#include "kvdata/DataConnection.h"
+#include "kvdata/DataServer.h"
+#include "kvdata/DataUtility.h"
+#include "kvdata/EventLog.h"
+#include "kvdata/UserProfile.h"
+#include "vb/Convert.h"
+
+namespace app::internal {
+
+using kvdata::DataUtility;
+
+kvdata::DataConnection& Connection(Session& session) {
+  return *vb::Require(vb::Require(session.action().DataServer())->Connection());
+}
+
+bool IsSuper(Session& session) { return session.action().HasAccess(kvaction::arSuperUser); }
+
+void Require(Session& session, int32_t right, std::string_view what) {
+  if (!session.action().HasAccess(static_cast<int16_t>(right))) throw Refusal(what, right);
+}
+
+void RequireSuper(Session& session, std::string_view what) {
+  Require(session, kvaction::arSuperUser, what);
+}
+
+ado::RecordsetPtr Row(Session& session, int32_t actionID) {
+  auto row = session.action().DataRecord(actionID);
+  if (!row || row->IsEOF()) throw NotFound("action", "ID", fmt::format("{}", actionID));
+  return row;
+}
+
+std::string Text(const Session& session, ado::Recordset& row, std::string_view column) {
+  return vb::TextOf(row[column].Value(), session.locale());
+}
+
+std::string NumberText(const Session& session, ado::Recordset& row) {
+  return Text(session, row, "ActionNumber");
+}
+
+bool ActionRights::Has(std::string_view field) const {
+  const vb::Variant value = (*record)[field].Value();
+  return !value.IsNull() && !value.IsEmpty() && vb::CBool(value);
+}
+
+bool ActionRights::AnyEdit() const {
+  for (const auto* field :
+       {"EditActionTaken", "EditDateOpened", "EditDateDue", "EditDescription", "EditPriority",
+        "EditAssignee", "EditOriginator", "EditCategory", "EditSubject"}) {
+    if (Has(field)) return true;
+  }
+  return false;
+}
+
+ActionRights RightsOf(Session& session, int32_t actionID) {
+  auto& action = session.action();
+  const auto row = Row(session, actionID);
+  const auto text = [&](std::string_view column) { return Text(session, *row, column); };
+  // The person works in the action's own reference, so that right 60 decides reference edits.
+  const std::string referenceID = text("ReferenceID");
+  const std::string context = action.ReferenceID();
+  action.ReferenceID(referenceID);
+  ActionRights rights;
+  rights.record = action.editingRights(text("DateClosed"), text("DateCompleted"),
+                                       text("AssigneeID"), text("OriginatorID"), referenceID);
+  action.ReferenceID(context);
+
+  const auto profile = action.UserProfile();
+  const bool super = IsSuper(session);
+  rights.owner = super || (profile->UserID() == text("OriginatorID") && profile->GroupID() != 0);
+  rights.assignee = profile->UserID() == text("AssigneeID") ||
+                    (!super && action.HasAccess(kvaction::arApplyToOthers));
+  // Closing: whoever may set the status, and for anyone but the owner right 56 as well.
+  const bool close =
+      rights.Has("SetStatus") && (rights.owner || action.HasAccess(kvaction::arCloseAction));
+  (*rights.record)["CloseAction"].Value(close);
+  rights.record->Update();
+  return rights;
+}
+
+void RequireField(const ActionRights& rights, std::string_view field, std::string_view what) {
+  if (rights.Has(field)) return;
+  throw RefusalText(
+      fmt::format("Refused: you may not {} (editing right {} is not granted).", what, field));
+}
+
+void Record(Session& session, int32_t code, int32_t actionID, std::string_view text) {
+  vb::Require(session.action().DataServer()->Events())->AddEvent(code, actionID, text);
+}
+
+ado::RecordsetPtr Table(const std::vector<std::pair<std::string, ado::DataTypeEnum>>& columns) {
+  auto rs = ado::Recordset::Create();
+  for (const auto& [name, type] : columns) {
+    rs->Fields().Append(name, type, 0, ado::adFldUpdatable | ado::adFldIsNullable);
+  }
+  rs->Open(ado::adOpenStatic, ado::adLockOptimistic);
+  return rs;
+}
+
+namespace {
+// Characters as people count them: UTF-8 lead bytes.
+size_t Characters(std::string_view text) {
+  size_t count = 0;
+  for (const char c : text) {
+    if ((static_cast<unsigned char>(c) & 0xC0) != 0x80) ++count;
+  }
+  return count;
+}
+}  // namespace
+
+void CheckSize(std::string_view field, std::string_view text, int32_t size) {
+  if (size > 0 && Characters(text) > static_cast<size_t>(size)) {
+    throw Invalid(field, {}, fmt::format("at most {} characters (got {})", size, Characters(text)));
+  }
+}
+
+void CheckPassword(std::string_view password) {
+  if (Characters(password) < kMinPasswordLength) {
+    throw Invalid("password", {},
+                  fmt::format("at least {} characters are required", kMinPasswordLength));
+  }
+}
+
+std::string UserName(Session& session, std::string_view userID) {
+  const auto rs = Connection(session).OpenRecordset(
+      "select UserName from Users where UserID = " + DataUtility::SqlText(userID), 0, 2, 1);
+  if (rs->IsEOF()) throw NotFound("user", "ID", userID);
+  const vb::Variant name = (*rs)["UserName"].Value();
+  return name.IsNull() ? std::string(userID) : vb::CStr(name);
+}
+
+bool WorkgroupExists(Session& session, int32_t groupID) {
+  return Count(session, fmt::format("select count(*) as n from ActionGroups where GroupID = {}",
+                                    groupID)) > 0;
+}
+
+int32_t Count(Session& session, const std::string& sql) {
+  const auto rs = Connection(session).OpenRecordset(sql, 0, 2, 1);
+  return rs->IsEOF() ? 0 : vb::CLng(rs->Fields().Item(0).Value());
+}
+
+}  // namespace app::internal

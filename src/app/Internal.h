@@ -1,0 +1,69 @@
+#pragma once
+// Helpers the command files share: the stored row of an action, the person's rights on it, the
+// checks that refuse before anything changes, and the history writes of this layer.
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "ado/Enums.h"
+#include "ado/Recordset.h"
+#include "app/Session.h"
+#include "vb/Variant.h"
+
+namespace kvdata {
+class DataConnection;
+}
+
+namespace app::internal {
+
+/// The open connection of the session's data server.
+[[nodiscard]] kvdata::DataConnection& Connection(Session& session);
+/// Whether the person is a SuperUser (HasAccess(255)).
+[[nodiscard]] bool IsSuper(Session& session);
+/// Refuses with kRefused unless the person holds right; what names the request.
+void Require(Session& session, int32_t right, std::string_view what);
+/// Refuses with kRefused unless the person is a SuperUser.
+void RequireSuper(Session& session, std::string_view what);
+
+/// The stored row of an action; raises kNotFound.
+[[nodiscard]] ado::RecordsetPtr Row(Session& session, int32_t actionID);
+/// A column of a row as text in the session's short date form (Null: "").
+[[nodiscard]] std::string Text(const Session& session, ado::Recordset& row,
+                               std::string_view column);
+/// The action's number as users know it, for messages.
+[[nodiscard]] std::string NumberText(const Session& session, ado::Recordset& row);
+
+/// The person's editing rights on one action, with CloseAction decided (see docs/rights.md).
+struct ActionRights {
+  ado::RecordsetPtr record;
+  bool owner = false;     ///< originator (in a workgroup other than 0) or SuperUser
+  bool assignee = false;  ///< the assignee (or holds right 66)
+  [[nodiscard]] bool Has(std::string_view field) const;
+  /// Whether any Edit* field is true: the person may work on the action's content.
+  [[nodiscard]] bool AnyEdit() const;
+};
+[[nodiscard]] ActionRights RightsOf(Session& session, int32_t actionID);
+/// Refuses unless rights.Has(field); what names the request.
+void RequireField(const ActionRights& rights, std::string_view field, std::string_view what);
+
+/// Writes one history event as the person (ActionID 0 for administration).
+void Record(Session& session, int32_t code, int32_t actionID, std::string_view text);
+
+/// An open in-memory record set of the columns given (nullable, updatable).
+[[nodiscard]] ado::RecordsetPtr Table(
+    const std::vector<std::pair<std::string, ado::DataTypeEnum>>& columns);
+
+/// Checks a text against a column size (0: unbounded); raises kInvalidInput naming field.
+void CheckSize(std::string_view field, std::string_view text, int32_t size);
+/// Checks a password against the product's rule; raises kInvalidInput.
+void CheckPassword(std::string_view password);
+/// A user's display name; raises kNotFound for an unknown user ID.
+[[nodiscard]] std::string UserName(Session& session, std::string_view userID);
+/// Whether a workgroup exists.
+[[nodiscard]] bool WorkgroupExists(Session& session, int32_t groupID);
+/// The number of rows a counting query ("select count(*) as n …") returns in its first column.
+[[nodiscard]] int32_t Count(Session& session, const std::string& sql);
+
+}  // namespace app::internal

@@ -1,0 +1,296 @@
+// Reading actions. Ad-hoc filters become a saved-query definition that the library translates,
+// so a filter means exactly what the same criterion of a saved query means.
+#include "app/Lists.h"
+
+#include <fmt/format.h>
+
+#include <algorithm>
+#include <sstream>
+
+#include "app/Errors.h"
+#include "app/Internal.h"
+#include "kvaction/Enums.h"
+#include "kvaction/queries/QueryFilter.h"
+#include "kvdata/DataConnection.h"
+#include "kvdata/DataServer.h"
+#include "kvdata/DataUtility.h"
+#include "kvdata/QueryStore.h"
+#include "kvdata/UserProfile.h"
+#include "vb/Convert.h"
+
+namespace app {
+namespace {
+
+using kvdata::DataUtility;
+
+// Status codes of a saved query.
+constexpr int16_t kOpen = 0, kClosed = 1, kOverdue = 2, kDueWithin = 3, kCompleted = 4;
+
+std::optional<int16_t> StatusCode(const ListFilter& filter) {
+  if (filter.dueWithin) {
+    if (!filter.status.empty() && filter.status != "open") {
+      throw Invalid("--due-within", {}, "only with --status open or without --status");
+    }
+    if (*filter.dueWithin < -32768 || *filter.dueWithin > 32767) {
+      throw Invalid("--due-within", fmt::format("{}", *filter.dueWithin), "a number of days");
+    }
+    return kDueWithin;
+  }
+  if (filter.status.empty()) return std::nullopt;
+  const std::string word = vb::LCase(filter.status);
+  if (word == "open") return kOpen;
+  if (word == "closed") return kClosed;
+  if (word == "overdue") return kOverdue;
+  if (word == "completed") return kCompleted;
+  throw Invalid("--status", filter.status, "one of open, closed, overdue, completed");
+}
+
+// The saved-query criteria of a filter, as column and value.
+std::vector<std::pair<std::string, vb::Variant>> Criteria(const ListFilter& filter) {
+  std::vector<std::pair<std::string, vb::Variant>> criteria;
+  if (filter.mine && (!filter.assignee.empty() || !filter.originator.empty())) {
+    throw Invalid("--mine", {}, "not together with --assignee or --originator");
+  }
+  if (filter.mine) {
+    criteria.emplace_back("AssignedTo", vb::Variant(int16_t{1}));
+  } else if (!filter.assignee.empty() || !filter.originator.empty()) {
+    criteria.emplace_back("AssignedTo", vb::Variant(int16_t{2}));
+    if (!filter.assignee.empty()) criteria.emplace_back("Assignee", vb::Variant(filter.assignee));
+    if (!filter.originator.empty()) {
+      criteria.emplace_back("Originator", vb::Variant(filter.originator));
+    }
+  }
+  if (!filter.category.empty()) criteria.emplace_back("Category", vb::Variant(filter.category));
+  if (!filter.priority.empty()) criteria.emplace_back("Priority", vb::Variant(filter.priority));
+  if (const auto status = StatusCode(filter)) {
+    criteria.emplace_back("ApplyStatus", vb::Variant(true));
+    criteria.emplace_back("Status", vb::Variant(*status));
+    if (*status == kDueWithin) {
+      criteria.emplace_back("DueDays", vb::Variant(static_cast<int16_t>(*filter.dueWithin)));
+    }
+  }
+  return criteria;
+}
+
+bool HasCriteria(const ListFilter& filter) {
+  return filter.mine || !filter.assignee.empty() || !filter.originator.empty() ||
+         !filter.status.empty() || filter.dueWithin || !filter.category.empty() ||
+         !filter.priority.empty() || !filter.grep.empty() || !filter.reference.empty();
+}
+
+// A definition record set with every field a saved query has, holding the criteria given.
+ado::RecordsetPtr Definition(const std::vector<std::pair<std::string, vb::Variant>>& criteria) {
+  std::vector<std::pair<std::string, ado::DataTypeEnum>> fields = {
+      {"AssignedTo", ado::adSmallInt}, {"ApplyStatus", ado::adBoolean},
+      {"Status", ado::adSmallInt},     {"DueDays", ado::adSmallInt},
+      {"Assignee", ado::adVarWChar},   {"Originator", ado::adVarWChar},
+      {"Category", ado::adVarWChar},   {"Priority", ado::adVarWChar},
+      {"Subject", ado::adVarWChar},    {"Description", ado::adVarWChar},
+      {"Result", ado::adVarWChar}};
+  for (const auto* date : {"DateOpened", "DateDue", "DateCompleted", "DateClosed"}) {
+    fields.emplace_back(date, ado::adDate);
+    fields.emplace_back(std::string(date) + "Upper", ado::adDate);
+  }
+  auto rs = internal::Table(fields);
+  std::vector<std::string> names;
+  std::vector<vb::Variant> values;
+  for (const auto& [name, value] : criteria) {
+    names.push_back(name);
+    values.push_back(value);
+  }
+  rs->AddNew(names, values);
+  rs->MoveFirst();
+  return rs;
+}
+
+kvaction::FilterContext Context(Session& session) {
+  auto& connection = internal::Connection(session);
+  return {connection.Dialect(), *session.options().clock, session.locale()};
+}
+
+// The conditions a filter adds that a saved query cannot say.
+void AppendExtras(std::string& where, const ListFilter& filter) {
+  if (!filter.grep.empty()) {
+    const std::string pattern = DataUtility::SqlText("%" + filter.grep + "%");
+    DataUtility::AppendCondition(where, fmt::format("(Subject like {0} or Description like {0} or "
+                                                    "Result like {0})",
+                                                    pattern));
+  }
+  if (!filter.reference.empty()) {
+    DataUtility::AppendCondition(where, "ReferenceID = " + DataUtility::SqlText(filter.reference));
+  }
+}
+
+const std::vector<std::string>& ActionColumns(Session& session) {
+  static thread_local std::vector<std::string> columns;
+  if (columns.empty()) {
+    const auto shape = session.action().DataRecord(0);
+    for (int32_t i = 0; i < shape->Fields().Count(); ++i) {
+      columns.push_back(shape->Fields().Item(i).Name());
+    }
+  }
+  return columns;
+}
+
+std::string KnownColumn(Session& session, std::string_view name, std::string_view option) {
+  for (const auto& column : ActionColumns(session)) {
+    if (vb::EqualsText(column, name)) return column;
+  }
+  throw Invalid(option, name, "a column of the actions table");
+}
+
+std::string Trimmed(std::string_view text) {
+  const auto first = text.find_first_not_of(' ');
+  if (first == std::string_view::npos) return {};
+  const auto last = text.find_last_not_of(' ');
+  return std::string(text.substr(first, last - first + 1));
+}
+
+// "Column [asc|desc], …" checked against the table's columns.
+std::string SortClause(Session& session, std::string_view sort) {
+  if (sort.empty()) return "ActionNumber";
+  std::vector<std::string> parts;
+  std::stringstream items{std::string(sort)};
+  for (std::string item; std::getline(items, item, ',');) {
+    std::stringstream words(item);
+    std::string name, direction, extra;
+    words >> name >> direction >> extra;
+    const std::string lower = vb::LCase(direction);
+    if (name.empty() || !extra.empty() || (!lower.empty() && lower != "asc" && lower != "desc")) {
+      throw Invalid("--sort", Trimmed(item), "a column with an optional asc or desc");
+    }
+    parts.push_back(KnownColumn(session, name, "--sort") + (lower.empty() ? "" : " " + lower));
+  }
+  return fmt::format("{}", fmt::join(parts, ", "));
+}
+
+// A saved query the person may use: his or her own, a shared one, or any for a SuperUser.
+ado::RecordsetPtr UsableQuery(Session& session, int32_t queryID) {
+  auto rs = session.action().DataServer()->Queries()->QueryRecordset(queryID, 1, 2, 1);
+  if (rs->IsEOF()) throw NotFound("saved query", "ID", fmt::format("{}", queryID));
+  const std::string owner = vb::TextOf((*rs)["UserID"].Value());
+  const vb::Variant shared = (*rs)["Shared"].Value();
+  const bool isShared = !shared.IsNull() && !shared.IsEmpty() && vb::CBool(shared);
+  if (owner != session.userID() && !isShared && !internal::IsSuper(session)) {
+    throw NotFound("saved query", "ID", fmt::format("{}", queryID));
+  }
+  return rs;
+}
+
+}  // namespace
+
+const std::vector<std::string>& DefaultColumns() {
+  static const std::vector<std::string> columns = {"ActionNumber", "DateDue", "Reviewed",
+                                                   "AssigneeID", "Subject"};
+  return columns;
+}
+
+ado::RecordsetPtr List(Session& session, const ListRequest& request) {
+  if (request.limit < 0) throw Invalid("--limit", fmt::format("{}", request.limit), "0 or more");
+  const auto context = Context(session);
+  const std::string& me = session.userID();
+  std::string where;
+  if (request.queryID) {
+    where = kvaction::QueryCondition(UsableQuery(session, *request.queryID), me, context);
+  } else if (!HasCriteria(request.filter)) {
+    where = kvaction::QueryCondition(nullptr, me, context);
+  }
+  std::string own;
+  const auto criteria = Criteria(request.filter);
+  if (!criteria.empty()) own = kvaction::QueryCondition(Definition(criteria), me, context);
+  AppendExtras(own, request.filter);
+  if (!where.empty() && !own.empty()) where = "(" + where + ")";
+  if (!own.empty()) DataUtility::AppendCondition(where, where.empty() ? own : "(" + own + ")");
+
+  std::vector<std::string> columns;
+  for (const auto& column : request.columns)
+    columns.push_back(KnownColumn(session, column, "--columns"));
+  std::string sql = "select ";
+  if (request.limit > 0) sql += fmt::format("top {} ", request.limit);
+  sql += columns.empty() ? std::string("*") : fmt::format("{}", fmt::join(columns, ", "));
+  sql += " from actions";
+  if (!where.empty()) sql += " where " + where;
+  sql += " order by " + SortClause(session, request.sort);
+  return internal::Connection(session).OpenRecordset(sql, ado::adOpenForwardOnly, 2,
+                                                     ado::adLockReadOnly);
+}
+
+int32_t AlertCount(Session& session) { return session.action().Alerts(session.userID()); }
+
+ado::RecordsetPtr AlertList(Session& session) {
+  return session.action().AlertRecords(session.userID());
+}
+
+ado::RecordsetPtr DueList(Session& session, std::optional<int32_t> days, bool mine) {
+  ListRequest request;
+  if (!days) {
+    const vb::Variant alertDays = session.action().UserProfile()->Value("AlertDays");
+    days = alertDays.IsEmpty() || alertDays.IsNull() ? 7 : vb::CLng(alertDays);
+  }
+  request.filter.dueWithin = days;
+  request.filter.mine = mine;
+  request.sort = "DateDue, ActionNumber";
+  return List(session, request);
+}
+
+ado::RecordsetPtr History(Session& session, int32_t actionID) {
+  internal::Require(session, kvaction::arViewHistory, "viewing history");
+  (void)internal::Row(session, actionID);
+  return internal::Connection(session).OpenRecordset(
+      fmt::format("select EventID, EventCode, EventText, UserID, EventTime from ActionEvents "
+                  "where ActionID = {} order by EventID",
+                  actionID),
+      ado::adOpenForwardOnly, 2, ado::adLockReadOnly);
+}
+
+int32_t QueryAdd(Session& session, const QueryDefinition& definition) {
+  internal::Require(session, kvaction::arCreateQueries, "saving a query");
+  if (!definition.filter.mine) {
+    internal::Require(session, kvaction::arQueryOthers, "a query including others' actions");
+  }
+  if (definition.name.empty()) throw Invalid("name", {}, "a query name is required");
+  internal::CheckSize("name", definition.name, 100);
+  if (!definition.filter.grep.empty() || !definition.filter.reference.empty()) {
+    throw Invalid(definition.filter.grep.empty() ? "--reference" : "--grep", {},
+                  "not available in saved queries");
+  }
+  internal::CheckSize("--assignee", definition.filter.assignee, 100);
+  internal::CheckSize("--originator", definition.filter.originator, 100);
+  internal::CheckSize("--category", definition.filter.category, 50);
+  internal::CheckSize("--priority", definition.filter.priority, 50);
+  return session.action().DataServer()->Queries()->CreateQuery(definition.name,
+                                                               Criteria(definition.filter));
+}
+
+ado::RecordsetPtr QueryList(Session& session) {
+  const std::string me = DataUtility::SqlText(session.userID());
+  return internal::Connection(session).OpenRecordset(
+      "select QueryID, Name, UserID, Shared from ActionQueries where UserID = " + me +
+          " or Shared <> 0 order by Name, QueryID",
+      ado::adOpenForwardOnly, 2, ado::adLockReadOnly);
+}
+
+namespace {
+// One of the person's own queries (any for a SuperUser); raises kNotFound otherwise.
+void RequireOwnQuery(Session& session, int32_t queryID, std::string_view what) {
+  const auto rs = session.action().DataServer()->Queries()->QueryRecordset(queryID, 1, 2, 1);
+  if (rs->IsEOF()) throw NotFound("saved query", "ID", fmt::format("{}", queryID));
+  if (vb::TextOf((*rs)["UserID"].Value()) != session.userID() && !internal::IsSuper(session)) {
+    throw RefusalText(fmt::format("Refused: {} of query {} is for its owner only.", what, queryID));
+  }
+}
+}  // namespace
+
+void QueryDelete(Session& session, int32_t queryID) {
+  RequireOwnQuery(session, queryID, "deleting");
+  session.action().DataServer()->Queries()->DeleteQuery(queryID);
+}
+
+void QueryShare(Session& session, int32_t queryID, bool shared) {
+  internal::Require(session, kvaction::arAssignQueries, "sharing a query");
+  RequireOwnQuery(session, queryID, "sharing");
+  (void)internal::Connection(session).Execute(fmt::format(
+      "update ActionQueries set Shared = {} where QueryID = {}", shared ? -1 : 0, queryID));
+}
+
+}  // namespace app

@@ -1,0 +1,72 @@
+#pragma once
+// Reading actions: lists (the default list, a saved query, ad-hoc filters), alerts, the due
+// list, history, and saved queries. Lists come back as forward-only, read-only record sets that
+// stream from the database, so a front end can print rows as they come.
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "ado/Recordset.h"
+#include "app/Session.h"
+
+namespace app {
+
+/// Ad-hoc filters; each set one narrows the list (a conjunction). They mean what the same
+/// criteria of a saved query mean.
+struct ListFilter {
+  bool mine = false;                 ///< assigned to or raised by the person
+  std::string assignee;              ///< user ID
+  std::string originator;            ///< user ID
+  std::string status;                ///< "", "open", "closed", "overdue" or "completed"
+  std::optional<int32_t> dueWithin;  ///< open and due within N days (0-32767)
+  std::string category;
+  std::string priority;
+  std::string grep;       ///< text in subject, description or result (letter case ignored)
+  std::string reference;  ///< ReferenceID equals
+};
+
+/// A list request. Without queryID and filters: the person's open actions.
+struct ListRequest {
+  std::optional<int32_t> queryID;    ///< a saved query the person may use
+  ListFilter filter;                 ///< applied on top of the query
+  std::vector<std::string> columns;  ///< actions-table columns (empty: every column)
+  std::string sort;                  ///< "Column [asc|desc], …" (empty: by ActionNumber)
+  int32_t limit = 0;                 ///< at most this many rows (0: no limit)
+};
+
+/// The columns a front end shows when none are asked for.
+[[nodiscard]] const std::vector<std::string>& DefaultColumns();
+
+/// The actions of a list request, streaming. Raises kNotFound for an unknown or foreign
+/// unshared query, kInvalidInput for an unknown column, a bad sort or status word.
+[[nodiscard]] ado::RecordsetPtr List(Session& session, const ListRequest& request);
+
+/// The number of the person's alerts (Action::Alerts for the person).
+[[nodiscard]] int32_t AlertCount(Session& session);
+/// The person's alert records.
+[[nodiscard]] ado::RecordsetPtr AlertList(Session& session);
+/// Open actions due within days (the person's profile "DefaultDueDays"/"AlertDays" when
+/// nullopt); only the person's own with mine.
+[[nodiscard]] ado::RecordsetPtr DueList(Session& session, std::optional<int32_t> days, bool mine);
+
+/// The history of an action, oldest first: EventID, EventCode, EventText, UserID, EventTime.
+/// Needs right 82.
+[[nodiscard]] ado::RecordsetPtr History(Session& session, int32_t actionID);
+
+/// A saved query's criteria (the ListFilter words; mine/assignee/originator limited by right 68).
+struct QueryDefinition {
+  std::string name;
+  ListFilter filter;
+};
+/// Saves a query (right 52; criteria naming others' actions need 68). Returns its QueryID.
+int32_t QueryAdd(Session& session, const QueryDefinition& definition);
+/// The queries the person may use (own and shared): QueryID, Name, UserID, Shared.
+[[nodiscard]] ado::RecordsetPtr QueryList(Session& session);
+/// Deletes one of the person's queries (a SuperUser: anyone's). Raises kNotFound.
+void QueryDelete(Session& session, int32_t queryID);
+/// Makes one of the person's queries available to everyone, or withdraws it (right 53).
+void QueryShare(Session& session, int32_t queryID, bool shared);
+
+}  // namespace app

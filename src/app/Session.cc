@@ -1,0 +1,183 @@
+#include "app/Session.h"
+
+#include <sodium.h>
+
+#include <fmt/format.h>
+
+#include <array>
+#include <utility>
+
+#include "app/Errors.h"
+#include "app/Internal.h"
+#include "kvdata/DataConnection.h"
+#include "kvdata/DataServer.h"
+#include "kvdata/DataUtility.h"
+#include "kvdata/SettingsStore.h"
+#include "kvdata/UserProfile.h"
+#include "kvdata/WorkgroupDirectory.h"
+#include "kvdata/schema/Schema.h"
+#include "vb/Convert.h"
+
+namespace app {
+namespace {
+
+using kvdata::DataUtility;
+
+constexpr size_t kTokenBytes = 32;
+
+std::string Hex(const unsigned char* bytes, size_t size) {
+  std::string hex(size * 2 + 1, '\0');
+  sodium_bin2hex(hex.data(), hex.size(), bytes, size);
+  hex.pop_back();
+  return hex;
+}
+
+// Tokens are random, so a fast hash suffices: only the hash is stored, and a stolen table
+// gives no usable token.
+std::string TokenHash(std::string_view token) {
+  std::array<unsigned char, crypto_generichash_BYTES> hash{};
+  crypto_generichash(hash.data(), hash.size(), reinterpret_cast<const unsigned char*>(token.data()),
+                     token.size(), nullptr, 0);
+  return Hex(hash.data(), hash.size());
+}
+
+std::string NewToken() {
+  if (sodium_init() < 0)
+    throw vb::ComError(kNotSignedIn, std::string(kSource), "No random source.");
+  std::array<unsigned char, kTokenBytes> bytes{};
+  randombytes_buf(bytes.data(), bytes.size());
+  return Hex(bytes.data(), bytes.size());
+}
+
+OpenOptions Completed(OpenOptions options) {
+  if (!options.clock) options.clock = vb::SystemClock::Instance();
+  return options;
+}
+
+std::unique_ptr<kvaction::Action> Opened(const OpenOptions& options) {
+  auto action = std::make_unique<kvaction::Action>();
+  action->SetClock(options.clock);
+  action->SetLocale(options.locale);
+  action->OpenConnection(options.connection);
+  return action;
+}
+
+vb::Date ExpiryAfter(const vb::Clock& clock, std::chrono::seconds lifetime) {
+  return vb::Date::FromSerial(clock.Now().Serial() +
+                              static_cast<double>(lifetime.count()) / 86400.0);
+}
+
+}  // namespace
+
+Session::Session(OpenOptions options, std::unique_ptr<kvaction::Action> action, std::string userID,
+                 std::string tokenHash)
+    : options_(std::move(options)),
+      action_(std::move(action)),
+      userID_(std::move(userID)),
+      tokenHash_(std::move(tokenHash)) {}
+
+Session::Session(Session&&) noexcept = default;
+Session& Session::operator=(Session&&) noexcept = default;
+Session::~Session() = default;
+
+Session Session::SignIn(const OpenOptions& given, std::string_view userID,
+                        std::string_view password) {
+  OpenOptions options = Completed(given);
+  auto action = Opened(options);
+  action->Login(userID, password);
+  return {std::move(options), std::move(action), std::string(userID), {}};
+}
+
+Session Session::SignIn(const OpenOptions& options, std::string_view userID,
+                        std::string_view password, std::string& token,
+                        std::chrono::seconds lifetime) {
+  Session session = SignIn(options, userID, password);
+  std::string fresh = NewToken();
+  std::string hash = TokenHash(fresh);
+  auto& connection = internal::Connection(session);
+  const auto rs =
+      connection.OpenRecordset("select * from ActionSessions where TokenHash = ''", 1, 2, 3);
+  const vb::Date now = session.options_.clock->Now();
+  rs->AddNew({"TokenHash", "UserID", "Created", "Expires"},
+             {hash, std::string(userID), now, ExpiryAfter(*session.options_.clock, lifetime)});
+  session.tokenHash_ = std::move(hash);
+  token = std::move(fresh);
+  return session;
+}
+
+Session Session::Resume(const OpenOptions& given, std::string_view token) {
+  OpenOptions options = Completed(given);
+  auto action = Opened(options);
+  auto& connection = *action->DataServer()->Connection();
+  const std::string hash = TokenHash(token);
+  const auto rs = connection.OpenRecordset(
+      "select UserID, Expires from ActionSessions where TokenHash = " + DataUtility::SqlText(hash),
+      0, 2, 1);
+  if (rs->IsEOF() || vb::CDate((*rs)["Expires"].Value()) <= options.clock->Now()) {
+    throw vb::ComError(kNotSignedIn, std::string(kSource),
+                       "The session has ended or is unknown: sign in again.");
+  }
+  const std::string userID = vb::CStr((*rs)["UserID"].Value());
+  auto profile = kvdata::UserProfile::ForUser(action->DataServer()->Connection(), userID);
+  action->DataServer()->SetProfile(&profile);
+  return {std::move(options), std::move(action), userID, hash};
+}
+
+void Session::SignOut() {
+  if (tokenHash_.empty()) return;
+  (void)internal::Connection(*this).Execute("delete from ActionSessions where TokenHash = " +
+                                            DataUtility::SqlText(tokenHash_));
+  tokenHash_.clear();
+}
+
+int32_t Session::PurgeExpired() {
+  // Few rows: compared here, so the date comparison does not depend on the engine's forms.
+  auto& connection = internal::Connection(*this);
+  const vb::Date now = options_.clock->Now();
+  const auto rs =
+      connection.OpenRecordset("select TokenHash, Expires from ActionSessions", 0, 2, 1);
+  std::vector<std::string> expired;
+  for (; !rs->IsEOF(); rs->MoveNext()) {
+    if (vb::CDate((*rs)["Expires"].Value()) <= now)
+      expired.push_back(vb::CStr((*rs)["TokenHash"].Value()));
+  }
+  for (const auto& hash : expired) {
+    (void)connection.Execute("delete from ActionSessions where TokenHash = " +
+                             DataUtility::SqlText(hash));
+  }
+  return static_cast<int32_t>(expired.size());
+}
+
+void CreateDatabase(const OpenOptions& given, const FirstUser& user) {
+  const OpenOptions options = Completed(given);
+  if (user.userID.empty()) throw Invalid("user", {}, "a user ID is required");
+  internal::CheckSize("user", user.userID, 50);
+  internal::CheckPassword(user.password);
+  kvdata::DataServer::CreateDatabase(
+      options.connection,
+      {user.userID, user.userName.empty() ? user.userID : user.userName, user.password,
+       options.cost},
+      options.clock);
+  (void)Upgrade(options);
+}
+
+std::vector<std::string> Upgrade(const OpenOptions& given) {
+  const OpenOptions options = Completed(given);
+  auto action = Opened(options);
+  auto server = action->DataServer();
+  auto& connection = *server->Connection();
+  std::vector<std::string> changes = kvdata::schema::UpgradeActionDatabase(connection);
+  const auto settings = server->Settings();
+  const vb::Variant current = settings->Value("DefaultWorkgroup");
+  if (current.IsEmpty() || current.IsNull()) {
+    const int32_t id =
+        server->Workgroups()->CreateWorkgroup(kDefaultWorkgroupName, kDefaultWorkgroupRights);
+    settings->Value("DefaultWorkgroup", vb::Variant(id));
+    settings->Save();
+    changes.push_back(fmt::format("Added the default workgroup {} ({}) with rights {}.",
+                                  kDefaultWorkgroupName, id, kDefaultWorkgroupRights));
+  }
+  return changes;
+}
+
+}  // namespace app

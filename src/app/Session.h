@@ -1,0 +1,95 @@
+#pragma once
+// A signed-in person over one Action. Sign in with a user ID and password, or resume with the
+// token of an earlier sign-in: sessions are rows of the database (the token's hash, the user,
+// the expiry), so a command-line sign-in and a web sign-in work alike, and several processes can
+// share them. Creating and upgrading databases also lives here.
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "kvaction/Action.h"
+#include "kvdata/Password.h"
+#include "vb/Clock.h"
+#include "vb/Locale.h"
+
+namespace app {
+
+/// How a session opens its database.
+struct OpenOptions {
+  std::string connection;                  ///< connection string (a bare path is a SQLite file)
+  std::shared_ptr<const vb::Clock> clock;  ///< nothing: the system clock
+  vb::Locale locale = vb::Locale::EnUS();  ///< the person's short date form
+  /// Work of the password hashes this session makes (Minimum only for tests and tools).
+  kvdata::PasswordCost cost = kvdata::PasswordCost::Interactive;
+};
+
+/// How long a token stays valid after sign-in.
+inline constexpr std::chrono::hours kDefaultTokenLifetime{24 * 30};
+
+/// The least password length accepted for a new or changed password.
+inline constexpr size_t kMinPasswordLength = 8;
+
+class Session {
+ public:
+  /// Opens the database and checks the password. Raises kvuser::kLoginFailed (same text for an
+  /// unknown user and a wrong password). No session row is written.
+  [[nodiscard]] static Session SignIn(const OpenOptions& options, std::string_view userID,
+                                      std::string_view password);
+  /// SignIn, then stores a new session row and returns its token through token (random, 256
+  /// bits, hex; only its hash is stored). Needs the sessions table (see Upgrade).
+  [[nodiscard]] static Session SignIn(const OpenOptions& options, std::string_view userID,
+                                      std::string_view password, std::string& token,
+                                      std::chrono::seconds lifetime = kDefaultTokenLifetime);
+  /// Opens the database as the user of a stored, unexpired session; no password hashing.
+  /// Raises kNotSignedIn for an unknown or expired token.
+  [[nodiscard]] static Session Resume(const OpenOptions& options, std::string_view token);
+
+  Session(Session&&) noexcept;
+  Session& operator=(Session&&) noexcept;
+  ~Session();
+
+  /// Removes this session's row (when it came from a token); the object stays usable.
+  void SignOut();
+  /// Removes every expired session row; returns how many.
+  int32_t PurgeExpired();
+
+  /// The library object, opened and logged in as this person.
+  [[nodiscard]] kvaction::Action& action() { return *action_; }
+  [[nodiscard]] const std::string& userID() const { return userID_; }
+  [[nodiscard]] const vb::Locale& locale() const { return options_.locale; }
+  [[nodiscard]] const OpenOptions& options() const { return options_; }
+
+ private:
+  Session(OpenOptions options, std::unique_ptr<kvaction::Action> action, std::string userID,
+          std::string tokenHash);
+  OpenOptions options_;
+  std::unique_ptr<kvaction::Action> action_;
+  std::string userID_;
+  std::string tokenHash_;
+};
+
+/// The first user of a new database.
+struct FirstUser {
+  std::string userID;
+  std::string userName;
+  std::string password;  ///< at least kMinPasswordLength characters
+};
+
+/// Creates a new action database with its first user (a SuperUser) and a least-privilege default
+/// workgroup "Staff" that AddUser uses unless told otherwise (settings key "DefaultWorkgroup").
+/// Raises kInvalidInput for a missing ID or a too-short password; nothing is created then.
+void CreateDatabase(const OpenOptions& options, const FirstUser& user);
+
+/// Adds to an existing action database what this release needs and an older one lacks (the
+/// sessions table, the shared flag of saved queries, the default workgroup). Returns a line per
+/// change made; nothing when the database is up to date. Safe to run again.
+std::vector<std::string> Upgrade(const OpenOptions& options);
+
+/// The rights of the default workgroup that CreateDatabase and Upgrade create.
+inline constexpr std::string_view kDefaultWorkgroupRights = "50,52,64,65,70,81,82";
+inline constexpr std::string_view kDefaultWorkgroupName = "Staff";
+
+}  // namespace app

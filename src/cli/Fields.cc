@@ -1,0 +1,84 @@
+// The fields a person sets on the command line, and messages that name their options.
+#include "cli/Fields.h"
+
+#include <algorithm>
+#include <cctype>
+#include <exception>
+
+#include "app/Errors.h"
+#include "cli/Cli.h"
+#include "vb/ComError.h"
+#include "vb/Convert.h"
+
+namespace cli {
+
+const std::vector<FieldOption>& EditableFields() {
+  using enum FieldKind;
+  static const std::vector<FieldOption> fields = {
+      {"--subject", "Subject", kText, "Subject (required by add)", true},
+      {"--assignee", "Assignee", kText, "The assignee's user ID (add: default yourself)", true},
+      {"--originator", "Originator", kText, "The originator's user ID", false},
+      {"--due", "DateDue", kDate, "Due date, in the short date form (--locale)", true},
+      {"--opened", "DateOpened", kDate, "Day opened, in the short date form", false},
+      {"--category", "Category", kText, "Category", true},
+      {"--priority", "Priority", kText, "Priority", true},
+      {"--description", "Description", kText, "What is to be done", true},
+      {"--result", "Result", kText, "The action taken (replaces it; see complete --note)", false},
+      {"--reference", "Reference", kText, "Reference text", true},
+      {"--reference-id", "ReferenceID", kText, "ID of the record the action belongs to", true},
+      {"--type", "ActionType", kNumber, "0 approval required, 1 acknowledge only", true},
+  };
+  return fields;
+}
+
+const FieldOption* FieldOfColumn(std::string_view column) {
+  const auto& fields = EditableFields();
+  const auto found = std::find_if(fields.begin(), fields.end(), [&](const FieldOption& f) {
+    return vb::EqualsText(f.column, column);
+  });
+  return found == fields.end() ? nullptr : &*found;
+}
+
+std::string ExpectedForm(const FieldOption& field, const vb::Locale& locale) {
+  switch (field.kind) {
+    case FieldKind::kDate:
+      return "a date in the form " + locale.ShortDatePattern();
+    case FieldKind::kNumber:
+      return "a whole number";
+    case FieldKind::kText:
+      break;
+  }
+  return "a text";
+}
+
+void CheckForm(const FieldOption& field, std::string_view text, const vb::Locale& locale) {
+  if (text.empty()) return;  // clears the field
+  bool good = true;
+  if (field.kind == FieldKind::kDate) good = locale.ParseDate(text).has_value();
+  if (field.kind == FieldKind::kNumber) {
+    const std::string_view digits = text.starts_with('-') ? text.substr(1) : text;
+    good = !digits.empty() && digits.size() < 10 &&
+           std::all_of(digits.begin(), digits.end(),
+                       [](char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; });
+  }
+  if (!good) BadValue(field.option, text, ExpectedForm(field, locale));
+}
+
+std::string InOptionNames(std::string_view description) {
+  const std::size_t colon = description.find(':');
+  if (colon == std::string_view::npos) return std::string(description);
+  const FieldOption* field = FieldOfColumn(description.substr(0, colon));
+  if (field == nullptr) return std::string(description);
+  return field->option + std::string(description.substr(colon));
+}
+
+void RethrowInOptionNames(const std::exception_ptr& error) {
+  try {
+    std::rethrow_exception(error);
+  } catch (const vb::ComError& e) {
+    if (e.number() != app::kInvalidInput) throw;
+    throw vb::ComError(e.number(), std::string(e.source()), InOptionNames(e.description()));
+  }
+}
+
+}  // namespace cli

@@ -1,0 +1,309 @@
+// Listing actions: list (a saved query, ad-hoc filters, columns, sort, limit), alerts, due, and
+// the saved queries themselves. Rows are printed as they come from the database.
+#include <iostream>
+#include <memory>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "app/Lists.h"
+#include "cli/Cli.h"
+#include "vb/Convert.h"
+
+namespace cli {
+namespace {
+
+/// The column a listing derives from the dates: open, overdue, completed or closed.
+constexpr std::string_view kStatus = "Status";
+
+/// The view people see when they ask for no columns.
+const std::vector<std::string>& DefaultView() {
+  static const std::vector<std::string> view = {"ActionNumber", "DateDue", "Status", "Assignee",
+                                                "Subject"};
+  return view;
+}
+
+/// The word for an action's state, as the --status filter words it.
+std::string StatusWord(ado::Fields& fields, const vb::Date& today) {
+  if (!fields.Item("DateClosed").Value().IsNull()) return "closed";
+  if (!fields.Item("DateCompleted").Value().IsNull()) return "completed";
+  const vb::Variant due = fields.Item("DateDue").Value();
+  if (due.IsDate() && vb::CDate(due).DateOnly() < today) return "overdue";
+  return "open";
+}
+
+/// A short heading for a table (JSON and CSV keep the column names).
+std::string Heading(const std::string& column) {
+  static const std::vector<std::pair<std::string_view, std::string_view>> headings = {
+      {"ActionNumber", "No."},        {"DateDue", "Due"},       {"DateOpened", "Opened"},
+      {"DateCompleted", "Completed"}, {"DateClosed", "Closed"}, {"DateRejected", "Moved"}};
+  for (const auto& [name, heading] : headings) {
+    if (vb::EqualsText(name, column)) return std::string(heading);
+  }
+  return column;
+}
+
+/// The cells a table gives a column of this type (0: a share of what is left).
+std::size_t TableWidth(std::string_view column, ado::DataTypeEnum type) {
+  if (column == kStatus) return 9;
+  switch (type) {
+    case ado::adInteger:
+    case ado::adSmallInt:
+      return 7;
+    case ado::adBoolean:
+      return 5;
+    case ado::adDate:
+    case ado::adDBTimeStamp:
+      return 10;
+    default:
+      break;
+  }
+  for (const std::string_view name : {"Assignee", "Originator", "AssigneeID", "OriginatorID"}) {
+    if (vb::EqualsText(name, column)) return 14;
+  }
+  for (const std::string_view name : {"Category", "Priority", "ReferenceID"}) {
+    if (vb::EqualsText(name, column)) return 10;
+  }
+  return 0;
+}
+
+/// The columns to print, read from a record set of (at least) them; Status is derived.
+class Listing {
+ public:
+  Listing(app::Session& session, std::vector<std::string> view, Format format)
+      : session_(session), view_(std::move(view)), format_(format) {}
+
+  /// The table columns the record set must hold for the view.
+  [[nodiscard]] std::vector<std::string> SourceColumns() const {
+    std::vector<std::string> columns;
+    const auto need = [&](const std::string& column) {
+      for (const std::string& c : columns) {
+        if (vb::EqualsText(c, column)) return;
+      }
+      columns.push_back(column);
+    };
+    for (const std::string& column : view_) {
+      if (column == kStatus) {
+        for (const char* date : {"DateDue", "DateCompleted", "DateClosed"}) need(date);
+      } else {
+        need(column);
+      }
+    }
+    return columns;
+  }
+
+  /// Prints every row from the record set's current row on.
+  void Print(ado::Recordset& rs) {
+    ado::Fields fields = rs.Fields();
+    std::vector<ColumnSpec> specs;
+    std::vector<std::optional<ado::Field>> sources;  // nothing for Status
+    for (const std::string& column : view_) {
+      const bool derived = column == kStatus;
+      if (!derived && !fields.Contains(column)) {
+        BadValue("--columns", column, "a column of the actions table (or Status)");
+      }
+      if (!derived)
+        sources.emplace_back(fields.Item(column));
+      else
+        sources.emplace_back();
+      // Keys spelled as the table spells its columns.
+      const std::string name = derived ? column : sources.back()->Name();
+      const ado::DataTypeEnum type = derived ? ado::adVarWChar : sources.back()->Type();
+      specs.push_back({format_ == Format::kTable ? Heading(name) : name, TableWidth(name, type)});
+    }
+    const auto writer = MakeWriter(format_, std::cout, session_.locale(), TerminalWidth());
+    writer->Begin(specs);
+    const vb::Date today = session_.action().Clock().Today();
+    std::vector<vb::Variant> values(view_.size());
+    for (; !rs.IsEOF(); rs.MoveNext()) {
+      for (std::size_t i = 0; i < view_.size(); ++i) {
+        values[i] = sources[i] ? sources[i]->Value() : vb::Variant(StatusWord(fields, today));
+      }
+      writer->Row(values);
+    }
+    writer->End();
+  }
+
+ private:
+  app::Session& session_;
+  std::vector<std::string> view_;
+  Format format_;
+};
+
+/// The column names of --columns: "ActionNumber,Subject" (blanks around names ignored).
+std::vector<std::string> ColumnList(const std::string& text) {
+  std::vector<std::string> columns;
+  std::istringstream in(text);
+  for (std::string name; std::getline(in, name, ',');) {
+    const auto first = name.find_first_not_of(' ');
+    const auto last = name.find_last_not_of(' ');
+    if (first == std::string::npos) BadValue("--columns", text, "a list of column names");
+    columns.push_back(name.substr(first, last - first + 1));
+  }
+  if (columns.empty()) BadValue("--columns", text, "a list of column names");
+  return columns;
+}
+
+/// Options shared by the commands that print a listing.
+struct ViewArgs {
+  std::string columns;
+  bool csv = false;
+  void AddTo(CLI::App& command) {
+    command.add_option("--columns", columns,
+                       "Columns to show, e.g. ActionNumber,DateDue,Status,Subject (default those "
+                       "and Assignee; Status is derived from the dates)");
+    command.add_flag("--csv", csv, "Print CSV (RFC 4180) instead of a table");
+  }
+  [[nodiscard]] Listing ListingFor(app::Session& session, const Options& options) const {
+    const Format format = csv ? Format::kCsv : FormatOf(options);
+    return {session, columns.empty() ? DefaultView() : ColumnList(columns), format};
+  }
+};
+
+/// Adds the ad-hoc filter options to command, filling filter.
+void AddFilterOptions(CLI::App& command, app::ListFilter& filter,
+                      std::optional<int32_t>& dueWithin) {
+  command.add_flag("--mine", filter.mine, "Only actions you are assignee or originator of");
+  command.add_option("--assignee", filter.assignee, "Only actions assigned to this user ID");
+  command.add_option("--originator", filter.originator, "Only actions raised by this user ID");
+  command.add_option("--status", filter.status, "open, closed, overdue or completed")
+      ->check(CLI::IsMember({"open", "closed", "overdue", "completed"}));
+  command.add_option("--due-within", dueWithin, "Open actions due within N days")
+      ->check(CLI::Range(0, 32767));
+  command.add_option("--category", filter.category, "Only this category");
+  command.add_option("--priority", filter.priority, "Only this priority");
+  command.add_option("--grep", filter.grep,
+                     "Text in subject, description or result (letter case ignored)");
+  command.add_option("--reference", filter.reference, "Only actions of this reference ID");
+}
+
+struct ListArgs {
+  std::optional<int32_t> query;
+  app::ListFilter filter;
+  std::optional<int32_t> dueWithin;
+  std::string sort;
+  int32_t limit = 0;
+  ViewArgs view;
+};
+
+void RegisterList(CLI::App& app, Options& options) {
+  auto args = std::make_shared<ListArgs>();
+  auto* list = app.add_subcommand(
+      "list",
+      "List actions: your open ones, a saved query's, or those the filters choose (--csv, "
+      "--json)");
+  list->add_option("--query", args->query, "A saved query's ID (see query list)");
+  AddFilterOptions(*list, args->filter, args->dueWithin);
+  list->add_option("--sort", args->sort, "Order, e.g. \"DateDue desc, ActionNumber\"");
+  list->add_option("--limit", args->limit, "At most N rows")->check(CLI::NonNegativeNumber);
+  args->view.AddTo(*list);
+  OnSession(*list, options, [args, &options](app::Session& session) {
+    Listing listing = args->view.ListingFor(session, options);
+    app::ListRequest request;
+    request.queryID = args->query;
+    request.filter = args->filter;
+    request.filter.dueWithin = args->dueWithin;
+    request.columns = listing.SourceColumns();
+    request.sort = args->sort;
+    request.limit = args->limit;
+    listing.Print(*app::List(session, request));
+  });
+}
+
+void RegisterQuery(CLI::App& app, Options& options) {
+  struct Args {
+    app::QueryDefinition definition;
+    std::optional<int32_t> dueWithin;
+    int32_t id = 0;
+    bool off = false;
+  };
+  auto args = std::make_shared<Args>();
+  CLI::App* query = AddGroup(app, "query", "Saved queries: add, list, share, delete");
+
+  auto* add = query->add_subcommand(
+      "add", "Save the filters as a query (right 52; others' actions need 68); prints its ID");
+  add->add_option("NAME", args->definition.name, "The query's name")->required();
+  AddFilterOptions(*add, args->definition.filter, args->dueWithin);
+  OnSession(*add, options, [args](app::Session& session) {
+    args->definition.filter.dueWithin = args->dueWithin;
+    std::cout << app::QueryAdd(session, args->definition) << '\n';
+  });
+
+  auto* list = query->add_subcommand("list", "List the queries you may use (yours and shared)");
+  OnSession(*list, options, [&options](app::Session& session) {
+    PrintRecordset(std::cout, *app::QueryList(session), FormatOf(options), session.locale());
+  });
+
+  auto* share = query->add_subcommand(
+      "share", "Make one of your queries available to everyone (right 53); --off withdraws it");
+  share->add_option("ID", args->id, "The query's ID")->required();
+  share->add_flag("--off", args->off, "Withdraw it instead");
+  OnSession(*share, options, [args](app::Session& session) {
+    app::QueryShare(session, args->id, !args->off);
+    std::cout << (args->off ? "Withdrew" : "Shared") << " the query " << args->id << ".\n";
+  });
+
+  auto* remove = query->add_subcommand("delete", "Delete one of your saved queries");
+  remove->add_option("ID", args->id, "The query's ID")->required();
+  OnSession(*remove, options, [args](app::Session& session) {
+    app::QueryDelete(session, args->id);
+    std::cout << "Deleted the query " << args->id << ".\n";
+  });
+}
+
+void RegisterAlerts(CLI::App& app, Options& options) {
+  struct Args {
+    bool list = false;
+    ViewArgs view;
+  };
+  auto args = std::make_shared<Args>();
+  auto* alerts =
+      app.add_subcommand("alerts", "Count the actions that need your attention; --list lists them");
+  alerts->add_flag("--list", args->list, "List the actions instead of counting them");
+  args->view.AddTo(*alerts);
+  OnSession(*alerts, options, [args, &options](app::Session& session) {
+    if (args->list) {
+      args->view.ListingFor(session, options).Print(*app::AlertList(session));
+      return;
+    }
+    const int32_t count = app::AlertCount(session);
+    if (options.json) {
+      std::cout << nlohmann::json{{"Alerts", count}}.dump() << '\n';
+    } else {
+      std::cout << count << '\n';
+    }
+  });
+}
+
+void RegisterDue(CLI::App& app, Options& options) {
+  struct Args {
+    std::optional<int32_t> days;
+    bool mine = false;
+    ViewArgs view;
+  };
+  auto args = std::make_shared<Args>();
+  auto* due = app.add_subcommand(
+      "due", "List open actions due within --days days (default: your profile's horizon)");
+  due->add_option("--days", args->days, "Days beyond today")->check(CLI::Range(-32768, 32767));
+  due->add_flag("--mine", args->mine, "Only actions you are assignee or originator of");
+  args->view.AddTo(*due);
+  OnSession(*due, options, [args, &options](app::Session& session) {
+    args->view.ListingFor(session, options).Print(*app::DueList(session, args->days, args->mine));
+  });
+}
+
+}  // namespace
+
+void RegisterListCommands(CLI::App& app, Options& options) {
+  RegisterList(app, options);
+  RegisterAlerts(app, options);
+  RegisterDue(app, options);
+}
+
+void RegisterQueryCommands(CLI::App& app, Options& options) { RegisterQuery(app, options); }
+
+}  // namespace cli
