@@ -5,9 +5,8 @@
 #include <memory>
 #include <string>
 
+#include "app/Backup.h"
 #include "cli/Cli.h"
-#include "kvdata/Backup.h"
-#include "kvdata/ConnectionString.h"
 
 namespace cli {
 namespace {
@@ -16,11 +15,6 @@ struct BackupArgs {
   std::string file;
   bool overwrite = false;
 };
-
-// The database as users know it: the file name, never a connection string with a password.
-std::string DatabaseName(const std::string& connection) {
-  return kvdata::ParseConnectionString(connection).DisplayName();
-}
 
 void RegisterBackup(CLI::App& app, Options& options) {
   auto args = std::make_shared<BackupArgs>();
@@ -32,8 +26,8 @@ void RegisterBackup(CLI::App& app, Options& options) {
   backup->add_flag("--overwrite", args->overwrite, "Replace FILE when it exists");
   backup->callback([args, &options] {
     const std::string connection = ConnectionString(options);
-    kvdata::BackupDatabase(connection, args->file, args->overwrite);
-    std::cout << "Backed up " << DatabaseName(connection) << " to " << args->file << ".\n";
+    app::BackupDatabase(connection, args->file, args->overwrite);
+    std::cout << "Backed up " << app::DatabaseName(connection) << " to " << args->file << ".\n";
   });
 }
 
@@ -48,8 +42,8 @@ void RegisterRestore(CLI::App& app, Options& options) {
                     "Required when the database exists: everything in it is replaced");
   restore->callback([args, &options] {
     const std::string connection = ConnectionString(options);
-    kvdata::RestoreDatabase(connection, args->file, args->overwrite);
-    std::cout << "Restored " << DatabaseName(connection) << " from " << args->file << ".\n";
+    app::RestoreDatabase(connection, args->file, args->overwrite);
+    std::cout << "Restored " << app::DatabaseName(connection) << " from " << args->file << ".\n";
   });
 }
 
