@@ -427,7 +427,31 @@ Result PgEngine::RunOnce(std::string_view sql, std::span<const vb::Variant> para
   return result;
 }
 
+bool PgEngine::Broken() const { return PQstatus(conn_.get()) == CONNECTION_BAD; }
+
+void PgEngine::ReopenIfBroken() {
+  if (!Broken()) return;
+  if (transaction_) {
+    // What the transaction wrote died with the session; only its owner may start again.
+    throw EngineError(kEngineError,
+                      "The connection to the server was lost; the transaction was rolled back.",
+                      "08006", false);
+  }
+  PQreset(conn_.get());
+  if (Broken()) {
+    throw EngineError(kEngineError,
+                      fmt::format("The connection to the server was lost and could not be "
+                                  "reopened: {}",
+                                  PQerrorMessage(conn_.get())),
+                      "08006", false);
+  }
+  // The new session holds none of the old one's prepared statements.
+  cache_.TakeAll();
+  deferred_.clear();
+}
+
 Result PgEngine::Execute(std::string_view sql, std::span<const vb::Variant> params) {
+  ReopenIfBroken();
   if (params.empty() && Defer(sql)) {
     Result held;
     held.rowsAffected = 0;  // what the server reports for a savepoint statement
@@ -454,11 +478,20 @@ void PgEngine::ForgetSchema() {
 }
 
 void PgEngine::Begin() {
+  ReopenIfBroken();
   // BEGIN takes no lock on this engine, so it can wait for the transaction's first statement.
   deferred_.assign(1, "BEGIN");
+  transaction_ = true;
 }
 
 void PgEngine::Commit() {
+  if (Broken()) {
+    Rollback();
+    throw EngineError(kEngineError,
+                      "The connection to the server was lost; the transaction was rolled back.",
+                      "08006", false);
+  }
+  transaction_ = false;
   if (PQtransactionStatus(conn_.get()) == PQTRANS_INERROR) {
     Rollback();
     throw EngineError(kEngineError,
@@ -473,14 +506,17 @@ void PgEngine::Commit() {
 
 void PgEngine::Rollback() noexcept {
   deferred_.clear();
-  if (InTransaction()) ResultPtr(PQexec(conn_.get(), "ROLLBACK"));
+  transaction_ = false;
+  if (!Broken() && InTransaction()) ResultPtr(PQexec(conn_.get(), "ROLLBACK"));
 }
 
 bool PgEngine::InTransaction() const {
+  if (Broken()) return transaction_;
   return !deferred_.empty() || PQtransactionStatus(conn_.get()) != PQTRANS_IDLE;
 }
 
 bool PgEngine::TableExists(std::string_view table) {
+  ReopenIfBroken();
   const std::string name(table);
   const ResultPtr result = Query(
       "SELECT 1 FROM pg_class c JOIN pg_namespace n ON n.oid = c.relnamespace "
@@ -491,6 +527,7 @@ bool PgEngine::TableExists(std::string_view table) {
 }
 
 std::vector<CatalogTable> PgEngine::ReadCatalog() {
+  ReopenIfBroken();
   const ResultPtr result = Query(
       "SELECT c.relname, a.attname, "
       "coalesce(b.typname, t.typname) IN ('timestamp', 'timestamptz', 'date'), "
