@@ -442,6 +442,29 @@ Result PgEngine::RunOnce(std::string_view sql, std::span<const vb::Variant> para
   return result;
 }
 
+bool PgEngine::Broken() const { return PQstatus(conn_.get()) == CONNECTION_BAD; }
+
+void PgEngine::ReopenIfBroken() {
+  if (!Broken()) return;
+  if (transaction_) {
+    // What the transaction wrote died with the session; only its owner may start again.
+    throw EngineError(kEngineError,
+                      "The connection to the server was lost; the transaction was rolled back.",
+                      "08006", false);
+  }
+  PQreset(conn_.get());
+  if (Broken()) {
+    throw EngineError(kEngineError,
+                      fmt::format("The connection to the server was lost and could not be "
+                                  "reopened: {}",
+                                  PQerrorMessage(conn_.get())),
+                      "08006", false);
+  }
+  // The new session holds none of the old one's prepared statements.
+  cache_.TakeAll();
+  deferred_.clear();
+}
+
 // The rows of one statement read from the connection one at a time (single-row mode).
 class StreamedRows final : public ado::RowSource {
  public:
@@ -526,6 +549,7 @@ void PgEngine::FinishStream() {
 
 StreamedResult PgEngine::Stream(std::string_view sql, std::span<const vb::Variant> params) {
   FinishStream();
+  ReopenIfBroken();
   // Held-back statements go with a statement of their own; only queries stream.
   if (!deferred_.empty() || !StartsWithKeyword(sql, "SELECT")) return Engine::Stream(sql, params);
   const ParamTexts bound(params);
@@ -558,6 +582,7 @@ StreamedResult PgEngine::Stream(std::string_view sql, std::span<const vb::Varian
 
 Result PgEngine::Execute(std::string_view sql, std::span<const vb::Variant> params) {
   FinishStream();
+  ReopenIfBroken();
   if (params.empty() && Defer(sql)) {
     Result held;
     held.rowsAffected = 0;  // what the server reports for a savepoint statement
@@ -584,12 +609,21 @@ void PgEngine::ForgetSchema() {
 }
 
 void PgEngine::Begin() {
+  ReopenIfBroken();
   // BEGIN takes no lock on this engine, so it can wait for the transaction's first statement.
   deferred_.assign(1, "BEGIN");
+  transaction_ = true;
 }
 
 void PgEngine::Commit() {
   FinishStream();
+  if (Broken()) {
+    Rollback();
+    throw EngineError(kEngineError,
+                      "The connection to the server was lost; the transaction was rolled back.",
+                      "08006", false);
+  }
+  transaction_ = false;
   if (PQtransactionStatus(conn_.get()) == PQTRANS_INERROR) {
     Rollback();
     throw EngineError(kEngineError,
@@ -608,10 +642,12 @@ void PgEngine::Rollback() noexcept {
   } catch (...) {  // NOLINT(bugprone-empty-catch): a failed read changes nothing to undo
   }
   deferred_.clear();
-  if (InTransaction()) ResultPtr(PQexec(conn_.get(), "ROLLBACK"));
+  transaction_ = false;
+  if (!Broken() && InTransaction()) ResultPtr(PQexec(conn_.get(), "ROLLBACK"));
 }
 
 bool PgEngine::InTransaction() const {
+  if (Broken()) return transaction_;
   // While a stream is read the connection is busy, not in a transaction of its own.
   if (stream_ != nullptr) return !deferred_.empty() || streamInTransaction_;
   return !deferred_.empty() || PQtransactionStatus(conn_.get()) != PQTRANS_IDLE;
@@ -619,6 +655,7 @@ bool PgEngine::InTransaction() const {
 
 bool PgEngine::TableExists(std::string_view table) {
   FinishStream();
+  ReopenIfBroken();
   const std::string name(table);
   const ResultPtr result = Query(
       "SELECT 1 FROM pg_class c JOIN pg_namespace n ON n.oid = c.relnamespace "
@@ -630,6 +667,7 @@ bool PgEngine::TableExists(std::string_view table) {
 
 std::vector<CatalogTable> PgEngine::ReadCatalog() {
   FinishStream();
+  ReopenIfBroken();
   const ResultPtr result = Query(
       "SELECT c.relname, a.attname, "
       "coalesce(b.typname, t.typname) IN ('timestamp', 'timestamptz', 'date'), "

@@ -2,7 +2,8 @@
 // The server engine: PostgreSQL through libpq (Unix socket or TCP). Statements with bound values
 // are prepared once and cached by text, with their column metadata, read once from the catalog
 // (domains included); BEGIN and savepoint statements ride along with the next statement; transient
-// failures of a statement outside a transaction are retried.
+// failures of a statement outside a transaction are retried. A lost session is reported to the
+// call that meets it and reopened at the next call outside a transaction.
 #include <libpq-fe.h>
 
 #include <cstdint>
@@ -114,6 +115,11 @@ class PgEngine final : public Engine {
   const TableInfo& TableInfoFor(Oid table);
   const std::string& TypeName(Oid type);
   void ForgetSchema();
+  // Whether the session with the server is gone (server restart, backend ended, network).
+  [[nodiscard]] bool Broken() const;
+  // Opens a new session when the old one is gone and no transaction was open in it; raises when
+  // a transaction died with it (until its owner rolls back) or the server cannot be reached.
+  void ReopenIfBroken();
   void EnsureDomain(std::string_view name, std::string_view definition);
 
   Conn conn_;
@@ -124,6 +130,7 @@ class PgEngine final : public Engine {
   std::vector<std::string> deferred_;  // BEGIN and savepoint statements not sent yet, in order
   StreamedRows* stream_ = nullptr;     // the stream the connection is carrying, if any
   bool streamInTransaction_ = false;   // whether a transaction was open when it started
+  bool transaction_ = false;           // between Begin and Commit or Rollback
 };
 
 }  // namespace kvdata::engine::postgres

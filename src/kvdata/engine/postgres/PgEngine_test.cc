@@ -94,6 +94,29 @@ TEST_P(HeldStatementTest, RepeatedStatementKeepsItsColumnsAndSettlesEachResult) 
   }
 }
 
+// The server ends the session (as a restart does): the call that meets it fails, a transaction
+// in it stays failed until rolled back, and the next call outside a transaction reconnects.
+TEST_P(HeldStatementTest, LostSessionIsReportedThenReopened) {
+  if (Kind() != testing::EngineKind::PostgreSQL) return;  // only a server session can be lost
+  const auto endSession = [&] {
+    const auto pid = engine_->Execute("SELECT pg_backend_pid()").rows.at(0).at(0);
+    const vb::Variant values[] = {pid};
+    (void)Connect()->Engine().Execute("SELECT pg_terminate_backend(CAST(? AS integer))", values);
+  };
+  Insert(1);
+  endSession();
+  EXPECT_THROW(Insert(2), vb::ComError);
+  Insert(3);  // the next call opens a new session
+  engine_->Begin();
+  Insert(4);
+  endSession();
+  EXPECT_THROW(Insert(5), vb::ComError);
+  EXPECT_THROW(Insert(6), vb::ComError) << "a statement ran outside its lost transaction";
+  EXPECT_THROW(engine_->Commit(), vb::ComError);
+  Insert(7);
+  EXPECT_EQ(Stored(), (Numbers{vb::Variant(1), vb::Variant(3), vb::Variant(7)}));
+}
+
 KV_INSTANTIATE_ENGINES(HeldStatementTest);
 
 }  // namespace
