@@ -213,9 +213,14 @@ void UserEdit(Session& session, std::string_view userID, const UserChanges& chan
   }
   CheckUserTexts(changes.userName.value_or(""), changes.email.value_or(""));
   if (changes.group) CheckMove(session, userID, from, *changes.group);
-  auto& connection = internal::Connection(session);
+  // The directory renames through a connection of its own, so the rename runs before the
+  // transaction below rather than inside it (SQLite would wait on its own write lock).
   std::vector<std::string> said;
-  kvdata::RunInTransaction(connection, [&] {
+  if (changes.userName && !changes.userName->empty()) {
+    session.action().ChangeUserName(userID, *changes.userName);
+    said.push_back("name to " + *changes.userName);
+  }
+  kvdata::RunInTransaction(internal::Connection(session), [&] {
     if (changes.group && *changes.group != from) {
       session.action().SetWorkgroup(userID, *changes.group);
       said.push_back(fmt::format("workgroup {} to {}", from, *changes.group));
@@ -226,10 +231,6 @@ void UserEdit(Session& session, std::string_view userID, const UserChanges& chan
                                                   : vb::Variant(*changes.email));
       rs->Update();
       said.emplace_back("e-mail");
-    }
-    if (changes.userName && !changes.userName->empty()) {
-      session.action().ChangeUserName(userID, *changes.userName);
-      said.push_back("name to " + *changes.userName);
     }
     if (!said.empty()) {
       internal::Record(session, evUserChanged, 0,

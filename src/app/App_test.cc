@@ -303,9 +303,14 @@ TEST_P(AppTest, SafeAccountRules) {
   }
   EXPECT_EQ(ErrorOf([&] { UserDelete(lead, "asg"); })->description(),
             "Refused: asg has open actions (1); name a user to reassign them to.");
+  UserEdit(lead, "by", With<UserChanges>([](auto& c) {
+             c.userName = "Bea";
+             c.email = "bea@example.org";
+           }));
   UserDelete(lead, "asg", "by");
   EXPECT_EQ(vb::TextOf((*Show(lead, open))["AssigneeID"].Value()), "by");
-  EXPECT_EQ(HistoryOf(open).back(), "6 lead The Assignee was changed from asg to by");
+  EXPECT_EQ(vb::TextOf((*Show(lead, open))["Assignee"].Value()), "Bea");
+  EXPECT_EQ(HistoryOf(open).back(), "6 lead The Assignee was changed from asg to Bea");
   EXPECT_EQ(ErrorOf([&] {
               CreateDatabase(options_, {"x", "X", "short"});
             })->number(),
