@@ -201,6 +201,11 @@ def main():
             if side == "library":
                 peak = max(peak, mib)
             lines.append(fmt_row([side, engine, values["rows"], values["seconds"], f"{mib:.1f}"]))
+    lines.append("\n## Summary of this run\n")
+    lines.append(f"- Worst ratio (wall or CPU, any operation and engine): {worst[0]:.2f} "
+                 f"({worst[1]}).")
+    lines.append(f"- Peak memory of the 1,000,000-row forward-only list (library, worst engine): "
+                 f"{peak:.0f} MiB.")
     lines.append(LIMITS)
 
     with open(args.out, "w") as f:
