@@ -33,16 +33,19 @@ server's own CPU is not in it) are both given, in µs per operation. Write figur
 the test server's settings (fsync, synchronous commit and full-page writes off) and with a
 durable server (all three on). SQLite runs as the library opens it (WAL, synchronous NORMAL) on
 both sides. The machine has 2 cores shared with other builds: load average {load} when the run
-ended, so single figures are noisy; compare ratios, not absolute times.
+ended (2 cores), so single wall figures are very noisy, the PostgreSQL ones most: a server
+process waiting for a core shows as wall time on whichever side it served. The CPU ratios are
+the steadier measure.
 """
 
 LIMITS = """
 ## What limits the ratios
 
 - Every library read builds a record set: field metadata, typed values (`vb::Variant`, with
-  texts copied and dates converted), a cursor; the raw side only touches the driver's buffers.
-  For reads of one row (`DataRecord`, the setting reads of `EmailData`) this per-call cost
-  dominates, and it is CPU the raw side does not spend. A statement that carries its key in the
+  texts copied and dates converted), a cursor, and reading a field returns a copy; the raw side
+  copies each cell once. For reads of one row (`DataRecord`, the setting reads of `EmailData`)
+  this per-call cost dominates the client's CPU; `EmailData` and `editingRights` also build
+  their answers in memory, which the raw side (their statements only) does not. A statement that carries its key in the
   text (`DataRecord`, as its callers write it) is translated again for every key not seen among
   the last 2,048.
 - Writes keep the statements their callers see: `addRecord` opens the empty record set it adds
@@ -198,6 +201,11 @@ def main():
             if side == "library":
                 peak = max(peak, mib)
             lines.append(fmt_row([side, engine, values["rows"], values["seconds"], f"{mib:.1f}"]))
+    lines.append("\n## Summary of this run\n")
+    lines.append(f"- Worst ratio (wall or CPU, any operation and engine): {worst[0]:.2f} "
+                 f"({worst[1]}).")
+    lines.append(f"- Peak memory of the 1,000,000-row forward-only list (library, worst engine): "
+                 f"{peak:.0f} MiB.")
     lines.append(LIMITS)
 
     with open(args.out, "w") as f:
