@@ -47,6 +47,22 @@ class ProcessesTest : public AdminTest {
     waitpid(pid, &status, 0);
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   }
+  // The number of stored actions, read on a connection of its own that is closed again at once.
+  [[nodiscard]] int32_t StoredActions() const {
+    return vb::CLng(OpenServer()
+                        ->Connection()
+                        ->OpenRecordset("select count(*) from actions")
+                        ->Fields()
+                        .Item(0)
+                        .Value());
+  }
+  // Waits until a writer has stored more than `before` actions, so that a kill meets work under
+  // way however slowly the machine starts the writer.
+  void AwaitWork(int32_t before) const {
+    for (int tries = 0; tries < 1500 && StoredActions() <= before; ++tries) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+  }
   // The writer's work: actions whose subject counts the updates made to it ("v0", "v1", …).
   static int CreateAndUpdateForever(Action& action) {
     for (;;) {
@@ -85,8 +101,10 @@ TEST_P(ProcessesTest, ConcurrentClientsNeverShareOrLoseANumber) {
 TEST_P(ProcessesTest, KilledWriterLeavesEveryActionWithItsEvents) {
   using namespace std::chrono_literals;
   for (const auto delay : {20ms, 70ms, 150ms}) {
+    const int32_t before = StoredActions();
     const pid_t writer = Spawn(CreateAndUpdateForever);
-    std::this_thread::sleep_for(300ms + delay);
+    AwaitWork(before);
+    std::this_thread::sleep_for(delay);
     ASSERT_EQ(kill(writer, SIGKILL), 0);
     EXPECT_EQ(ExitStatus(writer), -1);  // killed, not finished
 
