@@ -3,7 +3,8 @@
 # an unprivileged user), starts it on a Unix socket in DIR and prints the connection string;
 # `pg.sh stop DIR` stops it and removes DIR. The string printed logs in as the role kvaction: it
 # owns its database kvaction and the databases it creates (CREATEDB, for the tests' fresh
-# databases) and is not a superuser, so it reads no server files and owns nothing else.
+# databases; pg_signal_backend, so that dropping one WITH (FORCE) may end the server's own
+# background sessions in it) and is not a superuser, so it reads no server files.
 set -euo pipefail
 cmd=${1:?usage: pg.sh start|stop DIR}
 dir=${2:?usage: pg.sh start|stop DIR}
@@ -23,6 +24,7 @@ case "$cmd" in
       || { cat "$dir/server.log"; exit 1; }
     as_owner "$bindir/psql" -h "$dir" -p "$port" -U postgres -d postgres -qAt -v ON_ERROR_STOP=1 \
       -c "CREATE ROLE kvaction LOGIN CREATEDB NOSUPERUSER NOCREATEROLE NOREPLICATION" \
+      -c "GRANT pg_signal_backend TO kvaction" \
       -c "CREATE DATABASE kvaction OWNER kvaction" >/dev/null
     echo "Provider=PostgreSQL;Host=$dir;Port=$port;Database=kvaction;User ID=kvaction"
     ;;
