@@ -24,6 +24,7 @@
 #include "kvdata/ConnectionString.h"
 #include "kvdata/DataConnection.h"
 #include "kvdata/DataServer.h"
+#include "kvdata/engine/Engine.h"
 #include "kvuser/User.h"
 #include "vb/Date.h"
 
