@@ -155,6 +155,7 @@ void AddCommands(CLI::App& app, Options& options) {
   RegisterRightsCommands(app, options);
   RegisterAttachmentCommands(app, options);
   RegisterTransferCommands(app, options);
+  RegisterServeCommand(app, options);
   app.add_subcommand("help", "Describe a command: kvaction help [COMMAND [SUBCOMMAND]]")
       ->allow_extras();
 }
