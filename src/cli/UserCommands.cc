@@ -12,8 +12,8 @@ namespace cli {
 namespace {
 
 constexpr const char* kTwoPasswords =
-    "With --password-stdin and no session kept by login, standard input holds two lines: your "
-    "password first, then the new one.";
+    "With --password-stdin standard input holds the new password; without a session kept by "
+    "login, your own password comes on the line before it.";
 
 struct UserArgs {
   std::string id;
