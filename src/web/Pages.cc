@@ -222,7 +222,7 @@ void ListPage(Visit& visit) {
     headers.emplace_back(mstch::map{{"label", app::LabelOf(visit.session, column)},
                                     {"href", ListHref(column, next, 1)},
                                     {"order", order},
-                                    {"arrow", sorted ? (direction == "asc" ? "▲" : "▼") : ""}});
+                                    {"arrow", std::string(sorted ? (direction == "asc" ? "▲" : "▼") : "")}});
   }
   mstch::map context{{"headers", headers},
                      {"rows", rows},

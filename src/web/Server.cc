@@ -12,6 +12,7 @@
 #include "app/Errors.h"
 #include "app/Lists.h"
 #include "app/WebSupport.h"
+#include "kvaction/Action.h"
 #include "vb/ComError.h"
 #include "web/EmbeddedFiles.h"
 #include "web/Site.h"
@@ -75,6 +76,8 @@ void SendComError(httplib::Response& response, const vb::ComError& error) {
     case app::ErrorKind::Other:
       break;
   }
+  // The library's own refusals (no attachment folder configured…) are written for people.
+  if (error.number() == kvaction::kRefused) return SendError(response, 409, error.description());
   std::cerr << "kvaction serve: " << error.source() << ": " << error.description() << '\n';
   SendError(response, 500, "The server could not complete this request.");
 }
