@@ -119,12 +119,14 @@ void Move(Session& session, int32_t actionID, std::string_view move, std::string
   static const std::vector<std::string_view> known = {
       "assign", "complete", "clarify-ask", "clarify", "approve", "reject", "close", "reopen"};
   if (std::find(known.begin(), known.end(), move) == known.end()) {
-    throw Invalid("move", move, "one of assign, complete, clarify-ask, clarify, approve, "
-                                "reject, close or reopen");
+    throw Invalid("move", move,
+                  "one of assign, complete, clarify-ask, clarify, approve, "
+                  "reject, close or reopen");
   }
   const auto moves = MovesFor(session, actionID);
-  const bool fits = std::any_of(moves.begin(), moves.end(),
-                                [&](const ReviewMove& candidate) { return candidate.name == move; });
+  const bool fits = std::any_of(moves.begin(), moves.end(), [&](const ReviewMove& candidate) {
+    return candidate.name == move;
+  });
   if (!fits) {
     throw RefusalText("Refused: the move '" + std::string(move) +
                       "' does not fit this action's review state or your rights on it.");

@@ -37,9 +37,14 @@ const std::vector<std::string>& StatusColumns() {
   return columns;
 }
 
-bool IsLongText(std::string_view column) {
-  return column == "Description" || column == "Result";
+// The label of an edit form's column: user-ID columns read as their role.
+std::string FormLabel(app::Session& session, const std::string& column) {
+  if (column == "AssigneeID") return app::LabelOf(session, "Assignee") + " (user ID)";
+  if (column == "OriginatorID") return app::LabelOf(session, "Originator") + " (user ID)";
+  return app::LabelOf(session, column);
 }
+
+bool IsLongText(std::string_view column) { return column == "Description" || column == "Result"; }
 
 std::string Text(Visit& visit, ado::Recordset& row, std::string_view column) {
   return app::ValueText(visit.session, row[column].Value());
@@ -140,7 +145,7 @@ void SendConflicts(Visit& visit, int32_t actionID, const FormValues& values,
                    const app::EditResult& result) {
   mstch::array conflicts;
   for (const auto& conflict : result.conflicts) {
-    conflicts.emplace_back(mstch::map{{"label", app::LabelOf(visit.session, conflict.column)},
+    conflicts.emplace_back(mstch::map{{"label", FormLabel(visit.session, conflict.column)},
                                       {"base", conflict.base},
                                       {"mine", conflict.mine},
                                       {"theirs", conflict.theirs}});
@@ -149,8 +154,8 @@ void SendConflicts(Visit& visit, int32_t actionID, const FormValues& values,
   const auto row = app::Show(visit.session, actionID);
   mstch::array keep;
   for (const auto& [column, mine] : values.changes) {
-    keep.emplace_back(mstch::map{
-        {"column", column}, {"mine", mine}, {"current", Text(visit, *row, column)}});
+    keep.emplace_back(
+        mstch::map{{"column", column}, {"mine", mine}, {"current", Text(visit, *row, column)}});
   }
   SendPage(visit, "conflict", "Conflicting changes",
            {{"id", std::to_string(actionID)},
@@ -171,8 +176,7 @@ std::string FromBase64(const std::string& text) {
   std::string data(text.size(), '\0');
   size_t size = 0;
   if (sodium_base642bin(reinterpret_cast<unsigned char*>(data.data()), data.size(), text.data(),
-                        text.size(), "\r\n", &size, nullptr,
-                        sodium_base64_VARIANT_ORIGINAL) != 0) {
+                        text.size(), "\r\n", &size, nullptr, sodium_base64_VARIANT_ORIGINAL) != 0) {
     throw app::Invalid("attachment", {}, "stored as valid base64");
   }
   data.resize(size);
@@ -207,9 +211,8 @@ void ListPage(Visit& visit) {
           mstch::map{{"text", Text(visit, *list, column)}, {"link", link}, {"href", href}});
     }
     const app::ActionStatus status = app::StatusOf(visit.session, *list);
-    rows.emplace_back(mstch::map{{"cells", cells},
-                                 {"status", status.shortStatus},
-                                 {"overdue", status.image == 2}});
+    rows.emplace_back(mstch::map{
+        {"cells", cells}, {"status", status.shortStatus}, {"overdue", status.image == 2}});
   }
   const bool more = !list->IsEOF();
 
@@ -219,19 +222,16 @@ void ListPage(Visit& visit) {
     const std::string next = sorted && direction == "asc" ? "desc" : "asc";
     std::string order = "none";
     if (sorted) order = direction == "asc" ? "ascending" : "descending";
-    headers.emplace_back(mstch::map{{"label", app::LabelOf(visit.session, column)},
-                                    {"href", ListHref(column, next, 1)},
-                                    {"order", order},
-                                    {"arrow", std::string(sorted ? (direction == "asc" ? "▲" : "▼") : "")}});
+    headers.emplace_back(
+        mstch::map{{"label", app::LabelOf(visit.session, column)},
+                   {"href", ListHref(column, next, 1)},
+                   {"order", order},
+                   {"arrow", std::string(sorted ? (direction == "asc" ? "▲" : "▼") : "")}});
   }
-  mstch::map context{{"headers", headers},
-                     {"rows", rows},
-                     {"empty", rows.empty()},
-                     {"page", std::to_string(page)},
-                     {"hasPrevious", page > 1},
-                     {"previous", ListHref(sort, direction, page - 1)},
-                     {"hasNext", more},
-                     {"next", ListHref(sort, direction, page + 1)}};
+  mstch::map context{{"headers", headers},      {"rows", rows},
+                     {"empty", rows.empty()},   {"page", std::to_string(page)},
+                     {"hasPrevious", page > 1}, {"previous", ListHref(sort, direction, page - 1)},
+                     {"hasNext", more},         {"next", ListHref(sort, direction, page + 1)}};
   SendPage(visit, "list", "My actions", std::move(context));
 }
 
@@ -283,11 +283,10 @@ void EditForm(Visit& visit, int32_t actionID) {
   mstch::array fields;
   for (const auto& column : app::EditColumns(session, actionID)) {
     fields.emplace_back(mstch::map{{"column", column.column},
-                                   {"label", app::LabelOf(session, column.column)},
+                                   {"label", FormLabel(session, column.column)},
                                    {"value", Text(visit, *row, column.column)},
                                    {"editable", column.editable},
-                                   {"long", IsLongText(column.column)},
-                                   {"date", column.column.rfind("Date", 0) == 0}});
+                                   {"long", IsLongText(column.column)}});
   }
   SendPage(visit, "edit", "Edit " + Text(visit, *row, "ActionNumber"),
            {{"id", std::to_string(actionID)},
@@ -298,8 +297,7 @@ void EditForm(Visit& visit, int32_t actionID) {
 
 void EditSave(Visit& visit, int32_t actionID) {
   const FormValues values = FormValuesOf(visit, actionID);
-  const app::EditResult result =
-      app::Edit(visit.session, actionID, values.changes, values.basedOn);
+  const app::EditResult result = app::Edit(visit.session, actionID, values.changes, values.basedOn);
   if (!result.stored) return SendConflicts(visit, actionID, values, result);
   Redirect(visit.response, fmt::format("/action/{}", actionID));
 }
@@ -361,8 +359,7 @@ void SendPage(Visit& visit, std::string_view name, std::string_view title, mstch
                     {"userID", visit.session.userID()},
                     {"alerts", std::to_string(app::AlertCount(visit.session))},
                     {"csrf", visit.formToken}};
-  visit.response.set_content(mstch::render(Template("layout"), layout),
-                             "text/html; charset=utf-8");
+  visit.response.set_content(mstch::render(Template("layout"), layout), "text/html; charset=utf-8");
 }
 
 void Redirect(httplib::Response& response, const std::string& path) {

@@ -1,5 +1,6 @@
 #include "web/Server.h"
 
+#include <cctype>
 #include <charconv>
 #include <fstream>
 #include <iostream>
@@ -55,6 +56,20 @@ std::string CookieHeader(const Site& site, std::string_view name, std::string_vi
   return header;
 }
 
+// A text as one value of a query: every byte but the unreserved ones percent-encoded.
+std::string QueryValue(std::string_view text) {
+  std::string encoded;
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (std::isalnum(byte) || c == '-' || c == '_' || c == '.' || c == '~') {
+      encoded += c;
+    } else {
+      encoded += fmt::format("%{:02X}", byte);
+    }
+  }
+  return encoded;
+}
+
 // The path and query of the request, for the way back after sign-in.
 std::string TargetOf(const httplib::Request& request) {
   return request.target.empty() ? request.path : request.target;
@@ -71,8 +86,7 @@ void SendComError(httplib::Response& response, const vb::ComError& error) {
     case app::ErrorKind::Refused:
       return SendError(response, 403, error.description());
     case app::ErrorKind::InvalidInput:
-      return SendError(response, error.number() == app::kNotFound ? 404 : 400,
-                       error.description());
+      return SendError(response, error.number() == app::kNotFound ? 404 : 400, error.description());
     case app::ErrorKind::Other:
       break;
   }
@@ -123,8 +137,7 @@ struct Server::Impl {
     }
     if (!session) {
       if (request.method != "GET") return SendError(response, 403, "Please sign in again.");
-      return Redirect(response, "/signin?next=" + httplib::detail::encode_query_param(
-                                                      TargetOf(request)));
+      return Redirect(response, "/signin?next=" + QueryValue(TargetOf(request)));
     }
     Visit visit{site, request, response, std::move(*session), FormTokenOf(token)};
     if (request.method == "POST" && !SameSecret(Param(request, "csrf"), visit.formToken)) {
@@ -172,10 +185,9 @@ struct Server::Impl {
     const std::string user = Param(request, "user");
     const int64_t wait = site.throttle.WaitSeconds(user, request.remote_addr);
     if (wait > 0) {
-      return SignInForm(request, response,
-                        fmt::format("Too many failed sign-ins. Try again in {} minutes.",
-                                    (wait + 59) / 60),
-                        429);
+      return SignInForm(
+          request, response,
+          fmt::format("Too many failed sign-ins. Try again in {} minutes.", (wait + 59) / 60), 429);
     }
     std::string token;
     try {
@@ -251,8 +263,9 @@ struct Server::Impl {
       if (!rs.body.empty()) return;
       AddSecurityHeaders(rs);
       const int status = rs.status;
-      SendError(rs, status, status == 413 ? "The upload is larger than this server accepts."
-                                          : "There is no such page.");
+      SendError(rs, status,
+                status == 413 ? "The upload is larger than this server accepts."
+                              : "There is no such page.");
     });
     http.set_exception_handler([](const Request&, Response& rs, std::exception_ptr) {
       AddSecurityHeaders(rs);
@@ -266,10 +279,9 @@ Server::~Server() = default;
 
 int Server::Bind() {
   const auto& options = impl_->site.options;
-  const int port = options.port == 0 ? impl_->http.bind_to_any_port(options.host)
-                                     : (impl_->http.bind_to_port(options.host, options.port)
-                                            ? options.port
-                                            : -1);
+  const int port = options.port == 0
+                       ? impl_->http.bind_to_any_port(options.host)
+                       : (impl_->http.bind_to_port(options.host, options.port) ? options.port : -1);
   if (port < 0) {
     throw app::Invalid("--listen", fmt::format("{}:{}", options.host, options.port),
                        "an address this machine can listen on (is the port in use?)");

@@ -12,9 +12,9 @@ namespace web {
 /// How a server listens and what it serves.
 struct ServeOptions {
   std::string host = "127.0.0.1";
-  int port = 8080;          ///< 0: any free port (see Server::Bind)
-  app::OpenOptions open;    ///< the database and the people's date form
-  std::string baseUrl;      ///< the address people reach the server at (https: Secure cookies)
+  int port = 8080;        ///< 0: any free port (see Server::Bind)
+  app::OpenOptions open;  ///< the database and the people's date form
+  std::string baseUrl;    ///< the address people reach the server at (https: Secure cookies)
   size_t maxUploadBytes = 10 * 1024 * 1024;
   /// Failed sign-ins allowed per user ID and per address within ten minutes.
   int userSignInLimit = 5;
