@@ -7,6 +7,8 @@ packages=(
   libsqlite3-dev libpq-dev postgresql postgresql-contrib
   libfmt-dev libgtest-dev libgmock-dev libbenchmark-dev
   libcli11-dev nlohmann-json3-dev libsodium-dev libcurl4-openssl-dev
+  libcpp-httplib-dev libmstch-dev libjs-bootstrap5
+  chromium chromium-driver python3-selenium python3-pytest
 )
 missing=()
 for p in "${packages[@]}"; do
