@@ -9,6 +9,8 @@ packages=(
   libcli11-dev nlohmann-json3-dev libsodium-dev libcurl4-openssl-dev libtomlplusplus-dev
   dpkg-dev file binutils  # the .deb packages (CPack, dpkg-shlibdeps) and their check
   gcovr
+  libcpp-httplib-dev libmstch-dev libjs-bootstrap5
+  chromium chromium-driver python3-selenium python3-pytest
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -119,6 +119,7 @@ void RegisterListCommands(CLI::App& app, Options& options);
 void RegisterAlertCommands(CLI::App& app, Options& options);
 void RegisterRecordCommands(CLI::App& app, Options& options);
 void RegisterRightsCommands(CLI::App& app, Options& options);
+void RegisterServeCommand(CLI::App& app, Options& options);
 void RegisterAttachmentCommands(CLI::App& app, Options& options);
 void RegisterBackupCommands(CLI::App& app, Options& options);
 void RegisterTransferCommands(CLI::App& app, Options& options);

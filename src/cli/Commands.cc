@@ -156,6 +156,7 @@ void AddCommands(CLI::App& app, Options& options) {
   RegisterAttachmentCommands(app, options);
   RegisterBackupCommands(app, options);
   RegisterTransferCommands(app, options);
+  RegisterServeCommand(app, options);
   app.add_subcommand("help", "Describe a command: kvaction help [COMMAND [SUBCOMMAND]]")
       ->allow_extras();
 }

@@ -1,0 +1,180 @@
+#include "app/WebSupport.h"
+
+#include <algorithm>
+#include <charconv>
+#include <utility>
+
+#include "app/Actions.h"
+#include "app/Errors.h"
+#include "app/Internal.h"
+#include "kvaction/Enums.h"
+#include "kvaction/alerts/RecordStatus.h"
+#include "kvdata/DataServer.h"
+#include "kvdata/SettingsStore.h"
+#include "kvuser/Errors.h"
+#include "vb/Convert.h"
+
+namespace app {
+namespace {
+
+bool IsSet(ado::Recordset& row, std::string_view column) {
+  const vb::Variant value = row[column].Value();
+  return !value.IsNull() && !value.IsEmpty();
+}
+
+int32_t ReviewedOf(ado::Recordset& row) {
+  const vb::Variant value = row["Reviewed"].Value();
+  return value.IsNull() || value.IsEmpty() ? kvaction::rsAssigneeReview : vb::CLng(value);
+}
+
+// The review statuses that wait for the originator; every other open one waits for the assignee.
+bool WaitsForOriginator(int32_t reviewed) {
+  return reviewed == kvaction::rsOriginatorReview || reviewed == kvaction::rsOriginatorCompleted ||
+         reviewed == kvaction::rsOriginatorClarification ||
+         reviewed == kvaction::rsReOpenedbyOriginator || reviewed == kvaction::rsReOpenedbyOther;
+}
+
+// The columns an edit form offers and the editing right that covers each.
+const std::vector<std::pair<std::string, std::string>>& EditPermissions() {
+  static const std::vector<std::pair<std::string, std::string>> permissions = {
+      {"Subject", "EditSubject"},         {"AssigneeID", "EditAssignee"},
+      {"OriginatorID", "EditOriginator"}, {"DateOpened", "EditDateOpened"},
+      {"DateDue", "EditDateDue"},         {"Priority", "EditPriority"},
+      {"Category", "EditCategory"},       {"Description", "EditDescription"},
+      {"Result", "EditActionTaken"}};
+  return permissions;
+}
+
+void Store(Session& session, int32_t actionID, int32_t reviewed) {
+  Review(session, actionID, reviewed);
+}
+
+}  // namespace
+
+ActionStatus StatusOf(Session& session, ado::Recordset& row) {
+  const kvaction::StatusTexts texts =
+      kvaction::RecordStatus(row, *session.options().clock, session.locale(),
+                             static_cast<int16_t>(kvaction::rsAssigneeReview));
+  return {texts.image, texts.status, texts.shortStatus, texts.dueText};
+}
+
+std::string LabelOf(Session& session, std::string_view name) {
+  const auto server = session.action().DataServer();
+  if (!server) return std::string(name);
+  const std::string label = server->Settings()->Label(name);
+  return label.empty() ? std::string(name) : label;
+}
+
+std::vector<std::string> VisibleColumns(Session& session) {
+  std::vector<std::string> columns;
+  const auto fields = session.action().VisibleFields();
+  if (!fields) return columns;
+  columns.reserve(static_cast<size_t>(fields->Count()));
+  for (int32_t position = 1; position <= fields->Count(); ++position) {
+    columns.push_back(vb::TextOf(fields->Item(position)));
+  }
+  return columns;
+}
+
+Turn TurnOf(ado::Recordset& row) {
+  if (IsSet(row, "DateClosed")) return Turn::Nobody;
+  return WaitsForOriginator(ReviewedOf(row)) ? Turn::Originator : Turn::Assignee;
+}
+
+std::vector<ReviewMove> MovesFor(Session& session, int32_t actionID) {
+  const internal::ActionRights rights = internal::RightsOf(session, actionID);
+  std::vector<ReviewMove> moves;
+  if (!rights.Has("SetStatus")) return moves;
+  const auto row = internal::Row(session, actionID);
+  if (IsSet(*row, "DateClosed")) {
+    moves.push_back({"reopen", "Reopen"});
+    return moves;
+  }
+  const int32_t reviewed = ReviewedOf(*row);
+  const bool completed = IsSet(*row, "DateCompleted");
+  const bool isAssignee = session.userID() == internal::Text(session, *row, "AssigneeID");
+  if (rights.owner) {
+    if (reviewed == kvaction::rsOriginatorReview || reviewed == kvaction::rsReOpenedbyOriginator ||
+        reviewed == kvaction::rsReOpenedbyOther) {
+      moves.push_back({"assign", "Assign for review"});
+    }
+    if (reviewed == kvaction::rsOriginatorClarification) {
+      moves.push_back({"clarify", "Clarify"});
+    }
+    if (completed) {
+      moves.push_back({"approve", "Approve and close"});
+      moves.push_back({"reject", "Reject"});
+    }
+  }
+  if ((isAssignee || rights.assignee) && !completed && !WaitsForOriginator(reviewed)) {
+    moves.push_back({"complete", "Complete"});
+    moves.push_back({"clarify-ask", "Ask for clarification"});
+  }
+  if (!completed && rights.Has("CloseAction")) moves.push_back({"close", "Close"});
+  if (completed && !rights.owner) moves.push_back({"reopen", "Reopen"});
+  return moves;
+}
+
+void Move(Session& session, int32_t actionID, std::string_view move, std::string_view note) {
+  static const std::vector<std::string_view> known = {
+      "assign", "complete", "clarify-ask", "clarify", "approve", "reject", "close", "reopen"};
+  if (std::find(known.begin(), known.end(), move) == known.end()) {
+    throw Invalid("move", move,
+                  "one of assign, complete, clarify-ask, clarify, approve, "
+                  "reject, close or reopen");
+  }
+  const auto moves = MovesFor(session, actionID);
+  const bool fits = std::any_of(moves.begin(), moves.end(), [&](const ReviewMove& candidate) {
+    return candidate.name == move;
+  });
+  if (!fits) {
+    throw RefusalText("Refused: the move '" + std::string(move) +
+                      "' does not fit this action's review state or your rights on it.");
+  }
+  if (move == "assign") return Store(session, actionID, kvaction::rsAssigneeReview);
+  if (move == "clarify") return Store(session, actionID, kvaction::rsAssigneeClarified);
+  if (move == "clarify-ask") return Store(session, actionID, kvaction::rsOriginatorClarification);
+  if (move == "complete") return Complete(session, actionID, note);
+  if (move == "approve" || move == "close") return Close(session, actionID, note);
+  if (move == "reopen") return Reopen(session, actionID, note);
+  // A rejected completion goes back to the assignee: the completion is undone, then the
+  // rejection is stored as the review move it is.
+  Reopen(session, actionID, note);
+  Store(session, actionID, kvaction::rsAssigneeRejected);
+}
+
+std::vector<EditableColumn> EditColumns(Session& session, int32_t actionID) {
+  const internal::ActionRights rights = internal::RightsOf(session, actionID);
+  std::vector<EditableColumn> columns;
+  columns.reserve(EditPermissions().size());
+  for (const auto& [column, permission] : EditPermissions()) {
+    columns.push_back({column, rights.Has(permission)});
+  }
+  return columns;
+}
+
+std::optional<int32_t> ActionIDOfLink(std::string_view query) {
+  while (!query.empty()) {
+    const size_t end = std::min(query.find('&'), query.size());
+    const std::string_view pair = query.substr(0, end);
+    query.remove_prefix(std::min(end + 1, query.size()));
+    const size_t equals = pair.find('=');
+    if (equals == std::string_view::npos || !vb::EqualsText(pair.substr(0, equals), "ActionID")) {
+      continue;
+    }
+    const std::string_view digits = pair.substr(equals + 1);
+    int32_t id = 0;
+    const auto [last, error] = std::from_chars(digits.data(), digits.data() + digits.size(), id);
+    if (error != std::errc() || last != digits.data() + digits.size() || id <= 0) {
+      return std::nullopt;
+    }
+    return id;
+  }
+  return std::nullopt;
+}
+
+bool IsSignInRefused(const vb::ComError& error) noexcept {
+  return error.number() == kvuser::kLoginFailed;
+}
+
+}  // namespace app

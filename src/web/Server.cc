@@ -1,0 +1,295 @@
+#include "web/Server.h"
+
+#include <cctype>
+#include <charconv>
+#include <fstream>
+#include <iostream>
+#include <optional>
+#include <sstream>
+#include <utility>
+
+#include <fmt/format.h>
+
+#include "app/Errors.h"
+#include "app/Lists.h"
+#include "app/WebSupport.h"
+#include "kvaction/Action.h"
+#include "vb/ComError.h"
+#include "web/EmbeddedFiles.h"
+#include "web/Site.h"
+
+namespace web {
+namespace {
+
+constexpr std::string_view kSessionCookie = "kvsession";
+constexpr std::string_view kSignInCookie = "kvsignin";
+constexpr std::chrono::hours kWebSessionLifetime{12};
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+std::string CookieOf(const httplib::Request& request, std::string_view name) {
+  const std::string header = request.get_header_value("Cookie");
+  std::string_view rest = header;
+  while (!rest.empty()) {
+    const size_t end = std::min(rest.find(';'), rest.size());
+    std::string_view pair = rest.substr(0, end);
+    rest.remove_prefix(std::min(end + 1, rest.size()));
+    while (!pair.empty() && pair.front() == ' ') pair.remove_prefix(1);
+    const size_t equals = pair.find('=');
+    if (equals != std::string_view::npos && pair.substr(0, equals) == name) {
+      return std::string(pair.substr(equals + 1));
+    }
+  }
+  return {};
+}
+
+std::string CookieHeader(const Site& site, std::string_view name, std::string_view value,
+                         bool expire = false) {
+  std::string header = fmt::format("{}={}; Path=/; HttpOnly; SameSite=Strict", name, value);
+  if (site.SecureCookies()) header += "; Secure";
+  if (expire) header += "; Max-Age=0";
+  return header;
+}
+
+// A text as one value of a query: every byte but the unreserved ones percent-encoded.
+std::string QueryValue(std::string_view text) {
+  std::string encoded;
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (std::isalnum(byte) || c == '-' || c == '_' || c == '.' || c == '~') {
+      encoded += c;
+    } else {
+      encoded += fmt::format("%{:02X}", byte);
+    }
+  }
+  return encoded;
+}
+
+// The path and query of the request, for the way back after sign-in.
+std::string TargetOf(const httplib::Request& request) {
+  return request.target.empty() ? request.path : request.target;
+}
+
+void SendError(httplib::Response& response, int status, std::string_view message) {
+  SendPublicPage(response, "error", "Error", {{"message", std::string(message)}}, status);
+}
+
+// A refusal or a bad request says what was wrong; anything else is logged here and reported
+// without its details, so no database text reaches a browser.
+void SendComError(httplib::Response& response, const vb::ComError& error) {
+  switch (app::KindOf(error)) {
+    case app::ErrorKind::Refused:
+      return SendError(response, 403, error.description());
+    case app::ErrorKind::InvalidInput:
+      return SendError(response, error.number() == app::kNotFound ? 404 : 400, error.description());
+    case app::ErrorKind::Other:
+      break;
+  }
+  // The library's own refusals (no attachment folder configured…) are written for people.
+  if (error.number() == kvaction::kRefused) return SendError(response, 409, error.description());
+  std::cerr << "kvaction serve: " << error.source() << ": " << error.description() << '\n';
+  SendError(response, 500, "The server could not complete this request.");
+}
+
+}  // namespace
+
+Site::Site(ServeOptions serveOptions)
+    : options(std::move(serveOptions)),
+      throttle(options.userSignInLimit, options.addressSignInLimit, std::chrono::minutes(10)),
+      bootstrapCss(ReadFile(KV_BOOTSTRAP_CSS)) {}
+
+bool Site::SecureCookies() const { return options.baseUrl.rfind("https://", 0) == 0; }
+
+void ParseListen(const std::string& listen, ServeOptions& options) {
+  const size_t colon = listen.rfind(':');
+  const std::string host = colon == std::string::npos ? std::string() : listen.substr(0, colon);
+  const std::string port = colon == std::string::npos ? listen : listen.substr(colon + 1);
+  int number = -1;
+  const auto [end, error] = std::from_chars(port.data(), port.data() + port.size(), number);
+  if (error != std::errc() || end != port.data() + port.size() || number < 0 || number > 65535) {
+    throw app::Invalid("--listen", listen, "HOST:PORT with a port of 0-65535");
+  }
+  if (!host.empty()) options.host = host;
+  options.port = number;
+}
+
+struct Server::Impl {
+  Site site;
+  httplib::Server http;
+  explicit Impl(ServeOptions options) : site(std::move(options)) { Routes(); }
+
+  // Runs body for a signed-in person; a visitor without a session goes to sign-in and back.
+  // A state-changing request must carry the session's form token.
+  template <class Body>
+  void Signed(const httplib::Request& request, httplib::Response& response, Body&& body) {
+    AddSecurityHeaders(response);
+    std::optional<app::Session> session;
+    const std::string token = CookieOf(request, kSessionCookie);
+    try {
+      if (!token.empty()) session.emplace(app::Session::Resume(site.options.open, token));
+    } catch (const vb::ComError& error) {
+      if (error.number() != app::kNotSignedIn) return SendComError(response, error);
+    }
+    if (!session) {
+      if (request.method != "GET") return SendError(response, 403, "Please sign in again.");
+      return Redirect(response, "/signin?next=" + QueryValue(TargetOf(request)));
+    }
+    Visit visit{site, request, response, std::move(*session), FormTokenOf(token)};
+    if (request.method == "POST" && !SameSecret(Param(request, "csrf"), visit.formToken)) {
+      return SendError(response, 403,
+                       "This form has expired or did not come from this site. Please try again.");
+    }
+    Guarded(response, [&] { body(visit); });
+  }
+
+  template <class Body>
+  static void Guarded(httplib::Response& response, Body&& body) {
+    try {
+      body();
+    } catch (const vb::ComError& error) {
+      SendComError(response, error);
+    } catch (const std::exception& error) {
+      std::cerr << "kvaction serve: " << error.what() << '\n';
+      SendError(response, 500, "The server could not complete this request.");
+    }
+  }
+
+  void SignInForm(const httplib::Request& request, httplib::Response& response,
+                  std::string_view message, int status) {
+    AddSecurityHeaders(response);
+    std::string formToken = CookieOf(request, kSignInCookie);
+    if (formToken.size() != 64) {
+      formToken = RandomToken();
+      response.set_header("Set-Cookie", CookieHeader(site, kSignInCookie, formToken));
+    }
+    std::string next = Param(request, "next");
+    if (!IsLocalPath(next)) next = "/";
+    SendPublicPage(response, "signin", "Sign in",
+                   {{"csrf", formToken},
+                    {"next", next},
+                    {"userID", Param(request, "user")},
+                    {"message", std::string(message)},
+                    {"hasMessage", !message.empty()}},
+                   status);
+  }
+
+  void SignIn(const httplib::Request& request, httplib::Response& response) {
+    if (!SameSecret(Param(request, "csrf"), CookieOf(request, kSignInCookie))) {
+      return SignInForm(request, response, "The sign-in form expired. Please try again.", 403);
+    }
+    const std::string user = Param(request, "user");
+    const int64_t wait = site.throttle.WaitSeconds(user, request.remote_addr);
+    if (wait > 0) {
+      return SignInForm(
+          request, response,
+          fmt::format("Too many failed sign-ins. Try again in {} minutes.", (wait + 59) / 60), 429);
+    }
+    std::string token;
+    try {
+      auto session = app::Session::SignIn(site.options.open, user, Param(request, "password"),
+                                          token, kWebSessionLifetime);
+      session.PurgeExpired();
+    } catch (const vb::ComError& error) {
+      if (!app::IsSignInRefused(error)) return SendComError(response, error);
+      site.throttle.Failed(user, request.remote_addr);
+      return SignInForm(request, response, "The user ID or the password is wrong.", 401);
+    }
+    site.throttle.Succeeded(user);
+    AddSecurityHeaders(response);
+    response.set_header("Set-Cookie", CookieHeader(site, kSessionCookie, token));
+    const std::string next = Param(request, "next");
+    Redirect(response, IsLocalPath(next) ? next : "/");
+  }
+
+  void SignOut(Visit& visit) {
+    visit.session.SignOut();
+    visit.response.set_header("Set-Cookie", CookieHeader(site, kSessionCookie, "", true));
+    Redirect(visit.response, "/signin");
+  }
+
+  void Static(httplib::Response& response, const std::string& name) {
+    response.set_header("Cache-Control", "public, max-age=3600");
+    AddSecurityHeaders(response);
+    if (name == "bootstrap.min.css") return response.set_content(site.bootstrapCss, "text/css");
+    const auto& files = EmbeddedFiles();
+    const auto found = files.find(name);
+    if (found == files.end() || name.find(".mustache") != std::string::npos) {
+      return SendError(response, 404, "No such file.");
+    }
+    response.set_content(found->second, "text/css");
+  }
+
+  void Routes() {
+    using Request = httplib::Request;
+    using Response = httplib::Response;
+    http.set_payload_max_length(site.options.maxUploadBytes + 64 * 1024);
+    http.Get("/signin", [this](const Request& rq, Response& rs) { SignInForm(rq, rs, {}, 200); });
+    http.Post("/signin", [this](const Request& rq, Response& rs) { SignIn(rq, rs); });
+    http.Post("/signout", [this](const Request& rq, Response& rs) {
+      Signed(rq, rs, [this](Visit& visit) { SignOut(visit); });
+    });
+    http.Get(R"(/static/([A-Za-z0-9_.-]+))",
+             [this](const Request& rq, Response& rs) { Static(rs, rq.matches[1]); });
+    http.Get("/", [this](const Request& rq, Response& rs) { Signed(rq, rs, ListPage); });
+    http.Get("/default.asp", [this](const Request& rq, Response& rs) {
+      Signed(rq, rs, [](Visit& visit) {
+        const std::string& target = visit.request.target;
+        const size_t mark = target.find('?');
+        const auto id = app::ActionIDOfLink(mark == std::string::npos ? std::string_view()
+                                                                      : target.substr(mark + 1));
+        if (!id) throw app::Invalid("link", target, "a link to an action (ActionID=N)");
+        Redirect(visit.response, fmt::format("/action/{}", *id));
+      });
+    });
+    const auto onAction = [this](auto page) {
+      return [this, page](const Request& rq, Response& rs) {
+        Signed(rq, rs, [&](Visit& visit) { page(visit, IdOf(rq.matches[1], "action")); });
+      };
+    };
+    http.Get(R"(/action/(\d+))", onAction(ActionPage));
+    http.Get(R"(/action/(\d+)/edit)", onAction(EditForm));
+    http.Post(R"(/action/(\d+)/edit)", onAction(EditSave));
+    http.Post(R"(/action/(\d+)/move)", onAction(MoveAction));
+    http.Post(R"(/action/(\d+)/attachments)", onAction(AttachmentUpload));
+    http.Get(R"(/attachment/(\d+))", [this](const Request& rq, Response& rs) {
+      Signed(rq, rs, [&](Visit& visit) { AttachmentDownload(visit, IdOf(rq.matches[1], "id")); });
+    });
+    http.set_error_handler([](const Request&, Response& rs) {
+      if (!rs.body.empty()) return;
+      AddSecurityHeaders(rs);
+      const int status = rs.status;
+      SendError(rs, status,
+                status == 413 ? "The upload is larger than this server accepts."
+                              : "There is no such page.");
+    });
+    http.set_exception_handler([](const Request&, Response& rs, std::exception_ptr) {
+      AddSecurityHeaders(rs);
+      SendError(rs, 500, "The server could not complete this request.");
+    });
+  }
+};
+
+Server::Server(ServeOptions options) : impl_(std::make_unique<Impl>(std::move(options))) {}
+Server::~Server() = default;
+
+int Server::Bind() {
+  const auto& options = impl_->site.options;
+  const int port = options.port == 0
+                       ? impl_->http.bind_to_any_port(options.host)
+                       : (impl_->http.bind_to_port(options.host, options.port) ? options.port : -1);
+  if (port < 0) {
+    throw app::Invalid("--listen", fmt::format("{}:{}", options.host, options.port),
+                       "an address this machine can listen on (is the port in use?)");
+  }
+  return port;
+}
+
+void Server::Run() { impl_->http.listen_after_bind(); }
+void Server::Stop() { impl_->http.stop(); }
+
+}  // namespace web

@@ -1,0 +1,60 @@
+#pragma once
+// What the pages share: the server's options, the rendering of templates in the page layout, and
+// one visit (a request by a signed-in person).
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include <httplib.h>
+#include <mstch/mstch.hpp>
+
+#include "app/Session.h"
+#include "web/Security.h"
+#include "web/Server.h"
+
+namespace web {
+
+/// The state every request shares; safe to read from every thread.
+struct Site {
+  ServeOptions options;
+  SignInThrottle throttle;
+  std::string bootstrapCss;
+  explicit Site(ServeOptions serveOptions);
+  /// Whether cookies carry Secure (the base URL is https).
+  [[nodiscard]] bool SecureCookies() const;
+};
+
+/// One request of a signed-in person.
+struct Visit {
+  Site& site;
+  const httplib::Request& request;
+  httplib::Response& response;
+  app::Session session;
+  std::string formToken;  ///< the CSRF token forms carry
+};
+
+/// Renders template name with context inside the page layout and sends it as HTML.
+void SendPage(Visit& visit, std::string_view name, std::string_view title, mstch::map context);
+/// The same for a visitor who is not signed in (sign-in and error pages).
+void SendPublicPage(httplib::Response& response, std::string_view name, std::string_view title,
+                    mstch::map context, int status = 200);
+/// A 303 redirect to a path of this site.
+void Redirect(httplib::Response& response, const std::string& path);
+/// A form or query value ("" when missing).
+[[nodiscard]] std::string Param(const httplib::Request& request, const std::string& name);
+/// A positive number from a path match; raises kInvalidInput naming field.
+[[nodiscard]] int32_t IdOf(const std::string& text, std::string_view field);
+/// Whether next is a path of this site (no scheme, no host), safe to redirect to.
+[[nodiscard]] bool IsLocalPath(std::string_view next);
+
+/// The pages a signed-in person visits. Each may raise vb::ComError; the server turns it into
+/// an error page.
+void ListPage(Visit& visit);
+void ActionPage(Visit& visit, int32_t actionID);
+void EditForm(Visit& visit, int32_t actionID);
+void EditSave(Visit& visit, int32_t actionID);
+void MoveAction(Visit& visit, int32_t actionID);
+void AttachmentUpload(Visit& visit, int32_t actionID);
+void AttachmentDownload(Visit& visit, int32_t attachmentID);
+
+}  // namespace web

@@ -1,0 +1,7 @@
+"""Options of the browser walk-through: the built program, the engine, where screenshots go."""
+
+
+def pytest_addoption(parser):
+    parser.addoption("--kvaction", required=True, help="the built kvaction program")
+    parser.addoption("--engine", default="sqlite", choices=["sqlite", "postgresql"])
+    parser.addoption("--screenshots", default="", help="folder for the README's screenshots")
