@@ -152,6 +152,7 @@ TEST(RecordsetUpdate, StoresTheEditAsTheOriginalAndCancelDropsEditAndAddedRow) {
   rs->Update();
   EXPECT_EQ(rs->EditMode(), adEditNone);
   EXPECT_EQ(rs->Fields()["Name"].OriginalValue(), Variant("changed"));
+  rs->Update();  // nothing pending: nothing happens
   rs->Update({"Name", "Done"}, {Variant("x"), Variant(true)});
   EXPECT_EQ(rs->Fields()["Name"].Value(), Variant("x"));
 

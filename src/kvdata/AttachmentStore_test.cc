@@ -118,6 +118,9 @@ TEST_P(AttachmentStoreContent, DeleteRemovesRowAndFile) {
   server_->Attachments()->RemoveAttachment("ActionID", folder_.string(), id);
   EXPECT_EQ(Rows(), 0);
   EXPECT_EQ(FileCount(), 0u);
+  std::string data;
+  EXPECT_FALSE(
+      server_->Attachments()->ReadAttachment("ActionID", id, folder_.string(), nullptr, &data));
   EXPECT_THROW(server_->Attachments()->RemoveAttachment("ActionID", folder_.string(), id),
                vb::ComError);
 }

@@ -113,6 +113,8 @@ TEST_P(DataConnectionTest, ValuesRoundTripWithTheirTypes) {
   rs->Update();
   const vb::Variant id = rs->Fields()["ItemID"].Value();
   EXPECT_GT(vb::CLng(id), 0) << "the generated key is read at once";
+  EXPECT_EQ(ErrorOf([&] { rs->Fields()["ItemID"].Value(int32_t{7}); }).number(),
+            ado::kMultipleStep);  // and cannot be written
   rs->AddNew();
   rs->Fields()["Done"].Value(false);
   rs->Fields()["Due"].Value(At(2024, 3, 31));

@@ -24,6 +24,8 @@ TEST(CStr, WritesEachKindInItsTextForm) {
   EXPECT_EQ(CStr(Date::FromParts(2025, 1, 2), Locale::EnGB()), "02/01/2025");
   EXPECT_EQ(TextOf(Null), "");
   EXPECT_EQ(TextOf(int32_t{5}), "5");
+  EXPECT_TRUE(Variant(2.5).IsNumeric());
+  EXPECT_FALSE(Variant("1").IsNumeric());
 }
 
 TEST(CStr, WritesDoublesInShortestDigits) {

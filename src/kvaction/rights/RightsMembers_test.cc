@@ -67,6 +67,8 @@ TEST_P(RightsTest, EditingRightsFollowTheProfileAndTheActionsState) {
             "EditActionTaken EditDateOpened EditDateDue EditDescription EditPriority EditAssignee "
             "EditOriginator EditCategory DeleteAction SpellChecker AddActions EditApprovalRequired "
             "SetStatus EditSubject");
+  EXPECT_EQ(TrueFields(*olga->editingRights("3/10/2024", "3/1/2024", "alan", "olga", "")),
+            "DeleteAction AddActions SetStatus");
   // Workgroup 0 is never the originator, yet right 65 still lets it delete what it originated.
   EXPECT_EQ(TrueFields(*LoggedIn("zed")->editingRights("", "", "alan", "zed", "")),
             "DeleteAction AddActions");
