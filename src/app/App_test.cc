@@ -147,7 +147,7 @@ TEST_P(AppTest, EachCommandIsAllowedExactlyToItsRolesAndARefusalChangesNothing) 
       {"delete", {kLead, kOrig}, onAction([](Session& s, int32_t id) { Delete(s, id); })},
       {"history", all, onAction([](Session& s, int32_t id) { (void)History(s, id); })},
       {"attach", {kLead, kOrig, kAsg}, onAction([](Session& s, int32_t id) {
-         (void)AttachmentAdd(s, id, {"spec", "http://x/1", "", ""});
+         (void)AttachmentAdd(s, id, {"drawing", "http://x/1", "", ""});
        })},
       {"detach",
        {kLead, kOrig, kAsg},
