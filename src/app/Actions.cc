@@ -233,10 +233,16 @@ int32_t Add(Session& session, const FieldTexts& texts) {
       all.emplace_back("AssigneeID", session.userID());
       return all;
     }());
-  std::vector<std::pair<std::string, ado::DataTypeEnum>> columns;
-  std::vector<std::string> names;
-  std::vector<vb::Variant> row;
+  // A new action starts assigned, so that every later review move is a change the history
+  // records (a move from no status at all is not recorded).
+  std::vector<std::pair<std::string, ado::DataTypeEnum>> columns = {{"Reviewed", ado::adSmallInt}};
+  std::vector<std::string> names = {"Reviewed"};
+  std::vector<vb::Variant> row = {vb::Variant(static_cast<int16_t>(kvaction::rsAssigneeReview))};
   for (const auto& value : values) {
+    if (vb::EqualsText(value.column.name, "Reviewed")) {
+      row[0] = value.value.IsNull() ? row[0] : value.value;
+      continue;
+    }
     if (value.value.IsNull()) continue;
     columns.emplace_back(value.column.name, value.column.type);
     names.push_back(value.column.name);

@@ -89,7 +89,7 @@ void CreateDatabase(const OpenOptions& options, const FirstUser& user);
 std::vector<std::string> Upgrade(const OpenOptions& options);
 
 /// The rights of the default workgroup that CreateDatabase and Upgrade create.
-inline constexpr std::string_view kDefaultWorkgroupRights = "50,52,65,70,81,82";
+inline constexpr std::string_view kDefaultWorkgroupRights = "50,52,64,65,70,81,82";
 inline constexpr std::string_view kDefaultWorkgroupName = "Staff";
 
 }  // namespace app

@@ -1,0 +1,426 @@
+// The product's rules on both engines: who may do what (each refusal changes nothing), edits
+// that meet other people's edits, a complete history, safe accounts and clear input errors.
+#include <fmt/format.h>
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <map>
+#include <set>
+
+#include "app/Actions.h"
+#include "app/Admin.h"
+#include "app/Attachments.h"
+#include "app/Errors.h"
+#include "app/Lists.h"
+#include "app/Rights.h"
+#include "kvdata/testing/Fixture.h"
+#include "vb/Convert.h"
+
+namespace app {
+namespace {
+
+enum Role { kLead, kOrig, kAsg, kBy, kViewer };
+const std::vector<std::string> kUsers = {"lead", "orig", "asg", "by", "viewer"};
+
+class AppTest : public kvdata::testing::DatabaseTest {
+ public:
+  void SetUp() override {
+    DatabaseTest::SetUp();
+    options_ = {ConnectionString(), pinnedClock_, vb::Locale::EnUS(),
+                kvdata::PasswordCost::Minimum};
+    CreateDatabase(options_, {"lead", "Lee Lead", "leadpass1"});
+    auto lead = SignIn("lead");
+    const int32_t viewers = WorkgroupAdd(lead, "Viewers", {70, 82});
+    for (const auto* user : {"orig", "asg", "by"}) UserAdd(lead, {user, user, "password1", "", {}});
+    UserAdd(lead, {"viewer", "Vi", "password1", "", viewers});
+    UserAdd(lead, {"spare", "Spare", "password1", "", {}});
+    for (const auto& user : kUsers) sessions_.push_back(SignIn(user));
+  }
+  void TearDown() override {
+    reader_.reset();
+    sessions_.clear();
+    DatabaseTest::TearDown();
+  }
+  Session SignIn(const std::string& user) {
+    return Session::SignIn(options_, user, user == "lead" ? "leadpass1" : "password1");
+  }
+  Session& As(Role role) { return sessions_[role]; }
+  int32_t NewAction(std::string subject = "Fix the pump") {
+    return Add(As(kOrig), {{"Subject", subject}, {"Assignee", "asg"}});
+  }
+  // Every table as text, to show that a refusal changed nothing.
+  std::string Snapshot() {
+    if (!reader_) reader_ = Connect();
+    auto& connection = reader_;
+    std::string text;
+    for (const auto* table : {"actions", "ActionEvents", "ActionAttachments", "ActionQueries",
+                              "ActionGroups", "Users", "ActionConfig", "ActionSessions"}) {
+      auto rs =
+          connection->OpenRecordset(fmt::format("select * from {} order by 1", table), 0, 2, 1);
+      for (; !rs->IsEOF(); rs->MoveNext()) {
+        for (int32_t i = 0; i < rs->Fields().Count(); ++i) {
+          text += vb::TextOf(rs->Fields().Item(i).Value()) + "|";
+        }
+        text += "\n";
+      }
+    }
+    return text;
+  }
+  std::vector<std::string> HistoryOf(int32_t actionID) {
+    auto rs = History(As(kLead), actionID);
+    std::vector<std::string> lines;
+    for (; !rs->IsEOF(); rs->MoveNext()) {
+      lines.push_back(fmt::format("{} {} {}", vb::TextOf((*rs)["EventCode"].Value()),
+                                  vb::TextOf((*rs)["UserID"].Value()),
+                                  vb::TextOf((*rs)["EventText"].Value())));
+    }
+    return lines;
+  }
+  OpenOptions options_;
+  std::vector<Session> sessions_;
+  std::shared_ptr<kvdata::DataConnection> reader_;
+};
+
+template <class T>
+T With(const std::function<void(T&)>& set) {
+  T value;
+  set(value);
+  return value;
+}
+ListFilter Filter(const std::function<void(ListFilter&)>& set) { return With<ListFilter>(set); }
+
+std::optional<vb::ComError> ErrorOf(const std::function<void()>& work) {
+  try {
+    work();
+  } catch (const vb::ComError& error) {
+    return error;
+  }
+  return std::nullopt;
+}
+
+struct RoleCase {
+  std::string command;
+  std::set<Role> allowed;
+  // Prepares as other people (outside the comparison) and returns the command to run as role.
+  std::function<std::function<void(Session&)>(AppTest&)> prepare;
+};
+
+TEST_P(AppTest, EachCommandIsAllowedExactlyToItsRolesAndARefusalChangesNothing) {
+  const std::set<Role> all = {kLead, kOrig, kAsg, kBy, kViewer};
+  const std::set<Role> staff = {kLead, kOrig, kAsg, kBy};
+  using Run = std::function<void(Session&)>;
+  const auto onAction = [](std::function<void(Session&, int32_t)> f) {
+    return [f](AppTest& t) -> Run {
+      const int32_t id = t.NewAction();
+      return [f, id](Session& s) { f(s, id); };
+    };
+  };
+  const std::vector<RoleCase> cases = {
+      {"add", staff,
+       [](AppTest&) -> Run { return [](Session& s) {
+                               (void)Add(s, {{"Subject", "x"}});
+                             }; }},
+      {"copy", staff, onAction([](Session& s, int32_t id) { (void)Copy(s, id); })},
+      {"edit subject", {kLead, kOrig}, onAction([](Session& s, int32_t id) {
+         ASSERT_TRUE(Edit(s, id, {{"Subject", "y"}}).stored);
+       })},
+      {"edit result", {kLead, kOrig, kAsg}, onAction([](Session& s, int32_t id) {
+         ASSERT_TRUE(Edit(s, id, {{"Result", "done"}}).stored);
+       })},
+      {"complete", {kLead, kOrig, kAsg}, onAction([](Session& s, int32_t id) {
+         Complete(s, id, "ok");
+       })},
+      {"close", {kLead, kOrig}, onAction([](Session& s, int32_t id) { Close(s, id); })},
+      {"review", {kLead, kOrig, kAsg}, onAction([](Session& s, int32_t id) { Review(s, id, 12); })},
+      {"reopen",
+       {kLead, kOrig, kAsg},
+       [](AppTest& t) -> Run {
+         const int32_t id = t.NewAction();
+         Complete(t.As(kAsg), id);
+         return [id](Session& s) { Reopen(s, id); };
+       }},
+      {"delete", {kLead, kOrig}, onAction([](Session& s, int32_t id) { Delete(s, id); })},
+      {"history", all, onAction([](Session& s, int32_t id) { (void)History(s, id); })},
+      {"attach", {kLead, kOrig, kAsg}, onAction([](Session& s, int32_t id) {
+         (void)AttachmentAdd(s, id, {"spec", "http://x/1", "", ""});
+       })},
+      {"detach",
+       {kLead, kOrig, kAsg},
+       [](AppTest& t) -> Run {
+         const int32_t id = AttachmentAdd(t.As(kOrig), t.NewAction(), {"d", "http://x/2", "", ""});
+         return [id](Session& s) { AttachmentRemove(s, id); };
+       }},
+      {"query of own actions", staff,
+       [](AppTest&) -> Run {
+         return [](Session& s) {
+           (void)QueryAdd(s, {"mine", Filter([](auto& f) { f.mine = true; })});
+         };
+       }},
+      {"query of others' actions",
+       {kLead},
+       [](AppTest&) -> Run {
+         return [](Session& s) {
+           (void)QueryAdd(s, {"all", Filter([](auto& f) { f.status = "open"; })});
+         };
+       }},
+      {"user add",
+       {kLead},
+       [](AppTest&) -> Run {
+         return [](Session& s) { UserAdd(s, {"new", "N", "password9", "", {}}); };
+       }},
+      {"user add SuperUser",
+       {kLead},
+       [](AppTest&) -> Run {
+         return [](Session& s) { UserAdd(s, {"boss", "B", "password9", "", -1}); };
+       }},
+      {"another's password",
+       {kLead},
+       [](AppTest&) -> Run { return [](Session& s) { UserPassword(s, "spare", "password7"); }; }},
+      {"own password", all,
+       [](AppTest&) -> Run {
+         return [](Session& s) { UserPassword(s, s.userID(), "password8"); };
+       }},
+      {"user delete",
+       {kLead},
+       [](AppTest& t) -> Run {
+         static int serial = 0;
+         const std::string user = fmt::format("temp{}", ++serial);
+         UserAdd(t.As(kLead), {user, "T", "password9", "", {}});
+         return [user](Session& s) { UserDelete(s, user); };
+       }},
+      {"workgroup add",
+       {kLead},
+       [](AppTest&) -> Run { return [](Session& s) { (void)WorkgroupAdd(s, "Ops", {50}); }; }},
+      {"settings set",
+       {kLead},
+       [](AppTest&) -> Run {
+         return [](Session& s) { SettingSet(s, "SMTPHost", "mail.example"); };
+       }},
+      {"settings get",
+       {kLead},
+       [](AppTest&) -> Run { return [](Session& s) { (void)SettingGet(s, "SMTPHost"); }; }},
+      {"sql",
+       {kLead},
+       [](AppTest&) -> Run {
+         return [](Session& s) { (void)Sql(s, "update Users set GroupID = -1"); };
+       }},
+  };
+  for (const auto& entry : cases) {
+    for (const Role role : all) {
+      SCOPED_TRACE(entry.command + " as " + kUsers[role]);
+      const Run run = entry.prepare(*this);
+      const std::string before = Snapshot();
+      const auto error = ErrorOf([&] { run(As(role)); });
+      if (entry.allowed.contains(role)) {
+        EXPECT_FALSE(error) << error->description();
+        if (entry.command == "sql")
+          (void)Sql(As(kLead), "update Users set GroupID = 1 where UserID <> 'lead'");
+      } else {
+        ASSERT_TRUE(error);
+        EXPECT_EQ(KindOf(*error), ErrorKind::Refused) << error->description();
+        EXPECT_EQ(Snapshot(), before);
+      }
+    }
+  }
+}
+
+TEST_P(AppTest, AnEditMergesOthersChangesAndReportsConflictsWithoutStoringAnything) {
+  const int32_t id = NewAction("Old");
+  const FieldTexts seen = {{"Subject", "Old"}, {"Priority", ""}, {"Category", ""}};
+  ASSERT_TRUE(Edit(As(kLead), id, {{"Subject", "Lead's"}, {"Priority", "High"}}).stored);
+
+  const std::string before = Snapshot();
+  const EditResult clash = Edit(As(kOrig), id, {{"Subject", "Mine"}, {"Category", "Ops"}}, seen);
+  EXPECT_FALSE(clash.stored);
+  ASSERT_EQ(clash.conflicts.size(), 1U);
+  EXPECT_EQ(clash.conflicts[0].column, "Subject");
+  EXPECT_EQ(clash.conflicts[0].base, "Old");
+  EXPECT_EQ(clash.conflicts[0].mine, "Mine");
+  EXPECT_EQ(clash.conflicts[0].theirs, "Lead's");
+  EXPECT_EQ(Snapshot(), before);
+
+  const EditResult merged = Edit(As(kOrig), id, {{"Category", "Ops"}}, seen);
+  EXPECT_TRUE(merged.stored);
+  EXPECT_EQ(merged.changed, std::vector<std::string>{"Category"});
+  EXPECT_EQ(merged.merged, (std::vector<std::string>{"Priority", "Subject"}));
+  auto row = Show(As(kOrig), id);
+  EXPECT_EQ(vb::TextOf((*row)["Priority"].Value()), "High");
+  EXPECT_EQ(vb::TextOf((*row)["Category"].Value()), "Ops");
+}
+
+TEST_P(AppTest, HistoryRecordsEveryStepWithItsAuthor) {
+  const int32_t id = NewAction();
+  const int32_t attachment = AttachmentAdd(As(kAsg), id, {"Plan", "http://x/plan", "", ""});
+  Complete(As(kAsg), id, "pump fixed");
+  Close(As(kOrig), id);
+  Reopen(As(kOrig), id);
+  AttachmentRemove(As(kOrig), attachment);
+  const int32_t copy = Copy(As(kBy), id);
+  const auto lines = HistoryOf(id);
+  const std::vector<std::string> expected = {
+      "1 orig Record Created",
+      fmt::format("20 asg Attachment {} added: Plan", attachment),
+      "7 asg The Action was completed by the Assignee",
+  };
+  ASSERT_GE(lines.size(), 3U);
+  EXPECT_EQ(lines[0], expected[0]);
+  EXPECT_EQ(lines[1], expected[1]);
+  const auto has = [&](const std::string& prefix) {
+    return std::count_if(lines.begin(), lines.end(),
+                         [&](const auto& l) { return l.starts_with(prefix); });
+  };
+  EXPECT_EQ(has("4 orig The Date Closed was set to: 3/15/2024"), 1);
+  EXPECT_EQ(has("4 orig The Date Closed was cleared"), 1);
+  EXPECT_EQ(has(fmt::format("21 orig Attachment {} removed: Plan", attachment)), 1);
+  EXPECT_GE(has("7 asg "), 1);
+  EXPECT_GE(has("7 orig "), 2);  // closed, reopened
+  const auto notes = vb::TextOf((*Show(As(kLead), id))["Results"].Value());
+  EXPECT_EQ(notes, "[3/15/2024 asg] pump fixed");
+  EXPECT_EQ(HistoryOf(copy).back(), "22 by Copied from 1");
+}
+
+TEST_P(AppTest, SafeAccountRules) {
+  auto& lead = As(kLead);
+  const int32_t open = NewAction();
+  const std::vector<std::pair<std::string, std::function<void()>>> refusals = {
+      {"the last SuperUser cannot go", [&] { UserDelete(lead, "lead"); }},
+      {"nor leave -1",
+       [&] { UserEdit(lead, "lead", With<UserChanges>([](auto& c) { c.group = 1; })); }},
+      {"open actions need a reassign-to user", [&] { UserDelete(lead, "asg"); }},
+  };
+  for (const auto& [name, run] : refusals) {
+    SCOPED_TRACE(name);
+    const std::string before = Snapshot();
+    const auto error = ErrorOf(run);
+    ASSERT_TRUE(error);
+    EXPECT_EQ(KindOf(*error), ErrorKind::Refused);
+    EXPECT_EQ(Snapshot(), before);
+  }
+  EXPECT_EQ(ErrorOf([&] { UserDelete(lead, "asg"); })->description(),
+            "Refused: asg has open actions (1); name a user to reassign them to.");
+  UserDelete(lead, "asg", "by");
+  EXPECT_EQ(vb::TextOf((*Show(lead, open))["AssigneeID"].Value()), "by");
+  EXPECT_EQ(HistoryOf(open).back(), "6 lead The Assignee was changed from asg to by");
+  EXPECT_EQ(ErrorOf([&] {
+              CreateDatabase(options_, {"x", "X", "short"});
+            })->number(),
+            kInvalidInput);
+  EXPECT_EQ(ErrorOf([&] {
+              UserAdd(lead, {"y", "Y", "", "", {}});
+            })->description(),
+            "password: at least 8 characters are required");
+  auto users = UserList(lead);
+  std::map<std::string, int32_t> groups;
+  for (; !users->IsEOF(); users->MoveNext()) {
+    groups[vb::TextOf((*users)["UserID"].Value())] = vb::CLng((*users)["GroupID"].Value());
+  }
+  EXPECT_EQ(groups["orig"], vb::CLng(SettingGet(lead, "DefaultWorkgroup")));
+  EXPECT_NE(groups["orig"], -1);
+}
+
+TEST_P(AppTest, MistakesAreInputErrorsThatChangeNothing) {
+  auto& lead = As(kLead);
+  const int32_t id = NewAction();
+  (void)WorkgroupAdd(lead, "Ops", {50});
+  const std::vector<std::pair<std::string, std::function<void()>>> cases = {
+      {"Reviewed: '99' is not a review status (0-2, 10-12, 40-42 or 50-52)",
+       [&] {
+         (void)Edit(lead, id, {{"Reviewed", "99"}});
+       }},
+      {"DateDue: '31/12/2026' is not a date in the form M/d/yyyy",
+       [&] {
+         (void)Edit(lead, id, {{"DateDue", "31/12/2026"}});
+       }},
+      {"Subject: a subject is required",
+       [&] {
+         (void)Add(lead, {{"Category", "x"}});
+       }},
+      {"Subject: at most 255 characters (got 300)",
+       [&] {
+         (void)Add(lead, {{"Subject", std::string(300, 's')}});
+       }},
+      {"No saved query has the ID 99.",
+       [&] { (void)List(lead, With<ListRequest>([](auto& r) { r.queryID = 99; })); }},
+      {"No saved query has the ID 77.", [&] { QueryDelete(lead, 77); }},
+      {"--status: 'later' is not one of open, closed, overdue, completed",
+       [&] { (void)List(lead, With<ListRequest>([](auto& r) { r.filter.status = "later"; })); }},
+      {"--sort: 'Subject; drop' is not a column with an optional asc or desc",
+       [&] { (void)List(lead, With<ListRequest>([](auto& r) { r.sort = "Subject; drop"; })); }},
+      {"rights: '999' is not a right number of the catalogue",
+       [&] {
+         (void)WorkgroupAdd(lead, "Bad", {50, 999});
+       }},
+      {"name: 'ops' is not a new workgroup name (it is taken)",
+       [&] { (void)WorkgroupAdd(lead, "ops", {50}); }},
+      {"setting: 'SMTPhostt' is not a known key (SMTPHost, SMTPDefault, AutoEmail, AttachmentPath, "
+       "AttachmentURL, AttachmentMode, DueDays, DefaultWorkgroup, WebURL, Version)",
+       [&] { SettingSet(lead, "SMTPhostt", "x"); }},
+      {"Assignee: no user has the ID nobody.",
+       [&] {
+         (void)Edit(lead, id, {{"Assignee", "nobody"}});
+       }},
+  };
+  for (const auto& [message, run] : cases) {
+    SCOPED_TRACE(message);
+    const std::string before = Snapshot();
+    const auto error = ErrorOf(run);
+    ASSERT_TRUE(error);
+    EXPECT_EQ(KindOf(*error), ErrorKind::InvalidInput);
+    if (message.find("no user") == std::string::npos) {
+      EXPECT_EQ(error->description(), message);
+    }
+    EXPECT_EQ(Snapshot(), before);
+  }
+}
+
+TEST_P(AppTest, ListsFilterLikeSavedQueriesAndStream) {
+  auto& lead = As(kLead);
+  const int32_t a = NewAction("alpha pump");
+  const int32_t b = Add(lead, {{"Subject", "beta"}, {"Category", "Ops"}, {"DateDue", "3/10/2024"}});
+  (void)Add(lead, {{"Subject", "gamma"}, {"DateDue", "3/20/2024"}, {"Assignee", "by"}});
+  Complete(As(kAsg), a);
+  const std::vector<std::pair<ListFilter, std::vector<int32_t>>> cases = {
+      {ListFilter{}, {2, 3}},  // the default: lead's open actions
+      {Filter([](auto& f) { f.status = "completed"; }), {1}},
+      {Filter([](auto& f) { f.status = "overdue"; }), {2}},
+      {Filter([](auto& f) { f.dueWithin = 7; }), {2, 3}},
+      {Filter([](auto& f) { f.category = "ops"; }), {2}},
+      {Filter([](auto& f) { f.grep = "PUMP"; }), {1}},
+      {Filter([](auto& f) { f.assignee = "by"; }), {3}},
+  };
+  for (const auto& [filter, numbers] : cases) {
+    auto rs = List(lead, With<ListRequest>([&](auto& r) {
+                     r.filter = filter;
+                     r.columns = {"ActionNumber"};
+                   }));
+    std::vector<int32_t> got;
+    for (; !rs->IsEOF(); rs->MoveNext()) got.push_back(vb::CLng((*rs)["ActionNumber"].Value()));
+    EXPECT_EQ(got, numbers);
+  }
+  auto limited = List(lead, With<ListRequest>([](auto& r) {
+                        r.filter.status = "open";
+                        r.sort = "ActionNumber desc";
+                        r.limit = 1;
+                      }));
+  EXPECT_EQ(vb::CLng((*limited)["ActionNumber"].Value()), 3);
+  (void)b;
+}
+
+TEST_P(AppTest, ASessionTokenResumesWithoutAPasswordUntilSignOutOrExpiry) {
+  std::string token;
+  (void)Session::SignIn(options_, "orig", "password1", token);
+  Session resumed = Session::Resume(options_, token);
+  EXPECT_EQ(resumed.userID(), "orig");
+  EXPECT_TRUE(Can(resumed, 50));
+  EXPECT_FALSE(Can(resumed, 41));
+  resumed.SignOut();
+  EXPECT_EQ(ErrorOf([&] { (void)Session::Resume(options_, token); })->number(), kNotSignedIn);
+  (void)Session::SignIn(options_, "orig", "password1", token, std::chrono::seconds(-1));
+  EXPECT_EQ(ErrorOf([&] { (void)Session::Resume(options_, token); })->number(), kNotSignedIn);
+  EXPECT_EQ(As(kLead).PurgeExpired(), 1);
+}
+
+KV_INSTANTIATE_ENGINES(AppTest);
+
+}  // namespace
+}  // namespace app
