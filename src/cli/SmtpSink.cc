@@ -65,7 +65,8 @@ bool StartsWithNoCase(const std::string& line, std::string_view word) {
 
 }  // namespace
 
-SmtpSink::SmtpSink() : listener_(::socket(AF_INET, SOCK_STREAM, 0)) {
+SmtpSink::SmtpSink(SinkOptions options)
+    : options_(options), listener_(::socket(AF_INET, SOCK_STREAM, 0)) {
   if (listener_ < 0) throw std::runtime_error("SmtpSink: no socket");
   sockaddr_in address{};
   address.sin_family = AF_INET;
@@ -110,9 +111,14 @@ void SmtpSink::Serve() {
     const int client = ::accept(listener_, nullptr, nullptr);
     if (client < 0) return;
     const Socket session(client);
+    int number = 0;
     {
       const std::lock_guard lock(mutex_);
-      ++sessions_;
+      number = ++sessions_;
+    }
+    if (number <= options_.refuseSessions) {
+      Reply(session.get(), "421 sink busy, try again later");
+      continue;
     }
     Converse(session.get());
   }

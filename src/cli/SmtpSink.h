@@ -16,9 +16,15 @@ struct ReceivedMail {
   std::string data;                     ///< the message text, without the final ".\r\n"
 };
 
+/// How the sink behaves.
+struct SinkOptions {
+  /// The first this many sessions are turned away with "421" (a relay that is down).
+  int refuseSessions = 0;
+};
+
 class SmtpSink {
  public:
-  SmtpSink();
+  explicit SmtpSink(SinkOptions options = {});
   ~SmtpSink();
   SmtpSink(const SmtpSink&) = delete;
   SmtpSink& operator=(const SmtpSink&) = delete;
@@ -34,6 +40,7 @@ class SmtpSink {
   void Serve();
   void Converse(int client);
 
+  SinkOptions options_;
   int listener_ = -1;
   int port_ = 0;
   mutable std::mutex mutex_;
