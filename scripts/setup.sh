@@ -6,7 +6,7 @@ packages=(
   cmake ninja-build g++ clang pkg-config
   libsqlite3-dev libpq-dev postgresql postgresql-contrib
   libfmt-dev libgtest-dev libgmock-dev libbenchmark-dev
-  libcli11-dev nlohmann-json3-dev libsodium-dev libcurl4-openssl-dev
+  libcli11-dev nlohmann-json3-dev libsodium-dev libcurl4-openssl-dev libtomlplusplus-dev
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -258,8 +258,7 @@ int32_t Add(Session& session, const FieldTexts& texts) {
   kvdata::RunInTransaction(internal::Connection(session), [&] {
     id = session.action().addRecord(nullptr, defaults);
     if (id == 0) {
-      throw vb::ComError(vb::kObjectError + 1104, std::string(kSource),
-                         "The action could not be stored.");
+      throw vb::ComError(kNotStored, std::string(kSource), "The action could not be stored.");
     }
     (void)NoticeOfChange(session, id);
   });
@@ -275,8 +274,7 @@ int32_t Copy(Session& session, int32_t actionID) {
     auto source = internal::Row(session, actionID);
     copy = session.action().copyRecord(&source);
     if (copy == 0) {
-      throw vb::ComError(vb::kObjectError + 1104, std::string(kSource),
-                         "The copy could not be stored.");
+      throw vb::ComError(kNotStored, std::string(kSource), "The copy could not be stored.");
     }
     internal::Record(session, evCopiedFrom, copy, "Copied from " + number);
     (void)NoticeOfChange(session, copy);
@@ -411,8 +409,7 @@ void Delete(Session& session, int32_t actionID) {
   }
   for (const int32_t id : ids) action.DeleteAttachment(id);
   if (!action.delete_(actionID)) {
-    throw vb::ComError(vb::kObjectError + 1104, std::string(kSource),
-                       "The action could not be deleted.");
+    throw vb::ComError(kNotStored, std::string(kSource), "The action could not be deleted.");
   }
 }
 

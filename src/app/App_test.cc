@@ -3,6 +3,9 @@
 #include <fmt/format.h>
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <filesystem>
 #include <functional>
 #include <map>
 #include <set>
@@ -13,6 +16,8 @@
 #include "app/Errors.h"
 #include "app/Lists.h"
 #include "app/Rights.h"
+#include "kvdata/DataConnection.h"
+#include "kvdata/DataServer.h"
 #include "kvdata/testing/Fixture.h"
 #include "vb/Convert.h"
 
@@ -419,6 +424,41 @@ TEST_P(AppTest, ASessionTokenResumesWithoutAPasswordUntilSignOutOrExpiry) {
   (void)Session::SignIn(options_, "orig", "password1", token, std::chrono::seconds(-1));
   EXPECT_EQ(ErrorOf([&] { (void)Session::Resume(options_, token); })->number(), kNotSignedIn);
   EXPECT_EQ(As(kLead).PurgeExpired(), 1);
+}
+
+TEST_P(AppTest, UpgradeAddsWhatAnOlderDatabaseLacksOnceAndDeleteTakesTheAttachments) {
+  // A second fresh database on the same engine.
+  struct Older : kvdata::testing::DatabaseTest {
+    Older() { SetUp(); }
+    ~Older() override { TearDown(); }
+    using DatabaseTest::ConnectionString;
+    void TestBody() override {}
+  } older;
+  kvdata::DataServer::CreateDatabase(older.ConnectionString(),
+                                     {"old", "Old", "password1", kvdata::PasswordCost::Minimum});
+  (void)kvdata::DataConnection::Open(older.ConnectionString())
+      ->Execute("drop table ActionSessions");
+  OpenOptions options = options_;
+  options.connection = older.ConnectionString();
+  const auto changes = Upgrade(options);
+  ASSERT_EQ(changes.size(), 2U);
+  EXPECT_EQ(changes[0], "Added the table ActionSessions (signed-in sessions).");
+  EXPECT_TRUE(Upgrade(options).empty());
+  std::string token;
+  (void)Session::SignIn(options, "old", "password1", token);
+  EXPECT_EQ(Session::Resume(options, token).userID(), "old");
+
+  const auto folder = std::filesystem::temp_directory_path() / fmt::format("kvapp-{}", getpid());
+  std::filesystem::create_directories(folder);
+  SettingSet(As(kLead), "AttachmentPath", folder.string());
+  const int32_t id = NewAction();
+  (void)AttachmentAdd(As(kOrig), id, {"notes", "notes.txt", "text", "hello"});
+  ASSERT_FALSE(std::filesystem::is_empty(folder));
+  Delete(As(kOrig), id);
+  EXPECT_TRUE(std::filesystem::is_empty(folder));
+  auto left = Connect()->OpenRecordset("select count(*) as n from ActionAttachments", 0, 2, 1);
+  EXPECT_EQ(vb::CLng((*left)["n"].Value()), 0);
+  std::filesystem::remove_all(folder);
 }
 
 KV_INSTANTIATE_ENGINES(AppTest);

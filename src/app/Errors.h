@@ -22,6 +22,9 @@ enum AppError : int32_t {
   kNotFound = vb::kObjectError + 1102,
   /// The session token is unknown or has expired: sign in again.
   kNotSignedIn = vb::kObjectError + 1103,
+  /// The library stored nothing (an add or copy that gave no new action, a delete that deleted
+  /// none).
+  kNotStored = vb::kObjectError + 1104,
 };
 
 /// What kind of refusal an error is, for a front end's exit status and wording.

@@ -47,15 +47,13 @@ void RegisterAdd(CLI::App& attach, Options& options, const std::shared_ptr<Attac
   OnTarget(*add, options, [args](app::Session& session, int32_t actionID) {
     app::NewAttachment attachment;
     if (!args->link.empty()) {
-      attachment = {args->description.empty() ? args->link : args->description, args->link, {},
-                    {}};
+      attachment = {args->description.empty() ? args->link : args->description, args->link, {}, {}};
     } else {
       const std::string name = std::filesystem::path(args->file).filename().string();
       attachment = {args->description.empty() ? name : args->description, name,
                     std::string(kBase64), ToBase64(ReadFile(args->file))};
     }
-    std::cout << "Added attachment " << app::AttachmentAdd(session, actionID, attachment)
-              << ".\n";
+    std::cout << "Added attachment " << app::AttachmentAdd(session, actionID, attachment) << ".\n";
   });
   add->add_option("FILE", args->file, "File to upload");
   add->add_option("--link", args->link, "URL to attach instead of a file");

@@ -17,9 +17,9 @@ std::string ToBase64(std::string_view bytes) {
 std::optional<std::string> FromBase64(std::string_view text) {
   std::string bytes(text.size() / 4 * 3 + 3, '\0');
   std::size_t length = 0;
-  const int failed = sodium_base642bin(reinterpret_cast<unsigned char*>(bytes.data()),
-                                       bytes.size(), text.data(), text.size(), "\r\n", &length,
-                                       nullptr, sodium_base64_VARIANT_ORIGINAL);
+  const int failed =
+      sodium_base642bin(reinterpret_cast<unsigned char*>(bytes.data()), bytes.size(), text.data(),
+                        text.size(), "\r\n", &length, nullptr, sodium_base64_VARIANT_ORIGINAL);
   if (failed != 0) return std::nullopt;
   bytes.resize(length);
   return bytes;

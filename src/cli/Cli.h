@@ -85,7 +85,8 @@ void ApplyDefaults(Options& options);
 /// without echo on a terminal.
 [[nodiscard]] std::string ReadPassword(const Options& options, const std::string& prompt);
 /// A session on the options' database: resumed from the token of `kvaction login` when one is
-/// kept for it (and --user names nobody else), else signed in with --user and a password.
+/// kept for it (and --user names nobody else; no password is read then), else signed in with
+/// --user and a password.
 [[nodiscard]] app::Session OpenSession(const Options& options);
 
 /// A command's body: runs after parsing on a signed-in session.

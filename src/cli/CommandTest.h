@@ -4,8 +4,8 @@
 // swapped for strings.
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <unistd.h>
+#include <filesystem>
 
 #include <iostream>
 #include <map>

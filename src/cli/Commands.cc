@@ -17,8 +17,7 @@ namespace {
 
 /// The shared options that take a value, so that the command word can be found after them.
 bool TakesValue(std::string_view option) {
-  return option == "--db" || option == "--connection" || option == "--user" ||
-         option == "--locale";
+  return option == "--db" || option == "--connection" || option == "--user" || option == "--locale";
 }
 
 /// The positions of the words of args that are not options (nor option values).
@@ -96,8 +95,7 @@ int UnknownCommand(const CLI::App& app, const CLI::App& parent, const std::strin
   if (const std::string near = Suggestion(parent, word); !near.empty()) {
     std::cerr << " Did you mean '" << (where.empty() ? "" : where + " ") << near << "'?";
   }
-  std::cerr << "\nRun 'kvaction help" << (where.empty() ? "" : " " + where)
-            << "' for the list.\n";
+  std::cerr << "\nRun 'kvaction help" << (where.empty() ? "" : " " + where) << "' for the list.\n";
   return kExitUsage;
 }
 
@@ -134,8 +132,9 @@ void AddCommands(CLI::App& app, Options& options) {
   // The shared options may also follow the command: `kvaction init --admin a --password-stdin`.
   app.fallthrough();
   app.set_version_flag("--version", std::string("kvaction ") + KV_VERSION);
-  app.footer("Run 'kvaction help COMMAND' for a command's options. Exit status: 0 done, 1 refused "
-             "or failed, 2 the command line is wrong.");
+  app.footer(
+      "Run 'kvaction help COMMAND' for a command's options. Exit status: 0 done, 1 refused "
+      "or failed, 2 the command line is wrong.");
   app.add_option("--db", options.db, "Embedded database file (default: actions.kvdb)");
   app.add_option("--connection", options.connection,
                  "Connection string, e.g. Provider=PostgreSQL;Host=...;Database=...");

@@ -95,9 +95,8 @@ std::vector<SavedSession> TokenFile::ReadAll() const {
 void TokenFile::WriteAll(const std::vector<SavedSession>& sessions) const {
   toml::array entries;
   for (const SavedSession& session : sessions) {
-    entries.push_back(toml::table{{"connection", session.connection},
-                                  {"user", session.user},
-                                  {"token", session.token}});
+    entries.push_back(toml::table{
+        {"connection", session.connection}, {"user", session.user}, {"token", session.token}});
   }
   std::ostringstream text;
   text << "# Sessions of `kvaction login`; `kvaction logout` ends one.\n"
@@ -110,9 +109,9 @@ void TokenFile::WriteAll(const std::vector<SavedSession>& sessions) const {
   const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
   if (fd < 0) Fail(fmt::format("Cannot write {}: {}.", temporary.string(), std::strerror(errno)));
   ::fchmod(fd, 0600);  // an older file of that name may have had another mode
-  const bool written = ::write(fd, content.data(), content.size()) ==
-                           static_cast<ssize_t>(content.size()) &&
-                       ::fsync(fd) == 0;
+  const bool written =
+      ::write(fd, content.data(), content.size()) == static_cast<ssize_t>(content.size()) &&
+      ::fsync(fd) == 0;
   ::close(fd);
   if (!written || std::rename(temporary.c_str(), path_.c_str()) != 0) {
     std::filesystem::remove(temporary);
@@ -129,7 +128,8 @@ std::optional<SavedSession> TokenFile::Find(const std::string& connection) const
 
 void TokenFile::Save(const SavedSession& session) const {
   std::vector<SavedSession> sessions = ReadAll();
-  std::erase_if(sessions, [&](const SavedSession& s) { return s.connection == session.connection; });
+  std::erase_if(sessions,
+                [&](const SavedSession& s) { return s.connection == session.connection; });
   sessions.push_back(session);
   WriteAll(sessions);
 }

@@ -106,8 +106,10 @@ class Listing {
       if (!derived && !fields.Contains(column)) {
         BadValue("--columns", column, "a column of the actions table (or Status)");
       }
-      if (!derived) sources.emplace_back(fields.Item(column));
-      else sources.emplace_back();
+      if (!derived)
+        sources.emplace_back(fields.Item(column));
+      else
+        sources.emplace_back();
       // Keys spelled as the table spells its columns.
       const std::string name = derived ? column : sources.back()->Name();
       const ado::DataTypeEnum type = derived ? ado::adVarWChar : sources.back()->Type();
@@ -259,8 +261,8 @@ void RegisterAlerts(CLI::App& app, Options& options) {
     ViewArgs view;
   };
   auto args = std::make_shared<Args>();
-  auto* alerts = app.add_subcommand(
-      "alerts", "Count the actions that need your attention; --list lists them");
+  auto* alerts =
+      app.add_subcommand("alerts", "Count the actions that need your attention; --list lists them");
   alerts->add_flag("--list", args->list, "List the actions instead of counting them");
   args->view.AddTo(*alerts);
   OnSession(*alerts, options, [args, &options](app::Session& session) {
@@ -290,8 +292,7 @@ void RegisterDue(CLI::App& app, Options& options) {
   due->add_flag("--mine", args->mine, "Only actions you are assignee or originator of");
   args->view.AddTo(*due);
   OnSession(*due, options, [args, &options](app::Session& session) {
-    args->view.ListingFor(session, options)
-        .Print(*app::DueList(session, args->days, args->mine));
+    args->view.ListingFor(session, options).Print(*app::DueList(session, args->days, args->mine));
   });
 }
 

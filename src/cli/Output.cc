@@ -70,10 +70,9 @@ constexpr std::array kZeroWidth = {
     Range{0xFE20, 0xFE2F}, Range{0xFEFF, 0xFEFF}};
 /// East Asian wide and full-width characters, and the emoji blocks terminals draw wide.
 constexpr std::array kWide = {
-    Range{0x1100, 0x115F},   Range{0x2E80, 0x303E},   Range{0x3041, 0x33FF},
-    Range{0x3400, 0x4DBF},   Range{0x4E00, 0x9FFF},   Range{0xA000, 0xA4CF},
-    Range{0xAC00, 0xD7A3},   Range{0xF900, 0xFAFF},   Range{0xFE30, 0xFE4F},
-    Range{0xFF00, 0xFF60},   Range{0xFFE0, 0xFFE6},   Range{0x1F300, 0x1F64F},
+    Range{0x1100, 0x115F},   Range{0x2E80, 0x303E},  Range{0x3041, 0x33FF}, Range{0x3400, 0x4DBF},
+    Range{0x4E00, 0x9FFF},   Range{0xA000, 0xA4CF},  Range{0xAC00, 0xD7A3}, Range{0xF900, 0xFAFF},
+    Range{0xFE30, 0xFE4F},   Range{0xFF00, 0xFF60},  Range{0xFFE0, 0xFFE6}, Range{0x1F300, 0x1F64F},
     Range{0x1F900, 0x1F9FF}, Range{0x20000, 0x3FFFD}};
 
 bool IsControl(char32_t c) { return c < 0x20 || (c >= 0x7F && c <= 0x9F); }
@@ -146,8 +145,7 @@ std::string Fitted(std::string_view text, std::size_t cells) {
 }
 
 std::string Iso8601(const vb::Date& date) {
-  std::string text =
-      fmt::format("{:04}-{:02}-{:02}", date.Year(), date.Month(), date.Day());
+  std::string text = fmt::format("{:04}-{:02}-{:02}", date.Year(), date.Month(), date.Day());
   if (date.HasTime()) {
     text += fmt::format("T{:02}:{:02}:{:02}", date.Hour(), date.Minute(), date.Second());
   }
@@ -283,8 +281,9 @@ class TableWriter : public RowWriter {
     const std::size_t left = lineWidth_ > fixed ? lineWidth_ - fixed : 0;
     constexpr std::size_t kNarrowest = 8;
     for (const ColumnSpec& column : columns) {
-      widths_.push_back(column.width != 0 ? column.width
-                                          : std::max(kNarrowest, left / std::max<std::size_t>(shared, 1)));
+      widths_.push_back(column.width != 0
+                            ? column.width
+                            : std::max(kNarrowest, left / std::max<std::size_t>(shared, 1)));
     }
     std::vector<std::string> names;
     for (const ColumnSpec& column : columns) names.push_back(column.name);
@@ -354,8 +353,8 @@ void PrintRecordset(std::ostream& out, ado::Recordset& rs, Format format,
     for (; !rs.IsEOF(); rs.MoveNext()) {
       rows.push_back(valuesOf());
       for (std::size_t i = 0; i < columns.size(); ++i) {
-        columns[i].width = std::max(
-            columns[i].width, DisplayWidth(Escaped(FieldText(rows.back()[i], locale))));
+        columns[i].width =
+            std::max(columns[i].width, DisplayWidth(Escaped(FieldText(rows.back()[i], locale))));
       }
     }
     for (ColumnSpec& column : columns) column.width = std::max<std::size_t>(column.width, 1);

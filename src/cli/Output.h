@@ -65,7 +65,6 @@ class RowWriter {
 
 /// Prints a record set from its current row to its end. A table measures its columns first (for
 /// small record sets: settings, rights, users); CSV and JSON stream.
-void PrintRecordset(std::ostream& out, ado::Recordset& rs, Format format,
-                    const vb::Locale& locale);
+void PrintRecordset(std::ostream& out, ado::Recordset& rs, Format format, const vb::Locale& locale);
 
 }  // namespace cli

@@ -27,8 +27,8 @@ TEST(Output, DisplayCellsAndEscapes) {
       {"a\tb", 4, "a\\tb"},
       {"line\r\nnext", 12, "line\\r\\nnext"},
       {"bell\x07", 8, "bell\\x07"},
-      {"\xff", 4, "\\xff"},              // a stray byte
-      {"\u0085", 6, "\\u0085"},          // a C1 control
+      {"\xff", 4, "\\xff"},                 // a stray byte
+      {"\u0085", 6, "\\u0085"},             // a C1 control
       {"\x1b[31mred", 11, "\\x1b[31mred"},  // a terminal escape cannot colour the table
   };
   for (const CellCase& c : cases) {
@@ -80,11 +80,11 @@ TEST(Output, WritersOfTheThreeFormats) {
             "\\\"roof\\\", now\"},\n  {\"ActionNumber\":12,\"DateDue\":null,\"Subject\":"
             "\"\u5c4b\u6839\\nline two\"}\n]\n");
   EXPECT_EQ(Written(Format::kJson, columns, {}), "[]\n");
-  // The table: fixed columns padded by cells, the last one given the rest of 24 cells, cut.
+  // The table: fixed columns padded by cells; the last gets the rest, at least 8 cells, cut.
   EXPECT_EQ(Written(Format::kTable, columns, rows, 24),
-            "Acti  DateDue     Subject\n"
+            "Act…  DateDue     Subject\n"
             "1     4/1/2026    Fix the…\n"
-            "12                \u5c4b\u6839\\nli…\n"
+            "12                \u5c4b\u6839\\nl…\n"
             "(2 rows)\n");
 }
 

@@ -134,7 +134,8 @@ void RegisterRecordCommands(CLI::App& app, Options& options) {
   auto* add = app.add_subcommand("add", "Create an action (needs right 50); prints its number");
   AddFieldOptions(*add, *args, true);
   OnSession(*add, options, [args](app::Session& session) {
-    const int32_t id = WithOptionNames([&] { return app::Add(session, TextsOf(*args, session.locale())); });
+    const int32_t id =
+        WithOptionNames([&] { return app::Add(session, TextsOf(*args, session.locale())); });
     std::cout << ActionNumberText(session, id) << '\n';
   });
 
@@ -153,9 +154,10 @@ void RegisterRecordCommands(CLI::App& app, Options& options) {
 
   auto* review = app.add_subcommand(
       "review", "Move an action's review status and alert the other party (needs SetStatus)");
-  review->add_option("STATUS", args->reviewStatus,
-                     "0-2 the assignee's turn, 10-12 the originator's, 40-42 reopened, 50-52 "
-                     "closed")
+  review
+      ->add_option("STATUS", args->reviewStatus,
+                   "0-2 the assignee's turn, 10-12 the originator's, 40-42 reopened, 50-52 "
+                   "closed")
       ->required();
   OnTarget(*review, options, [args](app::Session& session, int32_t id) {
     app::Review(session, id, args->reviewStatus);

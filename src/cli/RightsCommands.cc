@@ -57,8 +57,7 @@ void RegisterRights(CLI::App& app, Options& options) {
   auto* rights = app.add_subcommand(
       "rights", "List the catalogue of workgroup rights and whether you hold each");
   OnSession(*rights, options, [&options](app::Session& session) {
-    const auto writer =
-        MakeWriter(FormatOf(options), std::cout, session.locale(), TerminalWidth());
+    const auto writer = MakeWriter(FormatOf(options), std::cout, session.locale(), TerminalWidth());
     writer->Begin({{"Right", 5}, {"Held", 5}, {"Description", 0}});
     for (int32_t right = 0; right <= kHighestRight; ++right) {
       const std::string name = app::RightName(right);

@@ -130,15 +130,13 @@ std::string ReadPassword(const Options& options, const std::string& prompt) {
 
 app::Session OpenSession(const Options& options) {
   const app::OpenOptions open = OpenOptionsOf(options);
-  if (!options.passwordStdin) {
-    const std::optional<SavedSession> kept = TokenFile(FolderOf(options)).Find(open.connection);
-    if (kept && (options.user.empty() || options.user == kept->user)) {
-      try {
-        return app::Session::Resume(open, kept->token);
-      } catch (const vb::ComError& e) {
-        if (e.number() != app::kNotSignedIn) throw;
-        Fail(fmt::format("The session of {} has ended: run 'kvaction login' again.", kept->user));
-      }
+  const std::optional<SavedSession> kept = TokenFile(FolderOf(options)).Find(open.connection);
+  if (kept && (options.user.empty() || options.user == kept->user)) {
+    try {
+      return app::Session::Resume(open, kept->token);
+    } catch (const vb::ComError& e) {
+      if (e.number() != app::kNotSignedIn) throw;
+      Fail(fmt::format("The session of {} has ended: run 'kvaction login' again.", kept->user));
     }
   }
   const std::string user = RequiredUser(options);
@@ -172,8 +170,8 @@ void RegisterSessionCommands(CLI::App& app, Options& options) {
               << ".\n";
   });
 
-  auto* logout = app.add_subcommand(
-      "logout", "End the session kept for this database and forget its token");
+  auto* logout =
+      app.add_subcommand("logout", "End the session kept for this database and forget its token");
   logout->callback([&options] {
     ApplyDefaults(options);
     const app::OpenOptions open = OpenOptionsOf(options);

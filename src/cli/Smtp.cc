@@ -8,7 +8,7 @@
 #include <cstring>
 #include <memory>
 
-#include "kvdata/Base64.h"
+#include "cli/Base64.h"
 #include "vb/ComError.h"
 
 namespace cli {
@@ -41,7 +41,7 @@ bool IsAscii(std::string_view text) {
 
 /// A header text as is when it is ASCII, else as one RFC 2047 encoded word.
 std::string HeaderText(std::string_view text) {
-  return IsAscii(text) ? std::string(text) : "=?UTF-8?B?" + kvdata::ToBase64(text) + "?=";
+  return IsAscii(text) ? std::string(text) : "=?UTF-8?B?" + ToBase64(text) + "?=";
 }
 
 /// "Name" <address>, the name quoted (or encoded) so that its commas and quotes stay its own.

@@ -1,6 +1,7 @@
 // export and import: actions as CSV. export writes the rows a list would show, every column,
 // dates in ISO 8601; import reads such a file (or one with only some columns), checks every row
 // and stores all of them or none.
+#include <algorithm>
 #include <fstream>
 #include <iostream>
 #include <memory>
@@ -79,22 +80,29 @@ class CsvReader {
 /// follow from the IDs (the names) or from later work on the action.
 bool SkippedOnImport(std::string_view column) {
   for (const std::string_view skipped :
-       {"ActionID", "ActionNumber", "Assignee", "Originator", "OriginatorID", "DateCompleted",
-        "DateClosed", "DateRejected", "Reviewed", "Alert", "Flags", "Results"}) {
+       {"ActionID", "ActionNumber", "Originator", "OriginatorID", "DateOpened", "DateCompleted",
+        "DateClosed", "DateRejected", "Reviewed", "Alert", "Flags", "Result", "Results"}) {
     if (vb::EqualsText(skipped, column)) return true;
   }
   return false;
 }
 
-/// Where each CSV column goes: the field it sets, or nothing for a column passed over.
+bool HasColumn(const Record& header, std::string_view name) {
+  return std::any_of(header.fields.begin(), header.fields.end(),
+                     [&](const std::string& field) { return vb::EqualsText(field, name); });
+}
+
+/// Where each CSV column goes: the field it sets, or nothing for a column passed over. The
+/// assignee is a user ID: AssigneeID as export writes it, or Assignee in a file without that.
 std::vector<const FieldOption*> ImportColumns(const Record& header) {
+  const bool assigneeIDs = HasColumn(header, "AssigneeID");
   std::vector<const FieldOption*> columns;
   for (const std::string& name : header.fields) {
-    // The exported file names the assignee's user ID AssigneeID; add takes it as Assignee.
+    const bool skipped = SkippedOnImport(name) || (assigneeIDs && vb::EqualsText(name, "Assignee"));
     const FieldOption* field =
-        FieldOfColumn(vb::EqualsText(name, "AssigneeID") ? "Assignee" : name);
-    if (field == nullptr && !SkippedOnImport(name)) {
-      Fail(fmt::format("line {}: '{}' is not a column of the actions table", header.line, name));
+        skipped ? nullptr : FieldOfColumn(vb::EqualsText(name, "AssigneeID") ? "Assignee" : name);
+    if (!skipped && (field == nullptr || !field->onCreate)) {
+      Fail(fmt::format("line {}: '{}' is not a column import can fill", header.line, name));
     }
     columns.push_back(field);
   }
@@ -107,8 +115,8 @@ std::string DateText(const std::string& text, const vb::Locale& locale, std::siz
   std::string day = text.substr(0, text.find('T'));
   const std::optional<vb::Date> date = locale.ParseDate(day);
   if (!date) {
-    Fail(fmt::format("line {}: {}: '{}' is not a date in the form yyyy-mm-dd or {}", line,
-                     column, text, locale.ShortDatePattern()));
+    Fail(fmt::format("line {}: {}: '{}' is not a date in the form yyyy-mm-dd or {}", line, column,
+                     text, locale.ShortDatePattern()));
   }
   return locale.FormatShortDate(*date);
 }
@@ -199,8 +207,7 @@ void RegisterImport(CLI::App& app, Options& options) {
     // The rows that have the right form go to app/, which checks them all before storing any.
     if (problems.empty()) {
       for (const app::ImportProblem& problem : app::ImportActions(session, rows).problems) {
-        problems.push_back(fmt::format("line {}: {}", lines.at(problem.row),
-                                       problem.message));
+        problems.push_back(fmt::format("line {}: {}", lines.at(problem.row), problem.message));
       }
     }
     if (!problems.empty()) {

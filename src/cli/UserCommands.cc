@@ -12,8 +12,8 @@ namespace cli {
 namespace {
 
 constexpr const char* kTwoPasswords =
-    "With --password-stdin and no session kept by login, standard input holds two lines: your "
-    "password first, then the new one.";
+    "With --password-stdin standard input holds the new password; without a session kept by "
+    "login, your own password comes on the line before it.";
 
 struct UserArgs {
   std::string id;
@@ -33,8 +33,8 @@ void RegisterAdd(CLI::App& user, Options& options, const std::shared_ptr<UserArg
   add->add_option("--email", args->email, "E-mail address");
   add->add_option("--group", args->group, "Workgroup ID (see workgroup list; -1 SuperUser)");
   OnSession(*add, options, [args, &options](app::Session& session) {
-    app::NewUser user{args->id, args->name.empty() ? args->id : args->name, {}, args->email,
-                      args->group};
+    app::NewUser user{
+        args->id, args->name.empty() ? args->id : args->name, {}, args->email, args->group};
     user.password = ReadPassword(options, "Password for " + args->id + ": ");
     app::UserAdd(session, user);
     std::cout << "Added the user " << args->id << ".\n";
