@@ -7,6 +7,7 @@ packages=(
   libsqlite3-dev libpq-dev postgresql postgresql-contrib
   libfmt-dev libgtest-dev libgmock-dev libbenchmark-dev
   libcli11-dev nlohmann-json3-dev libsodium-dev libcurl4-openssl-dev libtomlplusplus-dev
+  libssl-dev openssl
 )
 missing=()
 for p in "${packages[@]}"; do
