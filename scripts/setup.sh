@@ -11,6 +11,7 @@ packages=(
   gcovr
   libcpp-httplib-dev libmstch-dev libjs-bootstrap5
   chromium chromium-driver python3-selenium python3-pytest
+  libssl-dev openssl
 )
 missing=()
 for p in "${packages[@]}"; do

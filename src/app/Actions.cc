@@ -11,6 +11,7 @@
 #include "app/Admin.h"
 #include "app/Errors.h"
 #include "app/Internal.h"
+#include "app/Notify.h"
 #include "kvaction/Enums.h"
 #include "kvdata/DataConnection.h"
 #include "kvdata/DataServer.h"
@@ -159,7 +160,10 @@ void Store(Session& session, int32_t actionID,
   const auto rs = internal::Table(columns);
   rs->AddNew(names, row);
   auto& connection = internal::Connection(session);
-  kvdata::RunInTransaction(connection, [&] { session.action().updateRecord(rs); });
+  kvdata::RunInTransaction(connection, [&] {
+    session.action().updateRecord(rs);
+    (void)NoticeOfChange(session, actionID);
+  });
 }
 
 // The review move of a status change, by the person's role on the action.
@@ -250,10 +254,14 @@ int32_t Add(Session& session, const FieldTexts& texts) {
   }
   const auto defaults = internal::Table(columns);
   defaults->AddNew(names, row);
-  const int32_t id = session.action().addRecord(nullptr, defaults);
-  if (id == 0) {
-    throw vb::ComError(kNotStored, std::string(kSource), "The action could not be stored.");
-  }
+  int32_t id = 0;
+  kvdata::RunInTransaction(internal::Connection(session), [&] {
+    id = session.action().addRecord(nullptr, defaults);
+    if (id == 0) {
+      throw vb::ComError(kNotStored, std::string(kSource), "The action could not be stored.");
+    }
+    (void)NoticeOfChange(session, id);
+  });
   return id;
 }
 
@@ -269,6 +277,7 @@ int32_t Copy(Session& session, int32_t actionID) {
       throw vb::ComError(kNotStored, std::string(kSource), "The copy could not be stored.");
     }
     internal::Record(session, evCopiedFrom, copy, "Copied from " + number);
+    (void)NoticeOfChange(session, copy);
   });
   return copy;
 }

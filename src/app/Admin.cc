@@ -117,7 +117,7 @@ struct SettingKey {
   ado::DataTypeEnum type;
   bool settable = true;
 };
-constexpr std::array<SettingKey, 10> kSettings = {{
+constexpr std::array<SettingKey, 17> kSettings = {{
     {"SMTPHost", ado::adVarWChar},
     {"SMTPDefault", ado::adBoolean},
     {"AutoEmail", ado::adBoolean},
@@ -127,6 +127,14 @@ constexpr std::array<SettingKey, 10> kSettings = {{
     {"DueDays", ado::adSmallInt},
     {"DefaultWorkgroup", ado::adInteger},
     {"WebURL", ado::adVarWChar},
+    // Delivery and reminders (docs/notifications.md); the relay's password is never stored.
+    {"SMTPSecurity", ado::adVarWChar},
+    {"SMTPUser", ado::adVarWChar},
+    {"SMTPCAFile", ado::adVarWChar},
+    {"SMTPTimeout", ado::adSmallInt},
+    {"TimeZone", ado::adVarWChar},
+    {"ReminderTime", ado::adVarWChar},
+    {"ReminderFrom", ado::adVarWChar},
     {"Version", ado::adVarWChar, false},
 }};
 

@@ -363,7 +363,8 @@ TEST_P(AppTest, MistakesAreInputErrorsThatChangeNothing) {
       {"name: 'ops' is not a new workgroup name (it is taken)",
        [&] { (void)WorkgroupAdd(lead, "ops", {50}); }},
       {"setting: 'SMTPhostt' is not a known key (SMTPHost, SMTPDefault, AutoEmail, AttachmentPath, "
-       "AttachmentURL, AttachmentMode, DueDays, DefaultWorkgroup, WebURL, Version)",
+       "AttachmentURL, AttachmentMode, DueDays, DefaultWorkgroup, WebURL, SMTPSecurity, SMTPUser, "
+       "SMTPCAFile, SMTPTimeout, TimeZone, ReminderTime, ReminderFrom, Version)",
        [&] { SettingSet(lead, "SMTPhostt", "x"); }},
       {"Assignee: no user has the ID nobody.",
        [&] {

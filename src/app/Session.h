@@ -24,6 +24,8 @@ struct OpenOptions {
   vb::Locale locale = vb::Locale::EnUS();  ///< the person's short date form
   /// Work of the password hashes this session makes (Minimum only for tests and tools).
   kvdata::PasswordCost cost = kvdata::PasswordCost::Interactive;
+  /// Whether changes queue notices when AutoEmail is on (false for bulk work).
+  bool mail = true;
 };
 
 /// How long a token stays valid after sign-in.

@@ -37,6 +37,8 @@ struct Options {
   std::string configFolder;
   /// Hashes new passwords at the lowest cost (tests only).
   bool cheapPasswords = false;
+  /// --no-mail: changes queue no notices (bulk work).
+  bool noMail = false;
 };
 
 /// The default embedded database file, in the current directory.
@@ -123,5 +125,8 @@ void RegisterServeCommand(CLI::App& app, Options& options);
 void RegisterAttachmentCommands(CLI::App& app, Options& options);
 void RegisterBackupCommands(CLI::App& app, Options& options);
 void RegisterTransferCommands(CLI::App& app, Options& options);
+void RegisterMailCommands(CLI::App& app, Options& options);
+/// Delivers the notices the person's changes queued; a failure is reported, never raised.
+void DeliverOwnMail(app::Session& session);
 
 }  // namespace cli

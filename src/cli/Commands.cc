@@ -143,6 +143,7 @@ void AddCommands(CLI::App& app, Options& options) {
   app.add_flag("--password-stdin", options.passwordStdin,
                "Read the password from the first line of standard input");
   app.add_flag("--json", options.json, "Print results as JSON");
+  app.add_flag("--no-mail", options.noMail, "Changes send no notices (bulk work)");
   app.add_option("--locale", options.locale, "Short date form: en-US (M/d/yyyy) or en-GB")
       ->check(CLI::IsMember({"en-US", "en-GB"}));
 
@@ -157,6 +158,7 @@ void AddCommands(CLI::App& app, Options& options) {
   RegisterBackupCommands(app, options);
   RegisterTransferCommands(app, options);
   RegisterServeCommand(app, options);
+  RegisterMailCommands(app, options);
   app.add_subcommand("help", "Describe a command: kvaction help [COMMAND [SUBCOMMAND]]")
       ->allow_extras();
 }

@@ -75,6 +75,7 @@ app::OpenOptions OpenOptionsOf(const Options& options) {
   open.clock = options.clock;
   open.locale = LocaleOf(options);
   if (options.cheapPasswords) open.cost = kvdata::PasswordCost::Minimum;
+  open.mail = !options.noMail;
   return open;
 }
 
@@ -147,6 +148,7 @@ void OnSession(CLI::App& command, Options& options, SessionBody body) {
     ApplyDefaults(options);
     app::Session session = OpenSession(options);
     body(session);
+    DeliverOwnMail(session);
   });
 }
 

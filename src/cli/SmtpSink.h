@@ -2,7 +2,10 @@
 // A test SMTP relay: listens on 127.0.0.1 at a port the system picks, accepts one session at a
 // time on its own thread, answers every command with success and records what arrived.
 #include <atomic>
+#include <filesystem>
+#include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -14,11 +17,33 @@ struct ReceivedMail {
   std::string mailFrom;                 ///< the MAIL FROM argument, e.g. "<a@b>"
   std::vector<std::string> recipients;  ///< the RCPT TO arguments
   std::string data;                     ///< the message text, without the final ".\r\n"
+  bool secure = false;                  ///< whether it arrived over TLS
+  std::string login;                    ///< the user who logged in, if anyone did
 };
+
+/// A certificate for 127.0.0.1 and its key, made with the openssl command for one test run.
+struct SelfSigned {
+  std::filesystem::path certificate;
+  std::filesystem::path key;
+  [[nodiscard]] static SelfSigned Make(const std::filesystem::path& folder);
+};
+
+/// How the sink behaves.
+struct SinkOptions {
+  /// The first this many sessions are turned away with "421" (a relay that is down).
+  int refuseSessions = 0;
+  /// With a certificate the sink offers STARTTLS (or, with implicitTls, speaks TLS at once).
+  std::optional<SelfSigned> tls;
+  bool implicitTls = false;
+  /// Not empty: the sink offers AUTH PLAIN and accepts this password for any user.
+  std::string password;
+};
+
+class Channel;
 
 class SmtpSink {
  public:
-  SmtpSink();
+  explicit SmtpSink(SinkOptions options = {});
   ~SmtpSink();
   SmtpSink(const SmtpSink&) = delete;
   SmtpSink& operator=(const SmtpSink&) = delete;
@@ -32,8 +57,11 @@ class SmtpSink {
 
  private:
   void Serve();
-  void Converse(int client);
+  void Converse(Channel& channel);
 
+  struct Tls;
+  SinkOptions options_;
+  std::unique_ptr<Tls> tls_;
   int listener_ = -1;
   int port_ = 0;
   mutable std::mutex mutex_;

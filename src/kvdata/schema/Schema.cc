@@ -142,6 +142,31 @@ const std::vector<TableDef>& Tables() {
         {"UserID", ColumnKind::Text, kIdSize, kNotNull},
         {"Created", ColumnKind::Date, 0, kNotNull},
         {"Expires", ColumnKind::Date, 0, kNotNull}}},
+      // Mail waiting for delivery, written in the transaction of the change it reports, and
+      // what became of each delivery attempt.
+      {"ActionOutbox",
+       {{"MailID", ColumnKind::AutoKey},
+        {"MessageID", ColumnKind::Text, 255, kNotNull},
+        {"ActionID", ColumnKind::Integer},
+        {"CreatedBy", ColumnKind::Text, kIdSize},
+        {"FromName", ColumnKind::Text, kNameSize},
+        {"FromAddress", ColumnKind::Text, 255},
+        {"Recipients", ColumnKind::LongText, 0, kNotNull},
+        {"Subject", ColumnKind::LongText},
+        {"Body", ColumnKind::LongText},
+        {"Created", ColumnKind::Date, 0, kNotNull},
+        {"Attempts", ColumnKind::Integer, 0, kNotNull},
+        {"NextAttempt", ColumnKind::Date, 0, kNotNull},
+        {"Sent", ColumnKind::Date},
+        {"GaveUp", ColumnKind::Date},
+        {"LastError", ColumnKind::LongText}}},
+      // The reminders sent: one row per user and day.
+      {"ActionReminders",
+       {{"ReminderID", ColumnKind::AutoKey},
+        {"UserID", ColumnKind::Text, kIdSize, kNotNull},
+        {"Day", ColumnKind::Date, 0, kNotNull},
+        {"MailID", ColumnKind::Integer},
+        {"Lines", ColumnKind::Integer}}},
       {"Users",
        {{"UserID", ColumnKind::Text, kIdSize, "NOT NULL PRIMARY KEY"},
         {"UserName", ColumnKind::Text, kNameSize},
@@ -169,6 +194,8 @@ const std::vector<IndexDef>& Indexes() {
       {"ix_attachments_action", "ActionAttachments", {"ActionID"}},
       {"ix_events_action", "ActionEvents", {"ActionID", "EventID"}},
       {"ix_sessions_user", "ActionSessions", {"UserID"}},
+      {"ix_outbox_due", "ActionOutbox", {"Sent", "GaveUp", "NextAttempt"}},
+      {"ix_reminders_day", "ActionReminders", {"UserID", "Day"}, true},
   };
   return indexes;
 }
@@ -257,12 +284,18 @@ std::vector<std::string> UpgradeActionDatabase(DataConnection& connection) {
   auto& engine = connection.Engine();
   std::vector<std::string> changes;
   DataConnection::Transaction transaction(connection);
-  if (!engine.TableExists("ActionSessions")) {
-    engine.Execute(CreateTable(engine, TableNamed("ActionSessions")));
+  constexpr std::array<std::pair<std::string_view, std::string_view>, 3> kNewTables = {{
+      {"ActionSessions", "signed-in sessions"},
+      {"ActionOutbox", "mail waiting for delivery"},
+      {"ActionReminders", "reminders sent"},
+  }};
+  for (const auto& [name, purpose] : kNewTables) {
+    if (engine.TableExists(name)) continue;
+    engine.Execute(CreateTable(engine, TableNamed(name)));
     for (const auto& index : Indexes()) {
-      if (index.table == "ActionSessions") engine.Execute(CreateIndex(index));
+      if (index.table == name) engine.Execute(CreateIndex(index));
     }
-    changes.emplace_back("Added the table ActionSessions (signed-in sessions).");
+    changes.push_back(fmt::format("Added the table {} ({}).", name, purpose));
   }
   if (!HasColumn(engine.ReadCatalog(), "ActionQueries", "Shared")) {
     engine.Execute(fmt::format("ALTER TABLE {} ADD COLUMN {} {}",

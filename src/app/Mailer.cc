@@ -1,0 +1,182 @@
+#include "app/Mailer.h"
+
+#include <curl/curl.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+#include "app/Errors.h"
+#include "app/Session.h"
+#include "kvdata/Base64.h"
+#include "kvdata/DataServer.h"
+#include "kvdata/SettingsStore.h"
+#include "vb/Convert.h"
+
+namespace app {
+namespace {
+
+/// A line break in a header value would let it add headers or recipients of its own.
+void RequireOneLine(std::string_view what, std::string_view value) {
+  if (value.find_first_of("\r\n") != std::string_view::npos) {
+    throw Invalid(what, {}, "one line (it holds a line break; nothing was sent)");
+  }
+}
+
+bool IsAscii(std::string_view text) {
+  return std::all_of(text.begin(), text.end(),
+                     [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
+/// A header text as is when it is ASCII, else as one RFC 2047 encoded word.
+std::string HeaderText(std::string_view text) {
+  return IsAscii(text) ? std::string(text) : "=?UTF-8?B?" + kvdata::ToBase64(text) + "?=";
+}
+
+/// "Name" <address>, the name quoted (or encoded) so that its commas and quotes stay its own.
+std::string Mailbox(std::string_view name, std::string_view address) {
+  if (name.empty()) return "<" + std::string(address) + ">";
+  std::string shown;
+  if (IsAscii(name)) {
+    shown = "\"";
+    for (const char c : name) {
+      if (c == '"' || c == '\\') shown += '\\';
+      shown += c;
+    }
+    shown += "\"";
+  } else {
+    shown = HeaderText(name);
+  }
+  return shown + " <" + std::string(address) + ">";
+}
+
+struct CurlCleanup {
+  void operator()(CURL* curl) const { curl_easy_cleanup(curl); }
+};
+struct SlistCleanup {
+  void operator()(curl_slist* list) const { curl_slist_free_all(list); }
+};
+
+/// The message text handed to libcurl piece by piece.
+struct Upload {
+  std::string_view rest;
+};
+
+size_t ReadUpload(char* buffer, size_t size, size_t count, void* userData) {
+  auto& upload = *static_cast<Upload*>(userData);
+  const size_t n = std::min(size * count, upload.rest.size());
+  std::memcpy(buffer, upload.rest.data(), n);
+  upload.rest.remove_prefix(n);
+  return n;
+}
+
+/// The URL of the relay: implicit TLS speaks smtps, everything else smtp.
+std::string RelayURL(const Relay& relay) {
+  if (relay.host.find("://") != std::string::npos) return relay.host;
+  return (relay.security == MailSecurity::Tls ? "smtps://" : "smtp://") + relay.host;
+}
+
+[[noreturn]] void Failed(const std::string& description) {
+  throw vb::ComError(kDeliveryFailed, std::string(kSource), description);
+}
+
+std::string Setting(Session& session, std::string_view key) {
+  return vb::TextOf(vb::Require(session.action().DataServer())->Settings()->Value(key));
+}
+
+}  // namespace
+
+MailSecurity SecurityOf(std::string_view word) {
+  if (word.empty() || vb::EqualsText(word, "none")) return MailSecurity::None;
+  if (vb::EqualsText(word, "starttls")) return MailSecurity::StartTls;
+  if (vb::EqualsText(word, "tls")) return MailSecurity::Tls;
+  throw Invalid("SMTPSecurity", word, "none, starttls or tls");
+}
+
+Relay RelayOf(Session& session, std::string_view password) {
+  Relay relay;
+  relay.host = session.action().SMTPHost();
+  relay.security = SecurityOf(Setting(session, "SMTPSecurity"));
+  relay.user = Setting(session, "SMTPUser");
+  relay.caFile = Setting(session, "SMTPCAFile");
+  if (const std::string seconds = Setting(session, "SMTPTimeout"); !seconds.empty()) {
+    const auto value = vb::CLng(vb::Variant(seconds));
+    if (value <= 0) throw Invalid("SMTPTimeout", seconds, "a number of seconds above 0");
+    relay.timeout = std::chrono::seconds(value);
+  }
+  if (!password.empty()) {
+    relay.password = password;
+  } else if (const char* fromEnvironment = std::getenv(kSmtpPasswordVariable)) {
+    relay.password = fromEnvironment;
+  }
+  return relay;
+}
+
+std::string MessageText(const OutgoingMail& mail) {
+  RequireOneLine("sender name", mail.fromName);
+  RequireOneLine("sender address", mail.fromAddress);
+  for (const auto& address : mail.to) RequireOneLine("recipient address", address);
+  RequireOneLine("subject", mail.subject);
+  RequireOneLine("Message-ID", mail.messageID);
+  std::string to;
+  for (const auto& address : mail.to) to += (to.empty() ? "" : ", ") + address;
+  std::string text = "From: " + Mailbox(mail.fromName, mail.fromAddress) + "\r\n";
+  text += "To: " + to + "\r\n";
+  text += "Subject: " + HeaderText(mail.subject) + "\r\n";
+  if (!mail.messageID.empty()) text += "Message-ID: " + mail.messageID + "\r\n";
+  text += "MIME-Version: 1.0\r\n";
+  text += "Content-Type: text/plain; charset=UTF-8\r\n";
+  text += "Content-Transfer-Encoding: 8bit\r\n";
+  text += "\r\n";
+  text += mail.body;
+  return text;
+}
+
+void Deliver(const Relay& relay, const OutgoingMail& mail) {
+  const std::string text = MessageText(mail);
+  if (mail.to.empty()) throw Invalid("recipients", {}, "at least one address");
+  if (relay.host.empty()) {
+    throw Invalid("SMTPHost", {}, "the relay's host name (the setting is empty)");
+  }
+  const std::unique_ptr<CURL, CurlCleanup> curl(curl_easy_init());
+  if (!curl) Failed("The mail library could not start.");
+  std::unique_ptr<curl_slist, SlistCleanup> recipients;
+  for (const auto& address : mail.to) {
+    curl_slist* grown = curl_slist_append(recipients.get(), ("<" + address + ">").c_str());
+    if (grown == nullptr) Failed("Out of memory while listing the recipients.");
+    (void)recipients.release();
+    recipients.reset(grown);
+  }
+  const std::string url = RelayURL(relay);
+  const std::string from = "<" + mail.fromAddress + ">";
+  Upload upload{text};
+  char error[CURL_ERROR_SIZE] = {};
+  CURL* handle = curl.get();
+  curl_easy_setopt(handle, CURLOPT_URL, url.c_str());
+  curl_easy_setopt(handle, CURLOPT_MAIL_FROM, from.c_str());
+  curl_easy_setopt(handle, CURLOPT_MAIL_RCPT, recipients.get());
+  curl_easy_setopt(handle, CURLOPT_READFUNCTION, ReadUpload);
+  curl_easy_setopt(handle, CURLOPT_READDATA, &upload);
+  curl_easy_setopt(handle, CURLOPT_UPLOAD, 1L);
+  curl_easy_setopt(handle, CURLOPT_ERRORBUFFER, error);
+  curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT, static_cast<long>(relay.connectTimeout.count()));
+  curl_easy_setopt(handle, CURLOPT_TIMEOUT, static_cast<long>(relay.timeout.count()));
+  curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L);
+  // STARTTLS is required, never optional: a relay that does not offer it gets nothing in clear.
+  if (relay.security == MailSecurity::StartTls) {
+    curl_easy_setopt(handle, CURLOPT_USE_SSL, static_cast<long>(CURLUSESSL_ALL));
+  }
+  if (!relay.caFile.empty()) curl_easy_setopt(handle, CURLOPT_CAINFO, relay.caFile.c_str());
+  if (!relay.user.empty()) {
+    curl_easy_setopt(handle, CURLOPT_USERNAME, relay.user.c_str());
+    curl_easy_setopt(handle, CURLOPT_PASSWORD, relay.password.c_str());
+  }
+  const CURLcode result = curl_easy_perform(handle);
+  if (result != CURLE_OK) {
+    Failed("The e-mail was not delivered to " + url + ": " +
+           (error[0] != '\0' ? std::string(error) : std::string(curl_easy_strerror(result))));
+  }
+}
+
+}  // namespace app

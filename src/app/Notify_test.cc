@@ -1,0 +1,278 @@
+// Notifications on both engines against a loopback relay: mail on change reaches the other
+// party and never the actor, failed deliveries are retried once due, an interrupted delivery
+// repeats at most once, and reminders go out once per user and day with the lead time and the
+// time zone deciding what they list.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <set>
+
+#include "app/Actions.h"
+#include "app/Admin.h"
+#include "app/Outbox.h"
+#include "app/Reminders.h"
+#include "cli/SmtpSink.h"
+#include "kvdata/testing/Fixture.h"
+
+namespace app {
+namespace {
+
+using cli::testing::SelfSigned;
+using cli::testing::SinkOptions;
+using cli::testing::SmtpSink;
+using Addresses = std::multiset<std::string>;
+
+UserChanges EmailChange(std::string address) {
+  UserChanges changes;
+  changes.email = std::move(address);
+  return changes;
+}
+
+SinkOptions SinkWith(int refuse, std::optional<SelfSigned> tls = std::nullopt,
+                     bool implicitTls = false, std::string password = {}) {
+  SinkOptions options;
+  options.refuseSessions = refuse;
+  options.tls = std::move(tls);
+  options.implicitTls = implicitTls;
+  options.password = std::move(password);
+  return options;
+}
+
+Relay RelayAt(std::string address) {
+  Relay relay;
+  relay.host = std::move(address);
+  return relay;
+}
+
+const vb::Date kNow = vb::Date::FromParts(2024, 3, 15, 9, 30, 5);
+
+class NotifyTest : public kvdata::testing::DatabaseTest {
+ public:
+  void SetUp() override {
+    DatabaseTest::SetUp();
+    CreateDatabase(At(kNow), {"lead", "Lee Lead", "leadpass1"});
+    auto lead = SignIn("lead");
+    UserEdit(lead, "lead", EmailChange("lead@example.org"));
+    for (const char* user : {"orig", "asg"}) {
+      UserAdd(
+          lead,
+          {user, std::string(user) + " Name", "password1", user + std::string("@example.org"), {}});
+    }
+    UserAdd(lead, {"quiet", "Quiet", "password1", "", {}});
+    SettingSet(lead, "AutoEmail", "true");
+  }
+  OpenOptions At(const vb::Date& now, bool mail = true) const {
+    return {ConnectionString(), std::make_shared<vb::FixedClock>(now), vb::Locale::EnUS(),
+            kvdata::PasswordCost::Minimum, mail};
+  }
+  Session SignIn(const std::string& user, const vb::Date& now = kNow, bool mail = true) const {
+    return Session::SignIn(At(now, mail), user, user == "lead" ? "leadpass1" : "password1");
+  }
+  DeliveryReport Send(const SmtpSink& sink, const vb::Date& now = kNow,
+                      const AfterHandOver& after = {}) const {
+    auto lead = SignIn("lead", now);
+    return DeliverDue(lead, RelayAt(sink.Address()), {}, after);
+  }
+  static Addresses Recipients(const SmtpSink& sink) {
+    Addresses all;
+    for (const auto& mail : sink.Received())
+      all.insert(mail.recipients.begin(), mail.recipients.end());
+    return all;
+  }
+  static vb::Date Minutes(int n) { return vb::Date::FromSerial(kNow.Serial() + n / 1440.0); }
+};
+
+TEST_P(NotifyTest, AChangeMailsTheOtherPartyAndNeverTheActor) {
+  struct Case {
+    std::string name;
+    std::function<void(NotifyTest&, int32_t)> change;
+    Addresses to;
+  };
+  const std::vector<Case> cases = {
+      {"assignee completes",
+       [](NotifyTest& t, int32_t id) {
+         auto s = t.SignIn("asg");
+         Complete(s, id);
+       },
+       {"<orig@example.org>"}},
+      {"originator edits",
+       [](NotifyTest& t, int32_t id) {
+         auto s = t.SignIn("orig");
+         (void)Edit(s, id, {{"Subject", "Pump 2"}});
+       },
+       {"<asg@example.org>"}},
+      {"a third person reviews",
+       [](NotifyTest& t, int32_t id) {
+         auto s = t.SignIn("lead");
+         Review(s, id, 12);
+       },
+       {"<asg@example.org>", "<orig@example.org>"}},
+      {"bulk work without mail",
+       [](NotifyTest& t, int32_t id) {
+         auto s = t.SignIn("lead", kNow, false);
+         Review(s, id, 12);
+       },
+       {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    int32_t id = 0;
+    {
+      auto orig = SignIn("orig");
+      id = Add(orig, {{"Subject", "Fix the pump"}, {"AssigneeID", "asg"}});
+    }
+    const SmtpSink creation;
+    EXPECT_EQ(Send(creation).delivered, 1);
+    EXPECT_EQ(Recipients(creation), Addresses{"<asg@example.org>"});
+    const SmtpSink sink;
+    c.change(*this, id);
+    (void)Send(sink);
+    EXPECT_EQ(Recipients(sink), c.to);
+  }
+  auto lead = SignIn("lead");
+  SettingSet(lead, "AutoEmail", "false");
+  auto orig = SignIn("orig");
+  (void)Add(orig, {{"Subject", "Quietly"}, {"AssigneeID", "asg"}});
+  EXPECT_TRUE(OutboxList(lead).empty());
+}
+
+TEST_P(NotifyTest, ARefusingRelayGetsTheMailOnceWhenItIsDueAgain) {
+  auto orig = SignIn("orig");
+  const int32_t id = Add(orig, {{"Subject", "Fix the pump"}, {"AssigneeID", "asg"}});
+  const SmtpSink sink(SinkWith(1));
+  const DeliveryReport refused = Send(sink);
+  EXPECT_EQ(refused.deferred, 1);
+  ASSERT_EQ(refused.problems.size(), 1U);
+  EXPECT_NE(refused.problems[0].find("asg@example.org"), std::string::npos);
+  EXPECT_EQ(ActionIDOf(orig, 1), id);  // the change stays
+  // Before the back-off has passed nothing is tried; after it the mail goes once.
+  EXPECT_EQ(Send(sink, Minutes(0)).delivered, 0);
+  EXPECT_EQ(Send(sink, Minutes(1)).delivered, 1);
+  EXPECT_EQ(Send(sink, Minutes(30)).delivered, 0);
+  EXPECT_EQ(sink.Received().size(), 1U);
+  EXPECT_EQ(sink.Sessions(), 2);
+}
+
+TEST_P(NotifyTest, AnInterruptedDeliveryRepeatsOnceAndAnOldOneIsGivenUp) {
+  auto orig = SignIn("orig");
+  (void)Add(orig, {{"Subject", "Fix the pump"}, {"AssigneeID", "asg"}});
+  const SmtpSink sink;
+  EXPECT_THROW((void)Send(sink, kNow, [](int32_t) { throw std::runtime_error("stopped"); }),
+               std::runtime_error);
+  for (const int minutes : {0, 1, 2, 60}) (void)Send(sink, Minutes(minutes));
+  const auto received = sink.Received();
+  ASSERT_EQ(received.size(), 2U);
+  EXPECT_EQ(received[0].data, received[1].data);  // same Message-ID: readers drop the repeat
+  EXPECT_NE(received[0].data.find("Message-ID: <"), std::string::npos);
+
+  (void)Add(orig, {{"Subject", "Nobody listens"}, {"AssigneeID", "asg"}});
+  std::string gone;
+  {
+    const SmtpSink closed;
+    gone = closed.Address();
+  }
+  auto lead = SignIn("lead", Minutes(49 * 60));
+  const DeliveryReport late = DeliverDue(lead, RelayAt(gone));
+  EXPECT_EQ(late.gaveUp, 1);
+  const auto listed = OutboxList(lead);
+  ASSERT_EQ(listed.size(), 1U);
+  EXPECT_EQ(listed[0].State(), "failed");
+  EXPECT_FALSE(listed[0].lastError.empty());
+}
+
+TEST_P(NotifyTest, RemindersFollowLeadTimeTimeZoneAndGoOncePerDay) {
+  auto lead = SignIn("lead", kNow, false);
+  UserEdit(lead, "lead", EmailChange(""));
+  // New actions raise the assignee's alert; only the one flagged here keeps it.
+  const auto add = [&](const std::string& subject, const std::string& assignee, int dueIn,
+                       bool alert = false) {
+    const vb::Date due = kNow.DateOnly().AddDays(dueIn);
+    const int32_t id = Add(lead, {{"Subject", subject},
+                                  {"AssigneeID", assignee},
+                                  {"DateDue", vb::Locale::EnUS().FormatShortDate(due)}});
+    lead.action().Alert(id, alert);
+  };
+  add("late", "asg", -1);
+  add("in two days", "asg", 2);
+  add("in three days", "asg", 3);
+  add("your turn", "asg", 30, true);
+  add("in five days", "orig", 5);
+  add("in six days", "orig", 6);
+  auto asg = SignIn("asg");
+  SetAlertDays(asg, 2);
+  const RemindReport first = Remind(lead, kNow.DateOnly(), false);
+  std::map<std::string, std::vector<std::string>> listed;
+  for (const auto& digest : first.digests) {
+    for (const auto& line : digest.lines) listed[digest.userID].push_back(line.subject);
+  }
+  EXPECT_EQ(listed,
+            (std::map<std::string, std::vector<std::string>>{
+                {"asg", {"late", "in two days", "your turn"}}, {"orig", {"in five days"}}}));
+  EXPECT_EQ(Remind(lead, kNow.DateOnly(), false).alreadySent,
+            (std::vector<std::string>{"asg", "orig"}));
+  SetReminders(asg, false);
+  EXPECT_EQ(Remind(lead, kNow.DateOnly().AddDays(1), true).digests.size(), 1U);
+  const SmtpSink sink;
+  EXPECT_EQ(Send(sink).delivered, 2);
+
+  ::setenv("TZ", "UTC", 1);
+  for (const auto& [zone, day] : std::vector<std::pair<std::string, int>>{
+           {"", 15}, {"Pacific/Kiritimati", 15}, {"Pacific/Pago_Pago", 14}}) {
+    if (!zone.empty()) SettingSet(lead, "TimeZone", zone);
+    auto late = SignIn("lead", vb::Date::FromParts(2024, 3, 15, 1, 0, 0));
+    EXPECT_EQ(ReminderDay(late), vb::Date::FromParts(2024, 3, day)) << zone;
+  }
+  SettingSet(lead, "TimeZone", "Mars/Olympus");
+  EXPECT_THROW((void)ReminderDay(lead), vb::ComError);
+}
+
+KV_INSTANTIATE_ENGINES(NotifyTest);
+
+TEST(Deliver, SecureRelaysGetTheMailOnlyOverTlsAndWithTheLogin) {
+  const auto folder =
+      std::filesystem::temp_directory_path() / ("kvaction-tls-" + std::to_string(::getpid()));
+  const auto certificate = cli::testing::SelfSigned::Make(folder);
+  struct Case {
+    std::string name;
+    SinkOptions sink;
+    MailSecurity security;
+    bool delivered;
+  };
+  const std::vector<Case> cases = {
+      {"STARTTLS", SinkWith(0, certificate, false, "s3cret"), MailSecurity::StartTls, true},
+      {"implicit TLS", SinkWith(0, certificate, true, "s3cret"), MailSecurity::Tls, true},
+      {"STARTTLS asked, not offered", SinkWith(0, std::nullopt, false, "s3cret"),
+       MailSecurity::StartTls, false},
+  };
+  const OutgoingMail mail{"<1.kvaction@example.org>", "Ada",   "ada@example.org",
+                          {"bob@example.org"},        "Hello", "Body\r\n"};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const SmtpSink sink(c.sink);
+    Relay relay = RelayAt(sink.Address());
+    relay.security = c.security;
+    relay.user = "mailer";
+    relay.password = "s3cret";
+    relay.caFile = certificate.certificate.string();
+    relay.timeout = std::chrono::seconds(10);
+    if (!c.delivered) {
+      EXPECT_THROW(Deliver(relay, mail), vb::ComError);
+      EXPECT_TRUE(sink.Received().empty());
+      continue;
+    }
+    Deliver(relay, mail);
+    const auto received = sink.Received();
+    ASSERT_EQ(received.size(), 1U);
+    EXPECT_TRUE(received[0].secure);
+    EXPECT_EQ(received[0].login, "mailer");
+  }
+  std::filesystem::remove_all(folder);
+}
+
+}  // namespace
+}  // namespace app

@@ -1,0 +1,292 @@
+#include "app/Reminders.h"
+
+#include <fmt/format.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <optional>
+#include <tuple>
+
+#include "app/Errors.h"
+#include "app/Internal.h"
+#include "app/Notify.h"
+#include "app/Outbox.h"
+#include "app/Session.h"
+#include "kvaction/alerts/Email.h"
+#include "kvdata/DataConnection.h"
+#include "kvdata/DataServer.h"
+#include "kvdata/DataUtility.h"
+#include "kvdata/SettingsStore.h"
+#include "kvdata/UserProfile.h"
+#include "vb/Convert.h"
+
+namespace app {
+namespace {
+
+using kvdata::DataUtility;
+
+constexpr std::string_view kCrLf = "\r\n";
+/// The Reviewed value from which it is the originator's turn.
+constexpr int32_t kOriginatorsTurn = 10;
+
+std::string Setting(Session& session, std::string_view key) {
+  return vb::TextOf(vb::Require(session.action().DataServer())->Settings()->Value(key));
+}
+
+/// Sets TZ for its lifetime and puts the old value back: the C library converts between
+/// zones only through it.
+class ZoneScope {
+ public:
+  explicit ZoneScope(const std::string& zone) {
+    if (const char* old = std::getenv("TZ")) saved_ = old;
+    ::setenv("TZ", zone.c_str(), 1);
+    ::tzset();
+  }
+  ~ZoneScope() {
+    if (saved_) {
+      ::setenv("TZ", saved_->c_str(), 1);
+    } else {
+      ::unsetenv("TZ");
+    }
+    ::tzset();
+  }
+  ZoneScope(const ZoneScope&) = delete;
+  ZoneScope& operator=(const ZoneScope&) = delete;
+
+ private:
+  std::optional<std::string> saved_;
+};
+
+bool IsKnownZone(const std::string& zone) {
+  const char* folder = std::getenv("TZDIR");
+  const std::filesystem::path base = folder != nullptr ? folder : "/usr/share/zoneinfo";
+  return zone.find("..") == std::string::npos && std::filesystem::is_regular_file(base / zone);
+}
+
+/// The day in zone at the moment the server's local time says now.
+vb::Date DayIn(const std::string& zone, const vb::Date& now) {
+  std::tm local{};
+  local.tm_year = now.Year() - 1900;
+  local.tm_mon = now.Month() - 1;
+  local.tm_mday = now.Day();
+  local.tm_hour = now.Hour();
+  local.tm_min = now.Minute();
+  local.tm_sec = now.Second();
+  local.tm_isdst = -1;
+  const std::time_t instant = std::mktime(&local);
+  const ZoneScope scope(zone);
+  std::tm there{};
+  (void)::localtime_r(&instant, &there);
+  return vb::Date::FromParts(there.tm_year + 1900, there.tm_mon + 1, there.tm_mday);
+}
+
+int32_t AlertDaysOf(const kvdata::UserProfile& profile) {
+  const vb::Variant value = profile.Value("AlertDays");
+  if (value.IsEmpty() || value.IsNull()) return kDefaultAlertDays;
+  return std::max(0, vb::CLng(value));
+}
+
+bool RemindersOn(const kvdata::UserProfile& profile) {
+  const vb::Variant value = profile.Value(kRemindersKey);
+  return value.IsEmpty() || value.IsNull() || vb::CBool(value);
+}
+
+std::string DueText(const Session& session, const std::optional<vb::Date>& due,
+                    const vb::Date& day) {
+  if (!due) return "no due date";
+  const std::string date = "due " + session.locale().FormatShortDate(*due);
+  const int32_t days = day.DaysUntil(*due);
+  if (days == 0) return date + ", today";
+  if (days > 0) return fmt::format("{}, in {} day{}", date, days, days == 1 ? "" : "s");
+  return fmt::format("{}, {} day{} overdue", date, -days, days == -1 ? "" : "s");
+}
+
+std::optional<ReminderReason> ReasonOf(ado::Recordset& row, std::string_view userID,
+                                       const std::optional<vb::Date>& due, const vb::Date& day,
+                                       int32_t alertDays) {
+  if (due && *due < day) return ReminderReason::Overdue;
+  if (due && day.DaysUntil(*due) <= alertDays) return ReminderReason::DueSoon;
+  const vb::Variant& alert = row["Alert"].Value();
+  const vb::Variant& reviewed = row["Reviewed"].Value();
+  if (alert.IsNull() || !vb::CBool(alert) || reviewed.IsNull()) return std::nullopt;
+  const bool originatorsTurn = vb::CLng(reviewed) >= kOriginatorsTurn;
+  const std::string whose = originatorsTurn ? "OriginatorID" : "AssigneeID";
+  if (vb::TextOf(row[whose].Value()) == userID) return ReminderReason::YourTurn;
+  return std::nullopt;
+}
+
+/// The link of the change notices: the web front end's page of the action.
+std::string LinkOf(Session& session, const std::string& base, int32_t actionID) {
+  if (base.empty()) return {};
+  std::string databaseID = session.action().ReferenceID();
+  if (databaseID.empty()) databaseID = Setting(session, "DBID");
+  return kvaction::ActionLink(
+      base, DataUtility::LinkQuery(2, kvaction::DatabaseNumber(databaseID), actionID));
+}
+
+std::vector<ReminderLine> LinesOf(Session& session, std::string_view userID, const vb::Date& day,
+                                  int32_t alertDays) {
+  const std::string who = DataUtility::SqlText(userID);
+  const auto rs = internal::Connection(session).OpenRecordset(
+      "select * from actions where DateClosed is null and (AssigneeID = " + who +
+          " or OriginatorID = " + who + ")",
+      0, 2, 1);
+  const std::string base = WebURL(session);
+  std::vector<std::pair<std::optional<vb::Date>, ReminderLine>> found;
+  for (; !rs->IsEOF(); rs->MoveNext()) {
+    const vb::Variant& dueValue = (*rs)["DateDue"].Value();
+    const std::optional<vb::Date> due =
+        dueValue.IsNull() ? std::nullopt : std::optional(vb::CDate(dueValue).DateOnly());
+    const auto reason = ReasonOf(*rs, userID, due, day, alertDays);
+    if (!reason) continue;
+    ReminderLine line;
+    line.actionID = vb::CLng((*rs)["ActionID"].Value());
+    line.number = vb::CLng((*rs)["ActionNumber"].Value());
+    line.subject = vb::TextOf((*rs)["Subject"].Value());
+    line.reason = *reason;
+    line.dueText = DueText(session, due, day);
+    line.link = LinkOf(session, base, line.actionID);
+    found.emplace_back(due, std::move(line));
+  }
+  // By reason, then the earliest due first (no due date last), then by number.
+  std::sort(found.begin(), found.end(), [](const auto& a, const auto& b) {
+    const auto key = [](const auto& entry) {
+      return std::tuple(entry.second.reason, !entry.first.has_value(),
+                        entry.first.value_or(vb::Date()), entry.second.number);
+    };
+    return key(a) < key(b);
+  });
+  std::vector<ReminderLine> lines;
+  for (auto& [due, line] : found) lines.push_back(std::move(line));
+  return lines;
+}
+
+std::string HeadingOf(ReminderReason reason, int32_t alertDays) {
+  switch (reason) {
+    case ReminderReason::Overdue:
+      return "Overdue";
+    case ReminderReason::DueSoon:
+      return fmt::format("Due within {} day{}", alertDays, alertDays == 1 ? "" : "s");
+    case ReminderReason::YourTurn:
+      return "Waiting for your turn";
+  }
+  return {};
+}
+
+void Compose(Session& session, Digest& digest, const vb::Date& day, int32_t alertDays) {
+  const std::string dayText = session.locale().FormatShortDate(day);
+  const auto count = digest.lines.size();
+  digest.subject = fmt::format("Reminder for {}: {} action{} need{} you", dayText, count,
+                               count == 1 ? "" : "s", count == 1 ? "s" : "");
+  std::string body =
+      fmt::format("{}, these open actions need your attention on {}.", digest.userName, dayText);
+  body += kCrLf;
+  std::optional<ReminderReason> section;
+  for (const ReminderLine& line : digest.lines) {
+    if (section != line.reason) {
+      section = line.reason;
+      body += fmt::format("{}{}{}", kCrLf, HeadingOf(line.reason, alertDays), kCrLf);
+    }
+    body += fmt::format("  Action {}: {} ({}){}", line.number, line.subject, line.dueText, kCrLf);
+    if (!line.link.empty()) body += fmt::format("    {}{}", line.link, kCrLf);
+  }
+  body += kCrLf;
+  body += "You get this reminder once a day. To stop it: kvaction remind --mine off";
+  body += kCrLf;
+  digest.body = std::move(body);
+}
+
+bool SentBefore(Session& session, std::string_view userID, const vb::Date& day) {
+  const auto rs = internal::Connection(session).OpenRecordset(
+      "select Day from ActionReminders where UserID = " + DataUtility::SqlText(userID), 0, 2, 1);
+  for (; !rs->IsEOF(); rs->MoveNext()) {
+    if (vb::CDate((*rs)["Day"].Value()).DateOnly() == day) return true;
+  }
+  return false;
+}
+
+/// The setting ReminderFrom, else the address of the person who runs the reminders.
+std::string SenderAddress(Session& session) {
+  if (std::string from = Setting(session, "ReminderFrom"); !from.empty()) return from;
+  const auto rs = internal::Connection(session).OpenRecordset(
+      "select Email from Users where UserID = " + DataUtility::SqlText(session.userID()), 0, 2, 1);
+  return rs->IsEOF() ? std::string() : vb::TextOf((*rs)["Email"].Value());
+}
+
+void QueueAndLog(Session& session, const Digest& digest, const vb::Date& day) {
+  auto& connection = internal::Connection(session);
+  kvdata::RunInTransaction(connection, [&] {
+    const int32_t mailID = Queue(session, {0,
+                                           "kvAction reminders",
+                                           SenderAddress(session),
+                                           {digest.address},
+                                           digest.subject,
+                                           digest.body});
+    const auto log =
+        connection.OpenRecordset("select * from ActionReminders where ReminderID = 0", 1, 2, 3);
+    log->AddNew({"UserID", "Day", "MailID", "Lines"},
+                {digest.userID, day, mailID, static_cast<int32_t>(digest.lines.size())});
+  });
+}
+
+}  // namespace
+
+vb::Date ReminderDay(Session& session) {
+  const vb::Date now = internal::Connection(session).Clock().Now();
+  const std::string zone = Setting(session, "TimeZone");
+  if (zone.empty()) return now.DateOnly();
+  if (!IsKnownZone(zone)) {
+    throw Invalid("TimeZone", zone, "a time zone name such as Europe/Berlin");
+  }
+  return DayIn(zone, now);
+}
+
+RemindReport Remind(Session& session, const vb::Date& day, bool dryRun) {
+  internal::RequireSuper(session, "sending reminders");
+  const auto connection = vb::Require(session.action().DataServer())->Connection();
+  const auto users = connection->OpenRecordset(
+      "select UserID, UserName, Email from Users order by UserID", 0, 2, 1);
+  RemindReport report;
+  for (; !users->IsEOF(); users->MoveNext()) {
+    Digest digest{vb::TextOf((*users)["UserID"].Value()),
+                  vb::TextOf((*users)["UserName"].Value()),
+                  vb::TextOf((*users)["Email"].Value()),
+                  {},
+                  {},
+                  {}};
+    if (digest.address.empty()) continue;
+    const auto profile = kvdata::UserProfile::ForUser(connection, digest.userID);
+    if (!RemindersOn(*profile)) continue;
+    if (SentBefore(session, digest.userID, day)) {
+      report.alreadySent.push_back(digest.userID);
+      continue;
+    }
+    const int32_t alertDays = AlertDaysOf(*profile);
+    digest.lines = LinesOf(session, digest.userID, day, alertDays);
+    if (digest.lines.empty()) continue;
+    if (digest.userName.empty()) digest.userName = digest.userID;
+    Compose(session, digest, day, alertDays);
+    if (!dryRun) QueueAndLog(session, digest, day);
+    report.digests.push_back(std::move(digest));
+  }
+  return report;
+}
+
+void SetReminders(Session& session, bool on) {
+  const auto connection = vb::Require(session.action().DataServer())->Connection();
+  kvdata::UserProfile::ForUser(connection, session.userID())->Value(kRemindersKey, on);
+}
+
+void SetAlertDays(Session& session, int32_t days) {
+  constexpr int32_t kLongestLead = 365;
+  if (days < 0 || days > kLongestLead) {
+    throw Invalid("AlertDays", std::to_string(days), "a number of days from 0 to 365");
+  }
+  const auto connection = vb::Require(session.action().DataServer())->Connection();
+  kvdata::UserProfile::ForUser(connection, session.userID())
+      ->Value("AlertDays", static_cast<int16_t>(days));
+}
+
+}  // namespace app

@@ -1,0 +1,155 @@
+// Mail: `mail send` delivers what the outbox holds (run it from cron, or let the web server do
+// it), `mail list` shows what waits and what failed, `remind` queues the daily digests. After
+// any command that changed an action, the person's own notices are delivered at once; a relay
+// that fails only leaves them in the outbox for `mail send`.
+#include <fstream>
+#include <iostream>
+#include <string>
+
+#include <fmt/format.h>
+
+#include "app/Outbox.h"
+#include "app/Reminders.h"
+#include "cli/Cli.h"
+#include "vb/ComError.h"
+#include "vb/Convert.h"
+
+namespace cli {
+namespace {
+
+struct SendArgs {
+  std::string passwordFile;
+};
+
+struct ListArgs {
+  bool all = false;
+};
+
+struct RemindArgs {
+  bool dryRun = false;
+  std::string date;
+  std::string mine;
+  int leadDays = -1;
+};
+
+/// The relay password: the first line of the file named, else the environment's.
+std::string PasswordFrom(const std::string& file) {
+  if (file.empty()) return {};
+  std::ifstream in(file);
+  std::string password;
+  if (!in || !std::getline(in, password)) Fail("The password file " + file + " cannot be read.");
+  if (!password.empty() && password.back() == '\r') password.pop_back();
+  return password;
+}
+
+void PrintReport(const app::DeliveryReport& report) {
+  std::cout << fmt::format("Delivered {}, to be tried again {}, given up {}.\n", report.delivered,
+                           report.deferred, report.gaveUp);
+  for (const auto& problem : report.problems) std::cerr << "kvaction: " << problem << '\n';
+}
+
+void RegisterSend(CLI::App& mail, Options& options) {
+  auto args = std::make_shared<SendArgs>();
+  auto* send = mail.add_subcommand(
+      "send", "Deliver the mail that is due (SuperUser), retrying failed mail with back-off");
+  send->add_option("--password-file", args->passwordFile,
+                   "File whose first line is the relay's password (else $" +
+                       std::string(app::kSmtpPasswordVariable) + ")");
+  OnSession(*send, options, [args](app::Session& session) {
+    PrintReport(app::DeliverDue(session, app::RelayOf(session, PasswordFrom(args->passwordFile))));
+  });
+}
+
+void RegisterList(CLI::App& mail, Options& options) {
+  auto args = std::make_shared<ListArgs>();
+  auto* list = mail.add_subcommand(
+      "list", "List the mail that waits and the mail given up (yours, or all for a SuperUser)");
+  list->add_flag("--all", args->all, "Include the mail delivered");
+  OnSession(*list, options, [args, &options](app::Session& session) {
+    const auto writer = MakeWriter(FormatOf(options), std::cout, session.locale(), TerminalWidth());
+    writer->Begin({{"MailID", 7},
+                   {"State", 8},
+                   {"Attempts", 8},
+                   {"NextAttempt", 20},
+                   {"To", 28},
+                   {"Subject", 30},
+                   {"LastError", 0}});
+    for (const auto& entry : app::OutboxList(session, args->all)) {
+      std::string to;
+      for (const auto& address : entry.to) to += (to.empty() ? "" : ", ") + address;
+      writer->Row({entry.mailID, std::string(entry.State()), entry.attempts, entry.nextAttempt, to,
+                   entry.subject, entry.lastError});
+    }
+    writer->End();
+  });
+}
+
+vb::Date DayOf(app::Session& session, const std::string& text) {
+  if (text.empty()) return app::ReminderDay(session);
+  if (const auto iso = vb::Date::TryFromIso(text)) return iso->DateOnly();
+  if (const auto local = session.locale().ParseDate(text)) return local->DateOnly();
+  BadValue("--date", text, "a date (yyyy-mm-dd or " + session.locale().ShortDatePattern() + ")");
+}
+
+void RegisterRemind(CLI::App& app, Options& options) {
+  auto args = std::make_shared<RemindArgs>();
+  auto* remind = app.add_subcommand(
+      "remind",
+      "Queue today's reminder digests (SuperUser; once per user and day), or set your own "
+      "reminders with --mine and --lead-days");
+  remind->add_flag("--dry-run", args->dryRun, "Print the digests without queueing them");
+  remind->add_option("--date", args->date, "The day to remind of (default: today in TimeZone)");
+  remind->add_option("--mine", args->mine, "Switch your own reminders on or off")
+      ->check(CLI::IsMember({"on", "off"}));
+  remind->add_option("--lead-days", args->leadDays,
+                     "Your lead time: actions due within this many days are listed (default 5)");
+  OnSession(*remind, options, [args](app::Session& session) {
+    if (!args->mine.empty() || args->leadDays >= 0) {
+      if (!args->mine.empty()) app::SetReminders(session, args->mine == "on");
+      if (args->leadDays >= 0) app::SetAlertDays(session, args->leadDays);
+      std::cout << "Your reminder settings are saved.\n";
+      return;
+    }
+    const app::RemindReport report = app::Remind(session, DayOf(session, args->date), args->dryRun);
+    for (const auto& digest : report.digests) {
+      if (args->dryRun) {
+        std::cout << "To: " << digest.address << "\nSubject: " << digest.subject << "\n\n"
+                  << digest.body << '\n';
+      } else {
+        std::cout << fmt::format("Queued for {} <{}>: {} action{}.\n", digest.userID,
+                                 digest.address, digest.lines.size(),
+                                 digest.lines.size() == 1 ? "" : "s");
+      }
+    }
+    for (const auto& user : report.alreadySent) {
+      std::cout << "Already reminded today: " << user << ".\n";
+    }
+    if (report.digests.empty() && report.alreadySent.empty()) std::cout << "Nobody to remind.\n";
+  });
+}
+
+}  // namespace
+
+void DeliverOwnMail(app::Session& session) {
+  try {
+    if (!session.options().mail || !session.action().AutoEmail()) return;
+    const app::DeliveryReport report =
+        app::DeliverDue(session, app::RelayOf(session), session.userID());
+    for (const auto& problem : report.problems) {
+      std::cerr << "kvaction: the change is saved, but its notice was not delivered (" << problem
+                << "); it stays in the outbox for 'kvaction mail send'.\n";
+    }
+  } catch (const vb::ComError& e) {
+    std::cerr << "kvaction: the change is saved, but notices could not be sent: " << e.description()
+              << '\n';
+  }
+}
+
+void RegisterMailCommands(CLI::App& app, Options& options) {
+  CLI::App* mail = AddGroup(app, "mail", "The outbox: deliver and list notices and reminders");
+  RegisterSend(*mail, options);
+  RegisterList(*mail, options);
+  RegisterRemind(app, options);
+}
+
+}  // namespace cli
