@@ -9,6 +9,7 @@
 
 #include "app/Errors.h"
 #include "app/Session.h"
+#include "kvaction/alerts/MailAddress.h"
 #include "kvdata/Base64.h"
 #include "kvdata/DataServer.h"
 #include "kvdata/SettingsStore.h"
@@ -115,8 +116,12 @@ Relay RelayOf(Session& session, std::string_view password) {
 
 std::string MessageText(const OutgoingMail& mail) {
   RequireOneLine("sender name", mail.fromName);
-  RequireOneLine("sender address", mail.fromAddress);
-  for (const auto& address : mail.to) RequireOneLine("recipient address", address);
+  if (!mail.fromAddress.empty()) {
+    kvaction::RequireMailbox("sender address", mail.fromAddress, kSource);
+  }
+  for (const auto& address : mail.to) {
+    kvaction::RequireMailbox("recipient address", address, kSource);
+  }
   RequireOneLine("subject", mail.subject);
   RequireOneLine("Message-ID", mail.messageID);
   std::string to;

@@ -16,7 +16,7 @@
 #include "app/Admin.h"
 #include "app/Outbox.h"
 #include "app/Reminders.h"
-#include "cli/SmtpSink.h"
+#include "app/testing/SmtpSink.h"
 #include "kvdata/testing/Fixture.h"
 
 namespace app {
@@ -24,7 +24,7 @@ namespace {
 
 using cli::testing::SelfSigned;
 using cli::testing::SinkOptions;
-using cli::testing::SmtpSink;
+using app::testing::SmtpSink;
 using Addresses = std::multiset<std::string>;
 
 UserChanges EmailChange(std::string address) {

@@ -3,8 +3,8 @@
 #include <iostream>
 #include <string>
 
+#include "app/Mailer.h"
 #include "cli/Cli.h"
-#include "cli/Smtp.h"
 #include "vb/Convert.h"
 
 namespace cli {
@@ -20,12 +20,9 @@ std::string Text(ado::Recordset& notice, std::string_view field) {
 }
 
 /// The notice as the mail it becomes: to the assignee and the originator that EmailData chose.
-MailMessage MailOf(ado::Recordset& notice) {
-  MailMessage mail{Text(notice, "FromName"),
-                   Text(notice, "FromEmail"),
-                   {},
-                   Text(notice, "Subject"),
-                   Text(notice, "Body")};
+app::OutgoingMail MailOf(ado::Recordset& notice) {
+  app::OutgoingMail mail{{}, Text(notice, "FromName"), Text(notice, "FromEmail"),
+                         {}, Text(notice, "Subject"),  Text(notice, "Body")};
   for (const std::string_view field : {"AssigneeEmail", "OriginatorEmail"}) {
     if (std::string address = Text(notice, field); !address.empty()) {
       mail.to.push_back(std::move(address));
@@ -41,16 +38,16 @@ void RegisterAlertCommands(CLI::App& app, Options& options) {
   auto* email = app.add_subcommand(
       "email",
       "Print the notification e-mail of action N; with --send deliver it through the SMTP "
-      "relay of the setting SMTPHost");
+      "relay of the setting SMTPHost (with its SMTPSecurity and SMTPUser)");
   email->add_option("--url", args->url, "Base URL of the web front end for the link");
   email->add_flag("--send", args->send, "Deliver the e-mail over SMTP");
   OnTarget(*email, options, [args, &options](app::Session& session, int32_t id) {
     kvaction::Action& action = session.action();
     const auto notice = action.EmailData(id, args->url);
     if (!notice || notice->IsEOF()) Fail("There is no notice for this action.");
-    const MailMessage mail = MailOf(*notice);
+    const app::OutgoingMail mail = MailOf(*notice);
     if (args->send) {
-      SendMail(action.SMTPHost(), mail);
+      app::Deliver(app::RelayOf(session), mail);
       std::cout << "Sent to " << mail.to.size()
                 << (mail.to.size() == 1 ? " recipient.\n" : " recipients.\n");
       return;
@@ -59,7 +56,7 @@ void RegisterAlertCommands(CLI::App& app, Options& options) {
       PrintRecordset(std::cout, *notice, Format::kJson, session.locale());
       return;
     }
-    std::cout << MailText(mail) << '\n';
+    std::cout << app::MessageText(mail) << '\n';
   });
 }
 

@@ -11,7 +11,7 @@
 #include <fmt/format.h>
 
 #include "app/Attachments.h"
-#include "cli/Base64.h"
+#include "app/Base64.h"
 #include "cli/Cli.h"
 #include "vb/Convert.h"
 
@@ -51,7 +51,7 @@ void RegisterAdd(CLI::App& attach, Options& options, const std::shared_ptr<Attac
     } else {
       const std::string name = std::filesystem::path(args->file).filename().string();
       attachment = {args->description.empty() ? name : args->description, name,
-                    std::string(kBase64), ToBase64(ReadFile(args->file))};
+                    std::string(kBase64), app::ToBase64(ReadFile(args->file))};
     }
     std::cout << "Added attachment " << app::AttachmentAdd(session, actionID, attachment) << ".\n";
   });
@@ -71,7 +71,7 @@ void RegisterGet(CLI::App& attach, Options& options, const std::shared_ptr<Attac
     app::AttachmentGet(session, args->attachmentID, encoding, data);
     std::string bytes = std::move(data);
     if (vb::EqualsText(encoding, kBase64)) {
-      std::optional<std::string> decoded = FromBase64(bytes);
+      std::optional<std::string> decoded = app::FromBase64(bytes);
       if (!decoded) Fail("The attachment's content is not valid base64.");
       bytes = std::move(*decoded);
     }

@@ -1,4 +1,4 @@
-#include "cli/SmtpSink.h"
+#include "app/testing/SmtpSink.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -14,7 +14,7 @@
 
 #include "kvdata/Base64.h"
 
-namespace cli::testing {
+namespace app::testing {
 namespace {
 
 /// A socket closed when it goes.
@@ -245,4 +245,4 @@ void SmtpSink::Converse(Channel& channel) {
   }
 }
 
-}  // namespace cli::testing
+}  // namespace app::testing

@@ -1,19 +1,20 @@
 // Sending mail: the message text, the refusals, and real deliveries to a loopback relay.
-#include "cli/Smtp.h"
+#include "app/Mailer.h"
 
 #include <gtest/gtest.h>
 
 #include <functional>
 
-#include "cli/SmtpSink.h"
+#include "app/testing/SmtpSink.h"
 #include "vb/ComError.h"
 #include "vb/testing/ErrorOf.h"
 
-namespace cli {
+namespace app {
 namespace {
 
-MailMessage Notice() {
-  return {"Ada \"The\" Admin",
+OutgoingMail Notice() {
+  return {"",
+          "Ada \"The\" Admin",
           "ada@example.org",
           {"bob@example.org", "carol@example.org"},
           "Action 42: Fix the roof",
@@ -21,7 +22,7 @@ MailMessage Notice() {
 }
 
 TEST(MailText, WritesHeadersThenTheBodyUnchanged) {
-  EXPECT_EQ(MailText(Notice()),
+  EXPECT_EQ(MessageText(Notice()),
             "From: \"Ada \\\"The\\\" Admin\" <ada@example.org>\r\n"
             "To: bob@example.org, carol@example.org\r\n"
             "Subject: Action 42: Fix the roof\r\n"
@@ -33,68 +34,70 @@ TEST(MailText, WritesHeadersThenTheBodyUnchanged) {
 }
 
 TEST(MailText, EncodesHeaderTextBeyondAscii) {
-  MailMessage mail = Notice();
+  OutgoingMail mail = Notice();
   mail.fromName = "Zoë";
   mail.subject = "Übung";
-  const std::string text = MailText(mail);
+  const std::string text = MessageText(mail);
   EXPECT_NE(text.find("From: =?UTF-8?B?Wm/Dqw==?= <ada@example.org>\r\n"), std::string::npos);
   EXPECT_NE(text.find("Subject: =?UTF-8?B?w5xidW5n?=\r\n"), std::string::npos);
 }
 
 TEST(MailText, RefusesLineBreaksInEveryHeaderValue) {
-  const std::function<void(MailMessage&)> injections[] = {
-      [](MailMessage& m) { m.subject = "Hi\r\nBcc: eve@example.org"; },
-      [](MailMessage& m) { m.fromName = "Ada\nAdmin"; },
-      [](MailMessage& m) { m.fromAddress = "ada@example.org\r"; },
-      [](MailMessage& m) { m.to.push_back("eve@example.org\r\nRCPT TO:<mallory@example.org>"); }};
+  const std::function<void(OutgoingMail&)> injections[] = {
+      [](OutgoingMail& m) { m.subject = "Hi\r\nBcc: eve@example.org"; },
+      [](OutgoingMail& m) { m.fromName = "Ada\nAdmin"; },
+      [](OutgoingMail& m) { m.fromAddress = "ada@example.org\r"; },
+      [](OutgoingMail& m) { m.to.push_back("eve@example.org\r\nRCPT TO:<mallory@example.org>"); },
+      [](OutgoingMail& m) { m.to.push_back("u@example.com> NOTIFY=SUCCESS"); },
+      [](OutgoingMail& m) { m.to.push_back("u@example.com, eve@example.org"); },
+      [](OutgoingMail& m) { m.fromAddress = "ada@example.org> SIZE=1"; }};
   for (const auto& inject : injections) {
-    MailMessage mail = Notice();
+    OutgoingMail mail = Notice();
     inject(mail);
-    EXPECT_EQ(vb::testing::ErrorOf([&] { (void)MailText(mail); }).number(),
-              vb::kInvalidProcedureCall);
+    EXPECT_THROW((void)MessageText(mail), vb::ComError);
   }
-  MailMessage mail = Notice();
+  OutgoingMail mail = Notice();
   mail.body = "Body lines\r\nare fine";
-  EXPECT_NO_THROW((void)MailText(mail));
+  EXPECT_NO_THROW((void)MessageText(mail));
 }
 
-TEST(SendMail, DeliversEnvelopeHeadersAndBodyToTheRelay) {
+TEST(Deliver, DeliversEnvelopeHeadersAndBodyToTheRelay) {
   const testing::SmtpSink sink;
-  SendMail(sink.Address(), Notice());
+  Deliver(Relay{sink.Address()}, Notice());
   const auto received = sink.Received();
   ASSERT_EQ(received.size(), 1U);
   EXPECT_EQ(received[0].mailFrom, "<ada@example.org>");
   EXPECT_EQ(received[0].recipients,
             (std::vector<std::string>{"<bob@example.org>", "<carol@example.org>"}));
   // The relay may see one more line end after the body.
-  const std::string sent = MailText(Notice());
+  const std::string sent = MessageText(Notice());
   EXPECT_EQ(received[0].data.substr(0, sent.size()), sent);
   EXPECT_LE(received[0].data.size(), sent.size() + 2);
 }
 
-TEST(SendMail, RefusedMessagesNeverReachTheRelay) {
+TEST(Deliver, RefusedMessagesNeverReachTheRelay) {
   const testing::SmtpSink sink;
-  MailMessage injected = Notice();
+  OutgoingMail injected = Notice();
   injected.subject = "Hi\r\nBcc: eve@example.org";
-  EXPECT_THROW(SendMail(sink.Address(), injected), vb::ComError);
-  MailMessage nobody = Notice();
+  EXPECT_THROW(Deliver(Relay{sink.Address()}, injected), vb::ComError);
+  OutgoingMail nobody = Notice();
   nobody.to.clear();
-  EXPECT_THROW(SendMail(sink.Address(), nobody), vb::ComError);
-  EXPECT_THROW(SendMail("", Notice()), vb::ComError);
+  EXPECT_THROW(Deliver(Relay{sink.Address()}, nobody), vb::ComError);
+  EXPECT_THROW(Deliver(Relay{}, Notice()), vb::ComError);
   EXPECT_EQ(sink.Sessions(), 0);
 }
 
-TEST(SendMail, AnUnreachableRelayIsReported) {
+TEST(Deliver, AnUnreachableRelayIsReported) {
   std::string address;
   {
     const testing::SmtpSink gone;
     address = gone.Address();
   }
   const std::string description =
-      vb::testing::ErrorOf([&] { SendMail(address, Notice()); }).description();
+      vb::testing::ErrorOf([&] { Deliver(Relay{address}, Notice()); }).description();
   EXPECT_NE(description.find("was not delivered to smtp://" + address), std::string::npos)
       << description;
 }
 
 }  // namespace
-}  // namespace cli
+}  // namespace app

@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-namespace cli::testing {
+namespace app::testing {
 
 /// One delivered message: the envelope and the data, dot-stuffing undone.
 struct ReceivedMail {
@@ -71,4 +71,4 @@ class SmtpSink {
   std::thread thread_;
 };
 
-}  // namespace cli::testing
+}  // namespace app::testing
