@@ -22,8 +22,8 @@
 namespace app {
 namespace {
 
-using cli::testing::SelfSigned;
-using cli::testing::SinkOptions;
+using app::testing::SelfSigned;
+using app::testing::SinkOptions;
 using app::testing::SmtpSink;
 using Addresses = std::multiset<std::string>;
 
@@ -236,7 +236,7 @@ KV_INSTANTIATE_ENGINES(NotifyTest);
 TEST(Deliver, SecureRelaysGetTheMailOnlyOverTlsAndWithTheLogin) {
   const auto folder =
       std::filesystem::temp_directory_path() / ("kvaction-tls-" + std::to_string(::getpid()));
-  const auto certificate = cli::testing::SelfSigned::Make(folder);
+  const auto certificate = app::testing::SelfSigned::Make(folder);
   struct Case {
     std::string name;
     SinkOptions sink;
