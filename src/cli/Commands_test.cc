@@ -62,7 +62,6 @@ TEST_P(Command, UsageHelpAndExitStatuses) {
       {{"add", "--subject", "Roof", "--type", "x"}, 2, "--type: 'x' is not a whole number"},
       {{"list", "--columns", "Subject,Nope"}, 1, "Nope"},
       {{"list", "--query", "99"}, 1, "0x8004044E kvAction.app: "},
-      {{"settings", "get", "NoSuchKey"}, 1, "NoSuchKey"},
       {{"show", "77"}, 1, "No action has the number 77."},
   };
   for (const UsageCase& c : cases) {

@@ -14,7 +14,6 @@
 #include "app/Admin.h"
 #include "app/WebSupport.h"
 #include "kvdata/testing/Fixture.h"
-#include "vb/Convert.h"
 #include "web/Server.h"
 
 namespace web {
@@ -67,18 +66,8 @@ class PagesTest : public kvdata::testing::DatabaseTest {
     return page.substr(at, 64);
   }
   std::string Snapshot() {
-    auto connection = Connect();
-    std::string text;
-    for (const auto* table : {"actions", "ActionEvents", "ActionAttachments"}) {
-      auto rs =
-          connection->OpenRecordset(fmt::format("select * from {} order by 1", table), 0, 2, 1);
-      for (; !rs->IsEOF(); rs->MoveNext()) {
-        for (int32_t i = 0; i < rs->Fields().Count(); ++i) {
-          text += vb::TextOf(rs->Fields().Item(i).Value()) + "|";
-        }
-      }
-    }
-    return text;
+    return kvdata::testing::TablesText(*Connect(),
+                                       {"actions", "ActionEvents", "ActionAttachments"});
   }
   app::OpenOptions open_;
   std::unique_ptr<Server> server_;
@@ -104,7 +93,7 @@ TEST_P(PagesTest, EachFormIsAllowedExactlyToItsRolesAndARefusalChangesNothing) {
       {"attach a link",
        "/action/{}/attachments",
        {{"url", "https://example.org/a"}},
-       {"lead", "orig"}},
+       {"lead", "orig", "asg"}},
   };
   std::map<std::string, std::string> cookies;
   for (const auto& user : kUsers) cookies[user] = SignIn(user);

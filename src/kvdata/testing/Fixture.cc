@@ -8,6 +8,7 @@
 
 #include "kvdata/ConnectionString.h"
 #include "kvdata/engine/Engine.h"
+#include "vb/Convert.h"
 
 namespace kvdata::testing {
 namespace {
@@ -35,6 +36,20 @@ void RunOnServer(const std::string& statement) {
 
 std::string EngineName(const ::testing::TestParamInfo<EngineKind>& info) {
   return info.param == EngineKind::SQLite ? "SQLite" : "PostgreSQL";
+}
+
+std::string TablesText(DataConnection& connection, std::initializer_list<std::string_view> tables) {
+  std::string text;
+  for (const std::string_view table : tables) {
+    auto rs = connection.OpenRecordset(fmt::format("select * from {} order by 1", table), 0, 2, 1);
+    for (; !rs->IsEOF(); rs->MoveNext()) {
+      for (int32_t i = 0; i < rs->Fields().Count(); ++i) {
+        text += vb::TextOf(rs->Fields().Item(i).Value()) + "|";
+      }
+      text += "\n";
+    }
+  }
+  return text;
 }
 
 std::string ServerConnectionString() {

@@ -9,8 +9,10 @@
 //   KV_INSTANTIATE_ENGINES(MyTest);
 #include <gtest/gtest.h>
 
+#include <initializer_list>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "kvdata/DataConnection.h"
 #include "vb/Clock.h"
@@ -25,6 +27,11 @@ enum class EngineKind { SQLite, PostgreSQL };
 
 /// The server the PostgreSQL cases use (KV_TEST_PG); fails the current test when it is unset.
 [[nodiscard]] std::string ServerConnectionString();
+
+/// Every row of the tables, one line a row, each value in its text form followed by "|": what
+/// a test compares before and after a refused request to show that nothing changed.
+[[nodiscard]] std::string TablesText(DataConnection& connection,
+                                     std::initializer_list<std::string_view> tables);
 
 class DatabaseTest : public ::testing::TestWithParam<EngineKind> {
  protected:
