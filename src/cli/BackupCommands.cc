@@ -25,6 +25,7 @@ void RegisterBackup(CLI::App& app, Options& options) {
   backup->add_option("FILE", args->file, "The backup file to write")->required();
   backup->add_flag("--overwrite", args->overwrite, "Replace FILE when it exists");
   backup->callback([args, &options] {
+    ApplyDefaults(options);
     const std::string connection = ConnectionString(options);
     app::BackupDatabase(connection, args->file, args->overwrite);
     std::cout << "Backed up " << app::DatabaseName(connection) << " to " << args->file << ".\n";
@@ -41,6 +42,7 @@ void RegisterRestore(CLI::App& app, Options& options) {
   restore->add_flag("--replace", args->overwrite,
                     "Required when the database exists: everything in it is replaced");
   restore->callback([args, &options] {
+    ApplyDefaults(options);
     const std::string connection = ConnectionString(options);
     app::RestoreDatabase(connection, args->file, args->overwrite);
     std::cout << "Restored " << app::DatabaseName(connection) << " from " << args->file << ".\n";
