@@ -97,6 +97,9 @@ TEST(CBool, ReadsWordsNumbersAndOtherKinds) {
   EXPECT_FALSE(CBool(" False "));
   EXPECT_TRUE(CBool("-1"));
   EXPECT_FALSE(CBool("0.0"));
+  EXPECT_TRUE(CBool("#TRUE#"));
+  EXPECT_FALSE(CBool(" #false# "));
+  EXPECT_THROW(static_cast<void>(CBool("#YES#")), ComError);
   EXPECT_TRUE(CBool(0.5));
   EXPECT_FALSE(CBool(Variant()));
   EXPECT_FALSE(CBool(Date()));
@@ -109,6 +112,9 @@ TEST(CDate, ReadsTextsInTheLocaleAndNumbersAsSerials) {
   EXPECT_EQ(CDate("02/01/2025", Locale::EnGB()), day);
   EXPECT_EQ(CDate(day), day);
   EXPECT_EQ(CDate(45659.5), Date::FromParts(2025, 1, 2, 12, 0, 0));
+  EXPECT_EQ(CDate("45659.5"), Date::FromParts(2025, 1, 2, 12, 0, 0));
+  EXPECT_EQ(CDate(" 2 "), Date::FromParts(1900, 1, 1));
+  EXPECT_THROW(static_cast<void>(CDate("2 apples")), ComError);
   EXPECT_EQ(CDate(Variant()), Date());
 }
 
