@@ -84,15 +84,29 @@ std::optional<double> ParseNumber(std::string_view text) {
   return value;
 }
 
+// Whether the whole text has a number's shape, finite or not ("1e999", "inf", "nan").
+bool NumberShaped(std::string_view text) {
+  double value = 0;
+  return std::from_chars(text.data(), text.data() + text.size(), value).ptr ==
+         text.data() + text.size();
+}
+
+// A literal without quotes: a number, or else one word of text read as it stands ("1'1"). A word
+// that looks like a number out of range, or starts with an operator sign, is a mistake.
+vb::Variant ReadBareLiteral(std::string_view rest) {
+  if (const std::optional<double> number = ParseNumber(rest)) return *number;
+  const bool oneWord = !rest.empty() && rest.find_first_of(" \t") == std::string_view::npos;
+  if (!oneWord || NumberShaped(rest) || rest.find_first_of("=<>") == 0) Malformed();
+  return std::string(rest);
+}
+
 vb::Variant ReadLiteral(vb::TextScan& scan, std::string_view text, const vb::Locale& locale) {
   if (scan.Take('\'')) return ReadQuotedText(scan);
   if (scan.Take('#')) return ReadDate(scan, text, locale);
   if (scan.TakeWordNoCase("null")) return vb::Null;
-  const std::string_view rest = vb::TrimBlanks(text.substr(scan.Position()));
-  const std::optional<double> number = ParseNumber(rest);
-  if (!number) Malformed();
+  vb::Variant literal = ReadBareLiteral(vb::TrimBlanks(text.substr(scan.Position())));
   while (!scan.AtEnd()) Advance(scan);
-  return *number;
+  return literal;
 }
 
 template <class T>

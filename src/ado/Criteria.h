@@ -15,8 +15,9 @@ enum class CompareOp { kEqual, kNotEqual, kLess, kGreater, kLessEqual, kGreaterE
 ///
 /// Text form: a field name (bare, or in [brackets] when it holds blanks or operator signs), one
 /// of = <> < > <= >= like (any letter case), and a literal: 'text' (a quote inside is written
-/// ''), #date# (in the locale's short date form or ISO), a number, or Null (only with = and <>,
-/// testing for a missing value). Blanks around the parts are optional. like takes a text whose
+/// ''), #date# (in the locale's short date form or ISO), a number, Null (only with = and <>,
+/// testing for a missing value), or one unquoted word that is no number, read as text as it stands
+/// (`Name = O'Brien`). Blanks around the parts are optional. like takes a text whose
 /// wildcards * and % stand for any run of characters and _ and ? for one character, anywhere in
 /// the pattern; there is no escape character.
 class Criterion {

@@ -42,6 +42,9 @@ TEST(CriterionParse, ReadsBracketedNamesQuotedTextsDatesAndNull) {
   EXPECT_EQ(Read("d = #3/4/2021#", vb::Locale::EnGB()).Literal(),
             vb::Variant(vb::Date::FromParts(2021, 4, 3)));
   EXPECT_TRUE(Read("x = null").Literal().IsNull());
+  // A bare word that is no number is text as it stands, quotes and all.
+  EXPECT_EQ(Read("Column1 = 1'1").Literal(), vb::Variant("1'1"));
+  EXPECT_EQ(Read("A = abc").Literal(), vb::Variant("abc"));
 }
 
 TEST(CriterionParse, RefusesMalformedTextsWithBadArguments) {
@@ -61,10 +64,10 @@ TEST(CriterionParse, RefusesMalformedTextsWithBadArguments) {
                            "[A = 1",
                            "[] = 1",
                            "A == 1",
-                           "A = abc",
                            "A = inf",
                            "A = nan",
                            "A = 1e999",
+                           "A =<1",
                            "A = Nullx"}) {
     EXPECT_EQ(vb::testing::ErrorOf([&] { static_cast<void>(Read(text)); }).number(), kBadArguments)
         << text;

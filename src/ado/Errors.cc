@@ -30,6 +30,9 @@ const char* TextOf(AdoError number) {
       return "Multiple-step operation generated errors. Check each status value.";
     case kAlreadyInCollection:
       return "Object is already in collection. Cannot append.";
+    case kConnectionUnusable:
+      return "The connection cannot be used to perform this operation. It is either closed or "
+             "invalid in this context.";
   }
   return "";  // a number cast from outside the enumeration
 }

@@ -29,6 +29,9 @@ enum AdoError : int32_t {
   kMultipleStep = static_cast<int32_t>(0x80040E21),
   /// "Object is already in collection. Cannot append."
   kAlreadyInCollection = static_cast<int32_t>(0x800A0D27),
+  /// "The connection cannot be used to perform this operation. It is either closed or invalid in
+  /// this context."
+  kConnectionUnusable = static_cast<int32_t>(0x800A0E7D),
 };
 
 /// The error with ADO's text; source "ADODB.Recordset" unless given ("ADODB.Field" and

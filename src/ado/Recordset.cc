@@ -135,6 +135,8 @@ RecordsetPtr Recordset::Create() { return std::make_shared<Recordset>(); }
 
 void Recordset::Open(CursorTypeEnum cursorType, LockTypeEnum lockType, int32_t /*options*/) {
   if (open_) throw Error(kObjectOpen);
+  // With neither a connection nor fields of its own there is nothing to open over.
+  if (shared_->fields.empty()) throw Error(kConnectionUnusable);
   auto shared = std::make_shared<Shared>();
   shared->fields = shared_->fields;
   shared_ = std::move(shared);
@@ -491,7 +493,10 @@ int32_t Recordset::RecordCount() const {
 
 EditModeEnum Recordset::EditMode() const {
   RequireOpen();
-  return edit_ ? edit_->mode : adEditNone;
+  if (edit_) return edit_->mode;
+  // Without a row under the cursor (an empty record set, BOF or EOF) there is no mode to tell.
+  if (cursor_.bof || cursor_.eof) throw Error(kNoCurrentRecord);
+  return adEditNone;
 }
 
 std::optional<std::size_t> Recordset::NextLive(std::optional<std::size_t> from,
@@ -528,9 +533,10 @@ void Recordset::Find(std::string_view criteria, int32_t skipRecords, SearchDirec
   Materialize();
   const Criterion criterion = Criterion::Parse(criteria, *locale_);
   const std::optional<std::size_t> field = IndexOf(criterion.FieldName());
+  if (!field) throw Error(kItemNotFound);
   const bool knownStart =
       start == adBookmarkCurrent || start == adBookmarkFirst || start == adBookmarkLast;
-  if (!field || skipRecords < 0 || !knownStart ||
+  if (skipRecords < 0 || !knownStart ||
       (direction != adSearchForward && direction != adSearchBackward)) {
     throw Error(kBadArguments);
   }

@@ -130,7 +130,8 @@ class Recordset {
   /// cursor does, such a record set is client-side (adUseClient) and static, and an unspecified
   /// lock type becomes adLockBatchOptimistic; an unspecified cursor type becomes adOpenStatic.
   /// options is accepted for ADO's signature; there is no source for it to describe. Fields of
-  /// rows added to it start as Null. Raises kObjectOpen when already open.
+  /// rows added to it start as Null. Raises kObjectOpen when already open, kConnectionUnusable
+  /// when no field was appended.
   void Open(CursorTypeEnum cursorType = adOpenUnspecified,
             LockTypeEnum lockType = adLockUnspecified, int32_t options = -1);
   /// Opens over rows given by a data layer, with the options given unchanged; store (may be
@@ -195,14 +196,16 @@ class Recordset {
   [[nodiscard]] bool IsBOF() const;
   /// Rows not deleted, with a row being added.
   [[nodiscard]] int32_t RecordCount() const;
+  /// The edit under way on the current row; kNoCurrentRecord at BOF/EOF with no row being added.
   [[nodiscard]] EditModeEnum EditMode() const;
 
   /// Finds the next row matching a criterion (see Criterion in ado/Criteria.h; dates read in
   /// SetLocale's locale), after storing a pending edit. The search starts at the first row, the
   /// last row or the current row (start), moves skipRecords rows in direction, and takes that row
   /// and the ones after it in direction. Not found leaves the cursor at EOF (forward) or BOF
-  /// (backward). A malformed criterion, an unknown field, a negative skip or an unknown direction
-  /// or start raise kBadArguments; starting from the current row at BOF/EOF kNoCurrentRecord.
+  /// (backward). A malformed criterion, a negative skip or an unknown direction or start raise
+  /// kBadArguments, an unknown field kItemNotFound; starting from the current row at BOF/EOF
+  /// kNoCurrentRecord.
   void Find(std::string_view criteria, int32_t skipRecords = 0,
             SearchDirectionEnum direction = adSearchForward,
             BookmarkEnum start = adBookmarkCurrent);
@@ -213,7 +216,8 @@ class Recordset {
   /// read-only; any other raises kBadArguments.
   [[nodiscard]] RecordsetPtr Clone(LockTypeEnum lockType = adLockUnspecified);
 
-  /// The options as opened (see Open); never raise.
+  /// The options as opened (see Open); never raise. Before the first Open: adOpenForwardOnly,
+  /// adUseServer and adLockReadOnly.
   [[nodiscard]] CursorTypeEnum CursorType() const;
   [[nodiscard]] CursorLocationEnum CursorLocation() const;
   [[nodiscard]] LockTypeEnum LockType() const;
@@ -283,9 +287,9 @@ class Recordset {
   Cursor cursor_;
   std::optional<Edit> edit_;
   bool open_ = false;
-  CursorTypeEnum cursorType_ = adOpenUnspecified;
+  CursorTypeEnum cursorType_ = adOpenForwardOnly;  // what a record set never opened reports
   CursorLocationEnum cursorLocation_ = adUseServer;
-  LockTypeEnum lockType_ = adLockUnspecified;
+  LockTypeEnum lockType_ = adLockReadOnly;
   const vb::Locale* locale_ = &vb::Locale::EnUS();
 };
 

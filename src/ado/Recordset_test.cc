@@ -79,6 +79,10 @@ TEST(RecordsetErrors, EachMisuseRaisesItsError) {
       {kBadArguments, [](R r) { r.Delete(adAffectAll); }},
       {kBadArguments, [](R r) { (void)r.Clone(adLockOptimistic); }},
       {kBadArguments, [](R r) { r.Find("ID = "); }},
+      {kItemNotFound, [](R r) { r.Find("Missing = 1"); }},
+      {kConnectionUnusable, [](R) { Recordset::Create()->Open(); }},
+      {kNoCurrentRecord, [&](R r) { atEOF(r), (void)r.EditMode(); }},
+      {kNoCurrentRecord, [](R) { (void)MemoryRecordset()->EditMode(); }},
       {kBadArguments, [](R r) { r.Find("ID = 1", -1); }},
       {kBadArguments, [](R r) { r.Find("ID = 1", 0, static_cast<SearchDirectionEnum>(0)); }},
       {kBadArguments, [](R r) { r.Find("ID = 1", 0, adSearchForward, BookmarkEnum{7}); }},
@@ -95,7 +99,7 @@ TEST(RecordsetErrors, EachMisuseRaisesItsError) {
 TEST(RecordsetErrors, FailedCallsLeaveRowCursorAndEditAlone) {
   RecordsetPtr rs = MemoryRecordset(3);
   rs->MoveNext();
-  EXPECT_EQ(ErrorOf([&] { rs->Find("ActionID = 5"); }).number(), kBadArguments);  // no such field
+  EXPECT_EQ(ErrorOf([&] { rs->Find("ActionID = 5"); }).number(), kItemNotFound);  // no such field
   EXPECT_EQ(ErrorOf([&] { rs->Fields()["ID"].Value("abc"); }).number(), vb::kTypeMismatch);
   // Field lists: all or nothing.
   const std::vector<std::string> names = {"Name", "ID"};
@@ -109,6 +113,9 @@ TEST(RecordsetErrors, FailedCallsLeaveRowCursorAndEditAlone) {
 }
 
 TEST(RecordsetOpen, InMemoryRecordSetStartsEmptyAndReopensWithItsFields) {
+  const RecordsetPtr unopened = Recordset::Create();
+  EXPECT_EQ(unopened->CursorType(), adOpenForwardOnly);
+  EXPECT_EQ(unopened->LockType(), adLockReadOnly);
   RecordsetPtr rs = MemoryRecordset();
   EXPECT_TRUE(rs->IsBOF() && rs->IsEOF());
   EXPECT_EQ(rs->LockType(), adLockBatchOptimistic);
@@ -227,6 +234,7 @@ TEST(RecordsetFind, FindsFromEachStartInEitherDirection) {
                {"Name like 'ROW*'", 2, adSearchForward, adBookmarkCurrent, 3},
                {"ID > 0", 0, adSearchBackward, adBookmarkLast, 6},
                {"ID=9", 0, adSearchForward, adBookmarkFirst, 0},
+               {"Name = ROW4", 0, adSearchForward, adBookmarkFirst, 4},  // unquoted text
                {"ID = 9", 0, adSearchBackward, adBookmarkLast, 0}};
   for (const auto& step : steps) {
     rs->Find(step.criteria, step.skip, step.direction, step.start);

@@ -16,6 +16,7 @@
 #include "kvdata/engine/postgres/PgEngine.h"
 #endif
 #include "kvdata/engine/sqlite/SqliteEngine.h"
+#include "vb/ComError.h"
 #include "vb/Convert.h"
 
 namespace kvdata {
@@ -311,6 +312,12 @@ const vb::Clock& DataConnection::Clock() const { return *impl_->clock; }
 const vb::Locale& DataConnection::Locale() const { return *impl_->locale; }
 
 engine::Engine& DataConnection::Engine() { return *impl_->engine; }
+
+void DataConnection::WrapEngine(
+    const std::function<std::shared_ptr<engine::Engine>(std::shared_ptr<engine::Engine>)>& wrap) {
+  std::shared_ptr<engine::Engine> wrapped = wrap(impl_->engine);
+  impl_->engine = std::move(vb::Require(wrapped));
+}
 
 void RunInTransaction(DataConnection& connection, const std::function<void()>& work) {
   const bool nested = connection.InTransaction();

@@ -85,6 +85,11 @@ class DataConnection {
 
   /// The engine underneath, for the data server's own bookkeeping statements.
   [[nodiscard]] engine::Engine& Engine();
+  /// Puts wrap's answer in place of the engine underneath (tests wrap it to make calls fail).
+  /// Record sets opened before keep the engine they were opened on. Call it outside a
+  /// transaction.
+  void WrapEngine(
+      const std::function<std::shared_ptr<engine::Engine>(std::shared_ptr<engine::Engine>)>& wrap);
 
  private:
   struct Impl;

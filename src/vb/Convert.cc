@@ -190,8 +190,8 @@ double CDbl(const Variant& v, const Locale& /*locale*/) { return NumberOf(v); }
 bool CBool(const Variant& v, const Locale& /*locale*/) {
   if (v.IsString()) {
     const std::string_view text = TrimBlanks(std::get<std::string>(v.storage()));
-    if (EqualsText(text, "True")) return true;
-    if (EqualsText(text, "False")) return false;
+    if (EqualsText(text, "True") || EqualsText(text, "#TRUE#")) return true;
+    if (EqualsText(text, "False") || EqualsText(text, "#FALSE#")) return false;
   }
   return NumberOf(v) != 0.0;
 }
@@ -199,9 +199,10 @@ bool CBool(const Variant& v, const Locale& /*locale*/) {
 Date CDate(const Variant& v, const Locale& locale) {
   if (v.IsDate()) return std::get<Date>(v.storage());
   if (v.IsString()) {
-    const auto date = locale.ParseDate(std::get<std::string>(v.storage()));
-    if (!date) throw ComError::Runtime(kTypeMismatch);
-    return *date;
+    const std::string& text = std::get<std::string>(v.storage());
+    if (const auto date = locale.ParseDate(text)) return *date;
+    // A text that is no date but a number counts days from 12/30/1899, as a number does.
+    return DateFromSerial(NumberFromText(text));
   }
   return DateFromSerial(NumberOf(v));
 }

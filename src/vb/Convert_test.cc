@@ -84,10 +84,13 @@ TEST(CIntCLng, ReadsOtherKinds) {
 }
 
 TEST(CBool, ReadsWordsNumbersAndOtherKinds) {
-  const std::pair<Variant, bool> cases[] = {
-      {"tRUE", true}, {" False ", false}, {"-1", true},    {"0.0", false},
-      {0.5, true},    {Variant(), false}, {Date(), false}, {Date::FromParts(2025, 1, 2), true}};
+  const std::pair<Variant, bool> cases[] = {{"tRUE", true},   {" False ", false},
+                                            {"-1", true},     {"0.0", false},
+                                            {"#TRUE#", true}, {" #false# ", false},
+                                            {0.5, true},      {Variant(), false},
+                                            {Date(), false},  {Date::FromParts(2025, 1, 2), true}};
   for (const auto& [value, expected] : cases) EXPECT_EQ(CBool(value), expected) << TextOf(value);
+  EXPECT_THROW(static_cast<void>(CBool("#YES#")), ComError);
 }
 
 TEST(CDate, ReadsTextsInTheLocaleAndNumbersAsSerials) {
@@ -96,6 +99,9 @@ TEST(CDate, ReadsTextsInTheLocaleAndNumbersAsSerials) {
   EXPECT_EQ(CDate("02/01/2025", Locale::EnGB()), day);
   EXPECT_EQ(CDate(day), day);
   EXPECT_EQ(CDate(45659.5), Date::FromParts(2025, 1, 2, 12, 0, 0));
+  EXPECT_EQ(CDate("45659.5"), Date::FromParts(2025, 1, 2, 12, 0, 0));
+  EXPECT_EQ(CDate(" 2 "), Date::FromParts(1900, 1, 1));
+  EXPECT_THROW(static_cast<void>(CDate("2 apples")), ComError);
   EXPECT_EQ(CDate(Variant()), Date());
 }
 

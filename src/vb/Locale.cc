@@ -124,6 +124,8 @@ std::string Locale::FormatTime(const Date& date) const {
 }
 
 std::string Locale::FormatDate(const Date& date) const {
+  // Day zero (12/30/1899) stands for "no day": a time of day alone, midnight included.
+  if (date.DateOnly() == Date()) return FormatTime(date);
   std::string text = FormatShortDate(date);
   if (date.HasTime()) text += " " + FormatTime(date);
   return text;

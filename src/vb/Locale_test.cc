@@ -18,6 +18,10 @@ TEST(LocaleFormatDate, ShortDateThenTimeOnlyWhenNotMidnight) {
   EXPECT_EQ(Locale::EnUS().FormatDate(Date::FromParts(2025, 1, 2, 12, 30, 0)),
             "1/2/2025 12:30:00 PM");
   EXPECT_EQ(Locale::EnUS().FormatShortDate(Date::FromParts(999, 10, 11)), "10/11/0999");
+  // Day zero has no day part: only its time is written.
+  EXPECT_EQ(Locale::EnUS().FormatDate(Date()), "12:00:00 AM");
+  EXPECT_EQ(Locale::EnUS().FormatDate(Date::FromSerial(0.75)), "6:00:00 PM");
+  EXPECT_EQ(Locale::EnUS().FormatDate(Date::FromSerial(1.0)), "12/31/1899");
 }
 
 TEST(LocalePattern, FollowsTheFieldsAndSeparatorItNames) {

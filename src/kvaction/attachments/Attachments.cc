@@ -29,10 +29,12 @@ std::shared_ptr<kvdata::AttachmentStore> Store(const DataServerPtr& server) {
   return vb::Require(vb::Require(server)->Attachments());
 }
 
-// A setting read as a string: empty when it was never set.
+// A setting read as a string: empty when it was never set or is stored as Null, so a cleared
+// path meets the same "no attachment path" refusals as a missing one.
 std::string SettingText(const DataServerPtr& server, std::string_view key,
                         const vb::Locale& locale) {
-  return vb::CStr(Settings(server).Value(key), locale);
+  const vb::Variant value = Settings(server).Value(key);
+  return value.IsNull() ? std::string() : vb::CStr(value, locale);
 }
 
 // The base address attachment lists link through: "AttachmentURL" in mode 0, else none. A setting

@@ -78,6 +78,12 @@ TEST_P(AttachmentsTest, WithoutAPathLinksAreStoredAndContentIsRefused) {
   EXPECT_EQ(retrieve.description(), kRetrieveRefusal);
   EXPECT_EQ(data, "unchanged");
 
+  // A path stored as Null is no path either: the same refusals, not a conversion error.
+  action_->DataServer()->Settings()->Value("AttachmentPath", vb::Variant(vb::Null));
+  EXPECT_EQ(ErrorOf([&] { Upload("data"); }).description(), kUploadRefusal);
+  EXPECT_EQ(ErrorOf([&] { action_->getAttachment(link, encoding, data); }).description(),
+            kRetrieveRefusal);
+
   const auto list = action_->AttachmentRecordset(7);
   ASSERT_EQ(list->RecordCount(), 1);
   EXPECT_EQ(list->Fields().Item("Link").Value(), vb::Variant("http://intranet/drawing.html"));
