@@ -14,40 +14,14 @@
 #include "app/Admin.h"
 #include "app/WebSupport.h"
 #include "kvdata/testing/Fixture.h"
+#include "web/ServedDatabaseTest.h"
 #include "web/Server.h"
 
 namespace web {
 namespace {
 
-const std::vector<std::string> kUsers = {"lead", "orig", "asg", "by", "viewer"};
-
-class PagesTest : public kvdata::testing::DatabaseTest {
+class PagesTest : public ServedDatabaseTest {
  protected:
-  void SetUp() override {
-    DatabaseTest::SetUp();
-    open_ = {ConnectionString(), pinnedClock_, vb::Locale::EnUS(), kvdata::PasswordCost::Minimum};
-    app::CreateDatabase(open_, {"lead", "Lee Lead", "password1"});
-    auto lead = app::Session::SignIn(open_, "lead", "password1");
-    const int32_t viewers = app::WorkgroupAdd(lead, "Viewers", {70});
-    for (const auto* user : {"orig", "asg", "by"})
-      app::UserAdd(lead, {user, user, "password1", "", {}});
-    app::UserAdd(lead, {"viewer", "Vi", "password1", "", viewers});
-    ServeOptions options;
-    options.port = 0;
-    options.open = open_;
-    server_ = std::make_unique<Server>(options);
-    client_ = std::make_unique<httplib::Client>("127.0.0.1", server_->Bind());
-    thread_ = std::thread([this] { server_->Run(); });
-  }
-  void TearDown() override {
-    server_->Stop();
-    thread_.join();
-    DatabaseTest::TearDown();
-  }
-  int32_t NewAction(const std::string& subject = "Fix the pump") {
-    auto orig = app::Session::SignIn(open_, "orig", "password1");
-    return app::Add(orig, {{"Subject", subject}, {"Assignee", "asg"}});
-  }
   // Signs in through the form; returns the session cookie ("" when refused).
   std::string SignIn(const std::string& user, const std::string& password = "password1",
                      int* status = nullptr) {
@@ -65,14 +39,6 @@ class PagesTest : public kvdata::testing::DatabaseTest {
     const size_t at = page.find("name=\"csrf\" value=\"") + 19;
     return page.substr(at, 64);
   }
-  std::string Snapshot() {
-    return kvdata::testing::TablesText(*Connect(),
-                                       {"actions", "ActionEvents", "ActionAttachments"});
-  }
-  app::OpenOptions open_;
-  std::unique_ptr<Server> server_;
-  std::unique_ptr<httplib::Client> client_;
-  std::thread thread_;
 };
 
 struct RoleCase {

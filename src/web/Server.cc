@@ -15,6 +15,7 @@
 #include "app/WebSupport.h"
 #include "kvaction/Action.h"
 #include "vb/ComError.h"
+#include "web/Api.h"
 #include "web/EmbeddedFiles.h"
 #include "web/Site.h"
 
@@ -259,16 +260,26 @@ struct Server::Impl {
     http.Get(R"(/attachment/(\d+))", [this](const Request& rq, Response& rs) {
       Signed(rq, rs, [&](Visit& visit) { AttachmentDownload(visit, IdOf(rq.matches[1], "id")); });
     });
-    http.set_error_handler([](const Request&, Response& rs) {
+    AddApiRoutes(http, site);
+    http.set_error_handler([](const Request& rq, Response& rs) {
       if (!rs.body.empty()) return;
       AddSecurityHeaders(rs);
       const int status = rs.status;
+      if (IsApiPath(rq.path)) {
+        return SendApiError(rs, status, status == 404 ? app::kNotFound : app::kInvalidInput,
+                            status == 413 ? "The request is larger than this server accepts."
+                                          : "There is no such call.");
+      }
       SendError(rs, status,
                 status == 413 ? "The upload is larger than this server accepts."
                               : "There is no such page.");
     });
-    http.set_exception_handler([](const Request&, Response& rs, std::exception_ptr) {
+    http.set_exception_handler([](const Request& rq, Response& rs, std::exception_ptr) {
       AddSecurityHeaders(rs);
+      if (IsApiPath(rq.path)) {
+        return SendApiError(rs, 500, app::kNotStored,
+                            "The server could not complete this request.");
+      }
       SendError(rs, 500, "The server could not complete this request.");
     });
   }

@@ -1,0 +1,616 @@
+// The JSON API's calls. Each only translates between JSON and app/, as the pages do between forms
+// and app/; the rules (rights, input checks, history) live there. Every answer is JSON except an
+// attachment's download; an error never carries more than app/'s own description of it.
+#include "web/Api.h"
+
+#include <algorithm>
+#include <charconv>
+#include <chrono>
+#include <cstdint>
+#include <iostream>
+#include <limits>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <fmt/format.h>
+#include <nlohmann/json.hpp>
+
+#include "app/Actions.h"
+#include "app/Admin.h"
+#include "app/Attachments.h"
+#include "app/Base64.h"
+#include "app/Errors.h"
+#include "app/Lists.h"
+#include "app/Rights.h"
+#include "app/WebSupport.h"
+#include "kvaction/Action.h"
+#include "vb/ComError.h"
+#include "vb/Convert.h"
+#include "web/Security.h"
+
+namespace web {
+namespace {
+
+using Json = nlohmann::ordered_json;
+using httplib::Request;
+using httplib::Response;
+
+constexpr int32_t kDefaultPageSize = 50;
+constexpr int32_t kMaxPageSize = 500;
+// As long as a sign-in through the pages: a lost token is worth little for long.
+constexpr std::chrono::hours kApiTokenLifetime{12};
+constexpr std::string_view kServerFault = "The server could not complete this request.";
+
+// The API's date form: ISO 8601 in and out, whatever the people's short date form is.
+const vb::Locale& IsoDates() {
+  static const vb::Locale locale("yyyy-MM-dd");
+  return locale;
+}
+
+// Texts that are not UTF-8 (an echo of a client's bytes in a message) are sent with the
+// replacement character rather than failing the answer.
+void SendJson(Response& response, int status, const Json& body) {
+  response.status = status;
+  response.set_content(body.dump(-1, ' ', false, Json::error_handler_t::replace),
+                       "application/json; charset=utf-8");
+}
+
+// The HTTP status of a refusal or a bad request; 500 for anything that is not the person's doing.
+int StatusOf(const vb::ComError& error) {
+  switch (app::KindOf(error)) {
+    case app::ErrorKind::Refused:
+      return error.number() == app::kNotSignedIn ? 401 : 403;
+    case app::ErrorKind::InvalidInput:
+      return error.number() == app::kNotFound ? 404 : 400;
+    case app::ErrorKind::Other:
+      break;
+  }
+  // The library's own refusals (no attachment folder configured…) are written for people.
+  return error.number() == kvaction::kRefused ? 409 : 500;
+}
+
+void SendComError(Response& response, const vb::ComError& error) {
+  const int status = StatusOf(error);
+  if (status == 401) response.set_header("WWW-Authenticate", "Bearer");
+  if (status != 500) return SendApiError(response, status, error.number(), error.description());
+  std::cerr << "kvaction serve: " << error.source() << ": " << error.description() << '\n';
+  SendApiError(response, 500, error.number(), kServerFault);
+}
+
+template <class Body>
+void Guarded(Response& response, Body&& body) {
+  try {
+    body();
+  } catch (const vb::ComError& error) {
+    SendComError(response, error);
+  } catch (const std::exception& error) {
+    std::cerr << "kvaction serve: " << error.what() << '\n';
+    SendApiError(response, 500, app::kNotStored, kServerFault);
+  }
+}
+
+// --- Reading requests -------------------------------------------------------------------------
+
+// The request's body as a JSON object (an empty body is an empty object).
+Json BodyOf(const Request& request) {
+  if (request.body.empty()) return Json::object();
+  Json body = Json::parse(request.body, nullptr, false);
+  if (body.is_discarded() || !body.is_object()) {
+    throw app::Invalid("body", {}, "a JSON object");
+  }
+  return body;
+}
+
+// A member that must be a text when present ("" when missing or null).
+std::string TextMember(const Json& body, const std::string& name, bool required = false) {
+  const auto found = body.find(name);
+  if (found == body.end() || found->is_null()) {
+    if (required) throw app::Invalid(name, {}, "a text (required)");
+    return {};
+  }
+  if (!found->is_string()) throw app::Invalid(name, {}, "a text");
+  return found->get<std::string>();
+}
+
+// One column's value as app/ takes it: a text, a whole number, true/false, or null (empty).
+std::string ColumnText(const Json& value, const std::string& field) {
+  if (value.is_string()) return value.get<std::string>();
+  if (value.is_null()) return {};
+  if (value.is_number_integer()) return value.dump();
+  if (value.is_boolean()) return vb::TextOf(vb::Variant(value.get<bool>()));
+  throw app::Invalid(field, {}, "a text, a whole number, true/false or null");
+}
+
+// An object of column values ({"Subject": "…", …}); an absent member is no values.
+app::FieldTexts FieldsMember(const Json& body, const std::string& name, bool required = false) {
+  const auto found = body.find(name);
+  if (found == body.end() && !required) return {};
+  if (found == body.end() || !found->is_object() || found->empty()) {
+    throw app::Invalid(name, {}, "an object of column names and values");
+  }
+  app::FieldTexts fields;
+  for (const auto& [column, value] : found->items()) {
+    fields.emplace_back(column, ColumnText(value, name + "." + column));
+  }
+  return fields;
+}
+
+// A whole number of a query parameter within [least, most], or fallback when it is missing.
+int32_t NumberParam(const Request& request, const std::string& name, int32_t least, int32_t most,
+                    int32_t fallback) {
+  if (!request.has_param(name)) return fallback;
+  const std::string text = request.get_param_value(name);
+  int32_t number = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), number);
+  if (error != std::errc() || end != text.data() + text.size() || number < least || number > most) {
+    throw app::Invalid(name, text, fmt::format("a whole number from {} to {}", least, most));
+  }
+  return number;
+}
+
+bool FlagParam(const Request& request, const std::string& name) {
+  if (!request.has_param(name)) return false;
+  const std::string text = request.get_param_value(name);
+  if (text == "true" || text == "1" || text.empty()) return true;
+  if (text == "false" || text == "0") return false;
+  throw app::Invalid(name, text, "true or false");
+}
+
+std::string TextParam(const Request& request, const std::string& name) {
+  return request.has_param(name) ? request.get_param_value(name) : std::string();
+}
+
+std::vector<std::string> ColumnsParam(const Request& request) {
+  std::vector<std::string> columns;
+  std::string_view rest = TextParam(request, "columns");
+  if (rest.empty()) {
+    columns = app::DefaultColumns();
+  } else {
+    while (!rest.empty()) {
+      const size_t comma = std::min(rest.find(','), rest.size());
+      if (comma > 0) columns.emplace_back(rest.substr(0, comma));
+      rest.remove_prefix(std::min(comma + 1, rest.size()));
+    }
+  }
+  // Every row names its action, so a client can ask for it next.
+  if (std::none_of(columns.begin(), columns.end(),
+                   [](const std::string& c) { return vb::EqualsText(c, "ActionID"); })) {
+    columns.insert(columns.begin(), "ActionID");
+  }
+  return columns;
+}
+
+std::string BearerToken(const Request& request) {
+  const std::string header = request.get_header_value("Authorization");
+  constexpr std::string_view kScheme = "Bearer ";
+  if (header.size() <= kScheme.size() ||
+      !vb::EqualsText(std::string_view(header).substr(0, kScheme.size()), kScheme)) {
+    return {};
+  }
+  const size_t start = header.find_first_not_of(' ', kScheme.size());
+  return start == std::string::npos ? std::string() : header.substr(start);
+}
+
+// --- Writing answers --------------------------------------------------------------------------
+
+// A stored value: whole numbers and booleans as themselves, Null as null, everything else in the
+// text form an edit compares (so a client can send it back as the value it started from).
+Json JsonOf(const app::Session& session, const vb::Variant& value) {
+  switch (value.VarType()) {
+    case vb::vbEmpty:
+    case vb::vbNull:
+      return nullptr;
+    case vb::vbBoolean:
+      return vb::CBool(value);
+    case vb::vbInteger:
+    case vb::vbLong:
+      return vb::CLng(value);
+    default:
+      return app::ValueText(session, value);
+  }
+}
+
+Json RowOf(const app::Session& session, ado::Recordset& rows) {
+  Json row = Json::object();
+  const ado::Fields fields = rows.Fields();
+  for (int32_t i = 0; i < fields.Count(); ++i) {
+    const ado::Field field = fields.Item(i);
+    row[field.Name()] = JsonOf(session, field.Value());
+  }
+  return row;
+}
+
+Json RowsOf(const app::Session& session, const ado::RecordsetPtr& rows) {
+  Json all = Json::array();
+  for (; rows && !rows->IsEOF(); rows->MoveNext()) all.push_back(RowOf(session, *rows));
+  return all;
+}
+
+std::string TurnWord(app::Turn turn) {
+  switch (turn) {
+    case app::Turn::Originator:
+      return "originator";
+    case app::Turn::Assignee:
+      return "assignee";
+    case app::Turn::Nobody:
+      break;
+  }
+  return "nobody";
+}
+
+Json AttachmentsOf(app::Session& session, int32_t actionID) {
+  Json attachments = Json::array();
+  const auto list = app::AttachmentList(session, actionID);
+  for (; list && !list->IsEOF(); list->MoveNext()) {
+    const auto text = [&](std::string_view column) {
+      return app::ValueText(session, (*list)[column].Value());
+    };
+    attachments.push_back({{"id", vb::CLng((*list)["AttachmentID"].Value())},
+                           {"description", text("Description")},
+                           {"url", text("URL")},
+                           {"content", text("AttachmentType") != "0"}});
+  }
+  return attachments;
+}
+
+// The history, or null when the person may not read it (right 82).
+Json HistoryOf(app::Session& session, int32_t actionID) {
+  try {
+    Json events = Json::array();
+    const auto history = app::History(session, actionID);
+    for (; !history->IsEOF(); history->MoveNext()) {
+      events.push_back({{"code", JsonOf(session, (*history)["EventCode"].Value())},
+                        {"text", JsonOf(session, (*history)["EventText"].Value())},
+                        {"user", JsonOf(session, (*history)["UserID"].Value())},
+                        {"time", JsonOf(session, (*history)["EventTime"].Value())}});
+    }
+    return events;
+  } catch (const vb::ComError& error) {
+    if (app::KindOf(error) != app::ErrorKind::Refused) throw;
+    return nullptr;
+  }
+}
+
+Json ActionOf(app::Session& session, int32_t actionID) {
+  const auto row = app::Show(session, actionID);
+  const auto editColumns = app::EditColumns(session, actionID);
+  const auto editable = [&](const std::string& column) {
+    return std::any_of(editColumns.begin(), editColumns.end(), [&](const app::EditableColumn& c) {
+      return c.editable && vb::EqualsText(c.column, column);
+    });
+  };
+  Json fields = Json::array();
+  const std::vector<std::string> visible = app::VisibleColumns(session);
+  for (const auto& column : visible) {
+    fields.push_back({{"column", column},
+                      {"label", app::LabelOf(session, column)},
+                      {"value", JsonOf(session, (*row)[column].Value())},
+                      {"editable", editable(column)}});
+  }
+  // The user-ID columns, edited in place of the names the fields show.
+  for (const auto& column : editColumns) {
+    if (std::find(visible.begin(), visible.end(), column.column) != visible.end()) continue;
+    fields.push_back({{"column", column.column},
+                      {"label", app::LabelOf(session, column.column)},
+                      {"value", JsonOf(session, (*row)[column.column].Value())},
+                      {"editable", column.editable}});
+  }
+  const app::ActionStatus status = app::StatusOf(session, *row);
+  Json moves = Json::array();
+  for (const auto& move : app::MovesFor(session, actionID)) {
+    moves.push_back({{"name", move.name}, {"title", move.title}});
+  }
+  return {{"id", actionID},
+          {"number", JsonOf(session, (*row)["ActionNumber"].Value())},
+          {"subject", app::ValueText(session, (*row)["Subject"].Value())},
+          {"status", status.status},
+          {"shortStatus", status.shortStatus},
+          {"dueText", status.dueText},
+          {"overdue", status.image == 2},
+          {"turn", TurnWord(app::TurnOf(*row))},
+          {"fields", fields},
+          {"moves", moves},
+          {"history", HistoryOf(session, actionID)},
+          {"attachments", AttachmentsOf(session, actionID)}};
+}
+
+void SendCreated(Response& response, app::Session& session, int32_t actionID) {
+  const auto row = app::Show(session, actionID);
+  response.set_header("Location", fmt::format("{}actions/{}", kApiPrefix, actionID));
+  SendJson(response, 201,
+           {{"id", actionID}, {"number", JsonOf(session, (*row)["ActionNumber"].Value())}});
+}
+
+bool IsWebAddress(std::string_view url) {
+  return url.rfind("https://", 0) == 0 || url.rfind("http://", 0) == 0;
+}
+
+// --- The calls --------------------------------------------------------------------------------
+
+// One call of a signed-in client.
+struct Call {
+  Site& site;
+  const Request& request;
+  Response& response;
+  app::Session session;
+  [[nodiscard]] int32_t Id() const { return IdOf(request.matches[1], "id"); }
+};
+
+void WhoAmI(Call& call) {
+  SendJson(call.response, 200,
+           {{"user", call.session.userID()}, {"alerts", app::AlertCount(call.session)}});
+}
+
+void SignOut(Call& call) {
+  call.session.SignOut();
+  call.response.status = 204;
+}
+
+void ListActions(Call& call) {
+  const Request& rq = call.request;
+  app::ListRequest request;
+  if (rq.has_param("query")) {
+    request.queryID = NumberParam(rq, "query", 1, std::numeric_limits<int32_t>::max(), 0);
+  }
+  app::ListFilter& filter = request.filter;
+  filter.mine = FlagParam(rq, "mine");
+  filter.assignee = TextParam(rq, "assignee");
+  filter.originator = TextParam(rq, "originator");
+  filter.status = TextParam(rq, "status");
+  if (rq.has_param("dueWithin")) filter.dueWithin = NumberParam(rq, "dueWithin", 0, 32767, 0);
+  filter.category = TextParam(rq, "category");
+  filter.priority = TextParam(rq, "priority");
+  filter.grep = TextParam(rq, "grep");
+  filter.reference = TextParam(rq, "reference");
+  request.columns = ColumnsParam(rq);
+  request.sort = TextParam(rq, "sort");
+  const int32_t limit = NumberParam(rq, "limit", 1, kMaxPageSize, kDefaultPageSize);
+  const int32_t offset =
+      NumberParam(rq, "offset", 0, std::numeric_limits<int32_t>::max() - kMaxPageSize - 1, 0);
+  // Like the list page: the cost grows with the page asked for, not with the table.
+  request.limit = offset + limit + 1;
+  const auto list = app::List(call.session, request);
+  for (int32_t skipped = 0; skipped < offset && !list->IsEOF(); ++skipped) list->MoveNext();
+  Json actions = Json::array();
+  for (; !list->IsEOF() && static_cast<int32_t>(actions.size()) < limit; list->MoveNext()) {
+    actions.push_back(RowOf(call.session, *list));
+  }
+  SendJson(call.response, 200,
+           {{"offset", offset}, {"limit", limit}, {"more", !list->IsEOF()}, {"actions", actions}});
+}
+
+void GetAction(Call& call) { SendJson(call.response, 200, ActionOf(call.session, call.Id())); }
+
+void CreateAction(Call& call) {
+  const app::FieldTexts fields = FieldsMember(BodyOf(call.request), "fields", true);
+  SendCreated(call.response, call.session, app::Add(call.session, fields));
+}
+
+void CopyAction(Call& call) {
+  SendCreated(call.response, call.session, app::Copy(call.session, call.Id()));
+}
+
+void EditAction(Call& call) {
+  const Json body = BodyOf(call.request);
+  const app::EditResult result = app::Edit(
+      call.session, call.Id(), FieldsMember(body, "changes", true), FieldsMember(body, "basedOn"));
+  if (result.stored) {
+    return SendJson(call.response, 200, {{"changed", result.changed}, {"merged", result.merged}});
+  }
+  Json conflicts = Json::array();
+  std::string columns;
+  for (const auto& conflict : result.conflicts) {
+    conflicts.push_back({{"column", conflict.column},
+                         {"base", conflict.base},
+                         {"mine", conflict.mine},
+                         {"theirs", conflict.theirs}});
+    columns += (columns.empty() ? "" : ", ") + conflict.column;
+  }
+  SendJson(call.response, 409,
+           {{"error",
+             {{"number", app::kNotStored},
+              {"message",
+               fmt::format("Someone else changed {} meanwhile; nothing was stored.", columns)}}},
+            {"conflicts", conflicts}});
+}
+
+// The review moves by name, and completing, closing and reopening as the command does them.
+void MoveAction(Call& call) {
+  const Json body = BodyOf(call.request);
+  const std::string verb = call.request.matches[2];
+  const std::string note = TextMember(body, "note");
+  const int32_t id = call.Id();
+  if (verb == "move") {
+    app::Move(call.session, id, TextMember(body, "move", true), note);
+  } else if (verb == "complete") {
+    app::Complete(call.session, id, note);
+  } else if (verb == "close") {
+    app::Close(call.session, id, note);
+  } else {
+    app::Reopen(call.session, id, note);
+  }
+  SendJson(call.response, 200, ActionOf(call.session, id));
+}
+
+void DeleteAction(Call& call) {
+  app::Delete(call.session, call.Id());
+  call.response.status = 204;
+}
+
+void ListAttachments(Call& call) {
+  SendJson(call.response, 200, AttachmentsOf(call.session, call.Id()));
+}
+
+// A link as JSON ({"url", "description"}), or a file as the raw body with its name and
+// description in the query.
+void UploadAttachment(Call& call) {
+  const Request& rq = call.request;
+  app::NewAttachment attachment;
+  if (rq.get_header_value("Content-Type").rfind("application/json", 0) == 0) {
+    const Json body = BodyOf(rq);
+    attachment.url = TextMember(body, "url", true);
+    attachment.description = TextMember(body, "description");
+    if (!IsWebAddress(attachment.url)) {
+      throw app::Invalid("url", attachment.url, "an http:// or https:// address");
+    }
+  } else {
+    const size_t most = call.site.options.maxUploadBytes;
+    if (rq.body.size() > most) {
+      throw app::Invalid("body", {}, fmt::format("a file of at most {} bytes", most));
+    }
+    attachment.url = TextParam(rq, "name");
+    if (attachment.url.empty()) throw app::Invalid("name", {}, "the file's name (required)");
+    attachment.description = TextParam(rq, "description");
+    attachment.encoding = "base64";
+    attachment.data = app::ToBase64(rq.body);
+  }
+  const int32_t id = app::AttachmentAdd(call.session, call.Id(), attachment);
+  call.response.set_header("Location", fmt::format("{}attachments/{}", kApiPrefix, id));
+  SendJson(call.response, 201, {{"id", id}});
+}
+
+void DownloadAttachment(Call& call) {
+  const int32_t id = call.Id();
+  std::string encoding;
+  std::string data;
+  app::AttachmentGet(call.session, id, encoding, data);
+  if (vb::EqualsText(encoding, "base64")) {
+    auto bytes = app::FromBase64(data);
+    if (!bytes) throw app::Invalid("attachment", {}, "stored as valid base64");
+    data = std::move(*bytes);
+  }
+  call.response.set_header("Content-Disposition",
+                           fmt::format("attachment; filename=\"attachment-{}\"", id));
+  call.response.set_content(data, "application/octet-stream");
+}
+
+void RemoveAttachment(Call& call) {
+  app::AttachmentRemove(call.session, call.Id());
+  call.response.status = 204;
+}
+
+void Alerts(Call& call) {
+  SendJson(call.response, 200, {{"count", app::AlertCount(call.session)}});
+}
+
+void Queries(Call& call) {
+  SendJson(call.response, 200, RowsOf(call.session, app::QueryList(call.session)));
+}
+
+// Users and workgroups hold e-mail addresses and rights: only their administrators read them.
+void Users(Call& call) {
+  if (!app::Can(call.session, kvaction::arAddEditUsers) &&
+      !app::Can(call.session, kvaction::arDeleteUsers)) {
+    throw app::Refusal("listing users", kvaction::arAddEditUsers);
+  }
+  SendJson(call.response, 200, RowsOf(call.session, app::UserList(call.session)));
+}
+
+void Workgroups(Call& call) {
+  if (!app::Can(call.session, kvaction::arChangeWorkgroups)) {
+    throw app::Refusal("listing workgroups", kvaction::arChangeWorkgroups);
+  }
+  SendJson(call.response, 200, RowsOf(call.session, app::WorkgroupList(call.session)));
+}
+
+// --- Sessions and routes ----------------------------------------------------------------------
+
+class Api {
+ public:
+  explicit Api(Site& site) : site_(site), open_(site.options.open) { open_.locale = IsoDates(); }
+
+  // Runs call for the client whose bearer token names a stored, unexpired session.
+  void Signed(const Request& request, Response& response, void (*call)(Call&)) {
+    AddSecurityHeaders(response);
+    Guarded(response, [&] {
+      const std::string token = BearerToken(request);
+      if (token.empty()) {
+        throw vb::ComError(app::kNotSignedIn, std::string(app::kSource),
+                           "Sign in first: send \"Authorization: Bearer TOKEN\" with the token of "
+                           "POST /api/v1/session.");
+      }
+      Call visit{site_, request, response, app::Session::Resume(open_, token)};
+      call(visit);
+    });
+  }
+
+  // Signing in is throttled like the sign-in form, per user ID and per address.
+  void SignIn(const Request& request, Response& response) {
+    AddSecurityHeaders(response);
+    Guarded(response, [&] {
+      const Json body = BodyOf(request);
+      const std::string user = TextMember(body, "user", true);
+      const std::string password = TextMember(body, "password", true);
+      const int64_t wait = site_.throttle.WaitSeconds(user, request.remote_addr);
+      if (wait > 0) {
+        response.set_header("Retry-After", std::to_string(wait));
+        return SendApiError(
+            response, 429, app::kRefused,
+            fmt::format("Too many failed sign-ins. Try again in {} minutes.", (wait + 59) / 60));
+      }
+      std::string token;
+      std::optional<app::Session> session;
+      try {
+        session.emplace(app::Session::SignIn(open_, user, password, token, kApiTokenLifetime));
+      } catch (const vb::ComError& error) {
+        if (!app::IsSignInRefused(error)) throw;
+        site_.throttle.Failed(user, request.remote_addr);
+        return SendApiError(response, 401, error.number(), "The user ID or the password is wrong.");
+      }
+      site_.throttle.Succeeded(user);
+      session->PurgeExpired();
+      SendJson(response, 201,
+               {{"token", token},
+                {"user", session->userID()},
+                {"expiresIn", std::chrono::seconds(kApiTokenLifetime).count()}});
+    });
+  }
+
+ private:
+  Site& site_;
+  app::OpenOptions open_;
+};
+
+}  // namespace
+
+bool IsApiPath(std::string_view path) {
+  return path.rfind(kApiPrefix, 0) == 0 || path == kApiPrefix.substr(0, kApiPrefix.size() - 1);
+}
+
+void SendApiError(Response& response, int status, int32_t number, std::string_view message) {
+  AddSecurityHeaders(response);
+  SendJson(response, status, {{"error", {{"number", number}, {"message", message}}}});
+}
+
+void AddApiRoutes(httplib::Server& http, Site& site) {
+  const auto api = std::make_shared<Api>(site);
+  const auto on = [api](void (*call)(Call&)) {
+    return [api, call](const Request& rq, Response& rs) { api->Signed(rq, rs, call); };
+  };
+  const std::string base(kApiPrefix);
+  const std::string action = base + R"(actions/(\d+))";
+  const std::string attachment = base + R"(attachments/(\d+))";
+  http.Post(base + "session", [api](const Request& rq, Response& rs) { api->SignIn(rq, rs); });
+  http.Get(base + "session", on(WhoAmI));
+  http.Delete(base + "session", on(SignOut));
+  http.Get(base + "actions", on(ListActions));
+  http.Post(base + "actions", on(CreateAction));
+  http.Get(action, on(GetAction));
+  http.Patch(action, on(EditAction));
+  http.Delete(action, on(DeleteAction));
+  http.Post(action + "/(move|complete|close|reopen)", on(MoveAction));
+  http.Post(action + "/copy", on(CopyAction));
+  http.Get(action + "/attachments", on(ListAttachments));
+  http.Post(action + "/attachments", on(UploadAttachment));
+  http.Get(attachment, on(DownloadAttachment));
+  http.Delete(attachment, on(RemoveAttachment));
+  http.Get(base + "alerts", on(Alerts));
+  http.Get(base + "queries", on(Queries));
+  http.Get(base + "users", on(Users));
+  http.Get(base + "workgroups", on(Workgroups));
+}
+
+}  // namespace web

@@ -1,0 +1,227 @@
+// The JSON API over HTTP on both engines: who may make each call (a refusal is a 403 that changes
+// nothing), the token's life, the edit conflict, and requests written to do harm.
+#include <gtest/gtest.h>
+
+#include <fmt/format.h>
+#include <nlohmann/json.hpp>
+
+#include <map>
+#include <set>
+
+#include "app/Actions.h"
+#include "app/Admin.h"
+#include "app/Errors.h"
+#include "kvdata/testing/ScratchFolder.h"
+#include "web/ServedDatabaseTest.h"
+
+namespace web {
+namespace {
+
+using Json = nlohmann::json;
+
+struct Answer {
+  int status = 0;
+  Json body;  // discarded when the answer is not JSON
+  std::string raw;
+};
+
+class ApiTest : public ServedDatabaseTest {
+ protected:
+  Answer Call(const std::string& method, const std::string& path, const std::string& token,
+              const std::string& body = {}, const std::string& type = "application/json") {
+    httplib::Headers headers;
+    if (!token.empty()) headers.emplace("Authorization", "Bearer " + token);
+    httplib::Result result = method == "GET"     ? client_->Get(path, headers)
+                             : method == "POST"  ? client_->Post(path, headers, body, type)
+                             : method == "PATCH" ? client_->Patch(path, headers, body, type)
+                                                 : client_->Delete(path, headers);
+    return {result->status, Json::parse(result->body, nullptr, false), result->body};
+  }
+  // Signs in through the API; returns the token ("" when refused).
+  std::string Token(const std::string& user, const std::string& password = "password1",
+                    int* status = nullptr) {
+    const Answer answer =
+        Call("POST", "/api/v1/session", {}, Json{{"user", user}, {"password", password}}.dump());
+    if (status) *status = answer.status;
+    return answer.status == 201 ? answer.body["token"].get<std::string>() : "";
+  }
+};
+
+struct RoleCase {
+  std::string what;
+  std::string method;
+  std::string path;  // {} is the action's ID
+  std::string body;
+  std::set<std::string> allowed;
+};
+
+TEST_P(ApiTest, EachCallIsAllowedExactlyToItsRolesAndARefusalChangesNothing) {
+  const std::vector<RoleCase> cases = {
+      {"edit the subject",
+       "PATCH",
+       "/api/v1/actions/{}",
+       R"({"changes": {"Subject": "New"}, "basedOn": {"Subject": "Fix the pump"}})",
+       {"lead", "orig"}},
+      {"complete", "POST", "/api/v1/actions/{}/move", R"({"move": "complete"})", {"asg"}},
+      {"close", "POST", "/api/v1/actions/{}/close", "{}", {"lead", "orig"}},
+      {"attach a link",
+       "POST",
+       "/api/v1/actions/{}/attachments",
+       R"({"url": "https://example.org/a"})",
+       {"lead", "orig", "asg"}},
+      {"copy", "POST", "/api/v1/actions/{}/copy", "", {"lead", "orig", "asg", "by"}},
+      {"delete", "DELETE", "/api/v1/actions/{}", "", {"lead", "orig"}},
+      {"list users", "GET", "/api/v1/users", "", {"lead"}},
+      {"list workgroups", "GET", "/api/v1/workgroups", "", {"lead"}},
+  };
+  std::map<std::string, std::string> tokens;
+  for (const auto& user : kUsers) tokens[user] = Token(user);
+  for (const auto& test : cases) {
+    for (const auto& user : kUsers) {
+      SCOPED_TRACE(test.what + " as " + user);
+      const int32_t id = NewAction();
+      const std::string before = Snapshot();
+      const Answer answer =
+          Call(test.method, fmt::format(fmt::runtime(test.path), id), tokens[user], test.body);
+      if (test.allowed.count(user)) {
+        EXPECT_LT(answer.status, 300) << answer.raw;
+        if (test.method != "GET") {
+          EXPECT_NE(Snapshot(), before);
+        }
+      } else {
+        EXPECT_EQ(answer.status, 403) << answer.raw;
+        EXPECT_NE(answer.raw.find(fmt::format("\"number\":{}", app::kRefused)), std::string::npos);
+        EXPECT_EQ(Snapshot(), before);
+      }
+    }
+  }
+}
+
+TEST_P(ApiTest, ATokenLivesFromSignInToSignOutAndNoCookieStandsInForIt) {
+  int status = 0;
+  const std::string token = Token("orig", "password1", &status);
+  ASSERT_EQ(status, 201);
+  EXPECT_EQ(Call("GET", "/api/v1/session", token).body["user"], "orig");
+
+  const auto pageCookie = client_->Get("/api/v1/session", {{"Cookie", "kvsession=" + token}});
+  EXPECT_EQ(pageCookie->status, 401) << "a session cookie is not a token";
+  EXPECT_EQ(pageCookie->get_header_value("WWW-Authenticate"), "Bearer");
+  for (const std::string& wrong : {std::string(64, '0'), std::string("x")}) {
+    const Answer answer = Call("GET", "/api/v1/actions", wrong);
+    EXPECT_EQ(answer.status, 401);
+    EXPECT_EQ(answer.body["error"]["number"], app::kNotSignedIn);
+  }
+
+  EXPECT_EQ(Call("DELETE", "/api/v1/session", token).status, 204);
+  EXPECT_EQ(Call("GET", "/api/v1/session", token).status, 401) << "signed out";
+
+  for (int attempt = 0; attempt < 5; ++attempt) {
+    EXPECT_EQ(Token("by", "wrong-password", &status), "");
+    EXPECT_EQ(status, 401);
+  }
+  EXPECT_EQ(Token("by", "password1", &status), "");
+  EXPECT_EQ(status, 429) << "throttled like the sign-in form";
+  EXPECT_NE(Token("asg"), "");
+}
+
+TEST_P(ApiTest, AnEditMergesOthersChangesAndReportsAConflictWithBothValues) {
+  const int32_t id = NewAction();
+  const std::string token = Token("orig");
+  const std::string path = fmt::format("/api/v1/actions/{}", id);
+  const Json shown = Call("GET", path, token).body;
+  Json base;
+  for (const auto& field : shown["fields"]) {
+    base[field["column"].get<std::string>()] = field["value"];
+  }
+  ASSERT_EQ(base["Subject"], "Fix the pump");
+  auto lead = app::Session::SignIn(open_, "lead", "password1");
+  (void)app::Edit(lead, id, {{"Subject", "Fix the pump today"}, {"Category", "Plant"}});
+
+  const std::string before = Snapshot();
+  const Json clash = {{"changes", {{"Subject", "Replace the pump"}}}, {"basedOn", base}};
+  Answer answer = Call("PATCH", path, token, clash.dump());
+  EXPECT_EQ(answer.status, 409);
+  EXPECT_EQ(answer.body["error"]["number"], app::kNotStored);
+  EXPECT_EQ(answer.body["conflicts"], Json::parse(R"([{"column": "Subject", "base": "Fix the pump",
+                             "mine": "Replace the pump", "theirs": "Fix the pump today"}])"));
+  EXPECT_EQ(Snapshot(), before);
+
+  const Json merge = {{"changes", {{"Priority", "High"}}}, {"basedOn", base}};
+  answer = Call("PATCH", path, token, merge.dump());
+  EXPECT_EQ(answer.status, 200) << answer.raw;
+  EXPECT_EQ(answer.body["changed"], Json::array({"Priority"}));
+  const Json after = Call("GET", path, token).body;
+  EXPECT_EQ(after["subject"], "Fix the pump today") << "the other change is kept";
+}
+
+TEST_P(ApiTest, HostileRequestsAreRefusedWithAMessageAndChangeNothing) {
+  const std::string token = Token("orig");
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"not json", "body"},
+      {"[1, 2]", "body"},
+      {std::string(100000, '[') + std::string(100000, ']'), "body"},
+      {R"({"fields": "Subject"})", "fields"},
+      {R"({"fields": {}})", "fields"},
+      {R"({"fields": {"Subject": {"$gt": ""}}})", "fields.Subject"},
+      {R"({"fields": {"Subject": 1.5}})", "fields.Subject"},
+      {R"({"fields": {"Subject": "x", "DateDue": "tomorrow"}})", "DateDue"},
+  };
+  const std::string before = Snapshot();
+  for (const auto& [body, field] : cases) {
+    SCOPED_TRACE(body.substr(0, 60));
+    const Answer answer = Call("POST", "/api/v1/actions", token, body);
+    EXPECT_EQ(answer.status, 400);
+    EXPECT_EQ(answer.body["error"]["number"], app::kInvalidInput);
+    EXPECT_NE(answer.body["error"]["message"].get<std::string>().find(field), std::string::npos);
+  }
+  const Answer huge = Call("POST", "/api/v1/actions", token, std::string(11 << 20, ' '));
+  EXPECT_EQ(huge.status, 413);
+  EXPECT_FALSE(huge.body.is_discarded()) << huge.raw.substr(0, 200);
+  EXPECT_EQ(Call("GET", "/api/v1/nothing", token).body["error"]["number"], app::kNotFound);
+  EXPECT_EQ(Snapshot(), before);
+
+  const std::string script = "<script>alert(1)</script>";
+  const Answer created =
+      Call("POST", "/api/v1/actions", token, Json{{"fields", {{"Subject", script}}}}.dump());
+  ASSERT_EQ(created.status, 201) << created.raw;
+  const auto shown = client_->Get(fmt::format("/api/v1/actions/{}", created.body["id"].get<int>()),
+                                  {{"Authorization", "Bearer " + token}});
+  EXPECT_EQ(Json::parse(shown->body)["subject"], script);
+  EXPECT_EQ(shown->get_header_value("Content-Type"), "application/json; charset=utf-8");
+}
+
+TEST_P(ApiTest, ListsPageThroughActionsAndAttachmentsComeBackByteForByte) {
+  const kvdata::testing::ScratchFolder folder("kvapi");
+  auto lead = app::Session::SignIn(open_, "lead", "password1");
+  app::SettingSet(lead, "AttachmentPath", folder.Path().string());
+  for (int i = 1; i <= 3; ++i) (void)NewAction(fmt::format("Pump {}", i));
+  const std::string token = Token("asg");
+  Answer page = Call("GET", "/api/v1/actions?mine&sort=ActionNumber%20desc&limit=2", token);
+  ASSERT_EQ(page.status, 200) << page.raw;
+  EXPECT_EQ(page.body["more"], true);
+  ASSERT_EQ(page.body["actions"].size(), 2U);
+  EXPECT_EQ(page.body["actions"][0]["Subject"], "Pump 3");
+  page = Call("GET", "/api/v1/actions?mine&sort=ActionNumber%20desc&limit=2&offset=2", token);
+  EXPECT_EQ(page.body["more"], false);
+  EXPECT_EQ(page.body["actions"][0]["Subject"], "Pump 1");
+  EXPECT_EQ(Call("GET", "/api/v1/actions?limit=0", token).status, 400);
+  EXPECT_EQ(Call("GET", "/api/v1/actions?sort=Subject;drop", token).status, 400);
+
+  const int32_t id = page.body["actions"][0]["ActionID"];
+  const std::string bytes("\0\x01\xff binary", 10);
+  const Answer added = Call("POST", fmt::format("/api/v1/actions/{}/attachments?name=a.bin", id),
+                            token, bytes, "application/octet-stream");
+  ASSERT_EQ(added.status, 201) << added.raw;
+  const std::string download = fmt::format("/api/v1/attachments/{}", added.body["id"].get<int>());
+  EXPECT_EQ(Call("GET", download, token).raw, bytes);
+  const Json action = Call("GET", fmt::format("/api/v1/actions/{}", id), token).body;
+  EXPECT_EQ(action["turn"], "assignee");
+  EXPECT_EQ(action["attachments"][0]["url"], "a.bin");
+  EXPECT_EQ(Call("DELETE", download, token).status, 204);
+  EXPECT_EQ(Call("GET", download, token).status, 404);
+}
+
+KV_INSTANTIATE_ENGINES(ApiTest);
+
+}  // namespace
+}  // namespace web
