@@ -165,7 +165,8 @@ std::string TextParam(const Request& request, const std::string& name) {
 
 std::vector<std::string> ColumnsParam(const Request& request) {
   std::vector<std::string> columns;
-  std::string_view rest = TextParam(request, "columns");
+  const std::string asked = TextParam(request, "columns");
+  std::string_view rest = asked;
   if (rest.empty()) {
     columns = app::DefaultColumns();
   } else {
@@ -578,6 +579,18 @@ class Api {
 
 bool IsApiPath(std::string_view path) {
   return path.rfind(kApiPrefix, 0) == 0 || path == kApiPrefix.substr(0, kApiPrefix.size() - 1);
+}
+
+std::string_view ApiStatusText(int status) {
+  switch (status) {
+    case 404:
+      return "There is no such call: see docs/api.md for the calls of /api/v1/.";
+    case 413:
+      return "The request is larger than this server accepts.";
+    default:
+      return "The request could not be read: a POST, PATCH or DELETE needs a body or "
+             "Content-Length: 0.";
+  }
 }
 
 void SendApiError(Response& response, int status, int32_t number, std::string_view message) {

@@ -20,6 +20,10 @@ void AddApiRoutes(httplib::Server& http, Site& site);
 /// Whether path belongs to the API (its answers, errors included, are JSON).
 [[nodiscard]] bool IsApiPath(std::string_view path);
 
+/// What an error the HTTP layer answers by itself (no route, a body too large or unreadable)
+/// means for an API client.
+[[nodiscard]] std::string_view ApiStatusText(int status);
+
 /// Sends {"error": {"number": N, "message": M}} with status; number is one of app's error
 /// numbers (app::kInvalidInput for a malformed request, app::kNotFound for an unknown path).
 void SendApiError(httplib::Response& response, int status, int32_t number,

@@ -201,8 +201,12 @@ TEST_P(ApiTest, ListsPageThroughActionsAndAttachmentsComeBackByteForByte) {
   EXPECT_EQ(page.body["more"], true);
   ASSERT_EQ(page.body["actions"].size(), 2U);
   EXPECT_EQ(page.body["actions"][0]["Subject"], "Pump 3");
-  page = Call("GET", "/api/v1/actions?mine&sort=ActionNumber%20desc&limit=2&offset=2", token);
+  page =
+      Call("GET", "/api/v1/actions?mine&sort=ActionNumber%20desc&limit=2&offset=2&columns=Subject",
+           token);
   EXPECT_EQ(page.body["more"], false);
+  ASSERT_EQ(page.body["actions"].size(), 1U);
+  EXPECT_EQ(page.body["actions"][0].size(), 2U) << "ActionID and the column asked for";
   EXPECT_EQ(page.body["actions"][0]["Subject"], "Pump 1");
   EXPECT_EQ(Call("GET", "/api/v1/actions?limit=0", token).status, 400);
   EXPECT_EQ(Call("GET", "/api/v1/actions?sort=Subject;drop", token).status, 400);

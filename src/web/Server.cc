@@ -267,8 +267,7 @@ struct Server::Impl {
       const int status = rs.status;
       if (IsApiPath(rq.path)) {
         return SendApiError(rs, status, status == 404 ? app::kNotFound : app::kInvalidInput,
-                            status == 413 ? "The request is larger than this server accepts."
-                                          : "There is no such call.");
+                            ApiStatusText(status));
       }
       SendError(rs, status,
                 status == 413 ? "The upload is larger than this server accepts."
