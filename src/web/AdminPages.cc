@@ -222,7 +222,7 @@ std::string UserHref(std::string_view id, std::string_view saved = {}) {
 }
 
 void RequireUserPages(app::Session& session) {
-  RequireAny(session, {arAddEditUsers, arDeleteUsers}, "the users pages");
+  RequireAny(session, {arAddEditUsers, arDeleteUsers}, "the users page");
 }
 
 void UsersPage(Visit& visit) {
@@ -319,7 +319,7 @@ void UserDeleteSave(Visit& visit) {
 
 void WorkgroupsPage(Visit& visit) {
   auto& session = visit.session;
-  RequireAny(session, {arChangeWorkgroups}, "the workgroups pages");
+  RequireAny(session, {arChangeWorkgroups}, "the workgroups page");
   std::map<int32_t, int32_t> members;
   for (const auto& user : Users(session)) ++members[user.group];
   mstch::array rows;
@@ -339,7 +339,7 @@ void WorkgroupsPage(Visit& visit) {
 
 void WorkgroupPage(Visit& visit) {
   auto& session = visit.session;
-  RequireAny(session, {arChangeWorkgroups}, "the workgroups pages");
+  RequireAny(session, {arChangeWorkgroups}, "the workgroups page");
   const auto groups = Workgroups(session);
   const Workgroup& group = WorkgroupOf(groups, RequiredNumber(visit.request, "id"));
   mstch::array members;
@@ -462,7 +462,7 @@ void LabelsSave(Visit& visit) {
 void AdminPage(Visit& visit) {
   auto& session = visit.session;
   RequireAny(session, {arAddEditUsers, arDeleteUsers, arChangeWorkgroups, arSuperUser},
-             "the administration pages");
+             "the administration page");
   mstch::array links;
   const auto link = [&](std::string_view href, std::string_view title, std::string_view about) {
     links.emplace_back(mstch::map{
