@@ -405,6 +405,11 @@ const std::vector<std::string>& SettingKeys() {
   return keys;
 }
 
+SettingForm SettingFormOf(std::string_view key) {
+  const SettingKey& known = KnownSetting(key);
+  return {known.type, known.settable};
+}
+
 vb::Variant SettingGet(Session& session, std::string_view key) {
   internal::RequireSuper(session, "reading settings");
   const SettingKey& known = KnownSetting(key);

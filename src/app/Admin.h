@@ -65,6 +65,13 @@ void WorkgroupDelete(Session& session, int32_t groupID);
 
 /// The setting keys the product knows, with the type of their values.
 [[nodiscard]] const std::vector<std::string>& SettingKeys();
+/// The form of a setting's value (adBoolean, adSmallInt, adInteger or adVarWChar) and whether a
+/// person may change it. Raises kInvalidInput for an unknown key.
+struct SettingForm {
+  ado::DataTypeEnum type = ado::adVarWChar;
+  bool settable = true;
+};
+[[nodiscard]] SettingForm SettingFormOf(std::string_view key);
 /// A setting (SuperUser). Raises kInvalidInput for an unknown key.
 [[nodiscard]] vb::Variant SettingGet(Session& session, std::string_view key);
 /// Sets a setting from its text form (SuperUser), checked against the key's type, and saves.

@@ -358,6 +358,7 @@ void SendPage(Visit& visit, std::string_view name, std::string_view title, mstch
                     {"signedIn", true},
                     {"userID", visit.session.userID()},
                     {"alerts", std::to_string(app::AlertCount(visit.session))},
+                    {"admin", MayAdminister(visit.session)},
                     {"csrf", visit.formToken}};
   visit.response.set_content(mstch::render(Template("layout"), layout), "text/html; charset=utf-8");
 }

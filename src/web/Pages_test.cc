@@ -148,3 +148,146 @@ TEST(ActionIDOfLink, ReadsTheActionOfAnEmailLinkOnly) {
 
 }  // namespace
 }  // namespace web
+
+namespace web {
+namespace {
+
+// The administration pages: each role sees and changes exactly what its rights allow.
+class AdminPagesTest : public PagesTest {
+ protected:
+  void SetUp() override {
+    PagesTest::SetUp();
+    auto lead = app::Session::SignIn(open_, "lead", "password1");
+    for (const auto& [user, right] :
+         {std::pair{"useradmin", 41}, {"remover", 42}, {"groupadmin", 43}}) {
+      const int32_t group = app::WorkgroupAdd(lead, user, {right, 70});
+      app::UserAdd(lead, {user, user, "password1", "", group});
+    }
+    for (const auto& user : kRoles) {
+      cookies_[user] = SignIn(user);
+      formTokens_[user] = FormToken(cookies_[user]);
+    }
+  }
+  std::string AdminSnapshot() {
+    return kvdata::testing::TablesText(*Connect(),
+                                       {"Users", "ActionGroups", "ActionConfig", "ActionEvents"});
+  }
+  httplib::Result Post(const std::string& user, const std::string& path, httplib::Params form) {
+    form.emplace("csrf", formTokens_[user]);
+    return client_->Post(path, {{"Cookie", cookies_[user]}}, form);
+  }
+  const std::vector<std::string> kRoles = {"lead",       "useradmin", "remover",
+                                           "groupadmin", "by",        "viewer"};
+  std::map<std::string, std::string> cookies_;
+  std::map<std::string, std::string> formTokens_;
+};
+
+TEST_P(AdminPagesTest, EachPageOpensExactlyToItsRoles) {
+  const std::vector<std::pair<std::string, std::set<std::string>>> pages = {
+      {"/admin", {"lead", "useradmin", "remover", "groupadmin"}},
+      {"/admin/users", {"lead", "useradmin", "remover"}},
+      {"/admin/user?id=by", {"lead", "useradmin", "remover"}},
+      {"/admin/workgroups", {"lead", "groupadmin"}},
+      {"/admin/workgroup?id=-1", {"lead", "groupadmin"}},
+      {"/admin/settings", {"lead"}},
+  };
+  for (const auto& user : kRoles) {
+    const bool any = user != "by" && user != "viewer";
+    EXPECT_EQ(client_->Get("/", {{"Cookie", cookies_[user]}})->body.find("id=\"nav-admin\"") !=
+                  std::string::npos,
+              any)
+        << user;
+    for (const auto& [path, allowed] : pages) {
+      EXPECT_EQ(client_->Get(path, {{"Cookie", cookies_[user]}})->status,
+                allowed.count(user) ? 200 : 403)
+          << path << " as " << user;
+    }
+  }
+}
+
+TEST_P(AdminPagesTest, EachFormIsAllowedExactlyToItsRolesAndARefusalChangesNothing) {
+  struct FormCase {
+    std::string path;
+    httplib::Params form;  // {u}: a fresh user's ID, {g}: a fresh workgroup's ID
+    std::set<std::string> allowed;
+  };
+  const std::vector<FormCase> cases = {
+      {"/admin/users", {{"userID", "{u}x"}, {"password", "password9"}}, {"lead", "useradmin"}},
+      {"/admin/user/edit", {{"id", "{u}"}, {"userName", "Renamed"}}, {"lead", "useradmin"}},
+      {"/admin/user/password",
+       {{"id", "{u}"}, {"password", "password9"}, {"repeat", "password9"}},
+       {"lead", "useradmin"}},
+      {"/admin/user/delete", {{"id", "{u}"}, {"confirm", "yes"}}, {"lead", "remover"}},
+      {"/admin/workgroups", {{"name", "{u}"}, {"right", "50"}}, {"lead", "groupadmin"}},
+      {"/admin/workgroup/edit", {{"id", "{g}"}, {"name", "{u}y"}}, {"lead", "groupadmin"}},
+      {"/admin/workgroup/delete", {{"id", "{g}"}, {"confirm", "yes"}}, {"lead", "groupadmin"}},
+      {"/admin/settings", {{"key", "DueDays"}, {"value", "7"}}, {"lead"}},
+      {"/admin/labels", {{"label.Subject", "Title"}}, {"lead"}},
+  };
+  auto lead = app::Session::SignIn(open_, "lead", "password1");
+  int fresh = 0;
+  for (const auto& test : cases) {
+    for (const auto& user : kRoles) {
+      SCOPED_TRACE(test.path + " as " + user);
+      const std::string victim = fmt::format("victim{}", ++fresh);
+      httplib::Params form;
+      for (auto [name, value] : test.form) {
+        if (value == "{u}" && name == "id")
+          app::UserAdd(lead, {victim, victim, "password1", "", {}});
+        if (value.rfind("{u}", 0) == 0) value.replace(0, 3, victim);
+        if (value == "{g}") value = std::to_string(app::WorkgroupAdd(lead, victim, {50}));
+        form.emplace(name, value);
+      }
+      const std::string before = AdminSnapshot();
+      const auto answer = Post(user, test.path, form);
+      EXPECT_EQ(answer->status, test.allowed.count(user) ? 303 : 403) << answer->body;
+      EXPECT_EQ(AdminSnapshot() != before, test.allowed.count(user) > 0);
+    }
+  }
+}
+
+TEST_P(AdminPagesTest, RefusalsAndBadInputShowTheirReasonAndChangeNothing) {
+  struct BadCase {
+    std::string path;
+    httplib::Params form;
+    int status;
+    std::string reason;
+  };
+  const std::vector<BadCase> cases = {
+      {"/admin/users", {{"userID", "new"}, {"password", "short"}}, 400, "at least 8"},
+      {"/admin/users", {{"userID", "by"}, {"password", "password9"}}, 400, "taken"},
+      {"/admin/user/password",
+       {{"id", "by"}, {"password", "password9"}, {"repeat", "password8"}},
+       400,
+       "both fields"},
+      {"/admin/user/delete", {{"id", "by"}}, 400, "ticked"},
+      {"/admin/user/delete", {{"id", "lead"}, {"confirm", "yes"}}, 403, "last SuperUser"},
+      {"/admin/workgroup/delete", {{"id", "1"}, {"confirm", "yes"}}, 403, "default workgroup"},
+      {"/admin/workgroup/edit", {{"id", "-1"}, {"name", "Gods"}}, 403, "SuperUser workgroup"},
+      {"/admin/workgroups", {{"name", "Odd"}, {"right", "67"}}, 400, "right number"},
+      {"/admin/settings", {{"key", "DueDays"}, {"value", "soon"}}, 400, "whole number"},
+      {"/admin/settings", {{"key", "Version"}, {"value", "2"}}, 400, "changed"},
+      {"/admin/labels", {{"label.Subject", "Subject"}, {"label.Action", "Action"}}, 303, ""},
+  };
+  for (const auto& test : cases) {
+    SCOPED_TRACE(test.path + " " + test.reason);
+    const std::string before = AdminSnapshot();
+    const auto answer = Post("lead", test.path, test.form);
+    EXPECT_EQ(answer->status, test.status);
+    EXPECT_NE(answer->body.find(test.reason), std::string::npos) << answer->body;
+    EXPECT_EQ(AdminSnapshot(), before);
+  }
+  // What people type is shown as text.
+  EXPECT_EQ(Post("lead", "/admin/users",
+                 {{"userID", "x1"}, {"userName", "<b>x</b>"}, {"password", "password9"}})
+                ->status,
+            303);
+  const std::string page = client_->Get("/admin/users", {{"Cookie", cookies_["lead"]}})->body;
+  EXPECT_NE(page.find("&lt;b&gt;x"), std::string::npos);
+  EXPECT_EQ(page.find("<b>x"), std::string::npos);
+}
+
+KV_INSTANTIATE_ENGINES(AdminPagesTest);
+
+}  // namespace
+}  // namespace web

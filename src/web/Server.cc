@@ -57,7 +57,8 @@ std::string CookieHeader(const Site& site, std::string_view name, std::string_vi
   return header;
 }
 
-// A text as one value of a query: every byte but the unreserved ones percent-encoded.
+}  // namespace
+
 std::string QueryValue(std::string_view text) {
   std::string encoded;
   for (const char c : text) {
@@ -70,6 +71,8 @@ std::string QueryValue(std::string_view text) {
   }
   return encoded;
 }
+
+namespace {
 
 // The path and query of the request, for the way back after sign-in.
 std::string TargetOf(const httplib::Request& request) {
@@ -261,6 +264,16 @@ struct Server::Impl {
       Signed(rq, rs, [&](Visit& visit) { AttachmentDownload(visit, IdOf(rq.matches[1], "id")); });
     });
     AddApiRoutes(http, site);
+    for (const auto& route : AdminRoutes()) {
+      const auto handler = [this, page = route.page](const Request& rq, Response& rs) {
+        Signed(rq, rs, page);
+      };
+      if (route.post) {
+        http.Post(route.path, handler);
+      } else {
+        http.Get(route.path, handler);
+      }
+    }
     http.set_error_handler([](const Request& rq, Response& rs) {
       if (!rs.body.empty()) return;
       AddSecurityHeaders(rs);

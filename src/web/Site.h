@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include <httplib.h>
 #include <mstch/mstch.hpp>
@@ -44,6 +45,8 @@ void Redirect(httplib::Response& response, const std::string& path);
 [[nodiscard]] std::string Param(const httplib::Request& request, const std::string& name);
 /// A positive number from a path match; raises kInvalidInput naming field.
 [[nodiscard]] int32_t IdOf(const std::string& text, std::string_view field);
+/// A text as one value of a query string (every byte but the unreserved ones percent-encoded).
+[[nodiscard]] std::string QueryValue(std::string_view text);
 /// Whether next is a path of this site (no scheme, no host), safe to redirect to.
 [[nodiscard]] bool IsLocalPath(std::string_view next);
 
@@ -56,5 +59,15 @@ void EditSave(Visit& visit, int32_t actionID);
 void MoveAction(Visit& visit, int32_t actionID);
 void AttachmentUpload(Visit& visit, int32_t actionID);
 void AttachmentDownload(Visit& visit, int32_t attachmentID);
+
+/// The administration pages (AdminPages.cc): users, workgroups, settings and display labels.
+struct PageRoute {
+  bool post;
+  const char* path;
+  void (*page)(Visit&);
+};
+[[nodiscard]] const std::vector<PageRoute>& AdminRoutes();
+/// Whether the person may open the administration pages (rights 41, 42 or 43; a SuperUser).
+[[nodiscard]] bool MayAdminister(app::Session& session);
 
 }  // namespace web

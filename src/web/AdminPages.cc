@@ -1,0 +1,511 @@
+// The administration pages: users (rights 41 and 42), workgroups with the rights catalogue (43),
+// settings and display labels (SuperUser). A page shows only what the person may do; every form
+// goes through app/, which checks the right again, refuses with its own words and records the
+// change.
+#include <algorithm>
+#include <charconv>
+#include <initializer_list>
+#include <map>
+#include <optional>
+#include <set>
+#include <utility>
+#include <vector>
+
+#include <fmt/format.h>
+
+#include "app/Admin.h"
+#include "app/Errors.h"
+#include "app/Labels.h"
+#include "app/Rights.h"
+#include "kvaction/Action.h"
+#include "vb/Convert.h"
+#include "web/EmbeddedFiles.h"
+#include "web/Site.h"
+
+namespace web {
+namespace {
+
+using kvaction::arAddEditUsers;
+using kvaction::arChangeWorkgroups;
+using kvaction::arDeleteUsers;
+using kvaction::arSuperUser;
+
+constexpr int32_t kSuperUserGroup = -1;
+
+// Refuses unless the person holds one of rights; what names the page.
+void RequireAny(app::Session& session, std::initializer_list<int32_t> rights,
+                std::string_view what) {
+  if (std::any_of(rights.begin(), rights.end(), [&](int32_t r) { return app::Can(session, r); })) {
+    return;
+  }
+  if (rights.size() == 1) throw app::Refusal(what, *rights.begin());
+  throw app::RefusalText(
+      fmt::format("Refused: {} needs right {}.", what, fmt::join(rights, " or ")));
+}
+
+std::string TextOf(ado::Recordset& row, std::string_view column) {
+  return vb::TextOf(row[column].Value());
+}
+
+// A whole number from a form ("" gives nothing); raises kInvalidInput naming field.
+std::optional<int32_t> NumberParam(const httplib::Request& request, const std::string& field) {
+  const std::string text = Param(request, field);
+  if (text.empty()) return std::nullopt;
+  int32_t number = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), number);
+  if (error != std::errc() || end != text.data() + text.size()) {
+    throw app::Invalid(field, text, "a whole number");
+  }
+  return number;
+}
+
+int32_t RequiredNumber(const httplib::Request& request, const std::string& field) {
+  const auto number = NumberParam(request, field);
+  if (!number) throw app::Invalid(field, {}, "required");
+  return *number;
+}
+
+// The confirmation a form that removes something carries.
+void RequireConfirmed(const httplib::Request& request, std::string_view what) {
+  if (Param(request, "confirm") != "yes") {
+    throw app::Invalid("confirm", {}, fmt::format("ticked to {}", what));
+  }
+}
+
+// What the last change did, from the fixed words a redirect names (nothing else is echoed).
+std::string Notice(const Visit& visit) {
+  static const std::map<std::string, std::string, std::less<>> notices = {
+      {"added", "Added."},
+      {"changed", "Changes saved."},
+      {"unchanged", "Nothing was changed."},
+      {"password", "Password set; the user's sessions have ended."},
+      {"deleted", "Deleted."},
+  };
+  const auto found = notices.find(Param(visit.request, "saved"));
+  return found == notices.end() ? std::string() : found->second;
+}
+
+// --- Workgroups and the rights catalogue ------------------------------------------------------
+
+struct Workgroup {
+  int32_t id = 0;
+  std::string name;
+  std::string rights;  // "41,42" or "*"
+};
+
+std::vector<Workgroup> Workgroups(app::Session& session) {
+  std::vector<Workgroup> groups;
+  for (const auto list = app::WorkgroupList(session); !list->IsEOF(); list->MoveNext()) {
+    groups.push_back({vb::CLng((*list)["GroupID"].Value()), TextOf(*list, "GroupName"),
+                      TextOf(*list, "RightList")});
+  }
+  return groups;
+}
+
+const Workgroup& WorkgroupOf(const std::vector<Workgroup>& groups, int32_t id) {
+  const auto found =
+      std::find_if(groups.begin(), groups.end(), [&](const Workgroup& g) { return g.id == id; });
+  if (found == groups.end()) throw app::NotFound("workgroup", "ID", fmt::format("{}", id));
+  return *found;
+}
+
+std::string GroupName(const std::vector<Workgroup>& groups, int32_t id) {
+  for (const auto& group : groups) {
+    if (group.id == id) return group.name;
+  }
+  return fmt::format("{} (missing)", id);
+}
+
+// The workgroups a select offers: the SuperUser workgroup only to a SuperUser (or when it is the
+// current choice, so the form shows the truth).
+mstch::array GroupOptions(app::Session& session, const std::vector<Workgroup>& groups,
+                          std::optional<int32_t> selected) {
+  const bool super = app::Can(session, arSuperUser);
+  mstch::array options;
+  for (const auto& group : groups) {
+    if (group.id == kSuperUserGroup && !super && selected != kSuperUserGroup) continue;
+    options.emplace_back(mstch::map{{"value", std::to_string(group.id)},
+                                    {"name", group.name},
+                                    {"selected", selected == group.id}});
+  }
+  return options;
+}
+
+std::set<int32_t> RightsOf(const std::string& list) {
+  std::set<int32_t> rights;
+  size_t start = 0;
+  while (start < list.size()) {
+    const size_t end = std::min(list.find(',', start), list.size());
+    int32_t right = 0;
+    std::from_chars(list.data() + start, list.data() + end, right);
+    rights.insert(right);
+    start = end + 1;
+  }
+  return rights;
+}
+
+// Where the catalogue turns to another subject: the first right of each group, in catalogue
+// order (the people, the workgroups, the actions and their lists, then the fields of an action).
+struct RightGroup {
+  int32_t first;
+  std::string_view title;
+};
+constexpr std::array<RightGroup, 4> kRightGroups = {
+    {{arAddEditUsers, "Users"},
+     {arChangeWorkgroups, "Workgroups"},
+     {kvaction::arAddActions, "Actions and lists"},
+     {kvaction::arEditDateOpened, "Editing an action"}}};
+
+// The rights catalogue as check boxes in its groups, those in held ticked: HTML rendered (and
+// escaped) from its own template, for the forms that add and edit a workgroup.
+std::string Catalogue(app::Session& session, const std::set<int32_t>& held) {
+  const auto catalogue = session.action().WorkgroupRights();
+  mstch::array groups;
+  mstch::array rights;
+  std::string_view title;
+  const auto close = [&] {
+    if (!rights.empty())
+      groups.emplace_back(mstch::map{{"title", std::string(title)}, {"rights", rights}});
+    rights.clear();
+  };
+  for (int32_t position = 1; position <= catalogue->Count(); ++position) {
+    const int32_t right = IdOf(catalogue->KeyAt(position), "right");
+    for (const auto& group : kRightGroups) {
+      if (group.first != right) continue;
+      close();
+      title = group.title;
+    }
+    rights.emplace_back(mstch::map{{"number", std::to_string(right)},
+                                   {"name", vb::TextOf(catalogue->Item(position))},
+                                   {"checked", held.count(right) > 0}});
+  }
+  close();
+  return mstch::render(EmbeddedFiles().at("admin-catalogue.mustache"),
+                       mstch::map{{"catalogue", groups}});
+}
+
+std::vector<int32_t> RightsParam(const httplib::Request& request) {
+  std::vector<int32_t> rights;
+  const size_t count = request.get_param_value_count("right");
+  for (size_t i = 0; i < count; ++i)
+    rights.push_back(IdOf(request.get_param_value("right", i), "right"));
+  return rights;
+}
+
+std::string WorkgroupHref(int32_t id, std::string_view saved = {}) {
+  return saved.empty() ? fmt::format("/admin/workgroup?id={}", id)
+                       : fmt::format("/admin/workgroup?id={}&saved={}", id, saved);
+}
+
+// --- Users --------------------------------------------------------------------------------
+
+struct User {
+  std::string id;
+  std::string name;
+  std::string email;
+  int32_t group = 0;
+};
+
+std::vector<User> Users(app::Session& session) {
+  std::vector<User> users;
+  for (const auto list = app::UserList(session); !list->IsEOF(); list->MoveNext()) {
+    users.push_back({TextOf(*list, "UserID"), TextOf(*list, "UserName"), TextOf(*list, "Email"),
+                     vb::CLng((*list)["GroupID"].Value())});
+  }
+  return users;
+}
+
+std::string UserHref(std::string_view id, std::string_view saved = {}) {
+  std::string href = "/admin/user?id=" + QueryValue(id);
+  if (!saved.empty()) href += fmt::format("&saved={}", saved);
+  return href;
+}
+
+void RequireUserPages(app::Session& session) {
+  RequireAny(session, {arAddEditUsers, arDeleteUsers}, "the users page");
+}
+
+void UsersPage(Visit& visit) {
+  auto& session = visit.session;
+  RequireUserPages(session);
+  const auto groups = Workgroups(session);
+  mstch::array users;
+  for (const auto& user : Users(session)) {
+    users.emplace_back(mstch::map{{"id", user.id},
+                                  {"name", user.name},
+                                  {"email", user.email},
+                                  {"group", GroupName(groups, user.group)},
+                                  {"href", UserHref(user.id)}});
+  }
+  SendPage(visit, "admin-users", "Users",
+           {{"users", users},
+            {"canAdd", app::Can(session, arAddEditUsers)},
+            {"groups", GroupOptions(session, groups, std::nullopt)},
+            {"minPassword", std::to_string(app::kMinPasswordLength)},
+            {"notice", Notice(visit)}});
+}
+
+void UserPage(Visit& visit) {
+  auto& session = visit.session;
+  RequireUserPages(session);
+  const std::string id = Param(visit.request, "id");
+  const auto users = Users(session);
+  const auto found =
+      std::find_if(users.begin(), users.end(), [&](const User& u) { return u.id == id; });
+  if (found == users.end()) throw app::NotFound("user", "ID", id);
+  mstch::array others;
+  for (const auto& user : users) {
+    if (user.id != id) others.emplace_back(mstch::map{{"id", user.id}, {"name", user.name}});
+  }
+  SendPage(visit, "admin-user", "User " + id,
+           {{"id", id},
+            {"name", found->name},
+            {"email", found->email},
+            {"groups", GroupOptions(session, Workgroups(session), found->group)},
+            {"canEdit", app::Can(session, arAddEditUsers)},
+            {"canDelete", app::Can(session, arDeleteUsers)},
+            {"others", others},
+            {"minPassword", std::to_string(app::kMinPasswordLength)},
+            {"notice", Notice(visit)}});
+}
+
+void UserAddSave(Visit& visit) {
+  const auto& request = visit.request;
+  app::NewUser user{Param(request, "userID"), Param(request, "userName"),
+                    Param(request, "password"), Param(request, "email"),
+                    NumberParam(request, "group")};
+  app::UserAdd(visit.session, user);
+  Redirect(visit.response, UserHref(user.userID, "added"));
+}
+
+// Sends only what the form changed, so saving an untouched form writes no history.
+void UserEditSave(Visit& visit) {
+  auto& session = visit.session;
+  const std::string id = Param(visit.request, "id");
+  const auto users = Users(session);
+  const auto found =
+      std::find_if(users.begin(), users.end(), [&](const User& u) { return u.id == id; });
+  if (found == users.end()) throw app::NotFound("user", "ID", id);
+  app::UserChanges changes;
+  const std::string name = Param(visit.request, "userName");
+  const std::string email = Param(visit.request, "email");
+  const auto group = NumberParam(visit.request, "group");
+  if (name.empty()) throw app::Invalid("name", {}, "required");
+  if (name != found->name) changes.userName = name;
+  if (email != found->email) changes.email = email;
+  if (group && *group != found->group) changes.group = group;
+  const bool any = changes.userName || changes.email || changes.group;
+  if (any) app::UserEdit(session, id, changes);
+  Redirect(visit.response, UserHref(id, any ? "changed" : "unchanged"));
+}
+
+void UserPasswordSave(Visit& visit) {
+  const std::string id = Param(visit.request, "id");
+  const std::string password = Param(visit.request, "password");
+  if (password != Param(visit.request, "repeat")) {
+    throw app::Invalid("password", {}, "the same new password in both fields");
+  }
+  app::UserPassword(visit.session, id, password);
+  Redirect(visit.response, UserHref(id, "password"));
+}
+
+void UserDeleteSave(Visit& visit) {
+  RequireConfirmed(visit.request, "delete the user");
+  app::UserDelete(visit.session, Param(visit.request, "id"), Param(visit.request, "reassignTo"));
+  Redirect(visit.response, "/admin/users?saved=deleted");
+}
+
+// --- Workgroups ---------------------------------------------------------------------------
+
+void WorkgroupsPage(Visit& visit) {
+  auto& session = visit.session;
+  RequireAny(session, {arChangeWorkgroups}, "the workgroups page");
+  std::map<int32_t, int32_t> members;
+  for (const auto& user : Users(session)) ++members[user.group];
+  mstch::array rows;
+  for (const auto& group : Workgroups(session)) {
+    const std::string rights = group.rights == "*" ? std::string("every right")
+                                                   : std::to_string(RightsOf(group.rights).size());
+    rows.emplace_back(mstch::map{{"id", std::to_string(group.id)},
+                                 {"name", group.name},
+                                 {"rights", rights},
+                                 {"members", std::to_string(members[group.id])},
+                                 {"href", WorkgroupHref(group.id)}});
+  }
+  SendPage(
+      visit, "admin-workgroups", "Workgroups",
+      {{"workgroups", rows}, {"catalogue", Catalogue(session, {})}, {"notice", Notice(visit)}});
+}
+
+void WorkgroupPage(Visit& visit) {
+  auto& session = visit.session;
+  RequireAny(session, {arChangeWorkgroups}, "the workgroups page");
+  const auto groups = Workgroups(session);
+  const Workgroup& group = WorkgroupOf(groups, RequiredNumber(visit.request, "id"));
+  mstch::array members;
+  for (const auto& user : Users(session)) {
+    if (user.group == group.id)
+      members.emplace_back(mstch::map{{"id", user.id}, {"name", user.name}});
+  }
+  SendPage(visit, "admin-workgroup", "Workgroup " + group.name,
+           {{"id", std::to_string(group.id)},
+            {"name", group.name},
+            {"super", group.id == kSuperUserGroup},
+            {"catalogue", Catalogue(session, RightsOf(group.rights))},
+            {"members", members},
+            {"hasMembers", !members.empty()},
+            {"notice", Notice(visit)}});
+}
+
+void WorkgroupAddSave(Visit& visit) {
+  const int32_t id =
+      app::WorkgroupAdd(visit.session, Param(visit.request, "name"), RightsParam(visit.request));
+  Redirect(visit.response, WorkgroupHref(id, "added"));
+}
+
+void WorkgroupEditSave(Visit& visit) {
+  const int32_t id = RequiredNumber(visit.request, "id");
+  app::WorkgroupEdit(visit.session, id, Param(visit.request, "name"), RightsParam(visit.request));
+  Redirect(visit.response, WorkgroupHref(id, "changed"));
+}
+
+void WorkgroupDeleteSave(Visit& visit) {
+  RequireConfirmed(visit.request, "delete the workgroup");
+  app::WorkgroupDelete(visit.session, RequiredNumber(visit.request, "id"));
+  Redirect(visit.response, "/admin/workgroups?saved=deleted");
+}
+
+// --- Settings and display labels ----------------------------------------------------------
+
+std::string_view TypeText(ado::DataTypeEnum type) {
+  switch (type) {
+    case ado::adBoolean:
+      return "yes or no";
+    case ado::adSmallInt:
+    case ado::adInteger:
+      return "whole number, 0 to 32767";
+    default:
+      return "text, at most 255 characters";
+  }
+}
+
+mstch::map SettingOf(app::Session& session, const std::string& key,
+                     const std::vector<Workgroup>& groups) {
+  const app::SettingForm form = app::SettingFormOf(key);
+  const vb::Variant value = app::SettingGet(session, key);
+  const bool unset = value.IsEmpty() || value.IsNull();
+  const bool flag = form.type == ado::adBoolean;
+  const bool workgroup = key == "DefaultWorkgroup";
+  const bool number = !workgroup && (form.type == ado::adSmallInt || form.type == ado::adInteger);
+  mstch::array options;
+  if (workgroup) {
+    for (const auto& group : groups) {
+      if (group.id == kSuperUserGroup) continue;
+      options.emplace_back(mstch::map{{"value", std::to_string(group.id)},
+                                      {"name", group.name},
+                                      {"selected", !unset && vb::CLng(value) == group.id}});
+    }
+  }
+  const bool on = flag && !unset && vb::CBool(value);
+  return {{"key", key},
+          {"type", workgroup ? std::string("the workgroup new users join")
+                             : std::string(TypeText(form.type))},
+          {"value", unset ? std::string() : vb::TextOf(value)},
+          {"readonly", !form.settable},
+          {"flag", flag && form.settable},
+          {"on", on},
+          {"off", !on},
+          {"number", number && form.settable},
+          {"workgroup", workgroup && form.settable},
+          {"options", options},
+          {"text", !flag && !number && !workgroup && form.settable}};
+}
+
+void SettingsPage(Visit& visit) {
+  auto& session = visit.session;
+  RequireAny(session, {arSuperUser}, "the settings page");
+  const auto groups = Workgroups(session);
+  mstch::array settings;
+  for (const auto& key : app::SettingKeys()) settings.emplace_back(SettingOf(session, key, groups));
+  mstch::array labels;
+  for (const auto& label : app::Labels(session)) {
+    labels.emplace_back(mstch::map{{"name", label.name}, {"label", label.label}});
+  }
+  SendPage(visit, "admin-settings", "Settings",
+           {{"settings", settings}, {"labels", labels}, {"notice", Notice(visit)}});
+}
+
+void SettingSave(Visit& visit) {
+  const std::string key = Param(visit.request, "key");
+  app::SettingSet(visit.session, key, Param(visit.request, "value"));
+  Redirect(visit.response, "/admin/settings?saved=changed#setting-" + QueryValue(key));
+}
+
+// Sets the labels the form changed; a label left empty goes back to the name itself.
+void LabelsSave(Visit& visit) {
+  auto& session = visit.session;
+  bool any = false;
+  for (const auto& label : app::Labels(session)) {
+    const std::string field = "label." + label.name;
+    if (!visit.request.has_param(field)) continue;
+    const std::string text = Param(visit.request, field);
+    if (text == label.label || (text.empty() && !label.stored)) continue;
+    app::LabelSet(session, label.name, text);
+    any = true;
+  }
+  Redirect(visit.response,
+           fmt::format("/admin/settings?saved={}#labels", any ? "changed" : "unchanged"));
+}
+
+// --- The way in ---------------------------------------------------------------------------
+
+void AdminPage(Visit& visit) {
+  auto& session = visit.session;
+  RequireAny(session, {arAddEditUsers, arDeleteUsers, arChangeWorkgroups, arSuperUser},
+             "the administration page");
+  mstch::array links;
+  const auto link = [&](std::string_view href, std::string_view title, std::string_view about) {
+    links.emplace_back(mstch::map{
+        {"href", std::string(href)}, {"title", std::string(title)}, {"about", std::string(about)}});
+  };
+  if (app::Can(session, arAddEditUsers) || app::Can(session, arDeleteUsers)) {
+    link("/admin/users", "Users", "Add people, change their details, set passwords, delete them.");
+  }
+  if (app::Can(session, arChangeWorkgroups)) {
+    link("/admin/workgroups", "Workgroups", "Which rights each group of people holds.");
+  }
+  if (app::Can(session, arSuperUser)) {
+    link("/admin/settings", "Settings", "Mail, attachments, due days and the display labels.");
+  }
+  SendPage(visit, "admin", "Administration", {{"links", links}});
+}
+
+}  // namespace
+
+bool MayAdminister(app::Session& session) {
+  return app::Can(session, arAddEditUsers) || app::Can(session, arDeleteUsers) ||
+         app::Can(session, arChangeWorkgroups);
+}
+
+const std::vector<PageRoute>& AdminRoutes() {
+  static const std::vector<PageRoute> routes = {
+      {false, "/admin", AdminPage},
+      {false, "/admin/users", UsersPage},
+      {true, "/admin/users", UserAddSave},
+      {false, "/admin/user", UserPage},
+      {true, "/admin/user/edit", UserEditSave},
+      {true, "/admin/user/password", UserPasswordSave},
+      {true, "/admin/user/delete", UserDeleteSave},
+      {false, "/admin/workgroups", WorkgroupsPage},
+      {true, "/admin/workgroups", WorkgroupAddSave},
+      {false, "/admin/workgroup", WorkgroupPage},
+      {true, "/admin/workgroup/edit", WorkgroupEditSave},
+      {true, "/admin/workgroup/delete", WorkgroupDeleteSave},
+      {false, "/admin/settings", SettingsPage},
+      {true, "/admin/settings", SettingSave},
+      {true, "/admin/labels", LabelsSave},
+  };
+  return routes;
+}
+
+}  // namespace web
