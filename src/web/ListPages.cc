@@ -35,7 +35,7 @@ const std::vector<TextFilter>& TextFilters() {
       {"originator", &app::ListFilter::originator, "Originator (user ID)"},
       {"category", &app::ListFilter::category, "Category"},
       {"priority", &app::ListFilter::priority, "Priority"},
-      {"grep", &app::ListFilter::grep, "Text in subject, description or result"},
+      {"grep", &app::ListFilter::grep, "Text (subject, description, result)"},
       {"reference", &app::ListFilter::reference, "Reference ID"}};
   return filters;
 }
@@ -193,7 +193,8 @@ void QueriesPage(Visit& visit) {
   for (auto list = app::QueryList(session); !list->IsEOF(); list->MoveNext()) {
     const std::string owner = app::ValueText(session, (*list)["UserID"].Value());
     const bool own = vb::EqualsText(owner, session.userID());
-    const bool shared = vb::CBool((*list)["Shared"].Value());
+    const vb::Variant sharedValue = (*list)["Shared"].Value();
+    const bool shared = !sharedValue.IsNull() && vb::CBool(sharedValue);
     const std::string id = app::ValueText(session, (*list)["QueryID"].Value());
     queries.emplace_back(mstch::map{{"id", id},
                                     {"href", QueryPath(vb::CLng((*list)["QueryID"].Value()))},
