@@ -247,5 +247,6 @@ def test_new_action_alerts_queries_and_settings(request, site, olivia):
         assert olivia.find_element(By.TAG_NAME, "h1").text != "Sorry"
         shoot(request, olivia, name)
     olivia.set_window_size(390, 844)
-    olivia.get(site + "/settings")
-    shoot(request, olivia, "settings-phone")
+    for path, name in [("/settings", "settings-phone"), ("/?status=open", "list-phone")]:
+        olivia.get(site + path)
+        shoot(request, olivia, name)
