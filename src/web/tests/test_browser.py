@@ -17,9 +17,9 @@ import uuid
 import pytest
 from selenium import webdriver
 from selenium.webdriver.chrome.service import Service
+from selenium.common.exceptions import WebDriverException
 from selenium.webdriver.common.by import By
 from selenium.webdriver.common.keys import Keys
-from selenium.webdriver.support import expected_conditions
 from selenium.webdriver.support.ui import WebDriverWait
 
 ADMIN_PW, OLIVIA_PW, ADAM_PW = "adminpass1", "oliviapass1", "adampass1"
@@ -112,7 +112,17 @@ def click(driver, element_id):
     """Presses a button or link from the keyboard, wherever it is on the page."""
     page = driver.find_element(By.TAG_NAME, "html")
     driver.find_element(By.ID, element_id).send_keys(Keys.ENTER)
-    WebDriverWait(driver, 10).until(expected_conditions.staleness_of(page))
+    WebDriverWait(driver, 10).until(lambda _: gone(page))
+
+
+def gone(element):
+    """Whether the page of element was replaced. Chromium reports a node of a page being replaced
+    either as stale or, in a race, as "not in the document": both mean the new page is coming."""
+    try:
+        element.is_enabled()
+        return False
+    except WebDriverException:
+        return True
 
 
 def field(driver, column):
