@@ -17,6 +17,7 @@
 #include "app/WebSupport.h"
 #include "vb/Convert.h"
 #include "web/EmbeddedFiles.h"
+#include "web/MorePages.h"
 #include "web/Site.h"
 
 namespace web {
@@ -63,8 +64,10 @@ int32_t PageOf(const std::string& text) {
   return error == std::errc() && end == text.data() + text.size() && page >= 1 ? page : 1;
 }
 
-std::string ListHref(std::string_view sort, std::string_view direction, int32_t page) {
-  return fmt::format("/?sort={}&dir={}&page={}", sort, direction, page);
+// choice: the list's filters as "&name=value…", kept by every sort and page link.
+std::string ListHref(std::string_view sort, std::string_view direction, int32_t page,
+                     std::string_view choice) {
+  return fmt::format("/?sort={}&dir={}&page={}{}", sort, direction, page, choice);
 }
 
 std::string TurnText(Visit& visit, ado::Recordset& row) {
@@ -116,7 +119,8 @@ mstch::array AttachmentsOf(Visit& visit, int32_t actionID) {
     } else if (IsWebAddress(url)) {
       href = url;
     }
-    attachments.emplace_back(mstch::map{{"description", description.empty() ? url : description},
+    attachments.emplace_back(mstch::map{{"attachmentID", Text(visit, *list, "AttachmentID")},
+                                        {"description", description.empty() ? url : description},
                                         {"name", url},
                                         {"href", href},
                                         {"hasHref", !href.empty()}});
@@ -191,8 +195,11 @@ void ListPage(Visit& visit) {
   if (std::find(columns.begin(), columns.end(), sort) == columns.end()) sort = "ActionNumber";
   const std::string direction = Param(visit.request, "dir") == "desc" ? "desc" : "asc";
   const int32_t page = PageOf(Param(visit.request, "page"));
+  const ListChoice choice = ListChoiceOf(visit.request);
 
   app::ListRequest request;
+  request.queryID = choice.queryID;
+  request.filter = choice.filter;
   request.columns = columns;
   request.columns.insert(request.columns.end(), StatusColumns().begin(), StatusColumns().end());
   request.sort = sort + " " + direction;
@@ -224,15 +231,17 @@ void ListPage(Visit& visit) {
     if (sorted) order = direction == "asc" ? "ascending" : "descending";
     headers.emplace_back(
         mstch::map{{"label", app::LabelOf(visit.session, column)},
-                   {"href", ListHref(column, next, 1)},
+                   {"href", ListHref(column, next, 1, choice.query)},
                    {"order", order},
                    {"arrow", std::string(sorted ? (direction == "asc" ? "▲" : "▼") : "")}});
   }
-  mstch::map context{{"headers", headers},      {"rows", rows},
-                     {"empty", rows.empty()},   {"page", std::to_string(page)},
-                     {"hasPrevious", page > 1}, {"previous", ListHref(sort, direction, page - 1)},
-                     {"hasNext", more},         {"next", ListHref(sort, direction, page + 1)}};
-  SendPage(visit, "list", "My actions", std::move(context));
+  mstch::map context{
+      {"headers", headers},      {"rows", rows},
+      {"empty", rows.empty()},   {"page", std::to_string(page)},
+      {"hasPrevious", page > 1}, {"previous", ListHref(sort, direction, page - 1, choice.query)},
+      {"hasNext", more},         {"next", ListHref(sort, direction, page + 1, choice.query)}};
+  AddListControls(visit, choice, context);
+  SendPage(visit, "list", choice.Any() ? "Actions" : "My actions", std::move(context));
 }
 
 void ActionPage(Visit& visit, int32_t actionID) {
@@ -257,24 +266,26 @@ void ActionPage(Visit& visit, int32_t actionID) {
   mstch::array history = HistoryOf(visit, actionID, historyAllowed);
   mstch::array attachments = AttachmentsOf(visit, actionID);
   const std::string number = Text(visit, *row, "ActionNumber");
-  SendPage(visit, "action", app::LabelOf(session, "Action") + " " + number,
-           {{"id", std::to_string(actionID)},
-            {"number", number},
-            {"actionLabel", app::LabelOf(session, "Action")},
-            {"subject", Text(visit, *row, "Subject")},
-            {"status", status.status},
-            {"dueText", status.dueText},
-            {"turn", TurnText(visit, *row)},
-            {"fields", fields},
-            {"moves", moves},
-            {"hasMoves", !moves.empty()},
-            {"canEdit", canEdit},
-            {"history", history},
-            {"historyAllowed", historyAllowed},
-            {"attachments", attachments},
-            {"hasAttachments", !attachments.empty()},
-            {"canAttach", canEdit},
-            {"maxUpload", std::to_string(visit.site.options.maxUploadBytes / 1024 / 1024)}});
+  mstch::map context{
+      {"id", std::to_string(actionID)},
+      {"number", number},
+      {"actionLabel", app::LabelOf(session, "Action")},
+      {"subject", Text(visit, *row, "Subject")},
+      {"status", status.status},
+      {"dueText", status.dueText},
+      {"turn", TurnText(visit, *row)},
+      {"fields", fields},
+      {"moves", moves},
+      {"hasMoves", !moves.empty()},
+      {"canEdit", canEdit},
+      {"history", history},
+      {"historyAllowed", historyAllowed},
+      {"attachments", attachments},
+      {"hasAttachments", !attachments.empty()},
+      {"canAttach", canEdit},
+      {"maxUpload", std::to_string(visit.site.options.maxUploadBytes / 1024 / 1024)}};
+  AddActionControls(visit, actionID, context);
+  SendPage(visit, "action", app::LabelOf(session, "Action") + " " + number, std::move(context));
 }
 
 void EditForm(Visit& visit, int32_t actionID) {

@@ -4,14 +4,19 @@
 
 #include <fmt/format.h>
 
+#include <functional>
 #include <map>
 #include <set>
 #include <thread>
+#include <tuple>
 
 #include <httplib.h>
 
 #include "app/Actions.h"
 #include "app/Admin.h"
+#include "app/Attachments.h"
+#include "app/Lists.h"
+#include "app/Profile.h"
 #include "app/WebSupport.h"
 #include "kvdata/testing/Fixture.h"
 #include "web/ServedDatabaseTest.h"
@@ -288,6 +293,139 @@ TEST_P(AdminPagesTest, RefusalsAndBadInputShowTheirReasonAndChangeNothing) {
 }
 
 KV_INSTANTIATE_ENGINES(AdminPagesTest);
+
+}  // namespace
+}  // namespace web
+
+namespace web {
+namespace {
+
+// Each new form as a path of the action, its attachment and the lead's saved query.
+struct FormCase {
+  std::string what;
+  std::function<std::string(int32_t action, int32_t attachment, int32_t query)> path;
+  httplib::Params form;
+  std::set<std::string> allowed;
+};
+
+TEST_P(PagesTest, CreatingDeletingAndSavedQueriesAreAllowedExactlyToTheirRoles) {
+  const auto action = [](const char* format) {
+    return [format](int32_t id, int32_t, int32_t) { return fmt::format(fmt::runtime(format), id); };
+  };
+  const std::set<std::string> staff = {"lead", "orig", "asg", "by"};
+  const std::vector<FormCase> cases = {
+      {"create", action("/action/new"), {{"Subject", "Made here"}}, staff},
+      {"copy", action("/action/{}/copy"), {}, staff},
+      {"delete", action("/action/{}/delete"), {}, {"lead", "orig"}},
+      {"remove an attachment",
+       [](int32_t, int32_t attachment, int32_t) {
+         return fmt::format("/attachment/{}/remove", attachment);
+       },
+       {},
+       {"lead", "orig", "asg"}},
+      {"save a query of one's own actions",
+       action("/queries"),
+       {{"name", "Q"}, {"mine", "1"}},
+       staff},
+      {"save a query of others' actions",
+       action("/queries"),
+       {{"name", "Q"}, {"assignee", "asg"}},
+       {"lead"}},
+      {"share a query",
+       [](int32_t, int32_t, int32_t query) { return fmt::format("/queries/{}/share", query); },
+       {{"shared", "1"}},
+       {"lead"}},
+  };
+  auto lead = app::Session::SignIn(open_, "lead", "password1");
+  const int32_t query = app::QueryAdd(lead, {"Lead's", {}});
+  std::map<std::string, std::string> cookies;
+  for (const auto& user : kUsers) cookies[user] = SignIn(user);
+  const auto snapshot = [&] {
+    return kvdata::testing::TablesText(
+        *Connect(), {"actions", "ActionEvents", "ActionAttachments", "ActionQueries"});
+  };
+  for (const auto& test : cases) {
+    for (const auto& user : kUsers) {
+      SCOPED_TRACE(test.what + " as " + user);
+      const int32_t id = NewAction();
+      auto orig = app::Session::SignIn(open_, "orig", "password1");
+      const int32_t attachment = app::AttachmentAdd(orig, id, {"", "https://example.org/", "", ""});
+      httplib::Params form = test.form;
+      form.emplace("csrf", FormToken(cookies[user]));
+      const std::string before = snapshot();
+      const auto answer =
+          client_->Post(test.path(id, attachment, query), {{"Cookie", cookies[user]}}, form);
+      EXPECT_EQ(answer->status, test.allowed.count(user) ? 303 : 403) << answer->body;
+      EXPECT_EQ(snapshot() == before, test.allowed.count(user) == 0);
+    }
+  }
+}
+
+TEST_P(PagesTest, ListFiltersAndSavedQueriesChooseTheRowsAndSortingKeepsTheChoice) {
+  NewAction("Pump for asg");
+  auto orig = app::Session::SignIn(open_, "orig", "password1");
+  (void)app::Add(orig, {{"Subject", "Valve for by"}, {"Assignee", "by"}});
+  const std::string cookie = SignIn("lead");
+  struct ListCase {
+    std::string query;
+    int status;
+    std::vector<std::string> shown, hidden;
+  };
+  const std::vector<ListCase> cases = {
+      {"assignee=by", 200, {"Valve for by"}, {"Pump for asg"}},
+      {"grep=PUMP&originator=orig", 200, {"Pump for asg"}, {"Valve for by"}},
+      {"status=closed", 200, {"No actions match."}, {"Pump for asg", "Valve for by"}},
+      {"status=later", 400, {"status"}, {}},
+      {"within=soon", 400, {"within"}, {}},
+  };
+  for (const auto& test : cases) {
+    SCOPED_TRACE(test.query);
+    const auto answer = client_->Get("/?" + test.query, {{"Cookie", cookie}});
+    EXPECT_EQ(answer->status, test.status);
+    for (const auto& text : test.shown) EXPECT_NE(answer->body.find(text), std::string::npos);
+    for (const auto& text : test.hidden) EXPECT_EQ(answer->body.find(text), std::string::npos);
+  }
+  const auto saved = client_->Post(
+      "/queries", {{"Cookie", cookie}},
+      httplib::Params{{"csrf", FormToken(cookie)}, {"name", "By's"}, {"assignee", "by"}});
+  const std::string location = saved->get_header_value("Location");
+  ASSERT_EQ(location.rfind("/?query=", 0), 0u) << saved->body;
+  const std::string page = client_->Get(location, {{"Cookie", cookie}})->body;
+  EXPECT_NE(page.find("Valve for by"), std::string::npos);
+  EXPECT_EQ(page.find("Pump for asg"), std::string::npos);
+  EXPECT_NE(page.find("page=1&amp;query=" + location.substr(8)), std::string::npos)
+      << "the sort links keep the query";
+  const auto queries = client_->Get("/queries", {{"Cookie", cookie}});
+  EXPECT_EQ(queries->status, 200);
+  EXPECT_NE(queries->body.find("By&#39;s"), std::string::npos) << queries->body;
+}
+
+TEST_P(PagesTest, OwnSettingsAndPasswordChangeOnlyWithValidInputAndTheCurrentPassword) {
+  const std::string cookie = SignIn("asg");
+  const auto post = [&](const std::string& path, httplib::Params form) {
+    form.emplace("csrf", FormToken(cookie));
+    return client_->Post(path, {{"Cookie", cookie}}, form)->status;
+  };
+  EXPECT_EQ(post("/settings/values", {{"DefaultDueDays", "3"}, {"AlertDays", "2"}}), 303);
+  EXPECT_EQ(post("/settings/values", {{"DefaultDueDays", "4"}, {"AlertDays", "400"}}), 400);
+  auto asg = app::Session::SignIn(open_, "asg", "password1");
+  const app::PersonalValues values = app::PersonalValuesOf(asg);
+  EXPECT_EQ(std::tie(values.defaultDueDays, values.alertDays, values.reminders),
+            std::make_tuple(3, 2, false));
+
+  EXPECT_EQ(post("/settings/password",
+                 {{"current", "wrong-one"}, {"password", "password2"}, {"repeat", "password2"}}),
+            403);
+  EXPECT_EQ(post("/settings/password",
+                 {{"current", "password1"}, {"password", "password2"}, {"repeat", "password3"}}),
+            400);
+  EXPECT_NE(SignIn("asg", "password1"), "") << "the password is still the old one";
+  EXPECT_EQ(post("/settings/password",
+                 {{"current", "password1"}, {"password", "password2"}, {"repeat", "password2"}}),
+            200);
+  EXPECT_EQ(client_->Get("/settings", {{"Cookie", cookie}})->status, 303) << "signed out";
+  EXPECT_NE(SignIn("asg", "password2"), "");
+}
 
 }  // namespace
 }  // namespace web

@@ -17,6 +17,7 @@
 #include "vb/ComError.h"
 #include "web/Api.h"
 #include "web/EmbeddedFiles.h"
+#include "web/MorePages.h"
 #include "web/Site.h"
 
 namespace web {
@@ -274,6 +275,29 @@ struct Server::Impl {
         http.Get(route.path, handler);
       }
     }
+    // Creating, copying, deleting; lists and saved queries; alerts; one's own settings.
+    const auto onID = [this](auto page, const char* field) {
+      return [this, page, field](const Request& rq, Response& rs) {
+        Signed(rq, rs, [&](Visit& visit) { page(visit, IdOf(rq.matches[1], field)); });
+      };
+    };
+    const auto on = [this](auto page) {
+      return [this, page](const Request& rq, Response& rs) { Signed(rq, rs, page); };
+    };
+    http.Get("/action/new", on(NewActionForm));
+    http.Post("/action/new", on(NewActionSave));
+    http.Post(R"(/action/(\d+)/copy)", onAction(CopyAction));
+    http.Get(R"(/action/(\d+)/delete)", onAction(DeleteConfirm));
+    http.Post(R"(/action/(\d+)/delete)", onAction(DeleteAction));
+    http.Post(R"(/attachment/(\d+)/remove)", onID(AttachmentRemove, "id"));
+    http.Get("/queries", on(QueriesPage));
+    http.Post("/queries", on(QuerySave));
+    http.Post(R"(/queries/(\d+)/share)", onID(QueryShare, "query"));
+    http.Post(R"(/queries/(\d+)/delete)", onID(QueryDelete, "query"));
+    http.Get("/alerts", on(AlertsPage));
+    http.Get("/settings", on(SettingsPage));
+    http.Post("/settings/password", on(PasswordSave));
+    http.Post("/settings/values", on(ValuesSave));
     http.set_error_handler([](const Request& rq, Response& rs) {
       if (!rs.body.empty()) return;
       AddSecurityHeaders(rs);

@@ -17,9 +17,9 @@ import uuid
 import pytest
 from selenium import webdriver
 from selenium.webdriver.chrome.service import Service
+from selenium.common.exceptions import WebDriverException
 from selenium.webdriver.common.by import By
 from selenium.webdriver.common.keys import Keys
-from selenium.webdriver.support import expected_conditions
 from selenium.webdriver.support.ui import WebDriverWait
 
 ADMIN_PW, OLIVIA_PW, ADAM_PW = "adminpass1", "oliviapass1", "adampass1"
@@ -112,7 +112,17 @@ def click(driver, element_id):
     """Presses a button or link from the keyboard, wherever it is on the page."""
     page = driver.find_element(By.TAG_NAME, "html")
     driver.find_element(By.ID, element_id).send_keys(Keys.ENTER)
-    WebDriverWait(driver, 10).until(expected_conditions.staleness_of(page))
+    WebDriverWait(driver, 10).until(lambda _: gone(page))
+
+
+def gone(element):
+    """Whether the page of element was replaced. Chromium reports a node of a page being replaced
+    either as stale or, in a race, as "not in the document": both mean the new page is coming."""
+    try:
+        element.is_enabled()
+        return False
+    except WebDriverException:
+        return True
 
 
 def field(driver, column):
@@ -209,3 +219,44 @@ def test_walk_through(request, site, adam, olivia, tmp_path):
     assert "/signin" in adam.current_url
     status, _ = post(site, f"/action/{action_id}/move", cookie, {"move": "reopen"})
     assert status == 403
+
+
+def test_new_action_alerts_queries_and_settings(request, site, olivia):
+    # From the list to a new action by keyboard; then the other pages of the header, also at a
+    # phone's width.
+    olivia.get(site + "/")
+    sign_in(olivia, "olivia", OLIVIA_PW)
+    click(olivia, "new-action")
+    assert field(olivia, "AssigneeID").get_attribute("value") == "olivia"
+    shoot(request, olivia, "new-action")
+    field(olivia, "Subject").send_keys("Order spare seals")
+    field(olivia, "DateDue").send_keys("1/20/2030")
+    click(olivia, "create")
+    assert "Order spare seals" in olivia.find_element(By.ID, "subject").text
+    assert "1/20/2030" in olivia.find_element(By.ID, "fields").text
+    olivia.get(site + "/?grep=seals")
+    assert "Order spare seals" in olivia.find_element(By.ID, "actions").text
+    assert "cooling pump" not in olivia.find_element(By.ID, "actions").text
+    shoot(request, olivia, "filtered-list")
+    olivia.get(olivia.find_element(By.LINK_TEXT, "Order spare seals").get_attribute("href"))
+    shoot(request, olivia, "action-with-copy-delete")
+    click(olivia, "delete")
+    shoot(request, olivia, "delete-confirm")
+    click(olivia, "confirm-delete")
+    olivia.get(site + "/?grep=seals")
+    assert "No actions match." in olivia.find_element(By.ID, "actions").text
+    olivia.get(site + "/?status=open&mine=1")
+    shoot(request, olivia, "save-query")
+    olivia.find_element(By.ID, "q-name").send_keys("My open ones")
+    click(olivia, "save-query-button")
+    assert "query=" in olivia.current_url
+    olivia.get(site + "/queries")
+    assert "My open ones" in olivia.find_element(By.ID, "queries").text
+    for path, name in [("/alerts", "alerts"), ("/queries", "queries"), ("/settings", "settings")]:
+        olivia.get(site + path)
+        assert olivia.find_element(By.TAG_NAME, "h1").text != "Sorry"
+        shoot(request, olivia, name)
+    olivia.set_window_size(390, 844)
+    for path, name in [("/settings", "settings-phone"), ("/?status=open", "list-phone")]:
+        olivia.get(site + path)
+        shoot(request, olivia, name)

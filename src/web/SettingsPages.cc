@@ -1,0 +1,84 @@
+// "My settings": a person's own password and own values. The password form asks for the
+// current password, so a session left open cannot be used to take the account over; its
+// failures count against the sign-in throttle.
+#include <fmt/format.h>
+
+#include <charconv>
+#include <string>
+
+#include "app/Admin.h"
+#include "app/Errors.h"
+#include "app/Profile.h"
+#include "app/Reminders.h"
+#include "app/WebSupport.h"
+#include "web/MorePages.h"
+
+namespace web {
+namespace {
+
+int32_t DaysParam(const httplib::Request& request, const std::string& name, int32_t lowest,
+                  int32_t highest) {
+  const std::string text = Param(request, name);
+  int32_t days = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), days);
+  if (text.empty() || error != std::errc() || end != text.data() + text.size() || days < lowest ||
+      days > highest) {
+    throw app::Invalid(name, text,
+                       fmt::format("a whole number of days from {} to {}", lowest, highest));
+  }
+  return days;
+}
+
+// Refuses unless password is the person's current one.
+void CheckCurrentPassword(Visit& visit, const std::string& password) {
+  const std::string& user = visit.session.userID();
+  const std::string& address = visit.request.remote_addr;
+  if (visit.site.throttle.WaitSeconds(user, address) > 0) {
+    throw app::RefusalText("Too many wrong passwords. Try again later.");
+  }
+  try {
+    (void)app::Session::SignIn(visit.session.options(), user, password);
+  } catch (const vb::ComError& error) {
+    if (!app::IsSignInRefused(error)) throw;
+    visit.site.throttle.Failed(user, address);
+    throw app::RefusalText("Refused: the current password is wrong.");
+  }
+}
+
+}  // namespace
+
+void SettingsPage(Visit& visit) {
+  const app::PersonalValues values = app::PersonalValuesOf(visit.session);
+  SendPage(visit, "settings", "My settings",
+           {{"saved", Param(visit.request, "saved") == "1"},
+            {"defaultDueDays", std::to_string(values.defaultDueDays)},
+            {"alertDays", std::to_string(values.alertDays)},
+            {"reminders", values.reminders},
+            {"leastDue", std::to_string(app::kLeastDueDays)},
+            {"mostDue", std::to_string(app::kMostDueDays)},
+            {"minPassword", std::to_string(app::kMinPasswordLength)}});
+}
+
+void PasswordSave(Visit& visit) {
+  const std::string password = Param(visit.request, "password");
+  if (password != Param(visit.request, "repeat")) {
+    throw app::Invalid("repeat", {}, "the same new password twice");
+  }
+  CheckCurrentPassword(visit, Param(visit.request, "current"));
+  app::UserPassword(visit.session, visit.session.userID(), password);
+  // A new password ends every session of the person, this one too.
+  SendPublicPage(visit.response, "password-changed", "Password changed", {});
+}
+
+void ValuesSave(Visit& visit) {
+  const int32_t due =
+      DaysParam(visit.request, "DefaultDueDays", app::kLeastDueDays, app::kMostDueDays);
+  const int32_t alert = DaysParam(visit.request, "AlertDays", 0, 365);
+  // Every value is checked before the first is stored.
+  app::SetDefaultDueDays(visit.session, due);
+  app::SetAlertDays(visit.session, alert);
+  app::SetReminders(visit.session, Param(visit.request, "reminders") == "1");
+  Redirect(visit.response, "/settings?saved=1");
+}
+
+}  // namespace web
