@@ -8,6 +8,8 @@
 #include "app/Errors.h"
 #include "app/Internal.h"
 #include "app/Rights.h"
+#include "app/Schedule.h"
+#include "app/TimeZone.h"
 #include "kvaction/Enums.h"
 #include "kvdata/DataConnection.h"
 #include "kvdata/DataServer.h"
@@ -170,6 +172,13 @@ vb::Variant SettingValue(Session& session, const SettingKey& key, std::string_vi
     }
     default:
       internal::CheckSize(key.key, text, 255);
+      // The server's reminder schedule reads these two; a value it cannot read is refused here.
+      if (!text.empty() && key.key == kTimeZoneSetting && !TimeZone::Exists(text)) {
+        throw Invalid(key.key, text, "a time zone name such as Europe/Berlin");
+      }
+      if (!text.empty() && key.key == kReminderTimeSetting && !MinutesOfDay(text)) {
+        throw Invalid(key.key, text, "a time of day HH:MM (24-hour)");
+      }
       return text.empty() ? vb::Variant() : vb::Variant(std::string(text));
   }
 }

@@ -52,9 +52,11 @@ struct OutgoingMail {
   std::vector<std::string> to;
   std::string subject;
   std::string body;  ///< plain text, lines ending in CRLF
+  std::string html;  ///< the HTML alternative, lines ending in CRLF; empty: plain text only
 };
 
-/// The message text: From, To, Subject, Message-ID and MIME headers, a blank line, the body.
+/// The message text: From, To, Subject, Message-ID and MIME headers, a blank line, the body;
+/// with an HTML alternative a multipart/alternative body of the plain text, then the HTML.
 /// Header texts beyond ASCII are RFC 2047 encoded words. Raises kInvalidInput when a header
 /// value holds a line break.
 [[nodiscard]] std::string MessageText(const OutgoingMail& mail);

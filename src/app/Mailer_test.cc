@@ -18,7 +18,8 @@ OutgoingMail Notice() {
           "ada@example.org",
           {"bob@example.org", "carol@example.org"},
           "Action 42: Fix the roof",
-          "Line one\r\n.hidden dot\r\nLast line"};
+          "Line one\r\n.hidden dot\r\nLast line",
+          {}};
 }
 
 TEST(MailText, WritesHeadersThenTheBodyUnchanged) {

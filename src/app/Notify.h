@@ -5,6 +5,10 @@
 // the change is committed, so a relay that fails never undoes a change.
 #include <cstdint>
 #include <string>
+#include <string_view>
+
+#include "ado/Recordset.h"
+#include "app/Mailer.h"
 
 namespace app {
 
@@ -20,5 +24,15 @@ int32_t NoticeOfChange(Session& session, int32_t actionID);
 
 /// The base URL of the web front end: the Action's twWebURL, else the setting WebURL.
 [[nodiscard]] std::string WebURL(Session& session);
+
+/// The link to an action's page under the web front end's base URL (the link of the library's
+/// notices); empty when base is empty.
+[[nodiscard]] std::string ActionPageLink(Session& session, std::string_view base, int32_t actionID);
+
+/// The library's notice of an action (the record set EmailData returns, built with base) as
+/// the mail it becomes: from the person, to the assignee and the originator it names, its
+/// plain body as is and an HTML alternative. No Message-ID: the outbox gives one.
+[[nodiscard]] OutgoingMail NoticeMail(Session& session, ado::Recordset& notice,
+                                      std::string_view base);
 
 }  // namespace app

@@ -129,7 +129,8 @@ OutgoingMail OutgoingOf(Session& session, const OutboxEntry& entry) {
           vb::TextOf((*rs)["FromAddress"].Value()),
           entry.to,
           entry.subject,
-          vb::TextOf((*rs)["Body"].Value())};
+          vb::TextOf((*rs)["Body"].Value()),
+          vb::TextOf((*rs)["HtmlBody"].Value())};
 }
 
 }  // namespace
@@ -151,10 +152,12 @@ int32_t Queue(Session& session, const NewMail& mail) {
   const vb::Date now = Now(session);
   const std::string messageID = NewMessageID(mail.fromAddress);
   const auto rs = connection.OpenRecordset("select * from ActionOutbox where MailID = 0", 1, 2, 3);
-  rs->AddNew({"MessageID", "ActionID", "CreatedBy", "FromName", "FromAddress", "Recipients",
-              "Subject", "Body", "Created", "Attempts", "NextAttempt"},
-             {messageID, mail.actionID, session.userID(), mail.fromName, mail.fromAddress,
-              Joined(mail.to), mail.subject, mail.body, now, int32_t{0}, now});
+  rs->AddNew(
+      {"MessageID", "ActionID", "CreatedBy", "FromName", "FromAddress", "Recipients", "Subject",
+       "Body", "HtmlBody", "Created", "Attempts", "NextAttempt"},
+      {messageID, mail.actionID, session.userID(), mail.fromName, mail.fromAddress, Joined(mail.to),
+       mail.subject, mail.body, mail.html.empty() ? vb::Variant(vb::Null) : vb::Variant(mail.html),
+       now, int32_t{0}, now});
   const auto stored = connection.OpenRecordset(
       "select MailID from ActionOutbox where MessageID = " + DataUtility::SqlText(messageID), 0, 2,
       1);

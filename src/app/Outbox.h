@@ -39,6 +39,7 @@ struct NewMail {
   std::vector<std::string> to;
   std::string subject;
   std::string body;
+  std::string html;  ///< the HTML alternative; empty: plain text only
 };
 
 /// Writes mail to the outbox as the session's person (in the transaction open on the session's

@@ -3,18 +3,16 @@
 #include <fmt/format.h>
 
 #include <algorithm>
-#include <cstdlib>
-#include <ctime>
-#include <filesystem>
 #include <optional>
 #include <tuple>
 
 #include "app/Errors.h"
 #include "app/Internal.h"
+#include "app/MailHtml.h"
 #include "app/Notify.h"
 #include "app/Outbox.h"
 #include "app/Session.h"
-#include "kvaction/alerts/Email.h"
+#include "app/TimeZone.h"
 #include "kvdata/DataConnection.h"
 #include "kvdata/DataServer.h"
 #include "kvdata/DataUtility.h"
@@ -33,53 +31,6 @@ constexpr int32_t kOriginatorsTurn = 10;
 
 std::string Setting(Session& session, std::string_view key) {
   return vb::TextOf(vb::Require(session.action().DataServer())->Settings()->Value(key));
-}
-
-/// Sets TZ for its lifetime and puts the old value back: the C library converts between
-/// zones only through it.
-class ZoneScope {
- public:
-  explicit ZoneScope(const std::string& zone) {
-    if (const char* old = std::getenv("TZ")) saved_ = old;
-    ::setenv("TZ", zone.c_str(), 1);
-    ::tzset();
-  }
-  ~ZoneScope() {
-    if (saved_) {
-      ::setenv("TZ", saved_->c_str(), 1);
-    } else {
-      ::unsetenv("TZ");
-    }
-    ::tzset();
-  }
-  ZoneScope(const ZoneScope&) = delete;
-  ZoneScope& operator=(const ZoneScope&) = delete;
-
- private:
-  std::optional<std::string> saved_;
-};
-
-bool IsKnownZone(const std::string& zone) {
-  const char* folder = std::getenv("TZDIR");
-  const std::filesystem::path base = folder != nullptr ? folder : "/usr/share/zoneinfo";
-  return zone.find("..") == std::string::npos && std::filesystem::is_regular_file(base / zone);
-}
-
-/// The day in zone at the moment the server's local time says now.
-vb::Date DayIn(const std::string& zone, const vb::Date& now) {
-  std::tm local{};
-  local.tm_year = now.Year() - 1900;
-  local.tm_mon = now.Month() - 1;
-  local.tm_mday = now.Day();
-  local.tm_hour = now.Hour();
-  local.tm_min = now.Minute();
-  local.tm_sec = now.Second();
-  local.tm_isdst = -1;
-  const std::time_t instant = std::mktime(&local);
-  const ZoneScope scope(zone);
-  std::tm there{};
-  (void)::localtime_r(&instant, &there);
-  return vb::Date::FromParts(there.tm_year + 1900, there.tm_mon + 1, there.tm_mday);
 }
 
 int32_t AlertDaysOf(const kvdata::UserProfile& profile) {
@@ -117,15 +68,6 @@ std::optional<ReminderReason> ReasonOf(ado::Recordset& row, std::string_view use
   return std::nullopt;
 }
 
-/// The link of the change notices: the web front end's page of the action.
-std::string LinkOf(Session& session, const std::string& base, int32_t actionID) {
-  if (base.empty()) return {};
-  std::string databaseID = session.action().ReferenceID();
-  if (databaseID.empty()) databaseID = Setting(session, "DBID");
-  return kvaction::ActionLink(
-      base, DataUtility::LinkQuery(2, kvaction::DatabaseNumber(databaseID), actionID));
-}
-
 std::vector<ReminderLine> LinesOf(Session& session, std::string_view userID, const vb::Date& day,
                                   int32_t alertDays) {
   const std::string who = DataUtility::SqlText(userID);
@@ -147,7 +89,7 @@ std::vector<ReminderLine> LinesOf(Session& session, std::string_view userID, con
     line.subject = vb::TextOf((*rs)["Subject"].Value());
     line.reason = *reason;
     line.dueText = DueText(session, due, day);
-    line.link = LinkOf(session, base, line.actionID);
+    line.link = ActionPageLink(session, base, line.actionID);
     found.emplace_back(due, std::move(line));
   }
   // By reason, then the earliest due first (no due date last), then by number.
@@ -175,6 +117,41 @@ std::string HeadingOf(ReminderReason reason, int32_t alertDays) {
   return {};
 }
 
+constexpr std::string_view kStopLine =
+    "You get this reminder once a day. To stop it: kvaction remind --mine off";
+
+/// The digest's HTML alternative: the same greeting, sections and lines as the plain text.
+std::string DigestHtml(const Digest& digest, int32_t alertDays, const std::string& dayText) {
+  mstch::array sections;
+  std::optional<ReminderReason> section;
+  mstch::array lines;
+  const auto close = [&] {
+    if (section) {
+      sections.emplace_back(
+          mstch::map{{"heading", HeadingOf(*section, alertDays)}, {"lines", std::move(lines)}});
+    }
+    lines = mstch::array{};
+  };
+  for (const ReminderLine& line : digest.lines) {
+    if (section != line.reason) {
+      close();
+      section = line.reason;
+    }
+    mstch::map item{{"number", std::to_string(line.number)},
+                    {"subject", line.subject},
+                    {"dueText", line.dueText}};
+    if (!line.link.empty()) item.emplace("link", line.link);
+    lines.emplace_back(std::move(item));
+  }
+  close();
+  return RenderMail(
+      "mail-digest", digest.subject,
+      mstch::map{{"greeting", fmt::format("{}, these open actions need your attention on {}.",
+                                          digest.userName, dayText)},
+                 {"sections", std::move(sections)}},
+      kStopLine);
+}
+
 void Compose(Session& session, Digest& digest, const vb::Date& day, int32_t alertDays) {
   const std::string dayText = session.locale().FormatShortDate(day);
   const auto count = digest.lines.size();
@@ -193,9 +170,10 @@ void Compose(Session& session, Digest& digest, const vb::Date& day, int32_t aler
     if (!line.link.empty()) body += fmt::format("    {}{}", line.link, kCrLf);
   }
   body += kCrLf;
-  body += "You get this reminder once a day. To stop it: kvaction remind --mine off";
+  body += kStopLine;
   body += kCrLf;
   digest.body = std::move(body);
+  digest.html = DigestHtml(digest, alertDays, dayText);
 }
 
 bool SentBefore(Session& session, std::string_view userID, const vb::Date& day) {
@@ -223,7 +201,8 @@ void QueueAndLog(Session& session, const Digest& digest, const vb::Date& day) {
                                            SenderAddress(session),
                                            {digest.address},
                                            digest.subject,
-                                           digest.body});
+                                           digest.body,
+                                           digest.html});
     const auto log =
         connection.OpenRecordset("select * from ActionReminders where ReminderID = 0", 1, 2, 3);
     log->AddNew({"UserID", "Day", "MailID", "Lines"},
@@ -233,15 +212,14 @@ void QueueAndLog(Session& session, const Digest& digest, const vb::Date& day) {
 
 }  // namespace
 
-vb::Date ReminderDay(Session& session) {
+vb::Date ReminderNow(Session& session) {
   const vb::Date now = internal::Connection(session).Clock().Now();
-  const std::string zone = Setting(session, "TimeZone");
-  if (zone.empty()) return now.DateOnly();
-  if (!IsKnownZone(zone)) {
-    throw Invalid("TimeZone", zone, "a time zone name such as Europe/Berlin");
-  }
-  return DayIn(zone, now);
+  const std::string zone = Setting(session, kTimeZoneSetting);
+  if (zone.empty()) return now;
+  return TimeZone::Load(zone).LocalTime(InstantOfServerTime(now));
 }
+
+vb::Date ReminderDay(Session& session) { return ReminderNow(session).DateOnly(); }
 
 RemindReport Remind(Session& session, const vb::Date& day, bool dryRun) {
   internal::RequireSuper(session, "sending reminders");
@@ -250,12 +228,10 @@ RemindReport Remind(Session& session, const vb::Date& day, bool dryRun) {
       "select UserID, UserName, Email from Users order by UserID", 0, 2, 1);
   RemindReport report;
   for (; !users->IsEOF(); users->MoveNext()) {
-    Digest digest{vb::TextOf((*users)["UserID"].Value()),
-                  vb::TextOf((*users)["UserName"].Value()),
-                  vb::TextOf((*users)["Email"].Value()),
-                  {},
-                  {},
-                  {}};
+    Digest digest;
+    digest.userID = vb::TextOf((*users)["UserID"].Value());
+    digest.userName = vb::TextOf((*users)["UserName"].Value());
+    digest.address = vb::TextOf((*users)["Email"].Value());
     if (digest.address.empty()) continue;
     const auto profile = kvdata::UserProfile::ForUser(connection, digest.userID);
     if (!RemindersOn(*profile)) continue;

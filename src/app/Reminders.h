@@ -42,10 +42,17 @@ struct Digest {
   std::vector<ReminderLine> lines;
   std::string subject;
   std::string body;  ///< plain text, lines ending in CRLF
+  std::string html;  ///< the same as HTML, lines ending in CRLF
 };
 
-/// Today in the setting TimeZone (an IANA name such as "Europe/Berlin"); the session's clock
-/// gives the server's local time. Raises kInvalidInput for an unknown zone.
+/// The setting naming the zone whose day reminders speak of.
+inline constexpr std::string_view kTimeZoneSetting = "TimeZone";
+
+/// The wall-clock time now in the setting TimeZone (an IANA name such as "Europe/Berlin"; empty:
+/// the server's); the session's clock gives the server's local time. Raises kInvalidInput for
+/// an unknown zone. Safe from any thread: the process's environment is never changed.
+[[nodiscard]] vb::Date ReminderNow(Session& session);
+/// Today in the setting TimeZone: ReminderNow without its time of day.
 [[nodiscard]] vb::Date ReminderDay(Session& session);
 
 /// What a reminder run did.

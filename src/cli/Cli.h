@@ -89,6 +89,13 @@ void ApplyDefaults(Options& options);
 /// --user and a password.
 [[nodiscard]] app::Session OpenSession(const Options& options);
 
+/// For a long-running command: opens a session like OpenSession, again at every call, asking
+/// for nothing after the first (a kept token is resumed; with --user the password is read once
+/// and kept in memory). Raises like OpenSession when no session can be had.
+[[nodiscard]] std::function<app::Session()> SessionOpenerOf(const Options& options);
+/// The SMTP relay's password: the first line of file, or "" for an empty file name.
+[[nodiscard]] std::string RelayPasswordFrom(const std::string& file);
+
 /// A command's body: runs after parsing on a signed-in session.
 using SessionBody = std::function<void(app::Session& session)>;
 /// A command's body on the one action the command line names.

@@ -32,16 +32,6 @@ struct RemindArgs {
   int leadDays = -1;
 };
 
-/// The relay password: the first line of the file named, else the environment's.
-std::string PasswordFrom(const std::string& file) {
-  if (file.empty()) return {};
-  std::ifstream in(file);
-  std::string password;
-  if (!in || !std::getline(in, password)) Fail("The password file " + file + " cannot be read.");
-  if (!password.empty() && password.back() == '\r') password.pop_back();
-  return password;
-}
-
 void PrintReport(const app::DeliveryReport& report) {
   std::cout << fmt::format("Delivered {}, to be tried again {}, given up {}.\n", report.delivered,
                            report.deferred, report.gaveUp);
@@ -56,7 +46,8 @@ void RegisterSend(CLI::App& mail, Options& options) {
                    "File whose first line is the relay's password (else $" +
                        std::string(app::kSmtpPasswordVariable) + ")");
   OnSession(*send, options, [args](app::Session& session) {
-    PrintReport(app::DeliverDue(session, app::RelayOf(session, PasswordFrom(args->passwordFile))));
+    PrintReport(
+        app::DeliverDue(session, app::RelayOf(session, RelayPasswordFrom(args->passwordFile))));
   });
 }
 
@@ -129,6 +120,15 @@ void RegisterRemind(CLI::App& app, Options& options) {
 }
 
 }  // namespace
+
+std::string RelayPasswordFrom(const std::string& file) {
+  if (file.empty()) return {};
+  std::ifstream in(file);
+  std::string password;
+  if (!in || !std::getline(in, password)) Fail("The password file " + file + " cannot be read.");
+  if (!password.empty() && password.back() == '\r') password.pop_back();
+  return password;
+}
 
 void DeliverOwnMail(app::Session& session) {
   try {

@@ -1,4 +1,7 @@
-// `kvaction serve`: runs the web front end on the options' database until interrupted.
+// `kvaction serve`: runs the web front end on the options' database until interrupted, and,
+// as the signed-in SuperUser who starts it, the mail work: delivery of the outbox every
+// interval and the daily reminders at the setting ReminderTime.
+#include <chrono>
 #include <csignal>
 #include <iostream>
 #include <memory>
@@ -6,7 +9,10 @@
 
 #include <pthread.h>
 
+#include "app/Schedule.h"
 #include "cli/Cli.h"
+#include "vb/ComError.h"
+#include "web/MailWorker.h"
 #include "web/Server.h"
 
 namespace cli {
@@ -41,12 +47,33 @@ class StopOnSignal {
   std::thread waiter_;
 };
 
+/// The mail work, when the person starting the server is a signed-in SuperUser; otherwise a
+/// note on standard error says why the server sends no mail.
+std::unique_ptr<web::MailWorker> StartMailWork(const Options& options,
+                                               const std::string& passwordFile, int seconds) {
+  try {
+    web::SessionOpener open = SessionOpenerOf(options);
+    app::Session first = open();
+    app::RequireMailWork(first);
+    return std::make_unique<web::MailWorker>(std::move(open), RelayPasswordFrom(passwordFile),
+                                             std::chrono::seconds(seconds), std::cerr);
+  } catch (const vb::ComError& e) {
+    std::cerr << "kvaction serve: this server delivers no mail and sends no reminders ("
+              << e.description()
+              << "); sign in as a SuperUser ('kvaction login') before starting it, or run "
+                 "'kvaction mail send' and 'kvaction remind' from cron.\n";
+  }
+  return nullptr;
+}
+
 }  // namespace
 
 void RegisterServeCommand(CLI::App& app, Options& options) {
   struct Args {
     std::string listen = "127.0.0.1:8080";
     std::string baseUrl;
+    std::string passwordFile;
+    int mailInterval = 60;
   };
   auto args = std::make_shared<Args>();
   auto* serve = app.add_subcommand(
@@ -54,6 +81,13 @@ void RegisterServeCommand(CLI::App& app, Options& options) {
   serve->add_option("--listen", args->listen, "HOST:PORT to listen on (default 127.0.0.1:8080)");
   serve->add_option("--base-url", args->baseUrl,
                     "Address people reach the server at (https: cookies marked Secure)");
+  serve->add_option("--smtp-password-file", args->passwordFile,
+                    "File whose first line is the relay's password (else $" +
+                        std::string(app::kSmtpPasswordVariable) + ")");
+  serve
+      ->add_option("--mail-interval", args->mailInterval,
+                   "Seconds between two rounds of mail delivery (default 60)")
+      ->check(CLI::Range(1, 3600));
   serve->callback([args, &options] {
     ApplyDefaults(options);
     web::ServeOptions serveOptions;
@@ -66,6 +100,7 @@ void RegisterServeCommand(CLI::App& app, Options& options) {
                                 ? "http://" + serveOptions.host + ":" + std::to_string(port) + "/"
                                 : serveOptions.baseUrl;
     std::cout << "Serving " << url << " (Ctrl-C stops)" << std::endl;
+    const auto mailWork = StartMailWork(options, args->passwordFile, args->mailInterval);
     const StopOnSignal stop(server);
     server.Run();
   });

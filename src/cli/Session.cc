@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <iostream>
+#include <memory>
 #include <string>
 #include <utility>
 
@@ -141,6 +142,29 @@ app::Session OpenSession(const Options& options) {
   }
   const std::string user = RequiredUser(options);
   return app::Session::SignIn(open, user, ReadPassword(options, "Password for " + user + ": "));
+}
+
+std::function<app::Session()> SessionOpenerOf(const Options& options) {
+  const app::OpenOptions open = OpenOptionsOf(options);
+  const std::optional<SavedSession> kept = TokenFile(FolderOf(options)).Find(open.connection);
+  if (kept && (options.user.empty() || options.user == kept->user)) {
+    (void)OpenSession(options);  // an ended session is reported now, not at every use
+    return [open, token = kept->token] { return app::Session::Resume(open, token); };
+  }
+  const std::string user = RequiredUser(options);
+  const std::string password = ReadPassword(options, "Password for " + user + ": ");
+  // One sign-in with a token now (a wrong password fails here); later uses resume it and sign
+  // in again only when it has ended.
+  auto token = std::make_shared<std::string>();
+  (void)app::Session::SignIn(open, user, password, *token);
+  return [open, user, password, token] {
+    try {
+      return app::Session::Resume(open, *token);
+    } catch (const vb::ComError& e) {
+      if (e.number() != app::kNotSignedIn) throw;
+    }
+    return app::Session::SignIn(open, user, password, *token);
+  };
 }
 
 void OnSession(CLI::App& command, Options& options, SessionBody body) {

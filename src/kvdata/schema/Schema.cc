@@ -159,7 +159,9 @@ const std::vector<TableDef>& Tables() {
         {"NextAttempt", ColumnKind::Date, 0, kNotNull},
         {"Sent", ColumnKind::Date},
         {"GaveUp", ColumnKind::Date},
-        {"LastError", ColumnKind::LongText}}},
+        {"LastError", ColumnKind::LongText},
+        // The HTML alternative of Body (null: plain text only).
+        {"HtmlBody", ColumnKind::LongText}}},
       // The reminders sent: one row per user and day.
       {"ActionReminders",
        {{"ReminderID", ColumnKind::AutoKey},
@@ -296,6 +298,12 @@ std::vector<std::string> UpgradeActionDatabase(DataConnection& connection) {
       if (index.table == name) engine.Execute(CreateIndex(index));
     }
     changes.push_back(fmt::format("Added the table {} ({}).", name, purpose));
+  }
+  if (!HasColumn(engine.ReadCatalog(), "ActionOutbox", "HtmlBody")) {
+    engine.Execute(fmt::format("ALTER TABLE {} ADD COLUMN {} {}", engine::QuoteName("ActionOutbox"),
+                               engine::QuoteName("HtmlBody"),
+                               engine.ColumnType(ColumnKind::LongText)));
+    changes.emplace_back("Added the column ActionOutbox.HtmlBody (mail with an HTML part).");
   }
   if (!HasColumn(engine.ReadCatalog(), "ActionQueries", "Shared")) {
     engine.Execute(fmt::format("ALTER TABLE {} ADD COLUMN {} {}",
