@@ -8,6 +8,7 @@
 
 #include "app/Actions.h"
 #include "app/Attachments.h"
+#include "app/Errors.h"
 #include "app/Profile.h"
 #include "app/Rights.h"
 #include "app/WebSupport.h"
@@ -45,7 +46,7 @@ std::string DueHint(Visit& visit) {
                      visit.session.locale().FormatShortDate(due));
 }
 
-void SendNewForm(Visit& visit, const app::FieldTexts& values) {
+void SendNewForm(Visit& visit, const app::FieldTexts& values, const std::string& message = {}) {
   mstch::array fields;
   for (const auto& field : NewFields()) {
     std::string value;
@@ -63,6 +64,8 @@ void SendNewForm(Visit& visit, const app::FieldTexts& values) {
            {{"fields", fields},
             {"actionLabel", app::LabelOf(visit.session, "Action")},
             {"dueHint", DueHint(visit)},
+            {"message", message},
+            {"hasMessage", !message.empty()},
             {"dateForm", visit.session.locale().ShortDatePattern()}});
 }
 
@@ -78,7 +81,14 @@ void NewActionSave(Visit& visit) {
     const std::string text = Param(visit.request, field.column);
     if (!text.empty()) values.emplace_back(field.column, text);
   }
-  Redirect(visit.response, ActionPath(app::Add(visit.session, values)));
+  try {
+    Redirect(visit.response, ActionPath(app::Add(visit.session, values)));
+  } catch (const vb::ComError& error) {
+    // A wrong value comes back in the form with everything typed, so nothing is lost.
+    if (app::KindOf(error) != app::ErrorKind::InvalidInput) throw;
+    visit.response.status = 400;
+    SendNewForm(visit, values, error.description());
+  }
 }
 
 void CopyAction(Visit& visit, int32_t actionID) {
