@@ -69,6 +69,11 @@ void SendNewForm(Visit& visit, const app::FieldTexts& values, const std::string&
             {"dateForm", visit.session.locale().ShortDatePattern()}});
 }
 
+bool CanDelete(Visit& visit, int32_t actionID) {
+  const auto rights = app::EditingRights(visit.session, actionID);
+  return vb::CBool((*rights)["DeleteAction"].Value());
+}
+
 std::string ActionPath(int32_t actionID) { return fmt::format("/action/{}", actionID); }
 
 }  // namespace
@@ -97,6 +102,10 @@ void CopyAction(Visit& visit, int32_t actionID) {
 
 void DeleteConfirm(Visit& visit, int32_t actionID) {
   const auto row = app::Show(visit.session, actionID);
+  // No question is asked that the answer would be refused for.
+  if (!CanDelete(visit, actionID)) {
+    throw app::RefusalText("Refused: your rights on this action do not include deleting it.");
+  }
   int32_t attachments = 0;
   for (auto list = app::AttachmentList(visit.session, actionID); list && !list->IsEOF();
        list->MoveNext()) {
@@ -118,15 +127,15 @@ void DeleteAction(Visit& visit, int32_t actionID) {
 }
 
 void AttachmentRemove(Visit& visit, int32_t attachmentID) {
-  app::AttachmentRemove(visit.session, attachmentID);
   const std::string action = Param(visit.request, "action");
-  Redirect(visit.response, action.empty() ? "/" : ActionPath(IdOf(action, "action")));
+  const std::string back = action.empty() ? "/" : ActionPath(IdOf(action, "action"));
+  app::AttachmentRemove(visit.session, attachmentID);
+  Redirect(visit.response, back);
 }
 
 void AddActionControls(Visit& visit, int32_t actionID, mstch::map& context) {
-  const auto rights = app::EditingRights(visit.session, actionID);
   context.emplace("canCopy", app::Can(visit.session, kvaction::arAddActions));
-  context.emplace("canDelete", vb::CBool((*rights)["DeleteAction"].Value()));
+  context.emplace("canDelete", CanDelete(visit, actionID));
 }
 
 }  // namespace web
