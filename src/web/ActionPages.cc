@@ -8,6 +8,7 @@
 
 #include "app/Actions.h"
 #include "app/Attachments.h"
+#include "app/Errors.h"
 #include "app/Profile.h"
 #include "app/Rights.h"
 #include "app/WebSupport.h"
@@ -45,7 +46,7 @@ std::string DueHint(Visit& visit) {
                      visit.session.locale().FormatShortDate(due));
 }
 
-void SendNewForm(Visit& visit, const app::FieldTexts& values) {
+void SendNewForm(Visit& visit, const app::FieldTexts& values, const std::string& message = {}) {
   mstch::array fields;
   for (const auto& field : NewFields()) {
     std::string value;
@@ -63,7 +64,14 @@ void SendNewForm(Visit& visit, const app::FieldTexts& values) {
            {{"fields", fields},
             {"actionLabel", app::LabelOf(visit.session, "Action")},
             {"dueHint", DueHint(visit)},
+            {"message", message},
+            {"hasMessage", !message.empty()},
             {"dateForm", visit.session.locale().ShortDatePattern()}});
+}
+
+bool CanDelete(Visit& visit, int32_t actionID) {
+  const auto rights = app::EditingRights(visit.session, actionID);
+  return vb::CBool((*rights)["DeleteAction"].Value());
 }
 
 std::string ActionPath(int32_t actionID) { return fmt::format("/action/{}", actionID); }
@@ -78,7 +86,14 @@ void NewActionSave(Visit& visit) {
     const std::string text = Param(visit.request, field.column);
     if (!text.empty()) values.emplace_back(field.column, text);
   }
-  Redirect(visit.response, ActionPath(app::Add(visit.session, values)));
+  try {
+    Redirect(visit.response, ActionPath(app::Add(visit.session, values)));
+  } catch (const vb::ComError& error) {
+    // A wrong value comes back in the form with everything typed, so nothing is lost.
+    if (app::KindOf(error) != app::ErrorKind::InvalidInput) throw;
+    visit.response.status = 400;
+    SendNewForm(visit, values, error.description());
+  }
 }
 
 void CopyAction(Visit& visit, int32_t actionID) {
@@ -87,6 +102,10 @@ void CopyAction(Visit& visit, int32_t actionID) {
 
 void DeleteConfirm(Visit& visit, int32_t actionID) {
   const auto row = app::Show(visit.session, actionID);
+  // No question is asked that the answer would be refused for.
+  if (!CanDelete(visit, actionID)) {
+    throw app::RefusalText("Refused: your rights on this action do not include deleting it.");
+  }
   int32_t attachments = 0;
   for (auto list = app::AttachmentList(visit.session, actionID); list && !list->IsEOF();
        list->MoveNext()) {
@@ -108,15 +127,15 @@ void DeleteAction(Visit& visit, int32_t actionID) {
 }
 
 void AttachmentRemove(Visit& visit, int32_t attachmentID) {
-  app::AttachmentRemove(visit.session, attachmentID);
   const std::string action = Param(visit.request, "action");
-  Redirect(visit.response, action.empty() ? "/" : ActionPath(IdOf(action, "action")));
+  const std::string back = action.empty() ? "/" : ActionPath(IdOf(action, "action"));
+  app::AttachmentRemove(visit.session, attachmentID);
+  Redirect(visit.response, back);
 }
 
 void AddActionControls(Visit& visit, int32_t actionID, mstch::map& context) {
-  const auto rights = app::EditingRights(visit.session, actionID);
   context.emplace("canCopy", app::Can(visit.session, kvaction::arAddActions));
-  context.emplace("canDelete", vb::CBool((*rights)["DeleteAction"].Value()));
+  context.emplace("canDelete", CanDelete(visit, actionID));
 }
 
 }  // namespace web

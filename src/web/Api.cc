@@ -291,11 +291,15 @@ Json ActionOf(app::Session& session, int32_t actionID) {
                       {"value", JsonOf(session, (*row)[column].Value())},
                       {"editable", editable(column)}});
   }
-  // The user-ID columns, edited in place of the names the fields show.
+  // The user-ID columns (AssigneeID, OriginatorID), edited in place of the names shown.
   for (const auto& column : editColumns) {
-    if (std::find(visible.begin(), visible.end(), column.column) != visible.end()) continue;
+    if (std::find(visible.begin(), visible.end(), column.column) != visible.end() ||
+        !column.column.ends_with("ID")) {
+      continue;
+    }
+    const std::string role = column.column.substr(0, column.column.size() - 2);
     fields.push_back({{"column", column.column},
-                      {"label", app::LabelOf(session, column.column)},
+                      {"label", app::LabelOf(session, role) + " (user ID)"},
                       {"value", JsonOf(session, (*row)[column.column].Value())},
                       {"editable", column.editable}});
   }
