@@ -73,7 +73,6 @@ TEST_P(RestartTest, TheCallMeetingARestartFailsClearlyAndTheNextOneReconnects) {
       {"addRecord", [](Action& a) { return a.addRecord() != 0; }, true},
       {"Recordset", [](Action& a) { return !a.Recordset("select * from actions")->IsEOF(); },
        false},
-      {"Alerts", [](Action& a) { return a.Alerts("admin", "", 1) >= 0; }, false},
       {"setStatus",
        [](Action& a) {
          a.setStatus(1, nullptr, true);
