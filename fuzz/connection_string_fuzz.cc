@@ -12,6 +12,8 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   const std::string text(reinterpret_cast<const char*>(data), size);
+  // Only the password appended below is secret; the same word in the text itself is no leak.
+  if (text.find("Zq7Secret") != std::string::npos) return 0;
   // The same string with a password that must never be echoed.
   for (const std::string& candidate : {text, text + ";Password=Zq7Secret"}) {
     try {

@@ -5,9 +5,10 @@
 # owns its database kvaction and the databases it creates (CREATEDB, for the tests' fresh
 # databases; pg_signal_backend, so that dropping one WITH (FORCE) may end the server's own
 # background sessions in it) and is not a superuser, so it reads no server files.
+# `pg.sh restart DIR` restarts the server in DIR, ending every session its clients hold.
 set -euo pipefail
-cmd=${1:?usage: pg.sh start|stop DIR}
-dir=${2:?usage: pg.sh start|stop DIR}
+cmd=${1:?usage: pg.sh start|restart|stop DIR}
+dir=${2:?usage: pg.sh start|restart|stop DIR}
 port=${KV_PG_PORT:-54329}
 bindir=$(ls -d /usr/lib/postgresql/*/bin | sort -V | tail -n 1)
 as_owner() {
@@ -17,7 +18,7 @@ case "$cmd" in
   start)
     mkdir -p "$dir"
     [ "$(id -u)" -eq 0 ] && chown postgres "$dir"
-    as_owner "$bindir/initdb" -D "$dir/data" -U postgres --auth=trust --encoding=UTF8 --locale=C.UTF-8 >"$dir/initdb.log" 2>&1 \
+    as_owner "$bindir/initdb" -D "$dir/data" -U postgres --auth=trust --no-sync --encoding=UTF8 --locale=C.UTF-8 >"$dir/initdb.log" 2>&1 \
       || { cat "$dir/initdb.log"; exit 1; }
     as_owner "$bindir/pg_ctl" -D "$dir/data" -l "$dir/server.log" -w \
       -o "-k $dir -p $port -c listen_addresses='' -c fsync=off -c synchronous_commit=off -c full_page_writes=off -c max_connections=200" start >/dev/null \
@@ -28,11 +29,15 @@ case "$cmd" in
       -c "CREATE DATABASE kvaction OWNER kvaction" >/dev/null
     echo "Provider=PostgreSQL;Host=$dir;Port=$port;Database=kvaction;User ID=kvaction"
     ;;
+  restart)
+    as_owner "$bindir/pg_ctl" -D "$dir/data" -l "$dir/server.log" -m fast -w restart >/dev/null \
+      || { cat "$dir/server.log"; exit 1; }
+    ;;
   stop)
     if [ -d "$dir/data" ]; then
       as_owner "$bindir/pg_ctl" -D "$dir/data" -m immediate -w stop >/dev/null 2>&1 || true
     fi
     rm -rf "$dir"
     ;;
-  *) echo "usage: pg.sh start|stop DIR" >&2; exit 2 ;;
+  *) echo "usage: pg.sh start|restart|stop DIR" >&2; exit 2 ;;
 esac

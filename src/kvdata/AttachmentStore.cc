@@ -70,6 +70,11 @@ fs::path FileIn(const fs::path& folder, std::string_view name) {
   return folder / fs::path(name);
 }
 
+// Where a removal sets a stored file aside until its row's removal is committed.
+fs::path SetAside(const fs::path& folder, std::string_view name) {
+  return FileIn(folder, std::string(name) + ".del");
+}
+
 fs::path Folder(AttachmentFiles& files, std::string_view path) {
   if (path.empty()) Refuse("No attachment path is set up for uploaded attachments.");
   if (!files.IsFolder(fs::path(path))) {
@@ -211,7 +216,7 @@ void AttachmentStore::RemoveAttachment(std::string_view cKeyColumn, std::string_
   }
   const auto name = row.Text("StoredName");
   const auto file = FileIn(Folder(*files_, cPath), name);
-  const auto removed = FileIn(Folder(*files_, cPath), name + ".del");
+  const auto removed = SetAside(Folder(*files_, cPath), name);
   // A file already gone (or set aside by a removal a crash cut short) leaves only the row to
   // remove: a row whose content cannot be read must still be removable.
   const bool present = files_->Exists(file);
@@ -238,8 +243,14 @@ bool AttachmentStore::ReadAttachment(std::string_view cKeyColumn, int32_t nAttac
   const auto row = RowByID(state_->Open(kAttachmentSource), nAttachmentID, ado::adLockReadOnly);
   if (row.rs->IsEOF() || !row.HasContent()) return false;
   const auto encoding = row.Text("EncodeType");
-  auto data =
-      Encode(encoding, files_->Read(FileIn(Folder(*files_, cPath), row.Text("StoredName"))));
+  const auto folder = Folder(*files_, cPath);
+  const auto name = row.Text("StoredName");
+  auto file = FileIn(folder, name);
+  // A removal cut short by a crash may have set the file aside without removing its row: the
+  // attachment still exists, so its content is read where the removal left it.
+  if (!files_->Exists(file) && files_->Exists(SetAside(folder, name)))
+    file = SetAside(folder, name);
+  auto data = Encode(encoding, files_->Read(file));
   if (cEncodeType) *cEncodeType = encoding;
   if (cData) *cData = std::move(data);
   return true;

@@ -195,8 +195,9 @@ TEST_P(AttachmentStoreContent, AFailingDeleteKeepsRowAndFileTogether) {
   FAIL() << "the delete never succeeded";
 }
 
-// What a crash or a hand can leave: the file gone, or set aside by a removal cut short. The row
-// is still removed, and no file is left.
+// What a crash or a hand can leave: the file gone, or set aside by a removal cut short (whose
+// content still reads, as its row was never removed). The row is still removed, and no file is
+// left.
 TEST_P(AttachmentStoreContent, RemovalFinishesWhateverStateTheFileIsIn) {
   for (const std::string_view leftAs : {"", ".del"}) {
     const auto id = Store("aGVsbG8=");
@@ -209,6 +210,10 @@ TEST_P(AttachmentStoreContent, RemovalFinishesWhateverStateTheFileIsIn) {
       fs::remove(folder_ / stored);
     } else {
       fs::rename(folder_ / stored, folder_ / (stored + std::string(leftAs)));
+      std::string data;
+      EXPECT_TRUE(
+          server_->Attachments()->ReadAttachment("ActionID", id, folder_.string(), nullptr, &data));
+      EXPECT_EQ(data, "aGVsbG8=");
     }
     server_->Attachments()->RemoveAttachment("ActionID", folder_.string(), id);
     EXPECT_EQ(Rows(), 0) << leftAs;

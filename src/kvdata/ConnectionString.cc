@@ -43,6 +43,9 @@ std::vector<std::string_view> SplitParts(std::string_view text) {
       start = i + 1;
     }
   }
+  // Dropping the unclosed rest would silently lose its keys (a password, an sslmode); it is
+  // not shown, as it may hold the password.
+  if (quote != 0) Refuse("a quoted value is not closed.");
   return parts;
 }
 

@@ -62,6 +62,12 @@ TEST(ConnectionStringTest, RefusesClearlyAndNeverShowsThePassword) {
   EXPECT_EQ(refusal("Provider=SQLite;Data Source=x;Password=Sek;r3t").number(),
             kBadConnectionString);
   EXPECT_EQ(refusal("").number(), kBadConnectionString);
+  // A quote left open would take the rest, password and all, into one value, or drop it.
+  for (const char* open : {"Provider=\"PostgreSQL;Host=h;Database=d;User ID=u;Password=Sekr3t",
+                           "Provider=PostgreSQL;Host=h;Database=d;User ID=u;Statement "
+                           "Timeout='5;Password=Sekr3t"}) {
+    EXPECT_EQ(refusal(open).number(), kBadConnectionString) << open;
+  }
 
   const auto noFile = refusal("/nonexistent/dir/none.kvdb");
   EXPECT_EQ(noFile.number(), kOpenFailed);
