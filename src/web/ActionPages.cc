@@ -78,7 +78,12 @@ std::string ActionPath(int32_t actionID) { return fmt::format("/action/{}", acti
 
 }  // namespace
 
-void NewActionForm(Visit& visit) { SendNewForm(visit, {{"AssigneeID", visit.session.userID()}}); }
+void NewActionForm(Visit& visit) {
+  if (!app::Can(visit.session, kvaction::arAddActions)) {
+    throw app::Refusal("adding an action", kvaction::arAddActions);
+  }
+  SendNewForm(visit, {{"AssigneeID", visit.session.userID()}});
+}
 
 void NewActionSave(Visit& visit) {
   app::FieldTexts values;

@@ -181,6 +181,7 @@ void AddListControls(Visit& visit, const ListChoice& choice, mstch::map& context
   context.emplace("savable", savable);
   context.emplace("hidden", std::move(hidden));
   context.emplace("canShare", app::Can(session, kvaction::arAssignQueries));
+  context.emplace("canCreate", app::Can(session, kvaction::arAddActions));
   context.emplace("heading", std::string(choice.Any() ? "Actions" : "My actions"));
   context.emplace("emptyText",
                   std::string(choice.Any() ? "No actions match." : "No open actions."));

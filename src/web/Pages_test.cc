@@ -407,6 +407,7 @@ TEST_P(PagesTest, ListFiltersAndSavedQueriesChooseTheRowsAndSortingKeepsTheChoic
 }
 
 TEST_P(PagesTest, OwnSettingsAndPasswordChangeOnlyWithValidInputAndTheCurrentPassword) {
+  EXPECT_EQ(client_->Get("/action/new", {{"Cookie", SignIn("viewer")}})->status, 403);
   const std::string cookie = SignIn("asg");
   const auto post = [&](const std::string& path, httplib::Params form) {
     form.emplace("csrf", FormToken(cookie));
