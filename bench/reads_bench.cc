@@ -123,9 +123,13 @@ std::vector<Read> Reads(int64_t rows) {
   };
 }
 
+// Each side runs the read once before timing: a new server session reads its catalog and the
+// statements are prepared on their first run, which with few timed iterations (a loaded server)
+// would otherwise be most of what is measured.
 void Library(benchmark::State& state, const Read& read, int64_t rows, int64_t engine) {
   const auto action = bench::LoggedIn(rows, engine);
   int64_t i = 0;
+  read.library(*action, i++);
   for (auto _ : state) read.library(*action, i++);
 }
 
@@ -135,6 +139,8 @@ void Raw(benchmark::State& state, const Read& read, int64_t rows, int64_t engine
   if (engine == bench::kSQLite) {
     bench::RawSqlite db(bench::Path(rows));
     db.KeepRows(!read.streamed);
+    for (const Statement& s : read.statements) (void)db.Run(s.sqlite, s.values(i));
+    ++i;
     for (auto _ : state) {
       for (const Statement& s : read.statements) (void)db.Run(s.sqlite, s.values(i));
       ++i;
@@ -142,6 +148,8 @@ void Raw(benchmark::State& state, const Read& read, int64_t rows, int64_t engine
   } else {
     bench::RawPg db(connection);
     db.KeepRows(!read.streamed);
+    for (const Statement& s : read.statements) (void)db.Run(s.pg, s.values(i));
+    ++i;
     for (auto _ : state) {
       for (const Statement& s : read.statements) (void)db.Run(s.pg, s.values(i));
       ++i;
