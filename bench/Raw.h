@@ -45,6 +45,10 @@ struct Outcome {
   std::vector<std::string> names;
   std::vector<std::string> first;
   int64_t changed = 0;
+  /// Every text read, kept until the outcome goes, as a client holding the whole answer (the
+  /// library's record sets other than the streamed ones) keeps it; empty when the client reads
+  /// rows as they come (see KeepRows).
+  std::vector<std::string> kept;
 
   /// The first row's value of a column as text ("" for NULL or no row).
   [[nodiscard]] std::string Cell(std::string_view name) const {
@@ -112,7 +116,7 @@ class RawSqlite {
     for (int c = 0; c < columns; ++c) outcome.names.emplace_back(sqlite3_column_name(stmt, c));
     int rc = 0;
     while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
-      for (int c = 0; c < columns; ++c) ReadCell(stmt, c, outcome);
+      for (int c = 0; c < columns; ++c) ReadCell(stmt, c, outcome, keep_);
       ++outcome.rows;
     }
     sqlite3_reset(stmt);
@@ -127,7 +131,7 @@ class RawSqlite {
  private:
   // Reads one cell into a value of the type it holds (a text, a date included, is copied out
   // of the statement, as a client keeping the row must), as a client would.
-  static void ReadCell(sqlite3_stmt* stmt, int c, Outcome& outcome) {
+  static void ReadCell(sqlite3_stmt* stmt, int c, Outcome& outcome, bool keep) {
     std::string cell;
     switch (sqlite3_column_type(stmt, c)) {
       case SQLITE_INTEGER: {
@@ -147,9 +151,19 @@ class RawSqlite {
         benchmark::DoNotOptimize(cell.data());
       }
     }
-    if (outcome.rows == 0) outcome.first.push_back(std::move(cell));
+    if (outcome.rows == 0) {
+      outcome.first.push_back(std::move(cell));
+    } else if (keep && !cell.empty()) {
+      outcome.kept.push_back(std::move(cell));
+    }
   }
 
+ public:
+  /// Whether the texts of every row are kept (a held answer) or dropped as read (a stream).
+  void KeepRows(bool keep) { keep_ = keep; }
+
+ private:
+  bool keep_ = true;
   std::unique_ptr<sqlite3, SqliteDbClose> db_;
   std::map<std::string, std::unique_ptr<sqlite3_stmt, SqliteStmtFinalize>> cache_;
 };
@@ -180,6 +194,9 @@ class RawPg {
       throw std::runtime_error(PQerrorMessage(conn_.get()));
     }
   }
+
+  /// Whether the texts of every row are kept (a held answer) or dropped as read (a stream).
+  void KeepRows(bool keep) { keep_ = keep; }
 
   /// Runs sql; with begin, "BEGIN" travels in the same round trip ahead of it.
   Outcome Run(const std::string& sql, const Params& params = {}, bool begin = false) {
@@ -217,13 +234,18 @@ class RawPg {
     outcome.rows = PQntuples(r);
     for (int c = 0; c < PQnfields(r); ++c) outcome.names.emplace_back(PQfname(r, c));
     if (outcome.rows > 0) outcome.first.resize(outcome.names.size());
+    if (keep_) outcome.kept.reserve(static_cast<std::size_t>(outcome.rows * PQnfields(r)));
     for (int row = 0; row < PQntuples(r); ++row) {
       for (int c = 0; c < PQnfields(r); ++c) {
         if (PQgetisnull(r, row, c)) continue;
         // Copied out of the result, as a client keeping the row must.
         std::string cell(PQgetvalue(r, row, c), static_cast<std::size_t>(PQgetlength(r, row, c)));
         benchmark::DoNotOptimize(cell.data());
-        if (row == 0) outcome.first[static_cast<std::size_t>(c)] = std::move(cell);
+        if (row == 0) {
+          outcome.first[static_cast<std::size_t>(c)] = std::move(cell);
+        } else if (keep_) {
+          outcome.kept.push_back(std::move(cell));
+        }
       }
     }
     const std::string_view command = PQcmdStatus(result.get());
@@ -267,6 +289,7 @@ class RawPg {
 
   PgConnPtr conn_;
   std::map<std::string, std::string> names_;
+  bool keep_ = true;
 };
 
 }  // namespace bench

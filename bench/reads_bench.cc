@@ -33,6 +33,9 @@ struct Read {
   std::function<void(kvaction::Action&, int64_t)> library;
   std::vector<Statement> statements;
   bool largeTable = true;
+  // The library streams the answer (forward-only, read-only): the raw side drops each row as
+  // read too. Elsewhere the library's record set holds the answer, and the raw side keeps it.
+  bool streamed = false;
 };
 
 // Every field of every row, as the raw side reads every column.
@@ -86,7 +89,9 @@ std::vector<Read> Reads(int64_t rows) {
        {{"Select * from actions where (AssigneeID=? or OriginatorID=?) and dateClosed is Null",
          "Select * from \"actions\" where (\"AssigneeID\"=? or \"OriginatorID\"=?) and "
          "\"DateClosed\" is Null",
-         bench2}}},
+         bench2}},
+       true,
+       true},
       {"DataRecord",
        [rows](kvaction::Action& a, int64_t i) {
          ReadAll(a.DataRecord(static_cast<int32_t>(Key(i, rows))));
@@ -118,9 +123,13 @@ std::vector<Read> Reads(int64_t rows) {
   };
 }
 
+// Each side runs the read once before timing: a new server session reads its catalog and the
+// statements are prepared on their first run, which with few timed iterations (a loaded server)
+// would otherwise be most of what is measured.
 void Library(benchmark::State& state, const Read& read, int64_t rows, int64_t engine) {
   const auto action = bench::LoggedIn(rows, engine);
   int64_t i = 0;
+  read.library(*action, i++);
   for (auto _ : state) read.library(*action, i++);
 }
 
@@ -129,12 +138,18 @@ void Raw(benchmark::State& state, const Read& read, int64_t rows, int64_t engine
   int64_t i = 0;
   if (engine == bench::kSQLite) {
     bench::RawSqlite db(bench::Path(rows));
+    db.KeepRows(!read.streamed);
+    for (const Statement& s : read.statements) (void)db.Run(s.sqlite, s.values(i));
+    ++i;
     for (auto _ : state) {
       for (const Statement& s : read.statements) (void)db.Run(s.sqlite, s.values(i));
       ++i;
     }
   } else {
     bench::RawPg db(connection);
+    db.KeepRows(!read.streamed);
+    for (const Statement& s : read.statements) (void)db.Run(s.pg, s.values(i));
+    ++i;
     for (auto _ : state) {
       for (const Statement& s : read.statements) (void)db.Run(s.pg, s.values(i));
       ++i;

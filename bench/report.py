@@ -14,18 +14,22 @@ INTRO = """# Benchmarks
 
 `scripts/bench.sh` measures each operation of the library against the raw driver doing the same
 work (SQLite's C API, libpq), in one process, and writes this page (`--quick`: three shorter
-repetitions instead of five). What "the same work" means here:
+repetitions instead of five, and fewer actions per `setStatus` and `delete_` run). What "the
+same work" means here:
 
 - the raw side sends the statement texts the library's statements arrive at the engine as (the
   translated text, values bound where the library binds them), each prepared once;
 - it reads every column of every row into a value of its type (texts copied out of the driver's
-  buffers, as a client keeping the row must), where the library fills its record set; the library
-  side reads every field of every row;
+  buffers) and keeps the texts until the call ends, as the library's record set holds its answer;
+  for the default list, which the library streams, it drops each row as read, as the library
+  does; the library side reads every field of every row;
 - it makes the same setting and profile reads and has the same transaction shape (SQLite: `BEGIN
   IMMEDIATE` … `COMMIT`; PostgreSQL: `BEGIN` sent with the transaction's first statement, the
   advisory numbering lock for new actions);
 - it really writes: each raw write must change exactly one row, or the run stops; the eight
-  concurrent writers must leave the action numbers gapless (1..n, each once) on both sides.
+  concurrent writers must leave the action numbers gapless (1..n, each once) on both sides;
+- each side runs its operation once before timing (a new server session's first catalog reads
+  and the statements' preparation are not measured on either side).
 
 Library and raw runs are interleaved (Google Benchmark's random interleaving) and each figure is
 the median of the repetitions. Wall time and CPU time (of the client process: the PostgreSQL
@@ -45,9 +49,13 @@ LIMITS = """
   texts copied and dates converted), a cursor, and reading a field returns a copy; the raw side
   copies each cell once. For reads of one row (`DataRecord`, the setting reads of `EmailData`)
   this per-call cost dominates the client's CPU; `EmailData` and `editingRights` also build
-  their answers in memory, which the raw side (their statements only) does not. A statement that carries its key in the
-  text (`DataRecord`, as its callers write it) is translated again for every key not seen among
-  the last 2,048.
+  their answers in memory, which the raw side (their statements only) does not. A statement that
+  carries its key in the text (`DataRecord`, as its callers write it) shares the translation of
+  its shape: the text is scanned for its numbers, not translated again.
+- `EmailData` on PostgreSQL has the largest ratio: nine label reads and the user's row, each a
+  record set of its own built through the translator, where the raw side runs eleven prepared
+  statements; then it builds its answer in memory. Reading the labels in one statement, or
+  caching them with a way to know another program changed them, is what would remove it.
 - Writes keep the statements their callers see: `addRecord` opens the empty record set it adds
   its row to ("…where ActionNumber=0"), and the raw side sends it too; a history event is one
   prepared `INSERT`. On PostgreSQL the library also wraps the writes of `updateRecord` and
@@ -60,9 +68,11 @@ LIMITS = """
   table) has the largest CPU ratio. A forward-only, read-only record set streams its rows (SQLite
   steps the statement, PostgreSQL reads in libpq's single-row mode), so its memory follows the
   current row, not the answer.
-- The PostgreSQL alert count and default list read the few heap pages of the user's open actions
-  through the assignee and originator indexes; on 1,000,000 actions those pages are less often in
-  the server's buffers, on the raw side as much as on the library's.
+- The PostgreSQL alert count and default list read the user's open actions through indexes of
+  the open actions only (by assignee, by originator), then the few heap pages that hold them; on
+  1,000,000 actions those pages are less often in the server's buffers, on the raw side as much as
+  on the library's. On a machine this loaded a server process waiting for a core is most of any
+  PostgreSQL wall figure, so growth and wall ratios there move by ±2× from run to run.
 """
 
 

@@ -10,8 +10,8 @@
 #include "kvdata/ConnectionString.h"
 #include "kvdata/Errors.h"
 #include "kvdata/TableStore.h"
+#include "kvdata/TranslationCache.h"
 #include "kvdata/engine/EngineError.h"
-#include "kvdata/engine/StatementCache.h"
 #if KV_WITH_POSTGRESQL
 #include "kvdata/engine/postgres/PgEngine.h"
 #endif
@@ -24,8 +24,9 @@ namespace {
 
 // The trace keeps at most this many statements; the older half goes when it is full.
 constexpr std::size_t kTraceLimit = 10000;
-// Translations kept for statements that come again (settings, labels, the alert count, and a
-// record opened by its key, whose every key is a text of its own).
+// Translations kept for statements that come again (settings, labels, the alert count), and
+// for as many shapes of statements that differ only in their numbers (a record opened by its
+// key).
 constexpr std::size_t kTranslationCacheSize = 2048;
 
 std::unique_ptr<engine::Engine> OpenEngine(const ConnectionSettings& settings, bool create) {
@@ -88,13 +89,13 @@ struct DataConnection::Impl {
   std::vector<engine::CatalogTable> catalog;
   std::unordered_map<std::string, std::string> canonicalNames;  // by lower-case name
   std::unordered_set<std::string> dateColumns;                  // lower-case names
-  // Translations by statement text. They depend on the catalog and the locale too, so both a
-  // schema change and a new locale drop them; the clock is checked on every use.
-  engine::StatementCache<sql::Translation> translations{kTranslationCacheSize};
+  // Translations by statement text and by shape. They depend on the catalog and the locale too,
+  // so both a schema change and a new locale drop them; the clock is checked on every use.
+  TranslationCache translations{kTranslationCacheSize};
 
   const std::vector<engine::CatalogTable>& Catalog() {
     if (catalogGeneration == engine->SchemaGeneration()) return catalog;
-    translations.TakeAll();
+    translations.Clear();
     catalog = engine->ReadCatalog();
     canonicalNames.clear();
     dateColumns.clear();
@@ -117,23 +118,17 @@ struct DataConnection::Impl {
   // The statement as the engine runs it, from the cache while the clock reads as it did.
   const sql::Translation& Translate(std::string_view sql) {
     (void)Catalog();
-    if (const sql::Translation* cached = translations.Find(sql);
-        cached && cached->HoldsAt(*clock)) {
-      return *cached;
-    }
-    const sql::Context context{
-        *clock, *locale,
-        [this](std::string_view column) { return dateColumns.contains(vb::LCase(column)); },
-        [this](std::string_view name) -> std::optional<std::string> {
-          const auto it = canonicalNames.find(vb::LCase(name));
-          if (it == canonicalNames.end()) return std::nullopt;
-          return it->second;
-        }};
-    sql::Translation* added = nullptr;
-    (void)translations.Add(std::string(sql),
-                           sql::TranslateBound(sql, settings.dialect, engine->Target(), context),
-                           &added);
-    return *added;
+    return translations.Find(sql, *clock, [this](std::string_view statement) {
+      const sql::Context context{
+          *clock, *locale,
+          [this](std::string_view column) { return dateColumns.contains(vb::LCase(column)); },
+          [this](std::string_view name) -> std::optional<std::string> {
+            const auto it = canonicalNames.find(vb::LCase(name));
+            if (it == canonicalNames.end()) return std::nullopt;
+            return it->second;
+          }};
+      return sql::TranslateBound(statement, settings.dialect, engine->Target(), context);
+    });
   }
 
   engine::Result Run(std::string_view sql) {
@@ -304,7 +299,7 @@ void DataConnection::SetClock(std::shared_ptr<const vb::Clock> clock) {
 
 void DataConnection::SetLocale(const vb::Locale& locale) {
   impl_->locale = std::make_shared<vb::Locale>(locale);
-  impl_->translations.TakeAll();
+  impl_->translations.Clear();
 }
 
 const vb::Clock& DataConnection::Clock() const { return *impl_->clock; }

@@ -38,6 +38,7 @@ struct IndexDef {
   std::string_view table;
   std::vector<std::string_view> columns;
   bool unique = false;
+  std::string_view where = {};  // a partial index: the rows it holds
 };
 
 constexpr std::string_view kNotNull = "NOT NULL";
@@ -180,6 +181,12 @@ const std::vector<TableDef>& Tables() {
   return tables;
 }
 
+// The open actions only, by assignee and by originator, on PostgreSQL: the alert count and the
+// default list read these, and they grow with the open actions, not with the whole table.
+// SQLite matches "DateClosed IS NULL" in the assignee and originator indexes as it would an
+// equality, and keeps choosing those.
+constexpr std::string_view kOpen = "\"DateClosed\" IS NULL";
+
 // The alert count and the lists read open actions by assignee or originator, overdue actions
 // by due date, and an external record's actions by reference.
 const std::vector<IndexDef>& Indexes() {
@@ -189,6 +196,8 @@ const std::vector<IndexDef>& Indexes() {
       {"ix_actions_originator", "actions", {"OriginatorID", "DateClosed"}},
       {"ix_actions_due", "actions", {"DateClosed", "DateDue"}},
       {"ix_actions_reference", "actions", {"Reference", "ReferenceID"}},
+      {"ix_actions_open_assignee", "actions", {"AssigneeID"}, false, kOpen},
+      {"ix_actions_open_originator", "actions", {"OriginatorID"}, false, kOpen},
       {"ix_config_key", "ActionConfig", {"ConfigKey"}, true},
       {"ix_queries_user", "ActionQueries", {"UserID"}},
       {"ix_keywords_field", "ActionKeywords", {"FieldName", "Keyword"}},
@@ -228,9 +237,26 @@ std::string CreateTable(engine::Engine& engine, const TableDef& table) {
 std::string CreateIndex(const IndexDef& index) {
   std::vector<std::string> columns;
   for (const auto column : index.columns) columns.push_back(engine::QuoteName(column));
-  return fmt::format("CREATE {}INDEX {} ON {} ({})", index.unique ? "UNIQUE " : "",
-                     engine::QuoteName(index.name), engine::QuoteName(index.table),
-                     fmt::join(columns, ", "));
+  std::string text = fmt::format("CREATE {}INDEX {} ON {} ({})", index.unique ? "UNIQUE " : "",
+                                 engine::QuoteName(index.name), engine::QuoteName(index.table),
+                                 fmt::join(columns, ", "));
+  if (!index.where.empty()) text += fmt::format(" WHERE {}", index.where);
+  return text;
+}
+
+// Whether the engine gets the index: the partial ones are for PostgreSQL.
+bool Wanted(const engine::Engine& engine, const IndexDef& index) {
+  return index.where.empty() || engine.Target() == sql::Target::PostgreSQL;
+}
+
+// Whether the database holds an index of that name.
+bool IndexExists(engine::Engine& engine, std::string_view name) {
+  const std::string_view probe =
+      engine.Target() == sql::Target::SQLite
+          ? "SELECT 1 FROM sqlite_master WHERE type = 'index' AND name = ?"
+          : "SELECT 1 FROM pg_indexes WHERE schemaname = current_schema() AND indexname = ?";
+  const std::vector<vb::Variant> values = {vb::Variant(name)};
+  return !engine.Execute(probe, values).rows.empty();
 }
 
 void Insert(engine::Engine& engine, std::string_view table,
@@ -311,6 +337,14 @@ std::vector<std::string> UpgradeActionDatabase(DataConnection& connection) {
                                engine.ColumnType(ColumnKind::Boolean)));
     changes.emplace_back("Added the column ActionQueries.Shared (queries shared with everyone).");
   }
+  for (const auto& index : Indexes()) {
+    if (index.where.empty() || !Wanted(engine, index) || IndexExists(engine, index.name)) {
+      continue;
+    }
+    engine.Execute(CreateIndex(index));
+    changes.push_back(
+        fmt::format("Added the index {} (open actions by {}).", index.name, index.columns.front()));
+  }
   transaction.Commit();
   return changes;
 }
@@ -325,7 +359,9 @@ void CreateActionDatabase(DataConnection& connection, const FirstUser& user) {
   const auto hash = HashPassword(user.password, user.cost);
   DataConnection::Transaction transaction(connection);
   for (const auto& table : Tables()) engine.Execute(CreateTable(engine, table));
-  for (const auto& index : Indexes()) engine.Execute(CreateIndex(index));
+  for (const auto& index : Indexes()) {
+    if (Wanted(engine, index)) engine.Execute(CreateIndex(index));
+  }
   Insert(engine, "ActionGroups", {"GroupID", "GroupName", "RightList"},
          {kSuperUserGroup, "SuperUser", RightSet::Every().ToString()});
   for (const auto& [name, label] : kDefaultLabels) InsertSetting(engine, LabelKey(name), label);

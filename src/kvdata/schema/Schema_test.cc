@@ -69,6 +69,23 @@ TEST_P(CreateActionDatabase, VerifyTablesNamesTheMissingTable) {
   EXPECT_EQ(e.description(), "The database has no table \"ActionEvents\".");
 }
 
+// A new database has the indexes of open actions (on PostgreSQL); the upgrade adds them to one
+// that lacks them, once.
+TEST_P(CreateActionDatabase, UpgradeAddsTheOpenActionIndexesOnce) {
+  const auto server = OpenServer();
+  auto& connection = *server->Connection();
+  EXPECT_TRUE(schema::UpgradeActionDatabase(connection).empty());
+  if (connection.Engine().Target() != sql::Target::PostgreSQL) return;
+  for (const char* index : {"ix_actions_open_assignee", "ix_actions_open_originator"}) {
+    connection.Engine().Execute("DROP INDEX " + engine::QuoteName(index));
+  }
+  EXPECT_EQ(schema::UpgradeActionDatabase(connection),
+            (std::vector<std::string>{
+                "Added the index ix_actions_open_assignee (open actions by AssigneeID).",
+                "Added the index ix_actions_open_originator (open actions by OriginatorID)."}));
+  EXPECT_TRUE(schema::UpgradeActionDatabase(connection).empty());
+}
+
 KV_INSTANTIATE_ENGINES(CreateActionDatabase);
 
 }  // namespace

@@ -1,0 +1,64 @@
+#pragma once
+// The translations a connection keeps: by statement text, and by shape, so that statements that
+// differ only in a whole number (an action opened by its ID, a setting changed for one action)
+// share one translation whatever the number, beyond the texts the cache can hold.
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "kvdata/engine/StatementCache.h"
+#include "kvdata/sql/Translator.h"
+#include "vb/Clock.h"
+
+namespace kvdata {
+
+/// A statement with each whole number written in it (outside quotes and brackets, not part of a
+/// name) taken out: statements that differ only in those numbers have the same key.
+struct StatementShape {
+  std::string key;
+  std::vector<int64_t> numbers;  ///< in the order they are written
+};
+
+/// The shape of statement; nullopt when it has no such number or one of more than nine digits.
+[[nodiscard]] std::optional<StatementShape> ShapeOf(std::string_view statement);
+
+class TranslationCache {
+ public:
+  /// Renders one statement (the connection's translator with its catalog, clock and locale).
+  using Translate = std::function<sql::Translation(std::string_view statement)>;
+
+  explicit TranslationCache(std::size_t capacity) : texts_(capacity), shapes_(capacity) {}
+
+  /// The translation of statement, from the cache while it holds at the clock's reading, else
+  /// from translate (kept for next time). A statement whose shape was seen gets the shape's
+  /// translation with its own numbers as the bound values, when every number of that shape is
+  /// a bound value; the first statement of a shape is translated twice (once with other
+  /// numbers) to find out. Raises what translate raises for statement.
+  const sql::Translation& Find(std::string_view statement, const vb::Clock& clock,
+                               const Translate& translate);
+
+  /// Forgets everything (the catalog or the locale changed).
+  void Clear();
+
+ private:
+  // What one shape translates to: usable when each number of the shape is the bound value at
+  // positions[k] and nothing else in the translation depends on the numbers.
+  struct Shaped {
+    bool usable = false;
+    sql::Translation translation;
+    std::vector<std::size_t> positions;
+  };
+  [[nodiscard]] static Shaped Learn(const StatementShape& shape,
+                                    const sql::Translation& translation,
+                                    const Translate& translate);
+
+  engine::StatementCache<sql::Translation> texts_;
+  engine::StatementCache<Shaped> shapes_;
+  sql::Translation rebound_;  // the last translation made from a shape
+};
+
+}  // namespace kvdata
