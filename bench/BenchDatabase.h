@@ -161,9 +161,10 @@ inline std::string ConnectionString(int64_t rows, int64_t engine = kSQLite) {
   if (engine == kPostgreSQL) {
     const std::string name = fmt::format("kvbench_actions_{}", rows);
     const auto login = kvdata::ParseConnectionString(PgServer()).login;
-    const std::string connection =
-        fmt::format("Provider=PostgreSQL;Host={};Port={};Database={};User ID={}", login.host,
-                    login.port, name, login.user);
+    const std::string connection = fmt::format(
+        "Provider=PostgreSQL;Host={};Port={};Database={};User ID={};"
+        "Statement Timeout=0",  // filling 1,000,000 rows takes minutes on a busy machine
+        login.host, login.port, name, login.user);
     auto server = kvdata::DataConnection::Open(PgServer());
     const std::string exists = fmt::format("SELECT 1 FROM pg_database WHERE datname = '{}'", name);
     if (!server->Engine().Execute(exists).rows.empty()) return connection;

@@ -61,7 +61,7 @@ fi
 # database ROWS ENGINE: the connection string, the database made and readied for the web once.
 database() {
   local connection
-  connection=$("$build/bench/web_bench_db" "$1" "$2")
+  connection=$("$build/bench/web_bench_db" "$1" "$2") || exit 1
   "$kvaction" --connection "$connection" upgrade >/dev/null
   if ! printf 'secret\n' | "$kvaction" --connection "$connection" --user admin --password-stdin \
     user list | grep -qw "$user"; then
