@@ -179,6 +179,7 @@ section=$out/section.md
   while read -r engine rows page rps p50 p99 errors cpu load; do
     echo "| $engine | $rows | $page | $rps | $p50 | $p99 | $errors | $cpu | $load |"
   done <"$results"
+  cat "$root/bench/web_bench_limits.md"
 } >"$section"
 # Everything before this script's own section, which it replaces.
 kept=$out/kept.md
