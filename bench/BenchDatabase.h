@@ -175,7 +175,7 @@ inline std::string ConnectionString(int64_t rows, int64_t engine = kSQLite) {
     const auto login = kvdata::ParseConnectionString(PgServer()).login;
     const std::string connection = fmt::format(
         "Provider=PostgreSQL;Host={};Port={};Database={};User ID={};"
-        "Statement Timeout=0",  // the 1,000,000-row list is one statement
+        "Statement Timeout=0",  // a 1,000,000-row list or fill is one long statement
         login.host, login.port, name, login.user);
     auto server = kvdata::DataConnection::Open(PgServer());
     const std::string exists = fmt::format("SELECT 1 FROM pg_database WHERE datname = '{}'", name);

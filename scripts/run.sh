@@ -1,10 +1,19 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds the release preset and runs the main job on the embedded default
-# database: creates the demo database on first use and shows `kvaction info` for its first user.
+# The main job: installs what is missing, builds the release preset, creates the demo database on
+# first use (scripts/demo.sh: four people, a dozen actions) and serves it with `kvaction serve`,
+# printing the address and the demo sign-ins first. Ctrl-C stops the server; running again
+# reuses the database.
+#   KV_LISTEN  HOST:PORT to serve on (default 127.0.0.1:8080)
+#   KV_DEMO_DB the database file (default demo.kvdb in the repository)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/setup.sh"
 cd "$root"
 cmake --preset release >/dev/null
 cmake --build --preset release --target kvaction
-"$root/scripts/demo.sh" "$root/build/release/src/cli/kvaction"
+kvaction="$root/build/release/src/cli/kvaction"
+export KV_DEMO_DB=${KV_DEMO_DB:-$root/demo.kvdb}
+"$root/scripts/demo.sh" "$kvaction"
+listen=${KV_LISTEN:-127.0.0.1:8080}
+echo "Open http://$listen/ in a browser and sign in as one of the people above."
+exec "$kvaction" --db "$KV_DEMO_DB" serve --listen "$listen"

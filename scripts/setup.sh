@@ -12,6 +12,7 @@ packages=(
   libcpp-httplib-dev libmstch-dev libjs-bootstrap5
   chromium chromium-driver python3-selenium python3-pytest
   libssl-dev openssl
+  wrk  # bench/web_bench.sh drives the web front end
 )
 missing=()
 for p in "${packages[@]}"; do

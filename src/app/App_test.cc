@@ -16,6 +16,7 @@
 #include "app/Rights.h"
 #include "kvdata/DataConnection.h"
 #include "kvdata/DataServer.h"
+#include "kvdata/UserProfile.h"
 #include "kvdata/testing/Fixture.h"
 #include "kvdata/testing/ScratchFolder.h"
 #include "vb/Convert.h"
@@ -450,6 +451,25 @@ TEST_P(AppTest, UpgradeAddsWhatAnOlderDatabaseLacksOnceAndDeleteTakesTheAttachme
   EXPECT_TRUE(std::filesystem::is_empty(folder));
   auto left = Connect()->OpenRecordset("select count(*) as n from ActionAttachments", 0, 2, 1);
   EXPECT_EQ(vb::CLng((*left)["n"].Value()), 0);
+}
+
+// A server keeps open databases between requests: a session resumed on one that served another
+// person has only its own person's identity and rights, and an ended token stays refused.
+TEST_P(AppTest, ASessionResumedOnAKeptDatabaseIsItsOwnPersonOnly) {
+  std::string leadToken, origToken;
+  (void)Session::SignIn(options_, "lead", "leadpass1", leadToken);
+  (void)Session::SignIn(options_, "orig", "password1", origToken);
+  Session lead = Session::Resume(options_, leadToken, nullptr);
+  ASSERT_TRUE(Can(lead, 41));
+  Session orig = Session::Resume(options_, origToken, std::move(lead).TakeAction());
+  EXPECT_EQ(orig.userID(), "orig");
+  EXPECT_FALSE(Can(orig, 41));
+  EXPECT_EQ(orig.action().UserProfile()->UserID(), "orig");
+  orig.SignOut();
+  EXPECT_EQ(ErrorOf([&] {
+              (void)Session::Resume(options_, origToken, std::move(orig).TakeAction());
+            })->number(),
+            kNotSignedIn);
 }
 
 KV_INSTANTIATE_ENGINES(AppTest);

@@ -106,8 +106,13 @@ Session Session::SignIn(const OpenOptions& options, std::string_view userID,
 }
 
 Session Session::Resume(const OpenOptions& given, std::string_view token) {
+  return Resume(given, token, nullptr);
+}
+
+Session Session::Resume(const OpenOptions& given, std::string_view token,
+                        std::unique_ptr<kvaction::Action> opened) {
   OpenOptions options = Completed(given);
-  auto action = Opened(options);
+  auto action = opened ? std::move(opened) : Opened(options);
   auto& connection = *action->DataServer()->Connection();
   const std::string hash = TokenHash(token);
   const auto rs = connection.OpenRecordset(

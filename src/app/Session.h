@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "kvaction/Action.h"
@@ -48,6 +49,10 @@ class Session {
   /// Opens the database as the user of a stored, unexpired session; no password hashing.
   /// Raises kNotSignedIn for an unknown or expired token.
   [[nodiscard]] static Session Resume(const OpenOptions& options, std::string_view token);
+  /// Resume on a database that an earlier session opened with the same options (see
+  /// TakeAction): the same checks and profile, without opening again. nullptr: opens it.
+  [[nodiscard]] static Session Resume(const OpenOptions& options, std::string_view token,
+                                      std::unique_ptr<kvaction::Action> opened);
 
   Session(Session&&) noexcept;
   Session& operator=(Session&&) noexcept;
@@ -57,6 +62,9 @@ class Session {
   void SignOut();
   /// Removes every expired session row; returns how many.
   int32_t PurgeExpired();
+
+  /// Takes the open database out of the session for a later Resume; the session is done.
+  [[nodiscard]] std::unique_ptr<kvaction::Action> TakeAction() && { return std::move(action_); }
 
   /// The library object, opened and logged in as this person.
   [[nodiscard]] kvaction::Action& action() { return *action_; }

@@ -136,7 +136,9 @@ struct Server::Impl {
     std::optional<app::Session> session;
     const std::string token = CookieOf(request, kSessionCookie);
     try {
-      if (!token.empty()) session.emplace(app::Session::Resume(site.options.open, token));
+      if (!token.empty()) {
+        session.emplace(app::Session::Resume(site.options.open, token, site.pool.Take()));
+      }
     } catch (const vb::ComError& error) {
       if (error.number() != app::kNotSignedIn) return SendComError(response, error);
     }
@@ -150,6 +152,8 @@ struct Server::Impl {
                        "This form has expired or did not come from this site. Please try again.");
     }
     Guarded(response, [&] { body(visit); });
+    // A server error may have left the connection unusable: only a clean one serves again.
+    if (response.status < 500) site.pool.Give(std::move(visit.session).TakeAction());
   }
 
   template <class Body>

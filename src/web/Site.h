@@ -10,6 +10,7 @@
 #include <mstch/mstch.hpp>
 
 #include "app/Session.h"
+#include "web/OpenPool.h"
 #include "web/Security.h"
 #include "web/Server.h"
 
@@ -20,6 +21,7 @@ struct Site {
   ServeOptions options;
   SignInThrottle throttle;
   std::string bootstrapCss;
+  OpenPool pool{32};  ///< open databases between requests
   explicit Site(ServeOptions serveOptions);
   /// Whether cookies carry Secure (the base URL is https).
   [[nodiscard]] bool SecureCookies() const;
