@@ -44,7 +44,7 @@ const HistoryLine kReviewed =
 // Dates are written in the short form, with a time only when they have one; people and the
 // closing date have codes of their own; other columns record changes and clears but not sets.
 TEST_F(ColumnHistoryTest, EachColumnWritesItsLineOrNone) {
-  labels = {{"DateDue", "Due Date"}, {"Action", "Task"}};
+  labels = {{"DateDue", "Due Date"}};
   const std::optional<HistoryLine> none;
   const struct {
     const char* column;
@@ -63,7 +63,7 @@ TEST_F(ColumnHistoryTest, EachColumnWritesItsLineOrNone) {
        L(evDateOpenedChanged, "The DateOpened was changed from cleared")},
       {"DateOpened", kJan5, kFeb10,
        L(evDateOpenedChanged, "The DateOpened was changed from 1/5/2025 to 2/10/2025")},
-      {"Assignee", Null, "Kim", L(evAssigneeChanged, "The Task was assigned to: Kim")},
+      {"Assignee", Null, "Kim", L(evAssigneeChanged, "The Action was assigned to: Kim")},
       {"Assignee", "Kim", "Lee", L(evAssigneeChanged, "The Assignee was changed from Kim to Lee")},
       {"Assignee", "Kim", Null, L(evAssigneeChanged, "The Assignee was cleared")},
       {"Originator", Null, "Lee", L(evOriginatorChanged, "The Originator was set to: Lee")},
