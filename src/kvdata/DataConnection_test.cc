@@ -361,27 +361,16 @@ TEST_P(DataConnectionTest, ForwardOnlyReadOnlyRowsStreamAndStillMoveAnywhere) {
          return seen;
        },
        "a+tb+tc+td+t"},
-      {"counts without moving",
+      // When the statement runs again is pinned in the Recordset tests; here the engine does it.
+      {"counts, then goes back",
        [&](const ado::RecordsetPtr& rs) {
          rs->MoveNext();
-         return std::to_string(rs->RecordCount()) + title(rs);
+         rs->MoveNext();
+         const std::string count = std::to_string(rs->RecordCount());
+         rs->MovePrevious();
+         return count + title(rs);
        },
        "4b"},
-      {"goes back",
-       [&](const ado::RecordsetPtr& rs) {
-         rs->MoveNext();
-         rs->MoveNext();
-         rs->MovePrevious();
-         return title(rs);
-       },
-       "b"},
-      {"starts over after the end",
-       [&](const ado::RecordsetPtr& rs) {
-         while (!rs->IsEOF()) rs->MoveNext();
-         rs->MoveFirst();
-         return title(rs);
-       },
-       "a"},
       {"interleaves with the same statement and with writes",
        [&](const ado::RecordsetPtr& rs) {
          std::string seen;

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <utility>
+
 #include "kvdata/Errors.h"
 #include "kvdata/StoredValue.h"
 #include "vb/testing/ErrorOf.h"
@@ -39,6 +42,18 @@ TEST(StoredValueRoundTrip, EveryTypeReadsBackWithItsType) {
     const auto stored = ToStored(value);
     const vb::Variant text = stored.text ? vb::Variant(*stored.text) : vb::Variant(vb::Null);
     EXPECT_EQ(FromStored(stored.type, text), value);
+  }
+  // A row changed by hand or by another program is refused, not read as something else.
+  const std::pair<int16_t, vb::Variant> unreadable[] = {{vb::vbInteger, "40000"},
+                                                        {vb::vbLong, "12x"},
+                                                        {vb::vbDouble, ""},
+                                                        {vb::vbString, vb::Null},
+                                                        {int16_t{99}, "x"}};
+  for (const auto& [type, text] : unreadable) {
+    const vb::ComError e = vb::testing::ErrorOf([&] { (void)FromStored(type, text); });
+    EXPECT_EQ(e.number(), kBadArgument) << type;
+    EXPECT_EQ(e.description(),
+              "A stored value of type " + std::to_string(type) + " cannot be read.");
   }
 }
 

@@ -25,7 +25,8 @@ class TerminationTest : public ActionTest {
   [[nodiscard]] bool SavedAutoEmail() const { return OpenAction()->AutoEmail(); }
 };
 
-TEST_P(TerminationTest, ReleasingSavesSettingsThenClosesDatabase) {
+// Releasing the object, or assigning another over it, saves its settings and closes its database.
+TEST_P(TerminationTest, ReleasingOrReplacingSavesSettingsThenClosesDatabase) {
   auto action = OpenAction();
   const auto server = action->DataServer();
   action->AutoEmail(true);
@@ -34,20 +35,18 @@ TEST_P(TerminationTest, ReleasingSavesSettingsThenClosesDatabase) {
   EXPECT_TRUE(SavedAutoEmail());
   EXPECT_EQ(ErrorOf([&] { (void)server->Connection(); }).number(), kvdata::kNotOpen);
 
+  auto replaced = OpenAction();
+  const auto replacedServer = replaced->DataServer();
+  replaced->AutoEmail(false);
+  *replaced = std::move(*OpenAction());
+  EXPECT_NE(replaced->DataServer(), replacedServer);
+  EXPECT_FALSE(SavedAutoEmail());
+  EXPECT_EQ(ErrorOf([&] { (void)replacedServer->Connection(); }).number(), kvdata::kNotOpen);
+
   const ExtraDatabase empty;  // after a refused open there is nothing to save, and no error
   auto refused = NewAction();
   EXPECT_ANY_THROW(refused->OpenConnection(empty.ConnectionString()));
   EXPECT_NO_THROW(refused.reset());
-}
-
-TEST_P(TerminationTest, MoveAssignmentTerminatesTheObjectReplaced) {
-  auto replaced = OpenAction();
-  const auto server = replaced->DataServer();
-  replaced->AutoEmail(true);
-  *replaced = std::move(*OpenAction());
-  EXPECT_NE(replaced->DataServer(), server);
-  EXPECT_TRUE(SavedAutoEmail());
-  EXPECT_EQ(ErrorOf([&] { (void)server->Connection(); }).number(), kvdata::kNotOpen);
 }
 
 TEST_P(TerminationTest, ClockAndLocaleReachTheConnectionBeforeAndAfterOpening) {

@@ -41,45 +41,33 @@ const Variant kFeb10 = vb::Date::FromParts(2025, 2, 10);
 const HistoryLine kReviewed =
     L(evReviewChanged, "The Action was reviewed by the Assignee or the Originator.");
 
-TEST_F(ColumnHistoryTest, DatesAreWrittenInShortFormWithTimeOnlyWhenTheyHaveOne) {
-  labels["DateDue"] = "Due Date";
-  EXPECT_EQ(Line("DateDue", kJan5, kFeb10),
-            L(evDateDueChanged, "The Due Date was changed from 1/5/2025 to 2/10/2025"));
-  EXPECT_EQ(Line("DateDue", kJan5, vb::Date::FromParts(2025, 2, 10, 14, 30)),
-            L(evDateDueChanged, "The Due Date was changed from 1/5/2025 to 2/10/2025 2:30:00 PM"));
-  EXPECT_EQ(Line("DateDue", Null, kFeb10),
-            L(evDateDueChanged, "The Due Date was set to: 2/10/2025"));
-  EXPECT_EQ(Line("DateDue", kJan5, Null), L(evDateDueChanged, "The Due Date was cleared"));
-}
-
-TEST_F(ColumnHistoryTest, DateOpenedHasNoSetLineAndAnOddClearedLine) {
-  EXPECT_EQ(Line("DateOpened", Null, kJan5), std::nullopt);
-  EXPECT_EQ(Line("DateOpened", kJan5, Null),
-            L(evDateOpenedChanged, "The DateOpened was changed from cleared"));
-  EXPECT_EQ(Line("DateOpened", kJan5, kFeb10),
-            L(evDateOpenedChanged, "The DateOpened was changed from 1/5/2025 to 2/10/2025"));
-}
-
-TEST_F(ColumnHistoryTest, PeopleAndClosingDateHaveTheirOwnCodes) {
-  labels["Action"] = "Task";
-  EXPECT_EQ(Line("Assignee", Null, "Kim"), L(evAssigneeChanged, "The Task was assigned to: Kim"));
-  EXPECT_EQ(asked, std::vector<std::string>{"Action"});
-  EXPECT_EQ(Line("Assignee", "Kim", "Lee"),
-            L(evAssigneeChanged, "The Assignee was changed from Kim to Lee"));
-  EXPECT_EQ(Line("Assignee", "Kim", Null), L(evAssigneeChanged, "The Assignee was cleared"));
-  EXPECT_EQ(Line("Originator", Null, "Lee"),
-            L(evOriginatorChanged, "The Originator was set to: Lee"));
-  EXPECT_EQ(Line("DateClosed", Null, kJan5),
-            L(evDateClosedChanged, "The DateClosed was set to: 1/5/2025"));
-}
-
-TEST_F(ColumnHistoryTest, OtherColumnsRecordChangesAndClearsButNotSets) {
+// Dates are written in the short form, with a time only when they have one; people and the
+// closing date have codes of their own; other columns record changes and clears but not sets.
+TEST_F(ColumnHistoryTest, EachColumnWritesItsLineOrNone) {
+  labels = {{"DateDue", "Due Date"}};
   const std::optional<HistoryLine> none;
   const struct {
     const char* column;
     Variant oldValue, newValue;
     std::optional<HistoryLine> line;
   } cases[] = {
+      {"DateDue", kJan5, kFeb10,
+       L(evDateDueChanged, "The Due Date was changed from 1/5/2025 to 2/10/2025")},
+      {"DateDue", kJan5, vb::Date::FromParts(2025, 2, 10, 14, 30),
+       L(evDateDueChanged, "The Due Date was changed from 1/5/2025 to 2/10/2025 2:30:00 PM")},
+      {"DateDue", Null, kFeb10, L(evDateDueChanged, "The Due Date was set to: 2/10/2025")},
+      {"DateDue", kJan5, Null, L(evDateDueChanged, "The Due Date was cleared")},
+      // DateOpened has no set line and an odd cleared line.
+      {"DateOpened", Null, kJan5, none},
+      {"DateOpened", kJan5, Null,
+       L(evDateOpenedChanged, "The DateOpened was changed from cleared")},
+      {"DateOpened", kJan5, kFeb10,
+       L(evDateOpenedChanged, "The DateOpened was changed from 1/5/2025 to 2/10/2025")},
+      {"Assignee", Null, "Kim", L(evAssigneeChanged, "The Action was assigned to: Kim")},
+      {"Assignee", "Kim", "Lee", L(evAssigneeChanged, "The Assignee was changed from Kim to Lee")},
+      {"Assignee", "Kim", Null, L(evAssigneeChanged, "The Assignee was cleared")},
+      {"Originator", Null, "Lee", L(evOriginatorChanged, "The Originator was set to: Lee")},
+      {"DateClosed", Null, kJan5, L(evDateClosedChanged, "The DateClosed was set to: 1/5/2025")},
       {"Subject", "a", "A", L(evFieldChanged, "The Subject was changed from a to A")},
       {"Subject", Null, "a", none},
       {"Category", "x", Null, L(evFieldChanged, "The Category was cleared from x")},
@@ -112,7 +100,11 @@ TEST_F(ColumnHistoryTest, OtherColumnsRecordChangesAndClearsButNotSets) {
       {"Alert", true, false, none},
       {"Alert", int16_t{0}, int16_t{1}, none},
       {"Alert", Null, true, none},
-      {"Alert", true, Null, none}};
+      {"Alert", true, Null, none},
+      // A text switches it on when it holds -1 alone, blanks around it allowed.
+      {"Alert", false, " -1 ", kReviewed},
+      {"Alert", false, "-1x", none},
+      {"Alert", false, "  ", none}};
   for (const auto& c : cases) {
     asked.clear();
     EXPECT_EQ(Line(c.column, c.oldValue, c.newValue), c.line)

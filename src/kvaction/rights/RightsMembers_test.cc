@@ -111,13 +111,9 @@ TEST_P(RightsTest, OnlyASuperUserMovesUsersIntoOrOutOfSuperUsers) {
   const auto admin = LoggedIn("admin");
   admin->SetWorkgroup("bea", kvdata::kSuperUserGroup);
   EXPECT_EQ(WorkgroupOf("bea"), kvdata::kSuperUserGroup);
-  admin->SetWorkgroup("nobody", staff_);  // the directory's refusal is passed over
-}
-
-TEST_P(RightsTest, OwnWorkgroupChangeTakesEffectAtOnce) {
-  const auto admin = LoggedIn("admin");
-  admin->SetWorkgroup("olga", others_);
+  admin->SetWorkgroup("nobody", staff_);       // the directory's refusal is passed over
   EXPECT_TRUE(admin->HasAccess(arSuperUser));  // another user's move leaves the profile alone
+  // The user's own move takes effect at once.
   admin->SetWorkgroup("admin", staff_);
   EXPECT_FALSE(admin->HasAccess(arSuperUser));
   EXPECT_TRUE(admin->HasAccess(arAddActions));

@@ -55,6 +55,9 @@ TEST(TokenizeTest, RefusesWhatNoStatementMayHold) {
   const std::pair<std::string_view, std::string_view> cases[] = {
       // The well-formedness rules themselves are pinned where UTF-8 is checked.
       {"select 'a\xff'", "The statement is not valid UTF-8: select 'a?'"},
+      {"select '\xf0\x9d\x84\x9e' '\xf4\x90\x80\x80'",  // U+1D11E, then one past U+10FFFF
+       "The statement is not valid UTF-8: select '\xf0\x9d\x84\x9e' '???"
+       "?'"},
       {std::string_view("select 'a\0b'", 12), "NUL"},
       {"select 1 -- x", "Comments are not accepted"},
       {"select 1 /* x */", "Comments are not accepted"},
@@ -68,6 +71,7 @@ TEST(TokenizeTest, RefusesWhatNoStatementMayHold) {
       {"select #1/2/2025", "unterminated date literal"},
       {"select []", "malformed name"},
       {"select 12abc", "malformed number"},
+      {"select 1e+5x", "malformed number"},
       {"select 0x1F", ""},
       {"select 1.2.3", ""},
   };
