@@ -12,6 +12,12 @@
 namespace app {
 namespace {
 
+Relay RelayAt(std::string host) {
+  Relay relay;
+  relay.host = std::move(host);
+  return relay;
+}
+
 OutgoingMail Notice() {
   return {"",
           "Ada \"The\" Admin",
@@ -64,7 +70,7 @@ TEST(MailText, RefusesLineBreaksInEveryHeaderValue) {
 
 TEST(Deliver, DeliversEnvelopeHeadersAndBodyToTheRelay) {
   const testing::SmtpSink sink;
-  Deliver(Relay{.host = sink.Address()}, Notice());
+  Deliver(RelayAt(sink.Address()), Notice());
   const auto received = sink.Received();
   ASSERT_EQ(received.size(), 1U);
   EXPECT_EQ(received[0].mailFrom, "<ada@example.org>");
@@ -80,10 +86,10 @@ TEST(Deliver, RefusedMessagesNeverReachTheRelay) {
   const testing::SmtpSink sink;
   OutgoingMail injected = Notice();
   injected.subject = "Hi\r\nBcc: eve@example.org";
-  EXPECT_THROW(Deliver(Relay{.host = sink.Address()}, injected), vb::ComError);
+  EXPECT_THROW(Deliver(RelayAt(sink.Address()), injected), vb::ComError);
   OutgoingMail nobody = Notice();
   nobody.to.clear();
-  EXPECT_THROW(Deliver(Relay{.host = sink.Address()}, nobody), vb::ComError);
+  EXPECT_THROW(Deliver(RelayAt(sink.Address()), nobody), vb::ComError);
   EXPECT_THROW(Deliver(Relay{}, Notice()), vb::ComError);
   EXPECT_EQ(sink.Sessions(), 0);
 }
@@ -95,7 +101,7 @@ TEST(Deliver, AnUnreachableRelayIsReported) {
     address = gone.Address();
   }
   const std::string description =
-      vb::testing::ErrorOf([&] { Deliver(Relay{.host = address}, Notice()); }).description();
+      vb::testing::ErrorOf([&] { Deliver(RelayAt(address), Notice()); }).description();
   EXPECT_NE(description.find("was not delivered to smtp://" + address), std::string::npos)
       << description;
 }
