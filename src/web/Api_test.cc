@@ -12,7 +12,7 @@
 #include "app/Admin.h"
 #include "app/Errors.h"
 #include "kvdata/testing/ScratchFolder.h"
-#include "web/ServedDatabaseTest.h"
+#include "web/ServedDatabase_test.h"
 
 namespace web {
 namespace {

@@ -19,7 +19,7 @@
 #include "app/Profile.h"
 #include "app/WebSupport.h"
 #include "kvdata/testing/Fixture.h"
-#include "web/ServedDatabaseTest.h"
+#include "web/ServedDatabase_test.h"
 #include "web/Server.h"
 
 namespace web {
