@@ -82,14 +82,9 @@ void SendComError(Response& response, const vb::ComError& error) {
 
 template <class Body>
 void Guarded(Response& response, Body&& body) {
-  try {
-    body();
-  } catch (const vb::ComError& error) {
-    SendComError(response, error);
-  } catch (const std::exception& error) {
-    std::cerr << "kvaction serve: " << error.what() << '\n';
-    SendApiError(response, 500, app::kNotStored, kServerFault);
-  }
+  web::Guarded(
+      std::forward<Body>(body), [&](const vb::ComError& error) { SendComError(response, error); },
+      [&] { SendApiError(response, 500, app::kNotStored, kServerFault); });
 }
 
 // --- Reading requests -------------------------------------------------------------------------

@@ -151,21 +151,10 @@ struct Server::Impl {
       return SendError(response, 403,
                        "This form has expired or did not come from this site. Please try again.");
     }
-    Guarded(response, [&] { body(visit); });
+    Guarded([&] { body(visit); }, [&](const vb::ComError& error) { SendComError(response, error); },
+            [&] { SendError(response, 500, "The server could not complete this request."); });
     // A server error may have left the connection unusable: only a clean one serves again.
     if (response.status < 500) site.pool.Give(std::move(visit.session).TakeAction());
-  }
-
-  template <class Body>
-  static void Guarded(httplib::Response& response, Body&& body) {
-    try {
-      body();
-    } catch (const vb::ComError& error) {
-      SendComError(response, error);
-    } catch (const std::exception& error) {
-      std::cerr << "kvaction serve: " << error.what() << '\n';
-      SendError(response, 500, "The server could not complete this request.");
-    }
   }
 
   void SignInForm(const httplib::Request& request, httplib::Response& response,

@@ -2,6 +2,8 @@
 // What the pages share: the server's options, the rendering of templates in the page layout, and
 // one visit (a request by a signed-in person).
 #include <cstdint>
+#include <exception>
+#include <iostream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -10,6 +12,7 @@
 #include <mstch/mstch.hpp>
 
 #include "app/Session.h"
+#include "vb/ComError.h"
 #include "web/OpenPool.h"
 #include "web/Security.h"
 #include "web/Server.h"
@@ -35,6 +38,20 @@ struct Visit {
   app::Session session;
   std::string formToken;  ///< the CSRF token forms carry
 };
+
+/// Runs body; a vb::ComError goes to onError, any other failure is logged on standard error
+/// (never shown to the client) and answered by onFault.
+template <class Body, class OnError, class OnFault>
+void Guarded(Body&& body, OnError&& onError, OnFault&& onFault) {
+  try {
+    body();
+  } catch (const vb::ComError& error) {
+    onError(error);
+  } catch (const std::exception& error) {
+    std::cerr << "kvaction serve: " << error.what() << '\n';
+    onFault();
+  }
+}
 
 /// Renders template name with context inside the page layout and sends it as HTML.
 void SendPage(Visit& visit, std::string_view name, std::string_view title, mstch::map context);
