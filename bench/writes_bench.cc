@@ -361,6 +361,9 @@ struct SharedDatabase {
   std::unique_ptr<FreshDatabase> database;
 };
 
+// One per side and engine; dropped in main once every run is done, not while the process exits.
+SharedDatabase writersDatabases[2][2];
+
 FreshDatabase& Shared(SharedDatabase& shared, Engine engine) {
   std::call_once(shared.made, [&] { shared.database = std::make_unique<FreshDatabase>(engine); });
   return *shared.database;
@@ -376,8 +379,7 @@ void RequireGapless(benchmark::State& state, const FreshDatabase& database) {
 }
 
 void LibraryWriters(benchmark::State& state, Engine engine) {
-  static SharedDatabase shared[2];
-  const FreshDatabase& database = Shared(shared[engine], engine);
+  const FreshDatabase& database = Shared(writersDatabases[0][engine], engine);
   const auto action = database.Login();
   for (auto _ : state) {
     if (action->addRecord() == 0) state.SkipWithError("addRecord stored nothing");
@@ -386,8 +388,7 @@ void LibraryWriters(benchmark::State& state, Engine engine) {
 }
 
 void RawWriters(benchmark::State& state, Engine engine) {
-  static SharedDatabase shared[2];
-  const FreshDatabase& database = Shared(shared[engine], engine);
+  const FreshDatabase& database = Shared(writersDatabases[1][engine], engine);
   Raw raw(database);
   for (auto _ : state) benchmark::DoNotOptimize(RawAdd(raw));
   if (state.thread_index() == 0) RequireGapless(state, database);
@@ -429,5 +430,8 @@ int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
+  for (auto& side : writersDatabases) {
+    for (auto& shared : side) shared.database.reset();
+  }
   return 0;
 }
