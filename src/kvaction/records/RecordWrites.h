@@ -16,7 +16,8 @@ namespace kvaction {
 /// Serializes the numbering of new actions among every client of the database until the
 /// connection's open transaction ends. On SQLite the write transaction (BEGIN IMMEDIATE) already
 /// holds the database's one write lock; on PostgreSQL a transaction-scoped advisory lock is taken.
-/// Requires an open DataConnection::Transaction; raises the engine's error.
+/// Requires an open DataConnection::Transaction; raises the engine's error (on PostgreSQL the
+/// lock goes with the transaction's next statement, whose call raises it).
 void LockNumbering(kvdata::DataConnection& connection);
 
 /// Runs one write so that, when it fails, it alone is undone and the connection's open transaction
