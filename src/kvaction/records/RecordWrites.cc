@@ -29,6 +29,17 @@ void UndoAloneOnFailure(kvdata::DataConnection& connection, const std::function<
     write();
     return;
   }
+  if (engine.TransactionUntouched()) {
+    // Nothing before this write is to be kept: on failure the transaction starts again, and
+    // no savepoint is needed.
+    try {
+      write();
+    } catch (...) {
+      engine.RestartTransaction();
+      throw;
+    }
+    return;
+  }
   (void)engine.Execute(kSavepoint);
   try {
     write();

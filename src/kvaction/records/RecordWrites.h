@@ -22,7 +22,9 @@ void LockNumbering(kvdata::DataConnection& connection);
 
 /// Runs one write so that, when it fails, it alone is undone and the connection's open transaction
 /// can still commit: PostgreSQL refuses every statement after a failed one unless a savepoint
-/// catches it (SQLite undoes a failed statement by itself). Raises the write's error.
+/// catches it (SQLite undoes a failed statement by itself). A write that is the transaction's
+/// first statement needs no savepoint: on failure the transaction starts again. Raises the
+/// write's error.
 void UndoAloneOnFailure(kvdata::DataConnection& connection, const std::function<void()>& write);
 
 /// Runs work in one transaction of the connection, so that a process killed midway leaves none of

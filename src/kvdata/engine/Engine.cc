@@ -37,6 +37,14 @@ StreamedResult Engine::Stream(std::string_view sql, std::span<const vb::Variant>
   return {std::move(result.columns), std::make_unique<HeldRows>(std::move(result.rows))};
 }
 
+void Engine::RestartTransaction() noexcept {
+  Rollback();
+  try {
+    Begin();
+  } catch (...) {  // NOLINT(bugprone-empty-catch): the next statement meets the same fault
+  }
+}
+
 void Engine::NoteStatement(std::string_view sql) {
   if (ChangesSchema(sql)) ++schemaGeneration_;
 }

@@ -665,6 +665,18 @@ void PgEngine::Rollback() noexcept {
   if (!Broken() && InTransaction()) ResultPtr(PQexec(conn_.get(), "ROLLBACK"));
 }
 
+bool PgEngine::TransactionUntouched() const {
+  return transaction_ && stream_ == nullptr && deferred_.size() == 1 && deferred_[0] == "BEGIN" &&
+         PQtransactionStatus(conn_.get()) == PQTRANS_IDLE;
+}
+
+void PgEngine::RestartTransaction() noexcept {
+  Rollback();
+  if (Broken()) return;  // the next statement reports the lost session
+  deferred_.assign(1, "BEGIN");
+  transaction_ = true;
+}
+
 bool PgEngine::InTransaction() const {
   if (Broken()) return transaction_;
   // While a stream is read the connection is busy, not in a transaction of its own.

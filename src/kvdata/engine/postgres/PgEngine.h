@@ -44,6 +44,10 @@ class PgEngine final : public Engine {
   void Commit() override;
   void Rollback() noexcept override;
   [[nodiscard]] bool InTransaction() const override;
+  /// True while the transaction's BEGIN is still held back, alone.
+  [[nodiscard]] bool TransactionUntouched() const override;
+  /// Rolls back what reached the server and holds BEGIN back again.
+  void RestartTransaction() noexcept override;
   [[nodiscard]] bool TableExists(std::string_view table) override;
   [[nodiscard]] std::vector<CatalogTable> ReadCatalog() override;
   [[nodiscard]] std::string ColumnType(ColumnKind kind, int32_t size = 0) override;
