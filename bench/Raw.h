@@ -184,8 +184,8 @@ inline std::string Conninfo(const std::string& connectionString) {
                      login.database, login.user);
 }
 
-/// The raw PostgreSQL client: each text prepared once; BEGIN goes in one round trip with the
-/// transaction's first statement (pipeline mode), as the library sends it.
+/// The raw PostgreSQL client: each text prepared once; BEGIN (and the numbering lock) go in one
+/// round trip with the statement after them (pipeline mode), as the library sends them.
 class RawPg {
  public:
   explicit RawPg(const std::string& connectionString)
@@ -198,8 +198,10 @@ class RawPg {
   /// Whether the texts of every row are kept (a held answer) or dropped as read (a stream).
   void KeepRows(bool keep) { keep_ = keep; }
 
-  /// Runs sql; with begin, "BEGIN" travels in the same round trip ahead of it.
-  Outcome Run(const std::string& sql, const Params& params = {}, bool begin = false) {
+  /// Runs sql; the statements of before (without values, answers unread) travel in the same
+  /// round trip ahead of it.
+  Outcome Run(const std::string& sql, const Params& params = {},
+              const std::vector<std::string>& before = {}) {
     const std::string& name = Prepared(sql, params.size());
     std::vector<std::string> texts;
     texts.reserve(params.size());
@@ -211,19 +213,24 @@ class RawPg {
     }
     PGconn* conn = conn_.get();
     PgResultPtr result;
-    if (begin) {
+    if (!before.empty()) {
       PQenterPipelineMode(conn);
-      PQsendQueryParams(conn, "BEGIN", 0, nullptr, nullptr, nullptr, nullptr, 0);
+      for (const std::string& text : before) {
+        PQsendQueryParams(conn, text.c_str(), 0, nullptr, nullptr, nullptr, nullptr, 0);
+      }
       PQsendQueryPrepared(conn, name.c_str(), static_cast<int>(values.size()), values.data(),
                           nullptr, nullptr, 0);
       PQpipelineSync(conn);
-      const PgResultPtr begun(PQgetResult(conn));
-      while (PGresult* extra = PQgetResult(conn)) PQclear(extra);
+      std::vector<PgResultPtr> ahead;
+      for (std::size_t k = 0; k < before.size(); ++k) {
+        ahead.emplace_back(PQgetResult(conn));
+        while (PGresult* extra = PQgetResult(conn)) PQclear(extra);
+      }
       result.reset(PQgetResult(conn));
       while (PGresult* extra = PQgetResult(conn)) PQclear(extra);
       const PgResultPtr sync(PQgetResult(conn));
       PQexitPipelineMode(conn);
-      Check(begun.get(), "BEGIN");
+      for (std::size_t k = 0; k < before.size(); ++k) Check(ahead[k].get(), before[k]);
     } else {
       result.reset(PQexecPrepared(conn, name.c_str(), static_cast<int>(values.size()),
                                   values.data(), nullptr, nullptr, 0));

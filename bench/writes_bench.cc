@@ -155,7 +155,8 @@ Texts TextsFor(Engine engine) {
 }
 
 // One raw client over either driver, with the transaction shape of the library on each engine:
-// SQLite begins IMMEDIATE; PostgreSQL sends BEGIN with the transaction's first statement.
+// SQLite begins IMMEDIATE; PostgreSQL sends BEGIN with the transaction's first statement and the
+// numbering lock with the statement after it.
 class Raw {
  public:
   Raw(const FreshDatabase& database)  // NOLINT: one per database
@@ -171,12 +172,16 @@ class Raw {
     if (engine_ == kSQLite) {
       (void)sqlite_->Run("BEGIN IMMEDIATE");
     } else {
-      beginPending_ = true;
+      pending_.emplace_back("BEGIN");
     }
+  }
+  // The numbering lock (PostgreSQL only: SQLite's write transaction is the lock).
+  void LockNumbering() {
+    if (engine_ == kPostgreSQL) pending_.emplace_back("SELECT pg_advisory_xact_lock(1802724974)");
   }
   Outcome Run(const std::string& sql, const bench::Params& params = {}) {
     if (engine_ == kSQLite) return sqlite_->Run(sql, params);
-    return pg_->Run(sql, params, std::exchange(beginPending_, false));
+    return pg_->Run(sql, params, std::exchange(pending_, {}));
   }
   void Commit() {
     if (engine_ == kSQLite) {
@@ -192,19 +197,19 @@ class Raw {
   Texts texts_;
   std::unique_ptr<RawSqlite> sqlite_;
   std::unique_ptr<RawPg> pg_;
-  bool beginPending_ = false;
+  std::vector<std::string> pending_;  // statements that go with the next one
 };
 
-// addRecord's work: the user's due days, then under the numbering lock the highest number,
-// the (empty) target record set, the new row and its creation event.
+// addRecord's work: the user's due days, the (empty) target record set, then under the
+// numbering lock the highest number, the new row and its creation event.
 int64_t RawAdd(Raw& raw) {
   const Texts& t = raw.T();
   (void)raw.Run(t.profile, {"admin", "DefaultDueDays"});
   raw.Begin();
-  if (raw.Kind() == kPostgreSQL) (void)raw.Run("SELECT pg_advisory_xact_lock(1802724974)");
+  (void)raw.Run(t.emptyActions, {0});
+  raw.LockNumbering();
   const Outcome highest = raw.Run(t.highest);
   const int64_t number = std::atoll(("0" + highest.Cell("ActionNumber")).c_str()) + 1;
-  (void)raw.Run(t.emptyActions, {0});
   const Outcome row = raw.Run(t.insertAction, {number, "Ada Admin", "admin", kToday, kDue, -1});
   RequireChanged(row, 1, "insert action");
   const int64_t id = std::atoll(row.Cell("ActionID").c_str());
@@ -361,6 +366,9 @@ struct SharedDatabase {
   std::unique_ptr<FreshDatabase> database;
 };
 
+// One per side and engine; dropped in main once every run is done, not while the process exits.
+SharedDatabase writersDatabases[2][2];
+
 FreshDatabase& Shared(SharedDatabase& shared, Engine engine) {
   std::call_once(shared.made, [&] { shared.database = std::make_unique<FreshDatabase>(engine); });
   return *shared.database;
@@ -376,8 +384,7 @@ void RequireGapless(benchmark::State& state, const FreshDatabase& database) {
 }
 
 void LibraryWriters(benchmark::State& state, Engine engine) {
-  static SharedDatabase shared[2];
-  const FreshDatabase& database = Shared(shared[engine], engine);
+  const FreshDatabase& database = Shared(writersDatabases[0][engine], engine);
   const auto action = database.Login();
   for (auto _ : state) {
     if (action->addRecord() == 0) state.SkipWithError("addRecord stored nothing");
@@ -386,8 +393,7 @@ void LibraryWriters(benchmark::State& state, Engine engine) {
 }
 
 void RawWriters(benchmark::State& state, Engine engine) {
-  static SharedDatabase shared[2];
-  const FreshDatabase& database = Shared(shared[engine], engine);
+  const FreshDatabase& database = Shared(writersDatabases[1][engine], engine);
   Raw raw(database);
   for (auto _ : state) benchmark::DoNotOptimize(RawAdd(raw));
   if (state.thread_index() == 0) RequireGapless(state, database);
@@ -429,5 +435,8 @@ int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
+  for (auto& side : writersDatabases) {
+    for (auto& shared : side) shared.database.reset();
+  }
   return 0;
 }

@@ -62,20 +62,12 @@ else
   reps=5 min=0.5
 fi
 run() {  # run NAME PROGRAM ARGS...: JSON into $out/NAME.json, console into $out/NAME.txt
-  local name=$1 program=$2 attempt
+  local name=$1 program=$2
   shift 2
-  # A run that fails is run once more (and said so): the writers' run has been seen to crash
-  # once in several, not reproduced under a debugger.
-  for attempt in 1 2; do
-    if "$build/bench/$program" --benchmark_repetitions=$reps --benchmark_min_time=$min \
-      --benchmark_enable_random_interleaving=true --benchmark_out_format=json \
-      --benchmark_out="$out/$name.json" "$@" >"$out/$name.txt" 2>&1; then
-      return 0
-    fi
-    tail -n 5 "$out/$name.txt" >&2
-    echo "$name failed (attempt $attempt)" >&2
-  done
-  exit 1
+  "$build/bench/$program" --benchmark_repetitions=$reps --benchmark_min_time=$min \
+    --benchmark_enable_random_interleaving=true --benchmark_out_format=json \
+    --benchmark_out="$out/$name.json" "$@" >"$out/$name.txt" 2>&1 \
+    || { tail -n 5 "$out/$name.txt" >&2; echo "$name failed" >&2; exit 1; }
 }
 
 echo "reads (10,000 and 1,000,000 actions; the databases are made on first use)" >&2

@@ -1,7 +1,5 @@
 #include "kvdata/TableStore.h"
 
-#include <fmt/format.h>
-
 #include "ado/Errors.h"
 #include "kvdata/engine/Values.h"
 
@@ -21,8 +19,9 @@ std::string TableStore::KeyCondition(const std::vector<ado::FieldInfo>& fields, 
                                      std::vector<vb::Variant>& params) const {
   std::string condition;
   for (const std::size_t k : layout_.keys) {
-    condition += fmt::format("{}{} = ?", condition.empty() ? " WHERE " : " AND ",
-                             QuoteName(layout_.columns[k]));
+    condition += condition.empty() ? " WHERE " : " AND ";
+    condition += QuoteName(layout_.columns[k]);
+    condition += " = ?";
     params.push_back(engine::ValueToStore(row.original[k], fields[k]));
   }
   return condition;
@@ -33,23 +32,32 @@ void TableStore::RequireOneRow(int64_t rowsAffected) const {
 }
 
 void TableStore::Insert(const std::vector<ado::FieldInfo>& fields, ado::Row& row) {
-  std::vector<std::string> names;
+  // The text is built by appending: every stored row passes through here.
+  std::string names;
+  std::string marks;
   std::vector<vb::Variant> params;
   for (std::size_t i = 0; i < fields.size(); ++i) {
     if (!Writable(fields, i) || row.values[i].IsEmpty()) continue;
-    names.push_back(QuoteName(layout_.columns[i]));
+    if (!params.empty()) {
+      names += ", ";
+      marks += ", ";
+    }
+    names += QuoteName(layout_.columns[i]);
+    marks += '?';
     params.push_back(engine::ValueToStore(row.values[i], fields[i]));
   }
-  std::vector<std::string> keys;
-  for (const std::size_t k : layout_.keys) keys.push_back(QuoteName(layout_.columns[k]));
-  const std::string values =
-      names.empty() ? " DEFAULT VALUES"
-                    : fmt::format(" ({}) VALUES ({})", fmt::join(names, ", "),
-                                  fmt::join(std::vector<std::string>(names.size(), "?"), ", "));
-  const engine::Result result =
-      engine_->Execute(fmt::format("INSERT INTO {}{} RETURNING {}", QuoteName(layout_.table),
-                                   values, fmt::join(keys, ", ")),
-                       params);
+  std::string sql = "INSERT INTO " + QuoteName(layout_.table);
+  if (params.empty()) {
+    sql += " DEFAULT VALUES";
+  } else {
+    sql.append(" (").append(names).append(") VALUES (").append(marks).append(")");
+  }
+  sql += " RETURNING ";
+  for (std::size_t n = 0; n < layout_.keys.size(); ++n) {
+    if (n > 0) sql += ", ";
+    sql += QuoteName(layout_.columns[layout_.keys[n]]);
+  }
+  const engine::Result result = engine_->Execute(sql, params);
   for (std::size_t i = 0; i < fields.size(); ++i) {
     if (row.values[i].IsEmpty()) row.values[i] = vb::Null;
   }
@@ -60,37 +68,36 @@ void TableStore::Insert(const std::vector<ado::FieldInfo>& fields, ado::Row& row
 
 void TableStore::Update(const std::vector<ado::FieldInfo>& fields, const ado::Row& row,
                         const std::vector<std::size_t>& changed) {
-  std::vector<std::string> assignments;
+  std::string sql = "UPDATE " + QuoteName(layout_.table) + " SET ";
   std::vector<vb::Variant> params;
   std::vector<std::size_t> written;
   for (const std::size_t i : changed) {
     if (!Writable(fields, i)) continue;
-    assignments.push_back(QuoteName(layout_.columns[i]) + " = ?");
+    if (!written.empty()) sql += ", ";
+    sql += QuoteName(layout_.columns[i]);
+    sql += " = ?";
     params.push_back(engine::ValueToStore(row.values[i], fields[i]));
     written.push_back(i);
   }
   if (written.empty()) return;
-  std::string condition = KeyCondition(fields, row, params);
+  sql += KeyCondition(fields, row, params);
   // ADO's optimistic rule: each written column must still hold the value that was read.
   const std::string_view same =
       engine_->Target() == sql::Target::SQLite ? " IS ?" : " IS NOT DISTINCT FROM ?";
   for (const std::size_t i : written) {
-    condition += fmt::format(" AND {}{}", QuoteName(layout_.columns[i]), same);
+    sql += " AND ";
+    sql += QuoteName(layout_.columns[i]);
+    sql += same;
     params.push_back(engine::ValueToStore(row.original[i], fields[i]));
   }
-  RequireOneRow(engine_
-                    ->Execute(fmt::format("UPDATE {} SET {}{}", QuoteName(layout_.table),
-                                          fmt::join(assignments, ", "), condition),
-                              params)
-                    .rowsAffected);
+  RequireOneRow(engine_->Execute(sql, params).rowsAffected);
 }
 
 void TableStore::Delete(const std::vector<ado::FieldInfo>& fields, const ado::Row& row) {
   std::vector<vb::Variant> params;
   const std::string condition = KeyCondition(fields, row, params);
   RequireOneRow(
-      engine_->Execute(fmt::format("DELETE FROM {}{}", QuoteName(layout_.table), condition), params)
-          .rowsAffected);
+      engine_->Execute("DELETE FROM " + QuoteName(layout_.table) + condition, params).rowsAffected);
 }
 
 void RefusingStore::Insert(const std::vector<ado::FieldInfo>&, ado::Row&) {

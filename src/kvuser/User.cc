@@ -12,6 +12,7 @@
 #include "kvdata/WorkgroupDirectory.h"
 #include "kvuser/Errors.h"
 #include "vb/Convert.h"
+#include "vb/NeverDestroyed.h"
 
 namespace kvuser {
 namespace {
@@ -26,10 +27,11 @@ namespace {
 /// unknown user (or one without a password) then costs a login what a known one does, so the
 /// time a refusal takes does not tell which user IDs exist.
 const std::string& DecoyHash(kvdata::PasswordCost cost) {
-  static const std::string interactive =
-      kvdata::HashPassword("decoy", kvdata::PasswordCost::Interactive);
-  static const std::string minimum = kvdata::HashPassword("decoy", kvdata::PasswordCost::Minimum);
-  return cost == kvdata::PasswordCost::Interactive ? interactive : minimum;
+  static const vb::NeverDestroyed<std::string> interactive(
+      kvdata::HashPassword("decoy", kvdata::PasswordCost::Interactive));
+  static const vb::NeverDestroyed<std::string> minimum(
+      kvdata::HashPassword("decoy", kvdata::PasswordCost::Minimum));
+  return cost == kvdata::PasswordCost::Interactive ? interactive.Get() : minimum.Get();
 }
 
 bool PasswordMatches(const vb::Variant& hash, std::string_view password,

@@ -2,6 +2,8 @@
 
 #include <ctime>
 
+#include "vb/NeverDestroyed.h"
+
 namespace vb {
 
 Date SystemClock::Now() const {
@@ -13,8 +15,9 @@ Date SystemClock::Now() const {
 }
 
 std::shared_ptr<const Clock> SystemClock::Instance() {
-  static const auto clock = std::make_shared<const SystemClock>();
-  return clock;
+  static const NeverDestroyed<std::shared_ptr<const Clock>> clock(
+      std::make_shared<const SystemClock>());
+  return clock.Get();
 }
 
 }  // namespace vb

@@ -3,8 +3,6 @@
 #include <chrono>
 #include <cmath>
 
-#include <fmt/format.h>
-
 #include "vb/ComError.h"
 #include "vb/TextScan.h"
 
@@ -147,8 +145,22 @@ int32_t Date::DaysUntil(const Date& other) const {
 }
 
 std::string Date::ToIso() const {
-  return fmt::format("{:04}-{:02}-{:02} {:02}:{:02}:{:02}", Year(), Month(), Day(), Hour(),
-                     Minute(), Second());
+  // Written digit by digit, from one split of the serial: every date a statement binds or a
+  // record set stores passes through here.
+  const Moment m = Split(serial_);
+  const year_month_day ymd = Civil(m.day);
+  const auto year = static_cast<int>(ymd.year());
+  const auto put = [](char* at, int value, int width) {
+    for (int k = width - 1; k >= 0; --k, value /= 10) at[k] = static_cast<char>('0' + value % 10);
+  };
+  std::string text = "0000-00-00 00:00:00";
+  put(text.data(), year, 4);
+  put(text.data() + 5, static_cast<int>(static_cast<unsigned>(ymd.month())), 2);
+  put(text.data() + 8, static_cast<int>(static_cast<unsigned>(ymd.day())), 2);
+  put(text.data() + 11, static_cast<int>(m.second / 3600), 2);
+  put(text.data() + 14, static_cast<int>(m.second / 60 % 60), 2);
+  put(text.data() + 17, static_cast<int>(m.second % 60), 2);
+  return text;
 }
 
 }  // namespace vb

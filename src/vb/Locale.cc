@@ -3,6 +3,7 @@
 #include <fmt/format.h>
 
 #include "vb/ComError.h"
+#include "vb/NeverDestroyed.h"
 #include "vb/TextScan.h"
 
 namespace vb {
@@ -49,13 +50,13 @@ std::optional<TimeOfDay> ReadTime(TextScan& scan) {
 }  // namespace
 
 const Locale& Locale::EnUS() {
-  static const Locale locale("M/d/yyyy");
-  return locale;
+  static const NeverDestroyed<Locale> locale("M/d/yyyy");
+  return locale.Get();
 }
 
 const Locale& Locale::EnGB() {
-  static const Locale locale("dd/MM/yyyy");
-  return locale;
+  static const NeverDestroyed<Locale> locale("dd/MM/yyyy");
+  return locale.Get();
 }
 
 Locale::Locale(std::string shortDatePattern) : pattern_(std::move(shortDatePattern)) {

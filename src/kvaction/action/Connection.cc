@@ -14,6 +14,7 @@
 #include "vb/ComError.h"
 #include "vb/Convert.h"
 #include "vb/ErrorTrap.h"
+#include "vb/NeverDestroyed.h"
 
 namespace kvaction {
 namespace {
@@ -25,9 +26,9 @@ constexpr std::string_view kCrLf = "\r\n";
 
 // The tables that mark a database as an action database, in the order they are checked.
 const std::vector<std::string>& ActionTables() {
-  static const std::vector<std::string> tables(kvdata::schema::kActionTables.begin(),
-                                               kvdata::schema::kActionTables.end());
-  return tables;
+  static const vb::NeverDestroyed<std::vector<std::string>> tables(
+      kvdata::schema::kActionTables.begin(), kvdata::schema::kActionTables.end());
+  return tables.Get();
 }
 
 // Defaults a profile receives at its first login, each a 16-bit integer, in this order.

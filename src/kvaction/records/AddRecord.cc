@@ -100,17 +100,15 @@ int32_t Action::addRecord(RecordsetPtr* rs, const RecordsetPtr& rsDefaults,
   }
 
   std::optional<kvdata::DataConnection::Transaction> transaction;
-  if (!trap.Run([&] {
-        transaction.emplace(*connection);
-        LockNumbering(*connection);
-      })) {
-    return 0;
-  }
-  int32_t number = 0;
-  trap.Assign(number, [&] { return HighestNumber(*connection); });
+  if (!trap.Run([&] { transaction.emplace(*connection); })) return 0;
+  // The record set the row is added through is opened before the numbering lock is taken, so
+  // that other clients wait only from the highest number to the commit.
   RecordsetPtr target = rs != nullptr ? *rs : nullptr;
   if (!target) trap.Assign(target, [&] { return connection->OpenRecordset(kNoActions, 1, 2, 3); });
   if (rs != nullptr) *rs = target;
+  if (!trap.Run([&] { LockNumbering(*connection); })) return 0;
+  int32_t number = 0;
+  trap.Assign(number, [&] { return HighestNumber(*connection); });
 
   bool started = false;
   for (int attempt = 0; attempt < kAttempts && !started; ++attempt) {

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "kvaction/action/ActionTest.h"
+#include "kvdata/engine/Engine.h"
 
 namespace kvaction {
 namespace {
@@ -72,6 +73,29 @@ TEST_P(DeleteTest, AFailureInAListKeepsTheDeletionsBeforeIt) {
   EXPECT_TRUE(Stored(first, "ActionID").IsEmpty());
   EXPECT_EQ(DeletionOrder(), std::vector<int32_t>{first});
   EXPECT_EQ(vb::CLng(Stored(last, "ActionID")), last);
+}
+
+// The deletion is the transaction's first write: undoing it must leave the database's reason
+// with the caller and the connection able to write on.
+TEST_P(DeleteTest, ADeletionTheDatabaseRefusesReachesTheCallerWithItsReason) {
+  const int32_t kept = Create("kept");
+  auto& engine = action_->DataServer()->Connection()->Engine();
+  if (Kind() == kvdata::testing::EngineKind::SQLite) {
+    (void)engine.Execute(
+        "CREATE TRIGGER keep BEFORE DELETE ON actions BEGIN SELECT RAISE(ABORT, 'kept by rule'); "
+        "END");
+  } else {
+    (void)engine.Execute(
+        "CREATE FUNCTION keep() RETURNS trigger LANGUAGE plpgsql AS "
+        "$$BEGIN RAISE EXCEPTION 'kept by rule'; END$$");
+    (void)engine.Execute(
+        "CREATE TRIGGER keep BEFORE DELETE ON actions FOR EACH ROW EXECUTE FUNCTION keep()");
+  }
+  const std::string reason = ErrorOf([&] { (void)action_->delete_(kept); }).description();
+  EXPECT_NE(reason.find("kept by rule"), std::string::npos) << reason;
+  EXPECT_EQ(vb::CLng(Stored(kept, "ActionID")), kept);
+  EXPECT_TRUE(DeletionOrder().empty());
+  EXPECT_NE(action_->addRecord(), 0);
 }
 
 KV_INSTANTIATE_ENGINES(DeleteTest);

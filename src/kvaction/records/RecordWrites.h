@@ -16,12 +16,15 @@ namespace kvaction {
 /// Serializes the numbering of new actions among every client of the database until the
 /// connection's open transaction ends. On SQLite the write transaction (BEGIN IMMEDIATE) already
 /// holds the database's one write lock; on PostgreSQL a transaction-scoped advisory lock is taken.
-/// Requires an open DataConnection::Transaction; raises the engine's error.
+/// Requires an open DataConnection::Transaction; raises the engine's error (on PostgreSQL the
+/// lock goes with the transaction's next statement, whose call raises it).
 void LockNumbering(kvdata::DataConnection& connection);
 
 /// Runs one write so that, when it fails, it alone is undone and the connection's open transaction
 /// can still commit: PostgreSQL refuses every statement after a failed one unless a savepoint
-/// catches it (SQLite undoes a failed statement by itself). Raises the write's error.
+/// catches it (SQLite undoes a failed statement by itself). A write that is the transaction's
+/// first statement needs no savepoint: on failure the transaction starts again. Raises the
+/// write's error.
 void UndoAloneOnFailure(kvdata::DataConnection& connection, const std::function<void()>& write);
 
 /// Runs work in one transaction of the connection, so that a process killed midway leaves none of

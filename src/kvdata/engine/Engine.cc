@@ -37,12 +37,22 @@ StreamedResult Engine::Stream(std::string_view sql, std::span<const vb::Variant>
   return {std::move(result.columns), std::make_unique<HeldRows>(std::move(result.rows))};
 }
 
+void Engine::RestartTransaction() noexcept {
+  Rollback();
+  try {
+    Begin();
+  } catch (...) {  // NOLINT(bugprone-empty-catch): the next statement meets the same fault
+  }
+}
+
 void Engine::NoteStatement(std::string_view sql) {
   if (ChangesSchema(sql)) ++schemaGeneration_;
 }
 
 std::string QuoteName(std::string_view name) {
-  std::string quoted = "\"";
+  std::string quoted;
+  quoted.reserve(name.size() + 2);
+  quoted += '"';
   for (const char c : name) {
     quoted += c;
     if (c == '"') quoted += '"';
@@ -54,10 +64,10 @@ bool StartsWithKeyword(std::string_view sql, std::string_view keyword) {
   // Every statement passes through here: compare in place rather than upper-casing a copy.
   const auto start = sql.find_first_not_of(" \t\r\n(");
   if (start == std::string_view::npos || sql.size() - start < keyword.size()) return false;
+  // Keywords are ASCII capitals: a letter matches either case (bit 0x20), without the locale.
   return std::equal(keyword.begin(), keyword.end(),
                     sql.begin() + static_cast<std::ptrdiff_t>(start), [](char upper, char c) {
-                      return upper ==
-                             static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+                      return upper == c || (upper >= 'A' && upper <= 'Z' && (upper | 0x20) == c);
                     });
 }
 

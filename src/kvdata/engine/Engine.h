@@ -82,6 +82,11 @@ class Engine {
   /// or a second statement; nothing is changed then.
   virtual Result Execute(std::string_view sql, std::span<const vb::Variant> params = {}) = 0;
 
+  /// Runs a statement without values whose answer nobody reads (a lock held to the end of the
+  /// transaction). Inside a transaction an engine may hold it back to travel with the next
+  /// statement, whose call then raises what it raised. This default runs it at once.
+  virtual void ExecuteUnread(std::string_view sql) { (void)Execute(sql); }
+
   /// Runs one query as Execute does and hands its rows out one at a time, so that a long
   /// answer is never held whole. The statement must yield rows from tables only (no computed
   /// column, whose type is settled from every row); the source keeps what it needs (values
@@ -95,6 +100,12 @@ class Engine {
   /// Rolls back the transaction in progress; never raises.
   virtual void Rollback() noexcept = 0;
   [[nodiscard]] virtual bool InTransaction() const = 0;
+  /// Whether the open transaction has run nothing yet (its start included): a statement that
+  /// fails then is undone by starting the transaction again (RestartTransaction), with no
+  /// savepoint. False when unknown.
+  [[nodiscard]] virtual bool TransactionUntouched() const { return false; }
+  /// Undoes everything the open transaction did and opens it again; never raises.
+  virtual void RestartTransaction() noexcept;
 
   /// Whether a table or view of that name (any letter case) exists.
   [[nodiscard]] virtual bool TableExists(std::string_view table) = 0;

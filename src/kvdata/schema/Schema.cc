@@ -15,6 +15,7 @@
 #include "kvdata/WorkgroupDirectory.h"
 #include "kvdata/engine/Engine.h"
 #include "vb/Convert.h"
+#include "vb/NeverDestroyed.h"
 
 namespace kvdata::schema {
 namespace {
@@ -46,7 +47,7 @@ constexpr int32_t kIdSize = 50;
 constexpr int32_t kNameSize = 100;
 
 const std::vector<TableDef>& Tables() {
-  static const std::vector<TableDef> tables = {
+  static const vb::NeverDestroyed<std::vector<TableDef>> tables(std::vector<TableDef>{
       {"actions",
        {{"ActionID", ColumnKind::AutoKey},
         {"ActionNumber", ColumnKind::Integer, 0, kNotNull},
@@ -177,8 +178,8 @@ const std::vector<TableDef>& Tables() {
         {"PasswordHash", ColumnKind::Text, 255},
         {"GroupID", ColumnKind::Integer},
         {"Created", ColumnKind::Date}}},
-  };
-  return tables;
+  });
+  return tables.Get();
 }
 
 // The open actions only, by assignee and by originator, on PostgreSQL: the alert count and the
@@ -190,7 +191,7 @@ constexpr std::string_view kOpen = "\"DateClosed\" IS NULL";
 // The alert count and the lists read open actions by assignee or originator, overdue actions
 // by due date, and an external record's actions by reference.
 const std::vector<IndexDef>& Indexes() {
-  static const std::vector<IndexDef> indexes = {
+  static const vb::NeverDestroyed<std::vector<IndexDef>> indexes(std::vector<IndexDef>{
       {"ix_actions_number", "actions", {"ActionNumber"}, true},
       {"ix_actions_assignee", "actions", {"AssigneeID", "DateClosed"}},
       {"ix_actions_originator", "actions", {"OriginatorID", "DateClosed"}},
@@ -207,8 +208,8 @@ const std::vector<IndexDef>& Indexes() {
       {"ix_sessions_user", "ActionSessions", {"UserID"}},
       {"ix_outbox_due", "ActionOutbox", {"Sent", "GaveUp", "NextAttempt"}},
       {"ix_reminders_day", "ActionReminders", {"UserID", "Day"}, true},
-  };
-  return indexes;
+  });
+  return indexes.Get();
 }
 
 // Labels of the field names whose display form is not the name itself.

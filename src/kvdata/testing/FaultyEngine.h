@@ -56,6 +56,10 @@ class FaultyEngine : public engine::Engine {
   }
   void Rollback() noexcept override { inner_->Rollback(); }
   [[nodiscard]] bool InTransaction() const override { return inner_->InTransaction(); }
+  [[nodiscard]] bool TransactionUntouched() const override {
+    return inner_->TransactionUntouched();
+  }
+  void RestartTransaction() noexcept override { inner_->RestartTransaction(); }
   [[nodiscard]] bool TableExists(std::string_view table) override {
     Count("catalog");
     return inner_->TableExists(table);

@@ -72,8 +72,11 @@ std::optional<std::string> ParamText(const vb::Variant& value, std::size_t index
         using T = std::decay_t<decltype(v)>;
         if constexpr (std::is_same_v<T, bool>) {
           return v ? "-1" : "0";
-        } else if constexpr (std::is_same_v<T, int16_t> || std::is_same_v<T, int32_t> ||
-                             std::is_same_v<T, double>) {
+        } else if constexpr (std::is_same_v<T, int16_t> || std::is_same_v<T, int32_t>) {
+          char digits[12];
+          const auto end = std::to_chars(std::begin(digits), std::end(digits), v).ptr;
+          return std::string(digits, end);
+        } else if constexpr (std::is_same_v<T, double>) {
           return fmt::format("{}", v);
         } else if constexpr (std::is_same_v<T, vb::Date>) {
           return v.ToIso();
@@ -363,20 +366,25 @@ PgEngine::ResultPtr PgEngine::ExchangePipelined(std::string_view sql, const Send
   }
   const ResultPtr sync(PQgetResult(conn));
   if (PQexitPipelineMode(conn) == 0) RaiseStatementError(conn, nullptr, sql);
-  // A savepoint statement that failed spoils the ones after it; report it, not them.
+  // A held-back statement that failed spoils the ones after it; report it, not them.
   for (std::size_t k = 0; k < deferred.size(); ++k) {
-    if (PQresultStatus(results[k].get()) != PGRES_COMMAND_OK) {
+    const ExecStatusType status = PQresultStatus(results[k].get());
+    if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) {
       RaiseStatementError(conn, results[k].get(), deferred[k]);
     }
   }
   return std::move(results.back());
 }
 
-bool PgEngine::Defer(std::string_view sql) {
+bool PgEngine::CanHoldBack() const {
   // In a failed transaction the statement is to fail at once, where its caller expects it.
   const PGTransactionStatusType status = PQtransactionStatus(conn_.get());
   const bool begun = !deferred_.empty() && status == PQTRANS_IDLE;
-  if (status != PQTRANS_INTRANS && !begun) return false;
+  return status == PQTRANS_INTRANS || begun;
+}
+
+bool PgEngine::Defer(std::string_view sql) {
+  if (!CanHoldBack()) return false;
   if (StartsWithKeyword(sql, "SAVEPOINT")) {
     deferred_.emplace_back(sql);
     return true;
@@ -580,6 +588,17 @@ StreamedResult PgEngine::Stream(std::string_view sql, std::span<const vb::Varian
   return {description.columns, std::move(rows)};
 }
 
+void PgEngine::ExecuteUnread(std::string_view sql) {
+  FinishStream();
+  ReopenIfBroken();
+  if (!CanHoldBack()) {
+    (void)Execute(sql);
+    return;
+  }
+  RequireUtf8(sql, "the statement");
+  deferred_.emplace_back(sql);
+}
+
 Result PgEngine::Execute(std::string_view sql, std::span<const vb::Variant> params) {
   FinishStream();
   ReopenIfBroken();
@@ -644,6 +663,18 @@ void PgEngine::Rollback() noexcept {
   deferred_.clear();
   transaction_ = false;
   if (!Broken() && InTransaction()) ResultPtr(PQexec(conn_.get(), "ROLLBACK"));
+}
+
+bool PgEngine::TransactionUntouched() const {
+  return transaction_ && stream_ == nullptr && deferred_.size() == 1 && deferred_[0] == "BEGIN" &&
+         PQtransactionStatus(conn_.get()) == PQTRANS_IDLE;
+}
+
+void PgEngine::RestartTransaction() noexcept {
+  Rollback();
+  if (Broken()) return;  // the next statement reports the lost session
+  deferred_.assign(1, "BEGIN");
+  transaction_ = true;
 }
 
 bool PgEngine::InTransaction() const {

@@ -1,9 +1,9 @@
 #pragma once
 // The server engine: PostgreSQL through libpq (Unix socket or TCP). Statements with bound values
 // are prepared once and cached by text, with their column metadata, read once from the catalog
-// (domains included); BEGIN and savepoint statements ride along with the next statement; transient
-// failures of a statement outside a transaction are retried. A lost session is reported to the
-// call that meets it and reopened at the next call outside a transaction.
+// (domains included); BEGIN, savepoint and lock statements ride along with the next statement;
+// transient failures of a statement outside a transaction are retried. A lost session is reported
+// to the call that meets it and reopened at the next call outside a transaction.
 #include <libpq-fe.h>
 
 #include <cstdint>
@@ -38,10 +38,16 @@ class PgEngine final : public Engine {
   /// statement at a time: anything else run on this engine before the source is read to the
   /// end first reads the rest of its rows into the source.
   StreamedResult Stream(std::string_view sql, std::span<const vb::Variant> params = {}) override;
+  /// Inside a transaction the statement goes with the next one, in the same round trip.
+  void ExecuteUnread(std::string_view sql) override;
   void Begin() override;
   void Commit() override;
   void Rollback() noexcept override;
   [[nodiscard]] bool InTransaction() const override;
+  /// True while the transaction's BEGIN is still held back, alone.
+  [[nodiscard]] bool TransactionUntouched() const override;
+  /// Rolls back what reached the server and holds BEGIN back again.
+  void RestartTransaction() noexcept override;
   [[nodiscard]] bool TableExists(std::string_view table) override;
   [[nodiscard]] std::vector<CatalogTable> ReadCatalog() override;
   [[nodiscard]] std::string ColumnType(ColumnKind kind, int32_t size = 0) override;
@@ -111,6 +117,9 @@ class PgEngine final : public Engine {
   // statement; a savepoint released before anything ran in it is never sent. Returns whether
   // sql was held back.
   bool Defer(std::string_view sql);
+  // Whether a transaction is open (or about to be, its BEGIN held back) and not failed: a
+  // statement held back now fails, if it does, where the transaction's owner looks.
+  [[nodiscard]] bool CanHoldBack() const;
   [[nodiscard]] Description DescribeColumns(const PGresult* result);
   const TableInfo& TableInfoFor(Oid table);
   const std::string& TypeName(Oid type);
