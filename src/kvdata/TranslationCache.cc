@@ -113,28 +113,28 @@ TranslationCache::Shaped TranslationCache::Learn(const StatementShape& shape,
   return shaped;
 }
 
-const sql::Translation& TranslationCache::Find(std::string_view statement, const vb::Clock& clock,
-                                               const Translate& translate) {
-  if (const sql::Translation* cached = texts_.Find(statement); cached && cached->HoldsAt(clock)) {
+TranslationCache::Shared TranslationCache::Find(std::string_view statement, const vb::Clock& clock,
+                                                const Translate& translate) {
+  if (const Shared* cached = texts_.Find(statement); cached && (*cached)->HoldsAt(clock)) {
     return *cached;
   }
   const std::optional<StatementShape> shape = ShapeOf(statement);
   const Shaped* shaped = shape ? shapes_.Find(shape->key) : nullptr;
   if (shaped != nullptr && shaped->usable && shaped->translation.HoldsAt(clock)) {
-    rebound_ = shaped->translation;
+    auto rebound = std::make_shared<sql::Translation>(shaped->translation);
     for (std::size_t k = 0; k < shape->numbers.size(); ++k) {
-      rebound_.values[shaped->positions[k]] = vb::Variant(static_cast<int32_t>(shape->numbers[k]));
+      rebound->values[shaped->positions[k]] = vb::Variant(static_cast<int32_t>(shape->numbers[k]));
     }
-    return rebound_;
+    return rebound;
   }
-  sql::Translation made = translate(statement);
+  auto made = std::make_shared<const sql::Translation>(translate(statement));
   if (shape && (shaped == nullptr || shaped->usable)) {
     Shaped* added = nullptr;
-    (void)shapes_.Add(shape->key, Learn(*shape, made, translate), &added);
+    (void)shapes_.Add(shape->key, Learn(*shape, *made, translate), &added);
   }
-  sql::Translation* added = nullptr;
-  (void)texts_.Add(std::string(statement), std::move(made), &added);
-  return *added;
+  Shared* added = nullptr;
+  (void)texts_.Add(std::string(statement), made, &added);
+  return made;
 }
 
 void TranslationCache::Clear() {

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -33,13 +34,17 @@ class TranslationCache {
 
   explicit TranslationCache(std::size_t capacity) : texts_(capacity), shapes_(capacity) {}
 
+  /// A translation the cache hands out: shared and immutable, so that it stays valid whatever
+  /// the cache does next.
+  using Shared = std::shared_ptr<const sql::Translation>;
+
   /// The translation of statement, from the cache while it holds at the clock's reading, else
   /// from translate (kept for next time). A statement whose shape was seen gets the shape's
   /// translation with its own numbers as the bound values, when every number of that shape is
   /// a bound value; the first statement of a shape is translated twice (once with other
   /// numbers) to find out. Raises what translate raises for statement.
-  const sql::Translation& Find(std::string_view statement, const vb::Clock& clock,
-                               const Translate& translate);
+  [[nodiscard]] Shared Find(std::string_view statement, const vb::Clock& clock,
+                            const Translate& translate);
 
   /// Forgets everything (the catalog or the locale changed).
   void Clear();
@@ -56,9 +61,8 @@ class TranslationCache {
                                     const sql::Translation& translation,
                                     const Translate& translate);
 
-  engine::StatementCache<sql::Translation> texts_;
+  engine::StatementCache<Shared> texts_;
   engine::StatementCache<Shaped> shapes_;
-  sql::Translation rebound_;  // the last translation made from a shape
 };
 
 }  // namespace kvdata

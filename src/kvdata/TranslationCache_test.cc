@@ -60,10 +60,10 @@ TEST(TranslationCache, StatementsOfOneShapeShareATranslationOnlyWhereTheNumbersA
     };
     (void)cache.Find(c.first, clock, counting);
     const int learning = translated;
-    const sql::Translation& got = cache.Find(c.second, clock, counting);
+    const TranslationCache::Shared got = cache.Find(c.second, clock, counting);
     const sql::Translation expected = direct(c.second);
-    EXPECT_EQ(got.text, expected.text);
-    EXPECT_EQ(got.values, expected.values);
+    EXPECT_EQ(got->text, expected.text);
+    EXPECT_EQ(got->values, expected.values);
     EXPECT_EQ(translated == learning, c.shared);
   }
 }
