@@ -5,8 +5,9 @@
 # synchronous commit on), writes docs/benchmarks.md, and prints as its last two lines the worst
 # ratio and the peak memory of the 1,000,000-row list.
 #   scripts/bench.sh            five interleaved repetitions of each benchmark
-#   scripts/bench.sh --quick    three shorter ones, fewer actions per write run (under 10
-#                               minutes on 2 cores once the databases exist)
+#   scripts/bench.sh --quick    three shorter ones, a fixed, smaller count of actions per
+#                               write run (under 10 minutes on 2 cores once the databases
+#                               exist and the release build is up to date)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 quick=0
@@ -55,7 +56,7 @@ fast=$(start_server fast -c fsync=off -c synchronous_commit=off -c full_page_wri
 durable=$(start_server durable -c fsync=on -c synchronous_commit=on -c full_page_writes=on)
 
 if [ "$quick" -eq 1 ]; then
-  # Three repetitions still give a median; fewer actions per setStatus and delete_ run.
+  # Three repetitions still give a median; every write run does a fixed, smaller count.
   reps=3 min=0.05
   export KV_BENCH_QUICK=1
 else
