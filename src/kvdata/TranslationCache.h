@@ -1,7 +1,8 @@
 #pragma once
 // The translations a connection keeps: by statement text, and by shape, so that statements that
 // differ only in a whole number (an action opened by its ID, a setting changed for one action)
-// share one translation whatever the number, beyond the texts the cache can hold.
+// share one translation whatever the number, beyond the texts the cache can hold; so do
+// statements that differ only in a text compared with a column (a user read by its ID).
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -14,17 +15,22 @@
 #include "kvdata/engine/StatementCache.h"
 #include "kvdata/sql/Translator.h"
 #include "vb/Clock.h"
+#include "vb/Variant.h"
 
 namespace kvdata {
 
 /// A statement with each whole number written in it (outside quotes and brackets, not part of a
-/// name) taken out: statements that differ only in those numbers have the same key.
+/// name) and each text in apostrophes taken out: statements that differ only in those values
+/// have the same key.
 struct StatementShape {
   std::string key;
-  std::vector<int64_t> numbers;  ///< in the order they are written
+  /// In the order they are written: a number as a Long, a text as a String (its apostrophes
+  /// undoubled, as the statement means it).
+  std::vector<vb::Variant> values;
 };
 
-/// The shape of statement; nullopt when it has no such number or one of more than nine digits.
+/// The shape of statement; nullopt when it has no such value or a number of more than nine
+/// digits.
 [[nodiscard]] std::optional<StatementShape> ShapeOf(std::string_view statement);
 
 class TranslationCache {
@@ -40,9 +46,9 @@ class TranslationCache {
 
   /// The translation of statement, from the cache while it holds at the clock's reading, else
   /// from translate (kept for next time). A statement whose shape was seen gets the shape's
-  /// translation with its own numbers as the bound values, when every number of that shape is
-  /// a bound value; the first statement of a shape is translated twice (once with other
-  /// numbers) to find out. Raises what translate raises for statement.
+  /// translation with its own values as the bound values, when every value of that shape is a
+  /// bound value; the first statement of a shape is translated twice (once with other values)
+  /// to find out. Raises what translate raises for statement.
   [[nodiscard]] Shared Find(std::string_view statement, const vb::Clock& clock,
                             const Translate& translate);
 
@@ -50,8 +56,8 @@ class TranslationCache {
   void Clear();
 
  private:
-  // What one shape translates to: usable when each number of the shape is the bound value at
-  // positions[k] and nothing else in the translation depends on the numbers.
+  // What one shape translates to: usable when each value of the shape is the bound value at
+  // positions[k] and nothing else in the translation depends on the values.
   struct Shaped {
     bool usable = false;
     sql::Translation translation;
