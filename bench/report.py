@@ -48,11 +48,11 @@ LIMITS = """
 
 - Every library read builds a record set: field metadata, typed values (`vb::Variant`, with
   texts copied and dates converted), a cursor, and reading a field returns a copy; the raw side
-  copies each cell once. For reads of one row (`DataRecord`, the setting reads of `EmailData`)
-  this per-call cost dominates the client's CPU; `EmailData` and `editingRights` also build
+  copies each cell once. For reads of one row (`DataRecord`, the reads of `EmailData`) this
+  per-call cost dominates the client's CPU; `EmailData` and `editingRights` also build
   their answers in memory, which the raw side (their statements only) does not. A statement that
-  carries its key in the text (`DataRecord`, as its callers write it) shares the translation of
-  its shape: the text is scanned for its numbers, not translated again.
+  carries its key in the text (`DataRecord`, as its callers write it; a user read by its ID)
+  shares the translation of its shape: the text is scanned for its values, not translated again.
 - `EmailData` reads the action, then the addresses of the people it names in one statement and
   its nine display labels in another (three round trips, on both sides), then builds its answer
   in memory: its remaining cost is the record sets and the text it builds.
@@ -64,15 +64,17 @@ LIMITS = """
 - With a durable server every commit waits for the disk, which the two sides share: the write
   ratios move towards 1.
 - Long answers cost per row: every cell becomes a `vb::Variant` (a text is copied, a date is
-  parsed) and every field read returns a copy, which is why `AlertRecords` (a quarter of the
-  table) has the largest CPU ratio. A forward-only, read-only record set streams its rows (SQLite
+  parsed) and every field read returns a copy: `AlertRecords` (a quarter of the table) stays
+  about 1.2 to 1.5 times the raw CPU. A forward-only, read-only record set streams its rows (SQLite
   steps the statement, PostgreSQL reads in libpq's single-row mode), so its memory follows the
   current row, not the answer.
 - The PostgreSQL alert count and default list read the user's open actions through indexes of
   the open actions only (by assignee, by originator), then the few heap pages that hold them; on
   1,000,000 actions those pages are less often in the server's buffers, on the raw side as much as
   on the library's. On a machine this loaded a server process waiting for a core is most of any
-  PostgreSQL wall figure, so growth and wall ratios there move by ±2× from run to run.
+  PostgreSQL wall figure, so growth and wall ratios there move by ±2× from run to run; with
+  `--quick` the CPU figures of the short reads move as much (compare one operation's two sizes:
+  the work is the same).
 """
 
 
