@@ -195,7 +195,8 @@ class RawPg {
     }
   }
 
-  /// Whether the texts of every row are kept (a held answer) or dropped as read (a stream).
+  /// Whether the texts of every row are kept (a held answer) or dropped as read (a stream, read
+  /// in single-row mode).
   void KeepRows(bool keep) { keep_ = keep; }
 
   /// Runs sql; the statements of before (without values, answers unread) travel in the same
@@ -231,6 +232,8 @@ class RawPg {
       const PgResultPtr sync(PQgetResult(conn));
       PQexitPipelineMode(conn);
       for (std::size_t k = 0; k < before.size(); ++k) Check(ahead[k].get(), before[k]);
+    } else if (!keep_) {
+      return Streamed(name, values, sql);
     } else {
       result.reset(PQexecPrepared(conn, name.c_str(), static_cast<int>(values.size()),
                                   values.data(), nullptr, nullptr, 0));
@@ -263,6 +266,39 @@ class RawPg {
   void Commit() { Check(PgResultPtr(PQexec(conn_.get(), "COMMIT")).get(), "COMMIT"); }
 
  private:
+  // A read whose rows are dropped as they come, in single-row mode, so that memory follows the
+  // row and not the answer (the client of a long list; list_memory's raw side reads so too).
+  Outcome Streamed(const std::string& name, const std::vector<const char*>& values,
+                   std::string_view sql) {
+    PGconn* conn = conn_.get();
+    if (PQsendQueryPrepared(conn, name.c_str(), static_cast<int>(values.size()), values.data(),
+                            nullptr, nullptr, 0) != 1 ||
+        PQsetSingleRowMode(conn) != 1) {
+      throw std::runtime_error(fmt::format("{}: {}", PQerrorMessage(conn), sql));
+    }
+    Outcome outcome;
+    while (PGresult* next = PQgetResult(conn)) {
+      const PgResultPtr result(next);
+      const PGresult* r = result.get();
+      if (PQresultStatus(r) != PGRES_SINGLE_TUPLE) {
+        Check(r, sql);
+        continue;
+      }
+      if (outcome.rows == 0) {
+        for (int c = 0; c < PQnfields(r); ++c) outcome.names.emplace_back(PQfname(r, c));
+        outcome.first.resize(outcome.names.size());
+      }
+      for (int c = 0; c < PQnfields(r); ++c) {
+        if (PQgetisnull(r, 0, c)) continue;
+        std::string cell(PQgetvalue(r, 0, c), static_cast<std::size_t>(PQgetlength(r, 0, c)));
+        benchmark::DoNotOptimize(cell.data());
+        if (outcome.rows == 0) outcome.first[static_cast<std::size_t>(c)] = std::move(cell);
+      }
+      ++outcome.rows;
+    }
+    return outcome;
+  }
+
   const std::string& Prepared(const std::string& sql, std::size_t count) {
     auto [it, added] = names_.try_emplace(sql, fmt::format("raw{}", names_.size()));
     if (added) {

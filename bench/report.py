@@ -13,16 +13,17 @@ import sys
 INTRO = """# Benchmarks
 
 `scripts/bench.sh` measures each operation of the library against the raw driver doing the same
-work (SQLite's C API, libpq), in one process, and writes this page (`--quick`: three shorter
-repetitions instead of five, and fewer actions per `setStatus` and `delete_` run). What "the
-same work" means here:
+work (SQLite's C API, libpq), in one process, and writes this page (`--quick`: shorter
+repetitions, three instead of five for the writes, each a fixed, smaller count of actions).
+What "the same work" means here:
 
 - the raw side sends the statement texts the library's statements arrive at the engine as (the
   translated text, values bound where the library binds them), each prepared once;
 - it reads every column of every row into a value of its type (texts copied out of the driver's
   buffers) and keeps the texts until the call ends, as the library's record set holds its answer;
   for the default list, which the library streams, it drops each row as read, as the library
-  does; the library side reads every field of every row;
+  does (on PostgreSQL in libpq's single-row mode, as the library reads it); the library side
+  reads every field of every row;
 - it makes the same setting and profile reads and has the same transaction shape (SQLite: `BEGIN
   IMMEDIATE` … `COMMIT`; PostgreSQL: `BEGIN` sent with the transaction's first statement, the
   advisory numbering lock for new actions);
@@ -47,15 +48,14 @@ LIMITS = """
 
 - Every library read builds a record set: field metadata, typed values (`vb::Variant`, with
   texts copied and dates converted), a cursor, and reading a field returns a copy; the raw side
-  copies each cell once. For reads of one row (`DataRecord`, the setting reads of `EmailData`)
-  this per-call cost dominates the client's CPU; `EmailData` and `editingRights` also build
+  copies each cell once. For reads of one row (`DataRecord`, the reads of `EmailData`) this
+  per-call cost dominates the client's CPU; `EmailData` and `editingRights` also build
   their answers in memory, which the raw side (their statements only) does not. A statement that
-  carries its key in the text (`DataRecord`, as its callers write it) shares the translation of
-  its shape: the text is scanned for its numbers, not translated again.
-- `EmailData` on PostgreSQL has the largest ratio: nine label reads and the user's row, each a
-  record set of its own built through the translator, where the raw side runs eleven prepared
-  statements; then it builds its answer in memory. Reading the labels in one statement, or
-  caching them with a way to know another program changed them, is what would remove it.
+  carries its key in the text (`DataRecord`, as its callers write it; a user read by its ID)
+  shares the translation of its shape: the text is scanned for its values, not translated again.
+- `EmailData` reads the action, then the addresses of the people it names in one statement and
+  its nine display labels in another (three round trips, on both sides), then builds its answer
+  in memory: its remaining cost is the record sets and the text it builds.
 - Writes keep the statements their callers see: `addRecord` opens the empty record set it adds
   its row to ("…where ActionNumber=0"), and the raw side sends it too; a history event is one
   prepared `INSERT`. On PostgreSQL the library also wraps the writes of `updateRecord` and
@@ -64,15 +64,17 @@ LIMITS = """
 - With a durable server every commit waits for the disk, which the two sides share: the write
   ratios move towards 1.
 - Long answers cost per row: every cell becomes a `vb::Variant` (a text is copied, a date is
-  parsed) and every field read returns a copy, which is why `AlertRecords` (a quarter of the
-  table) has the largest CPU ratio. A forward-only, read-only record set streams its rows (SQLite
+  parsed) and every field read returns a copy: `AlertRecords` (a quarter of the table) stays
+  about 1.2 to 1.5 times the raw CPU. A forward-only, read-only record set streams its rows (SQLite
   steps the statement, PostgreSQL reads in libpq's single-row mode), so its memory follows the
   current row, not the answer.
 - The PostgreSQL alert count and default list read the user's open actions through indexes of
   the open actions only (by assignee, by originator), then the few heap pages that hold them; on
   1,000,000 actions those pages are less often in the server's buffers, on the raw side as much as
   on the library's. On a machine this loaded a server process waiting for a core is most of any
-  PostgreSQL wall figure, so growth and wall ratios there move by ±2× from run to run.
+  PostgreSQL wall figure, so growth and wall ratios there move by ±2× from run to run; with
+  `--quick` the CPU figures of the short reads move as much (compare one operation's two sizes:
+  the work is the same).
 """
 
 
@@ -112,6 +114,9 @@ def rows_of(table, groups):
         result.append((key, (lib, raw, lib[0] / raw[0], lib[1] / raw[1]), ""))
     return result
 
+
+# The first heading of the sections this script does not write, kept at the page's end.
+KEPT_FROM = "## The web front end under load"
 
 SERVER = {"writes-fast": "fsync off", "writes-durable": "durable", "reads": ""}
 
@@ -218,8 +223,16 @@ def main():
                  f"{peak:.0f} MiB.")
     lines.append(LIMITS)
 
+    # Sections written by other programs (the web front end's, by bench/web_bench.sh) stay.
+    kept = ""
+    if os.path.exists(args.out):
+        with open(args.out) as f:
+            previous = f.read()
+        start = previous.find(KEPT_FROM)
+        if start >= 0:
+            kept = "\n" + previous[start:]
     with open(args.out, "w") as f:
-        f.write("\n".join(lines))
+        f.write("\n".join(lines) + kept)
     print(f"wrote {args.out}", file=sys.stderr)
     print(f"worst ratio: {worst[0]:.2f} ({worst[1]})")
     print(f"peak memory, 1,000,000-row list: {peak:.0f} MiB")

@@ -5,8 +5,9 @@
 # synchronous commit on), writes docs/benchmarks.md, and prints as its last two lines the worst
 # ratio and the peak memory of the 1,000,000-row list.
 #   scripts/bench.sh            five interleaved repetitions of each benchmark
-#   scripts/bench.sh --quick    three shorter ones, fewer actions per write run (under 10
-#                               minutes on 2 cores once the databases exist)
+#   scripts/bench.sh --quick    shorter ones, three for the writes, each a fixed, smaller
+#                               count of actions (under 10 minutes on 2 cores once the
+#                               databases exist and the release build is up to date)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 quick=0
@@ -55,27 +56,28 @@ fast=$(start_server fast -c fsync=off -c synchronous_commit=off -c full_page_wri
 durable=$(start_server durable -c fsync=on -c synchronous_commit=on -c full_page_writes=on)
 
 if [ "$quick" -eq 1 ]; then
-  # Three repetitions still give a median; fewer actions per setStatus and delete_ run.
-  reps=3 min=0.05
+  # Shorter runs; the reads (a minute or two) keep five repetitions, so that a median stands
+  # two disturbed ones; the writes three, each a fixed, smaller count of actions.
+  reps=3 readReps=5 min=0.05
   export KV_BENCH_QUICK=1
 else
-  reps=5 min=0.5
+  reps=5 readReps=5 min=0.5
 fi
-run() {  # run NAME PROGRAM ARGS...: JSON into $out/NAME.json, console into $out/NAME.txt
-  local name=$1 program=$2
-  shift 2
-  "$build/bench/$program" --benchmark_repetitions=$reps --benchmark_min_time=$min \
+run() {  # run NAME PROGRAM REPETITIONS ARGS...: JSON into $out/NAME.json, console into NAME.txt
+  local name=$1 program=$2 repetitions=$3
+  shift 3
+  "$build/bench/$program" --benchmark_repetitions=$repetitions --benchmark_min_time=$min \
     --benchmark_enable_random_interleaving=true --benchmark_out_format=json \
     --benchmark_out="$out/$name.json" "$@" >"$out/$name.txt" 2>&1 \
     || { tail -n 5 "$out/$name.txt" >&2; echo "$name failed" >&2; exit 1; }
 }
 
 echo "reads (10,000 and 1,000,000 actions; the databases are made on first use)" >&2
-KV_TEST_PG=$fast run reads reads_bench
+KV_TEST_PG=$fast run reads reads_bench "$readReps"
 echo "writes, PostgreSQL fsync off" >&2
-KV_TEST_PG=$fast run writes-fast writes_bench
+KV_TEST_PG=$fast run writes-fast writes_bench "$reps"
 echo "writes, PostgreSQL durable" >&2
-KV_TEST_PG=$durable run writes-durable writes_bench --benchmark_filter=PostgreSQL
+KV_TEST_PG=$durable run writes-durable writes_bench "$reps" --benchmark_filter=PostgreSQL
 
 echo "1,000,000-row list, one process each" >&2
 : >"$out/memory.txt"

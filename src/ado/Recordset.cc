@@ -138,7 +138,12 @@ void Recordset::Open(CursorTypeEnum cursorType, LockTypeEnum lockType, int32_t /
   // With neither a connection nor fields of its own there is nothing to open over.
   if (shared_->fields.empty()) throw Error(kConnectionUnusable);
   auto shared = std::make_shared<Shared>();
-  shared->fields = shared_->fields;
+  // Fields appended to this record set alone move to its rows; shared ones are copied.
+  if (shared_.use_count() == 1) {
+    shared->fields = std::move(shared_->fields);
+  } else {
+    shared->fields = shared_->fields;
+  }
   shared_ = std::move(shared);
   cursor_ = Cursor{};
   edit_.reset();
@@ -328,8 +333,9 @@ const FieldInfo& Recordset::Info(std::size_t index) const {
 
 std::optional<std::size_t> Recordset::IndexOf(std::string_view name) const {
   const auto& fields = shared_->fields;
+  // Names of another length never match: no call for them.
   const auto it = std::find_if(fields.begin(), fields.end(), [&](const FieldInfo& info) {
-    return vb::EqualsText(info.name, name);
+    return info.name.size() == name.size() && vb::EqualsText(info.name, name);
   });
   if (it == fields.end()) return std::nullopt;
   return static_cast<std::size_t>(it - fields.begin());

@@ -116,7 +116,7 @@ struct DataConnection::Impl {
   }
 
   // The statement as the engine runs it, from the cache while the clock reads as it did.
-  const sql::Translation& Translate(std::string_view sql) {
+  TranslationCache::Shared Translate(std::string_view sql) {
     (void)Catalog();
     return translations.Find(sql, *clock, [this](std::string_view statement) {
       const sql::Context context{
@@ -133,8 +133,8 @@ struct DataConnection::Impl {
 
   engine::Result Run(std::string_view sql) {
     Record(sql);
-    const sql::Translation& translation = Translate(sql);
-    return engine->Execute(translation.text, translation.values);
+    const TranslationCache::Shared translation = Translate(sql);
+    return engine->Execute(translation->text, translation->values);
   }
 
   ado::RecordsetPtr MakeRecordset(engine::Result result, int32_t cursorType, int32_t cursorLocation,
@@ -171,8 +171,8 @@ struct DataConnection::Impl {
   // the current row, not the answer. Going back runs the same statement again.
   ado::RecordsetPtr StreamRecordset(std::string_view sql, int32_t cursorLocation) {
     Record(sql);
-    const sql::Translation& translation = Translate(sql);
-    engine::StreamedResult first = engine->Stream(translation.text, translation.values);
+    TranslationCache::Shared translation = Translate(sql);
+    engine::StreamedResult first = engine->Stream(translation->text, translation->values);
     std::vector<ado::FieldInfo> fields;
     fields.reserve(first.columns.size());
     for (const auto& column : first.columns) {
@@ -183,12 +183,12 @@ struct DataConnection::Impl {
     // The first run is the one already started; later runs start the statement again.
     auto pending = std::make_shared<std::unique_ptr<ado::RowSource>>(std::move(first.rows));
     // It keeps the engine and the locale the record set reads with alive.
-    ado::RowSourceFactory query = [engine = engine, locale = locale, text = translation.text,
-                                   values = translation.values,
+    ado::RowSourceFactory query = [engine = engine, locale = locale,
+                                   translation = std::move(translation),
                                    pending]() -> std::unique_ptr<ado::RowSource> {
       (void)locale;
       if (*pending) return std::move(*pending);
-      return engine->Stream(text, values).rows;
+      return engine->Stream(translation->text, translation->values).rows;
     };
     auto recordset = ado::Recordset::Create();
     recordset->SetLocale(*locale);
@@ -227,7 +227,7 @@ ado::RecordsetPtr DataConnection::OpenRecordset(std::string_view sql, int32_t cu
   return impl_->MakeRecordset(std::move(result), cursorType, cursorLocation, lockType);
 }
 
-std::string DataConnection::EngineText(std::string_view sql) { return impl_->Translate(sql).text; }
+std::string DataConnection::EngineText(std::string_view sql) { return impl_->Translate(sql)->text; }
 
 ado::RecordsetPtr DataConnection::Execute(std::string_view sql, int32_t* recordsAffected,
                                           int32_t options) {

@@ -3,8 +3,10 @@
 // until Save; other data servers see them only after that.
 #include <map>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "vb/Convert.h"
 #include "vb/Variant.h"
@@ -12,6 +14,37 @@
 namespace kvdata {
 
 struct ServerState;
+
+/// Orders keys as the settings table compares them: letter case ignored.
+struct SettingsKeyLess {
+  using is_transparent = void;
+  bool operator()(std::string_view a, std::string_view b) const {
+    return vb::CompareText(a, b) < 0;
+  }
+};
+
+/// The values under a few keys, read together (SettingsStore::Read): what the store answered
+/// at that moment, for a notice or a page that needs several settings or labels at once.
+class SettingsSnapshot {
+ public:
+  /// As SettingsStore::Value at the time of the read. Raises kBadArgument for a key that was
+  /// not read, and as the store does for a stored value that cannot be read (only that key).
+  [[nodiscard]] vb::Variant Value(std::string_view key) const;
+  /// As SettingsStore::Label, for a name whose LabelKey was read.
+  [[nodiscard]] std::string Label(std::string_view name, bool* found = nullptr) const;
+
+ private:
+  friend class SettingsStore;
+  // Per key read: the unsaved change, or the stored type code and text (both Empty when the
+  // key has no row).
+  struct Entry {
+    bool changed = false;
+    vb::Variant value;
+    vb::Variant type;
+    vb::Variant text;
+  };
+  std::map<std::string, Entry, SettingsKeyLess> entries_;
+};
 
 class SettingsStore {
  public:
@@ -26,18 +59,15 @@ class SettingsStore {
   /// the name itself when none is stored. found (when given) is set to whether a stored label
   /// was found; its value on entry does not matter.
   [[nodiscard]] std::string Label(std::string_view name, bool* found = nullptr) const;
+  /// The values under keys, as Value gives them, read from the database in one statement (a
+  /// notice needs nine labels: one round trip instead of nine).
+  [[nodiscard]] SettingsSnapshot Read(std::span<const std::string> keys) const;
   /// Writes the changes kept in memory to the database, all or none.
   void Save();
 
  private:
-  struct NoCase {
-    using is_transparent = void;
-    bool operator()(std::string_view a, std::string_view b) const {
-      return vb::CompareText(a, b) < 0;
-    }
-  };
   std::shared_ptr<const ServerState> state_;
-  std::map<std::string, vb::Variant, NoCase> changes_;
+  std::map<std::string, vb::Variant, SettingsKeyLess> changes_;
 };
 
 /// The settings key under which the label of a name is kept.

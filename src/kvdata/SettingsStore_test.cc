@@ -2,12 +2,20 @@
 
 #include <gtest/gtest.h>
 
+#include <span>
+#include <string>
+#include <vector>
+
 #include "kvdata/ActionDatabaseTest.h"
 #include "kvdata/DataConnection.h"
 #include "kvdata/DataUtility.h"
+#include "kvdata/Errors.h"
+#include "vb/testing/ErrorOf.h"
 
 namespace kvdata {
 namespace {
+
+using ::vb::testing::ErrorOf;
 
 using SettingsStoreValue = ActionDatabaseTest;
 
@@ -62,6 +70,33 @@ TEST_P(SettingsStoreValue, LabelGivesTheStoredLabelOrTheName) {
   EXPECT_EQ(server->Settings()->Label("Assignee", &found), "Assignee");
   EXPECT_FALSE(found);
   EXPECT_EQ(server->Settings()->Label("DateOpened"), "Date Opened");
+}
+
+TEST_P(SettingsStoreValue, ReadAnswersAsTheStoreDoesInOneStatement) {
+  const auto writer = OpenServer();
+  writer->Settings()->Value("DueDays", int16_t{14});
+  writer->Settings()->Value("Label.Action", "Task");
+  writer->Settings()->Save();
+  (void)writer->Connection()->Execute(
+      "insert into ActionConfig (ConfigKey, ValueType, ValueText) values ('Broken', 99, 'x')");
+  const auto server = OpenServer();
+  server->Settings()->Value("SMTPHost", "unsaved.example.org");
+  const std::vector<std::string> keys = {"duedays", "Label.Action", "Label.Assignee", "SMTPHost",
+                                         "Never",   "DUEDAYS",      "Broken"};
+  server->Connection()->ClearTrace();
+  const SettingsSnapshot snapshot = server->Settings()->Read(keys);
+  EXPECT_EQ(server->Connection()->Trace().size(), 1U);
+  for (const std::string& key : std::span(keys).first(6)) {
+    EXPECT_EQ(snapshot.Value(key), server->Settings()->Value(key)) << key;
+  }
+  bool found = false;
+  EXPECT_EQ(snapshot.Label("Action", &found), "Task");
+  EXPECT_TRUE(found);
+  EXPECT_EQ(snapshot.Label("Assignee", &found), "Assignee");
+  EXPECT_FALSE(found);
+  // An unreadable row fails its own key only; a key that was not read is refused.
+  EXPECT_EQ(ErrorOf([&] { (void)snapshot.Value("Broken"); }).number(), kBadArgument);
+  EXPECT_EQ(ErrorOf([&] { (void)snapshot.Value("AutoEmail"); }).number(), kBadArgument);
 }
 
 KV_INSTANTIATE_ENGINES(SettingsStoreValue);

@@ -1,13 +1,17 @@
 #include "kvdata/TranslationCache.h"
 
+#include <string>
+#include <utility>
 #include <variant>
+
+#include "kvdata/engine/Values.h"
 
 namespace kvdata {
 namespace {
 
-// Stands for a number in a shape's key; statements never hold it (control characters are not
+// Stands for a value in a shape's key; statements never hold it (control characters are not
 // SQL).
-constexpr char kNumberMark = '\x01';
+constexpr char kValueMark = '\x01';
 // More digits than this may not fit the 32 bits of a bound whole number.
 constexpr std::size_t kMaxDigits = 9;
 
@@ -19,20 +23,25 @@ bool JoinsDigits(char c) {
          c == '.' || static_cast<unsigned char>(c) >= 0x80;
 }
 
-// The whole number value v holds, if it is a Long.
-std::optional<int32_t> LongOf(const vb::Variant& v) {
-  if (const auto* value = std::get_if<int32_t>(&v.storage())) return *value;
-  return std::nullopt;
+// The value as a statement writes it: a number as it is, a text in apostrophes (doubled inside).
+std::string Written(const vb::Variant& value) {
+  if (const auto* number = std::get_if<int32_t>(&value.storage())) return std::to_string(*number);
+  std::string text = "'";
+  for (const char c : std::get<std::string>(value.storage())) {
+    text += c;
+    if (c == '\'') text += c;
+  }
+  return text + "'";
 }
 
-// The statement of a shape with the given numbers written in.
-std::string WithNumbers(std::string_view key, const std::vector<int64_t>& numbers) {
+// The statement of a shape with the given values written in.
+std::string WithValues(std::string_view key, const std::vector<vb::Variant>& values) {
   std::string text;
-  text.reserve(key.size() + numbers.size() * kMaxDigits);
+  text.reserve(key.size() + values.size() * kMaxDigits);
   std::size_t next = 0;
   for (const char c : key) {
-    if (c == kNumberMark) {
-      text += std::to_string(numbers[next++]);
+    if (c == kValueMark) {
+      text += Written(values[next++]);
     } else {
       text += c;
     }
@@ -40,18 +49,47 @@ std::string WithNumbers(std::string_view key, const std::vector<int64_t>& number
   return text;
 }
 
+// The end of the text in apostrophes that starts at open (the index after its closing one), and
+// its value; nullopt when it is not closed.
+std::optional<std::pair<std::size_t, std::string>> QuotedText(std::string_view statement,
+                                                              std::size_t open) {
+  std::string value;
+  for (std::size_t i = open + 1; i < statement.size(); ++i) {
+    if (statement[i] != '\'') {
+      value += statement[i];
+    } else if (i + 1 < statement.size() && statement[i + 1] == '\'') {
+      value += '\'';
+      ++i;
+    } else {
+      return std::pair{i + 1, std::move(value)};
+    }
+  }
+  return std::nullopt;
+}
+
 }  // namespace
 
 std::optional<StatementShape> ShapeOf(std::string_view statement) {
+  // A statement the translator refuses is left to it, so that it is refused as always.
+  if (statement.find('\0') != std::string_view::npos || !engine::IsValidUtf8(statement)) {
+    return std::nullopt;
+  }
   StatementShape shape;
   shape.key.reserve(statement.size());
-  char close = 0;  // the character that ends the quoted text or bracketed name we are in
+  char close = 0;  // the character that ends the quoted name or bracketed name we are in
   for (std::size_t i = 0; i < statement.size();) {
     const char c = statement[i];
-    if (c == kNumberMark) return std::nullopt;
+    if (c == kValueMark) return std::nullopt;
     if (close != 0) {
       close = c == close ? '\0' : close;  // a doubled quote closes and reopens: same result
-    } else if (c == '\'' || c == '"') {
+    } else if (c == '\'') {
+      const auto text = QuotedText(statement, i);
+      if (!text) return std::nullopt;  // the translator refuses it
+      shape.values.emplace_back(std::move(text->second));
+      shape.key += kValueMark;
+      i = text->first;
+      continue;
+    } else if (c == '"') {
       close = c;
     } else if (c == '[') {
       close = ']';
@@ -60,8 +98,9 @@ std::optional<StatementShape> ShapeOf(std::string_view statement) {
       while (end < statement.size() && IsDigit(statement[end])) ++end;
       if (end == statement.size() || !JoinsDigits(statement[end])) {
         if (end - i > kMaxDigits) return std::nullopt;
-        shape.numbers.push_back(std::stoll(std::string(statement.substr(i, end - i))));
-        shape.key += kNumberMark;
+        shape.values.emplace_back(
+            static_cast<int32_t>(std::stol(std::string(statement.substr(i, end - i)))));
+        shape.key += kValueMark;
         i = end;
         continue;
       }
@@ -69,26 +108,32 @@ std::optional<StatementShape> ShapeOf(std::string_view statement) {
     shape.key += c;
     ++i;
   }
-  if (shape.numbers.empty()) return std::nullopt;
+  if (shape.values.empty()) return std::nullopt;
   return shape;
 }
 
 TranslationCache::Shaped TranslationCache::Learn(const StatementShape& shape,
                                                  const sql::Translation& translation,
                                                  const Translate& translate) {
-  // The same statement with other numbers, each one distinct from the rest.
-  constexpr int64_t kFirstProbe = 900000001;
-  std::vector<int64_t> probes;
-  for (std::size_t k = 0; k < shape.numbers.size(); ++k) {
-    const int64_t probe = kFirstProbe + 2 * static_cast<int64_t>(k);
-    probes.push_back(probe == shape.numbers[k] ? probe + 1 : probe);
+  // The same statement with other values, each one distinct from the rest and from its own.
+  constexpr int32_t kFirstProbe = 900000001;
+  std::vector<vb::Variant> probes;
+  for (std::size_t k = 0; k < shape.values.size(); ++k) {
+    const auto n = static_cast<int32_t>(k);
+    vb::Variant probe = shape.values[k].IsString() ? vb::Variant("kv~probe~" + std::to_string(k))
+                                                   : vb::Variant(kFirstProbe + 2 * n);
+    if (probe == shape.values[k]) {
+      probe = shape.values[k].IsString() ? vb::Variant("kv~other~" + std::to_string(k))
+                                         : vb::Variant(kFirstProbe + 2 * n + 1);
+    }
+    probes.push_back(std::move(probe));
   }
-  Shaped shaped{false, translation, std::vector<std::size_t>(shape.numbers.size(), SIZE_MAX)};
+  Shaped shaped{false, translation, std::vector<std::size_t>(shape.values.size(), SIZE_MAX)};
   sql::Translation other;
   try {
-    other = translate(WithNumbers(shape.key, probes));
+    other = translate(WithValues(shape.key, probes));
   } catch (const std::exception&) {
-    return shaped;  // the numbers change what the statement is: no shared translation
+    return shaped;  // the values change what the statement is: no shared translation
   }
   if (other.text != translation.text || other.values.size() != translation.values.size() ||
       other.today != translation.today || other.now != translation.now) {
@@ -96,45 +141,44 @@ TranslationCache::Shaped TranslationCache::Learn(const StatementShape& shape,
   }
   for (std::size_t i = 0; i < other.values.size(); ++i) {
     if (other.values[i] == translation.values[i]) continue;
-    const auto probe = LongOf(other.values[i]);
-    const auto original = LongOf(translation.values[i]);
     std::size_t k = 0;
-    while (k < probes.size() && (!probe || probes[k] != *probe)) ++k;
-    if (k == probes.size() || !original || *original != shape.numbers[k] ||
+    while (k < probes.size() && !(probes[k] == other.values[i])) ++k;
+    // Bound as it was written (a number as a Long, a text as the same text), in one place only.
+    if (k == probes.size() || !(translation.values[i] == shape.values[k]) ||
         shaped.positions[k] != SIZE_MAX) {
       return shaped;
     }
     shaped.positions[k] = i;
   }
   for (const std::size_t position : shaped.positions) {
-    if (position == SIZE_MAX) return shaped;  // a number left in the text
+    if (position == SIZE_MAX) return shaped;  // a value left in the text
   }
   shaped.usable = true;
   return shaped;
 }
 
-const sql::Translation& TranslationCache::Find(std::string_view statement, const vb::Clock& clock,
-                                               const Translate& translate) {
-  if (const sql::Translation* cached = texts_.Find(statement); cached && cached->HoldsAt(clock)) {
+TranslationCache::Shared TranslationCache::Find(std::string_view statement, const vb::Clock& clock,
+                                                const Translate& translate) {
+  if (const Shared* cached = texts_.Find(statement); cached && (*cached)->HoldsAt(clock)) {
     return *cached;
   }
   const std::optional<StatementShape> shape = ShapeOf(statement);
   const Shaped* shaped = shape ? shapes_.Find(shape->key) : nullptr;
   if (shaped != nullptr && shaped->usable && shaped->translation.HoldsAt(clock)) {
-    rebound_ = shaped->translation;
-    for (std::size_t k = 0; k < shape->numbers.size(); ++k) {
-      rebound_.values[shaped->positions[k]] = vb::Variant(static_cast<int32_t>(shape->numbers[k]));
+    auto rebound = std::make_shared<sql::Translation>(shaped->translation);
+    for (std::size_t k = 0; k < shape->values.size(); ++k) {
+      rebound->values[shaped->positions[k]] = shape->values[k];
     }
-    return rebound_;
+    return rebound;
   }
-  sql::Translation made = translate(statement);
+  auto made = std::make_shared<const sql::Translation>(translate(statement));
   if (shape && (shaped == nullptr || shaped->usable)) {
     Shaped* added = nullptr;
-    (void)shapes_.Add(shape->key, Learn(*shape, made, translate), &added);
+    (void)shapes_.Add(shape->key, Learn(*shape, *made, translate), &added);
   }
-  sql::Translation* added = nullptr;
-  (void)texts_.Add(std::string(statement), std::move(made), &added);
-  return *added;
+  Shared* added = nullptr;
+  (void)texts_.Add(std::string(statement), made, &added);
+  return made;
 }
 
 void TranslationCache::Clear() {

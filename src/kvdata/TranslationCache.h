@@ -1,10 +1,12 @@
 #pragma once
 // The translations a connection keeps: by statement text, and by shape, so that statements that
 // differ only in a whole number (an action opened by its ID, a setting changed for one action)
-// share one translation whatever the number, beyond the texts the cache can hold.
+// share one translation whatever the number, beyond the texts the cache can hold; so do
+// statements that differ only in a text compared with a column (a user read by its ID).
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -13,17 +15,22 @@
 #include "kvdata/engine/StatementCache.h"
 #include "kvdata/sql/Translator.h"
 #include "vb/Clock.h"
+#include "vb/Variant.h"
 
 namespace kvdata {
 
 /// A statement with each whole number written in it (outside quotes and brackets, not part of a
-/// name) taken out: statements that differ only in those numbers have the same key.
+/// name) and each text in apostrophes taken out: statements that differ only in those values
+/// have the same key.
 struct StatementShape {
   std::string key;
-  std::vector<int64_t> numbers;  ///< in the order they are written
+  /// In the order they are written: a number as a Long, a text as a String (its apostrophes
+  /// undoubled, as the statement means it).
+  std::vector<vb::Variant> values;
 };
 
-/// The shape of statement; nullopt when it has no such number or one of more than nine digits.
+/// The shape of statement; nullopt when it has no such value or a number of more than nine
+/// digits.
 [[nodiscard]] std::optional<StatementShape> ShapeOf(std::string_view statement);
 
 class TranslationCache {
@@ -33,20 +40,24 @@ class TranslationCache {
 
   explicit TranslationCache(std::size_t capacity) : texts_(capacity), shapes_(capacity) {}
 
+  /// A translation the cache hands out: shared and immutable, so that it stays valid whatever
+  /// the cache does next.
+  using Shared = std::shared_ptr<const sql::Translation>;
+
   /// The translation of statement, from the cache while it holds at the clock's reading, else
   /// from translate (kept for next time). A statement whose shape was seen gets the shape's
-  /// translation with its own numbers as the bound values, when every number of that shape is
-  /// a bound value; the first statement of a shape is translated twice (once with other
-  /// numbers) to find out. Raises what translate raises for statement.
-  const sql::Translation& Find(std::string_view statement, const vb::Clock& clock,
-                               const Translate& translate);
+  /// translation with its own values as the bound values, when every value of that shape is a
+  /// bound value; the first statement of a shape is translated twice (once with other values)
+  /// to find out. Raises what translate raises for statement.
+  [[nodiscard]] Shared Find(std::string_view statement, const vb::Clock& clock,
+                            const Translate& translate);
 
   /// Forgets everything (the catalog or the locale changed).
   void Clear();
 
  private:
-  // What one shape translates to: usable when each number of the shape is the bound value at
-  // positions[k] and nothing else in the translation depends on the numbers.
+  // What one shape translates to: usable when each value of the shape is the bound value at
+  // positions[k] and nothing else in the translation depends on the values.
   struct Shaped {
     bool usable = false;
     sql::Translation translation;
@@ -56,9 +67,8 @@ class TranslationCache {
                                     const sql::Translation& translation,
                                     const Translate& translate);
 
-  engine::StatementCache<sql::Translation> texts_;
+  engine::StatementCache<Shared> texts_;
   engine::StatementCache<Shaped> shapes_;
-  sql::Translation rebound_;  // the last translation made from a shape
 };
 
 }  // namespace kvdata

@@ -46,6 +46,16 @@ bool PasswordMatches(const vb::Variant& hash, std::string_view password,
 constexpr std::array<std::string_view, 5> kReadableFields = {"UserID", "UserName", "Email",
                                                              "GroupID", "Created"};
 
+/// The column a readable field name (any letter case) stands for; raises for any other name.
+std::string_view RequireReadable(std::string_view name) {
+  const auto field = std::find_if(kReadableFields.begin(), kReadableFields.end(),
+                                  [&](auto readable) { return vb::EqualsText(readable, name); });
+  if (field == kReadableFields.end()) {
+    Raise(kBadUserArgument, fmt::format("\"{}\" is not a field of the user directory.", name));
+  }
+  return *field;
+}
+
 }  // namespace
 
 User::User(kvdata::PasswordCost cost)
@@ -101,13 +111,32 @@ void User::Login(std::string_view cUserName, std::string_view cPassword,
 std::shared_ptr<kvdata::UserProfile> User::Profile() const { return server_->Profile(); }
 
 vb::Variant User::UserField(std::string_view cUserID, std::string_view cFieldName) const {
-  const bool readable = std::any_of(kReadableFields.begin(), kReadableFields.end(),
-                                    [&](auto field) { return vb::EqualsText(field, cFieldName); });
-  if (!readable) {
-    Raise(kBadUserArgument,
-          fmt::format("\"{}\" is not a field of the user directory.", cFieldName));
-  }
+  RequireReadable(cFieldName);
   return UserRow(cUserID, ado::adLockReadOnly)->Fields().Item(cFieldName).Value();
+}
+
+std::map<std::string, vb::Variant> User::UserFields(std::span<const std::string> userIDs,
+                                                    std::string_view cFieldName) const {
+  const std::string_view field = RequireReadable(cFieldName);
+  std::map<std::string, vb::Variant> found;
+  if (userIDs.empty()) return found;
+  // Each ID compared on its own ("or", not an "in" list): the IDs travel as bound values, so
+  // the engine prepares one statement for any users.
+  std::string sql = fmt::format("select UserID, {} from Users where ", field);
+  for (std::size_t k = 0; k < userIDs.size(); ++k) {
+    if (k > 0) sql += " or ";
+    sql += "UserID=" + kvdata::DataUtility::SqlText(userIDs[k]);
+  }
+  const auto rs = Connection().OpenRecordset(sql, ado::adOpenForwardOnly, ado::adUseServer,
+                                             ado::adLockReadOnly);
+  ado::Fields fields = rs->Fields();
+  for (; !rs->IsEOF(); rs->MoveNext()) {
+    // The table's key ignores letter case; user IDs are compared exactly.
+    std::string id = vb::TextOf(fields.Item(0).Value());
+    if (std::find(userIDs.begin(), userIDs.end(), id) == userIDs.end()) continue;
+    found.insert_or_assign(std::move(id), fields.Item(1).Value());
+  }
+  return found;
 }
 
 void User::RenameUser(std::string_view cUserID, std::string_view cNewName) {

@@ -2,7 +2,9 @@
 // The user directory (table Users of the action database): who may log in, with which password
 // (libsodium Argon2id hashes), in which workgroup.
 #include <cstdint>
+#include <map>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -42,6 +44,10 @@ class User {
   /// A field of a user's row (UserID, UserName, Email, GroupID, Created); the password hash is
   /// not readable. Raises kUnknownUser or kBadUserArgument.
   [[nodiscard]] vb::Variant UserField(std::string_view cUserID, std::string_view cFieldName) const;
+  /// The same field of several users, read in one statement: by user ID (compared exactly), for
+  /// the IDs that name a user; the others are left out. Raises kBadUserArgument as UserField.
+  [[nodiscard]] std::map<std::string, vb::Variant> UserFields(std::span<const std::string> userIDs,
+                                                              std::string_view cFieldName) const;
   /// Changes a user's display name. Raises kUnknownUser.
   void RenameUser(std::string_view cUserID, std::string_view cNewName);
   /// Removes a user; the client's list (when given) is replaced by a fresh UserList. Raises

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <ctime>
 #include <iostream>
+#include <map>
 
 #include "kvdata/ActionDatabaseTest.h"
 #include "kvdata/DataServer.h"
@@ -110,6 +111,13 @@ TEST_P(UserDirectory, MaintainsUsersAndTheirFields) {
   EXPECT_THROW((void)user_.UserField("bob", "PasswordHash"), vb::ComError);
   user_.RenameUser("bob", "Robert O'Neil");
   EXPECT_EQ(user_.UserField("bob", "UserName"), vb::Variant("Robert O'Neil"));
+  // Several users in one read: IDs compared exactly, unknown ones left out, quotes kept as data.
+  const std::string ids[] = {"bob", "BOB", "nopw", "ghost", "o'x' or ''='"};
+  EXPECT_EQ(user_.UserFields(ids, "username"),
+            (std::map<std::string, vb::Variant>{{"bob", user_.UserField("bob", "UserName")},
+                                                {"nopw", user_.UserField("nopw", "UserName")}}));
+  EXPECT_EQ(ErrorOf([&] { (void)user_.UserFields(ids, "PasswordHash"); }).number(),
+            kBadUserArgument);
   EXPECT_EQ(ErrorOf([&] { user_.AddUser("bob", "Other Bob", "x", staff_); }).number(),
             kBadUserArgument);
   EXPECT_THROW(user_.AddUser("carol", "Carol", "x", 999), vb::ComError);

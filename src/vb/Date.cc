@@ -61,6 +61,37 @@ std::optional<Moment> MomentOf(int year, int month, int day, int hour, int minut
   return Moment{(sys_days{ymd} - kDayZero).count(), hour * 3600 + minute * 60 + second};
 }
 
+// The number written in count digits at text[at], or -1 when one of them is not a digit.
+int DigitsAt(std::string_view text, std::size_t at, std::size_t count) {
+  int value = 0;
+  for (std::size_t i = at; i < at + count; ++i) {
+    if (text[i] < '0' || text[i] > '9') return -1;
+    value = value * 10 + (text[i] - '0');
+  }
+  return value;
+}
+
+// The two forms the engines hand back, "yyyy-mm-dd" and "yyyy-mm-dd hh:mm:ss", read at their
+// fixed places (a list reads thousands of them); nullopt for any other text.
+std::optional<Moment> FixedIsoMoment(std::string_view text) {
+  constexpr std::size_t kDateOnly = 10;
+  constexpr std::size_t kDateTime = 19;
+  if (text.size() != kDateOnly && text.size() != kDateTime) return std::nullopt;
+  if (text[4] != '-' || text[7] != '-') return std::nullopt;
+  int hour = 0, minute = 0, second = 0;
+  if (text.size() == kDateTime) {
+    if ((text[10] != ' ' && text[10] != 'T') || text[13] != ':' || text[16] != ':') {
+      return std::nullopt;
+    }
+    hour = DigitsAt(text, 11, 2);
+    minute = DigitsAt(text, 14, 2);
+    second = DigitsAt(text, 17, 2);
+  }
+  // A part that is not digits is -1, which MomentOf refuses.
+  return MomentOf(DigitsAt(text, 0, 4), DigitsAt(text, 5, 2), DigitsAt(text, 8, 2), hour, minute,
+                  second);
+}
+
 }  // namespace
 
 Date Date::FromParts(int year, int month, int day, int hour, int minute, int second) {
@@ -83,6 +114,7 @@ Date Date::FromIso(std::string_view text) {
 }
 
 std::optional<Date> Date::TryFromIso(std::string_view text) {
+  if (const auto moment = FixedIsoMoment(text)) return Date(Join(*moment));
   TextScan scan(text);
   const auto year = scan.TakeNumber(4, 4);
   if (!year || !scan.Take('-')) return std::nullopt;

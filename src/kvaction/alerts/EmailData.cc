@@ -1,6 +1,9 @@
 // The content of a notification e-mail about one action: who receives it, who sends it, the
 // subject and the plain-text body, in a one-row record set built in memory.
+#include <algorithm>
+#include <map>
 #include <string>
+#include <vector>
 
 #include "kvaction/Action.h"
 #include "kvaction/action/State.h"
@@ -18,11 +21,10 @@
 namespace kvaction {
 namespace {
 
-/// What the notice needs to know about the people involved.
+/// The logged-in user, who sends the notice.
 struct Sender {
   std::string id;
   std::string name;
-  std::string email;
 };
 
 /// The fields of the notice record set, in their order.
@@ -50,6 +52,42 @@ struct Notice {
   std::string fromEmail;
   std::string subject;
   std::string body;
+};
+
+/// The users whose addresses the notice needs, each once: the sender, then the assignee and the
+/// originator unless they are the sender.
+std::vector<std::string> PeopleToRead(const std::string& me, const std::string& assignee,
+                                      const std::string& originator) {
+  std::vector<std::string> people;
+  for (const std::string* id : {&me, &assignee, &originator}) {
+    if (!id->empty() && std::find(people.begin(), people.end(), *id) == people.end()) {
+      people.push_back(*id);
+    }
+  }
+  return people;
+}
+
+/// The labels of the notice (and "DBID" when the link needs it), read in one statement. A read
+/// that failed fails each lookup with its error, as a lookup of its own would have.
+class NoticeSettings {
+ public:
+  NoticeSettings(const DataServerPtr& dataServer, bool withDatabaseID) {
+    std::vector<std::string> keys;
+    for (const std::string_view name : kNoticeLabels) keys.push_back(kvdata::LabelKey(name));
+    if (withDatabaseID) keys.emplace_back("DBID");
+    read_.Assign(snapshot_, [&] { return vb::Require(dataServer)->Settings()->Read(keys); });
+  }
+  [[nodiscard]] const kvdata::SettingsSnapshot& Get() const {
+    read_.RaiseIfPending();
+    return snapshot_;
+  }
+
+ private:
+  static constexpr std::string_view kNoticeLabels[] = {"Action",     "Originator",  "Assignee",
+                                                       "DateOpened", "DateDue",     "DateClosed",
+                                                       "Reference",  "Description", "Result"};
+  vb::ErrorTrap read_;
+  kvdata::SettingsSnapshot snapshot_;
 };
 
 /// A fresh, unconnected record set holding the notice as its one, current record.
@@ -80,13 +118,11 @@ RecordsetPtr NoticeRecordset(int32_t nID, const Notice& notice) {
 }  // namespace
 
 // Continue-on-error throughout: a lookup that fails leaves its part of the notice empty, and the
-// rest is still built. Only a missing action (or data server) gives nothing.
+// rest is still built. Only a missing action (or data server) gives nothing. The people's
+// addresses are read in one statement and the labels (with "DBID") in another, after the action.
 RecordsetPtr Action::EmailData(int32_t nID, std::string_view cURL) {
   vb::ErrorTrap trap;
   const State& s = *state_;
-  const auto email = [&](const std::string& userID) {
-    return vb::TextOf(vb::Require(s.user)->UserField(userID, "Email"), s.locale);
-  };
 
   Sender me;
   trap.Run([&] {
@@ -95,7 +131,6 @@ RecordsetPtr Action::EmailData(int32_t nID, std::string_view cURL) {
     me.id = profile->UserID();
     me.name = profile->UserName();
   });
-  if (!me.id.empty()) trap.Assign(me.email, [&] { return email(me.id); });
 
   RecordsetPtr record;
   trap.Assign(record, [&] { return DataRecord(nID); });
@@ -111,21 +146,30 @@ RecordsetPtr Action::EmailData(int32_t nID, std::string_view cURL) {
   const auto text = [&](std::string_view column) { return vb::TextOf(value(column), s.locale); };
 
   // Never the person who asks, and never one address twice.
+  const std::string assigneeID = text("AssigneeID");
+  const std::string originatorID = text("OriginatorID");
+  const auto notified = [&](const std::string& id) { return !id.empty() && id != me.id; };
+  const std::vector<std::string> people = PeopleToRead(me.id, assigneeID, originatorID);
+  std::map<std::string, vb::Variant> emails;
+  if (!people.empty()) {
+    trap.Assign(emails, [&] { return vb::Require(s.user)->UserFields(people, "Email"); });
+  }
+  const auto email = [&](const std::string& id) {
+    const auto found = emails.find(id);
+    return found == emails.end() ? std::string() : vb::TextOf(found->second, s.locale);
+  };
   Notice notice;
   notice.fromName = me.name;
-  notice.fromEmail = me.email;
-  const std::string assigneeID = text("AssigneeID");
-  if (!assigneeID.empty() && assigneeID != me.id) {
-    trap.Assign(notice.assigneeEmail, [&] { return email(assigneeID); });
-  }
-  const std::string originatorID = text("OriginatorID");
-  if (!originatorID.empty() && originatorID != me.id) {
-    trap.Assign(notice.originatorEmail, [&] { return email(originatorID); });
-  }
+  if (!me.id.empty()) notice.fromEmail = email(me.id);
+  if (notified(assigneeID)) notice.assigneeEmail = email(assigneeID);
+  if (notified(originatorID)) notice.originatorEmail = email(originatorID);
   if (notice.originatorEmail == notice.assigneeEmail) notice.originatorEmail.clear();
 
+  std::string link(cURL.empty() ? std::string_view(s.webURL) : cURL);
+  const bool needsDatabaseID = !link.empty() && s.referenceID.empty();
+  const NoticeSettings settings(s.dataServer, needsDatabaseID);
   const LabelLookup label = [&](std::string_view name, bool& flag) {
-    return vb::Require(s.dataServer)->Settings()->Label(name, &flag);
+    return settings.Get().Label(name, &flag);
   };
   trap.Assign(notice.subject, [&] {
     return EmailSubject(value("ActionNumber"), value("Subject"), label, s.locale);
@@ -134,13 +178,10 @@ RecordsetPtr Action::EmailData(int32_t nID, std::string_view cURL) {
   StatusTexts status;
   trap.Assign(status, [&] { return RecordStatus(*record, *s.clock, s.locale); });
 
-  std::string link(cURL.empty() ? std::string_view(s.webURL) : cURL);
   if (!link.empty()) {
     std::string databaseID = s.referenceID;
-    if (databaseID.empty()) {
-      trap.Assign(databaseID, [&] {
-        return vb::TextOf(vb::Require(s.dataServer)->Settings()->Value("DBID"), s.locale);
-      });
+    if (needsDatabaseID) {
+      trap.Assign(databaseID, [&] { return vb::TextOf(settings.Get().Value("DBID"), s.locale); });
     }
     link = ActionLink(link, {});
     trap.Run([&] {

@@ -7,6 +7,7 @@
 
 #include "kvaction/Action.h"
 #include "kvaction/action/ActionTest.h"
+#include "kvdata/DataConnection.h"
 #include "kvdata/DataServer.h"
 #include "kvdata/SettingsStore.h"
 #include "vb/Convert.h"
@@ -35,8 +36,12 @@ std::string Field(const ado::RecordsetPtr& notice, std::string_view name) {
 }
 
 TEST_P(EmailData, BuildsTheNoticeFromTheStoredAction) {
-  const auto notice = LoggedIn("admin")->EmailData(roof_, "http://web/kv");
+  const auto admin = LoggedIn("admin");
+  admin->DataServer()->Connection()->ClearTrace();
+  const auto notice = admin->EmailData(roof_, "http://web/kv");
   ASSERT_TRUE(notice);
+  EXPECT_EQ(admin->DataServer()->Connection()->Trace().size(), 2U)
+      << "the action, then its nine labels and DBID in one statement";
   EXPECT_EQ(notice->RecordCount(), 1);
   const std::tuple<const char*, ado::DataTypeEnum, int32_t, std::string> fields[] = {
       {"ID", ado::adInteger, 0, std::to_string(roof_)},

@@ -1,6 +1,7 @@
 #pragma once
 // A bounded cache of prepared statements keyed by their text: the most recently used stay.
 #include <cstddef>
+#include <functional>
 #include <list>
 #include <optional>
 #include <string>
@@ -10,6 +11,14 @@
 
 namespace kvdata::engine {
 
+/// Hashes texts and views alike, so that a lookup by view builds no string.
+struct TextHash {
+  using is_transparent = void;
+  std::size_t operator()(std::string_view text) const noexcept {
+    return std::hash<std::string_view>{}(text);
+  }
+};
+
 template <class Statement>
 class StatementCache {
  public:
@@ -17,7 +26,7 @@ class StatementCache {
 
   /// The statement prepared for text, or nullptr; a hit becomes the most recently used.
   [[nodiscard]] Statement* Find(std::string_view text) {
-    const auto it = index_.find(std::string(text));
+    const auto it = index_.find(text);
     if (it == index_.end()) return nullptr;
     entries_.splice(entries_.begin(), entries_, it->second);
     return &it->second->second;
@@ -53,7 +62,8 @@ class StatementCache {
  private:
   std::size_t capacity_;
   std::list<std::pair<std::string, Statement>> entries_;
-  std::unordered_map<std::string, typename std::list<std::pair<std::string, Statement>>::iterator>
+  std::unordered_map<std::string, typename std::list<std::pair<std::string, Statement>>::iterator,
+                     TextHash, std::equal_to<>>
       index_;
 };
 
