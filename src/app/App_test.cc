@@ -315,9 +315,19 @@ TEST_P(AppTest, SafeAccountRules) {
 
 TEST_P(AppTest, MistakesAreInputErrorsThatChangeNothing) {
   auto& lead = As(kLead);
-  const int32_t id = NewAction();
+  const int32_t id = NewAction(), closed = NewAction(), completed = NewAction();
+  Close(lead, closed);
+  Complete(lead, completed);
   (void)WorkgroupAdd(lead, "Ops", {50});
   const std::vector<std::pair<std::string, std::function<void()>>> cases = {
+      {"action: '2' is not open (it is closed)", [&] { Complete(lead, closed); }},
+      {"action: '3' is not open (it is already completed)", [&] { Complete(lead, completed); }},
+      {"action: '2' is not open (it is already closed)", [&] { Close(lead, closed); }},
+      {"action: '1' is not closed or completed (it is open)", [&] { Reopen(lead, id); }},
+      {"ActionID: not a column a person may set",
+       [&] {
+         (void)Edit(lead, id, {{"ActionID", "5"}});
+       }},
       {"Reviewed: '99' is not a review status (0-2, 10-12, 40-42 or 50-52)",
        [&] {
          (void)Edit(lead, id, {{"Reviewed", "99"}});
@@ -351,6 +361,37 @@ TEST_P(AppTest, MistakesAreInputErrorsThatChangeNothing) {
        "AttachmentURL, AttachmentMode, DueDays, DefaultWorkgroup, WebURL, SMTPSecurity, SMTPUser, "
        "SMTPCAFile, SMTPTimeout, TimeZone, ReminderTime, ReminderFrom, Version)",
        [&] { SettingSet(lead, "SMTPhostt", "x"); }},
+      {"AutoEmail: 'maybe' is not true or false", [&] { SettingSet(lead, "AutoEmail", "maybe"); }},
+      {"DueDays: '40000' is not a whole number from 0 to 32767",
+       [&] { SettingSet(lead, "DueDays", "40000"); }},
+      {"DefaultWorkgroup: '0' is not the ID of a workgroup other than SuperUser",
+       [&] { SettingSet(lead, "DefaultWorkgroup", "0"); }},
+      {"user: a user ID is required",
+       [&] {
+         UserAdd(lead, {"", "Y", "password9", "", {}});
+       }},
+      {"email: 'y.example.org' is not an e-mail address",
+       [&] {
+         UserAdd(lead, {"y", "Y", "password9", "y.example.org", {}});
+       }},
+      {"--reassign-to: 'asg' is not another user", [&] { UserDelete(lead, "asg", "asg"); }},
+      {"name: a workgroup name is required", [&] { (void)WorkgroupAdd(lead, "", {50}); }},
+      {"name: a query name is required",
+       [&] {
+         (void)QueryAdd(lead, {"", {}});
+       }},
+      {"--due-within: only with --status open or without --status",
+       [&] {
+         (void)List(lead, With<ListRequest>(
+                              [](auto& r) { r.filter.dueWithin = 3, r.filter.status = "closed"; }));
+       }},
+      {"--mine: not together with --assignee or --originator",
+       [&] {
+         (void)List(lead, With<ListRequest>(
+                              [](auto& r) { r.filter.mine = true, r.filter.assignee = "by"; }));
+       }},
+      {"--limit: '-1' is not 0 or more",
+       [&] { (void)List(lead, With<ListRequest>([](auto& r) { r.limit = -1; })); }},
       {"password: at least 8 characters are required",
        [&] {
          UserAdd(lead, {"y", "Y", "", "", {}});
@@ -405,20 +446,6 @@ TEST_P(AppTest, ListsFilterLikeSavedQueriesAndStream) {
   EXPECT_EQ(vb::CLng((*limited)["ActionNumber"].Value()), 3);
 }
 
-TEST_P(AppTest, ASessionTokenResumesWithoutAPasswordUntilSignOutOrExpiry) {
-  std::string token;
-  (void)Session::SignIn(options_, "orig", "password1", token);
-  Session resumed = Session::Resume(options_, token);
-  EXPECT_EQ(resumed.userID(), "orig");
-  EXPECT_TRUE(Can(resumed, 50));
-  EXPECT_FALSE(Can(resumed, 41));
-  resumed.SignOut();
-  EXPECT_EQ(ErrorOf([&] { (void)Session::Resume(options_, token); })->number(), kNotSignedIn);
-  (void)Session::SignIn(options_, "orig", "password1", token, std::chrono::seconds(-1));
-  EXPECT_EQ(ErrorOf([&] { (void)Session::Resume(options_, token); })->number(), kNotSignedIn);
-  EXPECT_EQ(As(kLead).PurgeExpired(), 1);
-}
-
 TEST_P(AppTest, UpgradeAddsWhatAnOlderDatabaseLacksOnceAndDeleteTakesTheAttachments) {
   // A second fresh database on the same engine.
   struct Older : kvdata::testing::DatabaseTest {
@@ -453,23 +480,28 @@ TEST_P(AppTest, UpgradeAddsWhatAnOlderDatabaseLacksOnceAndDeleteTakesTheAttachme
   EXPECT_EQ(vb::CLng((*left)["n"].Value()), 0);
 }
 
-// A server keeps open databases between requests: a session resumed on one that served another
-// person has only its own person's identity and rights, and an ended token stays refused.
-TEST_P(AppTest, ASessionResumedOnAKeptDatabaseIsItsOwnPersonOnly) {
-  std::string leadToken, origToken;
+// A token resumes its session without a password until sign-out or expiry. A server keeps open
+// databases between requests: a session resumed on one that served another person has only its
+// own person's identity and rights.
+TEST_P(AppTest, ASessionTokenResumesItsOwnPersonOnlyUntilSignOutOrExpiry) {
+  std::string leadToken, token;
   (void)Session::SignIn(options_, "lead", "leadpass1", leadToken);
-  (void)Session::SignIn(options_, "orig", "password1", origToken);
-  Session lead = Session::Resume(options_, leadToken, nullptr);
+  (void)Session::SignIn(options_, "orig", "password1", token);
+  Session lead = Session::Resume(options_, leadToken);
   ASSERT_TRUE(Can(lead, 41));
-  Session orig = Session::Resume(options_, origToken, std::move(lead).TakeAction());
+  Session orig = Session::Resume(options_, token, std::move(lead).TakeAction());
   EXPECT_EQ(orig.userID(), "orig");
-  EXPECT_FALSE(Can(orig, 41));
   EXPECT_EQ(orig.action().UserProfile()->UserID(), "orig");
+  EXPECT_TRUE(Can(orig, 50));
+  EXPECT_FALSE(Can(orig, 41));
   orig.SignOut();
   EXPECT_EQ(ErrorOf([&] {
-              (void)Session::Resume(options_, origToken, std::move(orig).TakeAction());
+              (void)Session::Resume(options_, token, std::move(orig).TakeAction());
             })->number(),
             kNotSignedIn);
+  (void)Session::SignIn(options_, "orig", "password1", token, std::chrono::seconds(-1));
+  EXPECT_EQ(ErrorOf([&] { (void)Session::Resume(options_, token); })->number(), kNotSignedIn);
+  EXPECT_EQ(As(kLead).PurgeExpired(), 1);
 }
 
 KV_INSTANTIATE_ENGINES(AppTest);

@@ -113,18 +113,6 @@ TEST_P(AttachmentStoreContent, LinksNeedNoFolderAndCarryNoContent) {
   EXPECT_EQ(Rows(), 0);
 }
 
-TEST_P(AttachmentStoreContent, DeleteRemovesRowAndFile) {
-  const auto id = Store("aGVsbG8=");
-  server_->Attachments()->RemoveAttachment("ActionID", folder_.string(), id);
-  EXPECT_EQ(Rows(), 0);
-  EXPECT_EQ(FileCount(), 0u);
-  std::string data;
-  EXPECT_FALSE(
-      server_->Attachments()->ReadAttachment("ActionID", id, folder_.string(), nullptr, &data));
-  EXPECT_THROW(server_->Attachments()->RemoveAttachment("ActionID", folder_.string(), id),
-               vb::ComError);
-}
-
 TEST_P(AttachmentStoreContent, RefusesNamesThatLeaveTheFolderAndSymbolicLinks) {
   const auto id = Store("aGVsbG8=");
   auto& engine = server_->Connection()->Engine();
@@ -195,11 +183,11 @@ TEST_P(AttachmentStoreContent, AFailingDeleteKeepsRowAndFileTogether) {
   FAIL() << "the delete never succeeded";
 }
 
-// What a crash or a hand can leave: the file gone, or set aside by a removal cut short (whose
-// content still reads, as its row was never removed). The row is still removed, and no file is
-// left.
+// The file in place, or what a crash or a hand can leave: the file gone, or set aside by a removal
+// cut short (whose content still reads, as its row was never removed). The row is still removed,
+// no file is left, and the attachment neither reads nor can be removed again.
 TEST_P(AttachmentStoreContent, RemovalFinishesWhateverStateTheFileIsIn) {
-  for (const std::string_view leftAs : {"", ".del"}) {
+  for (const std::string_view leftAs : {"in place", "", ".del"}) {
     const auto id = Store("aGVsbG8=");
     const auto stored = vb::CStr(server_->Connection()
                                      ->OpenRecordset("select StoredName from ActionAttachments")
@@ -208,7 +196,7 @@ TEST_P(AttachmentStoreContent, RemovalFinishesWhateverStateTheFileIsIn) {
                                      .Value());
     if (leftAs.empty()) {
       fs::remove(folder_ / stored);
-    } else {
+    } else if (leftAs == ".del") {
       fs::rename(folder_ / stored, folder_ / (stored + std::string(leftAs)));
       std::string data;
       EXPECT_TRUE(
@@ -218,6 +206,11 @@ TEST_P(AttachmentStoreContent, RemovalFinishesWhateverStateTheFileIsIn) {
     server_->Attachments()->RemoveAttachment("ActionID", folder_.string(), id);
     EXPECT_EQ(Rows(), 0) << leftAs;
     EXPECT_EQ(FileCount(), 0u) << leftAs;
+    std::string data;
+    EXPECT_FALSE(
+        server_->Attachments()->ReadAttachment("ActionID", id, folder_.string(), nullptr, &data));
+    EXPECT_THROW(server_->Attachments()->RemoveAttachment("ActionID", folder_.string(), id),
+                 vb::ComError);
   }
 }
 
