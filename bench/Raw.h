@@ -74,7 +74,8 @@ struct SqliteStmtFinalize {
   void operator()(sqlite3_stmt* s) const { sqlite3_finalize(s); }
 };
 
-/// The raw SQLite client: WAL with NORMAL sync and a busy timeout, as the library opens files.
+/// The raw SQLite client: WAL with NORMAL sync, a busy timeout and a 32 MiB page cache, as the
+/// library opens files.
 class RawSqlite {
  public:
   explicit RawSqlite(const std::string& path) {
@@ -87,6 +88,7 @@ class RawSqlite {
     (void)Run("PRAGMA journal_mode=WAL");
     (void)Run("PRAGMA synchronous=NORMAL");
     (void)Run("PRAGMA foreign_keys=ON");
+    (void)Run("PRAGMA cache_size=-32768");
   }
 
   Outcome Run(const std::string& sql, const Params& params = {}) {

@@ -19,6 +19,7 @@
 #include "app/Profile.h"
 #include "app/WebSupport.h"
 #include "kvdata/testing/Fixture.h"
+#include "vb/ComError.h"
 #include "web/ServedDatabase_test.h"
 #include "web/Server.h"
 
@@ -96,6 +97,15 @@ TEST_P(PagesTest, SignInIsThrottledPerUserAndGoesOnlyToLocalPages) {
 }
 
 KV_INSTANTIATE_ENGINES(PagesTest);
+
+TEST(Server, ASecondServerCannotListenWhereOneIsListening) {
+  ServeOptions options;
+  options.port = 0;
+  Server first(options);
+  options.port = first.Bind();
+  Server second(options);
+  EXPECT_THROW((void)second.Bind(), vb::ComError);
+}
 
 TEST(ActionIDOfLink, ReadsTheActionOfAnEmailLinkOnly) {
   const std::vector<std::pair<std::string, std::optional<int32_t>>> cases = {

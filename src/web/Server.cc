@@ -126,7 +126,15 @@ void ParseListen(const std::string& listen, ServeOptions& options) {
 struct Server::Impl {
   Site site;
   httplib::Server http;
-  explicit Impl(ServeOptions options) : site(std::move(options)) { Routes(); }
+  explicit Impl(ServeOptions options) : site(std::move(options)) {
+    // The listening socket may take over an address a closed server left waiting, but not share
+    // one a running server holds: shared, each connection would go to either server at random.
+    http.set_socket_options([](socket_t sock) {
+      const int yes = 1;
+      (void)setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof(yes));
+    });
+    Routes();
+  }
 
   // Runs body for a signed-in person; a visitor without a session goes to sign-in and back.
   // A state-changing request must carry the session's form token.

@@ -3,6 +3,7 @@
 #include <fmt/format.h>
 
 #include <algorithm>
+#include <optional>
 #include <span>
 #include <stdexcept>
 #include <vector>
@@ -40,6 +41,10 @@ struct IndexDef {
   std::vector<std::string_view> columns;
   bool unique = false;
   std::string_view where = {};  // a partial index: the rows it holds
+  // Set for the indexes one engine only gets, which an older database may lack: the upgrade
+  // adds them and names them with their purpose.
+  std::optional<sql::Target> only = {};
+  std::string_view purpose = {};
 };
 
 constexpr std::string_view kNotNull = "NOT NULL";
@@ -188,6 +193,18 @@ const std::vector<TableDef>& Tables() {
 // equality, and keeps choosing those.
 constexpr std::string_view kOpen = "\"DateClosed\" IS NULL";
 
+// Every column the alert count reads, after the person, on SQLite: the count finds and tests
+// each of the person's open actions in the index alone instead of reading its row from the
+// table. SQLite chooses them only with the statistics the upgrade gathers.
+const std::vector<std::string_view> kAlertColumns = {"DateClosed", "DateDue", "Alert", "Reviewed",
+                                                     "ActionNumber"};
+
+std::vector<std::string_view> AlertIndexColumns(std::string_view person) {
+  std::vector<std::string_view> columns = {person};
+  columns.insert(columns.end(), kAlertColumns.begin(), kAlertColumns.end());
+  return columns;
+}
+
 // The alert count and the lists read open actions by assignee or originator, overdue actions
 // by due date, and an external record's actions by reference.
 const std::vector<IndexDef>& Indexes() {
@@ -197,8 +214,34 @@ const std::vector<IndexDef>& Indexes() {
       {"ix_actions_originator", "actions", {"OriginatorID", "DateClosed"}},
       {"ix_actions_due", "actions", {"DateClosed", "DateDue"}},
       {"ix_actions_reference", "actions", {"Reference", "ReferenceID"}},
-      {"ix_actions_open_assignee", "actions", {"AssigneeID"}, false, kOpen},
-      {"ix_actions_open_originator", "actions", {"OriginatorID"}, false, kOpen},
+      {"ix_actions_open_assignee",
+       "actions",
+       {"AssigneeID"},
+       false,
+       kOpen,
+       sql::Target::PostgreSQL,
+       "open actions by AssigneeID"},
+      {"ix_actions_open_originator",
+       "actions",
+       {"OriginatorID"},
+       false,
+       kOpen,
+       sql::Target::PostgreSQL,
+       "open actions by OriginatorID"},
+      {"ix_actions_alert_assignee",
+       "actions",
+       AlertIndexColumns("AssigneeID"),
+       false,
+       {},
+       sql::Target::SQLite,
+       "the alert count's columns by AssigneeID"},
+      {"ix_actions_alert_originator",
+       "actions",
+       AlertIndexColumns("OriginatorID"),
+       false,
+       {},
+       sql::Target::SQLite,
+       "the alert count's columns by OriginatorID"},
       {"ix_config_key", "ActionConfig", {"ConfigKey"}, true},
       {"ix_queries_user", "ActionQueries", {"UserID"}},
       {"ix_keywords_field", "ActionKeywords", {"FieldName", "Keyword"}},
@@ -245,9 +288,9 @@ std::string CreateIndex(const IndexDef& index) {
   return text;
 }
 
-// Whether the engine gets the index: the partial ones are for PostgreSQL.
+// Whether the engine gets the index.
 bool Wanted(const engine::Engine& engine, const IndexDef& index) {
-  return index.where.empty() || engine.Target() == sql::Target::PostgreSQL;
+  return !index.only || *index.only == engine.Target();
 }
 
 // Whether the database holds an index of that name.
@@ -307,6 +350,13 @@ bool HasColumn(const std::vector<engine::CatalogTable>& catalog, std::string_vie
   return false;
 }
 
+// SQLite keeps no statistics of its own: without them it takes every index on the actions'
+// person columns for as unselective as the due date's and reads the alert count through the
+// due dates of all open actions. ANALYZE counts them, in a few seconds at a million actions.
+void RefreshStatistics(engine::Engine& engine) {
+  if (engine.Target() == sql::Target::SQLite) engine.Execute("ANALYZE");
+}
+
 }  // namespace
 
 std::vector<std::string> UpgradeActionDatabase(DataConnection& connection) {
@@ -339,13 +389,11 @@ std::vector<std::string> UpgradeActionDatabase(DataConnection& connection) {
     changes.emplace_back("Added the column ActionQueries.Shared (queries shared with everyone).");
   }
   for (const auto& index : Indexes()) {
-    if (index.where.empty() || !Wanted(engine, index) || IndexExists(engine, index.name)) {
-      continue;
-    }
+    if (!index.only || !Wanted(engine, index) || IndexExists(engine, index.name)) continue;
     engine.Execute(CreateIndex(index));
-    changes.push_back(
-        fmt::format("Added the index {} (open actions by {}).", index.name, index.columns.front()));
+    changes.push_back(fmt::format("Added the index {} ({}).", index.name, index.purpose));
   }
+  RefreshStatistics(engine);
   transaction.Commit();
   return changes;
 }

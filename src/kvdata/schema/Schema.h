@@ -40,9 +40,10 @@ void CreateActionDatabase(DataConnection& connection, const FirstUser& user);
 [[nodiscard]] bool IsActionsColumn(std::string_view name);
 
 /// Adds, in one transaction, what a database created by an earlier release lacks: the table
-/// ActionSessions and the column ActionQueries.Shared, and on PostgreSQL the indexes of open
-/// actions by assignee and by originator. Returns one sentence per change; nothing
-/// when the database is up to date.
+/// ActionSessions and the column ActionQueries.Shared, on PostgreSQL the indexes of open
+/// actions by assignee and by originator, on SQLite those holding the alert count's columns.
+/// On SQLite it also refreshes the planner's statistics (ANALYZE), which is not reported as a
+/// change. Returns one sentence per change; nothing when the database is up to date.
 std::vector<std::string> UpgradeActionDatabase(DataConnection& connection);
 
 }  // namespace kvdata::schema

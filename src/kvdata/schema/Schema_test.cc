@@ -69,21 +69,35 @@ TEST_P(CreateActionDatabase, VerifyTablesNamesTheMissingTable) {
   EXPECT_EQ(e.description(), "The database has no table \"ActionEvents\".");
 }
 
-// A new database has the indexes of open actions (on PostgreSQL); the upgrade adds them to one
-// that lacks them, once.
-TEST_P(CreateActionDatabase, UpgradeAddsTheOpenActionIndexesOnce) {
+// A new database has the indexes its engine gets; the upgrade adds them to one that lacks them,
+// once, and on SQLite leaves the statistics the planner chooses them by.
+TEST_P(CreateActionDatabase, UpgradeAddsTheEngineIndexesOnce) {
   const auto server = OpenServer();
   auto& connection = *server->Connection();
+  auto& engine = connection.Engine();
   EXPECT_TRUE(schema::UpgradeActionDatabase(connection).empty());
-  if (connection.Engine().Target() != sql::Target::PostgreSQL) return;
-  for (const char* index : {"ix_actions_open_assignee", "ix_actions_open_originator"}) {
-    connection.Engine().Execute("DROP INDEX " + engine::QuoteName(index));
+  const bool sqlite = engine.Target() == sql::Target::SQLite;
+  const std::vector<std::pair<std::string, std::string>> indexes =
+      sqlite
+          ? std::vector<
+                std::pair<std::string, std::string>>{{"ix_actions_alert_assignee",
+                                                      "the alert count's columns by AssigneeID"},
+                                                     {"ix_actions_alert_originator",
+                                                      "the alert count's columns by OriginatorID"}}
+          : std::vector<std::pair<std::string, std::string>>{
+                {"ix_actions_open_assignee", "open actions by AssigneeID"},
+                {"ix_actions_open_originator", "open actions by OriginatorID"}};
+  std::vector<std::string> expected;
+  for (const auto& [name, purpose] : indexes) {
+    engine.Execute("DROP INDEX " + engine::QuoteName(name));
+    expected.push_back("Added the index " + name + " (" + purpose + ").");
   }
-  EXPECT_EQ(schema::UpgradeActionDatabase(connection),
-            (std::vector<std::string>{
-                "Added the index ix_actions_open_assignee (open actions by AssigneeID).",
-                "Added the index ix_actions_open_originator (open actions by OriginatorID)."}));
+  EXPECT_EQ(schema::UpgradeActionDatabase(connection), expected);
   EXPECT_TRUE(schema::UpgradeActionDatabase(connection).empty());
+  if (sqlite) {
+    EXPECT_EQ(Count(connection, "select count(*) from sqlite_master where name = 'sqlite_stat1'"),
+              1);
+  }
 }
 
 KV_INSTANTIATE_ENGINES(CreateActionDatabase);
