@@ -42,7 +42,9 @@ struct NewActionValues {
 int32_t HighestNumber(kvdata::DataConnection& connection) {
   const RecordsetPtr rs = connection.OpenRecordset(kHighestNumber, 1, 2, 3);
   if (rs->IsEOF() || rs->IsBOF()) return 0;
-  return vb::CLng("0" + vb::TextOf((*rs)["ActionNumber"].Value()));
+  std::string digits = "0";
+  digits += vb::TextOf((*rs)["ActionNumber"].Value());
+  return vb::CLng(digits);
 }
 
 // Adds the new row to rs with the values every new action gets.
