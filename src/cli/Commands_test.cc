@@ -1,10 +1,16 @@
 // The command end to end on both engines: usage and exit statuses, output formats, refusals,
 // login and logout, defaults from config.toml, and CSV import and export. Today is 15 Mar 2024.
+#include <httplib.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <array>
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -57,7 +63,9 @@ void Check(const std::vector<Step>& steps, Run&& run) {
     EXPECT_EQ(outcome.exitCode, step.exitCode) << where << '\n' << outcome.out << outcome.err;
     EXPECT_THAT(step.exitCode == 0 ? outcome.out : outcome.err, HasSubstr(step.shown)) << where;
     // A command that failed claims no success.
-    if (step.exitCode != 0) EXPECT_EQ(outcome.out, "") << where;
+    if (step.exitCode != 0) {
+      EXPECT_EQ(outcome.out, "") << where;
+    }
   }
 }
 
@@ -418,6 +426,46 @@ TEST_P(Command, ImportChecksEveryRowAndStoresAllOrNothing) {
   ASSERT_EQ(both.size(), 2u);
   EXPECT_EQ(both[1]["Subject"], "Existing");
   EXPECT_EQ(both[1]["DateDue"], "2024-04-01");
+}
+
+// The program itself: serve answers on the port it chose until SIGTERM ends it cleanly, and does
+// the mail work as the SuperUser signed in by login.
+TEST_P(Command, TheProgramServesUntilTerminated) {
+  Run("admin", {"upgrade"});
+  const auto xdg = configFolder_ / "xdg";
+  const testing::Outcome login = testing::Executed(
+      {"--connection", ConnectionString(), "--user", "admin", "--password-stdin", "login"},
+      "secret\n", [&](Options& options) { options.configFolder = (xdg / "kvaction").string(); });
+  ASSERT_EQ(login.exitCode, 0) << login.err;
+  std::array<int, 2> pipe{};
+  ASSERT_EQ(::pipe(pipe.data()), 0);
+  ::setenv("XDG_CONFIG_HOME", xdg.c_str(), 1);
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::dup2(pipe[1], STDOUT_FILENO);
+    ::execl(KVACTION_BINARY, "kvaction", "--connection", ConnectionString().c_str(), "serve",
+            "--listen", "127.0.0.1:0", nullptr);
+    ::_exit(127);
+  }
+  ::unsetenv("XDG_CONFIG_HOME");
+  ::close(pipe[1]);
+  std::string shown;
+  std::array<char, 256> buffer{};
+  for (ssize_t n = 1; n > 0 && shown.find('\n') == std::string::npos;) {
+    n = ::read(pipe[0], buffer.data(), buffer.size());
+    if (n > 0) shown.append(buffer.data(), static_cast<std::size_t>(n));
+  }
+  const std::size_t colon = shown.find(':', shown.find("127.0.0.1"));
+  const int port = colon == std::string::npos ? 0 : std::atoi(shown.c_str() + colon + 1);
+  const auto answer = httplib::Client("127.0.0.1", port).Get("/signin");
+  ::kill(pid, SIGTERM);
+  int status = -1;
+  ::waitpid(pid, &status, 0);
+  ::close(pipe[0]);
+  EXPECT_THAT(shown, StartsWith("Serving http://127.0.0.1:"));
+  ASSERT_TRUE(answer);
+  EXPECT_EQ(answer->status, 200);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
 
 KV_INSTANTIATE_ENGINES(Command);
