@@ -254,6 +254,7 @@ TEST_P(Command, FileCommandsCreateCopyAndRestoreADatabase) {
   const std::string copy = (configFolder_ / "copy.kvdb").string();
   const std::string junk = (configFolder_ / "junk").string();
   WriteFile("junk", "not a database");
+  // Who runs a step is in its arguments: nobody for the file commands, root for the others.
   const auto root = [](std::vector<std::string> args) {
     args.insert(args.begin(), {"--user", "root", "--password-stdin"});
     return args;
@@ -386,6 +387,7 @@ TEST_P(Command, DefaultsComeFromConfigTomlAndTheEnvironment) {
   ::unsetenv("KVACTION_USER");
   EXPECT_THAT(fromEnvironment.out, HasSubstr("UserID: olga"));
 
+  // A config.toml that cannot be used (here a step's input is the file) stops every command.
   const std::vector<Step> broken = {
       {{"info"}, 1, "config.toml:1: user must be a string", "", "user = 3\n"},
       {{"info"}, 1, "config.toml:2: ", "", "user = \"a\"\nuser = [\n"},
