@@ -53,7 +53,9 @@ void RegisterAdd(CLI::App& attach, Options& options, const std::shared_ptr<Attac
       attachment = {args->description.empty() ? name : args->description, name,
                     std::string(kBase64), app::ToBase64(ReadFile(args->file))};
     }
-    std::cout << "Added attachment " << app::AttachmentAdd(session, actionID, attachment) << ".\n";
+    // Stored first: a refusal must not leave half a success line on standard output.
+    const int32_t attachmentID = app::AttachmentAdd(session, actionID, attachment);
+    std::cout << "Added attachment " << attachmentID << ".\n";
   });
   add->add_option("FILE", args->file, "File to upload");
   add->add_option("--link", args->link, "URL to attach instead of a file");

@@ -1,11 +1,18 @@
 // The command end to end on both engines: usage and exit statuses, output formats, refusals,
 // login and logout, defaults from config.toml, and CSV import and export. Today is 15 Mar 2024.
+#include <httplib.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <array>
+#include <cstdlib>
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -38,14 +45,41 @@ class Command : public testing::CommandTest<kvaction::ActionTest> {
   }
 };
 
-struct UsageCase {
+/// One command run: who runs it, what it prints, and its exit status.
+struct Step {
   std::vector<std::string> args;
   int exitCode;
-  std::string shown;  ///< expected in standard output (exit 0) or standard error
+  std::string shown;           ///< expected in standard output (exit 0) or standard error
+  std::string user = "admin";  ///< signs in with his or her password; "": the arguments say all
+  std::string input = {};      ///< standard input after the password
 };
 
-TEST_P(Command, UsageHelpAndExitStatuses) {
-  const std::vector<UsageCase> cases = {
+/// Runs the steps in order, each through run, and checks what each showed.
+template <class Run>
+void Check(const std::vector<Step>& steps, Run&& run) {
+  for (const Step& step : steps) {
+    const testing::Outcome outcome = run(step);
+    const std::string where = step.user + ' ' + ::testing::PrintToString(step.args);
+    EXPECT_EQ(outcome.exitCode, step.exitCode) << where << '\n' << outcome.out << outcome.err;
+    EXPECT_THAT(step.exitCode == 0 ? outcome.out : outcome.err, HasSubstr(step.shown)) << where;
+    // A command that failed claims no success.
+    if (step.exitCode != 0) {
+      EXPECT_EQ(outcome.out, "") << where;
+    }
+  }
+}
+
+TEST_P(Command, EveryCommandAnswersWhatItDidOrWhyNot) {
+  const std::string g = Run("admin", {"workgroup", "add", "Crew", "50,70"}).substr(0, 1);
+  AddUser("stan", "pw", std::stoi(g));
+  passwords_["ivan"] = "newpass12";
+  Run("admin", {"add", "--subject", "Roof", "--assignee", "stan", "--due", "4/1/2024"});
+  const std::string att = (configFolder_ / "att").string();
+  const std::string file = (configFolder_ / "note.txt").string();
+  const std::string out = (configFolder_ / "out.txt").string();
+  std::filesystem::create_directories(att);
+  WriteFile("note.txt", "hello\n");
+  const std::vector<Step> steps = {
       {{"help"}, 0, "Usage: kvaction"},
       {{"help", "list"}, 0, "--due-within"},
       {{"help", "user", "add"}, 0, "default workgroup"},
@@ -54,22 +88,204 @@ TEST_P(Command, UsageHelpAndExitStatuses) {
       {{"user", "ad", "x"}, 2, "Did you mean 'user add'?"},
       {{"help", "frobnicate"}, 2, "'frobnicate' is not a command."},
       {{}, 2, "Run 'kvaction help'"},
+      {{"--locale", "fr-FR", "info"}, 2, "--locale: fr-FR not in"},
       {{"list", "--status", "pending"}, 2, "--status"},
       {{"list", "--limit", "many"}, 2, "--limit"},
-      {{"add", "--subject", "Roof", "--due", "31/12/2026"},
-       2,
-       "--due: '31/12/2026' is not a date in the form M/d/yyyy"},
-      {{"add", "--subject", "Roof", "--type", "x"}, 2, "--type: 'x' is not a whole number"},
+      {{"add", "--due", "31/12/2026"}, 2, "--due: '31/12/2026' is not a date in the form M/d/yyyy"},
+      {{"add", "--type", "x"}, 2, "--type: 'x' is not a whole number"},
+      {{"add", "--category", "x"}, 1, "--subject: "},
       {{"list", "--columns", "Subject,Nope"}, 1, "Nope"},
+      {{"list", "--columns", " ,x"}, 2, "--columns: ' ,x' is not a list of column names"},
       {{"list", "--query", "99"}, 1, "0x8004044E kvAction.app: "},
       {{"show", "77"}, 1, "No action has the number 77."},
+      // Rights and workgroups.
+      {{"rights"}, 0, "43     True   Workgroup maintenance"},
+      {{"rights"}, 0, "43     False  Workgroup maintenance", "stan"},
+      {{"can", "1"}, 0, "DeleteAction          False", "stan"},
+      {{"workgroup", "add", "X", "50"}, 1, "needs right 43 (Workgroup maintenance).", "stan"},
+      {{"workgroup", "add", "X", "7x"}, 2, "RIGHTS: '7x' is not right numbers"},
+      {{"workgroup", "edit", g}, 2, "give --name or --rights"},
+      {{"workgroup", "edit", g, "--rights", "70, x"}, 2, "--rights: '70, x'"},
+      {{"workgroup", "edit", g, "--name", "Team", "--rights", "50, 70"},
+       0,
+       "Changed the workgroup"},
+      {{"--json", "workgroup", "list"}, 0, R"("GroupName":"Team","RightList":"50,70")"},
+      {{"workgroup", "set", "olga", g}, 0, "Moved olga to workgroup " + g + "."},
+      {{"--json", "user", "list"}, 0, R"("UserName":"olga Name","Email":null,"GroupID":)" + g},
+      {{"workgroup", "delete", g}, 1, "Refused: workgroup " + g + " still has 2 member(s)."},
+      {{"workgroup", "delete", "99"}, 1, "No workgroup has the ID 99."},
+      {{"workgroup", "add", "Spare", "50"}, 0, "2\n"},
+      {{"workgroup", "delete", "2"}, 0, "Deleted the workgroup 2."},
+      {{"fields"}, 0, "FieldName  FieldLabel\nCategory   Category"},
+      {{"--json", "fields"}, 0, "\"validated\": {\n    \"Category\": \"Category\""},
+      // Attachments.
+      {{"settings", "set", "AttachmentPath", att}, 0, "Set AttachmentPath."},
+      {{"attach", "add", "1", file}, 1, "Refused: you may not attach to this action", "stan"},
+      {{"attach", "add", "1", file}, 0, "Added attachment 1."},
+      {{"attach", "add", "1", "--link", "https://x.example", "--description", "Site"},
+       0,
+       "ment 2."},
+      {{"attach", "add", "1"}, 2, "give either FILE or --link URL"},
+      {{"attach", "add", "1", file + ".gone"}, 1, "Cannot read " + file + ".gone."},
+      {{"--json", "attach", "list", "1"}, 0, R"("Description":"Site","URL":"https://x.example")"},
+      {{"attach", "get", "1"}, 0, "hello\n"},
+      {{"attach", "get", "1", "--output", out}, 0, ""},
+      {{"attach", "get", "1", "--output", out}, 1, out + " exists already"},
+      {{"attach", "get", "2"}, 1, "No attachment with content has the ID 2."},
+      {{"attach", "rm", "2"}, 0, "Removed attachment 2."},
+      {{"attach", "rm", "2"}, 1, "No attachment has the ID 2."},
+      // One action's life.
+      {{"edit", "1"}, 2, "give at least one field to change"},
+      {{"edit", "1", "--category", "Ops", "--due", "4/2/2024"}, 0, "Changed DateDue, Category."},
+      {{"edit", "1", "--category", "Ops"}, 0, "Nothing changed."},
+      {{"show", "1"}, 0, "Category:      Ops\n", "stan"},
+      {{"show", "1"}, 0, "Due Date was changed from 4/1/2024 to 4/2/2024  admin"},
+      {{"review", "10", "1"}, 0, "Review status of 1 is now 10."},
+      {{"review", "10", "9"}, 1, "No action has the number 9."},
+      {{"complete", "1", "--note", "Fixed"}, 0, "Completed 1."},
+      {{"close", "1"}, 0, "Closed 1."},
+      {{"list", "--status", "closed", "--csv", "--columns", "Results"},
+       0,
+       "3/15/2024 admin] Fixed"},
+      {{"reopen", "1"}, 0, "Reopened 1."},
+      {{"copy", "1"}, 0, "2\n"},
+      {{"delete", "2", "--id", "99"}, 1, "No action has the ID 99."},
+      {{"delete", "2"}, 1, "Refused: you may not delete this action", "stan"},
+      {{"delete", "2"}, 0, "Deleted 2."},
+      {{"list", "--columns", "ActionNumber,DateOpened,DateClosed,Category,Originator,Alert"},
+       0,
+       "No.      Opened      Closed      Category    Originator      Alert\n"
+       "1        3/15/2024               Ops         Ada Admin       True\n(1 row)"},
+      // Users.
+      {{"user", "add", "x"}, 1, "adding a user needs right 41", "stan"},
+      {{"user", "add", "short"}, 1, "password: at least 8 characters", "admin", "short\n"},
+      {{"user", "add", "ivan", "--name", "I", "--email", "i@x.org", "--group", g},
+       0,
+       "Added",
+       "admin",
+       "ivanpass1\n"},
+      {{"user", "edit", "ivan"}, 2, "give --name, --email or --group"},
+      {{"user", "edit", "ivan", "--email", ""}, 0, "Changed the user ivan."},
+      {{"user", "rename", "ivan", "Ivan Ives"}, 0, "Renamed ivan to Ivan Ives."},
+      {{"user", "passwd", "ivan"}, 0, "Changed the password of ivan.", "admin", "newpass12\n"},
+      {{"--json", "user", "list"}, 0, R"("UserName":"Ivan Ives","Email":null)", "ivan"},
+      {{"user", "delete", "nobody"}, 1, "No user has the ID nobody."},
+      {{"user", "delete", "stan"}, 1, "stan has open actions (1)"},
+      // Settings, statements and saved queries.
+      {{"upgrade"}, 0, "Added the default workgroup Staff"},
+      {{"--json", "upgrade"}, 0, "[]\n"},
+      {{"--json", "info"}, 0, "\"UserID\": \"admin\""},
+      {{"settings", "list"}, 0, "AttachmentPath: " + att + "\n"},
+      {{"--json", "settings", "list"}, 0, "\"AttachmentPath\": \"" + att + "\""},
+      {{"--json", "settings", "get", "AttachmentPath"}, 0, "{\"AttachmentPath\":\"" + att + "\"}"},
+      {{"settings", "get", "Nope"}, 1, "'Nope' is not a known key"},
+      {{"settings", "set", "SMTPHost", "x"}, 1, "settings needs right 255", "stan"},
+      {{"sql", "select 1"}, 1, "running SQL needs right 255", "stan"},
+      {{"sql", "update Actions set Priority = 'High'"}, 0, "Done."},
+      {{"sql", "select ActionNumber, Priority from Actions", "--csv"}, 0, "Priority\r\n1,High\r\n"},
+      {{"sql", "selec"}, 1, "syntax error"},
+      {{"query", "add", "Mine", "--mine"}, 1, "a query needs right 52", "stan"},
+      {{"query", "add", "Ops", "--category", "Ops"}, 0, "1\n"},
+      {{"list", "--query", "1", "--csv", "--columns", "Subject"}, 0, "Subject\r\nRoof\r\n"},
+      {{"query", "share", "1"}, 0, "Shared the query 1."},
+      {{"--json", "query", "list"}, 0, R"("Name":"Ops","UserID":"admin","Shared":true)"},
+      {{"query", "share", "1", "--off"}, 0, "Withdrew the query 1."},
+      {{"query", "delete", "1"}, 0, "Deleted the query 1."},
+      {{"query", "delete", "1"}, 1, "No saved query has the ID 1."},
+      {{"alerts"}, 0, "1\n"},
+      {{"--json", "alerts"}, 0, "{\"Alerts\":1}"},
+      {{"due", "--days", "30", "--csv", "--columns", "ActionNumber,DateDue"}, 0, "1,2024-04-02"},
+      // Mail.
+      {{"email", "1"}, 0, "Subject: Action 1: Roof"},
+      {{"--json", "email", "1"}, 0, "\"Subject\":\"Action 1: Roof\""},
+      {{"mail", "send", "--password-file", out + "x"}, 1, "The password file " + out + "x cannot"},
+      {{"mail", "send", "--password-file", file},
+       0,
+       "Delivered 0, to be tried again 0, given up 0."},
+      {{"mail", "send"}, 1, "delivering everyone's mail needs right 255", "stan"},
+      {{"remind", "--mine", "off", "--lead-days", "3"}, 0, "reminder settings are saved.", "stan"},
+      {{"remind", "--date", "x"}, 2, "--date: 'x' is not a date (yyyy-mm-dd or M/d/yyyy)"},
+      {{"remind", "--date", "3/20/2024", "--dry-run"}, 0, "Nobody to remind."},
+      // Import and export.
+      {{"export", "--output", out + "/x.csv"}, 1, "Cannot write " + out + "/x.csv."},
+      {{"export", "--sort", "ActionNumber"}, 0, "ActionID,ActionNumber,Subject,"},
+      {{"import", file + ".gone"}, 1, "Cannot read " + file + ".gone."},
+      {{"import", "-"}, 1, "The file is empty"},
+      {{"import", "-"},
+       1,
+       "line 1: 'Nope' is not a column import can fill",
+       "admin",
+       "Subject,Nope"},
+      {{"import", "-"}, 1, "line 2: a quoted field is never closed", "admin", "Subject\n\"Open"},
+      {{"import", "-"},
+       1,
+       "line 2: 1 fields where the header has 2",
+       "admin",
+       "Subject,Category\nA"},
+      {{"import", "-"},
+       1,
+       "line 2: ActionType: 'x' is not a whole number",
+       "admin",
+       "Subject,ActionType\nA,x\n"},
+      {{"import", "-"},
+       0,
+       "Imported 2 actions.",
+       "admin",
+       "Subject,Assignee,DateDue,Result\r\nIn,stan,2024-03-01,r\r\n\r\nOut,olga,,\n"},
+      {{"alerts", "--list", "--csv", "--columns", "Subject,Status"},
+       0,
+       "Subject,Status\r\nIn,overdue\r\n"},
+      {{"user", "delete", "stan", "--reassign-to", "admin"}, 0, "Deleted the user stan."},
+      {{"list", "--assignee", "admin", "--sort", "ActionNumber", "--csv", "--columns", "Subject"},
+       0,
+       "Subject\r\nRoof\r\nIn\r\n"},
   };
-  for (const UsageCase& c : cases) {
-    const testing::Outcome outcome = As("admin", c.args);
-    EXPECT_EQ(outcome.exitCode, c.exitCode) << ::testing::PrintToString(c.args) << outcome.err;
-    EXPECT_THAT(c.exitCode == 0 ? outcome.out : outcome.err, HasSubstr(c.shown))
-        << ::testing::PrintToString(c.args);
-  }
+  Check(steps, [this](const Step& step) {
+    return step.user.empty() ? Bare(step.args, step.input) : As(step.user, step.args, step.input);
+  });
+  std::stringstream written;
+  written << std::ifstream(out).rdbuf();
+  EXPECT_EQ(written.str(), "hello\n");
+}
+
+/// The commands on a database file of their own: creating it, backup and restore.
+TEST_P(Command, FileCommandsCreateCopyAndRestoreADatabase) {
+  const std::string db = (configFolder_ / "own.kvdb").string();
+  const std::string copy = (configFolder_ / "copy.kvdb").string();
+  const std::string junk = (configFolder_ / "junk").string();
+  WriteFile("junk", "not a database");
+  // Who runs a step is in its arguments: nobody for the file commands, root for the others.
+  const auto root = [](std::vector<std::string> args) {
+    args.insert(args.begin(), {"--user", "root", "--password-stdin"});
+    return args;
+  };
+  const std::vector<Step> steps = {
+      {{"--password-stdin", "init", "--admin", "root"}, 1, "at least 8 characters", "", "short\n"},
+      {{"--password-stdin", "init", "--admin", "root"},
+       0,
+       "with the SuperUser root.",
+       "",
+       "rootpass1\r\n"},
+      {root({"add", "--subject", "Kept"}), 0, "1\n", "", "rootpass1\n"},
+      {{"backup", copy}, 0, "Backed up " + db + " to " + copy + "."},
+      {{"backup", copy}, 1, "The backup file " + copy + " exists already."},
+      {{"backup", copy, "--overwrite"}, 0, "Backed up "},
+      {root({"add", "--subject", "Lost"}), 0, "2\n", "", "rootpass1\n"},
+      {{"restore", copy}, 1, "restoring replaces all of it"},
+      {{"restore", junk, "--replace"}, 1, "is not a database"},
+      {{"restore", copy, "--replace"}, 0, "Restored " + db + " from " + copy + "."},
+      {root({"--json", "list", "--columns", "Subject", "--sort", "ActionNumber"}), 0,
+       "[\n  {\"Subject\":\"Kept\"}\n]\n", "", "rootpass1\n"},
+  };
+  Check(steps, [&](const Step& step) {
+    std::vector<std::string> args = step.args;
+    args.insert(args.begin(), {"--db", db});
+    return testing::Executed(args, step.input, [this](Options& options) {
+      options.clock = pinnedClock_;
+      options.configFolder = configFolder_.string();
+      options.cheapPasswords = true;
+    });
+  });
 }
 
 TEST_P(Command, ListingsInEveryFormat) {
@@ -146,6 +362,12 @@ TEST_P(Command, LoginKeepsAPrivateTokenAndLogoutEndsIt) {
   EXPECT_EQ(after.exitCode, 1);
   EXPECT_THAT(after.err, HasSubstr("Nobody is signed in"));
   EXPECT_THAT(Bare({"logout"}).out, HasSubstr("Nobody is signed in"));
+
+  // A session that ended meanwhile is forgotten all the same.
+  Run("admin", {"login"});
+  Run("admin", {"sql", "delete from ActionSessions"});
+  EXPECT_THAT(Bare({"info"}).err, HasSubstr("The session of admin has ended"));
+  EXPECT_EQ(Bare({"logout"}).out, "Signed out admin.\n");
 }
 
 TEST_P(Command, DefaultsComeFromConfigTomlAndTheEnvironment) {
@@ -165,10 +387,16 @@ TEST_P(Command, DefaultsComeFromConfigTomlAndTheEnvironment) {
   ::unsetenv("KVACTION_USER");
   EXPECT_THAT(fromEnvironment.out, HasSubstr("UserID: olga"));
 
-  WriteFile("config.toml", "user = 3\n");
-  const testing::Outcome broken = Bare({"info"});
-  EXPECT_EQ(broken.exitCode, 1);
-  EXPECT_THAT(broken.err, HasSubstr("config.toml:1: user must be a string"));
+  // A config.toml that cannot be used (here a step's input is the file) stops every command.
+  const std::vector<Step> broken = {
+      {{"info"}, 1, "config.toml:1: user must be a string", "", "user = 3\n"},
+      {{"info"}, 1, "config.toml:2: ", "", "user = \"a\"\nuser = [\n"},
+      {{"info"}, 2, "locale: 'fr-FR' is not a known locale", "", "locale = \"fr-FR\"\n"},
+  };
+  Check(broken, [this](const Step& step) {
+    WriteFile("config.toml", step.input);
+    return Bare(step.args);
+  });
 }
 
 TEST_P(Command, ImportChecksEveryRowAndStoresAllOrNothing) {
@@ -200,6 +428,46 @@ TEST_P(Command, ImportChecksEveryRowAndStoresAllOrNothing) {
   ASSERT_EQ(both.size(), 2u);
   EXPECT_EQ(both[1]["Subject"], "Existing");
   EXPECT_EQ(both[1]["DateDue"], "2024-04-01");
+}
+
+// The program itself: serve answers on the port it chose until SIGTERM ends it cleanly, and does
+// the mail work as the SuperUser signed in by login.
+TEST_P(Command, TheProgramServesUntilTerminated) {
+  Run("admin", {"upgrade"});
+  const auto xdg = configFolder_ / "xdg";
+  const testing::Outcome login = testing::Executed(
+      {"--connection", ConnectionString(), "--user", "admin", "--password-stdin", "login"},
+      "secret\n", [&](Options& options) { options.configFolder = (xdg / "kvaction").string(); });
+  ASSERT_EQ(login.exitCode, 0) << login.err;
+  std::array<int, 2> pipe{};
+  ASSERT_EQ(::pipe(pipe.data()), 0);
+  ::setenv("XDG_CONFIG_HOME", xdg.c_str(), 1);
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::dup2(pipe[1], STDOUT_FILENO);
+    ::execl(KVACTION_BINARY, "kvaction", "--connection", ConnectionString().c_str(), "serve",
+            "--listen", "127.0.0.1:0", nullptr);
+    ::_exit(127);
+  }
+  ::unsetenv("XDG_CONFIG_HOME");
+  ::close(pipe[1]);
+  std::string shown;
+  std::array<char, 256> buffer{};
+  for (ssize_t n = 1; n > 0 && shown.find('\n') == std::string::npos;) {
+    n = ::read(pipe[0], buffer.data(), buffer.size());
+    if (n > 0) shown.append(buffer.data(), static_cast<std::size_t>(n));
+  }
+  const std::size_t colon = shown.find(':', shown.find("127.0.0.1"));
+  const int port = colon == std::string::npos ? 0 : std::atoi(shown.c_str() + colon + 1);
+  const auto answer = httplib::Client("127.0.0.1", port).Get("/signin");
+  ::kill(pid, SIGTERM);
+  int status = -1;
+  ::waitpid(pid, &status, 0);
+  ::close(pipe[0]);
+  EXPECT_THAT(shown, StartsWith("Serving http://127.0.0.1:"));
+  ASSERT_TRUE(answer);
+  EXPECT_EQ(answer->status, 200);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
 
 KV_INSTANTIATE_ENGINES(Command);

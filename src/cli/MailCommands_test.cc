@@ -107,10 +107,11 @@ TEST_P(MailCommand, SendListAndRemindGoThroughTheOutboxToTheRelay) {
   // The command delivers what its own run queued at once.
   EXPECT_EQ(Run("admin", {"remind"}), "Queued for olga <olga@example.org>: 1 action.\n");
   EXPECT_EQ(Run("admin", {"remind"}), "Already reminded today: olga.\n");
+  EXPECT_EQ(Run("admin", {"email", "1", "--send"}), "Sent to 1 recipient.\n");
 
   const auto received = sink.Received();
-  ASSERT_EQ(received.size(), 2U);
-  // Both the notice and the digest: the text as typed, the HTML escaped.
+  ASSERT_EQ(received.size(), 3U);
+  // The notices and the digest: the text as typed, the HTML escaped.
   for (const auto& mail : received) {
     EXPECT_THAT(mail.data, HasSubstr("Content-Type: multipart/alternative; boundary="));
     const std::string html = PartOf(mail.data, "text/html");

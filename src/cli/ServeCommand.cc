@@ -100,8 +100,10 @@ void RegisterServeCommand(CLI::App& app, Options& options) {
                                 ? "http://" + serveOptions.host + ":" + std::to_string(port) + "/"
                                 : serveOptions.baseUrl;
     std::cout << "Serving " << url << " (Ctrl-C stops)" << std::endl;
-    const auto mailWork = StartMailWork(options, args->passwordFile, args->mailInterval);
+    // Before the mail work starts its thread: a thread that does not block the signals would
+    // take SIGTERM and end the program at once.
     const StopOnSignal stop(server);
+    const auto mailWork = StartMailWork(options, args->passwordFile, args->mailInterval);
     server.Run();
   });
 }
