@@ -38,7 +38,6 @@ class AppTest : public kvdata::testing::DatabaseTest {
     const int32_t viewers = WorkgroupAdd(lead, "Viewers", {70, 82});
     for (const auto* user : {"orig", "asg", "by"}) UserAdd(lead, {user, user, "password1", "", {}});
     UserAdd(lead, {"viewer", "Vi", "password1", "", viewers});
-    UserAdd(lead, {"spare", "Spare", "password1", "", {}});
     for (const auto& user : kUsers) sessions_.push_back(SignIn(user));
   }
   void TearDown() override {
@@ -101,7 +100,6 @@ struct RoleCase {
 
 TEST_P(AppTest, EachCommandIsAllowedExactlyToItsRolesAndARefusalChangesNothing) {
   const std::set<Role> all = {kLead, kOrig, kAsg, kBy, kViewer};
-  const std::set<Role> staff = {kLead, kOrig, kAsg, kBy};
   using Run = std::function<void(Session&)>;
   const auto onAction = [](std::function<void(Session&, int32_t)> f) {
     return [f](AppTest& t) -> Run {
@@ -109,22 +107,16 @@ TEST_P(AppTest, EachCommandIsAllowedExactlyToItsRolesAndARefusalChangesNothing) 
       return [f, id](Session& s) { f(s, id); };
     };
   };
+  // Commands a web form also runs (adding, copying, editing the subject, closing, deleting,
+  // attaching and detaching, saving queries, and the user, workgroup and settings forms) are
+  // pinned per role, with finer workgroups, by the page tables; here are the rest.
   const std::vector<RoleCase> cases = {
-      {"add", staff,
-       [](AppTest&) -> Run { return [](Session& s) {
-                               (void)Add(s, {{"Subject", "x"}});
-                             }; }},
-      {"copy", staff, onAction([](Session& s, int32_t id) { (void)Copy(s, id); })},
-      {"edit subject", {kLead, kOrig}, onAction([](Session& s, int32_t id) {
-         ASSERT_TRUE(Edit(s, id, {{"Subject", "y"}}).stored);
-       })},
       {"edit result", {kLead, kOrig, kAsg}, onAction([](Session& s, int32_t id) {
          ASSERT_TRUE(Edit(s, id, {{"Result", "done"}}).stored);
        })},
       {"complete", {kLead, kOrig, kAsg}, onAction([](Session& s, int32_t id) {
          Complete(s, id, "ok");
        })},
-      {"close", {kLead, kOrig}, onAction([](Session& s, int32_t id) { Close(s, id); })},
       {"review", {kLead, kOrig, kAsg}, onAction([](Session& s, int32_t id) { Review(s, id, 12); })},
       {"reopen",
        {kLead, kOrig, kAsg},
@@ -133,62 +125,15 @@ TEST_P(AppTest, EachCommandIsAllowedExactlyToItsRolesAndARefusalChangesNothing) 
          Complete(t.As(kAsg), id);
          return [id](Session& s) { Reopen(s, id); };
        }},
-      {"delete", {kLead, kOrig}, onAction([](Session& s, int32_t id) { Delete(s, id); })},
       {"history", all, onAction([](Session& s, int32_t id) { (void)History(s, id); })},
-      {"attach", {kLead, kOrig, kAsg}, onAction([](Session& s, int32_t id) {
-         (void)AttachmentAdd(s, id, {"drawing", "http://x/1", "", ""});
-       })},
-      {"detach",
-       {kLead, kOrig, kAsg},
-       [](AppTest& t) -> Run {
-         const int32_t id = AttachmentAdd(t.As(kOrig), t.NewAction(), {"d", "http://x/2", "", ""});
-         return [id](Session& s) { AttachmentRemove(s, id); };
-       }},
-      {"query of own actions", staff,
-       [](AppTest&) -> Run {
-         return [](Session& s) {
-           (void)QueryAdd(s, {"mine", Filter([](auto& f) { f.mine = true; })});
-         };
-       }},
-      {"query of others' actions",
-       {kLead},
-       [](AppTest&) -> Run {
-         return [](Session& s) {
-           (void)QueryAdd(s, {"all", Filter([](auto& f) { f.status = "open"; })});
-         };
-       }},
-      {"user add",
-       {kLead},
-       [](AppTest&) -> Run {
-         return [](Session& s) { UserAdd(s, {"new", "N", "password9", "", {}}); };
-       }},
       {"user add SuperUser",
        {kLead},
        [](AppTest&) -> Run {
          return [](Session& s) { UserAdd(s, {"boss", "B", "password9", "", -1}); };
        }},
-      {"another's password",
-       {kLead},
-       [](AppTest&) -> Run { return [](Session& s) { UserPassword(s, "spare", "password7"); }; }},
       {"own password", all,
        [](AppTest&) -> Run {
          return [](Session& s) { UserPassword(s, s.userID(), "password8"); };
-       }},
-      {"user delete",
-       {kLead},
-       [](AppTest& t) -> Run {
-         static int serial = 0;
-         const std::string user = fmt::format("temp{}", ++serial);
-         UserAdd(t.As(kLead), {user, "T", "password9", "", {}});
-         return [user](Session& s) { UserDelete(s, user); };
-       }},
-      {"workgroup add",
-       {kLead},
-       [](AppTest&) -> Run { return [](Session& s) { (void)WorkgroupAdd(s, "Ops", {50}); }; }},
-      {"settings set",
-       {kLead},
-       [](AppTest&) -> Run {
-         return [](Session& s) { SettingSet(s, "SMTPHost", "mail.example"); };
        }},
       {"settings get",
        {kLead},

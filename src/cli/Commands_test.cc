@@ -158,7 +158,6 @@ TEST_P(Command, EveryCommandAnswersWhatItDidOrWhyNot) {
        "1        3/15/2024               Ops         Ada Admin       True\n(1 row)"},
       // Users.
       {{"user", "add", "x"}, 1, "adding a user needs right 41", "stan"},
-      {{"user", "add", "short"}, 1, "password: at least 8 characters", "admin", "short\n"},
       {{"user", "add", "ivan", "--name", "I", "--email", "i@x.org", "--group", g},
        0,
        "Added",
@@ -170,7 +169,6 @@ TEST_P(Command, EveryCommandAnswersWhatItDidOrWhyNot) {
       {{"user", "passwd", "ivan"}, 0, "Changed the password of ivan.", "admin", "newpass12\n"},
       {{"--json", "user", "list"}, 0, R"("UserName":"Ivan Ives","Email":null)", "ivan"},
       {{"user", "delete", "nobody"}, 1, "No user has the ID nobody."},
-      {{"user", "delete", "stan"}, 1, "stan has open actions (1)"},
       // Settings, statements and saved queries.
       {{"upgrade"}, 0, "Added the default workgroup Staff"},
       {{"--json", "upgrade"}, 0, "[]\n"},
@@ -191,7 +189,6 @@ TEST_P(Command, EveryCommandAnswersWhatItDidOrWhyNot) {
       {{"--json", "query", "list"}, 0, R"("Name":"Ops","UserID":"admin","Shared":true)"},
       {{"query", "share", "1", "--off"}, 0, "Withdrew the query 1."},
       {{"query", "delete", "1"}, 0, "Deleted the query 1."},
-      {{"query", "delete", "1"}, 1, "No saved query has the ID 1."},
       {{"alerts"}, 0, "1\n"},
       {{"--json", "alerts"}, 0, "{\"Alerts\":1}"},
       {{"due", "--days", "30", "--csv", "--columns", "ActionNumber,DateDue"}, 0, "1,2024-04-02"},
@@ -324,14 +321,11 @@ TEST_P(Command, AViewerIsRefusedEveryTakeoverAndNothingChanges) {
   const std::string before = Run("admin", {"sql", "select * from Users order by UserID"}) +
                              Run("admin", {"list", "--status", "open"}) +
                              Run("admin", {"settings", "get", "SMTPHost"});
-  const std::vector<std::vector<std::string>> takeovers = {
-      {"user", "add", "x", "--group", "-1"},
-      {"user", "passwd", "admin"},
-      {"settings", "set", "SMTPHost", "evil.example"},
-      {"add", "--subject", "Mine"},
-      {"copy", "1"},
-      {"sql", "update Users set GroupID=-1"},
-      {"delete", "1"}};
+  // Each refusal per command is pinned in app/ and by the page tables; the command adds its exit
+  // status and the refusal's line.
+  const std::vector<std::vector<std::string>> takeovers = {{"user", "add", "x", "--group", "-1"},
+                                                           {"sql", "update Users set GroupID=-1"},
+                                                           {"delete", "1"}};
   for (const auto& args : takeovers) {
     const testing::Outcome outcome = As("viewer", args, "newpass12\n");
     EXPECT_EQ(outcome.exitCode, 1) << ::testing::PrintToString(args);
