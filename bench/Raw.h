@@ -74,7 +74,7 @@ struct SqliteStmtFinalize {
   void operator()(sqlite3_stmt* s) const { sqlite3_finalize(s); }
 };
 
-/// The raw SQLite client: WAL with NORMAL sync, a busy timeout and a 32 MiB page cache, as the
+/// The raw SQLite client: WAL with NORMAL sync, a busy timeout and a 16 MiB page cache, as the
 /// library opens files.
 class RawSqlite {
  public:
@@ -88,7 +88,7 @@ class RawSqlite {
     (void)Run("PRAGMA journal_mode=WAL");
     (void)Run("PRAGMA synchronous=NORMAL");
     (void)Run("PRAGMA foreign_keys=ON");
-    (void)Run("PRAGMA cache_size=-32768");
+    (void)Run("PRAGMA cache_size=-16384");
   }
 
   Outcome Run(const std::string& sql, const Params& params = {}) {

@@ -101,7 +101,7 @@ void RawSqlite(benchmark::State& state) {
   sqlite3_busy_timeout(db, 10000);
   // The same durability and page cache as the library's connections: WAL with NORMAL sync.
   sqlite3_exec(db, "PRAGMA synchronous=NORMAL", nullptr, nullptr, nullptr);
-  sqlite3_exec(db, "PRAGMA cache_size=-32768", nullptr, nullptr, nullptr);
+  sqlite3_exec(db, "PRAGMA cache_size=-16384", nullptr, nullptr, nullptr);
   sqlite3_stmt* select = nullptr;
   sqlite3_stmt* update = nullptr;
   sqlite3_prepare_v2(db, "select * from Items where ItemID = ?", -1, &select, nullptr);
