@@ -128,7 +128,10 @@ std::string Locale::FormatDate(const Date& date) const {
   // Day zero (12/30/1899) stands for "no day": a time of day alone, midnight included.
   if (date.DateOnly() == Date()) return FormatTime(date);
   std::string text = FormatShortDate(date);
-  if (date.HasTime()) text += " " + FormatTime(date);
+  if (date.HasTime()) {
+    text += ' ';
+    text += FormatTime(date);
+  }
   return text;
 }
 
