@@ -13,6 +13,7 @@
 #include "kvdata/EventLog.h"
 #include "kvdata/SettingsStore.h"
 #include "kvdata/UserProfile.h"
+#include "kvdata/engine/Engine.h"
 #include "vb/Convert.h"
 #include "vb/ErrorTrap.h"
 
@@ -23,7 +24,7 @@ namespace {
 constexpr int kAttempts = 4;
 
 constexpr std::string_view kHighestNumber =
-    "select top 1 * from actions order by ActionNumber desc";
+    "select top 1 ActionNumber from actions order by ActionNumber desc";
 constexpr std::string_view kNoActions = "select * from actions where ActionNumber=0";
 constexpr std::string_view kCreatedText = "Record Created";
 
@@ -38,12 +39,14 @@ struct NewActionValues {
 };
 
 // The highest stored number; a missing number counts as 0 (the digit 0 is put in front of its
-// text, so Null reads as 0 and 12 as 012).
+// text, so Null reads as 0 and 12 as 012). One value read inside the numbering lock: the engine
+// answers it directly, without a record set.
 int32_t HighestNumber(kvdata::DataConnection& connection) {
-  const RecordsetPtr rs = connection.OpenRecordset(kHighestNumber, 1, 2, 3);
-  if (rs->IsEOF() || rs->IsBOF()) return 0;
+  const kvdata::engine::Result highest =
+      connection.Engine().Execute(connection.EngineText(kHighestNumber));
+  if (highest.rows.empty() || highest.rows.front().empty()) return 0;
   std::string digits = "0";
-  digits += vb::TextOf((*rs)["ActionNumber"].Value());
+  digits += vb::TextOf(highest.rows.front().front());
   return vb::CLng(digits);
 }
 

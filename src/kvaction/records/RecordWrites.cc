@@ -30,8 +30,8 @@ void UndoAloneOnFailure(kvdata::DataConnection& connection, const std::function<
     return;
   }
   if (engine.TransactionUntouched()) {
-    // Nothing before this write is to be kept: on failure the transaction starts again, and
-    // no savepoint is needed.
+    // Nothing before this write is to be kept (at most reads ran): on failure the transaction
+    // starts again, and no savepoint is needed.
     try {
       write();
     } catch (...) {

@@ -22,8 +22,8 @@ void LockNumbering(kvdata::DataConnection& connection);
 
 /// Runs one write so that, when it fails, it alone is undone and the connection's open transaction
 /// can still commit: PostgreSQL refuses every statement after a failed one unless a savepoint
-/// catches it (SQLite undoes a failed statement by itself). A write that is the transaction's
-/// first statement needs no savepoint: on failure the transaction starts again. Raises the
+/// catches it (SQLite undoes a failed statement by itself). The transaction's first write (only
+/// reads before it) needs no savepoint: on failure the transaction starts again. Raises the
 /// write's error.
 void UndoAloneOnFailure(kvdata::DataConnection& connection, const std::function<void()>& write);
 

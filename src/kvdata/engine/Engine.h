@@ -100,9 +100,9 @@ class Engine {
   /// Rolls back the transaction in progress; never raises.
   virtual void Rollback() noexcept = 0;
   [[nodiscard]] virtual bool InTransaction() const = 0;
-  /// Whether the open transaction has run nothing yet (its start included): a statement that
-  /// fails then is undone by starting the transaction again (RestartTransaction), with no
-  /// savepoint. False when unknown.
+  /// Whether the open transaction has changed nothing and holds no lock yet (it may have read):
+  /// a statement that fails then is undone by starting the transaction again
+  /// (RestartTransaction), with no savepoint. False when unknown.
   [[nodiscard]] virtual bool TransactionUntouched() const { return false; }
   /// Undoes everything the open transaction did and opens it again; never raises.
   virtual void RestartTransaction() noexcept;

@@ -597,6 +597,7 @@ void PgEngine::ExecuteUnread(std::string_view sql) {
   }
   RequireUtf8(sql, "the statement");
   deferred_.emplace_back(sql);
+  changed_ = true;  // a lock held to the transaction's end: starting again would drop it
 }
 
 Result PgEngine::Execute(std::string_view sql, std::span<const vb::Variant> params) {
@@ -610,6 +611,7 @@ Result PgEngine::Execute(std::string_view sql, std::span<const vb::Variant> para
   for (int attempt = 1;; ++attempt) {
     try {
       Result result = RunOnce(sql, params);
+      if (transaction_ && !StartsWithKeyword(sql, "SELECT")) changed_ = true;
       NoteStatement(sql);
       if (ChangesSchema(sql)) ForgetSchema();
       return result;
@@ -632,6 +634,7 @@ void PgEngine::Begin() {
   // BEGIN takes no lock on this engine, so it can wait for the transaction's first statement.
   deferred_.assign(1, "BEGIN");
   transaction_ = true;
+  changed_ = false;
 }
 
 void PgEngine::Commit() {
@@ -666,8 +669,13 @@ void PgEngine::Rollback() noexcept {
 }
 
 bool PgEngine::TransactionUntouched() const {
-  return transaction_ && stream_ == nullptr && deferred_.size() == 1 && deferred_[0] == "BEGIN" &&
-         PQtransactionStatus(conn_.get()) == PQTRANS_IDLE;
+  if (!transaction_ || changed_ || stream_ != nullptr) return false;
+  // Only BEGIN may still be held back: a pending savepoint belongs to a caller's own undo.
+  if (!deferred_.empty() && (deferred_.size() != 1 || deferred_[0] != "BEGIN")) return false;
+  // Reads alone: at READ COMMITTED each statement sees the data committed when it starts, so
+  // what they answered is what they would answer in the transaction started again.
+  const PGTransactionStatusType status = PQtransactionStatus(conn_.get());
+  return status == PQTRANS_IDLE || status == PQTRANS_INTRANS;
 }
 
 void PgEngine::RestartTransaction() noexcept {
@@ -675,6 +683,7 @@ void PgEngine::RestartTransaction() noexcept {
   if (Broken()) return;  // the next statement reports the lost session
   deferred_.assign(1, "BEGIN");
   transaction_ = true;
+  changed_ = false;
 }
 
 bool PgEngine::InTransaction() const {

@@ -44,7 +44,8 @@ class PgEngine final : public Engine {
   void Commit() override;
   void Rollback() noexcept override;
   [[nodiscard]] bool InTransaction() const override;
-  /// True while the transaction's BEGIN is still held back, alone.
+  /// True while the transaction has only read (or not yet reached the server): no statement
+  /// but a SELECT ran in it, no lock was taken through ExecuteUnread, no stream is open.
   [[nodiscard]] bool TransactionUntouched() const override;
   /// Rolls back what reached the server and holds BEGIN back again.
   void RestartTransaction() noexcept override;
@@ -140,6 +141,7 @@ class PgEngine final : public Engine {
   StreamedRows* stream_ = nullptr;     // the stream the connection is carrying, if any
   bool streamInTransaction_ = false;   // whether a transaction was open when it started
   bool transaction_ = false;           // between Begin and Commit or Rollback
+  bool changed_ = false;  // the open transaction wrote or locked: starting it again loses that
 };
 
 }  // namespace kvdata::engine::postgres
