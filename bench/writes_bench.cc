@@ -200,13 +200,13 @@ class Raw {
   std::vector<std::string> pending_;  // statements that go with the next one
 };
 
-// addRecord's work: the user's due days, the (empty) target record set, then under the
-// numbering lock the highest number, the new row and its creation event.
+// addRecord's work: the user's due days, the (empty) target record set, then in the write
+// transaction under the numbering lock the highest number, the new row and its creation event.
 int64_t RawAdd(Raw& raw) {
   const Texts& t = raw.T();
   (void)raw.Run(t.profile, {"admin", "DefaultDueDays"});
-  raw.Begin();
   (void)raw.Run(t.emptyActions, {0});
+  raw.Begin();
   raw.LockNumbering();
   const Outcome highest = raw.Run(t.highest);
   const int64_t number = std::atoll(("0" + highest.Cell("ActionNumber")).c_str()) + 1;

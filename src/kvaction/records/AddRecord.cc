@@ -104,12 +104,13 @@ int32_t Action::addRecord(RecordsetPtr* rs, const RecordsetPtr& rsDefaults,
                 [&] { return vb::CInt(s.dataServer->Settings()->Value("DueDays")); });
   }
 
-  std::optional<kvdata::DataConnection::Transaction> transaction;
-  if (!trap.Run([&] { transaction.emplace(*connection); })) return 0;
-  // The record set the row is added through is opened before the numbering lock is taken, so
-  // that other clients wait only from the highest number to the commit.
+  // The record set the row is added through is opened before the write transaction starts: on
+  // SQLite BEGIN IMMEDIATE is the numbering lock, and other clients wait only from the highest
+  // number to the commit.
   RecordsetPtr target = rs != nullptr ? *rs : nullptr;
   if (!target) trap.Assign(target, [&] { return connection->OpenRecordset(kNoActions, 1, 2, 3); });
+  std::optional<kvdata::DataConnection::Transaction> transaction;
+  if (!trap.Run([&] { transaction.emplace(*connection); })) return 0;
   if (rs != nullptr) *rs = target;
   if (!trap.Run([&] { LockNumbering(*connection); })) return 0;
   int32_t number = 0;
