@@ -6,6 +6,10 @@
 #include <fmt/format.h>
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <utility>
+#include <vector>
+
 #include "kvdata/DataConnection.h"
 #include "kvdata/engine/EngineError.h"
 #include "kvdata/engine/EngineTest.h"
@@ -92,6 +96,31 @@ TEST_P(HeldStatementTest, RepeatedStatementKeepsItsColumnsAndSettlesEachResult) 
     EXPECT_NE(counted.columns[0].type, ado::adEmpty);
     Insert(7);
   }
+}
+
+// A transaction that has only read can be started again in place of a savepoint; one that
+// wrote or holds a lock cannot. A failed first write after reads is undone that way.
+TEST_P(HeldStatementTest, OnlyATransactionThatHasReadAloneMayStartAgain) {
+  if (Kind() != testing::EngineKind::PostgreSQL) return;  // SQLite undoes a failed statement
+  const std::vector<std::pair<const char*, std::function<void()>>> before = {
+      {"nothing", [] {}},
+      {"a read", [&] { (void)Stored(); }},
+      {"a write", [&] { Insert(1); }},
+      {"a lock", [&] { engine_->ExecuteUnread("SELECT pg_advisory_xact_lock(7)"); }}};
+  for (const auto& [what, step] : before) {
+    engine_->Begin();
+    step();
+    const bool readOnly = std::string_view(what) == "nothing" || std::string_view(what) == "a read";
+    EXPECT_EQ(engine_->TransactionUntouched(), readOnly) << what;
+    engine_->Rollback();
+  }
+  engine_->Begin();
+  (void)Stored();
+  EXPECT_THROW((void)engine_->Execute("INSERT INTO \"Missing\" (\"N\") VALUES (1)"), EngineError);
+  engine_->RestartTransaction();
+  Insert(2);
+  engine_->Commit();
+  EXPECT_EQ(Stored(), (Numbers{vb::Variant(int32_t{2})}));
 }
 
 // The server ends the session (as a restart does): the call that meets it fails, a transaction
