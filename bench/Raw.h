@@ -179,11 +179,14 @@ struct PgResultClear {
 using PgConnPtr = std::unique_ptr<PGconn, PgConnFinish>;
 using PgResultPtr = std::unique_ptr<PGresult, PgResultClear>;
 
-/// libpq's "key=value" form of one of our PostgreSQL connection strings.
+/// libpq's "key=value" form of one of our PostgreSQL connection strings, with the session
+/// settings the library's connections have that change the work of a read (each prepared
+/// statement keeps one plan).
 inline std::string Conninfo(const std::string& connectionString) {
   const auto login = kvdata::ParseConnectionString(connectionString).login;
-  return fmt::format("host='{}' port='{}' dbname='{}' user='{}'", login.host, login.port,
-                     login.database, login.user);
+  return fmt::format(
+      "host='{}' port='{}' dbname='{}' user='{}' options='-c plan_cache_mode=force_generic_plan'",
+      login.host, login.port, login.database, login.user);
 }
 
 /// The raw PostgreSQL client: each text prepared once; BEGIN (and the numbering lock) go in one

@@ -1,12 +1,15 @@
 #include "kvaction/queries/ListGuards.h"
 
+#include <mutex>
 #include <string>
+#include <unordered_set>
 
 #include "kvdata/DataConnection.h"
 #include "kvdata/schema/Schema.h"
 #include "kvdata/sql/ReadOnlyCheck.h"
 #include "vb/ComError.h"
 #include "vb/Convert.h"
+#include "vb/NeverDestroyed.h"
 
 namespace kvaction {
 namespace {
@@ -55,6 +58,35 @@ void CheckItem(std::string_view sortClause, std::string_view item) {
   }
 }
 
+/// Engine texts already found to read only the actions table. The verdict follows from the text
+/// alone, and a person's count and list reach the engine with the same text every time (their
+/// values bound), so each text is checked once per process instead of before every call. A full
+/// set starts over.
+class CheckedTexts {
+ public:
+  [[nodiscard]] bool Contains(const std::string& text) const {
+    const std::lock_guard lock(mutex_);
+    return texts_.contains(text);
+  }
+  void Add(std::string text) const {
+    const std::lock_guard lock(mutex_);
+    if (texts_.size() >= kLimit) texts_.clear();
+    texts_.insert(std::move(text));
+  }
+
+ private:
+  static constexpr std::size_t kLimit = 1024;
+  mutable std::mutex mutex_;
+  mutable std::unordered_set<std::string> texts_;
+};
+
+void CheckOnce(std::string text) {
+  static const vb::NeverDestroyed<CheckedTexts> checked;
+  if (checked.Get().Contains(text)) return;
+  kvdata::sql::CheckReadsOnlyActions(text);
+  checked.Get().Add(std::move(text));
+}
+
 }  // namespace
 
 void CheckSortClause(std::string_view sortClause) {
@@ -72,7 +104,7 @@ void CheckSortClause(std::string_view sortClause) {
 
 ado::RecordsetPtr OpenActionsList(kvdata::DataConnection& connection, std::string_view statement,
                                   int32_t cursorType, int32_t cursorLocation, int32_t lockType) {
-  if (!statement.empty()) kvdata::sql::CheckReadsOnlyActions(connection.EngineText(statement));
+  if (!statement.empty()) CheckOnce(connection.EngineText(statement));
   return connection.OpenRecordset(statement, cursorType, cursorLocation, lockType);
 }
 
