@@ -5,6 +5,7 @@
 #include <iterator>
 #include <map>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -80,10 +81,14 @@ std::vector<std::string> PeopleToRead(const std::string& me, const std::string& 
 class NoticeSettings {
  public:
   NoticeSettings(const DataServerPtr& dataServer, bool withDatabaseID) {
-    std::vector<std::string> keys;
-    keys.reserve(std::size(kNoticeLabels) + 1);
-    for (const std::string_view name : kNoticeLabels) keys.push_back(kvdata::LabelKey(name));
-    if (withDatabaseID) keys.emplace_back("DBID");
+    // The keys of the labels, then "DBID"; the read takes all of them or all but the last.
+    static const std::vector<std::string> kKeys = [] {
+      std::vector<std::string> keys;
+      for (const std::string_view name : kNoticeLabels) keys.push_back(kvdata::LabelKey(name));
+      keys.emplace_back("DBID");
+      return keys;
+    }();
+    const std::span<const std::string> keys(kKeys.data(), kKeys.size() - (withDatabaseID ? 0 : 1));
     if (!read_.Assign(snapshot_, [&] { return vb::Require(dataServer)->Settings()->Read(keys); })) {
       return;
     }
