@@ -94,11 +94,7 @@ std::vector<Read> Reads(int64_t rows) {
     return std::pair{
         R"(select "UserID", "Email" from "Users" where )" + anyOf("UserID", people.size()), people};
   };
-  const std::string actionSql =
-      R"(select "ActionID", "ActionNumber", "Subject", "AssigneeID", "OriginatorID", )"
-      R"("Assignee", "Originator", "DateOpened", "DateDue", "DateCompleted", "DateClosed", )"
-      R"("DateRejected", "Reviewed", "Reference", "Description", "Result" from "actions" )"
-      R"(where "ActionID"=?)";
+  const std::string actionSql = R"(select * from "actions" where "ActionID"=?)";
   const std::vector<Statement> email = {
       {actionSql, actionSql, key}, {"", "", nullptr, emailPeople}, emailLabels};
   const std::string groupSql = R"(select "UserID", "GroupID" from "Users" where "UserID"=?)";

@@ -127,42 +127,29 @@ class NoticeSettings {
   std::array<Resolved, std::size(kNoticeLabels)> labels_;
 };
 
-/// The action's columns the notice reads, in the order the statement names them.
-constexpr std::string_view kActionColumns[] = {
-    "ActionID",   "ActionNumber", "Subject",     "AssigneeID",    "OriginatorID", "Assignee",
-    "Originator", "DateOpened",   "DateDue",     "DateCompleted", "DateClosed",   "DateRejected",
-    "Reviewed",   "Reference",    "Description", "Result"};
-
 /// The stored action, read straight from the engine with its key bound: nothing edits it, so no
-/// record set (with its copy of originals) is built, and only the columns the notice shows or
-/// needs travel. The text is the same on both engines.
+/// record set (with its copy of originals) is built. Every column is read, as the action's own
+/// record would be: a column the database lacks fails alone, when the notice reads it.
 class ActionRow {
  public:
   ActionRow(kvdata::DataConnection& connection, int32_t nID) {
-    static const std::string statement = [] {
-      std::string text = "select ";
-      for (const std::string_view column : kActionColumns) {
-        if (text.size() > 7) text += ", ";
-        text.append("\"").append(column).append("\"");
-      }
-      return text + " from \"actions\" where \"ActionID\"=?";
-    }();
+    static const std::string statement = "select * from \"actions\" where \"ActionID\"=?";
     const vb::Variant key[] = {vb::Variant(nID)};
-    auto result = connection.Engine().Execute(statement, key);
-    if (!result.rows.empty()) row_ = std::move(result.rows.front());
+    result_ = connection.Engine().Execute(statement, key);
   }
-  [[nodiscard]] bool Missing() const { return row_.empty(); }
-  /// The value of one of kActionColumns; any other name raises as a record set's field would.
+  [[nodiscard]] bool Missing() const { return result_.rows.empty(); }
+  /// The value of one column, found without regard to letter case; a name the action does not
+  /// have raises as a record set's field would.
   [[nodiscard]] const vb::Variant& Value(std::string_view column) const {
-    const auto* at = std::find(std::begin(kActionColumns), std::end(kActionColumns), column);
-    if (at == std::end(kActionColumns) || row_.empty()) {
-      throw ado::Error(ado::kItemNotFound, "ADODB.Fields");
-    }
-    return row_[static_cast<std::size_t>(at - std::begin(kActionColumns))];
+    const auto& columns = result_.columns;
+    const auto at = std::find_if(columns.begin(), columns.end(),
+                                 [&](const auto& c) { return vb::EqualsText(c.name, column); });
+    if (at == columns.end() || Missing()) throw ado::Error(ado::kItemNotFound, "ADODB.Fields");
+    return result_.rows.front()[static_cast<std::size_t>(at - columns.begin())];
   }
 
  private:
-  std::vector<vb::Variant> row_;
+  kvdata::engine::Result result_;
 };
 
 /// A fresh, unconnected record set holding the notice as its one, current record.

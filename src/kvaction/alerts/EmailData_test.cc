@@ -131,6 +131,21 @@ TEST_P(EmailData, AFailedReadLeavesItsPartEmpty) {
   }
 }
 
+// The action is read whole, as its record would be: a column the database lacks empties its own
+// line and nothing else.
+TEST_P(EmailData, AColumnTheDatabaseLacksEmptiesItsLineAlone) {
+  const auto admin = LoggedIn("admin");
+  auto& engine = admin->DataServer()->Connection()->Engine();
+  engine.Execute("drop index if exists ix_actions_reference");
+  engine.Execute(R"(alter table "actions" drop column "Reference")");
+  const auto notice = admin->EmailData(roof_, "http://web/kv");
+  ASSERT_TRUE(notice);
+  EXPECT_EQ(Field(notice, "Subject"), "Action 42: Fix the roof");
+  const std::string body = Field(notice, "Body");
+  EXPECT_EQ(body.find("Roof"), std::string::npos) << body;
+  EXPECT_NE(body.find("Reference:" + std::string(11, ' ') + "\t\r\n"), std::string::npos) << body;
+}
+
 KV_INSTANTIATE_ENGINES(EmailData);
 
 }  // namespace
