@@ -60,13 +60,21 @@ std::vector<Read> Reads(int64_t rows) {
   const auto none = [](int64_t) { return Params{}; };
   const auto bench2 = [](int64_t) { return Params{"bench", "bench"}; };
   const auto key = [rows](int64_t i) { return Params{Key(i, rows)}; };
-  // EmailData: the action, the addresses of the people it names (the sender first, each once),
-  // then the nine labels, each statement as the library sends it.
-  Statement emailLabels{
-      "select ConfigKey, ValueType, ValueText from ActionConfig where ",
-      "select \"ConfigKey\", \"ValueType\", \"ValueText\" from \"ActionConfig\" "
-      "where ",
-      [](int64_t) {
+  // EmailData: the action's columns the notice reads, the addresses of the people it names (the
+  // sender first, each once), then the nine labels; the library sends these texts to either
+  // engine as they are.
+  const auto anyOf = [](std::string_view column, std::size_t count) {
+    std::string condition;
+    for (std::size_t k = 0; k < count; ++k) {
+      condition += fmt::format("{}\"{}\"=?", k == 0 ? "" : " or ", column);
+    }
+    return condition;
+  };
+  const std::string labelsSql =
+      R"(select "ConfigKey", "ValueType", "ValueText" from "ActionConfig" where )" +
+      anyOf("ConfigKey", 9);
+  const Statement emailLabels{
+      labelsSql, labelsSql, [](int64_t) {
         Params keys;
         for (const char* label : {"Action", "Originator", "Assignee", "DateOpened", "DateDue",
                                   "DateClosed", "Reference", "Description", "Result"}) {
@@ -74,29 +82,22 @@ std::vector<Read> Reads(int64_t rows) {
         }
         return keys;
       }};
-  for (int k = 0; k < 9; ++k) {
-    emailLabels.sqlite += k == 0 ? "ConfigKey=?" : " or ConfigKey=?";
-    emailLabels.pg += k == 0 ? "\"ConfigKey\"=?" : " or \"ConfigKey\"=?";
-  }
-  const auto emailPeople = [](bool pg, const bench::Outcome& action) {
+  const auto emailPeople = [anyOf](bool, const bench::Outcome& action) {
     Params people{bench::kUser};
-    std::string sql = pg ? "select \"UserID\", \"Email\" from \"Users\" where \"UserID\"=?"
-                         : "select UserID, Email from Users where UserID=?";
     std::vector<std::string> seen{bench::kUser};
     for (const char* column : {"AssigneeID", "OriginatorID"}) {
       const std::string id = action.Cell(column);
       if (id.empty() || std::find(seen.begin(), seen.end(), id) != seen.end()) continue;
       seen.push_back(id);
       people.emplace_back(id);
-      sql += pg ? " or \"UserID\"=?" : " or UserID=?";
     }
-    return std::pair{sql, people};
+    return std::pair{
+        R"(select "UserID", "Email" from "Users" where )" + anyOf("UserID", people.size()), people};
   };
+  const std::string actionSql = R"(select * from "actions" where "ActionID"=?)";
   const std::vector<Statement> email = {
-      {"select * from actions where ActionID =?",
-       "select * from \"actions\" where \"ActionID\" =CAST(? AS integer)", key},
-      {"", "", nullptr, emailPeople},
-      emailLabels};
+      {actionSql, actionSql, key}, {"", "", nullptr, emailPeople}, emailLabels};
+  const std::string groupSql = R"(select "UserID", "GroupID" from "Users" where "UserID"=?)";
   return {
       {"Alerts",
        [](kvaction::Action& a, int64_t) { benchmark::DoNotOptimize(a.Alerts()); },
@@ -146,9 +147,7 @@ std::vector<Read> Reads(int64_t rows) {
        email},
       {"editingRights",
        [](kvaction::Action& a, int64_t) { ReadAll(a.editingRights("", "", "bench", "boss", "")); },
-       {{"select UserID, GroupID from Users where UserID=?",
-         "select \"UserID\", \"GroupID\" from \"Users\" where \"UserID\"=?",
-         [](int64_t) { return Params{"bench"}; }}}},
+       {{groupSql, groupSql, [](int64_t) { return Params{"bench"}; }}}},
   };
 }
 

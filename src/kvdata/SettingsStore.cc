@@ -7,6 +7,7 @@
 #include "kvdata/Errors.h"
 #include "kvdata/ServerState.h"
 #include "kvdata/StoredValue.h"
+#include "kvdata/engine/Engine.h"
 
 namespace kvdata {
 namespace {
@@ -15,15 +16,11 @@ constexpr std::string_view kTable = "ActionConfig";
 
 std::string Condition(std::string_view key) { return "ConfigKey=" + DataUtility::SqlText(key); }
 
-// One statement for the rows of several keys. Each key is compared on its own ("or", not an
-// "in" list), so that the keys travel as bound values and the text repeats for any keys.
-std::string SelectKeys(std::span<const std::string* const> keys) {
-  std::string sql = "select ConfigKey, ValueType, ValueText from ActionConfig where ";
-  for (std::size_t k = 0; k < keys.size(); ++k) {
-    if (k > 0) sql += " or ";
-    sql += Condition(*keys[k]);
-  }
-  return sql;
+// One statement for the rows of several keys, sent to the engine with the keys bound: the
+// answer is a few short rows, read at once, with no record set around them.
+std::string SelectKeys(std::size_t count) {
+  return R"(select "ConfigKey", "ValueType", "ValueText" from "ActionConfig" where )" +
+         engine::EqualsAnyBound("ConfigKey", count);
 }
 
 // The label rule: a stored, non-empty text, else the name itself.
@@ -35,13 +32,24 @@ std::string LabelFrom(const vb::Variant& label, std::string_view name, bool* fou
 
 }  // namespace
 
+const SettingsSnapshot::Entry* SettingsSnapshot::Find(std::string_view key) const {
+  for (const Entry& entry : entries_) {
+    if (vb::EqualsText(entry.key, key)) return &entry;
+  }
+  return nullptr;
+}
+
+SettingsSnapshot::Entry* SettingsSnapshot::Find(std::string_view key) {
+  return const_cast<Entry*>(std::as_const(*this).Find(key));
+}
+
 vb::Variant SettingsSnapshot::Value(std::string_view key) const {
-  const auto entry = entries_.find(key);
-  if (entry == entries_.end()) {
+  const Entry* entry = Find(key);
+  if (entry == nullptr) {
     throw vb::ComError(kBadArgument, std::string(kSettingsSource),
                        fmt::format("The setting \"{}\" was not among those read.", key));
   }
-  const Entry& e = entry->second;
+  const Entry& e = *entry;
   if (e.changed) return e.value;
   if (e.type.IsEmpty()) return {};
   return FromStored(e.type, e.text);
@@ -70,26 +78,26 @@ std::string SettingsStore::Label(std::string_view name, bool* found) const {
 
 SettingsSnapshot SettingsStore::Read(std::span<const std::string> keys) const {
   SettingsSnapshot snapshot;
-  std::vector<const std::string*> stored;
+  snapshot.entries_.reserve(keys.size());
+  std::vector<vb::Variant> stored;
   for (const std::string& key : keys) {
-    const auto [entry, added] = snapshot.entries_.try_emplace(key);
-    if (!added) continue;
+    if (snapshot.Find(key) != nullptr) continue;
+    SettingsSnapshot::Entry& entry = snapshot.entries_.emplace_back();
+    entry.key = key;
     if (const auto change = changes_.find(key); change != changes_.end()) {
-      entry->second = {true, change->second, {}, {}};
+      entry.changed = true;
+      entry.value = change->second;
     } else {
-      stored.push_back(&key);
+      stored.emplace_back(key);
     }
   }
   if (stored.empty()) return snapshot;
-  const auto rs = state_->Open(kSettingsSource)
-                      .OpenRecordset(SelectKeys(stored), ado::adOpenForwardOnly, ado::adUseServer,
-                                     ado::adLockReadOnly);
-  ado::Fields fields = rs->Fields();
-  for (; !rs->IsEOF(); rs->MoveNext()) {
-    const auto entry = snapshot.entries_.find(vb::TextOf(fields.Item(0).Value()));
-    if (entry == snapshot.entries_.end() || entry->second.changed) continue;
-    entry->second.type = fields.Item(1).Value();
-    entry->second.text = fields.Item(2).Value();
+  auto& engine = state_->Open(kSettingsSource).Engine();
+  for (auto& row : engine.Execute(SelectKeys(stored.size()), stored).rows) {
+    SettingsSnapshot::Entry* entry = snapshot.Find(vb::TextOf(row[0]));
+    if (entry == nullptr || entry->changed) continue;
+    entry->type = std::move(row[1]);
+    entry->text = std::move(row[2]);
   }
   return snapshot;
 }

@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "vb/Convert.h"
 #include "vb/Variant.h"
@@ -38,12 +39,17 @@ class SettingsSnapshot {
   // Per key read: the unsaved change, or the stored type code and text (both Empty when the
   // key has no row).
   struct Entry {
+    std::string key;
     bool changed = false;
     vb::Variant value;
     vb::Variant type;
     vb::Variant text;
   };
-  std::map<std::string, Entry, SettingsKeyLess> entries_;
+  /// The entry of key (letter case ignored), or nothing. A snapshot holds a few keys: a scan
+  /// that compares lengths first beats a tree ordered without regard to letter case.
+  [[nodiscard]] const Entry* Find(std::string_view key) const;
+  [[nodiscard]] Entry* Find(std::string_view key);
+  std::vector<Entry> entries_;
 };
 
 class SettingsStore {

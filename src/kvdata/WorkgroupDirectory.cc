@@ -6,6 +6,7 @@
 #include "kvdata/Errors.h"
 #include "kvdata/RightSet.h"
 #include "kvdata/ServerState.h"
+#include "kvdata/engine/Engine.h"
 #include "vb/Convert.h"
 
 namespace kvdata {
@@ -13,6 +14,10 @@ namespace {
 
 [[noreturn]] void Refuse(std::string description) {
   throw vb::ComError(kBadArgument, std::string(kWorkgroupSource), std::move(description));
+}
+
+[[noreturn]] void RefuseUnknownUser(std::string_view userID) {
+  Refuse(fmt::format("There is no user \"{}\".", userID));
 }
 
 ado::RecordsetPtr ReadOnly(DataConnection& connection, const std::string& sql) {
@@ -28,7 +33,7 @@ ado::RecordsetPtr UserRow(DataConnection& connection, std::string_view userID, i
   while (!rs->IsEOF() && vb::TextOf(rs->Fields().Item("UserID").Value()) != userID) {
     rs->MoveNext();
   }
-  if (rs->IsEOF()) Refuse(fmt::format("There is no user \"{}\".", userID));
+  if (rs->IsEOF()) RefuseUnknownUser(userID);
   return rs;
 }
 
@@ -42,9 +47,16 @@ ado::RecordsetPtr GroupRow(DataConnection& connection, int32_t groupID) {
 }  // namespace
 
 int32_t ReadUserWorkgroup(DataConnection& connection, std::string_view userID) {
-  const auto group =
-      UserRow(connection, userID, ado::adLockReadOnly)->Fields().Item("GroupID").Value();
-  return group.IsNull() ? 0 : vb::CLng(group);
+  // Read on every rights question: straight from the engine with the ID bound, no record set.
+  constexpr std::string_view kSelect =
+      R"(select "UserID", "GroupID" from "Users" where "UserID"=?)";
+  const vb::Variant id[] = {vb::Variant(userID)};
+  for (const auto& row : connection.Engine().Execute(kSelect, id).rows) {
+    // Users are keyed without regard to letter case; their IDs are compared exactly.
+    if (vb::TextOf(row[0]) != userID) continue;
+    return row[1].IsNull() ? 0 : vb::CLng(row[1]);
+  }
+  RefuseUnknownUser(userID);
 }
 
 void WriteUserWorkgroup(DataConnection& connection, std::string_view userID, int32_t groupID) {

@@ -10,6 +10,7 @@
 #include "kvdata/DataUtility.h"
 #include "kvdata/UserProfile.h"
 #include "kvdata/WorkgroupDirectory.h"
+#include "kvdata/engine/Engine.h"
 #include "kvuser/Errors.h"
 #include "vb/Convert.h"
 #include "vb/NeverDestroyed.h"
@@ -120,21 +121,15 @@ std::map<std::string, vb::Variant> User::UserFields(std::span<const std::string>
   const std::string_view field = RequireReadable(cFieldName);
   std::map<std::string, vb::Variant> found;
   if (userIDs.empty()) return found;
-  // Each ID compared on its own ("or", not an "in" list): the IDs travel as bound values, so
-  // the engine prepares one statement for any users.
-  std::string sql = fmt::format("select UserID, {} from Users where ", field);
-  for (std::size_t k = 0; k < userIDs.size(); ++k) {
-    if (k > 0) sql += " or ";
-    sql += "UserID=" + kvdata::DataUtility::SqlText(userIDs[k]);
-  }
-  const auto rs = Connection().OpenRecordset(sql, ado::adOpenForwardOnly, ado::adUseServer,
-                                             ado::adLockReadOnly);
-  ado::Fields fields = rs->Fields();
-  for (; !rs->IsEOF(); rs->MoveNext()) {
+  // One statement with the IDs bound, straight to the engine: a few short rows, read at once.
+  const std::string sql = fmt::format(R"(select "UserID", "{}" from "Users" where {})", field,
+                                      kvdata::engine::EqualsAnyBound("UserID", userIDs.size()));
+  const std::vector<vb::Variant> ids(userIDs.begin(), userIDs.end());
+  for (auto& row : Connection().Engine().Execute(sql, ids).rows) {
     // The table's key ignores letter case; user IDs are compared exactly.
-    std::string id = vb::TextOf(fields.Item(0).Value());
+    std::string id = vb::TextOf(row[0]);
     if (std::find(userIDs.begin(), userIDs.end(), id) == userIDs.end()) continue;
-    found.insert_or_assign(std::move(id), fields.Item(1).Value());
+    found.insert_or_assign(std::move(id), std::move(row[1]));
   }
   return found;
 }

@@ -40,6 +40,12 @@ std::size_t CharacterCount(std::string_view text) {
   return count;
 }
 
+/// The length of a text value, 0 for any other: room to reserve for it.
+std::size_t TextSize(const vb::Variant& value) {
+  const auto* text = std::get_if<std::string>(&value.storage());
+  return text == nullptr ? 0 : text->size();
+}
+
 }  // namespace
 
 std::string PadText(std::string_view text, int16_t width) {
@@ -73,6 +79,8 @@ std::string ActionLink(std::string_view baseURL, std::string_view linkQuery) {
 std::string EmailBody(const EmailValues& values, std::string_view status, std::string_view dueText,
                       std::string_view link, const LabelLookup& label, const vb::Locale& locale) {
   std::string body;
+  // The fixed texts, labels and short values take some 400 characters; the long texts come on top.
+  body.reserve(400 + link.size() + TextSize(values.description) + TextSize(values.result));
   if (!link.empty()) {
     body = "To review this item with your browser, please click the following hyperlink: ";
     body.append(link).append(kCrLf).append(kCrLf);

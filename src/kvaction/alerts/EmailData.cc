@@ -1,18 +1,25 @@
 // The content of a notification e-mail about one action: who receives it, who sends it, the
 // subject and the plain-text body, in a one-row record set built in memory.
 #include <algorithm>
+#include <array>
+#include <iterator>
 #include <map>
+#include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
+#include "ado/Errors.h"
 #include "kvaction/Action.h"
 #include "kvaction/action/State.h"
 #include "kvaction/alerts/Email.h"
 #include "kvaction/alerts/RecordStatus.h"
+#include "kvdata/DataConnection.h"
 #include "kvdata/DataServer.h"
 #include "kvdata/DataUtility.h"
 #include "kvdata/SettingsStore.h"
 #include "kvdata/UserProfile.h"
+#include "kvdata/engine/Engine.h"
 #include "kvuser/User.h"
 #include "vb/ComError.h"
 #include "vb/Convert.h"
@@ -67,27 +74,82 @@ std::vector<std::string> PeopleToRead(const std::string& me, const std::string& 
   return people;
 }
 
-/// The labels of the notice (and "DBID" when the link needs it), read in one statement. A read
-/// that failed fails each lookup with its error, as a lookup of its own would have.
+/// The labels of the notice (and "DBID" when the link needs it), read in one statement and
+/// resolved once: the subject and the body ask for them again and again. A read that failed
+/// fails each lookup with its error, as a lookup of its own would have; so does a label whose
+/// stored value cannot be read.
 class NoticeSettings {
  public:
   NoticeSettings(const DataServerPtr& dataServer, bool withDatabaseID) {
-    std::vector<std::string> keys;
-    for (const std::string_view name : kNoticeLabels) keys.push_back(kvdata::LabelKey(name));
-    if (withDatabaseID) keys.emplace_back("DBID");
-    read_.Assign(snapshot_, [&] { return vb::Require(dataServer)->Settings()->Read(keys); });
+    // The keys of the labels, then "DBID"; the read takes all of them or all but the last.
+    static const std::vector<std::string> kKeys = [] {
+      std::vector<std::string> keys;
+      for (const std::string_view name : kNoticeLabels) keys.push_back(kvdata::LabelKey(name));
+      keys.emplace_back("DBID");
+      return keys;
+    }();
+    const std::span<const std::string> keys(kKeys.data(), kKeys.size() - (withDatabaseID ? 0 : 1));
+    if (!read_.Assign(snapshot_, [&] { return vb::Require(dataServer)->Settings()->Read(keys); })) {
+      return;
+    }
+    for (std::size_t i = 0; i < std::size(kNoticeLabels); ++i) {
+      Resolved& label = labels_[i];
+      label.trap.Assign(label.text,
+                        [&] { return snapshot_.Label(kNoticeLabels[i], &label.found); });
+    }
   }
   [[nodiscard]] const kvdata::SettingsSnapshot& Get() const {
     read_.RaiseIfPending();
     return snapshot_;
+  }
+  /// As SettingsStore::Label for one of the notice's names.
+  [[nodiscard]] std::string Label(std::string_view name, bool& found) const {
+    read_.RaiseIfPending();
+    const auto* at = std::find(std::begin(kNoticeLabels), std::end(kNoticeLabels), name);
+    if (at == std::end(kNoticeLabels)) return Get().Label(name, &found);
+    const Resolved& label = labels_[static_cast<std::size_t>(at - std::begin(kNoticeLabels))];
+    label.trap.RaiseIfPending();
+    found = label.found;
+    return label.text;
   }
 
  private:
   static constexpr std::string_view kNoticeLabels[] = {"Action",     "Originator",  "Assignee",
                                                        "DateOpened", "DateDue",     "DateClosed",
                                                        "Reference",  "Description", "Result"};
+  struct Resolved {
+    vb::ErrorTrap trap;
+    std::string text;
+    bool found = false;
+  };
   vb::ErrorTrap read_;
   kvdata::SettingsSnapshot snapshot_;
+  std::array<Resolved, std::size(kNoticeLabels)> labels_;
+};
+
+/// The stored action, read straight from the engine with its key bound: nothing edits it, so no
+/// record set (with its copy of originals) is built. Every column is read, as the action's own
+/// record would be: a column the database lacks fails alone, when the notice reads it.
+class ActionRow {
+ public:
+  ActionRow(kvdata::DataConnection& connection, int32_t nID) {
+    static const std::string statement = "select * from \"actions\" where \"ActionID\"=?";
+    const vb::Variant key[] = {vb::Variant(nID)};
+    result_ = connection.Engine().Execute(statement, key);
+  }
+  [[nodiscard]] bool Missing() const { return result_.rows.empty(); }
+  /// The value of one column, found without regard to letter case; a name the action does not
+  /// have raises as a record set's field would.
+  [[nodiscard]] const vb::Variant& Value(std::string_view column) const {
+    const auto& columns = result_.columns;
+    const auto at = std::find_if(columns.begin(), columns.end(),
+                                 [&](const auto& c) { return vb::EqualsText(c.name, column); });
+    if (at == columns.end() || Missing()) throw ado::Error(ado::kItemNotFound, "ADODB.Fields");
+    return result_.rows.front()[static_cast<std::size_t>(at - columns.begin())];
+  }
+
+ private:
+  kvdata::engine::Result result_;
 };
 
 /// A fresh, unconnected record set holding the notice as its one, current record.
@@ -99,17 +161,12 @@ RecordsetPtr NoticeRecordset(int32_t nID, const Notice& notice) {
   }
   result->Open(ado::adOpenUnspecified, ado::adLockUnspecified, -1);
   result->AddNew();
-  fields.Item("ID").Value(vb::Variant(nID));
-  const std::pair<std::string_view, const std::string*> texts[] = {
-      {"AssigneeEmail", &notice.assigneeEmail},
-      {"OriginatorEmail", &notice.originatorEmail},
-      {"FromName", &notice.fromName},
-      {"FromEmail", &notice.fromEmail},
-      {"Subject", &notice.subject},
-      {"Body", &notice.body},
-  };
-  for (const auto& [name, text] : texts) {
-    if (!text->empty()) fields.Item(name).Value(vb::Variant(*text));
+  fields.Item(0).Value(vb::Variant(nID));
+  // The texts in the order of kNoticeFields, after "ID".
+  const std::string* texts[] = {&notice.assigneeEmail, &notice.originatorEmail, &notice.fromName,
+                                &notice.fromEmail,     &notice.subject,         &notice.body};
+  for (int32_t i = 0; i < static_cast<int32_t>(std::size(texts)); ++i) {
+    if (!texts[i]->empty()) fields.Item(i + 1).Value(vb::Variant(*texts[i]));
   }
   result->Update();
   return result;
@@ -118,8 +175,8 @@ RecordsetPtr NoticeRecordset(int32_t nID, const Notice& notice) {
 }  // namespace
 
 // Continue-on-error throughout: a lookup that fails leaves its part of the notice empty, and the
-// rest is still built. Only a missing action (or data server) gives nothing. The people's
-// addresses are read in one statement and the labels (with "DBID") in another, after the action.
+// rest is still built. Only a missing action (or data server) gives nothing. The action is read
+// first, then the people's addresses in one statement and the labels (with "DBID") in another.
 RecordsetPtr Action::EmailData(int32_t nID, std::string_view cURL) {
   vb::ErrorTrap trap;
   const State& s = *state_;
@@ -132,15 +189,13 @@ RecordsetPtr Action::EmailData(int32_t nID, std::string_view cURL) {
     me.name = profile->UserName();
   });
 
-  RecordsetPtr record;
-  trap.Assign(record, [&] { return DataRecord(nID); });
-  bool missing = true;
-  if (record) trap.Assign(missing, [&] { return record->IsEOF(); });
-  if (missing) return nullptr;
+  std::optional<ActionRow> record;
+  trap.Run([&] { record.emplace(*vb::Require(vb::Require(s.dataServer)->Connection()), nID); });
+  if (!record || record->Missing()) return nullptr;
 
   const auto value = [&](std::string_view column) {
     vb::Variant v;
-    trap.Assign(v, [&] { return record->Fields().Item(column).Value(); });
+    trap.Assign(v, [&] { return record->Value(column); });
     return v;
   };
   const auto text = [&](std::string_view column) { return vb::TextOf(value(column), s.locale); };
@@ -169,14 +224,18 @@ RecordsetPtr Action::EmailData(int32_t nID, std::string_view cURL) {
   const bool needsDatabaseID = !link.empty() && s.referenceID.empty();
   const NoticeSettings settings(s.dataServer, needsDatabaseID);
   const LabelLookup label = [&](std::string_view name, bool& flag) {
-    return settings.Get().Label(name, &flag);
+    return settings.Label(name, flag);
   };
   trap.Assign(notice.subject, [&] {
     return EmailSubject(value("ActionNumber"), value("Subject"), label, s.locale);
   });
 
   StatusTexts status;
-  trap.Assign(status, [&] { return RecordStatus(*record, *s.clock, s.locale); });
+  trap.Run([&] {
+    const StatusColumns columns =
+        StatusColumnsOf([&](std::string_view column) { return record->Value(column); }, s.locale);
+    StatusSummary(columns, status, *s.clock, s.locale);
+  });
 
   if (!link.empty()) {
     std::string databaseID = s.referenceID;

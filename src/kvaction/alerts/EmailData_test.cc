@@ -10,6 +10,7 @@
 #include "kvdata/DataConnection.h"
 #include "kvdata/DataServer.h"
 #include "kvdata/SettingsStore.h"
+#include "kvdata/testing/FaultyEngine.h"
 #include "vb/Convert.h"
 
 namespace kvaction {
@@ -37,11 +38,10 @@ std::string Field(const ado::RecordsetPtr& notice, std::string_view name) {
 
 TEST_P(EmailData, BuildsTheNoticeFromTheStoredAction) {
   const auto admin = LoggedIn("admin");
-  admin->DataServer()->Connection()->ClearTrace();
+  const auto engine = kvdata::testing::FaultyEngine::Install(*admin->DataServer()->Connection(), 0);
   const auto notice = admin->EmailData(roof_, "http://web/kv");
   ASSERT_TRUE(notice);
-  EXPECT_EQ(admin->DataServer()->Connection()->Trace().size(), 2U)
-      << "the action, then its nine labels and DBID in one statement";
+  EXPECT_EQ(engine->Calls(), 2) << "the action, then its nine labels and DBID in one statement";
   EXPECT_EQ(notice->RecordCount(), 1);
   const std::tuple<const char*, ado::DataTypeEnum, int32_t, std::string> fields[] = {
       {"ID", ado::adInteger, 0, std::to_string(roof_)},
@@ -108,6 +108,42 @@ TEST_P(EmailData, LinkAndLabelsComeFromTheObjectAndTheSettings) {
   EXPECT_EQ(Field(action->EmailData(roof_), "Subject"), "Task 42: Fix the roof");
   EXPECT_EQ(link(""),
             "https://tw.example.org/actions/default.asp?LinkType=2&DBID=0&ActionID=" + id);
+}
+
+// A failed read loses its own part only: without the action there is no notice; without the
+// labels every label is empty and the rest is still built.
+TEST_P(EmailData, AFailedReadLeavesItsPartEmpty) {
+  const auto admin = LoggedIn("admin");
+  const std::pair<int64_t, const char*> faults[] = {{1, "<none>"}, {2, " 42: Fix the roof"}};
+  for (const auto& [failAt, subject] : faults) {
+    kvdata::testing::FaultyEngine::Install(*admin->DataServer()->Connection(), failAt);
+    const auto notice = admin->EmailData(roof_, "http://web/kv");
+    if (failAt == 1) {
+      EXPECT_EQ(notice, nullptr);
+      continue;
+    }
+    ASSERT_TRUE(notice);
+    EXPECT_EQ(Field(notice, "Subject"), subject);
+    EXPECT_EQ(Field(notice, "AssigneeEmail"), "bob@example.org");
+    const std::string body = Field(notice, "Body");
+    EXPECT_NE(body.find("DBID=0&ActionID="), std::string::npos) << "no DBID read: number 0";
+    EXPECT_NE(body.find("\r\n:" + std::string(20, ' ') + "\tRoof\r\n"), std::string::npos) << body;
+  }
+}
+
+// The action is read whole, as its record would be: a column the database lacks empties its own
+// line and nothing else.
+TEST_P(EmailData, AColumnTheDatabaseLacksEmptiesItsLineAlone) {
+  const auto admin = LoggedIn("admin");
+  auto& engine = admin->DataServer()->Connection()->Engine();
+  engine.Execute("drop index if exists ix_actions_reference");
+  engine.Execute(R"(alter table "actions" drop column "Reference")");
+  const auto notice = admin->EmailData(roof_, "http://web/kv");
+  ASSERT_TRUE(notice);
+  EXPECT_EQ(Field(notice, "Subject"), "Action 42: Fix the roof");
+  const std::string body = Field(notice, "Body");
+  EXPECT_EQ(body.find("Roof"), std::string::npos) << body;
+  EXPECT_NE(body.find("Reference:" + std::string(11, ' ') + "\t\r\n"), std::string::npos) << body;
 }
 
 KV_INSTANTIATE_ENGINES(EmailData);

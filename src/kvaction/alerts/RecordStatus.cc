@@ -4,13 +4,10 @@
 
 namespace kvaction {
 
-StatusColumns StatusColumnsOf(ado::Recordset& record, const vb::Locale& locale,
+StatusColumns StatusColumnsOf(const ColumnValue& column, const vb::Locale& locale,
                               std::optional<int16_t> reviewedWhenNull) {
-  ado::Fields fields = record.Fields();
-  const vb::Variant reviewed = fields.Item("Reviewed").Value();
-  const auto text = [&](std::string_view column) {
-    return vb::TextOf(fields.Item(column).Value(), locale);
-  };
+  const vb::Variant reviewed = column("Reviewed");
+  const auto text = [&](std::string_view name) { return vb::TextOf(column(name), locale); };
   return {text("Assignee"),
           text("Originator"),
           text("DateDue"),
@@ -18,6 +15,13 @@ StatusColumns StatusColumnsOf(ado::Recordset& record, const vb::Locale& locale,
           text("DateClosed"),
           text("DateRejected"),
           reviewed.IsNull() && reviewedWhenNull ? *reviewedWhenNull : vb::CInt(reviewed, locale)};
+}
+
+StatusColumns StatusColumnsOf(ado::Recordset& record, const vb::Locale& locale,
+                              std::optional<int16_t> reviewedWhenNull) {
+  ado::Fields fields = record.Fields();
+  return StatusColumnsOf([&](std::string_view name) { return fields.Item(name).Value(); }, locale,
+                         reviewedWhenNull);
 }
 
 StatusTexts RecordStatus(ado::Recordset& record, const vb::Clock& clock, const vb::Locale& locale,

@@ -1,9 +1,12 @@
 // The rights questions a client asks the Action object: the catalogue, the access test, the
 // editing rights of one action, the delete permission and workgroup changes. The rules themselves
 // live in Rights.cc; this file gathers what they need from the profile and the directory.
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "kvaction/Action.h"
+#include "kvaction/action/MemoryRecord.h"
 #include "kvaction/action/State.h"
 #include "kvaction/rights/Rights.h"
 #include "kvdata/DataServer.h"
@@ -25,22 +28,27 @@ UserFacts FactsOf(Action& action, vb::ErrorTrap& trap) {
   return user;
 }
 
-// The one-record set of editingRights: 17 boolean fields, CloseAction left without a value.
+// The one-record set of editingRights: 17 boolean fields, CloseAction left without a value
+// (Null). Built in one step: clients ask before every edit form they show.
 RecordsetPtr EditingRightsRecord(const EditingRights& rights, vb::ErrorTrap& trap) {
-  auto rs = ado::Recordset::Create();
-  trap.Run([&] {
+  static const std::vector<ado::FieldInfo> kFields = [] {
+    std::vector<ado::FieldInfo> fields;
     for (const std::string_view name : EditingRights::kFieldNames) {
-      rs->Fields().Append(name, ado::adBoolean, 0);
+      fields.push_back({std::string(name), ado::adBoolean, 0, ado::adFldUnspecified});
     }
-  });
-  trap.Run([&] { rs->Open(); });
-  trap.Run([&] { rs->AddNew(); });
-  const auto values = rights.InOrder();
-  for (std::size_t i = 0; i < values.size(); ++i) {
-    if (!values[i]) continue;
-    trap.Run([&] { rs->Fields().Item(static_cast<int32_t>(i)).Value(vb::Variant(*values[i])); });
+    return fields;
+  }();
+  std::vector<vb::Variant> values;
+  values.reserve(kFields.size());
+  for (const std::optional<bool>& value : rights.InOrder()) {
+    if (value) {
+      values.emplace_back(*value);
+    } else {
+      values.emplace_back(vb::Null);
+    }
   }
-  trap.Run([&] { rs->Update(); });
+  RecordsetPtr rs;
+  trap.Assign(rs, [&] { return MemoryRecord(kFields, std::move(values)); });
   return rs;
 }
 

@@ -60,6 +60,17 @@ std::string QuoteName(std::string_view name) {
   return quoted + '"';
 }
 
+std::string EqualsAnyBound(std::string_view column, std::size_t count) {
+  const std::string one = QuoteName(column) + "=?";
+  std::string condition;
+  condition.reserve(count * (one.size() + 4));
+  for (std::size_t k = 0; k < count; ++k) {
+    if (k > 0) condition += " or ";
+    condition += one;
+  }
+  return condition;
+}
+
 bool StartsWithKeyword(std::string_view sql, std::string_view keyword) {
   // Every statement passes through here: compare in place rather than upper-casing a copy.
   const auto start = sql.find_first_not_of(" \t\r\n(");

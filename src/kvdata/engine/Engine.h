@@ -130,6 +130,11 @@ class Engine {
 /// A name written as a quoted identifier (both engines accept double quotes).
 [[nodiscard]] std::string QuoteName(std::string_view name);
 
+/// A condition true when column equals any of count bound values, each compared on its own:
+/// `"C"=? or "C"=?…` (not an "in" list, so that an index serves each value on both engines).
+/// Its text is the same on both engines and for any values, so it is prepared once per count.
+[[nodiscard]] std::string EqualsAnyBound(std::string_view column, std::size_t count);
+
 /// Whether a statement starts with keyword (upper case), in any letter case, after blanks and
 /// opening parentheses.
 [[nodiscard]] bool StartsWithKeyword(std::string_view sql, std::string_view keyword);
