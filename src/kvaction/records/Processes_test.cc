@@ -50,19 +50,15 @@ class ProcessesTest : public AdminTest {
     waitpid(pid, &status, 0);
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   }
-  // The number of stored actions, read on a connection of its own that is closed again at once.
-  [[nodiscard]] int32_t StoredActions() const {
-    return vb::CLng(OpenServer()
-                        ->Connection()
-                        ->OpenRecordset("select count(*) from actions")
-                        ->Fields()
-                        .Item(0)
-                        .Value());
+  // The rows of a table, read on a connection of its own that is closed again at once.
+  [[nodiscard]] int32_t Rows(const std::string& table = "actions") const {
+    const auto rs = OpenServer()->Connection()->OpenRecordset("select count(*) from " + table);
+    return vb::CLng(rs->Fields().Item(0).Value());
   }
   // Waits until a writer has stored more than `before` actions, so that a kill meets work under
   // way however slowly the machine starts the writer.
   void AwaitWork(int32_t before) const {
-    for (int tries = 0; tries < 1500 && StoredActions() <= before; ++tries) {
+    for (int tries = 0; tries < 1500 && Rows() <= before; ++tries) {
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
   }
@@ -111,7 +107,7 @@ TEST_P(ProcessesTest, ConcurrentClientsNeverShareOrLoseANumber) {
 TEST_P(ProcessesTest, KilledWriterLeavesEveryActionWithItsEvents) {
   using namespace std::chrono_literals;
   for (const auto delay : {20ms, 70ms, 150ms}) {
-    const int32_t before = StoredActions();
+    const int32_t before = Rows();
     const pid_t writer = Spawn(CreateAndUpdateForever);
     AwaitWork(before);
     std::this_thread::sleep_for(delay);
@@ -149,14 +145,6 @@ TEST_P(ProcessesTest, KilledAttachmentRemoverLeavesEveryRowReadableAndRemovable)
   constexpr int kPool = 8;
   // A client's start costs more on the server engine: fewer runs there keep the test short.
   const int runs = Kind() == kvdata::testing::EngineKind::SQLite ? 20 : 6;
-  const auto rows = [&] {
-    return vb::CLng(OpenServer()
-                        ->Connection()
-                        ->OpenRecordset("select count(*) from ActionAttachments")
-                        ->Fields()
-                        .Item(0)
-                        .Value());
-  };
   action_ = AdminAction();
   action_->DefaultAttachmentPath(scratch.Path().string());
   const int32_t owner = action_->addRecord();
@@ -172,7 +160,7 @@ TEST_P(ProcessesTest, KilledAttachmentRemoverLeavesEveryRowReadableAndRemovable)
       for (const int32_t id : ids) action.DeleteAttachment(id);
       return 0;
     });
-    for (int tries = 0; tries < 1500 && rows() == kPool; ++tries) {
+    for (int tries = 0; tries < 1500 && Rows("ActionAttachments") == kPool; ++tries) {
       std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
     std::this_thread::sleep_for(std::chrono::microseconds(run * 2711 % 15000));
