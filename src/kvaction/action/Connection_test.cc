@@ -16,20 +16,14 @@ namespace {
 constexpr int32_t kNotActionDatabase = -2147220501;
 constexpr int32_t kVersionRejected = -2147220500;
 
-class OpenConnectionTest : public ActionTest {
- protected:
-  /// The database's name as the data server reports it.
-  [[nodiscard]] std::string DatabaseName() const {
-    return OpenServer()->Connection()->DatabaseName();
-  }
-};
+using OpenConnectionTest = ActionTest;
 
 TEST_P(OpenConnectionTest, ASecondOpenReplacesOnlyTheDataServerAndAFailedOneLeavesItUnopened) {
   const auto action = OpenAction();
   const auto first = action->DataServer();
   const auto directory = action->User();
   ASSERT_NE(directory, nullptr);
-  EXPECT_EQ(directory->Server()->Connection()->DatabaseName(), DatabaseName());
+  EXPECT_EQ(directory->Server()->Connection()->DatabaseName(), first->Connection()->DatabaseName());
   EXPECT_EQ(action->UserProfile()->UserID(), "");
   action->OpenConnection(ConnectionString());
   EXPECT_NE(action->DataServer(), first);
@@ -49,12 +43,13 @@ TEST_P(OpenConnectionTest, ASecondOpenReplacesOnlyTheDataServerAndAFailedOneLeav
 TEST_P(OpenConnectionTest, ADatabaseWithoutEveryActionTableIsRefusedAndTheDirectoryKept) {
   const auto action = OpenAction();
   const auto directory = action->User();
+  const std::string name = action->DataServer()->Connection()->DatabaseName();
   Connect()->Engine().Execute(R"(DROP TABLE "ActionEvents")");
   const auto error = ErrorOf([&] { action->OpenConnection(ConnectionString()); });
   EXPECT_EQ(error.number(), kNotActionDatabase);
   EXPECT_EQ(error.source(), "clsAction.OpenConnection");
   EXPECT_EQ(error.description(),
-            "The file: " + DatabaseName() + "\r\ndoes not appear to be a Velmora Database.");
+            "The file: " + name + "\r\ndoes not appear to be a Velmora Database.");
   EXPECT_EQ(action->DataServer(), nullptr);
   EXPECT_EQ(action->User(), directory);
   const auto fresh = NewAction();
@@ -63,7 +58,7 @@ TEST_P(OpenConnectionTest, ADatabaseWithoutEveryActionTableIsRefusedAndTheDirect
 }
 
 TEST_P(OpenConnectionTest, VersionsOrdinallyBelowTheRequiredOneOrOfAnotherMajorAreRejected) {
-  const std::string refusal = "The file: \r\n\r\n" + DatabaseName() +
+  const std::string refusal = "The file: \r\n\r\n" + OpenServer()->Connection()->DatabaseName() +
                               "\r\n\r\nmust be updated to version 1.003\r\n"
                               "to work with this release of the software.";
   const std::pair<std::optional<std::string>, bool> cases[] = {

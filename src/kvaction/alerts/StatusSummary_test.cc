@@ -126,13 +126,11 @@ TEST(AlertsStatement, ModeZeroCountsOverdueAndFlaggedActionsWithItsOwnBlanks) {
             "(Alert <> 0 and  OriginatorID = 'o''neil' and Reviewed >= 10))");
 }
 
-TEST(AlertsStatement, ModeOneCountsAssignedActionsWithTheRawID) {
+TEST(AlertsStatement, ModeOneCountsAssignedActionsWithTheRawIDAndDatabaseIDNarrowsEveryMode) {
   EXPECT_EQ(AlertsStatement("kim", "", 1, Dialect::Desktop),
             "select count(Actionnumber) from actions where dateclosed is null and "
             "((AssigneeID = 'kim'))");
-}
-
-TEST(AlertsStatement, DatabaseIDNarrowsEveryMode) {
+  // The database ID narrows every mode.
   EXPECT_TRUE(AlertsStatement("kim", "R1", 0, Dialect::Server)
                   .ends_with("Reviewed >= 10)) and referenceID='R1'"));
   EXPECT_EQ(AlertsStatement("kim", "R1", 1, Dialect::Server),

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <functional>
-#include <map>
 
 #include "kvaction/action/ActionTest.h"
 #include "kvdata/testing/Fixture.h"
@@ -79,25 +78,21 @@ TEST_P(HostileValues, EveryChannelTreatsItsValueAsData) {
     Outcome legitimateFinds;
   };
   const int32_t all = SaveQuery({});
-  std::map<std::pair<std::string, std::string>, int32_t> saved;  // run in both dialects
-  // A saved query with the value in one field (beside fixed criteria), saved on first use.
-  const auto savedField = [&](const Columns& criteria, const char* field) -> Channel {
-    return [&saved, this, criteria, field](Action& a, const std::string& v) {
-      auto [it, added] = saved.try_emplace({field, v}, 0);
-      if (added) {
-        Columns query = criteria;
-        query.emplace_back(field, v);
-        try {
-          it->second = SaveQuery(query);
-        } catch (const vb::ComError&) {
-          it->second = 0;  // longer than the field holds: refused, so it never runs
-        }
+  using V = const std::string&;
+  // A saved query with the value in one field (beside fixed criteria).
+  const auto savedField = [this](const Columns& criteria, const char* field) -> Channel {
+    return [this, criteria, field](Action& a, V v) {
+      Columns query = criteria;
+      query.emplace_back(field, v);
+      int32_t id = 0;
+      try {
+        id = SaveQuery(query);
+      } catch (const vb::ComError&) {
+        return std::string(kNotStored);  // longer than the field holds: refused, never run
       }
-      if (it->second == 0) return std::string(kNotStored);
-      return List(a.QueriedRecordset(it->second, "ActionNumber"));
+      return List(a.QueriedRecordset(id, "ActionNumber"));
     };
   };
-  using V = const std::string&;
   const auto refused = [](const std::function<void()>& run, Action& a) {
     (void)ErrorOf(run);
     return Bookkeeping(a);

@@ -54,16 +54,14 @@ std::string Server(const std::map<std::string, Variant>& values) {
   return Condition(Definition(values), Dialect::Server);
 }
 
-TEST(QueryCondition, WithoutDefinitionListsTheUsersOpenActions) {
+TEST(QueryCondition, WithoutDefinitionListsTheUsersOpenActionsAnEmptyOneEverything) {
   const std::string open = "(AssigneeID='kim' or OriginatorID='kim') and dateClosed is Null";
   EXPECT_EQ(Condition(nullptr, Dialect::Desktop), open);
   auto empty = ado::Recordset::Create();
   empty->Fields().Append("AssignedTo", ado::adSmallInt);
   empty->Open();
   EXPECT_EQ(Condition(empty, Dialect::Server), open);
-}
-
-TEST(QueryCondition, EmptyDefinitionGivesNoConditionAndIsClosed) {
+  // A definition without criteria gives no condition, and is closed.
   const auto definition = Definition({{"ApplyStatus", false}, {"Status", int16_t{2}}});
   EXPECT_EQ(Condition(definition, Dialect::Desktop), "");
   EXPECT_EQ(definition->State(), ado::adStateClosed);
