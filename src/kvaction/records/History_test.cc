@@ -107,8 +107,9 @@ TEST_F(ColumnHistoryTest, EachColumnWritesItsLineOrNone) {
       {"Alert", false, "  ", none},
       {"Alert", false, "yes", none},
       {"Alert", false, vb::Variant{}, none},
-      // Numbers of different types compare by value.
-      {"Subject", 2.0, int16_t{2}, none}};
+      // Numbers of different types compare by value, a text and a number by their texts.
+      {"Subject", 2.0, int16_t{2}, none},
+      {"Subject", "2", int16_t{2}, none}};
   for (const auto& c : cases) {
     asked.clear();
     EXPECT_EQ(Line(c.column, c.oldValue, c.newValue), c.line)

@@ -167,7 +167,10 @@ TEST_P(DeleteTest, ByIdOrTheCallersCurrentRowRecordingEvenAMissingOne) {
   EXPECT_EQ(DeletionOrder(), (std::vector<int32_t>{gone, gone, second}));
 
   rs->MoveLast();
-  rs->MoveNext();  // at EOF: nothing to delete
+  rs->MoveNext();  // at EOF, then at BOF: nothing to delete
+  EXPECT_FALSE(action_->delete_(0, &rs));
+  rs->MoveFirst();
+  rs->MovePrevious();
   EXPECT_FALSE(action_->delete_(0, &rs));
   EXPECT_EQ(vb::CLng(Stored(first, "ActionID")), first);
 }
