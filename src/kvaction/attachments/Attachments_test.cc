@@ -104,6 +104,10 @@ TEST_P(AttachmentsTest, ContentGoesToTheFolderUnderNamesOfTheStoresChoosing) {
   for (const std::string& name : files) {
     EXPECT_TRUE(name == "outside/secret.txt" || name.starts_with("attachments/att-")) << name;
   }
+  // Once the path is cleared, the store refuses to remove content and the attachment stays.
+  action_->DataServer()->Settings()->Value("AttachmentPath", vb::Variant(vb::Null));
+  EXPECT_EQ(ErrorOf([&] { action_->DeleteAttachment(id); }).number(), kvdata::kAttachmentError);
+  EXPECT_EQ(action_->AttachmentRecordset(0, id)->RecordCount(), 1);
 }
 
 TEST_P(AttachmentsTest, RecordsetByAttachmentByActionOrNoneLinkingThroughTheURL) {
