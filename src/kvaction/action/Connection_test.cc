@@ -16,20 +16,14 @@ namespace {
 constexpr int32_t kNotActionDatabase = -2147220501;
 constexpr int32_t kVersionRejected = -2147220500;
 
-class OpenConnectionTest : public ActionTest {
- protected:
-  /// The database's name as the data server reports it.
-  [[nodiscard]] std::string DatabaseName() const {
-    return OpenServer()->Connection()->DatabaseName();
-  }
-};
+using OpenConnectionTest = ActionTest;
 
 TEST_P(OpenConnectionTest, ASecondOpenReplacesOnlyTheDataServerAndAFailedOneLeavesItUnopened) {
   const auto action = OpenAction();
   const auto first = action->DataServer();
   const auto directory = action->User();
   ASSERT_NE(directory, nullptr);
-  EXPECT_EQ(directory->Server()->Connection()->DatabaseName(), DatabaseName());
+  EXPECT_EQ(directory->Server()->Connection()->DatabaseName(), first->Connection()->DatabaseName());
   EXPECT_EQ(action->UserProfile()->UserID(), "");
   action->OpenConnection(ConnectionString());
   EXPECT_NE(action->DataServer(), first);
@@ -47,26 +41,24 @@ TEST_P(OpenConnectionTest, ASecondOpenReplacesOnlyTheDataServerAndAFailedOneLeav
 }
 
 TEST_P(OpenConnectionTest, ADatabaseWithoutEveryActionTableIsRefusedAndTheDirectoryKept) {
-  const ExtraDatabase empty;
   const auto action = OpenAction();
   const auto directory = action->User();
-  EXPECT_EQ(ErrorOf([&] { action->OpenConnection(empty.ConnectionString()); }).number(),
-            kNotActionDatabase);
-  EXPECT_EQ(action->DataServer(), nullptr);
-  EXPECT_EQ(action->User(), directory);
-
+  const std::string name = action->DataServer()->Connection()->DatabaseName();
   Connect()->Engine().Execute(R"(DROP TABLE "ActionEvents")");
-  const auto fresh = NewAction();
-  const auto error = ErrorOf([&] { fresh->OpenConnection(ConnectionString()); });
+  const auto error = ErrorOf([&] { action->OpenConnection(ConnectionString()); });
   EXPECT_EQ(error.number(), kNotActionDatabase);
   EXPECT_EQ(error.source(), "clsAction.OpenConnection");
   EXPECT_EQ(error.description(),
-            "The file: " + DatabaseName() + "\r\ndoes not appear to be a Velmora Database.");
+            "The file: " + name + "\r\ndoes not appear to be a Velmora Database.");
+  EXPECT_EQ(action->DataServer(), nullptr);
+  EXPECT_EQ(action->User(), directory);
+  const auto fresh = NewAction();
+  EXPECT_ANY_THROW(fresh->OpenConnection(ConnectionString()));
   EXPECT_EQ(fresh->User(), nullptr);
 }
 
 TEST_P(OpenConnectionTest, VersionsOrdinallyBelowTheRequiredOneOrOfAnotherMajorAreRejected) {
-  const std::string refusal = "The file: \r\n\r\n" + DatabaseName() +
+  const std::string refusal = "The file: \r\n\r\n" + OpenServer()->Connection()->DatabaseName() +
                               "\r\n\r\nmust be updated to version 1.003\r\n"
                               "to work with this release of the software.";
   const std::pair<std::optional<std::string>, bool> cases[] = {
@@ -98,15 +90,15 @@ KV_INSTANTIATE_ENGINES(OpenConnectionTest);
 
 using LoginTest = ActionTest;
 
-TEST_P(LoginTest, FirstLoginGivesProfileIntegerDefaultsAndLaterLoginsKeepItsValues) {
+// The first login gives the profile its integer defaults, later ones keep its values; a refused
+// login keeps the profile.
+TEST_P(LoginTest, FirstLoginGivesProfileDefaultsAndARefusalKeepsTheProfile) {
   AdminAction()->UserProfile()->Value("AlertDays", vb::Variant(int16_t{7}));
   const auto profile = AdminAction()->UserProfile();
   EXPECT_EQ(profile->Value("AlertDays"), vb::Variant(int16_t{7}));
   EXPECT_EQ(profile->Value("DefaultDueDays"), vb::Variant(int16_t{10}));
   EXPECT_EQ(profile->Value("AutoNotifyInterval"), vb::Variant(int16_t{60}));
-}
 
-TEST_P(LoginTest, LeavesUserInWorkgroupOfProfileAndARefusalKeepsTheProfile) {
   const int32_t staff = OpenServer()->Workgroups()->CreateWorkgroup("Staff", "");
   AddUser("bob", "pw", staff);
   const auto action = LoggedIn("bob");
@@ -127,8 +119,11 @@ TEST_P(LoginTest, WithProfileOpensItsDatabaseOnlyWhenNoneIsOpen) {
   const auto server = opened->DataServer();
   opened->Login("admin", "secret", &profile);
   EXPECT_EQ(opened->DataServer(), server);
-  // Neither a database nor a profile: the directory's error.
+  // Neither a database nor a profile (none given, or an empty one): the directory's error.
+  UserProfilePtr none;
   EXPECT_EQ(ErrorOf([&] { NewAction()->Login("admin", "secret"); }).number(),
+            kvuser::kNotConnected);
+  EXPECT_EQ(ErrorOf([&] { NewAction()->Login("admin", "secret", &none); }).number(),
             kvuser::kNotConnected);
 }
 

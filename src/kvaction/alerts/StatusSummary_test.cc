@@ -77,52 +77,39 @@ TEST(StatusSummaryDue, ReadsDatesInTheLocale) {
   EXPECT_EQ(t.status, "Assigned to Kim on 01/03/2025");
 }
 
-struct ReviewCase {
-  int16_t reviewed;
-  const char* assignee;
-  const char* originator;
-  const char* rejected;
-  const char* completed;
-  const char* status;
-};
-
-class StatusSummaryReview : public ::testing::TestWithParam<ReviewCase> {};
-
-TEST_P(StatusSummaryReview, DescribesWhoseTurnItIs) {
-  const ReviewCase& k = GetParam();
-  StatusColumns c = Open("3/15/2025", k.reviewed);
-  c.assignee = k.assignee;
-  c.originator = k.originator;
-  c.dateRejected = k.rejected;
-  c.dateCompleted = k.completed;
-  EXPECT_EQ(Summarize(c, {0, "entry: ", "", ""}).status, k.status);
+TEST(StatusSummaryReview, DescribesWhoseTurnItIs) {
+  const struct {
+    int16_t reviewed;
+    const char *assignee, *originator, *rejected, *completed, *status;
+  } cases[] = {
+      {41, " Kim ", "Lee", "3/2/2025", "", "Re-opened 3/2/2025. Kim is responsible."},
+      {41, "  ", "Lee", "3/2/2025", "", "No Assignee."},
+      {40, "Kim", "Lee", "3/2/2025", "",
+       "Re-opened 3/2/2025. Lee has not yet assigned this action for review."},
+      {42, "Kim", " Lee ", "", "", "Re-opened . Lee is responsible."},
+      {10, "Kim", "", "", "", "Originator has not yet assigned this action for review."},
+      {11, "Kim", "Lee", "", "2/28/2025", "Action Completed. For approval by Lee since 2/28/2025"},
+      {11, "Kim", "Lee", "", "", "Action Completed. For approval by Lee"},
+      {12, "Kim", "Lee", "3/2/2025", "", "Clarification requested of Lee on 3/2/2025"},
+      {12, "Kim", "Lee", "soon", "", "Clarification requested of Lee"},
+      {2, "Kim", "Lee", "3/2/2025", "",
+       "entry: Clarification provided. For review by Kim since 3/2/2025"},
+      {2, "", "Lee", "", "", "entry: Clarification provided. No Assignee."},
+      {1, "Kim", "Lee", "3/2/2025", "", "Close request denied. For review by Kim since 3/2/2025"},
+      {1, "", "Lee", "", "", "Close request denied. No Assignee."},
+      {0, "Kim", "Lee", "3/2/2025", "", "Assigned to Kim on 3/2/2025"},
+      {0, "Kim", "Lee", "", "", "Assigned to Kim"},
+      {0, "", "Lee", "3/2/2025", "", "This action does not have an assignee."},
+      {50, "Kim", "Lee", "", "", "Assigned to Kim"}};
+  for (const auto& k : cases) {
+    StatusColumns c = Open("3/15/2025", k.reviewed);
+    c.assignee = k.assignee;
+    c.originator = k.originator;
+    c.dateRejected = k.rejected;
+    c.dateCompleted = k.completed;
+    EXPECT_EQ(Summarize(c, {0, "entry: ", "", ""}).status, k.status) << k.reviewed;
+  }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    EveryBranch, StatusSummaryReview,
-    ::testing::Values(
-        ReviewCase{41, " Kim ", "Lee", "3/2/2025", "", "Re-opened 3/2/2025. Kim is responsible."},
-        ReviewCase{41, "  ", "Lee", "3/2/2025", "", "No Assignee."},
-        ReviewCase{40, "Kim", "Lee", "3/2/2025", "",
-                   "Re-opened 3/2/2025. Lee has not yet assigned this action for review."},
-        ReviewCase{42, "Kim", " Lee ", "", "", "Re-opened . Lee is responsible."},
-        ReviewCase{10, "Kim", "", "", "",
-                   "Originator has not yet assigned this action for review."},
-        ReviewCase{11, "Kim", "Lee", "", "2/28/2025",
-                   "Action Completed. For approval by Lee since 2/28/2025"},
-        ReviewCase{11, "Kim", "Lee", "", "", "Action Completed. For approval by Lee"},
-        ReviewCase{12, "Kim", "Lee", "3/2/2025", "", "Clarification requested of Lee on 3/2/2025"},
-        ReviewCase{12, "Kim", "Lee", "soon", "", "Clarification requested of Lee"},
-        ReviewCase{2, "Kim", "Lee", "3/2/2025", "",
-                   "entry: Clarification provided. For review by Kim since 3/2/2025"},
-        ReviewCase{2, "", "Lee", "", "", "entry: Clarification provided. No Assignee."},
-        ReviewCase{1, "Kim", "Lee", "3/2/2025", "",
-                   "Close request denied. For review by Kim since 3/2/2025"},
-        ReviewCase{1, "", "Lee", "", "", "Close request denied. No Assignee."},
-        ReviewCase{0, "Kim", "Lee", "3/2/2025", "", "Assigned to Kim on 3/2/2025"},
-        ReviewCase{0, "Kim", "Lee", "", "", "Assigned to Kim"},
-        ReviewCase{0, "", "Lee", "3/2/2025", "", "This action does not have an assignee."},
-        ReviewCase{50, "Kim", "Lee", "", "", "Assigned to Kim"}));
 
 using kvdata::sql::Dialect;
 
@@ -139,13 +126,11 @@ TEST(AlertsStatement, ModeZeroCountsOverdueAndFlaggedActionsWithItsOwnBlanks) {
             "(Alert <> 0 and  OriginatorID = 'o''neil' and Reviewed >= 10))");
 }
 
-TEST(AlertsStatement, ModeOneCountsAssignedActionsWithTheRawID) {
+TEST(AlertsStatement, ModeOneCountsAssignedActionsWithTheRawIDAndDatabaseIDNarrowsEveryMode) {
   EXPECT_EQ(AlertsStatement("kim", "", 1, Dialect::Desktop),
             "select count(Actionnumber) from actions where dateclosed is null and "
             "((AssigneeID = 'kim'))");
-}
-
-TEST(AlertsStatement, DatabaseIDNarrowsEveryMode) {
+  // The database ID narrows every mode.
   EXPECT_TRUE(AlertsStatement("kim", "R1", 0, Dialect::Server)
                   .ends_with("Reviewed >= 10)) and referenceID='R1'"));
   EXPECT_EQ(AlertsStatement("kim", "R1", 1, Dialect::Server),

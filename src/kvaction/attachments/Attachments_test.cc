@@ -104,9 +104,13 @@ TEST_P(AttachmentsTest, ContentGoesToTheFolderUnderNamesOfTheStoresChoosing) {
   for (const std::string& name : files) {
     EXPECT_TRUE(name == "outside/secret.txt" || name.starts_with("attachments/att-")) << name;
   }
+  // Once the path is cleared, the store refuses to remove content and the attachment stays.
+  action_->DataServer()->Settings()->Value("AttachmentPath", vb::Variant(vb::Null));
+  EXPECT_EQ(ErrorOf([&] { action_->DeleteAttachment(id); }).number(), kvdata::kAttachmentError);
+  EXPECT_EQ(action_->AttachmentRecordset(0, id)->RecordCount(), 1);
 }
 
-TEST_P(AttachmentsTest, RecordsetByAttachmentByActionOrNone) {
+TEST_P(AttachmentsTest, RecordsetByAttachmentByActionOrNoneLinkingThroughTheURL) {
   UsePath();
   const int32_t first = Upload("one");
   const int32_t second = action_->addAttachment(7, "Link", "http://x/y", 0);
@@ -126,11 +130,8 @@ TEST_P(AttachmentsTest, RecordsetByAttachmentByActionOrNone) {
   EXPECT_EQ(NewAction()->addAttachment(0, "d", "", 1, "text", &data), 0);
   EXPECT_EQ(action_->addAttachment(0, "d", "http://x/", 0), 0);
   EXPECT_EQ(Count("select count(*) from ActionAttachments"), 3);
-}
 
-TEST_P(AttachmentsTest, ListsLinkThroughTheURLOnlyInModeZero) {
-  UsePath();
-  Upload("one");
+  // Lists link content through the URL in mode 0 only.
   action_->DefaultAttachmentURL("http://files.example.com");
   const auto link = [&] {
     return vb::CStr(action_->AttachmentRecordset(7)->Fields().Item("Link").Value());
@@ -145,15 +146,11 @@ TEST_P(AttachmentsTest, ListsLinkThroughTheURLOnlyInModeZero) {
 }
 
 TEST_P(AttachmentsTest, DefaultPropertiesOnlySeedSettingsNeverMade) {
-  action_->DefaultAttachmentPath("");
-  action_->DefaultAttachmentURL("");
   const auto settings = action_->DataServer()->Settings();
-  EXPECT_TRUE(settings->Value("AttachmentPath").IsEmpty());
-  action_->DefaultAttachmentPath("/srv/first");
-  action_->DefaultAttachmentPath("/srv/second");
   action_->DefaultAttachmentPath("");
-  action_->DefaultAttachmentURL("http://first");
-  action_->DefaultAttachmentURL("http://second");
+  EXPECT_TRUE(settings->Value("AttachmentPath").IsEmpty());
+  for (const char* path : {"/srv/first", "/srv/second", ""}) action_->DefaultAttachmentPath(path);
+  for (const char* url : {"", "http://first", "http://second"}) action_->DefaultAttachmentURL(url);
   EXPECT_EQ(settings->Value("AttachmentPath"), vb::Variant("/srv/first"));
   EXPECT_EQ(settings->Value("AttachmentURL"), vb::Variant("http://first"));
 }

@@ -4,21 +4,15 @@
 #include <gtest/gtest.h>
 
 #include <functional>
-#include <map>
 
 #include "kvaction/action/ActionTest.h"
+#include "kvdata/testing/Fixture.h"
 
 namespace kvaction {
 namespace {
 
 /// What a channel answered: the numbers or the count it returned, or the error it raised.
 using Outcome = std::string;
-
-Outcome Joined(const std::vector<int32_t>& numbers) {
-  std::string out;
-  for (const int32_t n : numbers) out += std::to_string(n) + " ";
-  return out;
-}
 
 constexpr std::array kHostile = {
     "x' or '1'='1",
@@ -57,19 +51,16 @@ class HostileValues : public PeopleTest {
            .referenceID = "R1"});
   }
 
+  /// The ActionNumbers of a list, each followed by a blank.
+  [[nodiscard]] static Outcome List(const RecordsetPtr& rs) {
+    std::string out;
+    for (const int32_t n : Numbers(*rs)) out += std::to_string(n) + " ";
+    return out;
+  }
   /// Everything user maintenance could touch, as one text.
   [[nodiscard]] static Outcome Bookkeeping(Action& action) {
-    std::string out;
-    const auto rs = action.Recordset(
-        "select ActionNumber, Assignee, Originator from actions order by ActionNumber");
-    for (; !rs->IsEOF(); rs->MoveNext()) {
-      for (int i = 0; i < 3; ++i) out += vb::TextOf(rs->Fields().Item(i).Value()) + "|";
-    }
-    for (const char* table : {"Users", "ActionQueries", "ActionProfiles"}) {
-      const auto count = action.Recordset(std::string("select count(*) from ") + table);
-      out += vb::TextOf(count->Fields().Item(0).Value()) + "|";
-    }
-    return out;
+    return kvdata::testing::TablesText(*action.DataServer()->Connection(),
+                                       {"actions", "Users", "ActionQueries", "ActionProfiles"});
   }
 };
 
@@ -87,39 +78,34 @@ TEST_P(HostileValues, EveryChannelTreatsItsValueAsData) {
     Outcome legitimateFinds;
   };
   const int32_t all = SaveQuery({});
-  std::map<std::pair<std::string, std::string>, int32_t> saved;  // run in both dialects
-  // A saved query with the value in one field (beside fixed criteria), saved on first use.
-  const auto savedField = [&](const Columns& criteria, const char* field) -> Channel {
-    return [&saved, this, criteria, field](Action& a, const std::string& v) {
-      auto [it, added] = saved.try_emplace({field, v}, 0);
-      if (added) {
-        Columns query = criteria;
-        query.emplace_back(field, v);
-        try {
-          it->second = SaveQuery(query);
-        } catch (const vb::ComError&) {
-          it->second = 0;  // longer than the field holds: refused, so it never runs
-        }
+  using V = const std::string&;
+  // A saved query with the value in one field (beside fixed criteria).
+  const auto savedField = [this](const Columns& criteria, const char* field) -> Channel {
+    return [this, criteria, field](Action& a, V v) {
+      Columns query = criteria;
+      query.emplace_back(field, v);
+      int32_t id = 0;
+      try {
+        id = SaveQuery(query);
+      } catch (const vb::ComError&) {
+        return std::string(kNotStored);  // longer than the field holds: refused, never run
       }
-      if (it->second == 0) return std::string(kNotStored);
-      return Joined(Numbers(*a.QueriedRecordset(it->second, "ActionNumber")));
+      return List(a.QueriedRecordset(id, "ActionNumber"));
     };
   };
+  const auto refused = [](const std::function<void()>& run, Action& a) {
+    (void)ErrorOf(run);
+    return Bookkeeping(a);
+  };
   const std::vector<Case> cases = {
-      {"reference ID", "admin",
-       [](Action& a, const std::string& v) {
-         return Joined(Numbers(*a.ReferenceRecordset("Ref", v)));
-       },
+      {"reference ID", "admin", [](Action& a, V v) { return List(a.ReferenceRecordset("Ref", v)); },
        "O'Brien-7", "1 "},
-      {"reference", "admin",
-       [](Action& a, const std::string& v) {
-         return Joined(Numbers(*a.ReferenceRecordset(v, "")));
-       },
+      {"reference", "admin", [](Action& a, V v) { return List(a.ReferenceRecordset(v, "")); },
        "Carol's list", "2 "},
       {"list reference", "admin",
-       [&](Action& a, const std::string& v) {
+       [&](Action& a, V v) {
          a.ReferenceID(v);
-         return Joined(Numbers(*a.QueriedRecordset(all, "ActionNumber")));
+         return List(a.QueriedRecordset(all, "ActionNumber"));
        },
        "O'Brien-7", "1 "},
       {"saved subject, own actions", "bob", savedField({{"AssignedTo", int16_t{1}}}, "Subject"),
@@ -130,23 +116,13 @@ TEST_P(HostileValues, EveryChannelTreatsItsValueAsData) {
        "O'Brien", "2 "},
       {"saved due date bound", "admin", savedField({}, "DateDue"), "", ""},
       {"alert count reference", "bob",
-       [](Action& a, const std::string& v) { return std::to_string(a.Alerts("", v, 0)); }, "R1",
-       "1"},
+       [](Action& a, V v) { return std::to_string(a.Alerts("", v, 0)); }, "R1", "1"},
       {"alert count user", "admin",
-       [](Action& a, const std::string& v) { return std::to_string(a.Alerts(v, "", 1)); }, "bob",
-       "1"},
+       [](Action& a, V v) { return std::to_string(a.Alerts(v, "", 1)); }, "bob", "1"},
       {"user rename", "admin",
-       [&](Action& a, const std::string& v) {
-         (void)ErrorOf([&] { a.ChangeUserName(v, "Mallory"); });
-         return Bookkeeping(a);
-       },
-       "", ""},
+       [&](Action& a, V v) { return refused([&] { a.ChangeUserName(v, "Mallory"); }, a); }, "", ""},
       {"user removal", "admin",
-       [&](Action& a, const std::string& v) {
-         (void)ErrorOf([&] { a.DeleteUserData(v); });
-         return Bookkeeping(a);
-       },
-       "", ""},
+       [&](Action& a, V v) { return refused([&] { a.DeleteUserData(v); }, a); }, "", ""},
   };
   for (const Dialect dialect : {Dialect::Desktop, Dialect::Server}) {
     for (const Case& c : cases) {
@@ -175,13 +151,14 @@ TEST_P(HostileValues, EveryChannelTreatsItsValueAsData) {
 TEST_P(HostileValues, SortClauseListsColumnsOnly) {
   const auto action = LoggedIn("admin");
   const int32_t all = SaveQuery({});
-  for (const char* accepted : {"ActionNumber", " actionnumber DESC , [Subject] asc", ""}) {
+  for (const char* accepted :
+       {"ActionNumber", " actionnumber DESC , [Subject] asc", "[Subject]\tdesc", ""}) {
     EXPECT_EQ(Numbers(*action->QueriedRecordset(all, accepted)).size(), 2U) << accepted;
   }
   for (const char* refused :
        {"(select 1)", "ActionNumber; delete from actions", "length(Subject)", "1",
         "ActionNumber desc desc", "Users.PasswordHash", "ActionNumber,", "Subject collate x",
-        "[Subject", "(select PasswordHash from Users limit 1)"}) {
+        "[Subject", "[Subject]desc", "(select PasswordHash from Users limit 1)"}) {
     const vb::ComError error = ErrorOf([&] { (void)action->QueriedRecordset(all, refused); });
     EXPECT_EQ(error.number(), 5) << refused;
     EXPECT_NE(error.description().find("columns of the actions table"), std::string::npos);

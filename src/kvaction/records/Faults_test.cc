@@ -88,7 +88,9 @@ TEST_P(FaultsTest, EveryRunEndsCleanlyAndLeavesTheDatabaseWhole) {
     AddUser(fmt::format("u{}", ++users), "pw");
     return users;
   };
+  // Saved, so that the acting objects store content in the folder rather than refuse it.
   action_->DefaultAttachmentPath(scratch_.Path().string());
+  action_->save();
   const Operation operations[] = {
       {"addRecord", create,
        [](Action& a, int32_t) {

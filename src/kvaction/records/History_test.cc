@@ -104,7 +104,12 @@ TEST_F(ColumnHistoryTest, EachColumnWritesItsLineOrNone) {
       // A text switches it on when it holds -1 alone, blanks around it allowed.
       {"Alert", false, " -1 ", kReviewed},
       {"Alert", false, "-1x", none},
-      {"Alert", false, "  ", none}};
+      {"Alert", false, "  ", none},
+      {"Alert", false, "yes", none},
+      {"Alert", false, vb::Variant{}, none},
+      // Numbers of different types compare by value, a text and a number by their texts.
+      {"Subject", 2.0, int16_t{2}, none},
+      {"Subject", "2", int16_t{2}, none}};
   for (const auto& c : cases) {
     asked.clear();
     EXPECT_EQ(Line(c.column, c.oldValue, c.newValue), c.line)

@@ -1,5 +1,6 @@
 // Several client processes on one database, each with its own Action, as separate programs
-// would be: numbering under contention, and writers killed in the middle of their work.
+// would be: numbering under contention, and writers killed in the middle of their work (what a
+// removal of an attachment cut short leaves is pinned beside AttachmentStore.h).
 #include <fmt/format.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -7,7 +8,6 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <filesystem>
 #include <functional>
 #include <map>
 #include <string>
@@ -19,7 +19,6 @@
 #include "kvdata/DataConnection.h"
 #include "kvdata/DataServer.h"
 #include "kvdata/engine/Engine.h"
-#include "kvdata/testing/ScratchFolder.h"
 
 namespace kvaction {
 namespace {
@@ -52,12 +51,8 @@ class ProcessesTest : public AdminTest {
   }
   // The number of stored actions, read on a connection of its own that is closed again at once.
   [[nodiscard]] int32_t StoredActions() const {
-    return vb::CLng(OpenServer()
-                        ->Connection()
-                        ->OpenRecordset("select count(*) from actions")
-                        ->Fields()
-                        .Item(0)
-                        .Value());
+    const auto rs = OpenServer()->Connection()->OpenRecordset("select count(*) from actions");
+    return vb::CLng(rs->Fields().Item(0).Value());
   }
   // Waits until a writer has stored more than `before` actions, so that a kill meets work under
   // way however slowly the machine starts the writer.
@@ -65,13 +60,6 @@ class ProcessesTest : public AdminTest {
     for (int tries = 0; tries < 1500 && StoredActions() <= before; ++tries) {
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
-  }
-  // On SQLite, the database file passes its own check (through action_).
-  void ExpectIntactFile() const {
-    if (Kind() != kvdata::testing::EngineKind::SQLite) return;
-    const auto check =
-        action_->DataServer()->Connection()->Engine().Execute("PRAGMA integrity_check");
-    EXPECT_EQ(check.rows.at(0).at(0), vb::Variant("ok"));
   }
   // The writer's work: actions whose subject counts the updates made to it ("v0", "v1", …).
   static int CreateAndUpdateForever(Action& action) {
@@ -119,7 +107,11 @@ TEST_P(ProcessesTest, KilledWriterLeavesEveryActionWithItsEvents) {
     EXPECT_EQ(ExitStatus(writer), -1);  // killed, not finished
 
     action_ = AdminAction();
-    ExpectIntactFile();
+    if (Kind() == kvdata::testing::EngineKind::SQLite) {  // the file passes its own check
+      const auto check =
+          action_->DataServer()->Connection()->Engine().Execute("PRAGMA integrity_check");
+      EXPECT_EQ(check.rows.at(0).at(0), vb::Variant("ok"));
+    }
     // Per action: its creation events and its subject changes.
     std::map<int32_t, std::pair<int, int>> history;
     const auto events = action_->Recordset("select ActionID, EventCode from ActionEvents");
@@ -139,68 +131,6 @@ TEST_P(ProcessesTest, KilledWriterLeavesEveryActionWithItsEvents) {
     EXPECT_EQ(static_cast<std::size_t>(stored), history.size());  // no event without its action
     action_.reset();
   }
-}
-
-// A process removing attachments is killed at varied moments; afterwards every attachment left
-// reads its own content and can be removed, and no file is left half-made (only a file that a
-// committed removal had set aside may remain).
-TEST_P(ProcessesTest, KilledAttachmentRemoverLeavesEveryRowReadableAndRemovable) {
-  const kvdata::testing::ScratchFolder scratch{"kvkill"};
-  constexpr int kPool = 8;
-  // A client's start costs more on the server engine: fewer runs there keep the test short.
-  const int runs = Kind() == kvdata::testing::EngineKind::SQLite ? 20 : 6;
-  const auto rows = [&] {
-    return vb::CLng(OpenServer()
-                        ->Connection()
-                        ->OpenRecordset("select count(*) from ActionAttachments")
-                        ->Fields()
-                        .Item(0)
-                        .Value());
-  };
-  action_ = AdminAction();
-  action_->DefaultAttachmentPath(scratch.Path().string());
-  const int32_t owner = action_->addRecord();
-  int cutShort = 0;  // runs whose kill met a removal under way
-  for (int run = 0; run < runs; ++run) {
-    std::vector<int32_t> ids;
-    for (int i = 0; i < kPool; ++i) {
-      std::string content = fmt::format("content {}", i);
-      ids.push_back(action_->addAttachment(owner, content, "", 1, "text", &content));
-    }
-    action_.reset();
-    const pid_t remover = Spawn([&ids](Action& action) {
-      for (const int32_t id : ids) action.DeleteAttachment(id);
-      return 0;
-    });
-    for (int tries = 0; tries < 1500 && rows() == kPool; ++tries) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    std::this_thread::sleep_for(std::chrono::microseconds(run * 2711 % 15000));
-    ASSERT_EQ(kill(remover, SIGKILL), 0);
-    const int status = ExitStatus(remover);
-    ASSERT_NE(status, 2) << "the remover failed";
-
-    action_ = AdminAction();
-    ExpectIntactFile();
-    std::vector<std::pair<int32_t, std::string>> left;
-    for (auto rs = action_->Recordset("select AttachmentID, Description from ActionAttachments");
-         !rs->IsEOF(); rs->MoveNext()) {
-      left.emplace_back(vb::CLng((*rs)["AttachmentID"].Value()),
-                        vb::CStr((*rs)["Description"].Value()));
-    }
-    cutShort += status == -1 && !left.empty() ? 1 : 0;
-    for (const auto& [id, content] : left) {
-      std::string encoding;
-      std::string data;
-      EXPECT_TRUE(action_->getAttachment(id, encoding, data)) << "run " << run;
-      EXPECT_EQ(data, content) << "run " << run;
-      EXPECT_NO_THROW(action_->DeleteAttachment(id)) << "run " << run;
-    }
-    for (const auto& entry : std::filesystem::directory_iterator(scratch.Path())) {
-      EXPECT_EQ(entry.path().extension(), ".del") << "run " << run << ": " << entry.path();
-    }
-  }
-  EXPECT_GT(cutShort, 0) << "no kill met a removal under way";
 }
 
 KV_INSTANTIATE_ENGINES(ProcessesTest);

@@ -1,11 +1,12 @@
-// The rights members on both engines: each one asks the logged-in user's profile and workgroup
-// (the rights tables themselves are pinned beside Rights.h).
+// The rights members and field lists on both engines: each one asks the logged-in user's profile
+// and workgroup, or the settings (the rights tables themselves are pinned beside Rights.h).
 #include <gtest/gtest.h>
 
 #include <string>
 
 #include "kvaction/action/ActionTest.h"
 #include "kvaction/rights/Rights.h"
+#include "kvdata/SettingsStore.h"
 #include "kvdata/UserProfile.h"
 #include "kvdata/WorkgroupDirectory.h"
 #include "vb/Convert.h"
@@ -14,7 +15,7 @@ namespace kvaction {
 namespace {
 
 // Staff may edit and delete what they originate but not change action numbers; Others apply a
-// few rights to everybody's actions; workgroup 0 holds Staff's rights but never owns an action.
+// few rights to everybody's actions.
 constexpr std::string_view kStaffRights = "50,54,55,57,58,59,61,62,63,64,65,81";
 
 class RightsTest : public ActionTest {
@@ -25,12 +26,8 @@ class RightsTest : public ActionTest {
     const auto server = OpenServer();
     staff_ = server->Workgroups()->CreateWorkgroup("Staff", kStaffRights);
     others_ = server->Workgroups()->CreateWorkgroup("Others", "64,65,66,81");
-    server->Connection()->Execute(
-        "insert into [ActionGroups] (GroupID, GroupName, RightList) values (0, 'Nobody', '" +
-        std::string(kStaffRights) + "')");
     for (const char* id : {"olga", "alan", "bea"}) AddUser(id, "pw", staff_);
     AddUser("rita", "pw", others_);
-    AddUser("zed", "pw", 0);
   }
   [[nodiscard]] int32_t WorkgroupOf(const std::string& userID) const {
     return OpenServer()->Workgroups()->UserWorkgroup(userID);
@@ -69,13 +66,8 @@ TEST_P(RightsTest, EditingRightsFollowTheProfileAndTheActionsState) {
             "SetStatus EditSubject");
   EXPECT_EQ(TrueFields(*olga->editingRights("3/10/2024", "3/1/2024", "alan", "olga", "")),
             "DeleteAction AddActions SetStatus");
-  // Workgroup 0 is never the originator, yet right 65 still lets it delete what it originated.
-  EXPECT_EQ(TrueFields(*LoggedIn("zed")->editingRights("", "", "alan", "zed", "")),
-            "DeleteAction AddActions");
   EXPECT_EQ(TrueFields(*NewAction()->editingRights("", "", "alan", "olga", "")), "");
-}
-
-TEST_P(RightsTest, EditReferenceNeedsTheObjectsReference) {
+  // The action's reference is compared with the object's.
   const auto admin = LoggedIn("admin");
   const auto editReference = [&] {
     return admin->editingRights("", "", "alan", "olga", "R-7")->Fields()["EditReference"].Value();
@@ -103,6 +95,7 @@ TEST_P(RightsTest, OnlyASuperUserMovesUsersIntoOrOutOfSuperUsers) {
   EXPECT_EQ(ErrorOf([&] { olga->SetWorkgroup("bea", kvdata::kSuperUserGroup); }).number(),
             -2147220504);
   EXPECT_ANY_THROW(olga->SetWorkgroup("admin", staff_));
+  EXPECT_NO_THROW(olga->SetWorkgroup("admin", kvdata::kSuperUserGroup));  // no move: no refusal
   EXPECT_EQ(WorkgroupOf("bea"), staff_);
   EXPECT_EQ(WorkgroupOf("admin"), kvdata::kSuperUserGroup);
 
@@ -118,6 +111,30 @@ TEST_P(RightsTest, OnlyASuperUserMovesUsersIntoOrOutOfSuperUsers) {
   EXPECT_FALSE(admin->HasAccess(arSuperUser));
   EXPECT_TRUE(admin->HasAccess(arAddActions));
   EXPECT_EQ(admin->UserProfile()->GroupID(), staff_);
+}
+
+// Which columns are visible is decided beside Rights.h; here the keys are the columns' positions,
+// and the validated fields are Category then Priority with their labels.
+TEST_P(RightsTest, VisibleFieldsByPositionAndValidatedFieldsWithTheirLabels) {
+  EXPECT_EQ(ErrorOf([&] { (void)NewAction()->VisibleFields(); }).number(), vb::kObjectNotSet);
+  EXPECT_EQ(ErrorOf([&] { (void)NewAction()->ValidatedFields(); }).number(), vb::kObjectNotSet);
+  const auto action = OpenAction();
+  const auto visible = action->VisibleFields();
+  ASSERT_GE(visible->Count(), 2);
+  EXPECT_EQ(visible->KeyAt(1) + "=" + vb::CStr(visible->Item(1)), "01=ActionNumber");
+  EXPECT_EQ(visible->KeyAt(2) + "=" + vb::CStr(visible->Item(2)), "02=Subject");
+
+  const auto settings = action->DataServer()->Settings();
+  settings->Value(kvdata::LabelKey("Priority"), vb::Variant("Urgency"));
+  const auto list = action->ValidatedFields();
+  ASSERT_EQ(list->RecordCount(), 2);
+  const auto row = [&] {
+    return vb::CStr(list->Fields().Item("FieldName").Value()) + "=" +
+           vb::CStr(list->Fields().Item("FieldLabel").Value());
+  };
+  EXPECT_EQ(row(), "Priority=Urgency");
+  list->MoveFirst();
+  EXPECT_EQ(row(), "Category=" + settings->Label("Category"));
 }
 
 KV_INSTANTIATE_ENGINES(RightsTest);
