@@ -261,9 +261,10 @@ void RegisterAlerts(CLI::App& app, Options& options) {
     ViewArgs view;
   };
   auto args = std::make_shared<Args>();
-  auto* alerts =
-      app.add_subcommand("alerts", "Count the actions that need your attention; --list lists them");
-  alerts->add_flag("--list", args->list, "List the actions instead of counting them");
+  auto* alerts = app.add_subcommand(
+      "alerts", "Count the actions that need your attention; --list lists the overdue ones");
+  alerts->add_flag("--list", args->list,
+                   "List every open action past its due date (everyone's) instead of counting");
   args->view.AddTo(*alerts);
   OnSession(*alerts, options, [args, &options](app::Session& session) {
     if (args->list) {
