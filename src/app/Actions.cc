@@ -195,6 +195,16 @@ void AddNote(std::vector<std::pair<std::string, vb::Variant>>& values, Session& 
     values.emplace_back("Results", vb::Variant(*notes));
 }
 
+// The subject among the values a person gives, if any.
+const Value* SubjectOf(const std::vector<Value>& values) {
+  const auto subject = std::find_if(values.begin(), values.end(), [](const Value& v) {
+    return vb::EqualsText(v.column.name, "Subject");
+  });
+  return subject == values.end() ? nullptr : &*subject;
+}
+
+[[noreturn]] void SubjectRequired() { throw Invalid("Subject", {}, "a subject is required"); }
+
 }  // namespace
 
 std::string ValueText(const Session& session, const vb::Variant& value) {
@@ -222,11 +232,8 @@ ado::RecordsetPtr Show(Session& session, int32_t actionID) {
 int32_t Add(Session& session, const FieldTexts& texts) {
   internal::Require(session, kvaction::arAddActions, "adding an action");
   std::vector<Value> values = Checked(session, texts);
-  const auto subject = std::find_if(values.begin(), values.end(), [](const Value& v) {
-    return vb::EqualsText(v.column.name, "Subject");
-  });
-  if (subject == values.end() || subject->value.IsNull()) {
-    throw Invalid("Subject", {}, "a subject is required");
+  if (const Value* subject = SubjectOf(values); subject == nullptr || subject->value.IsNull()) {
+    SubjectRequired();
   }
   const bool hasAssignee = std::any_of(values.begin(), values.end(), [](const Value& v) {
     return vb::EqualsText(v.column.name, "AssigneeID");
@@ -287,6 +294,12 @@ EditResult Edit(Session& session, int32_t actionID, const FieldTexts& changes,
   const ActionRights rights = internal::RightsOf(session, actionID);
   const std::vector<Value> mine = Checked(session, changes);
   const auto row = internal::Row(session, actionID);
+  // An edit may change the subject but not empty it (an action stored without one keeps none).
+  if (const Value* subject = SubjectOf(mine);
+      subject != nullptr && subject->value.IsNull() &&
+      !ValueText(session, (*row)["Subject"].Value()).empty()) {
+    SubjectRequired();
+  }
   std::map<std::string, std::string> base;
   for (const auto& [name, text] : basedOn) {
     const std::string lower = vb::LCase(name);

@@ -285,6 +285,10 @@ TEST_P(AppTest, MistakesAreInputErrorsThatChangeNothing) {
        [&] {
          (void)Add(lead, {{"Category", "x"}});
        }},
+      {"Subject: a subject is required",
+       [&] {
+         (void)Edit(lead, id, {{"Subject", ""}});
+       }},
       {"Subject: at most 255 characters (got 300)",
        [&] {
          (void)Add(lead, {{"Subject", std::string(300, 's')}});
