@@ -1,5 +1,6 @@
 #include "kvdata/TranslationCache.h"
 
+#include <charconv>
 #include <string>
 #include <utility>
 #include <variant>
@@ -98,8 +99,9 @@ std::optional<StatementShape> ShapeOf(std::string_view statement) {
       while (end < statement.size() && IsDigit(statement[end])) ++end;
       if (end == statement.size() || !JoinsDigits(statement[end])) {
         if (end - i > kMaxDigits) return std::nullopt;
-        shape.values.emplace_back(
-            static_cast<int32_t>(std::stol(std::string(statement.substr(i, end - i)))));
+        int32_t number = 0;
+        (void)std::from_chars(statement.data() + i, statement.data() + end, number);
+        shape.values.emplace_back(number);
         shape.key += kValueMark;
         i = end;
         continue;
