@@ -117,7 +117,9 @@ vb::Variant Field::OriginalValue() const { return owner_->FieldOriginalValue(ind
 int32_t Fields::Count() const { return static_cast<int32_t>(owner_->shared_->fields->size()); }
 
 Field Fields::Item(int32_t index) const {
-  if (index < 0 || index >= Count()) throw Error(kItemNotFound, kFieldsSource);
+  if (index < 0 || static_cast<std::size_t>(index) >= owner_->shared_->fields->size()) {
+    throw Error(kItemNotFound, kFieldsSource);
+  }
   return Field(owner_, static_cast<std::size_t>(index));
 }
 
