@@ -63,6 +63,9 @@ class RowStore {
 
 class Recordset;
 
+/// Field metadata shared, unchanged, by the record sets opened over the same statement.
+using FieldList = std::shared_ptr<const std::vector<FieldInfo>>;
+
 /// One field of the current row.
 class Field {
  public:
@@ -71,8 +74,9 @@ class Field {
   [[nodiscard]] int32_t DefinedSize() const;
   [[nodiscard]] int32_t Attributes() const;
   /// The current row's value (the edit buffer's while an edit is in progress). No current
-  /// record raises kNoCurrentRecord.
-  [[nodiscard]] vb::Variant Value() const;
+  /// record raises kNoCurrentRecord. The value is the record set's own: it stays valid until
+  /// the cursor moves, the field is set, or the record set is closed or goes.
+  [[nodiscard]] const vb::Variant& Value() const;
   /// Sets the current row's value, converted to the field's type with the host's conversions
   /// and errors (whole numbers CInt/CLng, adBoolean CBool, dates CDate, other numbers CDbl,
   /// texts CStr; Null and Empty set Null); starts an edit when none is in progress. A text longer
@@ -143,6 +147,10 @@ class Recordset {
   void OpenWithRows(std::vector<FieldInfo> fields, std::vector<Row> rows, CursorTypeEnum cursorType,
                     CursorLocationEnum cursorLocation, LockTypeEnum lockType,
                     std::shared_ptr<RowStore> store);
+  /// The same over field metadata held by others too (never changed by the record set).
+  void OpenWithRows(FieldList fields, std::vector<Row> rows, CursorTypeEnum cursorType,
+                    CursorLocationEnum cursorLocation, LockTypeEnum lockType,
+                    std::shared_ptr<RowStore> store);
   /// Opens a forward-only, read-only record set that holds only the current row, reading the
   /// next one from the query as the cursor moves forward. Whatever needs more than that
   /// (RecordCount, MoveLast, MovePrevious, Find, Clone) reads the remaining rows into memory
@@ -150,6 +158,8 @@ class Recordset {
   /// query again from its first row. Raises what the first read raises.
   void OpenStreaming(std::vector<FieldInfo> fields, RowSourceFactory query,
                      CursorLocationEnum cursorLocation);
+  /// The same over field metadata held by others too.
+  void OpenStreaming(FieldList fields, RowSourceFactory query, CursorLocationEnum cursorLocation);
   /// Drops any pending edit and releases the rows (clones keep theirs); the fields stay, so the
   /// record set can be opened again.
   void Close();
@@ -270,7 +280,7 @@ class Recordset {
   [[nodiscard]] Cursor CursorAt(std::optional<std::size_t> at, SearchDirectionEnum direction) const;
   /// The cursor on the first live row met in direction (the last row when backward).
   [[nodiscard]] Cursor FirstCursor(SearchDirectionEnum direction) const;
-  [[nodiscard]] vb::Variant FieldValue(std::size_t index) const;
+  [[nodiscard]] const vb::Variant& FieldValue(std::size_t index) const;
   void FieldValue(std::size_t index, const vb::Variant& value);
   [[nodiscard]] vb::Variant FieldOriginalValue(std::size_t index) const;
   /// Whether rows are still read from the query as the cursor moves.

@@ -12,6 +12,7 @@
 #include "kvdata/TableStore.h"
 #include "kvdata/TranslationCache.h"
 #include "kvdata/engine/EngineError.h"
+#include "kvdata/engine/StatementCache.h"
 #if KV_WITH_POSTGRESQL
 #include "kvdata/engine/postgres/PgEngine.h"
 #endif
@@ -28,6 +29,9 @@ constexpr std::size_t kTraceLimit = 10000;
 // for as many shapes of statements that differ only in their numbers (a record opened by its
 // key).
 constexpr std::size_t kTranslationCacheSize = 2048;
+// Shapes of answers kept (field metadata and store by statement as the engine runs it); all go
+// when the count is reached, as a client running that many different queries builds them anew.
+constexpr std::size_t kShapeLimit = 512;
 
 std::unique_ptr<engine::Engine> OpenEngine(const ConnectionSettings& settings, bool create) {
   if (settings.provider == Provider::SQLite) {
@@ -72,6 +76,42 @@ std::optional<TableLayout> WriteTarget(const std::vector<engine::Column>& column
   return layout;
 }
 
+bool SameColumn(const engine::Column& a, const engine::Column& b) {
+  return a.type == b.type && a.definedSize == b.definedSize && a.attributes == b.attributes &&
+         a.key == b.key && a.generated == b.generated && a.name == b.name && a.table == b.table &&
+         a.baseName == b.baseName;
+}
+
+bool SameColumns(const engine::Columns& a, const engine::Columns& b) {
+  return a.SharesWith(b) || std::equal(a.begin(), a.end(), b.begin(), b.end(), SameColumn);
+}
+
+// The fields of a result as a record set shows them; without a table to write back to, none is
+// updatable.
+ado::FieldList FieldsOf(const engine::Columns& columns, bool writable) {
+  auto fields = std::make_shared<std::vector<ado::FieldInfo>>();
+  fields->reserve(columns.size());
+  for (const auto& column : columns) {
+    int32_t attributes = column.attributes;
+    if (!writable) attributes &= ~(ado::adFldUpdatable | ado::adFldUnknownUpdatable);
+    fields->push_back({column.name, column.type, column.definedSize, attributes});
+  }
+  return fields;
+}
+
+// What every record set opened over one statement shares while the catalog, the engine and the
+// locale stay as they were: the columns the engine described, the fields built from them and
+// the store that writes rows back. Built on the first open, checked against the columns on each.
+struct AnswerShape {
+  engine::Columns columns;
+  ado::FieldList readOnlyFields;
+  // Set once a record set that may be edited was opened: its fields and store (a TableStore, or
+  // a RefusingStore when the answer cannot be written back).
+  ado::FieldList editableFields;
+  std::shared_ptr<ado::RowStore> editableStore;
+  std::shared_ptr<ado::RowStore> refusingStore;
+};
+
 }  // namespace
 
 struct DataConnection::Impl {
@@ -92,10 +132,31 @@ struct DataConnection::Impl {
   // Translations by statement text and by shape. They depend on the catalog and the locale too,
   // so both a schema change and a new locale drop them; the clock is checked on every use.
   TranslationCache translations{kTranslationCacheSize};
+  // Answer shapes by engine text; dropped with the translations.
+  std::unordered_map<std::string, AnswerShape, engine::TextHash, std::equal_to<>> shapes;
+
+  void ForgetShapes() {
+    translations.Clear();
+    shapes.clear();
+  }
+
+  // The shape of an answer to text with these columns, made anew when the columns changed.
+  AnswerShape& ShapeFor(const std::string& text, const engine::Columns& columns) {
+    if (const auto it = shapes.find(text); it != shapes.end()) {
+      if (SameColumns(it->second.columns, columns)) {
+        it->second.columns = columns;  // the engine's own description: compared at once next time
+        return it->second;
+      }
+      shapes.erase(it);
+    }
+    if (shapes.size() >= kShapeLimit) shapes.clear();
+    AnswerShape shape{columns, FieldsOf(columns, false), nullptr, nullptr, nullptr};
+    return shapes.emplace(text, std::move(shape)).first->second;
+  }
 
   const std::vector<engine::CatalogTable>& Catalog() {
     if (catalogGeneration == engine->SchemaGeneration()) return catalog;
-    translations.Clear();
+    ForgetShapes();
     catalog = engine->ReadCatalog();
     canonicalNames.clear();
     dateColumns.clear();
@@ -131,33 +192,41 @@ struct DataConnection::Impl {
     });
   }
 
-  engine::Result Run(std::string_view sql) {
+  // The statement's answer, with the text the engine ran.
+  std::pair<engine::Result, TranslationCache::Shared> Run(std::string_view sql) {
     Record(sql);
-    const TranslationCache::Shared translation = Translate(sql);
-    return engine->Execute(translation->text, translation->values);
+    TranslationCache::Shared translation = Translate(sql);
+    engine::Result result = engine->Execute(translation->text, translation->values);
+    return {std::move(result), std::move(translation)};
   }
 
-  ado::RecordsetPtr MakeRecordset(engine::Result result, int32_t cursorType, int32_t cursorLocation,
-                                  int32_t lockType) {
-    const auto target =
-        lockType == ado::adLockReadOnly ? std::nullopt : WriteTarget(result.columns, Catalog());
-    std::vector<ado::FieldInfo> fields;
-    fields.reserve(result.columns.size());
-    for (const auto& column : result.columns) {
-      int32_t attributes = column.attributes;
-      if (!target) attributes &= ~(ado::adFldUpdatable | ado::adFldUnknownUpdatable);
-      fields.push_back({column.name, column.type, column.definedSize, attributes});
+  // The fields and store of a record set over an answer: shared by every record set opened
+  // over the same statement.
+  std::pair<ado::FieldList, std::shared_ptr<ado::RowStore>> FieldsAndStore(AnswerShape& shape,
+                                                                           bool editable) {
+    if (editable && !shape.editableFields) {
+      // The catalog is current: MakeRecordset read it before finding the shape.
+      if (const auto target = WriteTarget(shape.columns.All(), catalog)) {
+        shape.editableFields = FieldsOf(shape.columns, true);
+        shape.editableStore = std::make_shared<TableStore>(engine, *target, locale);
+      } else {
+        shape.editableFields = shape.readOnlyFields;
+      }
     }
+    if (editable && shape.editableStore) return {shape.editableFields, shape.editableStore};
+    if (!shape.refusingStore) shape.refusingStore = std::make_shared<RefusingStore>(locale);
+    return {shape.readOnlyFields, shape.refusingStore};
+  }
+
+  ado::RecordsetPtr MakeRecordset(engine::Result result, const std::string& text,
+                                  int32_t cursorType, int32_t cursorLocation, int32_t lockType) {
+    (void)Catalog();  // a schema change drops the shapes first
+    AnswerShape& shape = ShapeFor(text, result.columns);
+    auto [fields, store] = FieldsAndStore(shape, lockType != ado::adLockReadOnly);
     std::vector<ado::Row> rows;
     rows.reserve(result.rows.size());
     // The record set keeps originals only for rows that can be edited.
     for (auto& values : result.rows) rows.push_back({std::move(values), {}, false});
-    std::shared_ptr<ado::RowStore> store;
-    if (target) {
-      store = std::make_shared<TableStore>(engine, *target, locale);
-    } else {
-      store = std::make_shared<RefusingStore>(locale);
-    }
     auto recordset = ado::Recordset::Create();
     recordset->SetLocale(*locale);
     recordset->OpenWithRows(std::move(fields), std::move(rows),
@@ -173,13 +242,8 @@ struct DataConnection::Impl {
     Record(sql);
     TranslationCache::Shared translation = Translate(sql);
     engine::StreamedResult first = engine->Stream(translation->text, translation->values);
-    std::vector<ado::FieldInfo> fields;
-    fields.reserve(first.columns.size());
-    for (const auto& column : first.columns) {
-      const int32_t attributes =
-          column.attributes & ~(ado::adFldUpdatable | ado::adFldUnknownUpdatable);
-      fields.push_back({column.name, column.type, column.definedSize, attributes});
-    }
+    (void)Catalog();
+    ado::FieldList fields = ShapeFor(translation->text, first.columns).readOnlyFields;
     // The first run is the one already started; later runs start the statement again.
     auto pending = std::make_shared<std::unique_ptr<ado::RowSource>>(std::move(first.rows));
     // It keeps the engine and the locale the record set reads with alive.
@@ -223,8 +287,9 @@ ado::RecordsetPtr DataConnection::OpenRecordset(std::string_view sql, int32_t cu
   if (cursorType == ado::adOpenForwardOnly && lockType == ado::adLockReadOnly) {
     return impl_->StreamRecordset(sql, cursorLocation);
   }
-  engine::Result result = impl_->Run(sql);
-  return impl_->MakeRecordset(std::move(result), cursorType, cursorLocation, lockType);
+  auto [result, translation] = impl_->Run(sql);
+  return impl_->MakeRecordset(std::move(result), translation->text, cursorType, cursorLocation,
+                              lockType);
 }
 
 std::string DataConnection::EngineText(std::string_view sql) { return impl_->Translate(sql)->text; }
@@ -235,7 +300,7 @@ ado::RecordsetPtr DataConnection::Execute(std::string_view sql, int32_t* records
   if ((options & ~kExecuteNoRecords) != ado::adCmdText && options != ado::adCmdUnspecified) {
     throw ado::Error(ado::kBadArguments);
   }
-  engine::Result result = impl_->Run(sql);
+  auto [result, translation] = impl_->Run(sql);
   if (recordsAffected != nullptr) {
     *recordsAffected = static_cast<int32_t>(
         std::clamp<int64_t>(result.rowsAffected, -1, std::numeric_limits<int32_t>::max()));
@@ -243,8 +308,8 @@ ado::RecordsetPtr DataConnection::Execute(std::string_view sql, int32_t* records
   if (result.columns.empty() || (options & kExecuteNoRecords) != 0) {
     return ado::Recordset::Create();
   }
-  return impl_->MakeRecordset(std::move(result), ado::adOpenForwardOnly, ado::adUseServer,
-                              ado::adLockReadOnly);
+  return impl_->MakeRecordset(std::move(result), translation->text, ado::adOpenForwardOnly,
+                              ado::adUseServer, ado::adLockReadOnly);
 }
 
 DataConnection::Transaction::Transaction(DataConnection& connection)
@@ -299,7 +364,7 @@ void DataConnection::SetClock(std::shared_ptr<const vb::Clock> clock) {
 
 void DataConnection::SetLocale(const vb::Locale& locale) {
   impl_->locale = std::make_shared<vb::Locale>(locale);
-  impl_->translations.Clear();
+  impl_->ForgetShapes();
 }
 
 const vb::Clock& DataConnection::Clock() const { return *impl_->clock; }
@@ -312,6 +377,7 @@ void DataConnection::WrapEngine(
     const std::function<std::shared_ptr<engine::Engine>(std::shared_ptr<engine::Engine>)>& wrap) {
   std::shared_ptr<engine::Engine> wrapped = wrap(impl_->engine);
   impl_->engine = std::move(vb::Require(wrapped));
+  impl_->shapes.clear();  // their stores write through the engine they were made with
 }
 
 void RunInTransaction(DataConnection& connection, const std::function<void()>& work) {

@@ -209,6 +209,28 @@ TEST_P(DataConnectionTest, RecordSetsThatCannotWriteBackRefuseEdits) {
   EXPECT_THAT(Column("select Title from Items"), ElementsAre("one"));
 }
 
+// Record sets over one statement share what describes its answer while the answer keeps its
+// columns: a read-only one first leaves the next one editable, and a column added shows in
+// every kind of record set at once.
+TEST_P(DataConnectionTest, RecordSetsOverOneStatementFollowItsColumns) {
+  AddItem("one");
+  const std::string sql = "select * from Items";
+  auto readOnly = connection_->OpenRecordset(sql, 1, 2, ado::adLockReadOnly);
+  EXPECT_FALSE(readOnly->Fields()["Title"].Attributes() & ado::adFldUpdatable);
+  auto editable = connection_->OpenRecordset(sql);
+  editable->Fields()["Title"].Value("two");
+  editable->Update();
+  EXPECT_THAT(Column("select Title from Items"), ElementsAre("two"));
+  (void)connection_->Execute("ALTER TABLE Items ADD Extra " +
+                             connection_->Engine().ColumnType(ColumnKind::Integer));
+  for (const auto& [cursor, lock] :
+       {std::pair{0, ado::adLockReadOnly}, {1, ado::adLockReadOnly}, {1, ado::adLockOptimistic}}) {
+    auto wider = connection_->OpenRecordset(sql, cursor, 2, lock);
+    EXPECT_EQ(wider->Fields().Count(), 8);
+    EXPECT_EQ(wider->Fields()["Extra"].Value(), vb::Variant(vb::Null));
+  }
+}
+
 // Dates around midnight and month ends, Null, read with the pinned clock (15 Mar 2024 09:30:05).
 TEST_P(DataConnectionTest, DesktopDateRewritesReturnTheRightRows) {
   AddItem("late yesterday", At(2024, 3, 14, 23, 59, 59));

@@ -1,5 +1,6 @@
 #include "kvdata/TranslationCache.h"
 
+#include <charconv>
 #include <string>
 #include <utility>
 #include <variant>
@@ -76,6 +77,13 @@ std::optional<StatementShape> ShapeOf(std::string_view statement) {
   }
   StatementShape shape;
   shape.key.reserve(statement.size());
+  // The key takes the statement's text in runs, each value replaced by the mark.
+  std::size_t run = 0;
+  const auto mark = [&](std::size_t from, std::size_t to) {
+    shape.key.append(statement.substr(run, from - run));
+    shape.key += kValueMark;
+    run = to;
+  };
   char close = 0;  // the character that ends the quoted name or bracketed name we are in
   for (std::size_t i = 0; i < statement.size();) {
     const char c = statement[i];
@@ -86,7 +94,7 @@ std::optional<StatementShape> ShapeOf(std::string_view statement) {
       const auto text = QuotedText(statement, i);
       if (!text) return std::nullopt;  // the translator refuses it
       shape.values.emplace_back(std::move(text->second));
-      shape.key += kValueMark;
+      mark(i, text->first);
       i = text->first;
       continue;
     } else if (c == '"') {
@@ -98,17 +106,18 @@ std::optional<StatementShape> ShapeOf(std::string_view statement) {
       while (end < statement.size() && IsDigit(statement[end])) ++end;
       if (end == statement.size() || !JoinsDigits(statement[end])) {
         if (end - i > kMaxDigits) return std::nullopt;
-        shape.values.emplace_back(
-            static_cast<int32_t>(std::stol(std::string(statement.substr(i, end - i)))));
-        shape.key += kValueMark;
+        int32_t number = 0;
+        (void)std::from_chars(statement.data() + i, statement.data() + end, number);
+        shape.values.emplace_back(number);
+        mark(i, end);
         i = end;
         continue;
       }
     }
-    shape.key += c;
     ++i;
   }
   if (shape.values.empty()) return std::nullopt;
+  shape.key.append(statement.substr(run));
   return shape;
 }
 

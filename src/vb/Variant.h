@@ -40,8 +40,8 @@ class Variant {
   Variant(double d) : v_(d) {}
   Variant(Date d) : v_(d) {}
   Variant(std::string s) : v_(std::move(s)) {}
-  Variant(std::string_view s) : v_(std::string(s)) {}
-  Variant(const char* s) : v_(std::string(s)) {}
+  Variant(std::string_view s) : v_(std::in_place_type<std::string>, s) {}
+  Variant(const char* s) : v_(std::in_place_type<std::string>, s) {}
 
   [[nodiscard]] VbVarType VarType() const;
   [[nodiscard]] bool IsEmpty() const { return std::holds_alternative<std::monostate>(v_); }

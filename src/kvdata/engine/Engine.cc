@@ -32,6 +32,21 @@ class HeldRows final : public ado::RowSource {
 
 }  // namespace
 
+const std::vector<Column>& Columns::None() {
+  static const std::vector<Column> none;
+  return none;
+}
+
+std::vector<Column>& Columns::Own() {
+  if (!mine_ || shared_.use_count() > 1) {
+    shared_ = std::make_shared<std::vector<Column>>(All());
+    mine_ = true;
+  }
+  // Made (not const) by this class and held by this object alone.
+  return const_cast<std::vector<Column>&>(
+      *shared_);  // NOLINT(cppcoreguidelines-pro-type-const-cast)
+}
+
 StreamedResult Engine::Stream(std::string_view sql, std::span<const vb::Variant> params) {
   Result result = Execute(sql, params);
   return {std::move(result.columns), std::make_unique<HeldRows>(std::move(result.rows))};

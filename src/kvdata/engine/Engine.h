@@ -31,17 +31,51 @@ struct Column {
   bool generated = false;
 };
 
+/// The columns of a result, as a vector of Column. An engine that describes a statement once
+/// hands the same description to every result of it, shared and never changed: a change through
+/// a result copies it first. Whether two results share one description says that their columns
+/// are the same without comparing them.
+class Columns {
+ public:
+  Columns() = default;
+  Columns(std::vector<Column> columns)  // NOLINT(google-explicit-constructor): as a vector
+      : shared_(std::make_shared<std::vector<Column>>(std::move(columns))), mine_(true) {}
+  /// The description an engine keeps for a statement, shared with the result.
+  explicit Columns(std::shared_ptr<const std::vector<Column>> shared)
+      : shared_(std::move(shared)) {}
+
+  [[nodiscard]] std::size_t size() const { return shared_ ? shared_->size() : 0; }
+  [[nodiscard]] bool empty() const { return size() == 0; }
+  [[nodiscard]] const Column& operator[](std::size_t i) const { return (*shared_)[i]; }
+  /// A column to change (the type of a computed one): the description is copied first when
+  /// another holds it.
+  [[nodiscard]] Column& operator[](std::size_t i) { return Own()[i]; }
+  [[nodiscard]] std::vector<Column>::const_iterator begin() const { return All().begin(); }
+  [[nodiscard]] std::vector<Column>::const_iterator end() const { return All().end(); }
+  [[nodiscard]] const std::vector<Column>& All() const { return shared_ ? *shared_ : None(); }
+  /// Whether both hold one description (so the same columns).
+  [[nodiscard]] bool SharesWith(const Columns& other) const {
+    return shared_ != nullptr && shared_ == other.shared_;
+  }
+
+ private:
+  static const std::vector<Column>& None();
+  std::vector<Column>& Own();
+  std::shared_ptr<const std::vector<Column>> shared_;
+  bool mine_ = false;  // shared_ was made here, not const, and may be changed once alone
+};
+
 /// The rows of a statement, all read. rowsAffected is the number of rows a data-changing
 /// statement changed, -1 for a query.
 struct Result {
-  std::vector<Column> columns;
+  Columns columns;
   std::vector<std::vector<vb::Variant>> rows;
   int64_t rowsAffected = -1;
 };
 
 /// The rows of a query as the engine reads them: the columns at once, the rows one at a time.
 struct StreamedResult {
-  std::vector<Column> columns;
+  Columns columns;
   std::unique_ptr<ado::RowSource> rows;
 };
 

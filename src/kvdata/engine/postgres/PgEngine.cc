@@ -321,6 +321,7 @@ PgEngine::Description PgEngine::DescribeColumns(const PGresult* result) {
     column.attributes = ColumnAttributes(column.type, !column.generated,
                                          !attribute->notNull && !column.key, column.key);
   }
+  description.shared = description.columns;
   return description;
 }
 
@@ -427,7 +428,8 @@ Result PgEngine::RunOnce(std::string_view sql, std::span<const vb::Variant> para
     description = &*prepared->description;
   }
   Result result;
-  result.columns = description->columns;
+  result.columns = description->shared;
+  const std::vector<Column>& columns = description->columns;
   const std::vector<ValueKind>& kinds = description->kinds;
   const int width = PQnfields(r);
   result.rows.resize(static_cast<std::size_t>(PQntuples(r)));
@@ -442,11 +444,11 @@ Result PgEngine::RunOnce(std::string_view sql, std::span<const vb::Variant> para
       const std::string_view text(PQgetvalue(r, row, col),
                                   static_cast<std::size_t>(PQgetlength(r, row, col)));
       const auto index = static_cast<std::size_t>(col);
-      cells.push_back(ReadValue(text, kinds[index], result.columns[index].type));
+      cells.push_back(ReadValue(text, kinds[index], columns[index].type));
     }
   }
-  for (std::size_t i = 0; i < result.columns.size(); ++i) {
-    if (result.columns[i].type == ado::adEmpty) {
+  for (std::size_t i = 0; i < columns.size(); ++i) {
+    if (columns[i].type == ado::adEmpty) {
       SettleComputedColumn(result.columns[i], i, result.rows);
     }
   }
@@ -590,7 +592,7 @@ StreamedResult PgEngine::Stream(std::string_view sql, std::span<const vb::Varian
   auto rows = std::make_unique<StreamedRows>(*this, description, std::string(sql));
   stream_ = rows.get();
   NoteStatement(sql);
-  return {description.columns, std::move(rows)};
+  return {description.shared, std::move(rows)};
 }
 
 void PgEngine::ExecuteUnread(std::string_view sql) {

@@ -71,6 +71,7 @@ class PgEngine final : public Engine {
   struct Description {
     std::vector<Column> columns;
     std::vector<ValueKind> kinds;
+    Columns shared;  // the columns as every result of the statement shares them
   };
   struct Prepared {
     std::string name;  // empty: seen once, not prepared yet

@@ -215,19 +215,19 @@ Result SqliteEngine::Run(Prepared& prepared, std::span<const vb::Variant> params
   const ResetOnExit reset{stmt};
   Bind(stmt, params, sql);
   Result result{prepared.columns, {}, -1};
-  const std::size_t width = result.columns.size();
+  const std::vector<Column>& columns = prepared.columns.All();
+  const std::size_t width = columns.size();
   int rc = SQLITE_ROW;
   while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
     auto& row = result.rows.emplace_back();
     row.reserve(width);
     for (std::size_t i = 0; i < width; ++i) {
-      row.push_back(ReadValue(stmt, static_cast<int>(i), result.columns[i].type));
+      row.push_back(ReadValue(stmt, static_cast<int>(i), columns[i].type));
     }
   }
   if (rc != SQLITE_DONE) RaiseStatementError(db_.get(), rc, sql);
   for (std::size_t i = 0; i < width; ++i) {
-    if (result.columns[i].type == ado::adEmpty)
-      SettleComputedColumn(result.columns[i], i, result.rows);
+    if (columns[i].type == ado::adEmpty) SettleComputedColumn(result.columns[i], i, result.rows);
   }
   if (!sqlite3_stmt_readonly(stmt)) result.rowsAffected = sqlite3_changes64(db_.get());
   return result;

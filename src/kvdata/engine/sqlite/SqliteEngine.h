@@ -45,7 +45,8 @@ class SqliteEngine final : public Engine {
   struct Prepared {
     // Shared with a stream reading it; more than one owner means it is in use.
     std::shared_ptr<sqlite3_stmt> stmt;
-    std::vector<Column> columns;  // as declared; computed ones settled per result
+    // As declared, shared with every result; computed ones are settled in a result's own copy.
+    Columns columns;
   };
 
   explicit SqliteEngine(Db db) : db_(std::move(db)) {}
