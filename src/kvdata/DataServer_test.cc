@@ -16,10 +16,9 @@
 namespace kvdata {
 namespace {
 
-using DataServerOpen = ActionDatabaseTest;
 using DataServerObjects = ActionDatabaseTest;
 
-TEST_P(DataServerOpen, WithoutAProfileHandsBackOneAndAnEmptyStringTakesItsDatabase) {
+TEST_P(DataServerObjects, WithoutAProfileHandsBackOneAndAnEmptyStringTakesItsDatabaseTillClose) {
   std::shared_ptr<UserProfile> profile;
   DataServer first;
   first.OpenDatabase(ConnectionString(), &profile);
@@ -30,13 +29,10 @@ TEST_P(DataServerOpen, WithoutAProfileHandsBackOneAndAnEmptyStringTakesItsDataba
   DataServer second;
   second.OpenDatabase("", &profile);
   EXPECT_EQ(second.Settings()->Value("Marker"), vb::Variant("here"));
-}
-
-TEST_P(DataServerOpen, ObjectsRefuseWorkAfterClose) {
-  const auto server = OpenServer();
-  const auto events = server->Events();
-  server->CloseDatabase();
-  EXPECT_EQ(vb::testing::ErrorOf([&] { (void)server->Settings(); }).number(), kNotOpen);
+  // After close its objects refuse work.
+  const auto events = second.Events();
+  second.CloseDatabase();
+  EXPECT_EQ(vb::testing::ErrorOf([&] { (void)second.Settings(); }).number(), kNotOpen);
   EXPECT_EQ(vb::testing::ErrorOf([&] { events->AddEvent(1, 1, "x"); }).number(), kNotOpen);
 }
 
@@ -90,7 +86,6 @@ TEST_P(DataServerObjects, WorkgroupsRefuseUnknownUsersAndGroups) {
   EXPECT_EQ(workgroups->WorkgroupList()->RecordCount(), 2);
 }
 
-KV_INSTANTIATE_ENGINES(DataServerOpen);
 KV_INSTANTIATE_ENGINES(DataServerObjects);
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <functional>
 #include <limits>
+#include <tuple>
 #include <utility>
 
 #include <gtest/gtest.h>
@@ -16,31 +17,28 @@ namespace {
 
 using testing::ErrorOf;
 
-TEST(CStr, WritesEachKindInItsTextForm) {
-  EXPECT_EQ(CStr("as is "), "as is ");
-  EXPECT_EQ(CStr(int16_t{-7}), "-7");
-  EXPECT_EQ(CStr(int32_t{123456}), "123456");
-  EXPECT_EQ(CStr(true), "True");
-  EXPECT_EQ(CStr(Variant()), "");
-  EXPECT_EQ(CStr(Date::FromParts(2025, 1, 2, 15, 4, 5)), "1/2/2025 3:04:05 PM");
+TEST(CStr, WritesEachKindInItsTextFormAndDoublesInShortestDigits) {
+  const std::pair<Variant, const char*> cases[] = {
+      {"as is ", "as is "},
+      {int16_t{-7}, "-7"},
+      {int32_t{123456}, "123456"},
+      {true, "True"},
+      {Variant(), ""},
+      {Date::FromParts(2025, 1, 2, 15, 4, 5), "1/2/2025 3:04:05 PM"},
+      {2.5, "2.5"},
+      {-0.0, "0"},
+      {100.0, "100"},
+      {0.0001, "0.0001"},
+      {0.00001, "1E-05"},
+      {123456789012345.0, "123456789012345"},
+      {1e15, "1E+15"},
+      {-1.5e-300, "-1.5E-300"},
+      {1.0 / 3, "0.3333333333333333"}};
+  for (const auto& [value, text] : cases) EXPECT_EQ(CStr(value), text) << text;
   EXPECT_EQ(CStr(Date::FromParts(2025, 1, 2), Locale::EnGB()), "02/01/2025");
   EXPECT_EQ(TextOf(Null), "");
-  EXPECT_EQ(TextOf(int32_t{5}), "5");
   EXPECT_TRUE(Variant(2.5).IsNumeric());
   EXPECT_FALSE(Variant("1").IsNumeric());
-}
-
-TEST(CStr, WritesDoublesInShortestDigits) {
-  const std::pair<double, const char*> cases[] = {{2.5, "2.5"},
-                                                  {-0.0, "0"},
-                                                  {100.0, "100"},
-                                                  {0.0001, "0.0001"},
-                                                  {0.00001, "1E-05"},
-                                                  {123456789012345.0, "123456789012345"},
-                                                  {1e15, "1E+15"},
-                                                  {-1.5e-300, "-1.5E-300"},
-                                                  {1.0 / 3, "0.3333333333333333"}};
-  for (const auto& [value, text] : cases) EXPECT_EQ(CStr(value), text) << text;
 }
 
 TEST(CIntCLng, RoundHalvesToEvenWithinRange) {
@@ -125,19 +123,18 @@ TEST(Val, ReadsTheLeadingNumber) {
   for (const auto& [text, number] : cases) EXPECT_EQ(Val(text), number) << text;
 }
 
-TEST(CompareOrdinal, OrdersCodeUnitsWithPrefixSmaller) {
-  EXPECT_EQ(CompareOrdinal("1.003", "1.003"), 0);
-  EXPECT_LT(CompareOrdinal("1.003", "1.0030"), 0);
-  EXPECT_GT(CompareOrdinal("1.01", "1.003"), 0);
-  EXPECT_GT(CompareOrdinal("2.000", "1.003"), 0);
-  EXPECT_LT(CompareOrdinal("", "1.003"), 0);
-  EXPECT_GT(CompareOrdinal("\xC3\xA9", "z"), 0);  // bytes compare unsigned
-}
-
-TEST(CompareText, FoldsAsciiLetters) {
-  EXPECT_EQ(CompareText("Open", "oPEN"), 0);
-  EXPECT_LT(CompareText("abc", "ABD"), 0);
-  EXPECT_LT(CompareText("ab", "AB "), 0);
+// Ordinal order compares code units (bytes unsigned), a prefix first; text order folds ASCII
+// letters.
+TEST(Compare, OrdinalByCodeUnitsAndTextFoldingAsciiLetters) {
+  const std::tuple<const char*, const char*, int, int> cases[] = {
+      {"1.003", "1.003", 0, 0}, {"1.003", "1.0030", -1, -1}, {"1.01", "1.003", 1, 1},
+      {"2.000", "1.003", 1, 1}, {"", "1.003", -1, -1},       {"\xC3\xA9", "z", 1, 1},
+      {"Open", "oPEN", -1, 0},  {"abc", "ABD", 1, -1},       {"ab", "AB ", 1, -1}};
+  const auto sign = [](int n) { return (n > 0) - (n < 0); };
+  for (const auto& [a, b, ordinal, text] : cases) {
+    EXPECT_EQ(sign(CompareOrdinal(a, b)), ordinal) << a << " / " << b;
+    EXPECT_EQ(sign(CompareText(a, b)), text) << a << " / " << b;
+  }
   EXPECT_TRUE(EqualsText("SuperUser", "superuser"));
   EXPECT_FALSE(EqualsText("a", "ab"));
   EXPECT_TRUE(ContainsText("Quality Review", "VIEW"));
