@@ -14,8 +14,11 @@ Criterion Read(std::string_view text, const vb::Locale& locale = vb::Locale::EnU
   return Criterion::Parse(text, locale);
 }
 
-TEST(CriterionParse, ReadsTheNameWithOrWithoutBlanksAndBrackets) {
-  EXPECT_EQ(Read("ActionID=5").FieldName(), "ActionID");
+TEST(CriterionParse, ReadsNameOperatorAndLiteralWithOrWithoutBlanksAndBrackets) {
+  const Criterion tight = Read("ActionID=5");
+  EXPECT_EQ(tight.FieldName(), "ActionID");
+  EXPECT_EQ(tight.Op(), CompareOp::kEqual);
+  EXPECT_EQ(tight.Literal(), vb::Variant(5.0));
   EXPECT_EQ(Read("  ActionID = 5  ").FieldName(), "ActionID");
   EXPECT_EQ(Read("[Due Date] >= #2021-03-04#").FieldName(), "Due Date");
 }

@@ -7,6 +7,7 @@
 #include <csignal>
 
 #include <filesystem>
+#include <functional>
 
 #include "kvdata/ActionDatabaseTest.h"
 #include "kvdata/AttachmentFiles.h"
@@ -131,45 +132,33 @@ TEST_P(AttachmentStoreContent, RefusesNamesThatLeaveTheFolderAndSymbolicLinks) {
   EXPECT_THROW((void)Store("x", "uuencode"), vb::ComError);
 }
 
-TEST_P(AttachmentStoreContent, AFailingStoreLeavesNeitherRowNorFile) {
-  for (int failAt = 1; failAt < 10; ++failAt) {
-    files_->calls = 0;
-    files_->failAt = failAt;
-    try {
-      (void)Store("aGVsbG8=");
-      EXPECT_EQ(Rows(), 1);
-      EXPECT_EQ(FileCount(), 1u);
-      return;  // no call failed: every failure point has been met
-    } catch (const vb::ComError& e) {
-      EXPECT_EQ(e.description(), "injected failure");
-      EXPECT_EQ(Rows(), 0) << failAt;
-      EXPECT_EQ(FileCount(), 0u) << failAt;
+// A store or a delete failing at each step in turn: a failed store leaves neither row nor file, a
+// failed delete keeps both, still readable.
+TEST_P(AttachmentStoreContent, AFailingStoreOrDeleteKeepsRowAndFileTogether) {
+  const auto id = Store("aGVsbG8=");
+  const std::function<void()> operations[] = {
+      [&] { (void)Store("aGVsbG8="); },
+      [&] { server_->Attachments()->RemoveAttachment("ActionID", folder_.string(), id); }};
+  for (const auto& operation : operations) {
+    for (files_->failAt = 1;; ++files_->failAt) {
+      ASSERT_LT(files_->failAt, 10) << "the call never succeeded";
+      files_->calls = 0;
+      const int32_t rows = Rows();
+      const std::size_t files = FileCount();
+      try {
+        operation();
+        break;  // no call failed, or only the last clean-up of an already deleted file
+      } catch (const vb::ComError& e) {
+        EXPECT_EQ(e.description(), "injected failure");
+        EXPECT_EQ(Rows(), rows) << files_->failAt;
+        EXPECT_EQ(FileCount(), files) << files_->failAt;
+        std::string data;
+        EXPECT_TRUE(Read(id, data));
+      }
     }
   }
-  FAIL() << "the store never succeeded";
-}
-
-TEST_P(AttachmentStoreContent, AFailingDeleteKeepsRowAndFileTogether) {
-  for (int failAt = 1; failAt < 10; ++failAt) {
-    files_->failAt = 0;
-    const auto id = Store("aGVsbG8=");
-    files_->calls = 0;
-    files_->failAt = failAt;
-    try {
-      server_->Attachments()->RemoveAttachment("ActionID", folder_.string(), id);
-      EXPECT_EQ(Rows(), 0);
-      return;  // no call failed, or only the last clean-up of an already deleted file
-    } catch (const vb::ComError& e) {
-      EXPECT_EQ(e.description(), "injected failure");
-      EXPECT_EQ(Rows(), 1) << failAt;
-      EXPECT_EQ(FileCount(), 1u) << failAt;
-      std::string data;
-      EXPECT_TRUE(Read(id, data));
-    }
-    files_->failAt = 0;
-    server_->Attachments()->RemoveAttachment("ActionID", folder_.string(), id);
-  }
-  FAIL() << "the delete never succeeded";
+  EXPECT_EQ(Rows(), 1);  // stored twice, deleted once
+  EXPECT_EQ(FileCount(), 1u);
 }
 
 // The file in place, or what a crash or a hand can leave: the file gone, or set aside by a removal

@@ -36,13 +36,15 @@ TEST_P(DataServerObjects, WithoutAProfileHandsBackOneAndAnEmptyStringTakesItsDat
   EXPECT_EQ(vb::testing::ErrorOf([&] { events->AddEvent(1, 1, "x"); }).number(), kNotOpen);
 }
 
-TEST_P(DataServerObjects, EventsRecordTheActingUserAndTheTime) {
+// Events carry the acting user (none before one is set) and the time; saved queries belong to
+// the acting user and go with their owner.
+TEST_P(DataServerObjects, TheActingUserStampsEventsAndOwnsSavedQueries) {
   const auto server = OpenServer();
   server->Events()->AddEvent(1, 7, "Record Created");
   auto admin = UserProfile::ForUser(server->Connection(), "admin");
   server->SetProfile(&admin);
   server->Events()->AddEvent(9, 7, "Record Deleted");
-  const auto rs = server->Connection()->OpenRecordset(
+  auto rs = server->Connection()->OpenRecordset(
       "select * from ActionEvents where ActionID=7 order by EventID");
   ASSERT_EQ(rs->RecordCount(), 2);
   EXPECT_TRUE(rs->Fields().Item("UserID").Value().IsNull());
@@ -51,15 +53,10 @@ TEST_P(DataServerObjects, EventsRecordTheActingUserAndTheTime) {
   EXPECT_EQ(rs->Fields().Item("EventText").Value(), vb::Variant("Record Deleted"));
   EXPECT_EQ(rs->Fields().Item("UserID").Value(), vb::Variant("admin"));
   EXPECT_EQ(rs->Fields().Item("EventTime").Value(), vb::Variant(pinnedClock_->Now()));
-}
 
-TEST_P(DataServerObjects, SavedQueriesReadBackAndGoWithTheirOwner) {
-  const auto server = OpenServer();
-  auto admin = UserProfile::ForUser(server->Connection(), "admin");
-  server->SetProfile(&admin);
   const auto mine = server->Queries()->CreateQuery(
       "Overdue", {{"AssignedTo", int16_t{1}}, {"ApplyStatus", true}, {"Status", int16_t{2}}});
-  const auto rs = server->Queries()->QueryRecordset(mine, 1, 2, 3);
+  rs = server->Queries()->QueryRecordset(mine, 1, 2, 3);
   ASSERT_FALSE(rs->IsEOF());
   EXPECT_EQ(rs->Fields().Item("UserID").Value(), vb::Variant("admin"));
   EXPECT_EQ(rs->Fields().Item("ApplyStatus").Value(), vb::Variant(true));

@@ -7,7 +7,6 @@
 
 #include <gtest/gtest.h>
 
-#include <memory>
 #include "vb/ComError.h"
 #include "vb/ErrorTrap.h"
 #include "vb/testing/ErrorOf.h"
@@ -63,7 +62,6 @@ TEST(Conversions, RaiseTheirErrors) {
       {[] { (void)CDate(1e10); }, kOverflow},
       {[] { (void)CBool("yes"); }, kTypeMismatch},
       {[] { (void)CDate("2/30/2025"); }, kTypeMismatch},
-      {[] { (void)CDate("13/1/2025"); }, kTypeMismatch},
       {[] { (void)DateValue("soon"); }, kTypeMismatch}};
   for (std::size_t i = 0; i < std::size(cases); ++i) {
     EXPECT_EQ(ErrorOf(cases[i].first).number(), cases[i].second) << "case " << i;
@@ -109,7 +107,6 @@ TEST(IsDate, TrueOnlyForDatesAndDateTexts) {
   EXPECT_TRUE(IsDate(Date()));
   EXPECT_TRUE(IsDate("12/31/1999 11:59 PM"));
   EXPECT_FALSE(IsDate("2/29/2025"));
-  EXPECT_TRUE(IsDate("29/2/2024", Locale::EnGB()));
   EXPECT_FALSE(IsDate(45659.0));
   EXPECT_FALSE(IsDate(Null));
   EXPECT_FALSE(IsDate(""));
@@ -153,13 +150,6 @@ TEST(ComErrorRuntime, CarriesTheHostNumberSourceAndText) {
   EXPECT_EQ(ComError::RuntimeText(91), "Object variable or With block variable not set");
   EXPECT_EQ(ComError::RuntimeText(94), "Invalid use of Null");
   EXPECT_EQ(ComError::RuntimeText(12345), "");
-}
-
-TEST(ComErrorRequire, RaisesObjectNotSetForNothing) {
-  const std::shared_ptr<int> nothing;
-  EXPECT_EQ(testing::ErrorOf([&] { (void)Require(nothing); }).number(), kObjectNotSet);
-  const auto some = std::make_shared<int>(1);
-  EXPECT_EQ(Require(some).get(), some.get());
 }
 
 TEST(ErrorTrap, KeepsTheLastFailureAndLeavesTheTargetAlone) {

@@ -19,6 +19,7 @@
 #include "vb/Convert.h"
 #include "vb/Date.h"
 #include "vb/Locale.h"
+#include "vb/TextScan.h"
 
 namespace kvdata::sql {
 namespace {
@@ -43,12 +44,6 @@ struct GoldenCase {
 
 void PrintTo(const GoldenCase& c, std::ostream* os) { *os << c.file << ": " << c.input; }
 
-std::string_view Trim(std::string_view text) {
-  const std::size_t first = text.find_first_not_of(" \t");
-  if (first == std::string_view::npos) return {};
-  return text.substr(first, text.find_last_not_of(" \t\r") - first + 1);
-}
-
 /// Reads blocks of "-- key: value" lines and statement lines; a block starts at "-- name:".
 /// "-- sqlite:" and "-- postgres:" start the expected texts. Statement lines are joined with a
 /// newline; blank lines and lines starting with '#' are skipped.
@@ -58,12 +53,13 @@ std::vector<GoldenCase> ReadGoldenFile(const std::filesystem::path& path) {
   std::string line;
   std::string* body = nullptr;
   while (std::getline(in, line)) {
-    const std::string_view text = Trim(line);
+    if (line.ends_with('\r')) line.pop_back();
+    const std::string_view text = vb::TrimBlanks(line);
     if (text.empty() || text.starts_with('#')) continue;
     if (text.starts_with("-- ")) {
       const std::size_t colon = text.find(':');
-      const std::string_view key = Trim(text.substr(3, colon - 3));
-      const std::string value(Trim(text.substr(colon + 1)));
+      const std::string_view key = vb::TrimBlanks(text.substr(3, colon - 3));
+      const std::string value(vb::TrimBlanks(text.substr(colon + 1)));
       if (key == "name") {
         GoldenCase& c = cases.emplace_back();
         c.file = path.filename().string();
