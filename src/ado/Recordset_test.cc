@@ -44,6 +44,32 @@ int32_t CurrentId(Recordset& rs, std::string_view key = "ID") {
   return std::get<int32_t>(rs[key].Value().storage());
 }
 
+// Takes the steps named by letters (n next, p previous, f first, l last, d delete, c count) and
+// writes where each left the record set: the current ID, BOF, EOF, BOF+EOF or "gone" for a
+// deleted row; a count is written as #N before it.
+std::string Walk(Recordset& rs, std::string_view steps) {
+  std::string seen;
+  for (const char step : steps) {
+    if (step == 'n') rs.MoveNext();
+    if (step == 'p') rs.MovePrevious();
+    if (step == 'f') rs.MoveFirst();
+    if (step == 'l') rs.MoveLast();
+    if (step == 'd') rs.Delete();
+    if (!seen.empty()) seen += ' ';
+    if (step == 'c') seen += '#' + std::to_string(rs.RecordCount()) + ' ';
+    if (rs.IsBOF() || rs.IsEOF()) {
+      seen += rs.IsEOF() ? (rs.IsBOF() ? "BOF+EOF" : "EOF") : "BOF";
+    } else {
+      try {
+        seen += std::to_string(CurrentId(rs));
+      } catch (const vb::ComError& e) {
+        seen += e.number() == kNoCurrentRecord ? "gone" : e.description();
+      }
+    }
+  }
+  return seen;
+}
+
 TEST(RecordsetErrors, EachMisuseRaisesItsError) {
   using R = Recordset&;
   const auto onClosed = [](R r, auto call) {
@@ -52,6 +78,10 @@ TEST(RecordsetErrors, EachMisuseRaisesItsError) {
     call(r, id);
   };
   const auto atEOF = [](R r) { r.MoveLast(), r.MoveNext(); };
+  const auto withRows = [](R r, std::vector<Row> rows) {
+    r.OpenWithRows({FieldInfo{"ID", adInteger, 4, 0}}, std::move(rows), adOpenStatic, adUseClient,
+                   adLockReadOnly, {});
+  };
   // Each call runs on a fresh record set of three rows, current on the first.
   const std::pair<int32_t, std::function<void(R)>> cases[] = {
       {kObjectOpen, [](R r) { r.Open(); }},
@@ -89,7 +119,13 @@ TEST(RecordsetErrors, EachMisuseRaisesItsError) {
       {kReadOnly, [](R r) { r.Clone(adLockReadOnly)->AddNew(); }},
       {kReadOnly, [](R r) { r.Clone(adLockReadOnly)->Fields()["Name"].Value("x"); }},
       {kReadOnly, [](R r) { r.Clone(adLockReadOnly)->Update({"Name"}, {Variant("x")}); }},
-      {kReadOnly, [](R r) { r.Clone(adLockReadOnly)->Delete(); }}};
+      {kReadOnly, [](R r) { r.Clone(adLockReadOnly)->Delete(); }},
+      {kObjectOpen, [&](R r) { withRows(r, {}); }},
+      {kObjectOpen, [](R r) { r.OpenStreaming({}, {}, adUseServer); }},
+      {kBadArguments, [&](R) { withRows(*Recordset::Create(), {Row{}}); }},
+      // The row was deleted through another cursor while this one edited it.
+      {kRowNotLocated,
+       [](R r) { r["Name"].Value("x"), r.Clone(adLockUnspecified)->Delete(), r.Update(); }}};
   for (std::size_t i = 0; i < std::size(cases); ++i) {
     RecordsetPtr rs = MemoryRecordset(3);
     EXPECT_EQ(ErrorOf([&] { cases[i].second(*rs); }).number(), cases[i].first) << "case " << i;
@@ -174,22 +210,6 @@ TEST(RecordsetUpdate, StoresTheEditAsTheOriginalAndCancelDropsEditAndAddedRow) {
   EXPECT_EQ(rs->Fields()["Name"].Value(), Variant("row2"));
 }
 
-TEST(RecordsetMove, WalksTheRowsAndStopsAtTheEnds) {
-  RecordsetPtr rs = MemoryRecordset(3);
-  rs->MoveNext();
-  rs->MoveNext();
-  EXPECT_EQ(CurrentId(*rs), 3);
-  rs->MoveNext();
-  EXPECT_TRUE(rs->IsEOF() && !rs->IsBOF());
-  rs->MovePrevious();
-  EXPECT_EQ(CurrentId(*rs), 3);
-  rs->MoveFirst();
-  rs->MovePrevious();
-  EXPECT_TRUE(rs->IsBOF());
-  rs->MoveNext();
-  EXPECT_EQ(CurrentId(*rs), 1);
-}
-
 TEST(RecordsetMove, StoresAPendingEditFirst) {
   RecordsetPtr rs = MemoryRecordset(2);
   rs->Fields()["Name"].Value("first");
@@ -200,23 +220,6 @@ TEST(RecordsetMove, StoresAPendingEditFirst) {
   EXPECT_EQ(rs->Fields()["Name"].Value(), Variant("first"));
   rs->MoveLast();
   EXPECT_EQ(rs->Fields()["Name"].Value(), Variant("third"));
-}
-
-TEST(RecordsetDelete, MarksTheRowAndMovesSkipIt) {
-  RecordsetPtr rs = MemoryRecordset(3);
-  rs->MoveNext();
-  rs->Delete();
-  EXPECT_EQ(rs->RecordCount(), 2);
-  EXPECT_FALSE(rs->IsEOF());
-  rs->MoveNext();
-  EXPECT_EQ(CurrentId(*rs), 3);
-  rs->MovePrevious();
-  EXPECT_EQ(CurrentId(*rs), 1);
-  rs->Delete();
-  rs->MoveNext();
-  rs->Delete();
-  rs->MoveFirst();  // every row deleted: both ends at once
-  EXPECT_TRUE(rs->IsBOF() && rs->IsEOF());
 }
 
 TEST(RecordsetFind, FindsFromEachStartInEitherDirection) {
@@ -286,10 +289,10 @@ TEST(RecordsetClone, SharesRowsWithItsOwnCursor) {
   EXPECT_EQ(clone->RecordCount(), 3);
 }
 
-// A streamed record set holds one row and runs its query again only when rows already passed
-// are needed. Each case: the moves made, then the current ID (0 at EOF) and how many times the
-// query ran.
-TEST(RecordsetStreaming, RunsTheQueryAgainOnlyToGoBack) {
+// Rows held in memory, or streamed: one row held, the query run again only when rows already
+// passed are needed. Each case: the steps taken, where each left the record set and how many
+// times the query ran.
+TEST(RecordsetMove, WalksLiveRowsStopsAtTheEndsAndStreamsForwards) {
   struct Rows final : RowSource {
     int32_t next = 1;
     int32_t count;
@@ -300,59 +303,36 @@ TEST(RecordsetStreaming, RunsTheQueryAgainOnlyToGoBack) {
       return true;
     }
   };
-  struct Case {
-    const char* name;
+  const struct {
+    bool streamed;
     int32_t rows;
-    std::function<void(Recordset&)> moves;
-    int32_t id;
+    const char* steps;
+    const char* seen;
     int runs;
+  } cases[] = {
+      {false, 3, "nnnpfpn", "2 3 EOF 3 1 BOF 1", 0},
+      {false, 3, "ndcnpdndf", "2 gone #2 gone 3 1 gone 3 gone BOF+EOF", 0},
+      {true, 3, "nnn", "2 3 EOF", 1},
+      {true, 3, "f", "1", 1},
+      {true, 3, "nf", "2 1", 2},  // back to the first
+      {true, 3, "c", "#3 1", 1},
+      {true, 3, "ncl", "2 #3 2 3", 2},  // counted midway
+      {true, 3, "nnp", "2 3 2", 2},
+      {true, 0, "f", "BOF+EOF", 1},
   };
-  const Case cases[] = {
-      {"to the end", 3,
-       [](Recordset& rs) {
-         while (!rs.IsEOF()) rs.MoveNext();
-       },
-       0, 1},
-      {"first row again", 3, [](Recordset& rs) { rs.MoveFirst(); }, 1, 1},
-      {"back to the first", 3,
-       [](Recordset& rs) {
-         rs.MoveNext();
-         rs.MoveFirst();
-       },
-       1, 2},
-      {"count from the start", 3, [](Recordset& rs) { EXPECT_EQ(rs.RecordCount(), 3); }, 1, 1},
-      {"count midway", 3,
-       [](Recordset& rs) {
-         rs.MoveNext();
-         EXPECT_EQ(rs.RecordCount(), 3);
-         rs.MoveLast();
-       },
-       3, 2},
-      {"previous", 3,
-       [](Recordset& rs) {
-         rs.MoveNext();
-         rs.MoveNext();
-         rs.MovePrevious();
-       },
-       2, 2},
-      {"nothing", 0,
-       [](Recordset& rs) {
-         rs.MoveFirst();
-         EXPECT_TRUE(rs.IsBOF());
-       },
-       0, 1},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.steps);
     int runs = 0;
-    Recordset rs;
-    rs.OpenStreaming(
-        {FieldInfo{"ID", adInteger, 4, 0}},
-        [&runs, n = c.rows] { return ++runs, std::make_unique<Rows>(n); }, adUseServer);
-    c.moves(rs);
-    EXPECT_EQ(rs.IsEOF() ? 0 : CurrentId(rs), c.id);
+    RecordsetPtr rs = MemoryRecordset(c.rows);
+    if (c.streamed) {
+      rs = Recordset::Create();
+      rs->OpenStreaming(
+          {FieldInfo{"ID", adInteger, 4, 0}},
+          [&runs, n = c.rows] { return ++runs, std::make_unique<Rows>(n); }, adUseServer);
+      EXPECT_EQ(rs->LockType(), adLockReadOnly);
+    }
+    EXPECT_EQ(Walk(*rs, c.steps), c.seen);
     EXPECT_EQ(runs, c.runs);
-    EXPECT_EQ(rs.LockType(), adLockReadOnly);
   }
 }
 

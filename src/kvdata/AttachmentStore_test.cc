@@ -3,25 +3,27 @@
 #include <gtest/gtest.h>
 
 #include <sys/resource.h>
-#include <unistd.h>
 
 #include <csignal>
 
 #include <filesystem>
+#include <functional>
 
 #include "kvdata/ActionDatabaseTest.h"
 #include "kvdata/AttachmentFiles.h"
 #include "kvdata/Base64.h"
 #include "kvdata/DataConnection.h"
+#include "kvdata/DataUtility.h"
 #include "kvdata/Errors.h"
-#include "kvdata/engine/Engine.h"
 #include "kvdata/testing/ScratchFolder.h"
 #include "vb/Convert.h"
+#include "vb/testing/ErrorOf.h"
 
 namespace kvdata {
 namespace {
 
 namespace fs = std::filesystem;
+using vb::testing::ErrorOf;
 
 // Passes every call to the local file system, except that call number failAt fails.
 class FailingFiles final : public AttachmentFiles {
@@ -64,6 +66,11 @@ class AttachmentStoreContent : public ActionDatabaseTest {
     return server_->Attachments()->StoreAttachment(folder_.string(), "ActionID", 5, "doc",
                                                    "doc.bin", 1, encoding, &data);
   }
+  // Whether the attachment has content to read; the content goes to data.
+  bool Read(int32_t id, std::string& data, std::string* encoding = nullptr) {
+    return server_->Attachments()->ReadAttachment("ActionID", id, folder_.string(), encoding,
+                                                  &data);
+  }
   [[nodiscard]] std::size_t FileCount() const {
     return static_cast<std::size_t>(std::distance(fs::directory_iterator(folder_), {}));
   }
@@ -87,12 +94,10 @@ TEST_P(AttachmentStoreContent, BinaryContentRoundTripsInBothEncodings) {
   const auto b = Store(binary, "text");
   std::string encoding;
   std::string data;
-  ASSERT_TRUE(
-      server_->Attachments()->ReadAttachment("ActionID", a, folder_.string(), &encoding, &data));
+  ASSERT_TRUE(Read(a, data, &encoding));
   EXPECT_EQ(encoding, "base64");
   EXPECT_EQ(data, base64);
-  ASSERT_TRUE(
-      server_->Attachments()->ReadAttachment("ActionID", b, folder_.string(), &encoding, &data));
+  ASSERT_TRUE(Read(b, data, &encoding));
   EXPECT_EQ(encoding, "text");
   EXPECT_TRUE(data == binary);
   EXPECT_EQ(FileCount(), 2u);
@@ -116,72 +121,43 @@ TEST_P(AttachmentStoreContent, LinksNeedNoFolderAndCarryNoContent) {
 
 TEST_P(AttachmentStoreContent, RefusesNamesThatLeaveTheFolderAndSymbolicLinks) {
   const auto id = Store("aGVsbG8=");
-  auto& engine = server_->Connection()->Engine();
-  const auto rename = [&](const std::string& name) {
-    engine.Execute("UPDATE " + engine::QuoteName("ActionAttachments") + " SET " +
-                       engine::QuoteName("StoredName") + " = ?",
-                   std::vector<vb::Variant>{name});
-  };
-  std::string data;
-  for (const std::string name : {"../outside.dat", "/etc/passwd", "..", "a/b"}) {
-    rename(name);
-    try {
-      (void)server_->Attachments()->ReadAttachment("ActionID", id, folder_.string(), nullptr,
-                                                   &data);
-      ADD_FAILURE() << name;
-    } catch (const vb::ComError& e) {
-      EXPECT_EQ(e.number(), kAttachmentError) << name;
-    }
-  }
   fs::create_symlink("/etc/hostname", folder_ / "link.dat");
-  rename("link.dat");
-  EXPECT_THROW((void)server_->Attachments()->ReadAttachment("ActionID", id, folder_.string(),
-                                                            nullptr, &data),
-               vb::ComError);
+  std::string data;
+  for (const std::string name : {"../outside.dat", "/etc/passwd", "..", "a/b", "link.dat"}) {
+    (void)server_->Connection()->Execute("update ActionAttachments set StoredName = " +
+                                         DataUtility::SqlText(name));
+    EXPECT_EQ(ErrorOf([&] { (void)Read(id, data); }).number(), kAttachmentError) << name;
+  }
   EXPECT_THROW((void)Store("not base64!"), vb::ComError);
   EXPECT_THROW((void)Store("x", "uuencode"), vb::ComError);
 }
 
-TEST_P(AttachmentStoreContent, AFailingStoreLeavesNeitherRowNorFile) {
-  for (int failAt = 1; failAt < 10; ++failAt) {
-    files_->calls = 0;
-    files_->failAt = failAt;
-    try {
-      (void)Store("aGVsbG8=");
-      EXPECT_EQ(Rows(), 1);
-      EXPECT_EQ(FileCount(), 1u);
-      return;  // no call failed: every failure point has been met
-    } catch (const vb::ComError& e) {
-      EXPECT_EQ(e.description(), "injected failure");
-      EXPECT_EQ(Rows(), 0) << failAt;
-      EXPECT_EQ(FileCount(), 0u) << failAt;
+// A store or a delete failing at each step in turn: a failed store leaves neither row nor file, a
+// failed delete keeps both, still readable.
+TEST_P(AttachmentStoreContent, AFailingStoreOrDeleteKeepsRowAndFileTogether) {
+  const auto id = Store("aGVsbG8=");
+  const std::function<void()> operations[] = {
+      [&] { (void)Store("aGVsbG8="); },
+      [&] { server_->Attachments()->RemoveAttachment("ActionID", folder_.string(), id); }};
+  for (const auto& operation : operations) {
+    for (files_->failAt = 1;; ++files_->failAt) {
+      ASSERT_LT(files_->failAt, 10) << "the call never succeeded";
+      files_->calls = 0;
+      const int32_t rows = Rows();
+      const std::size_t files = FileCount();
+      try {
+        operation();
+        break;  // no call failed, or only the last clean-up of an already deleted file
+      } catch (const vb::ComError& e) {
+        EXPECT_EQ(e.description(), "injected failure");
+        EXPECT_EQ(Rows(), rows) << files_->failAt;
+        EXPECT_EQ(FileCount(), files) << files_->failAt;
+        std::string data;
+        EXPECT_TRUE(Read(id, data));
+      }
     }
   }
-  FAIL() << "the store never succeeded";
-}
-
-TEST_P(AttachmentStoreContent, AFailingDeleteKeepsRowAndFileTogether) {
-  for (int failAt = 1; failAt < 10; ++failAt) {
-    files_->failAt = 0;
-    const auto id = Store("aGVsbG8=");
-    files_->calls = 0;
-    files_->failAt = failAt;
-    try {
-      server_->Attachments()->RemoveAttachment("ActionID", folder_.string(), id);
-      EXPECT_EQ(Rows(), 0);
-      return;  // no call failed, or only the last clean-up of an already deleted file
-    } catch (const vb::ComError& e) {
-      EXPECT_EQ(e.description(), "injected failure");
-      EXPECT_EQ(Rows(), 1) << failAt;
-      EXPECT_EQ(FileCount(), 1u) << failAt;
-      std::string data;
-      EXPECT_TRUE(
-          server_->Attachments()->ReadAttachment("ActionID", id, folder_.string(), nullptr, &data));
-    }
-    files_->failAt = 0;
-    server_->Attachments()->RemoveAttachment("ActionID", folder_.string(), id);
-  }
-  FAIL() << "the delete never succeeded";
+  EXPECT_EQ(Rows(), 1);  // stored twice, deleted once
 }
 
 // The file in place, or what a crash or a hand can leave: the file gone, or set aside by a removal
@@ -200,23 +176,22 @@ TEST_P(AttachmentStoreContent, RemovalFinishesWhateverStateTheFileIsIn) {
     } else if (leftAs == ".del") {
       fs::rename(folder_ / stored, folder_ / (stored + std::string(leftAs)));
       std::string data;
-      EXPECT_TRUE(
-          server_->Attachments()->ReadAttachment("ActionID", id, folder_.string(), nullptr, &data));
+      EXPECT_TRUE(Read(id, data));
       EXPECT_EQ(data, "aGVsbG8=");
     }
     server_->Attachments()->RemoveAttachment("ActionID", folder_.string(), id);
     EXPECT_EQ(Rows(), 0) << leftAs;
     EXPECT_EQ(FileCount(), 0u) << leftAs;
     std::string data;
-    EXPECT_FALSE(
-        server_->Attachments()->ReadAttachment("ActionID", id, folder_.string(), nullptr, &data));
+    EXPECT_FALSE(Read(id, data));
     EXPECT_THROW(server_->Attachments()->RemoveAttachment("ActionID", folder_.string(), id),
                  vb::ComError);
   }
 }
 
 TEST(AttachmentFilesTest, AFailedWriteLeavesNoFile) {
-  const fs::path file = fs::temp_directory_path() / ("kvatt-write-" + std::to_string(::getpid()));
+  const testing::ScratchFolder scratch("kvatt-write");
+  const fs::path file = scratch.Path() / "written";
   // A file-size limit makes the write fail part way, as a full disk would.
   const auto previous = std::signal(SIGXFSZ, SIG_IGN);
   rlimit saved{};
@@ -236,31 +211,26 @@ TEST(AttachmentFilesTest, AFailedWriteLeavesNoFile) {
   std::signal(SIGXFSZ, previous);
   EXPECT_TRUE(failed);
   EXPECT_FALSE(fs::exists(file));
-  fs::remove(file);
 }
 
 KV_INSTANTIATE_ENGINES(AttachmentStoreContent);
 
-TEST(Base64, EncodesWithPaddingOnOneLine) {
-  EXPECT_EQ(ToBase64(""), "");
-  EXPECT_EQ(ToBase64("f"), "Zg==");
-  EXPECT_EQ(ToBase64("fo"), "Zm8=");
-  EXPECT_EQ(ToBase64("foo"), "Zm9v");
-  EXPECT_EQ(ToBase64(std::string_view("\0\xff\x10", 3)), "AP8Q");
-}
-
-TEST(Base64, DecodesPastLineBreaksAndRoundTripsEveryByte) {
+TEST(Base64, EncodesWithPaddingOnOneLineAndDecodesPastLineBreaks) {
+  const std::pair<std::string_view, std::string_view> cases[] = {
+      {"", ""}, {"f", "Zg=="}, {"fo", "Zm8="}, {"foo", "Zm9v"}, {{"\0\xff\x10", 3}, "AP8Q"}};
+  for (const auto& [bytes, text] : cases) {
+    EXPECT_EQ(ToBase64(bytes), text);
+    EXPECT_EQ(FromBase64(text), bytes);
+  }
   EXPECT_EQ(FromBase64("Zm9v\r\nYmFy"), "foobar");
   EXPECT_EQ(FromBase64(" Zg== "), "f");
   std::string bytes;
   for (int i = 0; i < 256; ++i) bytes.push_back(static_cast<char>(i));
   EXPECT_EQ(FromBase64(ToBase64(bytes)), bytes);
-}
-
-TEST(Base64, RefusesWhatIsNotBase64) {
-  EXPECT_FALSE(FromBase64("Zm9v!"));
-  EXPECT_FALSE(FromBase64("Zg="));     // padding cut short
-  EXPECT_FALSE(FromBase64("Zm9v-_"));  // the URL alphabet
+  for (const char* refused :
+       {"Zm9v!", "Zg=" /* padding cut short */, "Zm9v-_" /* URL alphabet */}) {
+    EXPECT_FALSE(FromBase64(refused)) << refused;
+  }
 }
 
 }  // namespace

@@ -1,7 +1,6 @@
 #include "kvdata/Backup.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <fstream>
 #include <functional>
@@ -12,6 +11,7 @@
 #include "kvdata/Errors.h"
 #include "kvdata/SettingsStore.h"
 #include "kvdata/schema/Schema.h"
+#include "kvdata/testing/ScratchFolder.h"
 #include "vb/testing/ErrorOf.h"
 
 namespace kvdata {
@@ -23,16 +23,7 @@ class BackupTest : public ActionDatabaseTest {
  protected:
   void SetUp() override {
     ActionDatabaseTest::SetUp();
-    folder_ = fs::temp_directory_path() /
-              ("kvbackup_" + std::to_string(::getpid()) + "_" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(folder_);
-    fs::create_directories(folder_);
     SetMarker(ConnectionString(), "before");
-  }
-  void TearDown() override {
-    fs::remove_all(folder_);
-    ActionDatabaseTest::TearDown();
   }
 
   static void SetMarker(const std::string& connection, const std::string& value) {
@@ -48,9 +39,9 @@ class BackupTest : public ActionDatabaseTest {
     server.VerifyTables({std::begin(schema::kActionTables), std::end(schema::kActionTables)});
     return server.Settings()->Value("Marker");
   }
-  [[nodiscard]] fs::path File(const char* name) const { return folder_ / name; }
+  [[nodiscard]] fs::path File(const char* name) const { return scratch_.Path() / name; }
 
-  fs::path folder_;
+  const testing::ScratchFolder scratch_{"kvbackup"};
 };
 
 using BackupRoundTrip = BackupTest;
@@ -145,7 +136,7 @@ TEST_P(EmbeddedBackup, BadRequestsChangeNothing) {
   }
   std::ifstream kept(existing);
   EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), "keep me");
-  for (const auto& entry : fs::directory_iterator(folder_)) {
+  for (const auto& entry : fs::directory_iterator(scratch_.Path())) {
     EXPECT_EQ(entry.path().string().find(".partial-"), std::string::npos) << entry.path();
   }
 }

@@ -4,8 +4,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <functional>
-
 #include "ado/Errors.h"
 #include "kvdata/Errors.h"
 #include "kvdata/engine/Engine.h"
@@ -101,15 +99,15 @@ TEST_P(DataConnectionTest, FieldsDescribeTheTableColumns) {
 }
 
 TEST_P(DataConnectionTest, ValuesRoundTripWithTheirTypes) {
-  const std::string longText(3000, 'x');
+  const std::pair<const char*, vb::Variant> row[] = {{"Title", "Ünïcödé 'q' \"dq\""},
+                                                     {"Notes", std::string(3000, 'x')},
+                                                     {"Done", true},
+                                                     {"Due", At(2024, 2, 29, 23, 59, 59)},
+                                                     {"Priority", int16_t{-32768}},
+                                                     {"Amount", int32_t{2147483647}}};
   auto rs = connection_->OpenRecordset("select * from Items where ItemID = 0");
   rs->AddNew();
-  rs->Fields()["Title"].Value("Ünïcödé 'q' \"dq\"");
-  rs->Fields()["Notes"].Value(longText);
-  rs->Fields()["Done"].Value(true);
-  rs->Fields()["Due"].Value(At(2024, 2, 29, 23, 59, 59));
-  rs->Fields()["Priority"].Value(int16_t{-32768});
-  rs->Fields()["Amount"].Value(int32_t{2147483647});
+  for (const auto& [name, value] : row) rs->Fields()[name].Value(value);
   rs->Update();
   const vb::Variant id = rs->Fields()["ItemID"].Value();
   EXPECT_GT(vb::CLng(id), 0) << "the generated key is read at once";
@@ -124,12 +122,7 @@ TEST_P(DataConnectionTest, ValuesRoundTripWithTheirTypes) {
   auto read = other->OpenRecordset("select * from Items order by ItemID");
   const auto value = [&](std::string_view name) { return read->Fields()[name].Value(); };
   EXPECT_EQ(value("ItemID"), id);
-  EXPECT_EQ(value("Title"), vb::Variant("Ünïcödé 'q' \"dq\""));
-  EXPECT_EQ(value("Notes"), vb::Variant(longText));
-  EXPECT_EQ(value("Done"), vb::Variant(true));
-  EXPECT_EQ(value("Due"), vb::Variant(At(2024, 2, 29, 23, 59, 59)));
-  EXPECT_EQ(value("Priority"), vb::Variant(int16_t{-32768}));
-  EXPECT_EQ(value("Amount"), vb::Variant(int32_t{2147483647}));
+  for (const auto& [name, written] : row) EXPECT_EQ(value(name), written) << name;
   read->MoveNext();
   EXPECT_EQ(value("Title"), vb::Variant(vb::Null));
   EXPECT_EQ(value("Done"), vb::Variant(false));
@@ -142,10 +135,6 @@ TEST_P(DataConnectionTest, ValuesRoundTripWithTheirTypes) {
 TEST_P(DataConnectionTest, WritesRefuseWhatTheColumnCannotHold) {
   auto rs = connection_->OpenRecordset("select * from Items where ItemID = 0");
   rs->AddNew();
-  EXPECT_EQ(ErrorOf([&] { rs->Fields()["Priority"].Value(int32_t{40000}); }).number(),
-            vb::kOverflow);
-  EXPECT_EQ(ErrorOf([&] { rs->Fields()["Title"].Value(std::string(21, 'a')); }).number(),
-            ado::kMultipleStep);
   rs->Fields()["Title"].Value(std::string("bad \xff byte"));
   const auto bad = ErrorOf([&] { rs->Update(); });
   EXPECT_EQ(bad.number(), kSqlError);
@@ -198,7 +187,7 @@ TEST_P(DataConnectionTest, OptimisticConflictWritesNothingAndKeepsTheEdit) {
   EXPECT_EQ(mine->RecordCount(), 1);  // the refused delete keeps the row in the record set
 }
 
-TEST_P(DataConnectionTest, RecordSetsThatCannotWriteBackRefuseEdits) {
+TEST_P(DataConnectionTest, RecordSetsThatCannotWriteBackRefuseEditsAndBadOptionsAreRefused) {
   AddItem("one");
   auto readOnly = connection_->OpenRecordset("select * from Items", 1, 2, ado::adLockReadOnly);
   EXPECT_EQ(ErrorOf([&] { readOnly->Fields()["Title"].Value("x"); }).number(), ado::kReadOnly);
@@ -206,6 +195,16 @@ TEST_P(DataConnectionTest, RecordSetsThatCannotWriteBackRefuseEdits) {
   auto keyless = connection_->OpenRecordset("select Title from Items");
   EXPECT_FALSE(keyless->Fields()["Title"].Attributes() & ado::adFldUpdatable);
   EXPECT_EQ(ErrorOf([&] { keyless->Delete(); }).number(), ado::kReadOnly);
+  // Cursor, location and lock outside their enumerations, and a command that is no text.
+  const int32_t misused[][3] = {{4, 2, 3}, {-2, 2, 3}, {1, 0, 3}, {1, 4, 3}, {1, 2, 5}, {1, 2, -2}};
+  for (const auto& o : misused) {
+    EXPECT_EQ(ErrorOf([&] {
+                (void)connection_->OpenRecordset("select * from Items", o[0], o[1], o[2]);
+              }).number(),
+              ado::kBadArguments);
+  }
+  EXPECT_EQ(ErrorOf([&] { (void)connection_->Execute("delete from Items", nullptr, 4); }).number(),
+            ado::kBadArguments);
   EXPECT_THAT(Column("select Title from Items"), ElementsAre("one"));
 }
 
@@ -357,8 +356,7 @@ TEST_P(DataConnectionTest, TransactionsCommitOnlyAtTheOutermostScope) {
 }
 
 // A forward-only, read-only record set reads its rows as it moves; whatever needs rows already
-// passed runs the statement again, and statements run meanwhile (the same text included) do not
-// disturb it.
+// passed runs the statement again.
 TEST_P(DataConnectionTest, ForwardOnlyReadOnlyRowsStreamAndStillMoveAnywhere) {
   for (const char* title : {"a", "b", "c", "d"}) AddItem(title, At(2024, 3, 1), true);
   const std::string sql = "select Title, Due, Done from Items order by ItemID";
@@ -366,51 +364,27 @@ TEST_P(DataConnectionTest, ForwardOnlyReadOnlyRowsStreamAndStillMoveAnywhere) {
   const auto title = [](const ado::RecordsetPtr& rs) {
     return vb::CStr(rs->Fields()["Title"].Value());
   };
-  struct Case {
-    const char* name;
-    std::function<std::string(const ado::RecordsetPtr&)> steps;
-    const char* expected;
-  };
-  const Case cases[] = {
-      {"walks every row with its types",
-       [&](const ado::RecordsetPtr& rs) {
-         std::string seen;
-         for (; !rs->IsEOF(); rs->MoveNext()) {
-           seen += title(rs) +
-                   (rs->Fields()["Due"].Value() == vb::Variant(At(2024, 3, 1)) ? "+" : "-") +
-                   (rs->Fields()["Done"].Value() == vb::Variant(true) ? "t" : "f");
-         }
-         return seen;
-       },
-       "a+tb+tc+td+t"},
-      // When the statement runs again is pinned in the Recordset tests; here the engine does it.
-      {"counts, then goes back",
-       [&](const ado::RecordsetPtr& rs) {
-         rs->MoveNext();
-         rs->MoveNext();
-         const std::string count = std::to_string(rs->RecordCount());
-         rs->MovePrevious();
-         return count + title(rs);
-       },
-       "4b"},
-      {"interleaves with the same statement and with writes",
-       [&](const ado::RecordsetPtr& rs) {
-         std::string seen;
-         const auto other = open();
-         for (; !rs->IsEOF(); rs->MoveNext(), other->MoveNext()) {
-           seen += title(rs) + title(other);
-           (void)connection_->Execute("update Items set Amount = 1");
-           EXPECT_EQ(Column("select count(*) from Items").front(), "4");
-         }
-         return seen;
-       },
-       "aabbccdd"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    EXPECT_EQ(c.steps(open()), c.expected);
+  std::string seen;
+  for (auto rs = open(); !rs->IsEOF(); rs->MoveNext()) {
+    seen += title(rs) + (rs->Fields()["Due"].Value() == vb::Variant(At(2024, 3, 1)) ? "+" : "-") +
+            (rs->Fields()["Done"].Value() == vb::Variant(true) ? "t" : "f");
   }
-  EXPECT_EQ(ErrorOf([&] { open()->Fields()["Title"].Value("x"); }).number(), ado::kReadOnly);
+  EXPECT_EQ(seen, "a+tb+tc+td+t");
+  // When the statement runs again is pinned in the Recordset tests; here the engine does it.
+  auto counted = open();
+  counted->MoveNext();
+  counted->MoveNext();
+  EXPECT_EQ(counted->RecordCount(), 4);
+  counted->MovePrevious();
+  EXPECT_EQ(title(counted), "b");
+  // The same statement and writes run meanwhile do not disturb it.
+  seen.clear();
+  for (auto rs = open(), other = open(); !rs->IsEOF(); rs->MoveNext(), other->MoveNext()) {
+    seen += title(rs) + title(other);
+    (void)connection_->Execute("update Items set Amount = 1");
+    EXPECT_EQ(Column("select count(*) from Items").front(), "4");
+  }
+  EXPECT_EQ(seen, "aabbccdd");
 }
 
 KV_INSTANTIATE_ENGINES(DataConnectionTest);

@@ -16,10 +16,9 @@
 namespace kvdata {
 namespace {
 
-using DataServerOpen = ActionDatabaseTest;
 using DataServerObjects = ActionDatabaseTest;
 
-TEST_P(DataServerOpen, WithoutAProfileHandsBackOneAndAnEmptyStringTakesItsDatabase) {
+TEST_P(DataServerObjects, WithoutAProfileHandsBackOneAndAnEmptyStringTakesItsDatabaseTillClose) {
   std::shared_ptr<UserProfile> profile;
   DataServer first;
   first.OpenDatabase(ConnectionString(), &profile);
@@ -30,23 +29,22 @@ TEST_P(DataServerOpen, WithoutAProfileHandsBackOneAndAnEmptyStringTakesItsDataba
   DataServer second;
   second.OpenDatabase("", &profile);
   EXPECT_EQ(second.Settings()->Value("Marker"), vb::Variant("here"));
-}
-
-TEST_P(DataServerOpen, ObjectsRefuseWorkAfterClose) {
-  const auto server = OpenServer();
-  const auto events = server->Events();
-  server->CloseDatabase();
-  EXPECT_EQ(vb::testing::ErrorOf([&] { (void)server->Settings(); }).number(), kNotOpen);
+  // After close its objects refuse work.
+  const auto events = second.Events();
+  second.CloseDatabase();
+  EXPECT_EQ(vb::testing::ErrorOf([&] { (void)second.Settings(); }).number(), kNotOpen);
   EXPECT_EQ(vb::testing::ErrorOf([&] { events->AddEvent(1, 1, "x"); }).number(), kNotOpen);
 }
 
-TEST_P(DataServerObjects, EventsRecordTheActingUserAndTheTime) {
+// Events carry the acting user (none before one is set) and the time; saved queries belong to
+// the acting user and go with their owner.
+TEST_P(DataServerObjects, TheActingUserStampsEventsAndOwnsSavedQueries) {
   const auto server = OpenServer();
   server->Events()->AddEvent(1, 7, "Record Created");
   auto admin = UserProfile::ForUser(server->Connection(), "admin");
   server->SetProfile(&admin);
   server->Events()->AddEvent(9, 7, "Record Deleted");
-  const auto rs = server->Connection()->OpenRecordset(
+  auto rs = server->Connection()->OpenRecordset(
       "select * from ActionEvents where ActionID=7 order by EventID");
   ASSERT_EQ(rs->RecordCount(), 2);
   EXPECT_TRUE(rs->Fields().Item("UserID").Value().IsNull());
@@ -55,15 +53,10 @@ TEST_P(DataServerObjects, EventsRecordTheActingUserAndTheTime) {
   EXPECT_EQ(rs->Fields().Item("EventText").Value(), vb::Variant("Record Deleted"));
   EXPECT_EQ(rs->Fields().Item("UserID").Value(), vb::Variant("admin"));
   EXPECT_EQ(rs->Fields().Item("EventTime").Value(), vb::Variant(pinnedClock_->Now()));
-}
 
-TEST_P(DataServerObjects, SavedQueriesReadBackAndGoWithTheirOwner) {
-  const auto server = OpenServer();
-  auto admin = UserProfile::ForUser(server->Connection(), "admin");
-  server->SetProfile(&admin);
   const auto mine = server->Queries()->CreateQuery(
       "Overdue", {{"AssignedTo", int16_t{1}}, {"ApplyStatus", true}, {"Status", int16_t{2}}});
-  const auto rs = server->Queries()->QueryRecordset(mine, 1, 2, 3);
+  rs = server->Queries()->QueryRecordset(mine, 1, 2, 3);
   ASSERT_FALSE(rs->IsEOF());
   EXPECT_EQ(rs->Fields().Item("UserID").Value(), vb::Variant("admin"));
   EXPECT_EQ(rs->Fields().Item("ApplyStatus").Value(), vb::Variant(true));
@@ -90,7 +83,6 @@ TEST_P(DataServerObjects, WorkgroupsRefuseUnknownUsersAndGroups) {
   EXPECT_EQ(workgroups->WorkgroupList()->RecordCount(), 2);
 }
 
-KV_INSTANTIATE_ENGINES(DataServerOpen);
 KV_INSTANTIATE_ENGINES(DataServerObjects);
 
 }  // namespace

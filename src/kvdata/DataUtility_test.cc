@@ -17,14 +17,6 @@ TEST(SqlText, QuotesTextAndDoublesEveryApostrophe) {
   EXPECT_EQ(DataUtility::SqlText(R"(a\'b"c)"), R"('a\''b"c')");
 }
 
-TEST(AppendCondition, FirstConditionStandsAloneLaterOnesAreJoinedWithAnd) {
-  std::string where;
-  DataUtility::AppendCondition(where, "a = 1");
-  EXPECT_EQ(where, "a = 1");
-  DataUtility::AppendCondition(where, "(b = 2 or c = 3)");
-  EXPECT_EQ(where, "a = 1 and (b = 2 or c = 3)");
-}
-
 TEST(LinkQuery, NamesKindDatabaseAndActionAndOnlyNonZeroFurtherValues) {
   EXPECT_EQ(DataUtility::LinkQuery(2, 23456, 17, 0, 0, 0), "LinkType=2&DBID=23456&ActionID=17");
   EXPECT_EQ(DataUtility::LinkQuery(2, 0, 5, 0, 9, 0), "LinkType=2&DBID=0&ActionID=5&P5=9");

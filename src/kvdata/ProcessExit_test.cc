@@ -24,22 +24,16 @@ void Create(const std::filesystem::path& path) {
 }
 
 // Makes and reads a database when it ends; the process fails unless it reads what it wrote.
-class LastWords {
- public:
-  explicit LastWords(std::filesystem::path folder) : folder_(std::move(folder)) {}
+struct LastWords {
+  std::filesystem::path folder;
   ~LastWords() {
-    const auto path = folder_ / "late.kvdb";
+    const auto path = folder / "late.kvdb";
     Create(path);
     const auto rows = DataConnection::Open(SQLite(path))->Execute("select count(*) from actions");
     const bool read = vb::CLng(rows->Fields().Item(0).Value()) == 0;
-    std::filesystem::remove_all(folder_);
+    std::filesystem::remove_all(folder);
     if (!read) std::_Exit(3);
   }
-  LastWords(const LastWords&) = delete;
-  LastWords& operator=(const LastWords&) = delete;
-
- private:
-  std::filesystem::path folder_;
 };
 
 TEST(ProcessExit, AClientsObjectEndingAtExitStillOpensAndReadsADatabase) {
@@ -50,7 +44,7 @@ TEST(ProcessExit, AClientsObjectEndingAtExitStillOpensAndReadsADatabase) {
         const auto folder =
             std::filesystem::temp_directory_path() / ("kv-exit-" + std::to_string(getpid()));
         std::filesystem::create_directories(folder);
-        static const LastWords last(folder);
+        static const LastWords last{folder};
         Create(folder / "first.kvdb");
         std::exit(0);
       },

@@ -20,7 +20,7 @@ using ::vb::testing::ErrorOf;
 
 using SettingsStoreValue = ActionDatabaseTest;
 
-TEST_P(SettingsStoreValue, KeepsEachValueInMemoryUntilSaveAndItsTypeAfter) {
+TEST_P(SettingsStoreValue, KeepsEachValueInMemoryUntilSaveAndItsTypeAfterAndReadsSeveralAtOnce) {
   const auto writer = OpenServer();
   const auto reader = OpenServer();
   const std::pair<const char*, vb::Variant> values[] = {
@@ -30,7 +30,8 @@ TEST_P(SettingsStoreValue, KeepsEachValueInMemoryUntilSaveAndItsTypeAfter) {
       {"Ratio", 2.5},
       {"Since", vb::Date::FromParts(2023, 12, 31, 23, 59, 59)},
       {"SMTPHost", "mail.example.org"},
-      {"Nothing", vb::Null}};
+      {"Nothing", vb::Null},
+      {"Label.Action", "Task"}};
   for (const auto& [key, value] : values) writer->Settings()->Value(key, value);
   EXPECT_EQ(writer->Settings()->Value("autoemail"), vb::Variant(true));
   EXPECT_TRUE(reader->Settings()->Value("AutoEmail").IsEmpty());
@@ -39,6 +40,27 @@ TEST_P(SettingsStoreValue, KeepsEachValueInMemoryUntilSaveAndItsTypeAfter) {
     EXPECT_EQ(reader->Settings()->Value(key), value) << key;
     EXPECT_EQ(OpenServer()->Settings()->Value(key), value) << key;
   }
+  // Read answers as the store does, in one statement; an unreadable row fails its own key only.
+  (void)writer->Connection()->Execute(
+      "insert into ActionConfig (ConfigKey, ValueType, ValueText) values ('Broken', 99, 'x')");
+  const auto server = OpenServer();
+  server->Settings()->Value("SMTPHost", "unsaved.example.org");
+  const std::vector<std::string> keys = {"duedays", "Label.Action", "Label.Assignee", "SMTPHost",
+                                         "Never",   "DUEDAYS",      "Broken"};
+  const auto engine = kvdata::testing::FaultyEngine::Install(*server->Connection(), 0);
+  const SettingsSnapshot snapshot = server->Settings()->Read(keys);
+  EXPECT_EQ(engine->Calls(), 1);
+  for (const std::string& key : std::span(keys).first(6)) {
+    EXPECT_EQ(snapshot.Value(key), server->Settings()->Value(key)) << key;
+  }
+  bool found = false;
+  EXPECT_EQ(snapshot.Label("Action", &found), "Task");
+  EXPECT_TRUE(found);
+  EXPECT_EQ(snapshot.Label("Assignee", &found), "Assignee");
+  EXPECT_FALSE(found);
+  // A key that was not read is refused.
+  EXPECT_EQ(ErrorOf([&] { (void)snapshot.Value("Broken"); }).number(), kBadArgument);
+  EXPECT_EQ(ErrorOf([&] { (void)snapshot.Value("AutoEmail"); }).number(), kBadArgument);
   writer->Settings()->Value("SMTPHost", vb::Variant());  // Empty removes the setting on save
   writer->Settings()->Save();
   EXPECT_TRUE(OpenServer()->Settings()->Value("SMTPHost").IsEmpty());
@@ -60,44 +82,6 @@ TEST_P(SettingsStoreValue, HostileTextsRoundTripThroughSqlText) {
     ASSERT_FALSE(rs->IsEOF()) << text;
     EXPECT_EQ(rs->Fields().Item("ValueText").Value(), vb::Variant(text));
   }
-}
-
-TEST_P(SettingsStoreValue, LabelGivesTheStoredLabelOrTheName) {
-  const auto server = OpenServer();
-  server->Settings()->Value("Label.Action", "Task");
-  bool found = false;
-  EXPECT_EQ(server->Settings()->Label("Action", &found), "Task");
-  EXPECT_TRUE(found);
-  EXPECT_EQ(server->Settings()->Label("Assignee", &found), "Assignee");
-  EXPECT_FALSE(found);
-  EXPECT_EQ(server->Settings()->Label("DateOpened"), "Date Opened");
-}
-
-TEST_P(SettingsStoreValue, ReadAnswersAsTheStoreDoesInOneStatement) {
-  const auto writer = OpenServer();
-  writer->Settings()->Value("DueDays", int16_t{14});
-  writer->Settings()->Value("Label.Action", "Task");
-  writer->Settings()->Save();
-  (void)writer->Connection()->Execute(
-      "insert into ActionConfig (ConfigKey, ValueType, ValueText) values ('Broken', 99, 'x')");
-  const auto server = OpenServer();
-  server->Settings()->Value("SMTPHost", "unsaved.example.org");
-  const std::vector<std::string> keys = {"duedays", "Label.Action", "Label.Assignee", "SMTPHost",
-                                         "Never",   "DUEDAYS",      "Broken"};
-  const auto engine = kvdata::testing::FaultyEngine::Install(*server->Connection(), 0);
-  const SettingsSnapshot snapshot = server->Settings()->Read(keys);
-  EXPECT_EQ(engine->Calls(), 1);
-  for (const std::string& key : std::span(keys).first(6)) {
-    EXPECT_EQ(snapshot.Value(key), server->Settings()->Value(key)) << key;
-  }
-  bool found = false;
-  EXPECT_EQ(snapshot.Label("Action", &found), "Task");
-  EXPECT_TRUE(found);
-  EXPECT_EQ(snapshot.Label("Assignee", &found), "Assignee");
-  EXPECT_FALSE(found);
-  // An unreadable row fails its own key only; a key that was not read is refused.
-  EXPECT_EQ(ErrorOf([&] { (void)snapshot.Value("Broken"); }).number(), kBadArgument);
-  EXPECT_EQ(ErrorOf([&] { (void)snapshot.Value("AutoEmail"); }).number(), kBadArgument);
 }
 
 KV_INSTANTIATE_ENGINES(SettingsStoreValue);

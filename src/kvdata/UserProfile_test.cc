@@ -28,6 +28,7 @@ class UserProfileValue : public ActionDatabaseTest {
   int32_t group_ = 0;
 };
 
+// The anonymous profile keeps nothing.
 TEST_P(UserProfileValue, IsNewUntilTheFirstValueAndKeepsValuesPerUser) {
   const auto admin = For("admin");
   const auto bob = For("bob");
@@ -41,9 +42,17 @@ TEST_P(UserProfileValue, IsNewUntilTheFirstValueAndKeepsValuesPerUser) {
   const auto again = For("admin");
   EXPECT_EQ(again->Value("defaultduedays"), vb::Variant(int16_t{10}));
   EXPECT_EQ(again->Value("VersionSensing"), vb::Variant(true));
+  const auto nobody = server_->Profile();
+  ASSERT_TRUE(nobody);
+  EXPECT_EQ(nobody->UserID(), "");
+  EXPECT_TRUE(nobody->IsNew());
+  EXPECT_FALSE(nobody->HasRight(50));
+  const vb::ComError e = vb::testing::ErrorOf([&] { nobody->Value("AlertDays", int16_t{5}); });
+  EXPECT_EQ(e.number(), kBadArgument);
+  EXPECT_EQ(e.source(), "kvDataServer.UserProfile");
 }
 
-TEST_P(UserProfileValue, CarriesTheWorkgroupsRightsUntilRightListReplacesThem) {
+TEST_P(UserProfileValue, CarriesTheWorkgroupsRightsUntilRightListReplacesThemAndMovesGroups) {
   const auto admin = For("admin");
   EXPECT_EQ(admin->UserName(), "Ada Admin");
   EXPECT_EQ(admin->GroupID(), kSuperUserGroup);
@@ -58,27 +67,13 @@ TEST_P(UserProfileValue, CarriesTheWorkgroupsRightsUntilRightListReplacesThem) {
   EXPECT_TRUE(bob->HasRight(255));
   EXPECT_FALSE(bob->HasRight(65));
   EXPECT_EQ(For("bob")->RightList(), "50,65");  // nothing was stored
-}
-
-TEST_P(UserProfileValue, GroupIDValueMovesTheUserInTheDirectory) {
-  const auto bob = For("bob");
+  // A GroupID value moves the user in the directory; it is not a profile value.
   bob->Value("GroupID", int32_t{kSuperUserGroup});
   EXPECT_EQ(server_->Workgroups()->UserWorkgroup("bob"), kSuperUserGroup);
   EXPECT_EQ(bob->Value("GroupID"), vb::Variant(int32_t{kSuperUserGroup}));
-  EXPECT_TRUE(bob->IsNew());  // the workgroup is the directory's, not a profile value
+  EXPECT_TRUE(bob->IsNew());
   EXPECT_THROW(bob->Value("GroupID", int32_t{999}), vb::ComError);
   EXPECT_EQ(server_->Workgroups()->UserWorkgroup("bob"), kSuperUserGroup);
-}
-
-TEST_P(UserProfileValue, TheAnonymousProfileKeepsNothing) {
-  const auto nobody = server_->Profile();
-  ASSERT_TRUE(nobody);
-  EXPECT_EQ(nobody->UserID(), "");
-  EXPECT_TRUE(nobody->IsNew());
-  EXPECT_FALSE(nobody->HasRight(50));
-  const vb::ComError e = vb::testing::ErrorOf([&] { nobody->Value("AlertDays", int16_t{5}); });
-  EXPECT_EQ(e.number(), kBadArgument);
-  EXPECT_EQ(e.source(), "kvDataServer.UserProfile");
 }
 
 KV_INSTANTIATE_ENGINES(UserProfileValue);

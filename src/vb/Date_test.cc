@@ -10,14 +10,12 @@
 namespace vb {
 namespace {
 
-TEST(DateSerial, CountsDaysFromTheLastDaysOf1899) {
+TEST(DateSerial, CountsDaysFromTheLastDaysOf1899WithTheTimeOfDayAdded) {
   EXPECT_EQ(Date::FromParts(1899, 12, 30).Serial(), 0.0);
   EXPECT_EQ(Date::FromParts(1900, 1, 1).Serial(), 2.0);
   EXPECT_EQ(Date::FromParts(2025, 1, 2, 15, 0, 0).Serial(), 45659.625);
   EXPECT_EQ(Date::FromParts(1970, 1, 1).Serial(), 25569.0);
-}
-
-TEST(DateSerial, NegativeSerialsAddTheTimeOfDay) {
+  // Before day zero a serial's whole days count back and its fraction adds the time of day.
   const Date d = Date::FromSerial(-1.25);
   EXPECT_EQ(d.ToIso(), "1899-12-29 06:00:00");
   EXPECT_EQ(Date::FromParts(1899, 12, 29, 6, 0, 0).Serial(), -1.25);
