@@ -121,7 +121,7 @@ TEST(RecordsetErrors, EachMisuseRaisesItsError) {
       {kReadOnly, [](R r) { r.Clone(adLockReadOnly)->Update({"Name"}, {Variant("x")}); }},
       {kReadOnly, [](R r) { r.Clone(adLockReadOnly)->Delete(); }},
       {kObjectOpen, [&](R r) { withRows(r, {}); }},
-      {kObjectOpen, [](R r) { r.OpenStreaming({}, {}, adUseServer); }},
+      {kObjectOpen, [](R r) { r.OpenStreaming(std::vector<FieldInfo>{}, {}, adUseServer); }},
       {kBadArguments, [&](R) { withRows(*Recordset::Create(), {Row{}}); }},
       // The row was deleted through another cursor while this one edited it.
       {kRowNotLocated,

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "kvdata/DataConnection.h"
+#include "kvdata/engine/EngineError.h"
 #include "kvdata/engine/EngineTest.h"
 #include "vb/testing/ErrorOf.h"
 
