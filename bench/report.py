@@ -18,12 +18,16 @@ repetitions, three instead of five for the writes, each a fixed, smaller count o
 What "the same work" means here:
 
 - the raw side sends the statement texts the library's statements arrive at the engine as (the
-  translated text, values bound where the library binds them), each prepared once;
+  translated text, values bound where the library binds them; the reads of `EmailData` and
+  `editingRights`, which go to the engine untranslated, in one text for both engines), each
+  prepared once;
 - it reads every column of every row into a value of its type (texts copied out of the driver's
   buffers) and keeps the texts until the call ends, as the library's record set holds its answer;
   for the default list, which the library streams, it drops each row as read, as the library
   does (on PostgreSQL in libpq's single-row mode, as the library reads it); the library side
   reads every field of every row;
+- it connects with the library's session settings that change the work of a read (on
+  PostgreSQL one plan per prepared statement);
 - it makes the same setting and profile reads and has the same transaction shape (SQLite: `BEGIN
   IMMEDIATE` … `COMMIT`; PostgreSQL: `BEGIN` sent with the transaction's first statement, the
   advisory numbering lock for new actions);
@@ -46,35 +50,68 @@ the steadier measure.
 LIMITS = """
 ## What limits the ratios
 
-- Every library read builds a record set: field metadata, typed values (`vb::Variant`, with
-  texts copied and dates converted), a cursor, and reading a field returns a copy; the raw side
-  copies each cell once. For reads of one row (`DataRecord`, the reads of `EmailData`) this
-  per-call cost dominates the client's CPU; `EmailData` and `editingRights` also build
-  their answers in memory, which the raw side (their statements only) does not. A statement that
-  carries its key in the text (`DataRecord`, as its callers write it; a user read by its ID)
-  shares the translation of its shape: the text is scanned for its values, not translated again.
-- `EmailData` reads the action, then the addresses of the people it names in one statement and
-  its nine display labels in another (three round trips, on both sides), then builds its answer
-  in memory: its remaining cost is the record sets and the text it builds.
+- Every library read builds a record set: typed values (`vb::Variant`, with texts copied and
+  dates converted) and a cursor. Field metadata and the store that writes rows back are built
+  once per statement and shared by the record sets opened over it, results share the engine's
+  column description, and reading a field hands out the record set's own value (no copy); the
+  raw side copies each cell once. What is left per cell is the `Variant` (a date parsed, which
+  the raw side leaves as text) and the checks of `Fields.Item(i).Value()` (about 40
+  instructions); per call, the translation cache (a statement that carries its key is scanned
+  for its values) and the record set's allocations. On PostgreSQL the per-cell `PQgetvalue`/
+  `PQgetlength`/`PQgetisnull` calls are the same on both sides. For reads of one row
+  (`DataRecord`, whose callers write its key into the text) the per-call cost dominates.
+- `EmailData` and `editingRights` build no record set to read: their statements go to the engine
+  with their values bound and come back as rows of values (`EmailData`: the action, the people's
+  addresses, the nine labels: three round trips on both sides; `editingRights`: the user's
+  workgroup). What remains above the raw side is the engine
+  layer's per-statement cost (typed values, a copy of the column descriptions, on PostgreSQL
+  the values turned to texts), and the answer: the subject, the body with its status sentence
+  and a dozen dates in the user's format, the seventeen permissions, each in a one-record set.
+  The raw side sends the statements and reads the rows only; it builds no answer.
 - Writes keep the statements their callers see: `addRecord` opens the empty record set it adds
-  its row to ("…where ActionNumber=0"), and the raw side sends it too; a history event is one
-  prepared `INSERT`. On PostgreSQL the library also wraps the writes of `updateRecord` and
-  `delete_` in savepoints (sent in the same round trip as the next statement), so that a failed
-  step can be undone alone.
-- With a durable server every commit waits for the disk, which the two sides share: the write
-  ratios move towards 1.
+  its row to ("…where ActionNumber=0") before its write transaction starts, then under the
+  numbering lock reads the highest number as one value, stores the row and its creation event
+  and commits; the raw side does the same. A history event is one prepared `INSERT`. On
+  PostgreSQL a write that fails is undone alone: the transaction's first write (only reads
+  before it) by starting the transaction again, each later one by a savepoint sent in the same
+  round trip as the write. `updateRecord` of one column (event, then the row) and `delete_`
+  (the row, then its event) therefore send one `SAVEPOINT` more than the raw side, and
+  `updateRecord` reads the row into a record set (23 columns) where the raw side copies cells.
+- With a durable server every commit waits for the disk, which the two sides share: the wall
+  ratios move towards 1. The client's CPU per operation grows with the wait on both sides, the
+  library's more: no busy polling (one `poll` per round trip on either side), but after a wait
+  of milliseconds on a loaded machine the caches are cold, and the library runs more code and
+  touches more memory per operation than the raw side.
+- Eight concurrent writers: on SQLite both sides take the write lock with `BEGIN IMMEDIATE`
+  and wait with the same busy timeout (SQLite's handler sleeps 1, 2, 5, 10 … ms between tries),
+  so the library's longer time inside the lock (its record set, the statement text built per
+  row) costs more than its share: waiting writers sleep longer. On PostgreSQL both take the
+  same advisory lock with the highest-number read. Each writer runs once before timing: with a
+  few timed runs per writer the first was most of the figure, and the raw writer's session, new
+  at that run (the library's had logged in), prepared its statements and filled its catalog
+  caches inside the lock with seven writers queued behind it, so that the raw side looked four
+  times slower than the library.
 - Long answers cost per row: every cell becomes a `vb::Variant` (a text is copied, a date is
-  parsed) and every field read returns a copy: `AlertRecords` (a quarter of the table) stays
-  about 1.2 to 1.5 times the raw CPU. A forward-only, read-only record set streams its rows (SQLite
+  parsed): `AlertRecords` (a quarter of the table) stays about 1.2 to 1.5 times the raw client
+  instructions on PostgreSQL (libpq 15 has no chunked-rows mode; both sides read one result).
+  A forward-only, read-only record set streams its rows (SQLite
   steps the statement, PostgreSQL reads in libpq's single-row mode), so its memory follows the
   current row, not the answer.
 - The PostgreSQL alert count and default list read the user's open actions through indexes of
-  the open actions only (by assignee, by originator), then the few heap pages that hold them; on
-  1,000,000 actions those pages are less often in the server's buffers, on the raw side as much as
-  on the library's. On a machine this loaded a server process waiting for a core is most of any
-  PostgreSQL wall figure, so growth and wall ratios there move by ±2× from run to run; with
-  `--quick` the CPU figures of the short reads move as much (compare one operation's two sizes:
-  the work is the same).
+  the open actions only (by assignee, by originator), then the heap pages that hold them (a
+  bitmap scan: with the alternatives of the count joined by `or` no plan can answer from the
+  indexes alone, and the list reads every column): the same 20 rows at both sizes, one index
+  level more at 1,000,000. Each prepared statement keeps one plan (see docs/choices.md); with the
+  server's default the count and the list were planned again on every call at 1,000,000 actions
+  (and not at 10,000), which was most of their growth on both sides. On a machine this loaded a
+  server process waiting for a core is most of any PostgreSQL wall figure, so growth and wall
+  ratios there move by ±2× from run to run; with `--quick` the CPU figures of the short reads
+  move as much (compare one operation's two sizes: the work is the same).
+- The alert count and the default list run the same statement, with the same plan, on both
+  sides (SQLite: the alert and person indexes, `EXPLAIN QUERY PLAN` alike for the text with
+  literals and with bound values); what the library adds is per call, not per row of the table:
+  the translation's lookup, the record set, and the check that the text reads only the actions
+  table, which is made once per text.
 """
 
 
