@@ -176,6 +176,12 @@ def test_walk_through(request, site, adam, olivia, tmp_path):
     assert field(adam, "Subject").get_attribute("readonly") is not None
     assert field(adam, "Result").get_attribute("readonly") is None
     shoot(request, adam, "edit")
+    # An edit may change the subject but not empty it: the reason names the field.
+    olivia.get(f"{site}/action/{action_id}/edit")
+    field(olivia, "Subject").clear()
+    click(olivia, "save")
+    assert "Subject: a subject is required" in olivia.find_element(By.ID, "message").text
+    shoot(request, olivia, "edit-refused")
     olivia.get(f"{site}/action/{action_id}/edit")
     field(olivia, "Result").send_keys("Ordered a new pump.")
     field(olivia, "DateDue").clear()
