@@ -122,8 +122,9 @@ std::map<std::string, vb::Variant> User::UserFields(std::span<const std::string>
   std::map<std::string, vb::Variant> found;
   if (userIDs.empty()) return found;
   // One statement with the IDs bound, straight to the engine: a few short rows, read at once.
-  const std::string sql = fmt::format(R"(select "UserID", "{}" from "Users" where {})", field,
-                                      kvdata::engine::EqualsAnyBound("UserID", userIDs.size()));
+  const std::string sql =
+      fmt::format(R"(select "UserID", {} from "Users" where {})", kvdata::engine::QuoteName(field),
+                  kvdata::engine::EqualsAnyBound("UserID", userIDs.size()));
   const std::vector<vb::Variant> ids(userIDs.begin(), userIDs.end());
   for (auto& row : Connection().Engine().Execute(sql, ids).rows) {
     // The table's key ignores letter case; user IDs are compared exactly.
