@@ -19,6 +19,7 @@ class NeverDestroyed {
   NeverDestroyed& operator=(const NeverDestroyed&) = delete;
 
   [[nodiscard]] const T& Get() const { return value_; }
+  [[nodiscard]] T& Get() { return value_; }
 
  private:
   union {

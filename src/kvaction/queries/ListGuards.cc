@@ -64,11 +64,11 @@ void CheckItem(std::string_view sortClause, std::string_view item) {
 /// set starts over.
 class CheckedTexts {
  public:
-  [[nodiscard]] bool Contains(const std::string& text) const {
+  [[nodiscard]] bool Contains(const std::string& text) {
     const std::lock_guard lock(mutex_);
     return texts_.contains(text);
   }
-  void Add(std::string text) const {
+  void Add(std::string text) {
     const std::lock_guard lock(mutex_);
     if (texts_.size() >= kLimit) texts_.clear();
     texts_.insert(std::move(text));
@@ -76,12 +76,12 @@ class CheckedTexts {
 
  private:
   static constexpr std::size_t kLimit = 1024;
-  mutable std::mutex mutex_;
-  mutable std::unordered_set<std::string> texts_;
+  std::mutex mutex_;
+  std::unordered_set<std::string> texts_;
 };
 
 void CheckOnce(std::string text) {
-  static const vb::NeverDestroyed<CheckedTexts> checked;
+  static vb::NeverDestroyed<CheckedTexts> checked;
   if (checked.Get().Contains(text)) return;
   kvdata::sql::CheckReadsOnlyActions(text);
   checked.Get().Add(std::move(text));
