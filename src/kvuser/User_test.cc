@@ -81,8 +81,9 @@ TEST_P(UserDirectory, RefusalsCostTheSameForKnownAndUnknownUsers) {
   interactive.Connect(ConnectionString());
   interactive.AddUser("carol", "Carol", "right", staff_);
   // The CPU time of this thread, fastest of three each, interleaved: the hash is the cost that
-  // must not differ, and other work on the machine adds waiting, not CPU time. The bounds are far
-  // tighter than an unhashed refusal.
+  // must not differ. A busy machine still moves the CPU time of a hash that touches 64 MiB (page
+  // faults, caches) by half again, so the bounds allow a factor of three; a refusal without a hash
+  // is a thousand times faster and still fails them.
   const auto timed = [&](std::string_view name) {
     const auto cpuSeconds = [] {
       timespec now{};
@@ -100,8 +101,8 @@ TEST_P(UserDirectory, RefusalsCostTheSameForKnownAndUnknownUsers) {
     known = std::min(known, timed("carol"));
     unknown = std::min(unknown, timed("nobody"));
   }
-  EXPECT_GT(unknown, known / 1.5) << known << " s against " << unknown << " s";
-  EXPECT_LT(unknown, known * 1.5) << known << " s against " << unknown << " s";
+  EXPECT_GT(unknown, known / 3) << known << " s against " << unknown << " s";
+  EXPECT_LT(unknown, known * 3) << known << " s against " << unknown << " s";
   std::cout << "login refusal: known " << known << " s, unknown " << unknown << " s\n";
 }
 
