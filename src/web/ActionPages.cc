@@ -49,13 +49,10 @@ std::string DueHint(Visit& visit) {
 void SendNewForm(Visit& visit, const app::FieldTexts& values, const std::string& message = {}) {
   mstch::array fields;
   for (const auto& field : NewFields()) {
-    std::string value;
-    for (const auto& [column, text] : values) {
-      if (column == field.column) value = text;
-    }
+    const std::string* value = TypedText(values, field.column);
     fields.emplace_back(mstch::map{{"column", field.column},
                                    {"label", NewFieldLabel(visit, field.column)},
-                                   {"value", value},
+                                   {"value", value ? *value : std::string()},
                                    {"required", field.required},
                                    {"long", field.longText},
                                    {"isDue", field.column == "DateDue"}});

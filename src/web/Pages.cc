@@ -288,14 +288,23 @@ void ActionPage(Visit& visit, int32_t actionID) {
   SendPage(visit, "action", app::LabelOf(session, "Action") + " " + number, std::move(context));
 }
 
-void EditForm(Visit& visit, int32_t actionID) {
+namespace {
+
+// The edit form with the stored values, or, after a value was refused, with what was typed and
+// the reason, so that nothing typed is lost and the edit stays based on what was first shown.
+void SendEditForm(Visit& visit, int32_t actionID, const FormValues& typed = {},
+                  const std::string& message = {}) {
   auto& session = visit.session;
   const auto row = app::Show(session, actionID);
   mstch::array fields;
   for (const auto& column : app::EditColumns(session, actionID)) {
+    const std::string* base = TypedText(typed.basedOn, column.column);
+    const std::string* mine = TypedText(typed.changes, column.column);
+    const std::string shown = base ? *base : Text(visit, *row, column.column);
     fields.emplace_back(mstch::map{{"column", column.column},
                                    {"label", FormLabel(session, column.column)},
-                                   {"value", Text(visit, *row, column.column)},
+                                   {"base", shown},
+                                   {"value", mine ? *mine : shown},
                                    {"editable", column.editable},
                                    {"long", IsLongText(column.column)}});
   }
@@ -303,12 +312,25 @@ void EditForm(Visit& visit, int32_t actionID) {
            {{"id", std::to_string(actionID)},
             {"number", Text(visit, *row, "ActionNumber")},
             {"fields", fields},
+            {"message", message},
+            {"hasMessage", !message.empty()},
             {"dateForm", session.locale().ShortDatePattern()}});
 }
 
+}  // namespace
+
+void EditForm(Visit& visit, int32_t actionID) { SendEditForm(visit, actionID); }
+
 void EditSave(Visit& visit, int32_t actionID) {
   const FormValues values = FormValuesOf(visit, actionID);
-  const app::EditResult result = app::Edit(visit.session, actionID, values.changes, values.basedOn);
+  app::EditResult result;
+  try {
+    result = app::Edit(visit.session, actionID, values.changes, values.basedOn);
+  } catch (const vb::ComError& error) {
+    if (app::KindOf(error) != app::ErrorKind::InvalidInput) throw;
+    visit.response.status = 400;
+    return SendEditForm(visit, actionID, values, error.description());
+  }
   if (!result.stored) return SendConflicts(visit, actionID, values, result);
   Redirect(visit.response, fmt::format("/action/{}", actionID));
 }
@@ -377,6 +399,12 @@ void SendPage(Visit& visit, std::string_view name, std::string_view title, mstch
 void Redirect(httplib::Response& response, const std::string& path) {
   response.status = 303;
   response.set_header("Location", path);
+}
+
+const std::string* TypedText(const app::FieldTexts& values, std::string_view column) {
+  const auto typed = std::find_if(values.begin(), values.end(),
+                                  [&](const auto& value) { return value.first == column; });
+  return typed == values.end() ? nullptr : &typed->second;
 }
 
 std::string Param(const httplib::Request& request, const std::string& name) {

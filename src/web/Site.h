@@ -11,6 +11,7 @@
 #include <httplib.h>
 #include <mstch/mstch.hpp>
 
+#include "app/Actions.h"
 #include "app/Session.h"
 #include "vb/ComError.h"
 #include "web/OpenPool.h"
@@ -62,6 +63,8 @@ void SendPublicPage(httplib::Response& response, std::string_view name, std::str
 void Redirect(httplib::Response& response, const std::string& path);
 /// A form or query value ("" when missing).
 [[nodiscard]] std::string Param(const httplib::Request& request, const std::string& name);
+/// The text a form sent for column, or nullptr when it sent none.
+[[nodiscard]] const std::string* TypedText(const app::FieldTexts& values, std::string_view column);
 /// A positive number from a path match; raises kInvalidInput naming field.
 [[nodiscard]] int32_t IdOf(const std::string& text, std::string_view field);
 /// A text as one value of a query string (every byte but the unreserved ones percent-encoded).

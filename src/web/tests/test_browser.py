@@ -176,16 +176,19 @@ def test_walk_through(request, site, adam, olivia, tmp_path):
     assert field(adam, "Subject").get_attribute("readonly") is not None
     assert field(adam, "Result").get_attribute("readonly") is None
     shoot(request, adam, "edit")
-    # An edit may change the subject but not empty it: the reason names the field.
+    # An edit may change the subject but not empty it: the form comes back with the reason,
+    # naming the field, and with everything typed; put right, it is stored.
     olivia.get(f"{site}/action/{action_id}/edit")
     field(olivia, "Subject").clear()
-    click(olivia, "save")
-    assert "Subject: a subject is required" in olivia.find_element(By.ID, "message").text
-    shoot(request, olivia, "edit-refused")
-    olivia.get(f"{site}/action/{action_id}/edit")
     field(olivia, "Result").send_keys("Ordered a new pump.")
     field(olivia, "DateDue").clear()
     field(olivia, "DateDue").send_keys("2/1/2030")
+    click(olivia, "save")
+    assert "Subject: a subject is required" in olivia.find_element(By.ID, "form-error").text
+    assert field(olivia, "Result").get_attribute("value") == "Ordered a new pump."
+    assert field(olivia, "DateDue").get_attribute("value") == "2/1/2030"
+    shoot(request, olivia, "edit-refused")
+    field(olivia, "Subject").send_keys("Replace the cooling pump")
     click(olivia, "save")
     assert olivia.current_url.endswith(f"/action/{action_id}")
 
