@@ -58,7 +58,10 @@ bool IsLong(ado::DataTypeEnum type) {
 
 vb::Variant TextToStore(const vb::Variant& value, const ado::FieldInfo& field) {
   std::string text = vb::CStr(value);
-  RequireUtf8(text, fmt::format("the value of \"{}\"", field.name));
+  // The field is named only for a text that is refused: every stored text passes through here.
+  if (!IsValidUtf8(text) || text.find('\0') != std::string::npos) {
+    RequireUtf8(text, fmt::format("the value of \"{}\"", field.name));
+  }
   if (!IsLong(field.type) && field.definedSize > 0 &&
       CharacterCount(text) > static_cast<std::size_t>(field.definedSize)) {
     throw vb::ComError(kSqlError, std::string(kConnectionSource),

@@ -65,10 +65,16 @@ vb::Variant ReadValue(std::string_view text, ValueKind kind, ado::DataTypeEnum t
   return vb::Variant(text);
 }
 
-// The text a parameter is sent as; nullopt for NULL.
-std::optional<std::string> ParamText(const vb::Variant& value, std::size_t index) {
+// Refuses a text value the server would cut or misread; its position is worded only then.
+void RequireValueText(std::string_view text, std::size_t index) {
+  if (IsValidUtf8(text) && text.find('\0') == std::string_view::npos) return;
+  RequireUtf8(text, fmt::format("value {}", index + 1));
+}
+
+// The text a parameter other than a text is sent as; nullopt for NULL.
+std::optional<std::string> ParamText(const vb::Variant& value) {
   return std::visit(
-      [index](const auto& v) -> std::optional<std::string> {
+      [](const auto& v) -> std::optional<std::string> {
         using T = std::decay_t<decltype(v)>;
         if constexpr (std::is_same_v<T, bool>) {
           return v ? "-1" : "0";
@@ -81,7 +87,6 @@ std::optional<std::string> ParamText(const vb::Variant& value, std::size_t index
         } else if constexpr (std::is_same_v<T, vb::Date>) {
           return v.ToIso();
         } else if constexpr (std::is_same_v<T, std::string>) {
-          RequireUtf8(v, fmt::format("value {}", index + 1));
           return v;
         } else {
           return std::nullopt;
@@ -124,21 +129,30 @@ std::string_view SavepointName(std::string_view sql) {
   return space == std::string_view::npos ? sql : sql.substr(space + 1);
 }
 
-// A statement's values as the texts libpq sends (nullptr for NULL).
+// A statement's values as the texts libpq sends (nullptr for NULL). A text value is sent from
+// where the caller keeps it, for as long as the call lasts; others are written here.
 class ParamTexts {
  public:
   explicit ParamTexts(std::span<const vb::Variant> params) {
-    texts_.reserve(params.size());
-    for (std::size_t k = 0; k < params.size(); ++k) texts_.push_back(ParamText(params[k], k));
-    values_.reserve(texts_.size());
-    for (const auto& text : texts_) values_.push_back(text ? text->c_str() : nullptr);
+    texts_.reserve(params.size());  // never grows past this: values_ points into it
+    values_.reserve(params.size());
+    for (std::size_t k = 0; k < params.size(); ++k) values_.push_back(Text(params[k], k));
   }
   ParamTexts(const ParamTexts&) = delete;
   ParamTexts& operator=(const ParamTexts&) = delete;
   [[nodiscard]] const std::vector<const char*>& Values() const { return values_; }
 
  private:
-  std::vector<std::optional<std::string>> texts_;
+  const char* Text(const vb::Variant& value, std::size_t index) {
+    if (const auto* text = std::get_if<std::string>(&value.storage())) {
+      RequireValueText(*text, index);
+      return text->c_str();
+    }
+    std::optional<std::string> written = ParamText(value);
+    return written ? texts_.emplace_back(std::move(*written)).c_str() : nullptr;
+  }
+
+  std::vector<std::string> texts_;
   std::vector<const char*> values_;
 };
 
@@ -192,6 +206,11 @@ PgEngine::ResultPtr PgEngine::Query(std::string_view sql, std::span<const std::s
   for (const auto& p : params) values.push_back(p.c_str());
   const std::string text(sql);
   ResultPtr result = Exchange(sql, [&] {
+    // The library's own texts without values (COMMIT above all) go as one simple message, not
+    // parsed, bound and run in three; a pipeline carries only the latter.
+    if (values.empty() && PQpipelineStatus(conn_.get()) == PQ_PIPELINE_OFF) {
+      return PQsendQuery(conn_.get(), text.c_str());
+    }
     return PQsendQueryParams(conn_.get(), text.c_str(), static_cast<int>(values.size()), nullptr,
                              values.data(), nullptr, nullptr, 0);
   });
@@ -619,8 +638,10 @@ Result PgEngine::Execute(std::string_view sql, std::span<const vb::Variant> para
     try {
       Result result = RunOnce(sql, params);
       if (transaction_ && !StartsWithKeyword(sql, "SELECT")) changed_ = true;
-      NoteStatement(sql);
-      if (ChangesSchema(sql)) ForgetSchema();
+      if (ChangesSchema(sql)) {
+        NoteStatement(sql);
+        ForgetSchema();
+      }
       return result;
     } catch (const EngineError& e) {
       // Inside a transaction only its owner can run it again, from the start.
