@@ -3,6 +3,7 @@
 #include <fmt/format.h>
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <cstdlib>
 
@@ -65,12 +66,6 @@ vb::Variant ReadValue(std::string_view text, ValueKind kind, ado::DataTypeEnum t
   return vb::Variant(text);
 }
 
-// Refuses a text value the server would cut or misread; its position is worded only then.
-void RequireValueText(std::string_view text, std::size_t index) {
-  if (IsValidUtf8(text) && text.find('\0') == std::string_view::npos) return;
-  RequireUtf8(text, fmt::format("value {}", index + 1));
-}
-
 // The text a parameter other than a text is sent as; nullopt for NULL.
 std::optional<std::string> ParamText(const vb::Variant& value) {
   return std::visit(
@@ -130,30 +125,43 @@ std::string_view SavepointName(std::string_view sql) {
 }
 
 // A statement's values as the texts libpq sends (nullptr for NULL). A text value is sent from
-// where the caller keeps it, for as long as the call lasts; others are written here.
+// where the caller keeps it, for as long as the call lasts; others are written here, in place
+// for the few values of the library's own statements.
 class ParamTexts {
  public:
-  explicit ParamTexts(std::span<const vb::Variant> params) {
-    texts_.reserve(params.size());  // never grows past this: values_ points into it
-    values_.reserve(params.size());
-    for (std::size_t k = 0; k < params.size(); ++k) values_.push_back(Text(params[k], k));
+  explicit ParamTexts(std::span<const vb::Variant> params) : count_(params.size()) {
+    if (count_ > kInline) {
+      moreTexts_.resize(count_);
+      moreValues_.resize(count_);
+    }
+    std::string* texts = count_ > kInline ? moreTexts_.data() : texts_.data();
+    const char** values = count_ > kInline ? moreValues_.data() : values_.data();
+    for (std::size_t k = 0; k < count_; ++k) values[k] = Text(params[k], k, texts[k]);
   }
   ParamTexts(const ParamTexts&) = delete;
   ParamTexts& operator=(const ParamTexts&) = delete;
-  [[nodiscard]] const std::vector<const char*>& Values() const { return values_; }
+  [[nodiscard]] std::span<const char* const> Values() const {
+    return {count_ > kInline ? moreValues_.data() : values_.data(), count_};
+  }
 
  private:
-  const char* Text(const vb::Variant& value, std::size_t index) {
+  static const char* Text(const vb::Variant& value, std::size_t index, std::string& storage) {
     if (const auto* text = std::get_if<std::string>(&value.storage())) {
-      RequireValueText(*text, index);
+      RequireBoundText(*text, index + 1);
       return text->c_str();
     }
     std::optional<std::string> written = ParamText(value);
-    return written ? texts_.emplace_back(std::move(*written)).c_str() : nullptr;
+    if (!written) return nullptr;
+    storage = std::move(*written);
+    return storage.c_str();
   }
 
-  std::vector<std::string> texts_;
-  std::vector<const char*> values_;
+  static constexpr std::size_t kInline = 8;
+  std::size_t count_;
+  std::array<std::string, kInline> texts_;
+  std::array<const char*, kInline> values_{};
+  std::vector<std::string> moreTexts_;
+  std::vector<const char*> moreValues_;
 };
 
 }  // namespace
@@ -426,7 +434,7 @@ bool PgEngine::Defer(std::string_view sql) {
 
 Result PgEngine::RunOnce(std::string_view sql, std::span<const vb::Variant> params) {
   const ParamTexts bound(params);
-  const std::vector<const char*>& values = bound.Values();
+  const std::span<const char* const> values = bound.Values();
   // Statements with bound values come back with the same text and are prepared at once. Those
   // without are prepared when they come a second time (the same setting or count read again);
   // the first time they go unprepared, in one round trip, since a text that carries its values
@@ -587,7 +595,7 @@ StreamedResult PgEngine::Stream(std::string_view sql, std::span<const vb::Varian
   // Held-back statements go with a statement of their own; only queries stream.
   if (!deferred_.empty() || !StartsWithKeyword(sql, "SELECT")) return Engine::Stream(sql, params);
   const ParamTexts bound(params);
-  const std::vector<const char*>& values = bound.Values();
+  const std::span<const char* const> values = bound.Values();
   Prepared* prepared = Prepare(sql, values.size(), true);
   if (!prepared->description) {
     const ResultPtr described(PQdescribePrepared(conn_.get(), prepared->name.c_str()));
