@@ -101,6 +101,8 @@ const std::string& TableStore::UpdateText(const std::vector<std::size_t>& writte
 void TableStore::Insert(const std::vector<ado::FieldInfo>& fields, ado::Row& row) {
   std::vector<std::size_t> written;
   std::vector<vb::Variant> params;
+  written.reserve(fields.size());
+  params.reserve(fields.size());
   for (std::size_t i = 0; i < fields.size(); ++i) {
     if (!Writable(fields, i) || row.values[i].IsEmpty()) continue;
     written.push_back(i);

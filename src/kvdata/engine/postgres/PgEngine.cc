@@ -388,25 +388,30 @@ PgEngine::ResultPtr PgEngine::ExchangePipelined(std::string_view sql, const Send
     (void)PQexitPipelineMode(conn);
     RaiseStatementError(conn, nullptr, sql);
   }
-  // Each statement's result ends with a null; the sync's result comes last.
-  std::vector<ResultPtr> results;
-  for (std::size_t k = 0; k <= deferred.size(); ++k) {
+  // Each statement's result ends with a null; the sync's result comes last. A held-back
+  // statement that failed spoils the ones after it: the first failure is what is reported.
+  const auto next = [conn] {
     ResultPtr result(PQgetResult(conn));
     if (result != nullptr) {
       while (PGresult* extra = PQgetResult(conn)) result.reset(extra);
     }
-    results.push_back(std::move(result));
-  }
-  const ResultPtr sync(PQgetResult(conn));
-  if (PQexitPipelineMode(conn) == 0) RaiseStatementError(conn, nullptr, sql);
-  // A held-back statement that failed spoils the ones after it; report it, not them.
+    return result;
+  };
+  ResultPtr failed;
+  std::size_t failedAt = 0;
   for (std::size_t k = 0; k < deferred.size(); ++k) {
-    const ExecStatusType status = PQresultStatus(results[k].get());
-    if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) {
-      RaiseStatementError(conn, results[k].get(), deferred[k]);
+    ResultPtr result = next();
+    const ExecStatusType status = PQresultStatus(result.get());
+    if (failed == nullptr && status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) {
+      failed = std::move(result);
+      failedAt = k;
     }
   }
-  return std::move(results.back());
+  ResultPtr last = next();
+  const ResultPtr sync(PQgetResult(conn));
+  if (PQexitPipelineMode(conn) == 0) RaiseStatementError(conn, nullptr, sql);
+  if (failed != nullptr) RaiseStatementError(conn, failed.get(), deferred[failedAt]);
+  return last;
 }
 
 bool PgEngine::CanHoldBack() const {
