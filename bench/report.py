@@ -85,7 +85,11 @@ LIMITS = """
   on both sides, the rest is the record set (fields found by name, the new row's buffer), the
   translation of texts with their values inline, and typed values. The system calls are the
   same on both sides (one `sendto`, `poll` and `recvfrom` per round trip), so the CPU ratios,
-  which include the kernel's share, are lower than the instruction ratios.
+  which include the kernel's share, are lower than the instruction ratios. One difference of
+  shape remains: the logged-in user's profile is the user directory's, which reads through its
+  own connection; on SQLite that connection's page cache is dropped after each write of the
+  other, so `addRecord` reads about three pages from the file per call where the raw side (one
+  connection) reads none.
 - With a durable server every commit waits for the disk, which the two sides share: the wall
   ratios move towards 1. The client's CPU per operation grows with the wait on both sides, the
   library's more: no busy polling (one `poll` per round trip on either side), but after a wait
