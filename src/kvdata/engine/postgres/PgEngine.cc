@@ -397,12 +397,12 @@ PgEngine::ResultPtr PgEngine::ExchangePipelined(std::string_view sql, const Send
     }
     return result;
   };
-  ResultPtr failed;
-  std::size_t failedAt = 0;
+  ResultPtr failed;  // none for a session lost before the result came
+  std::optional<std::size_t> failedAt;
   for (std::size_t k = 0; k < deferred.size(); ++k) {
     ResultPtr result = next();
     const ExecStatusType status = PQresultStatus(result.get());
-    if (failed == nullptr && status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) {
+    if (!failedAt && status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) {
       failed = std::move(result);
       failedAt = k;
     }
@@ -410,7 +410,7 @@ PgEngine::ResultPtr PgEngine::ExchangePipelined(std::string_view sql, const Send
   ResultPtr last = next();
   const ResultPtr sync(PQgetResult(conn));
   if (PQexitPipelineMode(conn) == 0) RaiseStatementError(conn, nullptr, sql);
-  if (failed != nullptr) RaiseStatementError(conn, failed.get(), deferred[failedAt]);
+  if (failedAt) RaiseStatementError(conn, failed.get(), deferred[*failedAt]);
   return last;
 }
 
