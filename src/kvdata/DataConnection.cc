@@ -292,6 +292,10 @@ ado::RecordsetPtr DataConnection::OpenRecordset(std::string_view sql, int32_t cu
                               lockType);
 }
 
+engine::Result DataConnection::ReadAnswer(std::string_view sql) {
+  return std::move(impl_->Run(sql).first);
+}
+
 std::string DataConnection::EngineText(std::string_view sql) { return impl_->Translate(sql)->text; }
 
 ado::RecordsetPtr DataConnection::Execute(std::string_view sql, int32_t* recordsAffected,

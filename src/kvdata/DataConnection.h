@@ -17,7 +17,8 @@ namespace kvdata {
 
 namespace engine {
 class Engine;
-}
+struct Result;
+}  // namespace engine
 
 class DataConnection {
  public:
@@ -46,6 +47,10 @@ class DataConnection {
   /// lockType is adLockReadOnly) whose AddNew/Update/Delete write back to that table.
   [[nodiscard]] ado::RecordsetPtr OpenRecordset(std::string_view sql, int32_t cursorType = 1,
                                                 int32_t cursorLocation = 2, int32_t lockType = 3);
+  /// Runs a query as OpenRecordset would (recorded, translated, its values bound) and returns
+  /// the engine's answer as it comes, without a record set: for reading a few values that
+  /// nothing edits. Raises as OpenRecordset does.
+  [[nodiscard]] engine::Result ReadAnswer(std::string_view sql);
   /// The text the engine runs for sql, as OpenRecordset would translate it (from the same cache).
   /// Raises as OpenRecordset does for a statement the translator refuses.
   [[nodiscard]] std::string EngineText(std::string_view sql);

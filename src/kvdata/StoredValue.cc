@@ -2,11 +2,14 @@
 
 #include <fmt/format.h>
 
+#include <algorithm>
 #include <charconv>
 #include <type_traits>
 
+#include "ado/Errors.h"
 #include "kvdata/DataConnection.h"
 #include "kvdata/Errors.h"
+#include "kvdata/engine/Engine.h"
 #include "vb/Convert.h"
 
 namespace kvdata {
@@ -76,17 +79,26 @@ namespace kvdata {
 namespace {
 
 std::string Select(std::string_view table, std::string_view condition) {
-  return fmt::format("select * from {} where {}", table, condition);
+  std::string sql = "select * from ";
+  return sql.append(table).append(" where ").append(condition);
 }
 
 }  // namespace
 
 vb::Variant ReadStoredValue(DataConnection& connection, std::string_view table,
                             std::string_view condition) {
-  const auto rs = connection.OpenRecordset(Select(table, condition), ado::adOpenForwardOnly,
-                                           ado::adUseServer, ado::adLockReadOnly);
-  if (rs->IsEOF()) return {};
-  return FromStored(rs->Fields().Item("ValueType").Value(), rs->Fields().Item("ValueText").Value());
+  // Two values of one row that nothing edits: read from the engine's answer as it comes.
+  const engine::Result answer = connection.ReadAnswer(Select(table, condition));
+  if (answer.rows.empty()) return {};
+  const auto& columns = answer.columns.All();
+  const auto value = [&](std::string_view name) -> const vb::Variant& {
+    const auto at = std::find_if(columns.begin(), columns.end(), [&](const engine::Column& c) {
+      return vb::EqualsText(c.name, name);
+    });
+    if (at == columns.end()) throw ado::Error(ado::kItemNotFound, "ADODB.Fields");
+    return answer.rows.front()[static_cast<std::size_t>(at - columns.begin())];
+  };
+  return FromStored(value("ValueType"), value("ValueText"));
 }
 
 void WriteStoredValue(DataConnection& connection, std::string_view table,

@@ -7,57 +7,108 @@ namespace kvdata {
 
 using engine::QuoteName;
 
+namespace {
+
+// How many statement texts a store keeps per kind: far more sets of fields than any caller
+// writes in turn, few enough that a caller writing ever other sets cannot fill memory.
+constexpr std::size_t kTextLimit = 64;
+
+// The text for key, built by build the first time.
+template <typename Build>
+const std::string& Remembered(std::map<std::vector<std::size_t>, std::string>& texts,
+                              const std::vector<std::size_t>& key, Build build) {
+  if (const auto it = texts.find(key); it != texts.end()) return it->second;
+  if (texts.size() >= kTextLimit) texts.clear();
+  return texts.emplace(key, build()).first->second;
+}
+
+}  // namespace
+
 TableStore::TableStore(std::shared_ptr<engine::Engine> engine, TableLayout layout,
                        std::shared_ptr<const vb::Locale> locale)
-    : engine_(std::move(engine)), layout_(std::move(layout)), locale_(std::move(locale)) {}
+    : engine_(std::move(engine)), layout_(std::move(layout)), locale_(std::move(locale)) {
+  quoted_.reserve(layout_.columns.size());
+  for (const std::string& column : layout_.columns) {
+    quoted_.push_back(column.empty() ? std::string() : QuoteName(column));
+  }
+  for (const std::size_t k : layout_.keys) {
+    keyCondition_ += keyCondition_.empty() ? " WHERE " : " AND ";
+    keyCondition_ += quoted_[k];
+    keyCondition_ += " = ?";
+  }
+}
 
 bool TableStore::Writable(const std::vector<ado::FieldInfo>& fields, std::size_t i) const {
   return !layout_.columns[i].empty() && (fields[i].attributes & ado::adFldUpdatable) != 0;
 }
 
-std::string TableStore::KeyCondition(const std::vector<ado::FieldInfo>& fields, const ado::Row& row,
-                                     std::vector<vb::Variant>& params) const {
-  std::string condition;
+void TableStore::KeyValues(const std::vector<ado::FieldInfo>& fields, const ado::Row& row,
+                           std::vector<vb::Variant>& params) const {
   for (const std::size_t k : layout_.keys) {
-    condition += condition.empty() ? " WHERE " : " AND ";
-    condition += QuoteName(layout_.columns[k]);
-    condition += " = ?";
     params.push_back(engine::ValueToStore(row.original[k], fields[k]));
   }
-  return condition;
 }
 
 void TableStore::RequireOneRow(int64_t rowsAffected) const {
   if (rowsAffected == 0) throw ado::Error(ado::kRowNotLocated);
 }
 
+const std::string& TableStore::InsertText(const std::vector<std::size_t>& written) {
+  return Remembered(inserts_, written, [&] {
+    std::string sql = "INSERT INTO " + QuoteName(layout_.table);
+    if (written.empty()) {
+      sql += " DEFAULT VALUES";
+    } else {
+      std::string marks;
+      sql += " (";
+      for (const std::size_t i : written) {
+        if (!marks.empty()) sql += ", ", marks += ", ";
+        sql += quoted_[i];
+        marks += '?';
+      }
+      sql.append(") VALUES (").append(marks).append(")");
+    }
+    sql += " RETURNING ";
+    for (std::size_t n = 0; n < layout_.keys.size(); ++n) {
+      if (n > 0) sql += ", ";
+      sql += quoted_[layout_.keys[n]];
+    }
+    return sql;
+  });
+}
+
+const std::string& TableStore::UpdateText(const std::vector<std::size_t>& written) {
+  return Remembered(updates_, written, [&] {
+    std::string sql = "UPDATE " + QuoteName(layout_.table) + " SET ";
+    for (std::size_t n = 0; n < written.size(); ++n) {
+      if (n > 0) sql += ", ";
+      sql += quoted_[written[n]];
+      sql += " = ?";
+    }
+    sql += keyCondition_;
+    // ADO's optimistic rule: each written column must still hold the value that was read.
+    const std::string_view same =
+        engine_->Target() == sql::Target::SQLite ? " IS ?" : " IS NOT DISTINCT FROM ?";
+    for (const std::size_t i : written) {
+      sql += " AND ";
+      sql += quoted_[i];
+      sql += same;
+    }
+    return sql;
+  });
+}
+
 void TableStore::Insert(const std::vector<ado::FieldInfo>& fields, ado::Row& row) {
-  // The text is built by appending: every stored row passes through here.
-  std::string names;
-  std::string marks;
+  std::vector<std::size_t> written;
   std::vector<vb::Variant> params;
+  written.reserve(fields.size());
+  params.reserve(fields.size());
   for (std::size_t i = 0; i < fields.size(); ++i) {
     if (!Writable(fields, i) || row.values[i].IsEmpty()) continue;
-    if (!params.empty()) {
-      names += ", ";
-      marks += ", ";
-    }
-    names += QuoteName(layout_.columns[i]);
-    marks += '?';
+    written.push_back(i);
     params.push_back(engine::ValueToStore(row.values[i], fields[i]));
   }
-  std::string sql = "INSERT INTO " + QuoteName(layout_.table);
-  if (params.empty()) {
-    sql += " DEFAULT VALUES";
-  } else {
-    sql.append(" (").append(names).append(") VALUES (").append(marks).append(")");
-  }
-  sql += " RETURNING ";
-  for (std::size_t n = 0; n < layout_.keys.size(); ++n) {
-    if (n > 0) sql += ", ";
-    sql += QuoteName(layout_.columns[layout_.keys[n]]);
-  }
-  const engine::Result result = engine_->Execute(sql, params);
+  const engine::Result result = engine_->Execute(InsertText(written), params);
   for (std::size_t i = 0; i < fields.size(); ++i) {
     if (row.values[i].IsEmpty()) row.values[i] = vb::Null;
   }
@@ -68,36 +119,26 @@ void TableStore::Insert(const std::vector<ado::FieldInfo>& fields, ado::Row& row
 
 void TableStore::Update(const std::vector<ado::FieldInfo>& fields, const ado::Row& row,
                         const std::vector<std::size_t>& changed) {
-  std::string sql = "UPDATE " + QuoteName(layout_.table) + " SET ";
   std::vector<vb::Variant> params;
   std::vector<std::size_t> written;
   for (const std::size_t i : changed) {
     if (!Writable(fields, i)) continue;
-    if (!written.empty()) sql += ", ";
-    sql += QuoteName(layout_.columns[i]);
-    sql += " = ?";
     params.push_back(engine::ValueToStore(row.values[i], fields[i]));
     written.push_back(i);
   }
   if (written.empty()) return;
-  sql += KeyCondition(fields, row, params);
-  // ADO's optimistic rule: each written column must still hold the value that was read.
-  const std::string_view same =
-      engine_->Target() == sql::Target::SQLite ? " IS ?" : " IS NOT DISTINCT FROM ?";
+  KeyValues(fields, row, params);
   for (const std::size_t i : written) {
-    sql += " AND ";
-    sql += QuoteName(layout_.columns[i]);
-    sql += same;
     params.push_back(engine::ValueToStore(row.original[i], fields[i]));
   }
-  RequireOneRow(engine_->Execute(sql, params).rowsAffected);
+  RequireOneRow(engine_->Execute(UpdateText(written), params).rowsAffected);
 }
 
 void TableStore::Delete(const std::vector<ado::FieldInfo>& fields, const ado::Row& row) {
   std::vector<vb::Variant> params;
-  const std::string condition = KeyCondition(fields, row, params);
-  RequireOneRow(
-      engine_->Execute("DELETE FROM " + QuoteName(layout_.table) + condition, params).rowsAffected);
+  KeyValues(fields, row, params);
+  RequireOneRow(engine_->Execute("DELETE FROM " + QuoteName(layout_.table) + keyCondition_, params)
+                    .rowsAffected);
 }
 
 void RefusingStore::Insert(const std::vector<ado::FieldInfo>&, ado::Row&) {

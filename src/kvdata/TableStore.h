@@ -2,6 +2,7 @@
 // Writes the changes of a connected record set back to the one table it was read from: inserts
 // that read the generated key at once, updates checked against the values as read (ADO's
 // optimistic rule), deletes by key.
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -41,15 +42,22 @@ class TableStore final : public ado::RowStore {
 
  private:
   [[nodiscard]] bool Writable(const std::vector<ado::FieldInfo>& fields, std::size_t i) const;
-  // " WHERE k1 = ? AND …", appending the original key values to params.
-  [[nodiscard]] std::string KeyCondition(const std::vector<ado::FieldInfo>& fields,
-                                         const ado::Row& row,
-                                         std::vector<vb::Variant>& params) const;
+  // Appends the original key values, in the order of keyCondition_, to params.
+  void KeyValues(const std::vector<ado::FieldInfo>& fields, const ado::Row& row,
+                 std::vector<vb::Variant>& params) const;
   void RequireOneRow(int64_t rowsAffected) const;
+  // The statement texts for the fields written, each built the first time its set of fields is
+  // written: a record set stores row after row with the same fields set.
+  [[nodiscard]] const std::string& InsertText(const std::vector<std::size_t>& written);
+  [[nodiscard]] const std::string& UpdateText(const std::vector<std::size_t>& written);
 
   std::shared_ptr<engine::Engine> engine_;
   TableLayout layout_;
   std::shared_ptr<const vb::Locale> locale_;
+  std::vector<std::string> quoted_;  // each column's name quoted for the engine ("" if computed)
+  std::string keyCondition_;         // " WHERE k1 = ? AND …"
+  std::map<std::vector<std::size_t>, std::string> inserts_;
+  std::map<std::vector<std::size_t>, std::string> updates_;
 };
 
 /// The store of a record set that cannot write back (a query over several tables, computed rows

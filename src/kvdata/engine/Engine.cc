@@ -88,8 +88,13 @@ std::string EqualsAnyBound(std::string_view column, std::size_t count) {
 
 bool StartsWithKeyword(std::string_view sql, std::string_view keyword) {
   // Every statement passes through here: compare in place rather than upper-casing a copy.
-  const auto start = sql.find_first_not_of(" \t\r\n(");
-  if (start == std::string_view::npos || sql.size() - start < keyword.size()) return false;
+  // Several checks per statement: a plain loop, not a character-set search per character.
+  std::size_t start = 0;
+  while (start < sql.size() && (sql[start] == ' ' || sql[start] == '\t' || sql[start] == '\r' ||
+                                sql[start] == '\n' || sql[start] == '(')) {
+    ++start;
+  }
+  if (sql.size() - start < keyword.size()) return false;
   // Keywords are ASCII capitals: a letter matches either case (bit 0x20), without the locale.
   return std::equal(keyword.begin(), keyword.end(),
                     sql.begin() + static_cast<std::ptrdiff_t>(start), [](char upper, char c) {

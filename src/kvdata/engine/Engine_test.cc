@@ -36,6 +36,16 @@ TEST_P(EngineTest, BindsParametersOutsideQuotesOnly) {
   EXPECT_EQ(result.columns[0].table, "T");
 
   EXPECT_THROW((void)engine_->Execute("SELECT ? , ?", values), vb::ComError);
+  // A bound text the engines would cut or misread is refused, naming its position.
+  for (const std::string& bad : {std::string("ok \xff"), std::string("a\0b", 3)}) {
+    const vb::Variant texts[] = {vb::Variant("fine"), vb::Variant(bad)};
+    try {
+      (void)engine_->Execute("SELECT ?, ?", texts);
+      ADD_FAILURE() << "accepted";
+    } catch (const vb::ComError& e) {
+      EXPECT_NE(e.description().find("value 2"), std::string::npos) << e.description();
+    }
+  }
   EXPECT_TRUE(engine_->TableExists("t"));
   EXPECT_FALSE(engine_->TableExists("missing"));
 }

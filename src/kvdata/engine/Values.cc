@@ -58,7 +58,10 @@ bool IsLong(ado::DataTypeEnum type) {
 
 vb::Variant TextToStore(const vb::Variant& value, const ado::FieldInfo& field) {
   std::string text = vb::CStr(value);
-  RequireUtf8(text, fmt::format("the value of \"{}\"", field.name));
+  // The field is named only for a text that is refused: every stored text passes through here.
+  if (!IsValidUtf8(text) || text.find('\0') != std::string_view::npos) {
+    RequireUtf8(text, fmt::format("the value of \"{}\"", field.name));
+  }
   if (!IsLong(field.type) && field.definedSize > 0 &&
       CharacterCount(text) > static_cast<std::size_t>(field.definedSize)) {
     throw vb::ComError(kSqlError, std::string(kConnectionSource),
@@ -89,6 +92,11 @@ void RequireUtf8(std::string_view text, std::string_view what) {
     throw vb::ComError(kSqlError, std::string(kConnectionSource),
                        fmt::format("The text of {} holds a NUL character.", what));
   }
+}
+
+void RequireBoundText(std::string_view text, std::size_t position) {
+  if (IsValidUtf8(text) && text.find('\0') == std::string_view::npos) return;
+  RequireUtf8(text, fmt::format("value {}", position));
 }
 
 std::size_t CharacterCount(std::string_view text) {

@@ -16,6 +16,9 @@ namespace kvdata::engine {
 /// Raises kSqlError naming what (a column, "the statement") when text is not valid UTF-8 or
 /// holds a NUL character (which one engine would cut the text at).
 void RequireUtf8(std::string_view text, std::string_view what);
+/// RequireUtf8 for the text bound as a statement's value at position (1 for the first): "value
+/// N" is worded only for a text that is refused.
+void RequireBoundText(std::string_view text, std::size_t position);
 /// The number of characters (code points) of valid UTF-8 text.
 [[nodiscard]] std::size_t CharacterCount(std::string_view text);
 

@@ -3,6 +3,7 @@
 #include <fmt/format.h>
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <cstdlib>
 
@@ -65,10 +66,10 @@ vb::Variant ReadValue(std::string_view text, ValueKind kind, ado::DataTypeEnum t
   return vb::Variant(text);
 }
 
-// The text a parameter is sent as; nullopt for NULL.
-std::optional<std::string> ParamText(const vb::Variant& value, std::size_t index) {
+// The text a parameter other than a text is sent as; nullopt for NULL.
+std::optional<std::string> ParamText(const vb::Variant& value) {
   return std::visit(
-      [index](const auto& v) -> std::optional<std::string> {
+      [](const auto& v) -> std::optional<std::string> {
         using T = std::decay_t<decltype(v)>;
         if constexpr (std::is_same_v<T, bool>) {
           return v ? "-1" : "0";
@@ -81,7 +82,6 @@ std::optional<std::string> ParamText(const vb::Variant& value, std::size_t index
         } else if constexpr (std::is_same_v<T, vb::Date>) {
           return v.ToIso();
         } else if constexpr (std::is_same_v<T, std::string>) {
-          RequireUtf8(v, fmt::format("value {}", index + 1));
           return v;
         } else {
           return std::nullopt;
@@ -124,22 +124,44 @@ std::string_view SavepointName(std::string_view sql) {
   return space == std::string_view::npos ? sql : sql.substr(space + 1);
 }
 
-// A statement's values as the texts libpq sends (nullptr for NULL).
+// A statement's values as the texts libpq sends (nullptr for NULL). A text value is sent from
+// where the caller keeps it, for as long as the call lasts; others are written here, in place
+// for the few values of the library's own statements.
 class ParamTexts {
  public:
-  explicit ParamTexts(std::span<const vb::Variant> params) {
-    texts_.reserve(params.size());
-    for (std::size_t k = 0; k < params.size(); ++k) texts_.push_back(ParamText(params[k], k));
-    values_.reserve(texts_.size());
-    for (const auto& text : texts_) values_.push_back(text ? text->c_str() : nullptr);
+  explicit ParamTexts(std::span<const vb::Variant> params) : count_(params.size()) {
+    if (count_ > kInline) {
+      moreTexts_.resize(count_);
+      moreValues_.resize(count_);
+    }
+    std::string* texts = count_ > kInline ? moreTexts_.data() : texts_.data();
+    const char** values = count_ > kInline ? moreValues_.data() : values_.data();
+    for (std::size_t k = 0; k < count_; ++k) values[k] = Text(params[k], k, texts[k]);
   }
   ParamTexts(const ParamTexts&) = delete;
   ParamTexts& operator=(const ParamTexts&) = delete;
-  [[nodiscard]] const std::vector<const char*>& Values() const { return values_; }
+  [[nodiscard]] std::span<const char* const> Values() const {
+    return {count_ > kInline ? moreValues_.data() : values_.data(), count_};
+  }
 
  private:
-  std::vector<std::optional<std::string>> texts_;
-  std::vector<const char*> values_;
+  static const char* Text(const vb::Variant& value, std::size_t index, std::string& storage) {
+    if (const auto* text = std::get_if<std::string>(&value.storage())) {
+      RequireBoundText(*text, index + 1);
+      return text->c_str();
+    }
+    std::optional<std::string> written = ParamText(value);
+    if (!written) return nullptr;
+    storage = std::move(*written);
+    return storage.c_str();
+  }
+
+  static constexpr std::size_t kInline = 8;
+  std::size_t count_;
+  std::array<std::string, kInline> texts_;
+  std::array<const char*, kInline> values_{};
+  std::vector<std::string> moreTexts_;
+  std::vector<const char*> moreValues_;
 };
 
 }  // namespace
@@ -192,6 +214,11 @@ PgEngine::ResultPtr PgEngine::Query(std::string_view sql, std::span<const std::s
   for (const auto& p : params) values.push_back(p.c_str());
   const std::string text(sql);
   ResultPtr result = Exchange(sql, [&] {
+    // The library's own texts without values (COMMIT above all) go as one simple message, not
+    // parsed, bound and run in three; a pipeline carries only the latter.
+    if (values.empty() && PQpipelineStatus(conn_.get()) == PQ_PIPELINE_OFF) {
+      return PQsendQuery(conn_.get(), text.c_str());
+    }
     return PQsendQueryParams(conn_.get(), text.c_str(), static_cast<int>(values.size()), nullptr,
                              values.data(), nullptr, nullptr, 0);
   });
@@ -361,25 +388,30 @@ PgEngine::ResultPtr PgEngine::ExchangePipelined(std::string_view sql, const Send
     (void)PQexitPipelineMode(conn);
     RaiseStatementError(conn, nullptr, sql);
   }
-  // Each statement's result ends with a null; the sync's result comes last.
-  std::vector<ResultPtr> results;
-  for (std::size_t k = 0; k <= deferred.size(); ++k) {
+  // Each statement's result ends with a null; the sync's result comes last. A held-back
+  // statement that failed spoils the ones after it: the first failure is what is reported.
+  const auto next = [conn] {
     ResultPtr result(PQgetResult(conn));
     if (result != nullptr) {
       while (PGresult* extra = PQgetResult(conn)) result.reset(extra);
     }
-    results.push_back(std::move(result));
-  }
-  const ResultPtr sync(PQgetResult(conn));
-  if (PQexitPipelineMode(conn) == 0) RaiseStatementError(conn, nullptr, sql);
-  // A held-back statement that failed spoils the ones after it; report it, not them.
+    return result;
+  };
+  ResultPtr failed;  // none for a session lost before the result came
+  std::optional<std::size_t> failedAt;
   for (std::size_t k = 0; k < deferred.size(); ++k) {
-    const ExecStatusType status = PQresultStatus(results[k].get());
-    if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) {
-      RaiseStatementError(conn, results[k].get(), deferred[k]);
+    ResultPtr result = next();
+    const ExecStatusType status = PQresultStatus(result.get());
+    if (!failedAt && status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) {
+      failed = std::move(result);
+      failedAt = k;
     }
   }
-  return std::move(results.back());
+  ResultPtr last = next();
+  const ResultPtr sync(PQgetResult(conn));
+  if (PQexitPipelineMode(conn) == 0) RaiseStatementError(conn, nullptr, sql);
+  if (failedAt) RaiseStatementError(conn, failed.get(), deferred[*failedAt]);
+  return last;
 }
 
 bool PgEngine::CanHoldBack() const {
@@ -407,7 +439,7 @@ bool PgEngine::Defer(std::string_view sql) {
 
 Result PgEngine::RunOnce(std::string_view sql, std::span<const vb::Variant> params) {
   const ParamTexts bound(params);
-  const std::vector<const char*>& values = bound.Values();
+  const std::span<const char* const> values = bound.Values();
   // Statements with bound values come back with the same text and are prepared at once. Those
   // without are prepared when they come a second time (the same setting or count read again);
   // the first time they go unprepared, in one round trip, since a text that carries its values
@@ -568,7 +600,7 @@ StreamedResult PgEngine::Stream(std::string_view sql, std::span<const vb::Varian
   // Held-back statements go with a statement of their own; only queries stream.
   if (!deferred_.empty() || !StartsWithKeyword(sql, "SELECT")) return Engine::Stream(sql, params);
   const ParamTexts bound(params);
-  const std::vector<const char*>& values = bound.Values();
+  const std::span<const char* const> values = bound.Values();
   Prepared* prepared = Prepare(sql, values.size(), true);
   if (!prepared->description) {
     const ResultPtr described(PQdescribePrepared(conn_.get(), prepared->name.c_str()));
@@ -619,8 +651,10 @@ Result PgEngine::Execute(std::string_view sql, std::span<const vb::Variant> para
     try {
       Result result = RunOnce(sql, params);
       if (transaction_ && !StartsWithKeyword(sql, "SELECT")) changed_ = true;
-      NoteStatement(sql);
-      if (ChangesSchema(sql)) ForgetSchema();
+      if (ChangesSchema(sql)) {
+        NoteStatement(sql);
+        ForgetSchema();
+      }
       return result;
     } catch (const EngineError& e) {
       // Inside a transaction only its owner can run it again, from the start.

@@ -7,7 +7,6 @@
 #include <libpq-fe.h>
 
 #include <cstdint>
-#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -94,8 +93,19 @@ class PgEngine final : public Engine {
   };
 
   explicit PgEngine(Conn conn) : conn_(std::move(conn)) {}
-  // Queues one statement on the connection (PQsendQuery…); returns libpq's 0 on failure.
-  using Sender = std::function<int()>;
+  // Queues one statement on the connection (PQsendQuery…); returns libpq's 0 on failure. Refers
+  // to the caller's callable, which outlives the exchange: nothing is allocated per statement.
+  class Sender {
+   public:
+    template <typename F>
+    Sender(const F& send)  // NOLINT(google-explicit-constructor): written as a lambda
+        : send_(&send), call_([](const void* f) { return (*static_cast<const F*>(f))(); }) {}
+    int operator()() const { return call_(send_); }
+
+   private:
+    const void* send_;
+    int (*call_)(const void*);
+  };
 
   // Reads the rest of the streamed rows, if a stream is being read, so that the connection can
   // carry another statement.
