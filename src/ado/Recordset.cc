@@ -66,8 +66,10 @@ std::string FieldText(const vb::Variant& value, const FieldInfo& info, const vb:
   return text;
 }
 
-// The value as the field holds it: the host's conversion for the field's type.
-vb::Variant Converted(const vb::Variant& value, const FieldInfo& info, const vb::Locale& locale) {
+}  // namespace
+
+vb::Variant FieldValueFor(const FieldInfo& info, const vb::Variant& value,
+                          const vb::Locale& locale) {
   if (value.IsNull() || value.IsEmpty()) return vb::Null;
   switch (info.type) {
     case adSmallInt:
@@ -100,8 +102,6 @@ vb::Variant Converted(const vb::Variant& value, const FieldInfo& info, const vb:
   }
   return value;
 }
-
-}  // namespace
 
 // ---------------------------------------------------------------------------------------------
 // Field and Fields
@@ -340,7 +340,7 @@ void Recordset::Assign(Edit& edit, std::size_t index, const vb::Variant& value) 
   if (shared_->store && !IsUpdatable(info)) {
     throw Error(kMultipleStep, kFieldSource);
   }
-  edit.row.values[index] = Converted(value, info, *locale_);
+  edit.row.values[index] = FieldValueFor(info, value, *locale_);
   edit.assigned[index] = true;
 }
 

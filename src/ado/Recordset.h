@@ -63,6 +63,13 @@ class RowStore {
 
 class Recordset;
 
+/// The value a field of this kind holds when set to value, as Field::Value(value) converts it:
+/// the host's conversion for the field's type (dates and numbers read in locale), Null for Null
+/// and Empty. A text longer than a limited text field allows raises kMultipleStep; a value
+/// that does not convert raises the host's error.
+[[nodiscard]] vb::Variant FieldValueFor(const FieldInfo& field, const vb::Variant& value,
+                                        const vb::Locale& locale = vb::Locale::EnUS());
+
 /// Field metadata shared, unchanged, by the record sets opened over the same statement.
 using FieldList = std::shared_ptr<const std::vector<FieldInfo>>;
 

@@ -1,6 +1,7 @@
 // The rights questions a client asks the Action object: the catalogue, the access test, the
 // editing rights of one action, the delete permission and workgroup changes. The rules themselves
 // live in Rights.cc; this file gathers what they need from the profile and the directory.
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -31,15 +32,15 @@ UserFacts FactsOf(Action& action, vb::ErrorTrap& trap) {
 // The one-record set of editingRights: 17 boolean fields, CloseAction left without a value
 // (Null). Built in one step: clients ask before every edit form they show.
 RecordsetPtr EditingRightsRecord(const EditingRights& rights, vb::ErrorTrap& trap) {
-  static const std::vector<ado::FieldInfo> kFields = [] {
-    std::vector<ado::FieldInfo> fields;
+  static const ado::FieldList kFields = [] {
+    auto fields = std::make_shared<std::vector<ado::FieldInfo>>();
     for (const std::string_view name : EditingRights::kFieldNames) {
-      fields.push_back({std::string(name), ado::adBoolean, 0, ado::adFldUnspecified});
+      fields->push_back({std::string(name), ado::adBoolean, 0, ado::adFldUnspecified});
     }
     return fields;
   }();
   std::vector<vb::Variant> values;
-  values.reserve(kFields.size());
+  values.reserve(kFields->size());
   for (const std::optional<bool>& value : rights.InOrder()) {
     if (value) {
       values.emplace_back(*value);
@@ -69,9 +70,9 @@ RecordsetPtr Action::editingRights(std::string_view cDateClosed, std::string_vie
   UserFacts user = FactsOf(*this, trap);
   trap.Assign(user.groupID, [&] { return vb::Require(UserProfile())->GroupID(); });
   const ActionFacts action{cDateClosed, cDateCompleted, cAssigneeID, cOriginatorID, cReferenceID};
-  const EditingRights rights =
-      DecideEditingRights(user, action, state_->referenceID,
-                          PermitDeleteAction(cAssigneeID, cOriginatorID), state_->locale);
+  // The delete permission as PermitDeleteAction decides it, from the facts already read.
+  const EditingRights rights = DecideEditingRights(
+      user, action, state_->referenceID, PermitDelete(user, cOriginatorID), state_->locale);
   return EditingRightsRecord(rights, trap);
 }
 

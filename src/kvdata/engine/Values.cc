@@ -79,6 +79,10 @@ bool IsValidUtf8(std::string_view text) {
   return true;
 }
 
+bool IsStorableText(std::string_view text) {
+  return IsValidUtf8(text) && text.find('\0') == std::string_view::npos;
+}
+
 void RequireUtf8(std::string_view text, std::string_view what) {
   if (!IsValidUtf8(text)) {
     throw vb::ComError(kSqlError, std::string(kConnectionSource),

@@ -81,7 +81,7 @@ std::optional<std::string> ParamText(const vb::Variant& value, std::size_t index
         } else if constexpr (std::is_same_v<T, vb::Date>) {
           return v.ToIso();
         } else if constexpr (std::is_same_v<T, std::string>) {
-          RequireUtf8(v, fmt::format("value {}", index + 1));
+          if (!IsStorableText(v)) RequireUtf8(v, fmt::format("value {}", index + 1));
           return v;
         } else {
           return std::nullopt;

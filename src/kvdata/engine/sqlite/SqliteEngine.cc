@@ -197,7 +197,7 @@ void SqliteEngine::Bind(sqlite3_stmt* stmt, std::span<const vb::Variant> params,
             return sqlite3_bind_text(stmt, i, iso.data(), static_cast<int>(iso.size()),
                                      SQLITE_TRANSIENT);
           } else if constexpr (std::is_same_v<T, std::string>) {
-            RequireUtf8(v, fmt::format("value {}", i));
+            if (!IsStorableText(v)) RequireUtf8(v, fmt::format("value {}", i));
             return sqlite3_bind_text(stmt, i, v.data(), static_cast<int>(v.size()), SQLITE_STATIC);
           } else {
             return sqlite3_bind_null(stmt, i);
