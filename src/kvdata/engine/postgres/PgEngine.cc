@@ -55,8 +55,8 @@ vb::Variant ReadValue(std::string_view text, ValueKind kind, ado::DataTypeEnum t
     }
     case ValueKind::Fraction:
       return vb::Variant(std::strtod(std::string(text).c_str(), nullptr));
-    case ValueKind::Boolean:  // native t/f, or the library's -1/0
-      return vb::Variant(text == "t" || (text != "f" && text != "0"));
+    case ValueKind::Boolean:  // native t/f, or the library's -1/0: false is one letter
+      return vb::Variant(text.size() != 1 || (text[0] != 'f' && text[0] != '0'));
     case ValueKind::Date:
       return DateFromText(text);
     case ValueKind::Text:
@@ -64,6 +64,22 @@ vb::Variant ReadValue(std::string_view text, ValueKind kind, ado::DataTypeEnum t
   }
   return vb::Variant(text);
 }
+
+// One cell of a result, read straight into the row that holds it: the row constructs its value
+// from this, so that no value is made first and moved there.
+struct CellOf {
+  const PGresult* result;
+  int row;
+  int col;
+  ValueKind kind;
+  ado::DataTypeEnum type;
+  operator vb::Variant() const {  // NOLINT(google-explicit-constructor): a cell becomes a value
+    if (PQgetisnull(result, row, col)) return vb::Null;
+    return ReadValue(std::string_view(PQgetvalue(result, row, col),
+                                      static_cast<std::size_t>(PQgetlength(result, row, col))),
+                     kind, type);
+  }
+};
 
 // The text a parameter is sent as; nullopt for NULL.
 std::optional<std::string> ParamText(const vb::Variant& value, std::size_t index) {
@@ -127,11 +143,22 @@ std::string_view SavepointName(std::string_view sql) {
 // A statement's values as the texts libpq sends (nullptr for NULL).
 class ParamTexts {
  public:
+  // A text value is sent from the caller's own string (which outlives the call), not a copy.
   explicit ParamTexts(std::span<const vb::Variant> params) {
     texts_.reserve(params.size());
-    for (std::size_t k = 0; k < params.size(); ++k) texts_.push_back(ParamText(params[k], k));
+    for (std::size_t k = 0; k < params.size(); ++k) {
+      const auto* text = std::get_if<std::string>(&params[k].storage());
+      texts_.push_back(text == nullptr ? ParamText(params[k], k) : std::nullopt);
+      if (text != nullptr && !IsStorableText(*text)) {
+        RequireUtf8(*text, fmt::format("value {}", k + 1));
+      }
+    }
     values_.reserve(texts_.size());
-    for (const auto& text : texts_) values_.push_back(text ? text->c_str() : nullptr);
+    for (std::size_t k = 0; k < params.size(); ++k) {
+      const auto* text = std::get_if<std::string>(&params[k].storage());
+      values_.push_back(text != nullptr ? text->c_str()
+                                        : (texts_[k] ? texts_[k]->c_str() : nullptr));
+    }
   }
   ParamTexts(const ParamTexts&) = delete;
   ParamTexts& operator=(const ParamTexts&) = delete;
@@ -437,14 +464,8 @@ Result PgEngine::RunOnce(std::string_view sql, std::span<const vb::Variant> para
     auto& cells = result.rows[static_cast<std::size_t>(row)];
     cells.reserve(static_cast<std::size_t>(width));
     for (int col = 0; col < width; ++col) {
-      if (PQgetisnull(r, row, col)) {
-        cells.emplace_back(vb::Null);
-        continue;
-      }
-      const std::string_view text(PQgetvalue(r, row, col),
-                                  static_cast<std::size_t>(PQgetlength(r, row, col)));
       const auto index = static_cast<std::size_t>(col);
-      cells.push_back(ReadValue(text, kinds[index], columns[index].type));
+      cells.emplace_back(CellOf{r, row, col, kinds[index], columns[index].type});
     }
   }
   for (std::size_t i = 0; i < columns.size(); ++i) {
@@ -523,16 +544,10 @@ class StreamedRows final : public ado::RowSource {
     const PgEngine::ResultPtr result(PQgetResult(conn));
     const ExecStatusType status = PQresultStatus(result.get());
     if (result != nullptr && status == PGRES_SINGLE_TUPLE) {
-      values.resize(types_.size());
+      values.clear();
       for (std::size_t col = 0; col < types_.size(); ++col) {
-        const int c = static_cast<int>(col);
-        values[col] =
-            PQgetisnull(result.get(), 0, c)
-                ? vb::Variant(vb::Null)
-                : ReadValue(
-                      std::string_view(PQgetvalue(result.get(), 0, c),
-                                       static_cast<std::size_t>(PQgetlength(result.get(), 0, c))),
-                      kinds_[col], types_[col]);
+        values.emplace_back(
+            CellOf{result.get(), 0, static_cast<int>(col), kinds_[col], types_[col]});
       }
       return true;
     }
