@@ -19,13 +19,22 @@
 namespace kvaction {
 namespace {
 
-// The logged-in user as the rights rules see him or her. Each fact is read as a trapped step: a
-// fact that cannot be read keeps its empty value, and an access test that fails grants nothing.
+// The access test: a profile with every right holds any, else the rights of its list.
+bool ProfileHolds(const kvdata::UserProfile& profile, int16_t right) {
+  return profile.AllRights() || profile.HasRight(right);
+}
+
+// The logged-in user as the rights rules see him or her, from the profile read once. Each fact
+// is read as a trapped step: without a profile the user has no ID and holds no right.
 UserFacts FactsOf(Action& action, vb::ErrorTrap& trap) {
   UserFacts user;
-  trap.Assign(user.super, [&] { return action.HasAccess(arSuperUser); });
-  trap.Assign(user.userID, [&] { return vb::Require(action.UserProfile())->UserID(); });
-  user.holds = [&action](int16_t right) { return action.HasAccess(right); };
+  UserProfilePtr profile;
+  trap.Assign(profile, [&] { return vb::Require(action.UserProfile()); });
+  if (profile) {
+    user.super = ProfileHolds(*profile, arSuperUser);
+    user.userID = profile->UserID();
+  }
+  user.holds = [profile](int16_t right) { return profile && ProfileHolds(*profile, right); };
   return user;
 }
 
@@ -58,9 +67,7 @@ RecordsetPtr EditingRightsRecord(const EditingRights& rights, vb::ErrorTrap& tra
 vb::CollectionPtr Action::WorkgroupRights() { return WorkgroupRightsCollection(); }
 
 bool Action::HasAccess(int16_t nAccessRight) {
-  const UserProfilePtr profile = vb::Require(UserProfile());
-  if (profile->AllRights()) return true;
-  return profile->HasRight(nAccessRight);
+  return ProfileHolds(*vb::Require(UserProfile()), nAccessRight);
 }
 
 RecordsetPtr Action::editingRights(std::string_view cDateClosed, std::string_view cDateCompleted,
