@@ -65,13 +65,13 @@ LIMITS = """
 - `EmailData` and `editingRights` build no record set to read: their statements go to the engine
   with their values bound and come back as rows of values (`EmailData`: the action, the people's
   addresses, the nine labels: three round trips on both sides, the labels' statement text built
-  once; `editingRights`: the user's workgroup). Their reads now cost the library no more client
+  once; `editingRights`: the user's workgroup). Their reads cost the library no more client
   instructions than the raw side (callgrind: `editingRights`' workgroup read about 7,200
   instructions on PostgreSQL where the raw statement takes about 7,900). What remains above the
   raw side is the answer, which the raw side does not build: for `EmailData` the nine labels
   resolved, the subject, the body with its status sentence and a dozen dates in the user's
-  format (about 28,000 instructions of about 87,000 on PostgreSQL), for `editingRights` the
-  seventeen permissions (about 4,700 of about 11,900); each is handed out as a one-record set
+  format (about a third of its 86,000 client instructions on PostgreSQL), for `editingRights`
+  the seventeen permissions (about 4,400 of 11,600); each is handed out as a one-record set
   built in one step over a field list shared by every call, and the benchmark reads every field
   of it.
 - Writes keep the statements their callers see: `addRecord` opens the empty record set it adds
@@ -98,7 +98,7 @@ LIMITS = """
   caches inside the lock with seven writers queued behind it, so that the raw side looked four
   times slower than the library.
 - Long answers cost per row: every cell becomes a `vb::Variant` (a text is copied, a date is
-  parsed): `AlertRecords` (a quarter of the table) stays about 1.3 times the raw client
+  parsed): `AlertRecords` (a quarter of the table) stays about 1.25 times the raw client
   instructions on PostgreSQL (libpq 15 has no chunked-rows mode; both sides read one result).
   A forward-only, read-only record set streams its rows (SQLite
   steps the statement, PostgreSQL reads in libpq's single-row mode), so its memory follows the
