@@ -140,10 +140,15 @@ class ActionRow {
   /// have raises as a record set's field would.
   [[nodiscard]] const vb::Variant& Value(std::string_view column) const {
     const auto& columns = result_.columns;
-    // Names of another length never match: no comparison for them.
-    const auto at = std::find_if(columns.begin(), columns.end(), [&](const auto& c) {
-      return c.name.size() == column.size() && vb::EqualsText(c.name, column);
-    });
+    // The notice asks with the names as the table spells them: an exact match is looked for
+    // first; names of another length never match.
+    auto at = std::find_if(columns.begin(), columns.end(),
+                           [&](const auto& c) { return c.name == column; });
+    if (at == columns.end()) {
+      at = std::find_if(columns.begin(), columns.end(), [&](const auto& c) {
+        return c.name.size() == column.size() && vb::EqualsText(c.name, column);
+      });
+    }
     if (at == columns.end() || Missing()) throw ado::Error(ado::kItemNotFound, "ADODB.Fields");
     return result_.rows.front()[static_cast<std::size_t>(at - columns.begin())];
   }
