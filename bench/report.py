@@ -70,7 +70,7 @@ LIMITS = """
   instructions on PostgreSQL where the raw statement takes about 7,900). What remains above the
   raw side is the answer, which the raw side does not build: for `EmailData` the nine labels
   resolved, the subject, the body with its status sentence and a dozen dates in the user's
-  format (about a third of its 86,000 client instructions on PostgreSQL), for `editingRights`
+  format (about a third of its 84,000 client instructions on PostgreSQL), for `editingRights`
   the seventeen permissions (about 4,400 of 11,600); each is handed out as a one-record set
   built in one step over a field list shared by every call, and the benchmark reads every field
   of it.
