@@ -9,30 +9,10 @@
 
 namespace ado {
 
-namespace {
-
-// The fields of a record set before any is appended.
-const FieldList& NoFields() {
+const FieldList& Recordset::NoFields() {
   static const FieldList none = std::make_shared<const std::vector<FieldInfo>>();
   return none;
 }
-
-}  // namespace
-
-struct Recordset::Shared {
-  // Never changed once shared: record sets opened over the same statement hold one copy.
-  FieldList fields = NoFields();
-  std::vector<Row> rows;
-  std::shared_ptr<RowStore> store;
-  // A streamed query: how to run it again (kept for the record set's life: it may hold what the
-  // rows need), whether rows are still read as the cursor moves, the run being read (none once
-  // it is read to the end), where rows[0] stands among the query's rows, a buffer for the next.
-  RowSourceFactory query;
-  bool streaming = false;
-  std::unique_ptr<RowSource> source;
-  std::size_t base = 0;
-  std::vector<vb::Variant> next;
-};
 
 namespace {
 
@@ -66,8 +46,10 @@ std::string FieldText(const vb::Variant& value, const FieldInfo& info, const vb:
   return text;
 }
 
-// The value as the field holds it: the host's conversion for the field's type.
-vb::Variant Converted(const vb::Variant& value, const FieldInfo& info, const vb::Locale& locale) {
+}  // namespace
+
+vb::Variant FieldValueFor(const FieldInfo& info, const vb::Variant& value,
+                          const vb::Locale& locale) {
   if (value.IsNull() || value.IsEmpty()) return vb::Null;
   switch (info.type) {
     case adSmallInt:
@@ -101,8 +83,6 @@ vb::Variant Converted(const vb::Variant& value, const FieldInfo& info, const vb:
   return value;
 }
 
-}  // namespace
-
 // ---------------------------------------------------------------------------------------------
 // Field and Fields
 
@@ -110,18 +90,12 @@ const std::string& Field::Name() const { return owner_->Info(index_).name; }
 DataTypeEnum Field::Type() const { return owner_->Info(index_).type; }
 int32_t Field::DefinedSize() const { return owner_->Info(index_).definedSize; }
 int32_t Field::Attributes() const { return owner_->Info(index_).attributes; }
-const vb::Variant& Field::Value() const { return owner_->FieldValue(index_); }
 void Field::Value(const vb::Variant& value) { owner_->FieldValue(index_, value); }
 vb::Variant Field::OriginalValue() const { return owner_->FieldOriginalValue(index_); }
 
 int32_t Fields::Count() const { return static_cast<int32_t>(owner_->shared_->fields->size()); }
 
-Field Fields::Item(int32_t index) const {
-  if (index < 0 || static_cast<std::size_t>(index) >= owner_->shared_->fields->size()) {
-    throw Error(kItemNotFound, kFieldsSource);
-  }
-  return Field(owner_, static_cast<std::size_t>(index));
-}
+Field Fields::OutOfRange() { throw Error(kItemNotFound, kFieldsSource); }
 
 Field Fields::Item(std::string_view name) const {
   const std::optional<std::size_t> index = owner_->IndexOf(name);
@@ -180,11 +154,10 @@ void Recordset::OpenWithRows(FieldList fields, std::vector<Row> rows, CursorType
     if (row.values.size() != fields->size()) throw Error(kBadArguments);
     if (row.original.size() != row.values.size()) row.original.clear();
   }
-  auto shared = std::make_shared<Shared>();
-  shared->fields = std::move(fields);
-  shared->rows = std::move(rows);
-  shared->store = std::move(store);
-  shared_ = std::move(shared);
+  Shared& shared = FreshShared();
+  shared.fields = std::move(fields);
+  shared.rows = std::move(rows);
+  shared.store = std::move(store);
   edit_.reset();
   open_ = true;
   cursorType_ = cursorType;
@@ -203,17 +176,27 @@ void Recordset::OpenStreaming(FieldList fields, RowSourceFactory query,
                               CursorLocationEnum cursorLocation) {
   if (open_) throw Error(kObjectOpen);
   if (!fields) throw Error(kBadArguments);
-  auto shared = std::make_shared<Shared>();
-  shared->fields = std::move(fields);
-  shared->query = std::move(query);
-  shared->streaming = true;
-  shared_ = std::move(shared);
+  Shared& shared = FreshShared();
+  shared.fields = std::move(fields);
+  shared.query = std::move(query);
+  shared.streaming = true;
   edit_.reset();
   cursorType_ = adOpenForwardOnly;
   cursorLocation_ = cursorLocation;
   lockType_ = adLockReadOnly;
   RestartStream();
   open_ = true;
+}
+
+Recordset::Shared& Recordset::FreshShared() {
+  // A closed record set's own part (its fields alone) is reused when no clone holds it: most
+  // record sets are opened once, straight after they are made.
+  if (shared_.use_count() == 1) {
+    *shared_ = Shared{};
+  } else {
+    shared_ = std::make_shared<Shared>();
+  }
+  return *shared_;
 }
 
 void Recordset::Close() {
@@ -340,7 +323,7 @@ void Recordset::Assign(Edit& edit, std::size_t index, const vb::Variant& value) 
   if (shared_->store && !IsUpdatable(info)) {
     throw Error(kMultipleStep, kFieldSource);
   }
-  edit.row.values[index] = Converted(value, info, *locale_);
+  edit.row.values[index] = FieldValueFor(info, value, *locale_);
   edit.assigned[index] = true;
 }
 
@@ -379,14 +362,7 @@ std::vector<std::size_t> Recordset::IndexesOf(const std::vector<std::string>& fi
   return indexes;
 }
 
-const vb::Variant& Recordset::FieldValue(std::size_t index) const {
-  // The common read, a stored row under the cursor with no edit, in as few tests as it takes;
-  // anything else goes through the checks below in their order. A stored row has a value for
-  // each field.
-  if (open_ && !edit_ && !cursor_.bof && !cursor_.eof) {
-    const Row& row = shared_->rows[cursor_.index - shared_->base];
-    if (!row.deleted && index < row.values.size()) return row.values[index];
-  }
+const vb::Variant& Recordset::CheckedFieldValue(std::size_t index) const {
   RequireOpen();
   RequireField(index);
   if (edit_) return edit_->row.values[index];

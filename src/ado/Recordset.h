@@ -63,6 +63,13 @@ class RowStore {
 
 class Recordset;
 
+/// The value a field of this kind holds when set to value, as Field::Value(value) converts it:
+/// the host's conversion for the field's type (dates and numbers read in locale), Null for Null
+/// and Empty. A text longer than a limited text field allows raises kMultipleStep; a value
+/// that does not convert raises the host's error.
+[[nodiscard]] vb::Variant FieldValueFor(const FieldInfo& field, const vb::Variant& value,
+                                        const vb::Locale& locale = vb::Locale::EnUS());
+
 /// Field metadata shared, unchanged, by the record sets opened over the same statement.
 using FieldList = std::shared_ptr<const std::vector<FieldInfo>>;
 
@@ -112,6 +119,8 @@ class Fields {
  private:
   friend class Recordset;
   explicit Fields(Recordset* owner) : owner_(owner) {}
+  /// Raises kItemNotFound for a position out of range.
+  [[noreturn]] static Field OutOfRange();
   Recordset* owner_;
 };
 
@@ -239,7 +248,24 @@ class Recordset {
  private:
   friend class Field;
   friend class ado::Fields;
-  struct Shared;  // rows and field metadata shared by clones
+  /// The fields of a record set before any is appended.
+  static const FieldList& NoFields();
+  /// Rows and field metadata shared by clones.
+  struct Shared {
+    // Never changed once shared: record sets opened over the same statement hold one copy.
+    FieldList fields = NoFields();
+    std::vector<Row> rows;
+    std::shared_ptr<RowStore> store;
+    // A streamed query: how to run it again (kept for the record set's life: it may hold what
+    // the rows need), whether rows are still read as the cursor moves, the run being read (none
+    // once it is read to the end), where rows[0] stands among the query's rows, a buffer for the
+    // next.
+    RowSourceFactory query;
+    bool streaming = false;
+    std::unique_ptr<RowSource> source;
+    std::size_t base = 0;
+    std::vector<vb::Variant> next;
+  };
 
   /// Where the cursor stands: before the first row, after the last, or on rows[index].
   struct Cursor {
@@ -255,6 +281,8 @@ class Recordset {
     EditModeEnum mode = adEditNone;
   };
 
+  /// An empty shared part for a new open, this record set's own when no clone holds it.
+  Shared& FreshShared();
   void RequireOpen() const;
   void RequireUpdatable() const;
   [[nodiscard]] bool Adding() const;
@@ -280,7 +308,10 @@ class Recordset {
   [[nodiscard]] Cursor CursorAt(std::optional<std::size_t> at, SearchDirectionEnum direction) const;
   /// The cursor on the first live row met in direction (the last row when backward).
   [[nodiscard]] Cursor FirstCursor(SearchDirectionEnum direction) const;
+  /// The common read (a stored row under the cursor, no edit) inline; anything else through
+  /// CheckedFieldValue.
   [[nodiscard]] const vb::Variant& FieldValue(std::size_t index) const;
+  [[nodiscard]] const vb::Variant& CheckedFieldValue(std::size_t index) const;
   void FieldValue(std::size_t index, const vb::Variant& value);
   [[nodiscard]] vb::Variant FieldOriginalValue(std::size_t index) const;
   /// Whether rows are still read from the query as the cursor moves.
@@ -302,5 +333,26 @@ class Recordset {
   LockTypeEnum lockType_ = adLockReadOnly;
   const vb::Locale* locale_ = &vb::Locale::EnUS();
 };
+
+// Reading fields is what every client does for every cell: the common case is inline.
+
+inline const vb::Variant& Recordset::FieldValue(std::size_t index) const {
+  // A stored row under the cursor with no edit, in as few tests as it takes (a stored row has a
+  // value for each field); anything else goes through the checks in their order.
+  if (open_ && !edit_ && !cursor_.bof && !cursor_.eof) {
+    const Row& row = shared_->rows[cursor_.index - shared_->base];
+    if (!row.deleted && index < row.values.size()) return row.values[index];
+  }
+  return CheckedFieldValue(index);
+}
+
+inline const vb::Variant& Field::Value() const { return owner_->FieldValue(index_); }
+
+inline Field Fields::Item(int32_t index) const {
+  if (index >= 0 && static_cast<std::size_t>(index) < owner_->shared_->fields->size()) {
+    return Field(owner_, static_cast<std::size_t>(index));
+  }
+  return OutOfRange();
+}
 
 }  // namespace ado

@@ -18,23 +18,38 @@ std::string Condition(std::string_view key) { return "ConfigKey=" + DataUtility:
 
 // One statement for the rows of several keys, sent to the engine with the keys bound: the
 // answer is a few short rows, read at once, with no record set around them.
-std::string SelectKeys(std::size_t count) {
+std::string SelectKeysText(std::size_t count) {
   return R"(select "ConfigKey", "ValueType", "ValueText" from "ActionConfig" where )" +
          engine::EqualsAnyBound("ConfigKey", count);
 }
 
+// The statement for count keys: built once for up to a dozen (a notice's labels), else into
+// storage.
+std::string_view SelectKeys(std::size_t count, std::string& storage) {
+  constexpr std::size_t kKept = 12;
+  static const std::vector<std::string> kTexts = [] {
+    std::vector<std::string> texts(kKept + 1);
+    for (std::size_t n = 1; n <= kKept; ++n) texts[n] = SelectKeysText(n);
+    return texts;
+  }();
+  if (count <= kKept) return kTexts[count];
+  storage = SelectKeysText(count);
+  return storage;
+}
+
 // The label rule: a stored, non-empty text, else the name itself.
 std::string LabelFrom(const vb::Variant& label, std::string_view name, bool* found) {
-  const bool stored = label.IsString() && !vb::TextOf(label).empty();
+  const bool stored = label.IsString() && !std::get<std::string>(label.storage()).empty();
   if (found) *found = stored;
-  return stored ? vb::TextOf(label) : std::string(name);
+  if (!stored) return std::string(name);
+  return std::get<std::string>(label.storage());
 }
 
 }  // namespace
 
 const SettingsSnapshot::Entry* SettingsSnapshot::Find(std::string_view key) const {
   for (const Entry& entry : entries_) {
-    if (vb::EqualsText(entry.key, key)) return &entry;
+    if (entry.key.size() == key.size() && vb::EqualsText(entry.key, key)) return &entry;
   }
   return nullptr;
 }
@@ -93,8 +108,11 @@ SettingsSnapshot SettingsStore::Read(std::span<const std::string> keys) const {
   }
   if (stored.empty()) return snapshot;
   auto& engine = state_->Open(kSettingsSource).Engine();
-  for (auto& row : engine.Execute(SelectKeys(stored.size()), stored).rows) {
-    SettingsSnapshot::Entry* entry = snapshot.Find(vb::TextOf(row[0]));
+  std::string text;
+  for (auto& row : engine.Execute(SelectKeys(stored.size(), text), stored).rows) {
+    SettingsSnapshot::Entry* entry = row[0].IsString()
+                                         ? snapshot.Find(std::get<std::string>(row[0].storage()))
+                                         : snapshot.Find(vb::TextOf(row[0]));
     if (entry == nullptr || entry->changed) continue;
     entry->type = std::move(row[1]);
     entry->text = std::move(row[2]);

@@ -54,7 +54,7 @@ vb::Variant FromStored(const vb::Variant& typeValue, const vb::Variant& textValu
   const auto type = vb::CInt(typeValue);
   if (type == vb::vbNull) return vb::Null;
   if (textValue.IsNull() || textValue.IsEmpty()) Unreadable(type);
-  const std::string text = vb::CStr(textValue);
+  std::string text = vb::CStr(textValue);
   switch (type) {
     case vb::vbBoolean:
       return text == "True";
@@ -67,7 +67,7 @@ vb::Variant FromStored(const vb::Variant& typeValue, const vb::Variant& textValu
     case vb::vbDate:
       return vb::Date::FromIso(text);
     case vb::vbString:
-      return text;
+      return vb::Variant(std::move(text));
     default:
       Unreadable(type);
   }

@@ -4,6 +4,7 @@
 #include <array>
 #include <iterator>
 #include <map>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -11,6 +12,7 @@
 
 #include "ado/Errors.h"
 #include "kvaction/Action.h"
+#include "kvaction/action/MemoryRecord.h"
 #include "kvaction/action/State.h"
 #include "kvaction/alerts/Email.h"
 #include "kvaction/alerts/RecordStatus.h"
@@ -34,22 +36,18 @@ struct Sender {
   std::string name;
 };
 
-/// The fields of the notice record set, in their order.
-struct NoticeField {
-  std::string_view name;
-  ado::DataTypeEnum type;
-  int32_t definedSize;
-};
-
-constexpr NoticeField kNoticeFields[] = {
-    {"ID", ado::adInteger, 0},
-    {"AssigneeEmail", ado::adVarChar, 80},
-    {"OriginatorEmail", ado::adVarChar, 80},
-    {"FromName", ado::adVarChar, 50},
-    {"FromEmail", ado::adVarChar, 80},
-    {"Subject", ado::adVarChar, 200},
-    {"Body", ado::adLongVarChar, 0x40000000},
-};
+/// The fields of the notice record set, in their order, shared by every notice.
+const ado::FieldList& NoticeFields() {
+  static const ado::FieldList kFields = std::make_shared<const std::vector<ado::FieldInfo>>(
+      std::vector<ado::FieldInfo>{{"ID", ado::adInteger, 0, ado::adFldUnspecified},
+                                  {"AssigneeEmail", ado::adVarChar, 80, ado::adFldUnspecified},
+                                  {"OriginatorEmail", ado::adVarChar, 80, ado::adFldUnspecified},
+                                  {"FromName", ado::adVarChar, 50, ado::adFldUnspecified},
+                                  {"FromEmail", ado::adVarChar, 80, ado::adFldUnspecified},
+                                  {"Subject", ado::adVarChar, 200, ado::adFldUnspecified},
+                                  {"Body", ado::adLongVarChar, 0x40000000, ado::adFldUnspecified}});
+  return kFields;
+}
 
 /// The texts of the notice; an empty one leaves its field Null.
 struct Notice {
@@ -142,8 +140,15 @@ class ActionRow {
   /// have raises as a record set's field would.
   [[nodiscard]] const vb::Variant& Value(std::string_view column) const {
     const auto& columns = result_.columns;
-    const auto at = std::find_if(columns.begin(), columns.end(),
-                                 [&](const auto& c) { return vb::EqualsText(c.name, column); });
+    // The notice asks with the names as the table spells them: an exact match is looked for
+    // first; names of another length never match.
+    auto at = std::find_if(columns.begin(), columns.end(),
+                           [&](const auto& c) { return c.name == column; });
+    if (at == columns.end()) {
+      at = std::find_if(columns.begin(), columns.end(), [&](const auto& c) {
+        return c.name.size() == column.size() && vb::EqualsText(c.name, column);
+      });
+    }
     if (at == columns.end() || Missing()) throw ado::Error(ado::kItemNotFound, "ADODB.Fields");
     return result_.rows.front()[static_cast<std::size_t>(at - columns.begin())];
   }
@@ -152,24 +157,20 @@ class ActionRow {
   kvdata::engine::Result result_;
 };
 
-/// A fresh, unconnected record set holding the notice as its one, current record.
-RecordsetPtr NoticeRecordset(int32_t nID, const Notice& notice) {
-  auto result = ado::Recordset::Create();
-  ado::Fields fields = result->Fields();
-  for (const NoticeField& field : kNoticeFields) {
-    fields.Append(field.name, field.type, field.definedSize, ado::adFldUnspecified);
+/// A fresh, unconnected record set holding the notice as its one, current record; a text too
+/// long for its field gives no notice, as setting that field would refuse it.
+RecordsetPtr NoticeRecordset(int32_t nID, Notice notice) {
+  const auto text = [](std::string& value) {
+    return value.empty() ? vb::Variant(vb::Null) : vb::Variant(std::move(value));
+  };
+  std::vector<vb::Variant> values;
+  values.reserve(NoticeFields()->size());
+  values.emplace_back(nID);
+  for (std::string* value : {&notice.assigneeEmail, &notice.originatorEmail, &notice.fromName,
+                             &notice.fromEmail, &notice.subject, &notice.body}) {
+    values.push_back(text(*value));
   }
-  result->Open(ado::adOpenUnspecified, ado::adLockUnspecified, -1);
-  result->AddNew();
-  fields.Item(0).Value(vb::Variant(nID));
-  // The texts in the order of kNoticeFields, after "ID".
-  const std::string* texts[] = {&notice.assigneeEmail, &notice.originatorEmail, &notice.fromName,
-                                &notice.fromEmail,     &notice.subject,         &notice.body};
-  for (int32_t i = 0; i < static_cast<int32_t>(std::size(texts)); ++i) {
-    if (!texts[i]->empty()) fields.Item(i + 1).Value(vb::Variant(*texts[i]));
-  }
-  result->Update();
-  return result;
+  return MemoryRecord(NoticeFields(), std::move(values));
 }
 
 }  // namespace
@@ -258,7 +259,7 @@ RecordsetPtr Action::EmailData(int32_t nID, std::string_view cURL) {
   record.reset();
 
   RecordsetPtr result;
-  trap.Assign(result, [&] { return NoticeRecordset(nID, notice); });
+  trap.Assign(result, [&] { return NoticeRecordset(nID, std::move(notice)); });
   return result;
 }
 

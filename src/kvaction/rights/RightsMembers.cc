@@ -1,6 +1,7 @@
 // The rights questions a client asks the Action object: the catalogue, the access test, the
 // editing rights of one action, the delete permission and workgroup changes. The rules themselves
 // live in Rights.cc; this file gathers what they need from the profile and the directory.
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -18,28 +19,37 @@
 namespace kvaction {
 namespace {
 
-// The logged-in user as the rights rules see him or her. Each fact is read as a trapped step: a
-// fact that cannot be read keeps its empty value, and an access test that fails grants nothing.
+// The access test: a profile with every right holds any, else the rights of its list.
+bool ProfileHolds(const kvdata::UserProfile& profile, int16_t right) {
+  return profile.AllRights() || profile.HasRight(right);
+}
+
+// The logged-in user as the rights rules see him or her, from the profile read once. Each fact
+// is read as a trapped step: without a profile the user has no ID and holds no right.
 UserFacts FactsOf(Action& action, vb::ErrorTrap& trap) {
   UserFacts user;
-  trap.Assign(user.super, [&] { return action.HasAccess(arSuperUser); });
-  trap.Assign(user.userID, [&] { return vb::Require(action.UserProfile())->UserID(); });
-  user.holds = [&action](int16_t right) { return action.HasAccess(right); };
+  UserProfilePtr profile;
+  trap.Assign(profile, [&] { return vb::Require(action.UserProfile()); });
+  if (profile) {
+    user.super = ProfileHolds(*profile, arSuperUser);
+    user.userID = profile->UserID();
+  }
+  user.holds = [profile](int16_t right) { return profile && ProfileHolds(*profile, right); };
   return user;
 }
 
 // The one-record set of editingRights: 17 boolean fields, CloseAction left without a value
 // (Null). Built in one step: clients ask before every edit form they show.
 RecordsetPtr EditingRightsRecord(const EditingRights& rights, vb::ErrorTrap& trap) {
-  static const std::vector<ado::FieldInfo> kFields = [] {
-    std::vector<ado::FieldInfo> fields;
+  static const ado::FieldList kFields = [] {
+    auto fields = std::make_shared<std::vector<ado::FieldInfo>>();
     for (const std::string_view name : EditingRights::kFieldNames) {
-      fields.push_back({std::string(name), ado::adBoolean, 0, ado::adFldUnspecified});
+      fields->push_back({std::string(name), ado::adBoolean, 0, ado::adFldUnspecified});
     }
     return fields;
   }();
   std::vector<vb::Variant> values;
-  values.reserve(kFields.size());
+  values.reserve(kFields->size());
   for (const std::optional<bool>& value : rights.InOrder()) {
     if (value) {
       values.emplace_back(*value);
@@ -57,9 +67,7 @@ RecordsetPtr EditingRightsRecord(const EditingRights& rights, vb::ErrorTrap& tra
 vb::CollectionPtr Action::WorkgroupRights() { return WorkgroupRightsCollection(); }
 
 bool Action::HasAccess(int16_t nAccessRight) {
-  const UserProfilePtr profile = vb::Require(UserProfile());
-  if (profile->AllRights()) return true;
-  return profile->HasRight(nAccessRight);
+  return ProfileHolds(*vb::Require(UserProfile()), nAccessRight);
 }
 
 RecordsetPtr Action::editingRights(std::string_view cDateClosed, std::string_view cDateCompleted,
@@ -69,9 +77,9 @@ RecordsetPtr Action::editingRights(std::string_view cDateClosed, std::string_vie
   UserFacts user = FactsOf(*this, trap);
   trap.Assign(user.groupID, [&] { return vb::Require(UserProfile())->GroupID(); });
   const ActionFacts action{cDateClosed, cDateCompleted, cAssigneeID, cOriginatorID, cReferenceID};
-  const EditingRights rights =
-      DecideEditingRights(user, action, state_->referenceID,
-                          PermitDeleteAction(cAssigneeID, cOriginatorID), state_->locale);
+  // The delete permission as PermitDeleteAction decides it, from the facts already read.
+  const EditingRights rights = DecideEditingRights(
+      user, action, state_->referenceID, PermitDelete(user, cOriginatorID), state_->locale);
   return EditingRightsRecord(rights, trap);
 }
 

@@ -103,8 +103,19 @@ bool StartsWithKeyword(std::string_view sql, std::string_view keyword) {
 }
 
 bool ChangesSchema(std::string_view sql) {
-  return StartsWithKeyword(sql, "CREATE") || StartsWithKeyword(sql, "ALTER") ||
-         StartsWithKeyword(sql, "DROP");
+  // Asked of every statement, most of them queries: one look at the first letter settles those.
+  const auto start = sql.find_first_not_of(" \t\r\n(");
+  if (start == std::string_view::npos) return false;
+  switch (sql[start] | 0x20) {
+    case 'c':
+      return StartsWithKeyword(sql, "CREATE");
+    case 'a':
+      return StartsWithKeyword(sql, "ALTER");
+    case 'd':
+      return StartsWithKeyword(sql, "DROP");
+    default:
+      return false;
+  }
 }
 
 }  // namespace kvdata::engine

@@ -59,9 +59,7 @@ bool IsLong(ado::DataTypeEnum type) {
 vb::Variant TextToStore(const vb::Variant& value, const ado::FieldInfo& field) {
   std::string text = vb::CStr(value);
   // The field is named only for a text that is refused: every stored text passes through here.
-  if (!IsValidUtf8(text) || text.find('\0') != std::string_view::npos) {
-    RequireUtf8(text, fmt::format("the value of \"{}\"", field.name));
-  }
+  if (!IsStorableText(text)) RequireUtf8(text, fmt::format("the value of \"{}\"", field.name));
   if (!IsLong(field.type) && field.definedSize > 0 &&
       CharacterCount(text) > static_cast<std::size_t>(field.definedSize)) {
     throw vb::ComError(kSqlError, std::string(kConnectionSource),
@@ -82,6 +80,10 @@ bool IsValidUtf8(std::string_view text) {
   return true;
 }
 
+bool IsStorableText(std::string_view text) {
+  return IsValidUtf8(text) && text.find('\0') == std::string_view::npos;
+}
+
 void RequireUtf8(std::string_view text, std::string_view what) {
   if (!IsValidUtf8(text)) {
     throw vb::ComError(kSqlError, std::string(kConnectionSource),
@@ -95,8 +97,7 @@ void RequireUtf8(std::string_view text, std::string_view what) {
 }
 
 void RequireBoundText(std::string_view text, std::size_t position) {
-  if (IsValidUtf8(text) && text.find('\0') == std::string_view::npos) return;
-  RequireUtf8(text, fmt::format("value {}", position));
+  if (!IsStorableText(text)) RequireUtf8(text, fmt::format("value {}", position));
 }
 
 std::size_t CharacterCount(std::string_view text) {

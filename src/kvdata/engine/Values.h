@@ -13,6 +13,9 @@ namespace kvdata::engine {
 
 /// Whether text is well-formed UTF-8 (no overlong forms, no surrogates, nothing past U+10FFFF).
 [[nodiscard]] bool IsValidUtf8(std::string_view text);
+/// Whether text may be stored as it is: valid UTF-8 with no NUL character (RequireUtf8's test,
+/// for a caller that builds the name of what it checks only when the test fails).
+[[nodiscard]] bool IsStorableText(std::string_view text);
 /// Raises kSqlError naming what (a column, "the statement") when text is not valid UTF-8 or
 /// holds a NUL character (which one engine would cut the text at).
 void RequireUtf8(std::string_view text, std::string_view what);

@@ -56,8 +56,8 @@ vb::Variant ReadValue(std::string_view text, ValueKind kind, ado::DataTypeEnum t
     }
     case ValueKind::Fraction:
       return vb::Variant(std::strtod(std::string(text).c_str(), nullptr));
-    case ValueKind::Boolean:  // native t/f, or the library's -1/0
-      return vb::Variant(text == "t" || (text != "f" && text != "0"));
+    case ValueKind::Boolean:  // native t/f, or the library's -1/0: false is one letter
+      return vb::Variant(text.size() != 1 || (text[0] != 'f' && text[0] != '0'));
     case ValueKind::Date:
       return DateFromText(text);
     case ValueKind::Text:
@@ -65,6 +65,22 @@ vb::Variant ReadValue(std::string_view text, ValueKind kind, ado::DataTypeEnum t
   }
   return vb::Variant(text);
 }
+
+// One cell of a result, read straight into the row that holds it: the row constructs its value
+// from this, so that no value is made first and moved there.
+struct CellOf {
+  const PGresult* result;
+  int row;
+  int col;
+  ValueKind kind;
+  ado::DataTypeEnum type;
+  operator vb::Variant() const {  // NOLINT(google-explicit-constructor): a cell becomes a value
+    if (PQgetisnull(result, row, col)) return vb::Null;
+    return ReadValue(std::string_view(PQgetvalue(result, row, col),
+                                      static_cast<std::size_t>(PQgetlength(result, row, col))),
+                     kind, type);
+  }
+};
 
 // The text a parameter other than a text is sent as; nullopt for NULL.
 std::optional<std::string> ParamText(const vb::Variant& value) {
@@ -469,14 +485,8 @@ Result PgEngine::RunOnce(std::string_view sql, std::span<const vb::Variant> para
     auto& cells = result.rows[static_cast<std::size_t>(row)];
     cells.reserve(static_cast<std::size_t>(width));
     for (int col = 0; col < width; ++col) {
-      if (PQgetisnull(r, row, col)) {
-        cells.emplace_back(vb::Null);
-        continue;
-      }
-      const std::string_view text(PQgetvalue(r, row, col),
-                                  static_cast<std::size_t>(PQgetlength(r, row, col)));
       const auto index = static_cast<std::size_t>(col);
-      cells.push_back(ReadValue(text, kinds[index], columns[index].type));
+      cells.emplace_back(CellOf{r, row, col, kinds[index], columns[index].type});
     }
   }
   for (std::size_t i = 0; i < columns.size(); ++i) {
@@ -555,16 +565,10 @@ class StreamedRows final : public ado::RowSource {
     const PgEngine::ResultPtr result(PQgetResult(conn));
     const ExecStatusType status = PQresultStatus(result.get());
     if (result != nullptr && status == PGRES_SINGLE_TUPLE) {
-      values.resize(types_.size());
+      values.clear();
       for (std::size_t col = 0; col < types_.size(); ++col) {
-        const int c = static_cast<int>(col);
-        values[col] =
-            PQgetisnull(result.get(), 0, c)
-                ? vb::Variant(vb::Null)
-                : ReadValue(
-                      std::string_view(PQgetvalue(result.get(), 0, c),
-                                       static_cast<std::size_t>(PQgetlength(result.get(), 0, c))),
-                      kinds_[col], types_[col]);
+        values.emplace_back(
+            CellOf{result.get(), 0, static_cast<int>(col), kinds_[col], types_[col]});
       }
       return true;
     }

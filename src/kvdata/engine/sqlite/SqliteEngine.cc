@@ -71,6 +71,17 @@ vb::Variant ReadValue(sqlite3_stmt* stmt, int i, ado::DataTypeEnum type) {
   }
 }
 
+// One cell of the current row, read straight into the row that holds it: the row constructs
+// its value from this, so that no value is made first and moved there.
+struct CellOf {
+  sqlite3_stmt* stmt;
+  int column;
+  ado::DataTypeEnum type;
+  operator vb::Variant() const {  // NOLINT(google-explicit-constructor): a cell becomes a value
+    return ReadValue(stmt, column, type);
+  }
+};
+
 // Resets a statement (and its bindings) however the run ends.
 struct ResetOnExit {
   sqlite3_stmt* stmt;
@@ -222,7 +233,7 @@ Result SqliteEngine::Run(Prepared& prepared, std::span<const vb::Variant> params
     auto& row = result.rows.emplace_back();
     row.reserve(width);
     for (std::size_t i = 0; i < width; ++i) {
-      row.push_back(ReadValue(stmt, static_cast<int>(i), columns[i].type));
+      row.emplace_back(CellOf{stmt, static_cast<int>(i), columns[i].type});
     }
   }
   if (rc != SQLITE_DONE) RaiseStatementError(db_.get(), rc, sql);
@@ -287,9 +298,9 @@ class SteppedRows final : public ado::RowSource {
     if (done_) return false;
     const int rc = sqlite3_step(stmt_.get());
     if (rc == SQLITE_ROW) {
-      values.resize(types_.size());
+      values.clear();
       for (std::size_t i = 0; i < types_.size(); ++i) {
-        values[i] = ReadValue(stmt_.get(), static_cast<int>(i), types_[i]);
+        values.emplace_back(CellOf{stmt_.get(), static_cast<int>(i), types_[i]});
       }
       return true;
     }
