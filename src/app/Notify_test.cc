@@ -4,10 +4,7 @@
 // time zone deciding what they list.
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <cstdlib>
-#include <filesystem>
 #include <functional>
 #include <map>
 #include <set>
@@ -22,8 +19,6 @@
 namespace app {
 namespace {
 
-using app::testing::SelfSigned;
-using app::testing::SinkOptions;
 using app::testing::SmtpSink;
 using Addresses = std::multiset<std::string>;
 
@@ -31,16 +26,6 @@ UserChanges EmailChange(std::string address) {
   UserChanges changes;
   changes.email = std::move(address);
   return changes;
-}
-
-SinkOptions SinkWith(int refuse, std::optional<SelfSigned> tls = std::nullopt,
-                     bool implicitTls = false, std::string password = {}) {
-  SinkOptions options;
-  options.refuseSessions = refuse;
-  options.tls = std::move(tls);
-  options.implicitTls = implicitTls;
-  options.password = std::move(password);
-  return options;
 }
 
 Relay RelayAt(std::string address) {
@@ -144,7 +129,9 @@ TEST_P(NotifyTest, AChangeMailsTheOtherPartyAndNeverTheActor) {
 TEST_P(NotifyTest, ARefusingRelayGetsTheMailOnceWhenItIsDueAgain) {
   auto orig = SignIn("orig");
   const int32_t id = Add(orig, {{"Subject", "Fix the pump"}, {"AssigneeID", "asg"}});
-  const SmtpSink sink(SinkWith(1));
+  app::testing::SinkOptions refusing;
+  refusing.refuseSessions = 1;
+  const SmtpSink sink(refusing);
   const DeliveryReport refused = Send(sink);
   EXPECT_EQ(refused.deferred, 1);
   ASSERT_EQ(refused.problems.size(), 1U);
@@ -231,52 +218,6 @@ TEST_P(NotifyTest, RemindersFollowLeadTimeTimeZoneAndGoOncePerDay) {
 }
 
 KV_INSTANTIATE_ENGINES(NotifyTest);
-
-TEST(Deliver, SecureRelaysGetTheMailOnlyOverTlsAndWithTheLogin) {
-  const auto folder =
-      std::filesystem::temp_directory_path() / ("kvaction-tls-" + std::to_string(::getpid()));
-  const auto certificate = app::testing::SelfSigned::Make(folder);
-  struct Case {
-    std::string name;
-    SinkOptions sink;
-    MailSecurity security;
-    bool delivered;
-  };
-  const std::vector<Case> cases = {
-      {"STARTTLS", SinkWith(0, certificate, false, "s3cret"), MailSecurity::StartTls, true},
-      {"implicit TLS", SinkWith(0, certificate, true, "s3cret"), MailSecurity::Tls, true},
-      {"STARTTLS asked, not offered", SinkWith(0, std::nullopt, false, "s3cret"),
-       MailSecurity::StartTls, false},
-  };
-  const OutgoingMail mail{"<1.kvaction@example.org>",
-                          "Ada",
-                          "ada@example.org",
-                          {"bob@example.org"},
-                          "Hello",
-                          "Body\r\n",
-                          {}};
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    const SmtpSink sink(c.sink);
-    Relay relay = RelayAt(sink.Address());
-    relay.security = c.security;
-    relay.user = "mailer";
-    relay.password = "s3cret";
-    relay.caFile = certificate.certificate.string();
-    relay.timeout = std::chrono::seconds(10);
-    if (!c.delivered) {
-      EXPECT_THROW(Deliver(relay, mail), vb::ComError);
-      EXPECT_TRUE(sink.Received().empty());
-      continue;
-    }
-    Deliver(relay, mail);
-    const auto received = sink.Received();
-    ASSERT_EQ(received.size(), 1U);
-    EXPECT_TRUE(received[0].secure);
-    EXPECT_EQ(received[0].login, "mailer");
-  }
-  std::filesystem::remove_all(folder);
-}
 
 }  // namespace
 }  // namespace app

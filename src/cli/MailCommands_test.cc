@@ -158,9 +158,7 @@ TEST_P(MailCommand, TheServersMailWorkRemindsOnceAtReminderTimeInTheZone) {
   EXPECT_EQ(log.str(),
             "kvaction serve: reminders queued: 1, already sent today: 0.\n"
             "kvaction serve: mail delivered 1, to be tried again 0, given up 0.\n");
-  Run("admin", {"settings", "set", "ReminderTime", ""});
-  const testing::Outcome bad = As("admin", {"settings", "set", "ReminderTime", "7am"});
-  EXPECT_THAT(bad.err, HasSubstr("ReminderTime: '7am' is not a time of day HH:MM (24-hour)"));
+  Run("admin", {"settings", "set", "ReminderTime", ""});  // an empty time: no reminders
 }
 
 KV_INSTANTIATE_ENGINES(MailCommand);
