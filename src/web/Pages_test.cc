@@ -45,6 +45,19 @@ class PagesTest : public ServedDatabaseTest {
     const size_t at = page.find("name=\"csrf\" value=\"") + 19;
     return page.substr(at, 64);
   }
+  // The session cookie of user, signed in through the form on first use.
+  std::string Cookie(const std::string& user) {
+    auto& [cookie, token] = sessions_[user];
+    if (cookie.empty()) token = FormToken(cookie = SignIn(user));
+    return cookie;
+  }
+  // Posts a form as user, with the form token of the user's session.
+  httplib::Result Post(const std::string& user, const std::string& path, httplib::Params form) {
+    const std::string cookie = Cookie(user);
+    form.emplace("csrf", sessions_[user].second);
+    return client_->Post(path, {{"Cookie", cookie}}, form);
+  }
+  std::map<std::string, std::pair<std::string, std::string>> sessions_;  // cookie, form token
 };
 
 TEST_P(PagesTest, RequestsWithoutSessionOrFormTokenAreTurnedAway) {
@@ -135,48 +148,10 @@ class AdminPagesTest : public PagesTest {
       const int32_t group = app::WorkgroupAdd(lead, user, {right, 70});
       app::UserAdd(lead, {user, user, "password1", "", group});
     }
-    for (const auto& user : kRoles) {
-      cookies_[user] = SignIn(user);
-      formTokens_[user] = FormToken(cookies_[user]);
-    }
-  }
-  std::string AllTables() {
-    return kvdata::testing::TablesText(
-        *Connect(), {"actions", "ActionEvents", "ActionAttachments", "ActionQueries", "Users",
-                     "ActionGroups", "ActionConfig"});
-  }
-  httplib::Result Post(const std::string& user, const std::string& path, httplib::Params form) {
-    form.emplace("csrf", formTokens_[user]);
-    return client_->Post(path, {{"Cookie", cookies_[user]}}, form);
   }
   const std::vector<std::string> kRoles = {"lead",   "orig",      "asg",     "by",
                                            "viewer", "useradmin", "remover", "groupadmin"};
-  std::map<std::string, std::string> cookies_;
-  std::map<std::string, std::string> formTokens_;
 };
-
-TEST_P(AdminPagesTest, EachPageOpensExactlyToItsRoles) {
-  const std::vector<std::pair<std::string, std::set<std::string>>> pages = {
-      {"/admin", {"lead", "useradmin", "remover", "groupadmin"}},
-      {"/admin/users", {"lead", "useradmin", "remover"}},
-      {"/admin/user?id=by", {"lead", "useradmin", "remover"}},
-      {"/admin/workgroups", {"lead", "groupadmin"}},
-      {"/admin/workgroup?id=-1", {"lead", "groupadmin"}},
-      {"/admin/settings", {"lead"}},
-  };
-  for (const auto& user : kRoles) {
-    const bool any = pages[0].second.count(user) > 0;  // someone the first page opens to
-    EXPECT_EQ(client_->Get("/", {{"Cookie", cookies_[user]}})->body.find("id=\"nav-admin\"") !=
-                  std::string::npos,
-              any)
-        << user;
-    for (const auto& [path, allowed] : pages) {
-      EXPECT_EQ(client_->Get(path, {{"Cookie", cookies_[user]}})->status,
-                allowed.count(user) ? 200 : 403)
-          << path << " as " << user;
-    }
-  }
-}
 
 // Each form posted by every role, on things made for the post: an action ({a}), its attachment
 // ({t}), the lead's saved query ({q}), a user ({u}), a SuperUser ({s}) and a workgroup ({g}).
@@ -187,7 +162,14 @@ TEST_P(AdminPagesTest, EachFormIsAllowedExactlyToItsRolesAndARefusalChangesNothi
     std::set<std::string> allowed;
   };
   const std::set<std::string> staff = {"lead", "orig", "asg", "by"};
+  const std::set<std::string> admins = {"lead", "useradmin", "remover", "groupadmin"};
   const std::vector<FormCase> cases = {
+      {"GET /admin", {}, admins},
+      {"GET /admin/users", {}, {"lead", "useradmin", "remover"}},
+      {"GET /admin/user?id=by", {}, {"lead", "useradmin", "remover"}},
+      {"GET /admin/workgroups", {}, {"lead", "groupadmin"}},
+      {"GET /admin/workgroup?id=-1", {}, {"lead", "groupadmin"}},
+      {"GET /admin/settings", {}, {"lead"}},
       {"/action/{a}/edit",
        {{"Subject", "New"}, {"base.Subject", "Fix the pump"}},
        {"lead", "orig"}},
@@ -225,6 +207,12 @@ TEST_P(AdminPagesTest, EachFormIsAllowedExactlyToItsRolesAndARefusalChangesNothi
   for (const auto& test : cases) {
     for (const auto& user : kRoles) {
       SCOPED_TRACE(fmt::format("row {} ({}) as {}", &test - cases.data(), test.path, user));
+      const bool allowed = test.allowed.count(user) > 0;
+      if (test.path.starts_with("GET ")) {
+        EXPECT_EQ(client_->Get(test.path.substr(4), {{"Cookie", Cookie(user)}})->status,
+                  allowed ? 200 : 403);
+        continue;
+      }
       // Makes what a placeholder names, and puts its ID in the text.
       const std::string victim = fmt::format("victim{}", ++fresh);
       int32_t action = 0;
@@ -251,11 +239,15 @@ TEST_P(AdminPagesTest, EachFormIsAllowedExactlyToItsRolesAndARefusalChangesNothi
       httplib::Params form;
       for (const auto& [name, value] : test.form) form.emplace(name, fill(value, name == "id"));
       const std::string path = fill(test.path, false);
-      const std::string before = AllTables();
+      const std::string before = Snapshot();
       const auto answer = Post(user, path, form);
-      EXPECT_EQ(answer->status, test.allowed.count(user) ? 303 : 403) << answer->body;
-      EXPECT_EQ(AllTables() != before, test.allowed.count(user) > 0);
+      EXPECT_EQ(answer->status, allowed ? 303 : 403) << answer->body;
+      EXPECT_EQ(Snapshot() != before, allowed);
     }
+  }
+  for (const auto& user : kRoles) {  // the way to the administration pages
+    const std::string page = client_->Get("/", {{"Cookie", Cookie(user)}})->body;
+    EXPECT_EQ(page.find("id=\"nav-admin\"") != std::string::npos, admins.contains(user)) << user;
   }
 }
 
@@ -284,18 +276,18 @@ TEST_P(AdminPagesTest, RefusalsAndBadInputShowTheirReasonAndChangeNothing) {
   };
   for (const auto& test : cases) {
     SCOPED_TRACE(test.path + " " + test.reason);
-    const std::string before = AllTables();
+    const std::string before = Snapshot();
     const auto answer = Post("lead", test.path, test.form);
     EXPECT_EQ(answer->status, test.status);
     EXPECT_NE(answer->body.find(test.reason), std::string::npos) << answer->body;
-    EXPECT_EQ(AllTables(), before);
+    EXPECT_EQ(Snapshot(), before);
   }
   // What people type is shown as text.
   EXPECT_EQ(Post("lead", "/admin/users",
                  {{"userID", "x1"}, {"userName", "<b>x</b>"}, {"password", "password9"}})
                 ->status,
             303);
-  const std::string page = client_->Get("/admin/users", {{"Cookie", cookies_["lead"]}})->body;
+  const std::string page = client_->Get("/admin/users", {{"Cookie", Cookie("lead")}})->body;
   EXPECT_NE(page.find("&lt;b&gt;x"), std::string::npos);
   EXPECT_EQ(page.find("<b>x"), std::string::npos);
 }
@@ -306,7 +298,7 @@ TEST_P(PagesTest, ListFiltersAndSavedQueriesChooseTheRowsAndSortingKeepsTheChoic
   NewAction("Pump for asg");
   auto orig = app::Session::SignIn(open_, "orig", "password1");
   (void)app::Add(orig, {{"Subject", "Valve for by"}, {"Assignee", "by"}});
-  const std::string cookie = SignIn("lead");
+  const std::string cookie = Cookie("lead");
   struct ListCase {
     std::string path;
     int status;
@@ -328,14 +320,10 @@ TEST_P(PagesTest, ListFiltersAndSavedQueriesChooseTheRowsAndSortingKeepsTheChoic
     for (const auto& text : test.shown) EXPECT_NE(answer->body.find(text), std::string::npos);
     for (const auto& text : test.hidden) EXPECT_EQ(answer->body.find(text), std::string::npos);
   }
-  const auto unsaved =
-      client_->Post("/action/new", {{"Cookie", cookie}},
-                    httplib::Params{{"csrf", FormToken(cookie)}, {"Category", "Kept text"}});
+  const auto unsaved = Post("lead", "/action/new", {{"Category", "Kept text"}});
   EXPECT_EQ(unsaved->status, 400);
   EXPECT_NE(unsaved->body.find("value=\"Kept text\""), std::string::npos) << "the form keeps it";
-  const auto saved = client_->Post(
-      "/queries", {{"Cookie", cookie}},
-      httplib::Params{{"csrf", FormToken(cookie)}, {"name", "By's"}, {"assignee", "by"}});
+  const auto saved = Post("lead", "/queries", {{"name", "By's"}, {"assignee", "by"}});
   const std::string location = saved->get_header_value("Location");
   ASSERT_EQ(location.rfind("/?query=", 0), 0u) << saved->body;
   const std::string page = client_->Get(location, {{"Cookie", cookie}})->body;
@@ -350,10 +338,8 @@ TEST_P(PagesTest, ListFiltersAndSavedQueriesChooseTheRowsAndSortingKeepsTheChoic
 
 TEST_P(PagesTest, OwnSettingsAndPasswordChangeOnlyWithValidInputAndTheCurrentPassword) {
   EXPECT_EQ(client_->Get("/action/new", {{"Cookie", SignIn("viewer")}})->status, 403);
-  const std::string cookie = SignIn("asg");
   const auto post = [&](const std::string& path, httplib::Params form) {
-    form.emplace("csrf", FormToken(cookie));
-    return client_->Post(path, {{"Cookie", cookie}}, form)->status;
+    return Post("asg", path, std::move(form))->status;
   };
   EXPECT_EQ(post("/settings/values", {{"DefaultDueDays", "3"}, {"AlertDays", "2"}}), 303);
   EXPECT_EQ(post("/settings/values", {{"DefaultDueDays", "4"}, {"AlertDays", "400"}}), 400);
@@ -372,7 +358,7 @@ TEST_P(PagesTest, OwnSettingsAndPasswordChangeOnlyWithValidInputAndTheCurrentPas
   EXPECT_EQ(post("/settings/password",
                  {{"current", "password1"}, {"password", "password2"}, {"repeat", "password2"}}),
             200);
-  EXPECT_EQ(client_->Get("/settings", {{"Cookie", cookie}})->status, 303) << "signed out";
+  EXPECT_EQ(client_->Get("/settings", {{"Cookie", Cookie("asg")}})->status, 303) << "signed out";
   EXPECT_NE(SignIn("asg", "password2"), "");
 }
 
