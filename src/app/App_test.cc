@@ -7,6 +7,7 @@
 #include <functional>
 #include <map>
 #include <set>
+#include <tuple>
 
 #include "app/Actions.h"
 #include "app/Admin.h"
@@ -151,10 +152,9 @@ TEST_P(AppTest, AnEditMergesOthersChangesAndReportsConflictsWithoutStoringAnythi
   const EditResult clash = Edit(As(kOrig), id, {{"Subject", "Mine"}, {"Category", "Ops"}}, seen);
   EXPECT_FALSE(clash.stored);
   ASSERT_EQ(clash.conflicts.size(), 1U);
-  EXPECT_EQ(clash.conflicts[0].column, "Subject");
-  EXPECT_EQ(clash.conflicts[0].base, "Old");
-  EXPECT_EQ(clash.conflicts[0].mine, "Mine");
-  EXPECT_EQ(clash.conflicts[0].theirs, "Lead's");
+  const Conflict& c = clash.conflicts[0];
+  EXPECT_EQ(std::tie(c.column, c.base, c.mine, c.theirs),
+            std::make_tuple("Subject", "Old", "Mine", "Lead's"));
   EXPECT_EQ(Snapshot(), before);
 
   const EditResult merged = Edit(As(kOrig), id, {{"Category", "Ops"}}, seen);
