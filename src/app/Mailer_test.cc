@@ -3,7 +3,12 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <filesystem>
 #include <functional>
+#include <string>
+#include <vector>
 
 #include "app/testing/SmtpSink.h"
 #include "vb/ComError.h"
@@ -49,61 +54,87 @@ TEST(MailText, EncodesHeaderTextBeyondAscii) {
   EXPECT_NE(text.find("Subject: =?UTF-8?B?w5xidW5n?=\r\n"), std::string::npos);
 }
 
-TEST(MailText, RefusesLineBreaksInEveryHeaderValue) {
-  const std::function<void(OutgoingMail&)> injections[] = {
+// Every refusal comes before the relay is reached: header values that would break a line or
+// the envelope, no recipient, no relay.
+TEST(Deliver, RefusedMessagesNeverReachTheRelay) {
+  const testing::SmtpSink sink;
+  const std::function<void(OutgoingMail&)> refusals[] = {
       [](OutgoingMail& m) { m.subject = "Hi\r\nBcc: eve@example.org"; },
       [](OutgoingMail& m) { m.fromName = "Ada\nAdmin"; },
       [](OutgoingMail& m) { m.fromAddress = "ada@example.org\r"; },
       [](OutgoingMail& m) { m.to.push_back("eve@example.org\r\nRCPT TO:<mallory@example.org>"); },
       [](OutgoingMail& m) { m.to.push_back("u@example.com> NOTIFY=SUCCESS"); },
       [](OutgoingMail& m) { m.to.push_back("u@example.com, eve@example.org"); },
-      [](OutgoingMail& m) { m.fromAddress = "ada@example.org> SIZE=1"; }};
-  for (const auto& inject : injections) {
+      [](OutgoingMail& m) { m.fromAddress = "ada@example.org> SIZE=1"; },
+      [](OutgoingMail& m) { m.to.clear(); }};
+  for (const auto& refuse : refusals) {
     OutgoingMail mail = Notice();
-    inject(mail);
-    EXPECT_THROW((void)MessageText(mail), vb::ComError);
+    refuse(mail);
+    EXPECT_THROW(Deliver(RelayAt(sink.Address()), mail), vb::ComError);
   }
-  OutgoingMail mail = Notice();
-  mail.body = "Body lines\r\nare fine";
-  EXPECT_NO_THROW((void)MessageText(mail));
-}
-
-TEST(Deliver, DeliversEnvelopeHeadersAndBodyToTheRelay) {
-  const testing::SmtpSink sink;
-  Deliver(RelayAt(sink.Address()), Notice());
-  const auto received = sink.Received();
-  ASSERT_EQ(received.size(), 1U);
-  EXPECT_EQ(received[0].mailFrom, "<ada@example.org>");
-  EXPECT_EQ(received[0].recipients,
-            (std::vector<std::string>{"<bob@example.org>", "<carol@example.org>"}));
-  // The relay may see one more line end after the body.
-  const std::string sent = MessageText(Notice());
-  EXPECT_EQ(received[0].data.substr(0, sent.size()), sent);
-  EXPECT_LE(received[0].data.size(), sent.size() + 2);
-}
-
-TEST(Deliver, RefusedMessagesNeverReachTheRelay) {
-  const testing::SmtpSink sink;
-  OutgoingMail injected = Notice();
-  injected.subject = "Hi\r\nBcc: eve@example.org";
-  EXPECT_THROW(Deliver(RelayAt(sink.Address()), injected), vb::ComError);
-  OutgoingMail nobody = Notice();
-  nobody.to.clear();
-  EXPECT_THROW(Deliver(RelayAt(sink.Address()), nobody), vb::ComError);
   EXPECT_THROW(Deliver(Relay{}, Notice()), vb::ComError);
   EXPECT_EQ(sink.Sessions(), 0);
 }
 
-TEST(Deliver, AnUnreachableRelayIsReported) {
-  std::string address;
-  {
-    const testing::SmtpSink gone;
-    address = gone.Address();
+// The envelope, headers and body reach the relay as written, over TLS and with the login when
+// the settings ask for them, and never in clear when STARTTLS is asked for but not offered.
+TEST(Deliver, TheRelayGetsTheMessageOverTheConnectionTheSettingsAsk) {
+  const auto folder =
+      std::filesystem::temp_directory_path() / ("kvaction-tls-" + std::to_string(::getpid()));
+  const auto certificate = testing::SelfSigned::Make(folder);
+  struct Case {
+    std::string name;
+    MailSecurity security;
+    bool offered;       // the relay speaks TLS as asked
+    bool gone = false;  // nothing listens where the relay was
+  };
+  const std::vector<Case> cases = {
+      {"plain", MailSecurity::None, false},
+      {"STARTTLS", MailSecurity::StartTls, true},
+      {"implicit TLS", MailSecurity::Tls, true},
+      {"STARTTLS asked, not offered", MailSecurity::StartTls, false},
+      {"unreachable", MailSecurity::None, false, true},
+  };
+  const std::string sent = MessageText(Notice());
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const bool secure = c.security != MailSecurity::None;
+    testing::SinkOptions options;
+    if (c.offered) options.tls = certificate;
+    options.implicitTls = c.security == MailSecurity::Tls;
+    options.password = "s3cret";
+    const testing::SmtpSink sink(options);
+    std::string host = sink.Address();
+    if (c.gone) {
+      const testing::SmtpSink closed;
+      host = closed.Address();
+    }
+    const Relay relay{.host = host,
+                      .security = c.security,
+                      .user = secure ? "mailer" : "",
+                      .password = "s3cret",
+                      .caFile = certificate.certificate.string()};
+    if (c.gone || (secure && !c.offered)) {
+      const std::string description =
+          vb::testing::ErrorOf([&] { Deliver(relay, Notice()); }).description();
+      EXPECT_NE(description.find("was not delivered to smtp://" + relay.host), std::string::npos)
+          << description;
+      EXPECT_TRUE(sink.Received().empty());
+      continue;
+    }
+    Deliver(relay, Notice());
+    const auto received = sink.Received();
+    ASSERT_EQ(received.size(), 1U);
+    EXPECT_EQ(received[0].secure, secure);
+    EXPECT_EQ(received[0].login, relay.user);
+    EXPECT_EQ(received[0].mailFrom, "<ada@example.org>");
+    EXPECT_EQ(received[0].recipients,
+              (std::vector<std::string>{"<bob@example.org>", "<carol@example.org>"}));
+    // The relay may see one more line end after the body.
+    EXPECT_EQ(received[0].data.substr(0, sent.size()), sent);
+    EXPECT_LE(received[0].data.size(), sent.size() + 2);
   }
-  const std::string description =
-      vb::testing::ErrorOf([&] { Deliver(RelayAt(address), Notice()); }).description();
-  EXPECT_NE(description.find("was not delivered to smtp://" + address), std::string::npos)
-      << description;
+  std::filesystem::remove_all(folder);
 }
 
 }  // namespace

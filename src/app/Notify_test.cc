@@ -4,10 +4,7 @@
 // time zone deciding what they list.
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <cstdlib>
-#include <filesystem>
 #include <functional>
 #include <map>
 #include <set>
@@ -22,8 +19,6 @@
 namespace app {
 namespace {
 
-using app::testing::SelfSigned;
-using app::testing::SinkOptions;
 using app::testing::SmtpSink;
 using Addresses = std::multiset<std::string>;
 
@@ -31,16 +26,6 @@ UserChanges EmailChange(std::string address) {
   UserChanges changes;
   changes.email = std::move(address);
   return changes;
-}
-
-SinkOptions SinkWith(int refuse, std::optional<SelfSigned> tls = std::nullopt,
-                     bool implicitTls = false, std::string password = {}) {
-  SinkOptions options;
-  options.refuseSessions = refuse;
-  options.tls = std::move(tls);
-  options.implicitTls = implicitTls;
-  options.password = std::move(password);
-  return options;
 }
 
 Relay RelayAt(std::string address) {
@@ -90,34 +75,19 @@ class NotifyTest : public kvdata::testing::DatabaseTest {
 TEST_P(NotifyTest, AChangeMailsTheOtherPartyAndNeverTheActor) {
   struct Case {
     std::string name;
-    std::function<void(NotifyTest&, int32_t)> change;
+    std::string actor;
+    bool mail;  // the actor's session sends notices
+    std::function<void(Session&, int32_t)> change;
     Addresses to;
   };
+  const auto complete = [](Session& s, int32_t id) { Complete(s, id); };
+  const auto edit = [](Session& s, int32_t id) { (void)Edit(s, id, {{"Subject", "Pump 2"}}); };
+  const auto review = [](Session& s, int32_t id) { Review(s, id, 12); };
   const std::vector<Case> cases = {
-      {"assignee completes",
-       [](NotifyTest& t, int32_t id) {
-         auto s = t.SignIn("asg");
-         Complete(s, id);
-       },
-       {"<orig@example.org>"}},
-      {"originator edits",
-       [](NotifyTest& t, int32_t id) {
-         auto s = t.SignIn("orig");
-         (void)Edit(s, id, {{"Subject", "Pump 2"}});
-       },
-       {"<asg@example.org>"}},
-      {"a third person reviews",
-       [](NotifyTest& t, int32_t id) {
-         auto s = t.SignIn("lead");
-         Review(s, id, 12);
-       },
-       {"<asg@example.org>", "<orig@example.org>"}},
-      {"bulk work without mail",
-       [](NotifyTest& t, int32_t id) {
-         auto s = t.SignIn("lead", kNow, false);
-         Review(s, id, 12);
-       },
-       {}},
+      {"assignee completes", "asg", true, complete, {"<orig@example.org>"}},
+      {"originator edits", "orig", true, edit, {"<asg@example.org>"}},
+      {"a third person reviews", "lead", true, review, {"<asg@example.org>", "<orig@example.org>"}},
+      {"bulk work without mail", "lead", false, review, {}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -130,7 +100,8 @@ TEST_P(NotifyTest, AChangeMailsTheOtherPartyAndNeverTheActor) {
     EXPECT_EQ(Send(creation).delivered, 1);
     EXPECT_EQ(Recipients(creation), Addresses{"<asg@example.org>"});
     const SmtpSink sink;
-    c.change(*this, id);
+    auto actor = SignIn(c.actor, kNow, c.mail);
+    c.change(actor, id);
     (void)Send(sink);
     EXPECT_EQ(Recipients(sink), c.to);
   }
@@ -144,7 +115,9 @@ TEST_P(NotifyTest, AChangeMailsTheOtherPartyAndNeverTheActor) {
 TEST_P(NotifyTest, ARefusingRelayGetsTheMailOnceWhenItIsDueAgain) {
   auto orig = SignIn("orig");
   const int32_t id = Add(orig, {{"Subject", "Fix the pump"}, {"AssigneeID", "asg"}});
-  const SmtpSink sink(SinkWith(1));
+  app::testing::SinkOptions refusing;
+  refusing.refuseSessions = 1;
+  const SmtpSink sink(refusing);
   const DeliveryReport refused = Send(sink);
   EXPECT_EQ(refused.deferred, 1);
   ASSERT_EQ(refused.problems.size(), 1U);
@@ -231,52 +204,6 @@ TEST_P(NotifyTest, RemindersFollowLeadTimeTimeZoneAndGoOncePerDay) {
 }
 
 KV_INSTANTIATE_ENGINES(NotifyTest);
-
-TEST(Deliver, SecureRelaysGetTheMailOnlyOverTlsAndWithTheLogin) {
-  const auto folder =
-      std::filesystem::temp_directory_path() / ("kvaction-tls-" + std::to_string(::getpid()));
-  const auto certificate = app::testing::SelfSigned::Make(folder);
-  struct Case {
-    std::string name;
-    SinkOptions sink;
-    MailSecurity security;
-    bool delivered;
-  };
-  const std::vector<Case> cases = {
-      {"STARTTLS", SinkWith(0, certificate, false, "s3cret"), MailSecurity::StartTls, true},
-      {"implicit TLS", SinkWith(0, certificate, true, "s3cret"), MailSecurity::Tls, true},
-      {"STARTTLS asked, not offered", SinkWith(0, std::nullopt, false, "s3cret"),
-       MailSecurity::StartTls, false},
-  };
-  const OutgoingMail mail{"<1.kvaction@example.org>",
-                          "Ada",
-                          "ada@example.org",
-                          {"bob@example.org"},
-                          "Hello",
-                          "Body\r\n",
-                          {}};
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    const SmtpSink sink(c.sink);
-    Relay relay = RelayAt(sink.Address());
-    relay.security = c.security;
-    relay.user = "mailer";
-    relay.password = "s3cret";
-    relay.caFile = certificate.certificate.string();
-    relay.timeout = std::chrono::seconds(10);
-    if (!c.delivered) {
-      EXPECT_THROW(Deliver(relay, mail), vb::ComError);
-      EXPECT_TRUE(sink.Received().empty());
-      continue;
-    }
-    Deliver(relay, mail);
-    const auto received = sink.Received();
-    ASSERT_EQ(received.size(), 1U);
-    EXPECT_TRUE(received[0].secure);
-    EXPECT_EQ(received[0].login, "mailer");
-  }
-  std::filesystem::remove_all(folder);
-}
 
 }  // namespace
 }  // namespace app

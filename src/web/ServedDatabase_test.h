@@ -47,9 +47,11 @@ class ServedDatabaseTest : public kvdata::testing::DatabaseTest {
     auto orig = app::Session::SignIn(open_, "orig", "password1");
     return app::Add(orig, {{"Subject", subject}, {"Assignee", "asg"}});
   }
+  // Every table a request could change, as text.
   std::string Snapshot() {
-    return kvdata::testing::TablesText(*Connect(),
-                                       {"actions", "ActionEvents", "ActionAttachments"});
+    return kvdata::testing::TablesText(
+        *Connect(), {"actions", "ActionEvents", "ActionAttachments", "ActionQueries", "Users",
+                     "ActionGroups", "ActionConfig"});
   }
   app::OpenOptions open_;
   std::unique_ptr<Server> server_;
