@@ -104,10 +104,10 @@ LIMITS = """
 - Eight concurrent writers: on SQLite both sides take the write lock with `BEGIN IMMEDIATE`
   and wait with the same busy timeout (SQLite's handler sleeps 1, 2, 5, 10 … ms between tries),
   so the library's longer time inside the lock (its record set, the values converted and
-  checked per row) costs more than its share: waiting writers sleep longer. On PostgreSQL both take the
-  same advisory lock with the highest-number read, send the same statements inside it and wait
-  alike (strace: about one `poll` per `sendto` on either side, no wakeups while the lock is
-  awaited), so what the library adds is its own code per creation, which the waits make
+  checked per row) costs more than its share: waiting writers sleep longer. On PostgreSQL both
+  take the same advisory lock with the highest-number read, send the same statements inside it
+  and wait alike (strace: about one `poll` per `sendto` on either side, no wakeups while the
+  lock is awaited), so what the library adds is its own code per creation, which the waits make
   costlier (caches cold after each wait). Each writer runs once before timing: with a
   few timed runs per writer the first was most of the figure, and the raw writer's session, new
   at that run (the library's had logged in), prepared its statements and filled its catalog
