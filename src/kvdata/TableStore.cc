@@ -36,6 +36,7 @@ TableStore::TableStore(std::shared_ptr<engine::Engine> engine, TableLayout layou
     keyCondition_ += quoted_[k];
     keyCondition_ += " = ?";
   }
+  deleteText_ = "DELETE FROM " + QuoteName(layout_.table) + keyCondition_;
 }
 
 bool TableStore::Writable(const std::vector<ado::FieldInfo>& fields, std::size_t i) const {
@@ -137,8 +138,7 @@ void TableStore::Update(const std::vector<ado::FieldInfo>& fields, const ado::Ro
 void TableStore::Delete(const std::vector<ado::FieldInfo>& fields, const ado::Row& row) {
   std::vector<vb::Variant> params;
   KeyValues(fields, row, params);
-  RequireOneRow(engine_->Execute("DELETE FROM " + QuoteName(layout_.table) + keyCondition_, params)
-                    .rowsAffected);
+  RequireOneRow(engine_->Execute(deleteText_, params).rowsAffected);
 }
 
 void RefusingStore::Insert(const std::vector<ado::FieldInfo>&, ado::Row&) {

@@ -56,6 +56,7 @@ class TableStore final : public ado::RowStore {
   std::shared_ptr<const vb::Locale> locale_;
   std::vector<std::string> quoted_;  // each column's name quoted for the engine ("" if computed)
   std::string keyCondition_;         // " WHERE k1 = ? AND …"
+  std::string deleteText_;           // the one DELETE, by key
   std::map<std::vector<std::size_t>, std::string> inserts_;
   std::map<std::vector<std::size_t>, std::string> updates_;
 };

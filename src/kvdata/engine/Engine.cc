@@ -86,14 +86,24 @@ std::string EqualsAnyBound(std::string_view column, std::size_t count) {
   return condition;
 }
 
-bool StartsWithKeyword(std::string_view sql, std::string_view keyword) {
-  // Every statement passes through here: compare in place rather than upper-casing a copy.
-  // Several checks per statement: a plain loop, not a character-set search per character.
+namespace {
+
+// Where a statement's first word starts, after blanks and opening parentheses (sql.size() when
+// there is none). Several checks per statement: a plain loop, not a character-set search.
+std::size_t FirstWordAt(std::string_view sql) {
   std::size_t start = 0;
   while (start < sql.size() && (sql[start] == ' ' || sql[start] == '\t' || sql[start] == '\r' ||
                                 sql[start] == '\n' || sql[start] == '(')) {
     ++start;
   }
+  return start;
+}
+
+}  // namespace
+
+bool StartsWithKeyword(std::string_view sql, std::string_view keyword) {
+  // Every statement passes through here: compare in place rather than upper-casing a copy.
+  const std::size_t start = FirstWordAt(sql);
   if (sql.size() - start < keyword.size()) return false;
   // Keywords are ASCII capitals: a letter matches either case (bit 0x20), without the locale.
   return std::equal(keyword.begin(), keyword.end(),
@@ -104,8 +114,8 @@ bool StartsWithKeyword(std::string_view sql, std::string_view keyword) {
 
 bool ChangesSchema(std::string_view sql) {
   // Asked of every statement, most of them queries: one look at the first letter settles those.
-  const auto start = sql.find_first_not_of(" \t\r\n(");
-  if (start == std::string_view::npos) return false;
+  const std::size_t start = FirstWordAt(sql);
+  if (start == sql.size()) return false;
   switch (sql[start] | 0x20) {
     case 'c':
       return StartsWithKeyword(sql, "CREATE");
