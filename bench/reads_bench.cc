@@ -5,8 +5,8 @@
 // the answer costs the same at both. AlertRecords lists every overdue open action (a quarter of
 // the table): it runs on 10,000 actions only.
 //
-// Names are "operation/side/engine/actions"; run with --benchmark_enable_random_interleaving
-// and repetitions so that library and raw runs alternate. The plans of the alert count and of
+// Names are "operation/paired/engine/actions": each run times the library and the raw side in
+// alternation (Paired.h). The plans of the alert count and of
 // the default list on the large tables go to standard error.
 #include <benchmark/benchmark.h>
 
@@ -15,6 +15,7 @@
 #include <iostream>
 
 #include "BenchDatabase.h"
+#include "Paired.h"
 #include "Raw.h"
 #include "ado/Recordset.h"
 
@@ -151,14 +152,10 @@ std::vector<Read> Reads(int64_t rows) {
   };
 }
 
-// Each side runs the read once before timing: a new server session reads its catalog and the
-// statements are prepared on their first run, which with few timed iterations (a loaded server)
-// would otherwise be most of what is measured.
-void Library(benchmark::State& state, const Read& read, int64_t rows, int64_t engine) {
-  const auto action = bench::LoggedIn(rows, engine);
-  int64_t i = 0;
-  read.library(*action, i++);
-  for (auto _ : state) read.library(*action, i++);
+// The library's side of a read: a logged-in client, a different key each call.
+bench::Step LibrarySide(const Read& read, int64_t rows, int64_t engine) {
+  return [&read, action = std::shared_ptr(bench::LoggedIn(rows, engine)),
+          i = int64_t{0}]() mutable { read.library(*action, i++); };
 }
 
 // One run of a read's statements on a raw client (kept out of line, so that a profile shows
@@ -176,20 +173,28 @@ template <class Db>
   }
 }
 
-void Raw(benchmark::State& state, const Read& read, int64_t rows, int64_t engine) {
-  const std::string connection = bench::ConnectionString(rows, engine);
-  int64_t i = 0;
+template <class Db>
+bench::Step RawSide(const Read& read, std::shared_ptr<Db> db, bool pg) {
+  db->KeepRows(!read.streamed);
+  return [&read, db, pg, i = int64_t{0}]() mutable { RunStatements(*db, read, i++, pg); };
+}
+
+bench::Step RawSide(const Read& read, int64_t rows, int64_t engine) {
   if (engine == bench::kSQLite) {
-    bench::RawSqlite db(bench::Path(rows));
-    db.KeepRows(!read.streamed);
-    RunStatements(db, read, i++, false);
-    for (auto _ : state) RunStatements(db, read, i++, false);
-  } else {
-    bench::RawPg db(connection);
-    db.KeepRows(!read.streamed);
-    RunStatements(db, read, i++, true);
-    for (auto _ : state) RunStatements(db, read, i++, true);
+    return RawSide(read, std::make_shared<bench::RawSqlite>(bench::Path(rows)), false);
   }
+  return RawSide(read, std::make_shared<bench::RawPg>(bench::ConnectionString(rows, engine)), true);
+}
+
+// Each side runs the read once before timing: a new server session reads its catalog and the
+// statements are prepared on their first run, which with few timed iterations (a loaded server)
+// would otherwise be most of what is measured.
+void Paired(benchmark::State& state, const Read& read, int64_t rows, int64_t engine) {
+  const bench::Step library = LibrarySide(read, rows, engine);
+  const bench::Step raw = RawSide(read, rows, engine);
+  library();
+  raw();
+  bench::RunPaired(state, library, raw, bench::CallsPerTurn(library));
 }
 
 void PrintPlans() {
@@ -223,23 +228,20 @@ int main(int argc, char** argv) {
       if (!read.largeTable && rows > 10'000) continue;
       for (const int64_t engine : {bench::kSQLite, bench::kPostgreSQL}) {
         if (engine == bench::kPostgreSQL && !withPg) continue;
-        for (const bool library : {true, false}) {
-          const std::string name =
-              fmt::format("{}/{}/{}/{}", read.name, library ? "library" : "raw",
-                          bench::EngineName(engine), rows);
-          auto* b = benchmark::RegisterBenchmark(
-              name.c_str(), [&read, rows = rows, engine, library](benchmark::State& state) {
-                try {
-                  library ? Library(state, read, rows, engine) : Raw(state, read, rows, engine);
-                } catch (const std::exception& e) {
-                  state.SkipWithError(e.what());
-                }
-              });
-          b->Unit(benchmark::kMicrosecond)->UseRealTime();
-          // A read of a quarter of the table takes tens of milliseconds: a quick run still
-          // times several per repetition, or one disturbed call would be the whole figure.
-          if (quick && !read.largeTable) b->MinTime(0.25);
-        }
+        const std::string name =
+            fmt::format("{}/paired/{}/{}", read.name, bench::EngineName(engine), rows);
+        auto* b = benchmark::RegisterBenchmark(
+            name.c_str(), [&read, rows = rows, engine](benchmark::State& state) {
+              try {
+                Paired(state, read, rows, engine);
+              } catch (const std::exception& e) {
+                state.SkipWithError(e.what());
+              }
+            });
+        b->Unit(benchmark::kMicrosecond)->UseRealTime();
+        // A read of a quarter of the table takes tens of milliseconds: a quick run still
+        // times several per repetition, or one disturbed call would be the whole figure.
+        if (quick && !read.largeTable) b->MinTime(0.25);
       }
     }
   }

@@ -6,8 +6,10 @@
 // lock, whose numbers must come out gapless. PostgreSQL runs on the server KV_TEST_PG names, in a
 // fresh database per run; SQLite files go to KV_BENCH_DIR (default: the temporary folder).
 //
-// Names are "operation/side/engine"; run with --benchmark_enable_random_interleaving and
-// repetitions so that library and raw runs alternate.
+// Names are "operation/paired/engine": each run times the library and the raw side in
+// alternation, each with a database of its own (Paired.h). The eight writers can only run one
+// side at a time: they are "8 writers addRecord/side/engine", to be run with
+// --benchmark_enable_random_interleaving and repetitions so that library and raw runs alternate.
 #include <benchmark/benchmark.h>
 #include <fmt/format.h>
 #include <unistd.h>
@@ -19,6 +21,7 @@
 #include <thread>
 #include <vector>
 
+#include "Paired.h"
 #include "Raw.h"
 #include "kvaction/Action.h"
 #include "kvdata/DataConnection.h"
@@ -218,20 +221,40 @@ int64_t RawAdd(Raw& raw) {
   return id;
 }
 
-void LibraryAdd(benchmark::State& state, Engine engine) {
-  const FreshDatabase database(engine);
-  const auto action = database.Login();
-  (void)action->addRecord();  // untimed: the first run prepares the statements
-  for (auto _ : state) {
-    if (action->addRecord() == 0) state.SkipWithError("addRecord stored nothing");
-  }
+// A side of a write benchmark: a client on a database of its own, kept for one run.
+struct LibraryClient {
+  explicit LibraryClient(Engine engine) : database(engine), action(database.Login()) {}
+  FreshDatabase database;
+  std::unique_ptr<kvaction::Action> action;
+};
+struct RawClient {
+  explicit RawClient(Engine engine) : database(engine), raw(database) {}
+  FreshDatabase database;
+  Raw raw;
+};
+
+// Makes the library's and the raw side's step of one write; count is how many calls the run
+// makes (for the writes that need an action of their own per call).
+using Sides = std::pair<bench::Step, bench::Step> (*)(Engine engine, int count);
+
+void Require(bool ok, const char* what) {
+  if (!ok) throw std::runtime_error(what);
 }
 
-void RawAddRecord(benchmark::State& state, Engine engine) {
-  const FreshDatabase database(engine);
-  Raw raw(database);
-  (void)RawAdd(raw);  // untimed, as on the library side
-  for (auto _ : state) benchmark::DoNotOptimize(RawAdd(raw));
+// Each side runs once before timing: the first run prepares the statements (and on the
+// library's side reads the columns of the tables it writes).
+std::pair<bench::Step, bench::Step> WarmedUp(std::pair<bench::Step, bench::Step> sides) {
+  sides.first();
+  sides.second();
+  return sides;
+}
+
+std::pair<bench::Step, bench::Step> AddSides(Engine engine, int) {
+  auto library = std::make_shared<LibraryClient>(engine);
+  auto raw = std::make_shared<RawClient>(engine);
+  return WarmedUp(
+      {[library] { Require(library->action->addRecord() != 0, "addRecord stored nothing"); },
+       [raw] { benchmark::DoNotOptimize(RawAdd(raw->raw)); }});
 }
 
 ado::RecordsetPtr SubjectValues(int32_t id, const std::string& subject) {
@@ -244,49 +267,46 @@ ado::RecordsetPtr SubjectValues(int32_t id, const std::string& subject) {
 }
 
 // Both sides start from an action whose Subject is set, so that every change has its event.
-void LibraryUpdate(benchmark::State& state, Engine engine) {
-  const FreshDatabase database(engine);
-  const auto action = database.Login();
-  const int32_t id = action->addRecord();
-  action->updateRecord(SubjectValues(id, "subject 0"));
-  int64_t n = 0;
-  for (auto _ : state) action->updateRecord(SubjectValues(id, fmt::format("subject {}", ++n)));
+int32_t ActionWithSubject(kvaction::Action& action) {
+  const int32_t id = action.addRecord();
+  action.updateRecord(SubjectValues(id, "subject 0"));
+  return id;
 }
 
-void RawUpdate(benchmark::State& state, Engine engine) {
-  const FreshDatabase database(engine);
-  const int32_t id = [&] {
-    const auto action = database.Login();
-    const int32_t added = action->addRecord();
-    action->updateRecord(SubjectValues(added, "subject 0"));
-    return added;
-  }();
-  Raw raw(database);
+void RawUpdate(Raw& raw, int32_t id, const std::string& subject) {
   const Texts& t = raw.T();
-  int64_t n = 0;
-  const auto update = [&] {
-    const std::string subject = fmt::format("subject {}", ++n);
-    raw.Begin();
-    const std::string previous = raw.Run(t.byID, {id}).Cell("Subject");
-    // The library's text: the column's label (stored, or the column's name when none is).
-    std::string label = raw.Run(t.label, {"Label.Subject"}).Cell("ValueText");
-    if (label.empty()) label = "Subject";
-    RequireChanged(
-        raw.Run(t.insertEvent,
-                {8, id, fmt::format("The {} was changed from {} to {}", label, previous, subject),
-                 "admin", kNow}),
-        1, "event");
-    RequireChanged(raw.Run(t.updateSubject, {subject, id, previous}), 1, "update");
-    raw.Commit();
-  };
-  update();  // untimed: the first run prepares the statements, as the library's did above
-  for (auto _ : state) update();
+  raw.Begin();
+  const std::string previous = raw.Run(t.byID, {id}).Cell("Subject");
+  // The library's text: the column's label (stored, or the column's name when none is).
+  std::string label = raw.Run(t.label, {"Label.Subject"}).Cell("ValueText");
+  if (label.empty()) label = "Subject";
+  RequireChanged(
+      raw.Run(t.insertEvent,
+              {8, id, fmt::format("The {} was changed from {} to {}", label, previous, subject),
+               "admin", kNow}),
+      1, "event");
+  RequireChanged(raw.Run(t.updateSubject, {subject, id, previous}), 1, "update");
+  raw.Commit();
 }
 
-// setStatus and delete_ each need an action of their own per iteration: made before timing,
-// as addRecord stores them, in one transaction (one commit, not one per action: on a durable
-// server a commit each made the preparation cost more than the runs). KV_BENCH_QUICK asks for
-// fewer.
+std::pair<bench::Step, bench::Step> UpdateSides(Engine engine, int) {
+  auto library = std::make_shared<LibraryClient>(engine);
+  auto raw = std::make_shared<RawClient>(engine);
+  const int32_t libraryID = ActionWithSubject(*library->action);
+  const int32_t rawID = ActionWithSubject(*raw->database.Login());
+  return WarmedUp({[library, libraryID, n = 0]() mutable {
+                     library->action->updateRecord(
+                         SubjectValues(libraryID, fmt::format("subject {}", ++n)));
+                   },
+                   [raw, rawID, n = 0]() mutable {
+                     RawUpdate(raw->raw, rawID, fmt::format("subject {}", ++n));
+                   }});
+}
+
+// setStatus and delete_ each need an action of their own per call (and one for the run before
+// timing): made before timing, as addRecord stores them, in one transaction (one commit, not
+// one per action: on a durable server a commit each made the preparation cost more than the
+// runs). KV_BENCH_QUICK asks for fewer.
 int RowsPerRun(Engine engine) {
   const bool quick = std::getenv("KV_BENCH_QUICK") != nullptr;
   if (engine == kSQLite) return quick ? 300 : 1000;
@@ -314,53 +334,58 @@ std::vector<int32_t> MadeActions(const FreshDatabase& database, int count) {
   return ids;
 }
 
-void LibrarySetStatus(benchmark::State& state, Engine engine) {
-  const FreshDatabase database(engine);
-  const auto ids = MadeActions(database, static_cast<int>(state.max_iterations));
-  const auto action = database.Login();
-  std::size_t i = 0;
-  for (auto _ : state) action->setStatus(ids[i++], nullptr, true, false, "done");
+// The actions of a side, handed out one per call.
+class Actions {
+ public:
+  Actions(const FreshDatabase& database, int count) : ids_(MadeActions(database, count)) {}
+  int32_t Next() {
+    Require(next_ < ids_.size(), "more calls than actions made");
+    return ids_[next_++];
+  }
+
+ private:
+  std::vector<int32_t> ids_;
+  std::size_t next_ = 0;
+};
+
+std::pair<bench::Step, bench::Step> SetStatusSides(Engine engine, int count) {
+  auto library = std::make_shared<LibraryClient>(engine);
+  auto raw = std::make_shared<RawClient>(engine);
+  auto libraryIDs = std::make_shared<Actions>(library->database, count + 1);
+  auto rawIDs = std::make_shared<Actions>(raw->database, count + 1);
+  return WarmedUp({[library, libraryIDs] {
+                     library->action->setStatus(libraryIDs->Next(), nullptr, true, false, "done");
+                   },
+                   [raw, rawIDs] {
+                     const int32_t id = rawIDs->Next();
+                     const Texts& t = raw->raw.T();
+                     raw->raw.Begin();
+                     (void)raw->raw.Run(t.byID, {id});
+                     RequireChanged(raw->raw.Run(t.complete, {kToday, "done", id, Param::Null(),
+                                                              Param::Null()}),
+                                    1, "complete");
+                     raw->raw.Commit();
+                   }});
 }
 
-void RawSetStatus(benchmark::State& state, Engine engine) {
-  const FreshDatabase database(engine);
-  const auto ids = MadeActions(database, static_cast<int>(state.max_iterations));
-  Raw raw(database);
-  const Texts& t = raw.T();
-  std::size_t i = 0;
-  for (auto _ : state) {
-    const int32_t id = ids[i++];
-    raw.Begin();
-    (void)raw.Run(t.byID, {id});
-    RequireChanged(raw.Run(t.complete, {kToday, "done", id, Param::Null(), Param::Null()}), 1,
-                   "complete");
-    raw.Commit();
-  }
-}
-
-void LibraryDelete(benchmark::State& state, Engine engine) {
-  const FreshDatabase database(engine);
-  const auto ids = MadeActions(database, static_cast<int>(state.max_iterations));
-  const auto action = database.Login();
-  std::size_t i = 0;
-  for (auto _ : state) {
-    if (!action->delete_(ids[i++])) state.SkipWithError("delete_ deleted nothing");
-  }
-}
-
-void RawDelete(benchmark::State& state, Engine engine) {
-  const FreshDatabase database(engine);
-  const auto ids = MadeActions(database, static_cast<int>(state.max_iterations));
-  Raw raw(database);
-  const Texts& t = raw.T();
-  std::size_t i = 0;
-  for (auto _ : state) {
-    const int32_t id = ids[i++];
-    raw.Begin();
-    RequireChanged(raw.Run(t.deleteAction, {id}), 1, "delete");
-    RequireChanged(raw.Run(t.insertEvent, {9, id, "Record Deleted", "admin", kNow}), 1, "event");
-    raw.Commit();
-  }
+std::pair<bench::Step, bench::Step> DeleteSides(Engine engine, int count) {
+  auto library = std::make_shared<LibraryClient>(engine);
+  auto raw = std::make_shared<RawClient>(engine);
+  auto libraryIDs = std::make_shared<Actions>(library->database, count + 1);
+  auto rawIDs = std::make_shared<Actions>(raw->database, count + 1);
+  return WarmedUp(
+      {[library, libraryIDs] {
+         Require(library->action->delete_(libraryIDs->Next()), "delete_ deleted nothing");
+       },
+       [raw, rawIDs] {
+         const int32_t id = rawIDs->Next();
+         const Texts& t = raw->raw.T();
+         raw->raw.Begin();
+         RequireChanged(raw->raw.Run(t.deleteAction, {id}), 1, "delete");
+         RequireChanged(raw->raw.Run(t.insertEvent, {9, id, "Record Deleted", "admin", kNow}), 1,
+                        "event");
+         raw->raw.Commit();
+       }});
 }
 
 // Eight writers at once, each with its own connection, on one database per engine and side.
@@ -410,23 +435,41 @@ void RawWriters(benchmark::State& state, Engine engine) {
   if (state.thread_index() == 0) RequireGapless(state, database);
 }
 
-using Body = void (*)(benchmark::State&, Engine);
+// A benchmark that reports errors as skipped runs.
+template <class Body>
+benchmark::internal::Benchmark* Register(const std::string& name, Body body) {
+  auto* b = benchmark::RegisterBenchmark(name.c_str(), [body](benchmark::State& state) {
+    try {
+      body(state);
+    } catch (const std::exception& e) {
+      state.SkipWithError(e.what());
+    }
+  });
+  b->Unit(benchmark::kMicrosecond)->UseRealTime();
+  return b;
+}
 
-void Pair(const char* operation, Body library, Body raw, Engine engine, int iterations = 0,
-          int threads = 1) {
+// One client per side, timed in alternation (Paired.h). Without a count, Google Benchmark finds
+// one by time.
+void Paired(const char* operation, Sides sides, Engine engine, int count) {
+  auto* b = Register(fmt::format("{}/paired/{}", operation, EngineName(engine)),
+                     [sides, engine](benchmark::State& state) {
+                       const auto [library, raw] =
+                           sides(engine, static_cast<int>(state.max_iterations));
+                       bench::RunPaired(state, library, raw);
+                     });
+  if (count > 0) b->Iterations(count);
+}
+
+using Writers = void (*)(benchmark::State&, Engine);
+
+// Eight writers per side: the two sides are separate runs, interleaved by Google Benchmark.
+void EightWriters(Writers library, Writers raw, Engine engine, int count) {
   for (const auto& [side, body] : {std::pair{"library", library}, std::pair{"raw", raw}}) {
-    auto* b = benchmark::RegisterBenchmark(
-        fmt::format("{}/{}/{}", operation, side, EngineName(engine)).c_str(),
-        [body = body, engine](benchmark::State& state) {
-          try {
-            body(state, engine);
-          } catch (const std::exception& e) {
-            state.SkipWithError(e.what());
-          }
-        });
-    b->Unit(benchmark::kMicrosecond)->UseRealTime();
-    if (iterations > 0) b->Iterations(iterations);
-    if (threads > 1) b->Threads(threads);
+    auto* b = Register(fmt::format("8 writers addRecord/{}/{}", side, EngineName(engine)),
+                       [body = body, engine](benchmark::State& state) { body(state, engine); });
+    b->Threads(kWriters);
+    if (count > 0) b->Iterations(count);
   }
 }
 
@@ -440,13 +483,12 @@ int main(int argc, char** argv) {
     // Quick runs give every write a fixed count too: finding the count by time runs a benchmark
     // several times, each time on a fresh database, whose making is most of a short run.
     const int timed = std::getenv("KV_BENCH_QUICK") != nullptr ? rows : 0;
-    Pair("addRecord", LibraryAdd, RawAddRecord, engine, timed);
-    Pair("updateRecord", LibraryUpdate, RawUpdate, engine, timed);
-    Pair("setStatus", LibrarySetStatus, RawSetStatus, engine, rows);
-    Pair("delete_", LibraryDelete, RawDelete, engine, rows);
+    Paired("addRecord", AddSides, engine, timed);
+    Paired("updateRecord", UpdateSides, engine, timed);
+    Paired("setStatus", SetStatusSides, engine, rows);
+    Paired("delete_", DeleteSides, engine, rows);
     // Each writer a fixed count in quick runs too: found by time, a writer ran a handful.
-    Pair("8 writers addRecord", LibraryWriters, RawWriters, engine,
-         timed > 0 ? WriterRuns(engine) : 0, kWriters);
+    EightWriters(LibraryWriters, RawWriters, engine, timed > 0 ? WriterRuns(engine) : 0);
   }
   benchmark::Initialize(&argc, argv);
   benchmark::RunSpecifiedBenchmarks();
