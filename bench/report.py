@@ -16,7 +16,7 @@ INTRO = """# Benchmarks
 
 `scripts/bench.sh` measures each operation of the library against the raw driver doing the same
 work (SQLite's C API, libpq), in one process, and writes this page (`--quick`: shorter
-repetitions, three instead of five for the writes, each a fixed, smaller count of actions).
+repetitions, the writes each a fixed, smaller count of actions).
 What "the same work" means here:
 
 - the raw side sends the statement texts the library's statements arrive at the engine as (the

@@ -4,10 +4,10 @@
 # on two private PostgreSQL servers (fsync off, as the tests run it, and durable: fsync and
 # synchronous commit on), writes docs/benchmarks.md, and prints as its last two lines the worst
 # ratio and the peak memory of the 1,000,000-row list.
-#   scripts/bench.sh            five interleaved repetitions of each benchmark
-#   scripts/bench.sh --quick    shorter ones, three for the writes, each a fixed, smaller
-#                               count of actions (under 10 minutes on 2 cores once the
-#                               databases exist and the release build is up to date)
+#   scripts/bench.sh            five repetitions of each benchmark
+#   scripts/bench.sh --quick    shorter ones, the writes each a fixed, smaller count of actions
+#                               (under 10 minutes on 2 cores once the databases exist and the
+#                               release build is up to date)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 quick=0
@@ -55,13 +55,14 @@ stop_servers
 fast=$(start_server fast -c fsync=off -c synchronous_commit=off -c full_page_writes=off)
 durable=$(start_server durable -c fsync=on -c synchronous_commit=on -c full_page_writes=on)
 
+# Five repetitions, so that a median stands two disturbed ones. Quick runs are shorter: the
+# writes each a fixed, smaller count of actions.
+reps=5
 if [ "$quick" -eq 1 ]; then
-  # Shorter runs; the reads (a minute or two) keep five repetitions, so that a median stands
-  # two disturbed ones; the writes three, each a fixed, smaller count of actions.
-  reps=3 readReps=5 min=0.05
+  min=0.05
   export KV_BENCH_QUICK=1
 else
-  reps=5 readReps=5 min=0.5
+  min=0.5
 fi
 run() {  # run NAME PROGRAM REPETITIONS ARGS...: JSON into $out/NAME.json, console into NAME.txt
   local name=$1 program=$2 repetitions=$3
@@ -73,7 +74,7 @@ run() {  # run NAME PROGRAM REPETITIONS ARGS...: JSON into $out/NAME.json, conso
 }
 
 echo "reads (10,000 and 1,000,000 actions; the databases are made on first use)" >&2
-KV_TEST_PG=$fast run reads reads_bench "$readReps"
+KV_TEST_PG=$fast run reads reads_bench "$reps"
 echo "writes, PostgreSQL fsync off" >&2
 KV_TEST_PG=$fast run writes-fast writes_bench "$reps"
 echo "writes, PostgreSQL durable" >&2
