@@ -127,12 +127,18 @@ Texts TextsFor(Engine engine) {
   const std::string insertAction =
       "INSERT INTO \"actions\" (\"ActionNumber\", \"Originator\", \"OriginatorID\", "
       "\"DateOpened\", \"DateDue\", \"Alert\") VALUES (?, ?, ?, ?, ?, ?) RETURNING \"ActionID\"";
+  // A per-user value is read with the same text on both engines, its values bound.
+  const std::string profile =
+      "select \"ValueType\", \"ValueText\" from \"ActionProfiles\" where \"UserID\"=? and "
+      "\"ProfileKey\"=?";
+  const std::string highest =
+      "select \"ActionNumber\" from \"actions\" order by \"ActionNumber\" desc LIMIT 1";
   const std::string insertEvent =
       "INSERT INTO \"ActionEvents\" (\"EventCode\", \"ActionID\", \"EventText\", \"UserID\", "
       "\"EventTime\") VALUES (?, ?, ?, ?, ?)";
   if (engine == kSQLite) {
-    return {"select * from ActionProfiles where UserID=? and ProfileKey=?",
-            "select ActionNumber from actions order by ActionNumber desc LIMIT 1",
+    return {profile,
+            highest,
             "select * from actions where ActionNumber=?",
             insertAction,
             insertEvent,
@@ -143,8 +149,8 @@ Texts TextsFor(Engine engine) {
             "AND \"DateCompleted\" IS ? AND \"Results\" IS ?",
             "Delete from actions where actionID=?"};
   }
-  return {"select * from \"ActionProfiles\" where \"UserID\"=? and \"ProfileKey\"=?",
-          "select \"ActionNumber\" from \"actions\" order by \"ActionNumber\" desc LIMIT 1",
+  return {profile,
+          highest,
           "select * from \"actions\" where \"ActionNumber\"=CAST(? AS integer)",
           insertAction,
           insertEvent,

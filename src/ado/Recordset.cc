@@ -6,6 +6,7 @@
 #include "ado/Criteria.h"
 #include "ado/Errors.h"
 #include "vb/Convert.h"
+#include "vb/TextScan.h"
 
 namespace ado {
 
@@ -277,9 +278,10 @@ void Recordset::Delete(AffectEnum affect) {
 void Recordset::Commit(const Edit& edit) {
   Shared& shared = *shared_;
   if (edit.mode == adEditAdd) {
-    Row row = edit.row;
+    // The edit keeps its row until the store succeeds; a new row has no originals (as stored,
+    // the originals are the values).
+    Row row{edit.row.values, {}, false};
     if (shared.store) shared.store->Insert(*shared.fields, row);
-    row.original.clear();  // as stored: the originals are the values
     shared.rows.push_back(std::move(row));
     cursor_ = Cursor{false, false, shared.rows.size() - 1};
     return;
@@ -306,7 +308,7 @@ Recordset::Edit Recordset::NewRowEdit() const {
   const std::size_t count = shared_->fields->size();
   // A connected row leaves unset fields Empty so that the table's defaults apply to them.
   const vb::Variant unset = shared_->store ? vb::Variant{} : vb::Variant{vb::Null};
-  Row row{std::vector<vb::Variant>(count, unset), std::vector<vb::Variant>(count, unset), false};
+  Row row{std::vector<vb::Variant>(count, unset), {}, false};
   return Edit{std::move(row), std::vector<bool>(count, false), adEditAdd};
 }
 
@@ -341,9 +343,11 @@ const FieldInfo& Recordset::Info(std::size_t index) const {
 
 std::optional<std::size_t> Recordset::IndexOf(std::string_view name) const {
   const auto& fields = *shared_->fields;
-  // Names of another length never match: no call for them.
+  // Names of another length or first letter never match: no call for them.
   const auto it = std::find_if(fields.begin(), fields.end(), [&](const FieldInfo& info) {
-    return info.name.size() == name.size() && vb::EqualsText(info.name, name);
+    return info.name.size() == name.size() &&
+           (name.empty() || vb::FoldAscii(info.name[0]) == vb::FoldAscii(name[0])) &&
+           vb::EqualsText(info.name, name);
   });
   if (it == fields.end()) return std::nullopt;
   return static_cast<std::size_t>(it - fields.begin());
@@ -385,7 +389,8 @@ void Recordset::FieldValue(std::size_t index, const vb::Variant& value) {
 vb::Variant Recordset::FieldOriginalValue(std::size_t index) const {
   RequireOpen();
   RequireField(index);
-  if (Adding()) return edit_->row.original[index];
+  // A row being added has no originals: each reads as a field not yet set.
+  if (Adding()) return shared_->store ? vb::Variant{} : vb::Variant{vb::Null};
   const Row& row = CurrentRow();
   return row.original.empty() ? row.values[index] : row.original[index];
 }

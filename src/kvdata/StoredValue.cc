@@ -88,7 +88,10 @@ std::string Select(std::string_view table, std::string_view condition) {
 vb::Variant ReadStoredValue(DataConnection& connection, std::string_view table,
                             std::string_view condition) {
   // Two values of one row that nothing edits: read from the engine's answer as it comes.
-  const engine::Result answer = connection.ReadAnswer(Select(table, condition));
+  return StoredValueIn(connection.ReadAnswer(Select(table, condition)));
+}
+
+vb::Variant StoredValueIn(const engine::Result& answer) {
   if (answer.rows.empty()) return {};
   const auto& columns = answer.columns.All();
   const auto value = [&](std::string_view name) -> const vb::Variant& {

@@ -27,11 +27,18 @@ struct StoredValue {
 
 namespace kvdata {
 class DataConnection;
+namespace engine {
+struct Result;
+}  // namespace engine
 
 /// The value kept in the row of table that condition (a search condition) selects, with its
 /// type; Empty when there is no such row. The table has the columns ValueType and ValueText.
 [[nodiscard]] vb::Variant ReadStoredValue(DataConnection& connection, std::string_view table,
                                           std::string_view condition);
+
+/// The value an engine's answer holds in the columns ValueType and ValueText of its first row;
+/// Empty when it has no row.
+[[nodiscard]] vb::Variant StoredValueIn(const engine::Result& answer);
 
 /// Keeps value in the row that condition selects: updates it, or adds it with keyFields set to
 /// keyValues; Empty removes the row. One transaction: the row is written completely or not at all.

@@ -7,12 +7,23 @@
 #include "kvdata/Errors.h"
 #include "kvdata/StoredValue.h"
 #include "kvdata/WorkgroupDirectory.h"
+#include "kvdata/engine/Engine.h"
 #include "vb/Convert.h"
 
 namespace kvdata {
 namespace {
 
 constexpr std::string_view kGroupKey = "GroupID";
+
+// A per-user value's row, read with the user and the key bound: one text for every user and
+// key, which both engines run as it is, so it needs no translation.
+constexpr std::string_view kReadValue =
+    R"(select "ValueType", "ValueText" from "ActionProfiles" where "UserID"=? and "ProfileKey"=?)";
+
+vb::Variant ReadValue(DataConnection& connection, std::string_view userID, std::string_view key) {
+  const vb::Variant keys[] = {userID, key};
+  return StoredValueIn(connection.Engine().Execute(kReadValue, keys));
+}
 
 }  // namespace
 
@@ -66,7 +77,15 @@ std::string UserProfile::Condition(std::string_view key) const {
 vb::Variant UserProfile::Value(std::string_view key) const {
   if (IsAnonymous()) return {};
   if (vb::EqualsText(key, kGroupKey)) return GroupID();
-  return ReadStoredValue(*connection_, "ActionProfiles", Condition(key));
+  return ReadValue(*connection_, userID_, key);
+}
+
+vb::Variant UserProfile::Value(std::string_view key, DataConnection& via) const {
+  if (IsAnonymous() || vb::EqualsText(key, kGroupKey) ||
+      via.ConnectionString() != connection_->ConnectionString()) {
+    return Value(key);
+  }
+  return ReadValue(via, userID_, key);
 }
 
 void UserProfile::Value(std::string_view key, const vb::Variant& value) {

@@ -266,7 +266,8 @@ int CompareText(std::string_view a, std::string_view b) {
 }
 
 bool EqualsText(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && CompareText(a, b) == 0;
+  // Names are mostly written as they are stored: the same bytes settle it at once.
+  return a.size() == b.size() && (a == b || CompareText(a, b) == 0);
 }
 
 bool ContainsText(std::string_view haystack, std::string_view needle) {
