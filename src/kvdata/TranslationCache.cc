@@ -190,9 +190,33 @@ TranslationCache::Shared TranslationCache::Find(std::string_view statement, cons
   return made;
 }
 
+const TranslationCache::Keyed* TranslationCache::FindKeyed(std::string_view head, int32_t key,
+                                                           const vb::Clock& clock,
+                                                           const Translate& translate) {
+  constexpr int32_t kMaxKey = 999999999;  // kMaxDigits
+  if (key < 0 || key > kMaxKey) return nullptr;
+  if (const std::optional<Keyed>* known = keyed_.Find(head)) {
+    if (!*known) return nullptr;
+    if ((*known)->translation->HoldsAt(clock)) return &**known;
+  }
+  const std::string statement = std::string(head) + std::to_string(key);
+  Shared made = Find(statement, clock, translate);
+  // The number is the statement's last value when nothing joins it to the head.
+  std::optional<Keyed> keyed;
+  const std::optional<StatementShape> shape = ShapeOf(statement);
+  if (shape && shape->key.ends_with(kValueMark)) {
+    const Shaped shaped = Learn(*shape, *made, translate);
+    if (shaped.usable) keyed = Keyed{std::move(made), shaped.positions.back()};
+  }
+  std::optional<Keyed>* added = nullptr;
+  (void)keyed_.Add(std::string(head), std::move(keyed), &added);
+  return *added ? &**added : nullptr;
+}
+
 void TranslationCache::Clear() {
   (void)texts_.TakeAll();
   (void)shapes_.TakeAll();
+  (void)keyed_.TakeAll();
 }
 
 }  // namespace kvdata
