@@ -178,6 +178,10 @@ TranslationCache::Shared TranslationCache::Find(std::string_view statement, cons
     for (std::size_t k = 0; k < shape->values.size(); ++k) {
       rebound->values[shaped->positions[k]] = shape->values[k];
     }
+    // Kept by its text too: a statement that comes again (a setting, a label) is then found
+    // without being scanned for its values.
+    Shared* added = nullptr;
+    (void)texts_.Add(std::string(statement), rebound, &added);
     return rebound;
   }
   auto made = std::make_shared<const sql::Translation>(translate(statement));

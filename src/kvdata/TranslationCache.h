@@ -47,8 +47,8 @@ class TranslationCache {
   /// The translation of statement, from the cache while it holds at the clock's reading, else
   /// from translate (kept for next time). A statement whose shape was seen gets the shape's
   /// translation with its own values as the bound values, when every value of that shape is a
-  /// bound value; the first statement of a shape is translated twice (once with other values)
-  /// to find out. Raises what translate raises for statement.
+  /// bound value (kept by its text from then on); the first statement of a shape is translated
+  /// twice (once with other values) to find out. Raises what translate raises for statement.
   [[nodiscard]] Shared Find(std::string_view statement, const vb::Clock& clock,
                             const Translate& translate);
 
