@@ -311,8 +311,34 @@ const PgEngine::TableInfo& PgEngine::TableInfoFor(Oid table) {
   return tables_[table] = std::move(info);
 }
 
+void PgEngine::ReadTypeNames(const PGresult* result) {
+  // The names of every type the result has that was not met before, in one round trip.
+  std::vector<Oid> unknown;
+  std::string oids;
+  for (int i = 0; i < PQnfields(result); ++i) {
+    const Oid type = PQftype(result, i);
+    if (typeNames_.contains(type) ||
+        std::find(unknown.begin(), unknown.end(), type) != unknown.end()) {
+      continue;
+    }
+    unknown.push_back(type);
+    oids += oids.empty() ? "{" : ",";
+    oids += std::to_string(type);
+  }
+  if (unknown.empty()) return;
+  oids += '}';
+  const ResultPtr names =
+      Query("SELECT oid, typname FROM pg_type WHERE oid = ANY ($1::oid[])", std::span(&oids, 1));
+  for (const Oid type : unknown) typeNames_[type];  // a type the catalog lacks has no name
+  for (int row = 0; row < PQntuples(names.get()); ++row) {
+    typeNames_[static_cast<Oid>(std::strtoul(PQgetvalue(names.get(), row, 0), nullptr, 10))] =
+        PQgetvalue(names.get(), row, 1);
+  }
+}
+
 PgEngine::Description PgEngine::DescribeColumns(const PGresult* result) {
   const int count = PQnfields(result);
+  ReadTypeNames(result);
   Description description;
   std::vector<Column>& columns = description.columns;
   std::vector<ValueKind>& kinds = description.kinds;
@@ -393,7 +419,10 @@ PgEngine::ResultPtr PgEngine::Exchange(std::string_view sql, const Sender& send)
 
 PgEngine::ResultPtr PgEngine::ExchangePipelined(std::string_view sql, const Sender& send) {
   PGconn* conn = conn_.get();
-  const std::vector<std::string> deferred = std::exchange(deferred_, {});
+  // The held-back statements move to sending_, whose room the next ones reuse.
+  sending_.clear();
+  sending_.swap(deferred_);
+  const std::vector<std::string>& deferred = sending_;
   bool queued = PQenterPipelineMode(conn) == 1;
   for (const auto& text : deferred) {
     queued = queued &&
@@ -654,7 +683,7 @@ Result PgEngine::Execute(std::string_view sql, std::span<const vb::Variant> para
   for (int attempt = 1;; ++attempt) {
     try {
       Result result = RunOnce(sql, params);
-      if (transaction_ && !StartsWithKeyword(sql, "SELECT")) changed_ = true;
+      if (transaction_ && !changed_ && !StartsWithKeyword(sql, "SELECT")) changed_ = true;
       if (ChangesSchema(sql)) {
         NoteStatement(sql);
         ForgetSchema();
