@@ -133,6 +133,8 @@ struct DataConnection::Impl {
   // Translations by statement text and by shape. They depend on the catalog and the locale too,
   // so both a schema change and a new locale drop them; the clock is checked on every use.
   TranslationCache translations{kTranslationCacheSize};
+  // The values a keyed statement runs with (RunKeyed), kept for their room.
+  std::vector<vb::Variant> keyedValues;
   // Answer shapes by engine text; dropped with the translations.
   std::unordered_map<std::string, AnswerShape, engine::TextHash, std::equal_to<>> shapes;
 
@@ -224,10 +226,11 @@ struct DataConnection::Impl {
       engine::Result result = engine->Execute(translation->text, translation->values);
       return {std::move(result), std::move(translation)};
     }
-    // A statement's few values copied to bind the key in its place.
-    std::vector<vb::Variant> values = keyed->translation->values;
-    values[keyed->position] = key;
-    engine::Result result = engine->Execute(keyed->translation->text, values);
+    // The statement's few values copied (into room kept from the last time) to bind the key in
+    // its place.
+    keyedValues.assign(keyed->translation->values.begin(), keyed->translation->values.end());
+    keyedValues[keyed->position] = key;
+    engine::Result result = engine->Execute(keyed->translation->text, keyedValues);
     return {std::move(result), keyed->translation};
   }
 
