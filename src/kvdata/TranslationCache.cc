@@ -209,8 +209,14 @@ const TranslationCache::Keyed* TranslationCache::FindKeyed(std::string_view head
   std::optional<Keyed> keyed;
   const std::optional<StatementShape> shape = ShapeOf(statement);
   if (shape && shape->key.ends_with(kValueMark)) {
-    const Shaped shaped = Learn(*shape, *made, translate);
-    if (shaped.usable) keyed = Keyed{std::move(made), shaped.positions.back()};
+    // Where each value goes is the shape's, learned by Find when it translated the statement.
+    const Shaped* shaped = shapes_.Find(shape->key);
+    Shaped learned;
+    if (shaped == nullptr) {
+      learned = Learn(*shape, *made, translate);
+      shaped = &learned;
+    }
+    if (shaped->usable) keyed = Keyed{std::move(made), shaped->positions.back()};
   }
   std::optional<Keyed>* added = nullptr;
   (void)keyed_.Add(std::string(head), std::move(keyed), &added);
