@@ -782,11 +782,14 @@ bool PgEngine::TableExists(std::string_view table) {
 std::vector<CatalogTable> PgEngine::ReadCatalog() {
   FinishStream();
   ReopenIfBroken();
+  // The same read tells how each table's columns are described in results (TableInfoFor), so
+  // that the first answer from a table needs no catalog query of its own.
   const ResultPtr result = Query(
       "SELECT c.relname, a.attname, "
       "coalesce(b.typname, t.typname) IN ('timestamp', 'timestamptz', 'date'), "
       "EXISTS (SELECT 1 FROM pg_index i WHERE i.indrelid = c.oid AND i.indisprimary "
-      "AND a.attnum = ANY (i.indkey)) "
+      "AND a.attnum = ANY (i.indkey)), "
+      "c.oid, a.attnum, t.typname, a.atttypmod, a.attnotnull, a.attidentity <> '' "
       "FROM pg_class c JOIN pg_namespace n ON n.oid = c.relnamespace "
       "JOIN pg_attribute a ON a.attrelid = c.oid AND a.attnum > 0 AND NOT a.attisdropped "
       "JOIN pg_type t ON t.oid = a.atttypid LEFT JOIN pg_type b ON b.oid = t.typbasetype "
@@ -794,13 +797,22 @@ std::vector<CatalogTable> PgEngine::ReadCatalog() {
       "ORDER BY c.relname, a.attnum");
   const PGresult* r = result.get();
   std::vector<CatalogTable> tables;
+  std::map<Oid, TableInfo> described;
   for (int row = 0; row < PQntuples(r); ++row) {
+    const auto flag = [&](int col) { return std::string_view(PQgetvalue(r, row, col)) == "t"; };
     const std::string_view table = PQgetvalue(r, row, 0);
     if (tables.empty() || tables.back().name != table) tables.push_back({std::string(table), {}});
-    tables.back().columns.push_back({PQgetvalue(r, row, 1),
-                                     std::string_view(PQgetvalue(r, row, 2)) == "t",
-                                     std::string_view(PQgetvalue(r, row, 3)) == "t"});
+    tables.back().columns.push_back({PQgetvalue(r, row, 1), flag(2), flag(3)});
+    TableInfo& info = described[static_cast<Oid>(std::strtoul(PQgetvalue(r, row, 4), nullptr, 10))];
+    info.name = table;
+    info.attributes[std::atoi(PQgetvalue(r, row, 5))] = Attribute{PQgetvalue(r, row, 1),
+                                                                  PQgetvalue(r, row, 6),
+                                                                  std::atoi(PQgetvalue(r, row, 7)),
+                                                                  flag(8),
+                                                                  flag(9),
+                                                                  flag(3)};
   }
+  for (auto& [oid, info] : described) tables_[oid] = std::move(info);
   return tables;
 }
 
