@@ -90,13 +90,14 @@ LIMITS = """
   ends with an action's key (`DataRecord`'s read, `delete_`'s `DELETE`) is found by its head:
   one translation and one prepared statement serve every key, and the text is not scanned for
   its values. In client instructions (callgrind, PostgreSQL, 61 calls with the untimed first)
-  the library is at about 1.2× the raw side for `addRecord`, 1.16× for `updateRecord`, 1.19× for
-  `setStatus` and 1.15× for `delete_`; after the first call 1.13× for `setStatus` and 1.16× for
+  the library is at about 1.2× the raw side for `addRecord`, 1.16× for `updateRecord` and
+  `setStatus` and 1.14× for `delete_`; after the first call about 1.12× for `setStatus` and
   `delete_` (on SQLite, whose own work dominates, 0.98–1.03×). libpq's share is the same on both
-  sides; the rest is the first call's catalog reads (a session describes the table's columns and
-  types once, and translates a keyed statement twice to learn where its key goes), the record
-  set the row is read into (23 typed values, dates parsed, the edit's copy of the row and of its
-  values as read, fields found by name), the statement trace and the typed values bound. The
+  sides; the rest is the first call's work (the result's type names read once per session, a
+  keyed statement translated twice to learn where its key goes; a table's columns are described
+  with the catalog read when the database opens), the record set the row is read into (23 typed
+  values, dates parsed, the edit's copy of the row and of its values as read, fields found by
+  name), the statement trace and the typed values bound. The
   system calls are the
   same on both sides (one `sendto`, `poll` and `recvfrom` per round trip), so the CPU ratios,
   which include the kernel's share, are lower than the instruction ratios. One difference of
