@@ -63,11 +63,12 @@ LIMITS = """
   field hands out the record set's own value (no copy; the common case, a stored row under the
   cursor, is inline at the caller); the raw side copies each cell once. What is left per cell
   is the `Variant` (a date parsed, which the raw side leaves as text) and the row's own vector;
-  per call, the translation cache (a statement that carries its key is scanned for its values)
+  per call, the translation cache (a statement that carries its values is scanned for them,
+  unless the library wrote it as a head ending with an action's key)
   and the record set's allocations. On PostgreSQL the per-cell `PQgetvalue`/`PQgetlength`/
   `PQgetisnull` calls are the same on both sides, and a text value is sent from the caller's
-  string, not a copy. For reads of one row (`DataRecord`, whose callers write its key into the
-  text) the per-call cost dominates.
+  string, not a copy. For reads of one row (`DataRecord`, found by its head and bound with its
+  key) the per-call cost dominates.
 - `EmailData` and `editingRights` build no record set to read: their statements go to the engine
   with their values bound and come back as rows of values (`EmailData`: the action, the people's
   addresses, the nine labels: three round trips on both sides, the labels' statement text built
@@ -93,16 +94,23 @@ LIMITS = """
   undone alone: the transaction's first write (only reads before it) by starting the
   transaction again, each later one by a savepoint sent in the same round trip as the write.
   `updateRecord` of one column (event, then the row) and `delete_` (the row, then its event)
-  therefore send one `SAVEPOINT` more than the raw side, and `updateRecord` reads the row into a
-  record set (23 columns) where the raw side copies cells. In client instructions per call
-  (callgrind, PostgreSQL) the library is at about 1.25× the raw side for `addRecord` (1.06× on
-  SQLite, where the engine's own work is most of a creation), 1.3× for
-  `updateRecord` and `setStatus`, 1.6× for `delete_` (the savepoint, and the translation of a
-  text that carries its key, which `delete_` runs through `Execute`); libpq's share is the same
-  on both sides, the rest is the record set (fields found by name, the new row's buffer), the
-  translation of texts with their values inline, and typed values. The system calls are the
-  same on both sides (one `sendto`, `poll` and `recvfrom` per round trip), so the CPU ratios,
-  which include the kernel's share, are lower than the instruction ratios. The logged-in
+  need that savepoint: the event stays written when the row's store fails, the deletion stays
+  done when its event fails. The raw side, keeping the same outcome on failure, sends it too
+  (SQLite undoes a failed statement by itself: no savepoint on either side). A statement that
+  ends with an action's key (`DataRecord`'s read, `delete_`'s `DELETE`) is found by its head:
+  one translation and one prepared statement serve every key, and the text is not scanned for
+  its values. In client instructions (callgrind, PostgreSQL, 61 calls with the untimed first)
+  the library is at about 1.25× the raw side for `addRecord` (1.06× on SQLite, where the
+  engine's own work is most of a creation), 1.16× for `updateRecord` and `setStatus` and 1.14×
+  for `delete_`; after the first call about 1.12× for `setStatus` and `delete_` (on SQLite
+  0.98–1.03×). libpq's share is the same on both sides; the rest is the first call's work (the
+  result's type names read once per session, a keyed statement translated twice to learn where
+  its key goes; a table's columns are described with the catalog read when the database opens),
+  the record set the row is read into or added through (typed values, dates parsed, the edit's
+  copy of the row and of its values as read, fields found by name), the statement trace and the
+  typed values bound. The system calls are the same on both sides (one `sendto`, `poll` and
+  `recvfrom` per round trip), so the CPU ratios, which include the kernel's share, are lower
+  than the instruction ratios. The logged-in
   user's profile is the user directory's, with its own connection; on SQLite that connection's
   page cache was dropped after each write of the data connection, so that reading the due days
   through it read about three pages from the file per creation: `addRecord` reads them through

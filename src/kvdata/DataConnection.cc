@@ -2,6 +2,7 @@
 
 #include <fmt/format.h>
 
+#include <charconv>
 #include <limits>
 #include <unordered_map>
 #include <unordered_set>
@@ -132,6 +133,8 @@ struct DataConnection::Impl {
   // Translations by statement text and by shape. They depend on the catalog and the locale too,
   // so both a schema change and a new locale drop them; the clock is checked on every use.
   TranslationCache translations{kTranslationCacheSize};
+  // The values a keyed statement runs with (RunKeyed), kept for their room.
+  std::vector<vb::Variant> keyedValues;
   // Answer shapes by engine text; dropped with the translations.
   std::unordered_map<std::string, AnswerShape, engine::TextHash, std::equal_to<>> shapes;
 
@@ -171,25 +174,31 @@ struct DataConnection::Impl {
     return catalog;
   }
 
-  void Record(std::string_view sql) {
+  void Record(std::string_view sql) { Record(std::string(sql)); }
+  void Record(std::string sql) {
     if (trace.size() >= kTraceLimit) trace.erase(trace.begin(), trace.begin() + kTraceLimit / 2);
-    trace.emplace_back(sql);
+    trace.push_back(std::move(sql));
   }
 
   // The statement as the engine runs it, from the cache while the clock reads as it did.
+  // Renders one statement for the engine: the translator with this connection's catalog, clock
+  // and locale.
+  sql::Translation Render(std::string_view statement) {
+    const sql::Context context{
+        *clock, *locale,
+        [this](std::string_view column) { return dateColumns.contains(vb::LCase(column)); },
+        [this](std::string_view name) -> std::optional<std::string> {
+          const auto it = canonicalNames.find(vb::LCase(name));
+          if (it == canonicalNames.end()) return std::nullopt;
+          return it->second;
+        }};
+    return sql::TranslateBound(statement, settings.dialect, engine->Target(), context);
+  }
+
   TranslationCache::Shared Translate(std::string_view sql) {
     (void)Catalog();
-    return translations.Find(sql, *clock, [this](std::string_view statement) {
-      const sql::Context context{
-          *clock, *locale,
-          [this](std::string_view column) { return dateColumns.contains(vb::LCase(column)); },
-          [this](std::string_view name) -> std::optional<std::string> {
-            const auto it = canonicalNames.find(vb::LCase(name));
-            if (it == canonicalNames.end()) return std::nullopt;
-            return it->second;
-          }};
-      return sql::TranslateBound(statement, settings.dialect, engine->Target(), context);
-    });
+    return translations.Find(sql, *clock,
+                             [this](std::string_view statement) { return Render(statement); });
   }
 
   // The statement's answer, with the text the engine ran.
@@ -198,6 +207,31 @@ struct DataConnection::Impl {
     TranslationCache::Shared translation = Translate(sql);
     engine::Result result = engine->Execute(translation->text, translation->values);
     return {std::move(result), std::move(translation)};
+  }
+
+  // The answer to head followed by key, with the translation the engine ran.
+  std::pair<engine::Result, TranslationCache::Shared> RunKeyed(std::string_view head, int32_t key) {
+    std::string statement;
+    statement.reserve(head.size() + 11);
+    statement.append(head);
+    char digits[12];
+    statement.append(digits, std::to_chars(std::begin(digits), std::end(digits), key).ptr);
+    Record(std::move(statement));
+    const std::string& text = trace.back();  // stays until the next statement is recorded
+    (void)Catalog();
+    const TranslationCache::Keyed* keyed = translations.FindKeyed(
+        head, key, *clock, [this](std::string_view sql) { return Render(sql); });
+    if (keyed == nullptr) {
+      TranslationCache::Shared translation = Translate(text);
+      engine::Result result = engine->Execute(translation->text, translation->values);
+      return {std::move(result), std::move(translation)};
+    }
+    // The statement's few values copied (into room kept from the last time) to bind the key in
+    // its place.
+    keyedValues.assign(keyed->translation->values.begin(), keyed->translation->values.end());
+    keyedValues[keyed->position] = key;
+    engine::Result result = engine->Execute(keyed->translation->text, keyedValues);
+    return {std::move(result), keyed->translation};
   }
 
   // The fields and store of a record set over an answer: shared by every record set opened
@@ -292,6 +326,18 @@ ado::RecordsetPtr DataConnection::OpenRecordset(std::string_view sql, int32_t cu
                               lockType);
 }
 
+ado::RecordsetPtr DataConnection::OpenKeyedRecordset(std::string_view head, int32_t key,
+                                                     int32_t cursorType, int32_t cursorLocation,
+                                                     int32_t lockType) {
+  RequireAdoOptions(cursorType, cursorLocation, lockType);
+  if (cursorType == ado::adOpenForwardOnly && lockType == ado::adLockReadOnly) {
+    return impl_->StreamRecordset(std::string(head) + std::to_string(key), cursorLocation);
+  }
+  auto [result, translation] = impl_->RunKeyed(head, key);
+  return impl_->MakeRecordset(std::move(result), translation->text, cursorType, cursorLocation,
+                              lockType);
+}
+
 engine::Result DataConnection::ReadAnswer(std::string_view sql) {
   return std::move(impl_->Run(sql).first);
 }
@@ -314,6 +360,12 @@ ado::RecordsetPtr DataConnection::Execute(std::string_view sql, int32_t* records
   }
   return impl_->MakeRecordset(std::move(result), translation->text, ado::adOpenForwardOnly,
                               ado::adUseServer, ado::adLockReadOnly);
+}
+
+int32_t DataConnection::ExecuteKeyed(std::string_view head, int32_t key) {
+  const int64_t rowsAffected = impl_->RunKeyed(head, key).first.rowsAffected;
+  return static_cast<int32_t>(
+      std::clamp<int64_t>(rowsAffected, -1, std::numeric_limits<int32_t>::max()));
 }
 
 DataConnection::Transaction::Transaction(DataConnection& connection)

@@ -47,6 +47,13 @@ class DataConnection {
   /// lockType is adLockReadOnly) whose AddNew/Update/Delete write back to that table.
   [[nodiscard]] ado::RecordsetPtr OpenRecordset(std::string_view sql, int32_t cursorType = 1,
                                                 int32_t cursorLocation = 2, int32_t lockType = 3);
+  /// OpenRecordset of head followed by key in decimal (the library's statements that end with an
+  /// action's key): recorded as that text; its translation and prepared statement serve every
+  /// key, found by head without scanning the text for its values.
+  [[nodiscard]] ado::RecordsetPtr OpenKeyedRecordset(std::string_view head, int32_t key,
+                                                     int32_t cursorType = 1,
+                                                     int32_t cursorLocation = 2,
+                                                     int32_t lockType = 3);
   /// Runs a query as OpenRecordset would (recorded, translated, its values bound) and returns
   /// the engine's answer as it comes, without a record set: for reading a few values that
   /// nothing edits. Raises as OpenRecordset does.
@@ -59,6 +66,11 @@ class DataConnection {
   /// statement that yields rows (an empty, closed record set otherwise).
   ado::RecordsetPtr Execute(std::string_view sql, int32_t* recordsAffected = nullptr,
                             int32_t options = 1);
+
+  /// Runs head followed by key in decimal as Execute(…, adCmdText) would, found as
+  /// OpenKeyedRecordset finds its statement, and returns the number of rows it changed; what a
+  /// query answers is dropped unread.
+  int32_t ExecuteKeyed(std::string_view head, int32_t key);
 
   /// A write transaction: every statement until Commit runs in it; a transaction still open when
   /// its scope ends is rolled back. Scopes nest: only the outermost one commits.

@@ -122,6 +122,9 @@ void TableStore::Update(const std::vector<ado::FieldInfo>& fields, const ado::Ro
                         const std::vector<std::size_t>& changed) {
   std::vector<vb::Variant> params;
   std::vector<std::size_t> written;
+  // Each written value, the key, each written value as read: room for them at once.
+  params.reserve(2 * changed.size() + layout_.keys.size());
+  written.reserve(changed.size());
   for (const std::size_t i : changed) {
     if (!Writable(fields, i)) continue;
     params.push_back(engine::ValueToStore(row.values[i], fields[i]));

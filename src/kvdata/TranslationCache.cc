@@ -178,6 +178,10 @@ TranslationCache::Shared TranslationCache::Find(std::string_view statement, cons
     for (std::size_t k = 0; k < shape->values.size(); ++k) {
       rebound->values[shaped->positions[k]] = shape->values[k];
     }
+    // Kept by its text too: a statement that comes again (a setting, a label) is then found
+    // without being scanned for its values.
+    Shared* added = nullptr;
+    (void)texts_.Add(std::string(statement), rebound, &added);
     return rebound;
   }
   auto made = std::make_shared<const sql::Translation>(translate(statement));
@@ -190,9 +194,39 @@ TranslationCache::Shared TranslationCache::Find(std::string_view statement, cons
   return made;
 }
 
+const TranslationCache::Keyed* TranslationCache::FindKeyed(std::string_view head, int32_t key,
+                                                           const vb::Clock& clock,
+                                                           const Translate& translate) {
+  constexpr int32_t kMaxKey = 999999999;  // kMaxDigits
+  if (key < 0 || key > kMaxKey) return nullptr;
+  if (const std::optional<Keyed>* known = keyed_.Find(head)) {
+    if (!*known) return nullptr;
+    if ((*known)->translation->HoldsAt(clock)) return &**known;
+  }
+  const std::string statement = std::string(head) + std::to_string(key);
+  Shared made = Find(statement, clock, translate);
+  // The number is the statement's last value when nothing joins it to the head.
+  std::optional<Keyed> keyed;
+  const std::optional<StatementShape> shape = ShapeOf(statement);
+  if (shape && shape->key.ends_with(kValueMark)) {
+    // Where each value goes is the shape's, learned by Find when it translated the statement.
+    const Shaped* shaped = shapes_.Find(shape->key);
+    Shaped learned;
+    if (shaped == nullptr) {
+      learned = Learn(*shape, *made, translate);
+      shaped = &learned;
+    }
+    if (shaped->usable) keyed = Keyed{std::move(made), shaped->positions.back()};
+  }
+  std::optional<Keyed>* added = nullptr;
+  (void)keyed_.Add(std::string(head), std::move(keyed), &added);
+  return *added ? &**added : nullptr;
+}
+
 void TranslationCache::Clear() {
   (void)texts_.TakeAll();
   (void)shapes_.TakeAll();
+  (void)keyed_.TakeAll();
 }
 
 }  // namespace kvdata

@@ -47,10 +47,26 @@ class TranslationCache {
   /// The translation of statement, from the cache while it holds at the clock's reading, else
   /// from translate (kept for next time). A statement whose shape was seen gets the shape's
   /// translation with its own values as the bound values, when every value of that shape is a
-  /// bound value; the first statement of a shape is translated twice (once with other values)
-  /// to find out. Raises what translate raises for statement.
+  /// bound value (kept by its text from then on); the first statement of a shape is translated
+  /// twice (once with other values) to find out. Raises what translate raises for statement.
   [[nodiscard]] Shared Find(std::string_view statement, const vb::Clock& clock,
                             const Translate& translate);
+
+  /// A statement written as a fixed head followed by a whole number (an action's key), as the
+  /// engine runs it for every number: the translation of head followed by one number, and the
+  /// position among its bound values where the number goes.
+  struct Keyed {
+    Shared translation;
+    std::size_t position = 0;
+  };
+
+  /// The keyed translation of head, found by head alone (no scan of the statement for its
+  /// values), learned from head followed by key when not known yet or no longer holding at the
+  /// clock's reading; nullptr when such statements cannot share one (the number is not bound
+  /// where it stands, or key is negative or of ten digits): the caller then finds the whole
+  /// statement. Raises what translate raises for head followed by key.
+  [[nodiscard]] const Keyed* FindKeyed(std::string_view head, int32_t key, const vb::Clock& clock,
+                                       const Translate& translate);
 
   /// Forgets everything (the catalog or the locale changed).
   void Clear();
@@ -69,6 +85,7 @@ class TranslationCache {
 
   engine::StatementCache<Shared> texts_;
   engine::StatementCache<Shaped> shapes_;
+  engine::StatementCache<std::optional<Keyed>> keyed_{256};  // nullopt: heads that cannot share
 };
 
 }  // namespace kvdata

@@ -63,5 +63,28 @@ TEST(TranslationCache, StatementsOfOneShapeShareATranslationOnlyWhereTheValuesAr
   }
 }
 
+// A statement that ends with a key is found by its head, for every key, as translating it gives;
+// a head whose number is part of a word, or a negative key, gets none.
+TEST(TranslationCache, KeyedStatementsShareOneTranslationWhereTheKeyIsBound) {
+  const vb::FixedClock clock(vb::Date::FromParts(2024, 3, 15, 9));
+  const sql::Context context = sql::ActionsContext(clock, vb::Locale::EnUS());
+  const TranslationCache::Translate direct = [&](std::string_view statement) {
+    return sql::TranslateBound(statement, sql::Dialect::Desktop, sql::Target::PostgreSQL, context);
+  };
+  TranslationCache cache(8);
+  const std::string head = "select * from actions where Subject='a' and ActionID =";
+  for (const int32_t key : {5, 77}) {
+    const TranslationCache::Keyed* keyed = cache.FindKeyed(head, key, clock, direct);
+    ASSERT_NE(keyed, nullptr);
+    std::vector<vb::Variant> values = keyed->translation->values;
+    values[keyed->position] = key;
+    const sql::Translation expected = direct(head + std::to_string(key));
+    EXPECT_EQ(keyed->translation->text, expected.text);
+    EXPECT_EQ(values, expected.values);
+  }
+  EXPECT_EQ(cache.FindKeyed("select * from actions where AssigneeID=u", 3, clock, direct), nullptr);
+  EXPECT_EQ(cache.FindKeyed(head, -4, clock, direct), nullptr);
+}
+
 }  // namespace
 }  // namespace kvdata

@@ -26,7 +26,10 @@ void Action::Execute(std::string_view cSQL) {
 }
 
 RecordsetPtr Action::DataRecord(int32_t nID) {
-  return Recordset("select * from actions where ActionID =" + std::to_string(nID));
+  // One text for every key, as far as the engine sees it.
+  return vb::Require(state_->dataServer)
+      ->Connection()
+      ->OpenKeyedRecordset("select * from actions where ActionID =", nID);
 }
 
 // An explicit reference ID wins over the object's; with neither, every action of the reference.

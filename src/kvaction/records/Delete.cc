@@ -24,9 +24,9 @@ constexpr std::string_view kDeletedText = "Record Deleted";
 // row was removed.
 bool DeleteActionRow(kvdata::DataServer& server, int32_t nActionID, const RecordsetPtr& rs) {
   kvdata::DataConnection& connection = *server.Connection();
-  const std::string id = std::to_string(nActionID);
   if (rs) {
-    rs->Find("ActionID=" + id, 0, ado::adSearchForward, ado::adBookmarkFirst);
+    rs->Find("ActionID=" + std::to_string(nActionID), 0, ado::adSearchForward,
+             ado::adBookmarkFirst);
     if (!rs->IsEOF()) {
       vb::ErrorTrap trap;
       const bool removed =
@@ -38,7 +38,7 @@ bool DeleteActionRow(kvdata::DataServer& server, int32_t nActionID, const Record
   }
   int32_t recordsAffected = 0;
   UndoAloneOnFailure(connection, [&] {
-    (void)connection.Execute("Delete from actions where actionID=" + id, &recordsAffected, 1);
+    recordsAffected = connection.ExecuteKeyed("Delete from actions where actionID=", nActionID);
   });
   UndoAloneOnFailure(connection,
                      [&] { server.Events()->AddEvent(evRecordDeleted, nActionID, kDeletedText); });

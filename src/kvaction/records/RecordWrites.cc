@@ -23,7 +23,7 @@ void LockNumbering(kvdata::DataConnection& connection) {
   if (engine.Target() == kvdata::sql::Target::PostgreSQL) engine.ExecuteUnread(kNumberingLock);
 }
 
-void UndoAloneOnFailure(kvdata::DataConnection& connection, const std::function<void()>& write) {
+void UndoAloneOnFailure(kvdata::DataConnection& connection, WriteRef write) {
   auto& engine = connection.Engine();
   if (!connection.InTransaction() || engine.Target() != kvdata::sql::Target::PostgreSQL) {
     write();
@@ -51,8 +51,7 @@ void UndoAloneOnFailure(kvdata::DataConnection& connection, const std::function<
   (void)engine.Execute(kRelease);
 }
 
-void WriteKeepingWhatWasDone(kvdata::DataConnection& connection,
-                             const std::function<void()>& work) {
+void WriteKeepingWhatWasDone(kvdata::DataConnection& connection, WriteRef work) {
   kvdata::DataConnection::Transaction transaction(connection);
   try {
     work();

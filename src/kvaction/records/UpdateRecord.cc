@@ -5,6 +5,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <variant>
 
 #include "kvaction/Action.h"
 #include "kvaction/action/State.h"
@@ -20,11 +21,16 @@ namespace kvaction {
 namespace {
 
 // The column that names the action in the values; it is never written.
-bool IsKeyColumn(std::string_view name) { return vb::LCase(name) == "actionid"; }
+bool IsKeyColumn(std::string_view name) {
+  constexpr std::string_view kKey = "actionid";
+  return name.size() == kKey.size() && vb::EqualsText(name, kKey);
+}
 
 // A value that reads as an empty text is stored as Null: a cleared value is never an empty text.
 vb::Variant StoredForm(const vb::Variant& value, const vb::Locale& locale) {
-  if (vb::TextOf(value, locale).empty()) return vb::Null;
+  // A text is its own text form: no copy made to look at it.
+  const auto* text = std::get_if<std::string>(&value.storage());
+  if (text != nullptr ? text->empty() : vb::TextOf(value, locale).empty()) return vb::Null;
   return value;
 }
 

@@ -311,8 +311,34 @@ const PgEngine::TableInfo& PgEngine::TableInfoFor(Oid table) {
   return tables_[table] = std::move(info);
 }
 
+void PgEngine::ReadTypeNames(const PGresult* result) {
+  // The names of every type the result has that was not met before, in one round trip.
+  std::vector<Oid> unknown;
+  std::string oids;
+  for (int i = 0; i < PQnfields(result); ++i) {
+    const Oid type = PQftype(result, i);
+    if (typeNames_.contains(type) ||
+        std::find(unknown.begin(), unknown.end(), type) != unknown.end()) {
+      continue;
+    }
+    unknown.push_back(type);
+    oids += oids.empty() ? "{" : ",";
+    oids += std::to_string(type);
+  }
+  if (unknown.empty()) return;
+  oids += '}';
+  const ResultPtr names =
+      Query("SELECT oid, typname FROM pg_type WHERE oid = ANY ($1::oid[])", std::span(&oids, 1));
+  for (const Oid type : unknown) typeNames_[type];  // a type the catalog lacks has no name
+  for (int row = 0; row < PQntuples(names.get()); ++row) {
+    typeNames_[static_cast<Oid>(std::strtoul(PQgetvalue(names.get(), row, 0), nullptr, 10))] =
+        PQgetvalue(names.get(), row, 1);
+  }
+}
+
 PgEngine::Description PgEngine::DescribeColumns(const PGresult* result) {
   const int count = PQnfields(result);
+  ReadTypeNames(result);
   Description description;
   std::vector<Column>& columns = description.columns;
   std::vector<ValueKind>& kinds = description.kinds;
@@ -393,7 +419,10 @@ PgEngine::ResultPtr PgEngine::Exchange(std::string_view sql, const Sender& send)
 
 PgEngine::ResultPtr PgEngine::ExchangePipelined(std::string_view sql, const Sender& send) {
   PGconn* conn = conn_.get();
-  const std::vector<std::string> deferred = std::exchange(deferred_, {});
+  // The held-back statements move to sending_, whose room the next ones reuse.
+  sending_.clear();
+  sending_.swap(deferred_);
+  const std::vector<std::string>& deferred = sending_;
   bool queued = PQenterPipelineMode(conn) == 1;
   for (const auto& text : deferred) {
     queued = queued &&
@@ -654,7 +683,7 @@ Result PgEngine::Execute(std::string_view sql, std::span<const vb::Variant> para
   for (int attempt = 1;; ++attempt) {
     try {
       Result result = RunOnce(sql, params);
-      if (transaction_ && !StartsWithKeyword(sql, "SELECT")) changed_ = true;
+      if (transaction_ && !changed_ && !StartsWithKeyword(sql, "SELECT")) changed_ = true;
       if (ChangesSchema(sql)) {
         NoteStatement(sql);
         ForgetSchema();
@@ -753,11 +782,14 @@ bool PgEngine::TableExists(std::string_view table) {
 std::vector<CatalogTable> PgEngine::ReadCatalog() {
   FinishStream();
   ReopenIfBroken();
+  // The same read tells how each table's columns are described in results (TableInfoFor), so
+  // that the first answer from a table needs no catalog query of its own.
   const ResultPtr result = Query(
       "SELECT c.relname, a.attname, "
       "coalesce(b.typname, t.typname) IN ('timestamp', 'timestamptz', 'date'), "
       "EXISTS (SELECT 1 FROM pg_index i WHERE i.indrelid = c.oid AND i.indisprimary "
-      "AND a.attnum = ANY (i.indkey)) "
+      "AND a.attnum = ANY (i.indkey)), "
+      "c.oid, a.attnum, t.typname, a.atttypmod, a.attnotnull, a.attidentity <> '' "
       "FROM pg_class c JOIN pg_namespace n ON n.oid = c.relnamespace "
       "JOIN pg_attribute a ON a.attrelid = c.oid AND a.attnum > 0 AND NOT a.attisdropped "
       "JOIN pg_type t ON t.oid = a.atttypid LEFT JOIN pg_type b ON b.oid = t.typbasetype "
@@ -765,13 +797,22 @@ std::vector<CatalogTable> PgEngine::ReadCatalog() {
       "ORDER BY c.relname, a.attnum");
   const PGresult* r = result.get();
   std::vector<CatalogTable> tables;
+  std::map<Oid, TableInfo> described;
   for (int row = 0; row < PQntuples(r); ++row) {
+    const auto flag = [&](int col) { return std::string_view(PQgetvalue(r, row, col)) == "t"; };
     const std::string_view table = PQgetvalue(r, row, 0);
     if (tables.empty() || tables.back().name != table) tables.push_back({std::string(table), {}});
-    tables.back().columns.push_back({PQgetvalue(r, row, 1),
-                                     std::string_view(PQgetvalue(r, row, 2)) == "t",
-                                     std::string_view(PQgetvalue(r, row, 3)) == "t"});
+    tables.back().columns.push_back({PQgetvalue(r, row, 1), flag(2), flag(3)});
+    TableInfo& info = described[static_cast<Oid>(std::strtoul(PQgetvalue(r, row, 4), nullptr, 10))];
+    info.name = table;
+    info.attributes[std::atoi(PQgetvalue(r, row, 5))] = Attribute{PQgetvalue(r, row, 1),
+                                                                  PQgetvalue(r, row, 6),
+                                                                  std::atoi(PQgetvalue(r, row, 7)),
+                                                                  flag(8),
+                                                                  flag(9),
+                                                                  flag(3)};
   }
+  for (auto& [oid, info] : described) tables_[oid] = std::move(info);
   return tables;
 }
 

@@ -135,6 +135,8 @@ class PgEngine final : public Engine {
   [[nodiscard]] Description DescribeColumns(const PGresult* result);
   const TableInfo& TableInfoFor(Oid table);
   const std::string& TypeName(Oid type);
+  // Reads the names of a result's types not known yet, all in one query.
+  void ReadTypeNames(const PGresult* result);
   void ForgetSchema();
   // Whether the session with the server is gone (server restart, backend ended, network).
   [[nodiscard]] bool Broken() const;
@@ -149,6 +151,7 @@ class PgEngine final : public Engine {
   std::map<Oid, TableInfo> tables_;
   std::map<Oid, std::string> typeNames_;
   std::vector<std::string> deferred_;  // BEGIN and savepoint statements not sent yet, in order
+  std::vector<std::string> sending_;   // the held-back statements of the last round trip
   StreamedRows* stream_ = nullptr;     // the stream the connection is carrying, if any
   bool streamInTransaction_ = false;   // whether a transaction was open when it started
   bool transaction_ = false;           // between Begin and Commit or Rollback
