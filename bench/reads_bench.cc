@@ -194,7 +194,7 @@ void Paired(benchmark::State& state, const Read& read, int64_t rows, int64_t eng
   const bench::Step raw = RawSide(read, rows, engine);
   library();
   raw();
-  bench::RunPaired(state, library, raw, bench::CallsPerTurn(library));
+  bench::RunPaired(state, library, raw, bench::CallsPerTurn(library, 1024));
 }
 
 void PrintPlans() {

@@ -14,8 +14,10 @@
 #include <fmt/format.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <filesystem>
+#include <limits>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -247,7 +249,8 @@ struct RawClient {
 };
 
 // Makes the library's and the raw side's step of one write; count is how many calls the run
-// makes (for the writes that need an action of their own per call).
+// makes at most, the calls before timing included (for the writes that need an action of their
+// own per call).
 using Sides = std::pair<bench::Step, bench::Step> (*)(Engine engine, int count);
 
 void Require(bool ok, const char* what) {
@@ -317,15 +320,15 @@ std::pair<bench::Step, bench::Step> UpdateSides(Engine engine, int) {
                    }});
 }
 
-// setStatus and delete_ each need an action of their own per call (and one for the run before
-// timing): made before timing, as addRecord stores them, in one transaction (one commit, not
-// one per action: on a durable server a commit each made the preparation cost more than the
-// runs). KV_BENCH_QUICK asks for fewer.
-int RowsPerRun(Engine engine) {
-  const bool quick = std::getenv("KV_BENCH_QUICK") != nullptr;
-  if (engine == kSQLite) return quick ? 300 : 1000;
-  return quick ? 60 : 200;
-}
+// How many calls of each side a turn takes at most (Paired.h).
+constexpr int kMostCallsPerTurn = 64;
+
+// How many turns a run of setStatus and delete_ takes (KV_BENCH_QUICK asks for fewer), and of
+// every write in quick runs. setStatus and delete_ each need an action of their own per call
+// (and two for the calls before timing): made before timing, as addRecord stores them, in one
+// transaction (one commit, not one per action: on a durable server a commit each made the
+// preparation cost more than the runs).
+int TurnsPerRun() { return std::getenv("KV_BENCH_QUICK") != nullptr ? 20 : 40; }
 
 // How many actions each of the eight writers creates in a quick run.
 int WriterRuns(Engine engine) { return engine == kSQLite ? 100 : 30; }
@@ -365,8 +368,8 @@ class Actions {
 std::pair<bench::Step, bench::Step> SetStatusSides(Engine engine, int count) {
   auto library = std::make_shared<LibraryClient>(engine);
   auto raw = std::make_shared<RawClient>(engine);
-  auto libraryIDs = std::make_shared<Actions>(library->database, count + 1);
-  auto rawIDs = std::make_shared<Actions>(raw->database, count + 1);
+  auto libraryIDs = std::make_shared<Actions>(library->database, count);
+  auto rawIDs = std::make_shared<Actions>(raw->database, count);
   return WarmedUp({[library, libraryIDs] {
                      library->action->setStatus(libraryIDs->Next(), nullptr, true, false, "done");
                    },
@@ -385,8 +388,8 @@ std::pair<bench::Step, bench::Step> SetStatusSides(Engine engine, int count) {
 std::pair<bench::Step, bench::Step> DeleteSides(Engine engine, int count) {
   auto library = std::make_shared<LibraryClient>(engine);
   auto raw = std::make_shared<RawClient>(engine);
-  auto libraryIDs = std::make_shared<Actions>(library->database, count + 1);
-  auto rawIDs = std::make_shared<Actions>(raw->database, count + 1);
+  auto libraryIDs = std::make_shared<Actions>(library->database, count);
+  auto rawIDs = std::make_shared<Actions>(raw->database, count);
   return WarmedUp(
       {[library, libraryIDs] {
          Require(library->action->delete_(libraryIDs->Next()), "delete_ deleted nothing");
@@ -464,16 +467,18 @@ benchmark::internal::Benchmark* Register(const std::string& name, Body body) {
   return b;
 }
 
-// One client per side, timed in alternation (Paired.h). Without a count, Google Benchmark finds
-// one by time.
-void Paired(const char* operation, Sides sides, Engine engine, int count) {
-  auto* b = Register(fmt::format("{}/paired/{}", operation, EngineName(engine)),
-                     [sides, engine](benchmark::State& state) {
-                       const auto [library, raw] =
-                           sides(engine, static_cast<int>(state.max_iterations));
-                       bench::RunPaired(state, library, raw);
-                     });
-  if (count > 0) b->Iterations(count);
+// One client per side, timed in alternation (Paired.h). Without a count of turns, Google
+// Benchmark finds one by time.
+void Paired(const char* operation, Sides sides, Engine engine, int turns) {
+  auto* b = Register(
+      fmt::format("{}/paired/{}", operation, EngineName(engine)),
+      [sides, engine](benchmark::State& state) {
+        const int calls = static_cast<int>(std::min<int64_t>(
+            state.max_iterations * kMostCallsPerTurn + 2, std::numeric_limits<int>::max()));
+        const auto [library, raw] = sides(engine, calls);
+        bench::RunPaired(state, library, raw, bench::CallsPerTurn(library, kMostCallsPerTurn));
+      });
+  if (turns > 0) b->Iterations(turns);
 }
 
 using Writers = void (*)(benchmark::State&, Engine);
@@ -494,14 +499,14 @@ int main(int argc, char** argv) {
   const bool withPg = std::getenv("KV_TEST_PG") != nullptr;
   for (const Engine engine : {kSQLite, kPostgreSQL}) {
     if (engine == kPostgreSQL && !withPg) continue;
-    const int rows = RowsPerRun(engine);
+    const int turns = TurnsPerRun();
     // Quick runs give every write a fixed count too: finding the count by time runs a benchmark
     // several times, each time on a fresh database, whose making is most of a short run.
-    const int timed = std::getenv("KV_BENCH_QUICK") != nullptr ? rows : 0;
+    const int timed = std::getenv("KV_BENCH_QUICK") != nullptr ? turns : 0;
     Paired("addRecord", AddSides, engine, timed);
     Paired("updateRecord", UpdateSides, engine, timed);
-    Paired("setStatus", SetStatusSides, engine, rows);
-    Paired("delete_", DeleteSides, engine, rows);
+    Paired("setStatus", SetStatusSides, engine, turns);
+    Paired("delete_", DeleteSides, engine, turns);
     // Each writer a fixed count in quick runs too: found by time, a writer ran a handful.
     EightWriters(LibraryWriters, RawWriters, engine, timed > 0 ? WriterRuns(engine) : 0);
   }
