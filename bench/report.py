@@ -38,19 +38,21 @@ What "the same work" means here:
 - each side runs its operation once before timing (a new server session's first catalog reads
   and the statements' preparation are not measured on either side).
 
-Library and raw sides run in alternation within each run: a turn of a few calls of one side
-(about a third of a millisecond of work, one call for the writes), then as many of the other,
-the side that starts switching every turn, each side timed on its own clock; a burst of load from
-elsewhere therefore falls on both sides alike. The eight concurrent writers, which cannot share a
-run, are separate runs interleaved by Google Benchmark. Each figure is the median of the
-repetitions. Wall time and CPU time (of the client process: the PostgreSQL
-server's own CPU is not in it) are both given, in µs per operation. Write figures are given with
-the test server's settings (fsync, synchronous commit and full-page writes off) and with a
-durable server (all three on). SQLite runs as the library opens it (WAL, synchronous NORMAL) on
-both sides. The machine has 2 cores shared with other builds: load average {load} when the run
-ended (2 cores), so single wall figures are very noisy, the PostgreSQL ones most: a server
-process waiting for a core shows as wall time on whichever side it served. The CPU ratios are
-the steadier measure.
+Library and raw sides run in alternation within each run: a turn of about five milliseconds of
+one side (as many calls as fill it), then as many calls of the other, the side that starts
+switching every turn, each turn timed on its own. Each side's figure for a run is the median of
+its turns, per call, and the figure given here the median of the five runs: this machine's two
+cores are shared, and a pause of the whole process (milliseconds) falls on whichever side's turn
+it meets, so that sums of turns, or runs of one side after the other, moved by ±30 % from run to
+run. The eight concurrent writers, which cannot share a run, are separate runs interleaved by
+Google Benchmark (the median of five). Wall time and CPU time (of the client process: the
+PostgreSQL server's own CPU is not in it) are both given, in µs per operation. Write figures are
+given with the test server's settings (fsync, synchronous commit and full-page writes off) and
+with a durable server (all three on). SQLite runs as the library opens it (WAL, synchronous
+NORMAL) on both sides. Load average {load} when the run ended (2 cores). On PostgreSQL most of
+the client's CPU per write is the kernel's (a `sendto`, `poll` and `recvfrom` per round trip,
+the same on both sides, and the wakeups between), which moves more from run to run than the
+library's own instructions.
 """
 
 LIMITS = """
