@@ -45,7 +45,10 @@ its turns, per call, and the figure given here the median of the five runs: this
 cores are shared, and a pause of the whole process (milliseconds) falls on whichever side's turn
 it meets, so that sums of turns, or runs of one side after the other, moved by ±30 % from run to
 run. The eight concurrent writers, which cannot share a run, are separate runs interleaved by
-Google Benchmark (the median of five). Wall time and CPU time (of the client process: the
+Google Benchmark (the median of five). The benchmarks and their PostgreSQL servers run pinned to
+one core: a round trip then never waits for an idle core to wake up, which on this machine (a
+virtual one) moved PostgreSQL figures by ±40 % with where the scheduler put each server process;
+the eight concurrent writers therefore share one core too. Wall time and CPU time (of the client process: the
 PostgreSQL server's own CPU is not in it) are both given, in µs per operation. Write figures are
 given with the test server's settings (fsync, synchronous commit and full-page writes off) and
 with a durable server (all three on). SQLite runs as the library opens it (WAL, synchronous
@@ -112,11 +115,11 @@ LIMITS = """
   copy of the row and of its values as read, fields found by name), the statement trace and the
   typed values bound. The system calls are the same on both sides (one `sendto`, `poll` and
   `recvfrom` per round trip), so the CPU ratios, which include the kernel's share, are lower
-  than the instruction ratios. The logged-in
-  user's profile is the user directory's, with its own connection; on SQLite that connection's
-  page cache was dropped after each write of the data connection, so that reading the due days
-  through it read about three pages from the file per creation: `addRecord` reads them through
-  its data connection, as the raw side reads through its one connection.
+  than the instruction ratios. The user directory works through the data server's connection
+  (one session per client, as on the raw side): with a connection of its own, each call that
+  read users or the profile woke a second server process (on PostgreSQL), or found its page
+  cache dropped by the other connection's last write and read the pages from the file again
+  (SQLite).
 - With a durable server every commit waits for the disk, which the two sides share: the wall
   ratios move towards 1. The client's CPU per operation grows with the wait on both sides, the
   library's more: no busy polling (one `poll` per round trip on either side), but after a wait

@@ -22,6 +22,11 @@ cmake --preset release >/dev/null
 cmake --build --preset release --target writes_bench reads_bench list_memory >"$out/build.log" 2>&1 \
   || { tail -n 40 "$out/build.log"; exit 1; }
 
+# Everything measured runs on one core, the servers too: a round trip then never waits for an
+# idle core to wake up, which on a virtual machine moved PostgreSQL figures by ±40 % with where
+# the scheduler put each server process.
+pin="taskset -c $(($(nproc) - 1))"
+
 # --- the two PostgreSQL servers, kept with their databases under build/release ----------------
 port=${KV_PG_PORT:-54343}
 bindir=$(ls -d /usr/lib/postgresql/*/bin | sort -V | tail -n 1)
@@ -38,7 +43,7 @@ start_server() {
     as_owner "$bindir/initdb" -D "$dir/data" -U postgres --auth=trust --encoding=UTF8 \
       --locale=C.UTF-8 >"$dir/initdb.log" 2>&1 || { cat "$dir/initdb.log"; exit 1; }
   fi
-  as_owner "$bindir/pg_ctl" -D "$dir/data" -l "$dir/server.log" -w \
+  as_owner $pin "$bindir/pg_ctl" -D "$dir/data" -l "$dir/server.log" -w \
     -o "-k $dir -p $port -c listen_addresses='' -c max_connections=50 $*" start >/dev/null \
     || { cat "$dir/server.log"; exit 1; }
   echo "Provider=PostgreSQL;Host=$dir;Port=$port;Database=postgres;User ID=postgres"
@@ -68,7 +73,7 @@ fi
 run() {  # run NAME PROGRAM REPETITIONS ARGS...: JSON into $out/NAME.json, console into NAME.txt
   local name=$1 program=$2 repetitions=$3
   shift 3
-  "$build/bench/$program" --benchmark_repetitions=$repetitions --benchmark_min_time=$min \
+  $pin "$build/bench/$program" --benchmark_repetitions=$repetitions --benchmark_min_time=$min \
     --benchmark_enable_random_interleaving=true --benchmark_out_format=json \
     --benchmark_out="$out/$name.json" "$@" >"$out/$name.txt" 2>&1 \
     || { tail -n 5 "$out/$name.txt" >&2; echo "$name failed" >&2; exit 1; }
@@ -85,7 +90,7 @@ echo "1,000,000-row list, one process each" >&2
 : >"$out/memory.txt"
 for engine in sqlite postgresql; do
   for side in library raw; do
-    result=$(KV_TEST_PG=$fast "$build/bench/list_memory" "$side" "$engine")
+    result=$(KV_TEST_PG=$fast $pin "$build/bench/list_memory" "$side" "$engine")
     echo "$side $engine $result" >>"$out/memory.txt"
   done
 done

@@ -39,11 +39,21 @@ void DataServer::OpenDatabase(std::string_view cConnectionString,
     target = hasProfile ? (*profile)->ConnectionString() : std::string(kDefaultConnectionString);
   }
   auto connection = DataConnection::Open(target);
-  CloseDatabase();
   connection->SetClock(clock_);
   connection->SetLocale(locale_);
-  state_->connection = connection;
-  state_->profile = hasProfile ? *profile : UserProfile::Anonymous(connection);
+  Use(std::move(connection), profile);
+}
+
+void DataServer::ShareDatabase(const DataServer& other, std::shared_ptr<UserProfile>* profile) {
+  Use(other.Connection(), profile);
+}
+
+void DataServer::Use(std::shared_ptr<DataConnection> connection,
+                     std::shared_ptr<UserProfile>* profile) {
+  const bool hasProfile = profile && *profile;
+  CloseDatabase();
+  state_->connection = std::move(connection);
+  state_->profile = hasProfile ? *profile : UserProfile::Anonymous(state_->connection);
   if (profile && !*profile) *profile = state_->profile;
   settings_ = std::make_shared<SettingsStore>(state_);
   events_ = std::make_shared<EventLog>(state_);

@@ -49,6 +49,10 @@ class DataServer {
   /// that points to nothing. Open failures are the connection's errors.
   void OpenDatabase(std::string_view cConnectionString = {},
                     std::shared_ptr<UserProfile>* profile = nullptr);
+  /// Works on the database other has open, through other's connection (one session for both;
+  /// its clock and locale are other's), closing any opened before. The profile rules are
+  /// OpenDatabase's. Raises kNotOpen when other has none open.
+  void ShareDatabase(const DataServer& other, std::shared_ptr<UserProfile>* profile = nullptr);
   /// Raises kMissingTable naming the first of tables that the database lacks.
   void VerifyTables(const std::vector<std::string>& tables) const;
   /// What profile points to becomes Profile (nothing when it points to nothing).
@@ -75,6 +79,8 @@ class DataServer {
   void SetAttachmentFiles(std::shared_ptr<AttachmentFiles> files);
 
  private:
+  // Makes connection the open database, with OpenDatabase's profile rules.
+  void Use(std::shared_ptr<DataConnection> connection, std::shared_ptr<UserProfile>* profile);
   template <class T>
   [[nodiscard]] std::shared_ptr<T> Handed(const std::shared_ptr<T>& object) const;
 

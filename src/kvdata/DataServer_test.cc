@@ -36,6 +36,24 @@ TEST_P(DataServerObjects, WithoutAProfileHandsBackOneAndAnEmptyStringTakesItsDat
   EXPECT_EQ(vb::testing::ErrorOf([&] { events->AddEvent(1, 1, "x"); }).number(), kNotOpen);
 }
 
+// A server that shares another's database works through the same connection (one session) and
+// keeps it when the other closes; sharing a server with nothing open changes nothing.
+TEST_P(DataServerObjects, ASharedDatabaseIsOneSessionThatOutlivesTheOthersClose) {
+  DataServer first;
+  first.OpenDatabase(ConnectionString());
+  DataServer second;
+  std::shared_ptr<UserProfile> profile;
+  second.ShareDatabase(first, &profile);
+  EXPECT_EQ(second.Connection(), first.Connection());
+  EXPECT_EQ(second.Profile(), profile);
+  first.CloseDatabase();
+  const DataServer closed;
+  EXPECT_EQ(vb::testing::ErrorOf([&] { second.ShareDatabase(closed); }).number(), kNotOpen);
+  second.Settings()->Value("Marker", "kept");
+  second.Settings()->Save();
+  EXPECT_EQ(second.Settings()->Value("Marker"), vb::Variant("kept"));
+}
+
 // Events carry the acting user (none before one is set) and the time; saved queries belong to
 // the acting user and go with their owner.
 TEST_P(DataServerObjects, TheActingUserStampsEventsAndOwnsSavedQueries) {

@@ -67,6 +67,10 @@ void User::Connect(std::string_view cConnectionString,
   server_->OpenDatabase(cConnectionString, profile);
 }
 
+void User::Share(const kvdata::DataServer& server, std::shared_ptr<kvdata::UserProfile>* profile) {
+  server_->ShareDatabase(server, profile);
+}
+
 kvdata::DataConnection& User::Connection() const {
   const auto profile = server_->Profile();
   if (!profile) Raise(kNotConnected, "The user directory is not connected to a database.");

@@ -30,6 +30,10 @@ class User {
   /// takes the profile's database).
   void Connect(std::string_view cConnectionString = {},
                std::shared_ptr<kvdata::UserProfile>* profile = nullptr);
+  /// Works on the database the data server has open, through its connection (one session for
+  /// both); the profile rules are Connect's.
+  void Share(const kvdata::DataServer& server,
+             std::shared_ptr<kvdata::UserProfile>* profile = nullptr);
   /// Checks the password of the user whose ID is cUserName (compared exactly). On success the
   /// user's profile (cLoginID kept in it) becomes Server().Profile() and is handed back through
   /// profile. A wrong password, an unknown user or an empty password for a user who has one all

@@ -66,15 +66,21 @@ void Configure(kvdata::DataServer& server, const std::shared_ptr<const vb::Clock
 }
 
 // Creates the user directory and connects it to the database of the data server's current
-// profile. Failures become the trap's pending error; a directory created but not connected
-// stays in user.
+// profile: through the data server's own connection when that is the profile's database, so
+// that a client holds one session, not two (and on SQLite the directory's reads do not find
+// their pages dropped by every write of the other connection). Failures become the trap's
+// pending error; a directory created but not connected stays in user.
 void AttachUserDirectory(vb::ErrorTrap& trap, UserPtr& user, const DataServerPtr& server,
                          const std::shared_ptr<const vb::Clock>& clock, const vb::Locale& locale) {
   trap.Assign(user, [] { return std::make_shared<kvuser::User>(); });
   trap.Run([&] {
     auto profile = vb::Require(server)->Profile();
     Configure(*vb::Require(user)->Server(), clock, locale);
-    user->Connect({}, &profile);
+    if (profile && profile->ConnectionString() == server->Connection()->ConnectionString()) {
+      user->Share(*server, &profile);
+    } else {
+      user->Connect({}, &profile);
+    }
   });
 }
 
