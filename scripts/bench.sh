@@ -22,10 +22,12 @@ cmake --preset release >/dev/null
 cmake --build --preset release --target writes_bench reads_bench list_memory >"$out/build.log" 2>&1 \
   || { tail -n 40 "$out/build.log"; exit 1; }
 
-# Everything measured runs on one core, the servers too: a round trip then never waits for an
-# idle core to wake up, which on a virtual machine moved PostgreSQL figures by ±40 % with where
-# the scheduler put each server process.
-pin="taskset -c $(($(nproc) - 1))"
+# Everything but the eight writers runs on one core, the servers too: a round trip then never
+# waits for an idle core to wake up, which on a virtual machine moved PostgreSQL figures by ±40 %
+# with where the scheduler put each server process. $cores is what the programs and servers
+# started next run under.
+one_core="taskset -c $(($(nproc) - 1))"
+cores=$one_core
 
 # --- the two PostgreSQL servers, kept with their databases under build/release ----------------
 port=${KV_PG_PORT:-54343}
@@ -43,7 +45,7 @@ start_server() {
     as_owner "$bindir/initdb" -D "$dir/data" -U postgres --auth=trust --encoding=UTF8 \
       --locale=C.UTF-8 >"$dir/initdb.log" 2>&1 || { cat "$dir/initdb.log"; exit 1; }
   fi
-  as_owner $pin "$bindir/pg_ctl" -D "$dir/data" -l "$dir/server.log" -w \
+  as_owner $cores "$bindir/pg_ctl" -D "$dir/data" -l "$dir/server.log" -w \
     -o "-k $dir -p $port -c listen_addresses='' -c max_connections=50 $*" start >/dev/null \
     || { cat "$dir/server.log"; exit 1; }
   echo "Provider=PostgreSQL;Host=$dir;Port=$port;Database=postgres;User ID=postgres"
@@ -55,10 +57,13 @@ stop_servers() {
     fi
   done
 }
+start_servers() {
+  stop_servers
+  fast=$(start_server fast -c fsync=off -c synchronous_commit=off -c full_page_writes=off)
+  durable=$(start_server durable -c fsync=on -c synchronous_commit=on -c full_page_writes=on)
+}
 trap stop_servers EXIT
-stop_servers
-fast=$(start_server fast -c fsync=off -c synchronous_commit=off -c full_page_writes=off)
-durable=$(start_server durable -c fsync=on -c synchronous_commit=on -c full_page_writes=on)
+start_servers
 
 # Five repetitions, so that a median stands two disturbed ones. Quick runs are shorter: the
 # writes each a fixed, smaller count of actions.
@@ -70,9 +75,7 @@ if [ "$quick" -eq 1 ]; then
 else
   min=0.5
 fi
-# run NAME PROGRAM REPETITIONS ARGS...: JSON into $out/NAME.json, console into NAME.txt; on the
-# one core, unless cores="" is given before it.
-cores=$pin
+# run NAME PROGRAM REPETITIONS ARGS...: JSON into $out/NAME.json, console into NAME.txt.
 run() {
   local name=$1 program=$2 repetitions=$3
   shift 3
@@ -88,21 +91,23 @@ echo "writes, PostgreSQL fsync off" >&2
 KV_TEST_PG=$fast run writes-fast writes_bench "$reps" --benchmark_filter=paired
 echo "writes, PostgreSQL durable" >&2
 KV_TEST_PG=$durable run writes-durable writes_bench "$reps" --benchmark_filter=paired/PostgreSQL
-# The eight concurrent writers on both cores (the servers stay on theirs): on one core a writer
-# that holds SQLite's lock is preempted by the others, which then sleep in the busy handler.
-echo "eight writers" >&2
-KV_TEST_PG=$fast cores="" run writers-fast writes_bench "$reps" --benchmark_filter=writers
-KV_TEST_PG=$durable cores="" run writers-durable writes_bench "$reps" \
-  --benchmark_filter=writers.*PostgreSQL
-
 echo "1,000,000-row list, one process each" >&2
 : >"$out/memory.txt"
 for engine in sqlite postgresql; do
   for side in library raw; do
-    result=$(KV_TEST_PG=$fast $pin "$build/bench/list_memory" "$side" "$engine")
+    result=$(KV_TEST_PG=$fast $cores "$build/bench/list_memory" "$side" "$engine")
     echo "$side $engine $result" >>"$out/memory.txt"
   done
 done
+
+# The eight concurrent writers, and their servers, on every core: on one core a writer that holds
+# SQLite's lock is preempted by the others, which then sleep in the busy handler, and eight
+# server processes share the one core.
+echo "eight writers" >&2
+cores=""
+start_servers
+KV_TEST_PG=$fast run writers-fast writes_bench "$reps" --benchmark_filter=writers
+KV_TEST_PG=$durable run writers-durable writes_bench "$reps" --benchmark_filter=writers.*PostgreSQL
 
 python3 "$root/bench/report.py" --out "$root/docs/benchmarks.md" --quick "$quick" \
   --load "$(cut -d' ' -f1-3 /proc/loadavg)" "$out"
