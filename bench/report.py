@@ -41,23 +41,24 @@ What "the same work" means here:
 Library and raw sides run in alternation within each run: a turn of about five milliseconds of
 one side (as many calls as fill it), then as many calls of the other, the side that starts
 switching every turn, each turn timed on its own. Each side's figure for a run is the median of
-its turns, per call, and the figure given here the median of the five runs: this machine's two
-cores are shared, and a pause of the whole process (milliseconds) falls on whichever side's turn
-it meets, so that sums of turns, or runs of one side after the other, moved by ±30 % from run to
-run. The eight concurrent writers, which cannot share a run, are separate runs interleaved by
-Google Benchmark (the median of five). The benchmarks and their PostgreSQL servers run pinned to
-one core: a round trip then never waits for an idle core to wake up, which on this machine (a
-virtual one) moved PostgreSQL figures by ±40 % with where the scheduler put each server process.
-The eight concurrent writers and their servers run on both cores: on one core a writer that
-holds SQLite's lock is preempted by the others, which then sleep in the busy handler. Wall time
-and CPU time (of the client process: the
-PostgreSQL server's own CPU is not in it) are both given, in µs per operation. Write figures are
-given with the test server's settings (fsync, synchronous commit and full-page writes off) and
-with a durable server (all three on). SQLite runs as the library opens it (WAL, synchronous
-NORMAL) on both sides. Load average {load} when the run ended (2 cores). On PostgreSQL most of
-the client's CPU per write is the kernel's (a `sendto`, `poll` and `recvfrom` per round trip,
-the same on both sides, and the wakeups between), which moves more from run to run than the
-library's own instructions.
+its turns, per call; the figure given here is the median of five runs. The eight concurrent
+writers, which cannot share a run, are separate runs interleaved by Google Benchmark (the median
+of five).
+
+This machine's two cores are shared and virtual. A pause of the whole process (milliseconds)
+falls on whichever side's turn it meets: sums of turns, or runs of one side after the other,
+moved by ±30 % from run to run. The benchmarks and their PostgreSQL servers run pinned to one
+core, so that a round trip never waits for an idle core to wake up (where the scheduler put each
+server process moved PostgreSQL figures by ±40 %); the eight concurrent writers and their
+servers run on both cores (on one, a writer holding SQLite's lock is preempted by the others,
+which then sleep in the busy handler). Load average {load} when the run ended.
+
+Wall time and CPU time (of the client process: the PostgreSQL server's own CPU is not in it) are
+both given, in µs per operation. Write figures are given with the test server's settings (fsync,
+synchronous commit and full-page writes off) and with a durable server (all three on). SQLite
+runs as the library opens it (WAL, synchronous NORMAL) on both sides. On PostgreSQL most of the
+client's CPU per write is the kernel's (a `sendto`, `poll` and `recvfrom` per round trip, the
+same on both sides, and the wakeups between).
 """
 
 LIMITS = """
