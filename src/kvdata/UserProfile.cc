@@ -80,14 +80,6 @@ vb::Variant UserProfile::Value(std::string_view key) const {
   return ReadValue(*connection_, userID_, key);
 }
 
-vb::Variant UserProfile::Value(std::string_view key, DataConnection& via) const {
-  if (IsAnonymous() || vb::EqualsText(key, kGroupKey) ||
-      via.ConnectionString() != connection_->ConnectionString()) {
-    return Value(key);
-  }
-  return ReadValue(via, userID_, key);
-}
-
 void UserProfile::Value(std::string_view key, const vb::Variant& value) {
   if (IsAnonymous()) {
     throw vb::ComError(kBadArgument, std::string(kProfileSource),

@@ -41,10 +41,6 @@ class UserProfile {
   /// A per-user value, with the type it was written with; Empty when never written. The key
   /// "GroupID" reads the workgroup.
   [[nodiscard]] vb::Variant Value(std::string_view key) const;
-  /// The same value, read through `via` when it is open on the profile's database (the same
-  /// connection string): the caller's connection, whose pages and statements are warm, instead
-  /// of the profile's own.
-  [[nodiscard]] vb::Variant Value(std::string_view key, DataConnection& via) const;
   /// Stores a per-user value at once (Empty removes it). The key "GroupID" moves the user to
   /// that workgroup in the directory instead.
   void Value(std::string_view key, const vb::Variant& value);

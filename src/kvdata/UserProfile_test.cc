@@ -42,11 +42,6 @@ TEST_P(UserProfileValue, IsNewUntilTheFirstValueAndKeepsValuesPerUser) {
   const auto again = For("admin");
   EXPECT_EQ(again->Value("defaultduedays"), vb::Variant(int16_t{10}));
   EXPECT_EQ(again->Value("VersionSensing"), vb::Variant(true));
-  // Read through another connection on the same database, inside its write transaction too.
-  const auto other = DataConnection::Open(again->ConnectionString());
-  DataConnection::Transaction transaction(*other);
-  EXPECT_EQ(again->Value("DefaultDueDays", *other), vb::Variant(int16_t{10}));
-  EXPECT_TRUE(bob->Value("DefaultDueDays", *other).IsEmpty());
   const auto nobody = server_->Profile();
   ASSERT_TRUE(nobody);
   EXPECT_EQ(nobody->UserID(), "");

@@ -111,9 +111,8 @@ int32_t Action::addRecord(RecordsetPtr* rs, const RecordsetPtr& rsDefaults,
     values.userID = profile->UserID();
     values.userName = profile->UserName();
   });
-  // Read through the data connection, which the row is written through next.
   trap.Assign(values.dueOffset,
-              [&] { return vb::CInt(vb::Require(profile)->Value("DefaultDueDays", *connection)); });
+              [&] { return vb::CInt(vb::Require(profile)->Value("DefaultDueDays")); });
   if (values.dueOffset == 0) {
     trap.Assign(values.dueOffset,
                 [&] { return vb::CInt(s.dataServer->Settings()->Value("DueDays")); });
