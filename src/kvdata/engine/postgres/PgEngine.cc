@@ -15,6 +15,13 @@
 namespace kvdata::engine::postgres {
 namespace {
 
+// How both catalog reads select a table column: its number, name, type name and modifier,
+// whether it is NOT NULL, an identity, part of the primary key (PgEngine::AddAttribute).
+constexpr std::string_view kAttributeColumns =
+    "a.attnum, a.attname, t.typname, a.atttypmod, a.attnotnull, a.attidentity <> '', "
+    "EXISTS (SELECT 1 FROM pg_index i WHERE i.indrelid = a.attrelid AND i.indisprimary "
+    "AND a.attnum = ANY (i.indkey))";
+
 struct TypeMapping {
   ado::DataTypeEnum type = ado::adEmpty;  // adEmpty: settled from the values
   int32_t size = 0;
@@ -284,29 +291,32 @@ const std::string& PgEngine::TypeName(Oid type) {
   return typeNames_[type] = PQntuples(result.get()) > 0 ? PQgetvalue(result.get(), 0, 0) : "";
 }
 
+void PgEngine::AddAttribute(TableInfo& info, const PGresult* r, int row, int at) {
+  const auto flag = [&](int col) { return std::string_view(PQgetvalue(r, row, at + col)) == "t"; };
+  info.attributes[std::atoi(PQgetvalue(r, row, at))] =
+      Attribute{PQgetvalue(r, row, at + 1),
+                PQgetvalue(r, row, at + 2),
+                std::atoi(PQgetvalue(r, row, at + 3)),
+                flag(4),
+                flag(5),
+                flag(6)};
+}
+
 const PgEngine::TableInfo& PgEngine::TableInfoFor(Oid table) {
   const auto it = tables_.find(table);
   if (it != tables_.end()) return it->second;
   const std::string oid = std::to_string(table);
-  const ResultPtr result = Query(
-      "SELECT a.attnum, a.attname, t.typname, a.atttypmod, a.attnotnull, a.attidentity <> '', "
-      "EXISTS (SELECT 1 FROM pg_index i WHERE i.indrelid = a.attrelid AND i.indisprimary "
-      "AND a.attnum = ANY (i.indkey)), c.relname "
-      "FROM pg_attribute a JOIN pg_type t ON t.oid = a.atttypid "
+  static const std::string sql = fmt::format(
+      "SELECT c.relname, {} FROM pg_attribute a JOIN pg_type t ON t.oid = a.atttypid "
       "JOIN pg_class c ON c.oid = a.attrelid "
       "WHERE a.attrelid = $1 AND a.attnum > 0 AND NOT a.attisdropped",
-      std::span(&oid, 1));
+      kAttributeColumns);
+  const ResultPtr result = Query(sql, std::span(&oid, 1));
   TableInfo info;
   const PGresult* r = result.get();
   for (int row = 0; row < PQntuples(r); ++row) {
-    const auto flag = [&](int col) { return std::string_view(PQgetvalue(r, row, col)) == "t"; };
-    info.name = PQgetvalue(r, row, 7);
-    info.attributes[std::atoi(PQgetvalue(r, row, 0))] = Attribute{PQgetvalue(r, row, 1),
-                                                                  PQgetvalue(r, row, 2),
-                                                                  std::atoi(PQgetvalue(r, row, 3)),
-                                                                  flag(4),
-                                                                  flag(5),
-                                                                  flag(6)};
+    info.name = PQgetvalue(r, row, 0);
+    AddAttribute(info, r, row, 1);
   }
   return tables_[table] = std::move(info);
 }
@@ -784,33 +794,28 @@ std::vector<CatalogTable> PgEngine::ReadCatalog() {
   ReopenIfBroken();
   // The same read tells how each table's columns are described in results (TableInfoFor), so
   // that the first answer from a table needs no catalog query of its own.
-  const ResultPtr result = Query(
-      "SELECT c.relname, a.attname, "
-      "coalesce(b.typname, t.typname) IN ('timestamp', 'timestamptz', 'date'), "
-      "EXISTS (SELECT 1 FROM pg_index i WHERE i.indrelid = c.oid AND i.indisprimary "
-      "AND a.attnum = ANY (i.indkey)), "
-      "c.oid, a.attnum, t.typname, a.atttypmod, a.attnotnull, a.attidentity <> '' "
+  static const std::string sql = fmt::format(
+      "SELECT c.relname, c.oid, "
+      "coalesce(b.typname, t.typname) IN ('timestamp', 'timestamptz', 'date'), {} "
       "FROM pg_class c JOIN pg_namespace n ON n.oid = c.relnamespace "
       "JOIN pg_attribute a ON a.attrelid = c.oid AND a.attnum > 0 AND NOT a.attisdropped "
       "JOIN pg_type t ON t.oid = a.atttypid LEFT JOIN pg_type b ON b.oid = t.typbasetype "
       "WHERE n.nspname = current_schema() AND c.relkind IN ('r', 'v', 'p') "
-      "ORDER BY c.relname, a.attnum");
+      "ORDER BY c.relname, a.attnum",
+      kAttributeColumns);
+  const ResultPtr result = Query(sql);
   const PGresult* r = result.get();
   std::vector<CatalogTable> tables;
   std::map<Oid, TableInfo> described;
   for (int row = 0; row < PQntuples(r); ++row) {
-    const auto flag = [&](int col) { return std::string_view(PQgetvalue(r, row, col)) == "t"; };
     const std::string_view table = PQgetvalue(r, row, 0);
-    if (tables.empty() || tables.back().name != table) tables.push_back({std::string(table), {}});
-    tables.back().columns.push_back({PQgetvalue(r, row, 1), flag(2), flag(3)});
-    TableInfo& info = described[static_cast<Oid>(std::strtoul(PQgetvalue(r, row, 4), nullptr, 10))];
+    TableInfo& info = described[static_cast<Oid>(std::strtoul(PQgetvalue(r, row, 1), nullptr, 10))];
     info.name = table;
-    info.attributes[std::atoi(PQgetvalue(r, row, 5))] = Attribute{PQgetvalue(r, row, 1),
-                                                                  PQgetvalue(r, row, 6),
-                                                                  std::atoi(PQgetvalue(r, row, 7)),
-                                                                  flag(8),
-                                                                  flag(9),
-                                                                  flag(3)};
+    AddAttribute(info, r, row, 3);
+    const Attribute& column = info.attributes[std::atoi(PQgetvalue(r, row, 3))];
+    const bool isDate = std::string_view(PQgetvalue(r, row, 2)) == "t";
+    if (tables.empty() || tables.back().name != table) tables.push_back({std::string(table), {}});
+    tables.back().columns.push_back({column.name, isDate, column.key});
   }
   for (auto& [oid, info] : described) tables_[oid] = std::move(info);
   return tables;

@@ -134,6 +134,8 @@ class PgEngine final : public Engine {
   [[nodiscard]] bool CanHoldBack() const;
   [[nodiscard]] Description DescribeColumns(const PGresult* result);
   const TableInfo& TableInfoFor(Oid table);
+  // Files the column a catalog row describes (kAttributeColumns from column `at` on) in info.
+  static void AddAttribute(TableInfo& info, const PGresult* r, int row, int at);
   const std::string& TypeName(Oid type);
   // Reads the names of a result's types not known yet, all in one query.
   void ReadTypeNames(const PGresult* result);
