@@ -304,11 +304,13 @@ void Recordset::UpdatePending() {
   if (edit_) Update();
 }
 
+vb::Variant Recordset::Unset() const {
+  return shared_->store ? vb::Variant{} : vb::Variant{vb::Null};
+}
+
 Recordset::Edit Recordset::NewRowEdit() const {
   const std::size_t count = shared_->fields->size();
-  // A connected row leaves unset fields Empty so that the table's defaults apply to them.
-  const vb::Variant unset = shared_->store ? vb::Variant{} : vb::Variant{vb::Null};
-  Row row{std::vector<vb::Variant>(count, unset), {}, false};
+  Row row{std::vector<vb::Variant>(count, Unset()), {}, false};
   return Edit{std::move(row), std::vector<bool>(count, false), adEditAdd};
 }
 
@@ -390,7 +392,7 @@ vb::Variant Recordset::FieldOriginalValue(std::size_t index) const {
   RequireOpen();
   RequireField(index);
   // A row being added has no originals: each reads as a field not yet set.
-  if (Adding()) return shared_->store ? vb::Variant{} : vb::Variant{vb::Null};
+  if (Adding()) return Unset();
   const Row& row = CurrentRow();
   return row.original.empty() ? row.values[index] : row.original[index];
 }

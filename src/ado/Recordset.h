@@ -295,6 +295,9 @@ class Recordset {
   [[nodiscard]] std::vector<std::size_t> IndexesOf(const std::vector<std::string>& fieldList,
                                                    const std::vector<vb::Variant>& values) const;
   [[nodiscard]] Edit NewRowEdit() const;
+  // What a field of a new row holds until it is set: Empty on a connected row, so that the
+  // table's defaults apply to it, else Null.
+  [[nodiscard]] vb::Variant Unset() const;
   [[nodiscard]] Edit CurrentRowEdit() const;
   void Assign(Edit& edit, std::size_t index, const vb::Variant& value) const;
   /// Stores edit (through the RowStore when connected), then ends it; raises with nothing changed.

@@ -24,6 +24,12 @@
 namespace kvdata {
 namespace {
 
+// The rows a statement changed, as a 32-bit count (-1 when the engine does not tell).
+int32_t RecordsAffected(const engine::Result& result) {
+  return static_cast<int32_t>(
+      std::clamp<int64_t>(result.rowsAffected, -1, std::numeric_limits<int32_t>::max()));
+}
+
 // The trace keeps at most this many statements; the older half goes when it is full.
 constexpr std::size_t kTraceLimit = 10000;
 // Translations kept for statements that come again (settings, labels, the alert count), and
@@ -180,7 +186,6 @@ struct DataConnection::Impl {
     trace.push_back(std::move(sql));
   }
 
-  // The statement as the engine runs it, from the cache while the clock reads as it did.
   // Renders one statement for the engine: the translator with this connection's catalog, clock
   // and locale.
   sql::Translation Render(std::string_view statement) {
@@ -195,6 +200,7 @@ struct DataConnection::Impl {
     return sql::TranslateBound(statement, settings.dialect, engine->Target(), context);
   }
 
+  // The statement as the engine runs it, from the cache while the clock reads as it did.
   TranslationCache::Shared Translate(std::string_view sql) {
     (void)Catalog();
     return translations.Find(sql, *clock,
@@ -351,10 +357,7 @@ ado::RecordsetPtr DataConnection::Execute(std::string_view sql, int32_t* records
     throw ado::Error(ado::kBadArguments);
   }
   auto [result, translation] = impl_->Run(sql);
-  if (recordsAffected != nullptr) {
-    *recordsAffected = static_cast<int32_t>(
-        std::clamp<int64_t>(result.rowsAffected, -1, std::numeric_limits<int32_t>::max()));
-  }
+  if (recordsAffected != nullptr) *recordsAffected = RecordsAffected(result);
   if (result.columns.empty() || (options & kExecuteNoRecords) != 0) {
     return ado::Recordset::Create();
   }
@@ -363,9 +366,7 @@ ado::RecordsetPtr DataConnection::Execute(std::string_view sql, int32_t* records
 }
 
 int32_t DataConnection::ExecuteKeyed(std::string_view head, int32_t key) {
-  const int64_t rowsAffected = impl_->RunKeyed(head, key).first.rowsAffected;
-  return static_cast<int32_t>(
-      std::clamp<int64_t>(rowsAffected, -1, std::numeric_limits<int32_t>::max()));
+  return RecordsAffected(impl_->RunKeyed(head, key).first);
 }
 
 DataConnection::Transaction::Transaction(DataConnection& connection)
