@@ -4,6 +4,7 @@
 #include <fmt/format.h>
 
 #include <algorithm>
+#include <array>
 
 #include "app/Errors.h"
 #include "app/Internal.h"
@@ -24,6 +25,12 @@ namespace {
 
 using kvdata::DataUtility;
 using kvdata::kSuperUserGroup;
+
+// The rights of the people who pick users for actions (add, assign, change the originator),
+// and of the maintainers (internal::kMaintenanceRights).
+constexpr std::array<int32_t, 6> kPickers = {
+    kvaction::arAddActions,   kvaction::arEditAssignee, kvaction::arEditOriginator,
+    kvaction::arAddEditUsers, kvaction::arDeleteUsers,  kvaction::arChangeWorkgroups};
 
 constexpr int32_t kIdSize = 50;
 constexpr int32_t kNameSize = 100;
@@ -62,7 +69,7 @@ void CheckMove(Session& session, std::string_view userID, int32_t from, int32_t 
 int32_t DefaultWorkgroup(Session& session) {
   const vb::Variant id = session.action().DataServer()->Settings()->Value("DefaultWorkgroup");
   if (id.IsEmpty() || id.IsNull()) {
-    throw Invalid("--group", {},
+    throw Invalid("group", {},
                   "required: this database has no default workgroup (run the upgrade)");
   }
   return vb::CLng(id);
@@ -287,7 +294,7 @@ void UserDelete(Session& session, std::string_view userID, std::string_view reas
           fmt::format("Refused: {} has open actions ({}); name a user to reassign them to.", userID,
                       fmt::join(numbers, ", ")));
     }
-    if (reassignTo == userID) throw Invalid("--reassign-to", reassignTo, "another user");
+    if (reassignTo == userID) throw Invalid("reassignTo", reassignTo, "another user");
     newName = internal::UserName(session, reassignTo);
   }
   auto& connection = internal::Connection(session);
@@ -340,9 +347,14 @@ void UserPassword(Session& session, std::string_view userID, std::string_view pa
 }
 
 ado::RecordsetPtr UserList(Session& session) {
+  // Whoever picks an assignee or an originator needs the IDs and names; addresses and
+  // workgroups are for the people who maintain users and workgroups.
+  const bool maintainer = internal::HoldsAny(session, internal::kMaintenanceRights);
+  if (!maintainer) internal::RequireAny(session, kPickers, "listing users");
   return internal::Connection(session).OpenRecordset(
-      "select UserID, UserName, Email, GroupID from Users order by UserID", ado::adOpenForwardOnly,
-      2, ado::adLockReadOnly);
+      maintainer ? "select UserID, UserName, Email, GroupID from Users order by UserID"
+                 : "select UserID, UserName from Users order by UserID",
+      ado::adOpenForwardOnly, 2, ado::adLockReadOnly);
 }
 
 int32_t WorkgroupAdd(Session& session, std::string_view name, const std::vector<int32_t>& rights) {
@@ -402,6 +414,7 @@ void WorkgroupDelete(Session& session, int32_t groupID) {
 }
 
 ado::RecordsetPtr WorkgroupList(Session& session) {
+  internal::RequireAny(session, internal::kMaintenanceRights, "listing workgroups");
   return session.action().DataServer()->Workgroups()->WorkgroupList();
 }
 

@@ -50,7 +50,9 @@ void UserDelete(Session& session, std::string_view userID, std::string_view reas
 /// Sets a password: one's own with right 70, another's with 41 (a SuperUser's only by a
 /// SuperUser). Ends that user's stored sessions.
 void UserPassword(Session& session, std::string_view userID, std::string_view password);
-/// The users: UserID, UserName, Email, GroupID.
+/// The users: UserID, UserName, Email, GroupID to whoever holds right 41, 42 or 43; UserID and
+/// UserName alone to whoever else may pick users for actions (right 50, 58 or 59).
+/// Anyone else is refused.
 [[nodiscard]] ado::RecordsetPtr UserList(Session& session);
 
 /// Creates a workgroup (right 43): a unique name and right numbers from the catalogue.
@@ -60,7 +62,7 @@ void WorkgroupEdit(Session& session, int32_t groupID, std::optional<std::string>
                    std::optional<std::vector<int32_t>> rights);
 /// Deletes an empty workgroup (right 43; not -1, not the default one).
 void WorkgroupDelete(Session& session, int32_t groupID);
-/// The workgroups: GroupID, GroupName, RightList.
+/// The workgroups: GroupID, GroupName, RightList (right 41, 42 or 43).
 [[nodiscard]] ado::RecordsetPtr WorkgroupList(Session& session);
 
 /// The setting keys the product knows, with the type of their values.

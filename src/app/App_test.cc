@@ -119,6 +119,8 @@ TEST_P(AppTest, EachCommandIsAllowedExactlyToItsRolesAndARefusalChangesNothing) 
        [](Session& s, int32_t) {
          UserAdd(s, {"boss", "B", "password9", "", -1});
        }},
+      {"list users", {kLead, kOrig, kAsg, kBy}, [](Session& s, int32_t) { (void)UserList(s); }},
+      {"list workgroups", {kLead}, [](Session& s, int32_t) { (void)WorkgroupList(s); }},
       {"own password", all, [](Session& s, int32_t) { UserPassword(s, s.userID(), "password8"); }},
       {"settings get", {kLead}, [](Session& s, int32_t) { (void)SettingGet(s, "SMTPHost"); }},
       {"sql", {kLead}, [](Session& s, int32_t) { (void)Sql(s, "update Users set GroupID = -1"); }},
@@ -250,15 +252,15 @@ TEST_P(AppTest, MistakesAndUnsafeAccountChangesAreRefusedAndChangeNothing) {
       {"Assignee: no user has the ID nobody.", edit({{"Assignee", "nobody"}})},
       {"No saved query has the ID 99.", list([](auto& r) { r.queryID = 99; })},
       {"No saved query has the ID 77.", [&] { QueryDelete(lead, 77); }},
-      {"--status: 'later' is not one of open, closed, overdue, completed",
+      {"status: 'later' is not one of open, closed, overdue, completed",
        list([](auto& r) { r.filter.status = "later"; })},
-      {"--sort: 'Subject; drop' is not a column with an optional asc or desc",
+      {"sort: 'Subject; drop' is not a column with an optional asc or desc",
        list([](auto& r) { r.sort = "Subject; drop"; })},
-      {"--due-within: only with --status open or without --status",
+      {"dueWithin: only with status open or without a status",
        list([](auto& r) { r.filter.dueWithin = 3, r.filter.status = "closed"; })},
-      {"--mine: not together with --assignee or --originator",
+      {"mine: not together with an assignee or an originator",
        list([](auto& r) { r.filter.mine = true, r.filter.assignee = "by"; })},
-      {"--limit: '-1' is not 0 or more", list([](auto& r) { r.limit = -1; })},
+      {"limit: '-1' is not 0 or more", list([](auto& r) { r.limit = -1; })},
       {"rights: '999' is not a right number of the catalogue",
        [&] {
          (void)WorkgroupAdd(lead, "Bad", {50, 999});
@@ -280,7 +282,7 @@ TEST_P(AppTest, MistakesAndUnsafeAccountChangesAreRefusedAndChangeNothing) {
       {"email: 'y.example.org' is not an e-mail address",
        userAdd({"y", "Y", "password9", "y.example.org", {}})},
       {"password: at least 8 characters are required", userAdd({"y", "Y", "", "", {}})},
-      {"--reassign-to: 'asg' is not another user", [&] { UserDelete(lead, "asg", "asg"); }},
+      {"reassignTo: 'asg' is not another user", [&] { UserDelete(lead, "asg", "asg"); }},
       {"Refused: asg has open actions (1, 3); name a user to reassign them to.",
        [&] { UserDelete(lead, "asg"); }},
       {"Refused: lead is the last SuperUser.", [&] { UserDelete(lead, "lead"); }},

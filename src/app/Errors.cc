@@ -3,6 +3,7 @@
 #include <fmt/format.h>
 
 #include "app/Rights.h"
+#include "kvaction/Enums.h"
 #include "kvaction/rights/Rights.h"
 
 namespace app {
@@ -11,6 +12,9 @@ ErrorKind KindOf(const vb::ComError& error) noexcept {
   switch (error.number()) {
     case kRefused:
     case kNotSignedIn:
+    // The library's own refusals (a workgroup move it forbids, no attachment folder) are
+    // refusals to every front end alike.
+    case kvaction::kRefused:
       return ErrorKind::Refused;
     case kInvalidInput:
     case kNotFound:
@@ -31,6 +35,16 @@ vb::ComError Refusal(std::string_view what, int32_t right) {
   const std::string name = RightName(right);
   return RefusalText(fmt::format("Refused: {} needs right {} ({}).", what, right,
                                  name.empty() ? std::string("SuperUser") : name));
+}
+
+vb::ComError Refusal(std::string_view what, std::span<const int32_t> rights) {
+  std::string list;
+  for (std::size_t i = 0; i < rights.size(); ++i) {
+    if (i > 0) list += i + 1 == rights.size() ? " or " : ", ";
+    const std::string name = RightName(rights[i]);
+    list += fmt::format("{} ({})", rights[i], name.empty() ? std::string("SuperUser") : name);
+  }
+  return RefusalText(fmt::format("Refused: {} needs right {}.", what, list));
 }
 
 vb::ComError RefusalText(std::string description) {

@@ -3,6 +3,7 @@
 // that is not in the expected form. Both are vb::ComError (so every front end reports them like
 // any other library error) with numbers of their own, so a front end can tell them apart.
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -29,7 +30,7 @@ enum AppError : int32_t {
 
 /// What kind of refusal an error is, for a front end's exit status and wording.
 enum class ErrorKind {
-  Refused,       ///< kRefused or kNotSignedIn: the person may not do this
+  Refused,       ///< kRefused, kNotSignedIn or the library's kRefused: the person may not do this
   InvalidInput,  ///< kInvalidInput or kNotFound: the request itself is wrong
   Other,         ///< anything else (engine, library, file system)
 };
@@ -37,6 +38,8 @@ enum class ErrorKind {
 
 /// "Refused: NAME needs right N (DESCRIPTION)." as kRefused.
 [[nodiscard]] vb::ComError Refusal(std::string_view what, int32_t right);
+/// "Refused: NAME needs right A (…), B (…) or C (…)." as kRefused: any one of rights would do.
+[[nodiscard]] vb::ComError Refusal(std::string_view what, std::span<const int32_t> rights);
 /// A refusal with a description of its own (a rule that is not a right: the last SuperUser…).
 [[nodiscard]] vb::ComError RefusalText(std::string description);
 /// "FIELD: 'VALUE' is not EXPECTED" as kInvalidInput; value empty gives "FIELD: EXPECTED".

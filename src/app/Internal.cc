@@ -2,6 +2,8 @@
 
 #include <fmt/format.h>
 
+#include <algorithm>
+
 #include "app/Errors.h"
 #include "kvaction/Enums.h"
 #include "kvdata/DataConnection.h"
@@ -23,6 +25,16 @@ bool IsSuper(Session& session) { return session.action().HasAccess(kvaction::arS
 
 void Require(Session& session, int32_t right, std::string_view what) {
   if (!session.action().HasAccess(static_cast<int16_t>(right))) throw Refusal(what, right);
+}
+
+bool HoldsAny(Session& session, std::span<const int32_t> rights) {
+  return std::any_of(rights.begin(), rights.end(), [&](int32_t right) {
+    return session.action().HasAccess(static_cast<int16_t>(right));
+  });
+}
+
+void RequireAny(Session& session, std::span<const int32_t> rights, std::string_view what) {
+  if (!HoldsAny(session, rights)) throw Refusal(what, rights);
 }
 
 void RequireSuper(Session& session, std::string_view what) {

@@ -1,7 +1,9 @@
 #pragma once
 // Helpers the command files share: the stored row of an action, the person's rights on it, the
 // checks that refuse before anything changes, and the history writes of this layer.
+#include <array>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -10,6 +12,7 @@
 #include "ado/Enums.h"
 #include "ado/Recordset.h"
 #include "app/Session.h"
+#include "kvaction/Enums.h"
 #include "vb/Variant.h"
 
 namespace kvdata {
@@ -24,6 +27,15 @@ namespace app::internal {
 [[nodiscard]] bool IsSuper(Session& session);
 /// Refuses with kRefused unless the person holds right; what names the request.
 void Require(Session& session, int32_t right, std::string_view what);
+/// The rights of the people who maintain users and workgroups, who read every user's address
+/// and workgroup and every workgroup's rights.
+inline constexpr std::array<int32_t, 3> kMaintenanceRights = {
+    kvaction::arAddEditUsers, kvaction::arDeleteUsers, kvaction::arChangeWorkgroups};
+
+/// Whether the person holds at least one of rights.
+[[nodiscard]] bool HoldsAny(Session& session, std::span<const int32_t> rights);
+/// Refuses with kRefused, naming every one of rights, unless the person holds one of them.
+void RequireAny(Session& session, std::span<const int32_t> rights, std::string_view what);
 /// Refuses with kRefused unless the person is a SuperUser.
 void RequireSuper(Session& session, std::string_view what);
 

@@ -29,10 +29,10 @@ constexpr int16_t kOpen = 0, kClosed = 1, kOverdue = 2, kDueWithin = 3, kComplet
 std::optional<int16_t> StatusCode(const ListFilter& filter) {
   if (filter.dueWithin) {
     if (!filter.status.empty() && filter.status != "open") {
-      throw Invalid("--due-within", {}, "only with --status open or without --status");
+      throw Invalid("dueWithin", {}, "only with status open or without a status");
     }
     if (*filter.dueWithin < -32768 || *filter.dueWithin > 32767) {
-      throw Invalid("--due-within", fmt::format("{}", *filter.dueWithin), "a number of days");
+      throw Invalid("dueWithin", fmt::format("{}", *filter.dueWithin), "a number of days");
     }
     return kDueWithin;
   }
@@ -42,14 +42,14 @@ std::optional<int16_t> StatusCode(const ListFilter& filter) {
   if (word == "closed") return kClosed;
   if (word == "overdue") return kOverdue;
   if (word == "completed") return kCompleted;
-  throw Invalid("--status", filter.status, "one of open, closed, overdue, completed");
+  throw Invalid("status", filter.status, "one of open, closed, overdue, completed");
 }
 
 // The saved-query criteria of a filter, as column and value.
 std::vector<std::pair<std::string, vb::Variant>> Criteria(const ListFilter& filter) {
   std::vector<std::pair<std::string, vb::Variant>> criteria;
   if (filter.mine && (!filter.assignee.empty() || !filter.originator.empty())) {
-    throw Invalid("--mine", {}, "not together with --assignee or --originator");
+    throw Invalid("mine", {}, "not together with an assignee or an originator");
   }
   if (filter.mine) {
     criteria.emplace_back("AssignedTo", vb::Variant(int16_t{1}));
@@ -132,11 +132,11 @@ const std::vector<std::string>& ActionColumns(Session& session) {
   return columns;
 }
 
-std::string KnownColumn(Session& session, std::string_view name, std::string_view option) {
+std::string KnownColumn(Session& session, std::string_view name, std::string_view field) {
   for (const auto& column : ActionColumns(session)) {
     if (vb::EqualsText(column, name)) return column;
   }
-  throw Invalid(option, name, "a column of the actions table");
+  throw Invalid(field, name, "a column of the actions table");
 }
 
 std::string Trimmed(std::string_view text) {
@@ -157,9 +157,9 @@ std::string SortClause(Session& session, std::string_view sort) {
     words >> name >> direction >> extra;
     const std::string lower = vb::LCase(direction);
     if (name.empty() || !extra.empty() || (!lower.empty() && lower != "asc" && lower != "desc")) {
-      throw Invalid("--sort", Trimmed(item), "a column with an optional asc or desc");
+      throw Invalid("sort", Trimmed(item), "a column with an optional asc or desc");
     }
-    parts.push_back(KnownColumn(session, name, "--sort") + (lower.empty() ? "" : " " + lower));
+    parts.push_back(KnownColumn(session, name, "sort") + (lower.empty() ? "" : " " + lower));
   }
   return fmt::format("{}", fmt::join(parts, ", "));
 }
@@ -186,7 +186,7 @@ const std::vector<std::string>& DefaultColumns() {
 }
 
 ado::RecordsetPtr List(Session& session, const ListRequest& request) {
-  if (request.limit < 0) throw Invalid("--limit", fmt::format("{}", request.limit), "0 or more");
+  if (request.limit < 0) throw Invalid("limit", fmt::format("{}", request.limit), "0 or more");
   const auto context = Context(session);
   const std::string& me = session.userID();
   std::string where;
@@ -204,7 +204,7 @@ ado::RecordsetPtr List(Session& session, const ListRequest& request) {
 
   std::vector<std::string> columns;
   for (const auto& column : request.columns)
-    columns.push_back(KnownColumn(session, column, "--columns"));
+    columns.push_back(KnownColumn(session, column, "columns"));
   std::string sql = "select ";
   if (request.limit > 0) sql += fmt::format("top {} ", request.limit);
   sql += columns.empty() ? std::string("*") : fmt::format("{}", fmt::join(columns, ", "));
@@ -251,13 +251,13 @@ int32_t QueryAdd(Session& session, const QueryDefinition& definition) {
   if (definition.name.empty()) throw Invalid("name", {}, "a query name is required");
   internal::CheckSize("name", definition.name, 100);
   if (!definition.filter.grep.empty() || !definition.filter.reference.empty()) {
-    throw Invalid(definition.filter.grep.empty() ? "--reference" : "--grep", {},
+    throw Invalid(definition.filter.grep.empty() ? "reference" : "grep", {},
                   "not available in saved queries");
   }
-  internal::CheckSize("--assignee", definition.filter.assignee, 100);
-  internal::CheckSize("--originator", definition.filter.originator, 100);
-  internal::CheckSize("--category", definition.filter.category, 50);
-  internal::CheckSize("--priority", definition.filter.priority, 50);
+  internal::CheckSize("assignee", definition.filter.assignee, 100);
+  internal::CheckSize("originator", definition.filter.originator, 100);
+  internal::CheckSize("category", definition.filter.category, 50);
+  internal::CheckSize("priority", definition.filter.priority, 50);
   return session.action().DataServer()->Queries()->CreateQuery(definition.name,
                                                                Criteria(definition.filter));
 }

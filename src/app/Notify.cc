@@ -1,5 +1,9 @@
 #include "app/Notify.h"
 
+#include <fmt/format.h>
+
+#include "app/Errors.h"
+#include "app/Internal.h"
 #include "app/MailHtml.h"
 #include "app/Outbox.h"
 #include "app/Session.h"
@@ -20,13 +24,28 @@ std::string Setting(Session& session, std::string_view key) {
   return vb::TextOf(vb::Require(session.action().DataServer())->Settings()->Value(key));
 }
 
+// Whether the person is the assignee or the originator of the stored action row.
+bool IsParty(Session& session, ado::Recordset& row) {
+  const std::string& me = session.userID();
+  return vb::TextOf(row["AssigneeID"].Value()) == me ||
+         vb::TextOf(row["OriginatorID"].Value()) == me;
+}
+
+// The library's notice with the link under WebURL, and the mail it becomes.
+ActionNotice Built(Session& session, int32_t actionID) {
+  const std::string base = WebURL(session);
+  ActionNotice notice;
+  notice.record = session.action().EmailData(actionID, base);
+  if (!notice.record || notice.record->IsEOF()) {
+    throw NotFound("action", "ID", fmt::format("{}", actionID));
+  }
+  notice.mail = NoticeMail(session, *notice.record, base);
+  return notice;
+}
+
 }  // namespace
 
-std::string WebURL(Session& session) {
-  std::string url = session.action().twWebURL();
-  if (url.empty()) url = Setting(session, kWebURLSetting);
-  return url;
-}
+std::string WebURL(Session& session) { return Setting(session, kWebURLSetting); }
 
 std::string ActionPageLink(Session& session, std::string_view base, int32_t actionID) {
   if (base.empty()) return {};
@@ -66,6 +85,32 @@ int32_t NoticeOfChange(Session& session, int32_t actionID) {
   return Queue(session,
                {actionID, std::move(mail.fromName), std::move(mail.fromAddress), std::move(mail.to),
                 std::move(mail.subject), std::move(mail.body), std::move(mail.html)});
+}
+
+ActionNotice NoticeOf(Session& session, int32_t actionID) {
+  const auto row = internal::Row(session, actionID);
+  ActionNotice notice = Built(session, actionID);
+  if (IsParty(session, *row) || internal::HoldsAny(session, internal::kMaintenanceRights))
+    return notice;
+  for (const std::string_view field : {"AssigneeEmail", "OriginatorEmail"}) {
+    notice.record->Fields().Item(field).Value(vb::Variant(vb::Null));
+  }
+  notice.record->Update();
+  notice.mail.to.clear();
+  return notice;
+}
+
+std::size_t SendNotice(Session& session, int32_t actionID, const Relay& relay) {
+  const auto row = internal::Row(session, actionID);
+  if (!IsParty(session, *row) && !internal::IsSuper(session)) {
+    throw RefusalText(fmt::format(
+        "Refused: only the assignee, the originator or a SuperUser may send the notice of "
+        "action {}.",
+        internal::NumberText(session, *row)));
+  }
+  const ActionNotice notice = Built(session, actionID);
+  Deliver(relay, notice.mail);
+  return notice.mail.to.size();
 }
 
 }  // namespace app

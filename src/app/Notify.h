@@ -3,6 +3,7 @@
 // queues the action's notice for the other party (its assignee and originator, never the person
 // who made the change) in the outbox, in the transaction of the change. Delivery comes after
 // the change is committed, so a relay that fails never undoes a change.
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -22,7 +23,8 @@ inline constexpr const char* kWebURLSetting = "WebURL";
 /// when nothing was queued.
 int32_t NoticeOfChange(Session& session, int32_t actionID);
 
-/// The base URL of the web front end: the Action's twWebURL, else the setting WebURL.
+/// The base URL of the web front end: the setting WebURL. Every link in a notice or a
+/// reminder comes from it, never from whoever asks for the mail.
 [[nodiscard]] std::string WebURL(Session& session);
 
 /// The link to an action's page under the web front end's base URL (the link of the library's
@@ -34,5 +36,21 @@ int32_t NoticeOfChange(Session& session, int32_t actionID);
 /// plain body as is and an HTML alternative. No Message-ID: the outbox gives one.
 [[nodiscard]] OutgoingMail NoticeMail(Session& session, ado::Recordset& notice,
                                       std::string_view base);
+
+/// The notice of one action as the person may read it (anyone signed in may): the library's
+/// record (ID, AssigneeEmail, OriginatorEmail, FromName, FromEmail, Subject, Body) and the mail
+/// it becomes, linking under WebURL. The recipients' addresses are left out (null in the record,
+/// no recipients in the mail) unless the person is the action's assignee or originator or
+/// holds right 41, 42 or 43, which read every address anyway. Raises kNotFound.
+struct ActionNotice {
+  ado::RecordsetPtr record;
+  OutgoingMail mail;
+};
+[[nodiscard]] ActionNotice NoticeOf(Session& session, int32_t actionID);
+
+/// Sends the notice of an action to its assignee and originator through relay at once. Only a
+/// party to the action (its assignee or originator) or a SuperUser may; returns the number of
+/// recipients.
+std::size_t SendNotice(Session& session, int32_t actionID, const Relay& relay);
 
 }  // namespace app

@@ -11,7 +11,6 @@ namespace cli {
 namespace {
 
 struct EmailArgs {
-  std::string url;
   bool send = false;
 };
 
@@ -21,29 +20,29 @@ void RegisterAlertCommands(CLI::App& app, Options& options) {
   auto args = std::make_shared<EmailArgs>();
   auto* email = app.add_subcommand(
       "email",
-      "Print the notification e-mail of action N; with --send deliver it through the SMTP "
-      "relay of the setting SMTPHost (with its SMTPSecurity and SMTPUser)");
-  email->add_option("--url", args->url,
-                    "Base URL of the web front end for the link (default: the setting WebURL)");
+      "Print the notification e-mail of action N (its recipients' addresses only to its "
+      "assignee, its originator and user maintainers); with --send deliver it through the SMTP "
+      "relay of the setting SMTPHost (its assignee, originator or a SuperUser). The link goes "
+      "under the setting WebURL");
   email->add_flag("--send", args->send, "Deliver the e-mail over SMTP");
+  // The link once came from --url; it is refused, saying what to do instead, not ignored.
+  email->add_option("--url")->group("")->each([](const std::string&) {
+    throw UsageError(
+        "--url: the link comes from the setting WebURL (kvaction settings set WebURL "
+        "URL, SuperUser)");
+  });
   OnTarget(*email, options, [args, &options](app::Session& session, int32_t id) {
-    kvaction::Action& action = session.action();
-    // Without --url the link goes where the notices of changes point (the setting WebURL).
-    const std::string base = args->url.empty() ? app::WebURL(session) : args->url;
-    const auto notice = action.EmailData(id, base);
-    if (!notice || notice->IsEOF()) Fail("There is no notice for this action.");
-    const app::OutgoingMail mail = app::NoticeMail(session, *notice, base);
     if (args->send) {
-      app::Deliver(app::RelayOf(session), mail);
-      std::cout << "Sent to " << mail.to.size()
-                << (mail.to.size() == 1 ? " recipient.\n" : " recipients.\n");
+      const std::size_t sent = app::SendNotice(session, id, app::RelayOf(session));
+      std::cout << "Sent to " << sent << (sent == 1 ? " recipient.\n" : " recipients.\n");
       return;
     }
+    const app::ActionNotice notice = app::NoticeOf(session, id);
     if (options.json) {
-      PrintRecordset(std::cout, *notice, Format::kJson, session.locale());
+      PrintRecordset(std::cout, *notice.record, Format::kJson, session.locale());
       return;
     }
-    std::cout << app::MessageText(mail) << '\n';
+    std::cout << app::MessageText(notice.mail) << '\n';
   });
 }
 

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "app/testing/SmtpSink.h"
 #include "cli/CommandTest.h"
 #include "kvaction/action/ActionTest.h"
 
@@ -23,6 +24,7 @@ namespace cli {
 namespace {
 
 using ::testing::HasSubstr;
+using ::testing::Not;
 using ::testing::StartsWith;
 
 class Command : public testing::CommandTest<kvaction::ActionTest> {
@@ -97,6 +99,7 @@ TEST_P(Command, EveryCommandAnswersWhatItDidOrWhyNot) {
       {{"add", "--category", "x"}, 1, "--subject: "},
       {{"list", "--columns", "Subject,Nope"}, 1, "Nope"},
       {{"list", "--columns", " ,x"}, 2, "--columns: ' ,x' is not a list of column names"},
+      {{"list", "--sort", "Bogus"}, 1, "--sort: 'Bogus' is not a column of the actions table"},
       {{"list", "--query", "99"}, 1, "0x8004044E kvAction.app: "},
       {{"show", "77"}, 1, "No action has the number 77."},
       // Rights and workgroups.
@@ -179,7 +182,7 @@ TEST_P(Command, EveryCommandAnswersWhatItDidOrWhyNot) {
       {{"user", "edit", "ivan", "--email", ""}, 0, "Changed the user ivan."},
       {{"user", "rename", "ivan", "Ivan Ives"}, 0, "Renamed ivan to Ivan Ives."},
       {{"user", "passwd", "ivan"}, 0, "Changed the password of ivan.", "admin", "newpass12\n"},
-      {{"--json", "user", "list"}, 0, R"("UserName":"Ivan Ives","Email":null)", "ivan"},
+      {{"--json", "user", "list"}, 0, R"({"UserID":"ivan","UserName":"Ivan Ives"})", "ivan"},
       {{"user", "delete", "nobody"}, 1, "No user has the ID nobody."},
       // Settings, statements and saved queries.
       {{"upgrade"}, 0, "Added the default workgroup Staff"},
@@ -302,6 +305,88 @@ TEST_P(Command, EveryCommandAnswersWhatItDidOrWhyNot) {
   struct stat info {};
   ASSERT_EQ(::stat((configFolder_ / "sessions.toml").c_str(), &info), 0);
   EXPECT_EQ(info.st_mode & 0777, 0600u) << "the kept session is private";
+}
+
+/// One command by one person: what it shows, what it must not show, and how many mails reach
+/// the relay.
+struct RightsCase {
+  std::vector<std::string> args;
+  std::string user;
+  int exitCode;
+  std::string shown;        ///< in standard output (exit 0) or standard error
+  std::string hidden = {};  ///< nowhere in what the command printed
+  size_t sent = 0;          ///< mails the relay received so far
+};
+
+// Users' addresses, workgroups' rights and the notices of actions go only to the people whose
+// rights allow them, whatever they type; a refusal sends and changes nothing.
+TEST_P(Command, WhatAPersonReadsOfUsersAndWhoMaySendANoticeFollowTheirRights) {
+  const app::testing::SmtpSink sink;
+  const auto group = [this](const std::string& name, const std::string& rights) {
+    return std::stoi(Run("admin", {"workgroup", "add", name, rights}));
+  };
+  const int32_t crew = group("Crew", "50,70"), leads = group("Leads", "41,50,70");
+  AddUser("vic", "pw", group("Viewers", "70,82"), "Vic", "vic@example.org");
+  AddUser("otto", "pw", crew, "Otto", "otto@example.org");
+  AddUser("stan", "pw", crew, "Stan", "stan@example.org");
+  AddUser("ana", "pw", crew, "Ana", "ana@example.org");
+  AddUser("lea", "pw", leads, "Lea", "lea@example.org");
+  Run("admin", {"settings", "set", "SMTPHost", sink.Address()});
+  Run("admin", {"settings", "set", "WebURL", "https://actions.example.org"});
+  // Stan raised action 1 for Ana: they are its parties, nobody else is.
+  Run("stan", {"add", "--subject", "Roof", "--assignee", "ana"});
+  const std::string addresses = "ana@example.org";
+  const std::vector<RightsCase> cases = {
+      {{"user", "list"}, "vic", 1, "Refused: listing users needs right 50 (Add Actions)"},
+      {{"--json", "user", "list"}, "otto", 0, R"({"UserID":"ana","UserName":"Ana"})", "@"},
+      {{"--json", "user", "list"}, "lea", 0, R"("Email":"ana@example.org","GroupID":)"},
+      {{"--json", "user", "list"}, "admin", 0, R"("Email":"ana@example.org","GroupID":)"},
+      {{"workgroup", "list"}, "vic", 1, "Refused: listing workgroups needs right 41"},
+      {{"workgroup", "list"}, "otto", 1, "or 43 (Workgroup maintenance)."},
+      {{"--json", "workgroup", "list"}, "lea", 0, R"("GroupName":"Crew","RightList":"50,70")"},
+      {{"--json", "workgroup", "list"}, "admin", 0, R"("RightList":"41,50,70")"},
+      // Anyone may read the notice; only its parties and user maintainers its addresses.
+      {{"--json", "email", "1"}, "vic", 0, R"("AssigneeEmail":null)", addresses},
+      {{"email", "1"}, "otto", 0, "Subject: Action 1: Roof", addresses},
+      {{"--json", "email", "1"}, "stan", 0, R"("AssigneeEmail":"ana@example.org")"},
+      {{"--json", "email", "1"}, "lea", 0, R"("OriginatorEmail":"stan@example.org")"},
+      {{"email", "1", "--send"},
+       "vic",
+       1,
+       "Refused: only the assignee, the originator or a "
+       "SuperUser may send the notice of action 1."},
+      {{"email", "1", "--send"}, "otto", 1, "Refused: only the assignee"},
+      {{"email", "1", "--send"}, "lea", 1, "Refused: only the assignee"},
+      {{"email", "1", "--send", "--url", "https://evil.example/phish"},
+       "ana",
+       2,
+       "--url: the link comes from the setting WebURL"},
+      {{"email", "1", "--send"}, "ana", 0, "Sent to 1 recipient.", "", 1},
+      {{"email", "1", "--send"}, "admin", 0, "Sent to 2 recipients.", "", 2},
+  };
+  const auto snapshot = [this] {
+    return kvdata::testing::TablesText(*Connect(),
+                                       {"actions", "ActionEvents", "ActionGroups", "Users"});
+  };
+  for (const auto& c : cases) {
+    const std::string where = c.user + ' ' + ::testing::PrintToString(c.args);
+    const std::string before = snapshot();
+    const testing::Outcome outcome = As(c.user, c.args);
+    EXPECT_EQ(outcome.exitCode, c.exitCode) << where << '\n' << outcome.out << outcome.err;
+    EXPECT_THAT(c.exitCode == 0 ? outcome.out : outcome.err, HasSubstr(c.shown)) << where;
+    if (!c.hidden.empty()) {
+      EXPECT_THAT(outcome.out + outcome.err, Not(HasSubstr(c.hidden))) << where;
+    }
+    EXPECT_EQ(sink.Received().size(), c.sent) << where;
+    if (c.exitCode != 0) {
+      EXPECT_EQ(snapshot(), before) << where;
+    }
+  }
+  // Every notice links under WebURL, whoever sent it.
+  for (const auto& mail : sink.Received()) {
+    EXPECT_THAT(mail.data, HasSubstr("https://actions.example.org/default.asp?"));
+    EXPECT_THAT(mail.data, Not(HasSubstr("evil.example")));
+  }
 }
 
 /// The commands on a database file of their own: creating it, backup and restore.

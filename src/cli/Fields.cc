@@ -2,6 +2,7 @@
 #include "cli/Fields.h"
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <exception>
 
@@ -64,12 +65,41 @@ void CheckForm(const FieldOption& field, std::string_view text, const vb::Locale
   if (!good) BadValue(field.option, text, ExpectedForm(field, locale));
 }
 
+namespace {
+
+// The options of the fields app/ names by an ID of their own rather than a column.
+struct NamedOption {
+  std::string_view field;
+  std::string_view option;
+};
+constexpr std::array<NamedOption, 9> kNamedOptions = {{
+    {"sort", "--sort"},
+    {"columns", "--columns"},
+    {"limit", "--limit"},
+    {"status", "--status"},
+    {"dueWithin", "--due-within"},
+    {"mine", "--mine"},
+    {"grep", "--grep"},
+    {"group", "--group"},
+    {"reassignTo", "--reassign-to"},
+}};
+
+std::string_view OptionOf(std::string_view name) {
+  for (const auto& named : kNamedOptions) {
+    if (named.field == name) return named.option;
+  }
+  const FieldOption* field = FieldOfColumn(name);
+  return field == nullptr ? std::string_view() : std::string_view(field->option);
+}
+
+}  // namespace
+
 std::string InOptionNames(std::string_view description) {
   const std::size_t colon = description.find(':');
   if (colon == std::string_view::npos) return std::string(description);
-  const FieldOption* field = FieldOfColumn(description.substr(0, colon));
-  if (field == nullptr) return std::string(description);
-  return field->option + std::string(description.substr(colon));
+  const std::string_view option = OptionOf(description.substr(0, colon));
+  if (option.empty()) return std::string(description);
+  return std::string(option) + std::string(description.substr(colon));
 }
 
 void RethrowInOptionNames(const std::exception_ptr& error) {

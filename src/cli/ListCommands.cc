@@ -12,6 +12,7 @@
 
 #include "app/Lists.h"
 #include "cli/Cli.h"
+#include "cli/Fields.h"
 #include "vb/Convert.h"
 
 namespace cli {
@@ -210,7 +211,7 @@ void RegisterList(CLI::App& app, Options& options) {
     request.columns = listing.SourceColumns();
     request.sort = args->sort;
     request.limit = args->limit;
-    listing.Print(*app::List(session, request));
+    listing.Print(*WithOptionNames([&] { return app::List(session, request); }));
   });
 }
 
@@ -230,7 +231,7 @@ void RegisterQuery(CLI::App& app, Options& options) {
   AddFilterOptions(*add, args->definition.filter, args->dueWithin);
   OnSession(*add, options, [args](app::Session& session) {
     args->definition.filter.dueWithin = args->dueWithin;
-    std::cout << app::QueryAdd(session, args->definition) << '\n';
+    std::cout << WithOptionNames([&] { return app::QueryAdd(session, args->definition); }) << '\n';
   });
 
   auto* list = query->add_subcommand("list", "List the queries you may use (yours and shared)");

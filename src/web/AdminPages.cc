@@ -281,6 +281,8 @@ void UserAddSave(Visit& visit) {
 // Sends only what the form changed, so saving an untouched form writes no history.
 void UserEditSave(Visit& visit) {
   auto& session = visit.session;
+  // The form compares with the user's stored details, which only the users pages' people read.
+  RequireUserPages(session);
   const std::string id = Param(visit.request, "id");
   const auto users = Users(session);
   const auto found =

@@ -71,7 +71,8 @@ TEST_P(ApiTest, EachCallIsAllowedExactlyToItsRolesAndARefusalChangesNothing) {
        {"lead", "orig", "asg"}},
       {"copy", "POST", "/api/v1/actions/{}/copy", "", {"lead", "orig", "asg", "by"}},
       {"delete", "DELETE", "/api/v1/actions/{}", "", {"lead", "orig"}},
-      {"list users", "GET", "/api/v1/users", "", {"lead"}},
+      // Whoever may pick an assignee reads the users (see below for what of them).
+      {"list users", "GET", "/api/v1/users", "", {"lead", "orig", "asg", "by"}},
       {"list workgroups", "GET", "/api/v1/workgroups", "", {"lead"}},
   };
   std::map<std::string, std::string> tokens;
@@ -90,7 +91,19 @@ TEST_P(ApiTest, EachCallIsAllowedExactlyToItsRolesAndARefusalChangesNothing) {
       EXPECT_EQ(Snapshot() != before, allowed && test.method != "GET")
           << "a refusal changes nothing";
     }
-  }
+  }  // Addresses and workgroups only to those who maintain users or workgroups.
+  for (const auto& [user, columns] : std::map<std::string, size_t>{{"orig", 2}, {"lead", 4}}) {
+    const Answer users = Call("GET", "/api/v1/users", tokens[user]);
+    ASSERT_EQ(users.status, 200) << users.raw;
+    ASSERT_EQ(users.body.size(), kUsers.size());
+    for (const auto& row : users.body) EXPECT_EQ(row.size(), columns) << user << ' ' << row;
+  }  // The library's own refusal (no attachment folder is set) is a refusal like app's.
+  const Answer noFolder =
+      Call("POST", fmt::format("/api/v1/actions/{}/attachments?name=a.bin", NewAction()),
+           tokens["orig"], "bytes", "application/octet-stream");
+  EXPECT_EQ(noFolder.status, 403) << noFolder.raw;
+  EXPECT_NE(noFolder.body["error"]["message"].get<std::string>().find("No attachment path"),
+            std::string::npos);
 }
 
 TEST_P(ApiTest, ATokenLivesFromSignInToSignOutAndNoCookieStandsInForIt) {
@@ -166,6 +179,7 @@ TEST_P(ApiTest, HostileRequestsAreRefusedWithAMessageAndChangeNothing) {
       {"POST", action + "/attachments", "bytes", "name", "application/octet-stream"},
       {"GET", "/api/v1/actions?limit=1e3", "", "limit"},
       {"GET", "/api/v1/actions?mine=perhaps", "", "mine"},
+      {"GET", "/api/v1/actions?sort=Bogus", "", "sort: 'Bogus' is not a column"},
   };
   const std::string before = Snapshot();
   for (const auto& c : cases) {
@@ -173,7 +187,9 @@ TEST_P(ApiTest, HostileRequestsAreRefusedWithAMessageAndChangeNothing) {
     const Answer answer = Call(c.method, c.path, token, c.body, c.type);
     EXPECT_EQ(answer.status, 400);
     EXPECT_EQ(answer.body["error"]["number"], app::kInvalidInput);
-    EXPECT_NE(answer.body["error"]["message"].get<std::string>().find(c.field), std::string::npos);
+    const std::string message = answer.body["error"]["message"].get<std::string>();
+    EXPECT_NE(message.find(c.field), std::string::npos) << message;
+    EXPECT_EQ(message.find("--"), std::string::npos) << "no option of the command: " << message;
   }
   const Answer huge = Call("POST", "/api/v1/actions", token, std::string(11 << 20, ' '));
   EXPECT_EQ(huge.status, 413);

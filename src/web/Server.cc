@@ -95,8 +95,6 @@ void SendComError(httplib::Response& response, const vb::ComError& error) {
     case app::ErrorKind::Other:
       break;
   }
-  // The library's own refusals (no attachment folder configured…) are written for people.
-  if (error.number() == kvaction::kRefused) return SendError(response, 409, error.description());
   std::cerr << "kvaction serve: " << error.source() << ": " << error.description() << '\n';
   SendError(response, 500, "The server could not complete this request.");
 }
