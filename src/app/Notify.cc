@@ -100,7 +100,7 @@ ActionNotice NoticeOf(Session& session, int32_t actionID) {
   return notice;
 }
 
-std::size_t SendNotice(Session& session, int32_t actionID, const Relay& relay) {
+std::size_t SendNotice(Session& session, int32_t actionID) {
   const auto row = internal::Row(session, actionID);
   if (!IsParty(session, *row) && !internal::IsSuper(session)) {
     throw RefusalText(fmt::format(
@@ -109,7 +109,7 @@ std::size_t SendNotice(Session& session, int32_t actionID, const Relay& relay) {
         internal::NumberText(session, *row)));
   }
   const ActionNotice notice = Built(session, actionID);
-  Deliver(relay, notice.mail);
+  Deliver(RelayOf(session), notice.mail);
   return notice.mail.to.size();
 }
 

@@ -48,9 +48,9 @@ struct ActionNotice {
 };
 [[nodiscard]] ActionNotice NoticeOf(Session& session, int32_t actionID);
 
-/// Sends the notice of an action to its assignee and originator through relay at once. Only a
-/// party to the action (its assignee or originator) or a SuperUser may; returns the number of
-/// recipients.
-std::size_t SendNotice(Session& session, int32_t actionID, const Relay& relay);
+/// Sends the notice of an action to its assignee and originator at once, through the relay of
+/// the mail settings. Only a party to the action (its assignee or originator) or a SuperUser
+/// may; the refusal comes before the mail settings are read. Returns the number of recipients.
+std::size_t SendNotice(Session& session, int32_t actionID);
 
 }  // namespace app

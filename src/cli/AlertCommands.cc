@@ -33,7 +33,7 @@ void RegisterAlertCommands(CLI::App& app, Options& options) {
   });
   OnTarget(*email, options, [args, &options](app::Session& session, int32_t id) {
     if (args->send) {
-      const std::size_t sent = app::SendNotice(session, id, app::RelayOf(session));
+      const std::size_t sent = app::SendNotice(session, id);
       std::cout << "Sent to " << sent << (sent == 1 ? " recipient.\n" : " recipients.\n");
       return;
     }
