@@ -55,7 +55,9 @@ which then sleep in the busy handler). Load average {load} when the run ended.
 
 Wall time and CPU time (of the client process: the PostgreSQL server's own CPU is not in it) are
 both given, in µs per operation. Write figures are given with the test server's settings (fsync,
-synchronous commit and full-page writes off) and with a durable server (all three on). SQLite
+synchronous commit and full-page writes off) and with a durable server (all three on); both
+sides log in to them as the product's own role, `kvaction`, which is not a superuser, as
+operators are told to (`scripts/pg.sh role` makes it). SQLite
 runs as the library opens it (WAL, synchronous NORMAL) on both sides. On PostgreSQL most of the
 client's CPU per write is the kernel's (a `sendto`, `poll` and `recvfrom` per round trip, the
 same on both sides, and the wakeups between).
@@ -90,13 +92,14 @@ LIMITS = """
   built in one step over a field list shared by every call, and the benchmark reads every field
   of it.
 - Writes keep the statements their callers see: `addRecord` reads the user's due days (one text
-  for both engines, values bound, through the data connection), opens the empty record set it
-  adds its row to ("…where ActionNumber=0") and builds the new row before its write transaction
-  starts, then under the numbering lock reads the highest number as one value, sets it, stores
-  the row and its creation event and commits; the raw side does the same. Left out, the empty
-  record set would save the library about 14,000 client instructions per creation on
-  PostgreSQL, but the raw side more (libpq reads the 23 column descriptions alike on both
-  sides): the ratio would rise. A history event is one prepared `INSERT`; setting and
+  for both engines, values bound, through the data connection), then under the numbering lock
+  reads the highest number ("select top 1 * from actions order by ActionNumber desc", the whole
+  row, through a keyset, optimistic record set), opens the empty record set it adds its row to
+  ("…where ActionNumber=0"), builds and stores the row, writes its creation event and commits;
+  the raw side sends the same texts in the same order and reads every column of both answers.
+  Left out, the empty record set would save the library about 14,000 client instructions per
+  creation on PostgreSQL, but the raw side more (libpq reads the 23 column descriptions alike on
+  both sides): the ratio would rise. A history event is one prepared `INSERT`; setting and
   profile values are read from the engine's answer, without a record set; a table's `INSERT` and
   `UPDATE` texts are built once per set of columns written. On PostgreSQL a write that fails is
   undone alone: the transaction's first write (only reads before it) by starting the
@@ -131,9 +134,10 @@ LIMITS = """
 - Eight concurrent writers: on SQLite both sides take the write lock with `BEGIN IMMEDIATE`
   and wait with the same busy timeout (SQLite's handler sleeps 1, 2, 5, 10 … ms between tries),
   so every microsecond inside the lock costs more than its share: waiting writers sleep longer.
-  The library builds its new row (the record set's buffer, the values converted and checked)
-  before `BEGIN IMMEDIATE` and inside the lock only reads the highest number, sets it, stores
-  the row and its event and commits, as the raw side does. On PostgreSQL both
+  Inside the lock both sides read the highest number, open the empty record set, store the row
+  and its event and commit; the library also builds its new row there (the record set's buffer,
+  the values converted and checked), after the highest number as its callers see it. On
+  PostgreSQL both
   take the same advisory lock with the highest-number read, send the same statements inside it
   and wait alike (strace: about one `poll` per `sendto` on either side, no wakeups while the
   lock is awaited), so what the library adds is its own code per creation, which the waits make

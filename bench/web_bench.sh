@@ -55,7 +55,9 @@ if [[ " ${engines[*]} " == *" postgresql "* ]]; then
   as_owner "$bindir/pg_ctl" -D "$pgdir/data" -l "$pgdir/server.log" -w \
     -o "-k $pgdir -p $port -c listen_addresses='' -c max_connections=50 -c fsync=off" \
     start >/dev/null || { cat "$pgdir/server.log"; exit 1; }
-  export KV_TEST_PG="Provider=PostgreSQL;Host=$pgdir;Port=$port;Database=postgres;User ID=postgres"
+  # The product's own role, not a superuser, as operators connect.
+  KV_TEST_PG=$(KV_PG_PORT=$port "$root/scripts/pg.sh" role "$pgdir")
+  export KV_TEST_PG
 fi
 
 # database ROWS ENGINE: the connection string, the database made and readied for the web once.

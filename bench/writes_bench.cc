@@ -133,14 +133,12 @@ Texts TextsFor(Engine engine) {
   const std::string profile =
       "select \"ValueType\", \"ValueText\" from \"ActionProfiles\" where \"UserID\"=? and "
       "\"ProfileKey\"=?";
-  const std::string highest =
-      "select \"ActionNumber\" from \"actions\" order by \"ActionNumber\" desc LIMIT 1";
   const std::string insertEvent =
       "INSERT INTO \"ActionEvents\" (\"EventCode\", \"ActionID\", \"EventText\", \"UserID\", "
       "\"EventTime\") VALUES (?, ?, ?, ?, ?)";
   if (engine == kSQLite) {
     return {profile,
-            highest,
+            "select * from actions order by ActionNumber desc LIMIT 1",
             "select * from actions where ActionNumber=?",
             insertAction,
             insertEvent,
@@ -152,7 +150,7 @@ Texts TextsFor(Engine engine) {
             "Delete from actions where actionID=?"};
   }
   return {profile,
-          highest,
+          "select * from \"actions\" order by \"ActionNumber\" desc LIMIT 1",
           "select * from \"actions\" where \"ActionNumber\"=CAST(? AS integer)",
           insertAction,
           insertEvent,
@@ -218,16 +216,17 @@ class Raw {
   std::vector<std::string> pending_;  // statements that go with the next one
 };
 
-// addRecord's work: the user's due days, the (empty) target record set, then in the write
-// transaction under the numbering lock the highest number, the new row and its creation event.
+// addRecord's work: the user's due days, then in the write transaction under the numbering lock
+// the highest number (the whole row, as the library reads it), the (empty) target record set,
+// the new row and its creation event.
 int64_t RawAdd(Raw& raw) {
   const Texts& t = raw.T();
   (void)raw.Run(t.profile, {"admin", "DefaultDueDays"});
-  (void)raw.Run(t.emptyActions, {0});
   raw.Begin();
   raw.LockNumbering();
   const Outcome highest = raw.Run(t.highest);
   const int64_t number = std::atoll(("0" + highest.Cell("ActionNumber")).c_str()) + 1;
+  (void)raw.Run(t.emptyActions, {0});
   const Outcome row = raw.Run(t.insertAction, {number, "Ada Admin", "admin", kToday, kDue, -1});
   RequireChanged(row, 1, "insert action");
   const int64_t id = std::atoll(row.Cell("ActionID").c_str());

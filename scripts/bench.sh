@@ -35,7 +35,8 @@ bindir=$(ls -d /usr/lib/postgresql/*/bin | sort -V | tail -n 1)
 as_owner() {
   if [ "$(id -u)" -eq 0 ]; then runuser -u postgres -- "$@"; else "$@"; fi
 }
-# start_server NAME OPTIONS...: the cluster build/release/pg-NAME on its own Unix socket.
+# start_server NAME OPTIONS...: the cluster build/release/pg-NAME on its own Unix socket; prints
+# the connection string of the product's own role (not a superuser), as operators connect.
 start_server() {
   local dir=$build/pg-$1
   shift
@@ -48,7 +49,7 @@ start_server() {
   as_owner $cores "$bindir/pg_ctl" -D "$dir/data" -l "$dir/server.log" -w \
     -o "-k $dir -p $port -c listen_addresses='' -c max_connections=50 $*" start >/dev/null \
     || { cat "$dir/server.log"; exit 1; }
-  echo "Provider=PostgreSQL;Host=$dir;Port=$port;Database=postgres;User ID=postgres"
+  KV_PG_PORT=$port "$root/scripts/pg.sh" role "$dir"
 }
 stop_servers() {
   for name in fast durable; do

@@ -125,7 +125,7 @@ struct DataConnection::Impl {
   std::string connectionString;
   ConnectionSettings settings;
   std::shared_ptr<engine::Engine> engine;
-  std::vector<std::string> trace;
+  std::vector<TracedStatement> trace;
   std::shared_ptr<const vb::Clock> clock = vb::SystemClock::Instance();
   std::shared_ptr<const vb::Locale> locale = std::make_shared<vb::Locale>(vb::Locale::EnUS());
   int transactionDepth = 0;
@@ -180,10 +180,12 @@ struct DataConnection::Impl {
     return catalog;
   }
 
-  void Record(std::string_view sql) { Record(std::string(sql)); }
-  void Record(std::string sql) {
+  void Record(std::string_view sql, std::optional<RecordsetOptions> options) {
+    Record(std::string(sql), options);
+  }
+  void Record(std::string sql, std::optional<RecordsetOptions> options) {
     if (trace.size() >= kTraceLimit) trace.erase(trace.begin(), trace.begin() + kTraceLimit / 2);
-    trace.push_back(std::move(sql));
+    trace.push_back({std::move(sql), options});
   }
 
   // Renders one statement for the engine: the translator with this connection's catalog, clock
@@ -207,23 +209,26 @@ struct DataConnection::Impl {
                              [this](std::string_view statement) { return Render(statement); });
   }
 
-  // The statement's answer, with the text the engine ran.
-  std::pair<engine::Result, TranslationCache::Shared> Run(std::string_view sql) {
-    Record(sql);
+  // The statement's answer, with the text the engine ran; options are those of the record set
+  // opened over it, if one is.
+  std::pair<engine::Result, TranslationCache::Shared> Run(
+      std::string_view sql, std::optional<RecordsetOptions> options = std::nullopt) {
+    Record(sql, options);
     TranslationCache::Shared translation = Translate(sql);
     engine::Result result = engine->Execute(translation->text, translation->values);
     return {std::move(result), std::move(translation)};
   }
 
   // The answer to head followed by key, with the translation the engine ran.
-  std::pair<engine::Result, TranslationCache::Shared> RunKeyed(std::string_view head, int32_t key) {
+  std::pair<engine::Result, TranslationCache::Shared> RunKeyed(
+      std::string_view head, int32_t key, std::optional<RecordsetOptions> options = std::nullopt) {
     std::string statement;
     statement.reserve(head.size() + 11);
     statement.append(head);
     char digits[12];
     statement.append(digits, std::to_chars(std::begin(digits), std::end(digits), key).ptr);
-    Record(std::move(statement));
-    const std::string& text = trace.back();  // stays until the next statement is recorded
+    Record(std::move(statement), options);
+    const std::string& text = trace.back().text;  // stays until the next statement is recorded
     (void)Catalog();
     const TranslationCache::Keyed* keyed = translations.FindKeyed(
         head, key, *clock, [this](std::string_view sql) { return Render(sql); });
@@ -279,7 +284,7 @@ struct DataConnection::Impl {
   // A forward-only, read-only record set over rows read as the cursor moves: memory follows
   // the current row, not the answer. Going back runs the same statement again.
   ado::RecordsetPtr StreamRecordset(std::string_view sql, int32_t cursorLocation) {
-    Record(sql);
+    Record(sql, RecordsetOptions{ado::adOpenForwardOnly, cursorLocation, ado::adLockReadOnly});
     TranslationCache::Shared translation = Translate(sql);
     engine::StreamedResult first = engine->Stream(translation->text, translation->values);
     (void)Catalog();
@@ -327,7 +332,8 @@ ado::RecordsetPtr DataConnection::OpenRecordset(std::string_view sql, int32_t cu
   if (cursorType == ado::adOpenForwardOnly && lockType == ado::adLockReadOnly) {
     return impl_->StreamRecordset(sql, cursorLocation);
   }
-  auto [result, translation] = impl_->Run(sql);
+  auto [result, translation] =
+      impl_->Run(sql, RecordsetOptions{cursorType, cursorLocation, lockType});
   return impl_->MakeRecordset(std::move(result), translation->text, cursorType, cursorLocation,
                               lockType);
 }
@@ -339,7 +345,8 @@ ado::RecordsetPtr DataConnection::OpenKeyedRecordset(std::string_view head, int3
   if (cursorType == ado::adOpenForwardOnly && lockType == ado::adLockReadOnly) {
     return impl_->StreamRecordset(std::string(head) + std::to_string(key), cursorLocation);
   }
-  auto [result, translation] = impl_->RunKeyed(head, key);
+  auto [result, translation] =
+      impl_->RunKeyed(head, key, RecordsetOptions{cursorType, cursorLocation, lockType});
   return impl_->MakeRecordset(std::move(result), translation->text, cursorType, cursorLocation,
                               lockType);
 }
@@ -410,7 +417,7 @@ void DataConnection::Transaction::Commit() {
 
 bool DataConnection::InTransaction() const { return impl_->transactionDepth > 0; }
 
-const std::vector<std::string>& DataConnection::Trace() const { return impl_->trace; }
+const std::vector<TracedStatement>& DataConnection::Trace() const { return impl_->trace; }
 
 void DataConnection::ClearTrace() { impl_->trace.clear(); }
 

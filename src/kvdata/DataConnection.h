@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
+#include <ostream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -19,6 +21,31 @@ namespace engine {
 class Engine;
 struct Result;
 }  // namespace engine
+
+/// The ADO options a record set is opened with.
+struct RecordsetOptions {
+  int32_t cursorType = 1;
+  int32_t cursorLocation = 2;
+  int32_t lockType = 3;
+  friend bool operator==(const RecordsetOptions&, const RecordsetOptions&) = default;
+};
+
+/// A statement as the connection received it: its text before translation and, when a record
+/// set was opened over it, that record set's options (none for Execute and for answers read
+/// without a record set).
+struct TracedStatement {
+  std::string text;
+  std::optional<RecordsetOptions> options;
+  friend bool operator==(const TracedStatement&, const TracedStatement&) = default;
+  friend std::ostream& operator<<(std::ostream& out, const TracedStatement& s) {
+    out << '"' << s.text << '"';
+    if (s.options) {
+      out << " (" << s.options->cursorType << ", " << s.options->cursorLocation << ", "
+          << s.options->lockType << ')';
+    }
+    return out;
+  }
+};
 
 class DataConnection {
  public:
@@ -91,8 +118,9 @@ class DataConnection {
   /// Whether a Transaction scope is open on this connection.
   [[nodiscard]] bool InTransaction() const;
 
-  /// The statements received, before translation, oldest first (for tests and diagnostics).
-  [[nodiscard]] const std::vector<std::string>& Trace() const;
+  /// The statements received, oldest first, with the options of the record sets opened over
+  /// them (for tests and diagnostics).
+  [[nodiscard]] const std::vector<TracedStatement>& Trace() const;
   void ClearTrace();
 
   void SetClock(std::shared_ptr<const vb::Clock> clock);

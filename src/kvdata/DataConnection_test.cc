@@ -318,10 +318,18 @@ TEST_P(DataConnectionTest, ExecuteCountsRowsAndTheTraceKeepsTextsAsReceived) {
   EXPECT_EQ(affected, 0);
   auto rows = connection_->Execute("select Title from Items order by Title", &affected);
   EXPECT_EQ(rows->RecordCount(), 2);
+  // A record set's options are traced with its statement, a streamed one's too.
+  (void)connection_->OpenRecordset("select * from Items where ItemID = 0");
+  (void)connection_->OpenKeyedRecordset("select * from Items where ItemID = ", 7, 3, 3, 1);
+  (void)connection_->OpenRecordset("select Title from Items", 0, 3, 1);
   EXPECT_THAT(
       connection_->Trace(),
-      ElementsAre("update Items set Done = True where Title <> \"zzz\"",
-                  "delete from Items where ItemID = 0", "select Title from Items order by Title"));
+      ElementsAre(TracedStatement{"update Items set Done = True where Title <> \"zzz\"", {}},
+                  TracedStatement{"delete from Items where ItemID = 0", {}},
+                  TracedStatement{"select Title from Items order by Title", {}},
+                  TracedStatement{"select * from Items where ItemID = 0", {{1, 2, 3}}},
+                  TracedStatement{"select * from Items where ItemID = 7", {{3, 3, 1}}},
+                  TracedStatement{"select Title from Items", {{0, 3, 1}}}));
   const auto engineError =
       ErrorOf([&] { (void)connection_->Execute("select nothing from Items"); });
   EXPECT_EQ(engineError.number(), kEngineError);

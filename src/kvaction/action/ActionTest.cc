@@ -157,13 +157,17 @@ std::vector<int32_t> ActionTest::Numbers(ado::Recordset& rs) {
   return numbers;
 }
 
-const std::vector<std::string>& ActionTest::Trace(const Action& action) {
-  return action.DataServer()->Connection()->Trace();
+std::vector<std::string> ActionTest::Trace(const Action& action) {
+  std::vector<std::string> texts;
+  for (const auto& statement : action.DataServer()->Connection()->Trace()) {
+    texts.push_back(statement.text);
+  }
+  return texts;
 }
 
 std::string ActionTest::LastStatement(const Action& action) {
-  const auto& trace = Trace(action);
-  return trace.empty() ? std::string() : trace.back();
+  const auto& trace = action.DataServer()->Connection()->Trace();
+  return trace.empty() ? std::string() : trace.back().text;
 }
 
 vb::Date ActionTest::Today(int32_t offset) {

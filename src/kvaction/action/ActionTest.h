@@ -97,8 +97,8 @@ class ActionTest : public kvdata::ActionDatabaseTest {
   static void AddRow(ado::Recordset& rs, const Columns& columns);
   /// The ActionNumbers of rs from its current row on, in their order.
   [[nodiscard]] static std::vector<int32_t> Numbers(ado::Recordset& rs);
-  /// The statements the action's connection received, before translation.
-  [[nodiscard]] static const std::vector<std::string>& Trace(const Action& action);
+  /// The texts of the statements the action's connection received, before translation.
+  [[nodiscard]] static std::vector<std::string> Trace(const Action& action);
   [[nodiscard]] static std::string LastStatement(const Action& action);
   /// The fixture's today and a day relative to it.
   [[nodiscard]] static vb::Date Today(int32_t offset = 0);

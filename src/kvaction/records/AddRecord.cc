@@ -13,7 +13,6 @@
 #include "kvdata/EventLog.h"
 #include "kvdata/SettingsStore.h"
 #include "kvdata/UserProfile.h"
-#include "kvdata/engine/Engine.h"
 #include "vb/Convert.h"
 #include "vb/ErrorTrap.h"
 
@@ -23,12 +22,10 @@ namespace {
 // How many numbers one creation tries before it gives up.
 constexpr int kAttempts = 4;
 
-// The highest number, in a text both engines run as it is (it needs no translation).
 constexpr std::string_view kHighestNumber =
-    R"(select "ActionNumber" from "actions" order by "ActionNumber" desc LIMIT 1)";
+    "select top 1 * from actions order by ActionNumber desc";
 constexpr std::string_view kNoActions = "select * from actions where ActionNumber=0";
 constexpr std::string_view kCreatedText = "Record Created";
-constexpr std::string_view kNumberColumn = "ActionNumber";
 
 // What every new action gets before the caller's defaults.
 struct NewActionValues {
@@ -41,25 +38,31 @@ struct NewActionValues {
 };
 
 // The highest stored number; a missing number counts as 0 (the digit 0 is put in front of its
-// text, so Null reads as 0 and 12 as 012). One value read inside the numbering lock: the engine
-// answers it directly, without a record set.
+// text, so Null reads as 0 and 12 as 012). Read inside the numbering lock, through a record set
+// that is closed before the new row is added.
 int32_t HighestNumber(kvdata::DataConnection& connection) {
-  const kvdata::engine::Result highest = connection.Engine().Execute(kHighestNumber);
-  if (highest.rows.empty() || highest.rows.front().empty()) return 0;
-  const vb::Variant& cell = highest.rows.front().front();
-  // A stored whole number that is not negative reads as itself behind the digit 0.
-  if (const auto* whole = std::get_if<int32_t>(&cell.storage()); whole != nullptr && *whole >= 0) {
-    return *whole;
+  const RecordsetPtr rs = connection.OpenRecordset(kHighestNumber, 1, 2, 3);
+  int32_t number = 0;
+  if (!rs->IsEOF() && !rs->IsBOF()) {
+    const vb::Variant& cell = (*rs)["ActionNumber"].Value();
+    // A stored whole number that is not negative reads as itself behind the digit 0.
+    if (const auto* whole = std::get_if<int32_t>(&cell.storage());
+        whole != nullptr && *whole >= 0) {
+      number = *whole;
+    } else {
+      std::string digits = "0";
+      digits += vb::TextOf(cell);
+      number = vb::CLng(digits);
+    }
   }
-  std::string digits = "0";
-  digits += vb::TextOf(cell);
-  return vb::CLng(digits);
+  rs->Close();
+  return number;
 }
 
-// Adds the new row to rs with the values every new action gets but its number, which is set
-// under the numbering lock.
-void StartNewRow(ado::Recordset& rs, const NewActionValues& values) {
+// Adds the new row to rs with its number and the values every new action gets.
+void StartNewRow(ado::Recordset& rs, int32_t number, const NewActionValues& values) {
   rs.AddNew();
+  rs["ActionNumber"].Value(number);
   if (!values.referenceID.empty()) rs["ReferenceID"].Value(values.referenceID);
   if (!values.reference.empty()) rs["Reference"].Value(values.reference);
   if (!values.userID.empty()) rs["OriginatorID"].Value(values.userID);
@@ -70,24 +73,18 @@ void StartNewRow(ado::Recordset& rs, const NewActionValues& values) {
 }
 
 // Copies each non-null value of defaults into the updatable column of the same name of the new
-// row. A column the table lacks, or a value it refuses, is passed over. Returns whether the
-// defaults gave the row its number.
-bool LayDefaults(ado::Recordset& rs, ado::Recordset& defaults, vb::ErrorTrap& trap) {
+// row, the number included. A column the table lacks, or a value it refuses, is passed over.
+void LayDefaults(ado::Recordset& rs, ado::Recordset& defaults, vb::ErrorTrap& trap) {
   int32_t count = 0;
-  bool numbered = false;
   trap.Assign(count, [&] { return defaults.Fields().Count(); });
   for (int32_t i = 0; i < count; ++i) {
     trap.Run([&] {
       const ado::Field source = defaults.Fields().Item(i);
       const vb::Variant value = source.Value();
       ado::Field target = rs.Fields().Item(source.Name());
-      if (IsUpdatable(target) && !value.IsNull()) {
-        target.Value(value);
-        numbered = numbered || vb::EqualsText(source.Name(), kNumberColumn);
-      }
+      if (IsUpdatable(target) && !value.IsNull()) target.Value(value);
     });
   }
-  return numbered;
 }
 
 }  // namespace
@@ -118,35 +115,36 @@ int32_t Action::addRecord(RecordsetPtr* rs, const RecordsetPtr& rsDefaults,
                 [&] { return vb::CInt(s.dataServer->Settings()->Value("DueDays")); });
   }
 
-  // Everything that does not need the number is done before the write transaction starts: on
-  // SQLite BEGIN IMMEDIATE is the numbering lock, and other clients wait only from the highest
-  // number to the commit.
+  // The highest number is read under the numbering lock (on SQLite the write transaction's
+  // BEGIN IMMEDIATE, on PostgreSQL an advisory lock sent with that read), which holds until the
+  // row and its event are committed.
+  std::optional<kvdata::DataConnection::Transaction> transaction;
+  if (!trap.Run([&] {
+        transaction.emplace(*connection);
+        LockNumbering(*connection);
+      })) {
+    return 0;
+  }
+  int32_t number = 0;
+  trap.Assign(number, [&] { return HighestNumber(*connection); });
   RecordsetPtr target = rs != nullptr ? *rs : nullptr;
   if (!target) trap.Assign(target, [&] { return connection->OpenRecordset(kNoActions, 1, 2, 3); });
-  // Each attempt that fails uses up a number, as when the number was set first.
-  int32_t failed = 0;
-  while (!trap.Run([&] { StartNewRow(*vb::Require(target), values); })) {
-    trap.Run([&] { vb::Require(target)->CancelUpdate(); });
-    if (++failed == kAttempts) return 0;
+  if (rs != nullptr) *rs = target;
+
+  // Each attempt takes the next number; one that fails leaves no row behind.
+  bool started = false;
+  for (int attempt = 0; attempt < kAttempts && !started; ++attempt) {
+    ++number;
+    started = trap.Run([&] { StartNewRow(*vb::Require(target), number, values); });
+    if (!started) trap.Run([&] { vb::Require(target)->CancelUpdate(); });
   }
-  bool numbered = false;
-  if (rsDefaults) numbered = LayDefaults(*target, *rsDefaults, trap);
+  if (!started) return 0;
+  if (rsDefaults) LayDefaults(*target, *rsDefaults, trap);
   // From here on a creation that stops takes its new row back out of rs.
   const auto abandon = [&] {
     trap.Run([&] { target->CancelUpdate(); });
     return 0;
   };
-
-  std::optional<kvdata::DataConnection::Transaction> transaction;
-  if (!trap.Run([&] { transaction.emplace(*connection); })) return abandon();
-  if (rs != nullptr) *rs = target;
-  if (!trap.Run([&] { LockNumbering(*connection); })) return abandon();
-  int32_t number = 0;
-  trap.Assign(number, [&] { return HighestNumber(*connection); });
-  // The caller's defaults may have given the number; they override the one counted here.
-  if (!numbered && !trap.Run([&] { (*target)[kNumberColumn].Value(number + failed + 1); })) {
-    return abandon();
-  }
 
   int32_t actionID = 0;
   const bool stored = trap.Run([&] {

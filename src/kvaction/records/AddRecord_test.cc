@@ -1,3 +1,4 @@
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "kvaction/action/ActionTest.h"
@@ -23,6 +24,28 @@ TEST_P(AddRecordTest, NumbersAreHighestPlusOneWithGapsLeftUnfilled) {
   ASSERT_TRUE(action_->delete_(third));
   EXPECT_EQ(NumberOf(action_->addRecord(nullptr, Values({{"ActionNumber", 40}}))), 40);
   EXPECT_EQ(NumberOf(Create("e")), 41);
+}
+
+// What a client tracing the data connection sees, in either dialect: the highest number read
+// through a keyset, server-side, optimistic record set, then the record set the row is added
+// through, opened the same way (only when the caller hands none in).
+TEST_P(AddRecordTest, ReadsTheHighestNumberThenOpensTheTargetWithTheDescribedStatements) {
+  const kvdata::TracedStatement highest{"select top 1 * from actions order by ActionNumber desc",
+                                        {{1, 2, 3}}};
+  const kvdata::TracedStatement target{"select * from actions where ActionNumber=0", {{1, 2, 3}}};
+  for (const Dialect dialect : {Dialect::Desktop, Dialect::Server}) {
+    SCOPED_TRACE(dialect == Dialect::Server ? "server dialect" : "desktop dialect");
+    const auto action = LoggedIn("admin", dialect);
+    const auto connection = action->DataServer()->Connection();
+    connection->ClearTrace();
+    ASSERT_GT(action->addRecord(), 0);
+    EXPECT_THAT(connection->Trace(), ::testing::ElementsAre(highest, target));
+
+    RecordsetPtr rs = action->Recordset("select * from actions");
+    connection->ClearTrace();
+    ASSERT_GT(action->addRecord(&rs), 0);
+    EXPECT_THAT(connection->Trace(), ::testing::ElementsAre(highest));
+  }
 }
 
 TEST_P(AddRecordTest, NewRowHoldsTheValuesEveryActionGetsAndOneCreationEvent) {
