@@ -31,7 +31,7 @@ stored() {
 check() {
   local rows listed
   rows=$(stored)
-  listed=$(ls -A "$files" | sort)
+  listed=$(find "$files" -mindepth 1 -maxdepth 1 -printf "%f\n" | sort)
   if [ "$rows" != "$listed" ]; then
     echo "attachment-kill-loop: after kill $1 the folder and the table differ:" >&2
     diff <(echo "$rows") <(echo "$listed") >&2 || true

@@ -238,15 +238,14 @@ TEST_P(AttachmentStoreContent, OpeningSettlesWhatAnInterruptedWriteLeft) {
     bool row;
   };
   const Case cases[] = {
-      {{"N.tmp"}, false},           // a store before its row
-      {{"N.tmp", "N"}, false},      // a store between its link and its commit
-      {{"N.tmp", "N"}, true},       // a store after its commit
-      {{"N.del"}, true},            // a removal before its commit
-      {{"N.del", "N"}, true},       // a removal inside its rename
-      {{"N.del"}, false},           // a removal after its commit
-      {{"N.tmp", "N.del"}, true},   // a removal cut short of a store cut short
-      {{"N.tmp", "N.del"}, false},  //
-      {{"N.tmp", "N", "N.del"}, true},
+      {{"N.tmp"}, false},          // a store before its row
+      {{"N.tmp", "N"}, false},     // a store between its link and its commit
+      {{"N.tmp", "N"}, true},      // a store after its commit
+      {{"N.del"}, true},           // a removal before its commit
+      {{"N.del", "N"}, true},      // a removal inside its rename
+      {{"N.del"}, false},          // a removal after its commit
+      {{"N.tmp", "N.del"}, true},  // a removal cut short, of a store cut short after its commit
+      {{"N.tmp", "N.del"}, false}, {{"N.tmp", "N", "N.del"}, true},
   };
   const std::set<std::string> foreign = {"notes.tmp", "att-x.dat.del"};
   for (const auto& name : foreign) std::ofstream(folder_ / name) << "kept";
@@ -254,7 +253,8 @@ TEST_P(AttachmentStoreContent, OpeningSettlesWhatAnInterruptedWriteLeft) {
     const auto id = Store("aGVsbG8=");
     const auto stored = *StoredNames().begin();
     for (const auto& left : c.left) {
-      if (left != "N") fs::create_hard_link(folder_ / stored, folder_ / (stored + &left[1]));
+      if (left != "N")
+        fs::create_hard_link(folder_ / stored, folder_ / (stored + std::string(left.substr(1))));
     }
     if (std::find(c.left.begin(), c.left.end(), "N") == c.left.end()) fs::remove(folder_ / stored);
     if (!c.row) {
