@@ -334,9 +334,10 @@ bool AttachmentStore::Recover(std::string_view cPath) {
   const auto hold = files_->HoldFolder(folder, /*exclusive=*/true);
   if (!hold) return false;
   auto& connection = state_->Open(kAttachmentSource);
-  std::optional<DataConnection::Transaction> alone;
+  // Alone with the rows as well: a write transaction (on SQLite it waits for the one writer),
+  // so that no row a marker stands for is still being decided.
+  DataConnection::Transaction alone(connection);
   if (CommitsOutliveTheirClient(connection)) {
-    alone.emplace(connection);
     (void)connection.Engine().Execute(kSettlingWait);
     (void)connection.Engine().Execute(kSettlingLock);
   }
@@ -360,7 +361,7 @@ bool AttachmentStore::Recover(std::string_view cPath) {
       files_->Remove(marked);
     }
   }
-  if (alone) alone->Commit();
+  alone.Commit();
   return true;
 }
 

@@ -62,7 +62,8 @@ class AttachmentStore {
   /// gets its file back in place, any other loses its file; then the marker goes. Each step is
   /// one link or removal after which Recover still finds its work, so an interrupted Recover is
   /// finished by the next. Costs one listing of the folder when nothing was left; does nothing
-  /// without a folder, and returns false without looking further while a write holds it.
+  /// without a folder, and returns false without looking further while a write holds it. Waits
+  /// (a while at most, else raises) for transactions that may still commit a marked row.
   bool Recover(std::string_view cPath);
 
  private:

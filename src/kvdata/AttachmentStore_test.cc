@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <optional>
 #include <set>
 #include <thread>
 
@@ -287,6 +288,25 @@ TEST_P(AttachmentStoreContent, OpeningSettlesWhatAnInterruptedWriteLeft) {
   }
   server_ = OpenServer();
   EXPECT_EQ(FileNames(), foreign);
+  // A writer whose transaction is still open (a caller's transaction around it, or a commit
+  // still with the server after its client died): the settling waits for it and keeps its file.
+  {
+    const auto writer = OpenServer();
+    std::optional<DataConnection::Transaction> open(std::in_place, *writer->Connection());
+    const std::string data = "aGVsbG8=";
+    (void)writer->Attachments()->StoreAttachment(folder_.string(), "ActionID", 5, "doc", "doc.bin",
+                                                 1, "base64", &data);
+    std::thread commit([&] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(300));
+      open->Commit();
+    });
+    EXPECT_TRUE(server_->Attachments()->Recover(folder_.string()));
+    commit.join();
+  }
+  ASSERT_EQ(StoredNames().size(), 1u);
+  auto expected = foreign;
+  expected.insert(*StoredNames().begin());
+  EXPECT_EQ(FileNames(), expected);
 }
 
 // Writers killed before each file step of their open, stores and removals, and at moments in
