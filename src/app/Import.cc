@@ -9,6 +9,27 @@
 #include "vb/ComError.h"
 
 namespace app {
+namespace {
+
+// Whether a spreadsheet would take the text behind its leading apostrophes for a formula.
+bool FormulaBehindApostrophes(std::string_view text) {
+  const auto start = text.find_first_not_of('\'');
+  return start != std::string_view::npos &&
+         std::string_view("=+-@\t\r").find(text[start]) != std::string_view::npos;
+}
+
+}  // namespace
+
+std::string ToCell(std::string_view text) {
+  return FormulaBehindApostrophes(text) ? "'" + std::string(text) : std::string(text);
+}
+
+std::string FromCell(std::string_view cell) {
+  // Written by ToCell only when the apostrophes lead to such a character: any other cell, one
+  // starting with an apostrophe included, is the text itself.
+  if (cell.starts_with('\'') && FormulaBehindApostrophes(cell)) cell.remove_prefix(1);
+  return std::string(cell);
+}
 
 ImportResult ImportActions(Session& session, const std::vector<FieldTexts>& rows) {
   internal::Require(session, kvaction::arAddActions, "adding actions");

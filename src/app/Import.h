@@ -4,12 +4,22 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "app/Actions.h"
 #include "app/Session.h"
 
 namespace app {
+
+/// A text as a CSV cell holds it. A spreadsheet takes a cell starting with =, +, -, @, a tab or
+/// a carriage return for a formula; such a text, and one whose leading apostrophes come before
+/// one of those, gets one apostrophe more in front, which the spreadsheet shows it as text by.
+/// Only texts go through here: numbers and dates are written as they are.
+[[nodiscard]] std::string ToCell(std::string_view text);
+/// The text of a cell as ToCell wrote it, or as a person typed it in a spreadsheet: one leading
+/// apostrophe goes when apostrophes lead to one of those characters. FromCell(ToCell(t)) == t.
+[[nodiscard]] std::string FromCell(std::string_view cell);
 
 /// A row that could not be added: its index in the rows given and the reason.
 struct ImportProblem {

@@ -80,6 +80,7 @@ TEST_P(Command, EveryCommandAnswersWhatItDidOrWhyNot) {
   const std::string file = (configFolder_ / "note.txt").string();
   const std::string out = (configFolder_ / "out.txt").string();
   const std::string all = (configFolder_ / "all.csv").string();
+  const std::string sheet = (configFolder_ / "sheet.csv").string();
   std::filesystem::create_directories(att);
   WriteFile("note.txt", "hello\n");
   const std::vector<Step> steps = {
@@ -274,6 +275,30 @@ TEST_P(Command, EveryCommandAnswersWhatItDidOrWhyNot) {
       {{"list", "--grep", "Roof", "--csv", "--columns", "Subject,DateDue"},
        0,
        "Subject,DateDue\r\nRoof,2024-04-02\r\nRoof,2024-04-02\r\n"},
+      // A text a spreadsheet would run as a formula is written for it to show as text (a typed
+      // apostrophe does the same), and import reads back what was entered.
+      {{"import", "-"},
+       0,
+       "Imported 4 actions.",
+       "admin",
+       "Subject,Category\n\"=cmd|' /C calc'!A0\",Sheet\n'@x,Sheet\n''=y,Sheet\n-1,Sheet\n"},
+      {{"list", "--category", "Sheet", "--sort", "ActionNumber", "--csv", "--columns", "Subject"},
+       0,
+       "Subject\r\n'=cmd|' /C calc'!A0\r\n'@x\r\n''=y\r\n'-1\r\n"},
+      {{"export", "--output", sheet, "--sort", "ActionNumber"}, 0, ""},
+      {{"import", sheet}, 0, "Imported 12 actions."},
+      {{"--json", "list", "--category", "Sheet", "--sort", "ActionNumber", "--columns", "Subject"},
+       0,
+       R"([
+  {"Subject":"=cmd|' /C calc'!A0"},
+  {"Subject":"@x"},
+  {"Subject":"'=y"},
+  {"Subject":"-1"},
+  {"Subject":"=cmd|' /C calc'!A0"},
+  {"Subject":"@x"},
+  {"Subject":"'=y"},
+  {"Subject":"-1"}
+])"},
       // A kept session: no user, no password, until logout or its end.
       {{"login"}, 0, "Signed in as admin"},
       {{"info"}, 0, "UserID: admin", ""},

@@ -14,6 +14,7 @@
 
 #include <fmt/format.h>
 
+#include "app/Import.h"
 #include "vb/Convert.h"
 #include "vb/Date.h"
 
@@ -180,6 +181,8 @@ std::string CsvText(const vb::Variant& value) {
       return vb::CBool(value) ? "true" : "false";
     case vb::vbDate:
       return Iso8601(vb::CDate(value));
+    case vb::vbString:
+      return app::ToCell(vb::CStr(value));
     default:
       return vb::TextOf(value);
   }
@@ -220,7 +223,7 @@ class CsvWriter : public RowWriter {
   explicit CsvWriter(std::ostream& out) : out_(out) {}
   void Begin(const std::vector<ColumnSpec>& columns) override {
     std::vector<std::string> names;
-    for (const ColumnSpec& column : columns) names.push_back(CsvField(column.name));
+    for (const ColumnSpec& column : columns) names.push_back(CsvField(app::ToCell(column.name)));
     Line(names);
   }
   void Row(const std::vector<vb::Variant>& values) override {

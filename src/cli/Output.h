@@ -34,7 +34,8 @@ enum class Format { kTable, kCsv, kJson };
 /// A value for JSON: Null and Empty as null, numbers and booleans as themselves, dates as ISO
 /// 8601, texts as strings.
 [[nodiscard]] nlohmann::json JsonValue(const vb::Variant& value);
-/// A value for CSV: dates as ISO 8601, booleans as true/false, Null as empty.
+/// A value for CSV: dates as ISO 8601, booleans as true/false, Null as empty, texts as
+/// app::ToCell writes them (a formula-like text shown as text).
 [[nodiscard]] std::string CsvText(const vb::Variant& value);
 /// A value for people: dates in the locale's short date form, booleans True/False.
 [[nodiscard]] std::string FieldText(const vb::Variant& value, const vb::Locale& locale);

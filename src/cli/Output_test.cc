@@ -1,6 +1,8 @@
 // Row output: display cells, escapes, cutting, and the three writers.
 #include "cli/Output.h"
 
+#include "app/Import.h"
+
 #include <gtest/gtest.h>
 
 #include <sstream>
@@ -71,6 +73,27 @@ TEST(Output, WritersOfTheThreeFormats) {
   // A moment keeps its time of day; booleans are words.
   EXPECT_EQ(JsonValue(vb::Date::FromParts(2026, 12, 1, 14, 30, 5)), "2026-12-01T14:30:05");
   EXPECT_EQ(CsvText(false), "false");
+  // A text a spreadsheet would take for a formula is written as text; a number is not touched;
+  // and import takes off exactly what was put on, whatever the text.
+  const std::pair<std::string_view, std::string_view> cells[] = {
+      {"=cmd|' /C calc'!A0", "'=cmd|' /C calc'!A0"},
+      {"+1", "'+1"},
+      {"-x", "'-x"},
+      {"@SUM(A1)", "'@SUM(A1)"},
+      {"\tx", "'\tx"},
+      {"\rx", "'\rx"},
+      {"'=x", "''=x"},
+      {"''-", "'''-"},
+      {"'plain", "'plain"},
+      {"'", "'"},
+      {"a=b", "a=b"},
+      {"", ""}};
+  for (const auto& [text, written] : cells) {
+    EXPECT_EQ(CsvText(vb::Variant(std::string(text))), written) << text;
+    EXPECT_EQ(app::FromCell(written), text) << written;
+  }
+  EXPECT_EQ(CsvText(-5), "-5");
+  EXPECT_EQ(CsvText(-2.5), "-2.5");
   // The table: fixed columns padded by cells; the last gets the rest, at least 8 cells, cut.
   EXPECT_EQ(Written(Format::kTable, columns, rows, 24),
             "Act…  DateDue     Subject\n"

@@ -28,7 +28,8 @@ struct Record {
 };
 
 /// Reads CSV (RFC 4180: quoted fields may hold commas, quotes doubled, line breaks) one record
-/// at a time, counting lines for messages.
+/// at a time, counting lines for messages. Fields come back as the texts export wrote them
+/// from (the apostrophe that keeps a spreadsheet from taking a text for a formula is gone).
 class CsvReader {
  public:
   explicit CsvReader(std::istream& in) : in_(in) {}
@@ -54,11 +55,11 @@ class CsvReader {
       if (c == '"') {
         quoted = true;
       } else if (c == ',') {
-        record.fields.push_back(std::exchange(field, {}));
+        record.fields.push_back(app::FromCell(std::exchange(field, {})));
       } else if (c == '\n' || c == '\r') {
         if (c == '\r' && in_.peek() == '\n') in_.get();
         ++line_;
-        record.fields.push_back(std::move(field));
+        record.fields.push_back(app::FromCell(field));
         return record;
       } else {
         field += static_cast<char>(c);
@@ -67,7 +68,7 @@ class CsvReader {
     if (quoted) Fail(fmt::format("line {}: a quoted field is never closed", record.line));
     if (!any) return std::nullopt;
     ++line_;
-    record.fields.push_back(std::move(field));
+    record.fields.push_back(app::FromCell(field));
     return record;
   }
 

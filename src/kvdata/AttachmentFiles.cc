@@ -1,7 +1,9 @@
 #include "kvdata/AttachmentFiles.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <fmt/format.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -45,6 +47,14 @@ void SyncFolder(const std::filesystem::path& file) {
   Descriptor fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (fd.get() < 0 || ::fsync(fd.get()) != 0) Fail("flushed to disk with its folder", file);
 }
+
+class LocalHold final : public AttachmentFiles::Hold {
+ public:
+  explicit LocalHold(int fd) : fd_(fd) {}
+
+ private:
+  Descriptor fd_;  // the lock goes with the descriptor
+};
 
 class LocalFiles final : public AttachmentFiles {
  public:
@@ -93,6 +103,39 @@ class LocalFiles final : public AttachmentFiles {
     if (::link(from.c_str(), to.c_str()) != 0) Fail("renamed", from);
     if (::unlink(from.c_str()) != 0) Fail("renamed", from);
     SyncFolder(to);
+  }
+
+  void Link(const std::filesystem::path& from, const std::filesystem::path& to) override {
+    if (::link(from.c_str(), to.c_str()) != 0) Fail("linked", from);
+    SyncFolder(to);
+  }
+
+  std::vector<std::string> Names(const std::filesystem::path& folder) override {
+    std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(folder.c_str()), ::closedir);
+    if (!dir) Fail("listed", folder);
+    std::vector<std::string> names;
+    errno = 0;
+    while (const dirent* entry = ::readdir(dir.get())) {
+      const std::string_view name = entry->d_name;
+      if (name != "." && name != "..") names.emplace_back(name);
+    }
+    if (errno != 0) Fail("listed", folder);
+    return names;
+  }
+
+  std::unique_ptr<Hold> HoldFolder(const std::filesystem::path& folder, bool exclusive) override {
+    // flock, not fcntl locks: those of one process do not exclude each other, and serve writes
+    // from several threads.
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) Fail("opened", folder);
+    auto hold = std::make_unique<LocalHold>(fd);
+    const int operation = exclusive ? LOCK_EX | LOCK_NB : LOCK_SH;
+    while (::flock(fd, operation) != 0) {
+      if (errno == EINTR) continue;
+      if (exclusive && errno == EWOULDBLOCK) return nullptr;
+      Fail("held", folder);
+    }
+    return hold;
   }
 
   void Remove(const std::filesystem::path& file) override {

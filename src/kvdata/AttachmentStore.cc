@@ -1,4 +1,6 @@
 #include <array>
+#include <optional>
+#include <set>
 #include <vector>
 
 #include "kvdata/AttachmentStore.h"
@@ -8,8 +10,10 @@
 
 #include "kvdata/AttachmentFiles.h"
 #include "kvdata/Base64.h"
+#include "kvdata/DataUtility.h"
 #include "kvdata/Errors.h"
 #include "kvdata/ServerState.h"
+#include "kvdata/engine/Engine.h"
 #include "vb/Convert.h"
 #include "vb/ErrorTrap.h"
 
@@ -50,14 +54,17 @@ std::string Encode(std::string_view encoding, const std::string& bytes) {
   return IsBase64(encoding) ? ToBase64(bytes) : bytes;
 }
 
-// A fresh name that no client chooses: 128 random bits.
+// A fresh name that no client chooses: 128 random bits, in hexadecimal between these.
+constexpr std::string_view kNamePrefix = "att-";
+constexpr std::string_view kNameSuffix = ".dat";
+
 std::string NewStoredName() {
   if (sodium_init() < 0) Refuse("No random source is available for attachment names.");
   unsigned char random[16];
   randombytes_buf(random, sizeof random);
   char hex[sizeof random * 2 + 1];
   sodium_bin2hex(hex, sizeof hex, random, sizeof random);
-  return fmt::format("att-{}.dat", hex);
+  return fmt::format("{}{}{}", kNamePrefix, hex, kNameSuffix);
 }
 
 // The file of a stored name under the attachment folder; a name that could reach outside the
@@ -70,9 +77,54 @@ fs::path FileIn(const fs::path& folder, std::string_view name) {
   return folder / fs::path(name);
 }
 
-// Where a removal sets a stored file aside until its row's removal is committed.
-fs::path SetAside(const fs::path& folder, std::string_view name) {
-  return FileIn(folder, std::string(name) + ".del");
+// The markers of a stored name whose row's fate is open: a store writes the content under the
+// first until its row is committed, a removal sets the file aside under the second until its
+// row's removal is.
+constexpr std::string_view kStoring = ".tmp";
+constexpr std::string_view kRemoving = ".del";
+
+fs::path Marker(const fs::path& folder, std::string_view name, std::string_view marker) {
+  return FileIn(folder, std::string(name) + std::string(marker));
+}
+
+// The stored name a marker's file name stands for, or nothing for another file (what else
+// lies in the folder is not the store's to settle).
+std::optional<std::string> MarkedName(std::string_view file) {
+  for (const auto marker : {kStoring, kRemoving}) {
+    if (!file.ends_with(marker)) continue;
+    const auto name = file.substr(0, file.size() - marker.size());
+    if (name.starts_with(kNamePrefix) && name.ends_with(kNameSuffix) &&
+        name.size() == kNamePrefix.size() + 32 + kNameSuffix.size()) {
+      return std::string(name);
+    }
+  }
+  return std::nullopt;
+}
+
+// The stored names that carry a marker among the files of folder (each name once).
+std::set<std::string> MarkedNames(AttachmentFiles& files, const fs::path& folder) {
+  std::set<std::string> names;
+  for (const auto& file : files.Names(folder)) {
+    if (auto name = MarkedName(file)) names.insert(std::move(*name));
+  }
+  return names;
+}
+
+// On PostgreSQL the commit of a writer that dies may still be with the server, which carries it
+// out after the writer is gone, when the folder hold has gone with it. So each store and removal
+// also holds this advisory lock shared until its transaction ends, and the settling waits for it
+// alone (a while at most: a caller's transaction may hold it) before it reads any row.
+constexpr std::string_view kWritingLock = "SELECT pg_advisory_xact_lock_shared(1635021921)";
+constexpr std::string_view kSettlingWait = "SET LOCAL lock_timeout = '5s'";
+constexpr std::string_view kSettlingLock = "SELECT pg_advisory_xact_lock(1635021921)";
+
+bool CommitsOutliveTheirClient(DataConnection& connection) {
+  return connection.Engine().Target() == sql::Target::PostgreSQL;
+}
+
+// Inside the writer's transaction, before its first file step that a row depends on.
+void HoldWriting(DataConnection& connection) {
+  if (CommitsOutliveTheirClient(connection)) connection.Engine().ExecuteUnread(kWritingLock);
 }
 
 fs::path Folder(AttachmentFiles& files, std::string_view path) {
@@ -181,23 +233,34 @@ int32_t AttachmentStore::StoreAttachment(std::string_view cPath, std::string_vie
   const auto bytes = Decode(cEncodeType, cData ? std::string_view(*cData) : std::string_view());
   const auto name = NewStoredName();
   const auto final = FileIn(folder, name);
-  const auto temporary = FileIn(folder, name + ".tmp");
-  files_->Write(temporary, bytes);
-  bool renamed = false;
+  const auto marker = Marker(folder, name, kStoring);
+  const auto hold = files_->HoldFolder(folder, /*exclusive=*/false);
+  // Inside a caller's transaction the commit below decides nothing: the marker stays for the
+  // next open to settle by what became of the row.
+  const bool decided = !connection.InTransaction();
+  files_->Write(marker, bytes);
+  bool linked = false;
   try {
     DataConnection::Transaction transaction(connection);
+    HoldWriting(connection);
     fields.emplace_back("StoredName");
     values.emplace_back(name);
     rs->AddNew(fields, values);
     const auto id = vb::CLng(rs->Fields().Item("AttachmentID").Value());
-    files_->Rename(temporary, final);
-    renamed = true;
+    files_->Link(marker, final);
+    linked = true;
     transaction.Commit();
+    // The row is committed: the marker has done its work. One left behind is Recover's.
+    vb::ErrorTrap cleanup;
+    if (decided) cleanup.Run([&] { files_->Remove(marker); });
     return id;
   } catch (...) {
-    // Undo the file whose row was not stored; a failure here leaves only an unlisted file.
+    // The row was not stored: the file goes, its marker last, so that a failure here leaves
+    // what Recover removes.
     vb::ErrorTrap cleanup;
-    cleanup.Run([&] { files_->Remove(renamed ? final : temporary); });
+    if (!linked || cleanup.Run([&] { files_->Remove(final); })) {
+      cleanup.Run([&] { files_->Remove(marker); });
+    }
     throw;
   }
 }
@@ -206,7 +269,14 @@ void AttachmentStore::RemoveAttachment(std::string_view cKeyColumn, std::string_
                                        int32_t nAttachmentID) {
   CheckKeyColumn(cKeyColumn);
   auto& connection = state_->Open(kAttachmentSource);
+  // A link has no file: its row goes without the folder (which may not be set up).
+  std::unique_ptr<AttachmentFiles::Hold> hold;
+  if (!cPath.empty() && files_->IsFolder(fs::path(cPath))) {
+    hold = files_->HoldFolder(fs::path(cPath), /*exclusive=*/false);
+  }
+  const bool decided = !connection.InTransaction();  // as in StoreAttachment
   DataConnection::Transaction transaction(connection);
+  HoldWriting(connection);
   const auto row = RowByID(connection, nAttachmentID, ado::adLockOptimistic);
   if (row.rs->IsEOF()) Refuse(fmt::format("There is no attachment {}.", nAttachmentID));
   if (!row.HasContent()) {
@@ -215,8 +285,9 @@ void AttachmentStore::RemoveAttachment(std::string_view cKeyColumn, std::string_
     return;
   }
   const auto name = row.Text("StoredName");
-  const auto file = FileIn(Folder(*files_, cPath), name);
-  const auto removed = SetAside(Folder(*files_, cPath), name);
+  const auto folder = Folder(*files_, cPath);
+  const auto file = FileIn(folder, name);
+  const auto removed = Marker(folder, name, kRemoving);
   // A file already gone (or set aside by a removal a crash cut short) leaves only the row to
   // remove: a row whose content cannot be read must still be removable.
   const bool present = files_->Exists(file);
@@ -229,10 +300,10 @@ void AttachmentStore::RemoveAttachment(std::string_view cKeyColumn, std::string_
     if (present) restore.Run([&] { files_->Rename(removed, file); });
     throw;
   }
-  // The row is gone; a file left behind here is unreachable and harmless.
+  // The row is gone; a file left behind here is Recover's.
   vb::ErrorTrap cleanup;
   cleanup.Run([&] {
-    if (files_->Exists(removed)) files_->Remove(removed);
+    if (decided && files_->Exists(removed)) files_->Remove(removed);
   });
 }
 
@@ -248,11 +319,49 @@ bool AttachmentStore::ReadAttachment(std::string_view cKeyColumn, int32_t nAttac
   auto file = FileIn(folder, name);
   // A removal cut short by a crash may have set the file aside without removing its row: the
   // attachment still exists, so its content is read where the removal left it.
-  if (!files_->Exists(file) && files_->Exists(SetAside(folder, name)))
-    file = SetAside(folder, name);
+  if (!files_->Exists(file) && files_->Exists(Marker(folder, name, kRemoving)))
+    file = Marker(folder, name, kRemoving);
   auto data = Encode(encoding, files_->Read(file));
   if (cEncodeType) *cEncodeType = encoding;
   if (cData) *cData = std::move(data);
+  return true;
+}
+
+bool AttachmentStore::Recover(std::string_view cPath) {
+  if (cPath.empty() || !files_->IsFolder(fs::path(cPath))) return true;
+  const fs::path folder(cPath);
+  if (MarkedNames(*files_, folder).empty()) return true;
+  const auto hold = files_->HoldFolder(folder, /*exclusive=*/true);
+  if (!hold) return false;
+  auto& connection = state_->Open(kAttachmentSource);
+  // Alone with the rows as well: a write transaction (on SQLite it waits for the one writer),
+  // so that no row a marker stands for is still being decided.
+  DataConnection::Transaction alone(connection);
+  if (CommitsOutliveTheirClient(connection)) {
+    (void)connection.Engine().Execute(kSettlingWait);
+    (void)connection.Engine().Execute(kSettlingLock);
+  }
+  // Listed again under the hold: writes that were under way before it may have finished.
+  for (const auto& name : MarkedNames(*files_, folder)) {
+    const auto file = FileIn(folder, name);
+    const bool hasRow = !connection
+                             .OpenRecordset(
+                                 "select AttachmentID from ActionAttachments where "
+                                 "StoredName = " +
+                                     DataUtility::SqlText(name),
+                                 ado::adOpenForwardOnly, ado::adUseServer, ado::adLockReadOnly)
+                             ->IsEOF();
+    // Either marker holds the whole content (written in full before any row named it): a
+    // committed row whose file is not in place yet gets it back from the marker.
+    for (const auto marker : {kStoring, kRemoving}) {
+      const auto marked = Marker(folder, name, marker);
+      if (!files_->Exists(marked)) continue;
+      if (hasRow && !files_->Exists(file)) files_->Link(marked, file);
+      if (!hasRow && files_->Exists(file)) files_->Remove(file);
+      files_->Remove(marked);
+    }
+  }
+  alone.Commit();
   return true;
 }
 

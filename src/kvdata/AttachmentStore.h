@@ -1,9 +1,17 @@
 #pragma once
 // Documents and links attached to actions (table ActionAttachments). Uploaded content lives
 // under the attachment path in files the store names itself; a client's file name is never
-// used as a path. Content is written to a temporary file and renamed into place in the same
-// transaction as its row, so a failure leaves neither a half-written file nor a row without
-// its file.
+// used as a path.
+//
+// A file and its row change together, and a process killed at any point leaves what Recover
+// settles. A store writes <name>.tmp, links <name> to it in the transaction that adds the row,
+// and removes <name>.tmp once that is committed; a removal renames <name> to <name>.del in the
+// transaction that deletes the row, and removes <name>.del once that is committed. So while the
+// fate of a row is open its name carries a marker (.tmp or .del), and a file without a marker
+// always has its row (inside a caller's transaction, whose end the store does not see, the
+// marker stays for the next open). Writers hold the folder shared from their first file step to
+// their last; Recover runs only when it can hold it alone, so it never takes a live write for a
+// leftover.
 #include <cstdint>
 #include <filesystem>
 #include <memory>
@@ -50,6 +58,13 @@ class AttachmentStore {
   /// changes neither) when there is no such attachment or it is a link without content.
   bool ReadAttachment(std::string_view cKeyColumn, int32_t nAttachmentID, std::string_view cPath,
                       std::string* cEncodeType, std::string* cData) const;
+  /// Settles what writes cut short left under cPath: for each marker, a name whose row exists
+  /// gets its file back in place, any other loses its file; then the marker goes. Each step is
+  /// one link or removal after which Recover still finds its work, so an interrupted Recover is
+  /// finished by the next. Costs one listing of the folder when nothing was left; does nothing
+  /// without a folder, and returns false without looking further while a write holds it. Waits
+  /// (a while at most, else raises) for transactions that may still commit a marked row.
+  bool Recover(std::string_view cPath);
 
  private:
   std::shared_ptr<const ServerState> state_;

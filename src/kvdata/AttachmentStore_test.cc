@@ -3,11 +3,21 @@
 #include <gtest/gtest.h>
 
 #include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <csignal>
-
+#include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <functional>
+#include <optional>
+#include <set>
+#include <thread>
+
+#include <fmt/format.h>
+#include <fmt/ranges.h>
 
 #include "kvdata/ActionDatabaseTest.h"
 #include "kvdata/AttachmentFiles.h"
@@ -15,6 +25,7 @@
 #include "kvdata/DataConnection.h"
 #include "kvdata/DataUtility.h"
 #include "kvdata/Errors.h"
+#include "kvdata/SettingsStore.h"
 #include "kvdata/testing/ScratchFolder.h"
 #include "vb/Convert.h"
 #include "vb/testing/ErrorOf.h"
@@ -25,10 +36,12 @@ namespace {
 namespace fs = std::filesystem;
 using vb::testing::ErrorOf;
 
-// Passes every call to the local file system, except that call number failAt fails.
+// Passes every call to the local file system, except that call number failAt fails, and that
+// the process is killed before call number killAt.
 class FailingFiles final : public AttachmentFiles {
  public:
   int failAt = 0;
+  int killAt = 0;
   int calls = 0;
   void Write(const fs::path& file, std::string_view bytes) override {
     Step();
@@ -42,15 +55,24 @@ class FailingFiles final : public AttachmentFiles {
     Step();
     local_->Rename(from, to);
   }
+  void Link(const fs::path& from, const fs::path& to) override {
+    Step();
+    local_->Link(from, to);
+  }
   void Remove(const fs::path& file) override {
     Step();
     local_->Remove(file);
   }
   bool IsFolder(const fs::path& folder) override { return local_->IsFolder(folder); }
+  std::vector<std::string> Names(const fs::path& folder) override { return local_->Names(folder); }
+  std::unique_ptr<Hold> HoldFolder(const fs::path& folder, bool exclusive) override {
+    return local_->HoldFolder(folder, exclusive);
+  }
 
  private:
   void Step() {
-    if (++calls == failAt) throw vb::ComError(kAttachmentError, "test", "injected failure");
+    if (++calls == killAt) ::raise(SIGKILL);
+    if (calls == failAt) throw vb::ComError(kAttachmentError, "test", "injected failure");
   }
   std::shared_ptr<AttachmentFiles> local_ = Local();
 };
@@ -76,6 +98,24 @@ class AttachmentStoreContent : public ActionDatabaseTest {
   }
   [[nodiscard]] int32_t Rows() const {
     return server_->Attachments()->AttachmentList("ActionID", 5, "", "")->RecordCount();
+  }
+  // The folder becomes the database's attachment path, which an open settles.
+  void SetPath() {
+    server_->Settings()->Value("AttachmentPath", vb::Variant(folder_.string()));
+    server_->Settings()->Save();
+  }
+  [[nodiscard]] std::set<std::string> FileNames() const {
+    std::set<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder_))
+      names.insert(entry.path().filename().string());
+    return names;
+  }
+  [[nodiscard]] std::set<std::string> StoredNames() const {
+    std::set<std::string> names;
+    const auto rs = server_->Connection()->OpenRecordset(
+        "select StoredName from ActionAttachments where StoredName is not null");
+    for (; !rs->IsEOF(); rs->MoveNext()) names.insert(vb::CStr(rs->Fields().Item(0).Value()));
+    return names;
   }
 
   const testing::ScratchFolder scratch_{"kvatt"};
@@ -186,6 +226,133 @@ TEST_P(AttachmentStoreContent, RemovalFinishesWhateverStateTheFileIsIn) {
     EXPECT_FALSE(Read(id, data));
     EXPECT_THROW(server_->Attachments()->RemoveAttachment("ActionID", folder_.string(), id),
                  vb::ComError);
+  }
+}
+
+// What a store or a removal cut short can leave, as file names (N the stored name) and whether
+// the row was committed. The next open puts the file of a committed row in place and removes
+// every other file of the name, markers included; files the store did not name stay.
+TEST_P(AttachmentStoreContent, OpeningSettlesWhatAnInterruptedWriteLeft) {
+  SetPath();
+  struct Case {
+    std::vector<std::string_view> left;
+    bool row;
+  };
+  const Case cases[] = {
+      {{"N.tmp"}, false},          // a store before its row
+      {{"N.tmp", "N"}, false},     // a store between its link and its commit
+      {{"N.tmp", "N"}, true},      // a store after its commit
+      {{"N.del"}, true},           // a removal before its commit
+      {{"N.del", "N"}, true},      // a removal inside its rename
+      {{"N.del"}, false},          // a removal after its commit
+      {{"N.tmp", "N.del"}, true},  // a removal cut short, of a store cut short after its commit
+      {{"N.tmp", "N.del"}, false}, {{"N.tmp", "N", "N.del"}, true},
+  };
+  const std::set<std::string> foreign = {"notes.tmp", "att-x.dat.del"};
+  for (const auto& name : foreign) std::ofstream(folder_ / name) << "kept";
+  for (const auto& c : cases) {
+    const auto id = Store("aGVsbG8=");
+    const auto stored = *StoredNames().begin();
+    for (const auto& left : c.left) {
+      if (left != "N")
+        fs::create_hard_link(folder_ / stored, folder_ / (stored + std::string(left.substr(1))));
+    }
+    if (std::find(c.left.begin(), c.left.end(), "N") == c.left.end()) fs::remove(folder_ / stored);
+    if (!c.row) {
+      (void)server_->Connection()->Execute(
+          fmt::format("delete from ActionAttachments where AttachmentID={}", id));
+    }
+    server_ = OpenServer();
+    auto expected = foreign;
+    if (c.row) expected.insert(stored);
+    EXPECT_EQ(FileNames(), expected) << fmt::format("{}", fmt::join(c.left, " ")) << c.row;
+    std::string data;
+    if (c.row) {
+      EXPECT_TRUE(Read(id, data));
+      EXPECT_EQ(data, "aGVsbG8=");
+      server_->Attachments()->RemoveAttachment("ActionID", folder_.string(), id);
+    }
+    ASSERT_EQ(FileNames(), foreign);
+  }
+  // While a write holds the folder, an open leaves its files alone; the next open settles them.
+  const auto id = Store("aGVsbG8=");
+  const auto stored = *StoredNames().begin();
+  fs::create_hard_link(folder_ / stored, folder_ / (stored + ".del"));
+  (void)server_->Connection()->Execute(
+      fmt::format("delete from ActionAttachments where AttachmentID={}", id));
+  {
+    const auto writing = AttachmentFiles::Local()->HoldFolder(folder_, /*exclusive=*/false);
+    EXPECT_FALSE(server_->Attachments()->Recover(folder_.string()));
+    server_ = OpenServer();
+    EXPECT_EQ(FileNames().size(), foreign.size() + 2);
+  }
+  server_ = OpenServer();
+  EXPECT_EQ(FileNames(), foreign);
+  // A writer whose transaction is still open (a caller's transaction around it, or a commit
+  // still with the server after its client died): the settling waits for it and keeps its file.
+  {
+    const auto writer = OpenServer();
+    std::optional<DataConnection::Transaction> open(std::in_place, *writer->Connection());
+    const std::string data = "aGVsbG8=";
+    (void)writer->Attachments()->StoreAttachment(folder_.string(), "ActionID", 5, "doc", "doc.bin",
+                                                 1, "base64", &data);
+    std::thread commit([&] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(300));
+      open->Commit();
+    });
+    EXPECT_TRUE(server_->Attachments()->Recover(folder_.string()));
+    commit.join();
+  }
+  ASSERT_EQ(StoredNames().size(), 1u);
+  auto expected = foreign;
+  expected.insert(*StoredNames().begin());
+  EXPECT_EQ(FileNames(), expected);
+}
+
+// Writers killed before each file step of their open, stores and removals, and at moments in
+// between: after every death the next open, itself killed at times while it settles what the
+// last one left, ends with a file for every row, a row for every file, and no marker.
+TEST_P(AttachmentStoreContent, KilledWritersLeaveNothingTheNextOpenDoesNotSettle) {
+  SetPath();
+  server_.reset();  // no connection of the test's crosses into the writers
+  constexpr int kKills = 30;
+  for (int round = 0; round < kKills; ++round) {
+    const bool timed = round % 2 == 1;
+    const pid_t writer = ::fork();
+    ASSERT_GE(writer, 0);
+    if (writer == 0) {
+      const auto files = std::make_shared<FailingFiles>();
+      files->killAt = timed ? 0 : round / 2 % 9 + 1;
+      try {
+        DataServer server;
+        server.SetClock(pinnedClock_);
+        server.SetAttachmentFiles(files);
+        server.OpenDatabase(ConnectionString());
+        const auto store = server.Attachments();
+        const std::string data = "aGVsbG8=";
+        for (int32_t last = 0;;) {
+          const auto id = store->StoreAttachment(folder_.string(), "ActionID", 5, "doc", "doc.bin",
+                                                 1, "base64", &data);
+          if (last != 0) store->RemoveAttachment("ActionID", folder_.string(), last);
+          last = id;
+        }
+      } catch (...) {
+      }
+      std::_Exit(1);  // a writer that fails instead of dying fails the test
+    }
+    if (timed) {
+      std::this_thread::sleep_for(std::chrono::microseconds(500 + round * 997 % 15000));
+      ::kill(writer, SIGKILL);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(writer, &status, 0), writer);
+    ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << "round " << round;
+    // Most deaths are left to the next writer's open to settle.
+    if (round % 4 == 3 || round == kKills - 1) {
+      server_ = OpenServer();
+      EXPECT_EQ(FileNames(), StoredNames()) << "round " << round;
+      server_.reset();
+    }
   }
 }
 

@@ -13,8 +13,16 @@
 #include "kvdata/UserProfile.h"
 #include "kvdata/WorkgroupDirectory.h"
 #include "kvdata/engine/Engine.h"
+#include "vb/Convert.h"
+#include "vb/ErrorTrap.h"
 
 namespace kvdata {
+namespace {
+
+// The setting that names the folder of uploaded attachment content.
+constexpr std::string_view kAttachmentPathKey = "AttachmentPath";
+
+}  // namespace
 
 DataServer::DataServer()
     : state_(std::make_shared<ServerState>()),
@@ -42,6 +50,12 @@ void DataServer::OpenDatabase(std::string_view cConnectionString,
   connection->SetClock(clock_);
   connection->SetLocale(locale_);
   Use(std::move(connection), profile);
+  // What writes cut short by a crash left among the attachment files is settled before anyone
+  // works with them. A database without the settings (not an action database), an unusable
+  // folder or a write under way leaves that to a later open; the open itself has succeeded.
+  vb::ErrorTrap recovery;
+  recovery.Run(
+      [&] { (void)attachments_->Recover(vb::TextOf(settings_->Value(kAttachmentPathKey))); });
 }
 
 void DataServer::ShareDatabase(const DataServer& other, std::shared_ptr<UserProfile>* profile) {
