@@ -180,7 +180,7 @@ vb::Variant SettingValue(Session& session, const SettingKey& key, std::string_vi
       if (!text.empty() && key.key == kReminderTimeSetting && !MinutesOfDay(text)) {
         throw Invalid(key.key, text, "a time of day HH:MM (24-hour)");
       }
-      if (key.key == "SMTPHost") RequireRelayAddress(text);
+      if (!text.empty() && key.key == "SMTPHost") RequireRelayAddress(text);
       return text.empty() ? vb::Variant() : vb::Variant(std::string(text));
   }
 }

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <charconv>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -108,31 +109,33 @@ bool IsHostCharacter(char c) {
          c == '-' || c == '_';
 }
 
+/// A port number from 1 to 65535, in digits.
+bool IsPort(std::string_view text) {
+  int port = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), port);
+  return error == std::errc() && end == text.data() + text.size() && port >= 1 && port <= 65535;
+}
+
 /// "name", "name:port", "[v6 address]" or "[v6 address]:port".
 bool IsBareRelay(std::string_view host) {
-  std::string_view name = host;
-  std::string_view port;
   if (host.starts_with('[')) {
     const auto close = host.find(']');
     if (close == std::string_view::npos || close == 1) return false;
-    const std::string_view inside = host.substr(1, close - 1);
-    if (!std::all_of(inside.begin(), inside.end(), [](char c) {
-          return std::isxdigit(static_cast<unsigned char>(c)) != 0 || c == ':' || c == '.';
-        })) {
-      return false;
-    }
-    name = {};
+    const std::string_view address = host.substr(1, close - 1);
     const std::string_view after = host.substr(close + 1);
-    if (!after.empty() && !after.starts_with(':')) return false;
-    port = after.empty() ? std::string_view() : after.substr(1);
-    if (!after.empty() && port.empty()) return false;
-  } else if (const auto colon = host.find(':'); colon != std::string_view::npos) {
-    name = host.substr(0, colon);
-    port = host.substr(colon + 1);
-    if (name.empty() || port.empty()) return false;
+    return std::all_of(address.begin(), address.end(),
+                       [](char c) {
+                         return std::isxdigit(static_cast<unsigned char>(c)) != 0 || c == ':' ||
+                                c == '.';
+                       }) &&
+           (after.empty() || (after.starts_with(':') && IsPort(after.substr(1))));
   }
-  return std::all_of(name.begin(), name.end(), IsHostCharacter) && port.size() <= 5 &&
-         std::all_of(port.begin(), port.end(), [](char c) { return c >= '0' && c <= '9'; });
+  std::string_view name = host;
+  if (const auto colon = host.find(':'); colon != std::string_view::npos) {
+    if (!IsPort(host.substr(colon + 1))) return false;
+    name = host.substr(0, colon);
+  }
+  return !name.empty() && std::all_of(name.begin(), name.end(), IsHostCharacter);
 }
 
 [[noreturn]] void Failed(const std::string& description) {

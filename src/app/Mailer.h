@@ -38,8 +38,7 @@ struct Relay {
 inline constexpr std::string_view kRelayForms =
     "a relay address: a host name, host:port, [IPv6 address]:port, or an smtp:// or smtps:// URL";
 
-/// Raises kInvalidInput naming "SMTPHost" unless host has one of the forms of kRelayForms (an
-/// empty host is no relay and is not checked here).
+/// Raises kInvalidInput naming "SMTPHost" unless host has one of the forms of kRelayForms.
 void RequireRelayAddress(std::string_view host);
 
 /// The environment variable that holds the relay's password.

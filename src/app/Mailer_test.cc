@@ -93,10 +93,27 @@ TEST(Deliver, RelayAddressesAreHostsOrMailURLsOnly) {
         "smtp://mail.example.com", "SMTPS://m:465/ehlo"}) {
     EXPECT_NO_THROW(RequireRelayAddress(host)) << host;
   }
-  for (const char* host : {"file:///etc/passwd", "http://mail.example.com/", "file:/etc/passwd",
-                           "smtp:mail", "mail.example.com:", ":25", "mail:25x", "mail:123456",
-                           "mail example.com", "smtp://", "smtp://mail /x", "gopher://mail", "[::1",
-                           "[]:25", "[::1]25", "[::1]:", "dict://mail:2628"}) {
+  for (const char* host : {"file:///etc/passwd",
+                           "http://mail.example.com/",
+                           "file:/etc/passwd",
+                           "smtp:mail",
+                           "mail.example.com:",
+                           ":25",
+                           "mail:25x",
+                           "mail:123456",
+                           "mail:0",
+                           "mail:65536",
+                           "mail:-25",
+                           "",
+                           "mail example.com",
+                           "smtp://",
+                           "smtp://mail /x",
+                           "gopher://mail",
+                           "[::1",
+                           "[]:25",
+                           "[::1]25",
+                           "[::1]:",
+                           "dict://mail:2628"}) {
     EXPECT_THROW(RequireRelayAddress(host), vb::ComError) << host;
   }
 }
