@@ -8,6 +8,7 @@
 
 #include "app/Errors.h"
 #include "app/Internal.h"
+#include "app/Mailer.h"
 #include "app/Rights.h"
 #include "app/Schedule.h"
 #include "app/TimeZone.h"
@@ -186,6 +187,7 @@ vb::Variant SettingValue(Session& session, const SettingKey& key, std::string_vi
       if (!text.empty() && key.key == kReminderTimeSetting && !MinutesOfDay(text)) {
         throw Invalid(key.key, text, "a time of day HH:MM (24-hour)");
       }
+      if (!text.empty() && key.key == "SMTPHost") RequireRelayAddress(text);
       return text.empty() ? vb::Variant() : vb::Variant(std::string(text));
   }
 }

@@ -14,6 +14,7 @@
 #include "app/Attachments.h"
 #include "app/Errors.h"
 #include "app/Lists.h"
+#include "app/Mailer.h"
 #include "app/Rights.h"
 #include "kvdata/DataConnection.h"
 #include "kvdata/DataServer.h"
@@ -170,7 +171,7 @@ TEST_P(AppTest, AnEditMergesOthersChangesAndReportsConflictsWithoutStoringAnythi
 
 TEST_P(AppTest, HistoryRecordsEveryStepWithItsAuthor) {
   const int32_t id = NewAction();
-  const int32_t attachment = AttachmentAdd(As(kAsg), id, {"Plan", "http://x/plan", "", ""});
+  const int32_t attachment = AttachmentAdd(As(kAsg), id, {"Plan", " HTTP://x/plan", "", ""});
   Complete(As(kAsg), id, "pump fixed");
   Close(As(kOrig), id);
   Reopen(As(kOrig), id);
@@ -236,6 +237,9 @@ TEST_P(AppTest, MistakesAndUnsafeAccountChangesAreRefusedAndChangeNothing) {
   const auto setting = [&](std::string key, std::string value) {
     return [&lead, key, value] { SettingSet(lead, key, value); };
   };
+  const auto link = [&](std::string url) {
+    return [&lead, id, url] { (void)AttachmentAdd(lead, id, {"", url, "", ""}); };
+  };
   const std::vector<std::pair<std::string, std::function<void()>>> cases = {
       {"action: '2' is not open (it is closed)", [&] { Complete(lead, closed); }},
       {"action: '3' is not open (it is already completed)", [&] { Complete(lead, completed); }},
@@ -278,6 +282,19 @@ TEST_P(AppTest, MistakesAndUnsafeAccountChangesAreRefusedAndChangeNothing) {
       {"DefaultWorkgroup: '0' is not the ID of a workgroup other than SuperUser",
        setting("DefaultWorkgroup", "0")},
       {"ReminderTime: '7am' is not a time of day HH:MM (24-hour)", setting("ReminderTime", "7am")},
+      {"SMTPHost: 'file:///tmp/notice' is not " + std::string(kRelayForms),
+       setting("SMTPHost", "file:///tmp/notice")},
+      {"SMTPHost: 'http://mail.example.com' is not " + std::string(kRelayForms),
+       setting("SMTPHost", "http://mail.example.com")},
+      // A link is a web address however its scheme is written or padded; nothing else.
+      {"url: 'javascript:alert(1)' is not an http:// or https:// address",
+       link("javascript:alert(1)")},
+      {"url: ' \x01JavaScript:alert(1)' is not an http:// or https:// address",
+       link(" \x01JavaScript:alert(1)")},
+      {"url: 'DATA:text/html,<b>' is not an http:// or https:// address",
+       link("DATA:text/html,<b>")},
+      {"url: 'vbscript:msgbox' is not an http:// or https:// address", link("vbscript:msgbox")},
+      {"url: 'http:x' is not an http:// or https:// address", link("http:x")},
       {"user: a user ID is required", userAdd({"", "Y", "password9", "", {}})},
       {"email: 'y.example.org' is not an e-mail address",
        userAdd({"y", "Y", "password9", "y.example.org", {}})},

@@ -3,6 +3,8 @@
 
 #include <fmt/format.h>
 
+#include <algorithm>
+
 #include "app/Admin.h"
 #include "app/Errors.h"
 #include "app/Internal.h"
@@ -29,12 +31,28 @@ void RequireEdit(Session& session, int32_t actionID, std::string_view what) {
 
 }  // namespace
 
+bool IsWebLink(std::string_view url) {
+  // A browser skips leading blanks and control characters before it reads the scheme, so
+  // " javascript:" and "\x01javascript:" are scripts to it; they are skipped here too.
+  const auto start = std::find_if(url.begin(), url.end(),
+                                  [](char c) { return static_cast<unsigned char>(c) > ' '; });
+  const std::string_view rest = url.substr(static_cast<std::size_t>(start - url.begin()));
+  const auto starts = [&](std::string_view prefix) {
+    return rest.size() > prefix.size() && vb::EqualsText(rest.substr(0, prefix.size()), prefix);
+  };
+  return starts("http://") || starts("https://");
+}
+
 int32_t AttachmentAdd(Session& session, int32_t actionID, const NewAttachment& attachment) {
   RequireEdit(session, actionID, "attach to this action");
   internal::CheckSize("description", attachment.description, 255);
   internal::CheckSize("url", attachment.url, 255);
   if (attachment.encoding.empty() && attachment.url.empty()) {
     throw Invalid("url", {}, "a link's address or content is required");
+  }
+  // A link is followed by whoever opens the action: only a web address may be one.
+  if (attachment.encoding.empty() && !IsWebLink(attachment.url)) {
+    throw Invalid("url", attachment.url, kLinkForms);
   }
   const auto type = static_cast<int16_t>(attachment.encoding.empty() ? 0 : 1);
   std::string data = attachment.data;

@@ -18,7 +18,16 @@ struct NewAttachment {
   std::string data;
 };
 
-/// Attaches to an action; returns the AttachmentID.
+/// The forms a link may take, as a refusal names them.
+inline constexpr std::string_view kLinkForms = "an http:// or https:// address";
+
+/// Whether url is a web address (http or https, in any letter case), read as a browser reads an
+/// address: leading blanks and control characters do not count. Only such links are stored, and
+/// only they are offered for following.
+[[nodiscard]] bool IsWebLink(std::string_view url);
+
+/// Attaches to an action; returns the AttachmentID. A link (no encoding) must be a web address:
+/// any other (javascript:, data:, vbscript:, file:) raises kInvalidInput naming "url".
 int32_t AttachmentAdd(Session& session, int32_t actionID, const NewAttachment& attachment);
 /// The attachments of an action (AttachmentID, Description, URL, AttachmentType, Created, …).
 [[nodiscard]] ado::RecordsetPtr AttachmentList(Session& session, int32_t actionID);

@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <array>
+#include <cctype>
+#include <charconv>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -102,6 +104,40 @@ std::string RelayURL(const Relay& relay) {
   return (relay.security == MailSecurity::Tls ? "smtps://" : "smtp://") + relay.host;
 }
 
+bool IsHostCharacter(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' ||
+         c == '-' || c == '_';
+}
+
+/// A port number from 1 to 65535, in digits.
+bool IsPort(std::string_view text) {
+  int port = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), port);
+  return error == std::errc() && end == text.data() + text.size() && port >= 1 && port <= 65535;
+}
+
+/// "name", "name:port", "[v6 address]" or "[v6 address]:port".
+bool IsBareRelay(std::string_view host) {
+  if (host.starts_with('[')) {
+    const auto close = host.find(']');
+    if (close == std::string_view::npos || close == 1) return false;
+    const std::string_view address = host.substr(1, close - 1);
+    const std::string_view after = host.substr(close + 1);
+    return std::all_of(address.begin(), address.end(),
+                       [](char c) {
+                         return std::isxdigit(static_cast<unsigned char>(c)) != 0 || c == ':' ||
+                                c == '.';
+                       }) &&
+           (after.empty() || (after.starts_with(':') && IsPort(after.substr(1))));
+  }
+  std::string_view name = host;
+  if (const auto colon = host.find(':'); colon != std::string_view::npos) {
+    if (!IsPort(host.substr(colon + 1))) return false;
+    name = host.substr(0, colon);
+  }
+  return !name.empty() && std::all_of(name.begin(), name.end(), IsHostCharacter);
+}
+
 [[noreturn]] void Failed(const std::string& description) {
   throw vb::ComError(kDeliveryFailed, std::string(kSource), description);
 }
@@ -111,6 +147,23 @@ std::string Setting(Session& session, std::string_view key) {
 }
 
 }  // namespace
+
+void RequireRelayAddress(std::string_view host) {
+  // The address goes to libcurl, which speaks many protocols: any other scheme (file://, http://)
+  // would hand a notice to something that is not a mail relay.
+  bool relay = false;
+  if (const auto scheme = host.find("://"); scheme != std::string_view::npos) {
+    const std::string_view name = host.substr(0, scheme);
+    const std::string_view rest = host.substr(scheme + 3);
+    relay = (vb::EqualsText(name, "smtp") || vb::EqualsText(name, "smtps")) && !rest.empty() &&
+            std::none_of(rest.begin(), rest.end(), [](char c) {
+              return static_cast<unsigned char>(c) <= ' ' || c == '\x7f';
+            });
+  } else {
+    relay = IsBareRelay(host);
+  }
+  if (!relay) throw Invalid("SMTPHost", host, kRelayForms);
+}
 
 MailSecurity SecurityOf(std::string_view word) {
   if (word.empty() || vb::EqualsText(word, "none")) return MailSecurity::None;
@@ -170,6 +223,8 @@ void Deliver(const Relay& relay, const OutgoingMail& mail) {
   if (relay.host.empty()) {
     throw Invalid("SMTPHost", {}, "the relay's host name (the setting is empty)");
   }
+  // A value stored before addresses were checked is checked again here, before anything is sent.
+  RequireRelayAddress(relay.host);
   const std::unique_ptr<CURL, CurlCleanup> curl(curl_easy_init());
   if (!curl) Failed("The mail library could not start.");
   std::unique_ptr<curl_slist, SlistCleanup> recipients;
@@ -194,6 +249,15 @@ void Deliver(const Relay& relay, const OutgoingMail& mail) {
   curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT, static_cast<long>(relay.connectTimeout.count()));
   curl_easy_setopt(handle, CURLOPT_TIMEOUT, static_cast<long>(relay.timeout.count()));
   curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L);
+  // Only mail protocols, on the first connection and on any libcurl might be sent on to.
+#if LIBCURL_VERSION_NUM >= 0x075500
+  curl_easy_setopt(handle, CURLOPT_PROTOCOLS_STR, "smtp,smtps");
+  curl_easy_setopt(handle, CURLOPT_REDIR_PROTOCOLS_STR, "smtp,smtps");
+#else
+  curl_easy_setopt(handle, CURLOPT_PROTOCOLS, static_cast<long>(CURLPROTO_SMTP | CURLPROTO_SMTPS));
+  curl_easy_setopt(handle, CURLOPT_REDIR_PROTOCOLS,
+                   static_cast<long>(CURLPROTO_SMTP | CURLPROTO_SMTPS));
+#endif
   // STARTTLS is required, never optional: a relay that does not offer it gets nothing in clear.
   if (relay.security == MailSecurity::StartTls) {
     curl_easy_setopt(handle, CURLOPT_USE_SSL, static_cast<long>(CURLUSESSL_ALL));

@@ -25,7 +25,7 @@ enum class MailSecurity {
 
 /// Where and how mail is delivered.
 struct Relay {
-  std::string host;  ///< "name", "name:port" or a URL (setting "SMTPHost")
+  std::string host;  ///< "name", "name:port" or an smtp:// or smtps:// URL (setting "SMTPHost")
   MailSecurity security = MailSecurity::None;
   std::string user;      ///< login name; empty: no login (setting "SMTPUser")
   std::string password;  ///< from the environment or the server's configuration, never stored
@@ -33,6 +33,13 @@ struct Relay {
   std::chrono::seconds connectTimeout{10};
   std::chrono::seconds timeout{60};
 };
+
+/// The forms of "SMTPHost", as a refusal names them.
+inline constexpr std::string_view kRelayForms =
+    "a relay address: a host name, host:port, [IPv6 address]:port, or an smtp:// or smtps:// URL";
+
+/// Raises kInvalidInput naming "SMTPHost" unless host has one of the forms of kRelayForms.
+void RequireRelayAddress(std::string_view host);
 
 /// The environment variable that holds the relay's password.
 inline constexpr const char* kSmtpPasswordVariable = "KVACTION_SMTP_PASSWORD";

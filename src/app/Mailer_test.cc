@@ -73,7 +73,49 @@ TEST(Deliver, RefusedMessagesNeverReachTheRelay) {
     EXPECT_THROW(Deliver(RelayAt(sink.Address()), mail), vb::ComError);
   }
   EXPECT_THROW(Deliver(Relay{}, Notice()), vb::ComError);
+  // A relay address of another scheme (stored before addresses were checked) sends nothing:
+  // no file is written, no web server gets the notice.
+  const auto file =
+      std::filesystem::temp_directory_path() / ("kvaction-notice-" + std::to_string(::getpid()));
+  for (const std::string& host :
+       {"file://" + file.string(), "http://" + sink.Address() + "/", "FILE://" + file.string()}) {
+    SCOPED_TRACE(host);
+    const vb::ComError e = vb::testing::ErrorOf([&] { Deliver(RelayAt(host), Notice()); });
+    EXPECT_EQ(e.description(), "SMTPHost: '" + host + "' is not " + std::string(kRelayForms));
+  }
+  EXPECT_FALSE(std::filesystem::exists(file));
   EXPECT_EQ(sink.Sessions(), 0);
+}
+
+TEST(Deliver, RelayAddressesAreHostsOrMailURLsOnly) {
+  for (const char* host :
+       {"mail.example.com", "mail.example.com:587", "relay_1", "10.0.0.2:25", "[::1]", "[::1]:2525",
+        "smtp://mail.example.com", "SMTPS://m:465/ehlo"}) {
+    EXPECT_NO_THROW(RequireRelayAddress(host)) << host;
+  }
+  for (const char* host : {"file:///etc/passwd",
+                           "http://mail.example.com/",
+                           "file:/etc/passwd",
+                           "smtp:mail",
+                           "mail.example.com:",
+                           ":25",
+                           "mail:25x",
+                           "mail:123456",
+                           "mail:0",
+                           "mail:65536",
+                           "mail:-25",
+                           "",
+                           "mail example.com",
+                           "smtp://",
+                           "smtp://mail /x",
+                           "gopher://mail",
+                           "[::1",
+                           "[]:25",
+                           "[::1]25",
+                           "[::1]:",
+                           "dict://mail:2628"}) {
+    EXPECT_THROW(RequireRelayAddress(host), vb::ComError) << host;
+  }
 }
 
 // The envelope, headers and body reach the relay as written, over TLS and with the login when

@@ -63,7 +63,12 @@ Pairs ReadPairs(std::string_view text) {
         value.back() == value.front()) {
       value = value.substr(1, value.size() - 2);
     }
-    pairs[vb::LCase(Trim(part.substr(0, equals)))] = std::string(value);
+    // A key given twice is refused rather than one of them winning: a later "sslmode=disable"
+    // must not quietly undo an earlier "sslmode=require".
+    const std::string_view key = Trim(part.substr(0, equals));
+    if (!pairs.emplace(vb::LCase(key), std::string(value)).second) {
+      Refuse(fmt::format("the key \"{}\" is given more than once.", key));
+    }
   }
   return pairs;
 }

@@ -85,6 +85,12 @@ TEST(ConnectionStringTest, RefusesClearlyAndNeverShowsThePassword) {
        "\"ssl mode\" is not known for the provider PostgreSQL"},
       {"Provider=SQLOLEDB;Data Source=h;Initial Catalog=d;User ID=u;Host=h", kBadConnectionString,
        "\"host\" is not known"},
+      // A repeated key is refused, whichever case it is written in, never the last one taken.
+      {pg + "sslmode=require;SSLMode=disable", kBadConnectionString,
+       "the key \"SSLMode\" is given more than once"},
+      {pg + "Password=Sekr3t; password = Sekr3t", kBadConnectionString, "\"password\" is given"},
+      {"Data Source=a.kvdb;Provider=SQLite;data source=b.kvdb", kBadConnectionString,
+       "\"data source\" is given"},
       {pg + "Statement Timeout=-1", kBadConnectionString, "whole number of seconds"},
       {pg + "Statement Timeout=3s", kBadConnectionString, "whole number of seconds"},
       {"/nonexistent/dir/none.kvdb", kOpenFailed, "does not exist"},

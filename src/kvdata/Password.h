@@ -17,4 +17,12 @@ enum class PasswordCost { Interactive, Minimum };
 /// Whether password matches a hash made by HashPassword. A malformed hash never matches.
 [[nodiscard]] bool VerifyPassword(std::string_view hash, std::string_view password);
 
+/// A hash of cost's limits, made once when the program was written rather than when it runs: a
+/// login checks it in place of a hash that is missing (an unknown user), so such a refusal costs
+/// what a known user's does, in a new process as in a long-running one.
+[[nodiscard]] std::string_view DecoyHash(PasswordCost cost);
+
+/// Whether hash is a well-formed hash made with cost's limits.
+[[nodiscard]] bool HasCost(std::string_view hash, PasswordCost cost);
+
 }  // namespace kvdata

@@ -13,7 +13,6 @@
 #include "kvdata/engine/Engine.h"
 #include "kvuser/Errors.h"
 #include "vb/Convert.h"
-#include "vb/NeverDestroyed.h"
 
 namespace kvuser {
 namespace {
@@ -22,23 +21,12 @@ namespace {
   throw vb::ComError(number, std::string(kUserSource), std::move(description));
 }
 
-// A hash that matches no password, checked for unknown users so that a refusal takes as long
-// whether or not the user exists.
-/// A hash of the cost this directory writes, checked in place of a hash that is missing: an
-/// unknown user (or one without a password) then costs a login what a known one does, so the
-/// time a refusal takes does not tell which user IDs exist.
-const std::string& DecoyHash(kvdata::PasswordCost cost) {
-  static const vb::NeverDestroyed<std::string> interactive(
-      kvdata::HashPassword("decoy", kvdata::PasswordCost::Interactive));
-  static const vb::NeverDestroyed<std::string> minimum(
-      kvdata::HashPassword("decoy", kvdata::PasswordCost::Minimum));
-  return cost == kvdata::PasswordCost::Interactive ? interactive.Get() : minimum.Get();
-}
-
 bool PasswordMatches(const vb::Variant& hash, std::string_view password,
                      kvdata::PasswordCost cost) {
+  // A missing hash is checked against a decoy of the same cost, so that the time a refusal takes
+  // does not tell which user IDs exist.
   if (hash.IsNull() || vb::TextOf(hash).empty()) {
-    (void)kvdata::VerifyPassword(DecoyHash(cost), password);
+    (void)kvdata::VerifyPassword(kvdata::DecoyHash(cost), password);
     return password.empty();
   }
   return kvdata::VerifyPassword(vb::TextOf(hash), password);
@@ -102,7 +90,7 @@ void User::Login(std::string_view cUserName, std::string_view cPassword,
   } catch (const vb::ComError& e) {
     if (e.number() != kUnknownUser) throw;
     known = false;
-    hash = DecoyHash(cost_);
+    hash = std::string(kvdata::DecoyHash(cost_));
   }
   if (!PasswordMatches(hash, cPassword, cost_) || !known) {
     Raise(kLoginFailed, std::string(kLoginFailedText));

@@ -321,10 +321,6 @@ void SendCreated(Response& response, app::Session& session, int32_t actionID) {
            {{"id", actionID}, {"number", JsonOf(session, (*row)["ActionNumber"].Value())}});
 }
 
-bool IsWebAddress(std::string_view url) {
-  return url.rfind("https://", 0) == 0 || url.rfind("http://", 0) == 0;
-}
-
 // --- The calls --------------------------------------------------------------------------------
 
 // One call of a signed-in client.
@@ -450,9 +446,6 @@ void UploadAttachment(Call& call) {
     const Json body = BodyOf(rq);
     attachment.url = TextMember(body, "url", true);
     attachment.description = TextMember(body, "description");
-    if (!IsWebAddress(attachment.url)) {
-      throw app::Invalid("url", attachment.url, "an http:// or https:// address");
-    }
   } else {
     const size_t most = call.site.options.maxUploadBytes;
     if (rq.body.size() > most) {

@@ -176,6 +176,7 @@ TEST_P(ApiTest, HostileRequestsAreRefusedWithAMessageAndChangeNothing) {
       {"POST", action + "/move", R"({"move": 12})", "move"},
       {"POST", action + "/move", R"({"note": "why"})", "move"},
       {"POST", action + "/attachments", R"({"url": "ftp://example.org/a"})", "url"},
+      {"POST", action + "/attachments", R"({"url": " JavaScript:void 0"})", "http://"},
       {"POST", action + "/attachments", "bytes", "name", "application/octet-stream"},
       {"GET", "/api/v1/actions?limit=1e3", "", "limit"},
       {"GET", "/api/v1/actions?mine=perhaps", "", "mine"},

@@ -84,10 +84,6 @@ std::string TurnText(Visit& visit, ado::Recordset& row) {
                           : fmt::format("The assignee's ({}).", assignee);
 }
 
-bool IsWebAddress(std::string_view url) {
-  return url.rfind("https://", 0) == 0 || url.rfind("http://", 0) == 0;
-}
-
 mstch::array HistoryOf(Visit& visit, int32_t actionID, bool& allowed) {
   mstch::array events;
   allowed = true;
@@ -116,7 +112,7 @@ mstch::array AttachmentsOf(Visit& visit, int32_t actionID) {
     std::string href;
     if (content) {
       href = "/attachment/" + Text(visit, *list, "AttachmentID");
-    } else if (IsWebAddress(url)) {
+    } else if (app::IsWebLink(url)) {
       href = url;
     }
     attachments.emplace_back(mstch::map{{"attachmentID", Text(visit, *list, "AttachmentID")},
@@ -354,9 +350,6 @@ void AttachmentUpload(Visit& visit, int32_t actionID) {
     attachment.data = Base64(file.content);
   } else {
     attachment.url = Param(visit.request, "url");
-    if (!attachment.url.empty() && !IsWebAddress(attachment.url)) {
-      throw app::Invalid("url", attachment.url, "an http:// or https:// address");
-    }
   }
   (void)app::AttachmentAdd(visit.session, actionID, attachment);
   Redirect(visit.response, fmt::format("/action/{}", actionID));

@@ -272,6 +272,10 @@ TEST_P(AdminPagesTest, RefusalsAndBadInputShowTheirReasonAndChangeNothing) {
       {"/admin/workgroups", {{"name", "Odd"}, {"right", "67"}}, 400, "right number"},
       {"/admin/settings", {{"key", "DueDays"}, {"value", "soon"}}, 400, "whole number"},
       {"/admin/settings", {{"key", "Version"}, {"value", "2"}}, 400, "changed"},
+      {"/admin/settings",
+       {{"key", "SMTPHost"}, {"value", "file:///tmp/notice"}},
+       400,
+       "not a relay address"},
       {"/admin/labels", {{"label.Subject", "Subject"}, {"label.Action", "Action"}}, 303, ""},
   };
   for (const auto& test : cases) {

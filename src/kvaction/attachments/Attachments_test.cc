@@ -68,11 +68,22 @@ TEST_P(AttachmentsTest, WithoutAPathLinksAreStoredAndContentIsRefused) {
   EXPECT_EQ(retrieve.description(), kRetrieveRefusal);
   EXPECT_EQ(data, "unchanged");
 
-  // A path stored as Null is no path either: the same refusals, not a conversion error.
-  action_->DataServer()->Settings()->Value("AttachmentPath", vb::Variant(vb::Null));
-  EXPECT_EQ(ErrorOf([&] { Upload("data"); }).description(), kUploadRefusal);
-  EXPECT_EQ(ErrorOf([&] { action_->getAttachment(link, encoding, data); }).description(),
-            kRetrieveRefusal);
+  // A path stored as Null (a row in the database, not only a change in memory) is no path
+  // either: the same refusals, never a conversion error; lists and removals below read it too.
+  const auto settings = action_->DataServer()->Settings();
+  settings->Value("AttachmentPath", vb::Variant(vb::Null));
+  settings->Save();
+  EXPECT_EQ(Count("select count(*) from ActionConfig where ConfigKey='AttachmentPath' and "
+                  "ValueType=1 and ValueText is null"),
+            1);
+  const vb::ComError nullUpload = ErrorOf([&] { Upload("data"); });
+  EXPECT_EQ(nullUpload.number(), kRefused);
+  EXPECT_EQ(nullUpload.source(), "Action.AddAttachment");
+  EXPECT_EQ(nullUpload.description(), kUploadRefusal);
+  const vb::ComError nullRetrieve = ErrorOf([&] { action_->getAttachment(link, encoding, data); });
+  EXPECT_EQ(nullRetrieve.number(), kRefused);
+  EXPECT_EQ(nullRetrieve.source(), "Action.getAttachment");
+  EXPECT_EQ(nullRetrieve.description(), kRetrieveRefusal);
 
   const auto list = action_->AttachmentRecordset(7);
   ASSERT_EQ(list->RecordCount(), 1);
