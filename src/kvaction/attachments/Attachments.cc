@@ -29,12 +29,21 @@ std::shared_ptr<kvdata::AttachmentStore> Store(const DataServerPtr& server) {
   return vb::Require(vb::Require(server)->Attachments());
 }
 
-// A setting read as a string: empty when it was never set or is stored as Null, so a cleared
-// path meets the same "no attachment path" refusals as a missing one.
+// A setting read as a string: empty when it was never set. A value that is no text (a Null)
+// fails the read, and the failure reaches the caller.
 std::string SettingText(const DataServerPtr& server, std::string_view key,
                         const vb::Locale& locale) {
-  const vb::Variant value = Settings(server).Value(key);
-  return value.IsNull() ? std::string() : vb::CStr(value, locale);
+  return vb::CStr(Settings(server).Value(key), locale);
+}
+
+// The path as uploads and retrievals read it: their read is trapped, so a path that cannot be
+// read (one stored as Null, a failing settings store) stays empty and meets the "no attachment
+// path" refusal.
+std::string TrappedPath(const DataServerPtr& server, const vb::Locale& locale) {
+  std::string path;
+  vb::ErrorTrap trap;
+  trap.Assign(path, [&] { return SettingText(server, kPathKey, locale); });
+  return path;
 }
 
 // The base address attachment lists link through: "AttachmentURL" in mode 0, else none. A setting
@@ -71,7 +80,7 @@ int32_t Action::addAttachment(int32_t nActionID, std::string_view cDescription,
                               std::string_view cURL, int16_t nAttachmentType,
                               std::string_view cEncodeType, std::string* cData) {
   if (nActionID == 0) return 0;
-  const std::string path = SettingText(state_->dataServer, kPathKey, state_->locale);
+  const std::string path = TrappedPath(state_->dataServer, state_->locale);
   // Uploaded content needs somewhere to go; a link needs no path.
   if (path.empty() && nAttachmentType >= 1) {
     RefuseWithoutPath("Action.AddAttachment", "upload");
@@ -98,7 +107,7 @@ void Action::DeleteAttachment(int32_t nAttachmentID) {
 }
 
 bool Action::getAttachment(int32_t nAttachmentID, std::string& cEncodeType, std::string& cData) {
-  const std::string path = SettingText(state_->dataServer, kPathKey, state_->locale);
+  const std::string path = TrappedPath(state_->dataServer, state_->locale);
   if (path.empty()) RefuseWithoutPath("Action.getAttachment", "retrieve");
   return Store(state_->dataServer)
       ->ReadAttachment(kKeyColumn, nAttachmentID, path, &cEncodeType, &cData);

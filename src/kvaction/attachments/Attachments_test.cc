@@ -2,8 +2,10 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "kvaction/action/ActionTest.h"
 #include "kvdata/Errors.h"
@@ -68,8 +70,17 @@ TEST_P(AttachmentsTest, WithoutAPathLinksAreStoredAndContentIsRefused) {
   EXPECT_EQ(retrieve.description(), kRetrieveRefusal);
   EXPECT_EQ(data, "unchanged");
 
-  // A path stored as Null (a row in the database, not only a change in memory) is no path
-  // either: the same refusals, never a conversion error; lists and removals below read it too.
+  // Deleting asks the store even without a path; its refusals reach the caller unchanged.
+  const int32_t second = action_->addAttachment(7, "Plan", "http://intranet/plan.html");
+  action_->DeleteAttachment(second);
+  EXPECT_EQ(action_->AttachmentRecordset(7)->RecordCount(), 1);
+  const vb::ComError missing = ErrorOf([&] { action_->DeleteAttachment(second); });
+  EXPECT_EQ(missing.number(), kvdata::kAttachmentError);
+  EXPECT_EQ(missing.source(), kvdata::kAttachmentSource);
+
+  // A path stored as Null (a row in the database, not only a change in memory) cannot be read
+  // as text. Uploads and retrievals trap that read and meet the "no path" refusals; the list and
+  // the removal do not, so the failed read reaches the caller and nothing is removed.
   const auto settings = action_->DataServer()->Settings();
   settings->Value("AttachmentPath", vb::Variant(vb::Null));
   settings->Save();
@@ -80,20 +91,19 @@ TEST_P(AttachmentsTest, WithoutAPathLinksAreStoredAndContentIsRefused) {
   EXPECT_EQ(nullUpload.number(), kRefused);
   EXPECT_EQ(nullUpload.source(), "Action.AddAttachment");
   EXPECT_EQ(nullUpload.description(), kUploadRefusal);
+  EXPECT_GT(action_->addAttachment(7, "Second link", "http://intranet/second.html"), 0);
   const vb::ComError nullRetrieve = ErrorOf([&] { action_->getAttachment(link, encoding, data); });
   EXPECT_EQ(nullRetrieve.number(), kRefused);
   EXPECT_EQ(nullRetrieve.source(), "Action.getAttachment");
   EXPECT_EQ(nullRetrieve.description(), kRetrieveRefusal);
-
-  const auto list = action_->AttachmentRecordset(7);
-  ASSERT_EQ(list->RecordCount(), 1);
-  EXPECT_EQ(list->Fields().Item("Link").Value(), vb::Variant("http://intranet/drawing.html"));
-  // Deleting asks the store even without a path; its refusals reach the caller unchanged.
-  action_->DeleteAttachment(link);
-  EXPECT_EQ(action_->AttachmentRecordset(7)->RecordCount(), 0);
-  const vb::ComError missing = ErrorOf([&] { action_->DeleteAttachment(link); });
-  EXPECT_EQ(missing.number(), kvdata::kAttachmentError);
-  EXPECT_EQ(missing.source(), kvdata::kAttachmentSource);
+  for (const auto& untrapped :
+       std::vector<std::function<void()>>{[&] { (void)action_->AttachmentRecordset(7); },
+                                          [&] { action_->DeleteAttachment(link); }}) {
+    const vb::ComError error = ErrorOf(untrapped);
+    EXPECT_EQ(error.number(), vb::kInvalidUseOfNull);
+    EXPECT_EQ(error.description(), "Invalid use of Null");
+  }
+  EXPECT_EQ(Count("select count(*) from ActionAttachments where ActionID=7"), 2);
 }
 
 TEST_P(AttachmentsTest, ContentGoesToTheFolderUnderNamesOfTheStoresChoosing) {
@@ -116,7 +126,7 @@ TEST_P(AttachmentsTest, ContentGoesToTheFolderUnderNamesOfTheStoresChoosing) {
     EXPECT_TRUE(name == "outside/secret.txt" || name.starts_with("attachments/att-")) << name;
   }
   // Once the path is cleared, the store refuses to remove content and the attachment stays.
-  action_->DataServer()->Settings()->Value("AttachmentPath", vb::Variant(vb::Null));
+  action_->DataServer()->Settings()->Value("AttachmentPath", vb::Variant());
   EXPECT_EQ(ErrorOf([&] { action_->DeleteAttachment(id); }).number(), kvdata::kAttachmentError);
   EXPECT_EQ(action_->AttachmentRecordset(0, id)->RecordCount(), 1);
 }
