@@ -7,6 +7,7 @@
 #include "ado/Errors.h"
 #include "kvdata/Errors.h"
 #include "kvdata/engine/Engine.h"
+#include "kvdata/testing/FaultyEngine.h"
 #include "kvdata/testing/Fixture.h"
 #include "vb/Convert.h"
 #include "vb/testing/ErrorOf.h"
@@ -393,6 +394,31 @@ TEST_P(DataConnectionTest, ForwardOnlyReadOnlyRowsStreamAndStillMoveAnywhere) {
     EXPECT_EQ(Column("select count(*) from Items").front(), "4");
   }
   EXPECT_EQ(seen, "aabbccdd");
+}
+
+// Fault runs reach every kind of statement: a streamed list and an unread statement are calls
+// like any other, counted and failed before they reach the engine underneath. A wrapper keeps
+// the engine's schema generation, so the catalog read before it came is not read again.
+TEST_P(DataConnectionTest, AFaultyEngineCountsAndFailsStreamedAndUnreadStatements) {
+  for (const char* title : {"a", "b"}) AddItem(title, At(2024, 3, 1), true);
+  const auto rows = [&] {
+    int32_t count = 0;
+    for (auto rs = connection_->OpenRecordset("select Title from Items", 0, 2, ado::adLockReadOnly);
+         !rs->IsEOF(); rs->MoveNext()) {
+      ++count;
+    }
+    return count;
+  };
+  const auto unread = [&] { connection_->Engine().ExecuteUnread("select 1"); };
+  const auto counting = testing::FaultyEngine::Install(*connection_, 0);
+  EXPECT_EQ(rows(), 2);
+  unread();
+  EXPECT_EQ(counting->Calls(), 2) << "one streamed and one unread statement";
+  (void)testing::FaultyEngine::Install(*connection_, 1);
+  EXPECT_EQ(ErrorOf(rows).number(), kEngineError);
+  (void)testing::FaultyEngine::Install(*connection_, 1);
+  EXPECT_THAT(ErrorOf(unread).description(), HasSubstr("injected fault at call 1: select 1"));
+  EXPECT_EQ(rows(), 2) << "a failed call leaves the connection working";
 }
 
 KV_INSTANTIATE_ENGINES(DataConnectionTest);

@@ -12,6 +12,8 @@
 
 #include "kvaction/Enums.h"
 #include "kvaction/action/ActionTest.h"
+#include "kvdata/DataServer.h"
+#include "kvdata/WorkgroupDirectory.h"
 #include "kvdata/engine/Engine.h"
 #include "kvdata/testing/FaultyEngine.h"
 #include "kvdata/testing/ScratchFolder.h"
@@ -88,6 +90,8 @@ TEST_P(FaultsTest, EveryRunEndsCleanlyAndLeavesTheDatabaseWhole) {
     AddUser(fmt::format("u{}", ++users), "pw");
     return users;
   };
+  // Users are added to the SuperUser workgroup; SetWorkgroup moves them out of it.
+  const int32_t staff = action_->DataServer()->Workgroups()->CreateWorkgroup("Staff", "50");
   // Saved, so that the acting objects store content in the folder rather than refuse it.
   action_->DefaultAttachmentPath(scratch_.Path().string());
   action_->save();
@@ -121,6 +125,8 @@ TEST_P(FaultsTest, EveryRunEndsCleanlyAndLeavesTheDatabaseWhole) {
        [&](FaultsTest& t, Action& a) { return upload(a, create(t, a)); },
        [](Action& a, int32_t id) { a.DeleteAttachment(id); }},
       {"DeleteUser", addUser, [](Action& a, int32_t n) { a.DeleteUser(fmt::format("u{}", n)); }},
+      {"SetWorkgroup", addUser,
+       [&](Action& a, int32_t n) { a.SetWorkgroup(fmt::format("u{}", n), staff); }},
       {"ChangeUserName", create,
        [](Action& a, int32_t) { a.ChangeUserName("admin", "Ada Renamed"); }},
   };

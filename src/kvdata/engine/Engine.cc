@@ -47,6 +47,8 @@ std::vector<Column>& Columns::Own() {
       *shared_);  // NOLINT(cppcoreguidelines-pro-type-const-cast)
 }
 
+void Engine::ExecuteUnread(std::string_view sql) { (void)Execute(sql); }
+
 StreamedResult Engine::Stream(std::string_view sql, std::span<const vb::Variant> params) {
   Result result = Execute(sql, params);
   return {std::move(result.columns), std::make_unique<HeldRows>(std::move(result.rows))};

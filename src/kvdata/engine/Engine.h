@@ -102,6 +102,10 @@ enum class ColumnKind {
   LongText,  ///< unbounded text, compared without regard to letter case
 };
 
+/// Every virtual is pure, the ones with a plain way of their own included (an implementation
+/// that wants it calls Engine::…): so an engine, and a wrapper that passes calls on
+/// (kvdata/testing/EngineWrapper.h), states each one, and a virtual added here does not compile
+/// until each says what it does.
 class Engine {
  public:
   virtual ~Engine() = default;
@@ -118,15 +122,15 @@ class Engine {
 
   /// Runs a statement without values whose answer nobody reads (a lock held to the end of the
   /// transaction). Inside a transaction an engine may hold it back to travel with the next
-  /// statement, whose call then raises what it raised. This default runs it at once.
-  virtual void ExecuteUnread(std::string_view sql) { (void)Execute(sql); }
+  /// statement, whose call then raises what it raised. Engine::ExecuteUnread runs it at once.
+  virtual void ExecuteUnread(std::string_view sql) = 0;
 
   /// Runs one query as Execute does and hands its rows out one at a time, so that a long
   /// answer is never held whole. The statement must yield rows from tables only (no computed
   /// column, whose type is settled from every row); the source keeps what it needs (values
   /// included) and may be read while other statements run on this engine, which must outlive
-  /// it. This default reads every row first, as Execute does.
-  virtual StreamedResult Stream(std::string_view sql, std::span<const vb::Variant> params = {});
+  /// it. Engine::Stream reads every row first, as Execute does.
+  virtual StreamedResult Stream(std::string_view sql, std::span<const vb::Variant> params = {}) = 0;
 
   /// Starts a write transaction (on SQLite: BEGIN IMMEDIATE, waiting for other writers).
   virtual void Begin() = 0;
@@ -137,9 +141,10 @@ class Engine {
   /// Whether the open transaction has changed nothing and holds no lock yet (it may have read):
   /// a statement that fails then is undone by starting the transaction again
   /// (RestartTransaction), with no savepoint. False when unknown.
-  [[nodiscard]] virtual bool TransactionUntouched() const { return false; }
+  [[nodiscard]] virtual bool TransactionUntouched() const = 0;
   /// Undoes everything the open transaction did and opens it again; never raises.
-  virtual void RestartTransaction() noexcept;
+  /// Engine::RestartTransaction rolls back and begins.
+  virtual void RestartTransaction() noexcept = 0;
 
   /// Whether a table or view of that name (any letter case) exists.
   [[nodiscard]] virtual bool TableExists(std::string_view table) = 0;
@@ -147,7 +152,8 @@ class Engine {
   [[nodiscard]] virtual std::vector<CatalogTable> ReadCatalog() = 0;
   /// Counts the schema changes this engine has run (CREATE, ALTER, DROP), so that caches of
   /// the catalog know when to read it again.
-  [[nodiscard]] uint64_t SchemaGeneration() const { return schemaGeneration_; }
+  /// Engine::SchemaGeneration is the count NoteStatement keeps.
+  [[nodiscard]] virtual uint64_t SchemaGeneration() const = 0;
 
   /// The type (with constraints) to write after a column name in CREATE TABLE. On PostgreSQL
   /// this may create the extension and domains it names, so call it with the database open.
@@ -160,6 +166,8 @@ class Engine {
  private:
   uint64_t schemaGeneration_ = 0;
 };
+
+inline uint64_t Engine::SchemaGeneration() const { return schemaGeneration_; }
 
 /// A name written as a quoted identifier (both engines accept double quotes).
 [[nodiscard]] std::string QuoteName(std::string_view name);

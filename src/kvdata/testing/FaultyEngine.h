@@ -1,8 +1,9 @@
 #pragma once
 // A test engine that passes every call to the engine it wraps, except that its N-th call
-// (counting statements, transaction starts and commits, and catalog reads) fails with an engine
-// error before it reaches the database. Tests run an operation with N = 1, 2, … until a run
-// meets no fault, and check that each run ends cleanly and the database stays whole.
+// (counting statements of every kind: read, streamed and unread; transaction starts and commits;
+// and catalog reads) fails with an engine error before it reaches the database. Tests run an
+// operation with N = 1, 2, … until a run meets no fault, and check that each run ends cleanly and
+// the database stays whole.
 #include <cstdint>
 #include <memory>
 #include <span>
@@ -15,14 +16,15 @@
 #include "kvdata/Errors.h"
 #include "kvdata/engine/Engine.h"
 #include "kvdata/engine/EngineError.h"
+#include "kvdata/testing/EngineWrapper.h"
 
 namespace kvdata::testing {
 
-class FaultyEngine : public engine::Engine {
+class FaultyEngine : public EngineWrapper {
  public:
   /// Wraps inner; failAt 0 lets every call through.
   explicit FaultyEngine(std::shared_ptr<engine::Engine> inner, int64_t failAt = 0)
-      : inner_(std::move(inner)), failAt_(failAt) {}
+      : EngineWrapper(std::move(inner)), failAt_(failAt) {}
 
   /// Wraps connection's engine; the returned engine stays in place for the connection's life.
   static std::shared_ptr<FaultyEngine> Install(DataConnection& connection, int64_t failAt) {
@@ -39,37 +41,34 @@ class FaultyEngine : public engine::Engine {
   /// Whether the failing call was reached.
   [[nodiscard]] bool Fired() const { return failAt_ > 0 && calls_ >= failAt_; }
 
-  [[nodiscard]] sql::Target Target() const override { return inner_->Target(); }
-  engine::Result Execute(std::string_view sql, std::span<const vb::Variant> params) override {
+  engine::Result Execute(std::string_view sql, std::span<const vb::Variant> params = {}) override {
     Count(sql);
-    engine::Result result = inner_->Execute(sql, params);
-    NoteStatement(sql);
-    return result;
+    return EngineWrapper::Execute(sql, params);
+  }
+  void ExecuteUnread(std::string_view sql) override {
+    Count(sql);
+    EngineWrapper::ExecuteUnread(sql);
+  }
+  engine::StreamedResult Stream(std::string_view sql,
+                                std::span<const vb::Variant> params = {}) override {
+    Count(sql);
+    return EngineWrapper::Stream(sql, params);
   }
   void Begin() override {
     Count("BEGIN");
-    inner_->Begin();
+    EngineWrapper::Begin();
   }
   void Commit() override {
     Count("COMMIT");
-    inner_->Commit();
+    EngineWrapper::Commit();
   }
-  void Rollback() noexcept override { inner_->Rollback(); }
-  [[nodiscard]] bool InTransaction() const override { return inner_->InTransaction(); }
-  [[nodiscard]] bool TransactionUntouched() const override {
-    return inner_->TransactionUntouched();
-  }
-  void RestartTransaction() noexcept override { inner_->RestartTransaction(); }
   [[nodiscard]] bool TableExists(std::string_view table) override {
     Count("catalog");
-    return inner_->TableExists(table);
+    return EngineWrapper::TableExists(table);
   }
   [[nodiscard]] std::vector<engine::CatalogTable> ReadCatalog() override {
     Count("catalog");
-    return inner_->ReadCatalog();
-  }
-  [[nodiscard]] std::string ColumnType(engine::ColumnKind kind, int32_t size) override {
-    return inner_->ColumnType(kind, size);
+    return EngineWrapper::ReadCatalog();
   }
 
  private:
@@ -82,7 +81,6 @@ class FaultyEngine : public engine::Engine {
     }
   }
 
-  std::shared_ptr<engine::Engine> inner_;
   int64_t failAt_;
   int64_t calls_ = 0;
 };

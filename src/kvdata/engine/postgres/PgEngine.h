@@ -51,6 +51,7 @@ class PgEngine final : public Engine {
   [[nodiscard]] bool TableExists(std::string_view table) override;
   [[nodiscard]] std::vector<CatalogTable> ReadCatalog() override;
   [[nodiscard]] std::string ColumnType(ColumnKind kind, int32_t size = 0) override;
+  [[nodiscard]] uint64_t SchemaGeneration() const override { return Engine::SchemaGeneration(); }
 
   /// How many times a statement outside a transaction is run when it keeps meeting
   /// serialization failures or deadlocks.

@@ -24,13 +24,19 @@ class SqliteEngine final : public Engine {
   /// Steps the statement as the rows are read. While a stream reads the cached statement of
   /// its text, that text runs on a statement of its own.
   StreamedResult Stream(std::string_view sql, std::span<const vb::Variant> params = {}) override;
+  /// Runs at once: nothing travels with a later statement.
+  void ExecuteUnread(std::string_view sql) override { Engine::ExecuteUnread(sql); }
   void Begin() override;
   void Commit() override;
   void Rollback() noexcept override;
   [[nodiscard]] bool InTransaction() const override;
+  /// Never: BEGIN IMMEDIATE takes the write lock as the transaction opens.
+  [[nodiscard]] bool TransactionUntouched() const override { return false; }
+  void RestartTransaction() noexcept override { Engine::RestartTransaction(); }
   [[nodiscard]] bool TableExists(std::string_view table) override;
   [[nodiscard]] std::vector<CatalogTable> ReadCatalog() override;
   [[nodiscard]] std::string ColumnType(ColumnKind kind, int32_t size = 0) override;
+  [[nodiscard]] uint64_t SchemaGeneration() const override { return Engine::SchemaGeneration(); }
 
  private:
   friend class SteppedRows;
