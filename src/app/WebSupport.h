@@ -58,6 +58,14 @@ struct EditableColumn {
 /// the query names no action.
 [[nodiscard]] std::optional<int32_t> ActionIDOfLink(std::string_view query);
 
+/// Whether a field holds text of several lines, in which tabs and line breaks are text: an
+/// action's Description or Result, or a note (which goes into the Result).
+[[nodiscard]] bool IsMultiLineField(std::string_view field);
+/// Raises kInvalidInput naming field when text holds a control character (a NUL byte, an escape,
+/// a line break in a one-line field); tabs and line breaks are allowed where multiLine. The
+/// message never repeats the text.
+void CheckControlCharacters(std::string_view field, std::string_view text, bool multiLine);
+
 /// Whether error is the refusal of a sign-in (unknown user or wrong password), as opposed to a
 /// failure of the database.
 [[nodiscard]] bool IsSignInRefused(const vb::ComError& error) noexcept;

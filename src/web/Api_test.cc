@@ -166,6 +166,17 @@ TEST_P(ApiTest, HostileRequestsAreRefusedWithAMessageAndChangeNothing) {
       {"POST", action + "/attachments", "bytes", "name", "application/octet-stream"},
       {"GET", "/api/v1/actions?limit=1e3", "", "limit"},
       {"GET", "/api/v1/actions?mine=perhaps", "", "mine"},
+      {"POST", "/api/v1/actions", R"({"fields": {"Subject": "a\u0000b"}})", "fields.Subject"},
+      {"POST", "/api/v1/actions", R"({"fields": {"Subject": "x", "Description": "\u001b[2J"}})",
+       "fields.Description: a text without control characters other than tabs"},
+      {"POST", "/api/v1/actions", R"({"fields": {"Subject\u0000": "x"}})", "a member's name"},
+      {"PATCH", action, R"({"changes": {"Subject": "a\nb"}})", "changes.Subject: a text on one"},
+      {"POST", action + "/move", R"({"move": "complete", "note": "\u0007"})",
+       "note: a text without"},
+      {"POST", "/api/v1/actions", R"({"fields": {"Subject": [["\u0000"]]}})",
+       "fields.Subject: a text on one line"},
+      {"GET", "/api/v1/actions?grep=a%00b", "", "grep"},
+      {"POST", action + "/attachments?name=a%0d.bin", "bytes", "name", "application/octet-stream"},
   };
   const std::string before = Snapshot();
   for (const auto& c : cases) {
@@ -182,9 +193,10 @@ TEST_P(ApiTest, HostileRequestsAreRefusedWithAMessageAndChangeNothing) {
   EXPECT_EQ(Snapshot(), before);
 
   const std::string script = "<script>alert(1)</script>";
-  const Answer created =
-      Call("POST", "/api/v1/actions", token, Json{{"fields", {{"Subject", script}}}}.dump());
-  ASSERT_EQ(created.status, 201) << created.raw;
+  const Answer created = Call(
+      "POST", "/api/v1/actions", token,
+      Json{{"fields", {{"Subject", script}, {"Description", "Two\r\nlines\tand a tab"}}}}.dump());
+  ASSERT_EQ(created.status, 201) << created.raw << " (a multi-line text keeps its line breaks)";
   const auto shown = client_->Get(fmt::format("/api/v1/actions/{}", created.body["id"].get<int>()),
                                   {{"Authorization", "Bearer " + token}});
   EXPECT_EQ(Json::parse(shown->body)["subject"], script);
