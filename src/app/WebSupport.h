@@ -1,7 +1,7 @@
 #pragma once
 // What a page about one action needs beyond the commands: the status sentences, the display
 // labels, whose turn it is, which review moves fit the person and the action, which columns the
-// person may edit, and the action an e-mail's link names.
+// person may edit, the action an e-mail's link names, and which control characters a text may hold.
 #include <cstdint>
 #include <optional>
 #include <string>

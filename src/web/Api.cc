@@ -90,7 +90,9 @@ void Guarded(Response& response, Body&& body) {
 // --- Reading requests -------------------------------------------------------------------------
 
 // Every text of a JSON body, member names too, checked for control characters; a text is named
-// by its member's path ("fields.Description"), deeper levels by that of their second level.
+// by its member's path ("fields.Description"), deeper levels by that of their second level. The
+// values an edit started from ("basedOn") are stored ones sent back, which may hold what older
+// programs stored (a tab in a subject), so they may hold tabs and line breaks everywhere.
 void CheckTexts(Site& site, const Request& request, const Json& body) {
   struct Pending {
     const Json* value;
@@ -105,7 +107,7 @@ void CheckTexts(Site& site, const Request& request, const Json& body) {
     const Json& value = *next.value;
     if (value.is_string()) {
       CheckRequestText(site, request, next.path, value.get_ref<const std::string&>(),
-                       app::IsMultiLineField(next.member));
+                       app::IsMultiLineField(next.member) || next.path.starts_with("basedOn."));
     } else if (value.is_object()) {
       for (const auto& [key, item] : value.items()) {
         CheckRequestText(site, request, "a member's name", key, false);

@@ -141,6 +141,12 @@ TEST_P(ApiTest, AnEditOverOthersChangesIsAConflictWithBothValues) {
   EXPECT_EQ(answer.body["conflicts"], Json::parse(R"([{"column": "Subject", "base": "Fix the pump",
                              "mine": "Replace the pump", "theirs": "Fix the pump today"}])"));
   EXPECT_EQ(Snapshot(), before);
+
+  // Based on what is stored now the edit goes through, also over a tab an older program stored.
+  (void)app::Edit(lead, id, {{"Subject", "Fix the pump\ttoday"}});
+  const Json rebased = {{"changes", {{"Subject", "Replace the pump"}}},
+                        {"basedOn", {{"Subject", "Fix the pump\ttoday"}}}};
+  EXPECT_EQ(Call("PATCH", path, token, rebased.dump()).status, 200);
 }
 
 TEST_P(ApiTest, HostileRequestsAreRefusedWithAMessageAndChangeNothing) {

@@ -418,6 +418,12 @@ TEST_P(AdminPagesTest, RefusalsAndBadInputShowTheirReasonAndChangeNothing) {
   const std::string page = client_->Get("/admin/users", {{"Cookie", Cookie("lead")}})->body;
   EXPECT_NE(page.find("&lt;b&gt;x"), std::string::npos);
   EXPECT_EQ(page.find("<b>x"), std::string::npos);
+  // The value an edit started from is the stored one, whatever an older program put in it.
+  const int32_t id = NewAction("Fix\tthe pump");
+  EXPECT_EQ(Post("lead", fmt::format("/action/{}/edit", id),
+                 {{"Subject", "Fixed"}, {"base.Subject", "Fix\tthe pump"}})
+                ->status,
+            303);
 }
 
 KV_INSTANTIATE_ENGINES(AdminPagesTest);

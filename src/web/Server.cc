@@ -144,10 +144,10 @@ void CheckRequestText(Site& site, const httplib::Request& request, std::string_v
 }
 
 void CheckRequestFields(Site& site, const httplib::Request& request) {
-  // A form's field and the value it started from ("base.Description") are texts of one kind.
+  // The value an edit started from ("base.Subject") is the stored one sent back, which may hold
+  // what older programs stored (a tab in a subject); it must not block the edit.
   const auto multiLine = [](std::string_view name) {
-    if (name.starts_with("base.")) name.remove_prefix(5);
-    return app::IsMultiLineField(name);
+    return name.starts_with("base.") || app::IsMultiLineField(name);
   };
   const auto check = [&](const std::string& name, std::string_view text) {
     CheckRequestText(site, request, "a field's name", name, false);
