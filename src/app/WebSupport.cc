@@ -173,6 +173,24 @@ std::optional<int32_t> ActionIDOfLink(std::string_view query) {
   return std::nullopt;
 }
 
+bool IsMultiLineField(std::string_view field) {
+  return vb::EqualsText(field, "Description") || vb::EqualsText(field, "Result") ||
+         vb::EqualsText(field, "note");
+}
+
+void CheckControlCharacters(std::string_view field, std::string_view text, bool multiLine) {
+  const auto refused = [multiLine](char c) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (multiLine && (c == '\t' || c == '\r' || c == '\n')) return false;
+    return byte < 0x20 || byte == 0x7f;
+  };
+  if (std::any_of(text.begin(), text.end(), refused)) {
+    throw Invalid(field, {},
+                  multiLine ? "a text without control characters other than tabs and line breaks"
+                            : "a text on one line without control characters");
+  }
+}
+
 bool IsSignInRefused(const vb::ComError& error) noexcept {
   return error.number() == kvuser::kLoginFailed;
 }

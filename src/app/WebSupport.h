@@ -1,7 +1,7 @@
 #pragma once
 // What a page about one action needs beyond the commands: the status sentences, the display
 // labels, whose turn it is, which review moves fit the person and the action, which columns the
-// person may edit, and the action an e-mail's link names.
+// person may edit, the action an e-mail's link names, and which control characters a text may hold.
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -57,6 +57,14 @@ struct EditableColumn {
 /// The ActionID an e-mail link's query ("LinkType=2&DBID=N&ActionID=ID…") names; nullopt when
 /// the query names no action.
 [[nodiscard]] std::optional<int32_t> ActionIDOfLink(std::string_view query);
+
+/// Whether a field holds text of several lines, in which tabs and line breaks are text: an
+/// action's Description or Result, or a note (which goes into the Result).
+[[nodiscard]] bool IsMultiLineField(std::string_view field);
+/// Raises kInvalidInput naming field when text holds a control character (a NUL byte, an escape,
+/// a line break in a one-line field); tabs and line breaks are allowed where multiLine. The
+/// message never repeats the text.
+void CheckControlCharacters(std::string_view field, std::string_view text, bool multiLine);
 
 /// Whether error is the refusal of a sign-in (unknown user or wrong password), as opposed to a
 /// failure of the database.

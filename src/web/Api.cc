@@ -86,13 +86,47 @@ void Guarded(Response& response, Body&& body) {
 
 // --- Reading requests -------------------------------------------------------------------------
 
+// Every text of a JSON body, member names too, checked for control characters; a text is named
+// by its member's path ("fields.Description"), deeper levels by that of their second level. The
+// values an edit started from ("basedOn") are stored ones sent back, which may hold what older
+// programs stored (a tab in a subject), so they may hold tabs and line breaks everywhere.
+void CheckTexts(Site& site, const Request& request, const Json& body) {
+  struct Pending {
+    const Json* value;
+    std::string path;
+    std::string member;
+    int depth;
+  };
+  std::vector<Pending> pending{{&body, "body", {}, 0}};
+  while (!pending.empty()) {
+    const Pending next = std::move(pending.back());
+    pending.pop_back();
+    const Json& value = *next.value;
+    if (value.is_string()) {
+      CheckRequestText(site, request, next.path, value.get_ref<const std::string&>(),
+                       app::IsMultiLineField(next.member) || next.path.starts_with("basedOn."));
+    } else if (value.is_object()) {
+      for (const auto& [key, item] : value.items()) {
+        CheckRequestText(site, request, "a member's name", key, false);
+        const std::string path = next.depth == 0   ? key
+                                 : next.depth == 1 ? next.path + "." + key
+                                                   : next.path;
+        pending.push_back({&item, path, key, next.depth + 1});
+      }
+    } else if (value.is_array()) {
+      for (const auto& item : value) pending.push_back({&item, next.path, next.member, next.depth});
+    }
+  }
+}
+
 // The request's body as a JSON object (an empty body is an empty object).
-Json BodyOf(const Request& request) {
+Json BodyOf(Site& site, const Request& request) {
   if (request.body.empty()) return Json::object();
   Json body = Json::parse(request.body, nullptr, false);
   if (body.is_discarded() || !body.is_object()) {
     throw app::Invalid("body", {}, "a JSON object");
   }
+  CheckTexts(site, request, body);
   return body;
 }
 
@@ -378,7 +412,7 @@ void ListActions(Call& call) {
 void GetAction(Call& call) { SendJson(call.response, 200, ActionOf(call.session, call.Id())); }
 
 void CreateAction(Call& call) {
-  const app::FieldTexts fields = FieldsMember(BodyOf(call.request), "fields", true);
+  const app::FieldTexts fields = FieldsMember(BodyOf(call.site, call.request), "fields", true);
   SendCreated(call.response, call.session, app::Add(call.session, fields));
 }
 
@@ -387,7 +421,7 @@ void CopyAction(Call& call) {
 }
 
 void EditAction(Call& call) {
-  const Json body = BodyOf(call.request);
+  const Json body = BodyOf(call.site, call.request);
   const app::EditResult result = app::Edit(
       call.session, call.Id(), FieldsMember(body, "changes", true), FieldsMember(body, "basedOn"));
   if (result.stored) {
@@ -412,7 +446,7 @@ void EditAction(Call& call) {
 
 // The review moves by name, and completing, closing and reopening as the command does them.
 void MoveAction(Call& call) {
-  const Json body = BodyOf(call.request);
+  const Json body = BodyOf(call.site, call.request);
   const std::string verb = call.request.matches[2];
   const std::string note = TextMember(body, "note");
   const int32_t id = call.Id();
@@ -443,7 +477,7 @@ void UploadAttachment(Call& call) {
   const Request& rq = call.request;
   app::NewAttachment attachment;
   if (rq.get_header_value("Content-Type").rfind("application/json", 0) == 0) {
-    const Json body = BodyOf(rq);
+    const Json body = BodyOf(call.site, rq);
     attachment.url = TextMember(body, "url", true);
     attachment.description = TextMember(body, "description");
   } else {
@@ -509,6 +543,7 @@ class Api {
   void Signed(const Request& request, Response& response, void (*call)(Call&)) {
     AddSecurityHeaders(response);
     Guarded(response, [&] {
+      CheckRequestFields(site_, request);
       const std::string token = BearerToken(request);
       if (token.empty()) {
         throw vb::ComError(app::kNotSignedIn, std::string(app::kSource),
@@ -524,7 +559,8 @@ class Api {
   void SignIn(const Request& request, Response& response) {
     AddSecurityHeaders(response);
     Guarded(response, [&] {
-      const Json body = BodyOf(request);
+      CheckRequestFields(site_, request);
+      const Json body = BodyOf(site_, request);
       const std::string user = TextMember(body, "user", true);
       const std::string password = TextMember(body, "password", true);
       const int64_t wait = site_.throttle.WaitSeconds(user, request.remote_addr);

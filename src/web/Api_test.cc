@@ -154,6 +154,12 @@ TEST_P(ApiTest, AnEditOverOthersChangesIsAConflictWithBothValues) {
   EXPECT_EQ(answer.body["conflicts"], Json::parse(R"([{"column": "Subject", "base": "Fix the pump",
                              "mine": "Replace the pump", "theirs": "Fix the pump today"}])"));
   EXPECT_EQ(Snapshot(), before);
+
+  // Based on what is stored now the edit goes through, also over a tab an older program stored.
+  (void)app::Edit(lead, id, {{"Subject", "Fix the pump\ttoday"}});
+  const Json rebased = {{"changes", {{"Subject", "Replace the pump"}}},
+                        {"basedOn", {{"Subject", "Fix the pump\ttoday"}}}};
+  EXPECT_EQ(Call("PATCH", path, token, rebased.dump()).status, 200);
 }
 
 TEST_P(ApiTest, HostileRequestsAreRefusedWithAMessageAndChangeNothing) {
@@ -181,6 +187,17 @@ TEST_P(ApiTest, HostileRequestsAreRefusedWithAMessageAndChangeNothing) {
       {"GET", "/api/v1/actions?limit=1e3", "", "limit"},
       {"GET", "/api/v1/actions?mine=perhaps", "", "mine"},
       {"GET", "/api/v1/actions?sort=Bogus", "", "sort: 'Bogus' is not a column"},
+      {"POST", "/api/v1/actions", R"({"fields": {"Subject": "a\u0000b"}})", "fields.Subject"},
+      {"POST", "/api/v1/actions", R"({"fields": {"Subject": "x", "Description": "\u001b[2J"}})",
+       "fields.Description: a text without control characters other than tabs"},
+      {"POST", "/api/v1/actions", R"({"fields": {"Subject\u0000": "x"}})", "a member's name"},
+      {"PATCH", action, R"({"changes": {"Subject": "a\nb"}})", "changes.Subject: a text on one"},
+      {"POST", action + "/move", R"({"move": "complete", "note": "\u0007"})",
+       "note: a text without"},
+      {"POST", "/api/v1/actions", R"({"fields": {"Subject": [["\u0000"]]}})",
+       "fields.Subject: a text on one line"},
+      {"GET", "/api/v1/actions?grep=a%00b", "", "grep"},
+      {"POST", action + "/attachments?name=a%0d.bin", "bytes", "name", "application/octet-stream"},
   };
   const std::string before = Snapshot();
   for (const auto& c : cases) {
@@ -199,9 +216,10 @@ TEST_P(ApiTest, HostileRequestsAreRefusedWithAMessageAndChangeNothing) {
   EXPECT_EQ(Snapshot(), before);
 
   const std::string script = "<script>alert(1)</script>";
-  const Answer created =
-      Call("POST", "/api/v1/actions", token, Json{{"fields", {{"Subject", script}}}}.dump());
-  ASSERT_EQ(created.status, 201) << created.raw;
+  const Answer created = Call(
+      "POST", "/api/v1/actions", token,
+      Json{{"fields", {{"Subject", script}, {"Description", "Two\r\nlines\tand a tab"}}}}.dump());
+  ASSERT_EQ(created.status, 201) << created.raw << " (a multi-line text keeps its line breaks)";
   const auto shown = client_->Get(fmt::format("/api/v1/actions/{}", created.body["id"].get<int>()),
                                   {{"Authorization", "Bearer " + token}});
   EXPECT_EQ(Json::parse(shown->body)["subject"], script);

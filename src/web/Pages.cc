@@ -391,7 +391,7 @@ void SendPage(Visit& visit, std::string_view name, std::string_view title, mstch
 
 void Redirect(httplib::Response& response, const std::string& path) {
   response.status = 303;
-  response.set_header("Location", path);
+  response.set_header("Location", IsLocalPath(path) ? path : "/");
 }
 
 const std::string* TypedText(const app::FieldTexts& values, std::string_view column) {
@@ -415,10 +415,26 @@ int32_t IdOf(const std::string& text, std::string_view field) {
   return id;
 }
 
-bool IsLocalPath(std::string_view next) {
-  return next.size() >= 1 && next.front() == '/' && next.rfind("//", 0) != 0 &&
-         next.find('\\') == std::string_view::npos &&
-         next.find_first_of("\r\n") == std::string_view::npos;
+bool IsLocalPath(std::string_view target) {
+  const auto control = [](unsigned char c) { return c < 0x20 || c == 0x7f; };
+  if (target.empty() || target.front() != '/') return false;
+  // Only what a browser itself sends as a path: printable ASCII, no blank, no backslash.
+  if (std::any_of(target.begin(), target.end(), [&](char c) {
+        return control(c) || c == ' ' || c == '\\' || static_cast<unsigned char>(c) > 0x7f;
+      })) {
+    return false;
+  }
+  // Browsers drop tabs and line breaks and read a backslash as "/", so a second "/", a backslash
+  // or a control character right after the first "/" can make "//other.host", also encoded, and
+  // also encoded again ("%252f" is "%2f" is "/"): the escapes there are decoded while they decode.
+  std::string rest(target.substr(1, 3));
+  for (size_t next = 4; rest.size() == 3 && rest[0] == '%'; next += 2) {
+    unsigned value = 0;
+    const auto [end, error] = std::from_chars(rest.data() + 1, rest.data() + 3, value, 16);
+    if (error != std::errc() || end != rest.data() + 3) break;
+    rest = static_cast<char>(value) + std::string(target.substr(std::min(next, target.size()), 2));
+  }
+  return rest.empty() || (rest[0] != '/' && rest[0] != '\\' && !control(rest[0]));
 }
 
 }  // namespace web

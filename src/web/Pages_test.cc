@@ -20,8 +20,10 @@
 #include "app/WebSupport.h"
 #include "kvdata/testing/Fixture.h"
 #include "vb/ComError.h"
+#include "web/Security.h"
 #include "web/ServedDatabase_test.h"
 #include "web/Server.h"
+#include "web/Site.h"
 
 namespace web {
 namespace {
@@ -77,28 +79,68 @@ TEST_P(PagesTest, RequestsWithoutSessionOrFormTokenAreTurnedAway) {
   EXPECT_NE(answer->get_header_value("Content-Security-Policy").find("default-src 'none'"),
             std::string::npos);
 
+  // A state-changing form needs its session's token in its body, and a browser's word that it
+  // comes from a page of this site.
+  const std::string move = fmt::format("/action/{}/move", id);
+  const std::string token = FormToken(cookie);
+  const std::string site = fmt::format("http://127.0.0.1:{}", port_);
+  struct Forged {
+    std::string path;
+    httplib::Headers headers;
+    std::string token;
+    std::string why;
+  };
+  const std::vector<Forged> forged = {
+      {move, {{"Cookie", cookie}}, "", "no token"},
+      {move, {{"Cookie", cookie}}, std::string(64, '0'), "a wrong token"},
+      {move + "?csrf=" + token, {{"Cookie", cookie}}, "", "the token in the query string"},
+      {move, {}, token, "a form without its session"},
+      {move, {{"Cookie", cookie}, {"Origin", "http://evil.example"}}, token, "another site"},
+      {move, {{"Cookie", cookie}, {"Origin", site + ".evil.example"}}, token, "a look-alike"},
+      {move, {{"Cookie", cookie}, {"Origin", "null"}}, token, "an opaque origin"},
+      {move, {{"Cookie", cookie}, {"Referer", "http://evil.example/?" + site}}, token, "Referer"},
+  };
   const std::string before = Snapshot();
-  for (const std::string& token : {std::string(), std::string(64, '0')}) {
-    answer = client_->Post(fmt::format("/action/{}/move", id), {{"Cookie", cookie}},
-                           httplib::Params{{"move", "close"}, {"csrf", token}});
-    EXPECT_EQ(answer->status, 403);
+  for (const auto& test : forged) {
+    httplib::Params form{{"move", "close"}};
+    if (!test.token.empty()) form.emplace("csrf", test.token);
+    EXPECT_EQ(client_->Post(test.path, test.headers, form)->status, 403) << test.why;
   }
-  answer = client_->Post(fmt::format("/action/{}/move", id),
-                         httplib::Params{{"move", "close"}, {"csrf", FormToken(cookie)}});
-  EXPECT_EQ(answer->status, 403) << "a form without its session";
   EXPECT_EQ(Snapshot(), before);
+  // This site's page by its Origin or its Referer; a program sends neither.
+  const std::vector<httplib::Headers> fromHere = {
+      {{"Origin", site}}, {{"Referer", site + "/settings"}}, {}};
+  for (const auto& from : fromHere) {
+    httplib::Headers headers = from;
+    headers.emplace("Cookie", cookie);
+    const httplib::Params form{{"csrf", token}, {"DefaultDueDays", "3"}, {"AlertDays", "2"}};
+    EXPECT_EQ(client_->Post("/settings/values", headers, form)->status, 303);
+  }
 }
 
 TEST_P(PagesTest, SignInIsThrottledPerUserAndGoesOnlyToLocalPages) {
-  const auto cookieHeader =
-      client_->Post("/signin", {{"Cookie", "kvsignin=" + std::string(64, 'b')}},
-                    httplib::Params{{"csrf", std::string(64, 'b')},
-                                    {"user", "orig"},
-                                    {"password", "password1"},
-                                    {"next", "//evil.example/"}});
-  EXPECT_EQ(cookieHeader->get_header_value("Location"), "/");
-  EXPECT_NE(cookieHeader->get_header_value("Set-Cookie").find("HttpOnly; SameSite=Strict"),
-            std::string::npos);
+  const std::string formToken(64, 'b');
+  const auto signIn = [&](const std::string& next, httplib::Headers headers = {}) {
+    headers.emplace("Cookie", "kvsignin=" + formToken);
+    return client_->Post(
+        "/signin", headers,
+        httplib::Params{
+            {"csrf", formToken}, {"user", "orig"}, {"password", "password1"}, {"next", next}});
+  };
+  // (the form decodes what it sends: "/%2f/x" arrives as itself)
+  for (const std::string next : {"//evil.example/", "/\\evil.example", "/%2f/evil.example",
+                                 "/%252f%252fevil.example", "https://evil.example", " /action/1"}) {
+    const auto answer = signIn(next);
+    EXPECT_EQ(answer->get_header_value("Location"), "/") << next;
+    EXPECT_NE(answer->get_header_value("Set-Cookie").find("HttpOnly; SameSite=Strict"),
+              std::string::npos);
+  }
+  // (the client decodes the Location header it reads)
+  EXPECT_EQ(signIn("/?grep=a%2Fb")->get_header_value("Location"), "/?grep=a/b");
+  EXPECT_EQ(signIn("/", {{"Origin", "http://evil.example"}})->status, 403);
+  const std::string form = client_->Get("/signin?next=%2F%252F%252Fevil.example")->body;
+  EXPECT_NE(form.find("name=\"next\" value=\"&#x2F;\""), std::string::npos) << form;
+
   int status = 0;
   for (int attempt = 0; attempt < 5; ++attempt) {
     EXPECT_EQ(SignIn("by", "wrong-password", &status), "");
@@ -107,6 +149,39 @@ TEST_P(PagesTest, SignInIsThrottledPerUserAndGoesOnlyToLocalPages) {
   EXPECT_EQ(SignIn("by", "password1", &status), "");
   EXPECT_EQ(status, 429);
   EXPECT_NE(SignIn("asg"), "") << "other users are not held up";
+
+  // Control characters are a 400 naming the field, and each counts for the address like a failed
+  // sign-in: with the five above, fifteen reach the limit of twenty.
+  const std::string nul("\0", 1);
+  for (int attempt = 0; attempt < 5; ++attempt) {
+    EXPECT_EQ(SignIn("lead", "pass" + nul + "word", &status), "");
+    EXPECT_EQ(status, 400);
+    const auto next = signIn("/\t/evil.example");
+    EXPECT_EQ(next->status, 400);
+    EXPECT_NE(next->body.find("next: a text on one line"), std::string::npos) << next->body;
+    const auto api =
+        client_->Post("/api/v1/session", R"({"user": "lead\u0000"})", "application/json");
+    EXPECT_EQ(api->status, 400);
+    EXPECT_NE(api->body.find("user: a text"), std::string::npos) << api->body;
+  }
+  EXPECT_EQ(SignIn("lead", "password1", &status), "");
+  EXPECT_EQ(status, 429) << "the address is held up";
+}
+
+// Behind a proxy the base URL is the site's address: its scheme, in any letter case, decides
+// Secure cookies, and its origin alone may post forms.
+TEST_P(PagesTest, TheBaseUrlDecidesSecureCookiesAndWhichOriginMayPost) {
+  Serve("HTTPS://Actions.Example.org/kv/");
+  const std::string formToken(64, 'c');
+  const auto signIn = [&](const std::string& origin) {
+    return client_->Post(
+        "/signin", {{"Cookie", "kvsignin=" + formToken}, {"Origin", origin}},
+        httplib::Params{{"csrf", formToken}, {"user", "orig"}, {"password", "password1"}});
+  };
+  EXPECT_EQ(signIn(fmt::format("http://127.0.0.1:{}", port_))->status, 403) << "not the base URL";
+  const auto answer = signIn("https://actions.example.org");
+  EXPECT_EQ(answer->status, 303);
+  EXPECT_NE(answer->get_header_value("Set-Cookie").find("; Secure"), std::string::npos);
 }
 
 KV_INSTANTIATE_ENGINES(PagesTest);
@@ -130,6 +205,50 @@ TEST(ActionIDOfLink, ReadsTheActionOfAnEmailLinkOnly) {
       {"", std::nullopt},
   };
   for (const auto& [query, id] : cases) EXPECT_EQ(app::ActionIDOfLink(query), id) << query;
+}
+
+TEST(IsLocalPath, AcceptsOnlyAPathOfThisSite) {
+  const std::vector<std::pair<std::string, bool>> cases = {
+      {"/", true},
+      {"/action/5", true},
+      {"/?grep=a%2Fb&sort=Subject", true},
+      {"/signin?next=%2Faction%2F1", true},
+      {"/admin/user?id=a%5Cb#x", true},
+      {"/a//b", true},
+      {"/%25", true},
+      {"", false},
+      {"//evil.example", false},
+      {"/\\evil.example", false},
+      {"/%2f/evil.example", false},
+      {"/%2F%2Fevil.example", false},
+      {"/%5cevil.example", false},
+      {"/%09/evil.example", false},
+      {"/%0d%0a/evil.example", false},
+      {"/%252f..", false},
+      {"/%25252F/evil.example", false},
+      {"/\t/evil.example", false},
+      {"/x\r\nSet-Cookie: a=b", false},
+      {"/x y", false},
+      {"/caf\xc3\xa9", false},
+      {"https://evil.example", false},
+      {" /action/5", false},
+      {"action/5", false},
+  };
+  for (const auto& [target, local] : cases) EXPECT_EQ(IsLocalPath(target), local) << target;
+}
+
+TEST(OriginOf, IsTheSchemeAndHostInSmallLettersWithoutTheDefaultPort) {
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"HTTPS://Actions.Example.org:443/kv?x#y", "https://actions.example.org"},
+      {"http://127.0.0.1:8080", "http://127.0.0.1:8080"},
+      {"http://host:80/", "http://host"},
+      {"https://host:80/", "https://host:80"},
+      {"ftp://host/", ""},
+      {"https://user@host/", ""},
+      {"https:///path", ""},
+      {"null", ""},
+  };
+  for (const auto& [url, origin] : cases) EXPECT_EQ(OriginOf(url), origin) << url;
 }
 
 void ReplaceAll(std::string& text, std::string_view from, const std::string& to) {
@@ -277,6 +396,15 @@ TEST_P(AdminPagesTest, RefusalsAndBadInputShowTheirReasonAndChangeNothing) {
        400,
        "not a relay address"},
       {"/admin/labels", {{"label.Subject", "Subject"}, {"label.Action", "Action"}}, 303, ""},
+      {"/action/new", {{"Subject", std::string("a\0b", 3)}}, 400, "Subject: a text on one line"},
+      {"/action/new", {{"Subject", "a\nb"}}, 400, "Subject: a text on one line"},
+      {"/action/new",
+       {{"Subject", "x"}, {"Description", "a\x1b[2Jb"}},
+       400,
+       "Description: a text without control characters other than tabs and line breaks"},
+      {"/admin/users", {{"userID", "x\x7f"}, {"password", "password9"}}, 400, "userID:"},
+      {"/queries?name=%01", {{"name", "Q"}, {"mine", "1"}}, 400, "name:"},
+      {"/queries", {{std::string("na\0me", 5), "Q"}}, 400, "a field&#39;s name:"},
   };
   for (const auto& test : cases) {
     SCOPED_TRACE(test.path + " " + test.reason);
@@ -294,6 +422,12 @@ TEST_P(AdminPagesTest, RefusalsAndBadInputShowTheirReasonAndChangeNothing) {
   const std::string page = client_->Get("/admin/users", {{"Cookie", Cookie("lead")}})->body;
   EXPECT_NE(page.find("&lt;b&gt;x"), std::string::npos);
   EXPECT_EQ(page.find("<b>x"), std::string::npos);
+  // The value an edit started from is the stored one, whatever an older program put in it.
+  const int32_t id = NewAction("Fix\tthe pump");
+  EXPECT_EQ(Post("lead", fmt::format("/action/{}/edit", id),
+                 {{"Subject", "Fixed"}, {"base.Subject", "Fix\tthe pump"}})
+                ->status,
+            303);
 }
 
 KV_INSTANTIATE_ENGINES(AdminPagesTest);
@@ -316,6 +450,7 @@ TEST_P(PagesTest, ListFiltersAndSavedQueriesChooseTheRowsAndSortingKeepsTheChoic
       {"/?within=soon", 400, {"within"}, {}},
       {"/default.asp?LinkType=2&ActionID=", 400, {"a link to an action"}, {}},
       {"/action/99999999999", 400, {"a positive number"}, {}},
+      {"/?grep=a%00b", 400, {"grep: a text on one line"}, {}},
   };
   for (const auto& test : cases) {
     SCOPED_TRACE(test.path);

@@ -2,7 +2,9 @@
 
 #include <sodium.h>
 
+#include <algorithm>
 #include <array>
+#include <cctype>
 #include <stdexcept>
 #include <utility>
 
@@ -47,6 +49,23 @@ bool SameSecret(std::string_view a, std::string_view b) {
   return sodium_memcmp(a.data(), b.data(), a.size()) == 0;
 }
 
+std::string OriginOf(std::string_view url) {
+  const size_t colon = url.find("://");
+  if (colon == std::string_view::npos) return {};
+  std::string origin(url.substr(0, url.find_first_of("/?#", colon + 3)));
+  std::transform(origin.begin(), origin.end(), origin.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  const std::string_view scheme = std::string_view(origin).substr(0, colon);
+  const std::string_view host = std::string_view(origin).substr(colon + 3);
+  if ((scheme != "http" && scheme != "https") || host.empty() || host.front() == ':' ||
+      host.find('@') != std::string_view::npos) {
+    return {};
+  }
+  const std::string_view defaultPort = scheme == "http" ? ":80" : ":443";
+  if (host.ends_with(defaultPort)) origin.resize(origin.size() - defaultPort.size());
+  return origin;
+}
+
 void AddSecurityHeaders(httplib::Response& response) {
   static const std::array<std::pair<const char*, const char*>, 5> headers = {{
       {"Content-Security-Policy",
@@ -74,6 +93,11 @@ void SignInThrottle::Failed(std::string_view userID, std::string_view address) {
   const auto now = Clock::now();
   Add("u:" + std::string(userID), now);
   Add("a:" + std::string(address), now);
+}
+
+void SignInThrottle::FailedAddress(std::string_view address) {
+  const std::lock_guard lock(mutex_);
+  Add("a:" + std::string(address), Clock::now());
 }
 
 void SignInThrottle::Succeeded(std::string_view userID) {

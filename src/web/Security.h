@@ -22,6 +22,11 @@ namespace web {
 /// Whether two secrets are equal, in time that does not depend on where they differ.
 [[nodiscard]] bool SameSecret(std::string_view a, std::string_view b);
 
+/// The origin of an absolute http(s) URL as a browser sends it in an Origin header:
+/// "scheme://host[:port]" in small letters, without the scheme's default port; "" for anything
+/// else (another scheme, no host, a user name before the host).
+[[nodiscard]] std::string OriginOf(std::string_view url);
+
 /// Adds the security headers and the Content-Security-Policy (no inline script, no framing).
 void AddSecurityHeaders(httplib::Response& response);
 
@@ -35,6 +40,8 @@ class SignInThrottle {
   /// Seconds until the user or the address may try again; 0 when allowed now.
   [[nodiscard]] int64_t WaitSeconds(std::string_view userID, std::string_view address);
   void Failed(std::string_view userID, std::string_view address);
+  /// A request refused for what it holds (control characters) counts for its address alone.
+  void FailedAddress(std::string_view address);
   /// A successful sign-in clears the user's count (the address keeps its own).
   void Succeeded(std::string_view userID);
 

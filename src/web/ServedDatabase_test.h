@@ -31,17 +31,29 @@ class ServedDatabaseTest : public kvdata::testing::DatabaseTest {
     for (const auto* user : {"orig", "asg", "by"})
       app::UserAdd(lead, {user, user, "password1", "", {}});
     app::UserAdd(lead, {"viewer", "Vi", "password1", "", viewers});
+    Serve();
+  }
+  void TearDown() override {
+    Stop();
+    DatabaseTest::TearDown();
+  }
+  // Serves the database (again) at a free port, people reaching it at baseUrl.
+  void Serve(const std::string& baseUrl = {}) {
+    if (server_) Stop();
     ServeOptions options;
     options.port = 0;
     options.open = open_;
+    options.baseUrl = baseUrl;
     server_ = std::make_unique<Server>(options);
-    client_ = std::make_unique<httplib::Client>("127.0.0.1", server_->Bind());
+    port_ = server_->Bind();
+    client_ = std::make_unique<httplib::Client>("127.0.0.1", port_);
     thread_ = std::thread([this] { server_->Run(); });
+    // Once it answers it is serving, and a Stop cannot come before the serving begins.
+    (void)client_->Get("/signin");
   }
-  void TearDown() override {
+  void Stop() {
     server_->Stop();
     thread_.join();
-    DatabaseTest::TearDown();
   }
   int32_t NewAction(const std::string& subject = "Fix the pump") {
     auto orig = app::Session::SignIn(open_, "orig", "password1");
@@ -55,6 +67,7 @@ class ServedDatabaseTest : public kvdata::testing::DatabaseTest {
   }
   app::OpenOptions open_;
   std::unique_ptr<Server> server_;
+  int port_ = 0;
   std::unique_ptr<httplib::Client> client_;
   std::thread thread_;
 };

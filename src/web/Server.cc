@@ -99,14 +99,70 @@ void SendComError(httplib::Response& response, const vb::ComError& error) {
   SendError(response, 500, "The server could not complete this request.");
 }
 
+// The form token of a POST, read from its body alone: a token in the query string would travel
+// on in logs and Referer headers, so it counts for nothing.
+std::string BodyFormToken(const httplib::Request& request) {
+  if (request.is_multipart_form_data()) {
+    return request.has_file("csrf") ? request.get_file_value("csrf").content : std::string();
+  }
+  if (request.get_header_value("Content-Type").rfind("application/x-www-form-urlencoded", 0) != 0) {
+    return {};
+  }
+  httplib::Params fields;
+  httplib::detail::parse_query_text(request.body, fields);
+  const auto found = fields.find("csrf");
+  return found == fields.end() ? std::string() : found->second;
+}
+
+// Whether a state-changing request comes from a page of this site by what the browser says:
+// its Origin, else its Referer, is the base URL's origin (without a base URL, this Host's).
+// Programs send neither header; the form token alone guards their requests.
+bool FromThisSite(const Site& site, const httplib::Request& request) {
+  const char* header = request.has_header("Origin")    ? "Origin"
+                       : request.has_header("Referer") ? "Referer"
+                                                       : nullptr;
+  if (!header) return true;
+  const std::string origin = OriginOf(request.get_header_value(header));
+  if (origin.empty()) return false;
+  if (!site.options.baseUrl.empty()) return origin == OriginOf(site.options.baseUrl);
+  const std::string host = request.get_header_value("Host");
+  return origin == OriginOf("http://" + host) || origin == OriginOf("https://" + host);
+}
+
 }  // namespace
+
+void CheckRequestText(Site& site, const httplib::Request& request, std::string_view field,
+                      std::string_view text, bool multiLine) {
+  try {
+    app::CheckControlCharacters(field, text, multiLine);
+  } catch (const vb::ComError&) {
+    site.throttle.FailedAddress(request.remote_addr);
+    throw;
+  }
+}
+
+void CheckRequestFields(Site& site, const httplib::Request& request) {
+  // The value an edit started from ("base.Subject") is the stored one sent back, which may hold
+  // what older programs stored (a tab in a subject); it must not block the edit.
+  const auto multiLine = [](std::string_view name) {
+    return name.starts_with("base.") || app::IsMultiLineField(name);
+  };
+  const auto check = [&](const std::string& name, std::string_view text) {
+    CheckRequestText(site, request, "a field's name", name, false);
+    CheckRequestText(site, request, name, text, multiLine(name));
+  };
+  for (const auto& [name, value] : request.params) check(name, value);
+  // A file's content is whatever it is; its name and the form's other parts are texts.
+  for (const auto& [name, part] : request.files)
+    check(name, part.filename.empty() ? part.content : part.filename);
+}
 
 Site::Site(ServeOptions serveOptions)
     : options(std::move(serveOptions)),
       throttle(options.userSignInLimit, options.addressSignInLimit, std::chrono::minutes(10)),
       bootstrapCss(ReadFile(KV_BOOTSTRAP_CSS)) {}
 
-bool Site::SecureCookies() const { return options.baseUrl.rfind("https://", 0) == 0; }
+bool Site::SecureCookies() const { return OriginOf(options.baseUrl).starts_with("https://"); }
 
 void ParseListen(const std::string& listen, ServeOptions& options) {
   const size_t colon = listen.rfind(':');
@@ -139,6 +195,7 @@ struct Server::Impl {
   template <class Body>
   void Signed(const httplib::Request& request, httplib::Response& response, Body&& body) {
     AddSecurityHeaders(response);
+    if (!Readable(request, response)) return;
     std::optional<app::Session> session;
     const std::string token = CookieOf(request, kSessionCookie);
     try {
@@ -153,7 +210,8 @@ struct Server::Impl {
       return Redirect(response, "/signin?next=" + QueryValue(TargetOf(request)));
     }
     Visit visit{site, request, response, std::move(*session), FormTokenOf(token)};
-    if (request.method == "POST" && !SameSecret(Param(request, "csrf"), visit.formToken)) {
+    if (request.method == "POST" &&
+        (!SameSecret(BodyFormToken(request), visit.formToken) || !FromThisSite(site, request))) {
       return SendError(response, 403,
                        "This form has expired or did not come from this site. Please try again.");
     }
@@ -161,6 +219,18 @@ struct Server::Impl {
             [&] { SendError(response, 500, "The server could not complete this request."); });
     // A server error may have left the connection unusable: only a clean one serves again.
     if (response.status < 500) site.pool.Give(std::move(visit.session).TakeAction());
+  }
+
+  // Refuses a request with control characters in its fields (400, naming the field).
+  bool Readable(const httplib::Request& request, httplib::Response& response) {
+    try {
+      CheckRequestFields(site, request);
+      return true;
+    } catch (const vb::ComError& error) {
+      AddSecurityHeaders(response);
+      SendComError(response, error);
+      return false;
+    }
   }
 
   void SignInForm(const httplib::Request& request, httplib::Response& response,
@@ -183,7 +253,9 @@ struct Server::Impl {
   }
 
   void SignIn(const httplib::Request& request, httplib::Response& response) {
-    if (!SameSecret(Param(request, "csrf"), CookieOf(request, kSignInCookie))) {
+    if (!Readable(request, response)) return;
+    if (!SameSecret(BodyFormToken(request), CookieOf(request, kSignInCookie)) ||
+        !FromThisSite(site, request)) {
       return SignInForm(request, response, "The sign-in form expired. Please try again.", 403);
     }
     const std::string user = Param(request, "user");
@@ -206,8 +278,7 @@ struct Server::Impl {
     site.throttle.Succeeded(user);
     AddSecurityHeaders(response);
     response.set_header("Set-Cookie", CookieHeader(site, kSessionCookie, token));
-    const std::string next = Param(request, "next");
-    Redirect(response, IsLocalPath(next) ? next : "/");
+    Redirect(response, Param(request, "next"));
   }
 
   void SignOut(Visit& visit) {
@@ -236,7 +307,9 @@ struct Server::Impl {
     // the client's delayed acknowledgement of the headers (40 ms on Linux) on every kept-alive
     // connection.
     http.set_tcp_nodelay(true);
-    http.Get("/signin", [this](const Request& rq, Response& rs) { SignInForm(rq, rs, {}, 200); });
+    http.Get("/signin", [this](const Request& rq, Response& rs) {
+      if (Readable(rq, rs)) SignInForm(rq, rs, {}, 200);
+    });
     http.Post("/signin", [this](const Request& rq, Response& rs) { SignIn(rq, rs); });
     http.Post("/signout", [this](const Request& rq, Response& rs) {
       Signed(rq, rs, [this](Visit& visit) { SignOut(visit); });

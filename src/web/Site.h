@@ -59,7 +59,7 @@ void SendPage(Visit& visit, std::string_view name, std::string_view title, mstch
 /// The same for a visitor who is not signed in (sign-in and error pages).
 void SendPublicPage(httplib::Response& response, std::string_view name, std::string_view title,
                     mstch::map context, int status = 200);
-/// A 303 redirect to a path of this site.
+/// A 303 redirect to path, or to the start page when path is not local (IsLocalPath).
 void Redirect(httplib::Response& response, const std::string& path);
 /// A form or query value ("" when missing).
 [[nodiscard]] std::string Param(const httplib::Request& request, const std::string& name);
@@ -69,8 +69,18 @@ void Redirect(httplib::Response& response, const std::string& path);
 [[nodiscard]] int32_t IdOf(const std::string& text, std::string_view field);
 /// A text as one value of a query string (every byte but the unreserved ones percent-encoded).
 [[nodiscard]] std::string QueryValue(std::string_view text);
-/// Whether next is a path of this site (no scheme, no host), safe to redirect to.
-[[nodiscard]] bool IsLocalPath(std::string_view next);
+/// Whether target is a path of this site that no browser reads as another host: one "/" first,
+/// and no second "/", backslash or control character after it, in any encoding. Every redirect
+/// goes only to such a path.
+[[nodiscard]] bool IsLocalPath(std::string_view target);
+
+/// Refuses text (kInvalidInput naming field) with control characters (app::CheckControlCharacters)
+/// and counts the refusal against the sign-in throttle of the client's address.
+void CheckRequestText(Site& site, const httplib::Request& request, std::string_view field,
+                      std::string_view text, bool multiLine);
+/// The same for every field of the query and the form, names and values (a file's content
+/// aside); multi-line fields (app::IsMultiLineField) may hold tabs and line breaks.
+void CheckRequestFields(Site& site, const httplib::Request& request);
 
 /// The pages a signed-in person visits. Each may raise vb::ComError; the server turns it into
 /// an error page.
