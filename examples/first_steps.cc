@@ -14,22 +14,27 @@ int main(int argc, char** argv) {
   try {
     // A new database with its first user, a SuperUser.
     std::filesystem::remove(file);
-    kvdata::DataServer::CreateDatabase(file, {"ada", "Ada Admin", "s3cret!"});
+    kvdata::DataServer::CreateDatabase(file, {"ada", "Ada Admin", "first-steps"});
 
     // Open it and sign in.
     kvaction::Action action;
     action.OpenConnection(file);
-    action.Login("ada", "s3cret!");
+    action.Login("ada", "first-steps");
 
-    // Add two actions: the values go in as a one-row, in-memory record set.
+    // Add two actions, due in two weeks and assigned for review (the status sentence of lists
+    // and e-mails reads the review status): the values go in as a one-row, in-memory record set.
+    const vb::Date due = action.Clock().Today().AddDays(14);
     for (const char* subject : {"Order the spare pump", "Update the risk register"}) {
       auto values = ado::Recordset::Create();
       values->Fields().Append("Subject", ado::adVarWChar, 100, ado::adFldUpdatable);
       values->Fields().Append("AssigneeID", ado::adVarWChar, 50, ado::adFldUpdatable);
       values->Fields().Append("Assignee", ado::adVarWChar, 100, ado::adFldUpdatable);
+      values->Fields().Append("DateDue", ado::adDate, 0, ado::adFldUpdatable);
+      values->Fields().Append("Reviewed", ado::adSmallInt, 0, ado::adFldUpdatable);
       values->Open(ado::adOpenStatic, ado::adLockOptimistic);
-      values->AddNew({"Subject", "AssigneeID", "Assignee"},
-                     {vb::Variant(subject), vb::Variant("ada"), vb::Variant("Ada Admin")});
+      values->AddNew({"Subject", "AssigneeID", "Assignee", "DateDue", "Reviewed"},
+                     {vb::Variant(subject), vb::Variant("ada"), vb::Variant("Ada Admin"),
+                      vb::Variant(due), vb::Variant(int16_t{kvaction::rsAssigneeReview})});
       std::cout << "Added action " << action.addRecord(nullptr, values) << '\n';
     }
 

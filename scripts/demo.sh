@@ -51,7 +51,8 @@ add() {
 
 seed() {
   printf 'admin-demo\n' |
-    "$kvaction" --db "$seed_db" init --admin admin --name "Alex Admin" --password-stdin >/dev/null
+    "$kvaction" --db "$seed_db" init --admin admin --name "Alex Admin" --email admin@example.com \
+      --password-stdin >/dev/null
   # Uploaded attachments live beside the database.
   mkdir -p "$db.attachments"
   as admin settings set AttachmentPath "$db.attachments" >/dev/null
@@ -128,7 +129,7 @@ seed() {
 }
 
 if [ ! -f "$db" ]; then
-  echo "Creating the demo database $db (this takes a few minutes)"
+  echo "Creating the demo database $db (a few seconds)"
   seed_db="$db.seeding"
   rm -f "$seed_db"
   seed

@@ -4,7 +4,8 @@
 #     with its SONAME, libkvaction.a, the CMake package, kvaction.pc, the command, its man page;
 #  2. examples/ built against that prefix through find_package (shared and static) and through
 #     pkg-config (shared and static), and run;
-#  3. the .deb packages built by CPack, their contents and names, unpacked into a scratch root
+#  3. the .deb packages built by CPack, their contents and names, what Debian's checker lintian
+#     says of them (any error fails; warnings are printed), unpacked into a scratch root
 #     (dpkg -x), the command and the example run from there;
 #  4. a SQLite-only library (no PostgreSQL, mail or command) that needs neither libpq nor
 #     libcurl, and refuses a PostgreSQL connection string clearly.
@@ -60,7 +61,7 @@ for f in include/kvaction/Action.h include/kvaction/Version.h include/kvaction/v
          include/kvaction/kvdata/DataServer.h include/kvaction/kvdata/Backup.h \
          lib/libkvaction.a "lib/libkvaction.so.$major" lib/cmake/kvAction/kvActionConfig.cmake \
          lib/cmake/kvAction/kvActionConfigVersion.cmake lib/pkgconfig/kvaction.pc bin/kvaction \
-         share/man/man1/kvaction.1; do
+         share/man/man1/kvaction.1.gz; do
   [ -e "$prefix/$f" ] || fail "cmake --install did not install $f"
 done
 for generic in vb ado kvdata kvuser; do
@@ -69,8 +70,10 @@ done
 ! find "$prefix/include" -name '*_test.h' -o -name 'Fixture.h' | grep -q . || fail "test headers are installed"
 objdump -p "$prefix/lib/libkvaction.so.$version" | grep -q "SONAME *libkvaction.so.$major\$" ||
   fail "libkvaction.so has no SONAME libkvaction.so.$major"
-grep -q '^\.SH COMMANDS' "$prefix/share/man/man1/kvaction.1" || fail "the man page lists no commands"
-grep -q 'kvaction backup' "$prefix/share/man/man1/kvaction.1" || fail "the man page misses backup"
+zgrep -q '^\.SH COMMANDS' "$prefix/share/man/man1/kvaction.1.gz" || fail "the man page lists no commands"
+zgrep -q 'kvaction backup' "$prefix/share/man/man1/kvaction.1.gz" || fail "the man page misses backup"
+zgrep -q 'KVACTION_DB' "$prefix/share/man/man1/kvaction.1.gz" || fail "the man page misses KVACTION_DB"
+[ ! -e "$prefix/share/doc" ] || fail "cmake --install installed the packages' share/doc files"
 "$prefix/bin/kvaction" --help >/dev/null
 check_client "$prefix" installed
 
@@ -94,11 +97,21 @@ for deb in "${debs[@]}"; do
         fail "$package does not depend on its library" ;;
     kvaction)
       grep -q 'usr/bin/kvaction$' <<<"$contents" || fail "$package lacks the command"
-      grep -q 'man1/kvaction.1' <<<"$contents" || fail "$package lacks the man page" ;;
+      grep -q 'man1/kvaction.1.gz$' <<<"$contents" || fail "$package lacks the man page" ;;
     *) fail "unexpected package $package" ;;
   esac
+  for f in copyright changelog.gz; do
+    grep -q "usr/share/doc/$package/$f\$" <<<"$contents" || fail "$package lacks $f"
+  done
   dpkg -x "$deb" "$debroot"
 done
+# The debug symbols of the library and the command, apart from them.
+ddebs=("$scratch"/debs/*-dbgsym_*.ddeb)
+[ ${#ddebs[@]} -eq 2 ] || fail "expected 2 debug symbol packages, got: ${ddebs[*]}"
+# Debian's own checker: an error fails the check; the warnings that stay are in docs/install.md.
+lintian --fail-on error "${debs[@]}" ||
+  fail "lintian found errors in the packages (above)"
+echo "lintian: no errors in ${#debs[@]} packages"
 "$debroot/usr/bin/kvaction" --help >/dev/null
 check_client "$debroot/usr" deb
 

@@ -10,7 +10,8 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/setup.sh"
 cd "$root"
 cmake --preset release >/dev/null
-cmake --build --preset release --target kvaction
+# The command, and with it all that `cmake --install build/release` installs (not the tests).
+cmake --build --preset release --target kv_installable
 kvaction="$root/build/release/src/cli/kvaction"
 export KV_DEMO_DB=${KV_DEMO_DB:-$root/demo.kvdb}
 "$root/scripts/demo.sh" "$kvaction"

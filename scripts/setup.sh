@@ -7,7 +7,7 @@ packages=(
   libsqlite3-dev libpq-dev postgresql postgresql-contrib
   libfmt-dev libgtest-dev libgmock-dev libbenchmark-dev
   libcli11-dev nlohmann-json3-dev libsodium-dev libcurl4-openssl-dev libtomlplusplus-dev
-  dpkg-dev file binutils  # the .deb packages (CPack, dpkg-shlibdeps) and their check
+  dpkg-dev file binutils lintian  # the .deb packages (CPack, dpkg-shlibdeps) and their check
   gcovr
   libcpp-httplib-dev libmstch-dev libjs-bootstrap5
   chromium chromium-driver python3-selenium python3-pytest

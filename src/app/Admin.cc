@@ -35,7 +35,6 @@ constexpr std::array<int32_t, 6> kPickers = {
 
 constexpr int32_t kIdSize = 50;
 constexpr int32_t kNameSize = 100;
-constexpr int32_t kEmailSize = 255;
 
 ado::RecordsetPtr UserRow(Session& session, std::string_view userID) {
   auto rs = internal::Connection(session).OpenRecordset(
@@ -78,10 +77,7 @@ int32_t DefaultWorkgroup(Session& session) {
 
 void CheckUserTexts(std::string_view name, std::string_view email) {
   internal::CheckSize("name", name, kNameSize);
-  internal::CheckSize("email", email, kEmailSize);
-  if (!email.empty() && email.find('@') == std::string_view::npos) {
-    throw Invalid("email", email, "an e-mail address");
-  }
+  internal::CheckEmail(email);
 }
 
 void EndSessions(Session& session, std::string_view userID) {

@@ -138,6 +138,14 @@ void CheckPassword(std::string_view password) {
   }
 }
 
+void CheckEmail(std::string_view email) {
+  constexpr int32_t kEmailSize = 255;  // Users.Email
+  CheckSize("email", email, kEmailSize);
+  if (!email.empty() && email.find('@') == std::string_view::npos) {
+    throw Invalid("email", email, "an e-mail address");
+  }
+}
+
 std::string UserName(Session& session, std::string_view userID) {
   const auto rs = Connection(session).OpenRecordset(
       "select UserName from Users where UserID = " + DataUtility::SqlText(userID), 0, 2, 1);

@@ -71,6 +71,9 @@ void Record(Session& session, int32_t code, int32_t actionID, std::string_view t
 void CheckSize(std::string_view field, std::string_view text, int32_t size);
 /// Checks a password against the product's rule; raises kInvalidInput.
 void CheckPassword(std::string_view password);
+/// Checks a user's e-mail address ("" for none) as every way of storing one does: it fits the
+/// column and has an '@'. Raises kInvalidInput naming the field "email".
+void CheckEmail(std::string_view email);
 /// A user's display name; raises kNotFound for an unknown user ID.
 [[nodiscard]] std::string UserName(Session& session, std::string_view userID);
 /// Whether a workgroup exists.

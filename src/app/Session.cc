@@ -158,12 +158,20 @@ void CreateDatabase(const OpenOptions& given, const FirstUser& user) {
   if (user.userID.empty()) throw Invalid("user", {}, "a user ID is required");
   internal::CheckSize("user", user.userID, 50);
   internal::CheckPassword(user.password);
+  internal::CheckEmail(user.email);
   kvdata::DataServer::CreateDatabase(
       options.connection,
       {user.userID, user.userName.empty() ? user.userID : user.userName, user.password,
        options.cost},
       options.clock);
   (void)Upgrade(options);
+  if (user.email.empty()) return;
+  // The library creates the first user without an address; it is stored as an edit stores one.
+  const auto action = Opened(options);
+  const auto rs = action->DataServer()->Connection()->OpenRecordset(
+      "select * from Users where UserID = " + DataUtility::SqlText(user.userID), 1, 2, 3);
+  (*rs)["Email"].Value(vb::Variant(user.email));
+  rs->Update();
 }
 
 std::vector<std::string> Upgrade(const OpenOptions& given) {

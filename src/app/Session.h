@@ -86,11 +86,13 @@ struct FirstUser {
   std::string userID;
   std::string userName;
   std::string password;  ///< at least kMinPasswordLength characters
+  std::string email;     ///< the address notices come from and go to; "" for none yet
 };
 
 /// Creates a new action database with its first user (a SuperUser) and a least-privilege default
 /// workgroup "Staff" that AddUser uses unless told otherwise (settings key "DefaultWorkgroup").
-/// Raises kInvalidInput for a missing ID or a too-short password; nothing is created then.
+/// Raises kInvalidInput for a missing ID, a too-short password or an e-mail address that is not
+/// one; nothing is created then.
 void CreateDatabase(const OpenOptions& options, const FirstUser& user);
 
 /// Adds to an existing action database what this release needs and an older one lacks (the

@@ -1,5 +1,7 @@
 #include "app/WebSupport.h"
 
+#include <fmt/format.h>
+
 #include <algorithm>
 #include <charconv>
 #include <utility>
@@ -79,6 +81,32 @@ std::vector<std::string> VisibleColumns(Session& session) {
 Turn TurnOf(ado::Recordset& row) {
   if (IsSet(row, "DateClosed")) return Turn::Nobody;
   return WaitsForOriginator(ReviewedOf(row)) ? Turn::Originator : Turn::Assignee;
+}
+
+std::string ReadableValue(Session& session, ado::Recordset& row, std::string_view column) {
+  const vb::Variant value = row[column].Value();
+  if (vb::EqualsText(column, "Reviewed")) return StatusOf(session, row).status;
+  if (vb::EqualsText(column, "Alert")) {
+    // The flag counts for the person whose turn it is, and only while the action is open.
+    if (!IsSet(row, column) || !vb::CBool(value)) return "No";
+    const Turn turn = TurnOf(row);
+    if (turn == Turn::Nobody) return "No (the action is closed)";
+    const std::string_view role = turn == Turn::Originator ? "Originator" : "Assignee";
+    const std::string person = ValueText(session, row[role].Value());
+    return fmt::format("Yes, for the {} ({})", LabelOf(session, role),
+                       person.empty() ? "nobody" : person);
+  }
+  if (vb::EqualsText(column, "ActionType") && IsSet(row, column)) {
+    switch (vb::CLng(value)) {
+      case kvaction::atApprovalRequired:
+        return "Approval required";
+      case kvaction::atAcknowledgeOnly:
+        return "Acknowledge only";
+      default:
+        break;
+    }
+  }
+  return ValueText(session, value);
 }
 
 std::vector<ReviewMove> MovesFor(Session& session, int32_t actionID) {

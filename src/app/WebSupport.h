@@ -35,6 +35,12 @@ enum class Turn { Nobody, Originator, Assignee };
 /// Whose turn it is by the action's dates and review status.
 [[nodiscard]] Turn TurnOf(ado::Recordset& row);
 
+/// A column of the action at row's current position as a person reads it: Reviewed as the
+/// review-status (or closing) sentence, Alert as whose attention it waits for, ActionType in
+/// words; every other column as ValueText gives it.
+[[nodiscard]] std::string ReadableValue(Session& session, ado::Recordset& row,
+                                        std::string_view column);
+
 /// A step of the review conversation a person may take now.
 struct ReviewMove {
   std::string name;   ///< "assign", "complete", "clarify-ask", "clarify", "approve", "reject",

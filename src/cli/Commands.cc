@@ -133,13 +133,18 @@ void AddCommands(CLI::App& app, Options& options) {
   // The shared options may also follow the command: `kvaction init --admin a --password-stdin`.
   app.fallthrough();
   app.set_version_flag("--version", std::string("kvaction ") + KV_VERSION);
-  app.footer(
-      "Run 'kvaction help COMMAND' for a command's options. Exit status: 0 done, 1 refused "
-      "or failed, 2 the command line is wrong.");
-  app.add_option("--db", options.db, "Embedded database file (default: actions.kvdb)");
+  // Every command inherits this footer; the overview adds the environment below.
+  const std::string footer =
+      "Run 'kvaction help COMMAND' for a command's options. Exit status: 0 done, 1 refused or "
+      "failed, 2 the command line is wrong.";
+  app.footer(footer);
+  app.add_option("--db", options.db,
+                 "Embedded database file (default: $KVACTION_DB, else actions.kvdb)");
   app.add_option("--connection", options.connection,
-                 "Connection string, e.g. Provider=PostgreSQL;Host=...;Database=...");
-  app.add_option("--user", options.user, "User name to log in as (default: the signed-in one)");
+                 "Connection string, e.g. Provider=PostgreSQL;Host=...;Database=... "
+                 "(default: $KVACTION_CONNECTION)");
+  app.add_option("--user", options.user,
+                 "User name to log in as (default: $KVACTION_USER, else the signed-in one)");
   app.add_flag("--password-stdin", options.passwordStdin,
                "Read the password from the first line of standard input");
   app.add_flag("--json", options.json, "Print results as JSON");
@@ -161,6 +166,11 @@ void AddCommands(CLI::App& app, Options& options) {
   RegisterMailCommands(app, options);
   app.add_subcommand("help", "Describe a command: kvaction help [COMMAND [SUBCOMMAND]]")
       ->allow_extras();
+  app.footer(
+      "Environment: KVACTION_DB, KVACTION_CONNECTION and KVACTION_USER stand in for --db, "
+      "--connection and --user when these are not given; then config.toml in "
+      "$XDG_CONFIG_HOME/kvaction or ~/.config/kvaction (keys db, connection, user, locale).\n" +
+      footer);
 }
 
 CLI::App* AddGroup(CLI::App& app, std::string name, std::string description) {

@@ -12,6 +12,7 @@
 #include "app/Actions.h"
 #include "app/Errors.h"
 #include "app/Lists.h"
+#include "app/WebSupport.h"
 #include "cli/Cli.h"
 #include "cli/Fields.h"
 #include "vb/ComError.h"
@@ -50,7 +51,7 @@ app::FieldTexts TextsOf(const RecordArgs& args, const vb::Locale& locale) {
   return texts;
 }
 
-/// One action as "Column: value" lines, or JSON with its history.
+/// One action as "Column: value" lines in words, or JSON (the stored values) with its history.
 void Show(app::Session& session, int32_t actionID, const Options& options) {
   const ado::RecordsetPtr row = app::Show(session, actionID);
   ado::RecordsetPtr history;
@@ -85,7 +86,7 @@ void Show(app::Session& session, int32_t actionID, const Options& options) {
   for (int32_t i = 0; i < fields.Count(); ++i) {
     const std::string& name = fields.Item(i).Name();
     std::cout << name << ':' << std::string(width - name.size() + 1, ' ')
-              << Escaped(FieldText(fields.Item(i).Value(), session.locale())) << '\n';
+              << Escaped(app::ReadableValue(session, *row, name)) << '\n';
   }
   if (history) {
     std::cout << '\n';

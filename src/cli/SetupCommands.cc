@@ -20,6 +20,7 @@ void RegisterInit(CLI::App& app, Options& options) {
     std::string file;
     std::string admin;
     std::string name;
+    std::string email;
   };
   auto args = std::make_shared<Args>();
   auto* init = app.add_subcommand(
@@ -30,12 +31,15 @@ void RegisterInit(CLI::App& app, Options& options) {
   init->add_option("FILE", args->file, "Database file to create (default: --db or actions.kvdb)");
   init->add_option("--admin", args->admin, "ID of the first user")->required();
   init->add_option("--name", args->name, "Display name of the first user (default: the ID)");
+  init->add_option("--email", args->email,
+                   "E-mail address of the first user: the notices they send come from it");
   init->callback([args, &options] {
     if (!args->file.empty()) options.db = args->file, options.connection.clear();
     ApplyDefaults(options);
     const std::string password = ReadPassword(options, "Password for " + args->admin + ": ");
-    app::CreateDatabase(OpenOptionsOf(options),
-                        {args->admin, args->name.empty() ? args->admin : args->name, password});
+    app::CreateDatabase(
+        OpenOptionsOf(options),
+        {args->admin, args->name.empty() ? args->admin : args->name, password, args->email});
     std::cout << "Created the action database with the SuperUser " << args->admin << ".\n";
   });
 }
