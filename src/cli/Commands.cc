@@ -10,7 +10,9 @@
 
 #include <fmt/format.h>
 
+#include "app/Errors.h"
 #include "cli/Cli.h"
+#include "cli/Fields.h"
 #include "vb/ComError.h"
 
 namespace cli {
@@ -114,8 +116,11 @@ void PrintError(const vb::ComError& e) {
     std::cerr << "kvaction: " << e.description() << '\n';
     return;
   }
+  // An input error of app/ names its field by an ID; the person typed an option.
+  const std::string description =
+      e.number() == app::kInvalidInput ? InOptionNames(e.description()) : e.description();
   std::cerr << "kvaction: " << ErrorNumberText(e.number()) << ' ' << e.source() << ": "
-            << e.description() << '\n';
+            << description << '\n';
 }
 
 }  // namespace

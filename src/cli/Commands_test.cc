@@ -134,7 +134,7 @@ TEST_P(Command, EveryCommandAnswersWhatItDidOrWhyNot) {
       {{"attach", "add", "1"}, 2, "give either FILE or --link URL"},
       {{"attach", "add", "1", "--link", "javascript:alert(1)"},
        1,
-       "url: 'javascript:alert(1)' is not an http:// or https:// address"},
+       "--link: 'javascript:alert(1)' is not an http:// or https:// address"},
       {{"attach", "add", "1", file + ".gone"}, 1, "Cannot read " + file + ".gone."},
       {{"--json", "attach", "list", "1"}, 0, R"("Description":"Site","URL":"https://x.example")"},
       {{"attach", "get", "1"}, 0, "hello\n"},

@@ -72,7 +72,7 @@ struct NamedOption {
   std::string_view field;
   std::string_view option;
 };
-constexpr std::array<NamedOption, 9> kNamedOptions = {{
+constexpr std::array<NamedOption, 10> kNamedOptions = {{
     {"sort", "--sort"},
     {"columns", "--columns"},
     {"limit", "--limit"},
@@ -82,6 +82,7 @@ constexpr std::array<NamedOption, 9> kNamedOptions = {{
     {"grep", "--grep"},
     {"group", "--group"},
     {"reassignTo", "--reassign-to"},
+    {"url", "--link"},
 }};
 
 std::string_view OptionOf(std::string_view name) {
