@@ -35,7 +35,7 @@ class AppTest : public kvdata::testing::DatabaseTest {
     DatabaseTest::SetUp();
     options_ = {ConnectionString(), pinnedClock_, vb::Locale::EnUS(),
                 kvdata::PasswordCost::Minimum};
-    CreateDatabase(options_, {"lead", "Lee Lead", "leadpass1"});
+    CreateDatabase(options_, {"lead", "Lee Lead", "leadpass1", ""});
     auto lead = SignIn("lead");
     const int32_t viewers = WorkgroupAdd(lead, "Viewers", {70, 82});
     for (const auto* user : {"orig", "asg", "by"}) UserAdd(lead, {user, user, "password1", "", {}});
@@ -206,7 +206,7 @@ TEST_P(AppTest, AUserLeavesHisOpenActionsToAnotherAndNewUsersJoinTheDefaultWorkg
   EXPECT_EQ(vb::TextOf((*Show(lead, open))["Assignee"].Value()), "Bea");
   EXPECT_EQ(HistoryOf(open).back(), "6 lead The Assignee was changed from asg to Bea");
   EXPECT_EQ(ErrorOf([&] {
-              CreateDatabase(options_, {"x", "X", "short"});
+              CreateDatabase(options_, {"x", "X", "short", ""});
             })->number(),
             kInvalidInput);
   auto users = UserList(lead);

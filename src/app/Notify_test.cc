@@ -40,7 +40,7 @@ class NotifyTest : public kvdata::testing::DatabaseTest {
  public:
   void SetUp() override {
     DatabaseTest::SetUp();
-    CreateDatabase(At(kNow), {"lead", "Lee Lead", "leadpass1"});
+    CreateDatabase(At(kNow), {"lead", "Lee Lead", "leadpass1", ""});
     auto lead = SignIn("lead");
     UserEdit(lead, "lead", EmailChange("lead@example.org"));
     for (const char* user : {"orig", "asg"}) {

@@ -25,7 +25,7 @@ class ServedDatabaseTest : public kvdata::testing::DatabaseTest {
   void SetUp() override {
     DatabaseTest::SetUp();
     open_ = {ConnectionString(), pinnedClock_, vb::Locale::EnUS(), kvdata::PasswordCost::Minimum};
-    app::CreateDatabase(open_, {"lead", "Lee Lead", "password1"});
+    app::CreateDatabase(open_, {"lead", "Lee Lead", "password1", ""});
     auto lead = app::Session::SignIn(open_, "lead", "password1");
     const int32_t viewers = app::WorkgroupAdd(lead, "Viewers", {70});
     for (const auto* user : {"orig", "asg", "by"})
