@@ -205,6 +205,18 @@ const Value* SubjectOf(const std::vector<Value>& values) {
 
 [[noreturn]] void SubjectRequired() { throw Invalid("Subject", {}, "a subject is required"); }
 
+// A value an edit started from, as Edit compares it with the stored one. A date may come in any
+// form a person's date takes (ISO 8601 as JSON writes it, "2026-12-20T14:30:00", or the session's
+// short date form) and is compared as ValueText writes it; any other text, and a date that does
+// not read as one, as given.
+std::string BaseText(const Session& session, ado::Recordset& row, const std::string& column,
+                     const std::string& text) {
+  const ado::Fields fields = row.Fields();
+  if (!fields.Contains(column) || fields.Item(column).Type() != ado::adDate) return text;
+  const auto date = session.locale().ParseDate(text);
+  return date ? ValueText(session, vb::Variant(*date)) : text;
+}
+
 }  // namespace
 
 std::string ValueText(const Session& session, const vb::Variant& value) {
@@ -304,9 +316,10 @@ EditResult Edit(Session& session, int32_t actionID, const FieldTexts& changes,
   for (const auto& [name, text] : basedOn) {
     const std::string lower = vb::LCase(name);
     // The person columns are compared by user ID.
-    base[lower == "assignee"     ? "assigneeid"
-         : lower == "originator" ? "originatorid"
-                                 : lower] = text;
+    const std::string column = lower == "assignee"     ? "assigneeid"
+                               : lower == "originator" ? "originatorid"
+                                                       : lower;
+    base[column] = BaseText(session, *row, column, text);
   }
   EditResult result;
   std::vector<std::pair<std::string, vb::Variant>> store;

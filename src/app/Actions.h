@@ -49,9 +49,10 @@ struct EditResult {
   std::vector<Conflict> conflicts;
 };
 /// Edits an action. changes are the person's new values; basedOn the values (text form, see
-/// ValueText) the person saw when starting the edit, for any columns (empty: the stored row is
-/// the base). Each changed column needs its editing right (the action's editingRights field;
-/// ReferenceID needs right 60 and the session's reference). Conflicting edits store nothing.
+/// ValueText; a date also as ISO 8601, the form JsonValue gives it) the person saw when starting
+/// the edit, for any columns (empty: the stored row is the base). Each changed column needs its
+/// editing right (the action's editingRights field; ReferenceID needs right 60 and the session's
+/// reference). Conflicting edits store nothing.
 EditResult Edit(Session& session, int32_t actionID, const FieldTexts& changes,
                 const FieldTexts& basedOn = {});
 

@@ -167,6 +167,21 @@ TEST_P(AppTest, AnEditMergesOthersChangesAndReportsConflictsWithoutStoringAnythi
   auto row = Show(As(kOrig), id);
   EXPECT_EQ(vb::TextOf((*row)["Priority"].Value()), "High");
   EXPECT_EQ(vb::TextOf((*row)["Category"].Value()), "Ops");
+
+  // A date the edit started from is the same date in ISO 8601 (as JSON writes it) and in the
+  // session's short date form; only another date is someone else's change.
+  ASSERT_TRUE(Edit(As(kLead), id, {{"DateDue", "12/20/2026 2:30 PM"}}).stored);
+  for (const char* due : {"2026-12-20T14:30:00", "2026-12-20 14:30:00", "12/20/2026 2:30:00 PM"}) {
+    const EditResult same = Edit(As(kOrig), id, {{"Category", due}}, {{"DateDue", due}});
+    EXPECT_TRUE(same.stored && same.merged.empty()) << due;
+  }
+  ASSERT_TRUE(Edit(As(kOrig), id, {{"DateDue", "2026-12-21"}}, {{"DateDue", "2026-12-20T14:30:00"}})
+                  .stored);
+  const EditResult late =
+      Edit(As(kOrig), id, {{"DateDue", "2026-12-24"}}, {{"DateDue", "2026-12-20T14:30:00"}});
+  ASSERT_EQ(late.conflicts.size(), 1U);
+  EXPECT_EQ(std::tie(late.conflicts[0].base, late.conflicts[0].theirs),
+            std::make_tuple("12/20/2026 2:30:00 PM", "12/21/2026"));
 }
 
 TEST_P(AppTest, HistoryRecordsEveryStepWithItsAuthor) {

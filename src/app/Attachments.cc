@@ -4,10 +4,13 @@
 #include <fmt/format.h>
 
 #include <algorithm>
+#include <utility>
 
 #include "app/Admin.h"
 #include "app/Errors.h"
 #include "app/Internal.h"
+#include "kvdata/AttachmentStore.h"
+#include "kvdata/Base64.h"
 #include "kvdata/DataConnection.h"
 #include "vb/Convert.h"
 
@@ -43,6 +46,11 @@ bool IsWebLink(std::string_view url) {
   return starts("http://") || starts("https://");
 }
 
+NewAttachment FileAttachment(std::string name, std::string description, std::string_view bytes) {
+  return {std::move(description), std::move(name), std::string(kvdata::kBase64Encoding),
+          kvdata::ToBase64(bytes)};
+}
+
 int32_t AttachmentAdd(Session& session, int32_t actionID, const NewAttachment& attachment) {
   RequireEdit(session, actionID, "attach to this action");
   internal::CheckSize("description", attachment.description, 255);
@@ -70,12 +78,18 @@ ado::RecordsetPtr AttachmentList(Session& session, int32_t actionID) {
   return session.action().AttachmentRecordset(actionID);
 }
 
-void AttachmentGet(Session& session, int32_t attachmentID, std::string& encoding,
-                   std::string& data) {
+std::string AttachmentBytes(Session& session, int32_t attachmentID) {
   (void)AttachmentOwner(session, attachmentID);
+  std::string encoding;
+  std::string data;
   if (!session.action().getAttachment(attachmentID, encoding, data)) {
     throw NotFound("attachment with content", "ID", fmt::format("{}", attachmentID));
   }
+  // "text" (or no encoding) holds the bytes as they are.
+  if (!vb::EqualsText(encoding, kvdata::kBase64Encoding)) return data;
+  auto bytes = kvdata::FromBase64(data);
+  if (!bytes) throw Invalid("attachment", {}, "stored as valid base64");
+  return std::move(*bytes);
 }
 
 void AttachmentRemove(Session& session, int32_t attachmentID) {

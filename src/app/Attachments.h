@@ -18,6 +18,11 @@ struct NewAttachment {
   std::string data;
 };
 
+/// A new attachment of a file: its original name, a description and its bytes as they are
+/// (binary included), encoded as every front end stores files (base64).
+[[nodiscard]] NewAttachment FileAttachment(std::string name, std::string description,
+                                           std::string_view bytes);
+
 /// The forms a link may take, as a refusal names them.
 inline constexpr std::string_view kLinkForms = "an http:// or https:// address";
 
@@ -31,9 +36,10 @@ inline constexpr std::string_view kLinkForms = "an http:// or https:// address";
 int32_t AttachmentAdd(Session& session, int32_t actionID, const NewAttachment& attachment);
 /// The attachments of an action (AttachmentID, Description, URL, AttachmentType, Created, …).
 [[nodiscard]] ado::RecordsetPtr AttachmentList(Session& session, int32_t actionID);
-/// An attachment's encoding and content; raises kNotFound (also for a link without content).
-void AttachmentGet(Session& session, int32_t attachmentID, std::string& encoding,
-                   std::string& data);
+/// An attachment's content as the bytes that were attached, whatever encoding stores them;
+/// raises kNotFound (also for a link without content), kInvalidInput when the stored content
+/// does not decode.
+[[nodiscard]] std::string AttachmentBytes(Session& session, int32_t attachmentID);
 /// Removes an attachment's row and file.
 void AttachmentRemove(Session& session, int32_t attachmentID);
 

@@ -1,6 +1,6 @@
 // The attachment commands: upload a file or add a link to an action, list, fetch and remove
-// attachments. Files travel base64-encoded; the store keeps them in files it names itself, so
-// the file name given here is only a description.
+// attachments. The store keeps files under names it chooses itself, so the file name given here
+// is only a description.
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -11,14 +11,10 @@
 #include <fmt/format.h>
 
 #include "app/Attachments.h"
-#include "app/Base64.h"
 #include "cli/Cli.h"
-#include "vb/Convert.h"
 
 namespace cli {
 namespace {
-
-constexpr std::string_view kBase64 = "base64";
 
 std::string ReadFile(const std::filesystem::path& file) {
   std::ifstream in(file, std::ios::binary);
@@ -50,8 +46,8 @@ void RegisterAdd(CLI::App& attach, Options& options, const std::shared_ptr<Attac
       attachment = {args->description.empty() ? args->link : args->description, args->link, {}, {}};
     } else {
       const std::string name = std::filesystem::path(args->file).filename().string();
-      attachment = {args->description.empty() ? name : args->description, name,
-                    std::string(kBase64), app::ToBase64(ReadFile(args->file))};
+      attachment = app::FileAttachment(name, args->description.empty() ? name : args->description,
+                                       ReadFile(args->file));
     }
     // Stored first: a refusal must not leave half a success line on standard output.
     const int32_t attachmentID = app::AttachmentAdd(session, actionID, attachment);
@@ -68,15 +64,7 @@ void RegisterGet(CLI::App& attach, Options& options, const std::shared_ptr<Attac
   get->add_option("ID", args->attachmentID, "Attachment ID")->required();
   get->add_option("--output", args->output, "File to create (default: standard output)");
   OnSession(*get, options, [args](app::Session& session) {
-    std::string encoding;
-    std::string data;
-    app::AttachmentGet(session, args->attachmentID, encoding, data);
-    std::string bytes = std::move(data);
-    if (vb::EqualsText(encoding, kBase64)) {
-      std::optional<std::string> decoded = app::FromBase64(bytes);
-      if (!decoded) Fail("The attachment's content is not valid base64.");
-      bytes = std::move(*decoded);
-    }
+    const std::string bytes = app::AttachmentBytes(session, args->attachmentID);
     if (args->output.empty()) {
       std::cout.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
       return;

@@ -145,33 +145,6 @@ std::string Fitted(std::string_view text, std::size_t cells) {
   return kept + "…";
 }
 
-std::string Iso8601(const vb::Date& date) {
-  std::string text = fmt::format("{:04}-{:02}-{:02}", date.Year(), date.Month(), date.Day());
-  if (date.HasTime()) {
-    text += fmt::format("T{:02}:{:02}:{:02}", date.Hour(), date.Minute(), date.Second());
-  }
-  return text;
-}
-
-nlohmann::json JsonValue(const vb::Variant& value) {
-  switch (value.VarType()) {
-    case vb::vbEmpty:
-    case vb::vbNull:
-      return nullptr;
-    case vb::vbBoolean:
-      return vb::CBool(value);
-    case vb::vbInteger:
-    case vb::vbLong:
-      return vb::CLng(value);
-    case vb::vbDouble:
-      return vb::CDbl(value);
-    case vb::vbDate:
-      return Iso8601(vb::CDate(value));
-    default:
-      return vb::CStr(value);
-  }
-}
-
 std::string CsvText(const vb::Variant& value) {
   switch (value.VarType()) {
     case vb::vbEmpty:
@@ -180,7 +153,7 @@ std::string CsvText(const vb::Variant& value) {
     case vb::vbBoolean:
       return vb::CBool(value) ? "true" : "false";
     case vb::vbDate:
-      return Iso8601(vb::CDate(value));
+      return app::Iso8601(vb::CDate(value));
     case vb::vbString:
       return app::ToCell(vb::CStr(value));
     default:

@@ -12,6 +12,7 @@
 #include <nlohmann/json.hpp>
 
 #include "ado/Recordset.h"
+#include "app/Json.h"
 #include "vb/Locale.h"
 #include "vb/Variant.h"
 
@@ -29,11 +30,8 @@ enum class Format { kTable, kCsv, kJson };
 /// text cut to at most cells display cells, ending in "…" when it was cut.
 [[nodiscard]] std::string Fitted(std::string_view text, std::size_t cells);
 
-/// A date as ISO 8601: "2026-12-01", or "2026-12-01T14:30:00" when it holds a time of day.
-[[nodiscard]] std::string Iso8601(const vb::Date& date);
-/// A value for JSON: Null and Empty as null, numbers and booleans as themselves, dates as ISO
-/// 8601, texts as strings.
-[[nodiscard]] nlohmann::json JsonValue(const vb::Variant& value);
+/// A value for JSON: the one form the API gives it too.
+using app::JsonValue;
 /// A value for CSV: dates as ISO 8601, booleans as true/false, Null as empty, texts as
 /// app::ToCell writes them (a formula-like text shown as text).
 [[nodiscard]] std::string CsvText(const vb::Variant& value);

@@ -21,8 +21,8 @@
 #include "app/Actions.h"
 #include "app/Admin.h"
 #include "app/Attachments.h"
-#include "app/Base64.h"
 #include "app/Errors.h"
+#include "app/Json.h"
 #include "app/Lists.h"
 #include "app/WebSupport.h"
 #include "vb/ComError.h"
@@ -223,36 +223,21 @@ std::string BearerToken(const Request& request) {
 
 // --- Writing answers --------------------------------------------------------------------------
 
-// A stored value: whole numbers and booleans as themselves, Null as null, everything else in the
-// text form an edit compares (so a client can send it back as the value it started from).
-Json JsonOf(const app::Session& session, const vb::Variant& value) {
-  switch (value.VarType()) {
-    case vb::vbEmpty:
-    case vb::vbNull:
-      return nullptr;
-    case vb::vbBoolean:
-      return vb::CBool(value);
-    case vb::vbInteger:
-    case vb::vbLong:
-      return vb::CLng(value);
-    default:
-      return app::ValueText(session, value);
-  }
-}
-
-Json RowOf(const app::Session& session, ado::Recordset& rows) {
+// A row of a record set, each value in the one JSON form (app::JsonValue), which an edit takes
+// back as the value it started from.
+Json RowOf(ado::Recordset& rows) {
   Json row = Json::object();
   const ado::Fields fields = rows.Fields();
   for (int32_t i = 0; i < fields.Count(); ++i) {
     const ado::Field field = fields.Item(i);
-    row[field.Name()] = JsonOf(session, field.Value());
+    row[field.Name()] = app::JsonValue(field.Value());
   }
   return row;
 }
 
-Json RowsOf(const app::Session& session, const ado::RecordsetPtr& rows) {
+Json RowsOf(const ado::RecordsetPtr& rows) {
   Json all = Json::array();
-  for (; rows && !rows->IsEOF(); rows->MoveNext()) all.push_back(RowOf(session, *rows));
+  for (; rows && !rows->IsEOF(); rows->MoveNext()) all.push_back(RowOf(*rows));
   return all;
 }
 
@@ -289,10 +274,10 @@ Json HistoryOf(app::Session& session, int32_t actionID) {
     Json events = Json::array();
     const auto history = app::History(session, actionID);
     for (; !history->IsEOF(); history->MoveNext()) {
-      events.push_back({{"code", JsonOf(session, (*history)["EventCode"].Value())},
-                        {"text", JsonOf(session, (*history)["EventText"].Value())},
-                        {"user", JsonOf(session, (*history)["UserID"].Value())},
-                        {"time", JsonOf(session, (*history)["EventTime"].Value())}});
+      events.push_back({{"code", app::JsonValue((*history)["EventCode"].Value())},
+                        {"text", app::JsonValue((*history)["EventText"].Value())},
+                        {"user", app::JsonValue((*history)["UserID"].Value())},
+                        {"time", app::JsonValue((*history)["EventTime"].Value())}});
     }
     return events;
   } catch (const vb::ComError& error) {
@@ -314,7 +299,7 @@ Json ActionOf(app::Session& session, int32_t actionID) {
   for (const auto& column : visible) {
     fields.push_back({{"column", column},
                       {"label", app::LabelOf(session, column)},
-                      {"value", JsonOf(session, (*row)[column].Value())},
+                      {"value", app::JsonValue((*row)[column].Value())},
                       {"editable", editable(column)}});
   }
   // The user-ID columns (AssigneeID, OriginatorID), edited in place of the names shown.
@@ -326,7 +311,7 @@ Json ActionOf(app::Session& session, int32_t actionID) {
     const std::string role = column.column.substr(0, column.column.size() - 2);
     fields.push_back({{"column", column.column},
                       {"label", app::LabelOf(session, role) + " (user ID)"},
-                      {"value", JsonOf(session, (*row)[column.column].Value())},
+                      {"value", app::JsonValue((*row)[column.column].Value())},
                       {"editable", column.editable}});
   }
   const app::ActionStatus status = app::StatusOf(session, *row);
@@ -335,7 +320,7 @@ Json ActionOf(app::Session& session, int32_t actionID) {
     moves.push_back({{"name", move.name}, {"title", move.title}});
   }
   return {{"id", actionID},
-          {"number", JsonOf(session, (*row)["ActionNumber"].Value())},
+          {"number", app::JsonValue((*row)["ActionNumber"].Value())},
           {"subject", app::ValueText(session, (*row)["Subject"].Value())},
           {"status", status.status},
           {"shortStatus", status.shortStatus},
@@ -352,7 +337,7 @@ void SendCreated(Response& response, app::Session& session, int32_t actionID) {
   const auto row = app::Show(session, actionID);
   response.set_header("Location", fmt::format("{}actions/{}", kApiPrefix, actionID));
   SendJson(response, 201,
-           {{"id", actionID}, {"number", JsonOf(session, (*row)["ActionNumber"].Value())}});
+           {{"id", actionID}, {"number", app::JsonValue((*row)["ActionNumber"].Value())}});
 }
 
 // --- The calls --------------------------------------------------------------------------------
@@ -403,7 +388,7 @@ void ListActions(Call& call) {
   for (int32_t skipped = 0; skipped < offset && !list->IsEOF(); ++skipped) list->MoveNext();
   Json actions = Json::array();
   for (; !list->IsEOF() && static_cast<int32_t>(actions.size()) < limit; list->MoveNext()) {
-    actions.push_back(RowOf(call.session, *list));
+    actions.push_back(RowOf(*list));
   }
   SendJson(call.response, 200,
            {{"offset", offset}, {"limit", limit}, {"more", !list->IsEOF()}, {"actions", actions}});
@@ -485,11 +470,9 @@ void UploadAttachment(Call& call) {
     if (rq.body.size() > most) {
       throw app::Invalid("body", {}, fmt::format("a file of at most {} bytes", most));
     }
-    attachment.url = TextParam(rq, "name");
-    if (attachment.url.empty()) throw app::Invalid("name", {}, "the file's name (required)");
-    attachment.description = TextParam(rq, "description");
-    attachment.encoding = "base64";
-    attachment.data = app::ToBase64(rq.body);
+    const std::string name = TextParam(rq, "name");
+    if (name.empty()) throw app::Invalid("name", {}, "the file's name (required)");
+    attachment = app::FileAttachment(name, TextParam(rq, "description"), rq.body);
   }
   const int32_t id = app::AttachmentAdd(call.session, call.Id(), attachment);
   call.response.set_header("Location", fmt::format("{}attachments/{}", kApiPrefix, id));
@@ -498,17 +481,9 @@ void UploadAttachment(Call& call) {
 
 void DownloadAttachment(Call& call) {
   const int32_t id = call.Id();
-  std::string encoding;
-  std::string data;
-  app::AttachmentGet(call.session, id, encoding, data);
-  if (vb::EqualsText(encoding, "base64")) {
-    auto bytes = app::FromBase64(data);
-    if (!bytes) throw app::Invalid("attachment", {}, "stored as valid base64");
-    data = std::move(*bytes);
-  }
   call.response.set_header("Content-Disposition",
                            fmt::format("attachment; filename=\"attachment-{}\"", id));
-  call.response.set_content(data, "application/octet-stream");
+  call.response.set_content(app::AttachmentBytes(call.session, id), "application/octet-stream");
 }
 
 void RemoveAttachment(Call& call) {
@@ -520,17 +495,13 @@ void Alerts(Call& call) {
   SendJson(call.response, 200, {{"count", app::AlertCount(call.session)}});
 }
 
-void Queries(Call& call) {
-  SendJson(call.response, 200, RowsOf(call.session, app::QueryList(call.session)));
-}
+void Queries(Call& call) { SendJson(call.response, 200, RowsOf(app::QueryList(call.session))); }
 
 // app/ decides what each person may read of users and workgroups.
-void Users(Call& call) {
-  SendJson(call.response, 200, RowsOf(call.session, app::UserList(call.session)));
-}
+void Users(Call& call) { SendJson(call.response, 200, RowsOf(app::UserList(call.session))); }
 
 void Workgroups(Call& call) {
-  SendJson(call.response, 200, RowsOf(call.session, app::WorkgroupList(call.session)));
+  SendJson(call.response, 200, RowsOf(app::WorkgroupList(call.session)));
 }
 
 // --- Sessions and routes ----------------------------------------------------------------------

@@ -10,6 +10,7 @@
 
 #include "app/Actions.h"
 #include "app/Admin.h"
+#include "app/Attachments.h"
 #include "app/Errors.h"
 #include "kvdata/testing/ScratchFolder.h"
 #include "web/ServedDatabase_test.h"
@@ -135,6 +136,8 @@ TEST_P(ApiTest, ATokenLivesFromSignInToSignOutAndNoCookieStandsInForIt) {
 
 TEST_P(ApiTest, AnEditOverOthersChangesIsAConflictWithBothValues) {
   const int32_t id = NewAction();
+  auto lead = app::Session::SignIn(open_, "lead", "password1");
+  ASSERT_TRUE(app::Edit(lead, id, {{"DateDue", "12/20/2026 2:30 PM"}}).stored);
   const std::string token = Token("orig");
   const std::string path = fmt::format("/api/v1/actions/{}", id);
   const Json shown = Call("GET", path, token).body;
@@ -143,7 +146,18 @@ TEST_P(ApiTest, AnEditOverOthersChangesIsAConflictWithBothValues) {
     base[field["column"].get<std::string>()] = field["value"];
   }
   ASSERT_EQ(base["Subject"], "Fix the pump");
-  auto lead = app::Session::SignIn(open_, "lead", "password1");
+  // Dates in the one JSON form the command's --json output gives them too.
+  ASSERT_EQ(base["DateDue"], "2026-12-20T14:30:00");
+  EXPECT_EQ(Call("GET", "/api/v1/actions?columns=DateDue", token).body["actions"][0]["DateDue"],
+            "2026-12-20T14:30:00");
+  // Every value sent back as it came is what the edit started from: nothing merged.
+  Answer rebase = Call("PATCH", path, token,
+                       Json{{"changes", {{"Category", "Ops"}}}, {"basedOn", base}}.dump());
+  ASSERT_EQ(rebase.status, 200) << rebase.raw;
+  EXPECT_EQ(rebase.body["merged"], Json::array());
+  rebase = Call("PATCH", path, token,
+                Json{{"changes", {{"DateDue", "2026-12-21"}}}, {"basedOn", base}}.dump());
+  EXPECT_EQ(rebase.body, Json::parse(R"({"changed": ["DateDue"], "merged": ["Category"]})"));
   (void)app::Edit(lead, id, {{"Subject", "Fix the pump today"}});
 
   const std::string before = Snapshot();
@@ -254,6 +268,13 @@ TEST_P(ApiTest, ListsPageThroughActionsAndAttachmentsComeBackByteForByte) {
   ASSERT_EQ(added.status, 201) << added.raw;
   const std::string download = fmt::format("/api/v1/attachments/{}", added.body["id"].get<int>());
   EXPECT_EQ(Call("GET", download, token).raw, bytes);
+  // The page's download and app/ read the same bytes back.
+  const int32_t attachment = added.body["id"];
+  EXPECT_EQ(
+      client_->Get(fmt::format("/attachment/{}", attachment), {{"Cookie", "kvsession=" + token}})
+          ->body,
+      bytes);
+  EXPECT_EQ(app::AttachmentBytes(lead, attachment), bytes);
   const Json action = Call("GET", fmt::format("/api/v1/actions/{}", id), token).body;
   EXPECT_EQ(action["turn"], "assignee");
   EXPECT_EQ(action["attachments"][0]["url"], "a.bin");

@@ -1,8 +1,6 @@
 // The pages a signed-in person visits: the list, the action page, the edit form with its merge and
 // conflict page, the review moves and the attachments. Each only translates between the form and
 // app/; the rules (rights, input checks, history) live there.
-#include <sodium.h>
-
 #include <algorithm>
 #include <charconv>
 #include <utility>
@@ -162,25 +160,6 @@ void SendConflicts(Visit& visit, int32_t actionID, const FormValues& values,
             {"number", Text(visit, *row, "ActionNumber")},
             {"conflicts", conflicts},
             {"keep", keep}});
-}
-
-std::string Base64(const std::string& data) {
-  std::string text(sodium_base64_ENCODED_LEN(data.size(), sodium_base64_VARIANT_ORIGINAL), '\0');
-  sodium_bin2base64(text.data(), text.size(), reinterpret_cast<const unsigned char*>(data.data()),
-                    data.size(), sodium_base64_VARIANT_ORIGINAL);
-  text.resize(text.find('\0'));
-  return text;
-}
-
-std::string FromBase64(const std::string& text) {
-  std::string data(text.size(), '\0');
-  size_t size = 0;
-  if (sodium_base642bin(reinterpret_cast<unsigned char*>(data.data()), data.size(), text.data(),
-                        text.size(), "\r\n", &size, nullptr, sodium_base64_VARIANT_ORIGINAL) != 0) {
-    throw app::Invalid("attachment", {}, "stored as valid base64");
-  }
-  data.resize(size);
-  return data;
 }
 
 }  // namespace
@@ -345,9 +324,7 @@ void AttachmentUpload(Visit& visit, int32_t actionID) {
       throw app::Invalid("file", file.filename,
                          fmt::format("at most {} bytes", visit.site.options.maxUploadBytes));
     }
-    attachment.url = file.filename;
-    attachment.encoding = "base64";
-    attachment.data = Base64(file.content);
+    attachment = app::FileAttachment(file.filename, attachment.description, file.content);
   } else {
     attachment.url = Param(visit.request, "url");
   }
@@ -356,13 +333,10 @@ void AttachmentUpload(Visit& visit, int32_t actionID) {
 }
 
 void AttachmentDownload(Visit& visit, int32_t attachmentID) {
-  std::string encoding;
-  std::string data;
-  app::AttachmentGet(visit.session, attachmentID, encoding, data);
-  if (vb::EqualsText(encoding, "base64")) data = FromBase64(data);
   visit.response.set_header("Content-Disposition",
                             fmt::format("attachment; filename=\"attachment-{}\"", attachmentID));
-  visit.response.set_content(data, "application/octet-stream");
+  visit.response.set_content(app::AttachmentBytes(visit.session, attachmentID),
+                             "application/octet-stream");
 }
 
 // --- Shared by the pages --------------------------------------------------------------------
