@@ -5,6 +5,7 @@
 #include <fmt/format.h>
 
 #include <algorithm>
+#include <charconv>
 #include <sstream>
 
 #include "app/Errors.h"
@@ -70,6 +71,23 @@ std::vector<std::pair<std::string, vb::Variant>> Criteria(const ListFilter& filt
     }
   }
   return criteria;
+}
+
+// A whole number of days for dueWithin.
+int32_t DaysOf(const std::string& text) {
+  int32_t days = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), days);
+  if (error != std::errc() || end != text.data() + text.size() || days < 0 || days > 32767) {
+    throw Invalid("dueWithin", text, "a whole number from 0 to 32767");
+  }
+  return days;
+}
+
+bool YesOf(const std::string& text) {
+  const std::string word = vb::LCase(text);
+  if (word.empty() || word == "true" || word == "1" || word == "on") return true;
+  if (word == "false" || word == "0") return false;
+  throw Invalid("mine", text, "true or false");
 }
 
 bool HasCriteria(const ListFilter& filter) {
@@ -178,6 +196,41 @@ ado::RecordsetPtr UsableQuery(Session& session, int32_t queryID) {
 }
 
 }  // namespace
+
+const std::vector<std::string>& StatusWords() {
+  static const std::vector<std::string> words = {"open", "overdue", "completed", "closed"};
+  return words;
+}
+
+ListFilter FilterOf(const FilterTexts& texts) {
+  // The text fields, by ID: taken as they are.
+  static const std::vector<std::pair<std::string_view, std::string ListFilter::*>> kTexts = {
+      {"assignee", &ListFilter::assignee}, {"originator", &ListFilter::originator},
+      {"category", &ListFilter::category}, {"priority", &ListFilter::priority},
+      {"grep", &ListFilter::grep},         {"reference", &ListFilter::reference}};
+  ListFilter filter;
+  for (const auto& [field, text] : texts) {
+    const auto found = std::find_if(kTexts.begin(), kTexts.end(),
+                                    [&](const auto& entry) { return entry.first == field; });
+    if (found != kTexts.end()) {
+      filter.*found->second = text;
+    } else if (field == "mine") {
+      filter.mine = YesOf(text);
+    } else if (field == "dueWithin") {
+      filter.dueWithin = DaysOf(text);
+    } else if (field == "status") {
+      const std::string word = vb::LCase(text);
+      if (!word.empty() &&
+          std::find(StatusWords().begin(), StatusWords().end(), word) == StatusWords().end()) {
+        throw Invalid("status", text, "one of open, closed, overdue, completed");
+      }
+      filter.status = word;
+    } else {
+      throw Invalid(field, {}, "a field of a list filter");
+    }
+  }
+  return filter;
+}
 
 const std::vector<std::string>& DefaultColumns() {
   static const std::vector<std::string> columns = {"ActionNumber", "DateDue", "Reviewed",
