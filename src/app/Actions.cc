@@ -229,6 +229,14 @@ ado::RecordsetPtr Show(Session& session, int32_t actionID) {
   return internal::Row(session, actionID);
 }
 
+bool IsNewActionColumn(std::string_view column) {
+  static constexpr std::string_view kColumns[] = {"Subject",   "Assignee",    "DateDue",
+                                                  "Category",  "Priority",    "Description",
+                                                  "Reference", "ReferenceID", "ActionType"};
+  return std::any_of(std::begin(kColumns), std::end(kColumns),
+                     [&](std::string_view name) { return vb::EqualsText(name, column); });
+}
+
 int32_t Add(Session& session, const FieldTexts& texts) {
   internal::Require(session, kvaction::arAddActions, "adding an action");
   std::vector<Value> values = Checked(session, texts);

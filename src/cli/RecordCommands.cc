@@ -34,7 +34,7 @@ struct RecordArgs {
 void AddFieldOptions(CLI::App& command, RecordArgs& args, bool creating) {
   for (std::size_t i = 0; i < EditableFields().size(); ++i) {
     const FieldOption& field = EditableFields()[i];
-    if (creating && !field.onCreate) continue;
+    if (creating && !app::IsNewActionColumn(field.column)) continue;
     command.add_option(field.option, args.values[i], field.help);
   }
 }
