@@ -173,6 +173,16 @@ TEST_P(Command, EveryCommandAnswersWhatItDidOrWhyNot) {
        0,
        "Reviewed:      Ada Admin has not yet assigned this action for review.\n"
        "Alert:         Yes, for the Originator (Ada Admin)\n"},
+      // The moves the action page offers, by the same names and words.
+      {{"show", "1"},
+       0,
+       "Review moves (kvaction review MOVE 1):\n  assign      Assign for review\n"},
+      {{"review", "approve", "1"}, 1, "Refused: the move 'approve' does not fit"},
+      {{"review", "bogus", "1"}, 1, "move: 'bogus' is not one of assign, complete,"},
+      {{"review", "10", "1", "--note", "x"}, 2, "review: --note goes with a move"},
+      {{"review", "assign", "1"}, 0, "Assign for review: done on 1."},
+      {{"show", "1"}, 0, "Reviewed:      Assigned to "},
+      {{"review", "10", "1"}, 0, "Review status of 1 is now 10."},
       {{"review", "10", "9"}, 1, "No action has the number 9."},
       {{"complete", "1", "--note", "Fixed"}, 1, "Refused: ", "vic"},
       {{"complete", "1", "--note", "Fixed"}, 0, "Completed 1."},
