@@ -219,8 +219,8 @@ std::string ResultNote(const Session& session, std::string_view note) {
 }
 
 int32_t ActionIDOf(Session& session, int32_t actionNumber) {
-  const auto rs = internal::Connection(session).OpenRecordset(
-      fmt::format("select ActionID from actions where ActionNumber = {}", actionNumber), 0, 2, 1);
+  const auto rs = internal::ReadRows(
+      session, fmt::format("select ActionID from actions where ActionNumber = {}", actionNumber));
   if (rs->IsEOF()) throw NotFound("action", "number", fmt::format("{}", actionNumber));
   return vb::CLng((*rs)["ActionID"].Value());
 }

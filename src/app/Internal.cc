@@ -147,8 +147,8 @@ void CheckEmail(std::string_view email) {
 }
 
 std::string UserName(Session& session, std::string_view userID) {
-  const auto rs = Connection(session).OpenRecordset(
-      "select UserName from Users where UserID = " + DataUtility::SqlText(userID), 0, 2, 1);
+  const auto rs = internal::ReadRows(
+      session, "select UserName from Users where UserID = " + DataUtility::SqlText(userID));
   if (rs->IsEOF()) throw NotFound("user", "ID", userID);
   const vb::Variant name = (*rs)["UserName"].Value();
   return name.IsNull() ? std::string(userID) : vb::CStr(name);
@@ -159,8 +159,25 @@ bool WorkgroupExists(Session& session, int32_t groupID) {
                                     groupID)) > 0;
 }
 
+ado::RecordsetPtr ReadRows(kvdata::DataConnection& connection, std::string_view sql) {
+  return connection.OpenRecordset(sql, ado::adOpenForwardOnly, ado::adUseServer,
+                                  ado::adLockReadOnly);
+}
+
+ado::RecordsetPtr ReadRows(Session& session, std::string_view sql) {
+  return ReadRows(Connection(session), sql);
+}
+
+ado::RecordsetPtr WritableRows(kvdata::DataConnection& connection, std::string_view sql) {
+  return connection.OpenRecordset(sql, ado::adOpenKeyset, ado::adUseServer, ado::adLockOptimistic);
+}
+
+ado::RecordsetPtr WritableRows(Session& session, std::string_view sql) {
+  return WritableRows(Connection(session), sql);
+}
+
 int32_t Count(Session& session, const std::string& sql) {
-  const auto rs = Connection(session).OpenRecordset(sql, 0, 2, 1);
+  const auto rs = internal::ReadRows(session, sql);
   return rs->IsEOF() ? 0 : vb::CLng(rs->Fields().Item(0).Value());
 }
 

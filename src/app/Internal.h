@@ -23,6 +23,15 @@ namespace app::internal {
 
 /// The open connection of the session's data server.
 [[nodiscard]] kvdata::DataConnection& Connection(Session& session);
+/// The rows of a query for reading: forward-only and read-only, so they stream from the
+/// database and nothing can write through them.
+[[nodiscard]] ado::RecordsetPtr ReadRows(kvdata::DataConnection& connection, std::string_view sql);
+[[nodiscard]] ado::RecordsetPtr ReadRows(Session& session, std::string_view sql);
+/// The rows of a single-table query for changing: AddNew, Update and Delete write back to the
+/// table (a query that matches no row, "… where Key = 0", gives an empty set to add to).
+[[nodiscard]] ado::RecordsetPtr WritableRows(kvdata::DataConnection& connection,
+                                             std::string_view sql);
+[[nodiscard]] ado::RecordsetPtr WritableRows(Session& session, std::string_view sql);
 /// Whether the person is a SuperUser (HasAccess(255)).
 [[nodiscard]] bool IsSuper(Session& session);
 /// Refuses with kRefused unless the person holds right; what names the request.

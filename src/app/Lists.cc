@@ -264,8 +264,7 @@ ado::RecordsetPtr List(Session& session, const ListRequest& request) {
   sql += " from actions";
   if (!where.empty()) sql += " where " + where;
   sql += " order by " + SortClause(session, request.sort);
-  return internal::Connection(session).OpenRecordset(sql, ado::adOpenForwardOnly, 2,
-                                                     ado::adLockReadOnly);
+  return internal::ReadRows(session, sql);
 }
 
 int32_t AlertCount(Session& session) { return session.action().Alerts(session.userID()); }
@@ -289,11 +288,11 @@ ado::RecordsetPtr DueList(Session& session, std::optional<int32_t> days, bool mi
 ado::RecordsetPtr History(Session& session, int32_t actionID) {
   internal::Require(session, kvaction::arViewHistory, "viewing history");
   (void)internal::Row(session, actionID);
-  return internal::Connection(session).OpenRecordset(
+  return internal::ReadRows(
+      session,
       fmt::format("select EventID, EventCode, EventText, UserID, EventTime from ActionEvents "
                   "where ActionID = {} order by EventID",
-                  actionID),
-      ado::adOpenForwardOnly, 2, ado::adLockReadOnly);
+                  actionID));
 }
 
 int32_t QueryAdd(Session& session, const QueryDefinition& definition) {
@@ -317,10 +316,9 @@ int32_t QueryAdd(Session& session, const QueryDefinition& definition) {
 
 ado::RecordsetPtr QueryList(Session& session) {
   const std::string me = DataUtility::SqlText(session.userID());
-  return internal::Connection(session).OpenRecordset(
-      "select QueryID, Name, UserID, Shared from ActionQueries where UserID = " + me +
-          " or Shared <> 0 order by Name, QueryID",
-      ado::adOpenForwardOnly, 2, ado::adLockReadOnly);
+  return internal::ReadRows(
+      session, "select QueryID, Name, UserID, Shared from ActionQueries where UserID = " + me +
+                   " or Shared <> 0 order by Name, QueryID");
 }
 
 namespace {
