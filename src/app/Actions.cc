@@ -146,22 +146,9 @@ std::vector<Value> Checked(Session& session, const FieldTexts& texts) {
 }
 
 // Stores values on one action through the library's update, which writes the history lines.
-void Store(Session& session, int32_t actionID,
-           const std::vector<std::pair<std::string, vb::Variant>>& values) {
-  std::vector<std::pair<std::string, ado::DataTypeEnum>> columns = {{"actionID", ado::adInteger}};
-  std::vector<std::string> names = {"actionID"};
-  std::vector<vb::Variant> row = {vb::Variant(actionID)};
-  const auto shape = session.action().DataRecord(0);
-  for (const auto& [name, value] : values) {
-    columns.emplace_back(name, shape->Fields().Item(name).Type());
-    names.push_back(name);
-    row.push_back(value);
-  }
-  const auto rs = internal::Table(columns);
-  rs->AddNew(names, row);
-  auto& connection = internal::Connection(session);
-  kvdata::RunInTransaction(connection, [&] {
-    session.action().updateRecord(rs);
+void Store(Session& session, int32_t actionID, const internal::ColumnValues& values) {
+  kvdata::RunInTransaction(internal::Connection(session), [&] {
+    internal::UpdateAction(session, actionID, values);
     (void)NoticeOfChange(session, actionID);
   });
 }

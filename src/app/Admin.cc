@@ -297,22 +297,15 @@ void UserDelete(Session& session, std::string_view userID, std::string_view reas
   auto& connection = internal::Connection(session);
   kvdata::RunInTransaction(connection, [&] {
     for (const auto& [actionID, number, assignee, originator] : actions) {
-      // Only the columns that change go in: updateRecord stores every column it is given.
-      std::vector<std::pair<std::string, ado::DataTypeEnum>> columns = {
-          {"actionID", ado::adInteger}};
-      std::vector<std::string> names = {"actionID"};
-      std::vector<vb::Variant> cells = {vb::Variant(actionID)};
+      // Only the roles the user held change.
+      internal::ColumnValues values;
       for (const auto& [role, held] : {std::pair{std::string("Assignee"), assignee},
                                        std::pair{std::string("Originator"), originator}}) {
         if (!held) continue;
-        columns.emplace_back(role + "ID", ado::adVarWChar);
-        columns.emplace_back(role, ado::adVarWChar);
-        names.insert(names.end(), {role + "ID", role});
-        cells.insert(cells.end(), {vb::Variant(std::string(reassignTo)), vb::Variant(newName)});
+        values.emplace_back(role + "ID", vb::Variant(std::string(reassignTo)));
+        values.emplace_back(role, vb::Variant(newName));
       }
-      const auto values = internal::Table(columns);
-      values->AddNew(names, cells);
-      session.action().updateRecord(values);
+      internal::UpdateAction(session, actionID, values);
     }
     EndSessions(session, userID);
     internal::Record(

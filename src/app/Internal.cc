@@ -114,6 +114,21 @@ ado::RecordsetPtr Table(const std::vector<std::pair<std::string, ado::DataTypeEn
   return rs;
 }
 
+void UpdateAction(Session& session, int32_t actionID, const ColumnValues& values) {
+  std::vector<std::pair<std::string, ado::DataTypeEnum>> columns = {{"actionID", ado::adInteger}};
+  std::vector<std::string> names = {"actionID"};
+  std::vector<vb::Variant> row = {vb::Variant(actionID)};
+  const auto shape = session.action().DataRecord(0);
+  for (const auto& [name, value] : values) {
+    columns.emplace_back(name, shape->Fields().Item(name).Type());
+    names.push_back(name);
+    row.push_back(value);
+  }
+  const auto rs = Table(columns);
+  rs->AddNew(names, row);
+  session.action().updateRecord(rs);
+}
+
 namespace {
 // Characters as people count them: UTF-8 lead bytes.
 size_t Characters(std::string_view text) {

@@ -75,6 +75,11 @@ void Record(Session& session, int32_t code, int32_t actionID, std::string_view t
 /// An open in-memory record set of the columns given (nullable, updatable).
 [[nodiscard]] ado::RecordsetPtr Table(
     const std::vector<std::pair<std::string, ado::DataTypeEnum>>& columns);
+/// The column values of one action, by column name of the actions table.
+using ColumnValues = std::vector<std::pair<std::string, vb::Variant>>;
+/// Stores values on one action through the library's update, which writes the history lines:
+/// only the columns given change (updateRecord stores every column it is given).
+void UpdateAction(Session& session, int32_t actionID, const ColumnValues& values);
 
 /// Checks a text against a column size (0: unbounded); raises kInvalidInput naming field.
 void CheckSize(std::string_view field, std::string_view text, int32_t size);
