@@ -146,22 +146,9 @@ std::vector<Value> Checked(Session& session, const FieldTexts& texts) {
 }
 
 // Stores values on one action through the library's update, which writes the history lines.
-void Store(Session& session, int32_t actionID,
-           const std::vector<std::pair<std::string, vb::Variant>>& values) {
-  std::vector<std::pair<std::string, ado::DataTypeEnum>> columns = {{"actionID", ado::adInteger}};
-  std::vector<std::string> names = {"actionID"};
-  std::vector<vb::Variant> row = {vb::Variant(actionID)};
-  const auto shape = session.action().DataRecord(0);
-  for (const auto& [name, value] : values) {
-    columns.emplace_back(name, shape->Fields().Item(name).Type());
-    names.push_back(name);
-    row.push_back(value);
-  }
-  const auto rs = internal::Table(columns);
-  rs->AddNew(names, row);
-  auto& connection = internal::Connection(session);
-  kvdata::RunInTransaction(connection, [&] {
-    session.action().updateRecord(rs);
+void Store(Session& session, int32_t actionID, const internal::ColumnValues& values) {
+  kvdata::RunInTransaction(internal::Connection(session), [&] {
+    internal::UpdateAction(session, actionID, values);
     (void)NoticeOfChange(session, actionID);
   });
 }
@@ -231,14 +218,22 @@ std::string ResultNote(const Session& session, std::string_view note) {
 }
 
 int32_t ActionIDOf(Session& session, int32_t actionNumber) {
-  const auto rs = internal::Connection(session).OpenRecordset(
-      fmt::format("select ActionID from actions where ActionNumber = {}", actionNumber), 0, 2, 1);
+  const auto rs = internal::ReadRows(
+      session, fmt::format("select ActionID from actions where ActionNumber = {}", actionNumber));
   if (rs->IsEOF()) throw NotFound("action", "number", fmt::format("{}", actionNumber));
   return vb::CLng((*rs)["ActionID"].Value());
 }
 
 ado::RecordsetPtr Show(Session& session, int32_t actionID) {
   return internal::Row(session, actionID);
+}
+
+bool IsNewActionColumn(std::string_view column) {
+  static constexpr std::string_view kColumns[] = {"Subject",   "Assignee",    "DateDue",
+                                                  "Category",  "Priority",    "Description",
+                                                  "Reference", "ReferenceID", "ActionType"};
+  return std::any_of(std::begin(kColumns), std::end(kColumns),
+                     [&](std::string_view name) { return vb::EqualsText(name, column); });
 }
 
 int32_t Add(Session& session, const FieldTexts& texts) {

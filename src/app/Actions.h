@@ -28,6 +28,11 @@ using FieldTexts = std::vector<std::pair<std::string, std::string>>;
 /// Null as the empty text).
 [[nodiscard]] std::string ValueText(const Session& session, const vb::Variant& value);
 
+/// Whether a person fills in the column (letter case ignored) for a new action: Subject,
+/// Assignee, DateDue, Category, Priority, Description, Reference, ReferenceID, ActionType. The
+/// rest the database assigns or later work sets; add offers and import takes only these.
+[[nodiscard]] bool IsNewActionColumn(std::string_view column);
+
 /// Adds an action (right 50). Subject is required; the assignee defaults to the person.
 /// Returns the new ActionID.
 int32_t Add(Session& session, const FieldTexts& values);

@@ -37,8 +37,8 @@ constexpr int32_t kIdSize = 50;
 constexpr int32_t kNameSize = 100;
 
 ado::RecordsetPtr UserRow(Session& session, std::string_view userID) {
-  auto rs = internal::Connection(session).OpenRecordset(
-      "select * from Users where UserID = " + DataUtility::SqlText(userID), 1, 2, 3);
+  auto rs = internal::WritableRows(
+      session, "select * from Users where UserID = " + DataUtility::SqlText(userID));
   if (rs->IsEOF()) throw NotFound("user", "ID", userID);
   return rs;
 }
@@ -100,8 +100,7 @@ std::string RightListText(const std::vector<int32_t>& rights) {
 void CheckWorkgroupName(Session& session, std::string_view name, int32_t except) {
   if (name.empty()) throw Invalid("name", {}, "a workgroup name is required");
   internal::CheckSize("name", name, kNameSize);
-  const auto rs = internal::Connection(session).OpenRecordset(
-      "select GroupID, GroupName from ActionGroups", 0, 2, 1);
+  const auto rs = internal::ReadRows(session, "select GroupID, GroupName from ActionGroups");
   for (; !rs->IsEOF(); rs->MoveNext()) {
     if (vb::CLng((*rs)["GroupID"].Value()) != except &&
         vb::EqualsText(vb::TextOf((*rs)["GroupName"].Value()), name)) {
@@ -111,8 +110,8 @@ void CheckWorkgroupName(Session& session, std::string_view name, int32_t except)
 }
 
 ado::RecordsetPtr GroupRow(Session& session, int32_t groupID) {
-  auto rs = internal::Connection(session).OpenRecordset(
-      fmt::format("select * from ActionGroups where GroupID = {}", groupID), 1, 2, 3);
+  auto rs = internal::WritableRows(
+      session, fmt::format("select * from ActionGroups where GroupID = {}", groupID));
   if (rs->IsEOF()) throw NotFound("workgroup", "ID", fmt::format("{}", groupID));
   return rs;
 }
@@ -210,7 +209,7 @@ void UserAdd(Session& session, const NewUser& user) {
   const std::string hash = kvdata::HashPassword(user.password, session.options().cost);
   auto& connection = internal::Connection(session);
   kvdata::RunInTransaction(connection, [&] {
-    const auto rs = connection.OpenRecordset("select * from Users where UserID = ''", 1, 2, 3);
+    const auto rs = internal::WritableRows(connection, "select * from Users where UserID = ''");
     std::vector<std::string> names = {"UserID", "UserName", "PasswordHash", "GroupID", "Created"};
     std::vector<vb::Variant> values = {user.userID,
                                        user.userName.empty() ? user.userID : user.userName, hash,
@@ -271,11 +270,11 @@ void UserDelete(Session& session, std::string_view userID, std::string_view reas
     }
   }
   const std::string id = DataUtility::SqlText(userID);
-  const auto open = internal::Connection(session).OpenRecordset(
+  const auto open = internal::ReadRows(
+      session,
       "select ActionID, ActionNumber, AssigneeID, OriginatorID from actions where DateClosed is "
       "null and (AssigneeID = " +
-          id + " or OriginatorID = " + id + ") order by ActionNumber",
-      0, 2, 1);
+          id + " or OriginatorID = " + id + ") order by ActionNumber");
   std::vector<std::tuple<int32_t, std::string, bool, bool>> actions;
   for (; !open->IsEOF(); open->MoveNext()) {
     actions.emplace_back(vb::CLng((*open)["ActionID"].Value()),
@@ -298,22 +297,15 @@ void UserDelete(Session& session, std::string_view userID, std::string_view reas
   auto& connection = internal::Connection(session);
   kvdata::RunInTransaction(connection, [&] {
     for (const auto& [actionID, number, assignee, originator] : actions) {
-      // Only the columns that change go in: updateRecord stores every column it is given.
-      std::vector<std::pair<std::string, ado::DataTypeEnum>> columns = {
-          {"actionID", ado::adInteger}};
-      std::vector<std::string> names = {"actionID"};
-      std::vector<vb::Variant> cells = {vb::Variant(actionID)};
+      // Only the roles the user held change.
+      internal::ColumnValues values;
       for (const auto& [role, held] : {std::pair{std::string("Assignee"), assignee},
                                        std::pair{std::string("Originator"), originator}}) {
         if (!held) continue;
-        columns.emplace_back(role + "ID", ado::adVarWChar);
-        columns.emplace_back(role, ado::adVarWChar);
-        names.insert(names.end(), {role + "ID", role});
-        cells.insert(cells.end(), {vb::Variant(std::string(reassignTo)), vb::Variant(newName)});
+        values.emplace_back(role + "ID", vb::Variant(std::string(reassignTo)));
+        values.emplace_back(role, vb::Variant(newName));
       }
-      const auto values = internal::Table(columns);
-      values->AddNew(names, cells);
-      session.action().updateRecord(values);
+      internal::UpdateAction(session, actionID, values);
     }
     EndSessions(session, userID);
     internal::Record(
@@ -349,10 +341,9 @@ ado::RecordsetPtr UserList(Session& session) {
   // workgroups are for the people who maintain users and workgroups.
   const bool maintainer = internal::HoldsAny(session, internal::kMaintenanceRights);
   if (!maintainer) internal::RequireAny(session, kPickers, "listing users");
-  return internal::Connection(session).OpenRecordset(
-      maintainer ? "select UserID, UserName, Email, GroupID from Users order by UserID"
-                 : "select UserID, UserName from Users order by UserID",
-      ado::adOpenForwardOnly, 2, ado::adLockReadOnly);
+  return internal::ReadRows(
+      session, maintainer ? "select UserID, UserName, Email, GroupID from Users order by UserID"
+                          : "select UserID, UserName from Users order by UserID");
 }
 
 int32_t WorkgroupAdd(Session& session, std::string_view name, const std::vector<int32_t>& rights) {

@@ -273,6 +273,22 @@ TEST_P(AppTest, MistakesAndUnsafeAccountChangesAreRefusedAndChangeNothing) {
       {"No saved query has the ID 77.", [&] { QueryDelete(lead, 77); }},
       {"status: 'later' is not one of open, closed, overdue, completed",
        list([](auto& r) { r.filter.status = "later"; })},
+      {"status: 'later' is not one of open, closed, overdue, completed",
+       [] {
+         (void)FilterOf({{"status", "later"}});
+       }},
+      {"dueWithin: '-1' is not a whole number from 0 to 32767",
+       [] {
+         (void)FilterOf({{"dueWithin", "-1"}});
+       }},
+      {"mine: 'perhaps' is not true or false",
+       [] {
+         (void)FilterOf({{"mine", "perhaps"}});
+       }},
+      {"within: a field of a list filter",
+       [] {
+         (void)FilterOf({{"within", "3"}});
+       }},
       {"sort: 'Subject; drop' is not a column with an optional asc or desc",
        list([](auto& r) { r.sort = "Subject; drop"; })},
       {"dueWithin: only with status open or without a status",
@@ -349,6 +365,9 @@ TEST_P(AppTest, ListsFilterLikeSavedQueriesAndStream) {
       {Filter([](auto& f) { f.category = "ops"; }), {2}},
       {Filter([](auto& f) { f.grep = "PUMP"; }), {1}},
       {Filter([](auto& f) { f.assignee = "by"; }), {3}},
+      // The texts every front end passes read the same way.
+      {FilterOf({{"status", "Completed"}}), {1}},
+      {FilterOf({{"mine", "on"}, {"dueWithin", "7"}}), {2, 3}},
   };
   for (const auto& [filter, numbers] : cases) {
     auto rs = List(lead, With<ListRequest>([&](auto& r) {

@@ -2,11 +2,17 @@
 // is tried so that all problems are reported at once, and any problem rolls everything back.
 #include "app/Import.h"
 
+#include <fmt/format.h>
+
+#include <algorithm>
+#include <utility>
+
 #include "app/Errors.h"
 #include "app/Internal.h"
 #include "kvaction/Action.h"
 #include "kvdata/DataConnection.h"
 #include "vb/ComError.h"
+#include "vb/Convert.h"
 
 namespace app {
 namespace {
@@ -18,7 +24,113 @@ bool FormulaBehindApostrophes(std::string_view text) {
          std::string_view("=+-@\t\r").find(text[start]) != std::string_view::npos;
 }
 
+// An input error whose description is the whole text.
+vb::ComError Wrong(std::string description) {
+  return {kInvalidInput, std::string(kSource), std::move(description)};
+}
+
+// Columns of an exported file that import passes over: the database assigns them, or they
+// follow from the IDs (the names) or from later work on the action.
+bool SkippedOnImport(std::string_view column) {
+  for (const std::string_view skipped :
+       {"ActionID", "ActionNumber", "Originator", "OriginatorID", "DateOpened", "DateCompleted",
+        "DateClosed", "DateRejected", "Reviewed", "Alert", "Flags", "Result", "Results"}) {
+    if (vb::EqualsText(skipped, column)) return true;
+  }
+  return false;
+}
+
+bool HasColumn(const CsvRecord& header, std::string_view name) {
+  return std::any_of(header.fields.begin(), header.fields.end(),
+                     [&](const std::string& field) { return vb::EqualsText(field, name); });
+}
+
+// The column each field of a record sets (empty: passed over). The assignee is a user ID:
+// AssigneeID as export writes it, or Assignee in a file without that.
+std::vector<std::string> ColumnsOf(const CsvRecord& header) {
+  const bool assigneeIDs = HasColumn(header, "AssigneeID");
+  std::vector<std::string> columns;
+  for (const std::string& name : header.fields) {
+    if (SkippedOnImport(name) || (assigneeIDs && vb::EqualsText(name, "Assignee"))) {
+      columns.emplace_back();
+      continue;
+    }
+    const std::string column = vb::EqualsText(name, "AssigneeID") ? "Assignee" : name;
+    if (!IsNewActionColumn(column)) {
+      throw Invalid(fmt::format("line {}", header.line), name, "a column import can fill");
+    }
+    columns.push_back(column);
+  }
+  return columns;
+}
+
+// A date of the file (ISO 8601 as export writes it, or the short form) as Add takes it.
+std::string DateText(const std::string& text, const vb::Locale& locale, std::string_view column) {
+  const std::optional<vb::Date> date = locale.ParseDate(text.substr(0, text.find('T')));
+  if (!date) {
+    throw Invalid(column, text,
+                  fmt::format("a date in the form yyyy-mm-dd or {}", locale.ShortDatePattern()));
+  }
+  return locale.FormatShortDate(*date);
+}
+
+// The fields of one data record as Add takes them; raises when its form is wrong.
+FieldTexts RowTexts(const CsvRecord& record, const std::vector<std::string>& columns,
+                    const vb::Locale& locale) {
+  if (record.fields.size() != columns.size()) {
+    throw Wrong(
+        fmt::format("{} fields where the header has {}", record.fields.size(), columns.size()));
+  }
+  FieldTexts texts;
+  for (std::size_t i = 0; i < columns.size(); ++i) {
+    const std::string& column = columns[i];
+    if (column.empty() || record.fields[i].empty()) continue;
+    texts.emplace_back(column, vb::EqualsText(column, "DateDue")
+                                   ? DateText(record.fields[i], locale, "DateDue")
+                                   : record.fields[i]);
+  }
+  return texts;
+}
+
 }  // namespace
+
+std::optional<CsvRecord> CsvReader::Next() {
+  CsvRecord record{line_ + 1, {}};
+  std::string field;
+  bool quoted = false;
+  bool any = false;
+  for (int c = in_.get(); c != EOF; c = in_.get()) {
+    any = true;
+    if (quoted) {
+      if (c == '"' && in_.peek() == '"') {
+        field += static_cast<char>(in_.get());
+      } else if (c == '"') {
+        quoted = false;
+      } else {
+        if (c == '\n') ++line_;
+        field += static_cast<char>(c);
+      }
+      continue;
+    }
+    if (c == '"') {
+      quoted = true;
+    } else if (c == ',') {
+      record.fields.push_back(FromCell(std::exchange(field, {})));
+    } else if (c == '\n' || c == '\r') {
+      if (c == '\r' && in_.peek() == '\n') in_.get();
+      ++line_;
+      record.fields.push_back(FromCell(field));
+      return record;
+    } else {
+      field += static_cast<char>(c);
+    }
+  }
+  if (quoted) throw Wrong(fmt::format("line {}: a quoted field is never closed", record.line));
+  if (!any) return std::nullopt;
+  ++line_;
+  record.fields.push_back(FromCell(field));
+  return record;
+}
 
 std::string ToCell(std::string_view text) {
   return FormulaBehindApostrophes(text) ? "'" + std::string(text) : std::string(text);
@@ -50,6 +162,30 @@ ImportResult ImportActions(Session& session, const std::vector<FieldTexts>& rows
     return result;  // the transaction rolls back as it goes
   }
   transaction.Commit();
+  return result;
+}
+
+ImportResult ImportCsv(Session& session, std::istream& csv) {
+  CsvReader reader(csv);
+  const std::optional<CsvRecord> header = reader.Next();
+  if (!header) throw Wrong("The file is empty: it needs a header row of column names.");
+  const std::vector<std::string> columns = ColumnsOf(*header);
+  std::vector<FieldTexts> rows;
+  std::vector<std::size_t> lines;
+  ImportResult result;
+  while (const std::optional<CsvRecord> record = reader.Next()) {
+    if (record->fields.size() == 1 && record->fields[0].empty()) continue;  // a blank line
+    try {
+      rows.push_back(RowTexts(*record, columns, session.locale()));
+      lines.push_back(record->line);
+    } catch (const vb::ComError& e) {
+      if (e.number() != kInvalidInput) throw;
+      result.problems.push_back({record->line, e.description()});
+    }
+  }
+  if (!result.problems.empty()) return result;
+  result = ImportActions(session, rows);
+  for (ImportProblem& problem : result.problems) problem.row = lines.at(problem.row);
   return result;
 }
 

@@ -3,6 +3,8 @@
 // rows are stored together or not at all.
 #include <cstddef>
 #include <cstdint>
+#include <istream>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -21,7 +23,29 @@ namespace app {
 /// apostrophe goes when apostrophes lead to one of those characters. FromCell(ToCell(t)) == t.
 [[nodiscard]] std::string FromCell(std::string_view cell);
 
-/// A row that could not be added: its index in the rows given and the reason.
+/// One CSV record and the line of the file it starts on.
+struct CsvRecord {
+  std::size_t line = 0;
+  std::vector<std::string> fields;
+};
+
+/// Reads CSV (RFC 4180: quoted fields may hold commas, doubled quotes, line breaks) one record
+/// at a time, counting lines for messages. Fields come back through FromCell, as the texts
+/// export wrote them from.
+class CsvReader {
+ public:
+  explicit CsvReader(std::istream& in) : in_(in) {}
+  /// The next record, or nothing at the end. Raises kInvalidInput naming the line of a quote
+  /// that is never closed.
+  [[nodiscard]] std::optional<CsvRecord> Next();
+
+ private:
+  std::istream& in_;
+  std::size_t line_ = 0;
+};
+
+/// A row that could not be added: its index in the rows given (ImportCsv: the line of the file
+/// it starts on) and the reason.
 struct ImportProblem {
   std::size_t row = 0;
   std::string message;
@@ -37,5 +61,15 @@ struct ImportResult {
 /// Adds one action per row (right 50, as Add) in one transaction. Every row is tried, so the
 /// problems name each bad row; when there is any, the transaction is rolled back.
 [[nodiscard]] ImportResult ImportActions(Session& session, const std::vector<FieldTexts>& rows);
+
+/// Adds the actions of a CSV file as export writes it, or one with only some columns: a header
+/// row of column names (letter case ignored), then one action a record; blank lines are passed
+/// over. Columns the database assigns or later work sets (ActionNumber, the dates of later
+/// steps, Result…) are passed over too; the assignee is AssigneeID, or Assignee in a file
+/// without that; a date is yyyy-mm-dd (a time after it is dropped) or the session's short form.
+/// Raises kInvalidInput for an empty file, a column import cannot fill and an unclosed quote,
+/// naming the line. A record of the wrong form, or that Add refuses, is a problem; then
+/// nothing is stored (form problems first: only a file without them goes to ImportActions).
+[[nodiscard]] ImportResult ImportCsv(Session& session, std::istream& csv);
 
 }  // namespace app

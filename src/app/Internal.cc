@@ -114,6 +114,21 @@ ado::RecordsetPtr Table(const std::vector<std::pair<std::string, ado::DataTypeEn
   return rs;
 }
 
+void UpdateAction(Session& session, int32_t actionID, const ColumnValues& values) {
+  std::vector<std::pair<std::string, ado::DataTypeEnum>> columns = {{"actionID", ado::adInteger}};
+  std::vector<std::string> names = {"actionID"};
+  std::vector<vb::Variant> row = {vb::Variant(actionID)};
+  const auto shape = session.action().DataRecord(0);
+  for (const auto& [name, value] : values) {
+    columns.emplace_back(name, shape->Fields().Item(name).Type());
+    names.push_back(name);
+    row.push_back(value);
+  }
+  const auto rs = Table(columns);
+  rs->AddNew(names, row);
+  session.action().updateRecord(rs);
+}
+
 namespace {
 // Characters as people count them: UTF-8 lead bytes.
 size_t Characters(std::string_view text) {
@@ -147,8 +162,8 @@ void CheckEmail(std::string_view email) {
 }
 
 std::string UserName(Session& session, std::string_view userID) {
-  const auto rs = Connection(session).OpenRecordset(
-      "select UserName from Users where UserID = " + DataUtility::SqlText(userID), 0, 2, 1);
+  const auto rs = internal::ReadRows(
+      session, "select UserName from Users where UserID = " + DataUtility::SqlText(userID));
   if (rs->IsEOF()) throw NotFound("user", "ID", userID);
   const vb::Variant name = (*rs)["UserName"].Value();
   return name.IsNull() ? std::string(userID) : vb::CStr(name);
@@ -159,8 +174,25 @@ bool WorkgroupExists(Session& session, int32_t groupID) {
                                     groupID)) > 0;
 }
 
+ado::RecordsetPtr ReadRows(kvdata::DataConnection& connection, std::string_view sql) {
+  return connection.OpenRecordset(sql, ado::adOpenForwardOnly, ado::adUseServer,
+                                  ado::adLockReadOnly);
+}
+
+ado::RecordsetPtr ReadRows(Session& session, std::string_view sql) {
+  return ReadRows(Connection(session), sql);
+}
+
+ado::RecordsetPtr WritableRows(kvdata::DataConnection& connection, std::string_view sql) {
+  return connection.OpenRecordset(sql, ado::adOpenKeyset, ado::adUseServer, ado::adLockOptimistic);
+}
+
+ado::RecordsetPtr WritableRows(Session& session, std::string_view sql) {
+  return WritableRows(Connection(session), sql);
+}
+
 int32_t Count(Session& session, const std::string& sql) {
-  const auto rs = Connection(session).OpenRecordset(sql, 0, 2, 1);
+  const auto rs = internal::ReadRows(session, sql);
   return rs->IsEOF() ? 0 : vb::CLng(rs->Fields().Item(0).Value());
 }
 

@@ -23,6 +23,15 @@ namespace app::internal {
 
 /// The open connection of the session's data server.
 [[nodiscard]] kvdata::DataConnection& Connection(Session& session);
+/// The rows of a query for reading: forward-only and read-only, so they stream from the
+/// database and nothing can write through them.
+[[nodiscard]] ado::RecordsetPtr ReadRows(kvdata::DataConnection& connection, std::string_view sql);
+[[nodiscard]] ado::RecordsetPtr ReadRows(Session& session, std::string_view sql);
+/// The rows of a single-table query for changing: AddNew, Update and Delete write back to the
+/// table (a query that matches no row, "… where Key = 0", gives an empty set to add to).
+[[nodiscard]] ado::RecordsetPtr WritableRows(kvdata::DataConnection& connection,
+                                             std::string_view sql);
+[[nodiscard]] ado::RecordsetPtr WritableRows(Session& session, std::string_view sql);
 /// Whether the person is a SuperUser (HasAccess(255)).
 [[nodiscard]] bool IsSuper(Session& session);
 /// Refuses with kRefused unless the person holds right; what names the request.
@@ -66,6 +75,11 @@ void Record(Session& session, int32_t code, int32_t actionID, std::string_view t
 /// An open in-memory record set of the columns given (nullable, updatable).
 [[nodiscard]] ado::RecordsetPtr Table(
     const std::vector<std::pair<std::string, ado::DataTypeEnum>>& columns);
+/// The column values of one action, by column name of the actions table.
+using ColumnValues = std::vector<std::pair<std::string, vb::Variant>>;
+/// Stores values on one action through the library's update, which writes the history lines:
+/// only the columns given change (updateRecord stores every column it is given).
+void UpdateAction(Session& session, int32_t actionID, const ColumnValues& values);
 
 /// Checks a text against a column size (0: unbounded); raises kInvalidInput naming field.
 void CheckSize(std::string_view field, std::string_view text, int32_t size);

@@ -5,6 +5,7 @@
 #include <fmt/format.h>
 
 #include <algorithm>
+#include <charconv>
 #include <sstream>
 
 #include "app/Errors.h"
@@ -70,6 +71,23 @@ std::vector<std::pair<std::string, vb::Variant>> Criteria(const ListFilter& filt
     }
   }
   return criteria;
+}
+
+// A whole number of days for dueWithin.
+int32_t DaysOf(const std::string& text) {
+  int32_t days = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), days);
+  if (error != std::errc() || end != text.data() + text.size() || days < 0 || days > 32767) {
+    throw Invalid("dueWithin", text, "a whole number from 0 to 32767");
+  }
+  return days;
+}
+
+bool YesOf(const std::string& text) {
+  const std::string word = vb::LCase(text);
+  if (word.empty() || word == "true" || word == "1" || word == "on") return true;
+  if (word == "false" || word == "0") return false;
+  throw Invalid("mine", text, "true or false");
 }
 
 bool HasCriteria(const ListFilter& filter) {
@@ -179,6 +197,41 @@ ado::RecordsetPtr UsableQuery(Session& session, int32_t queryID) {
 
 }  // namespace
 
+const std::vector<std::string>& StatusWords() {
+  static const std::vector<std::string> words = {"open", "overdue", "completed", "closed"};
+  return words;
+}
+
+ListFilter FilterOf(const FilterTexts& texts) {
+  // The text fields, by ID: taken as they are.
+  static const std::vector<std::pair<std::string_view, std::string ListFilter::*>> kTexts = {
+      {"assignee", &ListFilter::assignee}, {"originator", &ListFilter::originator},
+      {"category", &ListFilter::category}, {"priority", &ListFilter::priority},
+      {"grep", &ListFilter::grep},         {"reference", &ListFilter::reference}};
+  ListFilter filter;
+  for (const auto& [field, text] : texts) {
+    const auto found = std::find_if(kTexts.begin(), kTexts.end(),
+                                    [&](const auto& entry) { return entry.first == field; });
+    if (found != kTexts.end()) {
+      filter.*found->second = text;
+    } else if (field == "mine") {
+      filter.mine = YesOf(text);
+    } else if (field == "dueWithin") {
+      filter.dueWithin = DaysOf(text);
+    } else if (field == "status") {
+      const std::string word = vb::LCase(text);
+      if (!word.empty() &&
+          std::find(StatusWords().begin(), StatusWords().end(), word) == StatusWords().end()) {
+        throw Invalid("status", text, "one of open, closed, overdue, completed");
+      }
+      filter.status = word;
+    } else {
+      throw Invalid(field, {}, "a field of a list filter");
+    }
+  }
+  return filter;
+}
+
 const std::vector<std::string>& DefaultColumns() {
   static const std::vector<std::string> columns = {"ActionNumber", "DateDue", "Reviewed",
                                                    "AssigneeID", "Subject"};
@@ -211,8 +264,7 @@ ado::RecordsetPtr List(Session& session, const ListRequest& request) {
   sql += " from actions";
   if (!where.empty()) sql += " where " + where;
   sql += " order by " + SortClause(session, request.sort);
-  return internal::Connection(session).OpenRecordset(sql, ado::adOpenForwardOnly, 2,
-                                                     ado::adLockReadOnly);
+  return internal::ReadRows(session, sql);
 }
 
 int32_t AlertCount(Session& session) { return session.action().Alerts(session.userID()); }
@@ -236,11 +288,11 @@ ado::RecordsetPtr DueList(Session& session, std::optional<int32_t> days, bool mi
 ado::RecordsetPtr History(Session& session, int32_t actionID) {
   internal::Require(session, kvaction::arViewHistory, "viewing history");
   (void)internal::Row(session, actionID);
-  return internal::Connection(session).OpenRecordset(
+  return internal::ReadRows(
+      session,
       fmt::format("select EventID, EventCode, EventText, UserID, EventTime from ActionEvents "
                   "where ActionID = {} order by EventID",
-                  actionID),
-      ado::adOpenForwardOnly, 2, ado::adLockReadOnly);
+                  actionID));
 }
 
 int32_t QueryAdd(Session& session, const QueryDefinition& definition) {
@@ -264,10 +316,9 @@ int32_t QueryAdd(Session& session, const QueryDefinition& definition) {
 
 ado::RecordsetPtr QueryList(Session& session) {
   const std::string me = DataUtility::SqlText(session.userID());
-  return internal::Connection(session).OpenRecordset(
-      "select QueryID, Name, UserID, Shared from ActionQueries where UserID = " + me +
-          " or Shared <> 0 order by Name, QueryID",
-      ado::adOpenForwardOnly, 2, ado::adLockReadOnly);
+  return internal::ReadRows(
+      session, "select QueryID, Name, UserID, Shared from ActionQueries where UserID = " + me +
+                   " or Shared <> 0 order by Name, QueryID");
 }
 
 namespace {

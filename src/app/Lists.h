@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "ado/Recordset.h"
@@ -26,6 +27,19 @@ struct ListFilter {
   std::string grep;       ///< text in subject, description or result (letter case ignored)
   std::string reference;  ///< ReferenceID equals
 };
+
+/// The words of the status filter, in the order a front end offers them.
+[[nodiscard]] const std::vector<std::string>& StatusWords();
+
+/// A list filter's texts as a front end received them, one entry per field given, by the field
+/// IDs app/ names in its messages: mine, assignee, originator, status, dueWithin, category,
+/// priority, grep, reference. A front end maps its own names (options, form fields) to these.
+using FilterTexts = std::vector<std::pair<std::string, std::string>>;
+/// The filter the texts choose: the one reading of a filter for every front end. mine takes
+/// true, on, 1 or nothing for yes and false or 0 for no; status a status word (letter case
+/// ignored); dueWithin a whole number of days from 0 to 32767. Raises kInvalidInput naming the
+/// field for any other value, and for a field ID that is not a filter's.
+[[nodiscard]] ListFilter FilterOf(const FilterTexts& texts);
 
 /// A list request. Without queryID and filters: the person's open actions.
 struct ListRequest {

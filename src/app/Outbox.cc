@@ -105,8 +105,8 @@ bool Claim(Session& session, const OutboxEntry& entry, const vb::Date& now) {
         &affected);
     claimed = affected == 1;
     if (!claimed) return;
-    const auto rs = connection.OpenRecordset(
-        fmt::format("select * from ActionOutbox where MailID = {}", entry.mailID), 1, 2, 3);
+    const auto rs = internal::WritableRows(
+        connection, fmt::format("select * from ActionOutbox where MailID = {}", entry.mailID));
     rs->Update({"NextAttempt", "LastError"},
                {Later(now, BackOff(entry.attempts + 1)),
                 std::string("The delivery was interrupted; it is tried again.")});
@@ -116,14 +116,14 @@ bool Claim(Session& session, const OutboxEntry& entry, const vb::Date& now) {
 
 void Mark(Session& session, int32_t mailID, const std::vector<std::string>& fields,
           const std::vector<vb::Variant>& values) {
-  const auto rs = internal::Connection(session).OpenRecordset(
-      fmt::format("select * from ActionOutbox where MailID = {}", mailID), 1, 2, 3);
+  const auto rs = internal::WritableRows(
+      session, fmt::format("select * from ActionOutbox where MailID = {}", mailID));
   rs->Update(fields, values);
 }
 
 OutgoingMail OutgoingOf(Session& session, const OutboxEntry& entry) {
-  const auto rs = internal::Connection(session).OpenRecordset(
-      fmt::format("select * from ActionOutbox where MailID = {}", entry.mailID), 0, 2, 1);
+  const auto rs = internal::ReadRows(
+      session, fmt::format("select * from ActionOutbox where MailID = {}", entry.mailID));
   return {entry.messageID,
           vb::TextOf((*rs)["FromName"].Value()),
           vb::TextOf((*rs)["FromAddress"].Value()),
@@ -151,22 +151,21 @@ int32_t Queue(Session& session, const NewMail& mail) {
   auto& connection = internal::Connection(session);
   const vb::Date now = Now(session);
   const std::string messageID = NewMessageID(mail.fromAddress);
-  const auto rs = connection.OpenRecordset("select * from ActionOutbox where MailID = 0", 1, 2, 3);
+  const auto rs = internal::WritableRows(connection, "select * from ActionOutbox where MailID = 0");
   rs->AddNew(
       {"MessageID", "ActionID", "CreatedBy", "FromName", "FromAddress", "Recipients", "Subject",
        "Body", "HtmlBody", "Created", "Attempts", "NextAttempt"},
       {messageID, mail.actionID, session.userID(), mail.fromName, mail.fromAddress, Joined(mail.to),
        mail.subject, mail.body, mail.html.empty() ? vb::Variant(vb::Null) : vb::Variant(mail.html),
        now, int32_t{0}, now});
-  const auto stored = connection.OpenRecordset(
-      "select MailID from ActionOutbox where MessageID = " + DataUtility::SqlText(messageID), 0, 2,
-      1);
+  const auto stored =
+      internal::ReadRows(connection, "select MailID from ActionOutbox where MessageID = " +
+                                         DataUtility::SqlText(messageID));
   return vb::CLng((*stored)["MailID"].Value());
 }
 
 std::vector<OutboxEntry> OutboxList(Session& session, bool sent) {
-  const auto rs = internal::Connection(session).OpenRecordset(
-      Visible(session, sent ? "1 = 1" : "Sent is null"), 0, 2, 1);
+  const auto rs = internal::ReadRows(session, Visible(session, sent ? "1 = 1" : "Sent is null"));
   std::vector<OutboxEntry> entries;
   for (; !rs->IsEOF(); rs->MoveNext()) entries.push_back(EntryOf(*rs));
   return entries;
@@ -177,7 +176,7 @@ DeliveryReport DeliverDue(Session& session, const Relay& relay, std::string_view
   if (createdBy != session.userID()) internal::RequireSuper(session, "delivering everyone's mail");
   std::string where = "Sent is null and GaveUp is null";
   if (!createdBy.empty()) where += " and CreatedBy = " + DataUtility::SqlText(createdBy);
-  const auto rs = internal::Connection(session).OpenRecordset(Visible(session, where), 0, 2, 1);
+  const auto rs = internal::ReadRows(session, Visible(session, where));
   std::vector<OutboxEntry> waiting;
   for (; !rs->IsEOF(); rs->MoveNext()) waiting.push_back(EntryOf(*rs));
 

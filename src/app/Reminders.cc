@@ -71,10 +71,9 @@ std::optional<ReminderReason> ReasonOf(ado::Recordset& row, std::string_view use
 std::vector<ReminderLine> LinesOf(Session& session, std::string_view userID, const vb::Date& day,
                                   int32_t alertDays) {
   const std::string who = DataUtility::SqlText(userID);
-  const auto rs = internal::Connection(session).OpenRecordset(
-      "select * from actions where DateClosed is null and (AssigneeID = " + who +
-          " or OriginatorID = " + who + ")",
-      0, 2, 1);
+  const auto rs = internal::ReadRows(
+      session, "select * from actions where DateClosed is null and (AssigneeID = " + who +
+                   " or OriginatorID = " + who + ")");
   const std::string base = WebURL(session);
   std::vector<std::pair<std::optional<vb::Date>, ReminderLine>> found;
   for (; !rs->IsEOF(); rs->MoveNext()) {
@@ -177,8 +176,8 @@ void Compose(Session& session, Digest& digest, const vb::Date& day, int32_t aler
 }
 
 bool SentBefore(Session& session, std::string_view userID, const vb::Date& day) {
-  const auto rs = internal::Connection(session).OpenRecordset(
-      "select Day from ActionReminders where UserID = " + DataUtility::SqlText(userID), 0, 2, 1);
+  const auto rs = internal::ReadRows(
+      session, "select Day from ActionReminders where UserID = " + DataUtility::SqlText(userID));
   for (; !rs->IsEOF(); rs->MoveNext()) {
     if (vb::CDate((*rs)["Day"].Value()).DateOnly() == day) return true;
   }
@@ -188,8 +187,8 @@ bool SentBefore(Session& session, std::string_view userID, const vb::Date& day) 
 /// The setting ReminderFrom, else the address of the person who runs the reminders.
 std::string SenderAddress(Session& session) {
   if (std::string from = Setting(session, "ReminderFrom"); !from.empty()) return from;
-  const auto rs = internal::Connection(session).OpenRecordset(
-      "select Email from Users where UserID = " + DataUtility::SqlText(session.userID()), 0, 2, 1);
+  const auto rs = internal::ReadRows(
+      session, "select Email from Users where UserID = " + DataUtility::SqlText(session.userID()));
   return rs->IsEOF() ? std::string() : vb::TextOf((*rs)["Email"].Value());
 }
 
@@ -204,7 +203,7 @@ void QueueAndLog(Session& session, const Digest& digest, const vb::Date& day) {
                                            digest.body,
                                            digest.html});
     const auto log =
-        connection.OpenRecordset("select * from ActionReminders where ReminderID = 0", 1, 2, 3);
+        internal::WritableRows(connection, "select * from ActionReminders where ReminderID = 0");
     log->AddNew({"UserID", "Day", "MailID", "Lines"},
                 {digest.userID, day, mailID, static_cast<int32_t>(digest.lines.size())});
   });
@@ -224,8 +223,8 @@ vb::Date ReminderDay(Session& session) { return ReminderNow(session).DateOnly();
 RemindReport Remind(Session& session, const vb::Date& day, bool dryRun) {
   internal::RequireSuper(session, "sending reminders");
   const auto connection = vb::Require(session.action().DataServer())->Connection();
-  const auto users = connection->OpenRecordset(
-      "select UserID, UserName, Email from Users order by UserID", 0, 2, 1);
+  const auto users =
+      internal::ReadRows(*connection, "select UserID, UserName, Email from Users order by UserID");
   RemindReport report;
   for (; !users->IsEOF(); users->MoveNext()) {
     Digest digest;

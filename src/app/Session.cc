@@ -96,7 +96,7 @@ Session Session::SignIn(const OpenOptions& options, std::string_view userID,
   std::string hash = TokenHash(fresh);
   auto& connection = internal::Connection(session);
   const auto rs =
-      connection.OpenRecordset("select * from ActionSessions where TokenHash = ''", 1, 2, 3);
+      internal::WritableRows(connection, "select * from ActionSessions where TokenHash = ''");
   const vb::Date now = session.options_.clock->Now();
   rs->AddNew({"TokenHash", "UserID", "Created", "Expires"},
              {hash, std::string(userID), now, ExpiryAfter(*session.options_.clock, lifetime)});
@@ -115,9 +115,9 @@ Session Session::Resume(const OpenOptions& given, std::string_view token,
   auto action = opened ? std::move(opened) : Opened(options);
   auto& connection = *action->DataServer()->Connection();
   const std::string hash = TokenHash(token);
-  const auto rs = connection.OpenRecordset(
-      "select UserID, Expires from ActionSessions where TokenHash = " + DataUtility::SqlText(hash),
-      0, 2, 1);
+  const auto rs = internal::ReadRows(
+      connection,
+      "select UserID, Expires from ActionSessions where TokenHash = " + DataUtility::SqlText(hash));
   if (rs->IsEOF() || vb::CDate((*rs)["Expires"].Value()) <= options.clock->Now()) {
     throw vb::ComError(kNotSignedIn, std::string(kSource),
                        "The session has ended or is unknown: sign in again.");
@@ -139,8 +139,7 @@ int32_t Session::PurgeExpired() {
   // Few rows: compared here, so the date comparison does not depend on the engine's forms.
   auto& connection = internal::Connection(*this);
   const vb::Date now = options_.clock->Now();
-  const auto rs =
-      connection.OpenRecordset("select TokenHash, Expires from ActionSessions", 0, 2, 1);
+  const auto rs = internal::ReadRows(connection, "select TokenHash, Expires from ActionSessions");
   std::vector<std::string> expired;
   for (; !rs->IsEOF(); rs->MoveNext()) {
     if (vb::CDate((*rs)["Expires"].Value()) <= now)
@@ -168,8 +167,9 @@ void CreateDatabase(const OpenOptions& given, const FirstUser& user) {
   if (user.email.empty()) return;
   // The library creates the first user without an address; it is stored as an edit stores one.
   const auto action = Opened(options);
-  const auto rs = action->DataServer()->Connection()->OpenRecordset(
-      "select * from Users where UserID = " + DataUtility::SqlText(user.userID), 1, 2, 3);
+  const auto rs = internal::WritableRows(
+      *action->DataServer()->Connection(),
+      "select * from Users where UserID = " + DataUtility::SqlText(user.userID));
   (*rs)["Email"].Value(vb::Variant(user.email));
   rs->Update();
 }

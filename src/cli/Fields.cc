@@ -16,18 +16,18 @@ namespace cli {
 const std::vector<FieldOption>& EditableFields() {
   using enum FieldKind;
   static const std::vector<FieldOption> fields = {
-      {"--subject", "Subject", kText, "Subject (required by add)", true},
-      {"--assignee", "Assignee", kText, "The assignee's user ID (add: default yourself)", true},
-      {"--originator", "Originator", kText, "The originator's user ID", false},
-      {"--due", "DateDue", kDate, "Due date, in the short date form (--locale)", true},
-      {"--opened", "DateOpened", kDate, "Day opened, in the short date form", false},
-      {"--category", "Category", kText, "Category", true},
-      {"--priority", "Priority", kText, "Priority", true},
-      {"--description", "Description", kText, "What is to be done", true},
-      {"--result", "Result", kText, "The action taken (replaces it; see complete --note)", false},
-      {"--reference", "Reference", kText, "Reference text", true},
-      {"--reference-id", "ReferenceID", kText, "ID of the record the action belongs to", true},
-      {"--type", "ActionType", kNumber, "0 approval required, 1 acknowledge only", true},
+      {"--subject", "Subject", kText, "Subject (required by add)"},
+      {"--assignee", "Assignee", kText, "The assignee's user ID (add: default yourself)"},
+      {"--originator", "Originator", kText, "The originator's user ID"},
+      {"--due", "DateDue", kDate, "Due date, in the short date form (--locale)"},
+      {"--opened", "DateOpened", kDate, "Day opened, in the short date form"},
+      {"--category", "Category", kText, "Category"},
+      {"--priority", "Priority", kText, "Priority"},
+      {"--description", "Description", kText, "What is to be done"},
+      {"--result", "Result", kText, "The action taken (replaces it; see complete --note)"},
+      {"--reference", "Reference", kText, "Reference text"},
+      {"--reference-id", "ReferenceID", kText, "ID of the record the action belongs to"},
+      {"--type", "ActionType", kNumber, "0 approval required, 1 acknowledge only"},
   };
   return fields;
 }

@@ -18,7 +18,6 @@ struct FieldOption {
   const char* column;  ///< "DateDue"
   FieldKind kind;
   const char* help;
-  bool onCreate;  ///< offered by add (edit offers every field)
 };
 
 /// The fields add and edit offer, in the order help lists them.

@@ -1,5 +1,6 @@
 // Listing actions: list (a saved query, ad-hoc filters, columns, sort, limit), alerts, due, and
 // the saved queries themselves. Rows are printed as they come from the database.
+#include <array>
 #include <iostream>
 #include <memory>
 #include <optional>
@@ -10,9 +11,11 @@
 
 #include <nlohmann/json.hpp>
 
+#include "app/Errors.h"
 #include "app/Lists.h"
 #include "cli/Cli.h"
 #include "cli/Fields.h"
+#include "vb/ComError.h"
 #include "vb/Convert.h"
 
 namespace cli {
@@ -165,27 +168,53 @@ struct ViewArgs {
   }
 };
 
-/// Adds the ad-hoc filter options to command, filling filter.
-void AddFilterOptions(CLI::App& command, app::ListFilter& filter,
-                      std::optional<int32_t>& dueWithin) {
-  command.add_flag("--mine", filter.mine, "Only actions you are assignee or originator of");
-  command.add_option("--assignee", filter.assignee, "Only actions assigned to this user ID");
-  command.add_option("--originator", filter.originator, "Only actions raised by this user ID");
-  command.add_option("--status", filter.status, "open, closed, overdue or completed")
-      ->check(CLI::IsMember({"open", "closed", "overdue", "completed"}));
-  command.add_option("--due-within", dueWithin, "Open actions due within N days")
-      ->check(CLI::Range(0, 32767));
-  command.add_option("--category", filter.category, "Only this category");
-  command.add_option("--priority", filter.priority, "Only this priority");
-  command.add_option("--grep", filter.grep,
-                     "Text in subject, description or result (letter case ignored)");
-  command.add_option("--reference", filter.reference, "Only actions of this reference ID");
-}
+/// The filter options: the option, the field ID app/ reads its text under, and the help.
+struct FilterOption {
+  const char* option;
+  const char* field;
+  const char* help;
+};
+constexpr std::array<FilterOption, 8> kFilterOptions = {{
+    {"--assignee", "assignee", "Only actions assigned to this user ID"},
+    {"--originator", "originator", "Only actions raised by this user ID"},
+    {"--status", "status", "open, closed, overdue or completed"},
+    {"--due-within", "dueWithin", "Open actions due within N days"},
+    {"--category", "category", "Only this category"},
+    {"--priority", "priority", "Only this priority"},
+    {"--grep", "grep", "Text in subject, description or result (letter case ignored)"},
+    {"--reference", "reference", "Only actions of this reference ID"},
+}};
+
+/// The ad-hoc filter options as given; app/ reads them into a filter.
+struct FilterArgs {
+  bool mine = false;
+  std::array<std::optional<std::string>, kFilterOptions.size()> texts;
+
+  void AddTo(CLI::App& command) {
+    command.add_flag("--mine", mine, "Only actions you are assignee or originator of");
+    for (size_t i = 0; i < kFilterOptions.size(); ++i) {
+      command.add_option(kFilterOptions[i].option, texts[i], kFilterOptions[i].help);
+    }
+  }
+  /// The filter; a value app/ cannot read is a usage error naming the option.
+  [[nodiscard]] app::ListFilter Filter() const {
+    app::FilterTexts given;
+    if (mine) given.emplace_back("mine", "true");
+    for (size_t i = 0; i < kFilterOptions.size(); ++i) {
+      if (texts[i]) given.emplace_back(kFilterOptions[i].field, *texts[i]);
+    }
+    try {
+      return app::FilterOf(given);
+    } catch (const vb::ComError& e) {
+      if (e.number() != app::kInvalidInput) throw;
+      throw UsageError(InOptionNames(e.description()));
+    }
+  }
+};
 
 struct ListArgs {
   std::optional<int32_t> query;
-  app::ListFilter filter;
-  std::optional<int32_t> dueWithin;
+  FilterArgs filter;
   std::string sort;
   int32_t limit = 0;
   ViewArgs view;
@@ -198,7 +227,7 @@ void RegisterList(CLI::App& app, Options& options) {
       "List actions: your open ones, a saved query's, or those the filters choose (--csv, "
       "--json)");
   list->add_option("--query", args->query, "A saved query's ID (see query list)");
-  AddFilterOptions(*list, args->filter, args->dueWithin);
+  args->filter.AddTo(*list);
   list->add_option("--sort", args->sort, "Order, e.g. \"DateDue desc, ActionNumber\"");
   list->add_option("--limit", args->limit, "At most N rows")->check(CLI::NonNegativeNumber);
   args->view.AddTo(*list);
@@ -206,8 +235,7 @@ void RegisterList(CLI::App& app, Options& options) {
     Listing listing = args->view.ListingFor(session, options);
     app::ListRequest request;
     request.queryID = args->query;
-    request.filter = args->filter;
-    request.filter.dueWithin = args->dueWithin;
+    request.filter = args->filter.Filter();
     request.columns = listing.SourceColumns();
     request.sort = args->sort;
     request.limit = args->limit;
@@ -218,7 +246,7 @@ void RegisterList(CLI::App& app, Options& options) {
 void RegisterQuery(CLI::App& app, Options& options) {
   struct Args {
     app::QueryDefinition definition;
-    std::optional<int32_t> dueWithin;
+    FilterArgs filter;
     int32_t id = 0;
     bool off = false;
   };
@@ -228,9 +256,9 @@ void RegisterQuery(CLI::App& app, Options& options) {
   auto* add = query->add_subcommand(
       "add", "Save the filters as a query (right 52; others' actions need 68); prints its ID");
   add->add_option("NAME", args->definition.name, "The query's name")->required();
-  AddFilterOptions(*add, args->definition.filter, args->dueWithin);
+  args->filter.AddTo(*add);
   OnSession(*add, options, [args](app::Session& session) {
-    args->definition.filter.dueWithin = args->dueWithin;
+    args->definition.filter = args->filter.Filter();
     std::cout << WithOptionNames([&] { return app::QueryAdd(session, args->definition); }) << '\n';
   });
 

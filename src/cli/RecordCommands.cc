@@ -1,5 +1,7 @@
 // The commands on single actions: add, show, edit, review, complete, close, reopen, copy and
 // delete. Actions are named by the number users know (ActionNumber), or by ActionID with --id.
+#include <algorithm>
+#include <charconv>
 #include <iostream>
 #include <memory>
 #include <optional>
@@ -7,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include <fmt/format.h>
 #include <nlohmann/json.hpp>
 
 #include "app/Actions.h"
@@ -25,7 +28,7 @@ namespace {
 struct RecordArgs {
   ActionTargets targets;  ///< the actions delete names
   std::string note;
-  int32_t reviewStatus = 0;
+  std::string move;  ///< review: a move's name, or a review status number
   /// Column values as typed, by position in EditableFields(); an empty text clears.
   std::vector<std::optional<std::string>> values =
       std::vector<std::optional<std::string>>(EditableFields().size());
@@ -34,7 +37,7 @@ struct RecordArgs {
 void AddFieldOptions(CLI::App& command, RecordArgs& args, bool creating) {
   for (std::size_t i = 0; i < EditableFields().size(); ++i) {
     const FieldOption& field = EditableFields()[i];
-    if (creating && !field.onCreate) continue;
+    if (creating && !app::IsNewActionColumn(field.column)) continue;
     command.add_option(field.option, args.values[i], field.help);
   }
 }
@@ -49,6 +52,14 @@ app::FieldTexts TextsOf(const RecordArgs& args, const vb::Locale& locale) {
     texts.emplace_back(field.column, *args.values[i]);
   }
   return texts;
+}
+
+/// The review status a review's MOVE gives as a number, or nothing for a move's name.
+std::optional<int32_t> ReviewStatusOf(const std::string& move) {
+  int32_t status = 0;
+  const auto [end, error] = std::from_chars(move.data(), move.data() + move.size(), status);
+  if (move.empty() || error != std::errc() || end != move.data() + move.size()) return std::nullopt;
+  return status;
 }
 
 /// One action as "Column: value" lines in words, or JSON (the stored values) with its history.
@@ -87,6 +98,15 @@ void Show(app::Session& session, int32_t actionID, const Options& options) {
     const std::string& name = fields.Item(i).Name();
     std::cout << name << ':' << std::string(width - name.size() + 1, ' ')
               << Escaped(app::ReadableValue(session, *row, name)) << '\n';
+  }
+  // The moves the action page offers this person now, by the names review takes.
+  const std::vector<app::ReviewMove> moves = app::MovesFor(session, actionID);
+  if (!moves.empty()) {
+    std::cout << "\nReview moves (kvaction review MOVE " << ActionNumberText(session, actionID)
+              << "):\n";
+    for (const app::ReviewMove& move : moves) {
+      std::cout << fmt::format("  {:<12}{}\n", move.name, move.title);
+    }
   }
   if (history) {
     std::cout << '\n';
@@ -154,16 +174,31 @@ void RegisterRecordCommands(CLI::App& app, Options& options) {
   });
 
   auto* review = app.add_subcommand(
-      "review", "Move an action's review status and alert the other party (needs SetStatus)");
+      "review",
+      "Take a review move on an action, as its page offers (show lists them), and alert the "
+      "other party");
   review
-      ->add_option("STATUS", args->reviewStatus,
-                   "0-2 the assignee's turn, 10-12 the originator's, 40-42 reopened, 50-52 "
-                   "closed")
+      ->add_option("MOVE", args->move,
+                   "assign, complete, clarify-ask, clarify, approve, reject, close or reopen; or "
+                   "a review status to set as it is (needs SetStatus): 0-2 the assignee's turn, "
+                   "10-12 the originator's, 40-42 reopened, 50-52 closed")
       ->required();
+  review->add_option("--note", args->note, "A result note (recorded with your name and date)");
   OnTarget(*review, options, [args](app::Session& session, int32_t id) {
-    app::Review(session, id, args->reviewStatus);
-    std::cout << "Review status of " << ActionNumberText(session, id) << " is now "
-              << args->reviewStatus << ".\n";
+    const std::string number = ActionNumberText(session, id);
+    if (const std::optional<int32_t> status = ReviewStatusOf(args->move)) {
+      if (!args->note.empty()) throw UsageError("review: --note goes with a move, not a status");
+      app::Review(session, id, *status);
+      std::cout << "Review status of " << number << " is now " << *status << ".\n";
+      return;
+    }
+    // The move's words as the page's button has them, read before the move changes the offer.
+    const std::vector<app::ReviewMove> offered = app::MovesFor(session, id);
+    app::Move(session, id, args->move, args->note);
+    const auto taken = std::find_if(offered.begin(), offered.end(),
+                                    [&](const app::ReviewMove& m) { return m.name == args->move; });
+    std::cout << (taken == offered.end() ? args->move : taken->title) << ": done on " << number
+              << ".\n";
   });
 
   RegisterStatusChange(app, options, args, "complete", "Mark an action completed today",

@@ -177,14 +177,6 @@ int32_t NumberParam(const Request& request, const std::string& name, int32_t lea
   return number;
 }
 
-bool FlagParam(const Request& request, const std::string& name) {
-  if (!request.has_param(name)) return false;
-  const std::string text = request.get_param_value(name);
-  if (text == "true" || text == "1" || text.empty()) return true;
-  if (text == "false" || text == "0") return false;
-  throw app::Invalid(name, text, "true or false");
-}
-
 std::string TextParam(const Request& request, const std::string& name) {
   return request.has_param(name) ? request.get_param_value(name) : std::string();
 }
@@ -367,16 +359,13 @@ void ListActions(Call& call) {
   if (rq.has_param("query")) {
     request.queryID = NumberParam(rq, "query", 1, std::numeric_limits<int32_t>::max(), 0);
   }
-  app::ListFilter& filter = request.filter;
-  filter.mine = FlagParam(rq, "mine");
-  filter.assignee = TextParam(rq, "assignee");
-  filter.originator = TextParam(rq, "originator");
-  filter.status = TextParam(rq, "status");
-  if (rq.has_param("dueWithin")) filter.dueWithin = NumberParam(rq, "dueWithin", 0, 32767, 0);
-  filter.category = TextParam(rq, "category");
-  filter.priority = TextParam(rq, "priority");
-  filter.grep = TextParam(rq, "grep");
-  filter.reference = TextParam(rq, "reference");
+  // The API's parameters are app/'s field IDs.
+  app::FilterTexts given;
+  for (const char* field : {"mine", "assignee", "originator", "status", "dueWithin", "category",
+                            "priority", "grep", "reference"}) {
+    if (rq.has_param(field)) given.emplace_back(field, rq.get_param_value(field));
+  }
+  request.filter = app::FilterOf(given);
   request.columns = ColumnsParam(rq);
   request.sort = TextParam(rq, "sort");
   const int32_t limit = NumberParam(rq, "limit", 1, kMaxPageSize, kDefaultPageSize);

@@ -15,6 +15,7 @@
 #include "app/Rights.h"
 #include "app/WebSupport.h"
 #include "kvaction/Enums.h"
+#include "vb/ComError.h"
 #include "vb/Convert.h"
 #include "web/MorePages.h"
 
@@ -38,11 +39,6 @@ const std::vector<TextFilter>& TextFilters() {
       {"grep", &app::ListFilter::grep, "Text (subject, description, result)"},
       {"reference", &app::ListFilter::reference, "Reference ID"}};
   return filters;
-}
-
-const std::vector<std::string>& StatusWords() {
-  static const std::vector<std::string> words = {"", "open", "overdue", "completed", "closed"};
-  return words;
 }
 
 // A whole number in lowest..highest from a form; nullopt when empty.
@@ -107,25 +103,36 @@ ListChoice ListChoiceOf(const httplib::Request& request) {
     choice.queryID = IdOf(queryText, "query");
     AddToQuery(choice.query, "query", queryText);
   }
-  if (Checked(request, "mine")) {
-    choice.filter.mine = true;
-    AddToQuery(choice.query, "mine", "1");
+  // The form's names are app/'s field IDs but for "within" (app/'s dueWithin).
+  app::FilterTexts given;
+  if (const std::string mine = Param(request, "mine"); !mine.empty()) {
+    given.emplace_back("mine", mine);
   }
   for (const auto& filter : TextFilters()) {
-    std::string value = Param(request, filter.name);
-    if (value.empty()) continue;
-    AddToQuery(choice.query, filter.name, value);
-    choice.filter.*filter.member = std::move(value);
+    if (std::string value = Param(request, filter.name); !value.empty()) {
+      given.emplace_back(filter.name, std::move(value));
+    }
   }
-  const std::string status = Param(request, "status");
-  if (std::find(StatusWords().begin(), StatusWords().end(), status) == StatusWords().end()) {
-    throw app::Invalid("status", status, "open, overdue, completed or closed");
+  if (std::string status = Param(request, "status"); !status.empty()) {
+    given.emplace_back("status", std::move(status));
   }
-  if (!status.empty()) {
-    choice.filter.status = status;
-    AddToQuery(choice.query, "status", status);
+  if (std::string within = Param(request, "within"); !within.empty()) {
+    given.emplace_back("dueWithin", std::move(within));
   }
-  choice.filter.dueWithin = NumberParam(request, "within", 0, 32767);
+  try {
+    choice.filter = app::FilterOf(given);
+  } catch (const vb::ComError& e) {
+    constexpr std::string_view kDueWithin = "dueWithin:";
+    if (e.number() != app::kInvalidInput || !e.description().starts_with(kDueWithin)) throw;
+    throw vb::ComError(e.number(), std::string(e.source()),
+                       "within:" + std::string(e.description().substr(kDueWithin.size())));
+  }
+  if (choice.filter.mine) AddToQuery(choice.query, "mine", "1");
+  for (const auto& filter : TextFilters()) {
+    const std::string& value = choice.filter.*filter.member;
+    if (!value.empty()) AddToQuery(choice.query, filter.name, value);
+  }
+  if (!choice.filter.status.empty()) AddToQuery(choice.query, "status", choice.filter.status);
   if (choice.filter.dueWithin) {
     AddToQuery(choice.query, "within", std::to_string(*choice.filter.dueWithin));
   }
@@ -163,10 +170,11 @@ void AddListControls(Visit& visit, const ListChoice& choice, mstch::map& context
   if (choice.filter.mine)
     hidden.emplace_back(mstch::map{{"name", std::string("mine")}, {"value", std::string("1")}});
   mstch::array statuses;
-  for (const auto& word : StatusWords()) {
-    statuses.emplace_back(mstch::map{{"value", word},
-                                     {"label", word.empty() ? std::string("any") : word},
-                                     {"selected", word == status}});
+  statuses.emplace_back(mstch::map{
+      {"value", std::string()}, {"label", std::string("any")}, {"selected", status.empty()}});
+  for (const auto& word : app::StatusWords()) {
+    statuses.emplace_back(
+        mstch::map{{"value", word}, {"label", word}, {"selected", word == status}});
   }
   // Text and reference filters are for the moment only: a saved query cannot hold them.
   const bool savable = !hidden.empty() && choice.filter.grep.empty() &&

@@ -447,7 +447,7 @@ TEST_P(PagesTest, ListFiltersAndSavedQueriesChooseTheRowsAndSortingKeepsTheChoic
       {"/?grep=PUMP&originator=orig", 200, {"Pump for asg"}, {"Valve for by"}},
       {"/?status=closed", 200, {"No actions match."}, {"Pump for asg", "Valve for by"}},
       {"/?status=later", 400, {"status"}, {}},
-      {"/?within=soon", 400, {"within"}, {}},
+      {"/?within=soon", 400, {"within: &#39;soon&#39; is not a whole number from 0 to 32767"}, {}},
       {"/default.asp?LinkType=2&ActionID=", 400, {"a link to an action"}, {}},
       {"/action/99999999999", 400, {"a positive number"}, {}},
       {"/?grep=a%00b", 400, {"grep: a text on one line"}, {}},
