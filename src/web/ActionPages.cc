@@ -1,22 +1,255 @@
-// Creating, copying and deleting actions and removing attachments. The rights are app/'s to
-// decide; these pages only offer what it would allow and pass the forms on.
-#include <fmt/format.h>
+// One action's pages: reading it, the edit form with its merge and conflict page, the review
+// moves and the attachments; creating, copying and deleting actions. Each only translates between
+// the form and app/; the rules (rights, input checks, history) live there, and these pages only
+// offer what app/ would allow.
+#include "web/ActionPages.h"
 
+#include <algorithm>
+#include <charconv>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include <fmt/format.h>
+
 #include "app/Actions.h"
 #include "app/Attachments.h"
 #include "app/Errors.h"
+#include "app/Lists.h"
 #include "app/Profile.h"
 #include "app/Rights.h"
 #include "app/WebSupport.h"
 #include "kvaction/Enums.h"
 #include "vb/Convert.h"
-#include "web/MorePages.h"
 
 namespace web {
+namespace {
+
+// The label of an edit form's column: user-ID columns read as their role.
+std::string FormLabel(app::Session& session, const std::string& column) {
+  if (column == "AssigneeID") return app::LabelOf(session, "Assignee") + " (user ID)";
+  if (column == "OriginatorID") return app::LabelOf(session, "Originator") + " (user ID)";
+  return app::LabelOf(session, column);
+}
+
+bool IsLongText(std::string_view column) { return column == "Description" || column == "Result"; }
+
+std::string TurnText(Visit& visit, ado::Recordset& row) {
+  switch (app::TurnOf(row)) {
+    case app::Turn::Nobody:
+      return "Nobody's: the action is closed.";
+    case app::Turn::Originator:
+      return fmt::format("The originator's ({}).", Text(visit, row, "Originator"));
+    case app::Turn::Assignee:
+      break;
+  }
+  const std::string assignee = Text(visit, row, "Assignee");
+  return assignee.empty() ? "The assignee's, but nobody is assigned."
+                          : fmt::format("The assignee's ({}).", assignee);
+}
+
+mstch::array HistoryOf(Visit& visit, int32_t actionID, bool& allowed) {
+  mstch::array events;
+  allowed = true;
+  try {
+    const auto history = app::History(visit.session, actionID);
+    for (; !history->IsEOF(); history->MoveNext()) {
+      events.emplace_back(mstch::map{{"code", Text(visit, *history, "EventCode")},
+                                     {"text", Text(visit, *history, "EventText")},
+                                     {"user", Text(visit, *history, "UserID")},
+                                     {"time", Text(visit, *history, "EventTime")}});
+    }
+  } catch (const vb::ComError& error) {
+    if (app::KindOf(error) != app::ErrorKind::Refused) throw;
+    allowed = false;
+  }
+  return events;
+}
+
+mstch::array AttachmentsOf(Visit& visit, int32_t actionID) {
+  mstch::array attachments;
+  const auto list = app::AttachmentList(visit.session, actionID);
+  for (; list && !list->IsEOF(); list->MoveNext()) {
+    const std::string url = Text(visit, *list, "URL");
+    const bool content = Text(visit, *list, "AttachmentType") != "0";
+    const std::string description = Text(visit, *list, "Description");
+    std::string href;
+    if (content) {
+      href = "/attachment/" + Text(visit, *list, "AttachmentID");
+    } else if (app::IsWebLink(url)) {
+      href = url;
+    }
+    attachments.emplace_back(mstch::map{{"attachmentID", Text(visit, *list, "AttachmentID")},
+                                        {"description", description.empty() ? url : description},
+                                        {"name", url},
+                                        {"href", href},
+                                        {"hasHref", !href.empty()}});
+  }
+  return attachments;
+}
+
+// The values of a form's columns: NAME and base.NAME for each column of the edit form.
+struct FormValues {
+  app::FieldTexts changes;
+  app::FieldTexts basedOn;
+};
+FormValues FormValuesOf(Visit& visit, int32_t actionID) {
+  FormValues values;
+  for (const auto& column : app::EditColumns(visit.session, actionID)) {
+    if (!visit.request.has_param(column.column)) continue;
+    const std::string mine = Param(visit.request, column.column);
+    const std::string base = Param(visit.request, "base." + column.column);
+    values.basedOn.emplace_back(column.column, base);
+    if (mine != base) values.changes.emplace_back(column.column, mine);
+  }
+  return values;
+}
+
+void SendConflicts(Visit& visit, int32_t actionID, const FormValues& values,
+                   const app::EditResult& result) {
+  mstch::array conflicts;
+  for (const auto& conflict : result.conflicts) {
+    conflicts.emplace_back(mstch::map{{"label", FormLabel(visit.session, conflict.column)},
+                                      {"base", conflict.base},
+                                      {"mine", conflict.mine},
+                                      {"theirs", conflict.theirs}});
+  }
+  // Keeping one's own values means editing again from what is stored now.
+  const auto row = app::Show(visit.session, actionID);
+  mstch::array keep;
+  for (const auto& [column, mine] : values.changes) {
+    keep.emplace_back(
+        mstch::map{{"column", column}, {"mine", mine}, {"current", Text(visit, *row, column)}});
+  }
+  SendPage(visit, "conflict", "Conflicting changes",
+           {{"id", std::to_string(actionID)},
+            {"number", Text(visit, *row, "ActionNumber")},
+            {"conflicts", conflicts},
+            {"keep", keep}});
+}
+
+}  // namespace
+
+void ActionPage(Visit& visit, int32_t actionID) {
+  auto& session = visit.session;
+  const auto row = app::Show(session, actionID);
+  mstch::array fields;
+  for (const auto& column : app::VisibleColumns(session)) {
+    if (column == "ActionNumber" || column == "Subject") continue;
+    fields.emplace_back(mstch::map{{"label", app::LabelOf(session, column)},
+                                   {"value", Text(visit, *row, column)},
+                                   {"long", IsLongText(column)}});
+  }
+  const app::ActionStatus status = app::StatusOf(session, *row);
+  mstch::array moves;
+  for (const auto& move : app::MovesFor(session, actionID)) {
+    moves.emplace_back(mstch::map{{"name", move.name}, {"title", move.title}});
+  }
+  const auto editColumns = app::EditColumns(session, actionID);
+  const bool canEdit = std::any_of(editColumns.begin(), editColumns.end(),
+                                   [](const app::EditableColumn& c) { return c.editable; });
+  bool historyAllowed = true;
+  mstch::array history = HistoryOf(visit, actionID, historyAllowed);
+  mstch::array attachments = AttachmentsOf(visit, actionID);
+  const std::string number = Text(visit, *row, "ActionNumber");
+  mstch::map context{
+      {"id", std::to_string(actionID)},
+      {"number", number},
+      {"actionLabel", app::LabelOf(session, "Action")},
+      {"subject", Text(visit, *row, "Subject")},
+      {"status", status.status},
+      {"dueText", status.dueText},
+      {"turn", TurnText(visit, *row)},
+      {"fields", fields},
+      {"moves", moves},
+      {"hasMoves", !moves.empty()},
+      {"canEdit", canEdit},
+      {"history", history},
+      {"historyAllowed", historyAllowed},
+      {"attachments", attachments},
+      {"hasAttachments", !attachments.empty()},
+      {"canAttach", canEdit},
+      {"maxUpload", std::to_string(visit.site.options.maxUploadBytes / 1024 / 1024)}};
+  AddActionControls(visit, actionID, context);
+  SendPage(visit, "action", app::LabelOf(session, "Action") + " " + number, std::move(context));
+}
+
+namespace {
+
+// The edit form with the stored values, or, after a value was refused, with what was typed and
+// the reason, so that nothing typed is lost and the edit stays based on what was first shown.
+void SendEditForm(Visit& visit, int32_t actionID, const FormValues& typed = {},
+                  const std::string& message = {}) {
+  auto& session = visit.session;
+  const auto row = app::Show(session, actionID);
+  mstch::array fields;
+  for (const auto& column : app::EditColumns(session, actionID)) {
+    const std::string* base = TypedText(typed.basedOn, column.column);
+    const std::string* mine = TypedText(typed.changes, column.column);
+    const std::string shown = base ? *base : Text(visit, *row, column.column);
+    fields.emplace_back(mstch::map{{"column", column.column},
+                                   {"label", FormLabel(session, column.column)},
+                                   {"base", shown},
+                                   {"value", mine ? *mine : shown},
+                                   {"editable", column.editable},
+                                   {"long", IsLongText(column.column)}});
+  }
+  SendPage(visit, "edit", "Edit " + Text(visit, *row, "ActionNumber"),
+           {{"id", std::to_string(actionID)},
+            {"number", Text(visit, *row, "ActionNumber")},
+            {"fields", fields},
+            {"message", message},
+            {"hasMessage", !message.empty()},
+            {"dateForm", session.locale().ShortDatePattern()}});
+}
+
+}  // namespace
+
+void EditForm(Visit& visit, int32_t actionID) { SendEditForm(visit, actionID); }
+
+void EditSave(Visit& visit, int32_t actionID) {
+  const FormValues values = FormValuesOf(visit, actionID);
+  app::EditResult result;
+  try {
+    result = app::Edit(visit.session, actionID, values.changes, values.basedOn);
+  } catch (const vb::ComError& error) {
+    if (app::KindOf(error) != app::ErrorKind::InvalidInput) throw;
+    visit.response.status = 400;
+    return SendEditForm(visit, actionID, values, error.description());
+  }
+  if (!result.stored) return SendConflicts(visit, actionID, values, result);
+  Redirect(visit.response, fmt::format("/action/{}", actionID));
+}
+
+void MoveAction(Visit& visit, int32_t actionID) {
+  app::Move(visit.session, actionID, Param(visit.request, "move"), Param(visit.request, "note"));
+  Redirect(visit.response, fmt::format("/action/{}", actionID));
+}
+
+void AttachmentUpload(Visit& visit, int32_t actionID) {
+  app::NewAttachment attachment;
+  attachment.description = Param(visit.request, "description");
+  if (visit.request.has_file("file") && !visit.request.get_file_value("file").filename.empty()) {
+    const auto file = visit.request.get_file_value("file");
+    if (file.content.size() > visit.site.options.maxUploadBytes) {
+      throw app::Invalid("file", file.filename,
+                         fmt::format("at most {} bytes", visit.site.options.maxUploadBytes));
+    }
+    attachment = app::FileAttachment(file.filename, attachment.description, file.content);
+  } else {
+    attachment.url = Param(visit.request, "url");
+  }
+  (void)app::AttachmentAdd(visit.session, actionID, attachment);
+  Redirect(visit.response, fmt::format("/action/{}", actionID));
+}
+
+void AttachmentDownload(Visit& visit, int32_t attachmentID) {
+  visit.response.set_header("Content-Disposition",
+                            fmt::format("attachment; filename=\"attachment-{}\"", attachmentID));
+  visit.response.set_content(app::AttachmentBytes(visit.session, attachmentID),
+                             "application/octet-stream");
+}
+
 namespace {
 
 // The fields a person sets on a new action, in form order; the rest take the library's defaults.
@@ -138,6 +371,15 @@ void AttachmentRemove(Visit& visit, int32_t attachmentID) {
 void AddActionControls(Visit& visit, int32_t actionID, mstch::map& context) {
   context.emplace("canCopy", app::Can(visit.session, kvaction::arAddActions));
   context.emplace("canDelete", CanDelete(visit, actionID));
+}
+
+void OldActionLink(Visit& visit) {
+  const std::string& target = visit.request.target;
+  const size_t mark = target.find('?');
+  const auto id =
+      app::ActionIDOfLink(mark == std::string::npos ? std::string_view() : target.substr(mark + 1));
+  if (!id) throw app::Invalid("link", target, "a link to an action (ActionID=N)");
+  Redirect(visit.response, fmt::format("/action/{}", *id));
 }
 
 }  // namespace web

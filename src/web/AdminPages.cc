@@ -2,6 +2,8 @@
 // settings and display labels (SuperUser). A page shows only what the person may do; every form
 // goes through app/, which checks the right again, refuses with its own words and records the
 // change.
+#include "web/AdminPages.h"
+
 #include <algorithm>
 #include <charconv>
 #include <initializer_list>
@@ -23,12 +25,13 @@
 #include "web/Site.h"
 
 namespace web {
-namespace {
 
 using kvaction::arAddEditUsers;
 using kvaction::arChangeWorkgroups;
 using kvaction::arDeleteUsers;
 using kvaction::arSuperUser;
+
+namespace admin {
 
 constexpr int32_t kSuperUserGroup = -1;
 
@@ -482,32 +485,11 @@ void AdminPage(Visit& visit) {
   SendPage(visit, "admin", "Administration", {{"links", links}});
 }
 
-}  // namespace
+}  // namespace admin
 
 bool MayAdminister(app::Session& session) {
   return app::Can(session, arAddEditUsers) || app::Can(session, arDeleteUsers) ||
          app::Can(session, arChangeWorkgroups);
-}
-
-const std::vector<PageRoute>& AdminRoutes() {
-  static const std::vector<PageRoute> routes = {
-      {false, "/admin", AdminPage},
-      {false, "/admin/users", UsersPage},
-      {true, "/admin/users", UserAddSave},
-      {false, "/admin/user", UserPage},
-      {true, "/admin/user/edit", UserEditSave},
-      {true, "/admin/user/password", UserPasswordSave},
-      {true, "/admin/user/delete", UserDeleteSave},
-      {false, "/admin/workgroups", WorkgroupsPage},
-      {true, "/admin/workgroups", WorkgroupAddSave},
-      {false, "/admin/workgroup", WorkgroupPage},
-      {true, "/admin/workgroup/edit", WorkgroupEditSave},
-      {true, "/admin/workgroup/delete", WorkgroupDeleteSave},
-      {false, "/admin/settings", SettingsPage},
-      {true, "/admin/settings", SettingSave},
-      {true, "/admin/labels", LabelsSave},
-  };
-  return routes;
 }
 
 }  // namespace web

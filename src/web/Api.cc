@@ -332,7 +332,11 @@ void SendCreated(Response& response, app::Session& session, int32_t actionID) {
            {{"id", actionID}, {"number", app::JsonValue((*row)["ActionNumber"].Value())}});
 }
 
+}  // namespace
+
 // --- The calls --------------------------------------------------------------------------------
+
+namespace api {
 
 // One call of a signed-in client.
 struct Call {
@@ -493,67 +497,71 @@ void Workgroups(Call& call) {
   SendJson(call.response, 200, RowsOf(app::WorkgroupList(call.session)));
 }
 
-// --- Sessions and routes ----------------------------------------------------------------------
+}  // namespace api
 
-class Api {
- public:
-  explicit Api(Site& site) : site_(site), open_(site.options.open) { open_.locale = IsoDates(); }
+// --- Sessions ---------------------------------------------------------------------------------
 
-  // Runs call for the client whose bearer token names a stored, unexpired session.
-  void Signed(const Request& request, Response& response, void (*call)(Call&)) {
-    AddSecurityHeaders(response);
-    Guarded(response, [&] {
-      CheckRequestFields(site_, request);
-      const std::string token = BearerToken(request);
-      if (token.empty()) {
-        throw vb::ComError(app::kNotSignedIn, std::string(app::kSource),
-                           "Sign in first: send \"Authorization: Bearer TOKEN\" with the token of "
-                           "POST /api/v1/session.");
-      }
-      Call visit{site_, request, response, app::Session::Resume(open_, token)};
-      call(visit);
-    });
-  }
+namespace {
 
-  // Signing in is throttled like the sign-in form, per user ID and per address.
-  void SignIn(const Request& request, Response& response) {
-    AddSecurityHeaders(response);
-    Guarded(response, [&] {
-      CheckRequestFields(site_, request);
-      const Json body = BodyOf(site_, request);
-      const std::string user = TextMember(body, "user", true);
-      const std::string password = TextMember(body, "password", true);
-      const int64_t wait = site_.throttle.WaitSeconds(user, request.remote_addr);
-      if (wait > 0) {
-        response.set_header("Retry-After", std::to_string(wait));
-        return SendApiError(
-            response, 429, app::kRefused,
-            fmt::format("Too many failed sign-ins. Try again in {} minutes.", (wait + 59) / 60));
-      }
-      std::string token;
-      std::optional<app::Session> session;
-      try {
-        session.emplace(app::Session::SignIn(open_, user, password, token, kApiTokenLifetime));
-      } catch (const vb::ComError& error) {
-        if (!app::IsSignInRefused(error)) throw;
-        site_.throttle.Failed(user, request.remote_addr);
-        return SendApiError(response, 401, error.number(), "The user ID or the password is wrong.");
-      }
-      site_.throttle.Succeeded(user);
-      session->PurgeExpired();
-      SendJson(response, 201,
-               {{"token", token},
-                {"user", session->userID()},
-                {"expiresIn", std::chrono::seconds(kApiTokenLifetime).count()}});
-    });
-  }
-
- private:
-  Site& site_;
-  app::OpenOptions open_;
-};
+// The API's options for opening the database: its dates are ISO 8601 whatever the people's are.
+app::OpenOptions ApiOpenOptions(const Site& site) {
+  app::OpenOptions open = site.options.open;
+  open.locale = IsoDates();
+  return open;
+}
 
 }  // namespace
+
+// Runs call for the client whose bearer token names a stored, unexpired session.
+void ServeApiCall(Site& site, const Request& request, Response& response,
+                  void (*call)(api::Call&)) {
+  AddSecurityHeaders(response);
+  Guarded(response, [&] {
+    CheckRequestFields(site, request);
+    const std::string token = BearerToken(request);
+    if (token.empty()) {
+      throw vb::ComError(app::kNotSignedIn, std::string(app::kSource),
+                         "Sign in first: send \"Authorization: Bearer TOKEN\" with the token of "
+                         "POST /api/v1/session.");
+    }
+    api::Call visit{site, request, response, app::Session::Resume(ApiOpenOptions(site), token)};
+    call(visit);
+  });
+}
+
+// Signing in is throttled like the sign-in form, per user ID and per address.
+void ApiSignIn(Site& site, const Request& request, Response& response) {
+  AddSecurityHeaders(response);
+  Guarded(response, [&] {
+    CheckRequestFields(site, request);
+    const Json body = BodyOf(site, request);
+    const std::string user = TextMember(body, "user", true);
+    const std::string password = TextMember(body, "password", true);
+    const int64_t wait = site.throttle.WaitSeconds(user, request.remote_addr);
+    if (wait > 0) {
+      response.set_header("Retry-After", std::to_string(wait));
+      return SendApiError(
+          response, 429, app::kRefused,
+          fmt::format("Too many failed sign-ins. Try again in {} minutes.", (wait + 59) / 60));
+    }
+    std::string token;
+    std::optional<app::Session> session;
+    try {
+      session.emplace(
+          app::Session::SignIn(ApiOpenOptions(site), user, password, token, kApiTokenLifetime));
+    } catch (const vb::ComError& error) {
+      if (!app::IsSignInRefused(error)) throw;
+      site.throttle.Failed(user, request.remote_addr);
+      return SendApiError(response, 401, error.number(), "The user ID or the password is wrong.");
+    }
+    site.throttle.Succeeded(user);
+    session->PurgeExpired();
+    SendJson(response, 201,
+             {{"token", token},
+              {"user", session->userID()},
+              {"expiresIn", std::chrono::seconds(kApiTokenLifetime).count()}});
+  });
+}
 
 bool IsApiPath(std::string_view path) {
   return path.rfind(kApiPrefix, 0) == 0 || path == kApiPrefix.substr(0, kApiPrefix.size() - 1);
@@ -574,34 +582,6 @@ std::string_view ApiStatusText(int status) {
 void SendApiError(Response& response, int status, int32_t number, std::string_view message) {
   AddSecurityHeaders(response);
   SendJson(response, status, {{"error", {{"number", number}, {"message", message}}}});
-}
-
-void AddApiRoutes(httplib::Server& http, Site& site) {
-  const auto api = std::make_shared<Api>(site);
-  const auto on = [api](void (*call)(Call&)) {
-    return [api, call](const Request& rq, Response& rs) { api->Signed(rq, rs, call); };
-  };
-  const std::string base(kApiPrefix);
-  const std::string action = base + R"(actions/(\d+))";
-  const std::string attachment = base + R"(attachments/(\d+))";
-  http.Post(base + "session", [api](const Request& rq, Response& rs) { api->SignIn(rq, rs); });
-  http.Get(base + "session", on(WhoAmI));
-  http.Delete(base + "session", on(SignOut));
-  http.Get(base + "actions", on(ListActions));
-  http.Post(base + "actions", on(CreateAction));
-  http.Get(action, on(GetAction));
-  http.Patch(action, on(EditAction));
-  http.Delete(action, on(DeleteAction));
-  http.Post(action + "/(move|complete|close|reopen)", on(MoveAction));
-  http.Post(action + "/copy", on(CopyAction));
-  http.Get(action + "/attachments", on(ListAttachments));
-  http.Post(action + "/attachments", on(UploadAttachment));
-  http.Get(attachment, on(DownloadAttachment));
-  http.Delete(attachment, on(RemoveAttachment));
-  http.Get(base + "alerts", on(Alerts));
-  http.Get(base + "queries", on(Queries));
-  http.Get(base + "users", on(Users));
-  http.Get(base + "workgroups", on(Workgroups));
 }
 
 }  // namespace web

@@ -14,8 +14,34 @@ namespace web {
 /// The prefix of every API path.
 inline constexpr std::string_view kApiPrefix = "/api/v1/";
 
-/// Adds the API's routes to http; site must outlive it.
-void AddApiRoutes(httplib::Server& http, Site& site);
+/// The calls of a signed-in client (Api.cc); docs/api.md describes each. Each may raise
+/// vb::ComError, which ServeApiCall turns into a JSON error.
+namespace api {
+struct Call;
+void WhoAmI(Call& call);
+void SignOut(Call& call);
+void ListActions(Call& call);
+void GetAction(Call& call);
+void CreateAction(Call& call);
+void CopyAction(Call& call);
+void EditAction(Call& call);
+void MoveAction(Call& call);
+void DeleteAction(Call& call);
+void ListAttachments(Call& call);
+void UploadAttachment(Call& call);
+void DownloadAttachment(Call& call);
+void RemoveAttachment(Call& call);
+void Alerts(Call& call);
+void Queries(Call& call);
+void Users(Call& call);
+void Workgroups(Call& call);
+}  // namespace api
+
+/// Runs call for the client whose bearer token names a stored, unexpired session.
+void ServeApiCall(Site& site, const httplib::Request& request, httplib::Response& response,
+                  void (*call)(api::Call&));
+/// Signing in (POST /api/v1/session), throttled like the sign-in form.
+void ApiSignIn(Site& site, const httplib::Request& request, httplib::Response& response);
 
 /// Whether path belongs to the API (its answers, errors included, are JSON).
 [[nodiscard]] bool IsApiPath(std::string_view path);

@@ -1,5 +1,8 @@
-// The list's filters and saved queries, and the alerts and due lists. A choice of list travels
-// in the query string, so every list is a link one can keep, and sorting and paging keep it.
+// The lists of actions: the main list with its filters and paging, the saved queries, and the
+// alerts and due lists. A choice of list travels in the query string, so every list is a link one
+// can keep, and sorting and paging keep it.
+#include "web/ListPages.h"
+
 #include <fmt/format.h>
 
 #include <algorithm>
@@ -17,10 +20,37 @@
 #include "kvaction/Enums.h"
 #include "vb/ComError.h"
 #include "vb/Convert.h"
-#include "web/MorePages.h"
 
 namespace web {
 namespace {
+
+constexpr int32_t kPageSize = 50;
+
+// The columns of the list, in order; sorting accepts only these.
+const std::vector<std::string>& ListColumns() {
+  static const std::vector<std::string> columns = {"ActionNumber", "Subject", "Assignee",
+                                                   "Originator", "DateDue"};
+  return columns;
+}
+// What the status column reads besides the shown columns.
+const std::vector<std::string>& StatusColumns() {
+  static const std::vector<std::string> columns = {"ActionID", "DateCompleted", "DateClosed",
+                                                   "DateRejected", "Reviewed"};
+  return columns;
+}
+
+// The page number a query asks for (1 when missing or not a number).
+int32_t PageOf(const std::string& text) {
+  int32_t page = 1;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), page);
+  return error == std::errc() && end == text.data() + text.size() && page >= 1 ? page : 1;
+}
+
+// choice: the list's filters as "&name=value…", kept by every sort and page link.
+std::string ListHref(std::string_view sort, std::string_view direction, int32_t page,
+                     std::string_view choice) {
+  return fmt::format("/?sort={}&dir={}&page={}{}", sort, direction, page, choice);
+}
 
 constexpr size_t kMostAlertRows = 200;
 
@@ -95,6 +125,61 @@ mstch::map RowsOf(Visit& visit, ado::Recordset& list) {
 std::string QueryPath(int32_t queryID) { return fmt::format("/?query={}", queryID); }
 
 }  // namespace
+
+void ListPage(Visit& visit) {
+  const auto& columns = ListColumns();
+  std::string sort = Param(visit.request, "sort");
+  if (std::find(columns.begin(), columns.end(), sort) == columns.end()) sort = "ActionNumber";
+  const std::string direction = Param(visit.request, "dir") == "desc" ? "desc" : "asc";
+  const int32_t page = PageOf(Param(visit.request, "page"));
+  const ListChoice choice = ListChoiceOf(visit.request);
+
+  app::ListRequest request;
+  request.queryID = choice.queryID;
+  request.filter = choice.filter;
+  request.columns = columns;
+  request.columns.insert(request.columns.end(), StatusColumns().begin(), StatusColumns().end());
+  request.sort = sort + " " + direction;
+  request.limit = page * kPageSize + 1;
+  const auto list = app::List(visit.session, request);
+  for (int32_t skipped = 0; skipped < (page - 1) * kPageSize && !list->IsEOF(); ++skipped) {
+    list->MoveNext();
+  }
+  mstch::array rows;
+  for (; !list->IsEOF() && static_cast<int32_t>(rows.size()) < kPageSize; list->MoveNext()) {
+    mstch::array cells;
+    const std::string href = "/action/" + Text(visit, *list, "ActionID");
+    for (const auto& column : columns) {
+      const bool link = column == "ActionNumber" || column == "Subject";
+      cells.emplace_back(
+          mstch::map{{"text", Text(visit, *list, column)}, {"link", link}, {"href", href}});
+    }
+    const app::ActionStatus status = app::StatusOf(visit.session, *list);
+    rows.emplace_back(mstch::map{
+        {"cells", cells}, {"status", status.shortStatus}, {"overdue", status.image == 2}});
+  }
+  const bool more = !list->IsEOF();
+
+  mstch::array headers;
+  for (const auto& column : columns) {
+    const bool sorted = column == sort;
+    const std::string next = sorted && direction == "asc" ? "desc" : "asc";
+    std::string order = "none";
+    if (sorted) order = direction == "asc" ? "ascending" : "descending";
+    headers.emplace_back(
+        mstch::map{{"label", app::LabelOf(visit.session, column)},
+                   {"href", ListHref(column, next, 1, choice.query)},
+                   {"order", order},
+                   {"arrow", std::string(sorted ? (direction == "asc" ? "▲" : "▼") : "")}});
+  }
+  mstch::map context{
+      {"headers", headers},      {"rows", rows},
+      {"empty", rows.empty()},   {"page", std::to_string(page)},
+      {"hasPrevious", page > 1}, {"previous", ListHref(sort, direction, page - 1, choice.query)},
+      {"hasNext", more},         {"next", ListHref(sort, direction, page + 1, choice.query)}};
+  AddListControls(visit, choice, context);
+  SendPage(visit, "list", choice.Any() ? "Actions" : "My actions", std::move(context));
+}
 
 ListChoice ListChoiceOf(const httplib::Request& request) {
   ListChoice choice;

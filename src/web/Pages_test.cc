@@ -9,6 +9,7 @@
 #include <set>
 #include <thread>
 #include <tuple>
+#include <variant>
 
 #include <httplib.h>
 
@@ -20,6 +21,7 @@
 #include "app/WebSupport.h"
 #include "kvdata/testing/Fixture.h"
 #include "vb/ComError.h"
+#include "web/Routes.h"
 #include "web/Security.h"
 #include "web/ServedDatabase_test.h"
 #include "web/Server.h"
@@ -193,6 +195,23 @@ TEST(Server, ASecondServerCannotListenWhereOneIsListening) {
   options.port = first.Bind();
   Server second(options);
   EXPECT_THROW((void)second.Bind(), vb::ComError);
+}
+
+// A row listed twice never runs (the first match answers); an API path guarded as a page would
+// read cookies, a page guarded as the API would skip the form token; a numbered page without a
+// name for its number would refuse a bad one in words nobody knows.
+TEST(RouteTable, EachPathIsListedOnceAndGuardedAsItsPlaceNeeds) {
+  std::set<std::pair<Method, std::string>> seen;
+  for (const Route& route : RouteTable()) {
+    SCOPED_TRACE(route.pattern);
+    EXPECT_TRUE(seen.emplace(route.method, route.pattern).second);
+    const bool apiCall = std::holds_alternative<ApiHandler>(route.handler);
+    const bool apiSignIn = route.pattern == std::string(kApiPrefix) + "session" &&
+                           std::holds_alternative<PublicHandler>(route.handler);
+    EXPECT_EQ(route.pattern.starts_with(kApiPrefix), apiCall || apiSignIn);
+    EXPECT_EQ(std::holds_alternative<RowPageHandler>(route.handler), !route.idField.empty());
+  }
+  EXPECT_GT(seen.size(), 50u);
 }
 
 TEST(ActionIDOfLink, ReadsTheActionOfAnEmailLinkOnly) {

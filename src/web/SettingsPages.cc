@@ -1,6 +1,8 @@
 // "My settings": a person's own password and own values. The password form asks for the
 // current password, so a session left open cannot be used to take the account over; its
 // failures count against the sign-in throttle.
+#include "web/SettingsPages.h"
+
 #include <fmt/format.h>
 
 #include <charconv>
@@ -11,7 +13,6 @@
 #include "app/Profile.h"
 #include "app/Reminders.h"
 #include "app/WebSupport.h"
-#include "web/MorePages.h"
 
 namespace web {
 namespace {

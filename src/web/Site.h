@@ -1,12 +1,11 @@
 #pragma once
-// What the pages share: the server's options, the rendering of templates in the page layout, and
-// one visit (a request by a signed-in person).
+// What the pages share: the server's options, the rendering of templates in the page layout, the
+// error page, and one visit (a request by a signed-in person). Each page file has its own header.
 #include <cstdint>
 #include <exception>
 #include <iostream>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include <httplib.h>
 #include <mstch/mstch.hpp>
@@ -54,6 +53,12 @@ void Guarded(Body&& body, OnError&& onError, OnFault&& onFault) {
   }
 }
 
+/// Sends the error page with status and message (a visitor need not be signed in).
+void SendErrorPage(httplib::Response& response, int status, std::string_view message);
+/// The error page for error: a refusal (403) or bad input (400, 404 for kNotFound) says what was
+/// wrong; anything else is logged on standard error and reported without its details (500).
+void SendComErrorPage(httplib::Response& response, const vb::ComError& error);
+
 /// Renders template name with context inside the page layout and sends it as HTML.
 void SendPage(Visit& visit, std::string_view name, std::string_view title, mstch::map context);
 /// The same for a visitor who is not signed in (sign-in and error pages).
@@ -65,6 +70,8 @@ void Redirect(httplib::Response& response, const std::string& path);
 [[nodiscard]] std::string Param(const httplib::Request& request, const std::string& name);
 /// The text a form sent for column, or nullptr when it sent none.
 [[nodiscard]] const std::string* TypedText(const app::FieldTexts& values, std::string_view column);
+/// The text row's column shows the signed-in person.
+[[nodiscard]] std::string Text(Visit& visit, ado::Recordset& row, std::string_view column);
 /// A positive number from a path match; raises kInvalidInput naming field.
 [[nodiscard]] int32_t IdOf(const std::string& text, std::string_view field);
 /// A text as one value of a query string (every byte but the unreserved ones percent-encoded).
@@ -74,6 +81,9 @@ void Redirect(httplib::Response& response, const std::string& path);
 /// goes only to such a path.
 [[nodiscard]] bool IsLocalPath(std::string_view target);
 
+/// The site's own files under /static/ (the style sheets), by the name the path matched.
+void StaticFile(Site& site, const httplib::Request& request, httplib::Response& response);
+
 /// Refuses text (kInvalidInput naming field) with control characters (app::CheckControlCharacters)
 /// and counts the refusal against the sign-in throttle of the client's address.
 void CheckRequestText(Site& site, const httplib::Request& request, std::string_view field,
@@ -81,25 +91,5 @@ void CheckRequestText(Site& site, const httplib::Request& request, std::string_v
 /// The same for every field of the query and the form, names and values (a file's content
 /// aside); multi-line fields (app::IsMultiLineField) may hold tabs and line breaks.
 void CheckRequestFields(Site& site, const httplib::Request& request);
-
-/// The pages a signed-in person visits. Each may raise vb::ComError; the server turns it into
-/// an error page.
-void ListPage(Visit& visit);
-void ActionPage(Visit& visit, int32_t actionID);
-void EditForm(Visit& visit, int32_t actionID);
-void EditSave(Visit& visit, int32_t actionID);
-void MoveAction(Visit& visit, int32_t actionID);
-void AttachmentUpload(Visit& visit, int32_t actionID);
-void AttachmentDownload(Visit& visit, int32_t attachmentID);
-
-/// The administration pages (AdminPages.cc): users, workgroups, settings and display labels.
-struct PageRoute {
-  bool post;
-  const char* path;
-  void (*page)(Visit&);
-};
-[[nodiscard]] const std::vector<PageRoute>& AdminRoutes();
-/// Whether the person may open the administration pages (rights 41, 42 or 43; a SuperUser).
-[[nodiscard]] bool MayAdminister(app::Session& session);
 
 }  // namespace web

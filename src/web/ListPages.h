@@ -1,7 +1,6 @@
 #pragma once
-// The pages beyond reading and editing one action: creating, copying and deleting actions,
-// removing attachments, the list's filters and saved queries, the alerts and due lists, and a
-// person's own settings. Like the other pages, each only translates between forms and app/.
+// The lists of actions: the main list with its filters, the saved queries, and the alerts and due
+// lists (ListPages.cc). Each page may raise vb::ComError; the server turns it into an error page.
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -25,14 +24,7 @@ struct ListChoice {
 /// The context the list's filter form, saved-query picker and save form need.
 void AddListControls(Visit& visit, const ListChoice& choice, mstch::map& context);
 
-void NewActionForm(Visit& visit);
-void NewActionSave(Visit& visit);
-void CopyAction(Visit& visit, int32_t actionID);
-void DeleteConfirm(Visit& visit, int32_t actionID);
-void DeleteAction(Visit& visit, int32_t actionID);
-void AttachmentRemove(Visit& visit, int32_t attachmentID);
-/// What the action page adds for these pages: whether Copy and Delete are offered.
-void AddActionControls(Visit& visit, int32_t actionID, mstch::map& context);
+void ListPage(Visit& visit);
 
 void QueriesPage(Visit& visit);
 void QuerySave(Visit& visit);
@@ -40,9 +32,5 @@ void QueryShare(Visit& visit, int32_t queryID);
 void QueryDelete(Visit& visit, int32_t queryID);
 
 void AlertsPage(Visit& visit);
-
-void SettingsPage(Visit& visit);
-void PasswordSave(Visit& visit);
-void ValuesSave(Visit& visit);
 
 }  // namespace web

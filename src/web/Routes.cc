@@ -1,0 +1,85 @@
+#include "web/Routes.h"
+
+#include "web/ActionPages.h"
+#include "web/AdminPages.h"
+#include "web/ListPages.h"
+#include "web/SettingsPages.h"
+#include "web/SignInPages.h"
+
+namespace web {
+
+const std::vector<Route>& RouteTable() {
+  using enum Method;
+  const std::string base(kApiPrefix);
+  const std::string action = base + R"(actions/(\d+))";
+  const std::string attachment = base + R"(attachments/(\d+))";
+  static const std::vector<Route> routes = {
+      // Signing in and out; the site's own files.
+      {Get, "/signin", PublicHandler{SignInPage}},
+      {Post, "/signin", PublicHandler{SignIn}},
+      {Post, "/signout", PageHandler{SignOut}},
+      {Get, R"(/static/([A-Za-z0-9_.-]+))", PublicHandler{StaticFile}},
+      // The list and one action.
+      {Get, "/", PageHandler{ListPage}},
+      {Get, "/default.asp", PageHandler{OldActionLink}},
+      {Get, R"(/action/(\d+))", RowPageHandler{ActionPage}, "action"},
+      {Get, R"(/action/(\d+)/edit)", RowPageHandler{EditForm}, "action"},
+      {Post, R"(/action/(\d+)/edit)", RowPageHandler{EditSave}, "action"},
+      {Post, R"(/action/(\d+)/move)", RowPageHandler{MoveAction}, "action"},
+      {Post, R"(/action/(\d+)/attachments)", RowPageHandler{AttachmentUpload}, "action"},
+      {Get, R"(/attachment/(\d+))", RowPageHandler{AttachmentDownload}, "id"},
+      // The JSON API (docs/api.md).
+      {Post, base + "session", PublicHandler{ApiSignIn}},
+      {Get, base + "session", ApiHandler{api::WhoAmI}},
+      {Delete, base + "session", ApiHandler{api::SignOut}},
+      {Get, base + "actions", ApiHandler{api::ListActions}},
+      {Post, base + "actions", ApiHandler{api::CreateAction}},
+      {Get, action, ApiHandler{api::GetAction}},
+      {Patch, action, ApiHandler{api::EditAction}},
+      {Delete, action, ApiHandler{api::DeleteAction}},
+      {Post, action + "/(move|complete|close|reopen)", ApiHandler{api::MoveAction}},
+      {Post, action + "/copy", ApiHandler{api::CopyAction}},
+      {Get, action + "/attachments", ApiHandler{api::ListAttachments}},
+      {Post, action + "/attachments", ApiHandler{api::UploadAttachment}},
+      {Get, attachment, ApiHandler{api::DownloadAttachment}},
+      {Delete, attachment, ApiHandler{api::RemoveAttachment}},
+      {Get, base + "alerts", ApiHandler{api::Alerts}},
+      {Get, base + "queries", ApiHandler{api::Queries}},
+      {Get, base + "users", ApiHandler{api::Users}},
+      {Get, base + "workgroups", ApiHandler{api::Workgroups}},
+      // Administration.
+      {Get, "/admin", PageHandler{admin::AdminPage}},
+      {Get, "/admin/users", PageHandler{admin::UsersPage}},
+      {Post, "/admin/users", PageHandler{admin::UserAddSave}},
+      {Get, "/admin/user", PageHandler{admin::UserPage}},
+      {Post, "/admin/user/edit", PageHandler{admin::UserEditSave}},
+      {Post, "/admin/user/password", PageHandler{admin::UserPasswordSave}},
+      {Post, "/admin/user/delete", PageHandler{admin::UserDeleteSave}},
+      {Get, "/admin/workgroups", PageHandler{admin::WorkgroupsPage}},
+      {Post, "/admin/workgroups", PageHandler{admin::WorkgroupAddSave}},
+      {Get, "/admin/workgroup", PageHandler{admin::WorkgroupPage}},
+      {Post, "/admin/workgroup/edit", PageHandler{admin::WorkgroupEditSave}},
+      {Post, "/admin/workgroup/delete", PageHandler{admin::WorkgroupDeleteSave}},
+      {Get, "/admin/settings", PageHandler{admin::SettingsPage}},
+      {Post, "/admin/settings", PageHandler{admin::SettingSave}},
+      {Post, "/admin/labels", PageHandler{admin::LabelsSave}},
+      // Creating, copying, deleting; saved queries; alerts; one's own settings.
+      {Get, "/action/new", PageHandler{NewActionForm}},
+      {Post, "/action/new", PageHandler{NewActionSave}},
+      {Post, R"(/action/(\d+)/copy)", RowPageHandler{CopyAction}, "action"},
+      {Get, R"(/action/(\d+)/delete)", RowPageHandler{DeleteConfirm}, "action"},
+      {Post, R"(/action/(\d+)/delete)", RowPageHandler{DeleteAction}, "action"},
+      {Post, R"(/attachment/(\d+)/remove)", RowPageHandler{AttachmentRemove}, "id"},
+      {Get, "/queries", PageHandler{QueriesPage}},
+      {Post, "/queries", PageHandler{QuerySave}},
+      {Post, R"(/queries/(\d+)/share)", RowPageHandler{QueryShare}, "query"},
+      {Post, R"(/queries/(\d+)/delete)", RowPageHandler{QueryDelete}, "query"},
+      {Get, "/alerts", PageHandler{AlertsPage}},
+      {Get, "/settings", PageHandler{SettingsPage}},
+      {Post, "/settings/password", PageHandler{PasswordSave}},
+      {Post, "/settings/values", PageHandler{ValuesSave}},
+  };
+  return routes;
+}
+
+}  // namespace web

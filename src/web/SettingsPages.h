@@ -1,0 +1,11 @@
+#pragma once
+// A person's own settings (SettingsPages.cc): the password and the personal values.
+#include "web/Site.h"
+
+namespace web {
+
+void SettingsPage(Visit& visit);
+void PasswordSave(Visit& visit);
+void ValuesSave(Visit& visit);
+
+}  // namespace web

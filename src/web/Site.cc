@@ -1,0 +1,194 @@
+// What the pages share: the server's state, the page layout, the error page, the reading of
+// forms and paths, and the site's own static files.
+#include "web/Site.h"
+
+#include <algorithm>
+#include <cctype>
+#include <charconv>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+#include <utility>
+
+#include <fmt/format.h>
+
+#include "app/Errors.h"
+#include "app/Lists.h"
+#include "app/WebSupport.h"
+#include "web/AdminPages.h"
+#include "web/EmbeddedFiles.h"
+
+namespace web {
+namespace {
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+const std::string& Template(std::string_view name) {
+  const auto found = EmbeddedFiles().find(std::string(name) + ".mustache");
+  if (found == EmbeddedFiles().end()) throw std::logic_error("missing template");
+  return found->second;
+}
+
+}  // namespace
+
+void SendErrorPage(httplib::Response& response, int status, std::string_view message) {
+  SendPublicPage(response, "error", "Error", {{"message", std::string(message)}}, status);
+}
+
+// A refusal or a bad request says what was wrong; anything else is logged here and reported
+// without its details, so no database text reaches a browser.
+void SendComErrorPage(httplib::Response& response, const vb::ComError& error) {
+  switch (app::KindOf(error)) {
+    case app::ErrorKind::Refused:
+      return SendErrorPage(response, 403, error.description());
+    case app::ErrorKind::InvalidInput:
+      return SendErrorPage(response, error.number() == app::kNotFound ? 404 : 400,
+                           error.description());
+    case app::ErrorKind::Other:
+      break;
+  }
+  std::cerr << "kvaction serve: " << error.source() << ": " << error.description() << '\n';
+  SendErrorPage(response, 500, "The server could not complete this request.");
+}
+
+std::string Text(Visit& visit, ado::Recordset& row, std::string_view column) {
+  return app::ValueText(visit.session, row[column].Value());
+}
+
+// --- Shared by the pages --------------------------------------------------------------------
+
+void SendPublicPage(httplib::Response& response, std::string_view name, std::string_view title,
+                    mstch::map context, int status) {
+  AddSecurityHeaders(response);
+  mstch::map layout{{"title", std::string(title)},
+                    {"body", mstch::render(Template(name), context)},
+                    {"signedIn", false}};
+  response.status = status;
+  response.set_content(mstch::render(Template("layout"), layout), "text/html; charset=utf-8");
+}
+
+void SendPage(Visit& visit, std::string_view name, std::string_view title, mstch::map context) {
+  context.emplace("csrf", visit.formToken);
+  mstch::map layout{{"title", std::string(title)},
+                    {"body", mstch::render(Template(name), context)},
+                    {"signedIn", true},
+                    {"userID", visit.session.userID()},
+                    {"alerts", std::to_string(app::AlertCount(visit.session))},
+                    {"admin", MayAdminister(visit.session)},
+                    {"csrf", visit.formToken}};
+  visit.response.set_content(mstch::render(Template("layout"), layout), "text/html; charset=utf-8");
+}
+
+void Redirect(httplib::Response& response, const std::string& path) {
+  response.status = 303;
+  response.set_header("Location", IsLocalPath(path) ? path : "/");
+}
+
+const std::string* TypedText(const app::FieldTexts& values, std::string_view column) {
+  const auto typed = std::find_if(values.begin(), values.end(),
+                                  [&](const auto& value) { return value.first == column; });
+  return typed == values.end() ? nullptr : &typed->second;
+}
+
+std::string Param(const httplib::Request& request, const std::string& name) {
+  if (request.has_param(name)) return request.get_param_value(name);
+  if (request.has_file(name)) return request.get_file_value(name).content;
+  return {};
+}
+
+int32_t IdOf(const std::string& text, std::string_view field) {
+  int32_t id = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), id);
+  if (error != std::errc() || end != text.data() + text.size() || id <= 0) {
+    throw app::Invalid(field, text, "a positive number");
+  }
+  return id;
+}
+
+bool IsLocalPath(std::string_view target) {
+  const auto control = [](unsigned char c) { return c < 0x20 || c == 0x7f; };
+  if (target.empty() || target.front() != '/') return false;
+  // Only what a browser itself sends as a path: printable ASCII, no blank, no backslash.
+  if (std::any_of(target.begin(), target.end(), [&](char c) {
+        return control(c) || c == ' ' || c == '\\' || static_cast<unsigned char>(c) > 0x7f;
+      })) {
+    return false;
+  }
+  // Browsers drop tabs and line breaks and read a backslash as "/", so a second "/", a backslash
+  // or a control character right after the first "/" can make "//other.host", also encoded, and
+  // also encoded again ("%252f" is "%2f" is "/"): the escapes there are decoded while they decode.
+  std::string rest(target.substr(1, 3));
+  for (size_t next = 4; rest.size() == 3 && rest[0] == '%'; next += 2) {
+    unsigned value = 0;
+    const auto [end, error] = std::from_chars(rest.data() + 1, rest.data() + 3, value, 16);
+    if (error != std::errc() || end != rest.data() + 3) break;
+    rest = static_cast<char>(value) + std::string(target.substr(std::min(next, target.size()), 2));
+  }
+  return rest.empty() || (rest[0] != '/' && rest[0] != '\\' && !control(rest[0]));
+}
+
+std::string QueryValue(std::string_view text) {
+  std::string encoded;
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (std::isalnum(byte) || c == '-' || c == '_' || c == '.' || c == '~') {
+      encoded += c;
+    } else {
+      encoded += fmt::format("%{:02X}", byte);
+    }
+  }
+  return encoded;
+}
+
+void CheckRequestText(Site& site, const httplib::Request& request, std::string_view field,
+                      std::string_view text, bool multiLine) {
+  try {
+    app::CheckControlCharacters(field, text, multiLine);
+  } catch (const vb::ComError&) {
+    site.throttle.FailedAddress(request.remote_addr);
+    throw;
+  }
+}
+
+void CheckRequestFields(Site& site, const httplib::Request& request) {
+  // The value an edit started from ("base.Subject") is the stored one sent back, which may hold
+  // what older programs stored (a tab in a subject); it must not block the edit.
+  const auto multiLine = [](std::string_view name) {
+    return name.starts_with("base.") || app::IsMultiLineField(name);
+  };
+  const auto check = [&](const std::string& name, std::string_view text) {
+    CheckRequestText(site, request, "a field's name", name, false);
+    CheckRequestText(site, request, name, text, multiLine(name));
+  };
+  for (const auto& [name, value] : request.params) check(name, value);
+  // A file's content is whatever it is; its name and the form's other parts are texts.
+  for (const auto& [name, part] : request.files)
+    check(name, part.filename.empty() ? part.content : part.filename);
+}
+
+Site::Site(ServeOptions serveOptions)
+    : options(std::move(serveOptions)),
+      throttle(options.userSignInLimit, options.addressSignInLimit, std::chrono::minutes(10)),
+      bootstrapCss(ReadFile(KV_BOOTSTRAP_CSS)) {}
+
+bool Site::SecureCookies() const { return OriginOf(options.baseUrl).starts_with("https://"); }
+
+void StaticFile(Site& site, const httplib::Request& request, httplib::Response& response) {
+  const std::string name = request.matches[1];
+  response.set_header("Cache-Control", "public, max-age=3600");
+  AddSecurityHeaders(response);
+  if (name == "bootstrap.min.css") return response.set_content(site.bootstrapCss, "text/css");
+  const auto& files = EmbeddedFiles();
+  const auto found = files.find(name);
+  if (found == files.end() || name.find(".mustache") != std::string::npos) {
+    return SendErrorPage(response, 404, "No such file.");
+  }
+  response.set_content(found->second, "text/css");
+}
+
+}  // namespace web
