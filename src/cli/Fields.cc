@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
-#include <exception>
 
 #include "app/Errors.h"
 #include "cli/Cli.h"
@@ -101,15 +100,6 @@ std::string InOptionNames(std::string_view description) {
   const std::string_view option = OptionOf(description.substr(0, colon));
   if (option.empty()) return std::string(description);
   return std::string(option) + std::string(description.substr(colon));
-}
-
-void RethrowInOptionNames(const std::exception_ptr& error) {
-  try {
-    std::rethrow_exception(error);
-  } catch (const vb::ComError& e) {
-    if (e.number() != app::kInvalidInput) throw;
-    throw vb::ComError(e.number(), std::string(e.source()), InOptionNames(e.description()));
-  }
 }
 
 }  // namespace cli

@@ -30,22 +30,8 @@ void CheckForm(const FieldOption& field, std::string_view text, const vb::Locale
 /// The expected form of a field's text, for messages ("a date in the form M/d/yyyy").
 [[nodiscard]] std::string ExpectedForm(const FieldOption& field, const vb::Locale& locale);
 
-/// Runs work; an input error of app/ that names a column or a field ("DateDue: …", "sort: …")
-/// is raised again naming the option instead ("--due: …", "--sort: …").
-template <class Work>
-auto WithOptionNames(Work&& work) -> decltype(work());
-/// The description with a leading column or field name replaced by its option.
+/// The description with a leading column or field name of app/ ("DateDue: …", "sort: …")
+/// replaced by its option ("--due: …", "--sort: …"); the command words every input error so.
 [[nodiscard]] std::string InOptionNames(std::string_view description);
-/// Raises error again with InOptionNames applied when it is an input error of app/.
-[[noreturn]] void RethrowInOptionNames(const std::exception_ptr& error);
-
-template <class Work>
-auto WithOptionNames(Work&& work) -> decltype(work()) {
-  try {
-    return work();
-  } catch (...) {
-    RethrowInOptionNames(std::current_exception());
-  }
-}
 
 }  // namespace cli

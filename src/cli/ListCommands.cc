@@ -239,7 +239,7 @@ void RegisterList(CLI::App& app, Options& options) {
     request.columns = listing.SourceColumns();
     request.sort = args->sort;
     request.limit = args->limit;
-    listing.Print(*WithOptionNames([&] { return app::List(session, request); }));
+    listing.Print(*app::List(session, request));
   });
 }
 
@@ -259,7 +259,7 @@ void RegisterQuery(CLI::App& app, Options& options) {
   args->filter.AddTo(*add);
   OnSession(*add, options, [args](app::Session& session) {
     args->definition.filter = args->filter.Filter();
-    std::cout << WithOptionNames([&] { return app::QueryAdd(session, args->definition); }) << '\n';
+    std::cout << app::QueryAdd(session, args->definition) << '\n';
   });
 
   auto* list = query->add_subcommand("list", "List the queries you may use (yours and shared)");

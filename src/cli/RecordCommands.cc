@@ -155,8 +155,7 @@ void RegisterRecordCommands(CLI::App& app, Options& options) {
   auto* add = app.add_subcommand("add", "Create an action (needs right 50); prints its number");
   AddFieldOptions(*add, *args, true);
   OnSession(*add, options, [args](app::Session& session) {
-    const int32_t id =
-        WithOptionNames([&] { return app::Add(session, TextsOf(*args, session.locale())); });
+    const int32_t id = app::Add(session, TextsOf(*args, session.locale()));
     std::cout << ActionNumberText(session, id) << '\n';
   });
 
@@ -170,7 +169,7 @@ void RegisterRecordCommands(CLI::App& app, Options& options) {
   OnTarget(*edit, options, [args](app::Session& session, int32_t id) {
     const app::FieldTexts changes = TextsOf(*args, session.locale());
     if (changes.empty()) throw UsageError("edit: give at least one field to change, e.g. --due");
-    Report(WithOptionNames([&] { return app::Edit(session, id, changes); }));
+    Report(app::Edit(session, id, changes));
   });
 
   auto* review = app.add_subcommand(

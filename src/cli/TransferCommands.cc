@@ -36,7 +36,7 @@ void RegisterExport(CLI::App& app, Options& options) {
     app::ListRequest request;
     request.queryID = args->query;
     request.sort = args->sort;
-    const ado::RecordsetPtr rs = WithOptionNames([&] { return app::List(session, request); });
+    const ado::RecordsetPtr rs = app::List(session, request);
     std::ofstream file;
     if (!args->output.empty()) {
       file.open(args->output, std::ios::binary | std::ios::trunc);

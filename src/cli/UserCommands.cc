@@ -37,7 +37,7 @@ void RegisterAdd(CLI::App& user, Options& options, const std::shared_ptr<UserArg
     app::NewUser user{
         args->id, args->name.empty() ? args->id : args->name, {}, args->email, args->group};
     user.password = ReadPassword(options, "Password for " + args->id + ": ");
-    WithOptionNames([&] { app::UserAdd(session, user); });
+    app::UserAdd(session, user);
     std::cout << "Added the user " << args->id << ".\n";
   });
 }
@@ -107,7 +107,7 @@ void RegisterUserCommands(CLI::App& app, Options& options) {
   remove->add_option("--reassign-to", args->reassignTo,
                      "Hand the user's open actions to this user ID");
   OnSession(*remove, options, [args](app::Session& session) {
-    WithOptionNames([&] { app::UserDelete(session, args->id, args->reassignTo); });
+    app::UserDelete(session, args->id, args->reassignTo);
     std::cout << "Deleted the user " << args->id << ".\n";
   });
 }
