@@ -271,9 +271,11 @@ TEST_P(AppTest, MistakesAndUnsafeAccountChangesAreRefusedAndChangeNothing) {
       {"Assignee: no user has the ID nobody.", edit({{"Assignee", "nobody"}})},
       {"No saved query has the ID 99.", list([](auto& r) { r.queryID = 99; })},
       {"No saved query has the ID 77.", [&] { QueryDelete(lead, 77); }},
-      {"status: 'later' is not one of open, closed, overdue, completed",
+      {"status: 'later' is not a state: active, open, due-today, overdue, completed, "
+       "clarification, rejected or closed (several separated by commas)",
        list([](auto& r) { r.filter.status = "later"; })},
-      {"status: 'later' is not one of open, closed, overdue, completed",
+      {"status: 'later' is not a state: active, open, due-today, overdue, completed, "
+       "clarification, rejected or closed (several separated by commas)",
        [] {
          (void)FilterOf({{"status", "later"}});
        }},
@@ -291,8 +293,15 @@ TEST_P(AppTest, MistakesAndUnsafeAccountChangesAreRefusedAndChangeNothing) {
        }},
       {"sort: 'Subject; drop' is not a column with an optional asc or desc",
        list([](auto& r) { r.sort = "Subject; drop"; })},
-      {"dueWithin: only with status open or without a status",
-       list([](auto& r) { r.filter.dueWithin = 3, r.filter.status = "closed"; })},
+      {"dueWithin: in a saved query only with status active or no status",
+       [&] {
+         (void)QueryAdd(lead, {"soon", Filter([](auto& f) { f.dueWithin = 3, f.status = "closed"; })});
+       }},
+      {"status: 'due-today' is not a status a saved query keeps: active, closed, overdue or "
+       "completed",
+       [&] {
+         (void)QueryAdd(lead, {"today", Filter([](auto& f) { f.status = "due-today"; })});
+       }},
       {"mine: not together with an assignee or an originator",
        list([](auto& r) { r.filter.mine = true, r.filter.assignee = "by"; })},
       {"limit: '-1' is not 0 or more", list([](auto& r) { r.limit = -1; })},

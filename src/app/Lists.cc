@@ -10,7 +10,9 @@
 
 #include "app/Errors.h"
 #include "app/Internal.h"
+#include "app/View.h"
 #include "kvaction/Enums.h"
+#include "kvaction/alerts/AlertStatements.h"
 #include "kvaction/queries/QueryFilter.h"
 #include "kvdata/DataConnection.h"
 #include "kvdata/DataServer.h"
@@ -25,29 +27,39 @@ namespace {
 using kvdata::DataUtility;
 
 // Status codes of a saved query.
-constexpr int16_t kOpen = 0, kClosed = 1, kOverdue = 2, kDueWithin = 3, kCompleted = 4;
+constexpr int16_t kActive = 0, kClosed = 1, kOverdue = 2, kDueWithin = 3, kCompleted = 4;
 
-std::optional<int16_t> StatusCode(const ListFilter& filter) {
+void CheckDueWithin(const ListFilter& filter) {
+  if (filter.dueWithin && (*filter.dueWithin < -32768 || *filter.dueWithin > 32767)) {
+    throw Invalid("dueWithin", fmt::format("{}", *filter.dueWithin), "a number of days");
+  }
+}
+
+// The status code a saved query keeps for a filter. A saved query holds one status code, which
+// selects by the dates alone: active, closed, completed and overdue (open and past due, whatever
+// its review state) can be kept, and dueWithin on its own.
+std::optional<int16_t> SavedStatusCode(const ListFilter& filter) {
+  CheckDueWithin(filter);
+  const std::string word = vb::LCase(filter.status);
   if (filter.dueWithin) {
-    if (!filter.status.empty() && filter.status != "open") {
-      throw Invalid("dueWithin", {}, "only with status open or without a status");
-    }
-    if (*filter.dueWithin < -32768 || *filter.dueWithin > 32767) {
-      throw Invalid("dueWithin", fmt::format("{}", *filter.dueWithin), "a number of days");
+    if (!word.empty() && word != "active") {
+      throw Invalid("dueWithin", {}, "in a saved query only with status active or no status");
     }
     return kDueWithin;
   }
-  if (filter.status.empty()) return std::nullopt;
-  const std::string word = vb::LCase(filter.status);
-  if (word == "open") return kOpen;
+  if (word.empty()) return std::nullopt;
+  if (word == "active") return kActive;
   if (word == "closed") return kClosed;
   if (word == "overdue") return kOverdue;
   if (word == "completed") return kCompleted;
-  throw Invalid("status", filter.status, "one of open, closed, overdue, completed");
+  throw Invalid("status", filter.status,
+                "a status a saved query keeps: active, closed, overdue or completed");
 }
 
 // The saved-query criteria of a filter, as column and value.
-std::vector<std::pair<std::string, vb::Variant>> Criteria(const ListFilter& filter) {
+// A list's own filter keeps the status for its state condition (see AppendExtras); a saved query
+// keeps it as its status code.
+std::vector<std::pair<std::string, vb::Variant>> Criteria(const ListFilter& filter, bool saved) {
   std::vector<std::pair<std::string, vb::Variant>> criteria;
   if (filter.mine && (!filter.assignee.empty() || !filter.originator.empty())) {
     throw Invalid("mine", {}, "not together with an assignee or an originator");
@@ -63,7 +75,11 @@ std::vector<std::pair<std::string, vb::Variant>> Criteria(const ListFilter& filt
   }
   if (!filter.category.empty()) criteria.emplace_back("Category", vb::Variant(filter.category));
   if (!filter.priority.empty()) criteria.emplace_back("Priority", vb::Variant(filter.priority));
-  if (const auto status = StatusCode(filter)) {
+  CheckDueWithin(filter);
+  const std::optional<int16_t> status =
+      saved ? SavedStatusCode(filter)
+            : (filter.dueWithin ? std::optional<int16_t>(kDueWithin) : std::nullopt);
+  if (status) {
     criteria.emplace_back("ApplyStatus", vb::Variant(true));
     criteria.emplace_back("Status", vb::Variant(*status));
     if (*status == kDueWithin) {
@@ -128,6 +144,9 @@ kvaction::FilterContext Context(Session& session) {
 
 // The conditions a filter adds that a saved query cannot say.
 void AppendExtras(std::string& where, const ListFilter& filter) {
+  if (!filter.status.empty()) {
+    DataUtility::AppendCondition(where, StateCondition(StatesOf(filter.status)));
+  }
   if (!filter.grep.empty()) {
     const std::string pattern = DataUtility::SqlText("%" + filter.grep + "%");
     DataUtility::AppendCondition(where, fmt::format("(Subject like {0} or Description like {0} or "
@@ -198,7 +217,11 @@ ado::RecordsetPtr UsableQuery(Session& session, int32_t queryID) {
 }  // namespace
 
 const std::vector<std::string>& StatusWords() {
-  static const std::vector<std::string> words = {"open", "overdue", "completed", "closed"};
+  static const std::vector<std::string> words = [] {
+    std::vector<std::string> all = {"active"};
+    for (const State state : AllStates()) all.emplace_back(StateCode(state));
+    return all;
+  }();
   return words;
 }
 
@@ -219,12 +242,8 @@ ListFilter FilterOf(const FilterTexts& texts) {
     } else if (field == "dueWithin") {
       filter.dueWithin = DaysOf(text);
     } else if (field == "status") {
-      const std::string word = vb::LCase(text);
-      if (!word.empty() &&
-          std::find(StatusWords().begin(), StatusWords().end(), word) == StatusWords().end()) {
-        throw Invalid("status", text, "one of open, closed, overdue, completed");
-      }
-      filter.status = word;
+      (void)StatesOf(text);
+      filter.status = vb::LCase(text);
     } else {
       throw Invalid(field, {}, "a field of a list filter");
     }
@@ -243,13 +262,16 @@ ado::RecordsetPtr List(Session& session, const ListRequest& request) {
   const auto context = Context(session);
   const std::string& me = session.userID();
   std::string where;
-  if (request.queryID) {
+  if (request.attention) {
+    if (request.queryID) throw Invalid("query", {}, "not together with the alerts list");
+    where = kvaction::AttentionCondition(me, context.dialect);
+  } else if (request.queryID) {
     where = kvaction::QueryCondition(UsableQuery(session, *request.queryID), me, context);
   } else if (!HasCriteria(request.filter)) {
     where = kvaction::QueryCondition(nullptr, me, context);
   }
   std::string own;
-  const auto criteria = Criteria(request.filter);
+  const auto criteria = Criteria(request.filter, false);
   if (!criteria.empty()) own = kvaction::QueryCondition(Definition(criteria), me, context);
   AppendExtras(own, request.filter);
   if (!where.empty() && !own.empty()) where = "(" + where + ")";
@@ -269,8 +291,10 @@ ado::RecordsetPtr List(Session& session, const ListRequest& request) {
 
 int32_t AlertCount(Session& session) { return session.action().Alerts(session.userID()); }
 
-ado::RecordsetPtr AlertList(Session& session) {
-  return session.action().AlertRecords(session.userID());
+ado::RecordsetPtr AlertList(Session& session, ListRequest request) {
+  request.attention = true;
+  if (request.sort.empty()) request.sort = "DateDue, ActionNumber";
+  return List(session, request);
 }
 
 ado::RecordsetPtr DueList(Session& session, std::optional<int32_t> days, bool mine) {
@@ -311,7 +335,7 @@ int32_t QueryAdd(Session& session, const QueryDefinition& definition) {
   internal::CheckSize("category", definition.filter.category, 50);
   internal::CheckSize("priority", definition.filter.priority, 50);
   return session.action().DataServer()->Queries()->CreateQuery(definition.name,
-                                                               Criteria(definition.filter));
+                                                               Criteria(definition.filter, true));
 }
 
 ado::RecordsetPtr QueryList(Session& session) {

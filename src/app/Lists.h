@@ -20,7 +20,7 @@ struct ListFilter {
   bool mine = false;                 ///< assigned to or raised by the person
   std::string assignee;              ///< user ID
   std::string originator;            ///< user ID
-  std::string status;                ///< "", "open", "closed", "overdue" or "completed"
+  std::string status;                ///< state codes, comma-separated, or "active" (see View.h)
   std::optional<int32_t> dueWithin;  ///< open and due within N days (0-32767)
   std::string category;
   std::string priority;
@@ -28,7 +28,8 @@ struct ListFilter {
   std::string reference;  ///< ReferenceID equals
 };
 
-/// The words of the status filter, in the order a front end offers them.
+/// The words of the status filter, in the order a front end offers them: "active" (every state
+/// but closed), then the state codes.
 [[nodiscard]] const std::vector<std::string>& StatusWords();
 
 /// A list filter's texts as a front end received them, one entry per field given, by the field
@@ -36,8 +37,8 @@ struct ListFilter {
 /// priority, grep, reference. A front end maps its own names (options, form fields) to these.
 using FilterTexts = std::vector<std::pair<std::string, std::string>>;
 /// The filter the texts choose: the one reading of a filter for every front end. mine takes
-/// true, on, 1 or nothing for yes and false or 0 for no; status a status word (letter case
-/// ignored); dueWithin a whole number of days from 0 to 32767. Raises kInvalidInput naming the
+/// true, on, 1 or nothing for yes and false or 0 for no; status state codes or "active",
+/// separated by commas (letter case ignored); dueWithin a whole number of days from 0 to 32767. Raises kInvalidInput naming the
 /// field for any other value, and for a field ID that is not a filter's.
 [[nodiscard]] ListFilter FilterOf(const FilterTexts& texts);
 
@@ -48,6 +49,7 @@ struct ListRequest {
   std::vector<std::string> columns;  ///< actions-table columns (empty: every column)
   std::string sort;                  ///< "Column [asc|desc], …" (empty: by ActionNumber)
   int32_t limit = 0;                 ///< at most this many rows (0: no limit)
+  bool attention = false;  ///< the actions the alert count counts, instead of a query's
 };
 
 /// The columns a front end shows when none are asked for.
@@ -59,8 +61,9 @@ struct ListRequest {
 
 /// The number of the person's alerts (Action::Alerts for the person).
 [[nodiscard]] int32_t AlertCount(Session& session);
-/// The person's alert records.
-[[nodiscard]] ado::RecordsetPtr AlertList(Session& session);
+/// The actions AlertCount counts, streaming: the same condition, so the list holds exactly
+/// what the count says (by due date unless request sorts otherwise; filters narrow it).
+[[nodiscard]] ado::RecordsetPtr AlertList(Session& session, ListRequest request = {});
 /// Open actions due within days (the person's profile "DefaultDueDays"/"AlertDays" when
 /// nullopt); only the person's own with mine.
 [[nodiscard]] ado::RecordsetPtr DueList(Session& session, std::optional<int32_t> days, bool mine);

@@ -1,5 +1,6 @@
 // Listing actions: list (a saved query, ad-hoc filters, columns, sort, limit), alerts, due, and
 // the saved queries themselves. Rows are printed as they come from the database.
+#include <algorithm>
 #include <array>
 #include <iostream>
 #include <memory>
@@ -13,6 +14,7 @@
 
 #include "app/Errors.h"
 #include "app/Lists.h"
+#include "app/View.h"
 #include "cli/Cli.h"
 #include "cli/Fields.h"
 #include "vb/ComError.h"
@@ -21,23 +23,17 @@
 namespace cli {
 namespace {
 
-/// The column a listing derives from the dates: open, overdue, completed or closed.
-constexpr std::string_view kStatus = "Status";
+/// The columns a listing derives from the view of an action: its state and whose turn it is,
+/// as codes in JSON and CSV, in words in a table.
+constexpr std::string_view kState = "State";
+constexpr std::string_view kTurn = "Turn";
+bool IsDerived(std::string_view column) { return column == kState || column == kTurn; }
 
 /// The view people see when they ask for no columns.
 const std::vector<std::string>& DefaultView() {
-  static const std::vector<std::string> view = {"ActionNumber", "DateDue", "Status", "Assignee",
+  static const std::vector<std::string> view = {"ActionNumber", "DateDue", "State", "Turn",
                                                 "Subject"};
   return view;
-}
-
-/// The word for an action's state, as the --status filter words it.
-std::string StatusWord(ado::Fields& fields, const vb::Date& today) {
-  if (!fields.Item("DateClosed").Value().IsNull()) return "closed";
-  if (!fields.Item("DateCompleted").Value().IsNull()) return "completed";
-  const vb::Variant due = fields.Item("DateDue").Value();
-  if (due.IsDate() && vb::CDate(due).DateOnly() < today) return "overdue";
-  return "open";
 }
 
 /// A short heading for a table (JSON and CSV keep the column names).
@@ -53,7 +49,8 @@ std::string Heading(const std::string& column) {
 
 /// The cells a table gives a column of this type (0: a share of what is left).
 std::size_t TableWidth(std::string_view column, ado::DataTypeEnum type) {
-  if (column == kStatus) return 9;
+  if (column == kState) return 16;
+  if (column == kTurn) return 20;
   switch (type) {
     case ado::adInteger:
     case ado::adSmallInt:
@@ -75,7 +72,7 @@ std::size_t TableWidth(std::string_view column, ado::DataTypeEnum type) {
   return 0;
 }
 
-/// The columns to print, read from a record set of (at least) them; Status is derived.
+/// The columns to print, read from a record set of (at least) them; State and Turn are derived.
 class Listing {
  public:
   Listing(app::Session& session, std::vector<std::string> view, Format format)
@@ -91,24 +88,21 @@ class Listing {
       columns.push_back(column);
     };
     for (const std::string& column : view_) {
-      if (column == kStatus) {
-        for (const char* date : {"DateDue", "DateCompleted", "DateClosed"}) need(date);
-      } else {
-        need(column);
-      }
+      if (!IsDerived(column)) need(column);
     }
-    return columns;
+    const bool derives = std::any_of(view_.begin(), view_.end(), IsDerived);
+    return derives ? app::WithStateColumns(columns) : columns;
   }
 
   /// Prints every row from the record set's current row on.
   void Print(ado::Recordset& rs) {
     ado::Fields fields = rs.Fields();
     std::vector<ColumnSpec> specs;
-    std::vector<std::optional<ado::Field>> sources;  // nothing for Status
+    std::vector<std::optional<ado::Field>> sources;  // nothing for State and Turn
     for (const std::string& column : view_) {
-      const bool derived = column == kStatus;
+      const bool derived = IsDerived(column);
       if (!derived && !fields.Contains(column)) {
-        BadValue("--columns", column, "a column of the actions table (or Status)");
+        BadValue("--columns", column, "a column of the actions table (or State, Turn)");
       }
       if (!derived)
         sources.emplace_back(fields.Item(column));
@@ -121,11 +115,20 @@ class Listing {
     }
     const auto writer = MakeWriter(format_, std::cout, session_.locale(), TerminalWidth());
     writer->Begin(specs);
-    const vb::Date today = session_.action().Clock().Today();
+    const bool derives = std::any_of(view_.begin(), view_.end(), IsDerived);
+    const bool words = format_ == Format::kTable;
     std::vector<vb::Variant> values(view_.size());
     for (; !rs.IsEOF(); rs.MoveNext()) {
+      app::RowState state;
+      if (derives) state = app::StateOf(session_, rs);
       for (std::size_t i = 0; i < view_.size(); ++i) {
-        values[i] = sources[i] ? sources[i]->Value() : vb::Variant(StatusWord(fields, today));
+        if (sources[i]) {
+          values[i] = sources[i]->Value();
+        } else if (view_[i] == kState) {
+          values[i] = vb::Variant(words ? state.words : std::string(app::StateCode(state.state)));
+        } else {
+          values[i] = vb::Variant(words ? state.turnWords : std::string(app::TurnCode(state)));
+        }
       }
       writer->Row(values);
     }
@@ -158,8 +161,8 @@ struct ViewArgs {
   bool csv = false;
   void AddTo(CLI::App& command) {
     command.add_option("--columns", columns,
-                       "Columns to show, e.g. ActionNumber,DateDue,Status,Subject (default those "
-                       "and Assignee; Status is derived from the dates)");
+                       "Columns to show, e.g. ActionNumber,DateDue,State,Subject (default those "
+                       "and Turn; State and Turn are derived: whose turn it is)");
     command.add_flag("--csv", csv, "Print CSV (RFC 4180) instead of a table");
   }
   [[nodiscard]] Listing ListingFor(app::Session& session, const Options& options) const {
@@ -177,7 +180,9 @@ struct FilterOption {
 constexpr std::array<FilterOption, 8> kFilterOptions = {{
     {"--assignee", "assignee", "Only actions assigned to this user ID"},
     {"--originator", "originator", "Only actions raised by this user ID"},
-    {"--status", "status", "open, closed, overdue or completed"},
+    {"--status", "status",
+     "States, comma-separated: active (all but closed), open, due-today, overdue, completed, "
+     "clarification, rejected, closed"},
     {"--due-within", "dueWithin", "Open actions due within N days"},
     {"--category", "category", "Only this category"},
     {"--priority", "priority", "Only this priority"},
@@ -291,13 +296,15 @@ void RegisterAlerts(CLI::App& app, Options& options) {
   };
   auto args = std::make_shared<Args>();
   auto* alerts = app.add_subcommand(
-      "alerts", "Count the actions that need your attention; --list lists the overdue ones");
-  alerts->add_flag("--list", args->list,
-                   "List every open action past its due date (everyone's) instead of counting");
+      "alerts", "Count the actions that need your attention; --list lists them");
+  alerts->add_flag("--list", args->list, "List the actions the count counts instead");
   args->view.AddTo(*alerts);
   OnSession(*alerts, options, [args, &options](app::Session& session) {
     if (args->list) {
-      args->view.ListingFor(session, options).Print(*app::AlertList(session));
+      Listing listing = args->view.ListingFor(session, options);
+      app::ListRequest request;
+      request.columns = listing.SourceColumns();
+      listing.Print(*app::AlertList(session, request));
       return;
     }
     const int32_t count = app::AlertCount(session);

@@ -24,6 +24,7 @@
 #include "app/Errors.h"
 #include "app/Json.h"
 #include "app/Lists.h"
+#include "app/View.h"
 #include "app/WebSupport.h"
 #include "vb/ComError.h"
 #include "vb/Convert.h"
@@ -233,18 +234,6 @@ Json RowsOf(const ado::RecordsetPtr& rows) {
   return all;
 }
 
-std::string TurnWord(app::Turn turn) {
-  switch (turn) {
-    case app::Turn::Originator:
-      return "originator";
-    case app::Turn::Assignee:
-      return "assignee";
-    case app::Turn::Nobody:
-      break;
-  }
-  return "nobody";
-}
-
 Json AttachmentsOf(app::Session& session, int32_t actionID) {
   Json attachments = Json::array();
   const auto list = app::AttachmentList(session, actionID);
@@ -260,69 +249,10 @@ Json AttachmentsOf(app::Session& session, int32_t actionID) {
   return attachments;
 }
 
-// The history, or null when the person may not read it (right 82).
-Json HistoryOf(app::Session& session, int32_t actionID) {
-  try {
-    Json events = Json::array();
-    const auto history = app::History(session, actionID);
-    for (; !history->IsEOF(); history->MoveNext()) {
-      events.push_back({{"code", app::JsonValue((*history)["EventCode"].Value())},
-                        {"text", app::JsonValue((*history)["EventText"].Value())},
-                        {"user", app::JsonValue((*history)["UserID"].Value())},
-                        {"time", app::JsonValue((*history)["EventTime"].Value())}});
-    }
-    return events;
-  } catch (const vb::ComError& error) {
-    if (app::KindOf(error) != app::ErrorKind::Refused) throw;
-    return nullptr;
-  }
-}
-
 Json ActionOf(app::Session& session, int32_t actionID) {
-  const auto row = app::Show(session, actionID);
-  const auto editColumns = app::EditColumns(session, actionID);
-  const auto editable = [&](const std::string& column) {
-    return std::any_of(editColumns.begin(), editColumns.end(), [&](const app::EditableColumn& c) {
-      return c.editable && vb::EqualsText(c.column, column);
-    });
-  };
-  Json fields = Json::array();
-  const std::vector<std::string> visible = app::VisibleColumns(session);
-  for (const auto& column : visible) {
-    fields.push_back({{"column", column},
-                      {"label", app::LabelOf(session, column)},
-                      {"value", app::JsonValue((*row)[column].Value())},
-                      {"editable", editable(column)}});
-  }
-  // The user-ID columns (AssigneeID, OriginatorID), edited in place of the names shown.
-  for (const auto& column : editColumns) {
-    if (std::find(visible.begin(), visible.end(), column.column) != visible.end() ||
-        !column.column.ends_with("ID")) {
-      continue;
-    }
-    const std::string role = column.column.substr(0, column.column.size() - 2);
-    fields.push_back({{"column", column.column},
-                      {"label", app::LabelOf(session, role) + " (user ID)"},
-                      {"value", app::JsonValue((*row)[column.column].Value())},
-                      {"editable", column.editable}});
-  }
-  const app::ActionStatus status = app::StatusOf(session, *row);
-  Json moves = Json::array();
-  for (const auto& move : app::MovesFor(session, actionID)) {
-    moves.push_back({{"name", move.name}, {"title", move.title}});
-  }
-  return {{"id", actionID},
-          {"number", app::JsonValue((*row)["ActionNumber"].Value())},
-          {"subject", app::ValueText(session, (*row)["Subject"].Value())},
-          {"status", status.status},
-          {"shortStatus", status.shortStatus},
-          {"dueText", status.dueText},
-          {"overdue", status.image == 2},
-          {"turn", TurnWord(app::TurnOf(*row))},
-          {"fields", fields},
-          {"moves", moves},
-          {"history", HistoryOf(session, actionID)},
-          {"attachments", AttachmentsOf(session, actionID)}};
+  Json action = app::ViewJson(app::ViewOf(session, actionID));
+  action["attachments"] = AttachmentsOf(session, actionID);
+  return action;
 }
 
 void SendCreated(Response& response, app::Session& session, int32_t actionID) {
@@ -370,7 +300,8 @@ void ListActions(Call& call) {
     if (rq.has_param(field)) given.emplace_back(field, rq.get_param_value(field));
   }
   request.filter = app::FilterOf(given);
-  request.columns = ColumnsParam(rq);
+  const std::vector<std::string> asked = ColumnsParam(rq);
+  request.columns = app::WithStateColumns(asked);
   request.sort = TextParam(rq, "sort");
   const int32_t limit = NumberParam(rq, "limit", 1, kMaxPageSize, kDefaultPageSize);
   const int32_t offset =
@@ -381,7 +312,13 @@ void ListActions(Call& call) {
   for (int32_t skipped = 0; skipped < offset && !list->IsEOF(); ++skipped) list->MoveNext();
   Json actions = Json::array();
   for (; !list->IsEOF() && static_cast<int32_t>(actions.size()) < limit; list->MoveNext()) {
-    actions.push_back(RowOf(*list));
+    Json row = Json::object();
+    for (const auto& column : asked) {
+      const ado::Field field = (*list)[column];
+      row[field.Name()] = app::JsonValue(field.Value());
+    }
+    app::AddStateJson(row, app::StateOf(call.session, *list));
+    actions.push_back(std::move(row));
   }
   SendJson(call.response, 200,
            {{"offset", offset}, {"limit", limit}, {"more", !list->IsEOF()}, {"actions", actions}});

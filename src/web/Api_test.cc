@@ -203,7 +203,7 @@ TEST_P(ApiTest, HostileRequestsAreRefusedWithAMessageAndChangeNothing) {
       {"GET", "/api/v1/actions?dueWithin=40000", "",
        "dueWithin: '40000' is not a whole number from 0 to 32767"},
       {"GET", "/api/v1/actions?status=pending", "",
-       "status: 'pending' is not one of open, closed, overdue, completed"},
+       "status: 'pending' is not a state: active, open, due-today"},
       {"GET", "/api/v1/actions?sort=Bogus", "", "sort: 'Bogus' is not a column"},
       {"POST", "/api/v1/actions", R"({"fields": {"Subject": "a\u0000b"}})", "fields.Subject"},
       {"POST", "/api/v1/actions", R"({"fields": {"Subject": "x", "Description": "\u001b[2J"}})",

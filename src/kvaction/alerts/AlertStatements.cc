@@ -8,15 +8,23 @@
 namespace kvaction {
 namespace {
 
-/// Overdue for the user, or flagged while it is the user's turn: the assignee's below
-/// rsOriginatorReview, the originator's from it on.
-std::string AttentionCount(std::string_view userID, kvdata::sql::Dialect dialect) {
+std::string AssignedCount(std::string_view userID) {
+  return fmt::format(
+      "select count(Actionnumber) from actions where dateclosed is null and ((AssigneeID = {}))",
+      kvdata::DataUtility::SqlText(userID));
+}
+
+}  // namespace
+
+// Overdue for the user, or flagged while it is the user's turn: the assignee's below
+// rsOriginatorReview, the originator's from it on.
+std::string AttentionCondition(std::string_view userID, kvdata::sql::Dialect dialect) {
   const std::string q = kvdata::DataUtility::SqlText(userID);
   const bool server = dialect == kvdata::sql::Dialect::Server;
   const std::string_view open = server ? "dateclosed is Null" : "isnull(dateclosed)";
   const std::string_view today = server ? "getdate()" : "date()";
   return fmt::format(
-      "select count(ActionNumber) from actions where {0} and ("
+      "{0} and ("
       "(dateDue < {1} and (AssigneeID={2} or OriginatorID={2})) "
       "or "
       "(Alert <> 0 and AssigneeID = {2} and Reviewed < {3}) "
@@ -26,18 +34,12 @@ std::string AttentionCount(std::string_view userID, kvdata::sql::Dialect dialect
       open, today, q, static_cast<int32_t>(rsOriginatorReview));
 }
 
-std::string AssignedCount(std::string_view userID) {
-  return fmt::format(
-      "select count(Actionnumber) from actions where dateclosed is null and ((AssigneeID = {}))",
-      kvdata::DataUtility::SqlText(userID));
-}
-
-}  // namespace
-
 std::string AlertsStatement(std::string_view userID, std::string_view databaseID, int16_t mode,
                             kvdata::sql::Dialect dialect) {
   std::string statement;
-  if (mode == 0) statement = AttentionCount(userID, dialect);
+  if (mode == 0) {
+    statement = "select count(ActionNumber) from actions where " + AttentionCondition(userID, dialect);
+  }
   if (mode == 1) statement = AssignedCount(userID);
   if (!databaseID.empty())
     statement += " and referenceID=" + kvdata::DataUtility::SqlText(databaseID);
