@@ -169,16 +169,17 @@ bool IsSet(ado::Recordset& row, std::string_view column) {
 }
 
 // The Results column with a note appended (nothing when the note is empty).
-std::optional<std::string> WithNote(Session& session, ado::Recordset& row, std::string_view note) {
+std::optional<std::string> WithNote(Session& session, ado::Recordset& row, std::string_view note,
+                                    std::string_view move) {
   if (note.empty()) return std::nullopt;
   std::string notes = vb::TextOf(row["Results"].Value());
   if (!notes.empty()) notes += "\r\n";
-  return notes + ResultNote(session, note);
+  return notes + ResultNote(session, note, move);
 }
 
 void AddNote(std::vector<std::pair<std::string, vb::Variant>>& values, Session& session,
-             ado::Recordset& row, std::string_view note) {
-  if (auto notes = WithNote(session, row, note))
+             ado::Recordset& row, std::string_view note, std::string_view move) {
+  if (auto notes = WithNote(session, row, note, move))
     values.emplace_back("Results", vb::Variant(*notes));
 }
 
@@ -211,10 +212,10 @@ std::string ValueText(const Session& session, const vb::Variant& value) {
   return vb::TextOf(value, session.locale());
 }
 
-std::string ResultNote(const Session& session, std::string_view note) {
-  return fmt::format("[{} {}] {}",
+std::string ResultNote(const Session& session, std::string_view note, std::string_view move) {
+  return fmt::format("[{} {}{}{}] {}",
                      session.locale().FormatShortDate(session.options().clock->Today()),
-                     session.userID(), note);
+                     session.userID(), move.empty() ? "" : ", ", move, note);
 }
 
 int32_t ActionIDOf(Session& session, int32_t actionNumber) {
@@ -352,19 +353,40 @@ EditResult Edit(Session& session, int32_t actionID, const FieldTexts& changes,
 }
 
 void Review(Session& session, int32_t actionID, int32_t reviewStatus) {
+  internal::ReviewAs(session, actionID, reviewStatus, {}, {});
+}
+
+void Complete(Session& session, int32_t actionID, std::string_view note) {
+  internal::CompleteAs(session, actionID, note, "completed");
+}
+
+void Close(Session& session, int32_t actionID, std::string_view note) {
+  internal::CloseAs(session, actionID, note, "closed");
+}
+
+void Reopen(Session& session, int32_t actionID, std::string_view note) {
+  internal::ReopenAs(session, actionID, note, "reopened");
+}
+
+namespace internal {
+
+void ReviewAs(Session& session, int32_t actionID, int32_t reviewStatus, std::string_view note,
+              std::string_view move) {
   const ActionRights rights = internal::RightsOf(session, actionID);
   internal::RequireField(rights, "SetStatus", "change the review status");
   if (!IsReviewStatus(reviewStatus)) {
     throw Invalid("Reviewed", fmt::format("{}", reviewStatus), kReviewForm);
   }
   const vb::Date today = session.options().clock->Today();
-  Store(session, actionID,
-        {{"Reviewed", vb::Variant(static_cast<int16_t>(reviewStatus))},
-         {"DateRejected", vb::Variant(today)},
-         {"Alert", vb::Variant(true)}});
+  std::vector<std::pair<std::string, vb::Variant>> values = {
+      {"Reviewed", vb::Variant(static_cast<int16_t>(reviewStatus))},
+      {"DateRejected", vb::Variant(today)},
+      {"Alert", vb::Variant(true)}};
+  if (!note.empty()) AddNote(values, session, *internal::Row(session, actionID), note, move);
+  Store(session, actionID, values);
 }
 
-void Complete(Session& session, int32_t actionID, std::string_view note) {
+void CompleteAs(Session& session, int32_t actionID, std::string_view note, std::string_view move) {
   const ActionRights rights = internal::RightsOf(session, actionID);
   internal::RequireField(rights, "SetStatus", "complete this action");
   const auto row = internal::Row(session, actionID);
@@ -376,11 +398,11 @@ void Complete(Session& session, int32_t actionID, std::string_view note) {
       {"DateCompleted", vb::Variant(session.options().clock->Today())},
       {"Reviewed", vb::Variant(static_cast<int16_t>(kvaction::rsOriginatorCompleted))},
       {"Alert", vb::Variant(true)}};
-  AddNote(values, session, *row, note);
+  AddNote(values, session, *row, note, move);
   Store(session, actionID, values);
 }
 
-void Close(Session& session, int32_t actionID, std::string_view note) {
+void CloseAs(Session& session, int32_t actionID, std::string_view note, std::string_view move) {
   const ActionRights rights = internal::RightsOf(session, actionID);
   internal::RequireField(rights, "CloseAction", "close this action");
   const auto row = internal::Row(session, actionID);
@@ -395,11 +417,11 @@ void Close(Session& session, int32_t actionID, std::string_view note) {
                                       rights, session, *row, kvaction::rsClosedbyOriginator,
                                       kvaction::rsClosedbyAssignee, kvaction::rsClosedbyOther))));
   values.emplace_back("Alert", vb::Variant(false));
-  AddNote(values, session, *row, note);
+  AddNote(values, session, *row, note, move);
   Store(session, actionID, values);
 }
 
-void Reopen(Session& session, int32_t actionID, std::string_view note) {
+void ReopenAs(Session& session, int32_t actionID, std::string_view note, std::string_view move) {
   const ActionRights rights = internal::RightsOf(session, actionID);
   internal::RequireField(rights, "SetStatus", "reopen this action");
   const auto row = internal::Row(session, actionID);
@@ -414,9 +436,11 @@ void Reopen(Session& session, int32_t actionID, std::string_view note) {
                        RoleStatus(rights, session, *row, kvaction::rsReOpenedbyOriginator,
                                   kvaction::rsReOpenedbyAssignee, kvaction::rsReOpenedbyOther)))},
       {"Alert", vb::Variant(true)}};
-  AddNote(values, session, *row, note);
+  AddNote(values, session, *row, note, move);
   Store(session, actionID, values);
 }
+
+}  // namespace internal
 
 void Delete(Session& session, int32_t actionID) {
   const ActionRights rights = internal::RightsOf(session, actionID);

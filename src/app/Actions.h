@@ -76,7 +76,9 @@ void Reopen(Session& session, int32_t actionID, std::string_view note = {});
 /// Deletes an action with its attachments (rows and files). Needs PermitDeleteAction.
 void Delete(Session& session, int32_t actionID);
 
-/// The text appended to Result for a note: "[M/d/yyyy user] note".
-[[nodiscard]] std::string ResultNote(const Session& session, std::string_view note);
+/// The text appended to the notes for a note: "[M/d/yyyy user] note", or
+/// "[M/d/yyyy user, move] note" with the words of the review move it came with.
+[[nodiscard]] std::string ResultNote(const Session& session, std::string_view note,
+                                     std::string_view move = {});
 
 }  // namespace app

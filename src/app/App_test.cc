@@ -205,7 +205,7 @@ TEST_P(AppTest, HistoryRecordsEveryStepWithItsAuthor) {
                                fmt::format("21 orig Attachment {} removed: Plan", attachment),
                            }));
   const auto notes = vb::TextOf((*Show(As(kLead), id))["Results"].Value());
-  EXPECT_EQ(notes, "[3/15/2024 asg] pump fixed");
+  EXPECT_EQ(notes, "[3/15/2024 asg, completed] pump fixed");
   EXPECT_EQ(HistoryOf(copy).back(), "22 by Copied from 1");
 }
 

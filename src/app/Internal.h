@@ -81,6 +81,14 @@ using ColumnValues = std::vector<std::pair<std::string, vb::Variant>>;
 /// only the columns given change (updateRecord stores every column it is given).
 void UpdateAction(Session& session, int32_t actionID, const ColumnValues& values);
 
+/// The review steps of Review, Complete, Close and Reopen, whose note records the words of the
+/// move it came with (move: "rejected the completion" for a reopening that rejects one).
+void ReviewAs(Session& session, int32_t actionID, int32_t reviewStatus, std::string_view note,
+              std::string_view move);
+void CompleteAs(Session& session, int32_t actionID, std::string_view note, std::string_view move);
+void CloseAs(Session& session, int32_t actionID, std::string_view note, std::string_view move);
+void ReopenAs(Session& session, int32_t actionID, std::string_view note, std::string_view move);
+
 /// Checks a text against a column size (0: unbounded); raises kInvalidInput naming field.
 void CheckSize(std::string_view field, std::string_view text, int32_t size);
 /// Checks a password against the product's rule; raises kInvalidInput.

@@ -36,13 +36,15 @@ std::string RenderMail(std::string_view name, std::string_view subject, mstch::m
                                                         {"footer", std::string(footer)}}));
 }
 
-std::string NoticeHtml(std::string_view subject, std::string_view link, std::string_view body) {
+std::string NoticeHtml(std::string_view subject, std::string_view link, std::string_view state,
+                       std::string_view body) {
   std::string text;
   for (const char c : body) {
     if (c != '\r') text += c;
   }
   mstch::map context{{"body", std::move(text)}};
   if (!link.empty()) context.emplace("link", std::string(link));
+  if (!state.empty()) context.emplace("state", std::string(state));
   return RenderMail("mail-notice", subject, std::move(context),
                     "You get this notice because an action of yours changed.");
 }

@@ -19,9 +19,10 @@ namespace app {
 [[nodiscard]] std::string RenderMail(std::string_view name, std::string_view subject,
                                      mstch::map context, std::string_view footer);
 
-/// The HTML of a change notice: its subject, a button to the action's page when link is not
-/// empty, and the library's plain body kept as preformatted text.
+/// The HTML of a change notice: its subject, the action's state and whose turn it is (state,
+/// as the view of an action words them), a button to the action's page when link is not empty,
+/// and the library's plain body kept as preformatted text.
 [[nodiscard]] std::string NoticeHtml(std::string_view subject, std::string_view link,
-                                     std::string_view body);
+                                     std::string_view state, std::string_view body);
 
 }  // namespace app

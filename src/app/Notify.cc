@@ -7,6 +7,7 @@
 #include "app/MailHtml.h"
 #include "app/Outbox.h"
 #include "app/Session.h"
+#include "app/View.h"
 #include "kvaction/alerts/Email.h"
 #include "kvdata/DataServer.h"
 #include "kvdata/DataUtility.h"
@@ -71,7 +72,12 @@ OutgoingMail NoticeMail(Session& session, ado::Recordset& notice, std::string_vi
   const vb::Variant& id = notice.Fields().Item("ID").Value();
   const std::string link =
       id.IsNull() ? std::string() : ActionPageLink(session, base, vb::CLng(id));
-  mail.html = NoticeHtml(mail.subject, link, mail.body);
+  std::string state;
+  if (!id.IsNull()) {
+    const app::RowState now = StateOf(session, *internal::Row(session, vb::CLng(id)));
+    state = fmt::format("{}. Whose turn: {}.", now.words, now.turnRole);
+  }
+  mail.html = NoticeHtml(mail.subject, link, state, mail.body);
   return mail;
 }
 

@@ -117,29 +117,32 @@ std::optional<std::vector<HistoryEntry>> HistoryOf(Session& session, int32_t act
   return history;
 }
 
+// Every column of the row in table order: the visible ones, and the user-ID columns an edit form
+// offers in place of the names, are marked visible.
 std::vector<ViewField> FieldsOf(Session& session, ado::Recordset& row, int32_t actionID) {
   const auto editColumns = EditColumns(session, actionID);
-  const auto editable = [&](std::string_view column) {
-    return std::any_of(editColumns.begin(), editColumns.end(), [&](const EditableColumn& c) {
-      return c.editable && vb::EqualsText(c.column, column);
-    });
+  const auto editColumn = [&](std::string_view column) {
+    return std::find_if(editColumns.begin(), editColumns.end(),
+                        [&](const EditableColumn& c) { return vb::EqualsText(c.column, column); });
+  };
+  const std::vector<std::string> visible = VisibleColumns(session);
+  const auto isVisible = [&](std::string_view column) {
+    return std::any_of(visible.begin(), visible.end(),
+                       [&](const std::string& c) { return vb::EqualsText(c, column); });
   };
   std::vector<ViewField> fields;
-  const std::vector<std::string> visible = VisibleColumns(session);
-  for (const auto& column : visible) {
-    fields.push_back({column, LabelOf(session, column), row[column].Value(),
-                      ReadableValue(session, row, column), editable(column)});
-  }
-  // The user-ID columns, edited in place of the names shown.
-  for (const auto& column : editColumns) {
-    if (!column.column.ends_with("ID") ||
-        std::find(visible.begin(), visible.end(), column.column) != visible.end()) {
-      continue;
-    }
-    const std::string role = column.column.substr(0, column.column.size() - 2);
-    const vb::Variant value = row[column.column].Value();
-    fields.push_back({column.column, LabelOf(session, role) + " (user ID)", value,
-                      ValueText(session, value), column.editable});
+  const ado::Fields columns = row.Fields();
+  for (int32_t i = 0; i < columns.Count(); ++i) {
+    const std::string column = columns.Item(i).Name();
+    const auto edit = editColumn(column);
+    const bool editable = edit != editColumns.end() && edit->editable;
+    // The user-ID columns, edited in place of the names shown.
+    const bool userID = edit != editColumns.end() && column.ends_with("ID");
+    std::string label = userID ? LabelOf(session, column.substr(0, column.size() - 2)) + " (user ID)"
+                               : LabelOf(session, column);
+    fields.push_back({column, std::move(label), row[column].Value(),
+                      ReadableValue(session, row, column), editable,
+                      isVisible(column) || userID});
   }
   return fields;
 }
@@ -238,14 +241,13 @@ RowState StateOf(Session& session, ado::Recordset& row) {
   result.yourTurn = result.turn != Turn::Nobody &&
                     ValueText(session, row[roleID].Value()) == session.userID();
   if (result.turn == Turn::Nobody) {
-    result.turnWords = "Nobody";
-  } else if (result.yourTurn) {
-    result.turnWords = "You";
+    result.turnRole = "Nobody";
   } else {
     const std::string person = PersonText(session, row, role);
-    result.turnWords =
+    result.turnRole =
         fmt::format("{}: {}", LabelOf(session, role), person.empty() ? "nobody" : person);
   }
+  result.turnWords = result.yourTurn ? "You" : result.turnRole;
   return result;
 }
 
@@ -317,7 +319,8 @@ nlohmann::ordered_json ViewJson(const ActionView& view) {
                       {"label", field.label},
                       {"value", JsonValue(field.value)},
                       {"text", field.text},
-                      {"editable", field.editable}});
+                      {"editable", field.editable},
+                      {"visible", field.visible}});
   }
   Json conversation = Json::array();
   for (const auto& entry : view.conversation) {

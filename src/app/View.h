@@ -37,6 +37,7 @@ struct RowState {
   Turn turn = Turn::Nobody;
   bool yourTurn = false;  ///< the turn is the signed-in person's
   std::string turnWords;  ///< "You", "Assignee: Pat Lee", "Originator: Sam Roe", "Nobody"
+  std::string turnRole;   ///< the same for anyone: "Assignee: Pat Lee" also when it is yours
 };
 /// The columns a row needs for StateOf; a list that shows states reads them too.
 [[nodiscard]] const std::vector<std::string>& StateColumns();
@@ -72,6 +73,7 @@ struct ViewField {
   vb::Variant value;      ///< the stored value (an edit's based-on value)
   std::string text;       ///< the value as a person reads it
   bool editable = false;  ///< the person may change it now
+  bool visible = false;   ///< shown as the action's data (the visible columns, the user IDs)
 };
 
 /// Everything a front end says about one action to one person.
@@ -82,7 +84,7 @@ struct ActionView {
   RowState state;
   ActionStatus status;  ///< the status and due sentences of the notices
   std::vector<ReviewMove> moves;
-  std::vector<ViewField> fields;  ///< the visible columns, then the user-ID columns of the form
+  std::vector<ViewField> fields;  ///< every column, in table order
   std::vector<ConversationEntry> conversation;
   std::optional<std::vector<HistoryEntry>> history;  ///< nullopt: the person may not read it
 };

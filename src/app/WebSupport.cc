@@ -47,10 +47,6 @@ const std::vector<std::pair<std::string, std::string>>& EditPermissions() {
   return permissions;
 }
 
-void Store(Session& session, int32_t actionID, int32_t reviewed) {
-  Review(session, actionID, reviewed);
-}
-
 }  // namespace
 
 ActionStatus StatusOf(Session& session, ado::Recordset& row) {
@@ -159,16 +155,25 @@ void Move(Session& session, int32_t actionID, std::string_view move, std::string
     throw RefusalText("Refused: the move '" + std::string(move) +
                       "' does not fit this action's review state or your rights on it.");
   }
-  if (move == "assign") return Store(session, actionID, kvaction::rsAssigneeReview);
-  if (move == "clarify") return Store(session, actionID, kvaction::rsAssigneeClarified);
-  if (move == "clarify-ask") return Store(session, actionID, kvaction::rsOriginatorClarification);
-  if (move == "complete") return Complete(session, actionID, note);
-  if (move == "approve" || move == "close") return Close(session, actionID, note);
-  if (move == "reopen") return Reopen(session, actionID, note);
+  using namespace internal;
+  if (move == "assign") {
+    return ReviewAs(session, actionID, kvaction::rsAssigneeReview, note, "assigned for review");
+  }
+  if (move == "clarify") {
+    return ReviewAs(session, actionID, kvaction::rsAssigneeClarified, note, "clarified");
+  }
+  if (move == "clarify-ask") {
+    return ReviewAs(session, actionID, kvaction::rsOriginatorClarification, note,
+                    "asked for clarification");
+  }
+  if (move == "complete") return CompleteAs(session, actionID, note, "completed");
+  if (move == "approve") return CloseAs(session, actionID, note, "approved");
+  if (move == "close") return CloseAs(session, actionID, note, "closed");
+  if (move == "reopen") return ReopenAs(session, actionID, note, "reopened");
   // A rejected completion goes back to the assignee: the completion is undone, then the
   // rejection is stored as the review move it is.
-  Reopen(session, actionID, note);
-  Store(session, actionID, kvaction::rsAssigneeRejected);
+  ReopenAs(session, actionID, note, "rejected the completion");
+  ReviewAs(session, actionID, kvaction::rsAssigneeRejected, {}, {});
 }
 
 std::vector<EditableColumn> EditColumns(Session& session, int32_t actionID) {

@@ -15,6 +15,7 @@
 #include "app/Actions.h"
 #include "app/Errors.h"
 #include "app/Lists.h"
+#include "app/View.h"
 #include "app/WebSupport.h"
 #include "cli/Cli.h"
 #include "cli/Fields.h"
@@ -62,55 +63,63 @@ std::optional<int32_t> ReviewStatusOf(const std::string& move) {
   return status;
 }
 
-/// One action as "Column: value" lines in words, or JSON (the stored values) with its history.
+/// One action as the view gives it: "Column: value" lines in words, its state, whose turn it is,
+/// the moves open now, the conversation and the history; or the view as JSON with the stored
+/// values under "action".
 void Show(app::Session& session, int32_t actionID, const Options& options) {
-  const ado::RecordsetPtr row = app::Show(session, actionID);
-  ado::RecordsetPtr history;
-  try {
-    history = app::History(session, actionID);
-  } catch (const vb::ComError& e) {
+  const app::ActionView view = app::ViewOf(session, actionID);
+  if (!view.history) {
     // Someone without the right to view history still sees the action itself.
-    if (e.number() != app::kRefused) throw;
-    std::cerr << "kvaction: " << e.description() << '\n';
+    std::cerr << "kvaction: the history of this action needs right 82 (view history)\n";
   }
-  ado::Fields fields = row->Fields();
   if (options.json) {
+    const ado::RecordsetPtr row = app::Show(session, actionID);
+    nlohmann::ordered_json json = app::ViewJson(view);
     nlohmann::ordered_json action = nlohmann::ordered_json::object();
+    ado::Fields fields = row->Fields();
     for (int32_t i = 0; i < fields.Count(); ++i) {
       action[fields.Item(i).Name()] = JsonValue(fields.Item(i).Value());
     }
-    nlohmann::ordered_json events = nlohmann::ordered_json::array();
-    for (; history && !history->IsEOF(); history->MoveNext()) {
-      nlohmann::ordered_json event = nlohmann::ordered_json::object();
-      for (int32_t i = 0; i < history->Fields().Count(); ++i) {
-        event[history->Fields().Item(i).Name()] = JsonValue(history->Fields().Item(i).Value());
-      }
-      events.push_back(std::move(event));
-    }
-    std::cout << nlohmann::ordered_json{{"action", action}, {"history", events}}.dump(2) << '\n';
+    json["action"] = std::move(action);
+    std::cout << json.dump(2) << '\n';
     return;
   }
-  std::size_t width = 0;
-  for (int32_t i = 0; i < fields.Count(); ++i) {
-    width = std::max(width, fields.Item(i).Name().size());
-  }
-  for (int32_t i = 0; i < fields.Count(); ++i) {
-    const std::string& name = fields.Item(i).Name();
-    std::cout << name << ':' << std::string(width - name.size() + 1, ' ')
-              << Escaped(app::ReadableValue(session, *row, name)) << '\n';
-  }
-  // The moves the action page offers this person now, by the names review takes.
-  const std::vector<app::ReviewMove> moves = app::MovesFor(session, actionID);
-  if (!moves.empty()) {
-    std::cout << "\nReview moves (kvaction review MOVE " << ActionNumberText(session, actionID)
-              << "):\n";
-    for (const app::ReviewMove& move : moves) {
+  std::size_t width = std::string_view("State").size();
+  for (const app::ViewField& field : view.fields) width = std::max(width, field.column.size());
+  const auto line = [&](std::string_view name, const std::string& text) {
+    std::cout << name << ':' << std::string(width - name.size() + 1, ' ') << Escaped(text) << '\n';
+  };
+  line("State", view.state.words);
+  line("Turn", view.state.turnWords);
+  for (const app::ViewField& field : view.fields) line(field.column, field.text);
+  if (!view.moves.empty()) {
+    std::cout << "\nReview moves (kvaction review MOVE " << view.number << "):\n";
+    for (const app::ReviewMove& move : view.moves) {
       std::cout << fmt::format("  {:<12}{}\n", move.name, move.title);
     }
   }
-  if (history) {
-    std::cout << '\n';
-    PrintRecordset(std::cout, *history, Format::kTable, session.locale());
+  if (!view.conversation.empty()) {
+    std::cout << "\nConversation:\n";
+    for (const app::ConversationEntry& entry : view.conversation) {
+      std::string heading = entry.when + " " + entry.who;
+      if (!entry.move.empty()) heading += ", " + entry.move;
+      std::cout << "  " << Escaped(heading) << ":\n";
+      // A note of several lines keeps them, each indented under its heading.
+      std::string_view text = entry.text;
+      while (true) {
+        const size_t end = text.find('\n');
+        std::cout << "    " << Escaped(text.substr(0, end)) << '\n';
+        if (end == std::string_view::npos) break;
+        text.remove_prefix(end + 1);
+      }
+    }
+  }
+  if (view.history && !view.history->empty()) {
+    std::cout << "\nHistory:\n";
+    for (const app::HistoryEntry& entry : *view.history) {
+      std::cout << "  " << app::ValueText(session, entry.when) << "  " << Escaped(entry.who)
+                << "  " << Escaped(entry.text) << '\n';
+    }
   }
 }
 

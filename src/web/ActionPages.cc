@@ -18,6 +18,7 @@
 #include "app/Lists.h"
 #include "app/Profile.h"
 #include "app/Rights.h"
+#include "app/View.h"
 #include "app/WebSupport.h"
 #include "kvaction/Enums.h"
 #include "vb/Convert.h"
@@ -33,38 +34,6 @@ std::string FormLabel(app::Session& session, const std::string& column) {
 }
 
 bool IsLongText(std::string_view column) { return column == "Description" || column == "Result"; }
-
-std::string TurnText(Visit& visit, ado::Recordset& row) {
-  switch (app::TurnOf(row)) {
-    case app::Turn::Nobody:
-      return "Nobody's: the action is closed.";
-    case app::Turn::Originator:
-      return fmt::format("The originator's ({}).", Text(visit, row, "Originator"));
-    case app::Turn::Assignee:
-      break;
-  }
-  const std::string assignee = Text(visit, row, "Assignee");
-  return assignee.empty() ? "The assignee's, but nobody is assigned."
-                          : fmt::format("The assignee's ({}).", assignee);
-}
-
-mstch::array HistoryOf(Visit& visit, int32_t actionID, bool& allowed) {
-  mstch::array events;
-  allowed = true;
-  try {
-    const auto history = app::History(visit.session, actionID);
-    for (; !history->IsEOF(); history->MoveNext()) {
-      events.emplace_back(mstch::map{{"code", Text(visit, *history, "EventCode")},
-                                     {"text", Text(visit, *history, "EventText")},
-                                     {"user", Text(visit, *history, "UserID")},
-                                     {"time", Text(visit, *history, "EventTime")}});
-    }
-  } catch (const vb::ComError& error) {
-    if (app::KindOf(error) != app::ErrorKind::Refused) throw;
-    allowed = false;
-  }
-  return events;
-}
 
 mstch::array AttachmentsOf(Visit& visit, int32_t actionID) {
   mstch::array attachments;
@@ -132,44 +101,58 @@ void SendConflicts(Visit& visit, int32_t actionID, const FormValues& values,
 
 void ActionPage(Visit& visit, int32_t actionID) {
   auto& session = visit.session;
-  const auto row = app::Show(session, actionID);
+  const app::ActionView view = app::ViewOf(session, actionID);
   mstch::array fields;
-  for (const auto& column : app::VisibleColumns(session)) {
-    if (column == "ActionNumber" || column == "Subject") continue;
-    fields.emplace_back(mstch::map{{"label", app::LabelOf(session, column)},
-                                   {"value", Text(visit, *row, column)},
-                                   {"long", IsLongText(column)}});
+  bool canEdit = false;
+  for (const auto& field : view.fields) {
+    canEdit = canEdit || field.editable;
+    // The number and subject head the page; the notes are the conversation.
+    if (!field.visible || field.column == "ActionNumber" || field.column == "Subject" ||
+        field.column == "Results") {
+      continue;
+    }
+    fields.emplace_back(mstch::map{
+        {"label", field.label}, {"value", field.text}, {"long", IsLongText(field.column)}});
   }
-  const app::ActionStatus status = app::StatusOf(session, *row);
   mstch::array moves;
-  for (const auto& move : app::MovesFor(session, actionID)) {
+  for (const auto& move : view.moves) {
     moves.emplace_back(mstch::map{{"name", move.name}, {"title", move.title}});
   }
-  const auto editColumns = app::EditColumns(session, actionID);
-  const bool canEdit = std::any_of(editColumns.begin(), editColumns.end(),
-                                   [](const app::EditableColumn& c) { return c.editable; });
-  bool historyAllowed = true;
-  mstch::array history = HistoryOf(visit, actionID, historyAllowed);
+  mstch::array conversation;
+  for (const auto& entry : view.conversation) {
+    conversation.emplace_back(mstch::map{{"who", entry.who.empty() ? "Earlier notes" : entry.who},
+                                         {"when", entry.when},
+                                         {"move", entry.move},
+                                         {"text", entry.text}});
+  }
+  mstch::array history;
+  for (const auto& entry : view.history.value_or(std::vector<app::HistoryEntry>{})) {
+    history.emplace_back(mstch::map{{"time", app::ValueText(session, entry.when)},
+                                    {"user", entry.who},
+                                    {"text", entry.text}});
+  }
   mstch::array attachments = AttachmentsOf(visit, actionID);
-  const std::string number = Text(visit, *row, "ActionNumber");
+  const std::string number = std::to_string(view.number);
   mstch::map context{
       {"id", std::to_string(actionID)},
       {"number", number},
       {"actionLabel", app::LabelOf(session, "Action")},
-      {"subject", Text(visit, *row, "Subject")},
-      {"status", status.status},
-      {"dueText", status.dueText},
-      {"turn", TurnText(visit, *row)},
+      {"subject", view.subject},
+      {"status", view.status.status},
+      {"dueText", view.status.dueText},
       {"fields", fields},
       {"moves", moves},
       {"hasMoves", !moves.empty()},
       {"canEdit", canEdit},
+      {"conversation", conversation},
+      {"hasConversation", !conversation.empty()},
       {"history", history},
-      {"historyAllowed", historyAllowed},
+      {"historyAllowed", view.history.has_value()},
       {"attachments", attachments},
       {"hasAttachments", !attachments.empty()},
       {"canAttach", canEdit},
       {"maxUpload", std::to_string(visit.site.options.maxUploadBytes / 1024 / 1024)}};
+  AddStateOf(view.state, context);
   AddActionControls(visit, actionID, context);
   SendPage(visit, "action", app::LabelOf(session, "Action") + " " + number, std::move(context));
 }

@@ -260,7 +260,8 @@ TEST_P(ApiTest, ListsPageThroughActionsAndAttachmentsComeBackByteForByte) {
            token);
   EXPECT_EQ(page.body["more"], false);
   ASSERT_EQ(page.body["actions"].size(), 1U);
-  EXPECT_EQ(page.body["actions"][0].size(), 2U) << "ActionID and the column asked for";
+  EXPECT_EQ(page.body["actions"][0].size(), 6U)
+      << "ActionID, the column asked for, and the state: state, stateText, turn, turnText";
   EXPECT_EQ(page.body["actions"][0]["Subject"], "Pump 1");
   EXPECT_EQ(Call("GET", "/api/v1/actions?limit=0", token).status, 400);
   EXPECT_EQ(Call("GET", "/api/v1/actions?sort=Subject;drop", token).status, 400);
@@ -280,7 +281,7 @@ TEST_P(ApiTest, ListsPageThroughActionsAndAttachmentsComeBackByteForByte) {
       bytes);
   EXPECT_EQ(app::AttachmentBytes(lead, attachment), bytes);
   const Json action = Call("GET", fmt::format("/api/v1/actions/{}", id), token).body;
-  EXPECT_EQ(action["turn"], "assignee");
+  EXPECT_EQ(action["turn"], "you") << "the lead's own action, assigned to the lead";
   EXPECT_EQ(action["attachments"][0]["url"], "a.bin");
   EXPECT_EQ(Call("DELETE", download, token).status, 204);
   EXPECT_EQ(Call("GET", download, token).status, 404);

@@ -14,6 +14,7 @@
 #include "app/Actions.h"
 #include "app/Errors.h"
 #include "app/Lists.h"
+#include "app/View.h"
 #include "app/Profile.h"
 #include "app/Rights.h"
 #include "app/WebSupport.h"
@@ -30,12 +31,6 @@ constexpr int32_t kPageSize = 50;
 const std::vector<std::string>& ListColumns() {
   static const std::vector<std::string> columns = {"ActionNumber", "Subject", "Assignee",
                                                    "Originator", "DateDue"};
-  return columns;
-}
-// What the status column reads besides the shown columns.
-const std::vector<std::string>& StatusColumns() {
-  static const std::vector<std::string> columns = {"ActionID", "DateCompleted", "DateClosed",
-                                                   "DateRejected", "Reviewed"};
   return columns;
 }
 
@@ -99,14 +94,13 @@ mstch::map RowOf(Visit& visit, ado::Recordset& row) {
   const auto text = [&](std::string_view column) {
     return app::ValueText(visit.session, row[column].Value());
   };
-  const app::ActionStatus status = app::StatusOf(visit.session, row);
-  return mstch::map{{"href", "/action/" + text("ActionID")},
-                    {"number", text("ActionNumber")},
-                    {"subject", text("Subject")},
-                    {"assignee", text("Assignee")},
-                    {"due", text("DateDue")},
-                    {"status", status.shortStatus},
-                    {"overdue", status.image == 2}};
+  mstch::map cells{{"href", "/action/" + text("ActionID")},
+                   {"number", text("ActionNumber")},
+                   {"subject", text("Subject")},
+                   {"assignee", text("Assignee")},
+                   {"due", text("DateDue")}};
+  AddStateOf(app::StateOf(visit.session, row), cells);
+  return cells;
 }
 
 mstch::map RowsOf(Visit& visit, ado::Recordset& list) {
@@ -138,7 +132,8 @@ void ListPage(Visit& visit) {
   request.queryID = choice.queryID;
   request.filter = choice.filter;
   request.columns = columns;
-  request.columns.insert(request.columns.end(), StatusColumns().begin(), StatusColumns().end());
+  request.columns.emplace_back("ActionID");
+  request.columns = app::WithStateColumns(request.columns);
   request.sort = sort + " " + direction;
   request.limit = page * kPageSize + 1;
   const auto list = app::List(visit.session, request);
@@ -154,9 +149,9 @@ void ListPage(Visit& visit) {
       cells.emplace_back(
           mstch::map{{"text", Text(visit, *list, column)}, {"link", link}, {"href", href}});
     }
-    const app::ActionStatus status = app::StatusOf(visit.session, *list);
-    rows.emplace_back(mstch::map{
-        {"cells", cells}, {"status", status.shortStatus}, {"overdue", status.image == 2}});
+    mstch::map row{{"cells", cells}};
+    AddStateOf(app::StateOf(visit.session, *list), row);
+    rows.emplace_back(std::move(row));
   }
   const bool more = !list->IsEOF();
 
@@ -258,8 +253,9 @@ void AddListControls(Visit& visit, const ListChoice& choice, mstch::map& context
   statuses.emplace_back(mstch::map{
       {"value", std::string()}, {"label", std::string("any")}, {"selected", status.empty()}});
   for (const auto& word : app::StatusWords()) {
-    statuses.emplace_back(
-        mstch::map{{"value", word}, {"label", word}, {"selected", word == status}});
+    statuses.emplace_back(mstch::map{{"value", word},
+                                     {"label", word == "active" ? "active (not closed)" : word},
+                                     {"selected", word == status}});
   }
   // Text and reference filters are for the moment only: a saved query cannot hold them.
   const bool savable = !hidden.empty() && choice.filter.grep.empty() &&

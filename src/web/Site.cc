@@ -191,4 +191,34 @@ void StaticFile(Site& site, const httplib::Request& request, httplib::Response& 
   response.set_content(found->second, "text/css");
 }
 
+namespace {
+std::string_view StateMark(app::State state) {
+  switch (state) {
+    case app::State::Overdue:
+      return "⚠";
+    case app::State::DueToday:
+      return "◷";
+    case app::State::Completed:
+      return "✓";
+    case app::State::Clarification:
+      return "?";
+    case app::State::Rejected:
+      return "↺";
+    case app::State::Closed:
+      return "■";
+    case app::State::Open:
+      break;
+  }
+  return "○";
+}
+}  // namespace
+
+void AddStateOf(const app::RowState& state, mstch::map& context) {
+  context.emplace("state", state.words);
+  context.emplace("stateCode", std::string(app::StateCode(state.state)));
+  context.emplace("stateMark", std::string(StateMark(state.state)));
+  context.emplace("turn", state.turnWords);
+  context.emplace("yourTurn", state.yourTurn);
+}
+
 }  // namespace web

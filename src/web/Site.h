@@ -12,6 +12,7 @@
 
 #include "app/Actions.h"
 #include "app/Session.h"
+#include "app/View.h"
 #include "vb/ComError.h"
 #include "web/OpenPool.h"
 #include "web/Security.h"
@@ -72,6 +73,9 @@ void Redirect(httplib::Response& response, const std::string& path);
 [[nodiscard]] const std::string* TypedText(const app::FieldTexts& values, std::string_view column);
 /// The text row's column shows the signed-in person.
 [[nodiscard]] std::string Text(Visit& visit, ado::Recordset& row, std::string_view column);
+/// Adds an action's state as pages show it: state (words), stateCode, stateMark (a sign that
+/// tells the state without its colour), turn (words) and yourTurn.
+void AddStateOf(const app::RowState& state, mstch::map& context);
 /// A positive number from a path match; raises kInvalidInput naming field.
 [[nodiscard]] int32_t IdOf(const std::string& text, std::string_view field);
 /// A text as one value of a query string (every byte but the unreserved ones percent-encoded).
