@@ -295,7 +295,8 @@ TEST_P(AppTest, MistakesAndUnsafeAccountChangesAreRefusedAndChangeNothing) {
        list([](auto& r) { r.sort = "Subject; drop"; })},
       {"dueWithin: in a saved query only with status active or no status",
        [&] {
-         (void)QueryAdd(lead, {"soon", Filter([](auto& f) { f.dueWithin = 3, f.status = "closed"; })});
+         (void)QueryAdd(lead,
+                        {"soon", Filter([](auto& f) { f.dueWithin = 3, f.status = "closed"; })});
        }},
       {"status: 'due-today' is not a status a saved query keeps: active, closed, overdue or "
        "completed",

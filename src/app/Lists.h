@@ -38,8 +38,9 @@ struct ListFilter {
 using FilterTexts = std::vector<std::pair<std::string, std::string>>;
 /// The filter the texts choose: the one reading of a filter for every front end. mine takes
 /// true, on, 1 or nothing for yes and false or 0 for no; status state codes or "active",
-/// separated by commas (letter case ignored); dueWithin a whole number of days from 0 to 32767. Raises kInvalidInput naming the
-/// field for any other value, and for a field ID that is not a filter's.
+/// separated by commas (letter case ignored); dueWithin a whole number of days from 0 to 32767.
+/// Raises kInvalidInput naming the field for any other value, and for a field ID that is not a
+/// filter's.
 [[nodiscard]] ListFilter FilterOf(const FilterTexts& texts);
 
 /// A list request. Without queryID and filters: the person's open actions.
@@ -49,7 +50,7 @@ struct ListRequest {
   std::vector<std::string> columns;  ///< actions-table columns (empty: every column)
   std::string sort;                  ///< "Column [asc|desc], …" (empty: by ActionNumber)
   int32_t limit = 0;                 ///< at most this many rows (0: no limit)
-  bool attention = false;  ///< the actions the alert count counts, instead of a query's
+  bool attention = false;            ///< the actions the alert count counts, instead of a query's
 };
 
 /// The columns a front end shows when none are asked for.

@@ -77,7 +77,8 @@ bool ReadHeader(std::string_view header, ConversationEntry& entry) {
   entry.who = std::string(rest.substr(0, comma));
   if (comma != std::string_view::npos) entry.move = std::string(rest.substr(comma + 2));
   return !entry.who.empty() && entry.who.find(' ') == std::string::npos &&
-         std::any_of(entry.when.begin(), entry.when.end(), [](char c) { return c >= '0' && c <= '9'; });
+         std::any_of(entry.when.begin(), entry.when.end(),
+                     [](char c) { return c >= '0' && c <= '9'; });
 }
 
 std::string_view Chomped(std::string_view line) {
@@ -138,11 +139,11 @@ std::vector<ViewField> FieldsOf(Session& session, ado::Recordset& row, int32_t a
     const bool editable = edit != editColumns.end() && edit->editable;
     // The user-ID columns, edited in place of the names shown.
     const bool userID = edit != editColumns.end() && column.ends_with("ID");
-    std::string label = userID ? LabelOf(session, column.substr(0, column.size() - 2)) + " (user ID)"
-                               : LabelOf(session, column);
+    std::string label = userID
+                            ? LabelOf(session, column.substr(0, column.size() - 2)) + " (user ID)"
+                            : LabelOf(session, column);
     fields.push_back({column, std::move(label), row[column].Value(),
-                      ReadableValue(session, row, column), editable,
-                      isVisible(column) || userID});
+                      ReadableValue(session, row, column), editable, isVisible(column) || userID});
   }
   return fields;
 }
@@ -170,8 +171,8 @@ std::string ConditionOf(State state) {
       return fmt::format("{} and {} and DateDue >= date() and DateDue < dateadd(\"d\",1,date())",
                          open, notClarification);
     case State::Rejected:
-      return fmt::format("{} and Reviewed = {} and {}", open,
-                         int32_t{kvaction::rsAssigneeRejected}, laterThanToday);
+      return fmt::format("{} and Reviewed = {} and {}", open, int32_t{kvaction::rsAssigneeRejected},
+                         laterThanToday);
     case State::Open:
       break;
   }
@@ -189,17 +190,16 @@ std::string_view StateCode(State state) {
 }
 
 const std::vector<State>& AllStates() {
-  static const std::vector<State> states = {State::Open,          State::DueToday,
-                                            State::Overdue,       State::Completed,
-                                            State::Clarification, State::Rejected,
+  static const std::vector<State> states = {State::Open,      State::DueToday,      State::Overdue,
+                                            State::Completed, State::Clarification, State::Rejected,
                                             State::Closed};
   return states;
 }
 
 const std::vector<std::string>& StateColumns() {
-  static const std::vector<std::string> columns = {
-      "DateDue",  "DateCompleted", "DateClosed", "Reviewed",
-      "Assignee", "AssigneeID",    "Originator", "OriginatorID"};
+  static const std::vector<std::string> columns = {"DateDue",    "DateCompleted", "DateClosed",
+                                                   "Reviewed",   "Assignee",      "AssigneeID",
+                                                   "Originator", "OriginatorID"};
   return columns;
 }
 
@@ -238,8 +238,8 @@ RowState StateOf(Session& session, ado::Recordset& row) {
   result.turn = TurnOf(row);
   const std::string_view role = result.turn == Turn::Originator ? "Originator" : "Assignee";
   const std::string roleID = std::string(role) + "ID";
-  result.yourTurn = result.turn != Turn::Nobody &&
-                    ValueText(session, row[roleID].Value()) == session.userID();
+  result.yourTurn =
+      result.turn != Turn::Nobody && ValueText(session, row[roleID].Value()) == session.userID();
   if (result.turn == Turn::Nobody) {
     result.turnRole = "Nobody";
   } else {
@@ -331,7 +331,8 @@ nlohmann::ordered_json ViewJson(const ActionView& view) {
   if (view.history) {
     history = Json::array();
     for (const auto& entry : *view.history) {
-      history.push_back({{"who", entry.who}, {"when", JsonValue(entry.when)}, {"text", entry.text}});
+      history.push_back(
+          {{"who", entry.who}, {"when", JsonValue(entry.when)}, {"text", entry.text}});
     }
   }
   return {{"id", view.id},

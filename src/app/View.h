@@ -32,7 +32,7 @@ enum class State { Closed, Completed, Clarification, Overdue, DueToday, Rejected
 /// The state of a list row, and whose turn it is, for the signed-in person.
 struct RowState {
   State state = State::Open;
-  std::string words;        ///< "3 days overdue", "Completed, waiting for review", "Closed 12/1/2026"
+  std::string words;  ///< "3 days overdue", "Completed, waiting for review", "Closed 12/1/2026"
   int32_t overdueDays = 0;  ///< days past the due date while open (0 otherwise)
   Turn turn = Turn::Nobody;
   bool yourTurn = false;  ///< the turn is the signed-in person's

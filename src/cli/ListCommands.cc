@@ -295,8 +295,8 @@ void RegisterAlerts(CLI::App& app, Options& options) {
     ViewArgs view;
   };
   auto args = std::make_shared<Args>();
-  auto* alerts = app.add_subcommand(
-      "alerts", "Count the actions that need your attention; --list lists them");
+  auto* alerts =
+      app.add_subcommand("alerts", "Count the actions that need your attention; --list lists them");
   alerts->add_flag("--list", args->list, "List the actions the count counts instead");
   args->view.AddTo(*alerts);
   OnSession(*alerts, options, [args, &options](app::Session& session) {

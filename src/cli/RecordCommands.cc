@@ -117,8 +117,8 @@ void Show(app::Session& session, int32_t actionID, const Options& options) {
   if (view.history && !view.history->empty()) {
     std::cout << "\nHistory:\n";
     for (const app::HistoryEntry& entry : *view.history) {
-      std::cout << "  " << app::ValueText(session, entry.when) << "  " << Escaped(entry.who)
-                << "  " << Escaped(entry.text) << '\n';
+      std::cout << "  " << app::ValueText(session, entry.when) << "  " << Escaped(entry.who) << "  "
+                << Escaped(entry.text) << '\n';
     }
   }
 }

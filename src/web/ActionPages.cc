@@ -127,9 +127,8 @@ void ActionPage(Visit& visit, int32_t actionID) {
   }
   mstch::array history;
   for (const auto& entry : view.history.value_or(std::vector<app::HistoryEntry>{})) {
-    history.emplace_back(mstch::map{{"time", app::ValueText(session, entry.when)},
-                                    {"user", entry.who},
-                                    {"text", entry.text}});
+    history.emplace_back(mstch::map{
+        {"time", app::ValueText(session, entry.when)}, {"user", entry.who}, {"text", entry.text}});
   }
   mstch::array attachments = AttachmentsOf(visit, actionID);
   const std::string number = std::to_string(view.number);

@@ -287,19 +287,11 @@ void SignOut(Call& call) {
   call.response.status = 204;
 }
 
-void ListActions(Call& call) {
+// A page of a list: offset and limit from the query, each row with the columns asked for and
+// its state.
+void SendListPage(Call& call, app::ListRequest request,
+                  ado::RecordsetPtr (*read)(app::Session&, app::ListRequest)) {
   const Request& rq = call.request;
-  app::ListRequest request;
-  if (rq.has_param("query")) {
-    request.queryID = NumberParam(rq, "query", 1, std::numeric_limits<int32_t>::max(), 0);
-  }
-  // The API's parameters are app/'s field IDs.
-  app::FilterTexts given;
-  for (const char* field : {"mine", "assignee", "originator", "status", "dueWithin", "category",
-                            "priority", "grep", "reference"}) {
-    if (rq.has_param(field)) given.emplace_back(field, rq.get_param_value(field));
-  }
-  request.filter = app::FilterOf(given);
   const std::vector<std::string> asked = ColumnsParam(rq);
   request.columns = app::WithStateColumns(asked);
   request.sort = TextParam(rq, "sort");
@@ -308,7 +300,7 @@ void ListActions(Call& call) {
       NumberParam(rq, "offset", 0, std::numeric_limits<int32_t>::max() - kMaxPageSize - 1, 0);
   // Like the list page: the cost grows with the page asked for, not with the table.
   request.limit = offset + limit + 1;
-  const auto list = app::List(call.session, request);
+  const auto list = read(call.session, std::move(request));
   for (int32_t skipped = 0; skipped < offset && !list->IsEOF(); ++skipped) list->MoveNext();
   Json actions = Json::array();
   for (; !list->IsEOF() && static_cast<int32_t>(actions.size()) < limit; list->MoveNext()) {
@@ -322,6 +314,23 @@ void ListActions(Call& call) {
   }
   SendJson(call.response, 200,
            {{"offset", offset}, {"limit", limit}, {"more", !list->IsEOF()}, {"actions", actions}});
+}
+
+void ListActions(Call& call) {
+  const Request& rq = call.request;
+  app::ListRequest request;
+  if (rq.has_param("query")) {
+    request.queryID = NumberParam(rq, "query", 1, std::numeric_limits<int32_t>::max(), 0);
+  }
+  // The API's parameters are app/'s field IDs.
+  app::FilterTexts given;
+  for (const char* field : {"mine", "assignee", "originator", "status", "dueWithin", "category",
+                            "priority", "grep", "reference"}) {
+    if (rq.has_param(field)) given.emplace_back(field, rq.get_param_value(field));
+  }
+  request.filter = app::FilterOf(given);
+  SendListPage(call, std::move(request),
+               [](app::Session& session, app::ListRequest r) { return app::List(session, r); });
 }
 
 void GetAction(Call& call) { SendJson(call.response, 200, ActionOf(call.session, call.Id())); }
@@ -421,7 +430,9 @@ void RemoveAttachment(Call& call) {
   call.response.status = 204;
 }
 
+// The count, or with "list" the actions it counts, paged as every list is.
 void Alerts(Call& call) {
+  if (call.request.has_param("list")) return SendListPage(call, {}, app::AlertList);
   SendJson(call.response, 200, {{"count", app::AlertCount(call.session)}});
 }
 

@@ -218,6 +218,7 @@ void AddStateOf(const app::RowState& state, mstch::map& context) {
   context.emplace("stateCode", std::string(app::StateCode(state.state)));
   context.emplace("stateMark", std::string(StateMark(state.state)));
   context.emplace("turn", state.turnWords);
+  context.emplace("turnCode", std::string(app::TurnCode(state)));
   context.emplace("yourTurn", state.yourTurn);
 }
 

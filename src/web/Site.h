@@ -74,7 +74,7 @@ void Redirect(httplib::Response& response, const std::string& path);
 /// The text row's column shows the signed-in person.
 [[nodiscard]] std::string Text(Visit& visit, ado::Recordset& row, std::string_view column);
 /// Adds an action's state as pages show it: state (words), stateCode, stateMark (a sign that
-/// tells the state without its colour), turn (words) and yourTurn.
+/// tells the state without its colour), turn (words), turnCode and yourTurn.
 void AddStateOf(const app::RowState& state, mstch::map& context);
 /// A positive number from a path match; raises kInvalidInput naming field.
 [[nodiscard]] int32_t IdOf(const std::string& text, std::string_view field);

@@ -38,7 +38,8 @@ std::string AlertsStatement(std::string_view userID, std::string_view databaseID
                             kvdata::sql::Dialect dialect) {
   std::string statement;
   if (mode == 0) {
-    statement = "select count(ActionNumber) from actions where " + AttentionCondition(userID, dialect);
+    statement =
+        "select count(ActionNumber) from actions where " + AttentionCondition(userID, dialect);
   }
   if (mode == 1) statement = AssignedCount(userID);
   if (!databaseID.empty())

@@ -11,8 +11,7 @@ namespace kvaction {
 
 /// The actions that need a user's attention: open and overdue for the user as assignee or
 /// originator, or flagged while it is the user's turn (the user ID quoted as an SQL literal).
-[[nodiscard]] std::string AttentionCondition(std::string_view userID,
-                                             kvdata::sql::Dialect dialect);
+[[nodiscard]] std::string AttentionCondition(std::string_view userID, kvdata::sql::Dialect dialect);
 
 /// The alert count of a user. Mode 0: open actions overdue for the user as assignee or
 /// originator, or flagged while it is the user's turn (written in dialect, the user ID quoted

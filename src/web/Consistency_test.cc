@@ -1,0 +1,250 @@
+// One truth for every front end: for each person and each action in each state, the command
+// (--json), the API and the pages say the same state, whose turn it is, which moves are open and
+// whether the person may see it at all; they list the same actions for each state, the same
+// alerts as the count, and the same users.
+#include <gtest/gtest.h>
+
+#include <fmt/format.h>
+
+#include <filesystem>
+#include <map>
+#include <regex>
+#include <set>
+#include <string>
+#include <vector>
+
+#include <httplib.h>
+#include <nlohmann/json.hpp>
+
+#include "app/Actions.h"
+#include "app/View.h"
+#include "app/WebSupport.h"
+#include "cli/CommandTest.h"
+#include "web/ServedDatabase_test.h"
+
+namespace web {
+namespace {
+
+using Json = nlohmann::json;
+
+/// What one front end says: a text per question ("refused" when it refuses to answer).
+using Answers = std::map<std::string, std::string>;
+
+class FrontEndsAgree : public ServedDatabaseTest {
+ protected:
+  void SetUp() override {
+    ServedDatabaseTest::SetUp();
+    configFolder_ = std::filesystem::temp_directory_path() /
+                    fmt::format("kvaction-agree-{}-{}", ::getpid(),
+                                ::testing::UnitTest::GetInstance()->current_test_info()->name());
+  }
+  void TearDown() override {
+    std::filesystem::remove_all(configFolder_);
+    ServedDatabaseTest::TearDown();
+  }
+
+  // One action in each state, by its state code.
+  std::map<std::string, int32_t> ActionsInEachState() {
+    auto orig = app::Session::SignIn(open_, "orig", "password1");
+    auto asg = app::Session::SignIn(open_, "asg", "password1");
+    const vb::Date today = pinnedClock_->Today();
+    const auto due = [&](int32_t days) {
+      return open_.locale.FormatShortDate(today.AddDays(days));
+    };
+    const auto add = [&](const std::string& subject, int32_t days) {
+      return app::Add(
+          orig, app::FieldTexts{{"Subject", subject}, {"Assignee", "asg"}, {"DateDue", due(days)}});
+    };
+    std::map<std::string, int32_t> actions = {{"open", add("open", 5)},
+                                              {"due-today", add("due today", 0)},
+                                              {"overdue", add("overdue", -3)},
+                                              {"completed", add("completed", -1)},
+                                              {"clarification", add("clarification", 5)},
+                                              {"rejected", add("rejected", 5)},
+                                              {"closed", add("closed", 5)}};
+    app::Move(asg, actions["completed"], "complete", "done, late");
+    app::Move(asg, actions["clarification"], "clarify-ask", "which pump?");
+    app::Move(asg, actions["rejected"], "complete", "done");
+    app::Move(orig, actions["rejected"], "reject", "not yet");
+    app::Move(orig, actions["closed"], "close");
+    return actions;
+  }
+
+  // --- the command ------------------------------------------------------------------------
+  cli::testing::Outcome Command(const std::string& user, std::vector<std::string> args) {
+    args.insert(args.begin(),
+                {"--connection", ConnectionString(), "--user", user, "--password-stdin", "--json"});
+    return cli::testing::Executed(args, "password1\n", [this](cli::Options& options) {
+      options.clock = pinnedClock_;
+      options.configFolder = configFolder_.string();
+      options.cheapPasswords = true;
+    });
+  }
+  Answers ByCommand(const std::string& user, const std::map<std::string, int32_t>& actions) {
+    Answers answers;
+    for (const auto& [state, id] : actions) {
+      const auto shown = Command(user, {"show", std::to_string(id), "--id"});
+      answers[state] = shown.exitCode == 0 ? Said(Json::parse(shown.out)) : "refused";
+      const auto listed = Command(user, {"list", "--status", state, "--columns", "ActionID"});
+      answers["list " + state] =
+          listed.exitCode == 0 ? Ids(Json::parse(listed.out), "ActionID") : "refused";
+    }
+    const auto alerts = Command(user, {"alerts", "--list", "--columns", "ActionID"});
+    answers["alerts"] = Ids(Json::parse(alerts.out), "ActionID");
+    answers["alert count"] =
+        std::to_string(Json::parse(Command(user, {"alerts"}).out)["Alerts"].get<int>());
+    const auto users = Command(user, {"user", "list"});
+    answers["users"] = users.exitCode == 0 ? UsersSaid(Json::parse(users.out)) : "refused";
+    return answers;
+  }
+
+  // --- the API ----------------------------------------------------------------------------
+  std::pair<int, Json> Api(const std::string& token, const std::string& path) {
+    const auto answer = client_->Get(path, {{"Authorization", "Bearer " + token}});
+    return {answer->status, Json::parse(answer->body, nullptr, false)};
+  }
+  Answers ByApi(const std::string& user, const std::map<std::string, int32_t>& actions) {
+    const auto signedIn =
+        client_->Post("/api/v1/session", Json{{"user", user}, {"password", "password1"}}.dump(),
+                      "application/json");
+    const std::string token = Json::parse(signedIn->body)["token"];
+    Answers answers;
+    for (const auto& [state, id] : actions) {
+      const auto [status, action] = Api(token, fmt::format("/api/v1/actions/{}", id));
+      answers[state] = status == 200 ? Said(action) : "refused";
+      const auto [listed, list] =
+          Api(token, fmt::format("/api/v1/actions?status={}&columns=ActionID&limit=500", state));
+      answers["list " + state] = listed == 200 ? Ids(list["actions"], "ActionID") : "refused";
+    }
+    const auto [alertsStatus, alerts] = Api(token, "/api/v1/alerts?list&columns=ActionID");
+    answers["alerts"] = alertsStatus == 200 ? Ids(alerts["actions"], "ActionID") : "refused";
+    answers["alert count"] =
+        std::to_string(Api(token, "/api/v1/alerts").second["count"].get<int>());
+    const auto [usersStatus, users] = Api(token, "/api/v1/users");
+    answers["users"] = usersStatus == 200 ? UsersSaid(users) : "refused";
+    return answers;
+  }
+
+  // --- the pages --------------------------------------------------------------------------
+  std::string Cookie(const std::string& user) {
+    const std::string formToken(64, 'a');
+    const auto answer = client_->Post(
+        "/signin", {{"Cookie", "kvsignin=" + formToken}},
+        httplib::Params{{"csrf", formToken}, {"user", user}, {"password", "password1"}});
+    const std::string cookie = answer->get_header_value("Set-Cookie");
+    return cookie.substr(0, cookie.find(';'));
+  }
+  Answers ByPages(const std::string& user, const std::map<std::string, int32_t>& actions) {
+    const httplib::Headers cookie = {{"Cookie", Cookie(user)}};
+    Answers answers;
+    for (const auto& [state, id] : actions) {
+      const auto page = client_->Get(fmt::format("/action/{}", id), cookie);
+      answers[state] = page->status == 200 ? PageSaid(page->body) : "refused";
+      const auto list = client_->Get(fmt::format("/?status={}", state), cookie);
+      answers["list " + state] = list->status == 200 ? PageIds(list->body) : "refused";
+    }
+    const std::string alerts = client_->Get("/alerts", cookie)->body;
+    const size_t table = alerts.find("id=\"alert-list\"");
+    answers["alerts"] = table == std::string::npos
+                            ? ""
+                            : PageIds(alerts.substr(table, alerts.find("</table>", table) - table));
+    const std::regex badge(R"re(id="alert-count"[^>]*>(\d+)<)re");
+    std::smatch count;
+    const std::string list = client_->Get("/", cookie)->body;
+    answers["alert count"] = std::regex_search(list, count, badge) ? count[1].str() : "none";
+    const auto users = client_->Get("/admin/users", cookie);
+    answers["users"] = users->status == 200 ? "with addresses" : "refused";
+    return answers;
+  }
+
+  // --- what each says, in one form --------------------------------------------------------
+  static std::string Said(const Json& action) {
+    std::string moves;
+    for (const auto& move : action["moves"]) moves += " " + move["name"].get<std::string>();
+    return fmt::format("{} / {} /{}", action["state"].get<std::string>(),
+                       action["turn"].get<std::string>(), moves);
+  }
+  static std::string PageSaid(const std::string& page) {
+    const std::regex state(R"re(data-state="([a-z-]+)")re"), turn(R"re(data-turn="([a-z]+)")re"),
+        move(R"re(id="move-([a-z-]+)")re");
+    std::smatch found;
+    std::string said;
+    said += std::regex_search(page, found, state) ? found[1].str() : "?";
+    said += " / ";
+    said += std::regex_search(page, found, turn) ? found[1].str() : "?";
+    said += " /";
+    for (auto it = std::sregex_iterator(page.begin(), page.end(), move);
+         it != std::sregex_iterator(); ++it) {
+      said += " " + (*it)[1].str();
+    }
+    return said;
+  }
+  static std::string Ids(const Json& rows, const std::string& key) {
+    std::set<int> ids;
+    for (const auto& row : rows) ids.insert(row[key].get<int>());
+    return fmt::format("{}", fmt::join(ids, ","));
+  }
+  static std::string PageIds(const std::string& page) {
+    // Links written from values come escaped ("&#x2F;action&#x2F;5").
+    const std::regex link(R"re(href="(?:/|&#x2F;)action(?:/|&#x2F;)(\d+)")re");
+    std::set<int> ids;
+    for (auto it = std::sregex_iterator(page.begin(), page.end(), link);
+         it != std::sregex_iterator(); ++it) {
+      ids.insert(std::stoi((*it)[1].str()));
+    }
+    return fmt::format("{}", fmt::join(ids, ","));
+  }
+  // Whether the users come with their addresses (what maintainers read) or as IDs and names.
+  static std::string UsersSaid(const Json& users) {
+    return !users.empty() && users[0].contains("Email") ? "with addresses" : "names only";
+  }
+
+  std::filesystem::path configFolder_;
+};
+
+TEST_P(FrontEndsAgree, OnStateTurnMovesListsAlertsAndUsersForEveryRole) {
+  const auto actions = ActionsInEachState();
+  // The view itself, once, so that a disagreement below is not three front ends sharing a
+  // wrong answer.
+  auto orig = app::Session::SignIn(open_, "orig", "password1");
+  for (const auto& [state, id] : actions) {
+    EXPECT_EQ(app::StateCode(app::ViewOf(orig, id).state.state), state);
+  }
+  // A few answers pinned, so that agreeing on nothing cannot pass.
+  const std::map<std::pair<std::string, std::string>, std::string> pinned = {
+      {{"orig", "completed"}, "completed / you / approve reject"},
+      {{"asg", "overdue"}, "overdue / you / complete clarify-ask"},
+      {{"asg", "clarification"}, "clarification / originator /"},
+      {{"by", "closed"}, "closed / nobody /"},
+      {{"orig", "alerts"},
+       fmt::format("{},{},{}", actions.at("overdue"), actions.at("completed"),
+                   actions.at("clarification"))},
+      {{"orig", "alert count"}, "3"},
+      {{"lead", "users"}, "with addresses"},
+      {{"asg", "users"}, "names only"},
+      {{"viewer", "users"}, "refused"}};
+  for (const std::string& user : kUsers) {
+    SCOPED_TRACE(user);
+    const Answers command = ByCommand(user, actions);
+    const Answers api = ByApi(user, actions);
+    const Answers pages = ByPages(user, actions);
+    for (const auto& [question, said] : command) {
+      SCOPED_TRACE(question);
+      if (const auto pin = pinned.find({user, question}); pin != pinned.end()) {
+        EXPECT_EQ(said, pin->second);
+      }
+      EXPECT_EQ(api.at(question), said) << "the API and the command";
+      if (question == "users") {
+        // The pages show addresses only on the maintainers' page; pickers take names.
+        EXPECT_EQ(pages.at(question) == "refused", said != "with addresses");
+      } else {
+        EXPECT_EQ(pages.at(question), said) << "the pages and the command";
+      }
+    }
+  }
+}
+
+KV_INSTANTIATE_ENGINES(FrontEndsAgree);
+
+}  // namespace
+}  // namespace web
