@@ -47,12 +47,15 @@ as_owner() {
 server_pid=""
 others=()  # the other serve processes, nginx and the connection holder, when running
 stop_all() {
-  for pid in "${others[@]}"; do kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null; done
+  local pid
+  for pid in "${others[@]}" $server_pid; do
+    kill "$pid" 2>/dev/null && { wait "$pid" 2>/dev/null || true; }
+  done
   others=()
-  [ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null && wait "$server_pid" 2>/dev/null
   if [ -f "$pgdir/data/postmaster.pid" ]; then
     as_owner "$bindir/pg_ctl" -D "$pgdir/data" -m fast -w stop >/dev/null 2>&1 || true
   fi
+  return 0
 }
 trap stop_all EXIT
 if [[ " ${engines[*]} " == *" postgresql "* ]] || wants multi; then
@@ -195,7 +198,11 @@ wrk_figures() {
     $1 == "99%" { p99 = $2 }
     /Non-2xx or 3xx/ { errors += $5 }
     /Socket errors/ { gsub(",", ""); errors += $4 + $6 + $8 + $10 }
-    END { printf "%s %s %s %d\n", rps, p50 ? p50 : "-", p99 ? p99 : "-", errors }
+    /requests in/ { requests = $1 }
+    END {
+      if (requests == 0) { rps = 0; p50 = "none"; p99 = "none" }
+      printf "%s %s %s %d\n", rps, p50, p99, errors
+    }
   ' "$1"
 }
 
