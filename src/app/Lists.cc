@@ -193,7 +193,8 @@ std::optional<bool> NumberOrder(std::string_view sort) {
 // and those the person raised, each read in order through its own index, at most limit rows
 // each, merged here. One statement with "or" leaves the engine two plans, both worse: walk the
 // whole table by number, testing each row, or fetch and sort every open action of the person.
-// The two reads cost the same at any size of the table and of the person's list.
+// The two reads cost the same at any size of the table and of the person's list. Together they
+// hold the rows of the default list's condition (the library's, for no saved query).
 ado::RecordsetPtr OwnOpenByNumber(Session& session, const std::string& shown, bool descending,
                                   int32_t limit) {
   const std::string me = DataUtility::SqlText(session.userID());
