@@ -370,8 +370,8 @@ section=$out/section.md
     echo
     echo "$idle connections that send nothing and $trickle that send one byte of a request head" \
       "a second (\`bench/hold_connections.py\`), held open while wrk (2 threads, 4 connections," \
-      "$duration, a 10 s timeout per request) asks for a page. \"Held\" is how many the server" \
-      "accepted; timeouts count as errors."
+      "$duration, a 10 s timeout per request) asks for a page. \"Held\" is how many were open" \
+      "(connected, whether or not the server took them up); timeouts count as errors."
     echo
     echo "| Engine | Actions | Page | Held | Requests/s | p50 | p99 | Errors |"
     echo "| --- | --- | --- | --- | --- | --- | --- | --- |"
