@@ -179,7 +179,8 @@ class Cluster:
                  ADMIN_PW + "\n" + OLIVIA_PW)
         self.run([*admin, "user", "add", "adam", "--email", "adam@example.org"],
                  ADMIN_PW + "\n" + "adampass1")
-        for key, value in [("AutoEmail", "true"), ("SMTPHost", "127.0.0.1:%d" % self.sink.server_address[1])]:
+        relay = f"127.0.0.1:{self.sink.server_address[1]}"
+        for key, value in [("AutoEmail", "true"), ("SMTPHost", relay)]:
             self.run([*admin, "settings", "set", key, value], ADMIN_PW)
         # As an operator readies the service account: one sign-in whose saved session lets each
         # process deliver the outbox.
@@ -187,9 +188,10 @@ class Cluster:
 
     def start_serve(self, port):
         """One process as the unit starts it: its ExecStart, with the unit's variables set."""
-        line = next(l for l in UNIT.read_text().splitlines() if l.startswith("ExecStart="))
+        line = next(text for text in UNIT.read_text().splitlines() if text.startswith("ExecStart="))
         variables = {"${KV_CONNECTION}": [self.connection], "${KV_BASE_URL}": [self.base_url],
-                     "$KV_SERVE_OPTIONS": ["--mail-interval", "1"], "/usr/bin/kvaction": [self.kvaction]}
+                     "$KV_SERVE_OPTIONS": ["--mail-interval", "1"],
+                     "/usr/bin/kvaction": [self.kvaction]}
         command = []
         for word in shlex.split(line[len("ExecStart="):]):
             command += variables.get(word, [word.replace("%i", str(port))])
