@@ -97,7 +97,9 @@ for deb in "${debs[@]}"; do
         fail "$package does not depend on its library" ;;
     kvaction)
       grep -q 'usr/bin/kvaction$' <<<"$contents" || fail "$package lacks the command"
-      grep -q 'man1/kvaction.1.gz$' <<<"$contents" || fail "$package lacks the man page" ;;
+      grep -q 'man1/kvaction.1.gz$' <<<"$contents" || fail "$package lacks the man page"
+      grep -q 'usr/lib/systemd/system/kvaction-serve@.service$' <<<"$contents" ||
+        fail "$package lacks the unit of serve" ;;
     *) fail "unexpected package $package" ;;
   esac
   for f in copyright changelog.gz; do

@@ -13,6 +13,7 @@ packages=(
   chromium chromium-driver python3-selenium python3-pytest
   libssl-dev openssl
   wrk  # bench/web_bench.sh drives the web front end
+  nginx  # the multi-process test and benchmark put it in front of several serve processes
 )
 missing=()
 for p in "${packages[@]}"; do

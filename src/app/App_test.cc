@@ -379,21 +379,60 @@ TEST_P(AppTest, ListsFilterLikeSavedQueriesAndStream) {
       {FilterOf({{"status", "Completed"}}), {1}},
       {FilterOf({{"mine", "on"}, {"dueWithin", "7"}}), {2, 3}},
   };
-  for (const auto& [filter, numbers] : cases) {
-    auto rs = List(lead, With<ListRequest>([&](auto& r) {
-                     r.filter = filter;
-                     r.columns = {"ActionNumber"};
-                   }));
+  const auto numbers = [&](const ListRequest& request) {
     std::vector<int32_t> got;
-    for (; !rs->IsEOF(); rs->MoveNext()) got.push_back(vb::CLng((*rs)["ActionNumber"].Value()));
-    EXPECT_EQ(got, numbers);
+    for (auto rs = List(lead, request); !rs->IsEOF(); rs->MoveNext()) {
+      got.push_back(vb::CLng((*rs)["ActionNumber"].Value()));
+    }
+    return got;
+  };
+  for (const auto& [filter, expected] : cases) {
+    const auto request = With<ListRequest>([&](auto& r) {
+      r.filter = filter;
+      r.columns = {"ActionNumber"};
+    });
+    EXPECT_EQ(numbers(request), expected);
+    EXPECT_EQ(ListCount(lead, With<ListRequest>([&](auto& r) {
+                          r.filter = filter;
+                          r.limit = 1;  // the count ignores the page
+                        })),
+              static_cast<int32_t>(expected.size()));
   }
-  auto limited = List(lead, With<ListRequest>([](auto& r) {
-                        r.filter.status = "open";
-                        r.sort = "ActionNumber desc";
-                        r.limit = 1;
-                      }));
-  EXPECT_EQ(vb::CLng((*limited)["ActionNumber"].Value()), 3);
+  EXPECT_EQ(numbers(With<ListRequest>([](auto& r) {
+              r.filter.status = "open";
+              r.sort = "ActionNumber desc";
+              r.limit = 1;
+            })),
+            std::vector<int32_t>{3});
+
+  // The default list by number reads the person's assigned and raised actions apart and merges
+  // them: each action once, in order, up to the limit, whichever side it comes from.
+  (void)Add(As(kOrig), {{"Subject", "assigned to lead"}, {"Assignee", "lead"}});  // 4
+  (void)Add(lead, {{"Subject", "lead's own"}, {"Assignee", "lead"}});             // 5
+  const int32_t closed = Add(As(kOrig), {{"Subject", "closed"}, {"Assignee", "lead"}});
+  Close(lead, closed);
+  const std::vector<
+      std::tuple<std::string, std::vector<std::string>, int32_t, std::vector<int32_t>>>
+      pages = {
+          {"", {"ActionNumber", "Subject"}, 51, {2, 3, 4, 5}},
+          {"ActionNumber desc", {}, 3, {5, 4, 3}},
+          {"actionnumber ASC", {"Subject", "ActionNumber"}, 2, {2, 3}},
+          {"ActionNumber desc", {"ActionNumber"}, 1, {5}},
+          {"Subject", {"ActionNumber"}, 2, {4, 2}},  // by another column: one read
+      };
+  for (const auto& [sort, columns, limit, expected] : pages) {
+    SCOPED_TRACE(sort + " " + std::to_string(limit));
+    const auto request = With<ListRequest>([&](auto& r) {
+      r.sort = sort;
+      r.columns = columns;
+      r.limit = limit;
+    });
+    EXPECT_EQ(numbers(request), expected);
+    EXPECT_EQ(List(lead, request)->Fields().Count(), columns.empty()
+                                                         ? List(lead, {})->Fields().Count()
+                                                         : static_cast<int32_t>(columns.size()));
+  }
+  EXPECT_EQ(ListCount(lead, {}), 4);
 }
 
 TEST_P(AppTest, UpgradeAddsWhatAnOlderDatabaseLacksOnceAndDeleteTakesTheAttachments) {

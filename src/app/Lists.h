@@ -59,6 +59,10 @@ struct ListRequest {
 /// The actions of a list request, streaming. Raises kNotFound for an unknown or foreign
 /// unshared query, kInvalidInput for an unknown column, a bad sort or status word.
 [[nodiscard]] ado::RecordsetPtr List(Session& session, const ListRequest& request);
+/// How many actions the list request holds, its limit aside: the database counts them with the
+/// list's own condition (through the same indexes), so a front end can show the total and the
+/// number of pages. Raises what List raises for the request's query and filter.
+[[nodiscard]] int32_t ListCount(Session& session, const ListRequest& request);
 
 /// The number of the person's alerts (Action::Alerts for the person).
 [[nodiscard]] int32_t AlertCount(Session& session);

@@ -41,9 +41,10 @@ struct IndexDef {
   std::vector<std::string_view> columns;
   bool unique = false;
   std::string_view where = {};  // a partial index: the rows it holds
-  // Set for the indexes one engine only gets, which an older database may lack: the upgrade
-  // adds them and names them with their purpose.
+  // Set for the indexes one engine only gets.
   std::optional<sql::Target> only = {};
+  // Set for the indexes an older database may lack: the upgrade adds them and names them with
+  // their purpose.
   std::string_view purpose = {};
 };
 
@@ -187,11 +188,16 @@ const std::vector<TableDef>& Tables() {
   return tables.Get();
 }
 
-// The open actions only, by assignee and by originator, on PostgreSQL: the alert count and the
-// default list read these, and they grow with the open actions, not with the whole table.
-// SQLite matches "DateClosed IS NULL" in the assignee and originator indexes as it would an
-// equality, and keeps choosing those.
+// The open actions only, by assignee and by originator, in number order: the default list reads
+// its first page of each in order and stops (its cost does not grow with the table or with the
+// person's open actions), and the alert count and the list's total read the person's open
+// actions and nothing else. SQLite also matches "DateClosed IS NULL" in the assignee and
+// originator indexes as it would an equality.
 constexpr std::string_view kOpen = "\"DateClosed\" IS NULL";
+
+// Indexes an older release made that a wider one here now serves; the upgrade drops them.
+constexpr std::array<std::string_view, 2> kSuperseded = {"ix_actions_open_assignee",
+                                                         "ix_actions_open_originator"};
 
 // Every column the alert count reads, after the person, on SQLite: the count finds and tests
 // each of the person's open actions in the index alone instead of reading its row from the
@@ -214,20 +220,20 @@ const std::vector<IndexDef>& Indexes() {
       {"ix_actions_originator", "actions", {"OriginatorID", "DateClosed"}},
       {"ix_actions_due", "actions", {"DateClosed", "DateDue"}},
       {"ix_actions_reference", "actions", {"Reference", "ReferenceID"}},
-      {"ix_actions_open_assignee",
+      {"ix_actions_open_assignee_number",
        "actions",
-       {"AssigneeID"},
+       {"AssigneeID", "ActionNumber"},
        false,
        kOpen,
-       sql::Target::PostgreSQL,
-       "open actions by AssigneeID"},
-      {"ix_actions_open_originator",
+       {},
+       "open actions by AssigneeID in number order"},
+      {"ix_actions_open_originator_number",
        "actions",
-       {"OriginatorID"},
+       {"OriginatorID", "ActionNumber"},
        false,
        kOpen,
-       sql::Target::PostgreSQL,
-       "open actions by OriginatorID"},
+       {},
+       "open actions by OriginatorID in number order"},
       {"ix_actions_alert_assignee",
        "actions",
        AlertIndexColumns("AssigneeID"),
@@ -389,9 +395,16 @@ std::vector<std::string> UpgradeActionDatabase(DataConnection& connection) {
     changes.emplace_back("Added the column ActionQueries.Shared (queries shared with everyone).");
   }
   for (const auto& index : Indexes()) {
-    if (!index.only || !Wanted(engine, index) || IndexExists(engine, index.name)) continue;
+    if (index.purpose.empty() || !Wanted(engine, index) || IndexExists(engine, index.name)) {
+      continue;
+    }
     engine.Execute(CreateIndex(index));
     changes.push_back(fmt::format("Added the index {} ({}).", index.name, index.purpose));
+  }
+  for (const auto name : kSuperseded) {
+    if (!IndexExists(engine, name)) continue;
+    engine.Execute("DROP INDEX " + engine::QuoteName(name));
+    changes.push_back(fmt::format("Dropped the index {} (a wider one serves its reads).", name));
   }
   RefreshStatistics(engine);
   transaction.Commit();

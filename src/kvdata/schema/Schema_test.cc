@@ -70,28 +70,31 @@ TEST_P(CreateActionDatabase, VerifyTablesNamesTheMissingTable) {
 }
 
 // A new database has the indexes its engine gets; the upgrade adds them to one that lacks them,
-// once, and on SQLite leaves the statistics the planner chooses them by.
+// once, drops those a wider index replaced, and on SQLite leaves the statistics the planner
+// chooses them by.
 TEST_P(CreateActionDatabase, UpgradeAddsTheEngineIndexesOnce) {
   const auto server = OpenServer();
   auto& connection = *server->Connection();
   auto& engine = connection.Engine();
   EXPECT_TRUE(schema::UpgradeActionDatabase(connection).empty());
   const bool sqlite = engine.Target() == sql::Target::SQLite;
-  const std::vector<std::pair<std::string, std::string>> indexes =
-      sqlite
-          ? std::vector<
-                std::pair<std::string, std::string>>{{"ix_actions_alert_assignee",
-                                                      "the alert count's columns by AssigneeID"},
-                                                     {"ix_actions_alert_originator",
-                                                      "the alert count's columns by OriginatorID"}}
-          : std::vector<std::pair<std::string, std::string>>{
-                {"ix_actions_open_assignee", "open actions by AssigneeID"},
-                {"ix_actions_open_originator", "open actions by OriginatorID"}};
+  std::vector<std::pair<std::string, std::string>> indexes = {
+      {"ix_actions_open_assignee_number", "open actions by AssigneeID in number order"},
+      {"ix_actions_open_originator_number", "open actions by OriginatorID in number order"}};
+  if (sqlite) {
+    indexes.emplace_back("ix_actions_alert_assignee", "the alert count's columns by AssigneeID");
+    indexes.emplace_back("ix_actions_alert_originator",
+                         "the alert count's columns by OriginatorID");
+  }
   std::vector<std::string> expected;
   for (const auto& [name, purpose] : indexes) {
     engine.Execute("DROP INDEX " + engine::QuoteName(name));
     expected.push_back("Added the index " + name + " (" + purpose + ").");
   }
+  // What an older release made in their place.
+  engine.Execute(R"(CREATE INDEX "ix_actions_open_assignee" ON "actions" ("AssigneeID"))");
+  expected.emplace_back(
+      "Dropped the index ix_actions_open_assignee (a wider one serves its reads).");
   EXPECT_EQ(schema::UpgradeActionDatabase(connection), expected);
   EXPECT_TRUE(schema::UpgradeActionDatabase(connection).empty());
   if (sqlite) {

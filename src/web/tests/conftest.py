@@ -1,7 +1,9 @@
-"""Options of the browser walk-through: the built program, the engine, where screenshots go."""
+"""Options of the browser walk-through and the multi-process test: the built program, the engine,
+where screenshots go, the nginx program."""
 
 
 def pytest_addoption(parser):
     parser.addoption("--kvaction", required=True, help="the built kvaction program")
     parser.addoption("--engine", default="sqlite", choices=["sqlite", "postgresql"])
     parser.addoption("--screenshots", default="", help="folder for the README's screenshots")
+    parser.addoption("--nginx", default="/usr/sbin/nginx", help="the nginx program")
