@@ -238,8 +238,10 @@ const std::vector<std::string>& DefaultColumns() {
   return columns;
 }
 
-ado::RecordsetPtr List(Session& session, const ListRequest& request) {
-  if (request.limit < 0) throw Invalid("limit", fmt::format("{}", request.limit), "0 or more");
+namespace {
+
+// The condition of a list request: the query's (or the person's open actions), then the filter.
+std::string ListWhere(Session& session, const ListRequest& request) {
   const auto context = Context(session);
   const std::string& me = session.userID();
   std::string where;
@@ -254,17 +256,39 @@ ado::RecordsetPtr List(Session& session, const ListRequest& request) {
   AppendExtras(own, request.filter);
   if (!where.empty() && !own.empty()) where = "(" + where + ")";
   if (!own.empty()) DataUtility::AppendCondition(where, where.empty() ? own : "(" + own + ")");
+  return where;
+}
 
+}  // namespace
+
+ado::RecordsetPtr List(Session& session, const ListRequest& request) {
+  if (request.limit < 0) throw Invalid("limit", fmt::format("{}", request.limit), "0 or more");
+  if (request.offset < 0) throw Invalid("offset", fmt::format("{}", request.offset), "0 or more");
+  const std::string where = ListWhere(session, request);
   std::vector<std::string> columns;
   for (const auto& column : request.columns)
     columns.push_back(KnownColumn(session, column, "columns"));
   std::string sql = "select ";
-  if (request.limit > 0) sql += fmt::format("top {} ", request.limit);
+  // The engines are asked for the rows up to the page's last; the ones before it are passed
+  // over here, so both dialects read the same statement.
+  if (request.limit > 0) {
+    sql += fmt::format("top {} ", static_cast<int64_t>(request.limit) + request.offset);
+  }
   sql += columns.empty() ? std::string("*") : fmt::format("{}", fmt::join(columns, ", "));
   sql += " from actions";
   if (!where.empty()) sql += " where " + where;
   sql += " order by " + SortClause(session, request.sort);
-  return internal::ReadRows(session, sql);
+  auto rows = internal::ReadRows(session, sql);
+  for (int32_t skipped = 0; skipped < request.offset && !rows->IsEOF(); ++skipped) {
+    rows->MoveNext();
+  }
+  return rows;
+}
+
+int32_t ListCount(Session& session, const ListRequest& request) {
+  const std::string where = ListWhere(session, request);
+  return internal::Count(session, "select count(*) as n from actions" +
+                                      (where.empty() ? std::string() : " where " + where));
 }
 
 int32_t AlertCount(Session& session) { return session.action().Alerts(session.userID()); }
@@ -295,7 +319,20 @@ ado::RecordsetPtr History(Session& session, int32_t actionID) {
                   actionID));
 }
 
-int32_t QueryAdd(Session& session, const QueryDefinition& definition) {
+namespace {
+// One of the person's own queries (any for a SuperUser); raises kNotFound otherwise.
+void RequireOwnQuery(Session& session, int32_t queryID, std::string_view what) {
+  const auto rs = session.action().DataServer()->Queries()->QueryRecordset(queryID, 1, 2, 1);
+  if (rs->IsEOF()) throw NotFound("saved query", "ID", fmt::format("{}", queryID));
+  if (vb::TextOf((*rs)["UserID"].Value()) != session.userID() && !internal::IsSuper(session)) {
+    throw RefusalText(fmt::format("Refused: {} of query {} is for its owner only.", what, queryID));
+  }
+}
+}  // namespace
+
+namespace {
+// The rights and checks of saving a definition, new or over an existing query.
+void CheckDefinition(Session& session, const QueryDefinition& definition) {
   internal::Require(session, kvaction::arCreateQueries, "saving a query");
   if (!definition.filter.mine) {
     internal::Require(session, kvaction::arQueryOthers, "a query including others' actions");
@@ -310,8 +347,94 @@ int32_t QueryAdd(Session& session, const QueryDefinition& definition) {
   internal::CheckSize("originator", definition.filter.originator, 100);
   internal::CheckSize("category", definition.filter.category, 50);
   internal::CheckSize("priority", definition.filter.priority, 50);
+}
+
+// Every criterion field of a saved query, each Null unless criteria sets it.
+std::vector<std::pair<std::string, vb::Variant>> AllCriteria(
+    const std::vector<std::pair<std::string, vb::Variant>>& criteria) {
+  std::vector<std::pair<std::string, vb::Variant>> all;
+  for (const auto* name :
+       {"AssignedTo", "ApplyStatus", "Status", "DueDays", "Assignee", "Originator", "Category",
+        "Priority", "Subject", "Description", "Result", "DateOpened", "DateOpenedUpper", "DateDue",
+        "DateDueUpper", "DateCompleted", "DateCompletedUpper", "DateClosed", "DateClosedUpper"}) {
+    const auto given = std::find_if(criteria.begin(), criteria.end(),
+                                    [&](const auto& entry) { return entry.first == name; });
+    all.emplace_back(name, given == criteria.end() ? vb::Variant(vb::Null) : given->second);
+  }
+  return all;
+}
+
+bool IsSet(const vb::Variant& value) { return !value.IsNull() && !value.IsEmpty(); }
+}  // namespace
+
+int32_t QueryAdd(Session& session, const QueryDefinition& definition) {
+  CheckDefinition(session, definition);
   return session.action().DataServer()->Queries()->CreateQuery(definition.name,
                                                                Criteria(definition.filter));
+}
+
+SavedQuery QueryOf(Session& session, int32_t queryID) {
+  const auto rs = UsableQuery(session, queryID);
+  const auto value = [&](std::string_view field) { return (*rs)[field].Value(); };
+  const auto text = [&](std::string_view field) {
+    return IsSet(value(field)) ? vb::CStr(value(field)) : std::string();
+  };
+  SavedQuery query;
+  query.queryID = queryID;
+  query.owner = text("UserID");
+  query.shared = IsSet(value("Shared")) && vb::CBool(value("Shared"));
+  query.definition.name = text("Name");
+  ListFilter& filter = query.definition.filter;
+  const int32_t assignedTo = IsSet(value("AssignedTo")) ? vb::CLng(value("AssignedTo")) : 0;
+  filter.mine = assignedTo == 1;
+  if (assignedTo == 2) {
+    filter.assignee = text("Assignee");
+    filter.originator = text("Originator");
+  }
+  filter.category = text("Category");
+  filter.priority = text("Priority");
+  if (IsSet(value("ApplyStatus")) && vb::CBool(value("ApplyStatus"))) {
+    switch (IsSet(value("Status")) ? vb::CLng(value("Status")) : -1) {
+      case kOpen:
+        filter.status = "open";
+        break;
+      case kClosed:
+        filter.status = "closed";
+        break;
+      case kOverdue:
+        filter.status = "overdue";
+        break;
+      case kCompleted:
+        filter.status = "completed";
+        break;
+      case kDueWithin:
+        filter.dueWithin = IsSet(value("DueDays")) ? vb::CLng(value("DueDays")) : 0;
+        break;
+      default:
+        query.complete = false;
+        break;
+    }
+  }
+  // A name fragment ("null" for none) is what a list filter's person field cannot say exactly.
+  for (const auto* field :
+       {"Subject", "Description", "Result", "DateOpened", "DateOpenedUpper", "DateDue",
+        "DateDueUpper", "DateCompleted", "DateCompletedUpper", "DateClosed", "DateClosedUpper"}) {
+    if (IsSet(value(field))) query.complete = false;
+  }
+  return query;
+}
+
+void QueryUpdate(Session& session, int32_t queryID, const QueryDefinition& definition) {
+  RequireOwnQuery(session, queryID, "changing");
+  CheckDefinition(session, definition);
+  auto rs = session.action().DataServer()->Queries()->QueryRecordset(queryID);
+  std::vector<std::string> names{"Name"};
+  std::vector<vb::Variant> values{vb::Variant(definition.name)};
+  for (auto& [name, value] : AllCriteria(Criteria(definition.filter))) {
+    names.push_back(std::move(name));
+    values.push_back(std::move(value));
+  }
+  rs->Update(names, values);
 }
 
 ado::RecordsetPtr QueryList(Session& session) {
@@ -320,17 +443,6 @@ ado::RecordsetPtr QueryList(Session& session) {
       session, "select QueryID, Name, UserID, Shared from ActionQueries where UserID = " + me +
                    " or Shared <> 0 order by Name, QueryID");
 }
-
-namespace {
-// One of the person's own queries (any for a SuperUser); raises kNotFound otherwise.
-void RequireOwnQuery(Session& session, int32_t queryID, std::string_view what) {
-  const auto rs = session.action().DataServer()->Queries()->QueryRecordset(queryID, 1, 2, 1);
-  if (rs->IsEOF()) throw NotFound("saved query", "ID", fmt::format("{}", queryID));
-  if (vb::TextOf((*rs)["UserID"].Value()) != session.userID() && !internal::IsSuper(session)) {
-    throw RefusalText(fmt::format("Refused: {} of query {} is for its owner only.", what, queryID));
-  }
-}
-}  // namespace
 
 void QueryDelete(Session& session, int32_t queryID) {
   RequireOwnQuery(session, queryID, "deleting");
