@@ -11,6 +11,7 @@
 #include "app/Admin.h"
 #include "app/Calendar.h"
 #include "app/Errors.h"
+#include "app/Notify.h"
 #include "app/Profile.h"
 #include "app/Reminders.h"
 #include "app/WebSupport.h"
@@ -51,8 +52,12 @@ void CheckCurrentPassword(Visit& visit, const std::string& password) {
 
 namespace {
 
-std::string CalendarAddress(const Site& site, const std::string& secret) {
-  std::string base = site.options.baseUrl;
+// The address a calendar program reads: under the server's base URL, else the site's WebURL,
+// else the host the browser reached.
+std::string CalendarAddress(Visit& visit, const std::string& secret) {
+  std::string base = visit.site.options.baseUrl;
+  if (base.empty()) base = app::WebURL(visit.session);
+  if (base.empty()) base = "http://" + visit.request.get_header_value("Host");
   while (base.ends_with('/')) base.pop_back();
   return base + "/calendar/" + secret + ".ics";
 }
@@ -65,7 +70,7 @@ void SendSettings(Visit& visit, const std::string& secret) {
             {"hasCalendar", app::HasCalendarSecret(visit.session)},
             {"calendarEnded", Param(visit.request, "calendar") == "ended"},
             {"newCalendar", !secret.empty()},
-            {"calendarUrl", CalendarAddress(visit.site, secret)},
+            {"calendarUrl", CalendarAddress(visit, secret)},
             {"defaultDueDays", std::to_string(values.defaultDueDays)},
             {"alertDays", std::to_string(values.alertDays)},
             {"reminders", values.reminders},
