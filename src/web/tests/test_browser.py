@@ -410,3 +410,70 @@ def test_paging_phone_cards_keyboard_calendar_and_accessibility(request, site, o
     check_page(request, adam)
     adam.set_window_size(390, 844)
     check_page(request, adam)
+
+
+def test_readme_screens_from_the_demo(request, tmp_path):
+    """The README's screenshots, from the demo database alone (scripts/demo.sh): the list at a
+    desktop's and a phone's width, an action with its conversation, the edit form with its errors
+    and the conflict page of two people's edits."""
+    folder = request.config.getoption("--screenshots")
+    if not folder or request.config.getoption("--engine") != "sqlite":
+        pytest.skip("screenshots are taken on the SQLite run when a folder is named")
+    kv = request.config.getoption("--kvaction")
+    root = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", "..", ".."))
+    demo = tmp_path / "demo.kvdb"
+    subprocess.run([os.path.join(root, "scripts", "demo.sh"), kv], check=True, capture_output=True,
+                   env={**os.environ, "KV_DEMO_DB": str(demo)}, timeout=120)
+    with socket.socket() as probe:
+        probe.bind(("127.0.0.1", 0))
+        port = probe.getsockname()[1]
+    server = subprocess.Popen([kv, "--db", str(demo), "serve", "--listen", f"127.0.0.1:{port}"],
+                              stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+    lee, pat = browser(tmp_path / "lee"), browser(tmp_path / "pat")
+    try:
+        assert "Serving" in server.stdout.readline()
+        site = f"http://127.0.0.1:{port}"
+        os.makedirs(folder, exist_ok=True)
+
+        def save(driver, name, full=False):
+            if full:  # the whole page, as tall as it is
+                height = driver.execute_script("return document.documentElement.scrollHeight")
+                driver.set_window_size(driver.get_window_size()["width"], height + 100)
+            driver.save_screenshot(os.path.join(folder, name + ".png"))
+
+        for driver, user, password in [(lee, "lee", "lead-demo"), (pat, "pat", "pat-demo1")]:
+            driver.set_window_size(1366, 900)
+            driver.get(site + "/")
+            sign_in(driver, user, password)
+        check_page(request, lee)
+        save(lee, "list")
+        lee.set_window_size(390, 844)
+        lee.get(site + "/")
+        check_page(request, lee)
+        save(lee, "list-phone")
+        lee.set_window_size(1366, 900)
+        contract = lee.find_element(By.PARTIAL_LINK_TEXT, "supplier contract").get_attribute("href")
+        lee.get(contract)
+        check_page(request, lee)
+        save(lee, "action", full=True)
+        lee.set_window_size(1366, 900)
+
+        # Two people edit the same action: the second meets the first's change.
+        pat.get(contract + "/edit")
+        lee.get(contract + "/edit")
+        field(lee, "Subject").clear()
+        click(lee, "save")
+        save(lee, "edit-errors", full=True)
+        lee.set_window_size(1366, 900)
+        lee.get(contract + "/edit")
+        field(lee, "Result").send_keys(" Asked two more suppliers for offers.")
+        click(lee, "save")
+        field(pat, "Result").send_keys(" Offers from two more suppliers are due on Friday.")
+        click(pat, "save")
+        assert pat.find_elements(By.ID, "conflicts")
+        save(pat, "conflict", full=True)
+    finally:
+        lee.quit()
+        pat.quit()
+        server.terminate()
+        server.wait(timeout=10)
