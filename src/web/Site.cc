@@ -101,6 +101,8 @@ void SendComErrorPage(Visit& visit, const vb::ComError& error) {
   if (status >= 500) return SendComErrorPage(visit.response, error);
   const app::ErrorWords words = app::WordsFor(error);
   visit.response.status = status;
+  // A handler may have named a download before it failed: the error is a page, not a file.
+  visit.response.headers.erase("Content-Disposition");
   SendPage(visit, "error", words.title, ErrorContext(words));
 }
 
