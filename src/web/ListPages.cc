@@ -445,9 +445,11 @@ void AddListControls(Visit& visit, const ListChoice& choice, mstch::map& context
         mstch::map{{"value", word}, {"label", word}, {"selected", word == status}});
   }
   // Text and reference filters are for the moment only: a saved query cannot hold them.
+  // Offered only to whom saving would not refuse: others' actions in a query need right 68.
   const bool storable = !hidden.empty() && !choice.queryID && choice.filter.grep.empty() &&
                         choice.filter.reference.empty() &&
-                        app::Can(session, kvaction::arCreateQueries);
+                        app::Can(session, kvaction::arCreateQueries) &&
+                        (choice.filter.mine || app::Can(session, kvaction::arQueryOthers));
   context.emplace("queries", std::move(queries));
   context.emplace("textFilters", std::move(texts));
   context.emplace("statuses", std::move(statuses));

@@ -580,6 +580,11 @@ TEST_P(PagesTest, ASavedQueryOpensAsEditableFiltersAndItsOwnerUpdatesIt) {
   page = client_->Get(fmt::format("/?query={}", query), {{"Cookie", Cookie("orig")}})->body;
   EXPECT_NE(page.find("Pump for asg"), std::string::npos);
   EXPECT_EQ(page.find("id=\"update-query\""), std::string::npos);
+  // Saving is offered where it would be allowed: others' actions need right 68.
+  const std::string others = client_->Get("/?assignee=by", {{"Cookie", Cookie("orig")}})->body;
+  EXPECT_EQ(others.find("id=\"save-query\""), std::string::npos);
+  const std::string own = client_->Get("/?mine=1", {{"Cookie", Cookie("orig")}})->body;
+  EXPECT_NE(own.find("id=\"save-query\""), std::string::npos);
 }
 
 // Error pages speak to people: in the site's frame, a permission by its name, a way back; the old
