@@ -38,11 +38,14 @@ const std::vector<std::string>& ListColumns() {
 // The state column sorts by what the state is read from: closed last, then completed, then by
 // the review status.
 constexpr std::string_view kStateSort = "state";
-std::string SortOf(const std::string& key, const std::string& direction) {
+std::string SortOf(const std::string& key, const std::string& direction,
+                   std::string_view tie = "asc") {
   if (key == kStateSort) {
-    return fmt::format("DateClosed {0}, DateCompleted {0}, Reviewed {0}, ActionNumber", direction);
+    return fmt::format("DateClosed {0}, DateCompleted {0}, Reviewed {0}, ActionNumber {1}",
+                       direction, tie);
   }
-  return key + " " + direction + (key == "ActionNumber" ? "" : ", ActionNumber");
+  return key + " " + direction +
+         (key == "ActionNumber" ? "" : fmt::format(", ActionNumber {}", tie));
 }
 // What the status column reads besides the shown columns.
 const std::vector<std::string>& StatusColumns() {
@@ -243,13 +246,24 @@ void ListPage(Visit& visit) {
   const int32_t total = app::ListCount(visit.session, request);
   const int32_t pages = std::max<int32_t>(1, (total + kPageSize - 1) / kPageSize);
   const int32_t page = std::min(PageOf(visit.request, "page"), pages);
+  const int32_t first = (page - 1) * kPageSize;
+  const int32_t end = std::min(total, first + kPageSize);
+  // A page in the second half is read from the end, in the opposite order, so the last page costs
+  // what the first does. Ties are broken by the action number, so the orders are exact opposites.
+  const bool fromEnd = first > total / 2;
+  if (fromEnd) {
+    request.sort = SortOf(sort, direction == "asc" ? "desc" : "asc", "desc");
+    request.offset = total - end;
+  } else {
+    request.offset = first;
+  }
   request.limit = kPageSize;
-  request.offset = (page - 1) * kPageSize;
   const auto list = app::List(visit.session, request);
   mstch::array rows;
-  for (; !list->IsEOF() && static_cast<int32_t>(rows.size()) < kPageSize; list->MoveNext()) {
+  for (; !list->IsEOF() && static_cast<int32_t>(rows.size()) < end - first; list->MoveNext()) {
     rows.emplace_back(ListRow(visit, *list));
   }
+  if (fromEnd) std::reverse(rows.begin(), rows.end());
 
   mstch::array headers;
   const auto header = [&](const std::string& key, std::string label) {
