@@ -118,8 +118,8 @@ mstch::map PagerOf(int32_t page, int32_t total, int32_t pageSize, std::string la
   const int32_t first = (page - 1) * pageSize + 1;
   const int32_t last = std::min(total, page * pageSize);
   mstch::array links;
-  const auto link = [&](int32_t number, std::string label, std::string rel, std::string name) {
-    links.emplace_back(mstch::map{{"label", std::move(label)},
+  const auto link = [&](int32_t number, std::string text, std::string rel, std::string name) {
+    links.emplace_back(mstch::map{{"label", std::move(text)},
                                   {"name", std::move(name)},
                                   {"href", href(number)},
                                   {"rel", std::move(rel)},
