@@ -12,6 +12,7 @@
 #include "app/Actions.h"
 #include "app/Admin.h"
 #include "app/Attachments.h"
+#include "app/Calendar.h"
 #include "app/Errors.h"
 #include "app/Lists.h"
 #include "app/Mailer.h"
@@ -398,6 +399,72 @@ TEST_P(AppTest, ListsFilterLikeSavedQueriesAndStream) {
                         })),
               static_cast<int32_t>(expected.size()));
   }
+
+  // A count and a page read the rows the list reads: the same conditions, the same order.
+  for (const auto& [filter, numbers] : cases) {
+    EXPECT_EQ(ListCount(lead, With<ListRequest>([&](auto& r) { r.filter = filter; })),
+              static_cast<int32_t>(numbers.size()));
+  }
+  auto second = List(lead, With<ListRequest>([](auto& r) {
+                       r.filter.grep = "a";  // every action
+                       r.limit = 1;
+                       r.offset = 1;
+                     }));
+  EXPECT_EQ(vb::CLng((*second)["ActionNumber"].Value()), 2);
+  second->MoveNext();
+  EXPECT_TRUE(second->IsEOF());
+  auto beyond = List(lead, With<ListRequest>([](auto& r) {
+                       r.filter.grep = "a";
+                       r.limit = 5;
+                       r.offset = 9;
+                     }));
+  EXPECT_TRUE(beyond->IsEOF());
+  EXPECT_EQ(ErrorOf([&] {
+              (void)List(lead, With<ListRequest>([](auto& r) { r.offset = -1; }));
+            })->number(),
+            kInvalidInput);
+
+  // A saved query reads back as the filter it was saved from, and its owner may change it.
+  const ListFilter byOps = Filter([](auto& f) {
+    f.assignee = "by";
+    f.category = "Ops";
+    f.dueWithin = 5;
+  });
+  const int32_t query = QueryAdd(lead, {"By's ops", byOps});
+  const SavedQuery saved = QueryOf(lead, query);
+  EXPECT_EQ(std::tie(saved.definition.name, saved.owner, saved.complete),
+            std::make_tuple(std::string("By's ops"), std::string("lead"), true));
+  EXPECT_EQ(
+      std::tie(saved.definition.filter.assignee, saved.definition.filter.category,
+               saved.definition.filter.dueWithin, saved.definition.filter.mine),
+      std::make_tuple(std::string("by"), std::string("Ops"), std::optional<int32_t>(5), false));
+  QueryUpdate(lead, query, {"Closed ones", Filter([](auto& f) { f.status = "closed"; })});
+  const SavedQuery updated = QueryOf(lead, query);
+  EXPECT_EQ(updated.definition.name, "Closed ones");
+  EXPECT_EQ(updated.definition.filter.status, "closed");
+  EXPECT_TRUE(updated.definition.filter.assignee.empty()) << "criteria not given are dropped";
+  EXPECT_EQ(ListCount(lead, With<ListRequest>([&](auto& r) { r.queryID = query; })), 0);
+  // Another's query is not his to change, shared or not, nor a query a filter it cannot hold.
+  QueryShare(lead, query, true);
+  const std::string before = Snapshot();
+  for (const bool shared : {true, false}) {
+    QueryShare(lead, query, shared);
+    EXPECT_EQ(ErrorOf([&] {
+                QueryUpdate(As(kOrig), query, {"Mine now", Filter([](auto& f) { f.mine = true; })});
+              })->number(),
+              kRefused);
+  }
+  QueryShare(lead, query, true);
+  const auto grep = ErrorOf([&] {
+    QueryUpdate(lead, query, {"Text", Filter([](auto& f) { f.grep = "x"; })});
+  });
+  EXPECT_EQ(grep->description(), "grep: not available in saved queries");
+  EXPECT_EQ(Snapshot(), before);
+  // A query saved with text criteria only runs.
+  (void)Connect()->Execute(
+      fmt::format("update ActionQueries set Subject = 'pump' where QueryID = {}", query));
+  EXPECT_FALSE(QueryOf(lead, query).complete);
+
   EXPECT_EQ(numbers(With<ListRequest>([](auto& r) {
               r.filter.status = "open";
               r.sort = "ActionNumber desc";
@@ -433,6 +500,69 @@ TEST_P(AppTest, ListsFilterLikeSavedQueriesAndStream) {
                                                          : static_cast<int32_t>(columns.size()));
   }
   EXPECT_EQ(ListCount(lead, {}), 4);
+}
+
+TEST(ErrorWords, NameMissingRightsByTheirNamesAndKeepOtherDetailsOut) {
+  const auto words = [](const vb::ComError& error) { return WordsFor(error); };
+  EXPECT_EQ(words(Refusal("adding an action", 50)).sentence,
+            "Adding an action needs the permission “Add Actions”, which your account does not "
+            "have.");
+  const int32_t admin[] = {41, 42};
+  const ErrorWords either = words(Refusal("the users page", admin));
+  EXPECT_EQ(either.title, "Not allowed");
+  EXPECT_EQ(either.sentence.find("41"), std::string::npos) << either.sentence;
+  EXPECT_NE(either.sentence.find("one of the permissions “Add users and edit user information” or"),
+            std::string::npos)
+      << either.sentence;
+  EXPECT_EQ(words(RefusalText("Refused: lead is the last SuperUser.")).sentence,
+            "Lead is the last SuperUser.");
+  EXPECT_EQ(words(NotFound("action", "number", "7")).title, "Not found");
+  EXPECT_EQ(words(Invalid("DateDue", "soon", "a date")).sentence, "DateDue: 'soon' is not a date");
+  const ErrorWords hidden = words(vb::ComError(-2147467259, "engine", "relation secret_table"));
+  EXPECT_EQ(hidden.sentence, "The server could not complete this request.");
+}
+
+TEST(Calendar, TextsAreEscapedAndLinesFoldedAtSeventyFiveOctets) {
+  const std::vector<std::pair<std::string, std::string>> texts = {
+      {"a,b;c\\d", "a\\,b\\;c\\\\d"},
+      {"one\r\ntwo\nthree\rfour", "one\\ntwo\\nthree\\nfour"},
+      {std::string("bell\x07 tab\t nul\0!", 16), "bell tab\t nul!"},
+      {"plain: text", "plain: text"},
+  };
+  for (const auto& [text, escaped] : texts) EXPECT_EQ(IcsText(text), escaped) << text;
+
+  EXPECT_EQ(IcsLine(std::string(75, 'x')), std::string(75, 'x') + "\r\n");
+  EXPECT_EQ(IcsLine(std::string(76, 'x')), std::string(75, 'x') + "\r\n x\r\n");
+  const std::string folded = IcsLine("SUMMARY:" + std::string(200, 'y'));
+  size_t lines = 0;
+  for (size_t start = 0; start < folded.size(); ++lines) {
+    const size_t end = folded.find("\r\n", start);
+    ASSERT_NE(end, std::string::npos);
+    EXPECT_LE(end - start, 75u);
+    if (start > 0) {
+      EXPECT_EQ(folded[start], ' ');
+    }
+    start = end + 2;
+  }
+  EXPECT_EQ(lines, 3u);
+  // A fold never splits a character: "é" is two octets, the 75th and 76th.
+  const std::string wide = IcsLine(std::string(74, 'z') + "\xc3\xa9");
+  EXPECT_EQ(wide, std::string(74, 'z') + "\r\n \xc3\xa9\r\n");
+
+  const std::string text =
+      CalendarText("kvAction: asg",
+                   {{"action-7@example.org", vb::Date::FromParts(2026, 12, 31),
+                     "No. 3: Pumps, valves; \\ etc", "https://example.org/action/7"}},
+                   "20261207T101500Z");
+  for (const std::string line :
+       {"BEGIN:VCALENDAR\r\nVERSION:2.0\r\n", "UID:action-7@example.org\r\n",
+        "DTSTAMP:20261207T101500Z\r\n", "DTSTART;VALUE=DATE:20261231\r\n",
+        "DTEND;VALUE=DATE:20270101\r\n", "SUMMARY:No. 3: Pumps\\, valves\\; \\\\ etc\r\n",
+        "URL:https://example.org/action/7\r\n", "END:VEVENT\r\nEND:VCALENDAR\r\n"}) {
+    EXPECT_NE(text.find(line), std::string::npos) << line;
+  }
+  EXPECT_EQ(text.find('\n', 0), text.find("\r\n") + 1) << "every line ends in CRLF";
+
 }
 
 TEST_P(AppTest, UpgradeAddsWhatAnOlderDatabaseLacksOnceAndDeleteTakesTheAttachments) {
@@ -491,6 +621,39 @@ TEST_P(AppTest, ASessionTokenResumesItsOwnPersonOnlyUntilSignOutOrExpiry) {
   (void)Session::SignIn(options_, "orig", "password1", token, std::chrono::seconds(-1));
   EXPECT_EQ(ErrorOf([&] { (void)Session::Resume(options_, token); })->number(), kNotSignedIn);
   EXPECT_EQ(As(kLead).PurgeExpired(), 1);
+}
+
+// A calendar secret opens its person's feed, which holds his or her open actions with a due
+// date and nothing else; a renewed or ended secret opens nothing, and only its hash is stored.
+TEST_P(AppTest, ACalendarSecretOpensItsPersonsFeedUntilRenewed) {
+  (void)Add(As(kOrig), {{"Subject", "Due, soon"}, {"Assignee", "asg"}, {"DateDue", "12/24/2026"}});
+  (void)Add(As(kOrig), {{"Subject", "By's"}, {"Assignee", "by"}, {"DateDue", "12/25/2026"}});
+  EXPECT_FALSE(HasCalendarSecret(As(kAsg)));
+  const std::string secret = RenewCalendarSecret(As(kAsg));
+  EXPECT_EQ(secret.size(), 64u);
+  EXPECT_TRUE(HasCalendarSecret(As(kAsg)));
+  auto stored = Connect()->OpenRecordset(
+      "select ValueText from ActionProfiles where ProfileKey = 'CalendarSecret'", 0, 2, 1);
+  EXPECT_NE(vb::TextOf((*stored)["ValueText"].Value()), secret) << "only the hash is kept";
+
+  Session feed = Session::OfCalendar(options_, secret, nullptr);
+  EXPECT_EQ(feed.userID(), "asg");
+  const std::string text = CalendarFeed(feed);
+  EXPECT_NE(text.find("SUMMARY:No. 1: Due\\, soon"), std::string::npos) << text;
+  EXPECT_NE(text.find("DTSTART;VALUE=DATE:20261224"), std::string::npos);
+  EXPECT_EQ(text.find("By's"), std::string::npos);
+
+  const std::string renewed = RenewCalendarSecret(As(kAsg));
+  const auto open = [&](const std::string& given) {
+    return ErrorOf([&] { (void)Session::OfCalendar(options_, given, nullptr); });
+  };
+  EXPECT_EQ(open(secret)->number(), kNotFound);
+  EXPECT_EQ(Session::OfCalendar(options_, renewed, nullptr).userID(), "asg");
+  EXPECT_EQ(open(std::string(64, '0'))->number(), kNotFound);
+  EXPECT_EQ(open("")->number(), kNotFound);
+  EndCalendarSecret(As(kAsg));
+  EXPECT_EQ(open(renewed)->number(), kNotFound);
+  EXPECT_FALSE(HasCalendarSecret(As(kAsg)));
 }
 
 KV_INSTANTIATE_ENGINES(AppTest);

@@ -92,6 +92,94 @@ std::string AttachmentBytes(Session& session, int32_t attachmentID) {
   return std::move(*bytes);
 }
 
+std::string MediaTypeOf(std::string_view name) {
+  static constexpr std::pair<std::string_view, std::string_view> kTypes[] = {
+      {"png", "image/png"},
+      {"jpg", "image/jpeg"},
+      {"jpeg", "image/jpeg"},
+      {"gif", "image/gif"},
+      {"webp", "image/webp"},
+      {"svg", "image/svg+xml"},
+      {"txt", "text/plain"},
+      {"csv", "text/csv"},
+      {"pdf", "application/pdf"},
+      {"zip", "application/zip"},
+      {"json", "application/json"},
+      {"xml", "application/xml"},
+      {"html", "text/html"},
+      {"htm", "text/html"},
+      {"doc", "application/msword"},
+      {"docx", "application/vnd.openxmlformats-officedocument.wordprocessingml.document"},
+      {"xls", "application/vnd.ms-excel"},
+      {"xlsx", "application/vnd.openxmlformats-officedocument.spreadsheetml.sheet"},
+      {"ppt", "application/vnd.ms-powerpoint"},
+      {"pptx", "application/vnd.openxmlformats-officedocument.presentationml.presentation"},
+      {"odt", "application/vnd.oasis.opendocument.text"},
+      {"ods", "application/vnd.oasis.opendocument.spreadsheet"},
+      {"eml", "message/rfc822"},
+      {"msg", "application/vnd.ms-outlook"}};
+  const auto dot = name.rfind('.');
+  if (dot != std::string_view::npos) {
+    const std::string_view extension = name.substr(dot + 1);
+    for (const auto& [known, type] : kTypes) {
+      if (vb::EqualsText(extension, known)) return std::string(type);
+    }
+  }
+  return "application/octet-stream";
+}
+
+bool IsPreviewImage(std::string_view mediaType) {
+  return mediaType == "image/png" || mediaType == "image/jpeg" || mediaType == "image/gif" ||
+         mediaType == "image/webp";
+}
+
+std::string SizeText(std::size_t bytes) {
+  constexpr double kKilo = 1024.0;
+  if (bytes < 1024) return fmt::format("{} {}", bytes, bytes == 1 ? "byte" : "bytes");
+  const double kilo = static_cast<double>(bytes) / kKilo;
+  if (kilo < 10) return fmt::format("{:.1f} KB", kilo);
+  if (kilo < kKilo) return fmt::format("{:.0f} KB", kilo);
+  const double mega = kilo / kKilo;
+  return mega < 10 ? fmt::format("{:.1f} MB", mega) : fmt::format("{:.0f} MB", mega);
+}
+
+std::vector<AttachmentFacts> AttachmentFactsOf(Session& session, int32_t actionID) {
+  std::vector<AttachmentFacts> facts;
+  for (auto list = AttachmentList(session, actionID); list && !list->IsEOF(); list->MoveNext()) {
+    AttachmentFacts fact;
+    fact.attachmentID = vb::CLng((*list)["AttachmentID"].Value());
+    fact.description = vb::TextOf((*list)["Description"].Value());
+    fact.name = vb::TextOf((*list)["URL"].Value());
+    const vb::Variant type = (*list)["AttachmentType"].Value();
+    fact.content = !type.IsNull() && vb::CLng(type) != 0;
+    facts.push_back(std::move(fact));
+  }
+  // Sizes are read after the list is done with: one statement at a time on a connection.
+  for (auto& fact : facts) {
+    if (!fact.content) continue;
+    try {
+      fact.size = AttachmentBytes(session, fact.attachmentID).size();
+    } catch (const vb::ComError& error) {
+      // Content that is missing or does not decode still lists; the download reports it.
+      if (KindOf(error) != ErrorKind::InvalidInput) throw;
+    }
+    fact.mediaType = MediaTypeOf(fact.name);
+    fact.image = IsPreviewImage(fact.mediaType);
+  }
+  return facts;
+}
+
+PreviewImage AttachmentPreview(Session& session, int32_t attachmentID) {
+  const auto rs = session.action().AttachmentRecordset(0, attachmentID);
+  if (!rs || rs->IsEOF()) throw NotFound("attachment", "ID", fmt::format("{}", attachmentID));
+  std::string type = MediaTypeOf(vb::TextOf((*rs)["URL"].Value()));
+  rs->Close();
+  if (!IsPreviewImage(type)) {
+    throw NotFound("picture attachment", "ID", fmt::format("{}", attachmentID));
+  }
+  return {std::move(type), AttachmentBytes(session, attachmentID)};
+}
+
 void AttachmentRemove(Session& session, int32_t attachmentID) {
   const auto [actionID, description] = AttachmentOwner(session, attachmentID);
   RequireEdit(session, actionID, "remove attachments of this action");

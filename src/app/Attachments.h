@@ -1,9 +1,11 @@
 #pragma once
 // Files and links attached to actions. Adding and removing need the right to edit the action
 // (any of its editing rights); reading needs only a session. Both are recorded in the history.
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "ado/Recordset.h"
 #include "app/Session.h"
@@ -40,6 +42,35 @@ int32_t AttachmentAdd(Session& session, int32_t actionID, const NewAttachment& a
 /// raises kNotFound (also for a link without content), kInvalidInput when the stored content
 /// does not decode.
 [[nodiscard]] std::string AttachmentBytes(Session& session, int32_t attachmentID);
+/// The media type a file's name gives by its extension (letter case ignored);
+/// "application/octet-stream" when the extension is not a known one.
+[[nodiscard]] std::string MediaTypeOf(std::string_view name);
+/// Whether a media type is a picture a page may show inline: PNG, JPEG, GIF or WebP (not SVG,
+/// which can hold script).
+[[nodiscard]] bool IsPreviewImage(std::string_view mediaType);
+/// A size in bytes as people read it: "512 bytes", "12 KB", "3.4 MB".
+[[nodiscard]] std::string SizeText(std::size_t bytes);
+
+/// What a page shows of one attachment.
+struct AttachmentFacts {
+  int32_t attachmentID = 0;
+  std::string description;
+  std::string name;       ///< the original file name, or a link's address
+  bool content = false;   ///< false for a link
+  std::size_t size = 0;   ///< bytes of content
+  std::string mediaType;  ///< of content, by its name
+  bool image = false;     ///< IsPreviewImage(mediaType)
+};
+/// The attachments of an action as a page lists them, in the order AttachmentList gives.
+[[nodiscard]] std::vector<AttachmentFacts> AttachmentFactsOf(Session& session, int32_t actionID);
+/// A picture attachment's bytes and media type, for showing inline; raises kNotFound for an
+/// attachment that is not a picture IsPreviewImage accepts.
+struct PreviewImage {
+  std::string mediaType;
+  std::string bytes;
+};
+[[nodiscard]] PreviewImage AttachmentPreview(Session& session, int32_t attachmentID);
+
 /// Removes an attachment's row and file.
 void AttachmentRemove(Session& session, int32_t attachmentID);
 

@@ -36,6 +36,17 @@ enum class ErrorKind {
 };
 [[nodiscard]] ErrorKind KindOf(const vb::ComError& error) noexcept;
 
+/// What an error says to a person on a page: a title, a plain sentence (a missing right by its
+/// name, not its number) and what to do next.
+struct ErrorWords {
+  std::string title;
+  std::string sentence;
+  std::string advice;
+};
+/// The words of error for a person. Errors that are not a refusal or bad input keep their
+/// details to the log: their sentence says only that the request could not be completed.
+[[nodiscard]] ErrorWords WordsFor(const vb::ComError& error);
+
 /// "Refused: NAME needs right N (DESCRIPTION)." as kRefused.
 [[nodiscard]] vb::ComError Refusal(std::string_view what, int32_t right);
 /// "Refused: NAME needs right A (…), B (…) or C (…)." as kRefused: any one of rights would do.

@@ -9,6 +9,7 @@
 
 #include "app/Errors.h"
 #include "app/Internal.h"
+#include "app/Json.h"
 #include "kvaction/Action.h"
 #include "kvdata/DataConnection.h"
 #include "vb/ComError.h"
@@ -93,6 +94,38 @@ FieldTexts RowTexts(const CsvRecord& record, const std::vector<std::string>& col
 }
 
 }  // namespace
+
+std::string CsvText(const vb::Variant& value) {
+  switch (value.VarType()) {
+    case vb::vbEmpty:
+    case vb::vbNull:
+      return {};
+    case vb::vbBoolean:
+      return vb::CBool(value) ? "true" : "false";
+    case vb::vbDate:
+      return Iso8601(vb::CDate(value));
+    case vb::vbString:
+      return ToCell(vb::CStr(value));
+    default:
+      return vb::TextOf(value);
+  }
+}
+
+std::string CsvField(std::string_view text) {
+  if (text.find_first_of(",\"\r\n") == std::string_view::npos) return std::string(text);
+  std::string quoted = "\"";
+  for (const char c : text) {
+    quoted += c;
+    if (c == '"') quoted += '"';
+  }
+  return quoted + '"';
+}
+
+std::string CsvLine(const std::vector<std::string>& texts) {
+  std::string line;
+  for (std::size_t i = 0; i < texts.size(); ++i) line += (i == 0 ? "" : ",") + CsvField(texts[i]);
+  return line + "\r\n";
+}
 
 std::optional<CsvRecord> CsvReader::Next() {
   CsvRecord record{line_ + 1, {}};

@@ -1,6 +1,6 @@
 #pragma once
-// Adding many actions at once (a CSV import): every row is checked as Add checks it, and the
-// rows are stored together or not at all.
+// Actions as CSV: the cells an export writes, and adding many actions at once (a CSV import):
+// every row is checked as Add checks it, and the rows are stored together or not at all.
 #include <cstddef>
 #include <cstdint>
 #include <istream>
@@ -11,6 +11,7 @@
 
 #include "app/Actions.h"
 #include "app/Session.h"
+#include "vb/Variant.h"
 
 namespace app {
 
@@ -22,6 +23,14 @@ namespace app {
 /// The text of a cell as ToCell wrote it, or as a person typed it in a spreadsheet: one leading
 /// apostrophe goes when apostrophes lead to one of those characters. FromCell(ToCell(t)) == t.
 [[nodiscard]] std::string FromCell(std::string_view cell);
+
+/// A value for CSV: dates as ISO 8601, booleans as true/false, Null as empty, texts as ToCell
+/// writes them (a formula-like text shown as text). The one CSV form of every front end's export.
+[[nodiscard]] std::string CsvText(const vb::Variant& value);
+/// A CSV field: quoted when it holds a comma, a quote or a line break (RFC 4180).
+[[nodiscard]] std::string CsvField(std::string_view text);
+/// One CSV record of texts (each through CsvField), ended by CRLF.
+[[nodiscard]] std::string CsvLine(const std::vector<std::string>& texts);
 
 /// One CSV record and the line of the file it starts on.
 struct CsvRecord {

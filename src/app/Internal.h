@@ -32,6 +32,11 @@ namespace app::internal {
 [[nodiscard]] ado::RecordsetPtr WritableRows(kvdata::DataConnection& connection,
                                              std::string_view sql);
 [[nodiscard]] ado::RecordsetPtr WritableRows(Session& session, std::string_view sql);
+/// A new random secret (256 bits, hex), and the hash it is stored as: secrets are random, so a
+/// fast hash suffices and a stolen table gives no usable secret.
+[[nodiscard]] std::string NewToken();
+[[nodiscard]] std::string TokenHash(std::string_view token);
+
 /// Whether the person is a SuperUser (HasAccess(255)).
 [[nodiscard]] bool IsSuper(Session& session);
 /// Refuses with kRefused unless the person holds right; what names the request.

@@ -273,6 +273,12 @@ ado::RecordsetPtr UsableQuery(Session& session, int32_t queryID) {
   return rs;
 }
 
+// rows with the first offset of them passed over.
+ado::RecordsetPtr Skipped(ado::RecordsetPtr rows, int32_t offset) {
+  for (int32_t skipped = 0; skipped < offset && !rows->IsEOF(); ++skipped) rows->MoveNext();
+  return rows;
+}
+
 // The default list: the person's open actions, no saved query, no filter.
 bool IsOwnOpenList(const ListRequest& request) {
   return !request.attention && !request.queryID && !HasCriteria(request.filter);
@@ -345,6 +351,7 @@ const std::vector<std::string>& DefaultColumns() {
 
 ado::RecordsetPtr List(Session& session, const ListRequest& request) {
   if (request.limit < 0) throw Invalid("limit", fmt::format("{}", request.limit), "0 or more");
+  if (request.offset < 0) throw Invalid("offset", fmt::format("{}", request.offset), "0 or more");
   const std::string where = ListCondition(session, request);
   std::vector<std::string> columns;
   for (const auto& column : request.columns)
@@ -356,15 +363,20 @@ ado::RecordsetPtr List(Session& session, const ListRequest& request) {
       (columns.empty() ||
        std::find(columns.begin(), columns.end(), "ActionNumber") != columns.end())) {
     if (const auto descending = NumberOrder(sort)) {
-      return OwnOpenByNumber(session, shown, *descending, request.limit);
+      return Skipped(
+          OwnOpenByNumber(session, shown, *descending, request.limit + request.offset),
+          request.offset);
     }
   }
   std::string sql = "select ";
-  if (request.limit > 0) sql += fmt::format("top {} ", request.limit);
+  // The engines are asked for the rows up to the page's last; the ones before it are passed
+  // over here, so both dialects read the same statement.
+  const int32_t last = request.limit > 0 ? request.limit + request.offset : 0;
+  if (last > 0) sql += fmt::format("top {} ", last);
   sql += shown + " from actions";
   if (!where.empty()) sql += " where " + where;
   sql += " order by " + sort;
-  return internal::ReadRows(session, sql);
+  return Skipped(internal::ReadRows(session, sql), request.offset);
 }
 
 int32_t ListCount(Session& session, const ListRequest& request) {
@@ -403,7 +415,20 @@ ado::RecordsetPtr History(Session& session, int32_t actionID) {
                   actionID));
 }
 
-int32_t QueryAdd(Session& session, const QueryDefinition& definition) {
+namespace {
+// One of the person's own queries (any for a SuperUser); raises kNotFound otherwise.
+void RequireOwnQuery(Session& session, int32_t queryID, std::string_view what) {
+  const auto rs = session.action().DataServer()->Queries()->QueryRecordset(queryID, 1, 2, 1);
+  if (rs->IsEOF()) throw NotFound("saved query", "ID", fmt::format("{}", queryID));
+  if (vb::TextOf((*rs)["UserID"].Value()) != session.userID() && !internal::IsSuper(session)) {
+    throw RefusalText(fmt::format("Refused: {} of query {} is for its owner only.", what, queryID));
+  }
+}
+}  // namespace
+
+namespace {
+// The rights and checks of saving a definition, new or over an existing query.
+void CheckDefinition(Session& session, const QueryDefinition& definition) {
   internal::Require(session, kvaction::arCreateQueries, "saving a query");
   if (!definition.filter.mine) {
     internal::Require(session, kvaction::arQueryOthers, "a query including others' actions");
@@ -418,8 +443,104 @@ int32_t QueryAdd(Session& session, const QueryDefinition& definition) {
   internal::CheckSize("originator", definition.filter.originator, 100);
   internal::CheckSize("category", definition.filter.category, 50);
   internal::CheckSize("priority", definition.filter.priority, 50);
+}
+
+// Every criterion field of a saved query, each Null unless criteria sets it.
+std::vector<std::pair<std::string, vb::Variant>> AllCriteria(
+    const std::vector<std::pair<std::string, vb::Variant>>& criteria) {
+  std::vector<std::pair<std::string, vb::Variant>> all;
+  for (const auto* name :
+       {"AssignedTo", "ApplyStatus", "Status", "DueDays", "Assignee", "Originator", "Category",
+        "Priority", "Subject", "Description", "Result", "DateOpened", "DateOpenedUpper", "DateDue",
+        "DateDueUpper", "DateCompleted", "DateCompletedUpper", "DateClosed", "DateClosedUpper"}) {
+    const auto given = std::find_if(criteria.begin(), criteria.end(),
+                                    [&](const auto& entry) { return entry.first == name; });
+    all.emplace_back(name, given == criteria.end() ? vb::Variant(vb::Null) : given->second);
+  }
+  return all;
+}
+
+bool IsSet(const vb::Variant& value) { return !value.IsNull() && !value.IsEmpty(); }
+}  // namespace
+
+bool FitsSavedQuery(const ListFilter& filter) {
+  if (!filter.grep.empty() || !filter.reference.empty()) return false;
+  try {
+    (void)SavedStatusCode(filter);
+    return true;
+  } catch (const vb::ComError&) {
+    return false;
+  }
+}
+
+int32_t QueryAdd(Session& session, const QueryDefinition& definition) {
+  CheckDefinition(session, definition);
   return session.action().DataServer()->Queries()->CreateQuery(definition.name,
                                                                Criteria(definition.filter, true));
+}
+
+SavedQuery QueryOf(Session& session, int32_t queryID) {
+  const auto rs = UsableQuery(session, queryID);
+  const auto value = [&](std::string_view field) { return (*rs)[field].Value(); };
+  const auto text = [&](std::string_view field) {
+    return IsSet(value(field)) ? vb::CStr(value(field)) : std::string();
+  };
+  SavedQuery query;
+  query.queryID = queryID;
+  query.owner = text("UserID");
+  query.shared = IsSet(value("Shared")) && vb::CBool(value("Shared"));
+  query.definition.name = text("Name");
+  ListFilter& filter = query.definition.filter;
+  const int32_t assignedTo = IsSet(value("AssignedTo")) ? vb::CLng(value("AssignedTo")) : 0;
+  filter.mine = assignedTo == 1;
+  if (assignedTo == 2) {
+    filter.assignee = text("Assignee");
+    filter.originator = text("Originator");
+  }
+  filter.category = text("Category");
+  filter.priority = text("Priority");
+  if (IsSet(value("ApplyStatus")) && vb::CBool(value("ApplyStatus"))) {
+    switch (IsSet(value("Status")) ? vb::CLng(value("Status")) : -1) {
+      case kActive:
+        filter.status = "active";
+        break;
+      case kClosed:
+        filter.status = "closed";
+        break;
+      case kOverdue:
+        filter.status = "overdue";
+        break;
+      case kCompleted:
+        filter.status = "completed";
+        break;
+      case kDueWithin:
+        filter.dueWithin = IsSet(value("DueDays")) ? vb::CLng(value("DueDays")) : 0;
+        break;
+      default:
+        query.complete = false;
+        break;
+    }
+  }
+  // A name fragment ("null" for none) is what a list filter's person field cannot say exactly.
+  for (const auto* field :
+       {"Subject", "Description", "Result", "DateOpened", "DateOpenedUpper", "DateDue",
+        "DateDueUpper", "DateCompleted", "DateCompletedUpper", "DateClosed", "DateClosedUpper"}) {
+    if (IsSet(value(field))) query.complete = false;
+  }
+  return query;
+}
+
+void QueryUpdate(Session& session, int32_t queryID, const QueryDefinition& definition) {
+  RequireOwnQuery(session, queryID, "changing");
+  CheckDefinition(session, definition);
+  auto rs = session.action().DataServer()->Queries()->QueryRecordset(queryID);
+  std::vector<std::string> names{"Name"};
+  std::vector<vb::Variant> values{vb::Variant(definition.name)};
+  for (auto& [name, value] : AllCriteria(Criteria(definition.filter, true))) {
+    names.push_back(std::move(name));
+    values.push_back(std::move(value));
+  }
+  rs->Update(names, values);
 }
 
 ado::RecordsetPtr QueryList(Session& session) {
@@ -428,17 +549,6 @@ ado::RecordsetPtr QueryList(Session& session) {
       session, "select QueryID, Name, UserID, Shared from ActionQueries where UserID = " + me +
                    " or Shared <> 0 order by Name, QueryID");
 }
-
-namespace {
-// One of the person's own queries (any for a SuperUser); raises kNotFound otherwise.
-void RequireOwnQuery(Session& session, int32_t queryID, std::string_view what) {
-  const auto rs = session.action().DataServer()->Queries()->QueryRecordset(queryID, 1, 2, 1);
-  if (rs->IsEOF()) throw NotFound("saved query", "ID", fmt::format("{}", queryID));
-  if (vb::TextOf((*rs)["UserID"].Value()) != session.userID() && !internal::IsSuper(session)) {
-    throw RefusalText(fmt::format("Refused: {} of query {} is for its owner only.", what, queryID));
-  }
-}
-}  // namespace
 
 void QueryDelete(Session& session, int32_t queryID) {
   RequireOwnQuery(session, queryID, "deleting");

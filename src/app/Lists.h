@@ -51,6 +51,7 @@ struct ListRequest {
   std::string sort;                  ///< "Column [asc|desc], …" (empty: by ActionNumber)
   int32_t limit = 0;                 ///< at most this many rows (0: no limit)
   bool attention = false;            ///< the actions the alert count counts, instead of a query's
+  int32_t offset = 0;                ///< rows passed over before the first one returned
 };
 
 /// The columns a front end shows when none are asked for.
@@ -82,8 +83,28 @@ struct QueryDefinition {
   std::string name;
   ListFilter filter;
 };
+/// Whether a saved query can hold filter: no text or reference filter, and a status it keeps
+/// (active, closed, overdue or completed; dueWithin only alone or with active).
+[[nodiscard]] bool FitsSavedQuery(const ListFilter& filter);
 /// Saves a query (right 52; criteria naming others' actions need 68). Returns its QueryID.
 int32_t QueryAdd(Session& session, const QueryDefinition& definition);
+/// A saved query the person may use, read back.
+struct SavedQuery {
+  int32_t queryID = 0;
+  std::string owner;  ///< the user who saved it
+  bool shared = false;
+  QueryDefinition definition;
+  /// Whether definition.filter says all the query holds. A query saved elsewhere may also
+  /// hold text or date criteria a list filter has no field for; such a query is only run.
+  bool complete = true;
+};
+/// The saved query queryID as the person may use it. Raises kNotFound for an unknown or
+/// foreign unshared query.
+[[nodiscard]] SavedQuery QueryOf(Session& session, int32_t queryID);
+/// Replaces the name and criteria of one of the person's queries (a SuperUser: anyone's), with
+/// the rights and checks of QueryAdd. Raises kNotFound, or a refusal for another's query.
+void QueryUpdate(Session& session, int32_t queryID, const QueryDefinition& definition);
+
 /// The queries the person may use (own and shared): QueryID, Name, UserID, Shared.
 [[nodiscard]] ado::RecordsetPtr QueryList(Session& session);
 /// Deletes one of the person's queries (a SuperUser: anyone's). Raises kNotFound.

@@ -25,12 +25,18 @@ using kvdata::DataUtility;
 
 constexpr size_t kTokenBytes = 32;
 
+}  // namespace
+
+namespace internal {
+namespace {
 std::string Hex(const unsigned char* bytes, size_t size) {
   std::string hex(size * 2 + 1, '\0');
   sodium_bin2hex(hex.data(), hex.size(), bytes, size);
   hex.pop_back();
   return hex;
 }
+
+}  // namespace
 
 // Tokens are random, so a fast hash suffices: only the hash is stored, and a stolen table
 // gives no usable token.
@@ -48,6 +54,12 @@ std::string NewToken() {
   randombytes_buf(bytes.data(), bytes.size());
   return Hex(bytes.data(), bytes.size());
 }
+
+}  // namespace internal
+
+namespace {
+using internal::NewToken;
+using internal::TokenHash;
 
 OpenOptions Completed(OpenOptions options) {
   if (!options.clock) options.clock = vb::SystemClock::Instance();
@@ -126,6 +138,22 @@ Session Session::Resume(const OpenOptions& given, std::string_view token,
   auto profile = kvdata::UserProfile::ForUser(action->DataServer()->Connection(), userID);
   action->DataServer()->SetProfile(&profile);
   return {std::move(options), std::move(action), userID, hash};
+}
+
+Session Session::OfCalendar(const OpenOptions& given, std::string_view secret,
+                            std::unique_ptr<kvaction::Action> opened) {
+  OpenOptions options = Completed(given);
+  auto action = opened ? std::move(opened) : Opened(options);
+  auto& connection = *action->DataServer()->Connection();
+  const auto rs = internal::ReadRows(
+      connection, "select UserID from ActionProfiles where ProfileKey = " +
+                      DataUtility::SqlText(kCalendarSecretKey) +
+                      " and ValueText = " + DataUtility::SqlText(TokenHash(secret)));
+  if (rs->IsEOF()) throw NotFound("calendar", "address", "given");
+  const std::string userID = vb::CStr((*rs)["UserID"].Value());
+  auto profile = kvdata::UserProfile::ForUser(action->DataServer()->Connection(), userID);
+  action->DataServer()->SetProfile(&profile);
+  return {std::move(options), std::move(action), userID, {}};
 }
 
 void Session::SignOut() {

@@ -29,6 +29,9 @@ struct OpenOptions {
   bool mail = true;
 };
 
+/// The profile key under which the hash of a person's calendar secret is kept.
+inline constexpr std::string_view kCalendarSecretKey = "CalendarSecret";
+
 /// How long a token stays valid after sign-in.
 inline constexpr std::chrono::hours kDefaultTokenLifetime{24 * 30};
 
@@ -49,6 +52,10 @@ class Session {
   /// Opens the database as the user of a stored, unexpired session; no password hashing.
   /// Raises kNotSignedIn for an unknown or expired token.
   [[nodiscard]] static Session Resume(const OpenOptions& options, std::string_view token);
+  /// Opens the database as the person whose calendar address has secret (see app/Calendar.h).
+  /// Raises kNotFound for a secret that is no one's, or no longer.
+  [[nodiscard]] static Session OfCalendar(const OpenOptions& options, std::string_view secret,
+                                          std::unique_ptr<kvaction::Action> opened);
   /// Resume on a database that an earlier session opened with the same options (see
   /// TakeAction): the same checks and profile, without opening again. nullptr: opens it.
   [[nodiscard]] static Session Resume(const OpenOptions& options, std::string_view token,

@@ -145,22 +145,6 @@ std::string Fitted(std::string_view text, std::size_t cells) {
   return kept + "…";
 }
 
-std::string CsvText(const vb::Variant& value) {
-  switch (value.VarType()) {
-    case vb::vbEmpty:
-    case vb::vbNull:
-      return {};
-    case vb::vbBoolean:
-      return vb::CBool(value) ? "true" : "false";
-    case vb::vbDate:
-      return app::Iso8601(vb::CDate(value));
-    case vb::vbString:
-      return app::ToCell(vb::CStr(value));
-    default:
-      return vb::TextOf(value);
-  }
-}
-
 std::string FieldText(const vb::Variant& value, const vb::Locale& locale) {
   return vb::TextOf(value, locale);
 }
@@ -180,38 +164,23 @@ std::size_t TerminalWidth() {
 
 namespace {
 
-/// A CSV field: quoted when it holds a comma, a quote or a line break (RFC 4180).
-std::string CsvField(std::string_view text) {
-  if (text.find_first_of(",\"\r\n") == std::string_view::npos) return std::string(text);
-  std::string quoted = "\"";
-  for (const char c : text) {
-    quoted += c;
-    if (c == '"') quoted += '"';
-  }
-  return quoted + '"';
-}
-
 class CsvWriter : public RowWriter {
  public:
   explicit CsvWriter(std::ostream& out) : out_(out) {}
   void Begin(const std::vector<ColumnSpec>& columns) override {
     std::vector<std::string> names;
-    for (const ColumnSpec& column : columns) names.push_back(CsvField(app::ToCell(column.name)));
-    Line(names);
+    for (const ColumnSpec& column : columns) names.push_back(app::ToCell(column.name));
+    out_ << app::CsvLine(names);
   }
   void Row(const std::vector<vb::Variant>& values) override {
     std::vector<std::string> fields;
     fields.reserve(values.size());
-    for (const vb::Variant& value : values) fields.push_back(CsvField(CsvText(value)));
-    Line(fields);
+    for (const vb::Variant& value : values) fields.push_back(app::CsvText(value));
+    out_ << app::CsvLine(fields);
   }
   void End() override { out_.flush(); }
 
  private:
-  void Line(const std::vector<std::string>& fields) {
-    for (std::size_t i = 0; i < fields.size(); ++i) out_ << (i == 0 ? "" : ",") << fields[i];
-    out_ << "\r\n";
-  }
   std::ostream& out_;
 };
 

@@ -12,6 +12,7 @@
 #include <nlohmann/json.hpp>
 
 #include "ado/Recordset.h"
+#include "app/Import.h"
 #include "app/Json.h"
 #include "vb/Locale.h"
 #include "vb/Variant.h"
@@ -32,9 +33,8 @@ enum class Format { kTable, kCsv, kJson };
 
 /// A value for JSON: the one form the API gives it too.
 using app::JsonValue;
-/// A value for CSV: dates as ISO 8601, booleans as true/false, Null as empty, texts as
-/// app::ToCell writes them (a formula-like text shown as text).
-[[nodiscard]] std::string CsvText(const vb::Variant& value);
+/// A value for CSV: the one form every export gives it (app::CsvText).
+using app::CsvText;
 /// A value for people: dates in the locale's short date form, booleans True/False.
 [[nodiscard]] std::string FieldText(const vb::Variant& value, const vb::Locale& locale);
 

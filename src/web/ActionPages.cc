@@ -37,22 +37,25 @@ bool IsLongText(std::string_view column) { return column == "Description" || col
 
 mstch::array AttachmentsOf(Visit& visit, int32_t actionID) {
   mstch::array attachments;
-  const auto list = app::AttachmentList(visit.session, actionID);
-  for (; list && !list->IsEOF(); list->MoveNext()) {
-    const std::string url = Text(visit, *list, "URL");
-    const bool content = Text(visit, *list, "AttachmentType") != "0";
-    const std::string description = Text(visit, *list, "Description");
+  for (const auto& fact : app::AttachmentFactsOf(visit.session, actionID)) {
+    const std::string id = std::to_string(fact.attachmentID);
     std::string href;
-    if (content) {
-      href = "/attachment/" + Text(visit, *list, "AttachmentID");
-    } else if (app::IsWebLink(url)) {
-      href = url;
+    if (fact.content) {
+      href = "/attachment/" + id;
+    } else if (app::IsWebLink(fact.name)) {
+      href = fact.name;
     }
-    attachments.emplace_back(mstch::map{{"attachmentID", Text(visit, *list, "AttachmentID")},
-                                        {"description", description.empty() ? url : description},
-                                        {"name", url},
-                                        {"href", href},
-                                        {"hasHref", !href.empty()}});
+    attachments.emplace_back(
+        mstch::map{{"attachmentID", id},
+                   {"description", fact.description.empty() ? fact.name : fact.description},
+                   {"name", fact.name},
+                   {"content", fact.content},
+                   {"size", app::SizeText(fact.size)},
+                   {"type", fact.mediaType},
+                   {"image", fact.image},
+                   {"preview", "/attachment/" + id + "/preview"},
+                   {"href", href},
+                   {"hasHref", !href.empty()}});
   }
   return attachments;
 }
@@ -232,6 +235,14 @@ void AttachmentDownload(Visit& visit, int32_t attachmentID) {
                              "application/octet-stream");
 }
 
+void AttachmentPreviewImage(Visit& visit, int32_t attachmentID) {
+  app::PreviewImage image = app::AttachmentPreview(visit.session, attachmentID);
+  // Shown in the page only, never as a document of its own.
+  visit.response.set_header("Content-Disposition", "inline");
+  visit.response.set_header("Cache-Control", "private, max-age=300");
+  visit.response.set_content(std::move(image.bytes), image.mediaType);
+}
+
 namespace {
 
 // The fields a person sets on a new action, in form order; the rest take the library's defaults.
@@ -360,8 +371,8 @@ void OldActionLink(Visit& visit) {
   const size_t mark = target.find('?');
   const auto id =
       app::ActionIDOfLink(mark == std::string::npos ? std::string_view() : target.substr(mark + 1));
-  if (!id) throw app::Invalid("link", target, "a link to an action (ActionID=N)");
-  Redirect(visit.response, fmt::format("/action/{}", *id));
+  // The old program's other pages, and a link without an action, start at the person's list.
+  Redirect(visit.response, id ? fmt::format("/action/{}", *id) : std::string("/"));
 }
 
 }  // namespace web

@@ -15,6 +15,8 @@ void MoveAction(Visit& visit, int32_t actionID);
 void AttachmentUpload(Visit& visit, int32_t actionID);
 void AttachmentDownload(Visit& visit, int32_t attachmentID);
 void AttachmentRemove(Visit& visit, int32_t attachmentID);
+/// A picture attachment (PNG, JPEG, GIF, WebP) for showing in the action's page; 404 for others.
+void AttachmentPreviewImage(Visit& visit, int32_t attachmentID);
 
 void NewActionForm(Visit& visit);
 void NewActionSave(Visit& visit);
@@ -24,7 +26,8 @@ void DeleteAction(Visit& visit, int32_t actionID);
 /// What the action page adds for these pages: whether Copy and Delete are offered.
 void AddActionControls(Visit& visit, int32_t actionID, mstch::map& context);
 
-/// A link of the old program ("/default.asp?ActionID=N") goes on to the action's page.
+/// A link of the old program ("/default.asp?ActionID=N") goes on to the action's page; any other
+/// of its pages ("/default.asp", "/list.asp") to the person's list.
 void OldActionLink(Visit& visit);
 
 }  // namespace web

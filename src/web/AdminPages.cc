@@ -10,6 +10,7 @@
 #include <map>
 #include <optional>
 #include <set>
+#include <span>
 #include <utility>
 #include <vector>
 
@@ -41,9 +42,7 @@ void RequireAny(app::Session& session, std::initializer_list<int32_t> rights,
   if (std::any_of(rights.begin(), rights.end(), [&](int32_t r) { return app::Can(session, r); })) {
     return;
   }
-  if (rights.size() == 1) throw app::Refusal(what, *rights.begin());
-  throw app::RefusalText(
-      fmt::format("Refused: {} needs right {}.", what, fmt::join(rights, " or ")));
+  throw app::Refusal(what, std::span<const int32_t>(rights.begin(), rights.size()));
 }
 
 std::string TextOf(ado::Recordset& row, std::string_view column) {

@@ -7,12 +7,15 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstdlib>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "app/Actions.h"
 #include "app/Errors.h"
+#include "app/Import.h"
 #include "app/Lists.h"
 #include "app/Profile.h"
 #include "app/Rights.h"
@@ -27,18 +30,23 @@ namespace {
 
 constexpr int32_t kPageSize = 50;
 
-// The columns of the list, in order; sorting accepts only these.
+// The columns of the list, in order; sorting accepts only these and "state".
 const std::vector<std::string>& ListColumns() {
   static const std::vector<std::string> columns = {"ActionNumber", "Subject", "Assignee",
                                                    "Originator", "DateDue"};
   return columns;
 }
-
-// The page number a query asks for (1 when missing or not a number).
-int32_t PageOf(const std::string& text) {
-  int32_t page = 1;
-  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), page);
-  return error == std::errc() && end == text.data() + text.size() && page >= 1 ? page : 1;
+// The state column sorts by what the state is read from: closed last, then completed, then by
+// the review status.
+constexpr std::string_view kStateSort = "state";
+std::string SortOf(const std::string& key, const std::string& direction,
+                   std::string_view tie = "asc") {
+  if (key == kStateSort) {
+    return fmt::format("DateClosed {0}, DateCompleted {0}, Reviewed {0}, ActionNumber {1}",
+                       direction, tie);
+  }
+  return key + " " + direction +
+         (key == "ActionNumber" ? "" : fmt::format(", ActionNumber {}", tie));
 }
 
 // choice: the list's filters as "&name=value…", kept by every sort and page link.
@@ -47,7 +55,14 @@ std::string ListHref(std::string_view sort, std::string_view direction, int32_t 
   return fmt::format("/?sort={}&dir={}&page={}{}", sort, direction, page, choice);
 }
 
-constexpr size_t kMostAlertRows = 200;
+// A count as people read it: 5010 as "5,010".
+std::string Grouped(int64_t number) {
+  std::string digits = std::to_string(number < 0 ? -number : number);
+  for (auto at = static_cast<int64_t>(digits.size()) - 3; at > 0; at -= 3) {
+    digits.insert(static_cast<size_t>(at), ",");
+  }
+  return (number < 0 ? "-" : "") + digits;
+}
 
 // The text filters, by the name they have in forms and links (the command line's words).
 struct TextFilter {
@@ -89,6 +104,54 @@ bool Checked(const httplib::Request& request, const std::string& name) {
   return value == "1" || value == "on";
 }
 
+}  // namespace
+
+mstch::map PagerOf(int32_t page, int32_t total, int32_t pageSize, std::string label,
+                   const std::function<std::string(int32_t)>& href) {
+  const int32_t pages = std::max<int32_t>(1, (total + pageSize - 1) / pageSize);
+  page = std::clamp(page, 1, pages);
+  const int32_t first = (page - 1) * pageSize + 1;
+  const int32_t last = std::min(total, page * pageSize);
+  mstch::array links;
+  const auto link = [&](int32_t number, std::string text, std::string rel, std::string name) {
+    links.emplace_back(mstch::map{{"label", std::move(text)},
+                                  {"name", std::move(name)},
+                                  {"href", href(number)},
+                                  {"rel", std::move(rel)},
+                                  {"current", number == page}});
+  };
+  const auto gap = [&] { links.emplace_back(mstch::map{{"gap", true}}); };
+  if (page > 1) link(page - 1, "‹", "prev", "Previous page");
+  // The first, the last, and two either side of the current page; gaps where pages are left out.
+  constexpr int32_t kAround = 2;
+  for (int32_t number = 1; number <= pages; ++number) {
+    const bool shown = number == 1 || number == pages || std::abs(number - page) <= kAround;
+    if (shown) {
+      link(number, Grouped(number), "", fmt::format("Page {}", number));
+    } else if (number == 2 || number == pages - 1) {
+      gap();
+    }
+  }
+  if (page < pages) link(page + 1, "›", "next", "Next page");
+  return mstch::map{{"range", total == 0 ? std::string("0 of 0")
+                                         : fmt::format("{}–{} of {}", Grouped(first), Grouped(last),
+                                                       Grouped(total))},
+                    {"links", std::move(links)},
+                    {"several", pages > 1},
+                    {"pagesLabel", std::move(label)},
+                    {"page", page},
+                    {"pages", pages}};
+}
+
+int32_t PageOf(const httplib::Request& request, const std::string& name) {
+  const std::string text = Param(request, name);
+  int32_t page = 1;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), page);
+  return error == std::errc() && end == text.data() + text.size() && page >= 1 ? page : 1;
+}
+
+namespace {
+
 // One row of an alerts or due list.
 mstch::map RowOf(Visit& visit, ado::Recordset& row) {
   const auto text = [&](std::string_view column) {
@@ -103,85 +166,198 @@ mstch::map RowOf(Visit& visit, ado::Recordset& row) {
   return cells;
 }
 
-mstch::map RowsOf(Visit& visit, ado::Recordset& list) {
+// One page of a list that only streams: the rows before the page are passed over, the page's
+// are kept, the ones after it only counted.
+mstch::map PagedRows(Visit& visit, ado::Recordset& list, const std::string& pageName,
+                     std::string label, const std::string& otherQuery) {
+  const int32_t page = PageOf(visit.request, pageName);
+  const int32_t first = (page - 1) * kPageSize;
   mstch::array rows;
-  for (; !list.IsEOF() && rows.size() < kMostAlertRows; list.MoveNext()) {
-    rows.emplace_back(RowOf(visit, list));
+  int32_t total = 0;
+  for (; !list.IsEOF(); list.MoveNext(), ++total) {
+    if (total >= first && total < first + kPageSize) rows.emplace_back(RowOf(visit, list));
   }
-  const bool more = !list.IsEOF();
-  const bool empty = rows.empty();
-  return mstch::map{{"rows", std::move(rows)},
-                    {"empty", empty},
-                    {"more", more},
-                    {"most", std::to_string(kMostAlertRows)}};
+  const bool empty = total == 0;
+  mstch::map pager = PagerOf(page, total, kPageSize, label, [&](int32_t number) {
+    return fmt::format("/alerts?{}={}{}", pageName, number, otherQuery);
+  });
+  return mstch::map{{"rows", std::move(rows)}, {"empty", empty}, {"pager", std::move(pager)}};
 }
 
 std::string QueryPath(int32_t queryID) { return fmt::format("/?query={}", queryID); }
 
 }  // namespace
 
-void ListPage(Visit& visit) {
-  const auto& columns = ListColumns();
-  std::string sort = Param(visit.request, "sort");
-  if (std::find(columns.begin(), columns.end(), sort) == columns.end()) sort = "ActionNumber";
-  const std::string direction = Param(visit.request, "dir") == "desc" ? "desc" : "asc";
-  const int32_t page = PageOf(Param(visit.request, "page"));
-  const ListChoice choice = ListChoiceOf(visit.request);
+namespace {
 
+// The list request a choice, a sort key and a direction make.
+app::ListRequest RequestOf(const ListChoice& choice, const std::string& sort,
+                           const std::string& direction) {
   app::ListRequest request;
   request.queryID = choice.queryID;
   request.filter = choice.filter;
-  request.columns = columns;
+  request.columns = ListColumns();
   request.columns.emplace_back("ActionID");
   request.columns = app::WithStateColumns(request.columns);
-  request.sort = sort + " " + direction;
-  request.limit = page * kPageSize + 1;
+  request.sort = SortOf(sort, direction);
+  return request;
+}
+
+// The sort key and direction a request asks for (the action number, ascending, by default).
+std::pair<std::string, std::string> SortChoice(const httplib::Request& request) {
+  const auto& columns = ListColumns();
+  std::string sort = Param(request, "sort");
+  if (sort != kStateSort && std::find(columns.begin(), columns.end(), sort) == columns.end()) {
+    sort = "ActionNumber";
+  }
+  return {sort, Param(request, "dir") == "desc" ? "desc" : "asc"};
+}
+
+// One row of the list: the cells of the table, and the same values by name for the cards.
+mstch::map ListRow(Visit& visit, ado::Recordset& list) {
+  mstch::array cells;
+  const std::string href = "/action/" + Text(visit, list, "ActionID");
+  for (const auto& column : ListColumns()) {
+    const bool link = column == "ActionNumber" || column == "Subject";
+    cells.emplace_back(
+        mstch::map{{"text", Text(visit, list, column)}, {"link", link}, {"href", href}});
+  }
+  mstch::map row{{"cells", cells},
+                 {"href", href},
+                 {"number", Text(visit, list, "ActionNumber")},
+                 {"subject", Text(visit, list, "Subject")},
+                 {"due", Text(visit, list, "DateDue")}};
+  AddStateOf(app::StateOf(visit.session, list), row);
+  return row;
+}
+
+}  // namespace
+
+void ListPage(Visit& visit) {
+  const auto [sort, direction] = SortChoice(visit.request);
+  const ListChoice choice = EditableChoice(visit, ListChoiceOf(visit.request));
+  app::ListRequest request = RequestOf(choice, sort, direction);
+  const int32_t total = app::ListCount(visit.session, request);
+  const int32_t pages = std::max<int32_t>(1, (total + kPageSize - 1) / kPageSize);
+  const int32_t page = std::min(PageOf(visit.request, "page"), pages);
+  const int32_t first = (page - 1) * kPageSize;
+  const int32_t end = std::min(total, first + kPageSize);
+  // A page in the second half is read from the end, in the opposite order, so the last page costs
+  // what the first does. Ties are broken by the action number, so the orders are exact opposites.
+  const bool fromEnd = first > total / 2;
+  if (fromEnd) {
+    request.sort = SortOf(sort, direction == "asc" ? "desc" : "asc", "desc");
+    request.offset = total - end;
+  } else {
+    request.offset = first;
+  }
+  request.limit = kPageSize;
   const auto list = app::List(visit.session, request);
-  for (int32_t skipped = 0; skipped < (page - 1) * kPageSize && !list->IsEOF(); ++skipped) {
-    list->MoveNext();
-  }
   mstch::array rows;
-  for (; !list->IsEOF() && static_cast<int32_t>(rows.size()) < kPageSize; list->MoveNext()) {
-    mstch::array cells;
-    const std::string href = "/action/" + Text(visit, *list, "ActionID");
-    for (const auto& column : columns) {
-      const bool link = column == "ActionNumber" || column == "Subject";
-      cells.emplace_back(
-          mstch::map{{"text", Text(visit, *list, column)}, {"link", link}, {"href", href}});
-    }
-    mstch::map row{{"cells", cells}};
-    AddStateOf(app::StateOf(visit.session, *list), row);
-    rows.emplace_back(std::move(row));
+  for (; !list->IsEOF() && static_cast<int32_t>(rows.size()) < end - first; list->MoveNext()) {
+    rows.emplace_back(ListRow(visit, *list));
   }
-  const bool more = !list->IsEOF();
+  if (fromEnd) std::reverse(rows.begin(), rows.end());
 
   mstch::array headers;
-  for (const auto& column : columns) {
-    const bool sorted = column == sort;
+  const auto header = [&](const std::string& key, std::string label) {
+    const bool sorted = key == sort;
     const std::string next = sorted && direction == "asc" ? "desc" : "asc";
     std::string order = "none";
     if (sorted) order = direction == "asc" ? "ascending" : "descending";
     headers.emplace_back(
-        mstch::map{{"label", app::LabelOf(visit.session, column)},
-                   {"href", ListHref(column, next, 1, choice.query)},
+        mstch::map{{"label", std::move(label)},
+                   {"href", ListHref(key, next, 1, choice.query)},
                    {"order", order},
                    {"arrow", std::string(sorted ? (direction == "asc" ? "▲" : "▼") : "")}});
-  }
+  };
+  for (const auto& column : ListColumns()) header(column, app::LabelOf(visit.session, column));
+  header(std::string(kStateSort), "State");
   mstch::map context{
-      {"headers", headers},      {"rows", rows},
-      {"empty", rows.empty()},   {"page", std::to_string(page)},
-      {"hasPrevious", page > 1}, {"previous", ListHref(sort, direction, page - 1, choice.query)},
-      {"hasNext", more},         {"next", ListHref(sort, direction, page + 1, choice.query)}};
+      {"headers", headers},
+      {"rows", rows},
+      {"empty", rows.empty()},
+      {"columnCount", std::to_string(ListColumns().size() + 2)},
+      {"pager",
+       PagerOf(page, total, kPageSize, "Pages",
+               [&](int32_t number) { return ListHref(sort, direction, number, choice.query); })},
+      {"queryID", choice.queryID ? std::to_string(*choice.queryID) : std::string()},
+      {"csvHref", fmt::format("/list.csv?sort={}&dir={}{}", sort, direction, choice.query)},
+      {"sort", sort},
+      {"dir", direction}};
   AddListControls(visit, choice, context);
   SendPage(visit, "list", choice.Any() ? "Actions" : "My actions", std::move(context));
 }
 
+void ListCsv(Visit& visit) {
+  const auto [sort, direction] = SortChoice(visit.request);
+  const ListChoice choice = ListChoiceOf(visit.request);
+  const auto list = app::List(visit.session, RequestOf(choice, sort, direction));
+  std::vector<std::string> names = ListColumns();
+  names.emplace_back("State");
+  names.emplace_back("Turn");
+  std::string csv = app::CsvLine(names);
+  for (; !list->IsEOF(); list->MoveNext()) {
+    std::vector<std::string> cells;
+    for (const auto& column : ListColumns()) cells.push_back(app::CsvText((*list)[column].Value()));
+    const app::RowState state = app::StateOf(visit.session, *list);
+    cells.push_back(app::ToCell(std::string(app::StateCode(state.state))));
+    cells.push_back(app::ToCell(std::string(app::TurnCode(state))));
+    csv += app::CsvLine(cells);
+  }
+  visit.response.set_header("Content-Disposition", "attachment; filename=\"actions.csv\"");
+  visit.response.set_content(csv, "text/csv; charset=utf-8");
+}
+
+namespace {
+
+bool HasCriteria(const app::ListFilter& filter) {
+  return filter.mine || filter.dueWithin || !filter.status.empty() ||
+         std::any_of(TextFilters().begin(), TextFilters().end(),
+                     [&](const TextFilter& text) { return !(filter.*text.member).empty(); });
+}
+
+// The choice as "&name=value…" for links that keep it.
+std::string QueryStringOf(const ListChoice& choice) {
+  std::string query;
+  if (choice.queryID) AddToQuery(query, "query", std::to_string(*choice.queryID));
+  if (choice.baseID) AddToQuery(query, "from", std::to_string(*choice.baseID));
+  if (choice.filter.mine) AddToQuery(query, "mine", "1");
+  for (const auto& filter : TextFilters()) {
+    const std::string& value = choice.filter.*filter.member;
+    if (!value.empty()) AddToQuery(query, filter.name, value);
+  }
+  if (!choice.filter.status.empty()) AddToQuery(query, "status", choice.filter.status);
+  if (choice.filter.dueWithin) {
+    AddToQuery(query, "within", std::to_string(*choice.filter.dueWithin));
+  }
+  return query;
+}
+
+// The criteria of a choice in words, as the list's heading line shows them.
+mstch::array CriteriaWords(const app::ListFilter& filter) {
+  mstch::array words;
+  const auto add = [&](std::string label, std::string value) {
+    words.emplace_back(mstch::map{{"label", std::move(label)}, {"value", std::move(value)}});
+  };
+  if (filter.mine) add("Only mine", "assignee or originator");
+  if (!filter.status.empty()) add("Status", filter.status);
+  if (filter.dueWithin) add("Open and due within", fmt::format("{} days", *filter.dueWithin));
+  for (const auto& text : TextFilters()) {
+    if (const std::string& value = filter.*text.member; !value.empty()) add(text.label, value);
+  }
+  return words;
+}
+
+}  // namespace
+
 ListChoice ListChoiceOf(const httplib::Request& request) {
   ListChoice choice;
   const std::string queryText = Param(request, "query");
-  if (!queryText.empty()) {
-    choice.queryID = IdOf(queryText, "query");
-    AddToQuery(choice.query, "query", queryText);
+  if (!queryText.empty()) choice.queryID = IdOf(queryText, "query");
+  // The saved query whose criteria the filters were taken from, to be updated from them.
+  if (const std::string base = Param(request, "from"); !base.empty() && !choice.queryID) {
+    choice.baseID = IdOf(base, "from");
   }
   // The form's names are app/'s field IDs but for "within" (app/'s dueWithin).
   app::FilterTexts given;
@@ -207,30 +383,41 @@ ListChoice ListChoiceOf(const httplib::Request& request) {
     throw vb::ComError(e.number(), std::string(e.source()),
                        "within:" + std::string(e.description().substr(kDueWithin.size())));
   }
-  if (choice.filter.mine) AddToQuery(choice.query, "mine", "1");
-  for (const auto& filter : TextFilters()) {
-    const std::string& value = choice.filter.*filter.member;
-    if (!value.empty()) AddToQuery(choice.query, filter.name, value);
-  }
-  if (!choice.filter.status.empty()) AddToQuery(choice.query, "status", choice.filter.status);
-  if (choice.filter.dueWithin) {
-    AddToQuery(choice.query, "within", std::to_string(*choice.filter.dueWithin));
-  }
+  choice.query = QueryStringOf(choice);
   return choice;
+}
+
+ListChoice EditableChoice(Visit& visit, ListChoice choice) {
+  if (!choice.queryID || HasCriteria(choice.filter)) return choice;
+  const app::SavedQuery saved = app::QueryOf(visit.session, *choice.queryID);
+  if (!saved.complete || !HasCriteria(saved.definition.filter)) return choice;
+  ListChoice edited;
+  edited.baseID = choice.queryID;
+  edited.filter = saved.definition.filter;
+  edited.query = QueryStringOf(edited);
+  return edited;
 }
 
 void AddListControls(Visit& visit, const ListChoice& choice, mstch::map& context) {
   auto& session = visit.session;
+  const std::optional<int32_t> savedID = choice.queryID ? choice.queryID : choice.baseID;
+  std::string savedName;
+  bool own = false;
   mstch::array queries;
   for (auto list = app::QueryList(session); !list->IsEOF(); list->MoveNext()) {
     const int32_t id = vb::CLng((*list)["QueryID"].Value());
-    queries.emplace_back(mstch::map{{"id", std::to_string(id)},
-                                    {"name", app::ValueText(session, (*list)["Name"].Value())},
-                                    {"owner", app::ValueText(session, (*list)["UserID"].Value())},
-                                    {"selected", choice.queryID == id}});
+    const std::string name = app::ValueText(session, (*list)["Name"].Value());
+    const std::string owner = app::ValueText(session, (*list)["UserID"].Value());
+    if (savedID == id) {
+      savedName = name;
+      own = vb::EqualsText(owner, session.userID());
+    }
+    queries.emplace_back(mstch::map{
+        {"id", std::to_string(id)}, {"name", name}, {"owner", owner}, {"selected", savedID == id}});
   }
   mstch::array texts;
-  mstch::array hidden;  // the filters as the save form carries them
+  mstch::array hidden;        // the filters as the save forms carry them
+  mstch::array searchHidden;  // the same without the text, for the quick search
   for (const auto& filter : TextFilters()) {
     const std::string& value = choice.filter.*filter.member;
     texts.emplace_back(mstch::map{{"name", std::string(filter.name)},
@@ -238,17 +425,29 @@ void AddListControls(Visit& visit, const ListChoice& choice, mstch::map& context
                                   {"value", value}});
     if (!value.empty()) {
       hidden.emplace_back(mstch::map{{"name", std::string(filter.name)}, {"value", value}});
+      if (std::string_view(filter.name) != "grep") {
+        searchHidden.emplace_back(mstch::map{{"name", std::string(filter.name)}, {"value", value}});
+      }
     }
   }
+  const auto both = [&](std::string name, std::string value) {
+    hidden.emplace_back(mstch::map{{"name", name}, {"value", value}});
+    searchHidden.emplace_back(mstch::map{{"name", std::move(name)}, {"value", std::move(value)}});
+  };
   const std::string& status = choice.filter.status;
-  if (!status.empty())
-    hidden.emplace_back(mstch::map{{"name", std::string("status")}, {"value", status}});
+  if (!status.empty()) both("status", status);
   const std::string within =
       choice.filter.dueWithin ? std::to_string(*choice.filter.dueWithin) : std::string();
-  if (!within.empty())
-    hidden.emplace_back(mstch::map{{"name", std::string("within")}, {"value", within}});
-  if (choice.filter.mine)
-    hidden.emplace_back(mstch::map{{"name", std::string("mine")}, {"value", std::string("1")}});
+  if (!within.empty()) both("within", within);
+  if (choice.filter.mine) both("mine", "1");
+  if (choice.queryID) {
+    searchHidden.emplace_back(
+        mstch::map{{"name", std::string("query")}, {"value", std::to_string(*choice.queryID)}});
+  }
+  if (choice.baseID) {
+    searchHidden.emplace_back(
+        mstch::map{{"name", std::string("from")}, {"value", std::to_string(*choice.baseID)}});
+  }
   mstch::array statuses;
   statuses.emplace_back(mstch::map{
       {"value", std::string()}, {"label", std::string("any")}, {"selected", status.empty()}});
@@ -257,18 +456,28 @@ void AddListControls(Visit& visit, const ListChoice& choice, mstch::map& context
                                      {"label", word == "active" ? "active (not closed)" : word},
                                      {"selected", word == status}});
   }
-  // Text and reference filters are for the moment only: a saved query cannot hold them.
-  const bool savable = !hidden.empty() && choice.filter.grep.empty() &&
-                       choice.filter.reference.empty() &&
-                       app::Can(session, kvaction::arCreateQueries);
+  // Offered only where saving would not refuse: a filter a saved query can hold, and others'
+  // actions in a query need right 68.
+  const bool storable = !hidden.empty() && !choice.queryID && app::FitsSavedQuery(choice.filter) &&
+                        app::Can(session, kvaction::arCreateQueries) &&
+                        (choice.filter.mine || app::Can(session, kvaction::arQueryOthers));
   context.emplace("queries", std::move(queries));
   context.emplace("textFilters", std::move(texts));
   context.emplace("statuses", std::move(statuses));
   context.emplace("within", within);
   context.emplace("mine", choice.filter.mine);
+  context.emplace("grep", choice.filter.grep);
   context.emplace("filtered", choice.Any());
-  context.emplace("savable", savable);
+  context.emplace("criteria", CriteriaWords(choice.filter));
+  context.emplace("hasCriteria", HasCriteria(choice.filter));
+  context.emplace("queryRun", choice.queryID.has_value());
+  context.emplace("queryName", savedName);
+  context.emplace("baseID", choice.baseID ? std::to_string(*choice.baseID) : std::string());
+  context.emplace("editing", choice.baseID.has_value());
+  context.emplace("savable", storable);
+  context.emplace("updatable", storable && choice.baseID.has_value() && own);
   context.emplace("hidden", std::move(hidden));
+  context.emplace("searchHidden", std::move(searchHidden));
   context.emplace("canShare", app::Can(session, kvaction::arAssignQueries));
   context.emplace("canCreate", app::Can(session, kvaction::arAddActions));
   context.emplace("heading", std::string(choice.Any() ? "Actions" : "My actions"));
@@ -317,6 +526,14 @@ void QuerySave(Visit& visit) {
   Redirect(visit.response, QueryPath(id));
 }
 
+void QueryUpdate(Visit& visit, int32_t queryID) {
+  app::QueryDefinition definition;
+  definition.name = Param(visit.request, "name");
+  definition.filter = ListChoiceOf(visit.request).filter;
+  app::QueryUpdate(visit.session, queryID, definition);
+  Redirect(visit.response, QueryPath(queryID));
+}
+
 void QueryShare(Visit& visit, int32_t queryID) {
   app::QueryShare(visit.session, queryID, Checked(visit.request, "shared"));
   Redirect(visit.response, "/queries");
@@ -335,9 +552,16 @@ void AlertsPage(Visit& visit) {
   const bool mine = Checked(visit.request, "mine");
   const auto alerts = app::AlertList(session);
   const auto due = app::DueList(session, days, mine);
+  // Each list pages on its own; its links keep the other's page and the form's values.
+  std::string form = fmt::format("&days={}", days);
+  if (mine) form += "&mine=1";
+  const std::string alertPage = std::to_string(PageOf(visit.request, "apage"));
+  const std::string duePage = std::to_string(PageOf(visit.request, "dpage"));
   SendPage(visit, "alerts", "Alerts and due actions",
-           {{"alerts", RowsOf(visit, *alerts)},
-            {"due", RowsOf(visit, *due)},
+           {{"alerts",
+             PagedRows(visit, *alerts, "apage", "Pages of alerts", form + "&dpage=" + duePage)},
+            {"due",
+             PagedRows(visit, *due, "dpage", "Pages of due actions", form + "&apage=" + alertPage)},
             {"days", std::to_string(days)},
             {"mine", mine}});
 }

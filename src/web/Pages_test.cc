@@ -4,8 +4,10 @@
 
 #include <fmt/format.h>
 
+#include <algorithm>
 #include <functional>
 #include <map>
+#include <regex>
 #include <set>
 #include <thread>
 #include <tuple>
@@ -16,10 +18,12 @@
 #include "app/Actions.h"
 #include "app/Admin.h"
 #include "app/Attachments.h"
+#include "app/Import.h"
 #include "app/Lists.h"
 #include "app/Profile.h"
 #include "app/WebSupport.h"
 #include "kvdata/testing/Fixture.h"
+#include "kvdata/testing/ScratchFolder.h"
 #include "vb/ComError.h"
 #include "web/Routes.h"
 #include "web/Security.h"
@@ -321,6 +325,10 @@ TEST_P(AdminPagesTest, EachFormIsAllowedExactlyToItsRolesAndARefusalChangesNothi
       {"/queries", {{"name", "Q"}, {"mine", "1"}}, staff},
       {"/queries", {{"name", "Q"}, {"assignee", "asg"}}, {"lead"}},
       {"/queries/{q}/share", {{"shared", "1"}}, {"lead"}},
+      {"/queries/{q}/update", {{"name", "Lead's open"}, {"status", "active"}}, {"lead"}},
+      {"GET /list.csv?status=open", {}, {kRoles.begin(), kRoles.end()}},
+      {"GET /?page=2&sort=state&dir=desc", {}, {kRoles.begin(), kRoles.end()}},
+      {"GET /alerts?apage=2&dpage=3", {}, {kRoles.begin(), kRoles.end()}},
       {"/admin/users", {{"userID", "{u}x"}, {"password", "password9"}}, {"lead", "useradmin"}},
       {"/admin/user/edit", {{"id", "{u}"}, {"userName", "Renamed"}}, {"lead", "useradmin"}},
       {"/admin/user/password",
@@ -467,7 +475,6 @@ TEST_P(PagesTest, ListFiltersAndSavedQueriesChooseTheRowsAndSortingKeepsTheChoic
       {"/?status=closed", 200, {"No actions match."}, {"Pump for asg", "Valve for by"}},
       {"/?status=later", 400, {"status"}, {}},
       {"/?within=soon", 400, {"within: &#39;soon&#39; is not a whole number from 0 to 32767"}, {}},
-      {"/default.asp?LinkType=2&ActionID=", 400, {"a link to an action"}, {}},
       {"/action/99999999999", 400, {"a positive number"}, {}},
       {"/?grep=a%00b", 400, {"grep: a text on one line"}, {}},
   };
@@ -487,11 +494,234 @@ TEST_P(PagesTest, ListFiltersAndSavedQueriesChooseTheRowsAndSortingKeepsTheChoic
   const std::string page = client_->Get(location, {{"Cookie", cookie}})->body;
   EXPECT_NE(page.find("Valve for by"), std::string::npos);
   EXPECT_EQ(page.find("Pump for asg"), std::string::npos);
-  EXPECT_NE(page.find("page=1&amp;query=" + location.substr(8)), std::string::npos)
-      << "the sort links keep the query";
+  EXPECT_NE(page.find("page=1&amp;from=" + location.substr(8)), std::string::npos)
+      << "the sort links keep the query the filters came from";
   const auto queries = client_->Get("/queries", {{"Cookie", cookie}});
   EXPECT_EQ(queries->status, 200);
   EXPECT_NE(queries->body.find("By&#39;s"), std::string::npos) << queries->body;
+}
+
+// A long list is paged: the total, numbered pages with the first and the last, every column
+// sortable, and the CSV of the whole list in the page's order.
+TEST_P(PagesTest, ListsArePagedCountedSortedAndExportedAsShown) {
+  auto orig = app::Session::SignIn(open_, "orig", "password1");
+  std::vector<app::FieldTexts> rows;
+  for (int i = 1; i <= 120; ++i) {
+    rows.push_back({{"Subject", fmt::format("Task {:03}{}", i, i == 7 ? ", \"quoted\"" : "")},
+                    {"Assignee", i % 2 ? "asg" : "by"}});
+  }
+  ASSERT_TRUE(app::ImportActions(orig, rows).problems.empty());
+  const std::string cookie = Cookie("orig");
+  const auto get = [&](const std::string& path) {
+    return client_->Get(path, {{"Cookie", cookie}});
+  };
+  std::string page = get("/")->body;
+  EXPECT_NE(page.find("1–50 of 120"), std::string::npos);
+  EXPECT_NE(page.find("aria-label=\"Page 3\""), std::string::npos) << "the last page";
+  EXPECT_NE(page.find("Task 050"), std::string::npos);
+  EXPECT_EQ(page.find("Task 051"), std::string::npos);
+  page = get("/?page=3")->body;
+  EXPECT_NE(page.find("101–120 of 120"), std::string::npos);
+  EXPECT_NE(page.find("Task 120"), std::string::npos);
+  EXPECT_EQ(page.find("Task 100"), std::string::npos);
+  EXPECT_NE(get("/?page=999")->body.find("101–120 of 120"), std::string::npos) << "the last";
+  page = get("/?sort=Subject&dir=desc")->body;
+  EXPECT_LT(page.find("Task 120"), page.find("Task 119"));
+  page = get("/?sort=Assignee&assignee=by&page=2")->body;
+  EXPECT_NE(page.find("51–60 of 60"), std::string::npos);
+  EXPECT_NE(page.find("page=1&amp;assignee=by"), std::string::npos) << "pages keep the filter";
+  // The quick search carries the other filters; the criteria are named above the list.
+  page = get("/?grep=Task%2011&assignee=asg")->body;
+  EXPECT_NE(page.find("1–5 of 5"), std::string::npos) << "Task 111, 113, … 119";
+  EXPECT_NE(page.find("<input type=\"hidden\" name=\"assignee\" value=\"asg\">"),
+            std::string::npos);
+  EXPECT_NE(page.find("Assignee (user ID): asg"), std::string::npos);
+
+  const auto csv = get("/list.csv?assignee=by&sort=ActionNumber&dir=desc");
+  EXPECT_EQ(csv->status, 200);
+  EXPECT_EQ(csv->get_header_value("Content-Type"), "text/csv; charset=utf-8");
+  EXPECT_NE(csv->get_header_value("Content-Disposition").find("actions.csv"), std::string::npos);
+  const std::string& text = csv->body;
+  EXPECT_EQ(text.substr(0, text.find("\r\n")),
+            "ActionNumber,Subject,Assignee,Originator,DateDue,State,Turn");
+  EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 61) << "every row, not one page";
+  EXPECT_LT(text.find("\r\n120,Task 120,"), text.find("\r\n2,Task 002,"));
+  // Pages read from the start or from the end add up to the whole list in its order, ties and all.
+  const auto numbers = [](const std::string& text, const std::regex& pattern) {
+    std::vector<std::string> found;
+    for (auto it = std::sregex_iterator(text.begin(), text.end(), pattern);
+         it != std::sregex_iterator(); ++it) {
+      found.push_back((*it)[1]);
+    }
+    return found;
+  };
+  const std::regex row(R"(<tr[^>]*><td><a href="[^"]*">(\d+)</a>)");
+  const std::regex line(R"(\r\n(\d+),)");
+  for (const std::string sort : {"Subject&dir=desc", "Assignee&dir=asc", "state&dir=desc",
+                                 "DateDue&dir=asc", "ActionNumber&dir=desc"}) {
+    std::vector<std::string> paged;
+    for (int number = 1; number <= 3; ++number) {
+      const auto more = numbers(get(fmt::format("/?sort={}&page={}", sort, number))->body, row);
+      paged.insert(paged.end(), more.begin(), more.end());
+    }
+    EXPECT_EQ(paged, numbers(get("/list.csv?sort=" + sort)->body, line)) << sort;
+  }
+  const auto all = get("/list.csv?grep=quoted");
+  EXPECT_NE(all->body.find("\r\n7,\"Task 007, \"\"quoted\"\"\",asg,"), std::string::npos)
+      << all->body;
+}
+
+// A saved query opens as filters that can be changed in place and saved back, by its owner.
+TEST_P(PagesTest, ASavedQueryOpensAsEditableFiltersAndItsOwnerUpdatesIt) {
+  NewAction("Pump for asg");
+  auto orig = app::Session::SignIn(open_, "orig", "password1");
+  (void)app::Add(orig, {{"Subject", "Valve for by"}, {"Assignee", "by"}});
+  auto lead = app::Session::SignIn(open_, "lead", "password1");
+  const int32_t query = app::QueryAdd(lead, {"By's", app::FilterOf({{"assignee", "by"}})});
+  app::QueryShare(lead, query, true);
+  const std::string cookie = Cookie("lead");
+  std::string page = client_->Get(fmt::format("/?query={}", query), {{"Cookie", cookie}})->body;
+  EXPECT_NE(page.find(fmt::format("name=\"from\" value=\"{}\"", query)), std::string::npos);
+  EXPECT_NE(page.find("id=\"q-assignee\" name=\"assignee\" value=\"by\""), std::string::npos);
+  EXPECT_NE(page.find("From saved query <strong>By&#39;s</strong>"), std::string::npos) << page;
+  EXPECT_NE(page.find("Valve for by"), std::string::npos);
+  EXPECT_EQ(page.find("Pump for asg"), std::string::npos);
+  EXPECT_NE(page.find("id=\"update-query\""), std::string::npos);
+  // Changed in place, then saved back under a new name.
+  page = client_->Get(fmt::format("/?from={}&assignee=asg", query), {{"Cookie", cookie}})->body;
+  EXPECT_NE(page.find("Pump for asg"), std::string::npos);
+  EXPECT_EQ(page.find("Valve for by"), std::string::npos);
+  const auto updated = Post("lead", fmt::format("/queries/{}/update", query),
+                            {{"name", "Asg's"}, {"assignee", "asg"}});
+  EXPECT_EQ(updated->status, 303);
+  const app::SavedQuery saved = app::QueryOf(lead, query);
+  EXPECT_EQ(std::tie(saved.definition.name, saved.definition.filter.assignee),
+            std::make_tuple(std::string("Asg's"), std::string("asg")));
+  // Others may run a shared query, not update it; the update form is not offered to them.
+  page = client_->Get(fmt::format("/?query={}", query), {{"Cookie", Cookie("orig")}})->body;
+  EXPECT_NE(page.find("Pump for asg"), std::string::npos);
+  EXPECT_EQ(page.find("id=\"update-query\""), std::string::npos);
+  // Saving is offered where it would be allowed: others' actions need right 68.
+  const std::string others = client_->Get("/?assignee=by", {{"Cookie", Cookie("orig")}})->body;
+  EXPECT_EQ(others.find("id=\"save-query\""), std::string::npos);
+  const std::string own = client_->Get("/?mine=1", {{"Cookie", Cookie("orig")}})->body;
+  EXPECT_NE(own.find("id=\"save-query\""), std::string::npos);
+}
+
+// Error pages speak to people: in the site's frame, a permission by its name, a way back; the old
+// program's addresses lead to the list.
+TEST_P(PagesTest, ErrorPagesNamePermissionsInWordsInsideTheSiteFrame) {
+  const std::string viewer = Cookie("viewer");
+  auto answer = client_->Get("/action/new", {{"Cookie", viewer}});
+  EXPECT_EQ(answer->status, 403);
+  EXPECT_NE(answer->body.find("needs the permission “Add Actions”"), std::string::npos)
+      << answer->body;
+  EXPECT_EQ(answer->body.find("right 50"), std::string::npos);
+  EXPECT_NE(answer->body.find("href=\"/settings\""), std::string::npos) << "the navigation";
+  EXPECT_NE(answer->body.find("id=\"back-link\""), std::string::npos);
+  EXPECT_NE(answer->body.find("class=\"skip-link\" href=\"#main\""), std::string::npos);
+  answer = client_->Get("/admin/users", {{"Cookie", Cookie("by")}});
+  EXPECT_EQ(answer->status, 403);
+  EXPECT_NE(answer->body.find("one of the permissions “Add users and edit user information”"),
+            std::string::npos)
+      << answer->body;
+  EXPECT_EQ(answer->body.find(" 41"), std::string::npos);
+  answer = client_->Get("/action/424242", {{"Cookie", viewer}});
+  EXPECT_EQ(answer->status, 404);
+  EXPECT_NE(answer->body.find("<h1 class=\"h3\">Not found</h1>"), std::string::npos);
+  for (const std::string old :
+       {"/default.asp", "/default.asp?LinkType=2&ActionID=", "/list.asp", "/admin/Users.ASP"}) {
+    answer = client_->Get(old, {{"Cookie", viewer}});
+    EXPECT_EQ(answer->status, 303) << old;
+    EXPECT_EQ(answer->get_header_value("Location"), "/") << old;
+  }
+  answer = client_->Get("/no/such/page");
+  EXPECT_EQ(answer->status, 404);
+  EXPECT_NE(answer->body.find("There is no such page."), std::string::npos);
+}
+
+// The calendar address: made and renewed in "My settings", shown once, answered without signing
+// in with the person's open actions only; a renewed, ended or unknown secret is a 404.
+TEST_P(PagesTest, TheCalendarFeedServesItsPersonsActionsUntilItsAddressIsRenewed) {
+  auto orig = app::Session::SignIn(open_, "orig", "password1");
+  (void)app::Add(
+      orig, {{"Subject", "Pump; valve, seal"}, {"Assignee", "asg"}, {"DateDue", "12/24/2026"}});
+  (void)app::Add(orig, {{"Subject", "Not asg's"}, {"Assignee", "by"}, {"DateDue", "12/24/2026"}});
+  const auto secretOf = [&] {
+    const auto answer = Post("asg", "/settings/calendar", {});
+    EXPECT_EQ(answer->status, 200);
+    const std::string mark = "&#x2F;calendar&#x2F;";
+    const size_t at = answer->body.find(mark);
+    EXPECT_NE(at, std::string::npos) << answer->body;
+    return answer->body.substr(at + mark.size(), 64);
+  };
+  const std::string secret = secretOf();
+  const auto feed = client_->Get("/calendar/" + secret + ".ics");
+  EXPECT_EQ(feed->status, 200);
+  EXPECT_EQ(feed->get_header_value("Content-Type"), "text/calendar; charset=utf-8");
+  EXPECT_NE(feed->body.find("SUMMARY:No. 1: Pump\\; valve\\, seal\r\n"), std::string::npos)
+      << feed->body;
+  EXPECT_NE(feed->body.find("DTSTART;VALUE=DATE:20261224\r\n"), std::string::npos);
+  EXPECT_EQ(feed->body.find("Not asg"), std::string::npos);
+  const std::string page = client_->Get("/settings", {{"Cookie", Cookie("asg")}})->body;
+  EXPECT_EQ(page.find(secret), std::string::npos) << "shown only once";
+  EXPECT_NE(page.find("id=\"calendar-state\""), std::string::npos);
+
+  const std::string renewed = secretOf();
+  EXPECT_EQ(client_->Get("/calendar/" + secret + ".ics")->status, 404);
+  EXPECT_EQ(client_->Get("/calendar/" + renewed + ".ics")->status, 200);
+  for (const std::string& path :
+       {"/calendar/" + std::string(64, 'a') + ".ics", "/calendar/" + renewed.substr(1) + ".ics",
+        std::string("/calendar/.ics")}) {
+    EXPECT_EQ(client_->Get(path)->status, 404) << path;
+  }
+  EXPECT_EQ(Post("asg", "/settings/calendar/end", {})->status, 303);
+  EXPECT_EQ(client_->Get("/calendar/" + renewed + ".ics")->status, 404);
+  // A form without its session's token makes no address.
+  EXPECT_EQ(
+      client_->Post("/settings/calendar", {{"Cookie", Cookie("asg")}}, httplib::Params{})->status,
+      403);
+}
+
+// Attachments list with their names, sizes and types; pictures are previewed, other files never
+// shown inline.
+TEST_P(PagesTest, AttachmentsShowNameSizeTypeAndPicturesArePreviewed) {
+  const kvdata::testing::ScratchFolder scratch("kvpages");
+  auto lead = app::Session::SignIn(open_, "lead", "password1");
+  app::SettingSet(lead, "AttachmentPath", scratch.Path().string());
+  const int32_t id = NewAction();
+  auto orig = app::Session::SignIn(open_, "orig", "password1");
+  const std::string png("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16);
+  const int32_t text =
+      app::AttachmentAdd(orig, id, app::FileAttachment("quote.txt", "The quote", "hello"));
+  const int32_t picture = app::AttachmentAdd(orig, id, app::FileAttachment("pump.PNG", "", png));
+  const int32_t svg = app::AttachmentAdd(
+      orig, id, app::FileAttachment("x.svg", "", "<svg><script>alert(1)</script></svg>"));
+  const std::string cookie = Cookie("by");
+  const std::string page = client_->Get(fmt::format("/action/{}", id), {{"Cookie", cookie}})->body;
+  EXPECT_NE(page.find("quote.txt</span> · <span class=\"attachment-size\">5 bytes</span> · "
+                      "<span class=\"attachment-type\">text&#x2F;plain</span>"),
+            std::string::npos)
+      << page;
+  EXPECT_NE(page.find(fmt::format("src=\"&#x2F;attachment&#x2F;{}&#x2F;preview\"", picture)),
+            std::string::npos);
+  EXPECT_EQ(page.find(fmt::format("src=\"&#x2F;attachment&#x2F;{}&#x2F;preview\"", text)),
+            std::string::npos);
+  EXPECT_EQ(page.find(fmt::format("src=\"&#x2F;attachment&#x2F;{}&#x2F;preview\"", svg)),
+            std::string::npos);
+  const auto preview =
+      client_->Get(fmt::format("/attachment/{}/preview", picture), {{"Cookie", cookie}});
+  EXPECT_EQ(preview->status, 200);
+  EXPECT_EQ(preview->get_header_value("Content-Type"), "image/png");
+  EXPECT_EQ(preview->body, png);
+  for (const int32_t other : {text, svg, 99999}) {
+    EXPECT_EQ(
+        client_->Get(fmt::format("/attachment/{}/preview", other), {{"Cookie", cookie}})->status,
+        404)
+        << other;
+  }
+  EXPECT_EQ(client_->Get(fmt::format("/attachment/{}/preview", picture))->status, 303)
+      << "signed in only";
 }
 
 TEST_P(PagesTest, OwnSettingsAndPasswordChangeOnlyWithValidInputAndTheCurrentPassword) {

@@ -21,13 +21,15 @@ const std::vector<Route>& RouteTable() {
       {Get, R"(/static/([A-Za-z0-9_.-]+))", PublicHandler{StaticFile}},
       // The list and one action.
       {Get, "/", PageHandler{ListPage}},
-      {Get, "/default.asp", PageHandler{OldActionLink}},
+      {Get, "/list.csv", PageHandler{ListCsv}},
+      {Get, R"(/[A-Za-z0-9_/-]*\.(?:asp|ASP))", PageHandler{OldActionLink}},
       {Get, R"(/action/(\d+))", RowPageHandler{ActionPage}, "action"},
       {Get, R"(/action/(\d+)/edit)", RowPageHandler{EditForm}, "action"},
       {Post, R"(/action/(\d+)/edit)", RowPageHandler{EditSave}, "action"},
       {Post, R"(/action/(\d+)/move)", RowPageHandler{MoveAction}, "action"},
       {Post, R"(/action/(\d+)/attachments)", RowPageHandler{AttachmentUpload}, "action"},
       {Get, R"(/attachment/(\d+))", RowPageHandler{AttachmentDownload}, "id"},
+      {Get, R"(/attachment/(\d+)/preview)", RowPageHandler{AttachmentPreviewImage}, "id"},
       // The JSON API (docs/api.md).
       {Post, base + "session", PublicHandler{ApiSignIn}},
       {Get, base + "session", ApiHandler{api::WhoAmI}},
@@ -72,12 +74,17 @@ const std::vector<Route>& RouteTable() {
       {Post, R"(/attachment/(\d+)/remove)", RowPageHandler{AttachmentRemove}, "id"},
       {Get, "/queries", PageHandler{QueriesPage}},
       {Post, "/queries", PageHandler{QuerySave}},
+      {Post, R"(/queries/(\d+)/update)", RowPageHandler{QueryUpdate}, "query"},
       {Post, R"(/queries/(\d+)/share)", RowPageHandler{QueryShare}, "query"},
       {Post, R"(/queries/(\d+)/delete)", RowPageHandler{QueryDelete}, "query"},
       {Get, "/alerts", PageHandler{AlertsPage}},
       {Get, "/settings", PageHandler{SettingsPage}},
       {Post, "/settings/password", PageHandler{PasswordSave}},
       {Post, "/settings/values", PageHandler{ValuesSave}},
+      {Post, "/settings/calendar", PageHandler{CalendarRenew}},
+      {Post, "/settings/calendar/end", PageHandler{CalendarEnd}},
+      // A calendar program reads the feed without signing in: the secret is the key.
+      {Get, R"(/calendar/([0-9a-f]{64})\.ics)", PublicHandler{CalendarFile}},
   };
   return routes;
 }

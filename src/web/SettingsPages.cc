@@ -9,7 +9,9 @@
 #include <string>
 
 #include "app/Admin.h"
+#include "app/Calendar.h"
 #include "app/Errors.h"
+#include "app/Notify.h"
 #include "app/Profile.h"
 #include "app/Reminders.h"
 #include "app/WebSupport.h"
@@ -48,16 +50,66 @@ void CheckCurrentPassword(Visit& visit, const std::string& password) {
 
 }  // namespace
 
-void SettingsPage(Visit& visit) {
+namespace {
+
+// The address a calendar program reads: under the server's base URL, else the site's WebURL,
+// else the host the browser reached.
+std::string CalendarAddress(Visit& visit, const std::string& secret) {
+  std::string base = visit.site.options.baseUrl;
+  if (base.empty()) base = app::WebURL(visit.session);
+  if (base.empty()) base = "http://" + visit.request.get_header_value("Host");
+  while (base.ends_with('/')) base.pop_back();
+  return base + "/calendar/" + secret + ".ics";
+}
+
+// The settings page; secret: a calendar secret just made, shown this once.
+void SendSettings(Visit& visit, const std::string& secret) {
   const app::PersonalValues values = app::PersonalValuesOf(visit.session);
   SendPage(visit, "settings", "My settings",
            {{"saved", Param(visit.request, "saved") == "1"},
+            {"hasCalendar", app::HasCalendarSecret(visit.session)},
+            {"calendarEnded", Param(visit.request, "calendar") == "ended"},
+            {"newCalendar", !secret.empty()},
+            {"calendarUrl", CalendarAddress(visit, secret)},
             {"defaultDueDays", std::to_string(values.defaultDueDays)},
             {"alertDays", std::to_string(values.alertDays)},
             {"reminders", values.reminders},
             {"leastDue", std::to_string(app::kLeastDueDays)},
             {"mostDue", std::to_string(app::kMostDueDays)},
             {"minPassword", std::to_string(app::kMinPasswordLength)}});
+}
+
+}  // namespace
+
+void SettingsPage(Visit& visit) { SendSettings(visit, {}); }
+
+void CalendarRenew(Visit& visit) {
+  // Shown in the answer to the form, not in an address: the secret reaches no log or history.
+  SendSettings(visit, app::RenewCalendarSecret(visit.session));
+}
+
+void CalendarEnd(Visit& visit) {
+  app::EndCalendarSecret(visit.session);
+  Redirect(visit.response, "/settings?calendar=ended");
+}
+
+void CalendarFile(Site& site, const httplib::Request& request, httplib::Response& response) {
+  AddSecurityHeaders(response);
+  Guarded(
+      [&] {
+        auto session =
+            app::Session::OfCalendar(site.options.open, request.matches[1].str(), site.pool.Take());
+        response.set_header("Cache-Control", "private, max-age=900");
+        response.set_content(app::CalendarFeed(session), "text/calendar; charset=utf-8");
+        site.pool.Give(std::move(session).TakeAction());
+      },
+      [&](const vb::ComError& error) {
+        if (error.number() == app::kNotFound) {
+          return SendErrorPage(response, 404, "There is no such page.");
+        }
+        SendComErrorPage(response, error);
+      },
+      [&] { SendErrorPage(response, 500, "The server could not complete this request."); });
 }
 
 void PasswordSave(Visit& visit) {

@@ -136,8 +136,7 @@ void ServeSignedIn(Site& site, const httplib::Request& request, httplib::Respons
     return SendErrorPage(response, 403,
                          "This form has expired or did not come from this site. Please try again.");
   }
-  Guarded([&] { body(visit); },
-          [&](const vb::ComError& error) { SendComErrorPage(response, error); },
+  Guarded([&] { body(visit); }, [&](const vb::ComError& error) { SendComErrorPage(visit, error); },
           [&] { SendErrorPage(response, 500, "The server could not complete this request."); });
   // A server error may have left the connection unusable: only a clean one serves again.
   if (response.status < 500) site.pool.Give(std::move(visit.session).TakeAction());

@@ -7,6 +7,7 @@
 #include <charconv>
 #include <fstream>
 #include <iostream>
+#include <map>
 #include <sstream>
 #include <utility>
 
@@ -34,26 +35,75 @@ const std::string& Template(std::string_view name) {
   return found->second;
 }
 
+// The pieces templates include by name ({{>pager}}).
+const std::map<std::string, std::string>& Partials() {
+  static const std::map<std::string, std::string> partials = {{"pager", Template("pager")}};
+  return partials;
+}
+
+}  // namespace
+
+namespace {
+
+// The words of an error page that has only a status and a sentence.
+app::ErrorWords StatusWords(int status, std::string_view message) {
+  switch (status) {
+    case 403:
+      return {"Not allowed", std::string(message), "Go back and try again, or sign in again."};
+    case 404:
+      return {"Not found", std::string(message), "Check the address, or start from your list."};
+    case 413:
+      return {"Too large", std::string(message), "Go back and choose a smaller file."};
+    case 429:
+      return {"Too many requests", std::string(message), "Wait a little, then try again."};
+    default:
+      return {status >= 500 ? "Something went wrong" : "That did not work", std::string(message),
+              "Go back and try again."};
+  }
+}
+
+mstch::map ErrorContext(const app::ErrorWords& words) {
+  return {{"heading", words.title}, {"message", words.sentence}, {"advice", words.advice}};
+}
+
+// The status an error is answered with.
+int StatusOf(const vb::ComError& error) {
+  switch (app::KindOf(error)) {
+    case app::ErrorKind::Refused:
+      return 403;
+    case app::ErrorKind::InvalidInput:
+      return error.number() == app::kNotFound ? 404 : 400;
+    case app::ErrorKind::Other:
+      break;
+  }
+  std::cerr << "kvaction serve: " << error.source() << ": " << error.description() << '\n';
+  return 500;
+}
+
 }  // namespace
 
 void SendErrorPage(httplib::Response& response, int status, std::string_view message) {
-  SendPublicPage(response, "error", "Error", {{"message", std::string(message)}}, status);
+  const app::ErrorWords words = StatusWords(status, message);
+  SendPublicPage(response, "error", words.title, ErrorContext(words), status);
 }
 
 // A refusal or a bad request says what was wrong; anything else is logged here and reported
 // without its details, so no database text reaches a browser.
 void SendComErrorPage(httplib::Response& response, const vb::ComError& error) {
-  switch (app::KindOf(error)) {
-    case app::ErrorKind::Refused:
-      return SendErrorPage(response, 403, error.description());
-    case app::ErrorKind::InvalidInput:
-      return SendErrorPage(response, error.number() == app::kNotFound ? 404 : 400,
-                           error.description());
-    case app::ErrorKind::Other:
-      break;
-  }
-  std::cerr << "kvaction serve: " << error.source() << ": " << error.description() << '\n';
-  SendErrorPage(response, 500, "The server could not complete this request.");
+  const int status = StatusOf(error);
+  const app::ErrorWords words = app::WordsFor(error);
+  SendPublicPage(response, "error", words.title, ErrorContext(words), status);
+}
+
+void SendComErrorPage(Visit& visit, const vb::ComError& error) {
+  const int status = StatusOf(error);
+  // A failure of the database may leave it unable to answer the header's questions.
+  if (status >= 500) return SendComErrorPage(visit.response, error);
+  const app::ErrorWords words = app::WordsFor(error);
+  visit.response.status = status;
+  // A handler may have named a download before it failed: the error is a page, not a file.
+  visit.response.headers.erase("Content-Disposition");
+  SendPage(visit, "error", words.title, ErrorContext(words));
 }
 
 std::string Text(Visit& visit, ado::Recordset& row, std::string_view column) {
@@ -66,7 +116,7 @@ void SendPublicPage(httplib::Response& response, std::string_view name, std::str
                     mstch::map context, int status) {
   AddSecurityHeaders(response);
   mstch::map layout{{"title", std::string(title)},
-                    {"body", mstch::render(Template(name), context)},
+                    {"body", mstch::render(Template(name), context, Partials())},
                     {"signedIn", false}};
   response.status = status;
   response.set_content(mstch::render(Template("layout"), layout), "text/html; charset=utf-8");
@@ -75,7 +125,7 @@ void SendPublicPage(httplib::Response& response, std::string_view name, std::str
 void SendPage(Visit& visit, std::string_view name, std::string_view title, mstch::map context) {
   context.emplace("csrf", visit.formToken);
   mstch::map layout{{"title", std::string(title)},
-                    {"body", mstch::render(Template(name), context)},
+                    {"body", mstch::render(Template(name), context, Partials())},
                     {"signedIn", true},
                     {"userID", visit.session.userID()},
                     {"alerts", std::to_string(app::AlertCount(visit.session))},

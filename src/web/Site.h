@@ -59,6 +59,8 @@ void SendErrorPage(httplib::Response& response, int status, std::string_view mes
 /// The error page for error: a refusal (403) or bad input (400, 404 for kNotFound) says what was
 /// wrong; anything else is logged on standard error and reported without its details (500).
 void SendComErrorPage(httplib::Response& response, const vb::ComError& error);
+/// The same inside the signed-in person's frame (header, navigation) for a refusal or bad input.
+void SendComErrorPage(Visit& visit, const vb::ComError& error);
 
 /// Renders template name with context inside the page layout and sends it as HTML.
 void SendPage(Visit& visit, std::string_view name, std::string_view title, mstch::map context);

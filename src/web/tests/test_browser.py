@@ -67,6 +67,11 @@ def site(request, tmp_path_factory):
     olivia(["add", "--subject", "Replace the cooling pump", "--assignee", "adam",
             "--due", "1/15/2030", "--description", "The pump in hall 2 leaks."])
     olivia(["add", "--subject", HOSTILE, "--assignee", "adam"])
+    # Enough actions for a second page of the list.
+    many = folder / "many.csv"
+    many.write_text("Subject,AssigneeID,DateDue\n" + "".join(
+        f"Inspect valve {n:02},adam,3/{n % 28 + 1}/2031\n" for n in range(1, 61)))
+    olivia(["import", str(many)])
     with socket.socket() as probe:
         probe.bind(("127.0.0.1", 0))
         port = probe.getsockname()[1]
@@ -140,10 +145,44 @@ def post(site, path, cookie, data):
 
 
 def shoot(request, driver, name):
+    """Saves a screenshot of the walk-through (test-NAME.png); the README's come from the demo."""
     folder = request.config.getoption("--screenshots")
     if folder and request.config.getoption("--engine") == "sqlite":
         os.makedirs(folder, exist_ok=True)
-        driver.save_screenshot(os.path.join(folder, name + ".png"))
+        driver.save_screenshot(os.path.join(folder, "test-" + name + ".png"))
+
+
+AXE_RUN = """
+const done = arguments[arguments.length - 1];
+axe.run(document, {resultTypes: ['violations']}).then(
+    r => done(r.violations.map(v => v.id + ' (' + v.impact + '): ' +
+                               v.nodes.map(n => n.target.join(' ')).join(', '))),
+    e => done(['axe failed: ' + e]));
+"""
+
+
+def check_page(request, driver):
+    """The page as every page must be: no violation axe-core finds (when --axe names it), and no
+    sideways scrolling."""
+    assert driver.execute_script(
+        "return document.documentElement.scrollWidth <= window.innerWidth"), driver.current_url
+    script = request.config.getoption("--axe")
+    if not script:
+        return
+    with open(script, encoding="utf-8") as source:
+        driver.execute_script(source.read())
+    driver.set_script_timeout(30)
+    violations = driver.execute_async_script(AXE_RUN)
+    assert violations == [], f"{driver.current_url} at {driver.get_window_size()}: {violations}"
+
+
+def target_sizes(driver, selector):
+    """The smallest width and height of the visible elements selector finds."""
+    return driver.execute_script("""
+        const boxes = [...document.querySelectorAll(arguments[0])]
+            .map(e => e.getBoundingClientRect()).filter(b => b.width > 0 && b.height > 0);
+        return [Math.min(...boxes.map(b => b.width)), Math.min(...boxes.map(b => b.height)),
+                boxes.length];""", selector)
 
 
 def test_walk_through(request, site, adam, olivia, tmp_path):
@@ -269,3 +308,172 @@ def test_new_action_alerts_queries_and_settings(request, site, olivia):
     for path, name in [("/settings", "settings-phone"), ("/?status=open", "list-phone")]:
         olivia.get(site + path)
         shoot(request, olivia, name)
+
+
+def test_paging_phone_cards_keyboard_calendar_and_accessibility(request, site, olivia, adam):
+    # The list tells how many there are and pages by number, first and last.
+    olivia.get(site + "/")
+    sign_in(olivia, "olivia", OLIVIA_PW)
+    olivia.set_window_size(1366, 900)
+    total = re.search(r"1–50 of (\d+)", olivia.find_element(By.ID, "list-range").text)
+    assert total and int(total.group(1)) >= 62
+    check_page(request, olivia)
+    pages = olivia.find_elements(By.CSS_SELECTOR, "nav[aria-label=Pages] a.page-link")
+    assert [p.get_attribute("aria-label") for p in pages][-2:] == ["Page 2", "Next page"]
+    olivia.find_element(By.CSS_SELECTOR, "a[aria-label='Page 2']").send_keys(Keys.ENTER)
+    WebDriverWait(olivia, 10).until(
+        lambda d: d.find_element(By.ID, "list-range").text.startswith("51–"))
+    assert "Inspect valve 60" in olivia.find_element(By.ID, "actions").text
+    check_page(request, olivia)
+    # Sorting by any column keeps the filters; the quick search narrows the list.
+    olivia.get(site + "/?assignee=adam&sort=DateDue&dir=desc")
+    assert olivia.find_element(By.CSS_SELECTOR, "th[aria-sort=descending]").text.startswith(
+        "Due Date")
+    search = olivia.find_element(By.ID, "q-quick")
+    search.send_keys("valve 0")
+    search.send_keys(Keys.ENTER)
+    WebDriverWait(olivia, 10).until(lambda d: "grep=valve" in d.current_url)
+    assert "assignee=adam" in olivia.current_url
+    assert olivia.find_element(By.ID, "list-range").text == "1–9 of 9"
+    assert "Assignee (user ID): adam" in olivia.find_element(By.ID, "criteria").text
+
+    # A saved query opens as filters to change in place and save back.
+    olivia.get(site + "/?status=open&mine=1")
+    olivia.find_element(By.ID, "q-name").send_keys("Mine, open")
+    click(olivia, "save-query-button")
+    assert olivia.find_element(By.ID, "q-mine").is_selected()
+    assert "From saved query Mine, open" in olivia.find_element(By.ID, "criteria").text
+    status = olivia.find_element(By.ID, "q-status")
+    status.find_element(By.CSS_SELECTOR, "option[value=overdue]").click()
+    click(olivia, "apply-filters")
+    assert "from=" in olivia.current_url
+    check_page(request, olivia)
+    click(olivia, "update-query-button")
+    assert olivia.find_element(By.ID, "q-status").get_attribute("value") == "overdue"
+
+    # Other pages checked at the desktop's width: alerts, settings, an action with attachments,
+    # an error page, the old program's address.
+    for path in ["/alerts", "/settings", "/queries", "/action/1", "/action/99999", "/default.asp"]:
+        olivia.get(site + path)
+        check_page(request, olivia)
+    assert olivia.current_url == site + "/"
+
+    # Keyboard: the first Tab reaches the skip link; the focused link has a 2 px ring.
+    olivia.get(site + "/")
+    olivia.find_element(By.TAG_NAME, "body").send_keys(Keys.TAB)
+    focused = olivia.switch_to.active_element
+    assert focused.get_attribute("class") == "skip-link"
+    assert olivia.execute_script(
+        "return getComputedStyle(document.activeElement).outlineWidth") == "2px"
+    focused.send_keys(Keys.ENTER)
+    assert olivia.execute_script("return document.activeElement.id") == "main"
+
+    # At a phone's width: a compact header, the list as cards with targets of 24 px or more, no
+    # sideways scrolling on any page.
+    olivia.set_window_size(390, 844)
+    olivia.get(site + "/")
+    assert not olivia.find_element(By.ID, "actions").is_displayed()
+    cards = olivia.find_element(By.ID, "action-cards")
+    assert cards.is_displayed() and "Inspect valve" in cards.text
+    width, height, count = target_sizes(olivia, "#action-cards a, .pagination a, header a")
+    assert count > 0 and width >= 24 and height >= 24, (width, height)
+    assert olivia.find_element(By.TAG_NAME, "header").size["height"] <= 844 / 4
+    shoot(request, olivia, "list-phone-cards")
+    for path in ["/", "/?page=2", "/alerts", "/settings", "/queries", "/action/1",
+                 "/action/99999", "/action/1/edit"]:
+        olivia.get(site + path)
+        check_page(request, olivia)
+    olivia.set_window_size(1366, 900)
+
+    # The calendar address from My settings: shown once, read without signing in.
+    olivia.get(site + "/settings")
+    click(olivia, "calendar-renew")
+    address = olivia.find_element(By.ID, "calendar-url").get_attribute("value")
+    check_page(request, olivia)
+    with urllib.request.urlopen(address) as answer:
+        assert answer.headers["Content-Type"] == "text/calendar; charset=utf-8"
+        feed = answer.read().decode()
+    assert feed.startswith("BEGIN:VCALENDAR\r\n") and "SUMMARY:No. 1: Replace the cooling pump" in feed
+    click(olivia, "calendar-renew")
+    try:
+        urllib.request.urlopen(address)
+        assert False, "the old address still answers"
+    except urllib.error.HTTPError as error:
+        assert error.code == 404
+
+    # Adam, without right 41, is refused the administration in words.
+    adam.get(site + "/admin/users")
+    sign_in(adam, "adam", ADAM_PW)
+    message = adam.find_element(By.ID, "message").text
+    assert "Add users and edit user information" in message and "41" not in message
+    assert adam.find_element(By.ID, "back-link").is_displayed()
+    check_page(request, adam)
+    adam.set_window_size(390, 844)
+    check_page(request, adam)
+
+
+def test_readme_screens_from_the_demo(request, tmp_path):
+    """The README's screenshots, from the demo database alone (scripts/demo.sh): the list at a
+    desktop's and a phone's width, an action with its conversation, the edit form with its errors
+    and the conflict page of two people's edits."""
+    folder = request.config.getoption("--screenshots")
+    if not folder or request.config.getoption("--engine") != "sqlite":
+        pytest.skip("screenshots are taken on the SQLite run when a folder is named")
+    kv = request.config.getoption("--kvaction")
+    root = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", "..", ".."))
+    demo = tmp_path / "demo.kvdb"
+    subprocess.run([os.path.join(root, "scripts", "demo.sh"), kv], check=True, capture_output=True,
+                   env={**os.environ, "KV_DEMO_DB": str(demo)}, timeout=120)
+    with socket.socket() as probe:
+        probe.bind(("127.0.0.1", 0))
+        port = probe.getsockname()[1]
+    server = subprocess.Popen([kv, "--db", str(demo), "serve", "--listen", f"127.0.0.1:{port}"],
+                              stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+    lee, pat = browser(tmp_path / "lee"), browser(tmp_path / "pat")
+    try:
+        assert "Serving" in server.stdout.readline()
+        site = f"http://127.0.0.1:{port}"
+        os.makedirs(folder, exist_ok=True)
+
+        def save(driver, name, full=False):
+            if full:  # the whole page, as tall as it is
+                height = driver.execute_script("return document.documentElement.scrollHeight")
+                driver.set_window_size(driver.get_window_size()["width"], height + 100)
+            driver.save_screenshot(os.path.join(folder, name + ".png"))
+
+        for driver, user, password in [(lee, "lee", "lead-demo"), (pat, "pat", "pat-demo1")]:
+            driver.set_window_size(1366, 900)
+            driver.get(site + "/")
+            sign_in(driver, user, password)
+        check_page(request, lee)
+        save(lee, "list")
+        lee.set_window_size(390, 844)
+        lee.get(site + "/")
+        check_page(request, lee)
+        save(lee, "list-phone")
+        lee.set_window_size(1366, 900)
+        contract = lee.find_element(By.PARTIAL_LINK_TEXT, "supplier contract").get_attribute("href")
+        lee.get(contract)
+        check_page(request, lee)
+        save(lee, "action", full=True)
+        lee.set_window_size(1366, 900)
+
+        # Two people edit the same action: the second meets the first's change.
+        pat.get(contract + "/edit")
+        lee.get(contract + "/edit")
+        field(lee, "Subject").clear()
+        click(lee, "save")
+        save(lee, "edit-errors", full=True)
+        lee.set_window_size(1366, 900)
+        lee.get(contract + "/edit")
+        field(lee, "Result").send_keys(" Asked two more suppliers for offers.")
+        click(lee, "save")
+        field(pat, "Result").send_keys(" Offers from two more suppliers are due on Friday.")
+        click(pat, "save")
+        assert pat.find_elements(By.ID, "conflicts")
+        save(pat, "conflict", full=True)
+    finally:
+        lee.quit()
+        pat.quit()
+        server.terminate()
+        server.wait(timeout=10)
