@@ -4,6 +4,7 @@
 #include <fmt/format.h>
 
 #include <algorithm>
+#include <map>
 #include <utility>
 
 #include "app/Admin.h"
@@ -76,6 +77,49 @@ int32_t AttachmentAdd(Session& session, int32_t actionID, const NewAttachment& a
 ado::RecordsetPtr AttachmentList(Session& session, int32_t actionID) {
   (void)internal::Row(session, actionID);
   return session.action().AttachmentRecordset(actionID);
+}
+
+std::string_view MediaTypeOf(std::string_view fileName) {
+  static const std::map<std::string, std::string_view, std::less<>> types = {
+      {"txt", "text/plain; charset=utf-8"},
+      {"csv", "text/csv; charset=utf-8"},
+      {"log", "text/plain; charset=utf-8"},
+      {"pdf", "application/pdf"},
+      {"png", "image/png"},
+      {"jpg", "image/jpeg"},
+      {"jpeg", "image/jpeg"},
+      {"gif", "image/gif"},
+      {"webp", "image/webp"},
+      {"zip", "application/zip"},
+      {"json", "application/json"},
+      {"doc", "application/msword"},
+      {"xls", "application/vnd.ms-excel"},
+      {"ppt", "application/vnd.ms-powerpoint"},
+      {"docx", "application/vnd.openxmlformats-officedocument.wordprocessingml.document"},
+      {"xlsx", "application/vnd.openxmlformats-officedocument.spreadsheetml.sheet"},
+      {"pptx", "application/vnd.openxmlformats-officedocument.presentationml.presentation"},
+      {"odt", "application/vnd.oasis.opendocument.text"},
+      {"ods", "application/vnd.oasis.opendocument.spreadsheet"},
+  };
+  const size_t dot = fileName.rfind('.');
+  if (dot == std::string_view::npos) return "application/octet-stream";
+  const auto found = types.find(vb::LCase(fileName.substr(dot + 1)));
+  return found == types.end() ? std::string_view("application/octet-stream") : found->second;
+}
+
+bool IsPreviewImage(std::string_view mediaType) { return mediaType.starts_with("image/"); }
+
+AttachmentFile AttachmentDownload(Session& session, int32_t attachmentID) {
+  const auto rs = session.action().AttachmentRecordset(0, attachmentID);
+  if (!rs || rs->IsEOF()) throw NotFound("attachment", "ID", fmt::format("{}", attachmentID));
+  // Older programs stored the whole path a file came from; the name is its last part.
+  std::string name = vb::TextOf((*rs)["URL"].Value());
+  if (const size_t slash = name.find_last_of("/\\"); slash != std::string::npos) {
+    name.erase(0, slash + 1);
+  }
+  if (name.empty()) name = fmt::format("attachment-{}", attachmentID);
+  const std::string_view type = MediaTypeOf(name);
+  return {name, std::string(type), AttachmentBytes(session, attachmentID)};
 }
 
 std::string AttachmentBytes(Session& session, int32_t attachmentID) {

@@ -40,6 +40,20 @@ int32_t AttachmentAdd(Session& session, int32_t actionID, const NewAttachment& a
 /// raises kNotFound (also for a link without content), kInvalidInput when the stored content
 /// does not decode.
 [[nodiscard]] std::string AttachmentBytes(Session& session, int32_t attachmentID);
+/// The media type of a file by its name's extension (letter case ignored), from a short list of
+/// common types; "application/octet-stream" for any other. Never a type a browser runs as a page
+/// (HTML, SVG, XML): those are read as text/plain or octet-stream.
+[[nodiscard]] std::string_view MediaTypeOf(std::string_view fileName);
+/// Whether a media type is an image a browser shows safely (PNG, JPEG, GIF, WebP).
+[[nodiscard]] bool IsPreviewImage(std::string_view mediaType);
+/// A file attachment as it is downloaded: the name it was attached under (without any folder),
+/// its media type and its bytes (AttachmentBytes).
+struct AttachmentFile {
+  std::string name;
+  std::string mediaType;
+  std::string bytes;
+};
+[[nodiscard]] AttachmentFile AttachmentDownload(Session& session, int32_t attachmentID);
 /// Removes an attachment's row and file.
 void AttachmentRemove(Session& session, int32_t attachmentID);
 

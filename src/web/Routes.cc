@@ -61,7 +61,8 @@ const std::vector<Route>& RouteTable() {
       {Post, "/admin/workgroup/edit", PageHandler{admin::WorkgroupEditSave}},
       {Post, "/admin/workgroup/delete", PageHandler{admin::WorkgroupDeleteSave}},
       {Get, "/admin/settings", PageHandler{admin::SettingsPage}},
-      {Post, "/admin/settings", PageHandler{admin::SettingSave}},
+      {Post, "/admin/settings", PageHandler{admin::SettingsSave}},
+      {Post, "/admin/valid-values", PageHandler{admin::ValidValuesSave}},
       {Post, "/admin/labels", PageHandler{admin::LabelsSave}},
       // Creating, copying, deleting; saved queries; alerts; one's own settings.
       {Get, "/action/new", PageHandler{NewActionForm}},
@@ -78,6 +79,7 @@ const std::vector<Route>& RouteTable() {
       {Get, "/settings", PageHandler{SettingsPage}},
       {Post, "/settings/password", PageHandler{PasswordSave}},
       {Post, "/settings/values", PageHandler{ValuesSave}},
+      {Post, "/settings/details", PageHandler{DetailsSave}},
   };
   return routes;
 }

@@ -6,6 +6,7 @@
 #include <fmt/format.h>
 
 #include <charconv>
+#include <optional>
 #include <string>
 
 #include "app/Admin.h"
@@ -50,8 +51,11 @@ void CheckCurrentPassword(Visit& visit, const std::string& password) {
 
 void SettingsPage(Visit& visit) {
   const app::PersonalValues values = app::PersonalValuesOf(visit.session);
+  const app::OwnDetails details = app::OwnDetailsOf(visit.session);
   SendPage(visit, "settings", "My settings",
-           {{"saved", Param(visit.request, "saved") == "1"},
+           {{"userName", details.userName},
+            {"email", details.email},
+            {"mayChangeDetails", details.mayChange},
             {"defaultDueDays", std::to_string(values.defaultDueDays)},
             {"alertDays", std::to_string(values.alertDays)},
             {"reminders", values.reminders},
@@ -71,6 +75,19 @@ void PasswordSave(Visit& visit) {
   SendPublicPage(visit.response, "password-changed", "Password changed", {});
 }
 
+// Sends only what the form changed, so saving an untouched form writes no history.
+void DetailsSave(Visit& visit) {
+  const app::OwnDetails now = app::OwnDetailsOf(visit.session);
+  const std::string name = Param(visit.request, "userName");
+  const std::string email = Param(visit.request, "email");
+  std::optional<std::string> newName;
+  std::optional<std::string> newEmail;
+  if (name != now.userName) newName = name;
+  if (email != now.email) newEmail = email;
+  if (newName || newEmail) app::OwnDetailsEdit(visit.session, newName, newEmail);
+  Redirect(visit.response, Confirmed("/settings", newName || newEmail ? "details" : "unchanged"));
+}
+
 void ValuesSave(Visit& visit) {
   const int32_t due =
       DaysParam(visit.request, "DefaultDueDays", app::kLeastDueDays, app::kMostDueDays);
@@ -79,7 +96,7 @@ void ValuesSave(Visit& visit) {
   app::SetDefaultDueDays(visit.session, due);
   app::SetAlertDays(visit.session, alert);
   app::SetReminders(visit.session, Param(visit.request, "reminders") == "1");
-  Redirect(visit.response, "/settings?saved=1");
+  Redirect(visit.response, Confirmed("/settings", "settings"));
 }
 
 }  // namespace web
