@@ -145,6 +145,16 @@ std::string FormValue(Session& session, ado::Recordset& row, std::string_view co
   return ValueText(session, value);
 }
 
+std::string ShownFormText(Session& session, std::string_view column, const std::string& text) {
+  if (text.empty()) return "(empty)";
+  if (FieldKindOf(session, column) == FieldKind::Date) {
+    if (const auto date = session.locale().ParseDate(text)) {
+      return ValueText(session, vb::Variant(*date));
+    }
+  }
+  return text;
+}
+
 int32_t LatestEvent(Session& session, int32_t actionID) {
   const auto rs = internal::ReadRows(
       session,

@@ -54,6 +54,11 @@ void RememberValidValues(Session& session, std::string_view column,
 /// read ISO dates as well as dates in the person's short date form.
 [[nodiscard]] std::string FormValue(Session& session, ado::Recordset& row, std::string_view column);
 
+/// A form's text for a column as a person reads it: an ISO date in the person's short date form,
+/// "(empty)" for nothing, anything else as it is.
+[[nodiscard]] std::string ShownFormText(Session& session, std::string_view column,
+                                        const std::string& text);
+
 /// The newest history event of an action (0 when none). An edit form carries it, so that a
 /// conflict can say who changed the action after the form was opened.
 [[nodiscard]] int32_t LatestEvent(Session& session, int32_t actionID);

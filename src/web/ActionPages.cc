@@ -225,18 +225,19 @@ void SendConflicts(Visit& visit, int32_t actionID, const FormValues& values,
       kept.emplace_back(mstch::map{{"column", column},
                                    {"label", label},
                                    {"mine", mine},
-                                   {"shown", mine.empty() ? std::string("(empty)") : mine},
+                                   {"shown", app::ShownFormText(session, column, mine)},
                                    {"current", current}});
       continue;
     }
     const std::string* base = TypedText(values.basedOn, column);
-    conflicts.emplace_back(mstch::map{{"column", column},
-                                      {"label", label},
-                                      {"base", base && !base->empty() ? *base : "(empty)"},
-                                      {"mine", mine},
-                                      {"mineShown", mine.empty() ? std::string("(empty)") : mine},
-                                      {"theirs", current},
-                                      {"theirsShown", current.empty() ? "(empty)" : current}});
+    conflicts.emplace_back(
+        mstch::map{{"column", column},
+                   {"label", label},
+                   {"base", app::ShownFormText(session, column, base ? *base : std::string())},
+                   {"mine", mine},
+                   {"mineShown", app::ShownFormText(session, column, mine)},
+                   {"theirs", current},
+                   {"theirsShown", app::ShownFormText(session, column, current)}});
   }
   const std::string number = Text(visit, *row, "ActionNumber");
   SendPage(visit, "conflict", "Conflicting changes",
