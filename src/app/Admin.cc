@@ -511,7 +511,8 @@ FieldErrors SettingsSet(Session& session, const std::vector<SettingText>& values
     try {
       const SettingKey& known = KnownSetting(key);
       if (!known.settable) throw Invalid("setting", key, "a key that can be changed");
-      vb::Variant value = SettingValue(session, known, text);
+      // A form sends every field: an empty one leaves the setting unset, whatever its type.
+      vb::Variant value = text.empty() ? vb::Variant() : SettingValue(session, known, text);
       const vb::Variant now = settings->Value(known.key);
       const auto textOf = [](const vb::Variant& v) {
         return v.IsNull() || v.IsEmpty() ? std::string() : vb::TextOf(v);

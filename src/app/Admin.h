@@ -100,9 +100,9 @@ void SettingSet(Session& session, std::string_view key, std::string_view value);
 /// A setting's key and the text of its new value.
 using SettingText = std::pair<std::string, std::string>;
 /// Sets several settings at once (SuperUser), as one form saves them: every value is checked as
-/// SettingSet checks it and the problems are returned all together (nothing is stored then);
-/// otherwise the values that differ from the stored ones are stored in one transaction, each
-/// recorded.
+/// SettingSet checks it (an empty text unsets any key) and the problems are returned all together
+/// (nothing is stored then); otherwise the values that differ from the stored ones are stored in
+/// one transaction, each recorded.
 [[nodiscard]] FieldErrors SettingsSet(Session& session, const std::vector<SettingText>& values);
 
 /// Runs one SQL statement as it is (SuperUser only). An administrator's tool that bypasses every

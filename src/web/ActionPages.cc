@@ -116,8 +116,15 @@ std::string FieldHtml(Visit& visit, const FormField& field, const app::FieldErro
   return mstch::render(EmbeddedFiles().at("form-field.mustache"), context);
 }
 
-// The list of errors above a form, each a link to its field.
-std::string ErrorsHtml(Visit& visit, const app::FieldErrors& errors) {
+// The list of errors above a form, each a link to its field, in the form's order of fields
+// (columns; the form's own problems last).
+std::string ErrorsHtml(Visit& visit, app::FieldErrors errors,
+                       const std::vector<std::string>& columns) {
+  const auto place = [&](const app::FieldError& error) {
+    return std::find(columns.begin(), columns.end(), error.column) - columns.begin();
+  };
+  std::stable_sort(errors.begin(), errors.end(),
+                   [&](const auto& a, const auto& b) { return place(a) < place(b); });
   std::vector<ShownError> shown;
   for (const auto& error : errors) {
     shown.push_back({error.column.empty() ? std::string() : "f-" + error.column,
@@ -243,6 +250,7 @@ void SendConflicts(Visit& visit, int32_t actionID, const FormValues& values,
   SendPage(visit, "conflict", "Conflicting changes",
            {{"id", std::to_string(actionID)},
             {"number", number},
+            {"actionLabel", app::LabelOf(session, "Action")},
             {"since", std::to_string(app::LatestEvent(session, actionID))},
             {"people", people},
             {"hasPeople", !people.empty()},
@@ -308,7 +316,9 @@ void SendEditForm(Visit& visit, int32_t actionID, const FormValues& typed = {},
   const auto row = app::Show(session, actionID);
   if (since.empty()) since = std::to_string(app::LatestEvent(session, actionID));
   mstch::array fields;
+  std::vector<std::string> columns;
   for (const auto& column : app::EditColumns(session, actionID)) {
+    columns.push_back(column.column);
     const std::string* base = TypedText(typed.basedOn, column.column);
     const std::string* mine = TypedText(typed.changes, column.column);
     const std::string stored = app::FormValue(session, *row, column.column);
@@ -321,7 +331,7 @@ void SendEditForm(Visit& visit, int32_t actionID, const FormValues& typed = {},
             {"number", Text(visit, *row, "ActionNumber")},
             {"since", since},
             {"fields", fields},
-            {"errors", ErrorsHtml(visit, errors)}});
+            {"errors", ErrorsHtml(visit, errors, columns)}});
 }
 
 }  // namespace
@@ -411,7 +421,9 @@ std::string DueHint(Visit& visit) {
 
 void SendNewForm(Visit& visit, const app::FieldTexts& values, const app::FieldErrors& errors = {}) {
   mstch::array fields;
+  std::vector<std::string> columns;
   for (const auto& field : NewFields()) {
+    columns.push_back(field.column);
     const std::string* value = TypedText(values, field.column);
     FormField form{field.column, value ? *value : std::string(),
                    true,         field.required,
@@ -421,7 +433,7 @@ void SendNewForm(Visit& visit, const app::FieldTexts& values, const app::FieldEr
   SendPage(visit, "new", "New " + app::LabelOf(visit.session, "Action"),
            {{"fields", fields},
             {"actionLabel", app::LabelOf(visit.session, "Action")},
-            {"errors", ErrorsHtml(visit, errors)}});
+            {"errors", ErrorsHtml(visit, errors, columns)}});
 }
 
 bool CanDelete(Visit& visit, int32_t actionID) {
