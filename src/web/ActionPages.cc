@@ -66,7 +66,7 @@ mstch::array Options(const std::vector<std::pair<std::string, std::string>>& val
 std::string FieldHtml(Visit& visit, const FormField& field, const app::FieldErrors& errors) {
   auto& session = visit.session;
   const app::FieldKind kind = app::FieldKindOf(session, field.column);
-  std::string type = kind == app::FieldKind::Date ? "date" : "text";
+  const std::string type = kind == app::FieldKind::Date ? "date" : "text";
   std::string hint = field.hint;
   std::vector<std::pair<std::string, std::string>> choices;  // value, text
   bool select = false;
@@ -340,10 +340,11 @@ void EditForm(Visit& visit, int32_t actionID) { SendEditForm(visit, actionID); }
 
 namespace {
 
-// The newest history event the form was opened after (0 for a form that names none).
+// The newest history event the form was opened after (0 for a form that names none, or an
+// action without history).
 int32_t SinceOf(const httplib::Request& request) {
   const std::string text = Param(request, "since");
-  return text.empty() ? 0 : IdOf(text, "since");
+  return text.empty() || text == "0" ? 0 : IdOf(text, "since");
 }
 
 }  // namespace
