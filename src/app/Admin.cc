@@ -299,6 +299,27 @@ void UserEdit(Session& session, std::string_view userID, const UserChanges& chan
   StoreUserChanges(session, userID, from, changes);
 }
 
+FieldErrors CheckOwnDetails(std::string_view userName, std::string_view email) {
+  FieldErrors errors;
+  const auto check = [&](const std::string& field, const auto& run) {
+    try {
+      run();
+    } catch (const vb::ComError& error) {
+      if (KindOf(error) != ErrorKind::InvalidInput) throw;
+      const std::string prefix = field + ": ";
+      const std::string& description = error.description();
+      errors.push_back({field, description.starts_with(prefix) ? description.substr(prefix.size())
+                                                               : description});
+    }
+  };
+  check("name", [&] {
+    if (userName.empty()) throw Invalid("name", {}, "a name is required");
+    internal::CheckSize("name", userName, kNameSize);
+  });
+  check("email", [&] { internal::CheckEmail(email); });
+  return errors;
+}
+
 OwnDetails OwnDetailsOf(Session& session) {
   const auto row = UserRow(session, session.userID());
   return {vb::TextOf((*row)["UserName"].Value()), vb::TextOf((*row)["Email"].Value()),

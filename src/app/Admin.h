@@ -53,6 +53,9 @@ struct OwnDetails {
   bool mayChange = false;  ///< right 70 (OwnDetailsEdit)
 };
 [[nodiscard]] OwnDetails OwnDetailsOf(Session& session);
+/// Every problem of a new name and address at once (the checks OwnDetailsEdit makes), for a form
+/// to show beside its fields "name" and "email".
+[[nodiscard]] FieldErrors CheckOwnDetails(std::string_view userName, std::string_view email);
 /// Changes the person's own name or e-mail address (right 70, as one's own password; unset
 /// members stay). The same checks as UserEdit: a name is required, an address has an '@'.
 void OwnDetailsEdit(Session& session, std::optional<std::string> userName,

@@ -8,6 +8,7 @@
 #include <charconv>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "app/Admin.h"
 #include "app/Errors.h"
@@ -49,13 +50,29 @@ void CheckCurrentPassword(Visit& visit, const std::string& password) {
 
 }  // namespace
 
-void SettingsPage(Visit& visit) {
+// The page; after refused details, with what was typed and each reason beside its field.
+void SendSettings(Visit& visit, const app::OwnDetails* typed = nullptr,
+                  const app::FieldErrors& errors = {}) {
   const app::PersonalValues values = app::PersonalValuesOf(visit.session);
-  const app::OwnDetails details = app::OwnDetailsOf(visit.session);
+  const app::OwnDetails details = typed ? *typed : app::OwnDetailsOf(visit.session);
+  const auto errorOf = [&](std::string_view field) {
+    for (const auto& error : errors) {
+      if (error.column == field) return error.message;
+    }
+    return std::string();
+  };
+  std::vector<ShownError> shown;
+  for (const auto& error : errors) {
+    shown.push_back({error.column == "name" ? "userName" : error.column,
+                     error.column == "name" ? "Your name" : "E-mail address", error.message});
+  }
   SendPage(visit, "settings", "My settings",
            {{"userName", details.userName},
             {"email", details.email},
-            {"mayChangeDetails", details.mayChange},
+            {"mayChangeDetails", app::OwnDetailsOf(visit.session).mayChange},
+            {"errors", ErrorListHtml(shown)},
+            {"nameError", errorOf("name")},
+            {"emailError", errorOf("email")},
             {"defaultDueDays", std::to_string(values.defaultDueDays)},
             {"alertDays", std::to_string(values.alertDays)},
             {"reminders", values.reminders},
@@ -63,6 +80,8 @@ void SettingsPage(Visit& visit) {
             {"mostDue", std::to_string(app::kMostDueDays)},
             {"minPassword", std::to_string(app::kMinPasswordLength)}});
 }
+
+void SettingsPage(Visit& visit) { SendSettings(visit); }
 
 void PasswordSave(Visit& visit) {
   const std::string password = Param(visit.request, "password");
@@ -84,6 +103,11 @@ void DetailsSave(Visit& visit) {
   std::optional<std::string> newEmail;
   if (name != now.userName) newName = name;
   if (email != now.email) newEmail = email;
+  if (const auto errors = app::CheckOwnDetails(name, email); !errors.empty()) {
+    visit.response.status = 400;
+    const app::OwnDetails typed{name, email, now.mayChange};
+    return SendSettings(visit, &typed, errors);
+  }
   if (newName || newEmail) app::OwnDetailsEdit(visit.session, newName, newEmail);
   Redirect(visit.response, Confirmed("/settings", newName || newEmail ? "details" : "unchanged"));
 }
