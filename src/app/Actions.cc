@@ -10,6 +10,7 @@
 
 #include "app/Admin.h"
 #include "app/Errors.h"
+#include "app/Forms.h"
 #include "app/Internal.h"
 #include "app/Notify.h"
 #include "kvaction/Enums.h"
@@ -114,6 +115,30 @@ struct Value {
   vb::Variant value;
 };
 
+// A value of a validated column: one the database keeps for it (in its kept spelling), unless
+// it keeps none or the person may add values (right 51).
+void CheckValidValue(Session& session, const std::string& column, vb::Variant& value,
+                     std::string_view text) {
+  if (value.IsNull()) return;
+  const std::vector<std::string> valid = ValidValues(session, column);
+  const auto known = std::find_if(valid.begin(), valid.end(),
+                                  [&](const std::string& v) { return vb::EqualsText(v, text); });
+  if (known != valid.end()) {
+    value = vb::Variant(*known);
+  } else if (!valid.empty() && !MayAddValidValues(session)) {
+    throw Invalid(column, text, fmt::format("one of {}", fmt::join(valid, ", ")));
+  }
+}
+
+// A right-51 holder's new values of the validated columns join their lists.
+void RememberNewValues(Session& session, const internal::ColumnValues& values) {
+  for (const auto& [column, value] : values) {
+    if (IsValidatedColumn(column) && !value.IsNull()) {
+      RememberValidValues(session, column, {vb::TextOf(value)});
+    }
+  }
+}
+
 // The person's values, checked: the person columns take user IDs and carry the name with them.
 std::vector<Value> Checked(Session& session, const FieldTexts& texts) {
   std::vector<Value> values;
@@ -136,6 +161,7 @@ std::vector<Value> Checked(Session& session, const FieldTexts& texts) {
       continue;
     }
     vb::Variant value = Parse(session, column, text);
+    if (IsValidatedColumn(column.name)) CheckValidValue(session, column.name, value, text);
     if (vb::EqualsText(column.name, "Reviewed") && !value.IsNull() &&
         !IsReviewStatus(vb::CLng(value))) {
       throw Invalid(column.name, text, kReviewForm);
@@ -149,6 +175,7 @@ std::vector<Value> Checked(Session& session, const FieldTexts& texts) {
 void Store(Session& session, int32_t actionID, const internal::ColumnValues& values) {
   kvdata::RunInTransaction(internal::Connection(session), [&] {
     internal::UpdateAction(session, actionID, values);
+    RememberNewValues(session, values);
     (void)NoticeOfChange(session, actionID);
   });
 }
@@ -237,6 +264,28 @@ bool IsNewActionColumn(std::string_view column) {
                      [&](std::string_view name) { return vb::EqualsText(name, column); });
 }
 
+FieldErrors CheckFields(Session& session, const FieldTexts& values, bool adding) {
+  FieldErrors errors;
+  const auto add = [&](const std::string& column, const std::string& description) {
+    const std::string prefix = column + ": ";
+    errors.push_back({column, description.starts_with(prefix) ? description.substr(prefix.size())
+                                                              : description});
+  };
+  bool subject = false;
+  bool emptied = false;
+  for (const auto& value : values) {
+    if (vb::EqualsText(value.first, "Subject")) (value.second.empty() ? emptied : subject) = true;
+    try {
+      (void)Checked(session, {value});
+    } catch (const vb::ComError& error) {
+      if (KindOf(error) != ErrorKind::InvalidInput) throw;
+      add(value.first, error.description());
+    }
+  }
+  if (adding ? !subject : emptied) add("Subject", "a subject is required");
+  return errors;
+}
+
 int32_t Add(Session& session, const FieldTexts& texts) {
   internal::Require(session, kvaction::arAddActions, "adding an action");
   std::vector<Value> values = Checked(session, texts);
@@ -275,6 +324,9 @@ int32_t Add(Session& session, const FieldTexts& texts) {
     if (id == 0) {
       throw vb::ComError(kNotStored, std::string(kSource), "The action could not be stored.");
     }
+    internal::ColumnValues stored;
+    for (const auto& value : values) stored.emplace_back(value.column.name, value.value);
+    RememberNewValues(session, stored);
     (void)NoticeOfChange(session, id);
   });
   return id;

@@ -33,6 +33,17 @@ using FieldTexts = std::vector<std::pair<std::string, std::string>>;
 /// rest the database assigns or later work sets; add offers and import takes only these.
 [[nodiscard]] bool IsNewActionColumn(std::string_view column);
 
+/// What is wrong with one value a person typed: the column and the reason in words (without
+/// the column's name, which the form shows beside it).
+struct FieldError {
+  std::string column;
+  std::string message;
+};
+using FieldErrors = std::vector<FieldError>;
+/// Every value's problem at once, as Add (adding) or Edit would raise the first of them: forms
+/// show them all beside their fields. A new action needs a Subject; an edit may not empty it.
+[[nodiscard]] FieldErrors CheckFields(Session& session, const FieldTexts& values, bool adding);
+
 /// Adds an action (right 50). Subject is required; the assignee defaults to the person.
 /// Returns the new ActionID.
 int32_t Add(Session& session, const FieldTexts& values);

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <array>
+#include <utility>
 
 #include "app/Errors.h"
 #include "app/Internal.h"
@@ -116,31 +117,59 @@ ado::RecordsetPtr GroupRow(Session& session, int32_t groupID) {
   return rs;
 }
 
-// The keys a person may read and set, with the form of their values.
+// The keys a person may read and set, with the form of their values and the words the settings
+// page shows: its group, a label and a line of help.
 struct SettingKey {
   std::string_view key;
   ado::DataTypeEnum type;
+  std::string_view group;
+  std::string_view label;
+  std::string_view help;
   bool settable = true;
 };
+constexpr std::string_view kMail = "E-mail notices";
+constexpr std::string_view kRelay = "Mail relay";
+constexpr std::string_view kReminders = "Daily reminders";
+constexpr std::string_view kFiles = "Attachments";
+constexpr std::string_view kDefaults = "New actions and new users";
+constexpr std::string_view kAbout = "About this database";
 constexpr std::array<SettingKey, 17> kSettings = {{
-    {"SMTPHost", ado::adVarWChar},
-    {"SMTPDefault", ado::adBoolean},
-    {"AutoEmail", ado::adBoolean},
-    {"AttachmentPath", ado::adVarWChar},
-    {"AttachmentURL", ado::adVarWChar},
-    {"AttachmentMode", ado::adSmallInt},
-    {"DueDays", ado::adSmallInt},
-    {"DefaultWorkgroup", ado::adInteger},
-    {"WebURL", ado::adVarWChar},
+    {"SMTPHost", ado::adVarWChar, kRelay, "Relay address",
+     "host, host:port or an smtp:// or smtps:// address. Empty: nothing is delivered."},
+    {"SMTPDefault", ado::adBoolean, kMail, "Send through the relay by default",
+     "Whether programs that send mail use the relay below unless told otherwise."},
+    {"AutoEmail", ado::adBoolean, kMail, "Send a notice on every change",
+     "Mails the other party of an action whenever it changes."},
+    {"AttachmentPath", ado::adVarWChar, kFiles, "Folder for uploaded files",
+     "A folder on the server; uploading files needs it."},
+    {"AttachmentURL", ado::adVarWChar, kFiles, "Base address of attachments",
+     "For other programs: where they reach attached files."},
+    {"AttachmentMode", ado::adSmallInt, kFiles, "Attachment address mode",
+     "0: attachment lists carry the base address above; any other number: no address."},
+    {"DueDays", ado::adSmallInt, kDefaults, "Days until a new action is due",
+     "Used for people who did not choose their own number of days."},
+    {"DefaultWorkgroup", ado::adInteger, kDefaults, "Workgroup of new users",
+     "The workgroup a new user joins unless another is chosen."},
+    {"WebURL", ado::adVarWChar, kMail, "Address of this web site",
+     "Notices and reminders link to each action under it, e.g. https://actions.example.org/. "
+     "Empty: no links."},
     // Delivery and reminders (docs/notifications.md); the relay's password is never stored.
-    {"SMTPSecurity", ado::adVarWChar},
-    {"SMTPUser", ado::adVarWChar},
-    {"SMTPCAFile", ado::adVarWChar},
-    {"SMTPTimeout", ado::adSmallInt},
-    {"TimeZone", ado::adVarWChar},
-    {"ReminderTime", ado::adVarWChar},
-    {"ReminderFrom", ado::adVarWChar},
-    {"Version", ado::adVarWChar, false},
+    {"SMTPSecurity", ado::adVarWChar, kRelay, "Encryption",
+     "none, starttls (required) or tls (implicit, usually port 465)."},
+    {"SMTPUser", ado::adVarWChar, kRelay, "Relay login name",
+     "Empty: no login. The password is given to the server, never stored here."},
+    {"SMTPCAFile", ado::adVarWChar, kRelay, "Trusted certificates file",
+     "A PEM file of a private relay's certificate authority. Empty: the system's."},
+    {"SMTPTimeout", ado::adSmallInt, kRelay, "Delivery time limit (seconds)",
+     "How long one delivery may take. Empty: 60."},
+    {"TimeZone", ado::adVarWChar, kReminders, "Time zone",
+     "A name such as Europe/Berlin; whose date is today and whose clock the time below reads."},
+    {"ReminderTime", ado::adVarWChar, kReminders, "Time of day",
+     "HH:MM (24-hour) at which the server sends the day's reminders. Empty: none are sent."},
+    {"ReminderFrom", ado::adVarWChar, kReminders, "Sender address",
+     "The From address of reminder mails."},
+    {"Version", ado::adVarWChar, kAbout, "Database version", "Written when the database was made.",
+     false},
 }};
 
 const SettingKey& KnownSetting(std::string_view key) {
@@ -224,14 +253,11 @@ void UserAdd(Session& session, const NewUser& user) {
   });
 }
 
-void UserEdit(Session& session, std::string_view userID, const UserChanges& changes) {
-  internal::Require(session, kvaction::arAddEditUsers, "editing a user");
-  const auto row = UserRow(session, userID);
-  const int32_t from = GroupOf(*row);
-  if (from == kSuperUserGroup && !internal::IsSuper(session) &&
-      (changes.userName || changes.email)) {
-    throw Refusal("editing a SuperUser", kvaction::arSuperUser);
-  }
+namespace {
+
+// Stores a user's changes once they were allowed; from is the user's workgroup now.
+void StoreUserChanges(Session& session, std::string_view userID, int32_t from,
+                      const UserChanges& changes) {
   CheckUserTexts(changes.userName.value_or(""), changes.email.value_or(""));
   if (changes.group) CheckMove(session, userID, from, *changes.group);
   // The directory renames through a connection of its own, so the rename runs before the
@@ -258,6 +284,55 @@ void UserEdit(Session& session, std::string_view userID, const UserChanges& chan
                        fmt::format("User {} changed: {}", userID, fmt::join(said, ", ")));
     }
   });
+}
+
+}  // namespace
+
+void UserEdit(Session& session, std::string_view userID, const UserChanges& changes) {
+  internal::Require(session, kvaction::arAddEditUsers, "editing a user");
+  const auto row = UserRow(session, userID);
+  const int32_t from = GroupOf(*row);
+  if (from == kSuperUserGroup && !internal::IsSuper(session) &&
+      (changes.userName || changes.email)) {
+    throw Refusal("editing a SuperUser", kvaction::arSuperUser);
+  }
+  StoreUserChanges(session, userID, from, changes);
+}
+
+FieldErrors CheckOwnDetails(std::string_view userName, std::string_view email) {
+  FieldErrors errors;
+  const auto check = [&](const std::string& field, const auto& run) {
+    try {
+      run();
+    } catch (const vb::ComError& error) {
+      if (KindOf(error) != ErrorKind::InvalidInput) throw;
+      const std::string prefix = field + ": ";
+      const std::string& description = error.description();
+      errors.push_back({field, description.starts_with(prefix) ? description.substr(prefix.size())
+                                                               : description});
+    }
+  };
+  check("name", [&] {
+    if (userName.empty()) throw Invalid("name", {}, "a name is required");
+    internal::CheckSize("name", userName, kNameSize);
+  });
+  check("email", [&] { internal::CheckEmail(email); });
+  return errors;
+}
+
+OwnDetails OwnDetailsOf(Session& session) {
+  const auto row = UserRow(session, session.userID());
+  return {vb::TextOf((*row)["UserName"].Value()), vb::TextOf((*row)["Email"].Value()),
+          Can(session, kvaction::arChangePassword)};
+}
+
+void OwnDetailsEdit(Session& session, std::optional<std::string> userName,
+                    std::optional<std::string> email) {
+  internal::Require(session, kvaction::arChangePassword, "changing one's own name or e-mail");
+  if (userName && userName->empty()) throw Invalid("name", {}, "a name is required");
+  const auto row = UserRow(session, session.userID());
+  StoreUserChanges(session, session.userID(), GroupOf(*row),
+                   {std::move(userName), std::move(email), std::nullopt});
 }
 
 void UserDelete(Session& session, std::string_view userID, std::string_view reassignTo) {
@@ -416,9 +491,17 @@ const std::vector<std::string>& SettingKeys() {
   return keys;
 }
 
+const std::vector<std::string>& SettingGroups() {
+  static const std::vector<std::string> groups = {std::string(kMail),      std::string(kRelay),
+                                                  std::string(kReminders), std::string(kFiles),
+                                                  std::string(kDefaults),  std::string(kAbout)};
+  return groups;
+}
+
 SettingForm SettingFormOf(std::string_view key) {
   const SettingKey& known = KnownSetting(key);
-  return {known.type, known.settable};
+  return {known.type, known.settable, std::string(known.group), std::string(known.label),
+          std::string(known.help)};
 }
 
 vb::Variant SettingGet(Session& session, std::string_view key) {
@@ -438,6 +521,41 @@ void SettingSet(Session& session, std::string_view key, std::string_view value) 
     settings->Save();
     internal::Record(session, evSettingChanged, 0, fmt::format("Setting {} changed", known.key));
   });
+}
+
+FieldErrors SettingsSet(Session& session, const std::vector<SettingText>& values) {
+  internal::RequireSuper(session, "changing settings");
+  const auto settings = session.action().DataServer()->Settings();
+  FieldErrors errors;
+  std::vector<std::pair<const SettingKey*, vb::Variant>> changed;
+  for (const auto& [key, text] : values) {
+    try {
+      const SettingKey& known = KnownSetting(key);
+      if (!known.settable) throw Invalid("setting", key, "a key that can be changed");
+      // A form sends every field: an empty one leaves the setting unset, whatever its type.
+      vb::Variant value = text.empty() ? vb::Variant() : SettingValue(session, known, text);
+      const vb::Variant now = settings->Value(known.key);
+      const auto textOf = [](const vb::Variant& v) {
+        return v.IsNull() || v.IsEmpty() ? std::string() : vb::TextOf(v);
+      };
+      if (textOf(value) != textOf(now)) changed.emplace_back(&known, std::move(value));
+    } catch (const vb::ComError& error) {
+      if (KindOf(error) != ErrorKind::InvalidInput) throw;
+      const std::string prefix = key + ": ";
+      const std::string& description = error.description();
+      errors.push_back(
+          {key, description.starts_with(prefix) ? description.substr(prefix.size()) : description});
+    }
+  }
+  if (!errors.empty() || changed.empty()) return errors;
+  kvdata::RunInTransaction(internal::Connection(session), [&] {
+    for (const auto& [known, value] : changed) {
+      settings->Value(known->key, value);
+      internal::Record(session, evSettingChanged, 0, fmt::format("Setting {} changed", known->key));
+    }
+    settings->Save();
+  });
+  return errors;
 }
 
 ado::RecordsetPtr Sql(Session& session, std::string_view statement) {

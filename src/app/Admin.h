@@ -5,9 +5,11 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "ado/Recordset.h"
+#include "app/Actions.h"
 #include "app/Session.h"
 #include "vb/Variant.h"
 
@@ -44,6 +46,20 @@ struct UserChanges {
 };
 /// Edits a user (right 41; workgroup moves follow SetWorkgroup; the last SuperUser stays -1).
 void UserEdit(Session& session, std::string_view userID, const UserChanges& changes);
+/// The person's own name and e-mail address, as "My settings" shows them (no right needed).
+struct OwnDetails {
+  std::string userName;
+  std::string email;
+  bool mayChange = false;  ///< right 70 (OwnDetailsEdit)
+};
+[[nodiscard]] OwnDetails OwnDetailsOf(Session& session);
+/// Every problem of a new name and address at once (the checks OwnDetailsEdit makes), for a form
+/// to show beside its fields "name" and "email".
+[[nodiscard]] FieldErrors CheckOwnDetails(std::string_view userName, std::string_view email);
+/// Changes the person's own name or e-mail address (right 70, as one's own password; unset
+/// members stay). The same checks as UserEdit: a name is required, an address has an '@'.
+void OwnDetailsEdit(Session& session, std::optional<std::string> userName,
+                    std::optional<std::string> email);
 /// Deletes a user (right 42). Open actions the user is assignee or originator of need
 /// reassignTo (a known user), else kRefused naming them. The last SuperUser cannot go.
 void UserDelete(Session& session, std::string_view userID, std::string_view reassignTo = {});
@@ -72,12 +88,25 @@ void WorkgroupDelete(Session& session, int32_t groupID);
 struct SettingForm {
   ado::DataTypeEnum type = ado::adVarWChar;
   bool settable = true;
+  std::string group;  ///< the heading the settings page shows it under
+  std::string label;  ///< what it is called there
+  std::string help;   ///< one line on what it does and the form of its value
 };
 [[nodiscard]] SettingForm SettingFormOf(std::string_view key);
+/// The groups of SettingForm in the order the settings page shows them.
+[[nodiscard]] const std::vector<std::string>& SettingGroups();
 /// A setting (SuperUser). Raises kInvalidInput for an unknown key.
 [[nodiscard]] vb::Variant SettingGet(Session& session, std::string_view key);
 /// Sets a setting from its text form (SuperUser), checked against the key's type, and saves.
 void SettingSet(Session& session, std::string_view key, std::string_view value);
+
+/// A setting's key and the text of its new value.
+using SettingText = std::pair<std::string, std::string>;
+/// Sets several settings at once (SuperUser), as one form saves them: every value is checked as
+/// SettingSet checks it (an empty text unsets any key) and the problems are returned all together
+/// (nothing is stored then); otherwise the values that differ from the stored ones are stored in
+/// one transaction, each recorded.
+[[nodiscard]] FieldErrors SettingsSet(Session& session, const std::vector<SettingText>& values);
 
 /// Runs one SQL statement as it is (SuperUser only). An administrator's tool that bypasses every
 /// rule of this layer: no rights per action, no input checks, no history. Returns the rows of a

@@ -14,6 +14,7 @@
 #include "app/Attachments.h"
 #include "app/Calendar.h"
 #include "app/Errors.h"
+#include "app/Forms.h"
 #include "app/Lists.h"
 #include "app/Mailer.h"
 #include "app/Rights.h"
@@ -60,7 +61,7 @@ class AppTest : public kvdata::testing::DatabaseTest {
     if (!reader_) reader_ = Connect();
     return kvdata::testing::TablesText(
         *reader_, {"actions", "ActionEvents", "ActionAttachments", "ActionQueries", "ActionGroups",
-                   "Users", "ActionConfig", "ActionSessions"});
+                   "Users", "ActionConfig", "ActionSessions", "ActionKeywords"});
   }
   std::vector<std::string> HistoryOf(int32_t actionID) {
     auto rs = History(As(kLead), actionID);
@@ -126,6 +127,19 @@ TEST_P(AppTest, EachCommandIsAllowedExactlyToItsRolesAndARefusalChangesNothing) 
       {"own password", all, [](Session& s, int32_t) { UserPassword(s, s.userID(), "password8"); }},
       {"settings get", {kLead}, [](Session& s, int32_t) { (void)SettingGet(s, "SMTPHost"); }},
       {"sql", {kLead}, [](Session& s, int32_t) { (void)Sql(s, "update Users set GroupID = -1"); }},
+      {"valid values",
+       {kLead},
+       [](Session& s, int32_t) {
+         SetValidValues(s, "Priority", {"High", "Low"});
+       }},
+      {"settings at once",
+       {kLead},
+       [](Session& s, int32_t) {
+         ASSERT_TRUE(SettingsSet(s, {{"DueDays", "9"}}).empty());
+       }},
+      {"own name", all, [](Session& s, int32_t) { OwnDetailsEdit(s, "New name", std::nullopt); }},
+      {"who changed it", all,
+       [](Session& s, int32_t id) { EXPECT_EQ(ChangesSince(s, id, 0).size(), 1u); }},
   };
   for (const auto& entry : cases) {
     for (const Role role : all) {

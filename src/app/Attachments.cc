@@ -4,6 +4,7 @@
 #include <fmt/format.h>
 
 #include <algorithm>
+#include <map>
 #include <utility>
 
 #include "app/Admin.h"
@@ -78,6 +79,47 @@ ado::RecordsetPtr AttachmentList(Session& session, int32_t actionID) {
   return session.action().AttachmentRecordset(actionID);
 }
 
+std::string_view MediaTypeOf(std::string_view fileName) {
+  static const std::map<std::string, std::string_view, std::less<>> types = {
+      {"txt", "text/plain; charset=utf-8"},
+      {"csv", "text/csv; charset=utf-8"},
+      {"log", "text/plain; charset=utf-8"},
+      {"pdf", "application/pdf"},
+      {"png", "image/png"},
+      {"jpg", "image/jpeg"},
+      {"jpeg", "image/jpeg"},
+      {"gif", "image/gif"},
+      {"webp", "image/webp"},
+      {"zip", "application/zip"},
+      {"json", "application/json"},
+      {"doc", "application/msword"},
+      {"xls", "application/vnd.ms-excel"},
+      {"ppt", "application/vnd.ms-powerpoint"},
+      {"docx", "application/vnd.openxmlformats-officedocument.wordprocessingml.document"},
+      {"xlsx", "application/vnd.openxmlformats-officedocument.spreadsheetml.sheet"},
+      {"pptx", "application/vnd.openxmlformats-officedocument.presentationml.presentation"},
+      {"odt", "application/vnd.oasis.opendocument.text"},
+      {"ods", "application/vnd.oasis.opendocument.spreadsheet"},
+  };
+  const size_t dot = fileName.rfind('.');
+  if (dot == std::string_view::npos) return "application/octet-stream";
+  const auto found = types.find(vb::LCase(fileName.substr(dot + 1)));
+  return found == types.end() ? std::string_view("application/octet-stream") : found->second;
+}
+
+AttachmentFile AttachmentDownload(Session& session, int32_t attachmentID) {
+  const auto rs = session.action().AttachmentRecordset(0, attachmentID);
+  if (!rs || rs->IsEOF()) throw NotFound("attachment", "ID", fmt::format("{}", attachmentID));
+  // Older programs stored the whole path a file came from; the name is its last part.
+  std::string name = vb::TextOf((*rs)["URL"].Value());
+  if (const size_t slash = name.find_last_of("/\\"); slash != std::string::npos) {
+    name.erase(0, slash + 1);
+  }
+  if (name.empty()) name = fmt::format("attachment-{}", attachmentID);
+  const std::string_view type = MediaTypeOf(name);
+  return {name, std::string(type), AttachmentBytes(session, attachmentID)};
+}
+
 std::string AttachmentBytes(Session& session, int32_t attachmentID) {
   (void)AttachmentOwner(session, attachmentID);
   std::string encoding;
@@ -90,42 +132,6 @@ std::string AttachmentBytes(Session& session, int32_t attachmentID) {
   auto bytes = kvdata::FromBase64(data);
   if (!bytes) throw Invalid("attachment", {}, "stored as valid base64");
   return std::move(*bytes);
-}
-
-std::string MediaTypeOf(std::string_view name) {
-  static constexpr std::pair<std::string_view, std::string_view> kTypes[] = {
-      {"png", "image/png"},
-      {"jpg", "image/jpeg"},
-      {"jpeg", "image/jpeg"},
-      {"gif", "image/gif"},
-      {"webp", "image/webp"},
-      {"svg", "image/svg+xml"},
-      {"txt", "text/plain"},
-      {"csv", "text/csv"},
-      {"pdf", "application/pdf"},
-      {"zip", "application/zip"},
-      {"json", "application/json"},
-      {"xml", "application/xml"},
-      {"html", "text/html"},
-      {"htm", "text/html"},
-      {"doc", "application/msword"},
-      {"docx", "application/vnd.openxmlformats-officedocument.wordprocessingml.document"},
-      {"xls", "application/vnd.ms-excel"},
-      {"xlsx", "application/vnd.openxmlformats-officedocument.spreadsheetml.sheet"},
-      {"ppt", "application/vnd.ms-powerpoint"},
-      {"pptx", "application/vnd.openxmlformats-officedocument.presentationml.presentation"},
-      {"odt", "application/vnd.oasis.opendocument.text"},
-      {"ods", "application/vnd.oasis.opendocument.spreadsheet"},
-      {"eml", "message/rfc822"},
-      {"msg", "application/vnd.ms-outlook"}};
-  const auto dot = name.rfind('.');
-  if (dot != std::string_view::npos) {
-    const std::string_view extension = name.substr(dot + 1);
-    for (const auto& [known, type] : kTypes) {
-      if (vb::EqualsText(extension, known)) return std::string(type);
-    }
-  }
-  return "application/octet-stream";
 }
 
 bool IsPreviewImage(std::string_view mediaType) {
@@ -172,7 +178,7 @@ std::vector<AttachmentFacts> AttachmentFactsOf(Session& session, int32_t actionI
 PreviewImage AttachmentPreview(Session& session, int32_t attachmentID) {
   const auto rs = session.action().AttachmentRecordset(0, attachmentID);
   if (!rs || rs->IsEOF()) throw NotFound("attachment", "ID", fmt::format("{}", attachmentID));
-  std::string type = MediaTypeOf(vb::TextOf((*rs)["URL"].Value()));
+  std::string type(MediaTypeOf(vb::TextOf((*rs)["URL"].Value())));
   rs->Close();
   if (!IsPreviewImage(type)) {
     throw NotFound("picture attachment", "ID", fmt::format("{}", attachmentID));

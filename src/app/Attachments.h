@@ -42,12 +42,20 @@ int32_t AttachmentAdd(Session& session, int32_t actionID, const NewAttachment& a
 /// raises kNotFound (also for a link without content), kInvalidInput when the stored content
 /// does not decode.
 [[nodiscard]] std::string AttachmentBytes(Session& session, int32_t attachmentID);
-/// The media type a file's name gives by its extension (letter case ignored);
-/// "application/octet-stream" when the extension is not a known one.
-[[nodiscard]] std::string MediaTypeOf(std::string_view name);
-/// Whether a media type is a picture a page may show inline: PNG, JPEG, GIF or WebP (not SVG,
-/// which can hold script).
+/// The media type of a file by its name's extension (letter case ignored), from a short list of
+/// common types; "application/octet-stream" for any other. Never a type a browser runs as a page
+/// (HTML, SVG, XML): those are read as text/plain or octet-stream.
+[[nodiscard]] std::string_view MediaTypeOf(std::string_view fileName);
+/// Whether a media type is an image a browser shows safely (PNG, JPEG, GIF, WebP).
 [[nodiscard]] bool IsPreviewImage(std::string_view mediaType);
+/// A file attachment as it is downloaded: the name it was attached under (without any folder),
+/// its media type and its bytes (AttachmentBytes).
+struct AttachmentFile {
+  std::string name;
+  std::string mediaType;
+  std::string bytes;
+};
+[[nodiscard]] AttachmentFile AttachmentDownload(Session& session, int32_t attachmentID);
 /// A size in bytes as people read it: "512 bytes", "12 KB", "3.4 MB".
 [[nodiscard]] std::string SizeText(std::size_t bytes);
 

@@ -15,6 +15,7 @@
 #include "app/Actions.h"
 #include "app/Attachments.h"
 #include "app/Errors.h"
+#include "app/Forms.h"
 #include "app/Lists.h"
 #include "app/Profile.h"
 #include "app/Rights.h"
@@ -22,15 +23,115 @@
 #include "app/WebSupport.h"
 #include "kvaction/Enums.h"
 #include "vb/Convert.h"
+#include "web/EmbeddedFiles.h"
 
 namespace web {
 namespace {
 
-// The label of an edit form's column: user-ID columns read as their role.
+// The label of a form's column: user-ID columns read as their role.
 std::string FormLabel(app::Session& session, const std::string& column) {
-  if (column == "AssigneeID") return app::LabelOf(session, "Assignee") + " (user ID)";
-  if (column == "OriginatorID") return app::LabelOf(session, "Originator") + " (user ID)";
+  if (column == "AssigneeID") return app::LabelOf(session, "Assignee");
+  if (column == "OriginatorID") return app::LabelOf(session, "Originator");
   return app::LabelOf(session, column);
+}
+
+// One field of a new or edit form: the column, the value shown, and the value the edit started
+// from (editing only).
+struct FormField {
+  std::string column;
+  std::string value;
+  bool editable = true;
+  bool required = false;
+  const std::string* base = nullptr;
+  std::string hint;
+};
+
+const app::FieldError* ErrorOf(const app::FieldErrors& errors, const std::string& column) {
+  const auto found = std::find_if(errors.begin(), errors.end(),
+                                  [&](const app::FieldError& e) { return e.column == column; });
+  return found == errors.end() ? nullptr : &*found;
+}
+
+mstch::array Options(const std::vector<std::pair<std::string, std::string>>& values,
+                     const std::string& selected) {
+  mstch::array options;
+  for (const auto& [value, text] : values) {
+    options.emplace_back(
+        mstch::map{{"value", value}, {"text", text}, {"selected", value == selected}});
+  }
+  return options;
+}
+
+// A field as HTML (form-field.mustache): people picked from a list of names, validated columns
+// from their valid values, dates as date inputs, each with its error beside it.
+std::string FieldHtml(Visit& visit, const FormField& field, const app::FieldErrors& errors) {
+  auto& session = visit.session;
+  const app::FieldKind kind = app::FieldKindOf(session, field.column);
+  const std::string type = kind == app::FieldKind::Date ? "date" : "text";
+  std::string hint = field.hint;
+  std::vector<std::pair<std::string, std::string>> choices;  // value, text
+  bool select = false;
+  if (field.editable && kind == app::FieldKind::Person) {
+    for (const auto& person : app::PeopleToPick(session)) {
+      choices.emplace_back(person.id, person.name);
+    }
+    if (!choices.empty()) hint = "A user ID: type part of a name to pick from the list.";
+  } else if (field.editable && kind == app::FieldKind::Choice) {
+    for (const auto& value : app::ValidValues(session, field.column)) {
+      choices.emplace_back(value, value);
+    }
+    select = !choices.empty() && !app::MayAddValidValues(session);
+    if (select) {
+      // A value stored before the list had it stays choosable, so the form shows the truth.
+      if (!field.value.empty() && std::none_of(choices.begin(), choices.end(),
+                                               [&](auto& c) { return c.first == field.value; })) {
+        choices.emplace_back(field.value, field.value + " (not in the list)");
+      }
+      choices.insert(choices.begin(), {"", "(none)"});
+    } else if (!choices.empty()) {
+      hint = "Pick one of the list, or type a new value.";
+    }
+  }
+  const app::FieldError* error = ErrorOf(errors, field.column);
+  std::vector<std::string> described;
+  if (!hint.empty()) described.push_back("h-" + field.column);
+  if (error) described.push_back("e-" + field.column);
+  const bool list = !select && !choices.empty();
+  mstch::map context{{"column", field.column},
+                     {"label", FormLabel(session, field.column)},
+                     {"value", field.value},
+                     {"editable", field.editable},
+                     {"required", field.required},
+                     {"hasBase", field.base != nullptr && field.editable},
+                     {"base", field.base ? *field.base : std::string()},
+                     {"long", kind == app::FieldKind::MultiLine},
+                     {"select", select},
+                     {"options", select ? Options(choices, field.value) : mstch::array()},
+                     {"input", kind != app::FieldKind::MultiLine && !select},
+                     {"type", type},
+                     {"list", list},
+                     {"suggestions", list ? Options(choices, {}) : mstch::array()},
+                     {"hint", hint},
+                     {"error", error ? error->message : std::string()},
+                     {"describedBy", fmt::format("{}", fmt::join(described, " "))}};
+  return mstch::render(EmbeddedFiles().at("form-field.mustache"), context);
+}
+
+// The list of errors above a form, each a link to its field, in the form's order of fields
+// (columns; the form's own problems last).
+std::string ErrorsHtml(Visit& visit, app::FieldErrors errors,
+                       const std::vector<std::string>& columns) {
+  const auto place = [&](const app::FieldError& error) {
+    return std::find(columns.begin(), columns.end(), error.column) - columns.begin();
+  };
+  std::stable_sort(errors.begin(), errors.end(),
+                   [&](const auto& a, const auto& b) { return place(a) < place(b); });
+  std::vector<ShownError> shown;
+  for (const auto& error : errors) {
+    shown.push_back({error.column.empty() ? std::string() : "f-" + error.column,
+                     FormLabel(visit.session, error.column), error.message});
+  }
+  return ErrorListHtml(shown);
 }
 
 bool IsLongText(std::string_view column) { return column == "Description" || column == "Result"; }
@@ -77,27 +178,57 @@ FormValues FormValuesOf(Visit& visit, int32_t actionID) {
   return values;
 }
 
+// The conflict page: who changed the action since the form was opened and when; for each field
+// both of them changed, both values and a choice; the person's other changes, which are saved
+// whichever values are chosen.
 void SendConflicts(Visit& visit, int32_t actionID, const FormValues& values,
-                   const app::EditResult& result) {
+                   const app::EditResult& result, int32_t since) {
+  auto& session = visit.session;
+  const auto row = app::Show(session, actionID);
+  mstch::array people;
+  for (const auto& person : app::ChangesSince(session, actionID, since)) {
+    people.emplace_back(mstch::map{{"name", person.name.empty() ? person.userID : person.name},
+                                   {"when", person.when}});
+  }
+  const auto conflicting = [&](const std::string& column) {
+    return std::any_of(result.conflicts.begin(), result.conflicts.end(),
+                       [&](const app::Conflict& c) { return vb::EqualsText(c.column, column); });
+  };
   mstch::array conflicts;
-  for (const auto& conflict : result.conflicts) {
-    conflicts.emplace_back(mstch::map{{"label", FormLabel(visit.session, conflict.column)},
-                                      {"base", conflict.base},
-                                      {"mine", conflict.mine},
-                                      {"theirs", conflict.theirs}});
-  }
-  // Keeping one's own values means editing again from what is stored now.
-  const auto row = app::Show(visit.session, actionID);
-  mstch::array keep;
+  mstch::array kept;
   for (const auto& [column, mine] : values.changes) {
-    keep.emplace_back(
-        mstch::map{{"column", column}, {"mine", mine}, {"current", Text(visit, *row, column)}});
+    // Each choice is an edit based on what is stored now: "theirs" sends no change.
+    const std::string current = app::FormValue(session, *row, column);
+    const std::string label = FormLabel(session, column);
+    if (!conflicting(column)) {
+      kept.emplace_back(mstch::map{{"column", column},
+                                   {"label", label},
+                                   {"mine", mine},
+                                   {"shown", app::ShownFormText(session, column, mine)},
+                                   {"current", current}});
+      continue;
+    }
+    const std::string* base = TypedText(values.basedOn, column);
+    conflicts.emplace_back(
+        mstch::map{{"column", column},
+                   {"label", label},
+                   {"base", app::ShownFormText(session, column, base ? *base : std::string())},
+                   {"mine", mine},
+                   {"mineShown", app::ShownFormText(session, column, mine)},
+                   {"theirs", current},
+                   {"theirsShown", app::ShownFormText(session, column, current)}});
   }
+  const std::string number = Text(visit, *row, "ActionNumber");
   SendPage(visit, "conflict", "Conflicting changes",
            {{"id", std::to_string(actionID)},
-            {"number", Text(visit, *row, "ActionNumber")},
+            {"number", number},
+            {"actionLabel", app::LabelOf(session, "Action")},
+            {"since", std::to_string(app::LatestEvent(session, actionID))},
+            {"people", people},
+            {"hasPeople", !people.empty()},
             {"conflicts", conflicts},
-            {"keep", keep}});
+            {"kept", kept},
+            {"hasKept", !kept.empty()}});
 }
 
 }  // namespace
@@ -161,54 +292,72 @@ void ActionPage(Visit& visit, int32_t actionID) {
 
 namespace {
 
-// The edit form with the stored values, or, after a value was refused, with what was typed and
-// the reason, so that nothing typed is lost and the edit stays based on what was first shown.
+// The edit form with the stored values, or, after values were refused, with what was typed and
+// every reason beside its field, so that nothing typed is lost and the edit stays based on what
+// was first shown (and on the history as it was then: since).
 void SendEditForm(Visit& visit, int32_t actionID, const FormValues& typed = {},
-                  const std::string& message = {}) {
+                  const app::FieldErrors& errors = {}, std::string since = {}) {
   auto& session = visit.session;
   const auto row = app::Show(session, actionID);
+  if (since.empty()) since = std::to_string(app::LatestEvent(session, actionID));
   mstch::array fields;
+  std::vector<std::string> columns;
   for (const auto& column : app::EditColumns(session, actionID)) {
+    columns.push_back(column.column);
     const std::string* base = TypedText(typed.basedOn, column.column);
     const std::string* mine = TypedText(typed.changes, column.column);
-    const std::string shown = base ? *base : Text(visit, *row, column.column);
-    fields.emplace_back(mstch::map{{"column", column.column},
-                                   {"label", FormLabel(session, column.column)},
-                                   {"base", shown},
-                                   {"value", mine ? *mine : shown},
-                                   {"editable", column.editable},
-                                   {"long", IsLongText(column.column)}});
+    const std::string stored = app::FormValue(session, *row, column.column);
+    const std::string& shown = base ? *base : stored;
+    FormField field{column.column, mine ? *mine : shown, column.editable, false, &shown, {}};
+    fields.emplace_back(mstch::map{{"html", FieldHtml(visit, field, errors)}});
   }
   SendPage(visit, "edit", "Edit " + Text(visit, *row, "ActionNumber"),
            {{"id", std::to_string(actionID)},
             {"number", Text(visit, *row, "ActionNumber")},
+            {"since", since},
             {"fields", fields},
-            {"message", message},
-            {"hasMessage", !message.empty()},
-            {"dateForm", session.locale().ShortDatePattern()}});
+            {"errors", ErrorsHtml(visit, errors, columns)}});
 }
 
 }  // namespace
 
 void EditForm(Visit& visit, int32_t actionID) { SendEditForm(visit, actionID); }
 
+namespace {
+
+// The newest history event the form was opened after (0 for a form that names none, or an
+// action without history).
+int32_t SinceOf(const httplib::Request& request) {
+  const std::string text = Param(request, "since");
+  return text.empty() || text == "0" ? 0 : IdOf(text, "since");
+}
+
+}  // namespace
+
 void EditSave(Visit& visit, int32_t actionID) {
   const FormValues values = FormValuesOf(visit, actionID);
+  const std::string since = Param(visit.request, "since");
+  const app::FieldErrors errors = app::CheckFields(visit.session, values.changes, false);
   app::EditResult result;
   try {
-    result = app::Edit(visit.session, actionID, values.changes, values.basedOn);
+    if (errors.empty()) result = app::Edit(visit.session, actionID, values.changes, values.basedOn);
   } catch (const vb::ComError& error) {
     if (app::KindOf(error) != app::ErrorKind::InvalidInput) throw;
     visit.response.status = 400;
-    return SendEditForm(visit, actionID, values, error.description());
+    return SendEditForm(visit, actionID, values, {{"", error.description()}}, since);
   }
-  if (!result.stored) return SendConflicts(visit, actionID, values, result);
-  Redirect(visit.response, fmt::format("/action/{}", actionID));
+  if (!errors.empty()) {
+    visit.response.status = 400;
+    return SendEditForm(visit, actionID, values, errors, since);
+  }
+  if (!result.stored) return SendConflicts(visit, actionID, values, result, SinceOf(visit.request));
+  Redirect(visit.response, Confirmed(fmt::format("/action/{}", actionID),
+                                     result.merged.empty() ? "edited" : "merged"));
 }
 
 void MoveAction(Visit& visit, int32_t actionID) {
   app::Move(visit.session, actionID, Param(visit.request, "move"), Param(visit.request, "note"));
-  Redirect(visit.response, fmt::format("/action/{}", actionID));
+  Redirect(visit.response, Confirmed(fmt::format("/action/{}", actionID), "moved"));
 }
 
 void AttachmentUpload(Visit& visit, int32_t actionID) {
@@ -225,14 +374,11 @@ void AttachmentUpload(Visit& visit, int32_t actionID) {
     attachment.url = Param(visit.request, "url");
   }
   (void)app::AttachmentAdd(visit.session, actionID, attachment);
-  Redirect(visit.response, fmt::format("/action/{}", actionID));
+  Redirect(visit.response, Confirmed(fmt::format("/action/{}", actionID), "attached"));
 }
 
 void AttachmentDownload(Visit& visit, int32_t attachmentID) {
-  visit.response.set_header("Content-Disposition",
-                            fmt::format("attachment; filename=\"attachment-{}\"", attachmentID));
-  visit.response.set_content(app::AttachmentBytes(visit.session, attachmentID),
-                             "application/octet-stream");
+  SendAttachment(visit.response, app::AttachmentDownload(visit.session, attachmentID));
 }
 
 void AttachmentPreviewImage(Visit& visit, int32_t attachmentID) {
@@ -258,11 +404,6 @@ const std::vector<NewField>& NewFields() {
   return fields;
 }
 
-std::string NewFieldLabel(Visit& visit, const std::string& column) {
-  if (column == "AssigneeID") return app::LabelOf(visit.session, "Assignee") + " (user ID)";
-  return app::LabelOf(visit.session, column);
-}
-
 // What an empty due date becomes: the person's offset from today, else the database's.
 std::string DueHint(Visit& visit) {
   const int32_t days = app::PersonalValuesOf(visit.session).defaultDueDays;
@@ -272,24 +413,21 @@ std::string DueHint(Visit& visit) {
                      visit.session.locale().FormatShortDate(due));
 }
 
-void SendNewForm(Visit& visit, const app::FieldTexts& values, const std::string& message = {}) {
+void SendNewForm(Visit& visit, const app::FieldTexts& values, const app::FieldErrors& errors = {}) {
   mstch::array fields;
+  std::vector<std::string> columns;
   for (const auto& field : NewFields()) {
+    columns.push_back(field.column);
     const std::string* value = TypedText(values, field.column);
-    fields.emplace_back(mstch::map{{"column", field.column},
-                                   {"label", NewFieldLabel(visit, field.column)},
-                                   {"value", value ? *value : std::string()},
-                                   {"required", field.required},
-                                   {"long", field.longText},
-                                   {"isDue", field.column == "DateDue"}});
+    FormField form{field.column, value ? *value : std::string(),
+                   true,         field.required,
+                   nullptr,      field.column == "DateDue" ? DueHint(visit) : std::string()};
+    fields.emplace_back(mstch::map{{"html", FieldHtml(visit, form, errors)}});
   }
   SendPage(visit, "new", "New " + app::LabelOf(visit.session, "Action"),
            {{"fields", fields},
             {"actionLabel", app::LabelOf(visit.session, "Action")},
-            {"dueHint", DueHint(visit)},
-            {"message", message},
-            {"hasMessage", !message.empty()},
-            {"dateForm", visit.session.locale().ShortDatePattern()}});
+            {"errors", ErrorsHtml(visit, errors, columns)}});
 }
 
 bool CanDelete(Visit& visit, int32_t actionID) {
@@ -314,18 +452,28 @@ void NewActionSave(Visit& visit) {
     const std::string text = Param(visit.request, field.column);
     if (!text.empty()) values.emplace_back(field.column, text);
   }
-  try {
-    Redirect(visit.response, ActionPath(app::Add(visit.session, values)));
-  } catch (const vb::ComError& error) {
-    // A wrong value comes back in the form with everything typed, so nothing is lost.
-    if (app::KindOf(error) != app::ErrorKind::InvalidInput) throw;
-    visit.response.status = 400;
-    SendNewForm(visit, values, error.description());
+  // Wrong values come back in the form with everything typed, so nothing is lost.
+  app::FieldErrors errors = app::CheckFields(visit.session, values, true);
+  if (errors.empty()) {
+    try {
+      return Redirect(visit.response,
+                      Confirmed(ActionPath(app::Add(visit.session, values)), "created"));
+    } catch (const vb::ComError& error) {
+      if (app::KindOf(error) != app::ErrorKind::InvalidInput) throw;
+      errors.push_back({"", error.description()});
+    }
   }
+  visit.response.status = 400;
+  SendNewForm(visit, values, errors);
 }
 
+// A copy opens in its edit form, where the person changes what differs.
 void CopyAction(Visit& visit, int32_t actionID) {
-  Redirect(visit.response, ActionPath(app::Copy(visit.session, actionID)));
+  const int32_t copy = app::Copy(visit.session, actionID);
+  const auto columns = app::EditColumns(visit.session, copy);
+  const bool editable = std::any_of(columns.begin(), columns.end(),
+                                    [](const app::EditableColumn& c) { return c.editable; });
+  Redirect(visit.response, Confirmed(ActionPath(copy) + (editable ? "/edit" : ""), "copied"));
 }
 
 void DeleteConfirm(Visit& visit, int32_t actionID) {
@@ -351,14 +499,14 @@ void DeleteConfirm(Visit& visit, int32_t actionID) {
 
 void DeleteAction(Visit& visit, int32_t actionID) {
   app::Delete(visit.session, actionID);
-  Redirect(visit.response, "/");
+  Redirect(visit.response, Confirmed("/", "deleted"));
 }
 
 void AttachmentRemove(Visit& visit, int32_t attachmentID) {
   const std::string action = Param(visit.request, "action");
   const std::string back = action.empty() ? "/" : ActionPath(IdOf(action, "action"));
   app::AttachmentRemove(visit.session, attachmentID);
-  Redirect(visit.response, back);
+  Redirect(visit.response, Confirmed(back, "detached"));
 }
 
 void AddActionControls(Visit& visit, int32_t actionID, mstch::map& context) {

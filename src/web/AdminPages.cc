@@ -11,6 +11,7 @@
 #include <optional>
 #include <set>
 #include <span>
+#include <sstream>
 #include <utility>
 #include <vector>
 
@@ -18,8 +19,10 @@
 
 #include "app/Admin.h"
 #include "app/Errors.h"
+#include "app/Forms.h"
 #include "app/Labels.h"
 #include "app/Rights.h"
+#include "app/WebSupport.h"
 #include "kvaction/Action.h"
 #include "vb/Convert.h"
 #include "web/EmbeddedFiles.h"
@@ -72,19 +75,6 @@ void RequireConfirmed(const httplib::Request& request, std::string_view what) {
   if (Param(request, "confirm") != "yes") {
     throw app::Invalid("confirm", {}, fmt::format("ticked to {}", what));
   }
-}
-
-// What the last change did, from the fixed words a redirect names (nothing else is echoed).
-std::string Notice(const Visit& visit) {
-  static const std::map<std::string, std::string, std::less<>> notices = {
-      {"added", "Added."},
-      {"changed", "Changes saved."},
-      {"unchanged", "Nothing was changed."},
-      {"password", "Password set; the user's sessions have ended."},
-      {"deleted", "Deleted."},
-  };
-  const auto found = notices.find(Param(visit.request, "saved"));
-  return found == notices.end() ? std::string() : found->second;
 }
 
 // --- Workgroups and the rights catalogue ------------------------------------------------------
@@ -243,8 +233,7 @@ void UsersPage(Visit& visit) {
            {{"users", users},
             {"canAdd", app::Can(session, arAddEditUsers)},
             {"groups", GroupOptions(session, groups, std::nullopt)},
-            {"minPassword", std::to_string(app::kMinPasswordLength)},
-            {"notice", Notice(visit)}});
+            {"minPassword", std::to_string(app::kMinPasswordLength)}});
 }
 
 void UserPage(Visit& visit) {
@@ -267,8 +256,7 @@ void UserPage(Visit& visit) {
             {"canEdit", app::Can(session, arAddEditUsers)},
             {"canDelete", app::Can(session, arDeleteUsers)},
             {"others", others},
-            {"minPassword", std::to_string(app::kMinPasswordLength)},
-            {"notice", Notice(visit)}});
+            {"minPassword", std::to_string(app::kMinPasswordLength)}});
 }
 
 void UserAddSave(Visit& visit) {
@@ -336,9 +324,8 @@ void WorkgroupsPage(Visit& visit) {
                                  {"members", std::to_string(members[group.id])},
                                  {"href", WorkgroupHref(group.id)}});
   }
-  SendPage(
-      visit, "admin-workgroups", "Workgroups",
-      {{"workgroups", rows}, {"catalogue", Catalogue(session, {})}, {"notice", Notice(visit)}});
+  SendPage(visit, "admin-workgroups", "Workgroups",
+           {{"workgroups", rows}, {"catalogue", Catalogue(session, {})}});
 }
 
 void WorkgroupPage(Visit& visit) {
@@ -357,8 +344,7 @@ void WorkgroupPage(Visit& visit) {
             {"super", group.id == kSuperUserGroup},
             {"catalogue", Catalogue(session, RightsOf(group.rights))},
             {"members", members},
-            {"hasMembers", !members.empty()},
-            {"notice", Notice(visit)}});
+            {"hasMembers", !members.empty()}});
 }
 
 void WorkgroupAddSave(Visit& visit) {
@@ -381,23 +367,15 @@ void WorkgroupDeleteSave(Visit& visit) {
 
 // --- Settings and display labels ----------------------------------------------------------
 
-std::string_view TypeText(ado::DataTypeEnum type) {
-  switch (type) {
-    case ado::adBoolean:
-      return "yes or no";
-    case ado::adSmallInt:
-    case ado::adInteger:
-      return "whole number, 0 to 32767";
-    default:
-      return "text, at most 255 characters";
-  }
-}
-
+// One setting as the form shows it: typed shows what was sent (after a refusal), else the
+// stored value.
 mstch::map SettingOf(app::Session& session, const std::string& key,
-                     const std::vector<Workgroup>& groups) {
+                     const std::vector<Workgroup>& groups, const std::string* typed,
+                     const app::FieldErrors& errors) {
   const app::SettingForm form = app::SettingFormOf(key);
-  const vb::Variant value = app::SettingGet(session, key);
-  const bool unset = value.IsEmpty() || value.IsNull();
+  const vb::Variant stored = app::SettingGet(session, key);
+  const bool unset = stored.IsEmpty() || stored.IsNull();
+  const std::string value = typed ? *typed : unset ? std::string() : vb::TextOf(stored);
   const bool flag = form.type == ado::adBoolean;
   const bool workgroup = key == "DefaultWorkgroup";
   const bool number = !workgroup && (form.type == ado::adSmallInt || form.type == ado::adInteger);
@@ -407,14 +385,16 @@ mstch::map SettingOf(app::Session& session, const std::string& key,
       if (group.id == kSuperUserGroup) continue;
       options.emplace_back(mstch::map{{"value", std::to_string(group.id)},
                                       {"name", group.name},
-                                      {"selected", !unset && vb::CLng(value) == group.id}});
+                                      {"selected", value == std::to_string(group.id)}});
     }
   }
-  const bool on = flag && !unset && vb::CBool(value);
+  const bool on = flag && (typed ? *typed == "true" : !unset && vb::CBool(stored));
+  const auto error = std::find_if(errors.begin(), errors.end(),
+                                  [&](const app::FieldError& e) { return e.column == key; });
   return {{"key", key},
-          {"type", workgroup ? std::string("the workgroup new users join")
-                             : std::string(TypeText(form.type))},
-          {"value", unset ? std::string() : vb::TextOf(value)},
+          {"label", form.label},
+          {"help", form.help},
+          {"value", value},
           {"readonly", !form.settable},
           {"flag", flag && form.settable},
           {"on", on},
@@ -422,27 +402,76 @@ mstch::map SettingOf(app::Session& session, const std::string& key,
           {"number", number && form.settable},
           {"workgroup", workgroup && form.settable},
           {"options", options},
-          {"text", !flag && !number && !workgroup && form.settable}};
+          {"text", !flag && !number && !workgroup && form.settable},
+          {"error", error == errors.end() ? std::string() : error->message}};
 }
 
-void SettingsPage(Visit& visit) {
+// The settings page: the settings in their groups (one form), the valid values and the labels.
+void SendSettings(Visit& visit, const std::vector<app::SettingText>& typed = {},
+                  const app::FieldErrors& errors = {}) {
   auto& session = visit.session;
   RequireAny(session, {arSuperUser}, "the settings page");
   const auto groups = Workgroups(session);
-  mstch::array settings;
-  for (const auto& key : app::SettingKeys()) settings.emplace_back(SettingOf(session, key, groups));
+  mstch::array sections;
+  for (const auto& title : app::SettingGroups()) {
+    mstch::array settings;
+    for (const auto& key : app::SettingKeys()) {
+      if (app::SettingFormOf(key).group != title) continue;
+      settings.emplace_back(SettingOf(session, key, groups, TypedText(typed, key), errors));
+    }
+    sections.emplace_back(mstch::map{{"title", title}, {"settings", settings}});
+  }
+  std::vector<ShownError> shown;
+  for (const auto& error : errors) {
+    shown.push_back({"s-" + error.column, app::SettingFormOf(error.column).label, error.message});
+  }
+  mstch::array validated;
+  for (const std::string column : {"Category", "Priority"}) {
+    validated.emplace_back(mstch::map{
+        {"column", column},
+        {"label", app::LabelOf(session, column)},
+        {"values", fmt::format("{}", fmt::join(app::ValidValues(session, column), "\n"))}});
+  }
   mstch::array labels;
   for (const auto& label : app::Labels(session)) {
     labels.emplace_back(mstch::map{{"name", label.name}, {"label", label.label}});
   }
   SendPage(visit, "admin-settings", "Settings",
-           {{"settings", settings}, {"labels", labels}, {"notice", Notice(visit)}});
+           {{"groups", sections},
+            {"errors", ErrorListHtml(shown)},
+            {"validated", validated},
+            {"labels", labels}});
 }
 
-void SettingSave(Visit& visit) {
-  const std::string key = Param(visit.request, "key");
-  app::SettingSet(visit.session, key, Param(visit.request, "value"));
-  Redirect(visit.response, "/admin/settings?saved=changed#setting-" + QueryValue(key));
+void SettingsPage(Visit& visit) { SendSettings(visit); }
+
+// Saves the whole form at once: every value is checked first, and refused values come back
+// beside their fields with everything typed.
+void SettingsSave(Visit& visit) {
+  std::vector<app::SettingText> values;
+  for (const auto& key : app::SettingKeys()) {
+    const std::string field = "setting." + key;
+    if (visit.request.has_param(field)) values.emplace_back(key, Param(visit.request, field));
+  }
+  const app::FieldErrors errors = app::SettingsSet(visit.session, values);
+  if (errors.empty()) return Redirect(visit.response, Confirmed("/admin/settings", "changed"));
+  visit.response.status = 400;
+  SendSettings(visit, values, errors);
+}
+
+// Replaces each list the form sent, one value a line.
+void ValidValuesSave(Visit& visit) {
+  for (const std::string column : {"Category", "Priority"}) {
+    const std::string field = "valid." + column;
+    if (!visit.request.has_param(field)) continue;
+    std::vector<std::string> values;
+    std::string line;
+    for (std::istringstream text(Param(visit.request, field)); std::getline(text, line);) {
+      values.push_back(line);
+    }
+    app::SetValidValues(visit.session, column, values);
+  }
+  Redirect(visit.response, Confirmed("/admin/settings#valid-heading", "changed"));
 }
 
 // Sets the labels the form changed; a label left empty goes back to the name itself.

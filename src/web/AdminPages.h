@@ -24,7 +24,8 @@ void WorkgroupPage(Visit& visit);
 void WorkgroupEditSave(Visit& visit);
 void WorkgroupDeleteSave(Visit& visit);
 void SettingsPage(Visit& visit);
-void SettingSave(Visit& visit);
+void SettingsSave(Visit& visit);
+void ValidValuesSave(Visit& visit);
 void LabelsSave(Visit& visit);
 
 }  // namespace admin

@@ -419,10 +419,7 @@ void UploadAttachment(Call& call) {
 }
 
 void DownloadAttachment(Call& call) {
-  const int32_t id = call.Id();
-  call.response.set_header("Content-Disposition",
-                           fmt::format("attachment; filename=\"attachment-{}\"", id));
-  call.response.set_content(app::AttachmentBytes(call.session, id), "application/octet-stream");
+  SendAttachment(call.response, app::AttachmentDownload(call.session, call.Id()));
 }
 
 void RemoveAttachment(Call& call) {

@@ -523,7 +523,7 @@ void QuerySave(Visit& visit) {
   }
   const int32_t id = app::QueryAdd(visit.session, definition);
   if (share) app::QueryShare(visit.session, id, true);
-  Redirect(visit.response, QueryPath(id));
+  Redirect(visit.response, Confirmed(QueryPath(id), "query"));
 }
 
 void QueryUpdate(Visit& visit, int32_t queryID) {
@@ -536,12 +536,12 @@ void QueryUpdate(Visit& visit, int32_t queryID) {
 
 void QueryShare(Visit& visit, int32_t queryID) {
   app::QueryShare(visit.session, queryID, Checked(visit.request, "shared"));
-  Redirect(visit.response, "/queries");
+  Redirect(visit.response, Confirmed("/queries", "shared"));
 }
 
 void QueryDelete(Visit& visit, int32_t queryID) {
   app::QueryDelete(visit.session, queryID);
-  Redirect(visit.response, "/queries");
+  Redirect(visit.response, Confirmed("/queries", "unsaved"));
 }
 
 void AlertsPage(Visit& visit) {

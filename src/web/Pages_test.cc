@@ -19,6 +19,7 @@
 #include "app/Admin.h"
 #include "app/Attachments.h"
 #include "app/Import.h"
+#include "app/Forms.h"
 #include "app/Lists.h"
 #include "app/Profile.h"
 #include "app/WebSupport.h"
@@ -290,9 +291,12 @@ class AdminPagesTest : public PagesTest {
       const int32_t group = app::WorkgroupAdd(lead, user, {right, 70});
       app::UserAdd(lead, {user, user, "password1", "", group});
     }
+    // Reads the history, and may change nothing of its own account either.
+    app::UserAdd(lead,
+                 {"reader", "Rea", "password1", "", app::WorkgroupAdd(lead, "Readers", {82})});
   }
-  const std::vector<std::string> kRoles = {"lead",   "orig",      "asg",     "by",
-                                           "viewer", "useradmin", "remover", "groupadmin"};
+  const std::vector<std::string> kRoles = {"lead",      "orig",    "asg",        "by",    "viewer",
+                                           "useradmin", "remover", "groupadmin", "reader"};
 };
 
 // Each form posted by every role, on things made for the post: an action ({a}), its attachment
@@ -343,8 +347,14 @@ TEST_P(AdminPagesTest, EachFormIsAllowedExactlyToItsRolesAndARefusalChangesNothi
       {"/admin/workgroups", {{"name", "{u}"}, {"right", "50"}}, {"lead", "groupadmin"}},
       {"/admin/workgroup/edit", {{"id", "{g}"}, {"name", "{u}y"}}, {"lead", "groupadmin"}},
       {"/admin/workgroup/delete", {{"id", "{g}"}, {"confirm", "yes"}}, {"lead", "groupadmin"}},
-      {"/admin/settings", {{"key", "DueDays"}, {"value", "7"}}, {"lead"}},
+      {"/admin/settings",
+       {{"setting.DueDays", "7"}, {"setting.AutoEmail", "true"}, {"setting.SMTPTimeout", ""}},
+       {"lead"}},
+      {"/admin/valid-values", {{"valid.Priority", "High\nLow"}}, {"lead"}},
       {"/admin/labels", {{"label.Subject", "Title"}}, {"lead"}},
+      {"/settings/details",
+       {{"userName", "Renamed"}, {"email", "me@example.org"}},
+       {"lead", "orig", "asg", "by", "viewer", "useradmin", "remover", "groupadmin"}},
   };
   auto lead = app::Session::SignIn(open_, "lead", "password1");
   auto orig = app::Session::SignIn(open_, "orig", "password1");
@@ -416,12 +426,24 @@ TEST_P(AdminPagesTest, RefusalsAndBadInputShowTheirReasonAndChangeNothing) {
       {"/admin/workgroup/delete", {{"id", "1"}, {"confirm", "yes"}}, 403, "default workgroup"},
       {"/admin/workgroup/edit", {{"id", "-1"}, {"name", "Gods"}}, 403, "SuperUser workgroup"},
       {"/admin/workgroups", {{"name", "Odd"}, {"right", "67"}}, 400, "right number"},
-      {"/admin/settings", {{"key", "DueDays"}, {"value", "soon"}}, 400, "whole number"},
-      {"/admin/settings", {{"key", "Version"}, {"value", "2"}}, 400, "changed"},
       {"/admin/settings",
-       {{"key", "SMTPHost"}, {"value", "file:///tmp/notice"}},
+       {{"setting.DueDays", "soon"}, {"setting.SMTPHost", "file:///tmp/notice"}},
        400,
-       "not a relay address"},
+       "id=\"s-DueDays-error\">&#39;soon&#39; is not a whole number"},
+      {"/admin/settings",
+       {{"setting.DueDays", "soon"}, {"setting.SMTPHost", "file:///tmp/notice"}},
+       400,
+       "id=\"s-SMTPHost-error\">&#39;file:&#x2F;&#x2F;&#x2F;tmp&#x2F;notice&#39; is not a relay"},
+      {"/admin/settings", {{"setting.AutoEmail", "maybe"}}, 400, "id=\"s-AutoEmail-error\""},
+      {"/admin/valid-values", {{"valid.Category", std::string(101, 'x')}}, 400, "Category:"},
+      {"/settings/details",
+       {{"userName", ""}, {"email", "no-at"}},
+       400,
+       "id=\"e-email\">&#39;no-at&#39; is not an e-mail address"},
+      {"/settings/details",
+       {{"userName", ""}, {"email", "no-at"}},
+       400,
+       "id=\"e-userName\">a name is required"},
       {"/admin/labels", {{"label.Subject", "Subject"}, {"label.Action", "Action"}}, 303, ""},
       {"/action/new", {{"Subject", std::string("a\0b", 3)}}, 400, "Subject: a text on one line"},
       {"/action/new", {{"Subject", "a\nb"}}, 400, "Subject: a text on one line"},
@@ -494,8 +516,10 @@ TEST_P(PagesTest, ListFiltersAndSavedQueriesChooseTheRowsAndSortingKeepsTheChoic
   const std::string page = client_->Get(location, {{"Cookie", cookie}})->body;
   EXPECT_NE(page.find("Valve for by"), std::string::npos);
   EXPECT_EQ(page.find("Pump for asg"), std::string::npos);
-  EXPECT_NE(page.find("page=1&amp;from=" + location.substr(8)), std::string::npos)
+  const std::string query = location.substr(8, location.find('&') - 8);
+  EXPECT_NE(page.find("page=1&amp;from=" + query), std::string::npos)
       << "the sort links keep the query the filters came from";
+  EXPECT_NE(page.find("id=\"notice\">The query was saved."), std::string::npos);
   const auto queries = client_->Get("/queries", {{"Cookie", cookie}});
   EXPECT_EQ(queries->status, 200);
   EXPECT_NE(queries->body.find("By&#39;s"), std::string::npos) << queries->body;
@@ -700,7 +724,7 @@ TEST_P(PagesTest, AttachmentsShowNameSizeTypeAndPicturesArePreviewed) {
   const std::string cookie = Cookie("by");
   const std::string page = client_->Get(fmt::format("/action/{}", id), {{"Cookie", cookie}})->body;
   EXPECT_NE(page.find("quote.txt</span> · <span class=\"attachment-size\">5 bytes</span> · "
-                      "<span class=\"attachment-type\">text&#x2F;plain</span>"),
+                      "<span class=\"attachment-type\">text&#x2F;plain; charset=utf-8</span>"),
             std::string::npos)
       << page;
   EXPECT_NE(page.find(fmt::format("src=\"&#x2F;attachment&#x2F;{}&#x2F;preview\"", picture)),
@@ -724,6 +748,183 @@ TEST_P(PagesTest, AttachmentsShowNameSizeTypeAndPicturesArePreviewed) {
       << "signed in only";
 }
 
+// The text between the first occurrence of from (after at) and the next quote.
+std::string ValueAfter(const std::string& page, const std::string& from) {
+  const size_t at = page.find(from);
+  if (at == std::string::npos) return {};
+  const size_t start = at + from.size();
+  return page.substr(start, page.find('"', start) - start);
+}
+
+TEST_P(PagesTest, FormsOfferPeopleAndValidValuesAndShowEveryErrorBesideItsField) {
+  auto lead = app::Session::SignIn(open_, "lead", "password1");
+  app::SetValidValues(lead, "Priority", {" High", "Low", "high", ""});
+  EXPECT_EQ(app::ValidValues(lead, "priority"), (std::vector<std::string>{"High", "Low"}));
+  const std::string cookie = Cookie("orig");
+  const std::string form = client_->Get("/action/new", {{"Cookie", cookie}})->body;
+  // People by name, sending their IDs; Priority from its list; a date input; Category free.
+  for (const std::string shown :
+       {"list=\"l-AssigneeID\"", "<option value=\"asg\">asg</option>",
+        "<option value=\"viewer\">Vi</option>", "<select class=\"form-select\" id=\"f-Priority\"",
+        "<option value=\"Low\">Low</option>",
+        "type=\"date\" class=\"form-control\" id=\"f-DateDue\"",
+        "type=\"text\" class=\"form-control\" id=\"f-Category\""}) {
+    EXPECT_NE(form.find(shown), std::string::npos) << shown;
+  }
+
+  // Every mistake at once, each beside its field, everything typed kept; nothing stored.
+  const std::string before = Snapshot();
+  auto answer = Post("orig", "/action/new",
+                     {{"AssigneeID", "nobody"},
+                      {"DateDue", "2030-13-45"},
+                      {"Priority", "Urgent"},
+                      {"Description", "Kept text"}});
+  EXPECT_EQ(answer->status, 400);
+  for (const std::string shown :
+       {"id=\"e-Subject\">a subject is required", "id=\"e-AssigneeID\">No user has the ID nobody",
+        "id=\"e-DateDue\">&#39;2030-13-45&#39; is not a date",
+        "id=\"e-Priority\">&#39;Urgent&#39; is not one of High, Low", "value=\"nobody\"",
+        ">Kept text</textarea>", "Please correct these fields", "href=\"#f-DateDue\""}) {
+    EXPECT_NE(answer->body.find(shown), std::string::npos) << shown << answer->body;
+  }
+  EXPECT_EQ(Snapshot(), before);
+
+  // A date comes as ISO and is stored as a date; the list's spelling is kept; the page that
+  // follows confirms, and only with its own words.
+  answer = Post("orig", "/action/new",
+                {{"Subject", "Seals"}, {"DateDue", "2030-01-20"}, {"Priority", "low"}});
+  ASSERT_EQ(answer->status, 303) << answer->body;
+  const std::string location = answer->get_header_value("Location");
+  EXPECT_NE(location.find("?saved=created"), std::string::npos);
+  EXPECT_NE(client_->Get(location, {{"Cookie", cookie}})->body.find("The action was created."),
+            std::string::npos);
+  const int32_t id = IdOf(location.substr(8, location.find('?') - 8), "id");
+  const auto row = app::Show(lead, id);
+  EXPECT_EQ(app::ValueText(lead, (*row)["DateDue"].Value()), "1/20/2030");
+  EXPECT_EQ(app::ValueText(lead, (*row)["Priority"].Value()), "Low");
+  const std::string edit =
+      client_->Get(location.substr(0, location.find('?')) + "/edit", {{"Cookie", cookie}})->body;
+  EXPECT_NE(edit.find("type=\"date\" class=\"form-control\" id=\"f-DateDue\" value=\"2030-01-20\""),
+            std::string::npos);
+  EXPECT_EQ(client_->Get("/?saved=%3Cscript%3E", {{"Cookie", cookie}})->body.find("id=\"notice\""),
+            std::string::npos);
+
+  // An edit's mistakes come back the same way; a SuperUser (right 51) adds a value to the list.
+  const std::string path = fmt::format("/action/{}/edit", id);
+  answer = Post("orig", path,
+                {{"Subject", ""},
+                 {"base.Subject", "Seals"},
+                 {"Priority", "Urgent"},
+                 {"base.Priority", "Low"}});
+  EXPECT_EQ(answer->status, 400);
+  EXPECT_NE(answer->body.find("id=\"e-Subject\""), std::string::npos);
+  EXPECT_NE(answer->body.find("id=\"e-Priority\""), std::string::npos);
+  EXPECT_EQ(ValueAfter(answer->body, "name=\"since\" value=\""),
+            ValueAfter(edit, "name=\"since\" value=\""))
+      << "the edit stays based on what was first shown";
+  answer = Post("lead", path, {{"Priority", "Urgent"}, {"base.Priority", "Low"}});
+  EXPECT_EQ(answer->get_header_value("Location"),
+            path.substr(0, path.size() - 5) + "?saved=edited");
+  EXPECT_EQ(app::ValidValues(lead, "Priority"),
+            (std::vector<std::string>{"High", "Low", "Urgent"}));
+  const std::string superForm = client_->Get(path, {{"Cookie", Cookie("lead")}})->body;
+  EXPECT_NE(superForm.find("list=\"l-Priority\""), std::string::npos) << "may type a new value";
+
+  // A copy opens in its edit form, confirmed.
+  answer = Post("orig", fmt::format("/action/{}/copy", id), {});
+  EXPECT_NE(answer->get_header_value("Location").find("/edit?saved=copied"), std::string::npos);
+}
+
+TEST_P(PagesTest, AConflictSaysWhoChangedTheActionAndKeepsTheOtherChangesWhicheverIsChosen) {
+  auto orig = app::Session::SignIn(open_, "orig", "password1");
+  const int32_t id = app::Add(orig, {{"Subject", "Fix the pump"}, {"Description", "Old words"}});
+  const std::string path = fmt::format("/action/{}/edit", id);
+  const std::string form = client_->Get(path, {{"Cookie", Cookie("orig")}})->body;
+  const std::string since = ValueAfter(form, "name=\"since\" value=\"");
+  ASSERT_FALSE(since.empty());
+  auto lead = app::Session::SignIn(open_, "lead", "password1");
+  (void)app::Edit(lead, id, {{"Description", "Lead's words"}});
+
+  const httplib::Params edit = {{"since", since},
+                                {"Subject", "Fix the big pump"},
+                                {"base.Subject", "Fix the pump"},
+                                {"Description", "Orig's words"},
+                                {"base.Description", "Old words"}};
+  const std::string before = Snapshot();
+  auto answer = Post("orig", path, edit);
+  EXPECT_EQ(answer->status, 200);
+  EXPECT_EQ(Snapshot(), before) << "nothing is stored before the choice";
+  for (const std::string shown :
+       {"<strong>Lee Lead</strong>, last at ", "id=\"mine-Description\" value=\"Orig&#39;s words\"",
+        "id=\"theirs-Description\" value=\"Lead&#39;s words\"", "saved either way",
+        "name=\"Subject\" value=\"Fix the big pump\""}) {
+    EXPECT_NE(answer->body.find(shown), std::string::npos) << shown << answer->body;
+  }
+  // Choosing theirs keeps the subject changed all the same; choosing mine stores both.
+  const std::string next = ValueAfter(answer->body, "name=\"since\" value=\"");
+  for (const std::string choice : {"Lead's words", "Orig's words"}) {
+    SCOPED_TRACE(choice);
+    answer = Post("orig", path,
+                  {{"since", next},
+                   {"Subject", "Fix the big pump"},
+                   {"base.Subject", "Fix the pump"},
+                   {"Description", choice},
+                   {"base.Description", "Lead's words"}});
+    EXPECT_EQ(answer->status, 303) << answer->body;
+    const auto row = app::Show(lead, id);
+    EXPECT_EQ(app::ValueText(lead, (*row)["Subject"].Value()), "Fix the big pump");
+    EXPECT_EQ(app::ValueText(lead, (*row)["Description"].Value()), choice);
+    (void)app::Edit(lead, id, {{"Subject", "Fix the pump"}, {"Description", "Lead's words"}});
+  }
+}
+
+TEST_P(PagesTest, DownloadsCarryTheirFileNameAndAMediaTypeThatIsNeverAPage) {
+  const kvdata::testing::ScratchFolder folder("kvpages");
+  auto lead = app::Session::SignIn(open_, "lead", "password1");
+  app::SettingSet(lead, "AttachmentPath", folder.Path().string());
+  const int32_t id = NewAction();
+  auto orig = app::Session::SignIn(open_, "orig", "password1");
+  struct Download {
+    std::string name;
+    std::string type;
+    std::string disposition;
+  };
+  const std::vector<Download> cases = {
+      {"quote.txt", "text/plain; charset=utf-8",
+       "attachment; filename=\"quote.txt\"; filename*=UTF-8''quote.txt"},
+      {"C:\\Reports\\Q1 \"final\".PDF", "application/pdf",
+       "attachment; filename=\"Q1 _final_.PDF\"; filename*=UTF-8''Q1%20%22final%22.PDF"},
+      {"page.html", "application/octet-stream",
+       "attachment; filename=\"page.html\"; filename*=UTF-8''page.html"},
+      {"drawing.svg", "application/octet-stream",
+       "attachment; filename=\"drawing.svg\"; filename*=UTF-8''drawing.svg"},
+      {"Fotó.png", "image/png", "inline; filename=\"Fot__.png\"; filename*=UTF-8''Fot%C3%B3.png"},
+      {"README", "application/octet-stream",
+       "attachment; filename=\"README\"; filename*=UTF-8''README"},
+  };
+  for (const auto& test : cases) {
+    SCOPED_TRACE(test.name);
+    const int32_t attachment =
+        app::AttachmentAdd(orig, id, app::FileAttachment(test.name, "", "bytes\r\n"));
+    const auto answer =
+        client_->Get(fmt::format("/attachment/{}", attachment), {{"Cookie", Cookie("asg")}});
+    ASSERT_EQ(answer->status, 200);
+    EXPECT_EQ(answer->body, "bytes\r\n");
+    EXPECT_EQ(answer->get_header_value("Content-Type"), test.type);
+    // (the client decodes what it reads: the name in full is compared below)
+    const std::string disposition = answer->get_header_value("Content-Disposition");
+    EXPECT_EQ(disposition.substr(0, disposition.find("; filename*")),
+              test.disposition.substr(0, test.disposition.find("; filename*")));
+    const std::string name = test.name.substr(test.name.find_last_of('\\') + 1);
+    EXPECT_EQ(ContentDisposition(name, test.disposition.starts_with("inline")), test.disposition);
+    EXPECT_EQ(answer->get_header_value("X-Content-Type-Options"), "nosniff");
+  }
+  // No name can end the header or start another.
+  EXPECT_EQ(ContentDisposition("a\r\nSet-Cookie: x=1\".txt", false),
+            "attachment; filename=\"a__Set-Cookie: x=1_.txt\"; "
+            "filename*=UTF-8''a%0D%0ASet-Cookie%3A%20x%3D1%22.txt");
+}
+
 TEST_P(PagesTest, OwnSettingsAndPasswordChangeOnlyWithValidInputAndTheCurrentPassword) {
   EXPECT_EQ(client_->Get("/action/new", {{"Cookie", SignIn("viewer")}})->status, 403);
   const auto post = [&](const std::string& path, httplib::Params form) {
@@ -735,6 +936,18 @@ TEST_P(PagesTest, OwnSettingsAndPasswordChangeOnlyWithValidInputAndTheCurrentPas
   const app::PersonalValues values = app::PersonalValuesOf(asg);
   EXPECT_EQ(std::tie(values.defaultDueDays, values.alertDays, values.reminders),
             std::make_tuple(3, 2, false));
+
+  // One's own name and address; the name follows into the actions.
+  const int32_t id = NewAction();
+  EXPECT_EQ(post("/settings/details", {{"userName", "Ash Assignee"}, {"email", "ash@example.org"}}),
+            303);
+  EXPECT_EQ(app::OwnDetailsOf(asg).userName, "Ash Assignee");
+  EXPECT_EQ(app::OwnDetailsOf(asg).email, "ash@example.org");
+  EXPECT_EQ(app::ValueText(asg, (*app::Show(asg, id))["Assignee"].Value()), "Ash Assignee");
+  const std::string page =
+      client_->Get("/settings?saved=details", {{"Cookie", Cookie("asg")}})->body;
+  EXPECT_NE(page.find("value=\"Ash Assignee\""), std::string::npos);
+  EXPECT_NE(page.find("Your name and e-mail address were saved."), std::string::npos);
 
   EXPECT_EQ(post("/settings/password",
                  {{"current", "wrong-one"}, {"password", "password2"}, {"repeat", "password2"}}),

@@ -63,7 +63,8 @@ const std::vector<Route>& RouteTable() {
       {Post, "/admin/workgroup/edit", PageHandler{admin::WorkgroupEditSave}},
       {Post, "/admin/workgroup/delete", PageHandler{admin::WorkgroupDeleteSave}},
       {Get, "/admin/settings", PageHandler{admin::SettingsPage}},
-      {Post, "/admin/settings", PageHandler{admin::SettingSave}},
+      {Post, "/admin/settings", PageHandler{admin::SettingsSave}},
+      {Post, "/admin/valid-values", PageHandler{admin::ValidValuesSave}},
       {Post, "/admin/labels", PageHandler{admin::LabelsSave}},
       // Creating, copying, deleting; saved queries; alerts; one's own settings.
       {Get, "/action/new", PageHandler{NewActionForm}},
@@ -85,6 +86,7 @@ const std::vector<Route>& RouteTable() {
       {Post, "/settings/calendar/end", PageHandler{CalendarEnd}},
       // A calendar program reads the feed without signing in: the secret is the key.
       {Get, R"(/calendar/([0-9a-f]{64})\.ics)", PublicHandler{CalendarFile}},
+      {Post, "/settings/details", PageHandler{DetailsSave}},
   };
   return routes;
 }

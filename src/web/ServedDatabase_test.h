@@ -63,7 +63,7 @@ class ServedDatabaseTest : public kvdata::testing::DatabaseTest {
   std::string Snapshot() {
     return kvdata::testing::TablesText(
         *Connect(), {"actions", "ActionEvents", "ActionAttachments", "ActionQueries", "Users",
-                     "ActionGroups", "ActionConfig"});
+                     "ActionGroups", "ActionConfig", "ActionKeywords"});
   }
   app::OpenOptions open_;
   std::unique_ptr<Server> server_;

@@ -6,7 +6,9 @@
 #include <fmt/format.h>
 
 #include <charconv>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "app/Admin.h"
 #include "app/Calendar.h"
@@ -62,15 +64,34 @@ std::string CalendarAddress(Visit& visit, const std::string& secret) {
   return base + "/calendar/" + secret + ".ics";
 }
 
-// The settings page; secret: a calendar secret just made, shown this once.
-void SendSettings(Visit& visit, const std::string& secret) {
+// The settings page: secret is a calendar secret just made, shown this once; after refused
+// details, with what was typed and each reason beside its field.
+void SendSettings(Visit& visit, const std::string& secret, const app::OwnDetails* typed = nullptr,
+                  const app::FieldErrors& errors = {}) {
   const app::PersonalValues values = app::PersonalValuesOf(visit.session);
+  const app::OwnDetails details = typed ? *typed : app::OwnDetailsOf(visit.session);
+  const auto errorOf = [&](std::string_view field) {
+    for (const auto& error : errors) {
+      if (error.column == field) return error.message;
+    }
+    return std::string();
+  };
+  std::vector<ShownError> shown;
+  for (const auto& error : errors) {
+    shown.push_back({error.column == "name" ? "userName" : error.column,
+                     error.column == "name" ? "Your name" : "E-mail address", error.message});
+  }
   SendPage(visit, "settings", "My settings",
-           {{"saved", Param(visit.request, "saved") == "1"},
-            {"hasCalendar", app::HasCalendarSecret(visit.session)},
+           {{"hasCalendar", app::HasCalendarSecret(visit.session)},
             {"calendarEnded", Param(visit.request, "calendar") == "ended"},
             {"newCalendar", !secret.empty()},
             {"calendarUrl", CalendarAddress(visit, secret)},
+            {"userName", details.userName},
+            {"email", details.email},
+            {"mayChangeDetails", app::OwnDetailsOf(visit.session).mayChange},
+            {"errors", ErrorListHtml(shown)},
+            {"nameError", errorOf("name")},
+            {"emailError", errorOf("email")},
             {"defaultDueDays", std::to_string(values.defaultDueDays)},
             {"alertDays", std::to_string(values.alertDays)},
             {"reminders", values.reminders},
@@ -123,6 +144,24 @@ void PasswordSave(Visit& visit) {
   SendPublicPage(visit.response, "password-changed", "Password changed", {});
 }
 
+// Sends only what the form changed, so saving an untouched form writes no history.
+void DetailsSave(Visit& visit) {
+  const app::OwnDetails now = app::OwnDetailsOf(visit.session);
+  const std::string name = Param(visit.request, "userName");
+  const std::string email = Param(visit.request, "email");
+  std::optional<std::string> newName;
+  std::optional<std::string> newEmail;
+  if (name != now.userName) newName = name;
+  if (email != now.email) newEmail = email;
+  if (const auto errors = app::CheckOwnDetails(name, email); !errors.empty()) {
+    visit.response.status = 400;
+    const app::OwnDetails typed{name, email, now.mayChange};
+    return SendSettings(visit, {}, &typed, errors);
+  }
+  if (newName || newEmail) app::OwnDetailsEdit(visit.session, newName, newEmail);
+  Redirect(visit.response, Confirmed("/settings", newName || newEmail ? "details" : "unchanged"));
+}
+
 void ValuesSave(Visit& visit) {
   const int32_t due =
       DaysParam(visit.request, "DefaultDueDays", app::kLeastDueDays, app::kMostDueDays);
@@ -131,7 +170,7 @@ void ValuesSave(Visit& visit) {
   app::SetDefaultDueDays(visit.session, due);
   app::SetAlertDays(visit.session, alert);
   app::SetReminders(visit.session, Param(visit.request, "reminders") == "1");
-  Redirect(visit.response, "/settings?saved=1");
+  Redirect(visit.response, Confirmed("/settings", "settings"));
 }
 
 }  // namespace web

@@ -1,6 +1,6 @@
 #pragma once
-// A person's own settings (SettingsPages.cc): the password, the personal values and the
-// calendar address.
+// A person's own settings (SettingsPages.cc): name and e-mail address, the password, the
+// personal values and the calendar address.
 #include "web/Site.h"
 
 namespace web {
@@ -14,5 +14,6 @@ void CalendarEnd(Visit& visit);
 /// The calendar feed at /calendar/SECRET.ics: 404, like any unknown page, for a secret that is
 /// no one's.
 void CalendarFile(Site& site, const httplib::Request& request, httplib::Response& response);
+void DetailsSave(Visit& visit);
 
 }  // namespace web

@@ -130,8 +130,53 @@ void SendPage(Visit& visit, std::string_view name, std::string_view title, mstch
                     {"userID", visit.session.userID()},
                     {"alerts", std::to_string(app::AlertCount(visit.session))},
                     {"admin", MayAdminister(visit.session)},
+                    {"notice", Confirmation(visit.request)},
                     {"csrf", visit.formToken}};
   visit.response.set_content(mstch::render(Template("layout"), layout), "text/html; charset=utf-8");
+}
+
+std::string ErrorListHtml(const std::vector<ShownError>& errors) {
+  mstch::array list;
+  for (const auto& error : errors) {
+    list.emplace_back(mstch::map{{"hasField", !error.anchor.empty()},
+                                 {"anchor", error.anchor},
+                                 {"label", error.label},
+                                 {"message", error.message}});
+  }
+  return mstch::render(
+      Template("form-errors"),
+      mstch::map{{"hasErrors", !errors.empty()}, {"several", errors.size() > 1}, {"errors", list}});
+}
+
+std::string Confirmation(const httplib::Request& request) {
+  static const std::map<std::string, std::string, std::less<>> sentences = {
+      {"created", "The action was created."},
+      {"edited", "Your changes were saved."},
+      {"merged", "Your changes were saved, and so were the other changes made meanwhile."},
+      {"copied", "Copied: this is the new copy."},
+      {"moved", "Done: the review status was changed."},
+      {"attached", "The attachment was added."},
+      {"detached", "The attachment was removed."},
+      {"query", "The query was saved."},
+      {"shared", "The query's sharing was changed."},
+      {"unsaved", "The query was deleted."},
+      {"settings", "Your settings were saved."},
+      {"details", "Your name and e-mail address were saved."},
+      {"added", "Added."},
+      {"changed", "Changes saved."},
+      {"unchanged", "Nothing was changed."},
+      {"password", "Password set; the user's sessions have ended."},
+      {"deleted", "Deleted."},
+  };
+  const auto found = sentences.find(Param(request, "saved"));
+  return found == sentences.end() ? std::string() : found->second;
+}
+
+std::string Confirmed(std::string path, std::string_view word) {
+  const size_t fragment = path.find('#');
+  const size_t at = fragment == std::string::npos ? path.size() : fragment;
+  path.insert(at, fmt::format("{}saved={}", path.find('?') < at ? '&' : '?', word));
+  return path;
 }
 
 void Redirect(httplib::Response& response, const std::string& path) {
@@ -195,6 +240,22 @@ std::string QueryValue(std::string_view text) {
   return encoded;
 }
 
+std::string ContentDisposition(std::string_view fileName, bool showInline) {
+  std::string plain;
+  for (const char c : fileName) {
+    const auto byte = static_cast<unsigned char>(c);
+    plain += byte < 0x20 || byte >= 0x7f || c == '"' || c == '\\' ? '_' : c;
+  }
+  return fmt::format("{}; filename=\"{}\"; filename*=UTF-8''{}",
+                     showInline ? "inline" : "attachment", plain, QueryValue(fileName));
+}
+
+void SendAttachment(httplib::Response& response, const app::AttachmentFile& file) {
+  response.set_header("Content-Disposition",
+                      ContentDisposition(file.name, app::IsPreviewImage(file.mediaType)));
+  response.set_content(file.bytes, file.mediaType);
+}
+
 void CheckRequestText(Site& site, const httplib::Request& request, std::string_view field,
                       std::string_view text, bool multiLine) {
   try {
@@ -207,9 +268,10 @@ void CheckRequestText(Site& site, const httplib::Request& request, std::string_v
 
 void CheckRequestFields(Site& site, const httplib::Request& request) {
   // The value an edit started from ("base.Subject") is the stored one sent back, which may hold
-  // what older programs stored (a tab in a subject); it must not block the edit.
+  // what older programs stored (a tab in a subject); it must not block the edit. A list of valid
+  // values comes one a line ("valid.Category"); app/ checks each value on its own.
   const auto multiLine = [](std::string_view name) {
-    return name.starts_with("base.") || app::IsMultiLineField(name);
+    return name.starts_with("base.") || name.starts_with("valid.") || app::IsMultiLineField(name);
   };
   const auto check = [&](const std::string& name, std::string_view text) {
     CheckRequestText(site, request, "a field's name", name, false);

@@ -6,11 +6,13 @@
 #include <iostream>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include <httplib.h>
 #include <mstch/mstch.hpp>
 
 #include "app/Actions.h"
+#include "app/Attachments.h"
 #include "app/Session.h"
 #include "app/View.h"
 #include "vb/ComError.h"
@@ -67,6 +69,21 @@ void SendPage(Visit& visit, std::string_view name, std::string_view title, mstch
 /// The same for a visitor who is not signed in (sign-in and error pages).
 void SendPublicPage(httplib::Response& response, std::string_view name, std::string_view title,
                     mstch::map context, int status = 200);
+/// One problem of a form as the list above it shows it: the id of its field (empty: the form as
+/// a whole), the field's label and the reason.
+struct ShownError {
+  std::string anchor;
+  std::string label;
+  std::string message;
+};
+/// The list of a form's problems, each a link to its field (form-errors.mustache); "" for none.
+[[nodiscard]] std::string ErrorListHtml(const std::vector<ShownError>& errors);
+
+/// The confirmation a page shows after a change: the fixed sentence that a redirect's
+/// "saved=WORD" names ("" for none or an unknown word; nothing a person sent is echoed).
+[[nodiscard]] std::string Confirmation(const httplib::Request& request);
+/// path with "saved=word" added to its query, for the page to confirm the change (Confirmation).
+[[nodiscard]] std::string Confirmed(std::string path, std::string_view word);
 /// A 303 redirect to path, or to the start page when path is not local (IsLocalPath).
 void Redirect(httplib::Response& response, const std::string& path);
 /// A form or query value ("" when missing).
@@ -86,6 +103,13 @@ void AddStateOf(const app::RowState& state, mstch::map& context);
 /// and no second "/", backslash or control character after it, in any encoding. Every redirect
 /// goes only to such a path.
 [[nodiscard]] bool IsLocalPath(std::string_view target);
+
+/// The Content-Disposition of a download under fileName: "attachment" (or "inline" for an image
+/// shown in place) with the name as plain ASCII (quotes, backslashes, control characters and
+/// other bytes as "_") and in full as UTF-8 (filename*).
+[[nodiscard]] std::string ContentDisposition(std::string_view fileName, bool showInline);
+/// Answers with an attachment's content under its own name and media type (app::AttachmentFile).
+void SendAttachment(httplib::Response& response, const app::AttachmentFile& file);
 
 /// The site's own files under /static/ (the style sheets), by the name the path matched.
 void StaticFile(Site& site, const httplib::Request& request, httplib::Response& response);

@@ -134,6 +134,11 @@ def field(driver, column):
     return driver.find_element(By.ID, "f-" + column)
 
 
+def set_date(driver, column, iso):
+    """Fills a date input: its value is ISO whatever the browser shows."""
+    driver.execute_script("arguments[0].value = arguments[1]", field(driver, column), iso)
+
+
 def post(site, path, cookie, data):
     body = urllib.parse.urlencode(data).encode()
     req = urllib.request.Request(site + path, data=body, headers={"Cookie": cookie})
@@ -209,38 +214,57 @@ def test_walk_through(request, site, adam, olivia, tmp_path):
     assert "Adam Assignee" in adam.find_element(By.ID, "turn").text
     shoot(request, adam, "action")
 
-    # Adam may write the action taken, not the subject; olivia meanwhile changes both the
-    # action taken and the due date.
+    # Adam may write the action taken, not the subject; a save is confirmed.
     click(adam, "edit")
     assert field(adam, "Subject").get_attribute("readonly") is not None
     assert field(adam, "Result").get_attribute("readonly") is None
     shoot(request, adam, "edit")
-    # An edit may change the subject but not empty it: the form comes back with the reason,
-    # naming the field, and with everything typed; put right, it is stored.
+    field(adam, "Result").send_keys("Checked the pump.")
+    click(adam, "save")
+    assert "Your changes were saved." in adam.find_element(By.ID, "notice").text
+
+    # Olivia edits too: every mistake is shown beside its field at once, with everything typed
+    # kept, and the edit stays based on what she first saw.
     olivia.get(f"{site}/action/{action_id}/edit")
+    assert field(olivia, "DateDue").get_attribute("type") == "date"
     field(olivia, "Subject").clear()
-    field(olivia, "Result").send_keys("Ordered a new pump.")
-    field(olivia, "DateDue").clear()
-    field(olivia, "DateDue").send_keys("2/1/2030")
+    field(olivia, "Result").send_keys(" Ordered a new pump.")
+    set_date(olivia, "DateDue", "2030-02-01")
+    field(olivia, "Category").send_keys("x" * 60)
     click(olivia, "save")
-    assert "Subject: a subject is required" in olivia.find_element(By.ID, "form-error").text
-    assert field(olivia, "Result").get_attribute("value") == "Ordered a new pump."
-    assert field(olivia, "DateDue").get_attribute("value") == "2/1/2030"
+    summary = olivia.find_element(By.ID, "form-error").text
+    assert "Subject: a subject is required" in summary
+    assert "Category:" in summary
+    assert "a subject is required" in olivia.find_element(By.ID, "e-Subject").text
+    assert olivia.find_element(By.ID, "e-Category").text
+    assert field(olivia, "Result").get_attribute("value") == "Checked the pump. Ordered a new pump."
+    assert field(olivia, "DateDue").get_attribute("value") == "2030-02-01"
     shoot(request, olivia, "edit-refused")
     field(olivia, "Subject").send_keys("Replace the cooling pump")
-    click(olivia, "save")
-    assert olivia.current_url.endswith(f"/action/{action_id}")
+    field(olivia, "Category").clear()
 
+    # Meanwhile adam changes the action taken; olivia's save then conflicts on it, and the page
+    # says who changed it and when, and that her other change is kept either way.
+    click(adam, "edit")
+    field(adam, "Result").clear()
     field(adam, "Result").send_keys("Fitted the old spare.")
     click(adam, "save")
-    conflicts = adam.find_element(By.ID, "conflicts").text
+    click(olivia, "save")
+    assert "Adam Assignee" in olivia.find_element(By.ID, "changed-by").text
+    conflicts = olivia.find_element(By.ID, "conflicts").text
     assert "Ordered a new pump." in conflicts and "Fitted the old spare." in conflicts
-    click(adam, "keep-mine")
-    fields = adam.find_element(By.ID, "fields").text
+    assert "2/1/2030" in olivia.find_element(By.ID, "kept").text
+    shoot(request, olivia, "conflict")
+    olivia.find_element(By.ID, "theirs-Result").click()
+    click(olivia, "save-choices")
+    fields = olivia.find_element(By.ID, "fields").text
     assert "Fitted the old spare." in fields and "2/1/2030" in fields
+    assert "Ordered a new pump." not in fields
 
     # A review move, stored as what it is: completion hands the turn to the originator.
+    adam.get(f"{site}/action/{action_id}")
     click(adam, "move-complete")
+    assert "review status was changed" in adam.find_element(By.ID, "notice").text
     assert "For approval by Olivia Owner" in adam.find_element(By.ID, "status").text
     assert "Olivia Owner" in adam.find_element(By.ID, "turn").text
 
@@ -255,6 +279,9 @@ def test_walk_through(request, site, adam, olivia, tmp_path):
     cookie = "kvsession=" + adam.get_cookie("kvsession")["value"]
     with urllib.request.urlopen(urllib.request.Request(href, headers={"Cookie": cookie})) as got:
         assert got.read() == b"pump report\x00\xff"
+        assert got.headers["Content-Disposition"] == \
+            "attachment; filename=\"report.txt\"; filename*=UTF-8''report.txt"
+        assert got.headers["Content-Type"] == "text/plain; charset=utf-8"
 
     # A POST without its form token is refused and changes nothing.
     status, _ = post(site, f"/action/{action_id}/move", cookie, {"move": "reopen"})
@@ -275,13 +302,30 @@ def test_new_action_alerts_queries_and_settings(request, site, olivia):
     olivia.get(site + "/")
     sign_in(olivia, "olivia", OLIVIA_PW)
     click(olivia, "new-action")
-    assert field(olivia, "AssigneeID").get_attribute("value") == "olivia"
+    # The assignee is picked by name from a list that sends the user ID.
+    assignee = field(olivia, "AssigneeID")
+    assert assignee.get_attribute("value") == "olivia"
+    people = olivia.find_element(By.ID, assignee.get_attribute("list"))
+    names = {o.get_attribute("value"): o.get_attribute("textContent")
+             for o in people.find_elements(By.TAG_NAME, "option")}
+    assert names["adam"] == "Adam Assignee" and names["olivia"] == "Olivia Owner"
     shoot(request, olivia, "new-action")
     field(olivia, "Subject").send_keys("Order spare seals")
-    field(olivia, "DateDue").send_keys("1/20/2030")
+    assignee.clear()
+    assignee.send_keys("adam")
+    set_date(olivia, "DateDue", "2030-01-20")
     click(olivia, "create")
+    assert "The action was created." in olivia.find_element(By.ID, "notice").text
     assert "Order spare seals" in olivia.find_element(By.ID, "subject").text
     assert "1/20/2030" in olivia.find_element(By.ID, "fields").text
+    assert "Adam Assignee" in olivia.find_element(By.ID, "fields").text
+    click(olivia, "copy")
+    assert "this is the new copy" in olivia.find_element(By.ID, "notice").text
+    assert field(olivia, "Subject").get_attribute("value") == "Order spare seals"
+    click(olivia, "save")
+    click(olivia, "delete")
+    click(olivia, "confirm-delete")
+    assert "Deleted." in olivia.find_element(By.ID, "notice").text
     olivia.get(site + "/?grep=seals")
     assert "Order spare seals" in olivia.find_element(By.ID, "actions").text
     assert "cooling pump" not in olivia.find_element(By.ID, "actions").text
@@ -298,12 +342,20 @@ def test_new_action_alerts_queries_and_settings(request, site, olivia):
     olivia.find_element(By.ID, "q-name").send_keys("My open ones")
     click(olivia, "save-query-button")
     assert "query=" in olivia.current_url
+    assert "The query was saved." in olivia.find_element(By.ID, "notice").text
     olivia.get(site + "/queries")
     assert "My open ones" in olivia.find_element(By.ID, "queries").text
     for path, name in [("/alerts", "alerts"), ("/queries", "queries"), ("/settings", "settings")]:
         olivia.get(site + path)
         assert olivia.find_element(By.TAG_NAME, "h1").text != "Sorry"
         shoot(request, olivia, name)
+    # Her own address, confirmed.
+    olivia.get(site + "/settings")
+    olivia.find_element(By.ID, "email").clear()
+    olivia.find_element(By.ID, "email").send_keys("olivia@example.org")
+    click(olivia, "save-details")
+    assert "e-mail address were saved" in olivia.find_element(By.ID, "notice").text
+    assert olivia.find_element(By.ID, "email").get_attribute("value") == "olivia@example.org"
     olivia.set_window_size(390, 844)
     for path, name in [("/settings", "settings-phone"), ("/?status=open", "list-phone")]:
         olivia.get(site + path)
