@@ -1,6 +1,5 @@
 // The command end to end on both engines: usage and exit statuses, output formats, refusals,
 // login and logout, defaults from config.toml, and CSV import and export. Today is 15 Mar 2024.
-#include <httplib.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -19,6 +18,7 @@
 #include "app/testing/SmtpSink.h"
 #include "cli/CommandTest.h"
 #include "kvaction/action/ActionTest.h"
+#include "web/Client_test.h"
 
 namespace cli {
 namespace {

@@ -69,8 +69,7 @@ TEST_P(PagesTest, RequestsWithoutSessionOrFormTokenAreTurnedAway) {
   const std::string link = fmt::format("/default.asp?LinkType=2&DBID=0&ActionID={}", id);
   auto answer = client_->Get(link);
   EXPECT_EQ(answer->status, 303);
-  // (the client decodes the Location header it reads)
-  EXPECT_EQ(answer->get_header_value("Location"), "/signin?next=" + link);
+  EXPECT_EQ(answer->get_header_value("Location"), "/signin?next=" + QueryValue(link));
 
   const std::string cookie = SignIn("orig");
   answer = client_->Get(link, {{"Cookie", cookie}});
@@ -137,8 +136,7 @@ TEST_P(PagesTest, SignInIsThrottledPerUserAndGoesOnlyToLocalPages) {
     EXPECT_NE(answer->get_header_value("Set-Cookie").find("HttpOnly; SameSite=Strict"),
               std::string::npos);
   }
-  // (the client decodes the Location header it reads)
-  EXPECT_EQ(signIn("/?grep=a%2Fb")->get_header_value("Location"), "/?grep=a/b");
+  EXPECT_EQ(signIn("/?grep=a%2Fb")->get_header_value("Location"), "/?grep=a%2Fb");
   EXPECT_EQ(signIn("/", {{"Origin", "http://evil.example"}})->status, 403);
   const std::string form = client_->Get("/signin?next=%2F%252F%252Fevil.example")->body;
   EXPECT_NE(form.find("name=\"next\" value=\"&#x2F;\""), std::string::npos) << form;

@@ -8,11 +8,9 @@
 #include <string>
 #include <string_view>
 
-namespace httplib {
-struct Response;
-}
-
 namespace web {
+
+struct Response;
 
 /// 256 random bits as hex.
 [[nodiscard]] std::string RandomToken();

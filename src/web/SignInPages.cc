@@ -130,6 +130,7 @@ void ServeSignedIn(Site& site, const httplib::Request& request, httplib::Respons
     if (request.method != "GET") return SendErrorPage(response, 403, "Please sign in again.");
     return Redirect(response, "/signin?next=" + QueryValue(TargetOf(request)));
   }
+  response.userID = session->userID();
   Visit visit{site, request, response, std::move(*session), FormTokenOf(token)};
   if (request.method == "POST" &&
       (!SameSecret(BodyFormToken(request), visit.formToken) || !FromThisSite(site, request))) {

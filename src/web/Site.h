@@ -13,6 +13,7 @@
 #include "app/Actions.h"
 #include "app/Session.h"
 #include "vb/ComError.h"
+#include "web/Metrics.h"
 #include "web/OpenPool.h"
 #include "web/Security.h"
 #include "web/Server.h"
@@ -25,6 +26,7 @@ struct Site {
   SignInThrottle throttle;
   std::string bootstrapCss;
   OpenPool pool{32};  ///< open databases between requests
+  Metrics metrics;
   explicit Site(ServeOptions serveOptions);
   /// Whether cookies carry Secure (the base URL is https).
   [[nodiscard]] bool SecureCookies() const;
