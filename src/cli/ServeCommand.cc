@@ -146,7 +146,7 @@ void RegisterServeCommand(CLI::App& app, Options& options) {
     limits.idleTimeout = std::chrono::seconds(args->idleTimeout);
     limits.stopTimeout = std::chrono::seconds(args->stopTimeout);
     if (!args->metricsTokenFile.empty()) {
-      serveOptions.metricsToken = RelayPasswordFrom(args->metricsTokenFile);
+      serveOptions.metricsToken = SecretFrom(args->metricsTokenFile, "metrics token");
     }
     serveOptions.accessLog = !args->noAccessLog;
     web::ParseListen(args->listen, serveOptions);
