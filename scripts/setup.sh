@@ -9,7 +9,7 @@ packages=(
   libcli11-dev nlohmann-json3-dev libsodium-dev libcurl4-openssl-dev libtomlplusplus-dev
   dpkg-dev file binutils lintian  # the .deb packages (CPack, dpkg-shlibdeps) and their check
   gcovr
-  libcpp-httplib-dev libmstch-dev libjs-bootstrap5
+  libboost-dev libmstch-dev libjs-bootstrap5
   chromium chromium-driver python3-selenium python3-pytest
   libssl-dev openssl
   wrk  # bench/web_bench.sh drives the web front end

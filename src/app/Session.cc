@@ -4,6 +4,7 @@
 
 #include <fmt/format.h>
 
+#include <algorithm>
 #include <array>
 #include <utility>
 
@@ -178,6 +179,33 @@ int32_t Session::PurgeExpired() {
                              DataUtility::SqlText(hash));
   }
   return static_cast<int32_t>(expired.size());
+}
+
+void Ping(const OpenOptions& options) {
+  const auto action = Opened(Completed(options));
+  (void)internal::ReadRows(*action->DataServer()->Connection(),
+                           "select count(*) as n from ActionSessions");
+}
+
+DatabaseStatus StatusOf(const OpenOptions& given) {
+  // Few rows in either table, compared here like PurgeExpired: no engine's date forms involved.
+  const OpenOptions options = Completed(given);
+  const auto action = Opened(options);
+  auto& connection = *action->DataServer()->Connection();
+  const vb::Date now = options.clock->Now();
+  DatabaseStatus status;
+  auto rs = internal::ReadRows(connection, "select Expires from ActionSessions");
+  for (; !rs->IsEOF(); rs->MoveNext()) {
+    if (vb::CDate((*rs)["Expires"].Value()) > now) ++status.sessions;
+  }
+  rs = internal::ReadRows(connection,
+                          "select Created from ActionOutbox where Sent is null and GaveUp is null");
+  for (; !rs->IsEOF(); rs->MoveNext()) {
+    ++status.waitingMail;
+    const double age = (now.Serial() - vb::CDate((*rs)["Created"].Value()).Serial()) * 86400.0;
+    status.oldestWaitingSeconds = std::max(status.oldestWaitingSeconds, age);
+  }
+  return status;
 }
 
 void CreateDatabase(const OpenOptions& given, const FirstUser& user) {

@@ -107,6 +107,18 @@ void CreateDatabase(const OpenOptions& options, const FirstUser& user);
 /// change made; nothing when the database is up to date. Safe to run again.
 std::vector<std::string> Upgrade(const OpenOptions& options);
 
+/// What a server reports about the database it serves (for its metrics): the mail waiting in the
+/// outbox and how long the oldest has waited, and the sessions not yet expired.
+struct DatabaseStatus {
+  int64_t waitingMail = 0;
+  double oldestWaitingSeconds = 0;  ///< 0 when no mail waits
+  int64_t sessions = 0;
+};
+/// Opens the database (no one signed in) and reads one row; raises when it cannot.
+void Ping(const OpenOptions& options);
+/// Opens the database (no one signed in) and reads its DatabaseStatus.
+[[nodiscard]] DatabaseStatus StatusOf(const OpenOptions& options);
+
 /// The rights of the default workgroup that CreateDatabase and Upgrade create.
 inline constexpr std::string_view kDefaultWorkgroupRights = "50,52,64,65,70,81,82";
 inline constexpr std::string_view kDefaultWorkgroupName = "Staff";

@@ -93,7 +93,10 @@ void ApplyDefaults(Options& options);
 /// for nothing after the first (a kept token is resumed; with --user the password is read once
 /// and kept in memory). Raises like OpenSession when no session can be had.
 [[nodiscard]] std::function<app::Session()> SessionOpenerOf(const Options& options);
-/// The SMTP relay's password: the first line of file, or "" for an empty file name.
+/// A secret kept in a file: its first line, or "" for an empty file name. what names the file
+/// in the error ("The password file … cannot be read.").
+[[nodiscard]] std::string SecretFrom(const std::string& file, std::string_view what);
+/// The SMTP relay's password: SecretFrom(file, "password").
 [[nodiscard]] std::string RelayPasswordFrom(const std::string& file);
 
 /// A command's body: runs after parsing on a signed-in session.

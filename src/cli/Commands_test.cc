@@ -1,6 +1,5 @@
 // The command end to end on both engines: usage and exit statuses, output formats, refusals,
 // login and logout, defaults from config.toml, and CSV import and export. Today is 15 Mar 2024.
-#include <httplib.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -19,6 +18,7 @@
 #include "app/testing/SmtpSink.h"
 #include "cli/CommandTest.h"
 #include "kvaction/action/ActionTest.h"
+#include "web/Client_test.h"
 
 namespace cli {
 namespace {
@@ -548,7 +548,7 @@ TEST_P(Command, TheProgramServesUntilTerminated) {
   }
   const std::size_t colon = shown.find(':', shown.find("127.0.0.1"));
   const int port = colon == std::string::npos ? 0 : std::atoi(shown.c_str() + colon + 1);
-  const auto answer = httplib::Client("127.0.0.1", port).Get("/signin");
+  const auto answer = web::Client("127.0.0.1", port).Get("/signin");
   ::kill(pid, SIGTERM);
   int status = -1;
   ::waitpid(pid, &status, 0);

@@ -121,14 +121,18 @@ void RegisterRemind(CLI::App& app, Options& options) {
 
 }  // namespace
 
-std::string RelayPasswordFrom(const std::string& file) {
+std::string SecretFrom(const std::string& file, std::string_view what) {
   if (file.empty()) return {};
   std::ifstream in(file);
-  std::string password;
-  if (!in || !std::getline(in, password)) Fail("The password file " + file + " cannot be read.");
-  if (!password.empty() && password.back() == '\r') password.pop_back();
-  return password;
+  std::string secret;
+  if (!in || !std::getline(in, secret)) {
+    Fail("The " + std::string(what) + " file " + file + " cannot be read.");
+  }
+  if (!secret.empty() && secret.back() == '\r') secret.pop_back();
+  return secret;
 }
+
+std::string RelayPasswordFrom(const std::string& file) { return SecretFrom(file, "password"); }
 
 void DeliverOwnMail(app::Session& session) {
   try {

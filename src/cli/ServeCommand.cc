@@ -3,6 +3,7 @@
 // interval and the daily reminders at the setting ReminderTime.
 #include <chrono>
 #include <csignal>
+#include <cstdint>
 #include <iostream>
 #include <memory>
 #include <thread>
@@ -66,6 +67,43 @@ std::unique_ptr<web::MailWorker> StartMailWork(const Options& options,
   return nullptr;
 }
 
+// The deadlines and limits of web::ServeLimits, each an option with the default shown.
+void AddLimitOptions(CLI::App& serve, web::ServeOptions& options, int64_t& headTimeout,
+                     int64_t& bodyTimeout, int64_t& idleTimeout, int64_t& stopTimeout) {
+  auto& limits = options.limits;
+  headTimeout = limits.headTimeout.count();
+  bodyTimeout = limits.bodyTimeout.count();
+  idleTimeout = limits.idleTimeout.count();
+  stopTimeout = limits.stopTimeout.count();
+  const auto seconds = [&](const char* name, int64_t& value, const std::string& what) {
+    serve.add_option(name, value, what + " (seconds)")
+        ->capture_default_str()
+        ->check(CLI::Range(int64_t{1}, int64_t{86400}));
+  };
+  const auto count = [&](const char* name, size_t& value, const std::string& what, size_t least,
+                         size_t most = size_t{1} << 40) {
+    serve.add_option(name, value, what)->capture_default_str()->check(CLI::Range(least, most));
+  };
+  seconds("--head-timeout", headTimeout, "Deadline for a request's head, from its first byte");
+  seconds("--body-timeout", bodyTimeout,
+          "Deadline for a body or an answer, plus its size at --min-body-rate");
+  count("--min-body-rate", limits.minBodyRate, "Bytes per second a body or an answer must keep", 1);
+  seconds("--idle-timeout", idleTimeout, "How long a kept-alive connection waits for a request");
+  count("--max-connections", limits.maxConnections,
+        "Open connections; past it the longest idle one is closed", 1);
+  count("--max-connections-per-address", limits.maxConnectionsPerAddress,
+        "Open connections of one client address (this machine's are not counted)", 1);
+  count("--max-head-bytes", limits.maxHeadBytes, "Size of a request's line and headers", 1024,
+        size_t{1} << 20);
+  count("--max-form-bytes", limits.maxFormBytes, "Size of a URL-encoded form", 1024);
+  count("--max-upload-bytes", options.maxUploadBytes, "Size of an uploaded file", 1024);
+  count("--workers", limits.workers, "Threads that run requests", 1, 1024);
+  count("--queue-limit", limits.queueLimit,
+        "Requests waiting for a worker; past it the answer is 503 at once", 0);
+  seconds("--stop-timeout", stopTimeout,
+          "How long SIGTERM waits for requests in flight before closing them");
+}
+
 }  // namespace
 
 void RegisterServeCommand(CLI::App& app, Options& options) {
@@ -74,6 +112,10 @@ void RegisterServeCommand(CLI::App& app, Options& options) {
     std::string baseUrl;
     std::string passwordFile;
     int mailInterval = 60;
+    web::ServeOptions serve;
+    int64_t headTimeout = 0, bodyTimeout = 0, idleTimeout = 0, stopTimeout = 0;
+    std::string metricsTokenFile;
+    bool noAccessLog = false;
   };
   auto args = std::make_shared<Args>();
   auto* serve = app.add_subcommand(
@@ -88,9 +130,25 @@ void RegisterServeCommand(CLI::App& app, Options& options) {
       ->add_option("--mail-interval", args->mailInterval,
                    "Seconds between two rounds of mail delivery (default 60)")
       ->check(CLI::Range(1, 3600));
+  AddLimitOptions(*serve, args->serve, args->headTimeout, args->bodyTimeout, args->idleTimeout,
+                  args->stopTimeout);
+  serve->add_option("--metrics-token-file", args->metricsTokenFile,
+                    "File whose first line is the token that lets a client not on this machine "
+                    "read /metrics (\"Authorization: Bearer TOKEN\")");
+  serve->add_flag("--no-access-log", args->noAccessLog,
+                  "Write no line per request on standard error");
   serve->callback([args, &options] {
     ApplyDefaults(options);
-    web::ServeOptions serveOptions;
+    web::ServeOptions serveOptions = args->serve;
+    auto& limits = serveOptions.limits;
+    limits.headTimeout = std::chrono::seconds(args->headTimeout);
+    limits.bodyTimeout = std::chrono::seconds(args->bodyTimeout);
+    limits.idleTimeout = std::chrono::seconds(args->idleTimeout);
+    limits.stopTimeout = std::chrono::seconds(args->stopTimeout);
+    if (!args->metricsTokenFile.empty()) {
+      serveOptions.metricsToken = SecretFrom(args->metricsTokenFile, "metrics token");
+    }
+    serveOptions.accessLog = !args->noAccessLog;
     web::ParseListen(args->listen, serveOptions);
     serveOptions.open = OpenOptionsOf(options);
     serveOptions.baseUrl = args->baseUrl;

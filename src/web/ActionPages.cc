@@ -327,7 +327,7 @@ namespace {
 
 // The newest history event the form was opened after (0 for a form that names none, or an
 // action without history).
-int32_t SinceOf(const httplib::Request& request) {
+int32_t SinceOf(const web::Request& request) {
   const std::string text = Param(request, "since");
   return text.empty() || text == "0" ? 0 : IdOf(text, "since");
 }

@@ -53,7 +53,7 @@ std::string TextOf(ado::Recordset& row, std::string_view column) {
 }
 
 // A whole number from a form ("" gives nothing); raises kInvalidInput naming field.
-std::optional<int32_t> NumberParam(const httplib::Request& request, const std::string& field) {
+std::optional<int32_t> NumberParam(const web::Request& request, const std::string& field) {
   const std::string text = Param(request, field);
   if (text.empty()) return std::nullopt;
   int32_t number = 0;
@@ -64,14 +64,14 @@ std::optional<int32_t> NumberParam(const httplib::Request& request, const std::s
   return number;
 }
 
-int32_t RequiredNumber(const httplib::Request& request, const std::string& field) {
+int32_t RequiredNumber(const web::Request& request, const std::string& field) {
   const auto number = NumberParam(request, field);
   if (!number) throw app::Invalid(field, {}, "required");
   return *number;
 }
 
 // The confirmation a form that removes something carries.
-void RequireConfirmed(const httplib::Request& request, std::string_view what) {
+void RequireConfirmed(const web::Request& request, std::string_view what) {
   if (Param(request, "confirm") != "yes") {
     throw app::Invalid("confirm", {}, fmt::format("ticked to {}", what));
   }
@@ -176,7 +176,7 @@ std::string Catalogue(app::Session& session, const std::set<int32_t>& held) {
                        mstch::map{{"catalogue", groups}});
 }
 
-std::vector<int32_t> RightsParam(const httplib::Request& request) {
+std::vector<int32_t> RightsParam(const web::Request& request) {
   std::vector<int32_t> rights;
   const size_t count = request.get_param_value_count("right");
   for (size_t i = 0; i < count; ++i)

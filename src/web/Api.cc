@@ -34,8 +34,8 @@ namespace web {
 namespace {
 
 using Json = nlohmann::ordered_json;
-using httplib::Request;
-using httplib::Response;
+using web::Request;
+using web::Response;
 
 constexpr int32_t kDefaultPageSize = 50;
 constexpr int32_t kMaxPageSize = 500;
@@ -470,6 +470,7 @@ void ServeApiCall(Site& site, const Request& request, Response& response,
                          "POST /api/v1/session.");
     }
     api::Call visit{site, request, response, app::Session::Resume(ApiOpenOptions(site), token)};
+    response.userID = visit.session.userID();
     call(visit);
   });
 }
@@ -518,6 +519,14 @@ std::string_view ApiStatusText(int status) {
       return "There is no such call: see docs/api.md for the calls of /api/v1/.";
     case 413:
       return "The request is larger than this server accepts.";
+    case 408:
+      return "The request came too slowly.";
+    case 431:
+      return "The request's headers are larger than this server accepts.";
+    case 500:
+      return kServerFault;
+    case 503:
+      return "The server is busy: try again after the seconds of Retry-After.";
     default:
       return "The request could not be read: a POST, PATCH or DELETE needs a body or "
              "Content-Length: 0.";

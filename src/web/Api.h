@@ -5,7 +5,7 @@
 // token is needed. Dates are ISO 8601 both ways. docs/api.md describes every call.
 #include <string_view>
 
-#include <httplib.h>
+#include "web/Http.h"
 
 #include "web/Site.h"
 
@@ -38,10 +38,10 @@ void Workgroups(Call& call);
 }  // namespace api
 
 /// Runs call for the client whose bearer token names a stored, unexpired session.
-void ServeApiCall(Site& site, const httplib::Request& request, httplib::Response& response,
+void ServeApiCall(Site& site, const web::Request& request, web::Response& response,
                   void (*call)(api::Call&));
 /// Signing in (POST /api/v1/session), throttled like the sign-in form.
-void ApiSignIn(Site& site, const httplib::Request& request, httplib::Response& response);
+void ApiSignIn(Site& site, const web::Request& request, web::Response& response);
 
 /// Whether path belongs to the API (its answers, errors included, are JSON).
 [[nodiscard]] bool IsApiPath(std::string_view path);
@@ -52,7 +52,6 @@ void ApiSignIn(Site& site, const httplib::Request& request, httplib::Response& r
 
 /// Sends {"error": {"number": N, "message": M}} with status; number is one of app's error
 /// numbers (app::kInvalidInput for a malformed request, app::kNotFound for an unknown path).
-void SendApiError(httplib::Response& response, int status, int32_t number,
-                  std::string_view message);
+void SendApiError(web::Response& response, int status, int32_t number, std::string_view message);
 
 }  // namespace web

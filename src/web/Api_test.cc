@@ -30,12 +30,12 @@ class ApiTest : public ServedDatabaseTest {
  protected:
   Answer Call(const std::string& method, const std::string& path, const std::string& token,
               const std::string& body = {}, const std::string& type = "application/json") {
-    httplib::Headers headers;
+    web::Headers headers;
     if (!token.empty()) headers.emplace("Authorization", "Bearer " + token);
-    httplib::Result result = method == "GET"     ? client_->Get(path, headers)
-                             : method == "POST"  ? client_->Post(path, headers, body, type)
-                             : method == "PATCH" ? client_->Patch(path, headers, body, type)
-                                                 : client_->Delete(path, headers);
+    web::Result result = method == "GET"     ? client_->Get(path, headers)
+                         : method == "POST"  ? client_->Post(path, headers, body, type)
+                         : method == "PATCH" ? client_->Patch(path, headers, body, type)
+                                             : client_->Delete(path, headers);
     return {result->status, Json::parse(result->body, nullptr, false), result->body};
   }
   // Signs in through the API; returns the token ("" when refused).

@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include <httplib.h>
 #include <nlohmann/json.hpp>
+#include "web/Http.h"
 
 #include "app/Actions.h"
 #include "app/View.h"
@@ -128,14 +128,14 @@ class FrontEndsAgree : public ServedDatabaseTest {
   // --- the pages --------------------------------------------------------------------------
   std::string Cookie(const std::string& user) {
     const std::string formToken(64, 'a');
-    const auto answer = client_->Post(
-        "/signin", {{"Cookie", "kvsignin=" + formToken}},
-        httplib::Params{{"csrf", formToken}, {"user", user}, {"password", "password1"}});
+    const auto answer =
+        client_->Post("/signin", {{"Cookie", "kvsignin=" + formToken}},
+                      web::Params{{"csrf", formToken}, {"user", user}, {"password", "password1"}});
     const std::string cookie = answer->get_header_value("Set-Cookie");
     return cookie.substr(0, cookie.find(';'));
   }
   Answers ByPages(const std::string& user, const std::map<std::string, int32_t>& actions) {
-    const httplib::Headers cookie = {{"Cookie", Cookie(user)}};
+    const web::Headers cookie = {{"Cookie", Cookie(user)}};
     Answers answers;
     for (const auto& [state, id] : actions) {
       const auto page = client_->Get(fmt::format("/action/{}", id), cookie);

@@ -82,7 +82,7 @@ const std::vector<TextFilter>& TextFilters() {
 }
 
 // A whole number in lowest..highest from a form; nullopt when empty.
-std::optional<int32_t> NumberParam(const httplib::Request& request, const std::string& name,
+std::optional<int32_t> NumberParam(const web::Request& request, const std::string& name,
                                    int32_t lowest, int32_t highest) {
   const std::string text = Param(request, name);
   if (text.empty()) return std::nullopt;
@@ -96,10 +96,10 @@ std::optional<int32_t> NumberParam(const httplib::Request& request, const std::s
 }
 
 void AddToQuery(std::string& query, std::string_view name, const std::string& value) {
-  query += fmt::format("&{}={}", name, httplib::detail::encode_query_param(value));
+  query += fmt::format("&{}={}", name, web::QueryValue(value));
 }
 
-bool Checked(const httplib::Request& request, const std::string& name) {
+bool Checked(const web::Request& request, const std::string& name) {
   const std::string value = Param(request, name);
   return value == "1" || value == "on";
 }
@@ -143,7 +143,7 @@ mstch::map PagerOf(int32_t page, int32_t total, int32_t pageSize, std::string la
                     {"pages", pages}};
 }
 
-int32_t PageOf(const httplib::Request& request, const std::string& name) {
+int32_t PageOf(const web::Request& request, const std::string& name) {
   const std::string text = Param(request, name);
   int32_t page = 1;
   const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), page);
@@ -204,7 +204,7 @@ app::ListRequest RequestOf(const ListChoice& choice, const std::string& sort,
 }
 
 // The sort key and direction a request asks for (the action number, ascending, by default).
-std::pair<std::string, std::string> SortChoice(const httplib::Request& request) {
+std::pair<std::string, std::string> SortChoice(const web::Request& request) {
   const auto& columns = ListColumns();
   std::string sort = Param(request, "sort");
   if (sort != kStateSort && std::find(columns.begin(), columns.end(), sort) == columns.end()) {
@@ -351,7 +351,7 @@ mstch::array CriteriaWords(const app::ListFilter& filter) {
 
 }  // namespace
 
-ListChoice ListChoiceOf(const httplib::Request& request) {
+ListChoice ListChoiceOf(const web::Request& request) {
   ListChoice choice;
   const std::string queryText = Param(request, "query");
   if (!queryText.empty()) choice.queryID = IdOf(queryText, "query");

@@ -22,7 +22,7 @@ struct ListChoice {
   [[nodiscard]] bool Any() const { return queryID || !query.empty(); }
 };
 /// Reads the list's choice; raises kInvalidInput naming a malformed filter.
-[[nodiscard]] ListChoice ListChoiceOf(const httplib::Request& request);
+[[nodiscard]] ListChoice ListChoiceOf(const web::Request& request);
 /// The list's choice for the page: a saved query whose criteria the filters can say is opened
 /// as those filters (from the query), so they can be changed in place and saved back.
 [[nodiscard]] ListChoice EditableChoice(Visit& visit, ListChoice choice);
@@ -33,7 +33,7 @@ struct ListChoice {
 [[nodiscard]] mstch::map PagerOf(int32_t page, int32_t total, int32_t pageSize, std::string label,
                                  const std::function<std::string(int32_t)>& href);
 /// The page number query field name asks for (1 when missing or not a number).
-[[nodiscard]] int32_t PageOf(const httplib::Request& request, const std::string& name);
+[[nodiscard]] int32_t PageOf(const web::Request& request, const std::string& name);
 /// The context the list's filter form, saved-query picker and save form need.
 void AddListControls(Visit& visit, const ListChoice& choice, mstch::map& context);
 

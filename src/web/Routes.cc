@@ -1,8 +1,13 @@
 #include "web/Routes.h"
 
+#include <exception>
+#include <iostream>
+
+#include "app/Errors.h"
 #include "web/ActionPages.h"
 #include "web/AdminPages.h"
 #include "web/ListPages.h"
+#include "web/Metrics.h"
 #include "web/SettingsPages.h"
 #include "web/SignInPages.h"
 
@@ -87,8 +92,108 @@ const std::vector<Route>& RouteTable() {
       // A calendar program reads the feed without signing in: the secret is the key.
       {Get, R"(/calendar/([0-9a-f]{64})\.ics)", PublicHandler{CalendarFile}},
       {Post, "/settings/details", PageHandler{DetailsSave}},
+      // For the operator: whether this process can serve, and what it has done.
+      {Get, "/healthz", PublicHandler{HealthPage}},
+      {Get, "/metrics", PublicHandler{MetricsPage}},
   };
   return routes;
+}
+
+namespace {
+
+std::string_view MethodName(Method method) {
+  switch (method) {
+    case Method::Get:
+      return "GET";
+    case Method::Post:
+      return "POST";
+    case Method::Patch:
+      return "PATCH";
+    case Method::Delete:
+      return "DELETE";
+  }
+  return {};
+}
+
+// Runs route's handler behind the guard its kind needs.
+void Run(Site& site, const Route& route, const Request& rq, Response& rs) {
+  struct Guard {
+    Site& site;
+    const Route& route;
+    const Request& rq;
+    Response& rs;
+    void operator()(PublicHandler page) const { page(site, rq, rs); }
+    void operator()(PageHandler page) const { ServeSignedIn(site, rq, rs, page); }
+    void operator()(RowPageHandler page) const {
+      ServeSignedIn(site, rq, rs,
+                    [&](Visit& visit) { page(visit, IdOf(rq.matches[1], route.idField)); });
+    }
+    void operator()(ApiHandler call) const { ServeApiCall(site, rq, rs, call); }
+  };
+  std::visit(Guard{site, route, rq, rs}, route.handler);
+}
+
+}  // namespace
+
+Router::Router(Site& site) : site_(site) {
+  for (const Route& route : RouteTable()) routes_.push_back({&route, std::regex(route.pattern)});
+}
+
+std::string_view Router::Answer(Request& request, Response& response) const {
+  const std::string_view method = request.method == "HEAD" ? "GET" : request.method;
+  if (!ParseTargetAndBody(request)) {
+    SendServerError(request.path, response, 400);
+    return {};
+  }
+  for (const Compiled& compiled : routes_) {
+    std::smatch match;
+    if (MethodName(compiled.route->method) != method ||
+        !std::regex_match(request.path, match, compiled.pattern)) {
+      continue;
+    }
+    request.matches.assign(match.begin(), match.end());
+    try {
+      Run(site_, *compiled.route, request, response);
+    } catch (const std::exception& error) {
+      std::cerr << "kvaction serve: " << error.what() << '\n';
+      response = Response{};
+      SendServerError(request.path, response, 500);
+    }
+    if (response.status >= 400 && response.body.empty()) {
+      SendServerError(request.path, response, response.status);
+    }
+    return compiled.route->pattern;
+  }
+  SendServerError(request.path, response, 404);
+  return {};
+}
+
+void SendServerError(std::string_view path, Response& response, int status) {
+  AddSecurityHeaders(response);
+  if (IsApiPath(path)) {
+    const int32_t number = status == 404   ? app::kNotFound
+                           : status >= 500 ? app::kNotStored
+                                           : app::kInvalidInput;
+    return SendApiError(response, status, number, ApiStatusText(status));
+  }
+  switch (status) {
+    case 404:
+      return SendErrorPage(response, status, "There is no such page.");
+    case 408:
+      return SendErrorPage(response, status, "The request came too slowly.");
+    case 413:
+      return SendErrorPage(response, status, "The upload is larger than this server accepts.");
+    case 431:
+      return SendErrorPage(response, status,
+                           "The request's headers are larger than this server "
+                           "accepts.");
+    case 500:
+      return SendErrorPage(response, status, "The server could not complete this request.");
+    case 503:
+      return SendErrorPage(response, status, "The server is busy. Please try again in a moment.");
+    default:
+      return SendErrorPage(response, status, "The request could not be read.");
+  }
 }
 
 }  // namespace web

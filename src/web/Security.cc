@@ -8,7 +8,7 @@
 #include <stdexcept>
 #include <utility>
 
-#include <httplib.h>
+#include "web/Http.h"
 
 namespace web {
 namespace {
@@ -66,7 +66,7 @@ std::string OriginOf(std::string_view url) {
   return origin;
 }
 
-void AddSecurityHeaders(httplib::Response& response) {
+void AddSecurityHeaders(web::Response& response) {
   static const std::array<std::pair<const char*, const char*>, 5> headers = {{
       {"Content-Security-Policy",
        "default-src 'none'; style-src 'self'; img-src 'self'; form-action 'self'; "

@@ -8,11 +8,9 @@
 #include <string>
 #include <string_view>
 
-namespace httplib {
-struct Response;
-}
-
 namespace web {
+
+struct Response;
 
 /// 256 random bits as hex.
 [[nodiscard]] std::string RandomToken();
@@ -28,7 +26,7 @@ namespace web {
 [[nodiscard]] std::string OriginOf(std::string_view url);
 
 /// Adds the security headers and the Content-Security-Policy (no inline script, no framing).
-void AddSecurityHeaders(httplib::Response& response);
+void AddSecurityHeaders(web::Response& response);
 
 /// Counts failed sign-ins per user ID and per address in a sliding window; a key over its
 /// limit is refused until its window ends. One per process.

@@ -9,11 +9,10 @@
 #include <thread>
 #include <vector>
 
-#include <httplib.h>
-
 #include "app/Actions.h"
 #include "app/Admin.h"
 #include "kvdata/testing/Fixture.h"
+#include "web/Client_test.h"
 #include "web/Server.h"
 
 namespace web {
@@ -44,9 +43,10 @@ class ServedDatabaseTest : public kvdata::testing::DatabaseTest {
     options.port = 0;
     options.open = open_;
     options.baseUrl = baseUrl;
+    options.limits = limits_;
     server_ = std::make_unique<Server>(options);
     port_ = server_->Bind();
-    client_ = std::make_unique<httplib::Client>("127.0.0.1", port_);
+    client_ = std::make_unique<Client>("127.0.0.1", port_);
     thread_ = std::thread([this] { server_->Run(); });
     // Once it answers it is serving, and a Stop cannot come before the serving begins.
     (void)client_->Get("/signin");
@@ -66,9 +66,10 @@ class ServedDatabaseTest : public kvdata::testing::DatabaseTest {
                      "ActionGroups", "ActionConfig", "ActionKeywords"});
   }
   app::OpenOptions open_;
+  ServeLimits limits_;  ///< what the next Serve uses
   std::unique_ptr<Server> server_;
   int port_ = 0;
-  std::unique_ptr<httplib::Client> client_;
+  std::unique_ptr<Client> client_;
   std::thread thread_;
 };
 

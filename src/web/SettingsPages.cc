@@ -21,7 +21,7 @@
 namespace web {
 namespace {
 
-int32_t DaysParam(const httplib::Request& request, const std::string& name, int32_t lowest,
+int32_t DaysParam(const web::Request& request, const std::string& name, int32_t lowest,
                   int32_t highest) {
   const std::string text = Param(request, name);
   int32_t days = 0;
@@ -114,12 +114,12 @@ void CalendarEnd(Visit& visit) {
   Redirect(visit.response, "/settings?calendar=ended");
 }
 
-void CalendarFile(Site& site, const httplib::Request& request, httplib::Response& response) {
+void CalendarFile(Site& site, const web::Request& request, web::Response& response) {
   AddSecurityHeaders(response);
   Guarded(
       [&] {
         auto session =
-            app::Session::OfCalendar(site.options.open, request.matches[1].str(), site.pool.Take());
+            app::Session::OfCalendar(site.options.open, request.matches[1], site.pool.Take());
         response.set_header("Cache-Control", "private, max-age=900");
         response.set_content(app::CalendarFeed(session), "text/calendar; charset=utf-8");
         site.pool.Give(std::move(session).TakeAction());

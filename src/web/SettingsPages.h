@@ -13,7 +13,7 @@ void CalendarRenew(Visit& visit);
 void CalendarEnd(Visit& visit);
 /// The calendar feed at /calendar/SECRET.ics: 404, like any unknown page, for a secret that is
 /// no one's.
-void CalendarFile(Site& site, const httplib::Request& request, httplib::Response& response);
+void CalendarFile(Site& site, const web::Request& request, web::Response& response);
 void DetailsSave(Visit& visit);
 
 }  // namespace web

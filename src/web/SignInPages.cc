@@ -21,7 +21,7 @@ constexpr std::string_view kSessionCookie = "kvsession";
 constexpr std::string_view kSignInCookie = "kvsignin";
 constexpr std::chrono::hours kWebSessionLifetime{12};
 
-std::string CookieOf(const httplib::Request& request, std::string_view name) {
+std::string CookieOf(const web::Request& request, std::string_view name) {
   const std::string header = request.get_header_value("Cookie");
   std::string_view rest = header;
   while (!rest.empty()) {
@@ -46,21 +46,21 @@ std::string CookieHeader(const Site& site, std::string_view name, std::string_vi
 }
 
 // The path and query of the request, for the way back after sign-in.
-std::string TargetOf(const httplib::Request& request) {
+std::string TargetOf(const web::Request& request) {
   return request.target.empty() ? request.path : request.target;
 }
 
 // The form token of a POST, read from its body alone: a token in the query string would travel
 // on in logs and Referer headers, so it counts for nothing.
-std::string BodyFormToken(const httplib::Request& request) {
+std::string BodyFormToken(const web::Request& request) {
   if (request.is_multipart_form_data()) {
     return request.has_file("csrf") ? request.get_file_value("csrf").content : std::string();
   }
   if (request.get_header_value("Content-Type").rfind("application/x-www-form-urlencoded", 0) != 0) {
     return {};
   }
-  httplib::Params fields;
-  httplib::detail::parse_query_text(request.body, fields);
+  web::Params fields;
+  web::ParseQueryText(request.body, fields);
   const auto found = fields.find("csrf");
   return found == fields.end() ? std::string() : found->second;
 }
@@ -68,7 +68,7 @@ std::string BodyFormToken(const httplib::Request& request) {
 // Whether a state-changing request comes from a page of this site by what the browser says:
 // its Origin, else its Referer, is the base URL's origin (without a base URL, this Host's).
 // Programs send neither header; the form token alone guards their requests.
-bool FromThisSite(const Site& site, const httplib::Request& request) {
+bool FromThisSite(const Site& site, const web::Request& request) {
   const char* header = request.has_header("Origin")    ? "Origin"
                        : request.has_header("Referer") ? "Referer"
                                                        : nullptr;
@@ -81,7 +81,7 @@ bool FromThisSite(const Site& site, const httplib::Request& request) {
 }
 
 // Refuses a request with control characters in its fields (400, naming the field).
-bool Readable(Site& site, const httplib::Request& request, httplib::Response& response) {
+bool Readable(Site& site, const web::Request& request, web::Response& response) {
   try {
     CheckRequestFields(site, request);
     return true;
@@ -92,7 +92,7 @@ bool Readable(Site& site, const httplib::Request& request, httplib::Response& re
   }
 }
 
-void SignInForm(Site& site, const httplib::Request& request, httplib::Response& response,
+void SignInForm(Site& site, const web::Request& request, web::Response& response,
                 std::string_view message, int status) {
   AddSecurityHeaders(response);
   std::string formToken = CookieOf(request, kSignInCookie);
@@ -113,7 +113,7 @@ void SignInForm(Site& site, const httplib::Request& request, httplib::Response& 
 
 }  // namespace
 
-void ServeSignedIn(Site& site, const httplib::Request& request, httplib::Response& response,
+void ServeSignedIn(Site& site, const web::Request& request, web::Response& response,
                    const std::function<void(Visit&)>& body) {
   AddSecurityHeaders(response);
   if (!Readable(site, request, response)) return;
@@ -130,6 +130,7 @@ void ServeSignedIn(Site& site, const httplib::Request& request, httplib::Respons
     if (request.method != "GET") return SendErrorPage(response, 403, "Please sign in again.");
     return Redirect(response, "/signin?next=" + QueryValue(TargetOf(request)));
   }
+  response.userID = session->userID();
   Visit visit{site, request, response, std::move(*session), FormTokenOf(token)};
   if (request.method == "POST" &&
       (!SameSecret(BodyFormToken(request), visit.formToken) || !FromThisSite(site, request))) {
@@ -142,11 +143,11 @@ void ServeSignedIn(Site& site, const httplib::Request& request, httplib::Respons
   if (response.status < 500) site.pool.Give(std::move(visit.session).TakeAction());
 }
 
-void SignInPage(Site& site, const httplib::Request& request, httplib::Response& response) {
+void SignInPage(Site& site, const web::Request& request, web::Response& response) {
   if (Readable(site, request, response)) SignInForm(site, request, response, {}, 200);
 }
 
-void SignIn(Site& site, const httplib::Request& request, httplib::Response& response) {
+void SignIn(Site& site, const web::Request& request, web::Response& response) {
   if (!Readable(site, request, response)) return;
   if (!SameSecret(BodyFormToken(request), CookieOf(request, kSignInCookie)) ||
       !FromThisSite(site, request)) {

@@ -82,14 +82,14 @@ int StatusOf(const vb::ComError& error) {
 
 }  // namespace
 
-void SendErrorPage(httplib::Response& response, int status, std::string_view message) {
+void SendErrorPage(web::Response& response, int status, std::string_view message) {
   const app::ErrorWords words = StatusWords(status, message);
   SendPublicPage(response, "error", words.title, ErrorContext(words), status);
 }
 
 // A refusal or a bad request says what was wrong; anything else is logged here and reported
 // without its details, so no database text reaches a browser.
-void SendComErrorPage(httplib::Response& response, const vb::ComError& error) {
+void SendComErrorPage(web::Response& response, const vb::ComError& error) {
   const int status = StatusOf(error);
   const app::ErrorWords words = app::WordsFor(error);
   SendPublicPage(response, "error", words.title, ErrorContext(words), status);
@@ -112,7 +112,7 @@ std::string Text(Visit& visit, ado::Recordset& row, std::string_view column) {
 
 // --- Shared by the pages --------------------------------------------------------------------
 
-void SendPublicPage(httplib::Response& response, std::string_view name, std::string_view title,
+void SendPublicPage(web::Response& response, std::string_view name, std::string_view title,
                     mstch::map context, int status) {
   AddSecurityHeaders(response);
   mstch::map layout{{"title", std::string(title)},
@@ -148,7 +148,7 @@ std::string ErrorListHtml(const std::vector<ShownError>& errors) {
       mstch::map{{"hasErrors", !errors.empty()}, {"several", errors.size() > 1}, {"errors", list}});
 }
 
-std::string Confirmation(const httplib::Request& request) {
+std::string Confirmation(const web::Request& request) {
   static const std::map<std::string, std::string, std::less<>> sentences = {
       {"created", "The action was created."},
       {"edited", "Your changes were saved."},
@@ -179,7 +179,7 @@ std::string Confirmed(std::string path, std::string_view word) {
   return path;
 }
 
-void Redirect(httplib::Response& response, const std::string& path) {
+void Redirect(web::Response& response, const std::string& path) {
   response.status = 303;
   response.set_header("Location", IsLocalPath(path) ? path : "/");
 }
@@ -190,7 +190,7 @@ const std::string* TypedText(const app::FieldTexts& values, std::string_view col
   return typed == values.end() ? nullptr : &typed->second;
 }
 
-std::string Param(const httplib::Request& request, const std::string& name) {
+std::string Param(const web::Request& request, const std::string& name) {
   if (request.has_param(name)) return request.get_param_value(name);
   if (request.has_file(name)) return request.get_file_value(name).content;
   return {};
@@ -250,13 +250,13 @@ std::string ContentDisposition(std::string_view fileName, bool showInline) {
                      showInline ? "inline" : "attachment", plain, QueryValue(fileName));
 }
 
-void SendAttachment(httplib::Response& response, const app::AttachmentFile& file) {
+void SendAttachment(web::Response& response, const app::AttachmentFile& file) {
   response.set_header("Content-Disposition",
                       ContentDisposition(file.name, app::IsPreviewImage(file.mediaType)));
   response.set_content(file.bytes, file.mediaType);
 }
 
-void CheckRequestText(Site& site, const httplib::Request& request, std::string_view field,
+void CheckRequestText(Site& site, const web::Request& request, std::string_view field,
                       std::string_view text, bool multiLine) {
   try {
     app::CheckControlCharacters(field, text, multiLine);
@@ -266,7 +266,7 @@ void CheckRequestText(Site& site, const httplib::Request& request, std::string_v
   }
 }
 
-void CheckRequestFields(Site& site, const httplib::Request& request) {
+void CheckRequestFields(Site& site, const web::Request& request) {
   // The value an edit started from ("base.Subject") is the stored one sent back, which may hold
   // what older programs stored (a tab in a subject); it must not block the edit. A list of valid
   // values comes one a line ("valid.Category"); app/ checks each value on its own.
@@ -290,7 +290,7 @@ Site::Site(ServeOptions serveOptions)
 
 bool Site::SecureCookies() const { return OriginOf(options.baseUrl).starts_with("https://"); }
 
-void StaticFile(Site& site, const httplib::Request& request, httplib::Response& response) {
+void StaticFile(Site& site, const web::Request& request, web::Response& response) {
   const std::string name = request.matches[1];
   response.set_header("Cache-Control", "public, max-age=3600");
   AddSecurityHeaders(response);

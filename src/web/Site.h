@@ -8,14 +8,15 @@
 #include <string_view>
 #include <vector>
 
-#include <httplib.h>
 #include <mstch/mstch.hpp>
+#include "web/Http.h"
 
 #include "app/Actions.h"
 #include "app/Attachments.h"
 #include "app/Session.h"
 #include "app/View.h"
 #include "vb/ComError.h"
+#include "web/Metrics.h"
 #include "web/OpenPool.h"
 #include "web/Security.h"
 #include "web/Server.h"
@@ -28,6 +29,7 @@ struct Site {
   SignInThrottle throttle;
   std::string bootstrapCss;
   OpenPool pool{32};  ///< open databases between requests
+  Metrics metrics;
   explicit Site(ServeOptions serveOptions);
   /// Whether cookies carry Secure (the base URL is https).
   [[nodiscard]] bool SecureCookies() const;
@@ -36,8 +38,8 @@ struct Site {
 /// One request of a signed-in person.
 struct Visit {
   Site& site;
-  const httplib::Request& request;
-  httplib::Response& response;
+  const web::Request& request;
+  web::Response& response;
   app::Session session;
   std::string formToken;  ///< the CSRF token forms carry
 };
@@ -57,17 +59,17 @@ void Guarded(Body&& body, OnError&& onError, OnFault&& onFault) {
 }
 
 /// Sends the error page with status and message (a visitor need not be signed in).
-void SendErrorPage(httplib::Response& response, int status, std::string_view message);
+void SendErrorPage(web::Response& response, int status, std::string_view message);
 /// The error page for error: a refusal (403) or bad input (400, 404 for kNotFound) says what was
 /// wrong; anything else is logged on standard error and reported without its details (500).
-void SendComErrorPage(httplib::Response& response, const vb::ComError& error);
+void SendComErrorPage(web::Response& response, const vb::ComError& error);
 /// The same inside the signed-in person's frame (header, navigation) for a refusal or bad input.
 void SendComErrorPage(Visit& visit, const vb::ComError& error);
 
 /// Renders template name with context inside the page layout and sends it as HTML.
 void SendPage(Visit& visit, std::string_view name, std::string_view title, mstch::map context);
 /// The same for a visitor who is not signed in (sign-in and error pages).
-void SendPublicPage(httplib::Response& response, std::string_view name, std::string_view title,
+void SendPublicPage(web::Response& response, std::string_view name, std::string_view title,
                     mstch::map context, int status = 200);
 /// One problem of a form as the list above it shows it: the id of its field (empty: the form as
 /// a whole), the field's label and the reason.
@@ -81,13 +83,13 @@ struct ShownError {
 
 /// The confirmation a page shows after a change: the fixed sentence that a redirect's
 /// "saved=WORD" names ("" for none or an unknown word; nothing a person sent is echoed).
-[[nodiscard]] std::string Confirmation(const httplib::Request& request);
+[[nodiscard]] std::string Confirmation(const web::Request& request);
 /// path with "saved=word" added to its query, for the page to confirm the change (Confirmation).
 [[nodiscard]] std::string Confirmed(std::string path, std::string_view word);
 /// A 303 redirect to path, or to the start page when path is not local (IsLocalPath).
-void Redirect(httplib::Response& response, const std::string& path);
+void Redirect(web::Response& response, const std::string& path);
 /// A form or query value ("" when missing).
-[[nodiscard]] std::string Param(const httplib::Request& request, const std::string& name);
+[[nodiscard]] std::string Param(const web::Request& request, const std::string& name);
 /// The text a form sent for column, or nullptr when it sent none.
 [[nodiscard]] const std::string* TypedText(const app::FieldTexts& values, std::string_view column);
 /// The text row's column shows the signed-in person.
@@ -109,17 +111,17 @@ void AddStateOf(const app::RowState& state, mstch::map& context);
 /// other bytes as "_") and in full as UTF-8 (filename*).
 [[nodiscard]] std::string ContentDisposition(std::string_view fileName, bool showInline);
 /// Answers with an attachment's content under its own name and media type (app::AttachmentFile).
-void SendAttachment(httplib::Response& response, const app::AttachmentFile& file);
+void SendAttachment(web::Response& response, const app::AttachmentFile& file);
 
 /// The site's own files under /static/ (the style sheets), by the name the path matched.
-void StaticFile(Site& site, const httplib::Request& request, httplib::Response& response);
+void StaticFile(Site& site, const web::Request& request, web::Response& response);
 
 /// Refuses text (kInvalidInput naming field) with control characters (app::CheckControlCharacters)
 /// and counts the refusal against the sign-in throttle of the client's address.
-void CheckRequestText(Site& site, const httplib::Request& request, std::string_view field,
+void CheckRequestText(Site& site, const web::Request& request, std::string_view field,
                       std::string_view text, bool multiLine);
 /// The same for every field of the query and the form, names and values (a file's content
 /// aside); multi-line fields (app::IsMultiLineField) may hold tabs and line breaks.
-void CheckRequestFields(Site& site, const httplib::Request& request);
+void CheckRequestFields(Site& site, const web::Request& request);
 
 }  // namespace web
