@@ -99,7 +99,9 @@ for deb in "${debs[@]}"; do
       grep -q 'usr/bin/kvaction$' <<<"$contents" || fail "$package lacks the command"
       grep -q 'man1/kvaction.1.gz$' <<<"$contents" || fail "$package lacks the man page"
       grep -q 'usr/lib/systemd/system/kvaction-serve@.service$' <<<"$contents" ||
-        fail "$package lacks the unit of serve" ;;
+        fail "$package lacks the unit of serve"
+      grep -q 'usr/share/doc/kvaction/examples/nginx-kvaction.conf$' <<<"$contents" ||
+        fail "$package lacks the nginx example" ;;
     *) fail "unexpected package $package" ;;
   esac
   for f in copyright changelog.gz; do
