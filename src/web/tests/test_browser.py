@@ -289,6 +289,40 @@ def test_walk_through(request, site, adam, olivia, tmp_path):
     adam.get(f"{site}/action/{action_id}")
     assert "For approval by Olivia Owner" in adam.find_element(By.ID, "status").text
 
+    # The review conversation, as each side's list and the thread tell it.
+    def listed(driver):
+        driver.get(f"{site}/?status=active")
+        link = driver.find_element(By.CSS_SELECTOR, f'#actions a[href="/action/{action_id}"]')
+        row = link.find_element(By.XPATH, "./ancestor::tr")
+        return row.get_attribute("data-state"), row.get_attribute("data-turn"), row.text
+
+    state, turn, text = listed(olivia)
+    assert (state, turn) == ("completed", "you")
+    assert "Completed, waiting for review" in text and "You" in text
+    state, turn, text = listed(adam)
+    assert (state, turn) == ("completed", "originator")
+    assert "Originator: Olivia Owner" in text
+    olivia.get(f"{site}/action/{action_id}")
+    olivia.find_element(By.ID, "note").send_keys("The seal still drips.")
+    click(olivia, "move-reject")
+    entries = olivia.find_elements(By.CSS_SELECTOR, "#conversation .thread-entry")
+    assert "rejected the completion" in entries[-1].text
+    assert "The seal still drips." in entries[-1].text
+    state, turn, text = listed(adam)
+    assert (state, turn) == ("rejected", "you")
+    assert "Completion rejected" in text
+    state, turn, _ = listed(olivia)
+    assert (state, turn) == ("rejected", "assignee")
+
+    # A long description (9 KB) is saved from the form whole.
+    olivia.get(f"{site}/action/{action_id}/edit")
+    long_text = "The pump log, line by line. " * 330
+    olivia.execute_script(
+        "document.getElementById('f-Description').value = arguments[0]", long_text)
+    click(olivia, "save")
+    assert "Your changes were saved." in olivia.find_element(By.ID, "notice").text
+    assert long_text.strip() in olivia.find_element(By.ID, "fields").text
+
     # Signing out ends the session for good.
     click(adam, "sign-out")
     assert "/signin" in adam.current_url
