@@ -190,10 +190,7 @@ int32_t RoleStatus(const ActionRights& rights, Session& session, ado::Recordset&
   return byOther;
 }
 
-bool IsSet(ado::Recordset& row, std::string_view column) {
-  const vb::Variant value = row[column].Value();
-  return !value.IsNull() && !value.IsEmpty();
-}
+using internal::IsSet;
 
 // The Results column with a note appended (nothing when the note is empty).
 std::optional<std::string> WithNote(Session& session, ado::Recordset& row, std::string_view note,

@@ -196,4 +196,19 @@ int32_t Count(Session& session, const std::string& sql) {
   return rs->IsEOF() ? 0 : vb::CLng(rs->Fields().Item(0).Value());
 }
 
+bool IsSet(const vb::Variant& value) { return !value.IsNull() && !value.IsEmpty(); }
+
+bool IsSet(ado::Recordset& row, std::string_view column) { return IsSet(row[column].Value()); }
+
+int32_t ReviewedOf(ado::Recordset& row) {
+  const vb::Variant value = row["Reviewed"].Value();
+  return IsSet(value) ? vb::CLng(value) : kvaction::rsAssigneeReview;
+}
+
+std::string TrimBlanks(std::string_view text) {
+  const auto first = text.find_first_not_of(' ');
+  if (first == std::string_view::npos) return {};
+  return std::string(text.substr(first, text.find_last_not_of(' ') - first + 1));
+}
+
 }  // namespace app::internal

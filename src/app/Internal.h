@@ -53,6 +53,15 @@ void RequireAny(Session& session, std::span<const int32_t> rights, std::string_v
 /// Refuses with kRefused unless the person is a SuperUser.
 void RequireSuper(Session& session, std::string_view what);
 
+/// Whether a value holds something (neither Null nor Empty).
+[[nodiscard]] bool IsSet(const vb::Variant& value);
+/// Whether row's column holds something.
+[[nodiscard]] bool IsSet(ado::Recordset& row, std::string_view column);
+/// The review status of the action at row's current position (unset: the assignee's review).
+[[nodiscard]] int32_t ReviewedOf(ado::Recordset& row);
+/// text without the blanks around it.
+[[nodiscard]] std::string TrimBlanks(std::string_view text);
+
 /// The stored row of an action; raises kNotFound.
 [[nodiscard]] ado::RecordsetPtr Row(Session& session, int32_t actionID);
 /// A column of a row as text in the session's short date form (Null: "").

@@ -176,13 +176,6 @@ std::string KnownColumn(Session& session, std::string_view name, std::string_vie
   throw Invalid(field, name, "a column of the actions table");
 }
 
-std::string Trimmed(std::string_view text) {
-  const auto first = text.find_first_not_of(' ');
-  if (first == std::string_view::npos) return {};
-  const auto last = text.find_last_not_of(' ');
-  return std::string(text.substr(first, last - first + 1));
-}
-
 // "Column [asc|desc], …" checked against the table's columns.
 std::string SortClause(Session& session, std::string_view sort) {
   if (sort.empty()) return "ActionNumber";
@@ -194,7 +187,7 @@ std::string SortClause(Session& session, std::string_view sort) {
     words >> name >> direction >> extra;
     const std::string lower = vb::LCase(direction);
     if (name.empty() || !extra.empty() || (!lower.empty() && lower != "asc" && lower != "desc")) {
-      throw Invalid("sort", Trimmed(item), "a column with an optional asc or desc");
+      throw Invalid("sort", internal::TrimBlanks(item), "a column with an optional asc or desc");
     }
     parts.push_back(KnownColumn(session, name, "sort") + (lower.empty() ? "" : " " + lower));
   }
@@ -363,9 +356,8 @@ ado::RecordsetPtr List(Session& session, const ListRequest& request) {
       (columns.empty() ||
        std::find(columns.begin(), columns.end(), "ActionNumber") != columns.end())) {
     if (const auto descending = NumberOrder(sort)) {
-      return Skipped(
-          OwnOpenByNumber(session, shown, *descending, request.limit + request.offset),
-          request.offset);
+      return Skipped(OwnOpenByNumber(session, shown, *descending, request.limit + request.offset),
+                     request.offset);
     }
   }
   std::string sql = "select ";
@@ -460,7 +452,7 @@ std::vector<std::pair<std::string, vb::Variant>> AllCriteria(
   return all;
 }
 
-bool IsSet(const vb::Variant& value) { return !value.IsNull() && !value.IsEmpty(); }
+using internal::IsSet;
 }  // namespace
 
 bool FitsSavedQuery(const ListFilter& filter) {

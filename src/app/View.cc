@@ -29,21 +29,12 @@ constexpr std::array<StateName, 7> kStateNames = {{{State::Closed, "closed"},
                                                    {State::Rejected, "rejected"},
                                                    {State::Open, "open"}}};
 
-bool IsSet(const vb::Variant& value) { return !value.IsNull() && !value.IsEmpty(); }
-
-int32_t ReviewedOf(ado::Recordset& row) {
-  const vb::Variant value = row["Reviewed"].Value();
-  return IsSet(value) ? vb::CLng(value) : kvaction::rsAssigneeReview;
-}
-
-std::string Trimmed(std::string text) {
-  const auto first = text.find_first_not_of(' ');
-  if (first == std::string::npos) return {};
-  return text.substr(first, text.find_last_not_of(' ') - first + 1);
-}
+using internal::IsSet;
+using internal::ReviewedOf;
+using internal::TrimBlanks;
 
 std::string PersonText(Session& session, ado::Recordset& row, std::string_view column) {
-  return Trimmed(ValueText(session, row[column].Value()));
+  return TrimBlanks(ValueText(session, row[column].Value()));
 }
 
 // The words of a state; the dates decide overdue and due today as the notices' due sentence does.
@@ -367,7 +358,7 @@ std::vector<State> StatesOf(std::string_view words) {
   std::string_view rest = words;
   while (!rest.empty()) {
     const size_t comma = std::min(rest.find(','), rest.size());
-    const std::string word = vb::LCase(Trimmed(std::string(rest.substr(0, comma))));
+    const std::string word = vb::LCase(TrimBlanks(rest.substr(0, comma)));
     rest.remove_prefix(std::min(comma + 1, rest.size()));
     if (word == "active") {
       for (const State state : AllStates()) {

@@ -19,15 +19,8 @@
 namespace app {
 namespace {
 
-bool IsSet(ado::Recordset& row, std::string_view column) {
-  const vb::Variant value = row[column].Value();
-  return !value.IsNull() && !value.IsEmpty();
-}
-
-int32_t ReviewedOf(ado::Recordset& row) {
-  const vb::Variant value = row["Reviewed"].Value();
-  return value.IsNull() || value.IsEmpty() ? kvaction::rsAssigneeReview : vb::CLng(value);
-}
+using internal::IsSet;
+using internal::ReviewedOf;
 
 // The review statuses that wait for the originator; every other open one waits for the assignee.
 bool WaitsForOriginator(int32_t reviewed) {
