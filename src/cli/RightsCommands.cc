@@ -17,9 +17,6 @@
 namespace cli {
 namespace {
 
-/// The highest number the rights catalogue uses, for walking it.
-constexpr int32_t kHighestRight = 255;
-
 /// "50,52,65" as right numbers; raises a UsageError naming option otherwise.
 std::vector<int32_t> RightNumbers(std::string_view option, const std::string& text) {
   std::vector<int32_t> rights;
@@ -56,27 +53,25 @@ void PrintPairs(const std::vector<std::pair<std::string, vb::Variant>>& pairs,
 void RegisterRights(CLI::App& app, Options& options) {
   auto* rights = app.add_subcommand(
       "rights", "List the catalogue of workgroup rights and whether you hold each");
-  OnSession(*rights, options, [&options](app::Session& session) {
-    const auto writer = MakeWriter(FormatOf(options), std::cout, session.locale(), TerminalWidth());
+  OnClient(*rights, options, [&options](Client& client) {
+    const std::vector<HeldRight> rights = client.Rights();
+    const auto writer = MakeWriter(FormatOf(options), std::cout, client.locale(), TerminalWidth());
     writer->Begin({{"Right", 5}, {"Held", 5}, {"Description", 0}});
-    for (int32_t right = 0; right <= kHighestRight; ++right) {
-      const std::string name = app::RightName(right);
-      if (!name.empty()) writer->Row({right, app::Can(session, right), name});
-    }
+    for (const HeldRight& right : rights) writer->Row({right.right, right.held, right.name});
     writer->End();
   });
 }
 
 void RegisterCan(CLI::App& app, Options& options) {
   auto* can = app.add_subcommand("can", "Show what you may do to an action");
-  OnTarget(*can, options, [&options](app::Session& session, int32_t id) {
-    const ado::RecordsetPtr rights = app::EditingRights(session, id);
+  OnClientTarget(*can, options, [&options](Client& client, int32_t id) {
+    const ado::RecordsetPtr rights = client.EditingRights(id);
     std::vector<std::pair<std::string, vb::Variant>> pairs;
     for (int32_t i = 0; i < rights->Fields().Count(); ++i) {
       const ado::Field field = rights->Fields().Item(i);
       pairs.emplace_back(field.Name(), field.Value());
     }
-    PrintPairs(pairs, "Permission", "Allowed", options, session.locale());
+    PrintPairs(pairs, "Permission", "Allowed", options, client.locale());
   });
 }
 

@@ -90,6 +90,7 @@ void RegisterServeCommand(CLI::App& app, Options& options) {
       ->check(CLI::Range(1, 3600));
   serve->callback([args, &options] {
     ApplyDefaults(options);
+    RequireLocal(options, "serve");
     web::ServeOptions serveOptions;
     web::ParseListen(args->listen, serveOptions);
     serveOptions.open = OpenOptionsOf(options);

@@ -7,6 +7,7 @@
 #include <charconv>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <iostream>
 #include <limits>
 #include <memory>
@@ -24,6 +25,7 @@
 #include "app/Errors.h"
 #include "app/Json.h"
 #include "app/Lists.h"
+#include "app/Rights.h"
 #include "app/WebSupport.h"
 #include "vb/ComError.h"
 #include "vb/Convert.h"
@@ -72,7 +74,15 @@ int StatusOf(const vb::ComError& error) {
 void SendComError(Response& response, const vb::ComError& error) {
   const int status = StatusOf(error);
   if (status == 401) response.set_header("WWW-Authenticate", "Bearer");
-  if (status != 500) return SendApiError(response, status, error.number(), error.description());
+  if (status != 500) {
+    // The source too, so that the command through a server words a refusal as it does here.
+    response.status = status;
+    return SendJson(response, status,
+                    {{"error",
+                      {{"number", error.number()},
+                       {"message", error.description()},
+                       {"source", error.source()}}}});
+  }
   std::cerr << "kvaction serve: " << error.source() << ": " << error.description() << '\n';
   SendApiError(response, 500, error.number(), kServerFault);
 }
@@ -181,25 +191,36 @@ std::string TextParam(const Request& request, const std::string& name) {
   return request.has_param(name) ? request.get_param_value(name) : std::string();
 }
 
-std::vector<std::string> ColumnsParam(const Request& request) {
-  std::vector<std::string> columns;
-  const std::string asked = TextParam(request, "columns");
-  std::string_view rest = asked;
-  if (rest.empty()) {
-    columns = app::DefaultColumns();
-  } else {
-    while (!rest.empty()) {
-      const size_t comma = std::min(rest.find(','), rest.size());
-      if (comma > 0) columns.emplace_back(rest.substr(0, comma));
-      rest.remove_prefix(std::min(comma + 1, rest.size()));
-    }
+// The names of a comma-separated list ("ActionNumber,Subject"); empty items are skipped.
+std::vector<std::string> NameList(std::string_view rest) {
+  std::vector<std::string> names;
+  while (!rest.empty()) {
+    const size_t comma = std::min(rest.find(','), rest.size());
+    if (comma > 0) names.emplace_back(rest.substr(0, comma));
+    rest.remove_prefix(std::min(comma + 1, rest.size()));
   }
+  return names;
+}
+
+std::vector<std::string> ColumnsParam(const Request& request) {
+  const std::string asked = TextParam(request, "columns");
+  std::vector<std::string> columns = asked.empty() ? app::DefaultColumns() : NameList(asked);
   // Every row names its action, so a client can ask for it next.
   if (std::none_of(columns.begin(), columns.end(),
                    [](const std::string& c) { return vb::EqualsText(c, "ActionID"); })) {
     columns.insert(columns.begin(), "ActionID");
   }
   return columns;
+}
+
+// The filter of a list's query parameters, which are app/'s field IDs.
+app::FilterTexts FilterParams(const Request& request) {
+  app::FilterTexts given;
+  for (const char* field : {"mine", "assignee", "originator", "status", "dueWithin", "category",
+                            "priority", "grep", "reference"}) {
+    if (request.has_param(field)) given.emplace_back(field, request.get_param_value(field));
+  }
+  return given;
 }
 
 std::string BearerToken(const Request& request) {
@@ -363,13 +384,7 @@ void ListActions(Call& call) {
   if (rq.has_param("query")) {
     request.queryID = NumberParam(rq, "query", 1, std::numeric_limits<int32_t>::max(), 0);
   }
-  // The API's parameters are app/'s field IDs.
-  app::FilterTexts given;
-  for (const char* field : {"mine", "assignee", "originator", "status", "dueWithin", "category",
-                            "priority", "grep", "reference"}) {
-    if (rq.has_param(field)) given.emplace_back(field, rq.get_param_value(field));
-  }
-  request.filter = app::FilterOf(given);
+  request.filter = app::FilterOf(FilterParams(rq));
   request.columns = ColumnsParam(rq);
   request.sort = TextParam(rq, "sort");
   const int32_t limit = NumberParam(rq, "limit", 1, kMaxPageSize, kDefaultPageSize);
@@ -499,14 +514,197 @@ void Workgroups(Call& call) {
 
 }  // namespace api
 
+// --- The command's calls ----------------------------------------------------------------------
+// What `kvaction --server URL` needs to print exactly what it prints on a local database: record
+// sets as typed tables (app::FieldsJson, app::RowJson), long ones page by page, and the words
+// app/ gives a person for one action.
+
+namespace {
+
+// A page of a table the command streams: large enough that few round trips are needed, small
+// enough that neither side holds much.
+constexpr int32_t kDefaultRowsPage = 1000;
+constexpr int32_t kMaxRowsPage = 5000;
+
+// The rows from the record set's current row on, all of them (a small table: rights, queries).
+Json TableOf(ado::Recordset& rows) {
+  Json values = Json::array();
+  for (; !rows.IsEOF(); rows.MoveNext()) values.push_back(Json(app::RowJson(rows)));
+  return {{"fields", app::FieldsJson(rows)}, {"rows", values}};
+}
+
+// The page of rows the parameters offset and page ask for: {"fields", "rows", "more"}.
+void SendRowsPage(Response& response, const Request& request,
+                  const std::function<ado::RecordsetPtr(int32_t)>& read) {
+  const int32_t page = NumberParam(request, "page", 1, kMaxRowsPage, kDefaultRowsPage);
+  const int32_t offset =
+      NumberParam(request, "offset", 0, std::numeric_limits<int32_t>::max() - kMaxRowsPage - 1, 0);
+  // The cost grows with the rows asked for, not with the table.
+  const ado::RecordsetPtr rows = read(offset + page + 1);
+  for (int32_t skipped = 0; skipped < offset && !rows->IsEOF(); ++skipped) rows->MoveNext();
+  Json values = Json::array();
+  for (; !rows->IsEOF() && static_cast<int32_t>(values.size()) < page; rows->MoveNext()) {
+    values.push_back(Json(app::RowJson(*rows)));
+  }
+  SendJson(response, 200,
+           {{"fields", app::FieldsJson(*rows)}, {"rows", values}, {"more", !rows->IsEOF()}});
+}
+
+// A true/false query parameter ("" when missing).
+bool FlagParam(const Request& request, const std::string& name) {
+  const std::string text = TextParam(request, name);
+  if (text.empty() || text == "false") return false;
+  if (text == "true") return true;
+  throw app::Invalid(name, text, "true or false");
+}
+
+Json MovesOf(app::Session& session, int32_t actionID) {
+  Json moves = Json::array();
+  for (const auto& move : app::MovesFor(session, actionID)) {
+    moves.push_back({{"name", move.name}, {"title", move.title}});
+  }
+  return moves;
+}
+
+}  // namespace
+
+namespace api {
+
+void ActionRows(Call& call) {
+  const Request& rq = call.request;
+  app::ListRequest request;
+  if (rq.has_param("query")) {
+    request.queryID = NumberParam(rq, "query", 1, std::numeric_limits<int32_t>::max(), 0);
+  }
+  request.filter = app::FilterOf(FilterParams(rq));
+  request.columns = NameList(TextParam(rq, "columns"));
+  request.sort = TextParam(rq, "sort");
+  SendRowsPage(call.response, rq, [&](int32_t most) {
+    request.limit = most;
+    return app::List(call.session, request);
+  });
+}
+
+// Overdue actions are few; each page reads the list again and skips to its offset.
+void AlertRows(Call& call) {
+  SendRowsPage(call.response, call.request, [&](int32_t) { return app::AlertList(call.session); });
+}
+
+void DueRows(Call& call) {
+  std::optional<int32_t> days;
+  if (call.request.has_param("days")) days = NumberParam(call.request, "days", -32768, 32767, 0);
+  const bool mine = FlagParam(call.request, "mine");
+  SendRowsPage(call.response, call.request,
+               [&](int32_t) { return app::DueList(call.session, days, mine); });
+}
+
+void ActionOfNumber(Call& call) {
+  SendJson(call.response, 200, {{"id", app::ActionIDOf(call.session, call.Id())}});
+}
+
+// The stored row with each value as a person reads it, the moves that fit now, and the history
+// (null, with the refusal's words, for someone without the right to read it).
+void ActionRecord(Call& call) {
+  const int32_t id = call.Id();
+  const ado::RecordsetPtr row = app::Show(call.session, id);
+  Json readable = Json::array();
+  const ado::Fields fields = row->Fields();
+  for (int32_t i = 0; i < fields.Count(); ++i) {
+    readable.push_back(app::ReadableValue(call.session, *row, fields.Item(i).Name()));
+  }
+  Json history = nullptr;
+  Json refusal = nullptr;
+  try {
+    history = TableOf(*app::History(call.session, id));
+  } catch (const vb::ComError& error) {
+    if (error.number() != app::kRefused) throw;
+    refusal = error.description();
+  }
+  SendJson(call.response, 200,
+           {{"fields", app::FieldsJson(*row)},
+            {"row", app::RowJson(*row)},
+            {"readable", readable},
+            {"moves", MovesOf(call.session, id)},
+            {"history", history},
+            {"historyRefused", refusal}});
+}
+
+void ActionMoves(Call& call) { SendJson(call.response, 200, MovesOf(call.session, call.Id())); }
+
+void ReviewAction(Call& call) {
+  const Json body = BodyOf(call.site, call.request);
+  const auto status = body.find("status");
+  if (status == body.end() || !status->is_number_integer()) {
+    throw app::Invalid("status", {}, "a review status (a whole number)");
+  }
+  app::Review(call.session, call.Id(), status->get<int32_t>());
+  call.response.status = 204;
+}
+
+void ActionRights(Call& call) {
+  SendJson(call.response, 200, TableOf(*app::EditingRights(call.session, call.Id())));
+}
+
+void Rights(Call& call) {
+  Json rights = Json::array();
+  for (int32_t right = 0; right <= app::kHighestRight; ++right) {
+    const std::string name = app::RightName(right);
+    if (!name.empty()) {
+      rights.push_back({{"right", right}, {"name", name}, {"held", app::Can(call.session, right)}});
+    }
+  }
+  SendJson(call.response, 200, rights);
+}
+
+void QueryRows(Call& call) { SendJson(call.response, 200, TableOf(*app::QueryList(call.session))); }
+
+void CreateQuery(Call& call) {
+  const Json body = BodyOf(call.site, call.request);
+  app::QueryDefinition definition;
+  definition.name = TextMember(body, "name", true);
+  definition.filter = app::FilterOf(FieldsMember(body, "filter"));
+  const int32_t id = app::QueryAdd(call.session, definition);
+  call.response.set_header("Location", fmt::format("{}queries/{}", kApiPrefix, id));
+  SendJson(call.response, 201, {{"id", id}});
+}
+
+void ShareQuery(Call& call) {
+  const Json body = BodyOf(call.site, call.request);
+  const auto shared = body.find("shared");
+  if (shared == body.end() || !shared->is_boolean()) {
+    throw app::Invalid("shared", {}, "true or false");
+  }
+  app::QueryShare(call.session, call.Id(), shared->get<bool>());
+  call.response.status = 204;
+}
+
+void DeleteQuery(Call& call) {
+  app::QueryDelete(call.session, call.Id());
+  call.response.status = 204;
+}
+
+}  // namespace api
+
 // --- Sessions ---------------------------------------------------------------------------------
 
 namespace {
 
-// The API's options for opening the database: its dates are ISO 8601 whatever the people's are.
-app::OpenOptions ApiOpenOptions(const Site& site) {
+// The header by which a client that passes a person's typing through (the command) names the
+// person's short date form: "en-US" or "en-GB".
+constexpr const char* kDateFormHeader = "X-Date-Form";
+
+// The API's options for opening the database: its dates are ISO 8601 whatever the people's are,
+// unless the client names a person's date form for the texts app/ reads and words.
+app::OpenOptions ApiOpenOptions(const Site& site, const Request& request) {
   app::OpenOptions open = site.options.open;
-  open.locale = IsoDates();
+  const std::string form = request.get_header_value(kDateFormHeader);
+  if (form.empty()) {
+    open.locale = IsoDates();
+  } else if (form == "en-US" || form == "en-GB") {
+    open.locale = form == "en-GB" ? vb::Locale::EnGB() : vb::Locale::EnUS();
+  } else {
+    throw app::Invalid(kDateFormHeader, form, "en-US or en-GB");
+  }
   return open;
 }
 
@@ -524,7 +722,8 @@ void ServeApiCall(Site& site, const Request& request, Response& response,
                          "Sign in first: send \"Authorization: Bearer TOKEN\" with the token of "
                          "POST /api/v1/session.");
     }
-    api::Call visit{site, request, response, app::Session::Resume(ApiOpenOptions(site), token)};
+    api::Call visit{site, request, response,
+                    app::Session::Resume(ApiOpenOptions(site, request), token)};
     call(visit);
   });
 }
@@ -547,8 +746,8 @@ void ApiSignIn(Site& site, const Request& request, Response& response) {
     std::string token;
     std::optional<app::Session> session;
     try {
-      session.emplace(
-          app::Session::SignIn(ApiOpenOptions(site), user, password, token, kApiTokenLifetime));
+      session.emplace(app::Session::SignIn(ApiOpenOptions(site, request), user, password, token,
+                                           kApiTokenLifetime));
     } catch (const vb::ComError& error) {
       if (!app::IsSignInRefused(error)) throw;
       site.throttle.Failed(user, request.remote_addr);

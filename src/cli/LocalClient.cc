@@ -1,0 +1,132 @@
+// The commands' calls in this process, on a local database: each is app/'s own function.
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "app/Actions.h"
+#include "app/Errors.h"
+#include "app/Lists.h"
+#include "app/Rights.h"
+#include "app/WebSupport.h"
+#include "cli/Cli.h"
+#include "cli/Client.h"
+#include "cli/Remote.h"
+#include "vb/ComError.h"
+#include "vb/Convert.h"
+
+namespace cli {
+namespace {
+
+class LocalClient final : public Client {
+ public:
+  explicit LocalClient(app::Session& session) : session_(session) {}
+  explicit LocalClient(app::Session&& session) : owned_(std::move(session)), session_(*owned_) {}
+
+  const vb::Locale& locale() const override { return session_.locale(); }
+  vb::Date Today() const override { return session_.action().Clock().Today(); }
+
+  int32_t ActionIDOf(int32_t number) override { return app::ActionIDOf(session_, number); }
+  void RequireAction(int32_t actionID) override { (void)app::Show(session_, actionID); }
+  std::string ActionNumberText(int32_t actionID) override {
+    return vb::TextOf((*app::Show(session_, actionID))["ActionNumber"].Value());
+  }
+
+  ado::RecordsetPtr List(const ListQuery& query) override {
+    app::ListRequest request;
+    request.queryID = query.queryID;
+    request.filter = app::FilterOf(query.filter);
+    request.columns = query.columns;
+    request.sort = query.sort;
+    request.limit = query.limit;
+    return app::List(session_, request);
+  }
+  ado::RecordsetPtr AlertList() override { return app::AlertList(session_); }
+  int32_t AlertCount() override { return app::AlertCount(session_); }
+  ado::RecordsetPtr DueList(std::optional<int32_t> days, bool mine) override {
+    return app::DueList(session_, days, mine);
+  }
+
+  int32_t QueryAdd(const std::string& name, const app::FilterTexts& filter) override {
+    return app::QueryAdd(session_, {name, app::FilterOf(filter)});
+  }
+  ado::RecordsetPtr QueryList() override { return app::QueryList(session_); }
+  void QueryShare(int32_t queryID, bool shared) override {
+    app::QueryShare(session_, queryID, shared);
+  }
+  void QueryDelete(int32_t queryID) override { app::QueryDelete(session_, queryID); }
+
+  ShownAction Show(int32_t actionID) override {
+    ShownAction shown;
+    shown.row = app::Show(session_, actionID);
+    const ado::Fields fields = shown.row->Fields();
+    for (int32_t i = 0; i < fields.Count(); ++i) {
+      shown.readable.push_back(app::ReadableValue(session_, *shown.row, fields.Item(i).Name()));
+    }
+    shown.moves = app::MovesFor(session_, actionID);
+    try {
+      shown.history = app::History(session_, actionID);
+    } catch (const vb::ComError& e) {
+      if (e.number() != app::kRefused) throw;
+      shown.historyRefused = e.description();
+    }
+    return shown;
+  }
+  int32_t Add(const app::FieldTexts& values) override { return app::Add(session_, values); }
+  int32_t Copy(int32_t actionID) override { return app::Copy(session_, actionID); }
+  app::EditResult Edit(int32_t actionID, const app::FieldTexts& changes) override {
+    return app::Edit(session_, actionID, changes);
+  }
+  std::vector<app::ReviewMove> MovesFor(int32_t actionID) override {
+    return app::MovesFor(session_, actionID);
+  }
+  void Move(int32_t actionID, const std::string& move, const std::string& note) override {
+    app::Move(session_, actionID, move, note);
+  }
+  void Review(int32_t actionID, int32_t reviewStatus) override {
+    app::Review(session_, actionID, reviewStatus);
+  }
+  void Change(int32_t actionID, StatusChange change, const std::string& note) override {
+    switch (change) {
+      case StatusChange::kComplete:
+        return app::Complete(session_, actionID, note);
+      case StatusChange::kClose:
+        return app::Close(session_, actionID, note);
+      case StatusChange::kReopen:
+        return app::Reopen(session_, actionID, note);
+    }
+  }
+  void Delete(int32_t actionID) override { app::Delete(session_, actionID); }
+
+  std::vector<HeldRight> Rights() override {
+    std::vector<HeldRight> rights;
+    for (int32_t right = 0; right <= app::kHighestRight; ++right) {
+      std::string name = app::RightName(right);
+      if (!name.empty()) rights.push_back({right, std::move(name), app::Can(session_, right)});
+    }
+    return rights;
+  }
+  ado::RecordsetPtr EditingRights(int32_t actionID) override {
+    return app::EditingRights(session_, actionID);
+  }
+
+  void Finish() override { DeliverOwnMail(session_); }
+
+ private:
+  std::optional<app::Session> owned_;
+  app::Session& session_;
+};
+
+}  // namespace
+
+std::unique_ptr<Client> LocalClientOf(app::Session& session) {
+  return std::make_unique<LocalClient>(session);
+}
+
+std::unique_ptr<Client> OpenClient(const Options& options) {
+  if (!options.server.empty()) return OpenRemoteClient(options);
+  return std::make_unique<LocalClient>(OpenSession(options));
+}
+
+}  // namespace cli
