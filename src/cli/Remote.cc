@@ -31,6 +31,8 @@ namespace cli {
 namespace {
 
 using Json = nlohmann::json;
+/// What the command sends: members in the order given (an edit's columns as typed).
+using OrderedJson = nlohmann::ordered_json;
 
 /// How long reaching a server may take: a server that is down is reported in seconds.
 constexpr long kConnectMilliseconds = 3000;
@@ -356,9 +358,9 @@ class RemoteClient final : public Client {
   }
 
   int32_t QueryAdd(const std::string& name, const app::FilterTexts& filter) override {
-    Json body = {{"name", name}};
+    OrderedJson body = {{"name", name}};
     if (!filter.empty()) {
-      Json texts = Json::object();
+      OrderedJson texts = OrderedJson::object();
       for (const auto& [field, text] : filter) texts[field] = text;
       body["filter"] = std::move(texts);
     }
@@ -395,7 +397,7 @@ class RemoteClient final : public Client {
   }
   app::EditResult Edit(int32_t actionID, const app::FieldTexts& changes) override {
     const Answer answer = http_.Send("PATCH", fmt::format("actions/{}", actionID),
-                                     Json{{"changes", TextsOf(changes)}}.dump());
+                                     OrderedJson{{"changes", TextsOf(changes)}}.dump());
     app::EditResult result;
     if (answer.status == 409) {
       for (const Json& c : BodyOf(http_, answer).at("conflicts")) {
@@ -447,7 +449,7 @@ class RemoteClient final : public Client {
 
  private:
   /// Sends a call; returns the answer's JSON (null for none), raising the error of any other.
-  Json Call(const std::string& method, const std::string& path, const Json& body = nullptr) {
+  Json Call(const std::string& method, const std::string& path, const OrderedJson& body = nullptr) {
     const Answer answer = http_.Send(method, path, body.is_null() ? std::string() : body.dump());
     if (answer.status < 200 || answer.status > 299) RaiseError(http_, answer, user_);
     return answer.body.empty() ? Json() : BodyOf(http_, answer);
@@ -472,8 +474,8 @@ class RemoteClient final : public Client {
     return id;
   }
 
-  static Json TextsOf(const app::FieldTexts& texts) {
-    Json object = Json::object();
+  static OrderedJson TextsOf(const app::FieldTexts& texts) {
+    OrderedJson object = OrderedJson::object();
     for (const auto& [column, text] : texts) object[column] = text;
     return object;
   }
