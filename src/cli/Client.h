@@ -89,6 +89,15 @@ class Client {
   virtual void Change(int32_t actionID, StatusChange change, const std::string& note) = 0;
   virtual void Delete(int32_t actionID) = 0;
 
+  /// Attaches a file (its name, a description, its bytes) or a link; returns the attachment's ID.
+  virtual int32_t AttachFile(int32_t actionID, const std::string& name,
+                             const std::string& description, const std::string& bytes) = 0;
+  virtual int32_t AttachLink(int32_t actionID, const std::string& url,
+                             const std::string& description) = 0;
+  [[nodiscard]] virtual ado::RecordsetPtr AttachmentList(int32_t actionID) = 0;
+  [[nodiscard]] virtual std::string AttachmentBytes(int32_t attachmentID) = 0;
+  virtual void AttachmentRemove(int32_t attachmentID) = 0;
+
   [[nodiscard]] virtual std::vector<HeldRight> Rights() = 0;
   /// The action's editingRights: one row of permission names and whether each is allowed.
   [[nodiscard]] virtual ado::RecordsetPtr EditingRights(int32_t actionID) = 0;

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "app/Actions.h"
+#include "app/Attachments.h"
 #include "app/Errors.h"
 #include "app/Lists.h"
 #include "app/Rights.h"
@@ -98,6 +99,24 @@ class LocalClient final : public Client {
     }
   }
   void Delete(int32_t actionID) override { app::Delete(session_, actionID); }
+
+  int32_t AttachFile(int32_t actionID, const std::string& name, const std::string& description,
+                     const std::string& bytes) override {
+    return app::AttachmentAdd(session_, actionID, app::FileAttachment(name, description, bytes));
+  }
+  int32_t AttachLink(int32_t actionID, const std::string& url,
+                     const std::string& description) override {
+    return app::AttachmentAdd(session_, actionID, {description, url, {}, {}});
+  }
+  ado::RecordsetPtr AttachmentList(int32_t actionID) override {
+    return app::AttachmentList(session_, actionID);
+  }
+  std::string AttachmentBytes(int32_t attachmentID) override {
+    return app::AttachmentBytes(session_, attachmentID);
+  }
+  void AttachmentRemove(int32_t attachmentID) override {
+    app::AttachmentRemove(session_, attachmentID);
+  }
 
   std::vector<HeldRight> Rights() override {
     std::vector<HeldRight> rights;

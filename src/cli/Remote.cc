@@ -96,9 +96,10 @@ class Http {
   [[nodiscard]] const std::string& Server() const { return server_; }
   void Token(std::string token) { token_ = std::move(token); }
 
-  /// Sends method to path (under /api/v1/) with a JSON body (GET: none); raises when the server
-  /// cannot be reached.
-  Answer Send(const std::string& method, const std::string& path, const std::string& body = {}) {
+  /// Sends method to path (under /api/v1/) with a body of type (GET: none); raises when the
+  /// server cannot be reached.
+  Answer Send(const std::string& method, const std::string& path, const std::string& body = {},
+              const std::string& type = "application/json") {
     CURL* curl = curl_.get();
     const std::string url = server_ + "/api/v1/" + path;
     curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
@@ -114,7 +115,7 @@ class Http {
       curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, nullptr);
       curl_easy_setopt(curl, CURLOPT_HTTPGET, 1L);
     } else {
-      add("Content-Type: application/json");
+      add("Content-Type: " + type);
       curl_easy_setopt(curl, CURLOPT_POSTFIELDS, body.c_str());
       curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE, static_cast<long>(body.size()));
       curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, method.c_str());
@@ -431,6 +432,33 @@ class RemoteClient final : public Client {
   }
   void Delete(int32_t actionID) override {
     (void)Call("DELETE", fmt::format("actions/{}", actionID));
+  }
+
+  int32_t AttachFile(int32_t actionID, const std::string& name, const std::string& description,
+                     const std::string& bytes) override {
+    const std::string path = fmt::format("actions/{}/attachments", actionID) +
+                             QueryString(http_, {{"name", name}, {"description", description}});
+    const Answer answer = http_.Send("POST", path, bytes, "application/octet-stream");
+    if (answer.status != 201) RaiseError(http_, answer, user_);
+    return BodyOf(http_, answer).at("id").get<int32_t>();
+  }
+  int32_t AttachLink(int32_t actionID, const std::string& url,
+                     const std::string& description) override {
+    return Call("POST", fmt::format("actions/{}/attachments", actionID),
+                {{"url", url}, {"description", description}})
+        .at("id")
+        .get<int32_t>();
+  }
+  ado::RecordsetPtr AttachmentList(int32_t actionID) override {
+    return TableOf(Call("GET", fmt::format("actions/{}/attachments/rows", actionID)));
+  }
+  std::string AttachmentBytes(int32_t attachmentID) override {
+    Answer answer = http_.Send("GET", fmt::format("attachments/{}", attachmentID));
+    if (answer.status != 200) RaiseError(http_, answer, user_);
+    return std::move(answer.body);
+  }
+  void AttachmentRemove(int32_t attachmentID) override {
+    (void)Call("DELETE", fmt::format("attachments/{}", attachmentID));
   }
 
   std::vector<HeldRight> Rights() override {

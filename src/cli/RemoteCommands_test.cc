@@ -37,6 +37,9 @@ class RemoteCommand : public testing::CommandTest<kvaction::ActionTest> {
     Run("admin", {"add", "--subject", "Pump", "--assignee", "olga", "--due", "3/1/2024",
                   "--category", "Ops"});
     Run("admin", {"add", "--subject", "Gate", "--assignee", "vic"});
+    std::filesystem::create_directories(configFolder_ / "store");
+    std::ofstream(configFolder_ / "note.txt", std::ios::binary) << "hello\n\x01\xff";
+    Run("admin", {"settings", "set", "AttachmentPath", (configFolder_ / "store").string()});
   }
   /// A fresh database prepared as the first was.
   void Renew() {
@@ -58,8 +61,11 @@ struct Scenario {
   std::string input = {};
 };
 
-const std::vector<Scenario>& Scenarios() {
-  static const std::vector<Scenario> scenarios = {
+/// The runs; folder holds the files they attach and fetch.
+std::vector<Scenario> Scenarios(const std::filesystem::path& folder) {
+  const std::string note = (folder / "note.txt").string();
+  const std::string copy = (folder / "copy.txt").string();
+  return {
       // Listing, in every form and with every kind of filter.
       {"admin", {"list"}},
       {"admin", {"--json", "list"}},
@@ -135,21 +141,36 @@ const std::vector<Scenario>& Scenarios() {
       {"stan", {"query", "delete", "1"}},
       {"admin", {"query", "delete", "1"}},
       {"admin", {"query", "delete", "1"}},
+      // Attachments: files byte for byte, links, refusals.
+      {"admin", {"attach", "add", "1", note}},
+      {"olga", {"attach", "add", "1", note}},
+      {"admin", {"attach", "add", "1", "--link", "https://x.example", "--description", "Site"}},
+      {"admin", {"attach", "add", "1", "--link", "javascript:alert(1)"}},
+      {"admin", {"attach", "add", "1", note + ".gone"}},
+      {"admin", {"attach", "list", "1"}},
+      {"stan", {"--json", "attach", "list", "1"}},
+      {"admin", {"attach", "get", "1"}},
+      {"admin", {"attach", "get", "1", "--output", copy}},
+      {"admin", {"attach", "get", "1", "--output", copy}},
+      {"admin", {"attach", "get", "2"}},
+      {"vic", {"attach", "rm", "2"}},
+      {"admin", {"attach", "rm", "2"}},
+      {"admin", {"attach", "rm", "2"}},
   };
-  return scenarios;
 }
 
 TEST_P(RemoteCommand, EveryScenarioAnswersAlikeOnTheDatabaseAndThroughAServer) {
+  const std::vector<Scenario> scenarios = Scenarios(configFolder_);
   std::vector<testing::Outcome> local;
-  for (const Scenario& scenario : Scenarios()) {
+  for (const Scenario& scenario : scenarios) {
     local.push_back(As(scenario.user, scenario.args, scenario.input));
   }
   Renew();
   ASSERT_FALSE(HasFatalFailure());
   ServeDatabase();
   int differences = 0;
-  for (std::size_t i = 0; i < Scenarios().size(); ++i) {
-    const Scenario& scenario = Scenarios()[i];
+  for (std::size_t i = 0; i < scenarios.size(); ++i) {
+    const Scenario& scenario = scenarios[i];
     const testing::Outcome remote = As(scenario.user, scenario.args, scenario.input);
     const std::string where = scenario.user + ' ' + ::testing::PrintToString(scenario.args);
     const bool same = remote.exitCode == local[i].exitCode && remote.out == local[i].out &&
@@ -159,7 +180,7 @@ TEST_P(RemoteCommand, EveryScenarioAnswersAlikeOnTheDatabaseAndThroughAServer) {
     EXPECT_EQ(remote.out, local[i].out) << where;
     EXPECT_EQ(remote.err, local[i].err) << where;
   }
-  RecordProperty("scenarios", static_cast<int>(Scenarios().size()));
+  RecordProperty("scenarios", static_cast<int>(scenarios.size()));
   RecordProperty("differences", differences);
   // The table must hold refusals, input errors and usage errors, not only successes.
   int refused = 0;

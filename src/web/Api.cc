@@ -656,6 +656,10 @@ void Rights(Call& call) {
   SendJson(call.response, 200, rights);
 }
 
+void AttachmentRows(Call& call) {
+  SendJson(call.response, 200, TableOf(*app::AttachmentList(call.session, call.Id())));
+}
+
 void QueryRows(Call& call) { SendJson(call.response, 200, TableOf(*app::QueryList(call.session))); }
 
 void CreateQuery(Call& call) {

@@ -46,6 +46,7 @@ void ActionMoves(Call& call);
 void ReviewAction(Call& call);
 void ActionRights(Call& call);
 void Rights(Call& call);
+void AttachmentRows(Call& call);
 void QueryRows(Call& call);
 void CreateQuery(Call& call);
 void ShareQuery(Call& call);

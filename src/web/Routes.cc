@@ -56,6 +56,7 @@ const std::vector<Route>& RouteTable() {
       {Get, action + "/moves", ApiHandler{api::ActionMoves}},
       {Post, action + "/review", ApiHandler{api::ReviewAction}},
       {Get, action + "/rights", ApiHandler{api::ActionRights}},
+      {Get, action + "/attachments/rows", ApiHandler{api::AttachmentRows}},
       {Get, base + "rights", ApiHandler{api::Rights}},
       {Get, base + "queries/rows", ApiHandler{api::QueryRows}},
       {Post, base + "queries", ApiHandler{api::CreateQuery}},
