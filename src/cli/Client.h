@@ -12,6 +12,7 @@
 
 #include "ado/Recordset.h"
 #include "app/Actions.h"
+#include "app/Admin.h"
 #include "app/Lists.h"
 #include "app/Session.h"
 #include "app/WebSupport.h"
@@ -99,6 +100,28 @@ class Client {
   virtual void AttachmentRemove(int32_t attachmentID) = 0;
 
   [[nodiscard]] virtual std::vector<HeldRight> Rights() = 0;
+
+  /// The signed-in user's ID.
+  [[nodiscard]] virtual std::string UserID() const = 0;
+  virtual void UserAdd(const app::NewUser& user) = 0;
+  virtual void UserEdit(const std::string& userID, const app::UserChanges& changes) = 0;
+  virtual void UserPassword(const std::string& userID, const std::string& password) = 0;
+  virtual void UserDelete(const std::string& userID, const std::string& reassignTo) = 0;
+  [[nodiscard]] virtual ado::RecordsetPtr UserList() = 0;
+  virtual int32_t WorkgroupAdd(const std::string& name, const std::vector<int32_t>& rights) = 0;
+  virtual void WorkgroupEdit(int32_t groupID, const std::optional<std::string>& name,
+                             const std::optional<std::vector<int32_t>>& rights) = 0;
+  virtual void WorkgroupDelete(int32_t groupID) = 0;
+  [[nodiscard]] virtual ado::RecordsetPtr WorkgroupList() = 0;
+
+  /// The notification e-mail of an action: its record and its text as the mail has it.
+  struct Notice {
+    ado::RecordsetPtr record;
+    std::string text;
+  };
+  [[nodiscard]] virtual Notice NoticeOf(int32_t actionID) = 0;
+  /// Sends the notice through this machine's relay; returns the recipients' count.
+  virtual std::size_t SendNotice(int32_t actionID) = 0;
   /// The action's editingRights: one row of permission names and whether each is allowed.
   [[nodiscard]] virtual ado::RecordsetPtr EditingRights(int32_t actionID) = 0;
 

@@ -6,9 +6,12 @@
 #include <vector>
 
 #include "app/Actions.h"
+#include "app/Admin.h"
 #include "app/Attachments.h"
 #include "app/Errors.h"
 #include "app/Lists.h"
+#include "app/Mailer.h"
+#include "app/Notify.h"
 #include "app/Rights.h"
 #include "app/WebSupport.h"
 #include "cli/Cli.h"
@@ -129,6 +132,35 @@ class LocalClient final : public Client {
   ado::RecordsetPtr EditingRights(int32_t actionID) override {
     return app::EditingRights(session_, actionID);
   }
+
+  std::string UserID() const override { return session_.userID(); }
+  void UserAdd(const app::NewUser& user) override { app::UserAdd(session_, user); }
+  void UserEdit(const std::string& userID, const app::UserChanges& changes) override {
+    app::UserEdit(session_, userID, changes);
+  }
+  void UserPassword(const std::string& userID, const std::string& password) override {
+    app::UserPassword(session_, userID, password);
+  }
+  void UserDelete(const std::string& userID, const std::string& reassignTo) override {
+    app::UserDelete(session_, userID, reassignTo);
+  }
+  ado::RecordsetPtr UserList() override { return app::UserList(session_); }
+  int32_t WorkgroupAdd(const std::string& name, const std::vector<int32_t>& rights) override {
+    return app::WorkgroupAdd(session_, name, rights);
+  }
+  void WorkgroupEdit(int32_t groupID, const std::optional<std::string>& name,
+                     const std::optional<std::vector<int32_t>>& rights) override {
+    app::WorkgroupEdit(session_, groupID, name, rights);
+  }
+  void WorkgroupDelete(int32_t groupID) override { app::WorkgroupDelete(session_, groupID); }
+  ado::RecordsetPtr WorkgroupList() override { return app::WorkgroupList(session_); }
+
+  Notice NoticeOf(int32_t actionID) override {
+    app::ActionNotice notice = app::NoticeOf(session_, actionID);
+    return {notice.record, app::MessageText(notice.mail)};
+  }
+
+  std::size_t SendNotice(int32_t actionID) override { return app::SendNotice(session_, actionID); }
 
   void Finish() override { DeliverOwnMail(session_); }
 

@@ -473,6 +473,58 @@ class RemoteClient final : public Client {
     return TableOf(Call("GET", fmt::format("actions/{}/rights", actionID)));
   }
 
+  std::string UserID() const override { return user_; }
+  void UserAdd(const app::NewUser& user) override {
+    OrderedJson body = {{"id", user.userID},
+                        {"name", user.userName},
+                        {"email", user.email},
+                        {"password", user.password}};
+    if (user.group) body["group"] = *user.group;
+    (void)Call("POST", "users", body);
+  }
+  void UserEdit(const std::string& userID, const app::UserChanges& changes) override {
+    OrderedJson body = OrderedJson::object();
+    if (changes.userName) body["name"] = *changes.userName;
+    if (changes.email) body["email"] = *changes.email;
+    if (changes.group) body["group"] = *changes.group;
+    (void)Call("PATCH", "users/" + http_.Escaped(userID), body);
+  }
+  void UserPassword(const std::string& userID, const std::string& password) override {
+    (void)Call("POST", "users/" + http_.Escaped(userID) + "/password", {{"password", password}});
+  }
+  void UserDelete(const std::string& userID, const std::string& reassignTo) override {
+    (void)Call("DELETE",
+               "users/" + http_.Escaped(userID) +
+                   (reassignTo.empty() ? std::string()
+                                       : QueryString(http_, {{"reassignTo", reassignTo}})));
+  }
+  ado::RecordsetPtr UserList() override { return TableOf(Call("GET", "users/rows")); }
+  int32_t WorkgroupAdd(const std::string& name, const std::vector<int32_t>& rights) override {
+    return Call("POST", "workgroups", {{"name", name}, {"rights", rights}}).at("id").get<int32_t>();
+  }
+  void WorkgroupEdit(int32_t groupID, const std::optional<std::string>& name,
+                     const std::optional<std::vector<int32_t>>& rights) override {
+    OrderedJson body = OrderedJson::object();
+    if (name) body["name"] = *name;
+    if (rights) body["rights"] = *rights;
+    (void)Call("PATCH", fmt::format("workgroups/{}", groupID), body);
+  }
+  void WorkgroupDelete(int32_t groupID) override {
+    (void)Call("DELETE", fmt::format("workgroups/{}", groupID));
+  }
+  ado::RecordsetPtr WorkgroupList() override { return TableOf(Call("GET", "workgroups/rows")); }
+
+  Notice NoticeOf(int32_t actionID) override {
+    const Json notice = Call("GET", fmt::format("actions/{}/notice", actionID));
+    return {TableOf(notice.at("record")), notice.at("text").get<std::string>()};
+  }
+
+  std::size_t SendNotice(int32_t /*actionID*/) override {
+    Fail(
+        fmt::format("'email --send' does not work through a server yet: the server's mail work "
+                    "sends notices, or run it on a database (--db or --connection)."));
+  }
+
   void Finish() override {}
 
  private:

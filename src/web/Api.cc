@@ -25,6 +25,8 @@
 #include "app/Errors.h"
 #include "app/Json.h"
 #include "app/Lists.h"
+#include "app/Mailer.h"
+#include "app/Notify.h"
 #include "app/Rights.h"
 #include "app/WebSupport.h"
 #include "vb/ComError.h"
@@ -550,6 +552,31 @@ void SendRowsPage(Response& response, const Request& request,
            {{"fields", app::FieldsJson(*rows)}, {"rows", values}, {"more", !rows->IsEOF()}});
 }
 
+// A whole number member, or nothing when it is missing.
+std::optional<int32_t> OptionalNumberMember(const Json& body, const std::string& name) {
+  const auto found = body.find(name);
+  if (found == body.end() || found->is_null()) return std::nullopt;
+  if (!found->is_number_integer()) throw app::Invalid(name, {}, "a whole number");
+  return found->get<int32_t>();
+}
+
+// The right numbers of "rights" ([50, 52]), or nothing when it is missing.
+std::optional<std::vector<int32_t>> RightsMember(const Json& body) {
+  const auto found = body.find("rights");
+  if (found == body.end()) return std::nullopt;
+  std::vector<int32_t> rights;
+  if (found->is_array()) {
+    for (const Json& right : *found) {
+      if (!right.is_number_integer()) break;
+      rights.push_back(right.get<int32_t>());
+    }
+  }
+  if (!found->is_array() || rights.size() != found->size()) {
+    throw app::Invalid("rights", {}, "a list of right numbers");
+  }
+  return rights;
+}
+
 // A true/false query parameter ("" when missing).
 bool FlagParam(const Request& request, const std::string& name) {
   const std::string text = TextParam(request, name);
@@ -658,6 +685,84 @@ void Rights(Call& call) {
 
 void AttachmentRows(Call& call) {
   SendJson(call.response, 200, TableOf(*app::AttachmentList(call.session, call.Id())));
+}
+
+void NoticeRecord(Call& call) {
+  const app::ActionNotice notice = app::NoticeOf(call.session, call.Id());
+  SendJson(call.response, 200,
+           {{"record", TableOf(*notice.record)}, {"text", app::MessageText(notice.mail)}});
+}
+
+// --- Users and workgroups, for the command's maintenance
+
+void UserRows(Call& call) { SendJson(call.response, 200, TableOf(*app::UserList(call.session))); }
+
+void CreateUser(Call& call) {
+  const Json body = BodyOf(call.site, call.request);
+  app::NewUser user{TextMember(body, "id", true), TextMember(body, "name"),
+                    TextMember(body, "password", true), TextMember(body, "email"), std::nullopt};
+  if (user.userName.empty()) user.userName = user.userID;
+  user.group = OptionalNumberMember(body, "group");
+  app::UserAdd(call.session, user);
+  call.response.status = 201;
+}
+
+void EditUser(Call& call) {
+  const Json body = BodyOf(call.site, call.request);
+  app::UserChanges changes;
+  if (body.contains("name")) changes.userName = TextMember(body, "name");
+  if (body.contains("email")) changes.email = TextMember(body, "email");
+  changes.group = OptionalNumberMember(body, "group");
+  app::UserEdit(call.session, call.request.matches[1].str(), changes);
+  call.response.status = 204;
+}
+
+void SetUserPassword(Call& call) {
+  const Json body = BodyOf(call.site, call.request);
+  app::UserPassword(call.session, call.request.matches[1].str(),
+                    TextMember(body, "password", true));
+  call.response.status = 204;
+}
+
+void DeleteUser(Call& call) {
+  app::UserDelete(call.session, call.request.matches[1].str(),
+                  TextParam(call.request, "reassignTo"));
+  call.response.status = 204;
+}
+
+// A workgroup's ID from the path: -1 is the SuperUser group's.
+int32_t GroupOf(const Call& call) {
+  const std::string text = call.request.matches[1];
+  int32_t id = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), id);
+  if (error != std::errc() || end != text.data() + text.size()) {
+    throw app::Invalid("group", text, "a workgroup's ID");
+  }
+  return id;
+}
+
+void WorkgroupRows(Call& call) {
+  SendJson(call.response, 200, TableOf(*app::WorkgroupList(call.session)));
+}
+
+void CreateWorkgroup(Call& call) {
+  const Json body = BodyOf(call.site, call.request);
+  const int32_t id = app::WorkgroupAdd(call.session, TextMember(body, "name", true),
+                                       RightsMember(body).value_or(std::vector<int32_t>{}));
+  SendJson(call.response, 201, {{"id", id}});
+}
+
+void EditWorkgroup(Call& call) {
+  const Json body = BodyOf(call.site, call.request);
+  std::optional<std::string> name;
+  if (body.contains("name")) name = TextMember(body, "name");
+  app::WorkgroupEdit(call.session, GroupOf(call), name, RightsMember(body));
+  call.response.status = 204;
+}
+
+void DeleteWorkgroup(Call& call) {
+  app::WorkgroupDelete(call.session, GroupOf(call));
+  call.response.status = 204;
 }
 
 void QueryRows(Call& call) { SendJson(call.response, 200, TableOf(*app::QueryList(call.session))); }

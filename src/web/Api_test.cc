@@ -364,8 +364,13 @@ KV_INSTANTIATE_ENGINES(ApiTest);
 std::set<std::string> CallsOf(const Route& route) {
   static const char* const kMethods[] = {"GET", "POST", "PATCH", "DELETE"};
   std::string path = route.pattern.substr(kApiPrefix.size() - 1);
-  for (size_t at = 0; (at = path.find(R"((\d+))", at)) != std::string::npos;) {
-    path.replace(at, 5, "{}");
+  // A group that is not a choice of words is a parameter.
+  for (size_t open = 0; (open = path.find('(', open)) != std::string::npos; ++open) {
+    const size_t close = path.find(')', open);
+    const std::string group = path.substr(open + 1, close - open - 1);
+    if (group.find_first_not_of("abcdefghijklmnopqrstuvwxyz|") != std::string::npos) {
+      path.replace(open, close - open + 1, "{}");
+    }
   }
   std::vector<std::string> paths = {path};
   if (const size_t open = path.find('('); open != std::string::npos) {
