@@ -47,6 +47,9 @@ struct Options {
   std::string cacert;
   /// --insecure-http: allows an http:// server that is not on this machine.
   bool insecureHttp = false;
+  /// The rows one request of a long list asks a server for; 0: the usual page (tests ask for
+  /// small pages, so that short lists cross pages).
+  int32_t pageRows = 0;
 };
 
 /// The default embedded database file, in the current directory.

@@ -124,6 +124,7 @@ class CommandTest : public Fixture {
       options.clock = this->pinnedClock_;
       options.configFolder = configFolder_.string();
       options.cheapPasswords = true;
+      options.pageRows = pageRows_;
     });
   }
   /// `kvaction --user USER --password-stdin ARGS`; more is standard input after the password.
@@ -155,6 +156,7 @@ class CommandTest : public Fixture {
   std::unique_ptr<web::Server> server_;
   std::string serverUrl_;  ///< where ServeDatabase serves; empty: runs open the database
   std::thread serving_;
+  int32_t pageRows_ = 0;  ///< Options::pageRows of every run
 };
 
 }  // namespace cli::testing

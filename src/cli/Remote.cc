@@ -49,7 +49,7 @@ bool IsLoopback(std::string host) {
   return inet_pton(AF_INET, host.c_str(), &address) == 1 && (ntohl(address.s_addr) >> 24) == 127;
 }
 
-// --- HTTP ---------------------------------------------------------------------------------------
+// --- HTTP ----------------------------------------------------------------------------------
 
 struct CurlCleanup {
   void operator()(CURL* curl) const { curl_easy_cleanup(curl); }
@@ -172,8 +172,7 @@ Json BodyOf(const Http& http, const Answer& answer) {
   return body;
 }
 
-// --- Record sets from the API's tables
-// ------------------------------------------------------------
+// --- Record sets from the API's tables ------------------------------------------------------
 
 std::vector<vb::Variant> ValuesOf(const Json& row, const std::vector<ado::FieldInfo>& fields) {
   std::vector<vb::Variant> values;
@@ -199,12 +198,17 @@ ado::RecordsetPtr TableOf(const Json& table) {
 /// Reads a page: the rows from offset, at most count.
 using PageReader = std::function<Json(int32_t offset, int32_t count)>;
 
+/// The rows the first request asks for, pageRows at a time, under a limit (0: none).
+int32_t FirstPage(int32_t pageRows, int32_t limit) {
+  return limit > 0 ? std::min(pageRows, limit) : pageRows;
+}
+
 /// The rows of a paged table, one page in memory at a time.
 class PagedRows final : public ado::RowSource {
  public:
   PagedRows(PageReader read, std::shared_ptr<const std::vector<ado::FieldInfo>> fields,
-            int32_t limit, Json first)
-      : read_(std::move(read)), fields_(std::move(fields)), limit_(limit) {
+            int32_t pageRows, int32_t limit, Json first)
+      : read_(std::move(read)), fields_(std::move(fields)), pageRows_(pageRows), limit_(limit) {
     Take(std::move(first));
   }
   bool Next(std::vector<vb::Variant>& values) override {
@@ -220,7 +224,7 @@ class PagedRows final : public ado::RowSource {
  private:
   [[nodiscard]] bool Full() const { return limit_ > 0 && offset_ >= limit_; }
   [[nodiscard]] int32_t PageSize() const {
-    return limit_ > 0 ? std::min(kRowsPage, limit_ - offset_) : kRowsPage;
+    return limit_ > 0 ? std::min(pageRows_, limit_ - offset_) : pageRows_;
   }
   void Take(Json page) {
     more_ = page.value("more", false);
@@ -229,6 +233,7 @@ class PagedRows final : public ado::RowSource {
   }
   PageReader read_;
   std::shared_ptr<const std::vector<ado::FieldInfo>> fields_;
+  int32_t pageRows_;
   int32_t limit_;
   int32_t offset_ = 0;
   Json rows_;
@@ -237,32 +242,32 @@ class PagedRows final : public ado::RowSource {
 };
 
 /// A forward-only record set over a paged table; limit (0: none) caps the rows read.
-ado::RecordsetPtr PagedTable(const PageReader& read, int32_t limit) {
-  const int32_t first = limit > 0 ? std::min(kRowsPage, limit) : kRowsPage;
-  auto page = std::make_shared<Json>(read(0, first));
+ado::RecordsetPtr PagedTable(const PageReader& read, int32_t pageRows, int32_t limit) {
+  auto page = std::make_shared<Json>(read(0, FirstPage(pageRows, limit)));
   auto fields =
       std::make_shared<const std::vector<ado::FieldInfo>>(app::FieldsOfJson(page->at("fields")));
   auto set = ado::Recordset::Create();
   set->OpenStreaming(
       *fields,
-      [read, fields, limit, page]() -> std::unique_ptr<ado::RowSource> {
+      [read, fields, pageRows, limit, page]() -> std::unique_ptr<ado::RowSource> {
         // The first page read is used once; a second pass reads it again.
-        Json first = page->is_null() ? read(0, limit > 0 ? std::min(kRowsPage, limit) : kRowsPage)
-                                     : std::move(*page);
+        Json first = page->is_null() ? read(0, FirstPage(pageRows, limit)) : std::move(*page);
         *page = nullptr;
-        return std::make_unique<PagedRows>(read, fields, limit, std::move(first));
+        return std::make_unique<PagedRows>(read, fields, pageRows, limit, std::move(first));
       },
       ado::adUseClient);
   return set;
 }
 
-// --- The client
-// ------------------------------------------------------------------------------------
+// --- The client ------------------------------------------------------------------------------
 
 class RemoteClient final : public Client {
  public:
   RemoteClient(const Options& options, std::string server)
-      : http_(std::move(server), options), locale_(LocaleOf(options)), clock_(options.clock) {}
+      : http_(std::move(server), options),
+        locale_(LocaleOf(options)),
+        clock_(options.clock),
+        pageRows_(options.pageRows > 0 ? options.pageRows : kRowsPage) {}
   ~RemoteClient() override {
     // A session opened for this command alone ends with it.
     if (!ownSession_) return;
@@ -545,7 +550,7 @@ class RemoteClient final : public Client {
           all.emplace_back("page", std::to_string(count));
           return Call("GET", path + QueryString(http_, all));
         },
-        limit);
+        pageRows_, limit);
   }
 
   int32_t Created(const Json& created) {
@@ -571,6 +576,7 @@ class RemoteClient final : public Client {
   Http http_;
   vb::Locale locale_;
   std::shared_ptr<const vb::Clock> clock_;
+  int32_t pageRows_;
   std::string user_;
   bool ownSession_ = false;
   /// The numbers of the actions met so far, by ActionID.
