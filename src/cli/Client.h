@@ -13,6 +13,7 @@
 #include "ado/Recordset.h"
 #include "app/Actions.h"
 #include "app/Admin.h"
+#include "app/Import.h"
 #include "app/Lists.h"
 #include "app/Session.h"
 #include "app/WebSupport.h"
@@ -120,6 +121,9 @@ class Client {
     std::string text;
   };
   [[nodiscard]] virtual Notice NoticeOf(int32_t actionID) = 0;
+  /// Adds the actions of a CSV file, all or none.
+  [[nodiscard]] virtual app::ImportResult ImportCsv(const std::string& csv) = 0;
+
   /// Sends the notice through this machine's relay; returns the recipients' count.
   virtual std::size_t SendNotice(int32_t actionID) = 0;
   /// The action's editingRights: one row of permission names and whether each is allowed.

@@ -1,6 +1,7 @@
 // The commands' calls in this process, on a local database: each is app/'s own function.
 #include <memory>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -158,6 +159,11 @@ class LocalClient final : public Client {
   Notice NoticeOf(int32_t actionID) override {
     app::ActionNotice notice = app::NoticeOf(session_, actionID);
     return {notice.record, app::MessageText(notice.mail)};
+  }
+
+  app::ImportResult ImportCsv(const std::string& csv) override {
+    std::istringstream in(csv);
+    return app::ImportCsv(session_, in);
   }
 
   std::size_t SendNotice(int32_t actionID) override { return app::SendNotice(session_, actionID); }

@@ -406,7 +406,8 @@ class RemoteClient final : public Client {
                                      OrderedJson{{"changes", TextsOf(changes)}}.dump());
     app::EditResult result;
     if (answer.status == 409) {
-      for (const Json& c : BodyOf(http_, answer).at("conflicts")) {
+      const Json body = BodyOf(http_, answer);
+      for (const Json& c : body.at("conflicts")) {
         result.conflicts.push_back(
             {c.at("column").get<std::string>(), c.at("base").get<std::string>(),
              c.at("mine").get<std::string>(), c.at("theirs").get<std::string>()});
@@ -522,6 +523,22 @@ class RemoteClient final : public Client {
   Notice NoticeOf(int32_t actionID) override {
     const Json notice = Call("GET", fmt::format("actions/{}/notice", actionID));
     return {TableOf(notice.at("record")), notice.at("text").get<std::string>()};
+  }
+
+  app::ImportResult ImportCsv(const std::string& csv) override {
+    const Answer answer = http_.Send("POST", "actions/import", csv, "text/csv");
+    app::ImportResult result;
+    if (answer.status == 422) {
+      const Json body = BodyOf(http_, answer);
+      for (const Json& problem : body.at("problems")) {
+        result.problems.push_back(
+            {problem.at("row").get<std::size_t>(), problem.at("message").get<std::string>()});
+      }
+      return result;
+    }
+    if (answer.status != 201) RaiseError(http_, answer, user_);
+    result.added = BodyOf(http_, answer).at("added").get<std::vector<int32_t>>();
+    return result;
   }
 
   std::size_t SendNotice(int32_t /*actionID*/) override {

@@ -40,6 +40,8 @@ class RemoteCommand : public testing::CommandTest<kvaction::ActionTest> {
     Run("admin", {"add", "--subject", "Gate", "--assignee", "vic"});
     std::filesystem::create_directories(configFolder_ / "store");
     std::ofstream(configFolder_ / "note.txt", std::ios::binary) << "hello\n\x01\xff";
+    std::ofstream(configFolder_ / "sheet.csv") << "Subject,Assignee\nImported,stan\nSecond,olga\n";
+    std::ofstream(configFolder_ / "bad.csv") << "Subject,Assignee\n,stan\nX,nobody\n";
     Run("admin", {"settings", "set", "AttachmentPath", (configFolder_ / "store").string()});
   }
   /// A fresh database prepared as the first was.
@@ -188,6 +190,13 @@ std::vector<Scenario> Scenarios(const std::filesystem::path& folder) {
       {"admin", {"user", "delete", "olga"}},
       {"admin", {"user", "delete", "olga", "--reassign-to", "nobody"}},
       {"admin", {"user", "list"}},
+      // CSV out and in: all rows or none.
+      {"admin", {"export", "--sort", "ActionNumber desc"}},
+      {"admin", {"import", (folder / "sheet.csv").string()}},
+      {"admin", {"import", (folder / "bad.csv").string()}},
+      {"vic", {"import", (folder / "sheet.csv").string()}},
+      {"admin", {"import", "-"}, "Subject\nFrom standard input\n"},
+      {"admin", {"list", "--columns", "ActionNumber,Subject,Assignee"}},
       // Last: stan's password is not "pw" after it.
       {"stan", {"user", "passwd"}, "stanpass1\n"},
   };

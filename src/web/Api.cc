@@ -12,6 +12,7 @@
 #include <limits>
 #include <memory>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -23,6 +24,7 @@
 #include "app/Admin.h"
 #include "app/Attachments.h"
 #include "app/Errors.h"
+#include "app/Import.h"
 #include "app/Json.h"
 #include "app/Lists.h"
 #include "app/Mailer.h"
@@ -763,6 +765,24 @@ void EditWorkgroup(Call& call) {
 void DeleteWorkgroup(Call& call) {
   app::WorkgroupDelete(call.session, GroupOf(call));
   call.response.status = 204;
+}
+
+// The actions of a CSV file (the body, as `kvaction export` writes it): all stored (201, their
+// IDs), or none (422, each row's problem).
+void ImportActions(Call& call) {
+  std::istringstream csv(call.request.body);
+  const app::ImportResult result = app::ImportCsv(call.session, csv);
+  if (result.problems.empty()) return SendJson(call.response, 201, {{"added", result.added}});
+  Json problems = Json::array();
+  for (const app::ImportProblem& problem : result.problems) {
+    problems.push_back({{"row", problem.row}, {"message", problem.message}});
+  }
+  SendJson(call.response, 422,
+           {{"error",
+             {{"number", app::kInvalidInput},
+              {"message", "Nothing was imported: some rows cannot be stored."},
+              {"source", app::kSource}}},
+            {"problems", problems}});
 }
 
 void QueryRows(Call& call) { SendJson(call.response, 200, TableOf(*app::QueryList(call.session))); }

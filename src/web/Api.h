@@ -57,6 +57,7 @@ void WorkgroupRows(Call& call);
 void CreateWorkgroup(Call& call);
 void EditWorkgroup(Call& call);
 void DeleteWorkgroup(Call& call);
+void ImportActions(Call& call);
 void QueryRows(Call& call);
 void CreateQuery(Call& call);
 void ShareQuery(Call& call);

@@ -49,6 +49,7 @@ const std::vector<Route>& RouteTable() {
       {Get, base + "workgroups", ApiHandler{api::Workgroups}},
       // The API's calls for the command (`kvaction --server URL`).
       {Get, base + "actions/rows", ApiHandler{api::ActionRows}},
+      {Post, base + "actions/import", ApiHandler{api::ImportActions}},
       {Get, base + "alerts/rows", ApiHandler{api::AlertRows}},
       {Get, base + "due/rows", ApiHandler{api::DueRows}},
       {Get, base + R"(numbers/(\d+))", ApiHandler{api::ActionOfNumber}},
