@@ -328,11 +328,15 @@ TEST_P(ApiTest, TheCommandsCallsGiveTypedTablesPageByPage) {
       Json::parse(client_->Get(fmt::format("/api/v1/actions/{}/record", id), british)->body);
   ASSERT_EQ(record["fields"].size(), record["row"].size());
   for (size_t i = 0; i < record["fields"].size(); ++i) {
-    if (record["fields"][i]["name"] == "DateOpened") EXPECT_EQ(record["row"][i], "2024-03-15");
+    if (record["fields"][i]["name"] == "DateOpened") {
+      EXPECT_EQ(record["row"][i], "2024-03-15");
+    }
   }
   // The view words dates in the form the client names.
   for (const Json& field : record["view"]["fields"]) {
-    if (field["column"] == "DateOpened") EXPECT_EQ(field["text"], "15/03/2024");
+    if (field["column"] == "DateOpened") {
+      EXPECT_EQ(field["text"], "15/03/2024");
+    }
   }
   ASSERT_TRUE(record["view"]["history"].is_array());
   EXPECT_FALSE(record["view"]["history"].empty());
