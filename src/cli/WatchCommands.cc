@@ -1,0 +1,85 @@
+// Watching actions: watch, unwatch and watchers; and the leads of a workgroup, who watch every
+// action of its members (workgroup leads).
+#include <iostream>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <fmt/format.h>
+#include <fmt/ranges.h>
+#include <nlohmann/json.hpp>
+
+#include "app/Watchers.h"
+#include "cli/Cli.h"
+
+namespace cli {
+namespace {
+
+nlohmann::ordered_json WatchersJson(const std::vector<app::Watcher>& watchers) {
+  nlohmann::ordered_json all = nlohmann::ordered_json::array();
+  for (const app::Watcher& watcher : watchers) {
+    all.push_back({{"user", watcher.userID},
+                   {"name", watcher.name},
+                   {"direct", watcher.direct},
+                   {"leadOf", watcher.workgroups}});
+  }
+  return all;
+}
+
+}  // namespace
+
+void RegisterWatchCommands(CLI::App& app, Options& options) {
+  auto* watch =
+      app.add_subcommand("watch", "Hear of every change to an action (as its parties do)");
+  OnTarget(*watch, options, [](app::Session& session, int32_t id) {
+    app::Watch(session, id);
+    std::cout << "Watching " << ActionNumberText(session, id) << ".\n";
+  });
+
+  auto* unwatch = app.add_subcommand("unwatch", "Stop hearing of an action's changes");
+  OnTarget(*unwatch, options, [](app::Session& session, int32_t id) {
+    app::Unwatch(session, id);
+    std::cout << "No longer watching " << ActionNumberText(session, id) << ".\n";
+  });
+
+  auto* watchers = app.add_subcommand(
+      "watchers", "List who watches an action (themselves, or as a lead of a party's workgroup)");
+  OnTarget(*watchers, options, [&options](app::Session& session, int32_t id) {
+    const std::vector<app::Watcher> all = app::WatchersOf(session, id);
+    if (options.json) {
+      std::cout << WatchersJson(all).dump(2) << '\n';
+      return;
+    }
+    if (all.empty()) std::cout << "Nobody watches " << ActionNumberText(session, id) << ".\n";
+    for (const app::Watcher& watcher : all)
+      std::cout << Escaped(app::WatcherWords(watcher)) << '\n';
+  });
+
+  // Under the workgroup commands, which need right 43 as this one does.
+  struct LeadArgs {
+    int32_t group = 0;
+    std::optional<std::string> leads;
+  };
+  auto args = std::make_shared<LeadArgs>();
+  CLI::App* workgroup = app.get_subcommand("workgroup");
+  auto* leads = workgroup->add_subcommand(
+      "leads",
+      "Show the leads of workgroup ID, who watch every action of its members; --set "
+      "replaces them");
+  leads->add_option("ID", args->group, "Workgroup ID")->required();
+  leads->add_option("--set", args->leads, "User IDs separated by commas (empty: none)");
+  OnSession(*leads, options, [args, &options](app::Session& session) {
+    if (args->leads) app::SetWorkgroupLeads(session, args->group, app::UserIDsOf(*args->leads));
+    const std::vector<std::string> now = app::WorkgroupLeads(session, args->group);
+    if (options.json) {
+      std::cout << nlohmann::ordered_json(now).dump() << '\n';
+      return;
+    }
+    std::cout << fmt::format(
+        "Leads of workgroup {}: {}\n", args->group,
+        now.empty() ? std::string("none") : fmt::format("{}", fmt::join(now, ", ")));
+  });
+}
+
+}  // namespace cli
