@@ -8,6 +8,8 @@
 #include <set>
 #include <utility>
 
+#include <nlohmann/json.hpp>
+
 #include "app/Admin.h"
 #include "app/Errors.h"
 #include "app/Internal.h"
@@ -135,6 +137,17 @@ std::vector<Watcher> WatchersOf(Session& session, int32_t actionID) {
     watchers.push_back(std::move(watcher));
   }
   return watchers;
+}
+
+nlohmann::ordered_json WatchersJson(const std::vector<Watcher>& watchers) {
+  nlohmann::ordered_json all = nlohmann::ordered_json::array();
+  for (const Watcher& watcher : watchers) {
+    all.push_back({{"user", watcher.userID},
+                   {"name", watcher.name},
+                   {"direct", watcher.direct},
+                   {"leadOf", watcher.workgroups}});
+  }
+  return all;
 }
 
 std::string WatcherWords(const Watcher& watcher) {

@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include <nlohmann/json_fwd.hpp>
+
 #include "app/Session.h"
 
 namespace app {
@@ -32,6 +34,9 @@ struct Watcher {
 };
 /// Who watches the action, by user ID (anyone signed in may read it). Raises kNotFound.
 [[nodiscard]] std::vector<Watcher> WatchersOf(Session& session, int32_t actionID);
+/// The watchers as JSON, the API's and the command's --json form: [{"user", "name", "direct",
+/// "leadOf"}].
+[[nodiscard]] nlohmann::ordered_json WatchersJson(const std::vector<Watcher>& watchers);
 /// Whether the signed-in person watches the action itself.
 [[nodiscard]] bool IsWatching(Session& session, int32_t actionID);
 /// "Pat Lee (pat), Sam Roe (sam, lead of Staff)": the watchers as every front end names them.

@@ -14,20 +14,6 @@
 #include "cli/Cli.h"
 
 namespace cli {
-namespace {
-
-nlohmann::ordered_json WatchersJson(const std::vector<app::Watcher>& watchers) {
-  nlohmann::ordered_json all = nlohmann::ordered_json::array();
-  for (const app::Watcher& watcher : watchers) {
-    all.push_back({{"user", watcher.userID},
-                   {"name", watcher.name},
-                   {"direct", watcher.direct},
-                   {"leadOf", watcher.workgroups}});
-  }
-  return all;
-}
-
-}  // namespace
 
 void RegisterWatchCommands(CLI::App& app, Options& options) {
   auto* watch =
@@ -48,7 +34,7 @@ void RegisterWatchCommands(CLI::App& app, Options& options) {
   OnTarget(*watchers, options, [&options](app::Session& session, int32_t id) {
     const std::vector<app::Watcher> all = app::WatchersOf(session, id);
     if (options.json) {
-      std::cout << WatchersJson(all).dump(2) << '\n';
+      std::cout << app::WatchersJson(all).dump(2) << '\n';
       return;
     }
     if (all.empty()) std::cout << "Nobody watches " << ActionNumberText(session, id) << ".\n";
