@@ -217,4 +217,23 @@ nlohmann::ordered_json BulkJson(const BulkReport& report) {
           {"actions", std::move(actions)}};
 }
 
+BulkReport BulkReportOf(const nlohmann::json& json) {
+  BulkReport report;
+  for (const auto& action : json.at("actions")) {
+    BulkItem item;
+    item.id = action.at("id").get<int32_t>();
+    item.number = action.at("number").get<int32_t>();
+    item.message = action.at("message").get<std::string>();
+    const std::string word = action.at("outcome").get<std::string>();
+    const auto outcomes = {BulkOutcome::Changed, BulkOutcome::Unchanged, BulkOutcome::Refused,
+                           BulkOutcome::NotFound};
+    const auto found = std::find_if(outcomes.begin(), outcomes.end(),
+                                    [&](BulkOutcome o) { return BulkOutcomeWord(o) == word; });
+    if (found == outcomes.end()) throw Invalid("actions", word, "an outcome of a bulk change");
+    item.outcome = *found;
+    report.items.push_back(std::move(item));
+  }
+  return report;
+}
+
 }  // namespace app

@@ -83,5 +83,8 @@ struct BulkReport {
 /// The report as JSON: {"summary", "changed", "unchanged", "refused", "notFound", "actions":
 /// [{"id", "number", "outcome", "message"}]}, the API's answer and the command's --json.
 [[nodiscard]] nlohmann::ordered_json BulkJson(const BulkReport& report);
+/// The report BulkJson wrote (a server's answer), read back; raises kInvalidInput naming
+/// "actions" for an outcome that is not one.
+[[nodiscard]] BulkReport BulkReportOf(const nlohmann::json& json);
 
 }  // namespace app

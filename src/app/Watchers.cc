@@ -150,6 +150,15 @@ nlohmann::ordered_json WatchersJson(const std::vector<Watcher>& watchers) {
   return all;
 }
 
+std::vector<Watcher> WatchersFrom(const nlohmann::json& json) {
+  std::vector<Watcher> watchers;
+  for (const auto& item : json) {
+    watchers.push_back({item.at("user").get<std::string>(), item.at("name").get<std::string>(),
+                        item.at("direct").get<bool>(), item.at("leadOf").get<std::string>()});
+  }
+  return watchers;
+}
+
 std::string WatcherWords(const Watcher& watcher) {
   std::string words = fmt::format("{} ({}", watcher.name, watcher.userID);
   if (!watcher.workgroups.empty()) words += ", lead of " + watcher.workgroups;

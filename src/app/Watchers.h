@@ -37,6 +37,8 @@ struct Watcher {
 /// The watchers as JSON, the API's and the command's --json form: [{"user", "name", "direct",
 /// "leadOf"}].
 [[nodiscard]] nlohmann::ordered_json WatchersJson(const std::vector<Watcher>& watchers);
+/// The watchers WatchersJson wrote (a server's answer), read back.
+[[nodiscard]] std::vector<Watcher> WatchersFrom(const nlohmann::json& json);
 /// Whether the signed-in person watches the action itself.
 [[nodiscard]] bool IsWatching(Session& session, int32_t actionID);
 /// "Pat Lee (pat), Sam Roe (sam, lead of Staff)": the watchers as every front end names them.

@@ -67,17 +67,17 @@ std::optional<int32_t> ReviewStatusOf(const std::string& move) {
 /// One action as the view gives it: "Column: value" lines in words, its state, whose turn it is,
 /// the moves open now, the conversation and the history; or the view as JSON with the stored
 /// values under "action".
-void Show(app::Session& session, int32_t actionID, const Options& options) {
-  const app::ActionView view = app::ViewOf(session, actionID);
+void Show(Client& client, int32_t actionID, const Options& options) {
+  const ShownAction shown = client.Show(actionID);
+  const app::ActionView& view = shown.view;
   if (!view.history) {
     // Someone without the right to view history still sees the action itself.
     std::cerr << "kvaction: the history of this action needs right 82 (view history)\n";
   }
   if (options.json) {
-    const ado::RecordsetPtr row = app::Show(session, actionID);
     nlohmann::ordered_json json = app::ViewJson(view);
     nlohmann::ordered_json action = nlohmann::ordered_json::object();
-    ado::Fields fields = row->Fields();
+    ado::Fields fields = shown.row->Fields();
     for (int32_t i = 0; i < fields.Count(); ++i) {
       action[fields.Item(i).Name()] = JsonValue(fields.Item(i).Value());
     }
@@ -118,8 +118,8 @@ void Show(app::Session& session, int32_t actionID, const Options& options) {
   if (view.history && !view.history->empty()) {
     std::cout << "\nHistory:\n";
     for (const app::HistoryEntry& entry : *view.history) {
-      std::cout << "  " << app::ValueText(session, entry.when) << "  " << Escaped(entry.who) << "  "
-                << Escaped(entry.text) << '\n';
+      std::cout << "  " << vb::TextOf(entry.when, client.locale()) << "  " << Escaped(entry.who)
+                << "  " << Escaped(entry.text) << '\n';
     }
   }
 }
@@ -146,7 +146,7 @@ void Report(const app::EditResult& result) {
 
 /// Prints a bulk change's report, one line per action, then its totals; raises (exit status 1)
 /// when an action was refused or not found, after the report.
-void Report(const app::BulkReport& report, const Options& options) {
+void Report(Client& client, const app::BulkReport& report, const Options& options) {
   if (options.json) {
     std::cout << app::BulkJson(report).dump(2) << '\n';
   } else {
@@ -155,6 +155,7 @@ void Report(const app::BulkReport& report, const Options& options) {
   }
   const std::string summary = app::BulkSummary(report);
   if (report.Count(app::BulkOutcome::Refused) + report.Count(app::BulkOutcome::NotFound) > 0) {
+    client.Finish();  // the actions that changed have their notices all the same
     Fail(summary);
   }
   if (!options.json) std::cout << summary << '\n';
@@ -183,8 +184,8 @@ void RegisterEdit(CLI::App& app, Options& options, const std::shared_ptr<RecordA
   edit->add_option("--move", editArgs->move,
                    "Also complete, close, reopen or delete each action (delete: without fields)");
   edit->add_option("--note", editArgs->note, "A result note for --move (with your name and date)");
-  OnSession(*edit, options, [args, editArgs, &options](app::Session& session) {
-    const app::FieldTexts changes = TextsOf(*args, session.locale());
+  OnClient(*edit, options, [args, editArgs, &options](Client& client) {
+    const app::FieldTexts changes = TextsOf(*args, client.locale());
     const EditArgs& given = *editArgs;
     if (given.query && !given.numbers.empty()) {
       throw UsageError("edit: give action numbers or --query, not both");
@@ -195,7 +196,7 @@ void RegisterEdit(CLI::App& app, Options& options, const std::shared_ptr<RecordA
     if (given.numbers.size() == 1 && !given.query && given.move.empty()) {
       if (changes.empty()) throw UsageError("edit: give at least one field to change, e.g. --due");
       ActionTargets target{given.numbers, given.byID};
-      return Report(app::Edit(session, target.IDsIn(session).front(), changes));
+      return Report(client.Edit(target.IDsIn(client).front(), changes));
     }
     app::BulkSelection selection;
     if (given.query) {
@@ -205,21 +206,19 @@ void RegisterEdit(CLI::App& app, Options& options, const std::shared_ptr<RecordA
       selection.ids = given.numbers;
       selection.byNumber = !given.byID;
     }
-    Report(app::BulkApply(session, selection, {changes, app::BulkMoveOf(given.move), given.note}),
+    Report(client, client.Bulk(selection, {changes, app::BulkMoveOf(given.move), given.note}),
            options);
   });
 }
-
-using StatusChange = void (*)(app::Session&, int32_t, std::string_view);
 
 void RegisterStatusChange(CLI::App& app, Options& options, const std::shared_ptr<RecordArgs>& args,
                           const char* name, const char* description, StatusChange change,
                           const char* done) {
   auto* command = app.add_subcommand(name, description);
   command->add_option("--note", args->note, "A result note (recorded with your name and date)");
-  OnTarget(*command, options, [args, change, done](app::Session& session, int32_t id) {
-    change(session, id, args->note);
-    std::cout << done << ' ' << ActionNumberText(session, id) << ".\n";
+  OnClientTarget(*command, options, [args, change, done](Client& client, int32_t id) {
+    client.Change(id, change, args->note);
+    std::cout << done << ' ' << client.ActionNumberText(id) << ".\n";
   });
 }
 
@@ -230,14 +229,14 @@ void RegisterRecordCommands(CLI::App& app, Options& options) {
 
   auto* add = app.add_subcommand("add", "Create an action (needs right 50); prints its number");
   AddFieldOptions(*add, *args, true);
-  OnSession(*add, options, [args](app::Session& session) {
-    const int32_t id = app::Add(session, TextsOf(*args, session.locale()));
-    std::cout << ActionNumberText(session, id) << '\n';
+  OnClient(*add, options, [args](Client& client) {
+    const int32_t id = client.Add(TextsOf(*args, client.locale()));
+    std::cout << client.ActionNumberText(id) << '\n';
   });
 
   auto* show = app.add_subcommand("show", "Show an action and its history (history: right 82)");
-  OnTarget(*show, options,
-           [&options](app::Session& session, int32_t id) { Show(session, id, options); });
+  OnClientTarget(*show, options,
+                 [&options](Client& client, int32_t id) { Show(client, id, options); });
 
   RegisterEdit(app, options, args);
 
@@ -252,17 +251,17 @@ void RegisterRecordCommands(CLI::App& app, Options& options) {
                    "10-12 the originator's, 40-42 reopened, 50-52 closed")
       ->required();
   review->add_option("--note", args->note, "A result note (recorded with your name and date)");
-  OnTarget(*review, options, [args](app::Session& session, int32_t id) {
-    const std::string number = ActionNumberText(session, id);
+  OnClientTarget(*review, options, [args](Client& client, int32_t id) {
+    const std::string number = client.ActionNumberText(id);
     if (const std::optional<int32_t> status = ReviewStatusOf(args->move)) {
       if (!args->note.empty()) throw UsageError("review: --note goes with a move, not a status");
-      app::Review(session, id, *status);
+      client.Review(id, *status);
       std::cout << "Review status of " << number << " is now " << *status << ".\n";
       return;
     }
     // The move's words as the page's button has them, read before the move changes the offer.
-    const std::vector<app::ReviewMove> offered = app::MovesFor(session, id);
-    app::Move(session, id, args->move, args->note);
+    const std::vector<app::ReviewMove> offered = client.MovesFor(id);
+    client.Move(id, args->move, args->note);
     const auto taken = std::find_if(offered.begin(), offered.end(),
                                     [&](const app::ReviewMove& m) { return m.name == args->move; });
     std::cout << (taken == offered.end() ? args->move : taken->title) << ": done on " << number
@@ -270,25 +269,26 @@ void RegisterRecordCommands(CLI::App& app, Options& options) {
   });
 
   RegisterStatusChange(app, options, args, "complete", "Mark an action completed today",
-                       app::Complete, "Completed");
-  RegisterStatusChange(app, options, args, "close", "Close an action today", app::Close, "Closed");
+                       StatusChange::kComplete, "Completed");
+  RegisterStatusChange(app, options, args, "close", "Close an action today", StatusChange::kClose,
+                       "Closed");
   RegisterStatusChange(app, options, args, "reopen", "Reopen a closed or completed action",
-                       app::Reopen, "Reopened");
+                       StatusChange::kReopen, "Reopened");
 
   auto* copy =
       app.add_subcommand("copy", "Copy an action (needs right 50); prints the copy's number");
-  OnTarget(*copy, options, [](app::Session& session, int32_t id) {
-    std::cout << ActionNumberText(session, app::Copy(session, id)) << '\n';
+  OnClientTarget(*copy, options, [](Client& client, int32_t id) {
+    std::cout << client.ActionNumberText(client.Copy(id)) << '\n';
   });
 
   auto* remove = app.add_subcommand(
       "delete", "Delete actions with their attachments (as the delete permission allows)");
   args->targets.AddTo(*remove, true);
-  OnSession(*remove, options, [args](app::Session& session) {
-    const std::vector<int32_t> ids = args->targets.IDsIn(session);
+  OnClient(*remove, options, [args](Client& client) {
+    const std::vector<int32_t> ids = args->targets.IDsIn(client);
     for (std::size_t i = 0; i < ids.size(); ++i) {
-      const std::string number = ActionNumberText(session, ids[i]);
-      app::Delete(session, ids[i]);
+      const std::string number = client.ActionNumberText(ids[i]);
+      client.Delete(ids[i]);
       std::cout << "Deleted " << number << ".\n";
     }
   });

@@ -18,26 +18,26 @@ namespace cli {
 void RegisterWatchCommands(CLI::App& app, Options& options) {
   auto* watch =
       app.add_subcommand("watch", "Hear of every change to an action (as its parties do)");
-  OnTarget(*watch, options, [](app::Session& session, int32_t id) {
-    app::Watch(session, id);
-    std::cout << "Watching " << ActionNumberText(session, id) << ".\n";
+  OnClientTarget(*watch, options, [](Client& client, int32_t id) {
+    client.Watch(id, true);
+    std::cout << "Watching " << client.ActionNumberText(id) << ".\n";
   });
 
   auto* unwatch = app.add_subcommand("unwatch", "Stop hearing of an action's changes");
-  OnTarget(*unwatch, options, [](app::Session& session, int32_t id) {
-    app::Unwatch(session, id);
-    std::cout << "No longer watching " << ActionNumberText(session, id) << ".\n";
+  OnClientTarget(*unwatch, options, [](Client& client, int32_t id) {
+    client.Watch(id, false);
+    std::cout << "No longer watching " << client.ActionNumberText(id) << ".\n";
   });
 
   auto* watchers = app.add_subcommand(
       "watchers", "List who watches an action (themselves, or as a lead of a party's workgroup)");
-  OnTarget(*watchers, options, [&options](app::Session& session, int32_t id) {
-    const std::vector<app::Watcher> all = app::WatchersOf(session, id);
+  OnClientTarget(*watchers, options, [&options](Client& client, int32_t id) {
+    const std::vector<app::Watcher> all = client.Watchers(id);
     if (options.json) {
       std::cout << app::WatchersJson(all).dump(2) << '\n';
       return;
     }
-    if (all.empty()) std::cout << "Nobody watches " << ActionNumberText(session, id) << ".\n";
+    if (all.empty()) std::cout << "Nobody watches " << client.ActionNumberText(id) << ".\n";
     for (const app::Watcher& watcher : all)
       std::cout << Escaped(app::WatcherWords(watcher)) << '\n';
   });
@@ -55,9 +55,10 @@ void RegisterWatchCommands(CLI::App& app, Options& options) {
       "replaces them");
   leads->add_option("ID", args->group, "Workgroup ID")->required();
   leads->add_option("--set", args->leads, "User IDs separated by commas (empty: none)");
-  OnSession(*leads, options, [args, &options](app::Session& session) {
-    if (args->leads) app::SetWorkgroupLeads(session, args->group, app::UserIDsOf(*args->leads));
-    const std::vector<std::string> now = app::WorkgroupLeads(session, args->group);
+  OnClient(*leads, options, [args, &options](Client& client) {
+    std::optional<std::vector<std::string>> set;
+    if (args->leads) set = app::UserIDsOf(*args->leads);
+    const std::vector<std::string> now = client.WorkgroupLeads(args->group, set);
     if (options.json) {
       std::cout << nlohmann::ordered_json(now).dump() << '\n';
       return;
