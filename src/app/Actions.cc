@@ -196,7 +196,8 @@ void Store(Session& session, int32_t actionID, const internal::ColumnValues& val
     (void)NoticeOfChange(session, actionID);
     hooks::Emit(session, event, actionID,
                 {ChangesOf(*before, values),
-                 event == hooks::Event::Moved ? std::string(move) : std::string(), {}});
+                 event == hooks::Event::Moved ? std::string(move) : std::string(),
+                 {}});
   });
 }
 

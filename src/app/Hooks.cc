@@ -207,7 +207,8 @@ struct SlistFree {
 size_t KeepStart(char* data, size_t size, size_t count, void* answer) {
   auto& kept = *static_cast<std::string*>(answer);
   const size_t bytes = size * count;
-  if (kept.size() < kAnswerExcerpt) kept.append(data, std::min(bytes, kAnswerExcerpt - kept.size()));
+  if (kept.size() < kAnswerExcerpt)
+    kept.append(data, std::min(bytes, kAnswerExcerpt - kept.size()));
   return bytes;
 }
 
@@ -228,10 +229,11 @@ std::string Printable(std::string_view bytes) {
       continue;
     }
     const size_t length = c >= 0xf0 && c < 0xf5 ? 4 : c >= 0xe0 ? 3 : c >= 0xc2 && c < 0xe0 ? 2 : 0;
-    const bool whole = length > 0 && i + length <= bytes.size() &&
-                       std::all_of(bytes.begin() + static_cast<std::ptrdiff_t>(i + 1),
-                                   bytes.begin() + static_cast<std::ptrdiff_t>(i + length),
-                                   [](char b) { return (static_cast<unsigned char>(b) & 0xc0) == 0x80; });
+    const bool whole =
+        length > 0 && i + length <= bytes.size() &&
+        std::all_of(bytes.begin() + static_cast<std::ptrdiff_t>(i + 1),
+                    bytes.begin() + static_cast<std::ptrdiff_t>(i + length),
+                    [](char b) { return (static_cast<unsigned char>(b) & 0xc0) == 0x80; });
     if (whole) {
       text.append(bytes.substr(i, length));
       i += length;
@@ -298,7 +300,8 @@ Answer Post(const Hook& hook, std::string_view secret, const Delivery& delivery,
   curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, KeepStart);
   curl_easy_setopt(handle, CURLOPT_WRITEDATA, &body);
   curl_easy_setopt(handle, CURLOPT_ERRORBUFFER, error.data());
-  curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT, static_cast<long>(options.connectTimeout.count()));
+  curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT,
+                   static_cast<long>(options.connectTimeout.count()));
   curl_easy_setopt(handle, CURLOPT_TIMEOUT, static_cast<long>(options.timeout.count()));
   curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L);
   // A redirect is reported, never followed: the address registered is the only one posted to.
@@ -314,8 +317,8 @@ Answer Post(const Hook& hook, std::string_view secret, const Delivery& delivery,
 #endif
   const CURLcode result = curl_easy_perform(handle);
   if (result != CURLE_OK) {
-    answer.error = fmt::format("no answer ({})", error[0] != '\0' ? error.data()
-                                                                   : curl_easy_strerror(result));
+    answer.error =
+        fmt::format("no answer ({})", error[0] != '\0' ? error.data() : curl_easy_strerror(result));
     return answer;
   }
   long status = 0;
@@ -383,8 +386,7 @@ std::string_view Delivery::State() const {
   return "waiting";
 }
 
-std::string Signature(std::string_view secret, std::string_view timestamp,
-                      std::string_view body) {
+std::string Signature(std::string_view secret, std::string_view timestamp, std::string_view body) {
   if (sodium_init() < 0) throw vb::ComError(kNotStored, std::string(kSource), "No random source.");
   crypto_auth_hmacsha256_state state;
   std::array<unsigned char, crypto_auth_hmacsha256_BYTES> mac{};
@@ -400,20 +402,21 @@ std::string Signature(std::string_view secret, std::string_view timestamp,
 }
 
 void CheckURL(std::string_view url) {
-  internal::CheckSize("url", url, 2000);
+  internal::CheckSize("URL", url, 2000);
   const std::unique_ptr<CURLU, CurlUrlFree> parsed(curl_url());
   const std::string text(url);
-  if (!parsed || text.empty() || curl_url_set(parsed.get(), CURLUPART_URL, text.c_str(), 0) != CURLUE_OK) {
-    throw Invalid("url", Shown(url), kURLForm);
+  if (!parsed || text.empty() ||
+      curl_url_set(parsed.get(), CURLUPART_URL, text.c_str(), 0) != CURLUE_OK) {
+    throw Invalid("URL", Shown(url), kURLForm);
   }
   const std::string scheme = Lower(Part(parsed.get(), CURLUPART_SCHEME));
   const std::string host = Part(parsed.get(), CURLUPART_HOST);
   if (host.empty() || (scheme != "https" && !(scheme == "http" && IsLoopback(host)))) {
-    throw Invalid("url", Shown(url), kURLForm);
+    throw Invalid("URL", Shown(url), kURLForm);
   }
   if (!Part(parsed.get(), CURLUPART_USER).empty() ||
       !Part(parsed.get(), CURLUPART_PASSWORD).empty()) {
-    throw Invalid("url", Shown(url),
+    throw Invalid("URL", Shown(url),
                   "an address without a user name or password (the secret signs each delivery)");
   }
 }
@@ -448,7 +451,7 @@ std::vector<Hook> List(Session& session) {
 Added Add(Session& session, const HookSettings& settings) {
   RequireAdministrator(session, "adding a webhook");
   const std::string url = internal::TrimBlanks(settings.url.value_or(""));
-  if (url.empty()) throw Invalid("url", {}, kURLForm);
+  if (url.empty()) throw Invalid("URL", {}, kURLForm);
   CheckURL(url);
   const std::vector<std::string> events = EventsOf(settings.events.value_or("all"));
   Added added;
@@ -484,7 +487,7 @@ std::string Edit(Session& session, int32_t hookID, const HookSettings& changes) 
   std::string newSecret;
   if (changes.url) {
     const std::string url = internal::TrimBlanks(*changes.url);
-    if (url.empty()) throw Invalid("url", {}, kURLForm);
+    if (url.empty()) throw Invalid("URL", {}, kURLForm);
     CheckURL(url);
     fields.emplace_back("URL");
     values.emplace_back(url);
@@ -526,8 +529,7 @@ void Remove(Session& session, int32_t hookID) {
     (void)connection.Execute(
         fmt::format("delete from ActionHookDeliveries where HookID = {}", hookID));
     (void)connection.Execute(fmt::format("delete from ActionHooks where HookID = {}", hookID));
-    internal::Record(session, evHookChanged, 0,
-                     fmt::format("Webhook {} removed: {}", hookID, url));
+    internal::Record(session, evHookChanged, 0, fmt::format("Webhook {} removed: {}", hookID, url));
   });
 }
 
@@ -545,7 +547,8 @@ Pending Prepare(Session& session, Event event, int32_t actionID, const Details& 
   nlohmann::ordered_json payload = {
       {"event", NameOf(event)},
       {"occurred", Iso8601(Now(session))},
-      {"actor", {{"id", session.userID()}, {"name", internal::UserName(session, session.userID())}}},
+      {"actor",
+       {{"id", session.userID()}, {"name", internal::UserName(session, session.userID())}}},
       {"action", ActionJson(session, actionID)}};
   if (event == Event::Changed || event == Event::Moved) {
     nlohmann::ordered_json changes = nlohmann::ordered_json::array();
@@ -628,9 +631,9 @@ DeliveryReport Deliver(Session& session, const DeliveryOptions& options) {
       ++report.delivered;
       continue;
     }
-    report.problems.push_back(fmt::format("webhook delivery {} ({}) to {}: {}",
-                                          delivery.deliveryID, delivery.event,
-                                          Shown(hook->second.first.url), answer.error));
+    report.problems.push_back(fmt::format("webhook delivery {} ({}) to {}: {}", delivery.deliveryID,
+                                          delivery.event, Shown(hook->second.first.url),
+                                          answer.error));
     const bool expired = Later(delivery.created, kGiveUpAfter) <= now;
     Mark(session, delivery.deliveryID, {"Status", "Answer", "LastError", "GaveUp"},
          {status, TextOrNull(answer.excerpt), answer.error,

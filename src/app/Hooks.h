@@ -90,7 +90,7 @@ struct HookSettings {
 inline constexpr size_t kMinSecretLength = 16;
 
 /// Checks a hook's address: https://, or http:// to 127.0.0.1 (any of 127.0.0.0/8), [::1] or
-/// localhost; no user name or password in it. Raises kInvalidInput naming "url".
+/// localhost; no user name or password in it. Raises kInvalidInput naming "URL".
 void CheckURL(std::string_view url);
 /// The event names of a comma-separated text ("all": every event), in Event's order. Raises
 /// kInvalidInput naming "events".
@@ -125,9 +125,9 @@ struct Delivery {
   vb::Date nextAttempt;
   std::optional<vb::Date> delivered;
   std::optional<vb::Date> gaveUp;
-  int32_t status = 0;      ///< the receiver's last HTTP status (0: no answer)
-  std::string answer;      ///< the start of the last answer's body
-  std::string lastError;   ///< why the last attempt failed
+  int32_t status = 0;     ///< the receiver's last HTTP status (0: no answer)
+  std::string answer;     ///< the start of the last answer's body
+  std::string lastError;  ///< why the last attempt failed
   std::string payload;
   /// "waiting", "delivered" or "failed" (given up).
   [[nodiscard]] std::string_view State() const;

@@ -96,9 +96,9 @@ TEST_P(HooksTest, EveryEventArrivesSignedWithWhatChanged) {
     events.push_back(hook.path + " " + body["event"].get<std::string>());
   }
   EXPECT_EQ(keys.size(), 6U);
-  EXPECT_EQ(events, (std::vector<std::string>{"/all created", "/all changed", "/all moved",
-                                              "/all commented", "/all deleted",
-                                              "/deleted deleted"}));
+  EXPECT_EQ(events,
+            (std::vector<std::string>{"/all created", "/all changed", "/all moved",
+                                      "/all commented", "/all deleted", "/deleted deleted"}));
   const auto changed = nlohmann::json::parse(received[1].body);
   EXPECT_EQ(changed["changes"], nlohmann::json::parse(R"([{"field":"Subject",
       "from":"Order toner","to":"Order more toner"}])"));
@@ -137,8 +137,8 @@ TEST_P(HooksTest, AFailedAnswerWaitsForTheBackOffAndARedirectIsNotFollowed) {
     int status;
     std::string error;  // part of the recorded error
   };
-  for (const Case& c : {Case{500, "the receiver answered 500"},
-                        Case{302, "redirects are not followed"}}) {
+  for (const Case& c :
+       {Case{500, "the receiver answered 500"}, Case{302, "redirects are not followed"}}) {
     SCOPED_TRACE(c.status);
     HookSink sink({c.status});
     const int32_t hook = Hook(sink.URL());
@@ -187,14 +187,14 @@ TEST_P(HooksTest, HostileAddressesAndOtherPeopleChangeNothing) {
     std::string url;
     std::string message;  // part of the refusal
   };
-  for (const Case& c : {Case{"file:///etc/passwd", "url: 'file:///etc/passwd' is not an https://"},
-                        Case{"gopher://127.0.0.1:70/", "is not an https://"},
-                        Case{"ftp://files.example.org/", "is not an https://"},
-                        Case{"http://hooks.example.org/kv", "http:// to this machine"},
-                        Case{"http://10.0.0.7/kv", "is not an https://"},
-                        Case{"https://user:pw@hooks.example.org/", "without a user name"},
-                        Case{"hooks.example.org/kv", "is not an https://"},
-                        Case{"", "url: an https:// address"}}) {
+  for (const Case& c :
+       {Case{"file:///etc/passwd", "URL: 'file:///etc/passwd' is not an https://"},
+        Case{"gopher://127.0.0.1:70/", "is not an https://"},
+        Case{"ftp://files.example.org/", "is not an https://"},
+        Case{"http://hooks.example.org/kv", "http:// to this machine"},
+        Case{"http://10.0.0.7/kv", "is not an https://"},
+        Case{"https://user:pw@hooks.example.org/", "without a user name"},
+        Case{"hooks.example.org/kv", "is not an https://"}, Case{"", "URL: an https:// address"}}) {
     SCOPED_TRACE(c.url);
     try {
       (void)hooks::Add(lead, {c.url, "", "all", {}});
@@ -218,8 +218,14 @@ TEST_P(HooksTest, HostileAddressesAndOtherPeopleChangeNothing) {
   auto pat = SignIn("pat");
   const std::vector<std::pair<std::string, std::function<void()>>> calls = {
       {"list", [&] { (void)hooks::List(pat); }},
-      {"add", [&] { (void)hooks::Add(pat, {"https://x.example.org/", "", "all", {}}); }},
-      {"edit", [&] { (void)hooks::Edit(pat, hook, {{}, {}, {}, false}); }},
+      {"add",
+       [&] {
+         (void)hooks::Add(pat, {"https://x.example.org/", "", "all", {}});
+       }},
+      {"edit",
+       [&] {
+         (void)hooks::Edit(pat, hook, {{}, {}, {}, false});
+       }},
       {"remove", [&] { hooks::Remove(pat, hook); }},
       {"deliveries", [&] { (void)hooks::Deliveries(pat); }},
       {"deliver", [&] { (void)hooks::Deliver(pat); }},
