@@ -35,6 +35,12 @@ void Alerts(Call& call);
 void Queries(Call& call);
 void Users(Call& call);
 void Workgroups(Call& call);
+void Hooks(Call& call);
+void AddHook(Call& call);
+void EditHook(Call& call);
+void RemoveHook(Call& call);
+void HookDeliveries(Call& call);
+void DeliverHooks(Call& call);
 }  // namespace api
 
 /// Runs call for the client whose bearer token names a stored, unexpired session.
