@@ -116,6 +116,7 @@ void RegisterDeliveries(CLI::App& hooks, Options& options) {
   OnSession(*deliveries, options, [args, &options](app::Session& session) {
     const auto writer = MakeWriter(FormatOf(options), std::cout, session.locale(), TerminalWidth());
     writer->Begin({{"DeliveryID", 10},
+                   {"Delivery", 32},
                    {"HookID", 6},
                    {"Event", 9},
                    {"ActionID", 8},
@@ -127,8 +128,8 @@ void RegisterDeliveries(CLI::App& hooks, Options& options) {
                    {"Answer", 24},
                    {"LastError", 0}});
     for (const auto& delivery : app::hooks::Deliveries(session, args->hookID, args->limit)) {
-      writer->Row({delivery.deliveryID, delivery.hookID, delivery.event, delivery.actionID,
-                   std::string(delivery.State()), delivery.attempts,
+      writer->Row({delivery.deliveryID, delivery.key, delivery.hookID, delivery.event,
+                   delivery.actionID, std::string(delivery.State()), delivery.attempts,
                    delivery.status == 0 ? vb::Variant(vb::Null) : vb::Variant(delivery.status),
                    delivery.created, delivery.nextAttempt, delivery.answer, delivery.lastError});
     }
