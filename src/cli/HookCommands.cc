@@ -10,6 +10,7 @@
 
 #include "app/Hooks.h"
 #include "cli/Cli.h"
+#include "cli/Client.h"
 
 namespace cli {
 namespace {
@@ -32,15 +33,15 @@ void PrintSecret(const std::string& secret) {
 
 void RegisterList(CLI::App& hooks, Options& options) {
   auto* list = hooks.add_subcommand("list", "List the webhooks");
-  OnSession(*list, options, [&options](app::Session& session) {
-    const auto writer = MakeWriter(FormatOf(options), std::cout, session.locale(), TerminalWidth());
+  OnClient(*list, options, [&options](Client& client) {
+    const auto writer = MakeWriter(FormatOf(options), std::cout, client.locale(), TerminalWidth());
     writer->Begin({{"HookID", 6},
                    {"URL", 40},
                    {"Events", 34},
                    {"Active", 6},
                    {"CreatedBy", 10},
                    {"Created", 20}});
-    for (const auto& hook : app::hooks::List(session)) {
+    for (const auto& hook : client.HookList()) {
       writer->Row({hook.hookID, hook.url, fmt::format("{}", fmt::join(hook.events, ",")),
                    hook.active, hook.createdBy, hook.created});
     }
@@ -59,13 +60,13 @@ void RegisterAdd(CLI::App& hooks, Options& options) {
                   "File whose first line is the secret to sign with (default: a random one, "
                   "printed once)");
   add->add_flag("--paused", args->paused, "Register it without sending anything yet");
-  OnSession(*add, options, [args](app::Session& session) {
+  OnClient(*add, options, [args](Client& client) {
     app::hooks::HookSettings settings;
     settings.url = args->url;
     settings.events = args->events.empty() ? "all" : args->events;
     settings.secret = SecretFrom(args->secretFile, "secret");
     settings.active = !args->paused;
-    const app::hooks::Added added = app::hooks::Add(session, settings);
+    const app::hooks::Added added = client.HookAdd(settings);
     std::cout << fmt::format("Webhook {} added.\n", added.hookID);
     if (args->secretFile.empty()) PrintSecret(added.secret);
   });
@@ -83,14 +84,14 @@ void RegisterEdit(CLI::App& hooks, Options& options) {
                                 "File whose first line is its new secret");
   edit->add_flag("--new-secret", args->newSecret, "Give it a new random secret (printed once)")
       ->excludes(file);
-  OnSession(*edit, options, [args](app::Session& session) {
+  OnClient(*edit, options, [args](Client& client) {
     app::hooks::HookSettings changes;
     if (!args->url.empty()) changes.url = args->url;
     if (!args->events.empty()) changes.events = args->events;
     if (!args->active.empty()) changes.active = args->active == "on";
     if (args->newSecret) changes.secret = std::string();
     if (!args->secretFile.empty()) changes.secret = SecretFrom(args->secretFile, "secret");
-    const std::string secret = app::hooks::Edit(session, args->hookID, changes);
+    const std::string secret = client.HookEdit(args->hookID, changes);
     std::cout << fmt::format("Webhook {} saved.\n", args->hookID);
     if (!secret.empty()) PrintSecret(secret);
   });
@@ -100,8 +101,8 @@ void RegisterRemove(CLI::App& hooks, Options& options) {
   auto args = std::make_shared<HookArgs>();
   auto* rm = hooks.add_subcommand("rm", "Remove a webhook and its deliveries");
   rm->add_option("N", args->hookID, "The webhook's ID")->required();
-  OnSession(*rm, options, [args](app::Session& session) {
-    app::hooks::Remove(session, args->hookID);
+  OnClient(*rm, options, [args](Client& client) {
+    client.HookRemove(args->hookID);
     std::cout << fmt::format("Webhook {} removed.\n", args->hookID);
   });
 }
@@ -113,8 +114,8 @@ void RegisterDeliveries(CLI::App& hooks, Options& options) {
   deliveries->add_option("--hook", args->hookID, "Only this webhook's");
   deliveries->add_option("--limit", args->limit, "How many (default 50)")
       ->check(CLI::Range(1, 1000));
-  OnSession(*deliveries, options, [args, &options](app::Session& session) {
-    const auto writer = MakeWriter(FormatOf(options), std::cout, session.locale(), TerminalWidth());
+  OnClient(*deliveries, options, [args, &options](Client& client) {
+    const auto writer = MakeWriter(FormatOf(options), std::cout, client.locale(), TerminalWidth());
     writer->Begin({{"DeliveryID", 10},
                    {"Delivery", 32},
                    {"HookID", 6},
@@ -127,7 +128,7 @@ void RegisterDeliveries(CLI::App& hooks, Options& options) {
                    {"NextAttempt", 20},
                    {"Answer", 24},
                    {"LastError", 0}});
-    for (const auto& delivery : app::hooks::Deliveries(session, args->hookID, args->limit)) {
+    for (const auto& delivery : client.HookDeliveries(args->hookID, args->limit)) {
       writer->Row({delivery.deliveryID, delivery.key, delivery.hookID, delivery.event,
                    delivery.actionID, std::string(delivery.State()), delivery.attempts,
                    delivery.status == 0 ? vb::Variant(vb::Null) : vb::Variant(delivery.status),
@@ -140,8 +141,8 @@ void RegisterDeliveries(CLI::App& hooks, Options& options) {
 void RegisterDeliver(CLI::App& hooks, Options& options) {
   auto* deliver = hooks.add_subcommand(
       "deliver", "Send the deliveries that are due, retrying failed ones with back-off");
-  OnSession(*deliver, options, [](app::Session& session) {
-    const app::hooks::DeliveryReport report = app::hooks::Deliver(session);
+  OnClient(*deliver, options, [](Client& client) {
+    const app::hooks::DeliveryReport report = client.HookDeliver();
     std::cout << fmt::format("Delivered {}, to be tried again {}, given up {}.\n", report.delivered,
                              report.deferred, report.gaveUp);
     for (const auto& problem : report.problems) std::cerr << "kvaction: " << problem << '\n';
