@@ -11,7 +11,9 @@
 #include "app/Admin.h"
 #include "app/Errors.h"
 #include "app/Forms.h"
+#include "app/Hooks.h"
 #include "app/Internal.h"
+#include "app/Json.h"
 #include "app/Notify.h"
 #include "kvaction/Enums.h"
 #include "kvdata/DataConnection.h"
@@ -171,12 +173,31 @@ std::vector<Value> Checked(Session& session, const FieldTexts& texts) {
   return values;
 }
 
-// Stores values on one action through the library's update, which writes the history lines.
-void Store(Session& session, int32_t actionID, const internal::ColumnValues& values) {
+// The columns values write that hold something else than row does now, with both values.
+std::vector<hooks::FieldChange> ChangesOf(ado::Recordset& row,
+                                          const internal::ColumnValues& values) {
+  std::vector<hooks::FieldChange> changes;
+  for (const auto& [column, value] : values) {
+    const nlohmann::json before = JsonValue(row[column].Value());
+    const nlohmann::json after = JsonValue(value);
+    if (before != after) changes.push_back({row.Fields().Item(column).Name(), before, after});
+  }
+  return changes;
+}
+
+// Stores values on one action through the library's update, which writes the history lines;
+// the change is announced as event (a review move as moved, with move's words).
+void Store(Session& session, int32_t actionID, const internal::ColumnValues& values,
+           hooks::Event event = hooks::Event::Changed, std::string_view move = {}) {
   kvdata::RunInTransaction(internal::Connection(session), [&] {
+    const auto before = internal::Row(session, actionID);
     internal::UpdateAction(session, actionID, values);
     RememberNewValues(session, values);
     (void)NoticeOfChange(session, actionID);
+    hooks::Emit(session, event, actionID,
+                {ChangesOf(*before, values),
+                 event == hooks::Event::Moved ? std::string(move) : std::string(),
+                 {}});
   });
 }
 
@@ -325,6 +346,7 @@ int32_t Add(Session& session, const FieldTexts& texts) {
     for (const auto& value : values) stored.emplace_back(value.column.name, value.value);
     RememberNewValues(session, stored);
     (void)NoticeOfChange(session, id);
+    hooks::Emit(session, hooks::Event::Created, id);
   });
   return id;
 }
@@ -342,6 +364,7 @@ int32_t Copy(Session& session, int32_t actionID) {
     }
     internal::Record(session, evCopiedFrom, copy, "Copied from " + number);
     (void)NoticeOfChange(session, copy);
+    hooks::Emit(session, hooks::Event::Created, copy);
   });
   return copy;
 }
@@ -432,7 +455,7 @@ void ReviewAs(Session& session, int32_t actionID, int32_t reviewStatus, std::str
       {"DateRejected", vb::Variant(today)},
       {"Alert", vb::Variant(true)}};
   if (!note.empty()) AddNote(values, session, *internal::Row(session, actionID), note, move);
-  Store(session, actionID, values);
+  Store(session, actionID, values, hooks::Event::Moved, move.empty() ? "reviewed" : move);
 }
 
 void CompleteAs(Session& session, int32_t actionID, std::string_view note, std::string_view move) {
@@ -448,7 +471,7 @@ void CompleteAs(Session& session, int32_t actionID, std::string_view note, std::
       {"Reviewed", vb::Variant(static_cast<int16_t>(kvaction::rsOriginatorCompleted))},
       {"Alert", vb::Variant(true)}};
   AddNote(values, session, *row, note, move);
-  Store(session, actionID, values);
+  Store(session, actionID, values, hooks::Event::Moved, move);
 }
 
 void CloseAs(Session& session, int32_t actionID, std::string_view note, std::string_view move) {
@@ -467,7 +490,7 @@ void CloseAs(Session& session, int32_t actionID, std::string_view note, std::str
                                       kvaction::rsClosedbyAssignee, kvaction::rsClosedbyOther))));
   values.emplace_back("Alert", vb::Variant(false));
   AddNote(values, session, *row, note, move);
-  Store(session, actionID, values);
+  Store(session, actionID, values, hooks::Event::Moved, move);
 }
 
 void ReopenAs(Session& session, int32_t actionID, std::string_view note, std::string_view move) {
@@ -486,7 +509,7 @@ void ReopenAs(Session& session, int32_t actionID, std::string_view note, std::st
                                   kvaction::rsReOpenedbyAssignee, kvaction::rsReOpenedbyOther)))},
       {"Alert", vb::Variant(true)}};
   AddNote(values, session, *row, note, move);
-  Store(session, actionID, values);
+  Store(session, actionID, values, hooks::Event::Moved, move);
 }
 
 }  // namespace internal
@@ -502,12 +525,17 @@ void Delete(Session& session, int32_t actionID) {
     ids.push_back(vb::CLng((*attachments)["AttachmentID"].Value()));
   }
   for (const int32_t id : ids) action.DeleteAttachment(id);
-  if (!action.delete_(actionID)) {
-    throw vb::ComError(kNotStored, std::string(kSource), "The action could not be deleted.");
-  }
-  // Nobody watches an action that is gone.
-  (void)internal::Connection(session).Execute(
-      fmt::format("delete from ActionWatchers where ActionID = {}", actionID));
+  // The event carries the action as it was; it is queued with the deletion, in one transaction.
+  const hooks::Pending deleted = hooks::Prepare(session, hooks::Event::Deleted, actionID);
+  kvdata::RunInTransaction(internal::Connection(session), [&] {
+    if (!action.delete_(actionID)) {
+      throw vb::ComError(kNotStored, std::string(kSource), "The action could not be deleted.");
+    }
+    // Nobody watches an action that is gone.
+    (void)internal::Connection(session).Execute(
+        fmt::format("delete from ActionWatchers where ActionID = {}", actionID));
+    hooks::Queue(session, deleted);
+  });
 }
 
 }  // namespace app

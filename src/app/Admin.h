@@ -25,6 +25,7 @@ enum AppEvent : int32_t {
   evPasswordChanged = 31,    ///< "Password of U changed"
   evWorkgroupChanged = 32,   ///< "Workgroup G added|changed|deleted …"
   evSettingChanged = 33,     ///< "Setting K changed"
+  evHookChanged = 34,        ///< "Webhook N added|changed|removed: …"
 };
 
 /// A new user; group nullopt means the default workgroup.

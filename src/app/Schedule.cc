@@ -51,6 +51,7 @@ MailRound MailSchedule::Run(Session& session, std::string_view password) {
   // Without a relay the mail waits: trying would only count failed attempts against it.
   const Relay relay = RelayOf(session, password);
   if (!relay.host.empty()) round.delivery = DeliverDue(session, relay);
+  round.hooks = hooks::Deliver(session);
   return round;
 }
 

@@ -14,6 +14,7 @@
 #include "app/Actions.h"
 #include "app/Admin.h"
 #include "app/Bulk.h"
+#include "app/Hooks.h"
 #include "app/Import.h"
 #include "app/Lists.h"
 #include "app/Session.h"
@@ -144,6 +145,16 @@ class Client {
   /// The leads of a workgroup, after replacing them with set when it holds a list.
   [[nodiscard]] virtual std::vector<std::string> WorkgroupLeads(
       int32_t groupID, const std::optional<std::vector<std::string>>& set) = 0;
+  /// Webhooks (SuperUser): as app::hooks does them, or through the API's /hooks calls.
+  [[nodiscard]] virtual std::vector<app::hooks::Hook> HookList() = 0;
+  virtual app::hooks::Added HookAdd(const app::hooks::HookSettings& settings) = 0;
+  /// Returns the new secret when one was made, else "".
+  virtual std::string HookEdit(int32_t hookID, const app::hooks::HookSettings& changes) = 0;
+  virtual void HookRemove(int32_t hookID) = 0;
+  [[nodiscard]] virtual std::vector<app::hooks::Delivery> HookDeliveries(int32_t hookID,
+                                                                         int32_t limit) = 0;
+  /// Sends what is due: here, or by the server.
+  virtual app::hooks::DeliveryReport HookDeliver() = 0;
 
   /// After a command that succeeded: a local client delivers the notices the person's changes
   /// queued (the server's own mail work does that for a remote one).

@@ -180,6 +180,7 @@ void AddCommands(CLI::App& app, Options& options) {
   RegisterServeCommand(app, options);
   RegisterMailCommands(app, options);
   RegisterWatchCommands(app, options);
+  RegisterHookCommands(app, options);
   app.add_subcommand("help", "Describe a command: kvaction help [COMMAND [SUBCOMMAND]]")
       ->allow_extras();
   app.footer(

@@ -149,6 +149,19 @@ class LocalClient final : public Client {
   void WorkgroupDelete(int32_t groupID) override { app::WorkgroupDelete(session_, groupID); }
   ado::RecordsetPtr WorkgroupList() override { return app::WorkgroupList(session_); }
 
+  std::vector<app::hooks::Hook> HookList() override { return app::hooks::List(session_); }
+  app::hooks::Added HookAdd(const app::hooks::HookSettings& settings) override {
+    return app::hooks::Add(session_, settings);
+  }
+  std::string HookEdit(int32_t hookID, const app::hooks::HookSettings& changes) override {
+    return app::hooks::Edit(session_, hookID, changes);
+  }
+  void HookRemove(int32_t hookID) override { app::hooks::Remove(session_, hookID); }
+  std::vector<app::hooks::Delivery> HookDeliveries(int32_t hookID, int32_t limit) override {
+    return app::hooks::Deliveries(session_, hookID, limit);
+  }
+  app::hooks::DeliveryReport HookDeliver() override { return app::hooks::Deliver(session_); }
+
   Notice NoticeOf(int32_t actionID) override {
     app::ActionNotice notice = app::NoticeOf(session_, actionID);
     return {notice.record, app::MessageText(notice.mail)};

@@ -173,6 +173,25 @@ Json BodyOf(const Http& http, const Answer& answer) {
   return body;
 }
 
+// --- Webhooks -------------------------------------------------------------------------------
+
+/// A date the API wrote (ISO 8601).
+vb::Date IsoDate(const Json& value) {
+  const auto date = vb::Date::TryFromIso(value.get<std::string>());
+  if (!date) Fail("The server sent a date that is not ISO 8601: " + value.dump());
+  return *date;
+}
+
+/// The members of a hook's settings that are set.
+OrderedJson HookBody(const app::hooks::HookSettings& settings) {
+  OrderedJson body = OrderedJson::object();
+  if (settings.url) body["url"] = *settings.url;
+  if (settings.events) body["events"] = *settings.events;
+  if (settings.secret) body["secret"] = *settings.secret;
+  if (settings.active) body["active"] = *settings.active;
+  return body;
+}
+
 // --- Record sets from the API's tables ------------------------------------------------------
 
 std::vector<vb::Variant> ValuesOf(const Json& row, const std::vector<ado::FieldInfo>& fields) {
@@ -518,6 +537,63 @@ class RemoteClient final : public Client {
     (void)Call("DELETE", fmt::format("workgroups/{}", groupID));
   }
   ado::RecordsetPtr WorkgroupList() override { return TableOf(Call("GET", "workgroups/rows")); }
+
+  std::vector<app::hooks::Hook> HookList() override {
+    std::vector<app::hooks::Hook> hooks;
+    for (const Json& row : Call("GET", "hooks")) {
+      app::hooks::Hook hook;
+      hook.hookID = row.at("id").get<int32_t>();
+      hook.url = row.at("url").get<std::string>();
+      hook.events = row.at("events").get<std::vector<std::string>>();
+      hook.active = row.at("active").get<bool>();
+      hook.createdBy = row.at("createdBy").get<std::string>();
+      hook.created = IsoDate(row.at("created"));
+      hooks.push_back(std::move(hook));
+    }
+    return hooks;
+  }
+  app::hooks::Added HookAdd(const app::hooks::HookSettings& settings) override {
+    const Json added = Call("POST", "hooks", HookBody(settings));
+    return {added.at("id").get<int32_t>(), added.value("secret", std::string())};
+  }
+  std::string HookEdit(int32_t hookID, const app::hooks::HookSettings& changes) override {
+    return Call("PATCH", fmt::format("hooks/{}", hookID), HookBody(changes))
+        .value("secret", std::string());
+  }
+  void HookRemove(int32_t hookID) override {
+    (void)Call("DELETE", fmt::format("hooks/{}", hookID));
+  }
+  std::vector<app::hooks::Delivery> HookDeliveries(int32_t hookID, int32_t limit) override {
+    std::vector<std::pair<std::string, std::string>> params = {{"limit", std::to_string(limit)}};
+    if (hookID != 0) params.emplace_back("hook", std::to_string(hookID));
+    std::vector<app::hooks::Delivery> deliveries;
+    for (const Json& row : Call("GET", "hooks/deliveries" + QueryString(http_, params))) {
+      app::hooks::Delivery delivery;
+      delivery.deliveryID = row.at("id").get<int32_t>();
+      delivery.key = row.at("delivery").get<std::string>();
+      delivery.hookID = row.at("hook").get<int32_t>();
+      delivery.event = row.at("event").get<std::string>();
+      delivery.actionID = row.at("action").get<int32_t>();
+      delivery.attempts = row.at("attempts").get<int32_t>();
+      delivery.created = IsoDate(row.at("created"));
+      delivery.nextAttempt = IsoDate(row.at("nextAttempt"));
+      const std::string state = row.at("state").get<std::string>();
+      if (state == "delivered") delivery.delivered = IsoDate(row.at("delivered"));
+      if (state == "failed") delivery.gaveUp = delivery.nextAttempt;
+      delivery.status = row.at("status").is_null() ? 0 : row.at("status").get<int32_t>();
+      delivery.answer = row.at("answer").get<std::string>();
+      delivery.lastError = row.at("error").get<std::string>();
+      delivery.payload = row.at("payload").dump();
+      deliveries.push_back(std::move(delivery));
+    }
+    return deliveries;
+  }
+  app::hooks::DeliveryReport HookDeliver() override {
+    const Json report = Call("POST", "hooks/deliver");
+    return {report.at("delivered").get<int32_t>(), report.at("deferred").get<int32_t>(),
+            report.at("gaveUp").get<int32_t>(),
+            report.at("problems").get<std::vector<std::string>>()};
+  }
 
   Notice NoticeOf(int32_t actionID) override {
     const Json notice = Call("GET", fmt::format("actions/{}/notice", actionID));

@@ -42,6 +42,7 @@ class RemoteCommand : public testing::CommandTest<kvaction::ActionTest> {
     std::ofstream(configFolder_ / "note.txt", std::ios::binary) << "hello\n\x01\xff";
     std::ofstream(configFolder_ / "sheet.csv") << "Subject,Assignee\nImported,stan\nSecond,olga\n";
     std::ofstream(configFolder_ / "bad.csv") << "Subject,Assignee\n,stan\nX,nobody\n";
+    std::ofstream(configFolder_ / "secret.txt") << "a webhook secret of some length\n";
     Run("admin", {"settings", "set", "AttachmentPath", (configFolder_ / "store").string()});
   }
   /// A fresh database prepared as the first was.
@@ -216,6 +217,22 @@ std::vector<Scenario> Scenarios(const std::filesystem::path& folder) {
       {"admin", {"edit", "1", "2", "--due", "2/30/2024"}},
       {"admin", {"edit", "1", "2", "--move", "shred"}},
       {"admin", {"edit", "--query", "99", "--priority", "Low"}},
+      // Webhooks, the SuperUser's alone; the secret comes from a file, so both runs print alike.
+      {"admin",
+       {"hooks", "add", "https://hooks.example.org/kv", "--events", "created,moved",
+        "--secret-file", (folder / "secret.txt").string()}},
+      {"admin", {"hooks", "add", "file:///etc/passwd"}},
+      {"admin", {"hooks", "add", "https://hooks.example.org/kv", "--events", "edited"}},
+      {"stan", {"hooks", "add", "https://x.example.org/"}},
+      {"admin", {"hooks", "edit", "1", "--active", "off", "--events", "all"}},
+      {"admin", {"hooks", "list"}},
+      {"admin", {"--json", "hooks", "list"}},
+      {"stan", {"hooks", "list"}},
+      {"admin", {"hooks", "deliveries"}},
+      {"admin", {"hooks", "deliver"}},
+      {"stan", {"hooks", "deliver"}},
+      {"admin", {"hooks", "rm", "1"}},
+      {"admin", {"hooks", "rm", "1"}},
       // Last: stan's password is not "pw" after it.
       {"stan", {"user", "passwd"}, "stanpass1\n"},
   };

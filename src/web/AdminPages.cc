@@ -21,6 +21,7 @@
 #include "app/Admin.h"
 #include "app/Errors.h"
 #include "app/Forms.h"
+#include "app/Hooks.h"
 #include "app/Labels.h"
 #include "app/Rights.h"
 #include "app/Watchers.h"
@@ -499,6 +500,150 @@ void LabelsSave(Visit& visit) {
            fmt::format("/admin/settings?saved={}#labels", any ? "changed" : "unchanged"));
 }
 
+// --- Webhooks --------------------------------------------------------------------------------
+
+std::string HookHref(int32_t id) { return fmt::format("/admin/hook?id={}", id); }
+
+// Every webhook page and form refuses first, before reading what a form sent.
+void RequireHookPages(app::Session& session) {
+  RequireAny(session, {arSuperUser}, "the webhooks pages");
+}
+
+std::string DateText(app::Session& session, const vb::Date& date) {
+  return app::ValueText(session, vb::Variant(date));
+}
+
+// The events a form ticked, as the text app/ reads ("" when none: refused there by name).
+std::string EventsParam(const web::Request& request) {
+  std::string events;
+  const size_t count = request.get_param_value_count("events");
+  for (size_t i = 0; i < count; ++i) {
+    events += (events.empty() ? "" : ",") + request.get_param_value("events", i);
+  }
+  if (events.empty()) throw app::Invalid("events", {}, "at least one event ticked");
+  return events;
+}
+
+mstch::array EventBoxes(const std::vector<std::string>& ticked) {
+  mstch::array boxes;
+  for (const std::string_view name : app::hooks::kEventNames) {
+    boxes.emplace_back(
+        mstch::map{{"name", std::string(name)},
+                   {"on", std::find(ticked.begin(), ticked.end(), name) != ticked.end()}});
+  }
+  return boxes;
+}
+
+mstch::array DeliveryRows(app::Session& session, int32_t hookID) {
+  mstch::array rows;
+  for (const auto& delivery : app::hooks::Deliveries(session, hookID, 50)) {
+    const std::string_view state = delivery.State();
+    rows.emplace_back(mstch::map{
+        {"created", DateText(session, delivery.created)},
+        {"hook", std::to_string(delivery.hookID)},
+        {"hookHref", HookHref(delivery.hookID)},
+        {"event", delivery.event},
+        {"action", std::to_string(delivery.actionID)},
+        {"actionHref", delivery.event == "deleted" ? std::string()
+                                                   : fmt::format("/action/{}", delivery.actionID)},
+        {"state", std::string(state)},
+        {"badge", std::string(state == "delivered" ? "text-bg-success"
+                              : state == "failed"  ? "text-bg-danger"
+                                                   : "text-bg-secondary")},
+        {"next", state == "waiting" && delivery.attempts > 0
+                     ? DateText(session, delivery.nextAttempt)
+                     : std::string()},
+        {"attempts", std::to_string(delivery.attempts)},
+        {"status", delivery.status == 0 ? std::string() : std::to_string(delivery.status)},
+        {"answer", delivery.answer},
+        {"error", state == "delivered" ? std::string() : delivery.lastError}});
+  }
+  return rows;
+}
+
+// The list, the form to add one and the latest deliveries; secret: a secret just made.
+void SendHooks(Visit& visit, const app::hooks::Added& added = {}) {
+  auto& session = visit.session;
+  mstch::array rows;
+  for (const auto& hook : app::hooks::List(session)) {
+    rows.emplace_back(mstch::map{{"id", std::to_string(hook.hookID)},
+                                 {"href", HookHref(hook.hookID)},
+                                 {"url", hook.url},
+                                 {"events", fmt::format("{}", fmt::join(hook.events, ", "))},
+                                 {"state", std::string(hook.active ? "active" : "paused")},
+                                 {"created", DateText(session, hook.created)},
+                                 {"createdBy", hook.createdBy}});
+  }
+  SendPage(visit, "admin-hooks", "Webhooks",
+           {{"hooks", rows},
+            {"events", EventBoxes({})},
+            {"minSecret", std::to_string(app::hooks::kMinSecretLength)},
+            {"secret", added.secret},
+            {"secretHook", std::to_string(added.hookID)},
+            {"deliveries", DeliveryRows(session, 0)}});
+}
+
+void SendHook(Visit& visit, int32_t id, const std::string& secret = {}) {
+  auto& session = visit.session;
+  const auto hooks = app::hooks::List(session);
+  const auto found = std::find_if(hooks.begin(), hooks.end(),
+                                  [&](const app::hooks::Hook& hook) { return hook.hookID == id; });
+  if (found == hooks.end()) throw app::NotFound("webhook", "ID", std::to_string(id));
+  SendPage(visit, "admin-hook", fmt::format("Webhook {}", id),
+           {{"id", std::to_string(id)},
+            {"url", found->url},
+            {"active", found->active},
+            {"events", EventBoxes(found->events)},
+            {"minSecret", std::to_string(app::hooks::kMinSecretLength)},
+            {"secret", secret},
+            {"deliveries", DeliveryRows(session, id)}});
+}
+
+void HooksPage(Visit& visit) {
+  RequireHookPages(visit.session);
+  SendHooks(visit);
+}
+
+// A secret made here is shown in the answer to the form, never in an address.
+void HookAddSave(Visit& visit) {
+  RequireHookPages(visit.session);
+  const auto& request = visit.request;
+  const app::hooks::Added added = app::hooks::Add(
+      visit.session, {Param(request, "url"), Param(request, "secret"), EventsParam(request), true});
+  const std::string given = Param(request, "secret");
+  SendHooks(visit, given.empty() ? added : app::hooks::Added{});
+}
+
+void HookPage(Visit& visit) {
+  RequireHookPages(visit.session);
+  SendHook(visit, RequiredNumber(visit.request, "id"));
+}
+
+void HookEditSave(Visit& visit) {
+  RequireHookPages(visit.session);
+  const auto& request = visit.request;
+  const int32_t id = RequiredNumber(request, "id");
+  app::hooks::HookSettings changes;
+  changes.url = Param(request, "url");
+  changes.events = EventsParam(request);
+  changes.active = Param(request, "active") == "yes";
+  if (Param(request, "newSecret") == "yes") {
+    changes.secret = std::string();
+  } else if (!Param(request, "secret").empty()) {
+    changes.secret = Param(request, "secret");
+  }
+  const std::string secret = app::hooks::Edit(visit.session, id, changes);
+  if (!secret.empty()) return SendHook(visit, id, secret);
+  Redirect(visit.response, HookHref(id) + "&saved=changed");
+}
+
+void HookDeleteSave(Visit& visit) {
+  RequireHookPages(visit.session);
+  RequireConfirmed(visit.request, "remove the webhook");
+  app::hooks::Remove(visit.session, RequiredNumber(visit.request, "id"));
+  Redirect(visit.response, "/admin/hooks?saved=deleted");
+}
+
 // --- The way in ---------------------------------------------------------------------------
 
 void AdminPage(Visit& visit) {
@@ -518,6 +663,8 @@ void AdminPage(Visit& visit) {
   }
   if (app::Can(session, arSuperUser)) {
     link("/admin/settings", "Settings", "Mail, attachments, due days and the display labels.");
+    link("/admin/hooks", "Webhooks",
+         "Addresses other programs listen on for changes, and what they answered.");
   }
   SendPage(visit, "admin", "Administration", {{"links", links}});
 }

@@ -29,6 +29,11 @@ void SettingsPage(Visit& visit);
 void SettingsSave(Visit& visit);
 void ValidValuesSave(Visit& visit);
 void LabelsSave(Visit& visit);
+void HooksPage(Visit& visit);
+void HookAddSave(Visit& visit);
+void HookPage(Visit& visit);
+void HookEditSave(Visit& visit);
+void HookDeleteSave(Visit& visit);
 
 }  // namespace admin
 }  // namespace web

@@ -25,6 +25,7 @@
 #include "app/Attachments.h"
 #include "app/Bulk.h"
 #include "app/Errors.h"
+#include "app/Hooks.h"
 #include "app/Import.h"
 #include "app/Json.h"
 #include "app/Lists.h"
@@ -545,6 +546,101 @@ void WorkgroupLeads(Call& call) {
     app::SetWorkgroupLeads(call.session, call.Id(), ids);
   }
   SendJson(call.response, 200, {{"leads", app::WorkgroupLeads(call.session, call.Id())}});
+}
+
+// --- Webhooks (administrators) ----------------------------------------------------------------
+
+namespace {
+
+Json HookJson(const app::hooks::Hook& hook) {
+  return {{"id", hook.hookID},           {"url", hook.url},
+          {"events", hook.events},       {"active", hook.active},
+          {"createdBy", hook.createdBy}, {"created", app::Iso8601(hook.created)}};
+}
+
+// The members of a hook's JSON body that are there; "active" must be true or false.
+app::hooks::HookSettings HookSettingsOf(const Json& body) {
+  app::hooks::HookSettings settings;
+  for (const auto& [member, target] :
+       {std::pair{"url", &settings.url}, std::pair{"events", &settings.events},
+        std::pair{"secret", &settings.secret}}) {
+    if (body.contains(member)) *target = TextMember(body, member);
+  }
+  if (const auto active = body.find("active"); active != body.end()) {
+    if (!active->is_boolean()) throw app::Invalid("active", {}, "true or false");
+    settings.active = active->get<bool>();
+  }
+  return settings;
+}
+
+// The hook's ID and, when one was made, its new secret (shown only in this answer).
+Json HookAnswer(int32_t hookID, const std::string& secret) {
+  Json answer = {{"id", hookID}};
+  if (!secret.empty()) answer["secret"] = secret;
+  return answer;
+}
+
+}  // namespace
+
+void Hooks(Call& call) {
+  Json hooks = Json::array();
+  for (const auto& hook : app::hooks::List(call.session)) hooks.push_back(HookJson(hook));
+  SendJson(call.response, 200, hooks);
+}
+
+void AddHook(Call& call) {
+  const app::hooks::Added added =
+      app::hooks::Add(call.session, HookSettingsOf(BodyOf(call.site, call.request)));
+  call.response.set_header("Location", fmt::format("{}hooks/{}", kApiPrefix, added.hookID));
+  SendJson(call.response, 201, HookAnswer(added.hookID, added.secret));
+}
+
+void EditHook(Call& call) {
+  const int32_t id = call.Id();
+  const std::string secret =
+      app::hooks::Edit(call.session, id, HookSettingsOf(BodyOf(call.site, call.request)));
+  SendJson(call.response, 200, HookAnswer(id, secret));
+}
+
+void RemoveHook(Call& call) {
+  app::hooks::Remove(call.session, call.Id());
+  call.response.status = 204;
+}
+
+void HookDeliveries(Call& call) {
+  const auto& rq = call.request;
+  const int32_t hook = NumberParam(rq, "hook", 1, std::numeric_limits<int32_t>::max(), 0);
+  const int32_t limit = NumberParam(rq, "limit", 1, kMaxPageSize, kDefaultPageSize);
+  Json deliveries = Json::array();
+  for (const auto& delivery : app::hooks::Deliveries(call.session, hook, limit)) {
+    const auto date = [](const std::optional<vb::Date>& value) {
+      return value ? Json(app::Iso8601(*value)) : Json();
+    };
+    deliveries.push_back({{"id", delivery.deliveryID},
+                          {"delivery", delivery.key},
+                          {"hook", delivery.hookID},
+                          {"event", delivery.event},
+                          {"action", delivery.actionID},
+                          {"state", delivery.State()},
+                          {"attempts", delivery.attempts},
+                          {"created", app::Iso8601(delivery.created)},
+                          {"nextAttempt", app::Iso8601(delivery.nextAttempt)},
+                          {"delivered", date(delivery.delivered)},
+                          {"status", delivery.status == 0 ? Json() : Json(delivery.status)},
+                          {"answer", delivery.answer},
+                          {"error", delivery.lastError},
+                          {"payload", Json::parse(delivery.payload, nullptr, false)}});
+  }
+  SendJson(call.response, 200, deliveries);
+}
+
+void DeliverHooks(Call& call) {
+  const app::hooks::DeliveryReport report = app::hooks::Deliver(call.session);
+  SendJson(call.response, 200,
+           {{"delivered", report.delivered},
+            {"deferred", report.deferred},
+            {"gaveUp", report.gaveUp},
+            {"problems", report.problems}});
 }
 
 }  // namespace api

@@ -67,6 +67,12 @@ void QueryRows(Call& call);
 void CreateQuery(Call& call);
 void ShareQuery(Call& call);
 void DeleteQuery(Call& call);
+void Hooks(Call& call);
+void AddHook(Call& call);
+void EditHook(Call& call);
+void RemoveHook(Call& call);
+void HookDeliveries(Call& call);
+void DeliverHooks(Call& call);
 }  // namespace api
 
 /// Runs call for the client whose bearer token names a stored, unexpired session.

@@ -392,6 +392,88 @@ TEST_P(FrontEndsAgree, OnWatchersAndBulkChangesForEveryRole) {
   }
 }
 
+// Webhooks: the administrator's list is the same in the command, the API and the pages; anyone
+// else is refused by every command, call and page, and nothing changes.
+TEST_P(FrontEndsAgree, OnWebhooksForTheAdministratorAndRefuseEveryoneElse) {
+  ASSERT_EQ(Command("lead",
+                    {"hooks", "add", "https://hooks.example.org/kv", "--events", "created,deleted"})
+                .exitCode,
+            0);
+  const auto tables = [&] {
+    return kvdata::testing::TablesText(*Connect(), {"ActionHooks", "ActionHookDeliveries"});
+  };
+  const std::string before = tables();
+  const auto signIn = [&](const std::string& user) {
+    const auto answer =
+        client_->Post("/api/v1/session", Json{{"user", user}, {"password", "password1"}}.dump(),
+                      "application/json");
+    return web::Headers{
+        {"Authorization", "Bearer " + Json::parse(answer->body)["token"].get<std::string>()}};
+  };
+  const auto formToken = [&](const web::Headers& cookie) {
+    const std::string page = client_->Get("/", cookie)->body;
+    return page.substr(page.find("name=\"csrf\" value=\"") + 19, 64);
+  };
+
+  const auto listed = Json::parse(Command("lead", {"hooks", "list"}).out);
+  ASSERT_EQ(listed.size(), 1U);
+  EXPECT_EQ(listed[0]["URL"], "https://hooks.example.org/kv");
+  EXPECT_EQ(listed[0]["Events"], "created,deleted");
+  const auto [status, hooks] = Api(signIn("lead").begin()->second.substr(7), "/api/v1/hooks");
+  EXPECT_EQ(status, 200);
+  EXPECT_EQ(hooks, Json::parse(R"([{"id":1,"url":"https://hooks.example.org/kv",
+      "events":["created","deleted"],"active":true,"createdBy":"lead","created":)" +
+                               listed[0]["Created"].dump() + "}]"));
+  const auto page = client_->Get("/admin/hooks", {{"Cookie", Cookie("lead")}});
+  EXPECT_EQ(page->status, 200);
+  EXPECT_NE(page->body.find("https:&#x2F;&#x2F;hooks.example.org&#x2F;kv"), std::string::npos);
+
+  for (const std::string user : {"orig", "asg", "by", "viewer"}) {
+    SCOPED_TRACE(user);
+    for (const std::vector<std::string>& args :
+         std::vector<std::vector<std::string>>{{"hooks", "list"},
+                                               {"hooks", "add", "https://x.example.org/"},
+                                               {"hooks", "edit", "1", "--active", "off"},
+                                               {"hooks", "rm", "1"},
+                                               {"hooks", "deliveries"},
+                                               {"hooks", "deliver"}}) {
+      const auto outcome = Command(user, args);
+      EXPECT_EQ(outcome.exitCode, 1) << args[1];
+      EXPECT_NE(outcome.err.find("Refused"), std::string::npos) << outcome.err;
+    }
+    const web::Headers bearer = signIn(user);
+    const std::string body = Json{{"url", "https://x.example.org/"}, {"active", false}}.dump();
+    for (const auto& [method, path] :
+         std::vector<std::pair<std::string, std::string>>{{"GET", "/api/v1/hooks"},
+                                                          {"POST", "/api/v1/hooks"},
+                                                          {"PATCH", "/api/v1/hooks/1"},
+                                                          {"DELETE", "/api/v1/hooks/1"},
+                                                          {"GET", "/api/v1/hooks/deliveries"},
+                                                          {"POST", "/api/v1/hooks/deliver"}}) {
+      const auto answer = method == "GET"    ? client_->Get(path, bearer)
+                          : method == "POST" ? client_->Post(path, bearer, body, "application/json")
+                          : method == "PATCH"
+                              ? client_->Patch(path, bearer, body, "application/json")
+                              : client_->Delete(path, bearer);
+      EXPECT_EQ(answer->status, 403) << method << " " << path;
+    }
+    const web::Headers cookie = {{"Cookie", Cookie(user)}};
+    const std::string token = formToken(cookie);
+    EXPECT_EQ(client_->Get("/admin/hooks", cookie)->status, 403);
+    EXPECT_EQ(client_->Get("/admin/hook?id=1", cookie)->status, 403);
+    for (const std::string path : {"/admin/hooks", "/admin/hook/edit", "/admin/hook/delete"}) {
+      const auto answer = client_->Post(path, cookie,
+                                        web::Params{{"csrf", token},
+                                                    {"id", "1"},
+                                                    {"url", "https://x.example.org/"},
+                                                    {"events", "created"},
+                                                    {"confirm", "yes"}});
+      EXPECT_EQ(answer->status, 403) << path;
+    }
+  }
+  EXPECT_EQ(tables(), before);
+}
+
 KV_INSTANTIATE_ENGINES(FrontEndsAgree);
 
 }  // namespace

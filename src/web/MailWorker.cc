@@ -59,6 +59,13 @@ void MailWorker::Round() {
         log_ << "kvaction serve: " << problem << '\n';
       }
     }
+    const app::hooks::DeliveryReport& hooks = round.hooks;
+    if (hooks.delivered > 0 || !hooks.problems.empty()) {
+      log_ << fmt::format(
+          "kvaction serve: webhooks delivered {}, to be tried again {}, given up {}.\n",
+          hooks.delivered, hooks.deferred, hooks.gaveUp);
+      for (const auto& problem : hooks.problems) log_ << "kvaction serve: " << problem << '\n';
+    }
   } catch (const vb::ComError& error) {
     log_ << "kvaction serve: mail work failed: " << error.description() << '\n';
   } catch (const std::exception& error) {

@@ -132,6 +132,18 @@ const std::vector<Route>& RouteTable() {
       // For the operator: whether this process can serve, and what it has done.
       {Get, "/healthz", PublicHandler{HealthPage}},
       {Get, "/metrics", PublicHandler{MetricsPage}},
+      // Webhooks (administrators): the pages and the API.
+      {Get, "/admin/hooks", PageHandler{admin::HooksPage}},
+      {Post, "/admin/hooks", PageHandler{admin::HookAddSave}},
+      {Get, "/admin/hook", PageHandler{admin::HookPage}},
+      {Post, "/admin/hook/edit", PageHandler{admin::HookEditSave}},
+      {Post, "/admin/hook/delete", PageHandler{admin::HookDeleteSave}},
+      {Get, base + "hooks", ApiHandler{api::Hooks}},
+      {Post, base + "hooks", ApiHandler{api::AddHook}},
+      {Get, base + "hooks/deliveries", ApiHandler{api::HookDeliveries}},
+      {Post, base + "hooks/deliver", ApiHandler{api::DeliverHooks}},
+      {Patch, base + R"(hooks/(\d+))", ApiHandler{api::EditHook}},
+      {Delete, base + R"(hooks/(\d+))", ApiHandler{api::RemoveHook}},
   };
   return routes;
 }

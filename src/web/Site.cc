@@ -37,7 +37,8 @@ const std::string& Template(std::string_view name) {
 
 // The pieces templates include by name ({{>pager}}).
 const std::map<std::string, std::string>& Partials() {
-  static const std::map<std::string, std::string> partials = {{"pager", Template("pager")}};
+  static const std::map<std::string, std::string> partials = {
+      {"pager", Template("pager")}, {"hook-deliveries", Template("hook-deliveries")}};
   return partials;
 }
 

@@ -185,6 +185,34 @@ const std::vector<TableDef>& Tables() {
         {"GroupID", ColumnKind::Integer},
         {"UserID", ColumnKind::Text, kIdSize, kNotNull},
         {"Created", ColumnKind::Date, 0, kNotNull}}},
+      // Webhooks: the URLs other programs registered for events of actions, with the secret
+      // each delivery is signed with and the comma-separated events it takes.
+      {"ActionHooks",
+       {{"HookID", ColumnKind::AutoKey},
+        {"URL", ColumnKind::Text, 2000, kNotNull},
+        {"Secret", ColumnKind::Text, 255, kNotNull},
+        {"Events", ColumnKind::Text, 255, kNotNull},
+        {"Active", ColumnKind::Boolean},
+        {"CreatedBy", ColumnKind::Text, kIdSize},
+        {"Created", ColumnKind::Date, 0, kNotNull}}},
+      // One row per event and hook, written in the transaction of the change it reports, and
+      // what the receiver answered to the last attempt.
+      {"ActionHookDeliveries",
+       {{"DeliveryID", ColumnKind::AutoKey},
+        {"DeliveryKey", ColumnKind::Text, 64, kNotNull},
+        {"HookID", ColumnKind::Integer, 0, kNotNull},
+        {"Event", ColumnKind::Text, 20, kNotNull},
+        {"ActionID", ColumnKind::Integer},
+        {"CreatedBy", ColumnKind::Text, kIdSize},
+        {"Payload", ColumnKind::LongText, 0, kNotNull},
+        {"Created", ColumnKind::Date, 0, kNotNull},
+        {"Attempts", ColumnKind::Integer, 0, kNotNull},
+        {"NextAttempt", ColumnKind::Date, 0, kNotNull},
+        {"Delivered", ColumnKind::Date},
+        {"GaveUp", ColumnKind::Date},
+        {"Status", ColumnKind::Integer},
+        {"Answer", ColumnKind::LongText},
+        {"LastError", ColumnKind::LongText}}},
       {"Users",
        {{"UserID", ColumnKind::Text, kIdSize, "NOT NULL PRIMARY KEY"},
         {"UserName", ColumnKind::Text, kNameSize},
@@ -267,6 +295,7 @@ const std::vector<IndexDef>& Indexes() {
       {"ix_reminders_day", "ActionReminders", {"UserID", "Day"}, true},
       {"ix_watchers_action", "ActionWatchers", {"ActionID", "UserID"}},
       {"ix_watchers_group", "ActionWatchers", {"GroupID", "UserID"}},
+      {"ix_hook_deliveries_due", "ActionHookDeliveries", {"Delivered", "GaveUp", "NextAttempt"}},
   });
   return indexes.Get();
 }
@@ -379,11 +408,13 @@ std::vector<std::string> UpgradeActionDatabase(DataConnection& connection) {
   auto& engine = connection.Engine();
   std::vector<std::string> changes;
   DataConnection::Transaction transaction(connection);
-  constexpr std::array<std::pair<std::string_view, std::string_view>, 4> kNewTables = {{
+  constexpr std::array<std::pair<std::string_view, std::string_view>, 6> kNewTables = {{
       {"ActionSessions", "signed-in sessions"},
       {"ActionOutbox", "mail waiting for delivery"},
       {"ActionReminders", "reminders sent"},
       {"ActionWatchers", "who watches which actions"},
+      {"ActionHooks", "webhooks"},
+      {"ActionHookDeliveries", "webhook deliveries"},
   }};
   for (const auto& [name, purpose] : kNewTables) {
     if (engine.TableExists(name)) continue;

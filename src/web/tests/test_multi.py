@@ -2,9 +2,14 @@
 deploy/kvaction-serve@.service starts them and proxied as deploy/nginx-kvaction.conf says (TLS
 on a certificate made here): a session from one process works on the others, the outbox is
 delivered once with all three delivering, and a process killed under load loses no acknowledged
-write and no notice. The test owns its PostgreSQL cluster (scripts/pg.sh), its nginx and its
-SMTP sink; nothing but loopback ports and temporary folders."""
+write and no notice; every webhook event arrives once, signed, whether three servers or two
+`kvaction hooks deliver` commands send at once. The test owns its PostgreSQL cluster
+(scripts/pg.sh), its nginx, its SMTP sink and its webhook receiver; nothing but loopback ports and
+temporary folders."""
+import hashlib
+import hmac
 import http.client
+import http.server
 import json
 import os
 import re
@@ -88,6 +93,50 @@ class SinkSession(socketserver.StreamRequestHandler):
                 return
             else:
                 self.reply("250 ok")
+
+
+class HookReceiver(http.server.ThreadingHTTPServer):
+    """A webhook receiver on loopback: checks each POST's signature with the secret and keeps
+    (delivery ID, event, signature valid) for every request."""
+    daemon_threads = True
+
+    def __init__(self, secret):
+        super().__init__(("127.0.0.1", 0), HookRequest)
+        self.secret, self.lock, self.requests = secret.encode(), threading.Lock(), []
+        threading.Thread(target=self.serve_forever, daemon=True).start()
+
+    @property
+    def url(self):
+        return f"http://127.0.0.1:{self.server_address[1]}/kvaction"
+
+    def received(self):
+        with self.lock:
+            return list(self.requests)
+
+
+class HookRequest(http.server.BaseHTTPRequestHandler):
+    def do_POST(self):
+        body = self.rfile.read(int(self.headers["Content-Length"]))
+        stamp = self.headers["X-KvAction-Timestamp"]
+        expected = "sha256=" + hmac.new(self.server.secret, stamp.encode() + b"." + body,
+                                        hashlib.sha256).hexdigest()
+        valid = hmac.compare_digest(expected, self.headers["X-KvAction-Signature"] or "")
+        with self.server.lock:
+            self.server.requests.append((self.headers["X-KvAction-Delivery"],
+                                         json.loads(body)["event"], valid))
+        self.send_response(200 if valid else 401)
+        self.end_headers()
+
+    def log_message(self, *_):
+        pass
+
+
+def assert_each_once(receiver, keys):
+    """Every delivery of keys arrived signed, each exactly once, and nothing else arrived."""
+    received = receiver.received()
+    assert all(valid for _, _, valid in received), received
+    arrived = [key for key, _, _ in received]
+    assert sorted(arrived) == sorted(keys), (len(arrived), len(keys))
 
 
 class Web:
@@ -349,6 +398,69 @@ def test_every_notice_is_delivered_once_by_three_processes(cluster):
         assert status == 201, body
     assert len(cluster.outbox()) >= 24
     cluster.delivered_once(30)
+
+
+def test_every_webhook_event_is_sent_once_signed_by_three_processes(cluster, tmp_path):
+    receiver = HookReceiver("a secret the receiver shares")
+    (tmp_path / "secret").write_text("a secret the receiver shares\n")
+    admin = ["--user", "admin", "--password-stdin"]
+    added = cluster.run([*admin, "hooks", "add", receiver.url, "--events", "created,changed",
+                         "--secret-file", str(tmp_path / "secret")], ADMIN_PW)
+    hook = re.search(r"Webhook (\d+) added", added).group(1)
+    try:
+        token = sign_in_api(cluster, cluster.url, "olivia", OLIVIA_PW)
+        for n in range(12):
+            status, body = cluster.web.api(cluster.url + "/api/v1/actions", "POST", token,
+                                           {"fields": {"Subject": f"hooked {n}"}})
+            assert status == 201, body
+            status, body = cluster.web.api(cluster.url + f"/api/v1/actions/{body['id']}", "PATCH",
+                                           token, {"changes": {"Description": f"edit {n}"}})
+            assert status == 200, body
+        query = ('select "DeliveryKey", "Delivered" is not null from "ActionHookDeliveries" '
+                 f'where "HookID" = {hook}')
+        wait_until(lambda: all(done == "t" for _, done in cluster.sql(query)), 30,
+                   "every webhook delivery to be sent")
+        rows = cluster.sql(query)
+        assert len(rows) == 24
+        time.sleep(1.5)  # nothing more may come
+        assert_each_once(receiver, [key for key, _ in rows])
+        assert sorted(event for _, event, _ in receiver.received()) == ["changed"] * 12 + ["created"] * 12
+    finally:
+        cluster.run([*admin, "hooks", "rm", hook], ADMIN_PW)
+        receiver.shutdown()
+
+
+def test_two_deliver_commands_at_once_send_each_event_once_on_sqlite(request, tmp_path):
+    kvaction = request.config.getoption("--kvaction")
+    env = {**os.environ, "XDG_CONFIG_HOME": str(tmp_path / "state"),
+           "KVACTION_DB": str(tmp_path / "hooks.kvdb")}
+
+    def run(args, stdin=ADMIN_PW):
+        done = subprocess.run([kvaction, *args], input=stdin + "\n", text=True,
+                              capture_output=True, timeout=60, env=env)
+        assert done.returncode == 0, done.stderr
+        return done.stdout
+
+    receiver = HookReceiver("another shared secret!")
+    (tmp_path / "secret").write_text("another shared secret!\n")
+    try:
+        run(["--password-stdin", "init", "--admin", "admin"])
+        run(["--user", "admin", "--password-stdin", "login"])
+        run(["hooks", "add", receiver.url, "--secret-file", str(tmp_path / "secret")])
+        for n in range(16):
+            run(["add", "--subject", f"hooked {n}"])
+        both = [subprocess.Popen([kvaction, "hooks", "deliver"], env=env, text=True,
+                                 stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+                for _ in range(2)]
+        said = [process.communicate(timeout=60) for process in both]
+        assert all(process.returncode == 0 for process in both), said
+        delivered = sum(int(re.search(r"Delivered (\d+)", out).group(1)) for out, _ in said)
+        assert delivered == 16, said
+        listed = json.loads(run(["--json", "hooks", "deliveries"]))
+        assert [row["State"] for row in listed] == ["delivered"] * 16
+        assert_each_once(receiver, [row["Delivery"] for row in listed])
+    finally:
+        receiver.shutdown()
 
 
 class Load:
