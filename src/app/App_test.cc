@@ -447,7 +447,10 @@ TEST_P(AppTest, MistakesAndUnsafeAccountChangesAreRefusedAndChangeNothing) {
       {"name: a query name is required", [&] { (void)QueryAdd(lead, {}); }},
       {"setting: 'SMTPhostt' is not a known key (SMTPHost, SMTPDefault, AutoEmail, AttachmentPath, "
        "AttachmentURL, AttachmentMode, DueDays, DefaultWorkgroup, WebURL, SMTPSecurity, SMTPUser, "
-       "SMTPCAFile, SMTPTimeout, TimeZone, ReminderTime, ReminderFrom, Version)",
+       "SMTPCAFile, SMTPTimeout, TimeZone, ReminderTime, ReminderFrom, Version, WebHeadTimeout, "
+       "WebBodyTimeout, WebMinBodyRate, WebIdleTimeout, WebMaxConnections, "
+       "WebMaxConnectionsPerAddress, WebMaxHeadKiB, WebMaxFormKiB, WebMaxUploadMiB, WebWorkers, "
+       "WebQueueLimit, WebStopTimeout)",
        setting("SMTPhostt", "x")},
       {"AutoEmail: 'maybe' is not true or false", setting("AutoEmail", "maybe")},
       {"DueDays: '40000' is not a whole number from 0 to 32767", setting("DueDays", "40000")},
