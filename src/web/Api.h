@@ -62,6 +62,13 @@ void QueryRows(Call& call);
 void CreateQuery(Call& call);
 void ShareQuery(Call& call);
 void DeleteQuery(Call& call);
+void Fields(Call& call);
+void SettingsList(Call& call);
+void SettingGet(Call& call);
+void SettingSet(Call& call);
+void OutboxList(Call& call);
+void SetReminders(Call& call);
+void SendNotice(Call& call);
 }  // namespace api
 
 /// Runs call for the client whose bearer token names a stored, unexpired session.
