@@ -530,6 +530,12 @@ SettingForm SettingFormOf(std::string_view key) {
           std::string(known.help)};
 }
 
+AboutSession About(Session& session) {
+  kvaction::Action& action = session.action();
+  return {action.Version(), action.RequiredDatabaseVersion(), session.userID(),
+          action.Alerts(session.userID())};
+}
+
 vb::Variant SettingGet(Session& session, std::string_view key) {
   internal::RequireSuper(session, "reading settings");
   const SettingKey& known = KnownSetting(key);

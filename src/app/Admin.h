@@ -82,6 +82,15 @@ void WorkgroupDelete(Session& session, int32_t groupID);
 /// The workgroups: GroupID, GroupName, RightList (right 41, 42 or 43).
 [[nodiscard]] ado::RecordsetPtr WorkgroupList(Session& session);
 
+/// The library behind the session and who is signed in: what `kvaction info` prints.
+struct AboutSession {
+  std::string version;                  ///< this build's library version
+  std::string requiredDatabaseVersion;  ///< the schema version it demands
+  std::string userID;
+  int32_t alerts = 0;  ///< the person's alert count
+};
+[[nodiscard]] AboutSession About(Session& session);
+
 /// The setting keys the product knows, with the type of their values.
 [[nodiscard]] const std::vector<std::string>& SettingKeys();
 /// The form of a setting's value (adBoolean, adSmallInt, adInteger or adVarWChar) and whether a

@@ -127,6 +127,8 @@ Session Session::Resume(const OpenOptions& given, std::string_view token,
                         std::unique_ptr<kvaction::Action> opened) {
   OpenOptions options = Completed(given);
   auto action = opened ? std::move(opened) : Opened(options);
+  // A database kept open may have served someone who reads another date form.
+  action->SetLocale(options.locale);
   auto& connection = *action->DataServer()->Connection();
   const std::string hash = TokenHash(token);
   const auto rs = internal::ReadRows(

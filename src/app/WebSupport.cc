@@ -67,6 +67,17 @@ std::vector<std::string> VisibleColumns(Session& session) {
   return columns;
 }
 
+FieldCatalogue FieldCatalogueOf(Session& session) {
+  FieldCatalogue catalogue;
+  const auto fields = session.action().VisibleFields();
+  for (int32_t position = 1; fields && position <= fields->Count(); ++position) {
+    catalogue.visible.emplace_back(fields->KeyAt(position), vb::TextOf(fields->Item(position)));
+  }
+  catalogue.validated = session.action().ValidatedFields();
+  catalogue.validated->MoveFirst();
+  return catalogue;
+}
+
 Turn TurnOf(ado::Recordset& row) {
   if (IsSet(row, "DateClosed")) return Turn::Nobody;
   return WaitsForOriginator(ReviewedOf(row)) ? Turn::Originator : Turn::Assignee;

@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "ado/Recordset.h"
@@ -29,6 +30,14 @@ struct ActionStatus {
 
 /// The columns of the actions table a person sees as data, in table order.
 [[nodiscard]] std::vector<std::string> VisibleColumns(Session& session);
+
+/// The columns people see, each under its key, and the fields whose values the database
+/// validates (the library's ValidatedFields: FieldName, FieldLabel, …).
+struct FieldCatalogue {
+  std::vector<std::pair<std::string, std::string>> visible;
+  ado::RecordsetPtr validated;
+};
+[[nodiscard]] FieldCatalogue FieldCatalogueOf(Session& session);
 
 /// Who is expected to act next on an action.
 enum class Turn { Nobody, Originator, Assignee };

@@ -91,8 +91,9 @@ void ApplyDefaults(Options& options);
 /// --user, or raises "Nobody is signed in" saying how to sign in.
 [[nodiscard]] std::string RequiredUser(const Options& options);
 /// Raises, naming command, when the options choose a server: init, upgrade, backup, restore,
-/// sql and serve work on a database, never through a server.
-void RequireLocal(const Options& options, std::string_view command);
+/// sql, serve, mail send and remind's digests work on a database, never through a server; why
+/// (if any) says what the server does instead.
+void RequireLocal(const Options& options, std::string_view command, std::string_view why = {});
 /// The connection string the options name (after ApplyDefaults).
 [[nodiscard]] std::string ConnectionString(const Options& options);
 /// The short date form --locale names.
@@ -121,23 +122,22 @@ void RequireLocal(const Options& options, std::string_view command);
 
 /// A command's body: runs after parsing on a signed-in session.
 using SessionBody = std::function<void(app::Session& session)>;
-/// A command's body on the one action the command line names.
-using TargetBody = std::function<void(app::Session& session, int32_t actionID)>;
-
 /// Makes body the command's callback, run in a session on the options' database. Such a command
-/// works on a local database only: with a server chosen it says so (localOnly: that it never
-/// works through one; else that it does not yet).
-void OnSession(CLI::App& command, Options& options, SessionBody body, bool localOnly = false);
-/// Adds the argument N (an action number, or its ActionID with --id) to command and makes body
-/// its callback, given the ActionID named (local only, as OnSession).
-void OnTarget(CLI::App& command, Options& options, TargetBody body);
+/// works on a local database only: with a server chosen it says so, and why (RequireLocal).
+void OnSession(CLI::App& command, Options& options, SessionBody body, std::string why = {});
+/// Runs body in a session on the options' database (after ApplyDefaults and RequireLocal), then
+/// delivers the person's own notices.
+void RunOnSession(const Options& options, const SessionBody& body);
 
 /// A command's body on the client of the options' database or server.
 using ClientBody = std::function<void(Client& client)>;
 using ClientTargetBody = std::function<void(Client& client, int32_t actionID)>;
 /// Makes body the command's callback, run locally or through the options' server alike.
 void OnClient(CLI::App& command, Options& options, ClientBody body);
-/// OnTarget for a command that works locally or through a server alike.
+/// Runs body on the options' client (after ApplyDefaults), then lets it finish.
+void RunOnClient(const Options& options, const ClientBody& body);
+/// Adds the argument N (an action number, or its ActionID with --id) to command and makes body
+/// its callback, given the ActionID named, run locally or through the options' server alike.
 void OnClientTarget(CLI::App& command, Options& options, ClientTargetBody body);
 
 /// Actions named on the command line by number, or by ActionID with --id.

@@ -17,6 +17,7 @@
 #include "app/Hooks.h"
 #include "app/Import.h"
 #include "app/Lists.h"
+#include "app/Outbox.h"
 #include "app/Session.h"
 #include "app/View.h"
 #include "app/Watchers.h"
@@ -135,6 +136,18 @@ class Client {
   /// The action's editingRights: one row of permission names and whether each is allowed.
   [[nodiscard]] virtual ado::RecordsetPtr EditingRights(int32_t actionID) = 0;
 
+  /// The columns people see and the validated fields (`fields`).
+  [[nodiscard]] virtual app::FieldCatalogue Fields() = 0;
+  /// The library's versions and who is signed in (`info`).
+  [[nodiscard]] virtual app::AboutSession About() = 0;
+  /// Every setting the product knows and its value, in SettingKeys order (SuperUser).
+  [[nodiscard]] virtual std::vector<std::pair<std::string, vb::Variant>> Settings() = 0;
+  [[nodiscard]] virtual vb::Variant Setting(const std::string& key) = 0;
+  virtual void SettingSet(const std::string& key, const std::string& value) = 0;
+  /// The outbox as the person may see it: waiting and given up, with all also the delivered.
+  [[nodiscard]] virtual std::vector<app::OutboxEntry> Outbox(bool all) = 0;
+  /// The person's own reminders: on or off, and the lead time in days; either may be left.
+  virtual void SetReminders(std::optional<bool> on, std::optional<int32_t> leadDays) = 0;
   /// One change on many actions (app/Bulk.h): ActionIDs, numbers (selection.byNumber) or a
   /// saved query's actions (selection.list's queryID alone); the report of each action.
   [[nodiscard]] virtual app::BulkReport Bulk(const app::BulkSelection& selection,

@@ -13,6 +13,8 @@
 #include "app/Lists.h"
 #include "app/Mailer.h"
 #include "app/Notify.h"
+#include "app/Outbox.h"
+#include "app/Reminders.h"
 #include "app/Rights.h"
 #include "app/View.h"
 #include "app/WebSupport.h"
@@ -174,6 +176,24 @@ class LocalClient final : public Client {
 
   std::size_t SendNotice(int32_t actionID) override { return app::SendNotice(session_, actionID); }
 
+  app::FieldCatalogue Fields() override { return app::FieldCatalogueOf(session_); }
+  app::AboutSession About() override { return app::About(session_); }
+  std::vector<std::pair<std::string, vb::Variant>> Settings() override {
+    std::vector<std::pair<std::string, vb::Variant>> all;
+    for (const std::string& key : app::SettingKeys()) {
+      all.emplace_back(key, app::SettingGet(session_, key));
+    }
+    return all;
+  }
+  vb::Variant Setting(const std::string& key) override { return app::SettingGet(session_, key); }
+  void SettingSet(const std::string& key, const std::string& value) override {
+    app::SettingSet(session_, key, value);
+  }
+  std::vector<app::OutboxEntry> Outbox(bool all) override { return app::OutboxList(session_, all); }
+  void SetReminders(std::optional<bool> on, std::optional<int32_t> leadDays) override {
+    if (on) app::SetReminders(session_, *on);
+    if (leadDays) app::SetAlertDays(session_, *leadDays);
+  }
   app::BulkReport Bulk(const app::BulkSelection& selection,
                        const app::BulkChange& change) override {
     return app::BulkApply(session_, selection, change);

@@ -1,9 +1,12 @@
 // Mail: `mail send` delivers what the outbox holds (run it from cron, or let the web server do
 // it), `mail list` shows what waits and what failed, `remind` queues the daily digests. After
 // any command that changed an action, the person's own notices are delivered at once; a relay
-// that fails only leaves them in the outbox for `mail send`.
+// that fails only leaves them in the outbox for `mail send`. Through a server, `mail list` and
+// `remind --mine/--lead-days` work as on a database; delivering the outbox and queueing the
+// digests are the server's own mail work.
 #include <fstream>
 #include <iostream>
+#include <optional>
 #include <string>
 
 #include <fmt/format.h>
@@ -45,10 +48,13 @@ void RegisterSend(CLI::App& mail, Options& options) {
   send->add_option("--password-file", args->passwordFile,
                    "File whose first line is the relay's password (else $" +
                        std::string(app::kSmtpPasswordVariable) + ")");
-  OnSession(*send, options, [args](app::Session& session) {
-    PrintReport(
-        app::DeliverDue(session, app::RelayOf(session, RelayPasswordFrom(args->passwordFile))));
-  });
+  OnSession(
+      *send, options,
+      [args](app::Session& session) {
+        PrintReport(
+            app::DeliverDue(session, app::RelayOf(session, RelayPasswordFrom(args->passwordFile))));
+      },
+      "the server delivers its outbox itself; 'kvaction mail list' shows what waits");
 }
 
 void RegisterList(CLI::App& mail, Options& options) {
@@ -56,8 +62,8 @@ void RegisterList(CLI::App& mail, Options& options) {
   auto* list = mail.add_subcommand(
       "list", "List the mail that waits and the mail given up (yours, or all for a SuperUser)");
   list->add_flag("--all", args->all, "Include the mail delivered");
-  OnSession(*list, options, [args, &options](app::Session& session) {
-    const auto writer = MakeWriter(FormatOf(options), std::cout, session.locale(), TerminalWidth());
+  OnClient(*list, options, [args, &options](Client& client) {
+    const auto writer = MakeWriter(FormatOf(options), std::cout, client.locale(), TerminalWidth());
     writer->Begin({{"MailID", 7},
                    {"State", 8},
                    {"Attempts", 8},
@@ -65,7 +71,7 @@ void RegisterList(CLI::App& mail, Options& options) {
                    {"To", 28},
                    {"Subject", 30},
                    {"LastError", 0}});
-    for (const auto& entry : app::OutboxList(session, args->all)) {
+    for (const auto& entry : client.Outbox(args->all)) {
       std::string to;
       for (const auto& address : entry.to) to += (to.empty() ? "" : ", ") + address;
       writer->Row({entry.mailID, std::string(entry.State()), entry.attempts, entry.nextAttempt, to,
@@ -82,6 +88,23 @@ vb::Date DayOf(app::Session& session, const std::string& text) {
   BadValue("--date", text, "a date (yyyy-mm-dd or " + session.locale().ShortDatePattern() + ")");
 }
 
+void QueueDigests(app::Session& session, const RemindArgs& args) {
+  const app::RemindReport report = app::Remind(session, DayOf(session, args.date), args.dryRun);
+  for (const auto& digest : report.digests) {
+    if (args.dryRun) {
+      std::cout << "To: " << digest.address << "\nSubject: " << digest.subject << "\n\n"
+                << digest.body << '\n';
+    } else {
+      std::cout << fmt::format("Queued for {} <{}>: {} action{}.\n", digest.userID, digest.address,
+                               digest.lines.size(), digest.lines.size() == 1 ? "" : "s");
+    }
+  }
+  for (const auto& user : report.alreadySent) {
+    std::cout << "Already reminded today: " << user << ".\n";
+  }
+  if (report.digests.empty() && report.alreadySent.empty()) std::cout << "Nobody to remind.\n";
+}
+
 void RegisterRemind(CLI::App& app, Options& options) {
   auto args = std::make_shared<RemindArgs>();
   auto* remind = app.add_subcommand(
@@ -94,28 +117,20 @@ void RegisterRemind(CLI::App& app, Options& options) {
       ->check(CLI::IsMember({"on", "off"}));
   remind->add_option("--lead-days", args->leadDays,
                      "Your lead time: actions due within this many days are listed (default 5)");
-  OnSession(*remind, options, [args](app::Session& session) {
+  remind->callback([args, &options] {
+    ApplyDefaults(options);
     if (!args->mine.empty() || args->leadDays >= 0) {
-      if (!args->mine.empty()) app::SetReminders(session, args->mine == "on");
-      if (args->leadDays >= 0) app::SetAlertDays(session, args->leadDays);
-      std::cout << "Your reminder settings are saved.\n";
-      return;
+      return RunOnClient(options, [args](Client& client) {
+        client.SetReminders(
+            args->mine.empty() ? std::nullopt : std::optional<bool>(args->mine == "on"),
+            args->leadDays >= 0 ? std::optional<int32_t>(args->leadDays) : std::nullopt);
+        std::cout << "Your reminder settings are saved.\n";
+      });
     }
-    const app::RemindReport report = app::Remind(session, DayOf(session, args->date), args->dryRun);
-    for (const auto& digest : report.digests) {
-      if (args->dryRun) {
-        std::cout << "To: " << digest.address << "\nSubject: " << digest.subject << "\n\n"
-                  << digest.body << '\n';
-      } else {
-        std::cout << fmt::format("Queued for {} <{}>: {} action{}.\n", digest.userID,
-                                 digest.address, digest.lines.size(),
-                                 digest.lines.size() == 1 ? "" : "s");
-      }
-    }
-    for (const auto& user : report.alreadySent) {
-      std::cout << "Already reminded today: " << user << ".\n";
-    }
-    if (report.digests.empty() && report.alreadySent.empty()) std::cout << "Nobody to remind.\n";
+    RequireLocal(options, "remind",
+                 "the server queues the digests itself at ReminderTime; through a server, "
+                 "--mine and --lead-days set your own reminders");
+    RunOnSession(options, [args](app::Session& session) { QueueDigests(session, *args); });
   });
 }
 

@@ -20,6 +20,7 @@
 #include <fmt/format.h>
 #include <nlohmann/json.hpp>
 
+#include "app/Admin.h"
 #include "app/Errors.h"
 #include "app/Json.h"
 #include "app/View.h"
@@ -616,10 +617,69 @@ class RemoteClient final : public Client {
     return result;
   }
 
-  std::size_t SendNotice(int32_t /*actionID*/) override {
-    Fail(
-        fmt::format("'email --send' does not work through a server yet: the server's mail work "
-                    "sends notices, or run it on a database (--db or --connection)."));
+  std::size_t SendNotice(int32_t actionID) override {
+    return Call("POST", fmt::format("actions/{}/notice", actionID)).at("sent").get<std::size_t>();
+  }
+
+  app::FieldCatalogue Fields() override {
+    const Json fields = Call("GET", "fields");
+    app::FieldCatalogue catalogue;
+    for (const Json& visible : fields.at("visible")) {
+      catalogue.visible.emplace_back(visible.at("key").get<std::string>(),
+                                     visible.at("field").get<std::string>());
+    }
+    catalogue.validated = TableOf(fields.at("validated"));
+    return catalogue;
+  }
+  app::AboutSession About() override {
+    const Json about = Call("GET", "session");
+    return {about.at("version").get<std::string>(),
+            about.at("requiredDatabaseVersion").get<std::string>(),
+            about.at("user").get<std::string>(), about.at("alerts").get<int32_t>()};
+  }
+  std::vector<std::pair<std::string, vb::Variant>> Settings() override {
+    std::vector<std::pair<std::string, vb::Variant>> all;
+    for (const Json& setting : Call("GET", "settings")) {
+      std::string key = setting.at("key").get<std::string>();
+      vb::Variant value = SettingValue(key, setting.at("value"));
+      all.emplace_back(std::move(key), std::move(value));
+    }
+    return all;
+  }
+  vb::Variant Setting(const std::string& key) override {
+    return SettingValue(key, Call("GET", "settings/" + http_.Escaped(key)).at("value"));
+  }
+  void SettingSet(const std::string& key, const std::string& value) override {
+    (void)Call("PATCH", "settings/" + http_.Escaped(key), {{"value", value}});
+  }
+  std::vector<app::OutboxEntry> Outbox(bool all) override {
+    const auto date = [](const Json& value) -> std::optional<vb::Date> {
+      return value.is_string() ? vb::Date::TryFromIso(value.get<std::string>()) : std::nullopt;
+    };
+    std::vector<app::OutboxEntry> entries;
+    for (const Json& mail : Call("GET", all ? "mail?all=true" : "mail")) {
+      app::OutboxEntry entry;
+      entry.mailID = mail.at("id").get<int32_t>();
+      entry.messageID = mail.at("messageID").get<std::string>();
+      entry.actionID = mail.at("actionID").get<int32_t>();
+      entry.createdBy = mail.at("createdBy").get<std::string>();
+      entry.to = mail.at("to").get<std::vector<std::string>>();
+      entry.subject = mail.at("subject").get<std::string>();
+      entry.created = date(mail.at("created")).value_or(vb::Date());
+      entry.attempts = mail.at("attempts").get<int32_t>();
+      entry.nextAttempt = date(mail.at("nextAttempt")).value_or(vb::Date());
+      entry.sent = date(mail.at("sent"));
+      entry.gaveUp = date(mail.at("gaveUp"));
+      entry.lastError = mail.at("lastError").get<std::string>();
+      entries.push_back(std::move(entry));
+    }
+    return entries;
+  }
+  void SetReminders(std::optional<bool> on, std::optional<int32_t> leadDays) override {
+    OrderedJson body = OrderedJson::object();
+    if (on) body["on"] = *on;
+    if (leadDays) body["leadDays"] = *leadDays;
+    (void)Call("PATCH", "reminders", body);
   }
 
   app::BulkReport Bulk(const app::BulkSelection& selection,
@@ -676,6 +736,16 @@ class RemoteClient final : public Client {
     const int32_t id = created.at("id").get<int32_t>();
     numbers_[id] = vb::TextOf(app::ValueOfJson(created.at("number"), ado::adInteger));
     return id;
+  }
+
+  /// A setting's value as SettingGet gives it: its JSON read as the key's form has it.
+  static vb::Variant SettingValue(const std::string& key, const Json& value) {
+    ado::DataTypeEnum type = ado::adVarWChar;
+    try {
+      type = app::SettingFormOf(key).type;
+    } catch (const vb::ComError&) {  // NOLINT(bugprone-empty-catch): a key newer than this program
+    }
+    return app::ValueOfJson(value, type);
   }
 
   static std::string ColumnsText(const std::vector<std::string>& columns) {

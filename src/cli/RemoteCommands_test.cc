@@ -44,6 +44,9 @@ class RemoteCommand : public testing::CommandTest<kvaction::ActionTest> {
     std::ofstream(configFolder_ / "bad.csv") << "Subject,Assignee\n,stan\nX,nobody\n";
     std::ofstream(configFolder_ / "secret.txt") << "a webhook secret of some length\n";
     Run("admin", {"settings", "set", "AttachmentPath", (configFolder_ / "store").string()});
+    // A reminder digest for olga waits in the outbox.
+    Run("admin", {"user", "edit", "olga", "--email", "olga@example.org"});
+    Run("admin", {"remind", "--date", "2/28/2024"});
   }
   /// A fresh database prepared as the first was.
   void Renew() {
@@ -164,6 +167,30 @@ std::vector<Scenario> Scenarios(const std::filesystem::path& folder) {
       {"admin", {"email", "1"}},
       {"admin", {"--json", "email", "2"}},
       {"vic", {"email", "1"}},
+      // Fields, who is signed in, settings (SuperUser only), the outbox, one's own reminders, and
+      // sending a notice through the relay (a party to the action or a SuperUser).
+      {"stan", {"fields"}},
+      {"admin", {"--json", "fields"}},
+      {"stan", {"info"}},
+      {"admin", {"--json", "info"}},
+      {"admin", {"settings", "list"}},
+      {"admin", {"--json", "settings", "list"}},
+      {"stan", {"settings", "list"}},
+      {"admin", {"settings", "get", "DueDays"}},
+      {"admin", {"settings", "get", "Nope"}},
+      {"admin", {"settings", "set", "DueDays", "many"}},
+      {"stan", {"settings", "set", "DueDays", "9"}},
+      {"admin", {"settings", "set", "DueDays", "9"}},
+      {"admin", {"--json", "settings", "get", "DueDays"}},
+      {"stan", {"settings", "get", "SMTPHost"}},
+      {"admin", {"mail", "list", "--all"}},
+      {"admin", {"--json", "mail", "list"}},
+      {"olga", {"--locale", "en-GB", "mail", "list"}},
+      {"stan", {"mail", "list"}},
+      {"stan", {"remind", "--mine", "off", "--lead-days", "9"}},
+      {"stan", {"remind", "--lead-days", "400"}},
+      {"vic", {"email", "--send", "1"}},
+      {"admin", {"email", "--send", "2"}},
       // Users and workgroups, and who may read and change them.
       {"admin", {"user", "list"}},
       {"stan", {"--json", "user", "list"}},
@@ -333,7 +360,12 @@ TEST_P(RemoteCommand, WhatNeedsTheDatabaseSaysSoThroughAServer) {
            {{"restore", "b.kvdb", "--replace"}, "'restore' works on a database"},
            {{"sql", "select 1"}, "'sql' works on a database"},
            {{"serve"}, "'serve' works on a database"},
-           {{"settings", "list"}, "'settings list' does not work through a server yet"},
+           {{"mail", "send"},
+            "'mail send' works on a database, not through a server (the server delivers its "
+            "outbox itself"},
+           {{"remind"},
+            "'remind' works on a database, not through a server (the server queues the digests "
+            "itself at ReminderTime"},
        }) {
     const testing::Outcome outcome = As("admin", args);
     EXPECT_EQ(outcome.exitCode, 1) << args.front();

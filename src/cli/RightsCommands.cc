@@ -132,29 +132,25 @@ void RegisterWorkgroup(CLI::App& app, Options& options) {
 void RegisterFields(CLI::App& app, Options& options) {
   auto* fields = app.add_subcommand(
       "fields", "List the visible columns of the actions table and the validated fields");
-  OnSession(*fields, options, [&options](app::Session& session) {
-    kvaction::Action& action = session.action();
-    const auto visible = action.VisibleFields();
+  OnClient(*fields, options, [&options](Client& client) {
+    const app::FieldCatalogue catalogue = client.Fields();
     std::vector<std::pair<std::string, vb::Variant>> pairs;
-    for (int32_t i = 1; visible && i <= visible->Count(); ++i) {
-      pairs.emplace_back(visible->KeyAt(i), visible->Item(i));
-    }
-    const auto validated = action.ValidatedFields();
-    validated->MoveFirst();
+    for (const auto& [key, field] : catalogue.visible) pairs.emplace_back(key, field);
+    ado::Recordset& validated = *catalogue.validated;
     if (options.json) {
       nlohmann::ordered_json out = {{"visible", nlohmann::ordered_json::object()},
                                     {"validated", nlohmann::ordered_json::object()}};
       for (const auto& [key, field] : pairs) out["visible"][key] = JsonValue(field);
-      for (; !validated->IsEOF(); validated->MoveNext()) {
-        out["validated"][vb::CStr((*validated)["FieldName"].Value())] =
-            JsonValue((*validated)["FieldLabel"].Value());
+      for (; !validated.IsEOF(); validated.MoveNext()) {
+        out["validated"][vb::CStr(validated["FieldName"].Value())] =
+            JsonValue(validated["FieldLabel"].Value());
       }
       std::cout << out.dump(2) << '\n';
       return;
     }
-    PrintPairs(pairs, "Key", "Field", options, session.locale());
+    PrintPairs(pairs, "Key", "Field", options, client.locale());
     std::cout << '\n';
-    PrintRecordset(std::cout, *validated, Format::kTable, session.locale());
+    PrintRecordset(std::cout, validated, Format::kTable, client.locale());
   });
 }
 

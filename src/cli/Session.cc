@@ -113,12 +113,12 @@ std::string RequiredUser(const Options& options) {
   return options.user;
 }
 
-void RequireLocal(const Options& options, std::string_view command) {
+void RequireLocal(const Options& options, std::string_view command, std::string_view why) {
   if (options.server.empty()) return;
-  Fail(
-      fmt::format("'{}' works on a database, not through a server: give --db or --connection "
-                  "(on the server's machine) instead of --server {}.",
-                  command, options.server));
+  Fail(fmt::format(
+      "'{}' works on a database, not through a server{}: give --db or --connection (on the "
+      "server's machine) instead of --server {}.",
+      command, why.empty() ? std::string() : fmt::format(" ({})", why), options.server));
 }
 
 std::string ReadPassword(const Options& options, const std::string& prompt) {
@@ -191,28 +191,30 @@ std::string CommandWords(const CLI::App& command) {
 
 }  // namespace
 
-void OnSession(CLI::App& command, Options& options, SessionBody body, bool localOnly) {
-  command.callback([&options, &command, body = std::move(body), localOnly] {
+void RunOnSession(const Options& options, const SessionBody& body) {
+  app::Session session = OpenSession(options);
+  body(session);
+  DeliverOwnMail(session);
+}
+
+void OnSession(CLI::App& command, Options& options, SessionBody body, std::string why) {
+  command.callback([&options, &command, body = std::move(body), why = std::move(why)] {
     ApplyDefaults(options);
-    if (localOnly) RequireLocal(options, CommandWords(command));
-    if (!options.server.empty()) {
-      Fail(
-          fmt::format("'{}' does not work through a server yet: run it on a database (--db or "
-                      "--connection).",
-                      CommandWords(command)));
-    }
-    app::Session session = OpenSession(options);
-    body(session);
-    DeliverOwnMail(session);
+    RequireLocal(options, CommandWords(command), why);
+    RunOnSession(options, body);
   });
+}
+
+void RunOnClient(const Options& options, const ClientBody& body) {
+  const std::unique_ptr<Client> client = OpenClient(options);
+  body(*client);
+  client->Finish();
 }
 
 void OnClient(CLI::App& command, Options& options, ClientBody body) {
   command.callback([&options, body = std::move(body)] {
     ApplyDefaults(options);
-    const std::unique_ptr<Client> client = OpenClient(options);
-    body(*client);
-    client->Finish();
+    RunOnClient(options, body);
   });
 }
 

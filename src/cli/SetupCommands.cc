@@ -63,13 +63,13 @@ void RegisterUpgrade(CLI::App& app, Options& options) {
 
 void RegisterInfo(CLI::App& app, Options& options) {
   auto* info = app.add_subcommand("info", "Show the library version and who is signed in");
-  OnSession(*info, options, [&options](app::Session& session) {
-    kvaction::Action& action = session.action();
+  OnClient(*info, options, [&options](Client& client) {
+    const app::AboutSession about = client.About();
     const nlohmann::ordered_json lines = {
-        {"Version", action.Version()},
-        {"RequiredDatabaseVersion", action.RequiredDatabaseVersion()},
-        {"UserID", session.userID()},
-        {"Alerts", action.Alerts()},
+        {"Version", about.version},
+        {"RequiredDatabaseVersion", about.requiredDatabaseVersion},
+        {"UserID", about.userID},
+        {"Alerts", about.alerts},
     };
     if (options.json) {
       std::cout << lines.dump(2) << '\n';
@@ -91,37 +91,35 @@ void RegisterSettings(CLI::App& app, Options& options) {
   CLI::App* settings = AddGroup(app, "settings", "Database-wide settings (SuperUser only)");
 
   auto* list = settings->add_subcommand("list", "Print every known setting and its value");
-  OnSession(*list, options, [&options](app::Session& session) {
-    nlohmann::ordered_json all = nlohmann::ordered_json::object();
-    for (const std::string& key : app::SettingKeys()) {
-      all[key] = JsonValue(app::SettingGet(session, key));
-    }
+  OnClient(*list, options, [&options](Client& client) {
+    const auto all = client.Settings();
     if (options.json) {
-      std::cout << all.dump(2) << '\n';
+      nlohmann::ordered_json out = nlohmann::ordered_json::object();
+      for (const auto& [key, value] : all) out[key] = JsonValue(value);
+      std::cout << out.dump(2) << '\n';
       return;
     }
-    for (const std::string& key : app::SettingKeys()) {
-      std::cout << key << ": "
-                << Escaped(FieldText(app::SettingGet(session, key), session.locale())) << '\n';
+    for (const auto& [key, value] : all) {
+      std::cout << key << ": " << Escaped(FieldText(value, client.locale())) << '\n';
     }
   });
 
   auto* get = settings->add_subcommand("get", "Print the value stored under KEY");
   get->add_option("KEY", args->key, "Settings key, e.g. SMTPHost, AutoEmail")->required();
-  OnSession(*get, options, [args, &options](app::Session& session) {
-    const vb::Variant value = app::SettingGet(session, args->key);
+  OnClient(*get, options, [args, &options](Client& client) {
+    const vb::Variant value = client.Setting(args->key);
     if (options.json) {
       std::cout << nlohmann::json{{args->key, JsonValue(value)}}.dump() << '\n';
     } else {
-      std::cout << FieldText(value, session.locale()) << '\n';
+      std::cout << FieldText(value, client.locale()) << '\n';
     }
   });
 
   auto* set = settings->add_subcommand("set", "Store VALUE under KEY (empty removes it)");
   set->add_option("KEY", args->key, "Settings key")->required();
   set->add_option("VALUE", args->value, "New value")->required();
-  OnSession(*set, options, [args](app::Session& session) {
-    app::SettingSet(session, args->key, args->value);
+  OnClient(*set, options, [args](Client& client) {
+    client.SettingSet(args->key, args->value);
     std::cout << "Set " << args->key << ".\n";
   });
 }
@@ -148,7 +146,7 @@ void RegisterSql(CLI::App& app, Options& options) {
         const Format format = *csv ? Format::kCsv : FormatOf(options);
         PrintRecordset(std::cout, *rs, format, session.locale());
       },
-      /*localOnly=*/true);
+      "it bypasses the rules the server enforces");
 }
 
 }  // namespace

@@ -34,14 +34,6 @@ std::vector<int32_t> ActionTargets::IDsIn(Client& client) const {
   return ids;
 }
 
-void OnTarget(CLI::App& command, Options& options, TargetBody body) {
-  auto target = std::make_shared<ActionTargets>();
-  target->AddTo(command, false);
-  OnSession(command, options, [target, body = std::move(body)](app::Session& session) {
-    body(session, target->IDsIn(*LocalClientOf(session)).front());
-  });
-}
-
 void OnClientTarget(CLI::App& command, Options& options, ClientTargetBody body) {
   auto target = std::make_shared<ActionTargets>();
   target->AddTo(command, false);

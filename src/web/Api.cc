@@ -31,6 +31,8 @@
 #include "app/Lists.h"
 #include "app/Mailer.h"
 #include "app/Notify.h"
+#include "app/Outbox.h"
+#include "app/Reminders.h"
 #include "app/Rights.h"
 #include "app/View.h"
 #include "app/Watchers.h"
@@ -308,8 +310,12 @@ struct Call {
 };
 
 void WhoAmI(Call& call) {
+  const app::AboutSession about = app::About(call.session);
   SendJson(call.response, 200,
-           {{"user", call.session.userID()}, {"alerts", app::AlertCount(call.session)}});
+           {{"user", about.userID},
+            {"alerts", about.alerts},
+            {"version", about.version},
+            {"requiredDatabaseVersion", about.requiredDatabaseVersion}});
 }
 
 void SignOut(Call& call) {
@@ -946,6 +952,83 @@ void DeleteQuery(Call& call) {
   call.response.status = 204;
 }
 
+// --- Fields, settings, the outbox and one's reminders, for the command
+
+void Fields(Call& call) {
+  const app::FieldCatalogue catalogue = app::FieldCatalogueOf(call.session);
+  Json visible = Json::array();
+  for (const auto& [key, field] : catalogue.visible) {
+    visible.push_back({{"key", key}, {"field", field}});
+  }
+  SendJson(call.response, 200,
+           {{"visible", visible}, {"validated", TableOf(*catalogue.validated)}});
+}
+
+// The settings in the order the product lists them: [{"key", "value"}, …] (SuperUser).
+void SettingsList(Call& call) {
+  Json settings = Json::array();
+  for (const std::string& key : app::SettingKeys()) {
+    settings.push_back(
+        {{"key", key}, {"value", app::JsonValue(app::SettingGet(call.session, key))}});
+  }
+  SendJson(call.response, 200, settings);
+}
+
+void SettingGet(Call& call) {
+  const std::string key = call.request.matches[1];
+  SendJson(call.response, 200,
+           {{"key", key}, {"value", app::JsonValue(app::SettingGet(call.session, key))}});
+}
+
+// {"value": TEXT}: the new value in its text form, checked against the key's type ("" unsets).
+void SettingSet(Call& call) {
+  const Json body = BodyOf(call.site, call.request);
+  app::SettingSet(call.session, call.request.matches[1], TextMember(body, "value", true));
+  call.response.status = 204;
+}
+
+void OutboxList(Call& call) {
+  const auto date = [](const std::optional<vb::Date>& when) {
+    return when ? Json(app::Iso8601(*when)) : Json(nullptr);
+  };
+  Json mail = Json::array();
+  for (const app::OutboxEntry& entry :
+       app::OutboxList(call.session, FlagParam(call.request, "all"))) {
+    mail.push_back({{"id", entry.mailID},
+                    {"messageID", entry.messageID},
+                    {"actionID", entry.actionID},
+                    {"createdBy", entry.createdBy},
+                    {"to", entry.to},
+                    {"subject", entry.subject},
+                    {"created", app::Iso8601(entry.created)},
+                    {"attempts", entry.attempts},
+                    {"nextAttempt", app::Iso8601(entry.nextAttempt)},
+                    {"sent", date(entry.sent)},
+                    {"gaveUp", date(entry.gaveUp)},
+                    {"lastError", entry.lastError},
+                    {"state", entry.State()}});
+  }
+  SendJson(call.response, 200, mail);
+}
+
+// {"on": true|false, "leadDays": N}: either may be left out; "on" is stored first.
+void SetReminders(Call& call) {
+  const Json body = BodyOf(call.site, call.request);
+  if (const auto on = body.find("on"); on != body.end()) {
+    if (!on->is_boolean()) throw app::Invalid("on", {}, "true or false");
+    app::SetReminders(call.session, on->get<bool>());
+  }
+  if (const std::optional<int32_t> days = OptionalNumberMember(body, "leadDays")) {
+    app::SetAlertDays(call.session, *days);
+  }
+  call.response.status = 204;
+}
+
+// Sends the action's notice through the server's relay (a party to the action or a SuperUser).
+void SendNotice(Call& call) {
+  SendJson(call.response, 200, {{"sent", app::SendNotice(call.session, call.Id())}});
+}
+
 }  // namespace api
 
 // --- Sessions ---------------------------------------------------------------------------------
@@ -985,10 +1068,14 @@ void ServeApiCall(Site& site, const Request& request, Response& response,
                          "Sign in first: send \"Authorization: Bearer TOKEN\" with the token of "
                          "POST /api/v1/session.");
     }
+    // A database kept open from an earlier request (of the pages or of the API) spares the
+    // open; the command makes one request or a few per run, so this is most of its wait.
     api::Call visit{site, request, response,
-                    app::Session::Resume(ApiOpenOptions(site, request), token)};
+                    app::Session::Resume(ApiOpenOptions(site, request), token, site.pool.Take())};
     response.userID = visit.session.userID();
     call(visit);
+    // A server error may have left the connection unusable: only a clean one serves again.
+    if (response.status < 500) site.pool.Give(std::move(visit.session).TakeAction());
   });
 }
 

@@ -73,6 +73,13 @@ void EditHook(Call& call);
 void RemoveHook(Call& call);
 void HookDeliveries(Call& call);
 void DeliverHooks(Call& call);
+void Fields(Call& call);
+void SettingsList(Call& call);
+void SettingGet(Call& call);
+void SettingSet(Call& call);
+void OutboxList(Call& call);
+void SetReminders(Call& call);
+void SendNotice(Call& call);
 }  // namespace api
 
 /// Runs call for the client whose bearer token names a stored, unexpired session.

@@ -81,6 +81,13 @@ const std::vector<Route>& RouteTable() {
       {Post, base + "queries", ApiHandler{api::CreateQuery}},
       {Post, base + R"(queries/(\d+)/share)", ApiHandler{api::ShareQuery}},
       {Delete, base + R"(queries/(\d+))", ApiHandler{api::DeleteQuery}},
+      {Get, base + "fields", ApiHandler{api::Fields}},
+      {Get, base + "settings", ApiHandler{api::SettingsList}},
+      {Get, base + "settings/([^/]+)", ApiHandler{api::SettingGet}},
+      {Patch, base + "settings/([^/]+)", ApiHandler{api::SettingSet}},
+      {Get, base + "mail", ApiHandler{api::OutboxList}},
+      {Patch, base + "reminders", ApiHandler{api::SetReminders}},
+      {Post, action + "/notice", ApiHandler{api::SendNotice}},
       // Administration.
       {Get, "/admin", PageHandler{admin::AdminPage}},
       {Get, "/admin/users", PageHandler{admin::UsersPage}},
