@@ -9,6 +9,7 @@
 #include <map>
 
 #include "app/Admin.h"
+#include "app/Comments.h"
 #include "app/Errors.h"
 #include "app/Forms.h"
 #include "app/Internal.h"
@@ -172,11 +173,15 @@ std::vector<Value> Checked(Session& session, const FieldTexts& texts) {
 }
 
 // Stores values on one action through the library's update, which writes the history lines.
-void Store(Session& session, int32_t actionID, const internal::ColumnValues& values) {
+// The people a note mentions are checked first and told after (see app/Comments.h).
+void Store(Session& session, int32_t actionID, const internal::ColumnValues& values,
+           std::string_view note = {}) {
+  const std::vector<Mention> mentions = CheckMentions(session, actionID, note, "note");
   kvdata::RunInTransaction(internal::Connection(session), [&] {
     internal::UpdateAction(session, actionID, values);
     RememberNewValues(session, values);
     (void)NoticeOfChange(session, actionID);
+    (void)NoticeOfMentions(session, actionID, mentions, note, "a note");
   });
 }
 
@@ -237,9 +242,17 @@ std::string ValueText(const Session& session, const vb::Variant& value) {
 }
 
 std::string ResultNote(const Session& session, std::string_view note, std::string_view move) {
+  // A line of the note that opens with "[" would read as the header of someone else's note:
+  // it is indented, so the thread keeps each note with its true author.
+  std::string text;
+  text.reserve(note.size());
+  for (size_t i = 0; i < note.size(); ++i) {
+    if (note[i] == '[' && i > 0 && note[i - 1] == '\n') text += ' ';
+    text += note[i];
+  }
   return fmt::format("[{} {}{}{}] {}",
                      session.locale().FormatShortDate(session.options().clock->Today()),
-                     session.userID(), move.empty() ? "" : ", ", move, note);
+                     session.userID(), move.empty() ? "" : ", ", move, text);
 }
 
 int32_t ActionIDOf(Session& session, int32_t actionNumber) {
@@ -432,7 +445,7 @@ void ReviewAs(Session& session, int32_t actionID, int32_t reviewStatus, std::str
       {"DateRejected", vb::Variant(today)},
       {"Alert", vb::Variant(true)}};
   if (!note.empty()) AddNote(values, session, *internal::Row(session, actionID), note, move);
-  Store(session, actionID, values);
+  Store(session, actionID, values, note);
 }
 
 void CompleteAs(Session& session, int32_t actionID, std::string_view note, std::string_view move) {
@@ -448,7 +461,7 @@ void CompleteAs(Session& session, int32_t actionID, std::string_view note, std::
       {"Reviewed", vb::Variant(static_cast<int16_t>(kvaction::rsOriginatorCompleted))},
       {"Alert", vb::Variant(true)}};
   AddNote(values, session, *row, note, move);
-  Store(session, actionID, values);
+  Store(session, actionID, values, note);
 }
 
 void CloseAs(Session& session, int32_t actionID, std::string_view note, std::string_view move) {
@@ -467,7 +480,7 @@ void CloseAs(Session& session, int32_t actionID, std::string_view note, std::str
                                       kvaction::rsClosedbyAssignee, kvaction::rsClosedbyOther))));
   values.emplace_back("Alert", vb::Variant(false));
   AddNote(values, session, *row, note, move);
-  Store(session, actionID, values);
+  Store(session, actionID, values, note);
 }
 
 void ReopenAs(Session& session, int32_t actionID, std::string_view note, std::string_view move) {
@@ -486,7 +499,7 @@ void ReopenAs(Session& session, int32_t actionID, std::string_view note, std::st
                                   kvaction::rsReOpenedbyAssignee, kvaction::rsReOpenedbyOther)))},
       {"Alert", vb::Variant(true)}};
   AddNote(values, session, *row, note, move);
-  Store(session, actionID, values);
+  Store(session, actionID, values, note);
 }
 
 }  // namespace internal

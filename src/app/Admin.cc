@@ -10,6 +10,7 @@
 #include "app/Errors.h"
 #include "app/Internal.h"
 #include "app/Mailer.h"
+#include "app/Replies.h"
 #include "app/Rights.h"
 #include "app/Schedule.h"
 #include "app/TimeZone.h"
@@ -133,7 +134,7 @@ constexpr std::string_view kReminders = "Daily reminders";
 constexpr std::string_view kFiles = "Attachments";
 constexpr std::string_view kDefaults = "New actions and new users";
 constexpr std::string_view kAbout = "About this database";
-constexpr std::array<SettingKey, 17> kSettings = {{
+constexpr std::array<SettingKey, 18> kSettings = {{
     {"SMTPHost", ado::adVarWChar, kRelay, "Relay address",
      "host, host:port or an smtp:// or smtps:// address. Empty: nothing is delivered."},
     {"SMTPDefault", ado::adBoolean, kMail, "Send through the relay by default",
@@ -170,6 +171,10 @@ constexpr std::array<SettingKey, 17> kSettings = {{
      "The From address of reminder mails."},
     {"Version", ado::adVarWChar, kAbout, "Database version", "Written when the database was made.",
      false},
+    // Replies by mail (app/Replies.h): the address a mail server hands to `kvaction mail receive`.
+    {kReplyAddressSetting, ado::adVarWChar, kMail, "Address for replies",
+     "e.g. actions@example.org: a reply to a notice becomes a comment. Empty: notices carry no "
+     "reply address."},
 }};
 
 const SettingKey& KnownSetting(std::string_view key) {
@@ -212,6 +217,7 @@ vb::Variant SettingValue(Session& session, const SettingKey& key, std::string_vi
         throw Invalid(key.key, text, "a time of day HH:MM (24-hour)");
       }
       if (!text.empty() && key.key == "SMTPHost") RequireRelayAddress(text);
+      if (!text.empty() && key.key == kReplyAddressSetting) RequireReplyAddress(text);
       return text.empty() ? vb::Variant() : vb::Variant(std::string(text));
   }
 }

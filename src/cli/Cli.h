@@ -49,6 +49,12 @@ class UsageError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
 };
+/// Ends a command with status, its own message already printed (a mail server reads 75 as "try
+/// again later").
+struct ExitStatus {
+  int status = kExitFailed;
+};
+
 /// Raises the UsageError "OPTION: 'VALUE' is not EXPECTED".
 [[noreturn]] void BadValue(std::string_view option, std::string_view value,
                            std::string_view expected);
@@ -136,6 +142,8 @@ void RegisterAttachmentCommands(CLI::App& app, Options& options);
 void RegisterBackupCommands(CLI::App& app, Options& options);
 void RegisterTransferCommands(CLI::App& app, Options& options);
 void RegisterMailCommands(CLI::App& app, Options& options);
+/// `comment`, and `mail receive` (after RegisterMailCommands, which makes the group).
+void RegisterCommentCommands(CLI::App& app, Options& options);
 /// Delivers the notices the person's changes queued; a failure is reported, never raised.
 void DeliverOwnMail(app::Session& session);
 

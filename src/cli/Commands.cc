@@ -169,6 +169,7 @@ void AddCommands(CLI::App& app, Options& options) {
   RegisterTransferCommands(app, options);
   RegisterServeCommand(app, options);
   RegisterMailCommands(app, options);
+  RegisterCommentCommands(app, options);
   app.add_subcommand("help", "Describe a command: kvaction help [COMMAND [SUBCOMMAND]]")
       ->allow_extras();
   app.footer(
@@ -206,6 +207,8 @@ int Execute(CLI::App& app, std::vector<std::string> args) {
     if (e.get_exit_code() == 0) return app.exit(e);  // --help, --version
     std::cerr << "kvaction: " << e.what() << "\nRun 'kvaction help' for usage.\n";
     return kExitUsage;
+  } catch (const ExitStatus& e) {
+    return e.status;
   } catch (const UsageError& e) {
     std::cerr << "kvaction: " << e.what() << '\n';
     return kExitUsage;

@@ -21,6 +21,7 @@
 #include "app/Actions.h"
 #include "app/Admin.h"
 #include "app/Attachments.h"
+#include "app/Comments.h"
 #include "app/Errors.h"
 #include "app/Json.h"
 #include "app/Lists.h"
@@ -440,6 +441,16 @@ void Users(Call& call) { SendJson(call.response, 200, RowsOf(app::UserList(call.
 
 void Workgroups(Call& call) {
   SendJson(call.response, 200, RowsOf(app::WorkgroupList(call.session)));
+}
+
+// A comment ({"comment": "…"}); the answer is the action as it now is, the comment last in its
+// conversation.
+void CommentAction(Call& call) {
+  const Json body = BodyOf(call.site, call.request);
+  const int32_t id = call.Id();
+  app::Comment(call.session, id, TextMember(body, "comment", true));
+  call.response.set_header("Location", fmt::format("{}actions/{}", kApiPrefix, id));
+  SendJson(call.response, 201, ActionOf(call.session, id));
 }
 
 }  // namespace api

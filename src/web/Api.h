@@ -35,6 +35,7 @@ void Alerts(Call& call);
 void Queries(Call& call);
 void Users(Call& call);
 void Workgroups(Call& call);
+void CommentAction(Call& call);
 }  // namespace api
 
 /// Runs call for the client whose bearer token names a stored, unexpired session.

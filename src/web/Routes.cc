@@ -95,6 +95,9 @@ const std::vector<Route>& RouteTable() {
       // For the operator: whether this process can serve, and what it has done.
       {Get, "/healthz", PublicHandler{HealthPage}},
       {Get, "/metrics", PublicHandler{MetricsPage}},
+      // Comments on an action, with mentions.
+      {Post, R"(/action/(\d+)/comment)", RowPageHandler{CommentSave}, "action"},
+      {Post, action + "/comments", ApiHandler{api::CommentAction}},
   };
   return routes;
 }

@@ -167,6 +167,7 @@ std::string Confirmation(const web::Request& request) {
       {"unchanged", "Nothing was changed."},
       {"password", "Password set; the user's sessions have ended."},
       {"deleted", "Deleted."},
+      {"commented", "Your comment was added."},
   };
   const auto found = sentences.find(Param(request, "saved"));
   return found == sentences.end() ? std::string() : found->second;
