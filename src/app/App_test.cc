@@ -331,9 +331,12 @@ TEST_P(AppTest, MistakesAndUnsafeAccountChangesAreRefusedAndChangeNothing) {
       {"name: a query name is required", [&] { (void)QueryAdd(lead, {}); }},
       {"setting: 'SMTPhostt' is not a known key (SMTPHost, SMTPDefault, AutoEmail, AttachmentPath, "
        "AttachmentURL, AttachmentMode, DueDays, DefaultWorkgroup, WebURL, SMTPSecurity, SMTPUser, "
-       "SMTPCAFile, SMTPTimeout, TimeZone, ReminderTime, ReminderFrom, Version)",
+       "SMTPCAFile, SMTPTimeout, TimeZone, ReminderTime, ReminderFrom, Version, ReplyAddress)",
        setting("SMTPhostt", "x")},
       {"AutoEmail: 'maybe' is not true or false", setting("AutoEmail", "maybe")},
+      {"ReplyAddress: 'team+x@example.org' is not an address such as actions@example.org (no "
+       "'+', at most 28 characters before the '@')",
+       setting("ReplyAddress", "team+x@example.org")},
       {"DueDays: '40000' is not a whole number from 0 to 32767", setting("DueDays", "40000")},
       {"DefaultWorkgroup: '0' is not the ID of a workgroup other than SuperUser",
        setting("DefaultWorkgroup", "0")},
@@ -576,7 +579,6 @@ TEST(Calendar, TextsAreEscapedAndLinesFoldedAtSeventyFiveOctets) {
     EXPECT_NE(text.find(line), std::string::npos) << line;
   }
   EXPECT_EQ(text.find('\n', 0), text.find("\r\n") + 1) << "every line ends in CRLF";
-
 }
 
 TEST_P(AppTest, UpgradeAddsWhatAnOlderDatabaseLacksOnceAndDeleteTakesTheAttachments) {
@@ -594,8 +596,9 @@ TEST_P(AppTest, UpgradeAddsWhatAnOlderDatabaseLacksOnceAndDeleteTakesTheAttachme
   OpenOptions options = options_;
   options.connection = older.ConnectionString();
   const auto changes = Upgrade(options);
-  ASSERT_EQ(changes.size(), 2U);
+  ASSERT_EQ(changes.size(), 3U);
   EXPECT_EQ(changes[0], "Added the table ActionSessions (signed-in sessions).");
+  EXPECT_EQ(changes[2], "Added the secret of the reply addresses of notices.");
   EXPECT_TRUE(Upgrade(options).empty());
   std::string token;
   (void)Session::SignIn(options, "old", "password1", token);
