@@ -85,7 +85,9 @@ TEST_P(Command, EveryCommandAnswersWhatItDidOrWhyNot) {
   WriteFile("note.txt", "hello\n");
   const std::vector<Step> steps = {
       {{"help"}, 0, "Usage: kvaction"},
-      {{"help"}, 0, "Environment: KVACTION_DB, KVACTION_CONNECTION and KVACTION_USER"},
+      {{"help"},
+       0,
+       "Environment: KVACTION_DB, KVACTION_CONNECTION, KVACTION_SERVER and KVACTION_USER"},
       {{"help", "list"}, 0, "--due-within"},
       {{"help", "user", "add"}, 0, "default workgroup"},
       {{"--version"}, 0, "kvaction 1.0.0"},

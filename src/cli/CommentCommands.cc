@@ -18,6 +18,7 @@
 #include "app/Errors.h"
 #include "app/Replies.h"
 #include "cli/Cli.h"
+#include "cli/Client.h"
 #include "vb/ComError.h"
 
 namespace cli {
@@ -47,12 +48,11 @@ void RegisterComment(CLI::App& app, Options& options) {
       "comment",
       "Comment on an action (anyone who may see it); @userid mentions a person, who gets a "
       "notice");
-  OnTarget(*comment, options, [args, &options](app::Session& session, int32_t id) {
+  OnClientTarget(*comment, options, [args, &options](Client& client, int32_t id) {
     // "-": the text comes on standard input (after the password line with --password-stdin).
     const std::string text = args->text == "-" ? AllOf(std::cin) : args->text;
-    app::Comment(session, id, text);
-    const std::string number = ActionNumberText(session, id);
-    const std::vector<app::Mention> mentions = app::KnownMentions(session, text);
+    const std::vector<app::Mention> mentions = client.Comment(id, text);
+    const std::string number = client.ActionNumberText(id);
     if (options.json) {
       nlohmann::ordered_json mentioned = nlohmann::ordered_json::array();
       for (const auto& m : mentions) mentioned.push_back({{"user", m.userID}, {"name", m.name}});
