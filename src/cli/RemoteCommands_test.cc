@@ -197,6 +197,13 @@ std::vector<Scenario> Scenarios(const std::filesystem::path& folder) {
       {"vic", {"import", (folder / "sheet.csv").string()}},
       {"admin", {"import", "-"}, "Subject\nFrom standard input\n"},
       {"admin", {"list", "--columns", "ActionNumber,Subject,Assignee"}},
+      // Comments with mentions: from every role, from standard input, refused, as JSON.
+      {"vic", {"comment", "1", "Seen, @stan."}},
+      {"stan", {"comment", "1", "-"}, "From standard input,\nwith two lines, @vic\n"},
+      {"stan", {"comment", "1", "ask @nobody"}},
+      {"admin", {"--json", "comment", "1", "ok @admin"}},
+      {"admin", {"comment", "99", "--id", "nothing here"}},
+      {"vic", {"show", "1"}},
       // Last: stan's password is not "pw" after it.
       {"stan", {"user", "passwd"}, "stanpass1\n"},
   };
