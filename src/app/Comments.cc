@@ -204,9 +204,17 @@ void Comment(Session& session, int32_t actionID, std::string_view text) {
         fmt::format("update actions set Reviewed = Reviewed where ActionID = {}", actionID));
     const auto row = internal::Row(session, actionID);
     std::string notes = vb::TextOf((*row)["Results"].Value());
-    if (!notes.empty()) notes += "\r\n";
+    const bool first = notes.empty();
+    if (!first) notes += "\r\n";
     notes += ResultNote(session, comment, kCommentedMove);
     internal::UpdateAction(session, actionID, {{"Results", vb::Variant(notes)}});
+    // The library's update records no change from nothing to a value; the first note of an
+    // action is recorded here as it records the others.
+    if (first) {
+      internal::Record(
+          session, 8, actionID,
+          fmt::format("The {} was changed from  to {}", LabelOf(session, "Results"), notes));
+    }
     (void)NoticeOfChange(session, actionID);
     (void)NoticeOfMentions(session, actionID, mentions, comment, "a comment");
   });

@@ -121,11 +121,17 @@ TEST_P(CommentsTest, EveryoneWhoMaySeeCommentsAndMentionsDrawPeopleIn) {
   ASSERT_EQ(last.mentions.size(), 1U);
   EXPECT_EQ(last.mentions[0].name, "asg Name");
   EXPECT_NE(Notes().find("\r\n[12/8/2026 viewer, commented] '); delete"), std::string::npos);
+  // Every comment is in the history, the first one too (the library records no change from
+  // nothing to a value).
   auto lead = SignIn("lead");
   const auto history = ViewOf(lead, action_).history;
   ASSERT_TRUE(history.has_value());
-  EXPECT_EQ(history->back().who, "viewer");
-  EXPECT_EQ(history->back().text, "Added a note");
+  std::vector<std::string> lines;
+  for (const auto& line : *history) lines.push_back(line.who + ": " + line.text);
+  EXPECT_EQ(lines,
+            (std::vector<std::string>{"orig: Created the action", "lead: Added a note",
+                                      "orig: Added a note", "asg: Added a note", "by: Added a note",
+                                      "viewer: Added a note", "viewer: Added a note"}));
 
   // The mail: the notices of the change to the parties, and the mention to asg alone.
   const auto mails = Send();
