@@ -25,6 +25,7 @@
 #include "kvaction/Enums.h"
 #include "vb/Convert.h"
 #include "web/EmbeddedFiles.h"
+#include "web/TeamPages.h"
 
 namespace web {
 namespace {
@@ -305,6 +306,7 @@ void SendActionPage(Visit& visit, int32_t actionID, const std::string& typedComm
                      {"exampleID", session.userID()}};
   AddStateOf(view.state, context);
   AddActionControls(visit, actionID, context);
+  AddWatchersOf(visit, actionID, context);
   SendPage(visit, "action", app::LabelOf(session, "Action") + " " + number, std::move(context));
 }
 
