@@ -9,6 +9,7 @@
 #include <map>
 
 #include "app/Admin.h"
+#include "app/Comments.h"
 #include "app/Errors.h"
 #include "app/Forms.h"
 #include "app/Hooks.h"
@@ -186,9 +187,12 @@ std::vector<hooks::FieldChange> ChangesOf(ado::Recordset& row,
 }
 
 // Stores values on one action through the library's update, which writes the history lines;
-// the change is announced as event (a review move as moved, with move's words).
+// the change is announced as event (a review move as moved, with move's words). The people a
+// note mentions are checked first and told after (see app/Comments.h).
 void Store(Session& session, int32_t actionID, const internal::ColumnValues& values,
-           hooks::Event event = hooks::Event::Changed, std::string_view move = {}) {
+           hooks::Event event = hooks::Event::Changed, std::string_view move = {},
+           std::string_view note = {}) {
+  const std::vector<Mention> mentions = CheckMentions(session, actionID, note, "note");
   kvdata::RunInTransaction(internal::Connection(session), [&] {
     const auto before = internal::Row(session, actionID);
     internal::UpdateAction(session, actionID, values);
@@ -198,6 +202,7 @@ void Store(Session& session, int32_t actionID, const internal::ColumnValues& val
                 {ChangesOf(*before, values),
                  event == hooks::Event::Moved ? std::string(move) : std::string(),
                  {}});
+    (void)NoticeOfMentions(session, actionID, mentions, note, "a note");
   });
 }
 
@@ -258,9 +263,17 @@ std::string ValueText(const Session& session, const vb::Variant& value) {
 }
 
 std::string ResultNote(const Session& session, std::string_view note, std::string_view move) {
+  // A line of the note that opens with "[" would read as the header of someone else's note:
+  // it is indented, so the thread keeps each note with its true author.
+  std::string text;
+  text.reserve(note.size());
+  for (size_t i = 0; i < note.size(); ++i) {
+    if (note[i] == '[' && i > 0 && note[i - 1] == '\n') text += ' ';
+    text += note[i];
+  }
   return fmt::format("[{} {}{}{}] {}",
                      session.locale().FormatShortDate(session.options().clock->Today()),
-                     session.userID(), move.empty() ? "" : ", ", move, note);
+                     session.userID(), move.empty() ? "" : ", ", move, text);
 }
 
 int32_t ActionIDOf(Session& session, int32_t actionNumber) {
@@ -455,7 +468,7 @@ void ReviewAs(Session& session, int32_t actionID, int32_t reviewStatus, std::str
       {"DateRejected", vb::Variant(today)},
       {"Alert", vb::Variant(true)}};
   if (!note.empty()) AddNote(values, session, *internal::Row(session, actionID), note, move);
-  Store(session, actionID, values, hooks::Event::Moved, move.empty() ? "reviewed" : move);
+  Store(session, actionID, values, hooks::Event::Moved, move.empty() ? "reviewed" : move, note);
 }
 
 void CompleteAs(Session& session, int32_t actionID, std::string_view note, std::string_view move) {
@@ -471,7 +484,7 @@ void CompleteAs(Session& session, int32_t actionID, std::string_view note, std::
       {"Reviewed", vb::Variant(static_cast<int16_t>(kvaction::rsOriginatorCompleted))},
       {"Alert", vb::Variant(true)}};
   AddNote(values, session, *row, note, move);
-  Store(session, actionID, values, hooks::Event::Moved, move);
+  Store(session, actionID, values, hooks::Event::Moved, move, note);
 }
 
 void CloseAs(Session& session, int32_t actionID, std::string_view note, std::string_view move) {
@@ -490,7 +503,7 @@ void CloseAs(Session& session, int32_t actionID, std::string_view note, std::str
                                       kvaction::rsClosedbyAssignee, kvaction::rsClosedbyOther))));
   values.emplace_back("Alert", vb::Variant(false));
   AddNote(values, session, *row, note, move);
-  Store(session, actionID, values, hooks::Event::Moved, move);
+  Store(session, actionID, values, hooks::Event::Moved, move, note);
 }
 
 void ReopenAs(Session& session, int32_t actionID, std::string_view note, std::string_view move) {
@@ -509,7 +522,7 @@ void ReopenAs(Session& session, int32_t actionID, std::string_view note, std::st
                                   kvaction::rsReOpenedbyAssignee, kvaction::rsReOpenedbyOther)))},
       {"Alert", vb::Variant(true)}};
   AddNote(values, session, *row, note, move);
-  Store(session, actionID, values, hooks::Event::Moved, move);
+  Store(session, actionID, values, hooks::Event::Moved, move, note);
 }
 
 }  // namespace internal

@@ -10,6 +10,7 @@
 #include "app/Errors.h"
 #include "app/Internal.h"
 #include "app/Mailer.h"
+#include "app/Replies.h"
 #include "app/Rights.h"
 #include "app/Schedule.h"
 #include "app/TimeZone.h"
@@ -134,7 +135,7 @@ constexpr std::string_view kFiles = "Attachments";
 constexpr std::string_view kDefaults = "New actions and new users";
 constexpr std::string_view kAbout = "About this database";
 constexpr std::string_view kWeb = "Web server (read when it starts)";
-constexpr std::array<SettingKey, 29> kSettings = {{
+constexpr std::array<SettingKey, 30> kSettings = {{
     {"SMTPHost", ado::adVarWChar, kRelay, "Relay address",
      "host, host:port or an smtp:// or smtps:// address. Empty: nothing is delivered."},
     {"SMTPDefault", ado::adBoolean, kMail, "Send through the relay by default",
@@ -196,6 +197,10 @@ constexpr std::array<SettingKey, 29> kSettings = {{
      "Requests waiting for a worker; one more is answered 503 at once. Empty: 64."},
     {"WebStopTimeout", ado::adSmallInt, kWeb, "Stop time (seconds)",
      "How long a stopping server finishes its requests before closing them. Empty: 30."},
+    // Replies by mail (app/Replies.h): the address a mail server hands to `kvaction mail receive`.
+    {kReplyAddressSetting, ado::adVarWChar, kMail, "Address for replies",
+     "e.g. actions@example.org: a reply to a notice becomes a comment. Empty: notices carry no "
+     "reply address."},
 }};
 
 const SettingKey& KnownSetting(std::string_view key) {
@@ -238,6 +243,7 @@ vb::Variant SettingValue(Session& session, const SettingKey& key, std::string_vi
         throw Invalid(key.key, text, "a time of day HH:MM (24-hour)");
       }
       if (!text.empty() && key.key == "SMTPHost") RequireRelayAddress(text);
+      if (!text.empty() && key.key == kReplyAddressSetting) RequireReplyAddress(text);
       return text.empty() ? vb::Variant() : vb::Variant(std::string(text));
   }
 }

@@ -450,9 +450,12 @@ TEST_P(AppTest, MistakesAndUnsafeAccountChangesAreRefusedAndChangeNothing) {
        "SMTPCAFile, SMTPTimeout, TimeZone, ReminderTime, ReminderFrom, Version, WebHeadTimeout, "
        "WebBodyTimeout, WebMinBodyRate, WebIdleTimeout, WebMaxConnections, "
        "WebMaxConnectionsPerAddress, WebMaxHeadKiB, WebMaxFormKiB, WebMaxUploadMiB, WebWorkers, "
-       "WebQueueLimit, WebStopTimeout)",
+       "WebQueueLimit, WebStopTimeout, ReplyAddress)",
        setting("SMTPhostt", "x")},
       {"AutoEmail: 'maybe' is not true or false", setting("AutoEmail", "maybe")},
+      {"ReplyAddress: 'team+x@example.org' is not an address such as actions@example.org (no "
+       "'+', at most 28 characters before the '@')",
+       setting("ReplyAddress", "team+x@example.org")},
       {"DueDays: '40000' is not a whole number from 0 to 32767", setting("DueDays", "40000")},
       {"DefaultWorkgroup: '0' is not the ID of a workgroup other than SuperUser",
        setting("DefaultWorkgroup", "0")},
@@ -712,8 +715,9 @@ TEST_P(AppTest, UpgradeAddsWhatAnOlderDatabaseLacksOnceAndDeleteTakesTheAttachme
   OpenOptions options = options_;
   options.connection = older.ConnectionString();
   const auto changes = Upgrade(options);
-  ASSERT_EQ(changes.size(), 2U);
+  ASSERT_EQ(changes.size(), 3U);
   EXPECT_EQ(changes[0], "Added the table ActionSessions (signed-in sessions).");
+  EXPECT_EQ(changes[2], "Added the secret of the reply addresses of notices.");
   EXPECT_TRUE(Upgrade(options).empty());
   std::string token;
   (void)Session::SignIn(options, "old", "password1", token);

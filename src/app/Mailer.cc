@@ -199,12 +199,14 @@ std::string MessageText(const OutgoingMail& mail) {
   for (const auto& address : mail.to) {
     kvaction::RequireMailbox("recipient address", address, kSource);
   }
+  if (!mail.replyTo.empty()) kvaction::RequireMailbox("reply address", mail.replyTo, kSource);
   RequireOneLine("subject", mail.subject);
   RequireOneLine("Message-ID", mail.messageID);
   std::string to;
   for (const auto& address : mail.to) to += (to.empty() ? "" : ", ") + address;
   std::string text = "From: " + Mailbox(mail.fromName, mail.fromAddress) + "\r\n";
   text += "To: " + to + "\r\n";
+  if (!mail.replyTo.empty()) text += "Reply-To: " + mail.replyTo + "\r\n";
   text += "Subject: " + HeaderText(mail.subject) + "\r\n";
   if (!mail.messageID.empty()) text += "Message-ID: " + mail.messageID + "\r\n";
   text += "MIME-Version: 1.0\r\n";

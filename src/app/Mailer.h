@@ -58,8 +58,9 @@ struct OutgoingMail {
   std::string fromAddress;  ///< empty: the null sender "<>"
   std::vector<std::string> to;
   std::string subject;
-  std::string body;  ///< plain text, lines ending in CRLF
-  std::string html;  ///< the HTML alternative, lines ending in CRLF; empty: plain text only
+  std::string body;     ///< plain text, lines ending in CRLF
+  std::string html;     ///< the HTML alternative, lines ending in CRLF; empty: plain text only
+  std::string replyTo;  ///< where replies go (Reply-To); empty: to the sender
 };
 
 /// The message text: From, To, Subject, Message-ID and MIME headers, a blank line, the body;

@@ -30,6 +30,7 @@ OutgoingMail Notice() {
           {"bob@example.org", "carol@example.org"},
           "Action 42: Fix the roof",
           "Line one\r\n.hidden dot\r\nLast line",
+          {},
           {}};
 }
 

@@ -90,9 +90,14 @@ int32_t NoticeOfChange(Session& session, int32_t actionID) {
   OutgoingMail mail = NoticeMail(session, *notice, base);
   mail.to = NoticeRecipients(session, actionID, std::move(mail.to));
   if (mail.to.empty()) return 0;
-  return Queue(session,
-               {actionID, std::move(mail.fromName), std::move(mail.fromAddress), std::move(mail.to),
-                std::move(mail.subject), std::move(mail.body), std::move(mail.html)});
+  return Queue(session, {actionID,
+                         std::move(mail.fromName),
+                         std::move(mail.fromAddress),
+                         std::move(mail.to),
+                         std::move(mail.subject),
+                         std::move(mail.body),
+                         std::move(mail.html),
+                         {}});
 }
 
 ActionNotice NoticeOf(Session& session, int32_t actionID) {

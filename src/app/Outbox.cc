@@ -8,6 +8,7 @@
 
 #include "app/Errors.h"
 #include "app/Internal.h"
+#include "app/Replies.h"
 #include "app/Session.h"
 #include "kvdata/DataConnection.h"
 #include "kvdata/DataUtility.h"
@@ -130,7 +131,8 @@ OutgoingMail OutgoingOf(Session& session, const OutboxEntry& entry) {
           entry.to,
           entry.subject,
           vb::TextOf((*rs)["Body"].Value()),
-          vb::TextOf((*rs)["HtmlBody"].Value())};
+          vb::TextOf((*rs)["HtmlBody"].Value()),
+          rs->Fields().Contains("ReplyTo") ? vb::TextOf((*rs)["ReplyTo"].Value()) : std::string()};
 }
 
 }  // namespace
@@ -147,21 +149,57 @@ std::string_view OutboxEntry::State() const {
   return "waiting";
 }
 
-int32_t Queue(Session& session, const NewMail& mail) {
+namespace {
+
+int32_t QueueOne(Session& session, const NewMail& mail) {
   auto& connection = internal::Connection(session);
   const vb::Date now = Now(session);
   const std::string messageID = NewMessageID(mail.fromAddress);
   const auto rs = internal::WritableRows(connection, "select * from ActionOutbox where MailID = 0");
-  rs->AddNew(
-      {"MessageID", "ActionID", "CreatedBy", "FromName", "FromAddress", "Recipients", "Subject",
-       "Body", "HtmlBody", "Created", "Attempts", "NextAttempt"},
-      {messageID, mail.actionID, session.userID(), mail.fromName, mail.fromAddress, Joined(mail.to),
-       mail.subject, mail.body, mail.html.empty() ? vb::Variant(vb::Null) : vb::Variant(mail.html),
-       now, int32_t{0}, now});
+  std::vector<std::string> names = {"MessageID",   "ActionID",   "CreatedBy", "FromName",
+                                    "FromAddress", "Recipients", "Subject",   "Body",
+                                    "HtmlBody",    "Created",    "Attempts",  "NextAttempt"};
+  std::vector<vb::Variant> values = {
+      messageID,
+      mail.actionID,
+      session.userID(),
+      mail.fromName,
+      mail.fromAddress,
+      Joined(mail.to),
+      mail.subject,
+      mail.body,
+      mail.html.empty() ? vb::Variant(vb::Null) : vb::Variant(mail.html),
+      now,
+      int32_t{0},
+      now};
+  // Only mail that carries one names the column, so a database not yet upgraded still queues.
+  if (!mail.replyTo.empty()) {
+    names.emplace_back("ReplyTo");
+    values.emplace_back(mail.replyTo);
+  }
+  rs->AddNew(names, values);
   const auto stored =
       internal::ReadRows(connection, "select MailID from ActionOutbox where MessageID = " +
                                          DataUtility::SqlText(messageID));
   return vb::CLng((*stored)["MailID"].Value());
+}
+
+}  // namespace
+
+int32_t Queue(Session& session, const NewMail& mail) {
+  if (mail.actionID == 0 || !mail.replyTo.empty() || ReplyAddress(session).empty()) {
+    return QueueOne(session, mail);
+  }
+  // Each recipient's reply proves who answers, so each gets a Reply-To of their own.
+  int32_t first = 0;
+  for (const std::string& recipient : mail.to) {
+    NewMail one = mail;
+    one.to = {recipient};
+    one.replyTo = ReplyToFor(session, mail.actionID, recipient);
+    const int32_t id = QueueOne(session, one);
+    if (first == 0) first = id;
+  }
+  return first;
 }
 
 std::vector<OutboxEntry> OutboxList(Session& session, bool sent) {

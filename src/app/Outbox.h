@@ -39,11 +39,14 @@ struct NewMail {
   std::vector<std::string> to;
   std::string subject;
   std::string body;
-  std::string html;  ///< the HTML alternative; empty: plain text only
+  std::string html;     ///< the HTML alternative; empty: plain text only
+  std::string replyTo;  ///< the Reply-To address; empty: none (see below)
 };
 
 /// Writes mail to the outbox as the session's person (in the transaction open on the session's
-/// connection, if any) with a new Message-ID; due at once. Returns its MailID.
+/// connection, if any) with a new Message-ID; due at once. Returns its MailID. A mail about an
+/// action, when replies by mail are on (app/Replies.h), is written once per recipient, each
+/// with the Reply-To of that recipient; the MailID is then the first one's.
 int32_t Queue(Session& session, const NewMail& mail);
 
 /// One mail of the outbox.

@@ -201,7 +201,8 @@ void QueueAndLog(Session& session, const Digest& digest, const vb::Date& day) {
                                            {digest.address},
                                            digest.subject,
                                            digest.body,
-                                           digest.html});
+                                           digest.html,
+                                           {}});
     const auto log =
         internal::WritableRows(connection, "select * from ActionReminders where ReminderID = 0");
     log->AddNew({"UserID", "Day", "MailID", "Lines"},

@@ -10,6 +10,7 @@
 
 #include "app/Errors.h"
 #include "app/Internal.h"
+#include "app/Replies.h"
 #include "kvdata/DataConnection.h"
 #include "kvdata/DataServer.h"
 #include "kvdata/DataUtility.h"
@@ -160,6 +161,15 @@ Session Session::OfCalendar(const OpenOptions& given, std::string_view secret,
   return {std::move(options), std::move(action), userID, {}};
 }
 
+Session Session::OfVerifiedSender(const OpenOptions& given, const VerifiedSender& sender,
+                                  std::unique_ptr<kvaction::Action> opened) {
+  OpenOptions options = Completed(given);
+  auto action = opened ? std::move(opened) : Opened(options);
+  auto profile = kvdata::UserProfile::ForUser(action->DataServer()->Connection(), sender.userID());
+  action->DataServer()->SetProfile(&profile);
+  return {std::move(options), std::move(action), sender.userID(), {}};
+}
+
 void Session::SignOut() {
   if (tokenHash_.empty()) return;
   (void)internal::Connection(*this).Execute("delete from ActionSessions where TokenHash = " +
@@ -265,6 +275,13 @@ std::vector<std::string> Upgrade(const OpenOptions& given) {
     settings->Save();
     changes.push_back(fmt::format("Added the default workgroup {} ({}) with rights {}.",
                                   kDefaultWorkgroupName, id, kDefaultWorkgroupRights));
+  }
+  // The key of the reply addresses' tokens: random, made once, never shown by the product.
+  const vb::Variant secret = settings->Value(kReplySecretKey);
+  if (secret.IsEmpty() || secret.IsNull()) {
+    settings->Value(kReplySecretKey, vb::Variant(internal::NewToken()));
+    settings->Save();
+    changes.emplace_back("Added the secret of the reply addresses of notices.");
   }
   return changes;
 }

@@ -19,6 +19,8 @@
 
 namespace app {
 
+class VerifiedSender;
+
 /// How a session opens its database.
 struct OpenOptions {
   std::string connection;                  ///< connection string (a bare path is a SQLite file)
@@ -61,6 +63,12 @@ class Session {
   /// TakeAction): the same checks and profile, without opening again. nullptr: opens it.
   [[nodiscard]] static Session Resume(const OpenOptions& options, std::string_view token,
                                       std::unique_ptr<kvaction::Action> opened);
+
+  /// Opens the database as the sender of a mail reply whose token app/Replies verified (see
+  /// ReceiveReply); no password is asked, as the token stands for one.
+  [[nodiscard]] static Session OfVerifiedSender(const OpenOptions& options,
+                                                const VerifiedSender& sender,
+                                                std::unique_ptr<kvaction::Action> opened);
 
   Session(Session&&) noexcept;
   Session& operator=(Session&&) noexcept;

@@ -268,7 +268,7 @@ std::vector<ConversationEntry> ConversationOf(std::string_view notes) {
       entry.text = std::string(line.substr(close + 2));
       entries.push_back(std::move(entry));
     } else if (entries.empty()) {
-      entries.push_back({{}, {}, {}, std::string(line)});
+      entries.push_back({{}, {}, {}, std::string(line), {}});
     } else {
       // A note of several lines goes on under its header.
       entries.back().text += "\n" + std::string(line);
@@ -289,6 +289,9 @@ ActionView ViewOf(Session& session, int32_t actionID) {
   view.moves = MovesFor(session, actionID);
   view.fields = FieldsOf(session, *row, actionID);
   view.conversation = ConversationOf(ValueText(session, (*row)["Results"].Value()));
+  for (ConversationEntry& entry : view.conversation) {
+    entry.mentions = KnownMentions(session, entry.text);
+  }
   view.history = HistoryOf(session, actionID);
   return view;
 }
@@ -315,8 +318,15 @@ nlohmann::ordered_json ViewJson(const ActionView& view) {
   }
   Json conversation = Json::array();
   for (const auto& entry : view.conversation) {
-    conversation.push_back(
-        {{"who", entry.who}, {"when", entry.when}, {"move", entry.move}, {"text", entry.text}});
+    Json mentions = Json::array();
+    for (const auto& mention : entry.mentions) {
+      mentions.push_back({{"user", mention.userID}, {"name", mention.name}});
+    }
+    conversation.push_back({{"who", entry.who},
+                            {"when", entry.when},
+                            {"move", entry.move},
+                            {"text", entry.text},
+                            {"mentions", mentions}});
   }
   Json history = nullptr;
   if (view.history) {
@@ -383,9 +393,15 @@ ActionView ViewFromJson(const nlohmann::json& json, ado::Recordset& row) {
       view.fields.push_back(std::move(f));
     }
     for (const auto& entry : json.at("conversation")) {
-      view.conversation.push_back(
-          {entry.at("who").get<std::string>(), entry.at("when").get<std::string>(),
-           entry.at("move").get<std::string>(), entry.at("text").get<std::string>()});
+      std::vector<Mention> mentions;
+      for (const auto& mention : entry.value("mentions", nlohmann::json::array())) {
+        mentions.push_back(
+            {mention.at("user").get<std::string>(), mention.at("name").get<std::string>()});
+      }
+      view.conversation.push_back({entry.at("who").get<std::string>(),
+                                   entry.at("when").get<std::string>(),
+                                   entry.at("move").get<std::string>(),
+                                   entry.at("text").get<std::string>(), std::move(mentions)});
     }
     if (const auto& history = json.at("history"); !history.is_null()) {
       view.history.emplace();

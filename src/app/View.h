@@ -13,6 +13,7 @@
 #include <nlohmann/json_fwd.hpp>
 
 #include "ado/Recordset.h"
+#include "app/Comments.h"
 #include "app/Session.h"
 #include "app/WebSupport.h"
 
@@ -55,6 +56,9 @@ struct ConversationEntry {
   std::string when;  ///< the day, in the short date form it was written in
   std::string move;  ///< "completed", "asked for clarification", … ("" for a plain note)
   std::string text;  ///< may hold line breaks
+  /// The people the text mentions ("@userid") who are users, shown by name (filled by ViewOf;
+  /// PartsOf cuts the text for showing).
+  std::vector<Mention> mentions;
 };
 /// The notes of a "Results" text, oldest first, one entry each.
 [[nodiscard]] std::vector<ConversationEntry> ConversationOf(std::string_view notes);

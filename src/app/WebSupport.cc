@@ -212,7 +212,7 @@ std::optional<int32_t> ActionIDOfLink(std::string_view query) {
 
 bool IsMultiLineField(std::string_view field) {
   return vb::EqualsText(field, "Description") || vb::EqualsText(field, "Result") ||
-         vb::EqualsText(field, "note");
+         vb::EqualsText(field, "note") || vb::EqualsText(field, "comment");
 }
 
 void CheckControlCharacters(std::string_view field, std::string_view text, bool multiLine) {

@@ -74,7 +74,7 @@ struct EditableColumn {
 [[nodiscard]] std::optional<int32_t> ActionIDOfLink(std::string_view query);
 
 /// Whether a field holds text of several lines, in which tabs and line breaks are text: an
-/// action's Description or Result, or a note (which goes into the Result).
+/// action's Description or Result, or a note or a comment (which go into the notes).
 [[nodiscard]] bool IsMultiLineField(std::string_view field);
 /// Raises kInvalidInput naming field when text holds a control character (a NUL byte, an escape,
 /// a line break in a one-line field); tabs and line breaks are allowed where multiLine. The

@@ -60,6 +60,12 @@ class UsageError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
 };
+/// Ends a command with status, its own message already printed (a mail server reads 75 as "try
+/// again later").
+struct ExitStatus {
+  int status = kExitFailed;
+};
+
 /// Raises the UsageError "OPTION: 'VALUE' is not EXPECTED".
 [[noreturn]] void BadValue(std::string_view option, std::string_view value,
                            std::string_view expected);
@@ -165,6 +171,8 @@ void RegisterTransferCommands(CLI::App& app, Options& options);
 void RegisterMailCommands(CLI::App& app, Options& options);
 void RegisterWatchCommands(CLI::App& app, Options& options);
 void RegisterHookCommands(CLI::App& app, Options& options);
+/// `comment`, and `mail receive` (after RegisterMailCommands, which makes the group).
+void RegisterCommentCommands(CLI::App& app, Options& options);
 /// Delivers the notices the person's changes queued; a failure is reported, never raised.
 void DeliverOwnMail(app::Session& session);
 

@@ -97,6 +97,8 @@ class Client {
   virtual void Review(int32_t actionID, int32_t reviewStatus) = 0;
   virtual void Change(int32_t actionID, StatusChange change, const std::string& note) = 0;
   virtual void Delete(int32_t actionID) = 0;
+  /// Comments on an action (app::Comment); returns the people the comment mentions.
+  virtual std::vector<app::Mention> Comment(int32_t actionID, const std::string& text) = 0;
 
   /// Attaches a file (its name, a description, its bytes) or a link; returns the attachment's ID.
   virtual int32_t AttachFile(int32_t actionID, const std::string& name,

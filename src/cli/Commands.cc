@@ -181,6 +181,7 @@ void AddCommands(CLI::App& app, Options& options) {
   RegisterMailCommands(app, options);
   RegisterWatchCommands(app, options);
   RegisterHookCommands(app, options);
+  RegisterCommentCommands(app, options);
   app.add_subcommand("help", "Describe a command: kvaction help [COMMAND [SUBCOMMAND]]")
       ->allow_extras();
   app.footer(
@@ -219,6 +220,8 @@ int Execute(CLI::App& app, std::vector<std::string> args) {
     if (e.get_exit_code() == 0) return app.exit(e);  // --help, --version
     std::cerr << "kvaction: " << e.what() << "\nRun 'kvaction help' for usage.\n";
     return kExitUsage;
+  } catch (const ExitStatus& e) {
+    return e.status;
   } catch (const UsageError& e) {
     std::cerr << "kvaction: " << e.what() << '\n';
     return kExitUsage;

@@ -9,6 +9,7 @@
 #include "app/Actions.h"
 #include "app/Admin.h"
 #include "app/Attachments.h"
+#include "app/Comments.h"
 #include "app/Errors.h"
 #include "app/Lists.h"
 #include "app/Mailer.h"
@@ -98,6 +99,10 @@ class LocalClient final : public Client {
     }
   }
   void Delete(int32_t actionID) override { app::Delete(session_, actionID); }
+  std::vector<app::Mention> Comment(int32_t actionID, const std::string& text) override {
+    app::Comment(session_, actionID, text);
+    return app::KnownMentions(session_, text);
+  }
 
   int32_t AttachFile(int32_t actionID, const std::string& name, const std::string& description,
                      const std::string& bytes) override {

@@ -8,6 +8,8 @@
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <sstream>
 #include <string>
@@ -154,6 +156,69 @@ TEST_P(MailCommand, TheServersMailWorkRemindsOnceAtReminderTimeInTheZone) {
             "kvaction serve: reminders queued: 1, already sent today: 0.\n"
             "kvaction serve: mail delivered 1, to be tried again 0, given up 0.\n");
   Run("admin", {"settings", "set", "ReminderTime", ""});  // an empty time: no reminders
+}
+
+TEST_P(MailCommand, CommentsMentionAndRepliesComeBackThroughAPipeOrAMaildir) {
+  const app::testing::SmtpSink sink;
+  EXPECT_THAT(Run("admin", {"upgrade"}), HasSubstr("secret of the reply addresses"));
+  AddUser("pat", "pw", 1, "Pat Lee", "pat@example.org");
+  Run("admin", {"settings", "set", "AutoEmail", "true"});
+  Run("admin", {"settings", "set", "SMTPHost", sink.Address()});
+  Run("admin", {"settings", "set", "ReplyAddress", "actions@example.org"});
+  Run("pat", {"add", "--subject", "Fix the pump", "--assignee", "pat"});
+  // The text may come on standard input, lines and all.
+  EXPECT_EQ(Run("olga", {"comment", "1", "-"}, "Can you, @pat?\nThe kit is in store 2.\n"),
+            "Commented on 1.\nMentioned Pat Lee (@pat).\n");
+  const testing::Outcome unknown = As("olga", {"comment", "1", "ask @zed"});
+  EXPECT_EQ(unknown.exitCode, 1);
+  EXPECT_THAT(unknown.err, HasSubstr("'@zed' is not a mention of a user"));
+  std::string replyTo;
+  for (const auto& mail : sink.Received()) {
+    const size_t at = mail.data.find("\r\nReply-To: ");
+    if (mail.data.find("mentioned you") != std::string::npos && at != std::string::npos) {
+      const size_t start = at + std::string_view("\r\nReply-To: ").size();
+      replyTo = mail.data.substr(start, mail.data.find("\r\n", start) - start);
+    }
+  }
+  ASSERT_FALSE(replyTo.empty());
+  const auto message = [&](const std::string& id, const std::string& from,
+                           const std::string& text) {
+    return "From: " + from + "\nTo: " + replyTo + "\nMessage-ID: <" + id +
+           ">\nSubject: Re: pump\n\n" + text + "\n\nOn Tue, Olga wrote:\n> Can you?\n";
+  };
+  // From a mail server's pipe: one message on standard input.
+  const testing::Outcome taken =
+      Bare({"mail", "receive"}, message("a@x", "Pat Lee <pat@example.org>", "On it."));
+  EXPECT_EQ(taken.exitCode, 0) << taken.err;
+  EXPECT_THAT(taken.out, HasSubstr("taken as a comment by pat"));
+  const testing::Outcome forged =
+      Bare({"mail", "receive"}, message("b@x", "olga@example.org", "Me too."));
+  EXPECT_EQ(forged.exitCode, 1);
+  EXPECT_THAT(forged.err, HasSubstr("refused: a forged reply token"));
+  // From a Maildir: each new message read, and moved to cur/ as a mail reader would.
+  const std::filesystem::path maildir = configFolder_ / "Maildir";
+  for (const char* sub : {"new", "cur", "tmp"}) std::filesystem::create_directories(maildir / sub);
+  std::ofstream(maildir / "new" / "1.host") << message("c@x", "pat@example.org", "Done now.");
+  std::ofstream(maildir / "new" / "2.host") << message("d@x", "eve@example.net", "Hi.");
+  const testing::Outcome folder = Bare({"mail", "receive", "--maildir", maildir.string()});
+  EXPECT_EQ(folder.exitCode, 1);
+  EXPECT_THAT(folder.out, HasSubstr("Taken 1, refused 1"));
+  EXPECT_THAT(folder.err, HasSubstr("2.host: refused: unknown sender eve@example.net"));
+  EXPECT_TRUE(std::filesystem::exists(maildir / "cur" / "1.host:2,S"));
+  EXPECT_TRUE(std::filesystem::exists(maildir / "cur" / "2.host:2,F"));
+  EXPECT_TRUE(std::filesystem::is_empty(maildir / "new"));
+  const nlohmann::json shown = Json("olga", {"show", "1"});
+  std::vector<std::string> thread;
+  for (const auto& entry : shown["conversation"]) {
+    thread.push_back(entry["who"].get<std::string>() + ": " + entry["text"].get<std::string>());
+  }
+  EXPECT_EQ(thread, (std::vector<std::string>{"olga: Can you, @pat?\nThe kit is in store 2.",
+                                              "pat: On it.", "pat: Done now."}));
+  // A database that cannot be opened: the mail server is told to try again later.
+  const testing::Outcome later =
+      testing::Executed({"--db", (configFolder_ / "no" / "such.kvdb").string(), "mail", "receive"},
+                        message("e@x", "pat@example.org", "Again."));
+  EXPECT_EQ(later.exitCode, 75) << later.err;
 }
 
 KV_INSTANTIATE_ENGINES(MailCommand);

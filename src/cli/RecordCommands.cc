@@ -105,8 +105,13 @@ void Show(Client& client, int32_t actionID, const Options& options) {
       std::string heading = entry.when + " " + entry.who;
       if (!entry.move.empty()) heading += ", " + entry.move;
       std::cout << "  " << Escaped(heading) << ":\n";
-      // A note of several lines keeps them, each indented under its heading.
-      std::string_view text = entry.text;
+      // Mentions read as the names of the people; a note of several lines keeps them, each
+      // indented under its heading.
+      std::string shown;
+      for (const app::TextPart& part : app::PartsOf(entry.text, entry.mentions)) {
+        shown += part.userID.empty() ? part.text : "@" + part.text;
+      }
+      std::string_view text = shown;
       while (true) {
         const size_t end = text.find('\n');
         std::cout << "    " << Escaped(text.substr(0, end)) << '\n';

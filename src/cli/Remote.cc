@@ -458,6 +458,18 @@ class RemoteClient final : public Client {
   void Delete(int32_t actionID) override {
     (void)Call("DELETE", fmt::format("actions/{}", actionID));
   }
+  std::vector<app::Mention> Comment(int32_t actionID, const std::string& text) override {
+    const Json action =
+        Call("POST", fmt::format("actions/{}/comments", actionID), {{"comment", text}});
+    std::vector<app::Mention> mentions;
+    const Json& conversation = action.at("conversation");
+    if (conversation.empty()) return mentions;
+    for (const auto& mention : conversation.back().value("mentions", Json::array())) {
+      mentions.push_back(
+          {mention.at("user").get<std::string>(), mention.at("name").get<std::string>()});
+    }
+    return mentions;
+  }
 
   int32_t AttachFile(int32_t actionID, const std::string& name, const std::string& description,
                      const std::string& bytes) override {

@@ -260,6 +260,13 @@ std::vector<Scenario> Scenarios(const std::filesystem::path& folder) {
       {"stan", {"hooks", "deliver"}},
       {"admin", {"hooks", "rm", "1"}},
       {"admin", {"hooks", "rm", "1"}},
+      // Comments with mentions: from every role, from standard input, refused, as JSON.
+      {"vic", {"comment", "1", "Seen, @stan."}},
+      {"stan", {"comment", "1", "-"}, "From standard input,\nwith two lines, @vic\n"},
+      {"stan", {"comment", "1", "ask @nobody"}},
+      {"admin", {"--json", "comment", "1", "ok @admin"}},
+      {"admin", {"comment", "99", "--id", "nothing here"}},
+      {"vic", {"show", "1"}},
       // Last: stan's password is not "pw" after it.
       {"stan", {"user", "passwd"}, "stanpass1\n"},
   };

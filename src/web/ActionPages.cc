@@ -14,6 +14,7 @@
 
 #include "app/Actions.h"
 #include "app/Attachments.h"
+#include "app/Comments.h"
 #include "app/Errors.h"
 #include "app/Forms.h"
 #include "app/Lists.h"
@@ -234,7 +235,11 @@ void SendConflicts(Visit& visit, int32_t actionID, const FormValues& values,
 
 }  // namespace
 
-void ActionPage(Visit& visit, int32_t actionID) {
+namespace {
+
+// The action's page; after a comment was refused, with the text typed and the reason beside it.
+void SendActionPage(Visit& visit, int32_t actionID, const std::string& typedComment = {},
+                    const std::string& commentError = {}) {
   auto& session = visit.session;
   const app::ActionView view = app::ViewOf(session, actionID);
   mstch::array fields;
@@ -255,10 +260,19 @@ void ActionPage(Visit& visit, int32_t actionID) {
   }
   mstch::array conversation;
   for (const auto& entry : view.conversation) {
+    mstch::array parts;
+    for (const app::TextPart& part : app::PartsOf(entry.text, entry.mentions)) {
+      parts.emplace_back(mstch::map{
+          {"text", part.text}, {"user", part.userID}, {"mention", !part.userID.empty()}});
+    }
     conversation.emplace_back(mstch::map{{"who", entry.who.empty() ? "Earlier notes" : entry.who},
                                          {"when", entry.when},
                                          {"move", entry.move},
-                                         {"text", entry.text}});
+                                         {"parts", parts}});
+  }
+  mstch::array people;
+  for (const app::Mention& person : app::PeopleToMention(session, actionID)) {
+    people.emplace_back(mstch::map{{"id", person.userID}, {"name", person.name}});
   }
   mstch::array history;
   for (const auto& entry : view.history.value_or(std::vector<app::HistoryEntry>{})) {
@@ -267,29 +281,55 @@ void ActionPage(Visit& visit, int32_t actionID) {
   }
   mstch::array attachments = AttachmentsOf(visit, actionID);
   const std::string number = std::to_string(view.number);
-  mstch::map context{
-      {"id", std::to_string(actionID)},
-      {"number", number},
-      {"actionLabel", app::LabelOf(session, "Action")},
-      {"subject", view.subject},
-      {"status", view.status.status},
-      {"dueText", view.status.dueText},
-      {"fields", fields},
-      {"moves", moves},
-      {"hasMoves", !moves.empty()},
-      {"canEdit", canEdit},
-      {"conversation", conversation},
-      {"hasConversation", !conversation.empty()},
-      {"history", history},
-      {"historyAllowed", view.history.has_value()},
-      {"attachments", attachments},
-      {"hasAttachments", !attachments.empty()},
-      {"canAttach", canEdit},
-      {"maxUpload", std::to_string(visit.site.options.maxUploadBytes / 1024 / 1024)}};
+  mstch::map context{{"id", std::to_string(actionID)},
+                     {"number", number},
+                     {"actionLabel", app::LabelOf(session, "Action")},
+                     {"subject", view.subject},
+                     {"status", view.status.status},
+                     {"dueText", view.status.dueText},
+                     {"fields", fields},
+                     {"moves", moves},
+                     {"hasMoves", !moves.empty()},
+                     {"canEdit", canEdit},
+                     {"conversation", conversation},
+                     {"hasConversation", !conversation.empty()},
+                     {"history", history},
+                     {"historyAllowed", view.history.has_value()},
+                     {"attachments", attachments},
+                     {"hasAttachments", !attachments.empty()},
+                     {"canAttach", canEdit},
+                     {"maxUpload", std::to_string(visit.site.options.maxUploadBytes / 1024 / 1024)},
+                     {"commentText", typedComment},
+                     {"commentError", commentError},
+                     {"people", people},
+                     {"hasPeople", !people.empty()},
+                     {"exampleID", session.userID()}};
   AddStateOf(view.state, context);
   AddActionControls(visit, actionID, context);
   AddWatchersOf(visit, actionID, context);
   SendPage(visit, "action", app::LabelOf(session, "Action") + " " + number, std::move(context));
+}
+
+}  // namespace
+
+void ActionPage(Visit& visit, int32_t actionID) { SendActionPage(visit, actionID); }
+
+void CommentSave(Visit& visit, int32_t actionID) {
+  const std::string text = Param(visit.request, "comment");
+  try {
+    app::Comment(visit.session, actionID, text);
+  } catch (const vb::ComError& error) {
+    // A wrong text or a refused mention comes back with everything typed, so nothing is lost.
+    const app::ErrorKind kind = app::KindOf(error);
+    if (error.number() == app::kNotFound || kind == app::ErrorKind::Other ||
+        error.number() == app::kNotSignedIn) {
+      throw;
+    }
+    visit.response.status = kind == app::ErrorKind::Refused ? 403 : 400;
+    return SendActionPage(visit, actionID, text, error.description());
+  }
+  Redirect(visit.response,
+           Confirmed(fmt::format("/action/{}", actionID), "commented") + "#conversation");
 }
 
 namespace {

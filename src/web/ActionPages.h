@@ -12,6 +12,9 @@ void ActionPage(Visit& visit, int32_t actionID);
 void EditForm(Visit& visit, int32_t actionID);
 void EditSave(Visit& visit, int32_t actionID);
 void MoveAction(Visit& visit, int32_t actionID);
+/// A comment from the form under the conversation (app::Comment); a refused text comes back in
+/// the page with the reason.
+void CommentSave(Visit& visit, int32_t actionID);
 void AttachmentUpload(Visit& visit, int32_t actionID);
 void AttachmentDownload(Visit& visit, int32_t attachmentID);
 void AttachmentRemove(Visit& visit, int32_t attachmentID);

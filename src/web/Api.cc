@@ -24,6 +24,7 @@
 #include "app/Admin.h"
 #include "app/Attachments.h"
 #include "app/Bulk.h"
+#include "app/Comments.h"
 #include "app/Errors.h"
 #include "app/Hooks.h"
 #include "app/Import.h"
@@ -647,6 +648,14 @@ void DeliverHooks(Call& call) {
             {"deferred", report.deferred},
             {"gaveUp", report.gaveUp},
             {"problems", report.problems}});
+// A comment ({"comment": "…"}); the answer is the action as it now is, the comment last in its
+// conversation.
+void CommentAction(Call& call) {
+  const Json body = BodyOf(call.site, call.request);
+  const int32_t id = call.Id();
+  app::Comment(call.session, id, TextMember(body, "comment", true));
+  call.response.set_header("Location", fmt::format("{}actions/{}", kApiPrefix, id));
+  SendJson(call.response, 201, ActionOf(call.session, id));
 }
 
 }  // namespace api

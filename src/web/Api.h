@@ -80,6 +80,8 @@ void SettingSet(Call& call);
 void OutboxList(Call& call);
 void SetReminders(Call& call);
 void SendNotice(Call& call);
+
+void CommentAction(Call& call);
 }  // namespace api
 
 /// Runs call for the client whose bearer token names a stored, unexpired session.

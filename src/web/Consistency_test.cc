@@ -17,6 +17,7 @@
 #include "web/Http.h"
 
 #include "app/Actions.h"
+#include "app/Admin.h"
 #include "app/View.h"
 #include "app/WebSupport.h"
 #include "cli/CommandTest.h"
@@ -472,6 +473,104 @@ TEST_P(FrontEndsAgree, OnWebhooksForTheAdministratorAndRefuseEveryoneElse) {
     }
   }
   EXPECT_EQ(tables(), before);
+// --- Comments: who may comment through each front end, and the thread each role reads ------
+
+// "WHO, MOVE: TEXT" per entry of a thread, mentions as "@" and the name.
+std::string Thread(const Json& conversation) {
+  std::string said;
+  for (const auto& entry : conversation) {
+    std::string text = entry["text"];
+    for (const auto& mention : entry["mentions"]) {
+      const std::string id = "@" + mention["user"].get<std::string>();
+      text.replace(text.find(id), id.size(), "@" + mention["name"].get<std::string>());
+    }
+    said += fmt::format("{}, {}: {}\n", entry["who"].get<std::string>(),
+                        entry["move"].get<std::string>(), text);
+  }
+  return said;
+}
+std::string PageThread(const std::string& page) {
+  const std::regex entry(
+      R"re(<li class="thread-entry[^>]*><p class="mb-1"><strong>([^<]*)</strong>(?: <span class="badge[^>]*>([^<]*)</span>)?.*?<p class="mb-0 prewrap">(.*?)</p></li>)re");
+  const std::regex tag("<[^>]*>");
+  std::string said;
+  for (auto it = std::sregex_iterator(page.begin(), page.end(), entry);
+       it != std::sregex_iterator(); ++it) {
+    said += fmt::format("{}, {}: {}\n", (*it)[1].str(), (*it)[2].str(),
+                        std::regex_replace((*it)[3].str(), tag, ""));
+  }
+  return said;
+}
+
+TEST_P(FrontEndsAgree, OnCommentsForEveryRoleAndRefuseMentionsOfWhoMayNotSee) {
+  const int32_t id = NewAction();
+  auto lead = app::Session::SignIn(open_, "lead", "password1");
+  // Someone the database keeps as a person, who cannot sign in and so may not see actions.
+  app::UserAdd(lead, {"ghost", "Gho St", "password1", "", {}});
+  (void)app::Sql(lead, "update Users set PasswordHash = null where UserID = 'ghost'");
+  const std::string path = fmt::format("/api/v1/actions/{}/comments", id);
+  const std::string page = fmt::format("/action/{}", id);
+  const auto token = [&](const std::string& user) {
+    const auto signedIn =
+        client_->Post("/api/v1/session", Json{{"user", user}, {"password", "password1"}}.dump(),
+                      "application/json");
+    return Json::parse(signedIn->body)["token"].get<std::string>();
+  };
+  const auto formToken = [&](const std::string& cookie) {
+    const std::string body = client_->Get(page, {{"Cookie", cookie}})->body;
+    return body.substr(body.find("name=\"csrf\" value=\"") + 19, 64);
+  };
+  // Each front end's status for one comment: 0 / 201 / 303 when taken.
+  const auto comment = [&](const std::string& user, const std::string& via,
+                           const std::string& text) {
+    if (via == "command") {
+      return Command(user, {"comment", std::to_string(id), "--id", text}).exitCode;
+    }
+    if (via == "api") {
+      return client_
+          ->Post(path, {{"Authorization", "Bearer " + token(user)}}, Json{{"comment", text}}.dump(),
+                 "application/json")
+          ->status;
+    }
+    const std::string cookie = Cookie(user);
+    return client_
+        ->Post(page + "/comment", {{"Cookie", cookie}},
+               web::Params{{"csrf", formToken(cookie)}, {"comment", text}})
+        ->status;
+  };
+  const std::map<std::string, int> taken = {{"command", 0}, {"api", 201}, {"page", 303}};
+  const std::map<std::string, int> refused = {{"command", 1}, {"api", 403}, {"page", 403}};
+  const std::map<std::string, std::string> names = {
+      {"lead", "Lee Lead"}, {"orig", "orig"}, {"asg", "asg"}, {"by", "by"}, {"viewer", "Vi"}};
+  std::string expected;
+  for (size_t i = 0; i < kUsers.size(); ++i) {
+    const std::string& user = kUsers[i];
+    const std::string& next = kUsers[(i + 1) % kUsers.size()];
+    for (const std::string via : {"command", "api", "page"}) {
+      SCOPED_TRACE(user + " through the " + via);
+      // Every role may comment, the read-only viewer too; a mention of ghost changes nothing.
+      const std::string before = Snapshot();
+      EXPECT_EQ(comment(user, via, "and @ghost"), refused.at(via));
+      EXPECT_EQ(Snapshot(), before);
+      EXPECT_EQ(comment(user, via, fmt::format("{} by {}, ask @{}", user, via, next)),
+                taken.at(via));
+      expected +=
+          fmt::format("{}, commented: {} by {}, ask @{}\n", user, user, via, names.at(next));
+    }
+  }
+  // Every role reads the same thread through each front end.
+  for (const std::string& user : kUsers) {
+    SCOPED_TRACE(user);
+    const auto shown = Command(user, {"show", std::to_string(id), "--id"});
+    ASSERT_EQ(shown.exitCode, 0);
+    EXPECT_EQ(Thread(Json::parse(shown.out)["conversation"]), expected);
+    const auto [status, action] = Api(token(user), fmt::format("/api/v1/actions/{}", id));
+    EXPECT_EQ(Thread(action["conversation"]), expected);
+    EXPECT_EQ(PageThread(client_->Get(page, {{"Cookie", Cookie(user)}})->body), expected);
+  }
+  // Nobody signed in: nothing taken.
+  EXPECT_EQ(client_->Post(path, Json{{"comment", "x"}}.dump(), "application/json")->status, 401);
+  EXPECT_EQ(client_->Post(page + "/comment", web::Params{{"comment", "x"}})->status, 403);
 }
 
 KV_INSTANTIATE_ENGINES(FrontEndsAgree);

@@ -151,6 +151,9 @@ const std::vector<Route>& RouteTable() {
       {Post, base + "hooks/deliver", ApiHandler{api::DeliverHooks}},
       {Patch, base + R"(hooks/(\d+))", ApiHandler{api::EditHook}},
       {Delete, base + R"(hooks/(\d+))", ApiHandler{api::RemoveHook}},
+      // Comments on an action, with mentions.
+      {Post, R"(/action/(\d+)/comment)", RowPageHandler{CommentSave}, "action"},
+      {Post, action + "/comments", ApiHandler{api::CommentAction}},
   };
   return routes;
 }

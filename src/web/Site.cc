@@ -172,6 +172,7 @@ std::string Confirmation(const web::Request& request) {
        "You are watching this action: its changes reach you as they reach its parties."},
       {"unwatched", "You no longer watch this action."},
       {"leads", "The workgroup's leads were saved."},
+      {"commented", "Your comment was added."},
   };
   const auto found = sentences.find(Param(request, "saved"));
   return found == sentences.end() ? std::string() : found->second;

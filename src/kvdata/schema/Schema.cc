@@ -169,7 +169,9 @@ const std::vector<TableDef>& Tables() {
         {"GaveUp", ColumnKind::Date},
         {"LastError", ColumnKind::LongText},
         // The HTML alternative of Body (null: plain text only).
-        {"HtmlBody", ColumnKind::LongText}}},
+        {"HtmlBody", ColumnKind::LongText},
+        // Where replies go: the reply address with the recipient's token (null: the sender).
+        {"ReplyTo", ColumnKind::Text, 255}}},
       // The reminders sent: one row per user and day.
       {"ActionReminders",
        {{"ReminderID", ColumnKind::AutoKey},
@@ -429,6 +431,12 @@ std::vector<std::string> UpgradeActionDatabase(DataConnection& connection) {
                                engine::QuoteName("HtmlBody"),
                                engine.ColumnType(ColumnKind::LongText)));
     changes.emplace_back("Added the column ActionOutbox.HtmlBody (mail with an HTML part).");
+  }
+  if (!HasColumn(engine.ReadCatalog(), "ActionOutbox", "ReplyTo")) {
+    engine.Execute(fmt::format("ALTER TABLE {} ADD COLUMN {} {}", engine::QuoteName("ActionOutbox"),
+                               engine::QuoteName("ReplyTo"),
+                               engine.ColumnType(ColumnKind::Text, 255)));
+    changes.emplace_back("Added the column ActionOutbox.ReplyTo (replies to notices by mail).");
   }
   if (!HasColumn(engine.ReadCatalog(), "ActionQueries", "Shared")) {
     engine.Execute(fmt::format("ALTER TABLE {} ADD COLUMN {} {}",

@@ -2,6 +2,7 @@
 with a forbidden field, a second person's change and the conflict, a review move, attachments,
 hostile input and sign-out. Runs against a `kvaction serve` on a fresh SQLite file or a fresh
 PostgreSQL database (KV_TEST_PG names the server)."""
+import json
 import os
 import re
 import shutil
@@ -72,6 +73,7 @@ def site(request, tmp_path_factory):
     many.write_text("Subject,AssigneeID,DateDue\n" + "".join(
         f"Inspect valve {n:02},adam,3/{n % 28 + 1}/2031\n" for n in range(1, 61)))
     olivia(["import", str(many)])
+    request.config.kv_admin = admin  # for tests that look behind the pages (the outbox)
     with socket.socket() as probe:
         probe.bind(("127.0.0.1", 0))
         port = probe.getsockname()[1]
@@ -616,3 +618,44 @@ def test_watch_and_bulk_changes(request, site, olivia):
                           ".getBoundingClientRect().top + window.scrollY - 10)")
     shoot(request, olivia, "bulk-phone")
     check_page(request, olivia)
+
+
+def test_comment_with_a_mention_queues_a_notice(request, site, olivia):
+    admin = request.config.kv_admin
+    admin(["settings", "set", "AutoEmail", "true"])
+    for user in ["olivia", "adam"]:
+        admin(["user", "edit", user, "--email", f"{user}@example.org"])
+    try:
+        olivia.get(site + "/")
+        sign_in(olivia, "olivia", OLIVIA_PW)
+        olivia.find_element(By.LINK_TEXT, "Replace the cooling pump").send_keys(Keys.ENTER)
+        WebDriverWait(olivia, 10).until(lambda d: d.find_elements(By.ID, "comment"))
+        page = olivia.current_url
+        # A mention of nobody is refused beside the form, with the text kept.
+        olivia.find_element(By.ID, "comment").send_keys("Ask @nobody")
+        click(olivia, "comment-submit")
+        assert "is not a mention of a user" in olivia.find_element(By.ID, "comment-error").text
+        assert olivia.find_element(By.ID, "comment").get_attribute("value") == "Ask @nobody"
+        check_page(request, olivia)
+        olivia.get(page)
+        olivia.find_element(By.ID, "comment").send_keys(
+            "The seal kit is in store 2, @adam: can you fit it <b>today</b>?")
+        click(olivia, "comment-submit")
+        assert "Your comment was added." in olivia.find_element(By.ID, "notice").text
+        entry = olivia.find_elements(By.CSS_SELECTOR, "#conversation .thread-entry")[-1]
+        assert "olivia" in entry.text and "commented" in entry.text
+        assert "<b>today</b>" in entry.text  # markup stays text
+        mention = entry.find_element(By.CSS_SELECTOR, ".mention")
+        assert mention.text == "@Adam Assignee" and mention.get_attribute("title") == "@adam"
+        check_page(request, olivia)
+        shoot(request, olivia, "comment")
+        olivia.set_window_size(390, 844)
+        check_page(request, olivia)
+        shoot(request, olivia, "comment-phone")
+        # The person mentioned has a notice waiting in the outbox, once.
+        waiting = json.loads(admin(["--json", "mail", "list"]))
+        queued = [mail for mail in waiting if mail["To"] == "adam@example.org"
+                  and mail["Subject"].startswith("Olivia Owner mentioned you: ")]
+        assert len(queued) == 1, waiting
+    finally:
+        admin(["settings", "set", "AutoEmail", "false"])
