@@ -328,6 +328,10 @@ void ListActions(Call& call) {
                             "priority", "grep", "reference"}) {
     if (rq.has_param(field)) given.emplace_back(field, rq.get_param_value(field));
   }
+  for (const app::DateFilterField& bound : app::DateFilterFields()) {
+    const std::string field(bound.field);
+    if (rq.has_param(field)) given.emplace_back(field, rq.get_param_value(field));
+  }
   request.filter = app::FilterOf(given);
   SendListPage(call, std::move(request),
                [](app::Session& session, app::ListRequest r) { return app::List(session, r); });

@@ -177,6 +177,13 @@ const std::vector<TableDef>& Tables() {
         {"Day", ColumnKind::Date, 0, kNotNull},
         {"MailID", ColumnKind::Integer},
         {"Lines", ColumnKind::Integer}}},
+      // The criteria of a saved query that ActionQueries has no column for: text in any column
+      // a person reads, and the reference. One row per query that has either.
+      {"ActionQueryFilters",
+       {{"FilterID", ColumnKind::AutoKey},
+        {"QueryID", ColumnKind::Integer, 0, kNotNull},
+        {"Grep", ColumnKind::Text, 255},
+        {"Reference", ColumnKind::Text, kIdSize}}},
       {"Users",
        {{"UserID", ColumnKind::Text, kIdSize, "NOT NULL PRIMARY KEY"},
         {"UserName", ColumnKind::Text, kNameSize},
@@ -257,6 +264,7 @@ const std::vector<IndexDef>& Indexes() {
       {"ix_sessions_user", "ActionSessions", {"UserID"}},
       {"ix_outbox_due", "ActionOutbox", {"Sent", "GaveUp", "NextAttempt"}},
       {"ix_reminders_day", "ActionReminders", {"UserID", "Day"}, true},
+      {"ix_query_filters_query", "ActionQueryFilters", {"QueryID"}, true},
   });
   return indexes.Get();
 }
@@ -369,10 +377,11 @@ std::vector<std::string> UpgradeActionDatabase(DataConnection& connection) {
   auto& engine = connection.Engine();
   std::vector<std::string> changes;
   DataConnection::Transaction transaction(connection);
-  constexpr std::array<std::pair<std::string_view, std::string_view>, 3> kNewTables = {{
+  constexpr std::array<std::pair<std::string_view, std::string_view>, 4> kNewTables = {{
       {"ActionSessions", "signed-in sessions"},
       {"ActionOutbox", "mail waiting for delivery"},
       {"ActionReminders", "reminders sent"},
+      {"ActionQueryFilters", "saved queries' text and reference filters"},
   }};
   for (const auto& [name, purpose] : kNewTables) {
     if (engine.TableExists(name)) continue;
