@@ -576,7 +576,6 @@ TEST(Calendar, TextsAreEscapedAndLinesFoldedAtSeventyFiveOctets) {
     EXPECT_NE(text.find(line), std::string::npos) << line;
   }
   EXPECT_EQ(text.find('\n', 0), text.find("\r\n") + 1) << "every line ends in CRLF";
-
 }
 
 TEST_P(AppTest, UpgradeAddsWhatAnOlderDatabaseLacksOnceAndDeleteTakesTheAttachments) {
@@ -642,32 +641,32 @@ TEST_P(AppTest, ASessionTokenResumesItsOwnPersonOnlyUntilSignOutOrExpiry) {
 TEST_P(AppTest, ACalendarSecretOpensItsPersonsFeedUntilRenewed) {
   (void)Add(As(kOrig), {{"Subject", "Due, soon"}, {"Assignee", "asg"}, {"DateDue", "12/24/2026"}});
   (void)Add(As(kOrig), {{"Subject", "By's"}, {"Assignee", "by"}, {"DateDue", "12/25/2026"}});
-  EXPECT_FALSE(HasCalendarSecret(As(kAsg)));
-  const std::string secret = RenewCalendarSecret(As(kAsg));
+  EXPECT_FALSE(HasFeedSecret(As(kAsg), Feed::Calendar));
+  const std::string secret = RenewFeedSecret(As(kAsg), Feed::Calendar);
   EXPECT_EQ(secret.size(), 64u);
-  EXPECT_TRUE(HasCalendarSecret(As(kAsg)));
+  EXPECT_TRUE(HasFeedSecret(As(kAsg), Feed::Calendar));
   auto stored = Connect()->OpenRecordset(
       "select ValueText from ActionProfiles where ProfileKey = 'CalendarSecret'", 0, 2, 1);
   EXPECT_NE(vb::TextOf((*stored)["ValueText"].Value()), secret) << "only the hash is kept";
 
-  Session feed = Session::OfCalendar(options_, secret, nullptr);
+  Session feed = Session::OfFeed(options_, Feed::Calendar, secret, nullptr);
   EXPECT_EQ(feed.userID(), "asg");
   const std::string text = CalendarFeed(feed);
   EXPECT_NE(text.find("SUMMARY:No. 1: Due\\, soon"), std::string::npos) << text;
   EXPECT_NE(text.find("DTSTART;VALUE=DATE:20261224"), std::string::npos);
   EXPECT_EQ(text.find("By's"), std::string::npos);
 
-  const std::string renewed = RenewCalendarSecret(As(kAsg));
+  const std::string renewed = RenewFeedSecret(As(kAsg), Feed::Calendar);
   const auto open = [&](const std::string& given) {
-    return ErrorOf([&] { (void)Session::OfCalendar(options_, given, nullptr); });
+    return ErrorOf([&] { (void)Session::OfFeed(options_, Feed::Calendar, given, nullptr); });
   };
   EXPECT_EQ(open(secret)->number(), kNotFound);
-  EXPECT_EQ(Session::OfCalendar(options_, renewed, nullptr).userID(), "asg");
+  EXPECT_EQ(Session::OfFeed(options_, Feed::Calendar, renewed, nullptr).userID(), "asg");
   EXPECT_EQ(open(std::string(64, '0'))->number(), kNotFound);
   EXPECT_EQ(open("")->number(), kNotFound);
-  EndCalendarSecret(As(kAsg));
+  EndFeedSecret(As(kAsg), Feed::Calendar);
   EXPECT_EQ(open(renewed)->number(), kNotFound);
-  EXPECT_FALSE(HasCalendarSecret(As(kAsg)));
+  EXPECT_FALSE(HasFeedSecret(As(kAsg), Feed::Calendar));
 }
 
 KV_INSTANTIATE_ENGINES(AppTest);

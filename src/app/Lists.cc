@@ -59,17 +59,6 @@ std::optional<int16_t> SavedStatusCode(const ListFilter& filter) {
                 "a status a saved query keeps: active, closed, overdue or completed");
 }
 
-// A date bound of a filter as a date; raises kInvalidInput naming the field.
-vb::Date BoundDate(const vb::Locale& locale, const DateFilterField& bound,
-                   const std::string& text) {
-  const auto date = locale.ParseDate(text);
-  if (!date) {
-    throw Invalid(bound.field, text,
-                  fmt::format("a date in the form yyyy-mm-dd or {}", locale.ShortDatePattern()));
-  }
-  return date->DateOnly();
-}
-
 // The saved-query criteria of a filter, as column and value.
 // A list's own filter keeps the status for its state condition (see AppendExtras); a saved query
 // keeps it as its status code. Date bounds are the query's own date criteria either way.
@@ -105,7 +94,7 @@ std::vector<std::pair<std::string, vb::Variant>> Criteria(const ListFilter& filt
     const std::string& text = filter.*bound.member;
     if (text.empty()) continue;
     criteria.emplace_back(std::string(bound.column) + (bound.upper ? "Upper" : ""),
-                          vb::Variant(BoundDate(locale, bound, text)));
+                          vb::Variant(internal::DayOf(locale, bound.field, text)));
   }
   return criteria;
 }

@@ -71,7 +71,7 @@ struct NamedOption {
   std::string_view field;
   std::string_view option;
 };
-constexpr std::array<NamedOption, 18> kNamedOptions = {{
+constexpr std::array<NamedOption, 20> kNamedOptions = {{
     {"sort", "--sort"},
     {"columns", "--columns"},
     {"limit", "--limit"},
@@ -90,6 +90,8 @@ constexpr std::array<NamedOption, 18> kNamedOptions = {{
     {"completedTo", "--completed-to"},
     {"closedFrom", "--closed-from"},
     {"closedTo", "--closed-to"},
+    {"since", "--since"},
+    {"before", "--before"},
 }};
 
 std::string_view OptionOf(std::string_view name) {
