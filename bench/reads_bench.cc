@@ -54,6 +54,25 @@ void ReadAll(const ado::RecordsetPtr& rs) {
   }
 }
 
+// The columns the lists' text search looks in (app::SearchColumns), and its statement as the
+// lists write it, around head and tail; on PostgreSQL as it reaches the engine (like is ILIKE
+// there, with no escape character, and the names are quoted).
+const std::vector<std::string> kSearchColumns = {
+    "Subject",   "Description", "Result",   "Results",    "Category",   "Priority",
+    "Reference", "ReferenceID", "Assignee", "AssigneeID", "Originator", "OriginatorID"};
+std::string SearchStatement(std::string_view head, std::string_view tail) {
+  std::vector<std::string> each;
+  for (const auto& column : kSearchColumns) each.push_back(column + " like '%bench%'");
+  return fmt::format("{} from actions where ({}){}", head, fmt::join(each, " or "), tail);
+}
+std::string PgSearchStatement(std::string_view head, std::string_view tail) {
+  std::vector<std::string> each;
+  for (const auto& column : kSearchColumns) {
+    each.push_back("\"" + column + "\" ILIKE '%bench%' ESCAPE ''");
+  }
+  return fmt::format("{} from \"actions\" where ({}){}", head, fmt::join(each, " or "), tail);
+}
+
 // An action of the table, a different one each iteration (so that every key is new to both).
 int64_t Key(int64_t iteration, int64_t rows) { return (iteration * 7919) % rows + 1; }
 
@@ -149,6 +168,27 @@ std::vector<Read> Reads(int64_t rows) {
       {"editingRights",
        [](kvaction::Action& a, int64_t) { ReadAll(a.editingRights("", "", "bench", "boss", "")); },
        {{groupSql, groupSql, [](int64_t) { return Params{"bench"}; }}}},
+      // The text search of the lists (app::List with grep): a page of 50 (its statement asks for
+      // one more), and the count the page's pager shows. "bench" is in 40 actions only, as
+      // assignee or originator, so the page reads the whole table too: the worst case.
+      {"search page",
+       [](kvaction::Action& a, int64_t) {
+         ReadAll(a.Recordset(SearchStatement("select top 51 *", " order by ActionNumber"),
+                             ado::adOpenForwardOnly, ado::adUseServer, ado::adLockReadOnly));
+       },
+       {{SearchStatement("select *", " order by ActionNumber limit 51"),
+         PgSearchStatement("select *", " order by \"ActionNumber\" LIMIT 51"), none}},
+       true,
+       true},
+      {"search count",
+       [](kvaction::Action& a, int64_t) {
+         ReadAll(a.Recordset(SearchStatement("select count(*) as n", ""), ado::adOpenForwardOnly,
+                             ado::adUseServer, ado::adLockReadOnly));
+       },
+       {{SearchStatement("select count(*) as n", ""), PgSearchStatement("select count(*) as n", ""),
+         none}},
+       true,
+       true},
   };
 }
 

@@ -48,6 +48,11 @@ std::string AtomTime(int64_t unixSeconds) {
                      time.hours().count(), time.minutes().count(), time.seconds().count());
 }
 
+// The time of a change as the activity shows it: "14:05".
+std::string TimeOfDay(const vb::Date& when) {
+  return fmt::format("{:02}:{:02}", when.Hour(), when.Minute());
+}
+
 int64_t NowSeconds() {
   return std::chrono::duration_cast<std::chrono::seconds>(
              std::chrono::system_clock::now().time_since_epoch())
@@ -127,7 +132,7 @@ ActivityPage Activity(Session& session, const ActivityRequest& request) {
     entry.day = day == today               ? std::string("Today")
                 : day == today.AddDays(-1) ? std::string("Yesterday")
                                            : session.locale().FormatShortDate(day);
-    entry.time = fmt::format("{:02}:{:02}", entry.when.Hour(), entry.when.Minute());
+    entry.time = TimeOfDay(entry.when);
     entry.text = HistoryWords(session, IsSet(value("EventCode")) ? vb::CLng(value("EventCode")) : 0,
                               ValueText(session, value("EventText")));
     page.entries.push_back(std::move(entry));
@@ -150,6 +155,30 @@ nlohmann::ordered_json ActivityJson(const ActivityPage& page) {
   }
   return {{"entries", std::move(entries)},
           {"older", page.older ? nlohmann::ordered_json(*page.older) : nullptr}};
+}
+
+ActivityPage ActivityFromJson(const nlohmann::json& json) {
+  ActivityPage page;
+  try {
+    for (const auto& item : json.at("entries")) {
+      ActivityEntry entry;
+      entry.id = item.at("id").get<int32_t>();
+      entry.actionID = item.at("actionId").get<int32_t>();
+      entry.number = item.at("number").get<int32_t>();
+      entry.subject = item.at("subject").get<std::string>();
+      entry.who = item.at("who").get<std::string>();
+      entry.whoName = item.at("whoName").get<std::string>();
+      entry.when = vb::Date::FromIso(item.at("when").get<std::string>());
+      entry.day = item.at("day").get<std::string>();
+      entry.time = TimeOfDay(entry.when);
+      entry.text = item.at("text").get<std::string>();
+      page.entries.push_back(std::move(entry));
+    }
+    if (!json.at("older").is_null()) page.older = json.at("older").get<int32_t>();
+  } catch (const nlohmann::json::exception&) {
+    throw Invalid("activity", {}, "a page of the activity as the API writes it");
+  }
+  return page;
 }
 
 std::string XmlText(std::string_view text) {

@@ -60,6 +60,9 @@ struct ActivityPage {
 /// The page as JSON, the one form the API and the command's --json share: entries (id, actionId,
 /// number, subject, who, whoName, when as ISO 8601, day, text) and older (null on the last page).
 [[nodiscard]] nlohmann::ordered_json ActivityJson(const ActivityPage& page);
+/// The page ActivityJson wrote (the command reads a server's answer with it). Raises
+/// kInvalidInput when json is not such a page.
+[[nodiscard]] ActivityPage ActivityFromJson(const nlohmann::json& json);
 
 /// A text as XML character data or an attribute value holds it: &, <, >, " and ' escaped,
 /// control characters other than tab and line breaks dropped.

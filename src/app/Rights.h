@@ -18,5 +18,7 @@ namespace app {
 [[nodiscard]] ado::RecordsetPtr EditingRights(Session& session, int32_t actionID);
 /// The description of a right of the catalogue ("" when not a right).
 [[nodiscard]] std::string RightName(int32_t right);
+/// The highest number the rights catalogue uses, for walking it.
+inline constexpr int32_t kHighestRight = 255;
 
 }  // namespace app

@@ -344,6 +344,65 @@ nlohmann::ordered_json ViewJson(const ActionView& view) {
           {"history", history}};
 }
 
+RowState RowStateOf(std::string_view stateCode, std::string words, std::string_view turnCode,
+                    std::string turnWords) {
+  RowState state;
+  for (const auto& name : kStateNames) {
+    if (name.code == stateCode) state.state = name.state;
+  }
+  state.words = std::move(words);
+  state.yourTurn = turnCode == "you";
+  if (turnCode == "assignee") state.turn = Turn::Assignee;
+  if (turnCode == "originator") state.turn = Turn::Originator;
+  state.turnRole = turnWords;
+  state.turnWords = std::move(turnWords);
+  return state;
+}
+
+ActionView ViewFromJson(const nlohmann::json& json, ado::Recordset& row) {
+  try {
+    ActionView view;
+    view.id = json.at("id").get<int32_t>();
+    view.number = json.at("number").get<int32_t>();
+    view.subject = json.at("subject").get<std::string>();
+    view.state = RowStateOf(json.at("state").get<std::string>(), json.at("stateText"),
+                            json.at("turn").get<std::string>(), json.at("turnText"));
+    view.state.overdueDays = json.at("overdueDays").get<int32_t>();
+    view.status.status = json.at("status").get<std::string>();
+    view.status.dueText = json.at("dueText").get<std::string>();
+    for (const auto& move : json.at("moves")) {
+      view.moves.push_back(
+          {move.at("name").get<std::string>(), move.at("title").get<std::string>()});
+    }
+    for (const auto& field : json.at("fields")) {
+      ViewField f;
+      f.column = field.at("column").get<std::string>();
+      f.label = field.at("label").get<std::string>();
+      f.value = row[f.column].Value();
+      f.text = field.at("text").get<std::string>();
+      f.editable = field.at("editable").get<bool>();
+      f.visible = field.at("visible").get<bool>();
+      view.fields.push_back(std::move(f));
+    }
+    for (const auto& entry : json.at("conversation")) {
+      view.conversation.push_back(
+          {entry.at("who").get<std::string>(), entry.at("when").get<std::string>(),
+           entry.at("move").get<std::string>(), entry.at("text").get<std::string>()});
+    }
+    if (const auto& history = json.at("history"); !history.is_null()) {
+      view.history.emplace();
+      for (const auto& entry : history) {
+        view.history->push_back({entry.at("who").get<std::string>(),
+                                 ValueOfJson(entry.at("when"), ado::adDBTimeStamp),
+                                 entry.at("text").get<std::string>()});
+      }
+    }
+    return view;
+  } catch (const nlohmann::json::exception&) {
+    throw Invalid("view", {}, "the view of an action as the API gives it");
+  }
+}
+
 std::string StateCondition(const std::vector<State>& states) {
   if (states.empty()) return {};
   if (states.size() == 1) return "(" + ConditionOf(states.front()) + ")";

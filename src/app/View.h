@@ -98,11 +98,19 @@ struct ActionView {
 /// Adds a list row's state to its JSON object: state, stateText, turn and turnText.
 void AddStateJson(nlohmann::ordered_json& row, const RowState& state);
 
+/// A row's state as another front end sent it: the codes of StateCode and TurnCode with their
+/// words (turnRole takes the turn's words). Unknown codes read as open and nobody.
+[[nodiscard]] RowState RowStateOf(std::string_view stateCode, std::string words,
+                                  std::string_view turnCode, std::string turnWords);
 /// The view as JSON, the one form the API's action object and the command's --json show share:
 /// id, number, subject, state, stateText, overdueDays, turn, turnText, status, dueText, moves,
 /// fields, conversation and history (null when the person may not read it); dates as ISO 8601.
 [[nodiscard]] nlohmann::ordered_json ViewJson(const ActionView& view);
 
+/// ViewJson's form read back, for a client of the API: each field's stored value is taken from
+/// row, the action's one row (ViewJson writes values without their types). Raises kInvalidInput
+/// naming "view" when json is not of that form.
+[[nodiscard]] ActionView ViewFromJson(const nlohmann::json& json, ado::Recordset& row);
 /// The condition that selects the actions in one of states (any of them), in the SQL every
 /// list statement is written in; "" for no state.
 [[nodiscard]] std::string StateCondition(const std::vector<State>& states);

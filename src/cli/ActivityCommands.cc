@@ -6,10 +6,8 @@
 #include <string>
 
 #include "app/Activity.h"
-#include "app/Errors.h"
 #include "cli/Cli.h"
-#include "cli/Fields.h"
-#include "vb/ComError.h"
+#include "cli/Client.h"
 
 namespace cli {
 namespace {
@@ -48,19 +46,12 @@ void RegisterActivityCommands(CLI::App& app, Options& options) {
   activity->add_option("--before", args->before,
                        "Only changes older than change N (the next page's mark)");
   activity->add_option("--limit", args->limit, "At most N changes (1 to 200; default 50)");
-  OnSession(*activity, options, [args, &options](app::Session& session) {
+  OnClient(*activity, options, [args, &options](Client& client) {
     std::vector<std::pair<std::string, std::string>> given;
     if (args->since) given.emplace_back("since", *args->since);
     if (args->before) given.emplace_back("before", *args->before);
     if (args->limit) given.emplace_back("limit", *args->limit);
-    app::ActivityRequest request;
-    try {
-      request = app::ActivityRequestOf(session, given);
-    } catch (const vb::ComError& e) {
-      if (e.number() != app::kInvalidInput) throw;
-      throw UsageError(InOptionNames(e.description()));
-    }
-    const app::ActivityPage page = app::Activity(session, request);
+    const app::ActivityPage page = client.Activity(given);
     if (options.json) {
       std::cout << app::ActivityJson(page).dump() << '\n';
     } else {

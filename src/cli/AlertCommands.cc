@@ -31,18 +31,18 @@ void RegisterAlertCommands(CLI::App& app, Options& options) {
         "--url: the link comes from the setting WebURL (kvaction settings set WebURL "
         "URL, SuperUser)");
   });
-  OnTarget(*email, options, [args, &options](app::Session& session, int32_t id) {
+  OnClientTarget(*email, options, [args, &options](Client& client, int32_t id) {
     if (args->send) {
-      const std::size_t sent = app::SendNotice(session, id);
+      const std::size_t sent = client.SendNotice(id);
       std::cout << "Sent to " << sent << (sent == 1 ? " recipient.\n" : " recipients.\n");
       return;
     }
-    const app::ActionNotice notice = app::NoticeOf(session, id);
+    const Client::Notice notice = client.NoticeOf(id);
     if (options.json) {
-      PrintRecordset(std::cout, *notice.record, Format::kJson, session.locale());
+      PrintRecordset(std::cout, *notice.record, Format::kJson, client.locale());
       return;
     }
-    std::cout << app::MessageText(notice.mail) << '\n';
+    std::cout << notice.text << '\n';
   });
 }
 

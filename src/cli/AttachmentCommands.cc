@@ -10,7 +10,6 @@
 
 #include <fmt/format.h>
 
-#include "app/Attachments.h"
 #include "cli/Cli.h"
 
 namespace cli {
@@ -40,17 +39,18 @@ void RegisterAdd(CLI::App& attach, Options& options, const std::shared_ptr<Attac
     }
   });
   // N first, then FILE.
-  OnTarget(*add, options, [args](app::Session& session, int32_t actionID) {
-    app::NewAttachment attachment;
+  OnClientTarget(*add, options, [args](Client& client, int32_t actionID) {
+    int32_t attachmentID = 0;
+    // Stored first: a refusal must not leave half a success line on standard output.
     if (!args->link.empty()) {
-      attachment = {args->description.empty() ? args->link : args->description, args->link, {}, {}};
+      attachmentID = client.AttachLink(actionID, args->link,
+                                       args->description.empty() ? args->link : args->description);
     } else {
       const std::string name = std::filesystem::path(args->file).filename().string();
-      attachment = app::FileAttachment(name, args->description.empty() ? name : args->description,
-                                       ReadFile(args->file));
+      attachmentID =
+          client.AttachFile(actionID, name, args->description.empty() ? name : args->description,
+                            ReadFile(args->file));
     }
-    // Stored first: a refusal must not leave half a success line on standard output.
-    const int32_t attachmentID = app::AttachmentAdd(session, actionID, attachment);
     std::cout << "Added attachment " << attachmentID << ".\n";
   });
   add->add_option("FILE", args->file, "File to upload");
@@ -63,8 +63,8 @@ void RegisterGet(CLI::App& attach, Options& options, const std::shared_ptr<Attac
   auto* get = attach.add_subcommand("get", "Write an uploaded attachment's content");
   get->add_option("ID", args->attachmentID, "Attachment ID")->required();
   get->add_option("--output", args->output, "File to create (default: standard output)");
-  OnSession(*get, options, [args](app::Session& session) {
-    const std::string bytes = app::AttachmentBytes(session, args->attachmentID);
+  OnClient(*get, options, [args](Client& client) {
+    const std::string bytes = client.AttachmentBytes(args->attachmentID);
     if (args->output.empty()) {
       std::cout.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
       return;
@@ -86,9 +86,8 @@ void RegisterAttachmentCommands(CLI::App& app, Options& options) {
   RegisterAdd(*attach, options, args);
 
   auto* list = attach->add_subcommand("list", "List the attachments of action N");
-  OnTarget(*list, options, [&options](app::Session& session, int32_t actionID) {
-    PrintRecordset(std::cout, *app::AttachmentList(session, actionID), FormatOf(options),
-                   session.locale());
+  OnClientTarget(*list, options, [&options](Client& client, int32_t actionID) {
+    PrintRecordset(std::cout, *client.AttachmentList(actionID), FormatOf(options), client.locale());
   });
 
   RegisterGet(*attach, options, args);
@@ -96,8 +95,8 @@ void RegisterAttachmentCommands(CLI::App& app, Options& options) {
   auto* remove = attach->add_subcommand(
       "rm", "Remove an attachment and its content (needs a right to edit its action)");
   remove->add_option("ID", args->attachmentID, "Attachment ID")->required();
-  OnSession(*remove, options, [args](app::Session& session) {
-    app::AttachmentRemove(session, args->attachmentID);
+  OnClient(*remove, options, [args](Client& client) {
+    client.AttachmentRemove(args->attachmentID);
     std::cout << "Removed attachment " << args->attachmentID << ".\n";
   });
 }

@@ -26,6 +26,7 @@ void RegisterBackup(CLI::App& app, Options& options) {
   backup->add_flag("--overwrite", args->overwrite, "Replace FILE when it exists");
   backup->callback([args, &options] {
     ApplyDefaults(options);
+    RequireLocal(options, "backup");
     const std::string connection = ConnectionString(options);
     app::BackupDatabase(connection, args->file, args->overwrite);
     std::cout << "Backed up " << app::DatabaseName(connection) << " to " << args->file << ".\n";
@@ -43,6 +44,7 @@ void RegisterRestore(CLI::App& app, Options& options) {
                     "Required when the database exists: everything in it is replaced");
   restore->callback([args, &options] {
     ApplyDefaults(options);
+    RequireLocal(options, "restore");
     const std::string connection = ConnectionString(options);
     app::RestoreDatabase(connection, args->file, args->overwrite);
     std::cout << "Restored " << app::DatabaseName(connection) << " from " << args->file << ".\n";

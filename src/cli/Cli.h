@@ -4,6 +4,7 @@
 // Register*Commands; AddCommands puts them all together. Every command is a thin translation
 // between a person and app/: the rules (rights, input checks, history) live there.
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <stdexcept>
@@ -14,6 +15,7 @@
 #include <CLI/CLI.hpp>
 
 #include "app/Session.h"
+#include "cli/Client.h"
 #include "cli/Output.h"
 
 namespace cli {
@@ -39,6 +41,15 @@ struct Options {
   bool cheapPasswords = false;
   /// --no-mail: changes queue no notices (bulk work).
   bool noMail = false;
+  /// --server URL: a `kvaction serve` process to work through instead of a local database.
+  std::string server;
+  /// --cacert FILE: the certificate authorities to trust for the server (else the system's).
+  std::string cacert;
+  /// --insecure-http: allows an http:// server that is not on this machine.
+  bool insecureHttp = false;
+  /// The rows one request of a long list asks a server for; 0: the usual page (tests ask for
+  /// small pages, so that short lists cross pages).
+  int32_t pageRows = 0;
 };
 
 /// The default embedded database file, in the current directory.
@@ -71,8 +82,17 @@ inline constexpr const char* kSource = "kvaction";
 /// Raises error 5 from kSource with description: a command that cannot do what it was asked.
 [[noreturn]] void Fail(std::string description);
 
-/// Fills the options the command line left empty from the environment, then config.toml.
+/// Fills the options the command line left empty from the environment, then config.toml. A
+/// database or server named on the command line wins over every default one; --server with
+/// --db or --connection is a UsageError.
 void ApplyDefaults(Options& options);
+/// The folder of config.toml and the token file.
+[[nodiscard]] std::filesystem::path ConfigFolderOf(const Options& options);
+/// --user, or raises "Nobody is signed in" saying how to sign in.
+[[nodiscard]] std::string RequiredUser(const Options& options);
+/// Raises, naming command, when the options choose a server: init, upgrade, backup, restore,
+/// sql and serve work on a database, never through a server.
+void RequireLocal(const Options& options, std::string_view command);
 /// The connection string the options name (after ApplyDefaults).
 [[nodiscard]] std::string ConnectionString(const Options& options);
 /// The short date form --locale names.
@@ -104,11 +124,21 @@ using SessionBody = std::function<void(app::Session& session)>;
 /// A command's body on the one action the command line names.
 using TargetBody = std::function<void(app::Session& session, int32_t actionID)>;
 
-/// Makes body the command's callback, run in a session on the options' database.
-void OnSession(CLI::App& command, Options& options, SessionBody body);
+/// Makes body the command's callback, run in a session on the options' database. Such a command
+/// works on a local database only: with a server chosen it says so (localOnly: that it never
+/// works through one; else that it does not yet).
+void OnSession(CLI::App& command, Options& options, SessionBody body, bool localOnly = false);
 /// Adds the argument N (an action number, or its ActionID with --id) to command and makes body
-/// its callback, given the ActionID named.
+/// its callback, given the ActionID named (local only, as OnSession).
 void OnTarget(CLI::App& command, Options& options, TargetBody body);
+
+/// A command's body on the client of the options' database or server.
+using ClientBody = std::function<void(Client& client)>;
+using ClientTargetBody = std::function<void(Client& client, int32_t actionID)>;
+/// Makes body the command's callback, run locally or through the options' server alike.
+void OnClient(CLI::App& command, Options& options, ClientBody body);
+/// OnTarget for a command that works locally or through a server alike.
+void OnClientTarget(CLI::App& command, Options& options, ClientTargetBody body);
 
 /// Actions named on the command line by number, or by ActionID with --id.
 struct ActionTargets {
@@ -117,11 +147,8 @@ struct ActionTargets {
   /// Adds N (one or, with many, several) and --id to command, filling this.
   void AddTo(CLI::App& command, bool many);
   /// The ActionIDs named, in their order; raises when one names no action.
-  [[nodiscard]] std::vector<int32_t> IDsIn(app::Session& session) const;
+  [[nodiscard]] std::vector<int32_t> IDsIn(Client& client) const;
 };
-
-/// The number users know an action by, as text.
-[[nodiscard]] std::string ActionNumberText(app::Session& session, int32_t actionID);
 
 void RegisterSessionCommands(CLI::App& app, Options& options);
 void RegisterSetupCommands(CLI::App& app, Options& options);

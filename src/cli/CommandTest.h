@@ -9,14 +9,18 @@
 
 #include <iostream>
 #include <map>
+#include <memory>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
 #include <nlohmann/json.hpp>
 
 #include "cli/Cli.h"
+#include "web/Client_test.h"
+#include "web/Server.h"
 
 namespace cli::testing {
 
@@ -81,17 +85,47 @@ class CommandTest : public Fixture {
     std::filesystem::remove_all(configFolder_);
   }
   void TearDown() override {
+    StopServing();
     std::filesystem::remove_all(configFolder_);
     Fixture::TearDown();
   }
 
-  /// `kvaction ARGS` on the fixture's database with nobody named: a kept session or nothing.
+  /// Serves the fixture's database in this process, at its pinned moment, on a free port of
+  /// this host; until StopServing, every run goes through it (--server) instead of the database.
+  void ServeDatabase() {
+    StopServing();
+    web::ServeOptions options;
+    options.port = 0;
+    options.open = {this->ConnectionString(), this->pinnedClock_, vb::Locale::EnUS(),
+                    kvdata::PasswordCost::Minimum};
+    server_ = std::make_unique<web::Server>(options);
+    const int port = server_->Bind();
+    serverUrl_ = "http://127.0.0.1:" + std::to_string(port);
+    serving_ = std::thread([this] { server_->Run(); });
+    // Once it answers it is serving, and a Stop cannot come before the serving begins.
+    (void)web::Client("127.0.0.1", port).Get("/signin");
+  }
+  void StopServing() {
+    if (!server_) return;
+    server_->Stop();
+    serving_.join();
+    server_.reset();
+    serverUrl_.clear();
+  }
+
+  /// `kvaction ARGS` on the fixture's database (or through its server) with nobody named: a
+  /// kept session or nothing.
   [[nodiscard]] Outcome Bare(std::vector<std::string> args, const std::string& input = {}) const {
-    args.insert(args.begin(), {"--connection", this->ConnectionString()});
+    if (serverUrl_.empty()) {
+      args.insert(args.begin(), {"--connection", this->ConnectionString()});
+    } else {
+      args.insert(args.begin(), {"--server", serverUrl_});
+    }
     return Executed(args, input, [this](Options& options) {
       options.clock = this->pinnedClock_;
       options.configFolder = configFolder_.string();
       options.cheapPasswords = true;
+      options.pageRows = pageRows_;
     });
   }
   /// `kvaction --user USER --password-stdin ARGS`; more is standard input after the password.
@@ -120,6 +154,10 @@ class CommandTest : public Fixture {
 
   std::filesystem::path configFolder_;
   std::map<std::string, std::string> passwords_;
+  std::unique_ptr<web::Server> server_;
+  std::string serverUrl_;  ///< where ServeDatabase serves; empty: runs open the database
+  std::thread serving_;
+  int32_t pageRows_ = 0;  ///< Options::pageRows of every run
 };
 
 }  // namespace cli::testing

@@ -20,7 +20,8 @@ namespace {
 
 /// The shared options that take a value, so that the command word can be found after them.
 bool TakesValue(std::string_view option) {
-  return option == "--db" || option == "--connection" || option == "--user" || option == "--locale";
+  return option == "--db" || option == "--connection" || option == "--user" ||
+         option == "--locale" || option == "--server" || option == "--cacert";
 }
 
 /// The positions of the words of args that are not options (nor option values).
@@ -148,6 +149,15 @@ void AddCommands(CLI::App& app, Options& options) {
   app.add_option("--connection", options.connection,
                  "Connection string, e.g. Provider=PostgreSQL;Host=...;Database=... "
                  "(default: $KVACTION_CONNECTION)");
+  app.add_option("--server", options.server,
+                 "Work through a kvaction server's API, e.g. https://actions.example.org "
+                 "(default: $KVACTION_SERVER); only the server holds the database's keys");
+  app.add_option("--cacert", options.cacert,
+                 "Certificate authorities (PEM file) to trust for --server, instead of the "
+                 "system's");
+  app.add_flag("--insecure-http", options.insecureHttp,
+               "Allow an http:// server that is not on this machine (passwords and tokens travel "
+               "unencrypted)");
   app.add_option("--user", options.user,
                  "User name to log in as (default: $KVACTION_USER, else the signed-in one)");
   app.add_flag("--password-stdin", options.passwordStdin,
@@ -173,9 +183,10 @@ void AddCommands(CLI::App& app, Options& options) {
   app.add_subcommand("help", "Describe a command: kvaction help [COMMAND [SUBCOMMAND]]")
       ->allow_extras();
   app.footer(
-      "Environment: KVACTION_DB, KVACTION_CONNECTION and KVACTION_USER stand in for --db, "
-      "--connection and --user when these are not given; then config.toml in "
-      "$XDG_CONFIG_HOME/kvaction or ~/.config/kvaction (keys db, connection, user, locale).\n" +
+      "Environment: KVACTION_DB, KVACTION_CONNECTION, KVACTION_SERVER and KVACTION_USER stand "
+      "in for --db, --connection, --server and --user when these are not given; then "
+      "config.toml in $XDG_CONFIG_HOME/kvaction or ~/.config/kvaction (keys db, connection, "
+      "server, cacert, user, locale).\n" +
       footer);
 }
 

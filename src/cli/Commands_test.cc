@@ -85,7 +85,9 @@ TEST_P(Command, EveryCommandAnswersWhatItDidOrWhyNot) {
   WriteFile("note.txt", "hello\n");
   const std::vector<Step> steps = {
       {{"help"}, 0, "Usage: kvaction"},
-      {{"help"}, 0, "Environment: KVACTION_DB, KVACTION_CONNECTION and KVACTION_USER"},
+      {{"help"},
+       0,
+       "Environment: KVACTION_DB, KVACTION_CONNECTION, KVACTION_SERVER and KVACTION_USER"},
       {{"help", "list"}, 0, "--due-within"},
       {{"help", "user", "add"}, 0, "default workgroup"},
       {{"--version"}, 0, "kvaction 1.0.0"},
@@ -108,6 +110,18 @@ TEST_P(Command, EveryCommandAnswersWhatItDidOrWhyNot) {
       {{"list", "--columns", " ,x"}, 2, "--columns: ' ,x' is not a list of column names"},
       {{"list", "--sort", "Bogus"}, 1, "--sort: 'Bogus' is not a column of the actions table"},
       {{"list", "--query", "99"}, 1, "0x8004044E kvAction.app: "},
+      // Search over every field, date ranges, and the activity (right 82: stan has none).
+      {{"list", "--grep", "STAN", "--due-from", "2024-04-01", "--due-to", "4/1/2024"}, 0, "Roof"},
+      {{"list", "--due-from", "31/12/2026"},
+       1,
+       "--due-from: '31/12/2026' is not a date in the form yyyy-mm-dd or M/d/yyyy"},
+      {{"query", "add", "Roofs", "--grep", "roof' or 1=1 --", "--closed-to", "2030-01-01"},
+       0,
+       "1\n"},
+      {{"activity"}, 0, "No. 1 Roof"},
+      {{"activity", "--limit", "0"}, 1, "--limit: '0' is not a whole number from 1 to 200"},
+      {{"activity", "--since", "soon"}, 1, "--since: 'soon' is not a date"},
+      {{"activity"}, 1, "Refused: viewing the activity", "stan"},
       {{"show", "77"}, 1, "No action has the number 77."},
       // Rights and workgroups.
       {{"rights"}, 0, "43     True   Workgroup maintenance"},

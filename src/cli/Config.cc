@@ -62,8 +62,9 @@ std::filesystem::path ConfigFolder() {
 Defaults ReadDefaults(const std::filesystem::path& configFile) {
   const std::optional<toml::table> table = ParsedFile(configFile);
   if (!table) return {};
-  return {StringKey(*table, "db", configFile), StringKey(*table, "connection", configFile),
-          StringKey(*table, "user", configFile), StringKey(*table, "locale", configFile)};
+  return {StringKey(*table, "db", configFile),     StringKey(*table, "connection", configFile),
+          StringKey(*table, "server", configFile), StringKey(*table, "cacert", configFile),
+          StringKey(*table, "user", configFile),   StringKey(*table, "locale", configFile)};
 }
 
 void ApplyEnvironment(Defaults& defaults) {
@@ -72,6 +73,7 @@ void ApplyEnvironment(Defaults& defaults) {
   };
   apply(defaults.db, "KVACTION_DB");
   apply(defaults.connection, "KVACTION_CONNECTION");
+  apply(defaults.server, "KVACTION_SERVER");
   apply(defaults.user, "KVACTION_USER");
 }
 

@@ -75,8 +75,8 @@ std::size_t TableWidth(std::string_view column, ado::DataTypeEnum type) {
 /// The columns to print, read from a record set of (at least) them; State and Turn are derived.
 class Listing {
  public:
-  Listing(app::Session& session, std::vector<std::string> view, Format format)
-      : session_(session), view_(std::move(view)), format_(format) {}
+  Listing(Client& client, std::vector<std::string> view, Format format)
+      : client_(client), view_(std::move(view)), format_(format) {}
 
   /// The table columns the record set must hold for the view.
   [[nodiscard]] std::vector<std::string> SourceColumns() const {
@@ -90,9 +90,10 @@ class Listing {
     for (const std::string& column : view_) {
       if (!IsDerived(column)) need(column);
     }
-    const bool derives = std::any_of(view_.begin(), view_.end(), IsDerived);
-    return derives ? app::WithStateColumns(columns) : columns;
+    return Derives() ? app::WithStateColumns(columns) : columns;
   }
+  /// Whether the view shows State or Turn, which each row's state gives.
+  [[nodiscard]] bool Derives() const { return std::any_of(view_.begin(), view_.end(), IsDerived); }
 
   /// Prints every row from the record set's current row on.
   void Print(ado::Recordset& rs) {
@@ -113,14 +114,14 @@ class Listing {
       const ado::DataTypeEnum type = derived ? ado::adVarWChar : sources.back()->Type();
       specs.push_back({format_ == Format::kTable ? Heading(name) : name, TableWidth(name, type)});
     }
-    const auto writer = MakeWriter(format_, std::cout, session_.locale(), TerminalWidth());
+    const auto writer = MakeWriter(format_, std::cout, client_.locale(), TerminalWidth());
     writer->Begin(specs);
-    const bool derives = std::any_of(view_.begin(), view_.end(), IsDerived);
+    const bool derives = Derives();
     const bool words = format_ == Format::kTable;
     std::vector<vb::Variant> values(view_.size());
     for (; !rs.IsEOF(); rs.MoveNext()) {
       app::RowState state;
-      if (derives) state = app::StateOf(session_, rs);
+      if (derives) state = client_.StateOf(rs);
       for (std::size_t i = 0; i < view_.size(); ++i) {
         if (sources[i]) {
           values[i] = sources[i]->Value();
@@ -136,7 +137,7 @@ class Listing {
   }
 
  private:
-  app::Session& session_;
+  Client& client_;
   std::vector<std::string> view_;
   Format format_;
 };
@@ -165,9 +166,9 @@ struct ViewArgs {
                        "and Turn; State and Turn are derived: whose turn it is)");
     command.add_flag("--csv", csv, "Print CSV (RFC 4180) instead of a table");
   }
-  [[nodiscard]] Listing ListingFor(app::Session& session, const Options& options) const {
+  [[nodiscard]] Listing ListingFor(Client& client, const Options& options) const {
     const Format format = csv ? Format::kCsv : FormatOf(options);
-    return {session, columns.empty() ? DefaultView() : ColumnList(columns), format};
+    return {client, columns.empty() ? DefaultView() : ColumnList(columns), format};
   }
 };
 
@@ -211,19 +212,21 @@ struct FilterArgs {
       command.add_option(kFilterOptions[i].option, texts[i], kFilterOptions[i].help);
     }
   }
-  /// The filter; a value app/ cannot read is a usage error naming the option.
-  [[nodiscard]] app::ListFilter Filter() const {
+  /// The filter as given, by app/'s field IDs, once app/ has read it here: a value it cannot
+  /// read is a usage error naming the option, before anything is asked of a server.
+  [[nodiscard]] app::FilterTexts Texts() const {
     app::FilterTexts given;
     if (mine) given.emplace_back("mine", "true");
     for (size_t i = 0; i < kFilterOptions.size(); ++i) {
       if (texts[i]) given.emplace_back(kFilterOptions[i].field, *texts[i]);
     }
     try {
-      return app::FilterOf(given);
+      (void)app::FilterOf(given);
     } catch (const vb::ComError& e) {
       if (e.number() != app::kInvalidInput) throw;
       throw UsageError(InOptionNames(e.description()));
     }
+    return given;
   }
 };
 
@@ -246,21 +249,22 @@ void RegisterList(CLI::App& app, Options& options) {
   list->add_option("--sort", args->sort, "Order, e.g. \"DateDue desc, ActionNumber\"");
   list->add_option("--limit", args->limit, "At most N rows")->check(CLI::NonNegativeNumber);
   args->view.AddTo(*list);
-  OnSession(*list, options, [args, &options](app::Session& session) {
-    Listing listing = args->view.ListingFor(session, options);
-    app::ListRequest request;
-    request.queryID = args->query;
-    request.filter = args->filter.Filter();
-    request.columns = listing.SourceColumns();
-    request.sort = args->sort;
-    request.limit = args->limit;
-    listing.Print(*app::List(session, request));
+  OnClient(*list, options, [args, &options](Client& client) {
+    Listing listing = args->view.ListingFor(client, options);
+    ListQuery query;
+    query.queryID = args->query;
+    query.filter = args->filter.Texts();
+    query.columns = listing.SourceColumns();
+    query.sort = args->sort;
+    query.limit = args->limit;
+    query.states = listing.Derives();
+    listing.Print(*client.List(query));
   });
 }
 
 void RegisterQuery(CLI::App& app, Options& options) {
   struct Args {
-    app::QueryDefinition definition;
+    std::string name;
     FilterArgs filter;
     int32_t id = 0;
     bool off = false;
@@ -270,31 +274,30 @@ void RegisterQuery(CLI::App& app, Options& options) {
 
   auto* add = query->add_subcommand(
       "add", "Save the filters as a query (right 52; others' actions need 68); prints its ID");
-  add->add_option("NAME", args->definition.name, "The query's name")->required();
+  add->add_option("NAME", args->name, "The query's name")->required();
   args->filter.AddTo(*add);
-  OnSession(*add, options, [args](app::Session& session) {
-    args->definition.filter = args->filter.Filter();
-    std::cout << app::QueryAdd(session, args->definition) << '\n';
+  OnClient(*add, options, [args](Client& client) {
+    std::cout << client.QueryAdd(args->name, args->filter.Texts()) << '\n';
   });
 
   auto* list = query->add_subcommand("list", "List the queries you may use (yours and shared)");
-  OnSession(*list, options, [&options](app::Session& session) {
-    PrintRecordset(std::cout, *app::QueryList(session), FormatOf(options), session.locale());
+  OnClient(*list, options, [&options](Client& client) {
+    PrintRecordset(std::cout, *client.QueryList(), FormatOf(options), client.locale());
   });
 
   auto* share = query->add_subcommand(
       "share", "Make one of your queries available to everyone (right 53); --off withdraws it");
   share->add_option("ID", args->id, "The query's ID")->required();
   share->add_flag("--off", args->off, "Withdraw it instead");
-  OnSession(*share, options, [args](app::Session& session) {
-    app::QueryShare(session, args->id, !args->off);
+  OnClient(*share, options, [args](Client& client) {
+    client.QueryShare(args->id, !args->off);
     std::cout << (args->off ? "Withdrew" : "Shared") << " the query " << args->id << ".\n";
   });
 
   auto* remove = query->add_subcommand("delete", "Delete one of your saved queries");
   remove->add_option("ID", args->id, "The query's ID")->required();
-  OnSession(*remove, options, [args](app::Session& session) {
-    app::QueryDelete(session, args->id);
+  OnClient(*remove, options, [args](Client& client) {
+    client.QueryDelete(args->id);
     std::cout << "Deleted the query " << args->id << ".\n";
   });
 }
@@ -309,15 +312,16 @@ void RegisterAlerts(CLI::App& app, Options& options) {
       app.add_subcommand("alerts", "Count the actions that need your attention; --list lists them");
   alerts->add_flag("--list", args->list, "List the actions the count counts instead");
   args->view.AddTo(*alerts);
-  OnSession(*alerts, options, [args, &options](app::Session& session) {
+  OnClient(*alerts, options, [args, &options](Client& client) {
     if (args->list) {
-      Listing listing = args->view.ListingFor(session, options);
-      app::ListRequest request;
-      request.columns = listing.SourceColumns();
-      listing.Print(*app::AlertList(session, request));
+      Listing listing = args->view.ListingFor(client, options);
+      ListQuery query;
+      query.columns = listing.SourceColumns();
+      query.states = listing.Derives();
+      listing.Print(*client.AlertList(query));
       return;
     }
-    const int32_t count = app::AlertCount(session);
+    const int32_t count = client.AlertCount();
     if (options.json) {
       std::cout << nlohmann::json{{"Alerts", count}}.dump() << '\n';
     } else {
@@ -338,8 +342,9 @@ void RegisterDue(CLI::App& app, Options& options) {
   due->add_option("--days", args->days, "Days beyond today")->check(CLI::Range(-32768, 32767));
   due->add_flag("--mine", args->mine, "Only actions you are assignee or originator of");
   args->view.AddTo(*due);
-  OnSession(*due, options, [args, &options](app::Session& session) {
-    args->view.ListingFor(session, options).Print(*app::DueList(session, args->days, args->mine));
+  OnClient(*due, options, [args, &options](Client& client) {
+    Listing listing = args->view.ListingFor(client, options);
+    listing.Print(*client.DueList(args->days, args->mine, listing.Derives()));
   });
 }
 

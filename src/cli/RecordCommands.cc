@@ -66,17 +66,17 @@ std::optional<int32_t> ReviewStatusOf(const std::string& move) {
 /// One action as the view gives it: "Column: value" lines in words, its state, whose turn it is,
 /// the moves open now, the conversation and the history; or the view as JSON with the stored
 /// values under "action".
-void Show(app::Session& session, int32_t actionID, const Options& options) {
-  const app::ActionView view = app::ViewOf(session, actionID);
+void Show(Client& client, int32_t actionID, const Options& options) {
+  const ShownAction shown = client.Show(actionID);
+  const app::ActionView& view = shown.view;
   if (!view.history) {
     // Someone without the right to view history still sees the action itself.
     std::cerr << "kvaction: the history of this action needs right 82 (view history)\n";
   }
   if (options.json) {
-    const ado::RecordsetPtr row = app::Show(session, actionID);
     nlohmann::ordered_json json = app::ViewJson(view);
     nlohmann::ordered_json action = nlohmann::ordered_json::object();
-    ado::Fields fields = row->Fields();
+    ado::Fields fields = shown.row->Fields();
     for (int32_t i = 0; i < fields.Count(); ++i) {
       action[fields.Item(i).Name()] = JsonValue(fields.Item(i).Value());
     }
@@ -117,8 +117,8 @@ void Show(app::Session& session, int32_t actionID, const Options& options) {
   if (view.history && !view.history->empty()) {
     std::cout << "\nHistory:\n";
     for (const app::HistoryEntry& entry : *view.history) {
-      std::cout << "  " << app::ValueText(session, entry.when) << "  " << Escaped(entry.who) << "  "
-                << Escaped(entry.text) << '\n';
+      std::cout << "  " << vb::TextOf(entry.when, client.locale()) << "  " << Escaped(entry.who)
+                << "  " << Escaped(entry.text) << '\n';
     }
   }
 }
@@ -143,16 +143,14 @@ void Report(const app::EditResult& result) {
   std::cout << ".\n";
 }
 
-using StatusChange = void (*)(app::Session&, int32_t, std::string_view);
-
 void RegisterStatusChange(CLI::App& app, Options& options, const std::shared_ptr<RecordArgs>& args,
                           const char* name, const char* description, StatusChange change,
                           const char* done) {
   auto* command = app.add_subcommand(name, description);
   command->add_option("--note", args->note, "A result note (recorded with your name and date)");
-  OnTarget(*command, options, [args, change, done](app::Session& session, int32_t id) {
-    change(session, id, args->note);
-    std::cout << done << ' ' << ActionNumberText(session, id) << ".\n";
+  OnClientTarget(*command, options, [args, change, done](Client& client, int32_t id) {
+    client.Change(id, change, args->note);
+    std::cout << done << ' ' << client.ActionNumberText(id) << ".\n";
   });
 }
 
@@ -163,22 +161,22 @@ void RegisterRecordCommands(CLI::App& app, Options& options) {
 
   auto* add = app.add_subcommand("add", "Create an action (needs right 50); prints its number");
   AddFieldOptions(*add, *args, true);
-  OnSession(*add, options, [args](app::Session& session) {
-    const int32_t id = app::Add(session, TextsOf(*args, session.locale()));
-    std::cout << ActionNumberText(session, id) << '\n';
+  OnClient(*add, options, [args](Client& client) {
+    const int32_t id = client.Add(TextsOf(*args, client.locale()));
+    std::cout << client.ActionNumberText(id) << '\n';
   });
 
   auto* show = app.add_subcommand("show", "Show an action and its history (history: right 82)");
-  OnTarget(*show, options,
-           [&options](app::Session& session, int32_t id) { Show(session, id, options); });
+  OnClientTarget(*show, options,
+                 [&options](Client& client, int32_t id) { Show(client, id, options); });
 
   auto* edit = app.add_subcommand(
       "edit", "Change fields of an action, each as its editing right allows (empty clears)");
   AddFieldOptions(*edit, *args, false);
-  OnTarget(*edit, options, [args](app::Session& session, int32_t id) {
-    const app::FieldTexts changes = TextsOf(*args, session.locale());
+  OnClientTarget(*edit, options, [args](Client& client, int32_t id) {
+    const app::FieldTexts changes = TextsOf(*args, client.locale());
     if (changes.empty()) throw UsageError("edit: give at least one field to change, e.g. --due");
-    Report(app::Edit(session, id, changes));
+    Report(client.Edit(id, changes));
   });
 
   auto* review = app.add_subcommand(
@@ -192,17 +190,17 @@ void RegisterRecordCommands(CLI::App& app, Options& options) {
                    "10-12 the originator's, 40-42 reopened, 50-52 closed")
       ->required();
   review->add_option("--note", args->note, "A result note (recorded with your name and date)");
-  OnTarget(*review, options, [args](app::Session& session, int32_t id) {
-    const std::string number = ActionNumberText(session, id);
+  OnClientTarget(*review, options, [args](Client& client, int32_t id) {
+    const std::string number = client.ActionNumberText(id);
     if (const std::optional<int32_t> status = ReviewStatusOf(args->move)) {
       if (!args->note.empty()) throw UsageError("review: --note goes with a move, not a status");
-      app::Review(session, id, *status);
+      client.Review(id, *status);
       std::cout << "Review status of " << number << " is now " << *status << ".\n";
       return;
     }
     // The move's words as the page's button has them, read before the move changes the offer.
-    const std::vector<app::ReviewMove> offered = app::MovesFor(session, id);
-    app::Move(session, id, args->move, args->note);
+    const std::vector<app::ReviewMove> offered = client.MovesFor(id);
+    client.Move(id, args->move, args->note);
     const auto taken = std::find_if(offered.begin(), offered.end(),
                                     [&](const app::ReviewMove& m) { return m.name == args->move; });
     std::cout << (taken == offered.end() ? args->move : taken->title) << ": done on " << number
@@ -210,25 +208,26 @@ void RegisterRecordCommands(CLI::App& app, Options& options) {
   });
 
   RegisterStatusChange(app, options, args, "complete", "Mark an action completed today",
-                       app::Complete, "Completed");
-  RegisterStatusChange(app, options, args, "close", "Close an action today", app::Close, "Closed");
+                       StatusChange::kComplete, "Completed");
+  RegisterStatusChange(app, options, args, "close", "Close an action today", StatusChange::kClose,
+                       "Closed");
   RegisterStatusChange(app, options, args, "reopen", "Reopen a closed or completed action",
-                       app::Reopen, "Reopened");
+                       StatusChange::kReopen, "Reopened");
 
   auto* copy =
       app.add_subcommand("copy", "Copy an action (needs right 50); prints the copy's number");
-  OnTarget(*copy, options, [](app::Session& session, int32_t id) {
-    std::cout << ActionNumberText(session, app::Copy(session, id)) << '\n';
+  OnClientTarget(*copy, options, [](Client& client, int32_t id) {
+    std::cout << client.ActionNumberText(client.Copy(id)) << '\n';
   });
 
   auto* remove = app.add_subcommand(
       "delete", "Delete actions with their attachments (as the delete permission allows)");
   args->targets.AddTo(*remove, true);
-  OnSession(*remove, options, [args](app::Session& session) {
-    const std::vector<int32_t> ids = args->targets.IDsIn(session);
+  OnClient(*remove, options, [args](Client& client) {
+    const std::vector<int32_t> ids = args->targets.IDsIn(client);
     for (std::size_t i = 0; i < ids.size(); ++i) {
-      const std::string number = ActionNumberText(session, ids[i]);
-      app::Delete(session, ids[i]);
+      const std::string number = client.ActionNumberText(ids[i]);
+      client.Delete(ids[i]);
       std::cout << "Deleted " << number << ".\n";
     }
   });

@@ -17,9 +17,6 @@
 namespace cli {
 namespace {
 
-/// The highest number the rights catalogue uses, for walking it.
-constexpr int32_t kHighestRight = 255;
-
 /// "50,52,65" as right numbers; raises a UsageError naming option otherwise.
 std::vector<int32_t> RightNumbers(std::string_view option, const std::string& text) {
   std::vector<int32_t> rights;
@@ -56,27 +53,25 @@ void PrintPairs(const std::vector<std::pair<std::string, vb::Variant>>& pairs,
 void RegisterRights(CLI::App& app, Options& options) {
   auto* rights = app.add_subcommand(
       "rights", "List the catalogue of workgroup rights and whether you hold each");
-  OnSession(*rights, options, [&options](app::Session& session) {
-    const auto writer = MakeWriter(FormatOf(options), std::cout, session.locale(), TerminalWidth());
+  OnClient(*rights, options, [&options](Client& client) {
+    const std::vector<HeldRight> rights = client.Rights();
+    const auto writer = MakeWriter(FormatOf(options), std::cout, client.locale(), TerminalWidth());
     writer->Begin({{"Right", 5}, {"Held", 5}, {"Description", 0}});
-    for (int32_t right = 0; right <= kHighestRight; ++right) {
-      const std::string name = app::RightName(right);
-      if (!name.empty()) writer->Row({right, app::Can(session, right), name});
-    }
+    for (const HeldRight& right : rights) writer->Row({right.right, right.held, right.name});
     writer->End();
   });
 }
 
 void RegisterCan(CLI::App& app, Options& options) {
   auto* can = app.add_subcommand("can", "Show what you may do to an action");
-  OnTarget(*can, options, [&options](app::Session& session, int32_t id) {
-    const ado::RecordsetPtr rights = app::EditingRights(session, id);
+  OnClientTarget(*can, options, [&options](Client& client, int32_t id) {
+    const ado::RecordsetPtr rights = client.EditingRights(id);
     std::vector<std::pair<std::string, vb::Variant>> pairs;
     for (int32_t i = 0; i < rights->Fields().Count(); ++i) {
       const ado::Field field = rights->Fields().Item(i);
       pairs.emplace_back(field.Name(), field.Value());
     }
-    PrintPairs(pairs, "Permission", "Allowed", options, session.locale());
+    PrintPairs(pairs, "Permission", "Allowed", options, client.locale());
   });
 }
 
@@ -92,45 +87,44 @@ void RegisterWorkgroup(CLI::App& app, Options& options) {
   CLI::App* workgroup = AddGroup(app, "workgroup", "Workgroups and their rights (right 43)");
 
   auto* list = workgroup->add_subcommand("list", "List the workgroups and their right lists");
-  OnSession(*list, options, [&options](app::Session& session) {
-    PrintRecordset(std::cout, *app::WorkgroupList(session), FormatOf(options), session.locale());
+  OnClient(*list, options, [&options](Client& client) {
+    PrintRecordset(std::cout, *client.WorkgroupList(), FormatOf(options), client.locale());
   });
 
   auto* add = workgroup->add_subcommand(
       "add", "Add a workgroup NAME holding RIGHTS (right numbers, e.g. 50,52,65); prints its ID");
   add->add_option("NAME", args->name, "Workgroup name (unique)")->required();
   add->add_option("RIGHTS", args->newName, "Right numbers separated by commas")->required();
-  OnSession(*add, options, [args](app::Session& session) {
-    std::cout << app::WorkgroupAdd(session, args->name, RightNumbers("RIGHTS", *args->newName))
-              << '\n';
+  OnClient(*add, options, [args](Client& client) {
+    std::cout << client.WorkgroupAdd(args->name, RightNumbers("RIGHTS", *args->newName)) << '\n';
   });
 
   auto* edit = workgroup->add_subcommand("edit", "Rename a workgroup or replace its rights");
   edit->add_option("ID", args->group, "Workgroup ID")->required();
   edit->add_option("--name", args->name, "New name");
   edit->add_option("--rights", args->rights, "New right numbers, e.g. 50,52,65");
-  OnSession(*edit, options, [args, edit](app::Session& session) {
+  OnClient(*edit, options, [args, edit](Client& client) {
     std::optional<std::string> name;
     if (edit->count("--name") > 0) name = args->name;
     std::optional<std::vector<int32_t>> rights;
     if (args->rights) rights = RightNumbers("--rights", *args->rights);
     if (!name && !rights) throw UsageError("workgroup edit: give --name or --rights");
-    app::WorkgroupEdit(session, args->group, name, rights);
+    client.WorkgroupEdit(args->group, name, rights);
     std::cout << "Changed the workgroup " << args->group << ".\n";
   });
 
   auto* remove = workgroup->add_subcommand("delete", "Delete a workgroup nobody belongs to");
   remove->add_option("ID", args->group, "Workgroup ID")->required();
-  OnSession(*remove, options, [args](app::Session& session) {
-    app::WorkgroupDelete(session, args->group);
+  OnClient(*remove, options, [args](Client& client) {
+    client.WorkgroupDelete(args->group);
     std::cout << "Deleted the workgroup " << args->group << ".\n";
   });
 
   auto* set = workgroup->add_subcommand("set", "Move USER into workgroup ID");
   set->add_option("USER", args->user, "User ID")->required();
   set->add_option("ID", args->group, "Workgroup ID")->required();
-  OnSession(*set, options, [args](app::Session& session) {
-    app::UserEdit(session, args->user, {std::nullopt, std::nullopt, args->group});
+  OnClient(*set, options, [args](Client& client) {
+    client.UserEdit(args->user, {std::nullopt, std::nullopt, args->group});
     std::cout << "Moved " << args->user << " to workgroup " << args->group << ".\n";
   });
 }

@@ -139,6 +139,7 @@ void RegisterServeCommand(CLI::App& app, Options& options) {
                   "Write no line per request on standard error");
   serve->callback([args, &options] {
     ApplyDefaults(options);
+    RequireLocal(options, "serve");
     web::ServeOptions serveOptions = args->serve;
     auto& limits = serveOptions.limits;
     limits.headTimeout = std::chrono::seconds(args->headTimeout);

@@ -14,6 +14,7 @@
 #include "app/Errors.h"
 #include "cli/Cli.h"
 #include "cli/Config.h"
+#include "cli/Remote.h"
 #include "vb/ComError.h"
 
 namespace cli {
@@ -26,32 +27,33 @@ void BadValue(std::string_view option, std::string_view value, std::string_view 
   throw UsageError(fmt::format("{}: '{}' is not {}", option, value, expected));
 }
 
-namespace {
-
-std::filesystem::path FolderOf(const Options& options) {
+std::filesystem::path ConfigFolderOf(const Options& options) {
   return options.configFolder.empty() ? ConfigFolder()
                                       : std::filesystem::path(options.configFolder);
 }
 
-}  // namespace
-
 void ApplyDefaults(Options& options) {
-  Defaults defaults = ReadDefaults(FolderOf(options) / "config.toml");
+  Defaults defaults = ReadDefaults(ConfigFolderOf(options) / "config.toml");
   // The environment wins over the file; the command line over both.
   Defaults environment;
   ApplyEnvironment(environment);
   const auto pick = [](std::string& option, const std::string& first, const std::string& second) {
     if (option.empty()) option = !first.empty() ? first : second;
   };
-  // A database named on the command line, in any form, wins over every default one.
-  if (options.connection.empty() && options.db.empty()) {
-    pick(options.connection, environment.connection, {});
-    if (options.connection.empty()) pick(options.db, environment.db, {});
-    if (options.connection.empty() && options.db.empty()) {
-      pick(options.connection, defaults.connection, {});
-      if (options.connection.empty()) pick(options.db, defaults.db, {});
-    }
+  // A database or server named on the command line, in any form, wins over every default one;
+  // then the environment's, then the file's.
+  if (!options.server.empty() && (!options.connection.empty() || !options.db.empty())) {
+    throw UsageError(
+        "--server: a command works either through a server or on a database "
+        "(--db, --connection), not both");
   }
+  for (const Defaults* source : {&environment, &defaults}) {
+    if (!options.server.empty() || !options.connection.empty() || !options.db.empty()) break;
+    options.server = source->server;
+    if (options.server.empty()) options.connection = source->connection;
+    if (options.server.empty() && options.connection.empty()) options.db = source->db;
+  }
+  pick(options.cacert, defaults.cacert, {});
   pick(options.user, environment.user, defaults.user);
   pick(options.locale, defaults.locale, {});
   if (!options.locale.empty() && options.locale != "en-US" && options.locale != "en-GB") {
@@ -102,6 +104,8 @@ class EchoOff {
   bool active_;
 };
 
+}  // namespace
+
 std::string RequiredUser(const Options& options) {
   if (options.user.empty()) {
     Fail("Nobody is signed in: run 'kvaction login --user NAME' or give --user NAME.");
@@ -109,7 +113,13 @@ std::string RequiredUser(const Options& options) {
   return options.user;
 }
 
-}  // namespace
+void RequireLocal(const Options& options, std::string_view command) {
+  if (options.server.empty()) return;
+  Fail(
+      fmt::format("'{}' works on a database, not through a server: give --db or --connection "
+                  "(on the server's machine) instead of --server {}.",
+                  command, options.server));
+}
 
 std::string ReadPassword(const Options& options, const std::string& prompt) {
   std::string password;
@@ -131,7 +141,7 @@ std::string ReadPassword(const Options& options, const std::string& prompt) {
 
 app::Session OpenSession(const Options& options) {
   const app::OpenOptions open = OpenOptionsOf(options);
-  const std::optional<SavedSession> kept = TokenFile(FolderOf(options)).Find(open.connection);
+  const std::optional<SavedSession> kept = TokenFile(ConfigFolderOf(options)).Find(open.connection);
   if (kept && (options.user.empty() || options.user == kept->user)) {
     try {
       return app::Session::Resume(open, kept->token);
@@ -146,7 +156,7 @@ app::Session OpenSession(const Options& options) {
 
 std::function<app::Session()> SessionOpenerOf(const Options& options) {
   const app::OpenOptions open = OpenOptionsOf(options);
-  const std::optional<SavedSession> kept = TokenFile(FolderOf(options)).Find(open.connection);
+  const std::optional<SavedSession> kept = TokenFile(ConfigFolderOf(options)).Find(open.connection);
   if (kept && (options.user.empty() || options.user == kept->user)) {
     (void)OpenSession(options);  // an ended session is reported now, not at every use
     return [open, token = kept->token] { return app::Session::Resume(open, token); };
@@ -167,12 +177,42 @@ std::function<app::Session()> SessionOpenerOf(const Options& options) {
   };
 }
 
-void OnSession(CLI::App& command, Options& options, SessionBody body) {
-  command.callback([&options, body = std::move(body)] {
+namespace {
+
+/// "attach add": the command's words below the program's name.
+std::string CommandWords(const CLI::App& command) {
+  std::string words;
+  for (const CLI::App* c = &command; c != nullptr && c->get_parent() != nullptr;
+       c = c->get_parent()) {
+    words = c->get_name() + (words.empty() ? "" : " " + words);
+  }
+  return words;
+}
+
+}  // namespace
+
+void OnSession(CLI::App& command, Options& options, SessionBody body, bool localOnly) {
+  command.callback([&options, &command, body = std::move(body), localOnly] {
     ApplyDefaults(options);
+    if (localOnly) RequireLocal(options, CommandWords(command));
+    if (!options.server.empty()) {
+      Fail(
+          fmt::format("'{}' does not work through a server yet: run it on a database (--db or "
+                      "--connection).",
+                      CommandWords(command)));
+    }
     app::Session session = OpenSession(options);
     body(session);
     DeliverOwnMail(session);
+  });
+}
+
+void OnClient(CLI::App& command, Options& options, ClientBody body) {
+  command.callback([&options, body = std::move(body)] {
+    ApplyDefaults(options);
+    const std::unique_ptr<Client> client = OpenClient(options);
+    body(*client);
+    client->Finish();
   });
 }
 
@@ -180,26 +220,29 @@ void RegisterSessionCommands(CLI::App& app, Options& options) {
   auto* login = app.add_subcommand(
       "login",
       "Sign in once: keeps a session token (file mode 0600 in the config folder) so that later "
-      "commands on this database need no password");
+      "commands on this database or server need no password");
   login->callback([&options] {
     ApplyDefaults(options);
+    if (!options.server.empty()) return RemoteLogin(options);
     const std::string user = RequiredUser(options);
     const app::OpenOptions open = OpenOptionsOf(options);
     std::string token;
     const app::Session session = app::Session::SignIn(
         open, user, ReadPassword(options, "Password for " + user + ": "), token);
-    const TokenFile file(FolderOf(options));
+    const TokenFile file(ConfigFolderOf(options));
     file.Save({open.connection, user, token});
     std::cout << "Signed in as " << user << "; the session is kept in " << file.Path().string()
               << ".\n";
   });
 
-  auto* logout =
-      app.add_subcommand("logout", "End the session kept for this database and forget its token");
+  auto* logout = app.add_subcommand(
+      "logout", "End the session kept for this database or server and forget its token");
   logout->callback([&options] {
     ApplyDefaults(options);
+    if (!options.server.empty()) return RemoteLogout(options);
     const app::OpenOptions open = OpenOptionsOf(options);
-    const std::optional<SavedSession> kept = TokenFile(FolderOf(options)).Remove(open.connection);
+    const std::optional<SavedSession> kept =
+        TokenFile(ConfigFolderOf(options)).Remove(open.connection);
     if (!kept) {
       std::cout << "Nobody is signed in on this database.\n";
       return;

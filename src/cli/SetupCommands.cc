@@ -36,6 +36,7 @@ void RegisterInit(CLI::App& app, Options& options) {
   init->callback([args, &options] {
     if (!args->file.empty()) options.db = args->file, options.connection.clear();
     ApplyDefaults(options);
+    RequireLocal(options, "init");
     const std::string password = ReadPassword(options, "Password for " + args->admin + ": ");
     app::CreateDatabase(
         OpenOptionsOf(options),
@@ -49,6 +50,7 @@ void RegisterUpgrade(CLI::App& app, Options& options) {
       "upgrade", "Add to an older action database what this release needs (safe to repeat)");
   upgrade->callback([&options] {
     ApplyDefaults(options);
+    RequireLocal(options, "upgrade");
     const std::vector<std::string> changes = app::Upgrade(OpenOptionsOf(options));
     if (options.json) {
       std::cout << nlohmann::json(changes).dump(2) << '\n';
@@ -134,16 +136,19 @@ void RegisterSql(CLI::App& app, Options& options) {
   sql->add_option("STATEMENT", *statement, "The statement, e.g. \"select * from actions\"")
       ->required();
   sql->add_flag("--csv", *csv, "Print CSV instead of a table");
-  OnSession(*sql, options, [statement, csv, &options](app::Session& session) {
-    const ado::RecordsetPtr rs = app::Sql(session, *statement);
-    // A statement that returns no rows (an update, say) leaves nothing to print.
-    if (!rs || rs->State() == ado::adStateClosed || rs->Fields().Count() == 0) {
-      std::cout << "Done.\n";
-      return;
-    }
-    const Format format = *csv ? Format::kCsv : FormatOf(options);
-    PrintRecordset(std::cout, *rs, format, session.locale());
-  });
+  OnSession(
+      *sql, options,
+      [statement, csv, &options](app::Session& session) {
+        const ado::RecordsetPtr rs = app::Sql(session, *statement);
+        // A statement that returns no rows (an update, say) leaves nothing to print.
+        if (!rs || rs->State() == ado::adStateClosed || rs->Fields().Count() == 0) {
+          std::cout << "Done.\n";
+          return;
+        }
+        const Format format = *csv ? Format::kCsv : FormatOf(options);
+        PrintRecordset(std::cout, *rs, format, session.locale());
+      },
+      /*localOnly=*/true);
 }
 
 }  // namespace

@@ -1,10 +1,12 @@
 // Actions as the command line names them: by the number users know (ActionNumber), or by
 // ActionID with --id.
+#include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
-#include "app/Actions.h"
 #include "cli/Cli.h"
+#include "cli/Client.h"
 #include "vb/Convert.h"
 
 namespace cli {
@@ -19,14 +21,14 @@ void ActionTargets::AddTo(CLI::App& command, bool many) {
                         : "Name the action by ActionID instead of ActionNumber");
 }
 
-std::vector<int32_t> ActionTargets::IDsIn(app::Session& session) const {
+std::vector<int32_t> ActionTargets::IDsIn(Client& client) const {
   std::vector<int32_t> ids;
   for (const int32_t number : numbers) {
     if (byID) {
-      (void)app::Show(session, number);  // raises when there is no such action
+      client.RequireAction(number);  // raises when there is no such action
       ids.push_back(number);
     } else {
-      ids.push_back(app::ActionIDOf(session, number));
+      ids.push_back(client.ActionIDOf(number));
     }
   }
   return ids;
@@ -36,12 +38,16 @@ void OnTarget(CLI::App& command, Options& options, TargetBody body) {
   auto target = std::make_shared<ActionTargets>();
   target->AddTo(command, false);
   OnSession(command, options, [target, body = std::move(body)](app::Session& session) {
-    body(session, target->IDsIn(session).front());
+    body(session, target->IDsIn(*LocalClientOf(session)).front());
   });
 }
 
-std::string ActionNumberText(app::Session& session, int32_t actionID) {
-  return vb::TextOf((*app::Show(session, actionID))["ActionNumber"].Value());
+void OnClientTarget(CLI::App& command, Options& options, ClientTargetBody body) {
+  auto target = std::make_shared<ActionTargets>();
+  target->AddTo(command, false);
+  OnClient(command, options, [target, body = std::move(body)](Client& client) {
+    body(client, target->IDsIn(client).front());
+  });
 }
 
 }  // namespace cli

@@ -3,6 +3,7 @@
 // checks every row and stores all of them or none.
 #include <fstream>
 #include <iostream>
+#include <iterator>
 #include <memory>
 #include <optional>
 #include <string>
@@ -32,18 +33,18 @@ void RegisterExport(CLI::App& app, Options& options) {
   exported->add_option("--query", args->query, "A saved query's ID");
   exported->add_option("--sort", args->sort, "Order, e.g. \"ActionNumber\"");
   exported->add_option("--output", args->output, "File to create (default: standard output)");
-  OnSession(*exported, options, [args](app::Session& session) {
-    app::ListRequest request;
-    request.queryID = args->query;
-    request.sort = args->sort;
-    const ado::RecordsetPtr rs = app::List(session, request);
+  OnClient(*exported, options, [args](Client& client) {
+    ListQuery query;
+    query.queryID = args->query;
+    query.sort = args->sort;
+    const ado::RecordsetPtr rs = client.List(query);
     std::ofstream file;
     if (!args->output.empty()) {
       file.open(args->output, std::ios::binary | std::ios::trunc);
       if (!file) Fail(fmt::format("Cannot write {}.", args->output));
     }
     std::ostream& out = args->output.empty() ? std::cout : file;
-    PrintRecordset(out, *rs, Format::kCsv, session.locale());
+    PrintRecordset(out, *rs, Format::kCsv, client.locale());
     if (!out.flush()) Fail(fmt::format("Cannot write {}.", args->output));
   });
 }
@@ -55,13 +56,16 @@ void RegisterImport(CLI::App& app, Options& options) {
       "Add the actions of a CSV file (a header row of column names, as export writes): every "
       "row is checked first, and either all are stored or none");
   imported->add_option("FILE", *file, "The CSV file (- for standard input)")->required();
-  OnSession(*imported, options, [file](app::Session& session) {
+  OnClient(*imported, options, [file](Client& client) {
     std::ifstream stream;
     if (*file != "-") {
       stream.open(*file, std::ios::binary);
       if (!stream) Fail(fmt::format("Cannot read {}.", *file));
     }
-    const app::ImportResult result = app::ImportCsv(session, *file == "-" ? std::cin : stream);
+    std::istream& in = *file == "-" ? std::cin : stream;
+    // Read whole: through a server the file is one request, and all or none of it is stored.
+    const std::string csv{std::istreambuf_iterator<char>(in), {}};
+    const app::ImportResult result = client.ImportCsv(csv);
     if (!result.problems.empty()) {
       std::string text = "Nothing was imported:";
       for (const app::ImportProblem& problem : result.problems) {

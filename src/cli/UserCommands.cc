@@ -33,11 +33,11 @@ void RegisterAdd(CLI::App& user, Options& options, const std::shared_ptr<UserArg
   add->add_option("--name", args->name, "Display name (default: the ID)");
   add->add_option("--email", args->email, "E-mail address");
   add->add_option("--group", args->group, "Workgroup ID (see workgroup list; -1 SuperUser)");
-  OnSession(*add, options, [args, &options](app::Session& session) {
+  OnClient(*add, options, [args, &options](Client& client) {
     app::NewUser user{
         args->id, args->name.empty() ? args->id : args->name, {}, args->email, args->group};
     user.password = ReadPassword(options, "Password for " + args->id + ": ");
-    app::UserAdd(session, user);
+    client.UserAdd(user);
     std::cout << "Added the user " << args->id << ".\n";
   });
 }
@@ -55,11 +55,11 @@ void RegisterEdit(CLI::App& user, Options& options, const std::shared_ptr<UserAr
   edit->add_option("--name", changes->name, "Display name (also in the user's actions)");
   edit->add_option("--email", changes->email, "E-mail address (empty clears)");
   edit->add_option("--group", changes->group, "Workgroup ID");
-  OnSession(*edit, options, [args, changes](app::Session& session) {
+  OnClient(*edit, options, [args, changes](Client& client) {
     if (!changes->name && !changes->email && !changes->group) {
       throw UsageError("user edit: give --name, --email or --group");
     }
-    app::UserEdit(session, args->id, {changes->name, changes->email, changes->group});
+    client.UserEdit(args->id, {changes->name, changes->email, changes->group});
     std::cout << "Changed the user " << args->id << ".\n";
   });
 
@@ -68,8 +68,8 @@ void RegisterEdit(CLI::App& user, Options& options, const std::shared_ptr<UserAr
       "rename", "Change a user's display name, also in the actions he or she raised or holds");
   rename->add_option("ID", args->id, "User ID")->required();
   rename->add_option("NAME", args->name, "New display name")->required();
-  OnSession(*rename, options, [args](app::Session& session) {
-    app::UserEdit(session, args->id, {args->name, std::nullopt, std::nullopt});
+  OnClient(*rename, options, [args](Client& client) {
+    client.UserEdit(args->id, {args->name, std::nullopt, std::nullopt});
     std::cout << "Renamed " << args->id << " to " << args->name << ".\n";
   });
 }
@@ -82,8 +82,8 @@ void RegisterUserCommands(CLI::App& app, Options& options) {
   RegisterAdd(*user, options, args);
 
   auto* list = user->add_subcommand("list", "List the users");
-  OnSession(*list, options, [&options](app::Session& session) {
-    PrintRecordset(std::cout, *app::UserList(session), FormatOf(options), session.locale());
+  OnClient(*list, options, [&options](Client& client) {
+    PrintRecordset(std::cout, *client.UserList(), FormatOf(options), client.locale());
   });
 
   RegisterEdit(*user, options, args);
@@ -93,9 +93,9 @@ void RegisterUserCommands(CLI::App& app, Options& options) {
                             "least 8 characters. ") +
                     kTwoPasswords);
   passwd->add_option("ID", args->id, "User ID (default: yourself)");
-  OnSession(*passwd, options, [args, &options](app::Session& session) {
-    const std::string id = args->id.empty() ? session.userID() : args->id;
-    app::UserPassword(session, id, ReadPassword(options, "New password for " + id + ": "));
+  OnClient(*passwd, options, [args, &options](Client& client) {
+    const std::string id = args->id.empty() ? client.UserID() : args->id;
+    client.UserPassword(id, ReadPassword(options, "New password for " + id + ": "));
     std::cout << "Changed the password of " << id << ".\n";
   });
 
@@ -106,8 +106,8 @@ void RegisterUserCommands(CLI::App& app, Options& options) {
   remove->add_option("ID", args->id, "User ID")->required();
   remove->add_option("--reassign-to", args->reassignTo,
                      "Hand the user's open actions to this user ID");
-  OnSession(*remove, options, [args](app::Session& session) {
-    app::UserDelete(session, args->id, args->reassignTo);
+  OnClient(*remove, options, [args](Client& client) {
+    client.UserDelete(args->id, args->reassignTo);
     std::cout << "Deleted the user " << args->id << ".\n";
   });
 }

@@ -7,10 +7,12 @@
 #include <charconv>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <iostream>
 #include <limits>
 #include <memory>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -23,8 +25,12 @@
 #include "app/Admin.h"
 #include "app/Attachments.h"
 #include "app/Errors.h"
+#include "app/Import.h"
 #include "app/Json.h"
 #include "app/Lists.h"
+#include "app/Mailer.h"
+#include "app/Notify.h"
+#include "app/Rights.h"
 #include "app/View.h"
 #include "app/WebSupport.h"
 #include "vb/ComError.h"
@@ -74,7 +80,15 @@ int StatusOf(const vb::ComError& error) {
 void SendComError(Response& response, const vb::ComError& error) {
   const int status = StatusOf(error);
   if (status == 401) response.set_header("WWW-Authenticate", "Bearer");
-  if (status != 500) return SendApiError(response, status, error.number(), error.description());
+  if (status != 500) {
+    // The source too, so that the command through a server words a refusal as it does here.
+    response.status = status;
+    return SendJson(response, status,
+                    {{"error",
+                      {{"number", error.number()},
+                       {"message", error.description()},
+                       {"source", error.source()}}}});
+  }
   std::cerr << "kvaction serve: " << error.source() << ": " << error.description() << '\n';
   SendApiError(response, 500, error.number(), kServerFault);
 }
@@ -183,25 +197,40 @@ std::string TextParam(const Request& request, const std::string& name) {
   return request.has_param(name) ? request.get_param_value(name) : std::string();
 }
 
-std::vector<std::string> ColumnsParam(const Request& request) {
-  std::vector<std::string> columns;
-  const std::string asked = TextParam(request, "columns");
-  std::string_view rest = asked;
-  if (rest.empty()) {
-    columns = app::DefaultColumns();
-  } else {
-    while (!rest.empty()) {
-      const size_t comma = std::min(rest.find(','), rest.size());
-      if (comma > 0) columns.emplace_back(rest.substr(0, comma));
-      rest.remove_prefix(std::min(comma + 1, rest.size()));
-    }
+// The names of a comma-separated list ("ActionNumber,Subject"); empty items are skipped.
+std::vector<std::string> NameList(std::string_view rest) {
+  std::vector<std::string> names;
+  while (!rest.empty()) {
+    const size_t comma = std::min(rest.find(','), rest.size());
+    if (comma > 0) names.emplace_back(rest.substr(0, comma));
+    rest.remove_prefix(std::min(comma + 1, rest.size()));
   }
+  return names;
+}
+
+std::vector<std::string> ColumnsParam(const Request& request) {
+  const std::string asked = TextParam(request, "columns");
+  std::vector<std::string> columns = asked.empty() ? app::DefaultColumns() : NameList(asked);
   // Every row names its action, so a client can ask for it next.
   if (std::none_of(columns.begin(), columns.end(),
                    [](const std::string& c) { return vb::EqualsText(c, "ActionID"); })) {
     columns.insert(columns.begin(), "ActionID");
   }
   return columns;
+}
+
+// The filter of a list's query parameters, which are app/'s field IDs.
+app::FilterTexts FilterParams(const Request& request) {
+  app::FilterTexts given;
+  for (const char* field : {"mine", "assignee", "originator", "status", "dueWithin", "category",
+                            "priority", "grep", "reference"}) {
+    if (request.has_param(field)) given.emplace_back(field, request.get_param_value(field));
+  }
+  for (const app::DateFilterField& bound : app::DateFilterFields()) {
+    const std::string field(bound.field);
+    if (request.has_param(field)) given.emplace_back(field, request.get_param_value(field));
+  }
+  return given;
 }
 
 std::string BearerToken(const Request& request) {
@@ -323,17 +352,7 @@ void ListActions(Call& call) {
   if (rq.has_param("query")) {
     request.queryID = NumberParam(rq, "query", 1, std::numeric_limits<int32_t>::max(), 0);
   }
-  // The API's parameters are app/'s field IDs.
-  app::FilterTexts given;
-  for (const char* field : {"mine", "assignee", "originator", "status", "dueWithin", "category",
-                            "priority", "grep", "reference"}) {
-    if (rq.has_param(field)) given.emplace_back(field, rq.get_param_value(field));
-  }
-  for (const app::DateFilterField& bound : app::DateFilterFields()) {
-    const std::string field(bound.field);
-    if (rq.has_param(field)) given.emplace_back(field, rq.get_param_value(field));
-  }
-  request.filter = app::FilterOf(given);
+  request.filter = app::FilterOf(FilterParams(rq));
   SendListPage(call, std::move(request),
                [](app::Session& session, app::ListRequest r) { return app::List(session, r); });
 }
@@ -461,14 +480,329 @@ void Workgroups(Call& call) {
 
 }  // namespace api
 
+// --- The command's calls ----------------------------------------------------------------------
+// What `kvaction --server URL` needs to print exactly what it prints on a local database: record
+// sets as typed tables (app::FieldsJson, app::RowJson), long ones page by page, and the words
+// app/ gives a person for one action.
+
+namespace {
+
+// A page of a table the command streams: large enough that few round trips are needed, small
+// enough that neither side holds much.
+constexpr int32_t kDefaultRowsPage = 1000;
+constexpr int32_t kMaxRowsPage = 5000;
+
+// The rows from the record set's current row on, all of them (a small table: rights, queries).
+Json TableOf(ado::Recordset& rows) {
+  Json values = Json::array();
+  for (; !rows.IsEOF(); rows.MoveNext()) values.push_back(Json(app::RowJson(rows)));
+  return {{"fields", app::FieldsJson(rows)}, {"rows", values}};
+}
+
+// A true/false query parameter ("" when missing).
+bool FlagParam(const Request& request, const std::string& name) {
+  const std::string text = TextParam(request, name);
+  if (text.empty() || text == "false") return false;
+  if (text == "true") return true;
+  throw app::Invalid(name, text, "true or false");
+}
+
+// The page of rows the parameters offset and page ask for: {"fields", "rows", "more"}. With
+// states=true each row also carries its state and whose turn it is, as four text columns (state,
+// stateText, turn, turnText), for a client that prints them as the command does.
+void SendRowsPage(api::Call& call, const std::function<ado::RecordsetPtr(int32_t)>& read) {
+  const Request& request = call.request;
+  const int32_t page = NumberParam(request, "page", 1, kMaxRowsPage, kDefaultRowsPage);
+  const int32_t offset =
+      NumberParam(request, "offset", 0, std::numeric_limits<int32_t>::max() - kMaxRowsPage - 1, 0);
+  const bool states = FlagParam(request, "states");
+  // The cost grows with the rows asked for, not with the table.
+  const ado::RecordsetPtr rows = read(offset + page + 1);
+  for (int32_t skipped = 0; skipped < offset && !rows->IsEOF(); ++skipped) rows->MoveNext();
+  Json values = Json::array();
+  for (; !rows->IsEOF() && static_cast<int32_t>(values.size()) < page; rows->MoveNext()) {
+    Json row = app::RowJson(*rows);
+    if (states) {
+      const app::RowState state = app::StateOf(call.session, *rows);
+      row.push_back(app::StateCode(state.state));
+      row.push_back(state.words);
+      row.push_back(app::TurnCode(state));
+      row.push_back(state.turnWords);
+    }
+    values.push_back(std::move(row));
+  }
+  Json fields = app::FieldsJson(*rows);
+  if (states) {
+    for (const char* name : {"state", "stateText", "turn", "turnText"}) {
+      fields.push_back(
+          {{"name", name}, {"type", static_cast<int32_t>(ado::adVarWChar)}, {"size", 0}});
+    }
+  }
+  SendJson(call.response, 200, {{"fields", fields}, {"rows", values}, {"more", !rows->IsEOF()}});
+}
+
+// A whole number member, or nothing when it is missing.
+std::optional<int32_t> OptionalNumberMember(const Json& body, const std::string& name) {
+  const auto found = body.find(name);
+  if (found == body.end() || found->is_null()) return std::nullopt;
+  if (!found->is_number_integer()) throw app::Invalid(name, {}, "a whole number");
+  return found->get<int32_t>();
+}
+
+// The right numbers of "rights" ([50, 52]), or nothing when it is missing.
+std::optional<std::vector<int32_t>> RightsMember(const Json& body) {
+  const auto found = body.find("rights");
+  if (found == body.end()) return std::nullopt;
+  std::vector<int32_t> rights;
+  if (found->is_array()) {
+    for (const Json& right : *found) {
+      if (!right.is_number_integer()) break;
+      rights.push_back(right.get<int32_t>());
+    }
+  }
+  if (!found->is_array() || rights.size() != found->size()) {
+    throw app::Invalid("rights", {}, "a list of right numbers");
+  }
+  return rights;
+}
+
+Json MovesOf(app::Session& session, int32_t actionID) {
+  Json moves = Json::array();
+  for (const auto& move : app::MovesFor(session, actionID)) {
+    moves.push_back({{"name", move.name}, {"title", move.title}});
+  }
+  return moves;
+}
+
+}  // namespace
+
+namespace api {
+
+void ActionRows(Call& call) {
+  const Request& rq = call.request;
+  app::ListRequest request;
+  if (rq.has_param("query")) {
+    request.queryID = NumberParam(rq, "query", 1, std::numeric_limits<int32_t>::max(), 0);
+  }
+  request.filter = app::FilterOf(FilterParams(rq));
+  request.columns = NameList(TextParam(rq, "columns"));
+  // An empty list of columns reads them all, the state's among them.
+  if (FlagParam(rq, "states") && !request.columns.empty()) {
+    request.columns = app::WithStateColumns(request.columns);
+  }
+  request.sort = TextParam(rq, "sort");
+  SendRowsPage(call, [&](int32_t most) {
+    request.limit = most;
+    return app::List(call.session, request);
+  });
+}
+
+void AlertRows(Call& call) {
+  app::ListRequest request;
+  request.columns = NameList(TextParam(call.request, "columns"));
+  if (!request.columns.empty()) request.columns = app::WithStateColumns(request.columns);
+  SendRowsPage(call, [&](int32_t most) {
+    request.limit = most;
+    return app::AlertList(call.session, request);
+  });
+}
+
+void DueRows(Call& call) {
+  std::optional<int32_t> days;
+  if (call.request.has_param("days")) days = NumberParam(call.request, "days", -32768, 32767, 0);
+  const bool mine = FlagParam(call.request, "mine");
+  SendRowsPage(call, [&](int32_t) { return app::DueList(call.session, days, mine); });
+}
+
+void ActionOfNumber(Call& call) {
+  SendJson(call.response, 200, {{"id", app::ActionIDOf(call.session, call.Id())}});
+}
+
+// The stored row with its types, and the view of the action (the API's action object), for a
+// client that prints both as the command does.
+void ActionRecord(Call& call) {
+  const int32_t id = call.Id();
+  const ado::RecordsetPtr row = app::Show(call.session, id);
+  SendJson(call.response, 200,
+           {{"fields", app::FieldsJson(*row)},
+            {"row", app::RowJson(*row)},
+            {"view", app::ViewJson(app::ViewOf(call.session, id))}});
+}
+
+void ActionMoves(Call& call) { SendJson(call.response, 200, MovesOf(call.session, call.Id())); }
+
+void ReviewAction(Call& call) {
+  const Json body = BodyOf(call.site, call.request);
+  const auto status = body.find("status");
+  if (status == body.end() || !status->is_number_integer()) {
+    throw app::Invalid("status", {}, "a review status (a whole number)");
+  }
+  app::Review(call.session, call.Id(), status->get<int32_t>());
+  call.response.status = 204;
+}
+
+void ActionRights(Call& call) {
+  SendJson(call.response, 200, TableOf(*app::EditingRights(call.session, call.Id())));
+}
+
+void Rights(Call& call) {
+  Json rights = Json::array();
+  for (int32_t right = 0; right <= app::kHighestRight; ++right) {
+    const std::string name = app::RightName(right);
+    if (!name.empty()) {
+      rights.push_back({{"right", right}, {"name", name}, {"held", app::Can(call.session, right)}});
+    }
+  }
+  SendJson(call.response, 200, rights);
+}
+
+void AttachmentRows(Call& call) {
+  SendJson(call.response, 200, TableOf(*app::AttachmentList(call.session, call.Id())));
+}
+
+void NoticeRecord(Call& call) {
+  const app::ActionNotice notice = app::NoticeOf(call.session, call.Id());
+  SendJson(call.response, 200,
+           {{"record", TableOf(*notice.record)}, {"text", app::MessageText(notice.mail)}});
+}
+
+// --- Users and workgroups, for the command's maintenance
+
+void UserRows(Call& call) { SendJson(call.response, 200, TableOf(*app::UserList(call.session))); }
+
+void CreateUser(Call& call) {
+  const Json body = BodyOf(call.site, call.request);
+  app::NewUser user{TextMember(body, "id", true), TextMember(body, "name"),
+                    TextMember(body, "password", true), TextMember(body, "email"), std::nullopt};
+  if (user.userName.empty()) user.userName = user.userID;
+  user.group = OptionalNumberMember(body, "group");
+  app::UserAdd(call.session, user);
+  call.response.status = 201;
+}
+
+void EditUser(Call& call) {
+  const Json body = BodyOf(call.site, call.request);
+  app::UserChanges changes;
+  if (body.contains("name")) changes.userName = TextMember(body, "name");
+  if (body.contains("email")) changes.email = TextMember(body, "email");
+  changes.group = OptionalNumberMember(body, "group");
+  app::UserEdit(call.session, call.request.matches[1], changes);
+  call.response.status = 204;
+}
+
+void SetUserPassword(Call& call) {
+  const Json body = BodyOf(call.site, call.request);
+  app::UserPassword(call.session, call.request.matches[1], TextMember(body, "password", true));
+  call.response.status = 204;
+}
+
+void DeleteUser(Call& call) {
+  app::UserDelete(call.session, call.request.matches[1], TextParam(call.request, "reassignTo"));
+  call.response.status = 204;
+}
+
+// A workgroup's ID from the path: -1 is the SuperUser group's.
+int32_t GroupOf(const Call& call) {
+  const std::string text = call.request.matches[1];
+  int32_t id = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), id);
+  if (error != std::errc() || end != text.data() + text.size()) {
+    throw app::Invalid("group", text, "a workgroup's ID");
+  }
+  return id;
+}
+
+void WorkgroupRows(Call& call) {
+  SendJson(call.response, 200, TableOf(*app::WorkgroupList(call.session)));
+}
+
+void CreateWorkgroup(Call& call) {
+  const Json body = BodyOf(call.site, call.request);
+  const int32_t id = app::WorkgroupAdd(call.session, TextMember(body, "name", true),
+                                       RightsMember(body).value_or(std::vector<int32_t>{}));
+  SendJson(call.response, 201, {{"id", id}});
+}
+
+void EditWorkgroup(Call& call) {
+  const Json body = BodyOf(call.site, call.request);
+  std::optional<std::string> name;
+  if (body.contains("name")) name = TextMember(body, "name");
+  app::WorkgroupEdit(call.session, GroupOf(call), name, RightsMember(body));
+  call.response.status = 204;
+}
+
+void DeleteWorkgroup(Call& call) {
+  app::WorkgroupDelete(call.session, GroupOf(call));
+  call.response.status = 204;
+}
+
+// The actions of a CSV file (the body, as `kvaction export` writes it): all stored (201, their
+// IDs), or none (422, each row's problem).
+void ImportActions(Call& call) {
+  std::istringstream csv(call.request.body);
+  const app::ImportResult result = app::ImportCsv(call.session, csv);
+  if (result.problems.empty()) return SendJson(call.response, 201, {{"added", result.added}});
+  Json problems = Json::array();
+  for (const app::ImportProblem& problem : result.problems) {
+    problems.push_back({{"row", problem.row}, {"message", problem.message}});
+  }
+  SendJson(call.response, 422,
+           {{"error",
+             {{"number", app::kInvalidInput},
+              {"message", "Nothing was imported: some rows cannot be stored."},
+              {"source", app::kSource}}},
+            {"problems", problems}});
+}
+
+void QueryRows(Call& call) { SendJson(call.response, 200, TableOf(*app::QueryList(call.session))); }
+
+void CreateQuery(Call& call) {
+  const Json body = BodyOf(call.site, call.request);
+  app::QueryDefinition definition;
+  definition.name = TextMember(body, "name", true);
+  definition.filter = app::FilterOf(FieldsMember(body, "filter"));
+  const int32_t id = app::QueryAdd(call.session, definition);
+  call.response.set_header("Location", fmt::format("{}queries/{}", kApiPrefix, id));
+  SendJson(call.response, 201, {{"id", id}});
+}
+
+void ShareQuery(Call& call) {
+  const Json body = BodyOf(call.site, call.request);
+  const auto shared = body.find("shared");
+  if (shared == body.end() || !shared->is_boolean()) {
+    throw app::Invalid("shared", {}, "true or false");
+  }
+  app::QueryShare(call.session, call.Id(), shared->get<bool>());
+  call.response.status = 204;
+}
+
+void DeleteQuery(Call& call) {
+  app::QueryDelete(call.session, call.Id());
+  call.response.status = 204;
+}
+
+}  // namespace api
+
 // --- Sessions ---------------------------------------------------------------------------------
 
 namespace {
 
-// The API's options for opening the database: its dates are ISO 8601 whatever the people's are.
-app::OpenOptions ApiOpenOptions(const Site& site) {
+// The header by which a client that passes a person's typing through (the command) names the
+// person's short date form: "en-US" or "en-GB".
+constexpr const char* kDateFormHeader = "X-Date-Form";
+
+// The API's options for opening the database: its dates are ISO 8601 whatever the people's are,
+// unless the client names a person's date form for the texts app/ reads and words.
+app::OpenOptions ApiOpenOptions(const Site& site, const Request& request) {
   app::OpenOptions open = site.options.open;
-  open.locale = IsoDates();
+  const std::string form = request.get_header_value(kDateFormHeader);
+  if (form.empty()) {
+    open.locale = IsoDates();
+  } else if (form == "en-US" || form == "en-GB") {
+    open.locale = form == "en-GB" ? vb::Locale::EnGB() : vb::Locale::EnUS();
+  } else {
+    throw app::Invalid(kDateFormHeader, form, "en-US or en-GB");
+  }
   return open;
 }
 
@@ -486,7 +820,8 @@ void ServeApiCall(Site& site, const Request& request, Response& response,
                          "Sign in first: send \"Authorization: Bearer TOKEN\" with the token of "
                          "POST /api/v1/session.");
     }
-    api::Call visit{site, request, response, app::Session::Resume(ApiOpenOptions(site), token)};
+    api::Call visit{site, request, response,
+                    app::Session::Resume(ApiOpenOptions(site, request), token)};
     response.userID = visit.session.userID();
     call(visit);
   });
@@ -510,8 +845,8 @@ void ApiSignIn(Site& site, const Request& request, Response& response) {
     std::string token;
     std::optional<app::Session> session;
     try {
-      session.emplace(
-          app::Session::SignIn(ApiOpenOptions(site), user, password, token, kApiTokenLifetime));
+      session.emplace(app::Session::SignIn(ApiOpenOptions(site, request), user, password, token,
+                                           kApiTokenLifetime));
     } catch (const vb::ComError& error) {
       if (!app::IsSignInRefused(error)) throw;
       site.throttle.Failed(user, request.remote_addr);

@@ -38,6 +38,33 @@ void Queries(Call& call);
 void Activity(Call& call);
 void Users(Call& call);
 void Workgroups(Call& call);
+
+// The command's calls: what `kvaction --server URL` prints, as it prints it on a local database.
+void ActionRows(Call& call);
+void AlertRows(Call& call);
+void DueRows(Call& call);
+void ActionOfNumber(Call& call);
+void ActionRecord(Call& call);
+void ActionMoves(Call& call);
+void ReviewAction(Call& call);
+void ActionRights(Call& call);
+void Rights(Call& call);
+void AttachmentRows(Call& call);
+void NoticeRecord(Call& call);
+void UserRows(Call& call);
+void CreateUser(Call& call);
+void EditUser(Call& call);
+void SetUserPassword(Call& call);
+void DeleteUser(Call& call);
+void WorkgroupRows(Call& call);
+void CreateWorkgroup(Call& call);
+void EditWorkgroup(Call& call);
+void DeleteWorkgroup(Call& call);
+void ImportActions(Call& call);
+void QueryRows(Call& call);
+void CreateQuery(Call& call);
+void ShareQuery(Call& call);
+void DeleteQuery(Call& call);
 }  // namespace api
 
 /// Runs call for the client whose bearer token names a stored, unexpired session.

@@ -5,14 +5,21 @@
 #include <fmt/format.h>
 #include <nlohmann/json.hpp>
 
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
 #include <map>
 #include <set>
+#include <string>
+#include <vector>
 
 #include "app/Actions.h"
 #include "app/Admin.h"
 #include "app/Attachments.h"
 #include "app/Errors.h"
 #include "kvdata/testing/ScratchFolder.h"
+#include "web/Routes.h"
 #include "web/ServedDatabase_test.h"
 
 namespace web {
@@ -295,7 +302,163 @@ TEST_P(ApiTest, ListsPageThroughActionsAndAttachmentsComeBackByteForByte) {
   EXPECT_EQ(Call("GET", download, token).status, 404);
 }
 
+// The command's calls: typed tables page by page, words in the person's date form, and errors
+// with their source, so that `kvaction --server` prints what it prints on the database.
+TEST_P(ApiTest, TheCommandsCallsGiveTypedTablesPageByPage) {
+  for (int i = 1; i <= 5; ++i) (void)NewAction(fmt::format("Pump {}", i));
+  const std::string token = Token("asg");
+  std::vector<std::string> subjects;
+  for (int offset = 0;; offset += 2) {
+    const Answer page = Call(
+        "GET",
+        fmt::format("/api/v1/actions/rows?mine=true&columns=Subject,DateOpened&sort=ActionNumber"
+                    "%20desc&offset={}&page=2",
+                    offset),
+        token);
+    ASSERT_EQ(page.status, 200) << page.raw;
+    EXPECT_EQ(page.body["fields"][1]["name"], "DateOpened");
+    EXPECT_EQ(page.body["fields"][1]["type"], 7) << "a date";
+    for (const auto& row : page.body["rows"]) {
+      ASSERT_EQ(row.size(), 2U) << "only the columns asked for";
+      subjects.push_back(row[0]);
+    }
+    if (!page.body["more"].get<bool>()) break;
+  }
+  EXPECT_EQ(subjects, (std::vector<std::string>{"Pump 5", "Pump 4", "Pump 3", "Pump 2", "Pump 1"}));
+  EXPECT_EQ(Call("GET", "/api/v1/actions/rows?columns=Subject&page=5001", token).status, 400);
+  EXPECT_EQ(Call("GET", "/api/v1/due/rows?mine=maybe", token).status, 400);
+
+  const Answer number = Call("GET", "/api/v1/numbers/2", token);
+  ASSERT_EQ(number.status, 200) << number.raw;
+  const int id = number.body["id"];
+  const web::Headers british = {{"Authorization", "Bearer " + token}, {"X-Date-Form", "en-GB"}};
+  const Json record =
+      Json::parse(client_->Get(fmt::format("/api/v1/actions/{}/record", id), british)->body);
+  ASSERT_EQ(record["fields"].size(), record["row"].size());
+  for (size_t i = 0; i < record["fields"].size(); ++i) {
+    if (record["fields"][i]["name"] == "DateOpened") EXPECT_EQ(record["row"][i], "2024-03-15");
+  }
+  // The view words dates in the form the client names.
+  for (const Json& field : record["view"]["fields"]) {
+    if (field["column"] == "DateOpened") EXPECT_EQ(field["text"], "15/03/2024");
+  }
+  ASSERT_TRUE(record["view"]["history"].is_array());
+  EXPECT_FALSE(record["view"]["history"].empty());
+  const Answer viewed = Call("GET", fmt::format("/api/v1/actions/{}/record", id), Token("viewer"));
+  EXPECT_EQ(viewed.body["view"]["history"], nullptr) << "right 82 reads the history";
+  // Asked for, each row carries its state and whose turn it is as four more columns.
+  const Answer states = Call("GET", "/api/v1/actions/rows?columns=Subject&states=true", token);
+  ASSERT_EQ(states.status, 200) << states.raw;
+  const Json& fields = states.body["fields"];
+  ASSERT_GE(fields.size(), 5U);
+  EXPECT_EQ(fields[fields.size() - 4]["name"], "state");
+  EXPECT_EQ(fields.back()["name"], "turnText");
+  for (const Json& row : states.body["rows"]) EXPECT_EQ(row.size(), fields.size());
+  EXPECT_EQ(
+      client_
+          ->Get("/api/v1/rights", {{"Authorization", "Bearer " + token}, {"X-Date-Form", "fr-FR"}})
+          ->status,
+      400);
+
+  const Answer missing = Call("GET", "/api/v1/numbers/99", token);
+  EXPECT_EQ(missing.status, 404);
+  EXPECT_EQ(missing.body["error"]["source"], app::kSource);
+  const Answer refused =
+      Call("POST", fmt::format("/api/v1/actions/{}/review", id), Token("by"), R"({"status": 10})");
+  EXPECT_EQ(refused.status, 403) << refused.raw;
+  EXPECT_EQ(Call("POST", fmt::format("/api/v1/actions/{}/review", id), token, R"({"status": "x"})")
+                .status,
+            400);
+}
+
 KV_INSTANTIATE_ENGINES(ApiTest);
+
+// --- The API's description ------------------------------------------------------------------
+
+/// The calls a route answers, as "METHOD /path" with each number group as "{}" and each
+/// alternative of a group of words ("(move|close)") a call of its own.
+std::set<std::string> CallsOf(const Route& route) {
+  static const char* const kMethods[] = {"GET", "POST", "PATCH", "DELETE"};
+  std::string path = route.pattern.substr(kApiPrefix.size() - 1);
+  // A group that is not a choice of words is a parameter.
+  for (size_t open = 0; (open = path.find('(', open)) != std::string::npos; ++open) {
+    const size_t close = path.find(')', open);
+    const std::string group = path.substr(open + 1, close - open - 1);
+    if (group.find_first_not_of("abcdefghijklmnopqrstuvwxyz|") != std::string::npos) {
+      path.replace(open, close - open + 1, "{}");
+    }
+  }
+  std::vector<std::string> paths = {path};
+  if (const size_t open = path.find('('); open != std::string::npos) {
+    const size_t close = path.find(')', open);
+    paths.clear();
+    std::string words = path.substr(open + 1, close - open - 1) + "|";
+    for (size_t bar = 0; (bar = words.find('|')) != std::string::npos; words.erase(0, bar + 1)) {
+      paths.push_back(path.substr(0, open) + words.substr(0, bar) + path.substr(close + 1));
+    }
+  }
+  std::set<std::string> calls;
+  for (const auto& p : paths) {
+    calls.insert(std::string(kMethods[static_cast<int>(route.method)]) + " " + p);
+  }
+  return calls;
+}
+
+/// The calls docs/openapi.yaml describes, as CallsOf writes them.
+std::set<std::string> DocumentedCalls(const std::string& file) {
+  std::ifstream in(file);
+  EXPECT_TRUE(in) << file;
+  std::set<std::string> calls;
+  std::string path;
+  bool inPaths = false;
+  for (std::string line; std::getline(in, line);) {
+    if (!line.empty() && line[0] != ' ') inPaths = line == "paths:";
+    if (!inPaths) continue;
+    if (line.starts_with("  /") && line.ends_with(":")) {
+      path = line.substr(2, line.size() - 3);
+      for (size_t open = 0; (open = path.find('{', open)) != std::string::npos; open += 2) {
+        path.replace(open, path.find('}', open) - open + 1, "{}");
+      }
+    }
+    for (const char* method : {"get", "post", "patch", "delete"}) {
+      if (line == fmt::format("    {}:", method)) {
+        std::string upper = method;
+        for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        calls.insert(upper + " " + path);
+      }
+    }
+  }
+  return calls;
+}
+
+const std::string kDescription = std::string(KV_SOURCE_DIR) + "/docs/openapi.yaml";
+
+TEST(OpenApi, TheDocumentDescribesExactlyTheCallsTheServerAnswers) {
+  std::set<std::string> served;
+  for (const Route& route : RouteTable()) {
+    if (!IsApiPath(route.pattern)) continue;
+    for (const auto& call : CallsOf(route)) served.insert(call);
+  }
+  EXPECT_GE(served.size(), 30U);
+  EXPECT_EQ(DocumentedCalls(kDescription), served);
+}
+
+// A validator from the npm registry, when npx is here and has it at hand (no network is asked).
+TEST(OpenApi, TheDocumentPassesAValidator) {
+  if (std::system("command -v npx >/dev/null 2>&1") != 0) GTEST_SKIP() << "npx is not installed";
+  const std::string output = ::testing::TempDir() + "/kv-openapi-lint.txt";
+  const int status =
+      std::system(fmt::format("timeout 120 npx --yes --offline @redocly/cli lint '{}' >'{}' 2>&1",
+                              kDescription, output)
+                      .c_str());
+  std::ifstream in(output);
+  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::remove(output.c_str());
+  if (text.find("validating") == std::string::npos) {
+    GTEST_SKIP() << "@redocly/cli is not in npm's cache: " << text.substr(0, 300);
+  }
+  EXPECT_EQ(status, 0) << text;
+}
 
 }  // namespace
 }  // namespace web
