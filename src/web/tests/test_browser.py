@@ -618,7 +618,7 @@ def test_activity_search_and_date_ranges(request, site, adam):
         assert answer.headers["Content-Type"].startswith("application/atom+xml")
         feed = answer.read().decode()
     assert feed.count("<entry>") == 50 and "<script>" not in feed
-    adam.refresh()
+    adam.get(site + "/activity")
     assert adam.find_elements(By.ID, "feed-state") and address not in adam.page_source
     # The quick search finds the assignee by name; date bounds narrow the list.
     adam.get(site + "/")
