@@ -505,6 +505,9 @@ void Delete(Session& session, int32_t actionID) {
   if (!action.delete_(actionID)) {
     throw vb::ComError(kNotStored, std::string(kSource), "The action could not be deleted.");
   }
+  // Nobody watches an action that is gone.
+  (void)internal::Connection(session).Execute(
+      fmt::format("delete from ActionWatchers where ActionID = {}", actionID));
 }
 
 }  // namespace app

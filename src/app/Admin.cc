@@ -133,7 +133,8 @@ constexpr std::string_view kReminders = "Daily reminders";
 constexpr std::string_view kFiles = "Attachments";
 constexpr std::string_view kDefaults = "New actions and new users";
 constexpr std::string_view kAbout = "About this database";
-constexpr std::array<SettingKey, 17> kSettings = {{
+constexpr std::string_view kWeb = "Web server (read when it starts)";
+constexpr std::array<SettingKey, 29> kSettings = {{
     {"SMTPHost", ado::adVarWChar, kRelay, "Relay address",
      "host, host:port or an smtp:// or smtps:// address. Empty: nothing is delivered."},
     {"SMTPDefault", ado::adBoolean, kMail, "Send through the relay by default",
@@ -170,6 +171,31 @@ constexpr std::array<SettingKey, 17> kSettings = {{
      "The From address of reminder mails."},
     {"Version", ado::adVarWChar, kAbout, "Database version", "Written when the database was made.",
      false},
+    // The web server's deadlines and limits; an option of `kvaction serve` overrides each.
+    {"WebHeadTimeout", ado::adSmallInt, kWeb, "Request head deadline (seconds)",
+     "A request's line and headers must arrive within it. Empty: 10."},
+    {"WebBodyTimeout", ado::adSmallInt, kWeb, "Body deadline (seconds)",
+     "A body or an answer must move within it, plus its size at the rate below. Empty: 10."},
+    {"WebMinBodyRate", ado::adSmallInt, kWeb, "Slowest body (KiB a second)",
+     "The rate a body or an answer must keep. Empty: 32."},
+    {"WebIdleTimeout", ado::adSmallInt, kWeb, "Idle connection time (seconds)",
+     "How long a kept-alive connection may wait for its next request. Empty: 60."},
+    {"WebMaxConnections", ado::adSmallInt, kWeb, "Open connections",
+     "Past it the connection idle longest is closed. Empty: 4096."},
+    {"WebMaxConnectionsPerAddress", ado::adSmallInt, kWeb, "Connections per client address",
+     "This machine's (a proxy's) are not counted. Empty: 64."},
+    {"WebMaxHeadKiB", ado::adSmallInt, kWeb, "Largest request head (KiB)",
+     "The request line and all headers together. Empty: 16."},
+    {"WebMaxFormKiB", ado::adSmallInt, kWeb, "Largest form (KiB)",
+     "A form's fields together, e.g. a long description. Empty: 1024."},
+    {"WebMaxUploadMiB", ado::adSmallInt, kWeb, "Largest uploaded file (MiB)",
+     "The size of one attached file. Empty: 10."},
+    {"WebWorkers", ado::adSmallInt, kWeb, "Workers",
+     "Requests run at once, each with a database connection. Empty: 8."},
+    {"WebQueueLimit", ado::adSmallInt, kWeb, "Waiting requests",
+     "Requests waiting for a worker; one more is answered 503 at once. Empty: 64."},
+    {"WebStopTimeout", ado::adSmallInt, kWeb, "Stop time (seconds)",
+     "How long a stopping server finishes its requests before closing them. Empty: 30."},
 }};
 
 const SettingKey& KnownSetting(std::string_view key) {
@@ -492,9 +518,9 @@ const std::vector<std::string>& SettingKeys() {
 }
 
 const std::vector<std::string>& SettingGroups() {
-  static const std::vector<std::string> groups = {std::string(kMail),      std::string(kRelay),
-                                                  std::string(kReminders), std::string(kFiles),
-                                                  std::string(kDefaults),  std::string(kAbout)};
+  static const std::vector<std::string> groups = {
+      std::string(kMail),     std::string(kRelay), std::string(kReminders), std::string(kFiles),
+      std::string(kDefaults), std::string(kWeb),   std::string(kAbout)};
   return groups;
 }
 

@@ -1,6 +1,7 @@
 // The product's rules on both engines: who may do what (each refusal changes nothing), edits
 // that meet other people's edits, a complete history, safe accounts and clear input errors.
 #include <fmt/format.h>
+#include <fmt/ranges.h>
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -12,12 +13,14 @@
 #include "app/Actions.h"
 #include "app/Admin.h"
 #include "app/Attachments.h"
+#include "app/Bulk.h"
 #include "app/Calendar.h"
 #include "app/Errors.h"
 #include "app/Forms.h"
 #include "app/Lists.h"
 #include "app/Mailer.h"
 #include "app/Rights.h"
+#include "app/Watchers.h"
 #include "kvdata/DataConnection.h"
 #include "kvdata/DataServer.h"
 #include "kvdata/UserProfile.h"
@@ -61,7 +64,7 @@ class AppTest : public kvdata::testing::DatabaseTest {
     if (!reader_) reader_ = Connect();
     return kvdata::testing::TablesText(
         *reader_, {"actions", "ActionEvents", "ActionAttachments", "ActionQueries", "ActionGroups",
-                   "Users", "ActionConfig", "ActionSessions", "ActionKeywords"});
+                   "Users", "ActionConfig", "ActionSessions", "ActionKeywords", "ActionWatchers"});
   }
   std::vector<std::string> HistoryOf(int32_t actionID) {
     auto rs = History(As(kLead), actionID);
@@ -140,6 +143,9 @@ TEST_P(AppTest, EachCommandIsAllowedExactlyToItsRolesAndARefusalChangesNothing) 
       {"own name", all, [](Session& s, int32_t) { OwnDetailsEdit(s, "New name", std::nullopt); }},
       {"who changed it", all,
        [](Session& s, int32_t id) { EXPECT_EQ(ChangesSince(s, id, 0).size(), 1u); }},
+      {"watch", all, [](Session& s, int32_t id) { Watch(s, id); }},
+      {"workgroup leads", {kLead}, [](Session& s, int32_t) { SetWorkgroupLeads(s, 1, {"by"}); }},
+      {"read workgroup leads", {kLead}, [](Session& s, int32_t) { (void)WorkgroupLeads(s, 1); }},
   };
   for (const auto& entry : cases) {
     for (const Role role : all) {
@@ -159,6 +165,116 @@ TEST_P(AppTest, EachCommandIsAllowedExactlyToItsRolesAndARefusalChangesNothing) 
       }
     }
   }
+}
+
+// Each action of a bulk change meets its own rules; the report tells each outcome, a refused
+// action keeps every value (also those of a change that came with the refused move), and bad
+// values or an oversized selection refuse the whole change before any action is touched.
+BulkChange Change(FieldTexts fields, BulkMove move = BulkMove::None) {
+  return {std::move(fields), move, {}};
+}
+
+TEST_P(AppTest, ABulkChangeAppliesEachActionsOwnRulesAndReportsEachOutcome) {
+  const int32_t first = NewAction("One");
+  const int32_t second = NewAction("Two");
+  const int32_t foreign = Add(As(kLead), {{"Subject", "Lead's"}, {"Assignee", "asg"}});
+  const auto outcomes = [](const BulkReport& report) {
+    std::vector<std::string> words;
+    for (const BulkItem& item : report.items) {
+      words.push_back(fmt::format("{}:{}", item.number, BulkOutcomeWord(item.outcome)));
+    }
+    return fmt::format("{}", fmt::join(words, " "));
+  };
+  const auto number = [&](int32_t id) {
+    return vb::TextOf((*Show(As(kLead), id))["ActionNumber"].Value());
+  };
+  const auto assignee = [&](int32_t id) {
+    return vb::TextOf((*Show(As(kLead), id))["AssigneeID"].Value());
+  };
+  BulkSelection named;
+  named.ids = {first, second, foreign, 9999, first};
+  const BulkReport report = BulkApply(As(kOrig), named, Change({{"Assignee", "by"}}));
+  EXPECT_EQ(outcomes(report), fmt::format("{}:changed {}:changed {}:refused 0:not found",
+                                          number(first), number(second), number(foreign)));
+  EXPECT_EQ(BulkSummary(report), "2 changed, 1 refused, 1 not found of 4 actions.");
+  EXPECT_NE(report.items[2].message.find("EditAssignee"), std::string::npos);
+  EXPECT_EQ(assignee(first), "by");
+  EXPECT_EQ(assignee(foreign), "asg");
+  EXPECT_NE(HistoryOf(first).back().find("Assignee"), std::string::npos);
+  // Again: nothing to store.
+  EXPECT_EQ(BulkSummary(BulkApply(As(kOrig), named, Change({{"Assignee", "by"}}))),
+            "2 unchanged, 1 refused, 1 not found of 4 actions.");
+
+  // The assignee may write the result but not close: the result stays unwritten too.
+  BulkSelection both;
+  both.ids = {foreign};
+  const BulkReport closing =
+      BulkApply(As(kAsg), both, Change({{"Result", "done"}}, BulkMove::Close));
+  EXPECT_EQ(outcomes(closing), number(foreign) + ":refused");
+  EXPECT_EQ(vb::TextOf((*Show(As(kLead), foreign))["Result"].Value()), "");
+
+  // Moves go through Close, Reopen and Delete, with their own rules.
+  BulkSelection mine;
+  mine.ids = {first, second};
+  EXPECT_EQ(BulkSummary(BulkApply(As(kOrig), mine, Change({}, BulkMove::Close))),
+            "2 changed of 2 actions.");
+  EXPECT_EQ(BulkApply(As(kOrig), mine, Change({}, BulkMove::Close)).items[0].outcome,
+            BulkOutcome::Refused);
+  // The person's numbers; and a saved query's or filter's actions.
+  BulkSelection byNumber;
+  byNumber.byNumber = true;
+  byNumber.ids = {std::stoi(number(first)), 4242};
+  EXPECT_EQ(outcomes(BulkApply(As(kOrig), byNumber, Change({}, BulkMove::Reopen))),
+            number(first) + ":changed 4242:not found");
+  BulkSelection listed;
+  listed.list = ListRequest{};
+  listed.list->filter.assignee = "by";
+  EXPECT_EQ(outcomes(BulkApply(As(kLead), listed, Change({{"Priority", "High"}}))),
+            fmt::format("{}:changed {}:changed", number(first), number(second)));
+
+  // Refused as a whole, nothing touched.
+  const std::string before = Snapshot();
+  BulkSelection tooMany;
+  for (int32_t id = 1; id <= kBulkLimit + 1; ++id) tooMany.ids.push_back(id);
+  const std::vector<std::pair<std::string, std::function<void()>>> wrong = {
+      {"DateDue: 'soon' is not a date",
+       [&] {
+         (void)BulkApply(As(kLead), mine, Change({{"DateDue", "soon"}}));
+       }},
+      {"No user has the ID",
+       [&] {
+         (void)BulkApply(As(kLead), mine, Change({{"Assignee", "nobody'; drop table actions"}}));
+       }},
+      {"change: field values or a move", [&] { (void)BulkApply(As(kLead), mine, Change({})); }},
+      {"move: 'delete' is not a move without field values",
+       [&] {
+         (void)BulkApply(As(kLead), mine, Change({{"Priority", "Low"}}, BulkMove::Delete));
+       }},
+      {"ids: '501 actions' is not a selection of at most 500",
+       [&] {
+         (void)BulkApply(As(kLead), tooMany, Change({{"Priority", "Low"}}));
+       }},
+      {"move: 'shred' is not complete, close", [] { (void)BulkMoveOf("shred"); }},
+  };
+  for (const auto& [message, run] : wrong) {
+    SCOPED_TRACE(message);
+    const auto error = ErrorOf(run);
+    ASSERT_TRUE(error);
+    EXPECT_EQ(KindOf(*error), ErrorKind::InvalidInput);
+    EXPECT_NE(error->description().find(message), std::string::npos) << error->description();
+  }
+  EXPECT_EQ(Snapshot(), before);
+
+  // Deleting: the originator may, the assignee may not; watchers go with the action.
+  Watch(As(kBy), second);
+  BulkSelection gone;
+  gone.ids = {second};
+  EXPECT_EQ(BulkApply(As(kAsg), gone, Change({}, BulkMove::Delete)).items[0].outcome,
+            BulkOutcome::Refused);
+  EXPECT_EQ(BulkApply(As(kOrig), gone, Change({}, BulkMove::Delete)).items[0].outcome,
+            BulkOutcome::Changed);
+  EXPECT_EQ(kvdata::testing::TablesText(*Connect(), {"ActionWatchers"}).find("by"),
+            std::string::npos);
 }
 
 TEST_P(AppTest, AnEditMergesOthersChangesAndReportsConflictsWithoutStoringAnything) {

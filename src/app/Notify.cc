@@ -8,6 +8,7 @@
 #include "app/Outbox.h"
 #include "app/Session.h"
 #include "app/View.h"
+#include "app/Watchers.h"
 #include "kvaction/alerts/Email.h"
 #include "kvdata/DataServer.h"
 #include "kvdata/DataUtility.h"
@@ -87,6 +88,7 @@ int32_t NoticeOfChange(Session& session, int32_t actionID) {
   const auto notice = session.action().EmailData(actionID, base);
   if (!notice || notice->IsEOF()) return 0;
   OutgoingMail mail = NoticeMail(session, *notice, base);
+  mail.to = NoticeRecipients(session, actionID, std::move(mail.to));
   if (mail.to.empty()) return 0;
   return Queue(session,
                {actionID, std::move(mail.fromName), std::move(mail.fromAddress), std::move(mail.to),

@@ -1,7 +1,8 @@
 #pragma once
 // Mail on change: when the setting "AutoEmail" is on, each change a person makes to an action
-// queues the action's notice for the other party (its assignee and originator, never the person
-// who made the change) in the outbox, in the transaction of the change. Delivery comes after
+// queues the action's notice for the other party (its assignee and originator) and its watchers
+// (app/Watchers.h), never the person who made the change, in the outbox, in the transaction of
+// the change. Delivery comes after
 // the change is committed, so a relay that fails never undoes a change.
 #include <cstddef>
 #include <cstdint>

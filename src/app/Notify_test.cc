@@ -2,6 +2,7 @@
 // party and never the actor, failed deliveries are retried once due, an interrupted delivery
 // repeats at most once, and reminders go out once per user and day with the lead time and the
 // time zone deciding what they list.
+#include <fmt/format.h>
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -13,6 +14,7 @@
 #include "app/Admin.h"
 #include "app/Outbox.h"
 #include "app/Reminders.h"
+#include "app/Watchers.h"
 #include "app/testing/SmtpSink.h"
 #include "kvdata/testing/Fixture.h"
 
@@ -110,6 +112,74 @@ TEST_P(NotifyTest, AChangeMailsTheOtherPartyAndNeverTheActor) {
   auto orig = SignIn("orig");
   (void)Add(orig, {{"Subject", "Quietly"}, {"AssigneeID", "asg"}});
   EXPECT_TRUE(OutboxList(lead).empty());
+}
+
+// Watchers and the leads of a party's workgroup hear of a change as the parties do, once each,
+// never of their own change, and no more once they have left the directory.
+TEST_P(NotifyTest, WatchersHearOfChangesWhileTheyMaySeeTheAction) {
+  auto lead = SignIn("lead");
+  UserAdd(lead, {"wat", "Wat", "password1", "wat@example.org", {}});
+  UserAdd(lead, {"boss", "Boss", "password1", "boss@example.org", {}});
+  const int32_t crew = WorkgroupAdd(lead, "Crew", {50, 64, 70, 81});
+  UserEdit(lead, "asg", {std::nullopt, std::nullopt, crew});
+  auto orig = SignIn("orig");
+  const int32_t id = Add(orig, {{"Subject", "Fix the pump"}, {"AssigneeID", "asg"}});
+  (void)Send(SmtpSink());
+  auto wat = SignIn("wat");
+  Watch(wat, id);
+  Watch(wat, id);  // once is enough
+  struct Case {
+    std::string name;
+    std::function<void()> before;
+    std::string actor;
+    Addresses to;
+  };
+  Watch(lead, id);
+  const std::vector<Case> cases = {
+      {"watchers hear",
+       [] {},
+       "orig",
+       {"<asg@example.org>", "<wat@example.org>", "<lead@example.org>"}},
+      {"but not of their own change",
+       [] {},
+       "lead",
+       {"<asg@example.org>", "<orig@example.org>", "<wat@example.org>"}},
+      {"the assignee's workgroup's leads too",
+       [&] {
+         Unwatch(lead, id);
+         SetWorkgroupLeads(lead, crew, {"boss", "wat"});
+       },
+       "orig",
+       {"<asg@example.org>", "<wat@example.org>", "<boss@example.org>"}},
+      {"a lead who stops watching the action still hears as a lead",
+       [&] { Unwatch(wat, id); },
+       "orig",
+       {"<asg@example.org>", "<wat@example.org>", "<boss@example.org>"}},
+      {"a lead no longer does not",
+       [&] { SetWorkgroupLeads(lead, crew, {"boss"}); },
+       "orig",
+       {"<asg@example.org>", "<boss@example.org>"}},
+      {"nor one who left the directory",
+       [&] {
+         Watch(wat, id);
+         UserDelete(lead, "wat", "");
+       },
+       "orig",
+       {"<asg@example.org>", "<boss@example.org>"}},
+  };
+  int round = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    c.before();
+    const SmtpSink sink;
+    auto actor = SignIn(c.actor);
+    (void)Edit(actor, id, {{"Subject", fmt::format("Pump {}", ++round)}});
+    EXPECT_EQ(Send(sink).delivered, 1);
+    EXPECT_EQ(Recipients(sink), c.to);
+  }
+  std::vector<std::string> watchers;
+  for (const Watcher& watcher : WatchersOf(lead, id)) watchers.push_back(WatcherWords(watcher));
+  EXPECT_EQ(watchers, std::vector<std::string>{"Boss (boss, lead of Crew)"});
 }
 
 TEST_P(NotifyTest, ARefusingRelayGetsTheMailOnceWhenItIsDueAgain) {

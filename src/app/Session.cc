@@ -17,6 +17,7 @@
 #include "kvdata/UserProfile.h"
 #include "kvdata/WorkgroupDirectory.h"
 #include "kvdata/schema/Schema.h"
+#include "vb/ComError.h"
 #include "vb/Convert.h"
 
 namespace app {
@@ -191,6 +192,23 @@ void Ping(const OpenOptions& options) {
   const auto action = Opened(Completed(options));
   (void)internal::ReadRows(*action->DataServer()->Connection(),
                            "select count(*) as n from ActionSessions");
+}
+
+std::map<std::string, int32_t> NumberSettings(const OpenOptions& options,
+                                              const std::vector<std::string>& keys) {
+  const auto action = Opened(Completed(options));
+  const auto settings = action->DataServer()->Settings();
+  std::map<std::string, int32_t> numbers;
+  for (const std::string& key : keys) {
+    const vb::Variant value = settings->Value(key);
+    if (value.IsEmpty() || value.IsNull()) continue;
+    try {
+      numbers[key] = vb::CLng(value);
+    } catch (const vb::ComError&) {
+      // Stored by hand as something else: the default holds.
+    }
+  }
+  return numbers;
 }
 
 DatabaseStatus StatusOf(const OpenOptions& given) {

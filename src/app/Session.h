@@ -5,6 +5,7 @@
 // share them. Creating and upgrading databases also lives here.
 #include <chrono>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -123,6 +124,11 @@ struct DatabaseStatus {
 void Ping(const OpenOptions& options);
 /// Opens the database (no one signed in) and reads its DatabaseStatus.
 [[nodiscard]] DatabaseStatus StatusOf(const OpenOptions& options);
+
+/// The settings among keys that hold a whole number, read with no one signed in: what a server
+/// reads of its own settings when it starts. A key not set, or set to something else, is left out.
+[[nodiscard]] std::map<std::string, int32_t> NumberSettings(const OpenOptions& options,
+                                                            const std::vector<std::string>& keys);
 
 /// The rights of the default workgroup that CreateDatabase and Upgrade create.
 inline constexpr std::string_view kDefaultWorkgroupRights = "50,52,64,65,70,81,82";

@@ -163,6 +163,7 @@ void RegisterAttachmentCommands(CLI::App& app, Options& options);
 void RegisterBackupCommands(CLI::App& app, Options& options);
 void RegisterTransferCommands(CLI::App& app, Options& options);
 void RegisterMailCommands(CLI::App& app, Options& options);
+void RegisterWatchCommands(CLI::App& app, Options& options);
 void RegisterActivityCommands(CLI::App& app, Options& options);
 /// Delivers the notices the person's changes queued; a failure is reported, never raised.
 void DeliverOwnMail(app::Session& session);

@@ -14,10 +14,12 @@
 #include "app/Actions.h"
 #include "app/Activity.h"
 #include "app/Admin.h"
+#include "app/Bulk.h"
 #include "app/Import.h"
 #include "app/Lists.h"
 #include "app/Session.h"
 #include "app/View.h"
+#include "app/Watchers.h"
 #include "app/WebSupport.h"
 #include "vb/Date.h"
 #include "vb/Locale.h"
@@ -133,6 +135,16 @@ class Client {
   /// The action's editingRights: one row of permission names and whether each is allowed.
   [[nodiscard]] virtual ado::RecordsetPtr EditingRights(int32_t actionID) = 0;
 
+  /// One change on many actions (app/Bulk.h): ActionIDs, numbers (selection.byNumber) or a
+  /// saved query's actions (selection.list's queryID alone); the report of each action.
+  [[nodiscard]] virtual app::BulkReport Bulk(const app::BulkSelection& selection,
+                                             const app::BulkChange& change) = 0;
+  /// Starts (watching) or stops watching the action.
+  virtual void Watch(int32_t actionID, bool watching) = 0;
+  [[nodiscard]] virtual std::vector<app::Watcher> Watchers(int32_t actionID) = 0;
+  /// The leads of a workgroup, after replacing them with set when it holds a list.
+  [[nodiscard]] virtual std::vector<std::string> WorkgroupLeads(
+      int32_t groupID, const std::optional<std::vector<std::string>>& set) = 0;
   /// The changes across the actions the person may see: the activity's texts by app/'s field IDs
   /// (since, before, limit).
   [[nodiscard]] virtual app::ActivityPage Activity(

@@ -179,6 +179,7 @@ void AddCommands(CLI::App& app, Options& options) {
   RegisterTransferCommands(app, options);
   RegisterServeCommand(app, options);
   RegisterMailCommands(app, options);
+  RegisterWatchCommands(app, options);
   RegisterActivityCommands(app, options);
   app.add_subcommand("help", "Describe a command: kvaction help [COMMAND [SUBCOMMAND]]")
       ->allow_extras();

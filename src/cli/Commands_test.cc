@@ -534,9 +534,12 @@ TEST_P(Command, DefaultsComeFromConfigTomlAndTheEnvironment) {
 }
 
 // The program itself: serve answers on the port it chose until SIGTERM ends it cleanly, and does
-// the mail work as the SuperUser signed in by login.
+// the mail work as the SuperUser signed in by login. Its limits come from the database's settings
+// unless an option gives them.
 TEST_P(Command, TheProgramServesUntilTerminated) {
   Run("admin", {"upgrade"});
+  Run("admin", {"settings", "set", "WebMaxFormKiB", "1"});
+  Run("admin", {"settings", "set", "WebMaxHeadKiB", "64"});
   const auto xdg = configFolder_ / "xdg";
   const testing::Outcome login = testing::Executed(
       {"--connection", ConnectionString(), "--user", "admin", "--password-stdin", "login"},
@@ -549,7 +552,7 @@ TEST_P(Command, TheProgramServesUntilTerminated) {
   if (pid == 0) {
     ::dup2(pipe[1], STDOUT_FILENO);
     ::execl(KVACTION_BINARY, "kvaction", "--connection", ConnectionString().c_str(), "serve",
-            "--listen", "127.0.0.1:0", nullptr);
+            "--listen", "127.0.0.1:0", "--max-head-bytes", "4096", nullptr);
     ::_exit(127);
   }
   ::unsetenv("XDG_CONFIG_HOME");
@@ -562,7 +565,11 @@ TEST_P(Command, TheProgramServesUntilTerminated) {
   }
   const std::size_t colon = shown.find(':', shown.find("127.0.0.1"));
   const int port = colon == std::string::npos ? 0 : std::atoi(shown.c_str() + colon + 1);
-  const auto answer = web::Client("127.0.0.1", port).Get("/signin");
+  web::Client client("127.0.0.1", port);
+  const auto answer = client.Get("/signin");
+  const auto longForm =
+      client.Post("/signin", "user=" + std::string(2000, 'x'), "application/x-www-form-urlencoded");
+  const auto longHead = client.Get("/signin", {{"X-Padding", std::string(6000, 'x')}});
   ::kill(pid, SIGTERM);
   int status = -1;
   ::waitpid(pid, &status, 0);
@@ -570,6 +577,9 @@ TEST_P(Command, TheProgramServesUntilTerminated) {
   EXPECT_THAT(shown, StartsWith("Serving http://127.0.0.1:"));
   ASSERT_TRUE(answer);
   EXPECT_EQ(answer->status, 200);
+  ASSERT_TRUE(longForm && longHead);
+  EXPECT_EQ(longForm->status, 413) << "the setting WebMaxFormKiB allows 1 KiB";
+  EXPECT_EQ(longHead->status, 431) << "--max-head-bytes beats the setting WebMaxHeadKiB";
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
 

@@ -166,6 +166,26 @@ class LocalClient final : public Client {
 
   std::size_t SendNotice(int32_t actionID) override { return app::SendNotice(session_, actionID); }
 
+  app::BulkReport Bulk(const app::BulkSelection& selection,
+                       const app::BulkChange& change) override {
+    return app::BulkApply(session_, selection, change);
+  }
+  void Watch(int32_t actionID, bool watching) override {
+    if (watching) {
+      app::Watch(session_, actionID);
+    } else {
+      app::Unwatch(session_, actionID);
+    }
+  }
+  std::vector<app::Watcher> Watchers(int32_t actionID) override {
+    return app::WatchersOf(session_, actionID);
+  }
+  std::vector<std::string> WorkgroupLeads(
+      int32_t groupID, const std::optional<std::vector<std::string>>& set) override {
+    if (set) app::SetWorkgroupLeads(session_, groupID, *set);
+    return app::WorkgroupLeads(session_, groupID);
+  }
+
   void Finish() override { DeliverOwnMail(session_); }
 
  private:

@@ -1,5 +1,5 @@
-// The commands on single actions: add, show, edit, review, complete, close, reopen, copy and
-// delete. Actions are named by the number users know (ActionNumber), or by ActionID with --id.
+// The commands on actions: add, show, edit (one or many), review, complete, close, reopen, copy
+// and delete. Actions are named by the number users know (ActionNumber), or by ActionID with --id.
 #include <algorithm>
 #include <charconv>
 #include <iostream>
@@ -13,6 +13,7 @@
 #include <nlohmann/json.hpp>
 
 #include "app/Actions.h"
+#include "app/Bulk.h"
 #include "app/Errors.h"
 #include "app/Lists.h"
 #include "app/View.h"
@@ -143,6 +144,73 @@ void Report(const app::EditResult& result) {
   std::cout << ".\n";
 }
 
+/// Prints a bulk change's report, one line per action, then its totals; raises (exit status 1)
+/// when an action was refused or not found, after the report.
+void Report(Client& client, const app::BulkReport& report, const Options& options) {
+  if (options.json) {
+    std::cout << app::BulkJson(report).dump(2) << '\n';
+  } else {
+    for (const app::BulkItem& item : report.items)
+      std::cout << Escaped(app::BulkLine(item)) << '\n';
+  }
+  const std::string summary = app::BulkSummary(report);
+  if (report.Count(app::BulkOutcome::Refused) + report.Count(app::BulkOutcome::NotFound) > 0) {
+    client.Finish();  // the actions that changed have their notices all the same
+    Fail(summary);
+  }
+  if (!options.json) std::cout << summary << '\n';
+}
+
+/// edit: one action as before (its conflicts and merges told), or several at once, named or a
+/// saved query's, with a move besides; a bulk change reports each action.
+void RegisterEdit(CLI::App& app, Options& options, const std::shared_ptr<RecordArgs>& args) {
+  struct EditArgs {
+    std::vector<int32_t> numbers;
+    bool byID = false;
+    std::optional<int32_t> query;
+    std::string move;
+    std::string note;
+  };
+  auto editArgs = std::make_shared<EditArgs>();
+  auto* edit = app.add_subcommand(
+      "edit",
+      "Change fields of actions, each as its editing right allows (empty clears): one, several "
+      "(edit 3 5 7 --assignee pat) or a saved query's (edit --query 12 --priority High; at most " +
+          std::to_string(app::kBulkLimit) + " actions), each reported");
+  AddFieldOptions(*edit, *args, false);
+  edit->add_option("N", editArgs->numbers, "Action numbers")->expected(0, 1 << 20);
+  edit->add_flag("--id", editArgs->byID, "Name actions by ActionID instead of ActionNumber");
+  edit->add_option("--query", editArgs->query, "Every action of a saved query (its ID)");
+  edit->add_option("--move", editArgs->move,
+                   "Also complete, close, reopen or delete each action (delete: without fields)");
+  edit->add_option("--note", editArgs->note, "A result note for --move (with your name and date)");
+  OnClient(*edit, options, [args, editArgs, &options](Client& client) {
+    const app::FieldTexts changes = TextsOf(*args, client.locale());
+    const EditArgs& given = *editArgs;
+    if (given.query && !given.numbers.empty()) {
+      throw UsageError("edit: give action numbers or --query, not both");
+    }
+    if (!given.query && given.numbers.empty()) {
+      throw UsageError("edit: give the action numbers to change, or --query ID");
+    }
+    if (given.numbers.size() == 1 && !given.query && given.move.empty()) {
+      if (changes.empty()) throw UsageError("edit: give at least one field to change, e.g. --due");
+      ActionTargets target{given.numbers, given.byID};
+      return Report(client.Edit(target.IDsIn(client).front(), changes));
+    }
+    app::BulkSelection selection;
+    if (given.query) {
+      selection.list = app::ListRequest{};
+      selection.list->queryID = *given.query;
+    } else {
+      selection.ids = given.numbers;
+      selection.byNumber = !given.byID;
+    }
+    Report(client, client.Bulk(selection, {changes, app::BulkMoveOf(given.move), given.note}),
+           options);
+  });
+}
+
 void RegisterStatusChange(CLI::App& app, Options& options, const std::shared_ptr<RecordArgs>& args,
                           const char* name, const char* description, StatusChange change,
                           const char* done) {
@@ -170,14 +238,7 @@ void RegisterRecordCommands(CLI::App& app, Options& options) {
   OnClientTarget(*show, options,
                  [&options](Client& client, int32_t id) { Show(client, id, options); });
 
-  auto* edit = app.add_subcommand(
-      "edit", "Change fields of an action, each as its editing right allows (empty clears)");
-  AddFieldOptions(*edit, *args, false);
-  OnClientTarget(*edit, options, [args](Client& client, int32_t id) {
-    const app::FieldTexts changes = TextsOf(*args, client.locale());
-    if (changes.empty()) throw UsageError("edit: give at least one field to change, e.g. --due");
-    Report(client.Edit(id, changes));
-  });
+  RegisterEdit(app, options, args);
 
   auto* review = app.add_subcommand(
       "review",

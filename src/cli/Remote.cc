@@ -551,6 +551,32 @@ class RemoteClient final : public Client {
                     "sends notices, or run it on a database (--db or --connection)."));
   }
 
+  app::BulkReport Bulk(const app::BulkSelection& selection,
+                       const app::BulkChange& change) override {
+    OrderedJson body = OrderedJson::object();
+    if (selection.list) {
+      body["query"] = selection.list->queryID ? OrderedJson(*selection.list->queryID) : nullptr;
+    } else {
+      body[selection.byNumber ? "numbers" : "ids"] = selection.ids;
+    }
+    if (!change.fields.empty()) body["changes"] = TextsOf(change.fields);
+    body["move"] = app::BulkMoveWord(change.move);
+    body["note"] = change.note;
+    return app::BulkReportOf(Call("POST", "actions/bulk", body));
+  }
+  void Watch(int32_t actionID, bool watching) override {
+    (void)Call(watching ? "PUT" : "DELETE", fmt::format("actions/{}/watch", actionID));
+  }
+  std::vector<app::Watcher> Watchers(int32_t actionID) override {
+    return app::WatchersFrom(Call("GET", fmt::format("actions/{}/watchers", actionID)));
+  }
+  std::vector<std::string> WorkgroupLeads(
+      int32_t groupID, const std::optional<std::vector<std::string>>& set) override {
+    const std::string path = fmt::format("workgroups/{}/leads", groupID);
+    const Json leads = set ? Call("PUT", path, {{"leads", *set}}) : Call("GET", path);
+    return leads.at("leads").get<std::vector<std::string>>();
+  }
+
   void Finish() override {}
 
  private:

@@ -5,12 +5,18 @@
 #include <csignal>
 #include <cstdint>
 #include <iostream>
+#include <map>
 #include <memory>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include <pthread.h>
 
+#include <fmt/format.h>
+
 #include "app/Schedule.h"
+#include "app/Session.h"
 #include "cli/Cli.h"
 #include "vb/ComError.h"
 #include "web/MailWorker.h"
@@ -67,41 +73,121 @@ std::unique_ptr<web::MailWorker> StartMailWork(const Options& options,
   return nullptr;
 }
 
-// The deadlines and limits of web::ServeLimits, each an option with the default shown.
-void AddLimitOptions(CLI::App& serve, web::ServeOptions& options, int64_t& headTimeout,
-                     int64_t& bodyTimeout, int64_t& idleTimeout, int64_t& stopTimeout) {
-  auto& limits = options.limits;
-  headTimeout = limits.headTimeout.count();
-  bodyTimeout = limits.bodyTimeout.count();
-  idleTimeout = limits.idleTimeout.count();
-  stopTimeout = limits.stopTimeout.count();
-  const auto seconds = [&](const char* name, int64_t& value, const std::string& what) {
-    serve.add_option(name, value, what + " (seconds)")
+// One deadline or limit of the server: its option, the setting that gives it when the option is
+// not given (counted in units of `unit`, so that it fits a setting's number), its bounds and
+// where it goes in web::ServeOptions. An option beats the setting, the setting the default.
+struct Limit {
+  const char* option;
+  const char* setting;
+  const char* help;
+  int64_t unit;
+  int64_t least;
+  int64_t most;
+  int64_t (*get)(const web::ServeOptions&);
+  void (*set)(web::ServeOptions&, int64_t);
+};
+
+template <auto Member>
+constexpr Limit SecondsLimit(const char* option, const char* setting, const char* help) {
+  return {
+      option,
+      setting,
+      help,
+      1,
+      1,
+      86400,
+      [](const web::ServeOptions& o) { return static_cast<int64_t>((o.limits.*Member).count()); },
+      [](web::ServeOptions& o, int64_t v) { o.limits.*Member = std::chrono::seconds(v); }};
+}
+
+template <auto Member>
+constexpr Limit CountLimit(const char* option, const char* setting, const char* help, int64_t unit,
+                           int64_t least, int64_t most = int64_t{1} << 40) {
+  return {option,
+          setting,
+          help,
+          unit,
+          least,
+          most,
+          [](const web::ServeOptions& o) { return static_cast<int64_t>(o.limits.*Member); },
+          [](web::ServeOptions& o, int64_t v) { o.limits.*Member = static_cast<size_t>(v); }};
+}
+
+const std::vector<Limit>& Limits() {
+  using L = web::ServeLimits;
+  static const std::vector<Limit> limits = {
+      SecondsLimit<&L::headTimeout>("--head-timeout", "WebHeadTimeout",
+                                    "Deadline for a request's head, from its first byte (seconds)"),
+      SecondsLimit<&L::bodyTimeout>(
+          "--body-timeout", "WebBodyTimeout",
+          "Deadline for a body or an answer, plus its size at --min-body-rate (seconds)"),
+      CountLimit<&L::minBodyRate>("--min-body-rate", "WebMinBodyRate",
+                                  "Bytes per second a body or an answer must keep", 1024, 1),
+      SecondsLimit<&L::idleTimeout>(
+          "--idle-timeout", "WebIdleTimeout",
+          "How long a kept-alive connection waits for a request (seconds)"),
+      CountLimit<&L::maxConnections>("--max-connections", "WebMaxConnections",
+                                     "Open connections; past it the longest idle one is closed", 1,
+                                     1),
+      CountLimit<&L::maxConnectionsPerAddress>(
+          "--max-connections-per-address", "WebMaxConnectionsPerAddress",
+          "Open connections of one client address (this machine's are not counted)", 1, 1),
+      CountLimit<&L::maxHeadBytes>("--max-head-bytes", "WebMaxHeadKiB",
+                                   "Size of a request's line and headers", 1024, 1024,
+                                   int64_t{1} << 20),
+      CountLimit<&L::maxFormBytes>("--max-form-bytes", "WebMaxFormKiB",
+                                   "Size of a URL-encoded form", 1024, 1024),
+      {"--max-upload-bytes", "WebMaxUploadMiB", "Size of an uploaded file", 1024 * 1024, 1024,
+       int64_t{1} << 40,
+       [](const web::ServeOptions& o) { return static_cast<int64_t>(o.maxUploadBytes); },
+       [](web::ServeOptions& o, int64_t v) { o.maxUploadBytes = static_cast<size_t>(v); }},
+      CountLimit<&L::workers>("--workers", "WebWorkers", "Threads that run requests", 1, 1, 1024),
+      CountLimit<&L::queueLimit>("--queue-limit", "WebQueueLimit",
+                                 "Requests waiting for a worker; past it the answer is 503 at once",
+                                 1, 0),
+      SecondsLimit<&L::stopTimeout>(
+          "--stop-timeout", "WebStopTimeout",
+          "How long SIGTERM waits for requests in flight before closing them (seconds)"),
+  };
+  return limits;
+}
+
+// Each limit an option, with the default shown; values[i] holds Limits()[i]'s.
+void AddLimitOptions(CLI::App& serve, std::vector<int64_t>& values) {
+  const web::ServeOptions defaults;
+  values.resize(Limits().size());
+  for (size_t i = 0; i < Limits().size(); ++i) {
+    const Limit& limit = Limits()[i];
+    values[i] = limit.get(defaults);
+    serve
+        .add_option(limit.option, values[i],
+                    fmt::format("{} (else the setting {})", limit.help, limit.setting))
         ->capture_default_str()
-        ->check(CLI::Range(int64_t{1}, int64_t{86400}));
-  };
-  const auto count = [&](const char* name, size_t& value, const std::string& what, size_t least,
-                         size_t most = size_t{1} << 40) {
-    serve.add_option(name, value, what)->capture_default_str()->check(CLI::Range(least, most));
-  };
-  seconds("--head-timeout", headTimeout, "Deadline for a request's head, from its first byte");
-  seconds("--body-timeout", bodyTimeout,
-          "Deadline for a body or an answer, plus its size at --min-body-rate");
-  count("--min-body-rate", limits.minBodyRate, "Bytes per second a body or an answer must keep", 1);
-  seconds("--idle-timeout", idleTimeout, "How long a kept-alive connection waits for a request");
-  count("--max-connections", limits.maxConnections,
-        "Open connections; past it the longest idle one is closed", 1);
-  count("--max-connections-per-address", limits.maxConnectionsPerAddress,
-        "Open connections of one client address (this machine's are not counted)", 1);
-  count("--max-head-bytes", limits.maxHeadBytes, "Size of a request's line and headers", 1024,
-        size_t{1} << 20);
-  count("--max-form-bytes", limits.maxFormBytes, "Size of a URL-encoded form", 1024);
-  count("--max-upload-bytes", options.maxUploadBytes, "Size of an uploaded file", 1024);
-  count("--workers", limits.workers, "Threads that run requests", 1, 1024);
-  count("--queue-limit", limits.queueLimit,
-        "Requests waiting for a worker; past it the answer is 503 at once", 0);
-  seconds("--stop-timeout", stopTimeout,
-          "How long SIGTERM waits for requests in flight before closing them");
+        ->check(CLI::Range(limit.least, limit.most));
+  }
+}
+
+// The limits into options: those given on the command line, else the database's settings.
+void ApplyLimits(const CLI::App& serve, const std::vector<int64_t>& values,
+                 web::ServeOptions& options) {
+  std::vector<std::string> keys;
+  for (const Limit& limit : Limits()) keys.emplace_back(limit.setting);
+  const std::map<std::string, int32_t> settings = app::NumberSettings(options.open, keys);
+  for (size_t i = 0; i < Limits().size(); ++i) {
+    const Limit& limit = Limits()[i];
+    int64_t value = values[i];
+    const auto set = settings.find(limit.setting);
+    if (serve.count(limit.option) == 0 && set != settings.end()) {
+      value = int64_t{set->second} * limit.unit;
+      if (value < limit.least || value > limit.most) {
+        Fail(
+            fmt::format("The setting {} ({}) is out of its range: change it with 'kvaction "
+                        "settings set {} N' or give {}.",
+                        limit.setting, set->second, limit.setting, limit.option));
+      }
+    }
+    limit.set(options, value);
+  }
 }
 
 }  // namespace
@@ -112,8 +198,7 @@ void RegisterServeCommand(CLI::App& app, Options& options) {
     std::string baseUrl;
     std::string passwordFile;
     int mailInterval = 60;
-    web::ServeOptions serve;
-    int64_t headTimeout = 0, bodyTimeout = 0, idleTimeout = 0, stopTimeout = 0;
+    std::vector<int64_t> limits;
     std::string metricsTokenFile;
     bool noAccessLog = false;
   };
@@ -130,28 +215,23 @@ void RegisterServeCommand(CLI::App& app, Options& options) {
       ->add_option("--mail-interval", args->mailInterval,
                    "Seconds between two rounds of mail delivery (default 60)")
       ->check(CLI::Range(1, 3600));
-  AddLimitOptions(*serve, args->serve, args->headTimeout, args->bodyTimeout, args->idleTimeout,
-                  args->stopTimeout);
+  AddLimitOptions(*serve, args->limits);
   serve->add_option("--metrics-token-file", args->metricsTokenFile,
                     "File whose first line is the token that lets a client not on this machine "
                     "read /metrics (\"Authorization: Bearer TOKEN\")");
   serve->add_flag("--no-access-log", args->noAccessLog,
                   "Write no line per request on standard error");
-  serve->callback([args, &options] {
+  serve->callback([args, serve, &options] {
     ApplyDefaults(options);
     RequireLocal(options, "serve");
-    web::ServeOptions serveOptions = args->serve;
-    auto& limits = serveOptions.limits;
-    limits.headTimeout = std::chrono::seconds(args->headTimeout);
-    limits.bodyTimeout = std::chrono::seconds(args->bodyTimeout);
-    limits.idleTimeout = std::chrono::seconds(args->idleTimeout);
-    limits.stopTimeout = std::chrono::seconds(args->stopTimeout);
+    web::ServeOptions serveOptions;
+    serveOptions.open = OpenOptionsOf(options);
+    ApplyLimits(*serve, args->limits, serveOptions);
     if (!args->metricsTokenFile.empty()) {
       serveOptions.metricsToken = SecretFrom(args->metricsTokenFile, "metrics token");
     }
     serveOptions.accessLog = !args->noAccessLog;
     web::ParseListen(args->listen, serveOptions);
-    serveOptions.open = OpenOptionsOf(options);
     serveOptions.baseUrl = args->baseUrl;
     web::Server server(serveOptions);
     const int port = server.Bind();

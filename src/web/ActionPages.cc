@@ -24,6 +24,7 @@
 #include "kvaction/Enums.h"
 #include "vb/Convert.h"
 #include "web/EmbeddedFiles.h"
+#include "web/TeamPages.h"
 
 namespace web {
 namespace {
@@ -287,6 +288,7 @@ void ActionPage(Visit& visit, int32_t actionID) {
       {"maxUpload", std::to_string(visit.site.options.maxUploadBytes / 1024 / 1024)}};
   AddStateOf(view.state, context);
   AddActionControls(visit, actionID, context);
+  AddWatchersOf(visit, actionID, context);
   SendPage(visit, "action", app::LabelOf(session, "Action") + " " + number, std::move(context));
 }
 

@@ -16,12 +16,14 @@
 #include <vector>
 
 #include <fmt/format.h>
+#include <fmt/ranges.h>
 
 #include "app/Admin.h"
 #include "app/Errors.h"
 #include "app/Forms.h"
 #include "app/Labels.h"
 #include "app/Rights.h"
+#include "app/Watchers.h"
 #include "app/WebSupport.h"
 #include "kvaction/Action.h"
 #include "vb/Convert.h"
@@ -344,7 +346,8 @@ void WorkgroupPage(Visit& visit) {
             {"super", group.id == kSuperUserGroup},
             {"catalogue", Catalogue(session, RightsOf(group.rights))},
             {"members", members},
-            {"hasMembers", !members.empty()}});
+            {"hasMembers", !members.empty()},
+            {"leads", fmt::format("{}", fmt::join(app::WorkgroupLeads(session, group.id), ", "))}});
 }
 
 void WorkgroupAddSave(Visit& visit) {
@@ -357,6 +360,12 @@ void WorkgroupEditSave(Visit& visit) {
   const int32_t id = RequiredNumber(visit.request, "id");
   app::WorkgroupEdit(visit.session, id, Param(visit.request, "name"), RightsParam(visit.request));
   Redirect(visit.response, WorkgroupHref(id, "changed"));
+}
+
+void WorkgroupLeadsSave(Visit& visit) {
+  const int32_t id = RequiredNumber(visit.request, "id");
+  app::SetWorkgroupLeads(visit.session, id, app::UserIDsOf(Param(visit.request, "leads")));
+  Redirect(visit.response, WorkgroupHref(id, "leads"));
 }
 
 void WorkgroupDeleteSave(Visit& visit) {

@@ -23,6 +23,8 @@ void WorkgroupAddSave(Visit& visit);
 void WorkgroupPage(Visit& visit);
 void WorkgroupEditSave(Visit& visit);
 void WorkgroupDeleteSave(Visit& visit);
+/// The leads of a workgroup, who watch every action of its members.
+void WorkgroupLeadsSave(Visit& visit);
 void SettingsPage(Visit& visit);
 void SettingsSave(Visit& visit);
 void ValidValuesSave(Visit& visit);

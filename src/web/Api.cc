@@ -24,6 +24,7 @@
 #include "app/Activity.h"
 #include "app/Admin.h"
 #include "app/Attachments.h"
+#include "app/Bulk.h"
 #include "app/Errors.h"
 #include "app/Import.h"
 #include "app/Json.h"
@@ -32,6 +33,7 @@
 #include "app/Notify.h"
 #include "app/Rights.h"
 #include "app/View.h"
+#include "app/Watchers.h"
 #include "app/WebSupport.h"
 #include "vb/ComError.h"
 #include "vb/Convert.h"
@@ -282,6 +284,8 @@ Json AttachmentsOf(app::Session& session, int32_t actionID) {
 Json ActionOf(app::Session& session, int32_t actionID) {
   Json action = app::ViewJson(app::ViewOf(session, actionID));
   action["attachments"] = AttachmentsOf(session, actionID);
+  action["watchers"] = app::WatchersJson(app::WatchersOf(session, actionID));
+  action["watching"] = app::IsWatching(session, actionID);
   return action;
 }
 
@@ -476,6 +480,88 @@ void Users(Call& call) { SendJson(call.response, 200, RowsOf(app::UserList(call.
 
 void Workgroups(Call& call) {
   SendJson(call.response, 200, RowsOf(app::WorkgroupList(call.session)));
+}
+
+// --- Watchers and bulk changes ---------------------------------------------------------------
+
+void WatchAction(Call& call) {
+  app::Watch(call.session, call.Id());
+  SendJson(call.response, 200,
+           {{"watching", true},
+            {"watchers", app::WatchersJson(app::WatchersOf(call.session, call.Id()))}});
+}
+
+void UnwatchAction(Call& call) {
+  app::Unwatch(call.session, call.Id());
+  SendJson(call.response, 200,
+           {{"watching", false},
+            {"watchers", app::WatchersJson(app::WatchersOf(call.session, call.Id()))}});
+}
+
+void ActionWatchers(Call& call) {
+  SendJson(call.response, 200, app::WatchersJson(app::WatchersOf(call.session, call.Id())));
+}
+
+// {"ids": [ActionID…]} or {"query": ID, "filter": {app/'s filter fields}}, with "changes" (column
+// values as an edit takes them), "move" and "note"; the answer is app/'s report of each action.
+void BulkChange(Call& call) {
+  const Json body = BodyOf(call.site, call.request);
+  app::BulkSelection selection;
+  const auto ids = body.find("ids");
+  const bool byList = body.contains("query") || body.contains("filter");
+  if (ids != body.end() && byList) {
+    throw app::Invalid("ids", {}, "absent when a query or filter chooses the actions");
+  }
+  if (byList) {
+    selection.list = app::ListRequest{};
+    if (const auto query = body.find("query"); query != body.end() && !query->is_null()) {
+      if (!query->is_number_integer() || query->get<int64_t>() < 1 ||
+          query->get<int64_t>() > std::numeric_limits<int32_t>::max()) {
+        throw app::Invalid("query", {}, "the ID of a saved query");
+      }
+      selection.list->queryID = query->get<int32_t>();
+    }
+    app::FilterTexts given;
+    for (const auto& [field, value] : FieldsMember(body, "filter"))
+      given.emplace_back(field, value);
+    selection.list->filter = app::FilterOf(given);
+  } else {
+    // Actions by ActionID, or by the numbers people know them by (the command's way).
+    const auto numbers = body.find("numbers");
+    selection.byNumber = ids == body.end() && numbers != body.end();
+    const std::string field = selection.byNumber ? "numbers" : "ids";
+    const auto given = selection.byNumber ? numbers : ids;
+    if (given == body.end() || !given->is_array()) {
+      throw app::Invalid("ids", {}, "an array of action IDs (or numbers, a query or a filter)");
+    }
+    for (const Json& id : *given) {
+      if (!id.is_number_integer() || id.get<int64_t>() < 1 ||
+          id.get<int64_t>() > std::numeric_limits<int32_t>::max()) {
+        throw app::Invalid(field, {}, "an array of whole numbers from 1");
+      }
+      selection.ids.push_back(id.get<int32_t>());
+    }
+  }
+  const app::BulkChange change{FieldsMember(body, "changes"),
+                               app::BulkMoveOf(TextMember(body, "move")), TextMember(body, "note")};
+  SendJson(call.response, 200, app::BulkJson(app::BulkApply(call.session, selection, change)));
+}
+
+void WorkgroupLeads(Call& call) {
+  if (call.request.method == "PUT") {
+    const Json body = BodyOf(call.site, call.request);
+    const auto leads = body.find("leads");
+    if (leads == body.end() || !leads->is_array()) {
+      throw app::Invalid("leads", {}, "an array of user IDs");
+    }
+    std::vector<std::string> ids;
+    for (const Json& lead : *leads) {
+      if (!lead.is_string()) throw app::Invalid("leads", {}, "an array of user IDs");
+      ids.push_back(lead.get<std::string>());
+    }
+    app::SetWorkgroupLeads(call.session, call.Id(), ids);
+  }
+  SendJson(call.response, 200, {{"leads", app::WorkgroupLeads(call.session, call.Id())}});
 }
 
 }  // namespace api

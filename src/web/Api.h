@@ -38,6 +38,11 @@ void Queries(Call& call);
 void Activity(Call& call);
 void Users(Call& call);
 void Workgroups(Call& call);
+void WatchAction(Call& call);
+void UnwatchAction(Call& call);
+void ActionWatchers(Call& call);
+void BulkChange(Call& call);
+void WorkgroupLeads(Call& call);
 
 // The command's calls: what `kvaction --server URL` prints, as it prints it on a local database.
 void ActionRows(Call& call);

@@ -336,11 +336,15 @@ TEST_P(ApiTest, TheCommandsCallsGiveTypedTablesPageByPage) {
       Json::parse(client_->Get(fmt::format("/api/v1/actions/{}/record", id), british)->body);
   ASSERT_EQ(record["fields"].size(), record["row"].size());
   for (size_t i = 0; i < record["fields"].size(); ++i) {
-    if (record["fields"][i]["name"] == "DateOpened") EXPECT_EQ(record["row"][i], "2024-03-15");
+    if (record["fields"][i]["name"] == "DateOpened") {
+      EXPECT_EQ(record["row"][i], "2024-03-15");
+    }
   }
   // The view words dates in the form the client names.
   for (const Json& field : record["view"]["fields"]) {
-    if (field["column"] == "DateOpened") EXPECT_EQ(field["text"], "15/03/2024");
+    if (field["column"] == "DateOpened") {
+      EXPECT_EQ(field["text"], "15/03/2024");
+    }
   }
   ASSERT_TRUE(record["view"]["history"].is_array());
   EXPECT_FALSE(record["view"]["history"].empty());
@@ -378,7 +382,7 @@ KV_INSTANTIATE_ENGINES(ApiTest);
 /// The calls a route answers, as "METHOD /path" with each number group as "{}" and each
 /// alternative of a group of words ("(move|close)") a call of its own.
 std::set<std::string> CallsOf(const Route& route) {
-  static const char* const kMethods[] = {"GET", "POST", "PATCH", "DELETE"};
+  static const char* const kMethods[] = {"GET", "POST", "PATCH", "DELETE", "PUT"};
   std::string path = route.pattern.substr(kApiPrefix.size() - 1);
   // A group that is not a choice of words is a parameter.
   for (size_t open = 0; (open = path.find('(', open)) != std::string::npos; ++open) {
@@ -420,7 +424,7 @@ std::set<std::string> DocumentedCalls(const std::string& file) {
         path.replace(open, path.find('}', open) - open + 1, "{}");
       }
     }
-    for (const char* method : {"get", "post", "patch", "delete"}) {
+    for (const char* method : {"get", "post", "patch", "delete", "put"}) {
       if (line == fmt::format("    {}:", method)) {
         std::string upper = method;
         for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));

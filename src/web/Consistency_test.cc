@@ -21,6 +21,7 @@
 #include "app/View.h"
 #include "app/WebSupport.h"
 #include "cli/CommandTest.h"
+#include "vb/Convert.h"
 #include "web/ServedDatabase_test.h"
 #include "web/Site.h"
 
@@ -358,6 +359,153 @@ TEST_P(FrontEndsAgree, OnStateTurnMovesListsAlertsAndUsersForEveryRole) {
       } else {
         EXPECT_EQ(pages.at(question), said) << "the pages and the command";
       }
+    }
+  }
+}
+
+// Watching and bulk changes, for every role through each front end: the same outcome for each
+// action of a bulk reassignment (changed or refused, and a refused action keeps its assignee),
+// the same watchers whichever front end watched and whichever reads, and the workgroup's leads
+// set only by a maintainer, a refusal changing nothing.
+TEST_P(FrontEndsAgree, OnWatchersAndBulkChangesForEveryRole) {
+  const auto assignee = [&](int32_t id) {
+    auto lead = app::Session::SignIn(open_, "lead", "password1");
+    return vb::TextOf((*app::Show(lead, id))["AssigneeID"].Value());
+  };
+  const auto pair = [&] {
+    auto lead = app::Session::SignIn(open_, "lead", "password1");
+    return std::pair{NewAction("Orig's"),
+                     app::Add(lead, {{"Subject", "Lead's"}, {"Assignee", "asg"}})};
+  };
+  const auto outcomes = [](const Json& report) {
+    std::string words;
+    for (const auto& item : report["actions"]) words += item["outcome"].get<std::string>() + ";";
+    return words;
+  };
+  const std::map<std::string, std::string> pinnedBulk = {{"lead", "changed;changed;"},
+                                                         {"orig", "changed;refused;"},
+                                                         {"asg", "refused;refused;"},
+                                                         {"by", "refused;refused;"},
+                                                         {"viewer", "refused;refused;"}};
+  for (const std::string& user : kUsers) {
+    SCOPED_TRACE(user);
+    const std::string token = Json::parse(
+        client_
+            ->Post("/api/v1/session", Json{{"user", user}, {"password", "password1"}}.dump(),
+                   "application/json")
+            ->body)["token"];
+    const web::Headers bearer = {{"Authorization", "Bearer " + token}};
+    const std::string cookie = Cookie(user);
+    const std::string page = client_->Get("/", {{"Cookie", cookie}})->body;
+    const std::string csrf = page.substr(page.find("name=\"csrf\" value=\"") + 19, 64);
+    const auto post = [&](const std::string& path, web::Params form) {
+      form.emplace("csrf", csrf);
+      return client_->Post(path, {{"Cookie", cookie}}, form);
+    };
+
+    // A bulk reassignment of an action of orig's and one of lead's.
+    std::map<std::string, std::string> bulk;
+    const auto check = [&](const std::string& by, std::pair<int32_t, int32_t> ids) {
+      const std::string& said = bulk[by];
+      EXPECT_EQ(assignee(ids.first), said.starts_with("changed") ? "by" : "asg") << by;
+      EXPECT_EQ(assignee(ids.second), said.ends_with("changed;") ? "by" : "asg") << by;
+    };
+    auto ids = pair();
+    const auto command = Command(user, {"edit", std::to_string(ids.first),
+                                        std::to_string(ids.second), "--id", "--assignee", "by"});
+    bulk["command"] = outcomes(Json::parse(command.out));
+    EXPECT_EQ(command.exitCode, bulk["command"].find("refused") == std::string::npos ? 0 : 1);
+    check("command", ids);
+    ids = pair();
+    const auto api = client_->Post(
+        "/api/v1/actions/bulk", bearer,
+        Json{{"ids", {ids.first, ids.second}}, {"changes", {{"Assignee", "by"}}}}.dump(),
+        "application/json");
+    bulk["api"] = outcomes(Json::parse(api->body));
+    check("api", ids);
+    ids = pair();
+    web::Params form{{"do", "assign"}, {"value", "by"}};
+    form.emplace("id", std::to_string(ids.first));
+    form.emplace("id", std::to_string(ids.second));
+    const std::string report = post("/bulk", form)->body;
+    const std::regex outcome(R"re(data-outcome="([a-z ]+)")re");
+    for (auto it = std::sregex_iterator(report.begin(), report.end(), outcome);
+         it != std::sregex_iterator(); ++it) {
+      bulk["pages"] += (*it)[1].str() + ";";
+    }
+    check("pages", ids);
+    EXPECT_EQ(bulk["command"], pinnedBulk.at(user));
+    EXPECT_EQ(bulk["api"], bulk["command"]) << "the API and the command";
+    EXPECT_EQ(bulk["pages"], bulk["command"]) << "the pages and the command";
+
+    // Watching through each front end; the watchers read through each.
+    const auto watchers = [&](int32_t id) {
+      std::vector<std::string> said;
+      std::string text;
+      for (const auto& w : Json::parse(Command(user, {"watchers", std::to_string(id), "--id"}).out))
+        text += w["user"].get<std::string>() + ";";
+      said.push_back(text);
+      text.clear();
+      const auto [status, action] = Api(token, fmt::format("/api/v1/actions/{}", id));
+      for (const auto& w : action["watchers"]) text += w["user"].get<std::string>() + ";";
+      said.push_back(text);
+      text.clear();
+      const std::string shown =
+          client_->Get(fmt::format("/action/{}", id), {{"Cookie", cookie}})->body;
+      const std::regex item(R"re(<li class="list-inline-item">[^<]*\(([a-z]+)[,)])re");
+      for (auto it = std::sregex_iterator(shown.begin(), shown.end(), item);
+           it != std::sregex_iterator(); ++it) {
+        text += (*it)[1].str() + ";";
+      }
+      said.push_back(text);
+      return said;
+    };
+    const std::vector<std::string> me(3, user + ";"), nobody(3, "");
+    int32_t id = NewAction();
+    EXPECT_EQ(Command(user, {"watch", std::to_string(id), "--id"}).exitCode, 0);
+    EXPECT_EQ(watchers(id), me) << "watched by the command";
+    EXPECT_EQ(client_->Send("DELETE", fmt::format("/api/v1/actions/{}/watch", id), bearer, {}, {})
+                  ->status,
+              200);
+    EXPECT_EQ(watchers(id), nobody) << "unwatched through the API";
+    id = NewAction();
+    EXPECT_EQ(
+        client_->Send("PUT", fmt::format("/api/v1/actions/{}/watch", id), bearer, {}, {})->status,
+        200);
+    EXPECT_EQ(watchers(id), me) << "watched through the API";
+    id = NewAction();
+    EXPECT_EQ(post(fmt::format("/action/{}/watch", id), {{"watch", "1"}})->status, 303);
+    EXPECT_EQ(watchers(id), me) << "watched on the page";
+    EXPECT_EQ(Command(user, {"unwatch", std::to_string(id), "--id"}).exitCode, 0);
+    EXPECT_EQ(watchers(id), nobody) << "unwatched by the command";
+
+    // The workgroup's leads: a maintainer's; anyone else is refused and nothing changes.
+    const bool maintainer = user == "lead";
+    const std::string before = Snapshot();
+    const int set = Command(user, {"workgroup", "leads", "1", "--set", "by"}).exitCode;
+    const int put = client_
+                        ->Send("PUT", "/api/v1/workgroups/1/leads", bearer,
+                               Json{{"leads", {"by"}}}.dump(), "application/json")
+                        ->status;
+    const int saved = post("/admin/workgroup/leads", {{"id", "1"}, {"leads", "by"}})->status;
+    EXPECT_EQ(set, maintainer ? 0 : 1);
+    EXPECT_EQ(put, maintainer ? 200 : 403);
+    EXPECT_EQ(saved, maintainer ? 303 : 403);
+    if (!maintainer) {
+      EXPECT_EQ(Snapshot(), before);
+    }
+    if (maintainer) {
+      // Hostile values are data: refused as no user's ID, stored nowhere.
+      const std::string hostile = "by'); delete from Users; --<b>";
+      EXPECT_EQ(Command(user, {"workgroup", "leads", "1", "--set", hostile}).exitCode, 1);
+      const auto shown = post("/bulk", {{"do", "assign"}, {"value", hostile}, {"id", "1"}});
+      EXPECT_EQ(shown->status, 400);
+      EXPECT_EQ(shown->body.find("<b>"), std::string::npos);
+      EXPECT_EQ(Json::parse(Command(user, {"workgroup", "leads", "1"}).out),
+                Json::parse(R"(["by"])"));
+      // A lead watches every action of the workgroup's members: "by" now watches them all.
+      EXPECT_EQ(watchers(NewAction()), std::vector<std::string>(3, "by;"));
+      EXPECT_EQ(Command(user, {"workgroup", "leads", "1", "--set", ""}).exitCode, 0);
     }
   }
 }

@@ -24,6 +24,7 @@
 #include "kvaction/Enums.h"
 #include "vb/ComError.h"
 #include "vb/Convert.h"
+#include "web/TeamPages.h"
 
 namespace web {
 namespace {
@@ -234,7 +235,8 @@ mstch::map ListRow(Visit& visit, ado::Recordset& list) {
                  {"href", href},
                  {"number", Text(visit, list, "ActionNumber")},
                  {"subject", Text(visit, list, "Subject")},
-                 {"due", Text(visit, list, "DateDue")}};
+                 {"due", Text(visit, list, "DateDue")},
+                 {"id", Text(visit, list, "ActionID")}};
   AddStateOf(app::StateOf(visit.session, list), row);
   return row;
 }
@@ -285,7 +287,7 @@ void ListPage(Visit& visit) {
       {"headers", headers},
       {"rows", rows},
       {"empty", rows.empty()},
-      {"columnCount", std::to_string(ListColumns().size() + 2)},
+      {"columnCount", std::to_string(ListColumns().size() + 3)},
       {"pager",
        PagerOf(page, total, kPageSize, "Pages",
                [&](int32_t number) { return ListHref(sort, direction, number, choice.query); })},
@@ -294,6 +296,7 @@ void ListPage(Visit& visit) {
       {"sort", sort},
       {"dir", direction}};
   AddListControls(visit, choice, context);
+  AddBulkControls(visit, choice, total, context);
   SendPage(visit, "list", choice.Any() ? "Actions" : "My actions", std::move(context));
 }
 

@@ -583,7 +583,8 @@ TEST_P(PagesTest, ListsArePagedCountedSortedAndExportedAsShown) {
     }
     return found;
   };
-  const std::regex row(R"(<tr[^>]*><td><a href="[^"]*">(\d+)</a>)");
+  // Each row: its tick box for a bulk change, then the number.
+  const std::regex row(R"(<tr[^>]*><td><input[^>]*></td><td><a href="[^"]*">(\d+)</a>)");
   const std::regex line(R"(\r\n(\d+),)");
   for (const std::string sort : {"Subject&dir=desc", "Assignee&dir=asc", "state&dir=desc",
                                  "DateDue&dir=asc", "ActionNumber&dir=desc"}) {

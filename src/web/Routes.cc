@@ -11,6 +11,7 @@
 #include "web/Metrics.h"
 #include "web/SettingsPages.h"
 #include "web/SignInPages.h"
+#include "web/TeamPages.h"
 
 namespace web {
 
@@ -119,6 +120,16 @@ const std::vector<Route>& RouteTable() {
       // A calendar program reads the feed without signing in: the secret is the key.
       {Get, R"(/calendar/([0-9a-f]{64})\.ics)", PublicHandler{CalendarFile}},
       {Post, "/settings/details", PageHandler{DetailsSave}},
+      // Watchers and bulk changes.
+      {Put, action + "/watch", ApiHandler{api::WatchAction}},
+      {Delete, action + "/watch", ApiHandler{api::UnwatchAction}},
+      {Get, action + "/watchers", ApiHandler{api::ActionWatchers}},
+      {Post, base + "actions/bulk", ApiHandler{api::BulkChange}},
+      {Get, base + R"(workgroups/(\d+)/leads)", ApiHandler{api::WorkgroupLeads}},
+      {Put, base + R"(workgroups/(\d+)/leads)", ApiHandler{api::WorkgroupLeads}},
+      {Post, R"(/action/(\d+)/watch)", RowPageHandler{WatchSave}, "action"},
+      {Post, "/bulk", PageHandler{BulkPage}},
+      {Post, "/admin/workgroup/leads", PageHandler{admin::WorkgroupLeadsSave}},
       // What changed lately across the actions; its Atom feed at a secret address, as the
       // calendar's.
       {Get, "/activity", PageHandler{ActivityPage}},
@@ -145,6 +156,8 @@ std::string_view MethodName(Method method) {
       return "PATCH";
     case Method::Delete:
       return "DELETE";
+    case Method::Put:
+      return "PUT";
   }
   return {};
 }

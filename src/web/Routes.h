@@ -16,7 +16,7 @@
 
 namespace web {
 
-enum class Method { Get, Post, Patch, Delete };
+enum class Method { Get, Post, Patch, Delete, Put };
 
 /// Open to anyone: sign-in, the static files, the API's sign-in. Guards itself.
 using PublicHandler = void (*)(Site&, const Request&, Response&);

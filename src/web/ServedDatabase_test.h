@@ -63,7 +63,7 @@ class ServedDatabaseTest : public kvdata::testing::DatabaseTest {
   std::string Snapshot() {
     return kvdata::testing::TablesText(
         *Connect(), {"actions", "ActionEvents", "ActionAttachments", "ActionQueries", "Users",
-                     "ActionGroups", "ActionConfig", "ActionKeywords"});
+                     "ActionGroups", "ActionConfig", "ActionKeywords", "ActionWatchers"});
   }
   app::OpenOptions open_;
   ServeLimits limits_;  ///< what the next Serve uses

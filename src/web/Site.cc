@@ -168,6 +168,10 @@ std::string Confirmation(const web::Request& request) {
       {"unchanged", "Nothing was changed."},
       {"password", "Password set; the user's sessions have ended."},
       {"deleted", "Deleted."},
+      {"watching",
+       "You are watching this action: its changes reach you as they reach its parties."},
+      {"unwatched", "You no longer watch this action."},
+      {"leads", "The workgroup's leads were saved."},
   };
   const auto found = sentences.find(Param(request, "saved"));
   return found == sentences.end() ? std::string() : found->second;

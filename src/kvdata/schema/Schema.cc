@@ -177,6 +177,14 @@ const std::vector<TableDef>& Tables() {
         {"Day", ColumnKind::Date, 0, kNotNull},
         {"MailID", ColumnKind::Integer},
         {"Lines", ColumnKind::Integer}}},
+      // Who follows an action (ActionID set) or every action of a workgroup's members as its
+      // lead (GroupID set): their notices of change go to them as to the parties.
+      {"ActionWatchers",
+       {{"WatchID", ColumnKind::AutoKey},
+        {"ActionID", ColumnKind::Integer},
+        {"GroupID", ColumnKind::Integer},
+        {"UserID", ColumnKind::Text, kIdSize, kNotNull},
+        {"Created", ColumnKind::Date, 0, kNotNull}}},
       // The criteria of a saved query that ActionQueries has no column for: text in any column
       // a person reads, and the reference. One row per query that has either.
       {"ActionQueryFilters",
@@ -264,6 +272,8 @@ const std::vector<IndexDef>& Indexes() {
       {"ix_sessions_user", "ActionSessions", {"UserID"}},
       {"ix_outbox_due", "ActionOutbox", {"Sent", "GaveUp", "NextAttempt"}},
       {"ix_reminders_day", "ActionReminders", {"UserID", "Day"}, true},
+      {"ix_watchers_action", "ActionWatchers", {"ActionID", "UserID"}},
+      {"ix_watchers_group", "ActionWatchers", {"GroupID", "UserID"}},
       {"ix_query_filters_query", "ActionQueryFilters", {"QueryID"}, true},
   });
   return indexes.Get();
@@ -377,10 +387,11 @@ std::vector<std::string> UpgradeActionDatabase(DataConnection& connection) {
   auto& engine = connection.Engine();
   std::vector<std::string> changes;
   DataConnection::Transaction transaction(connection);
-  constexpr std::array<std::pair<std::string_view, std::string_view>, 4> kNewTables = {{
+  constexpr std::array<std::pair<std::string_view, std::string_view>, 5> kNewTables = {{
       {"ActionSessions", "signed-in sessions"},
       {"ActionOutbox", "mail waiting for delivery"},
       {"ActionReminders", "reminders sent"},
+      {"ActionWatchers", "who watches which actions"},
       {"ActionQueryFilters", "saved queries' text and reference filters"},
   }};
   for (const auto& [name, purpose] : kNewTables) {

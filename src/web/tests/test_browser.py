@@ -573,6 +573,59 @@ def test_readme_screens_from_the_demo(request, tmp_path):
         server.wait(timeout=10)
 
 
+def test_watch_and_bulk_changes(request, site, olivia):
+    # Watching an action: the button, and the page naming who watches it.
+    olivia.get(site + "/")
+    sign_in(olivia, "olivia", OLIVIA_PW)
+    olivia.get(olivia.find_element(By.LINK_TEXT, "Replace the cooling pump").get_attribute("href"))
+    assert "Nobody watches" in olivia.find_element(By.ID, "watchers").text
+    click(olivia, "watch")
+    assert "You are watching this action" in olivia.find_element(By.ID, "notice").text
+    assert "Olivia Owner (olivia)" in olivia.find_element(By.ID, "watchers").text
+    assert olivia.find_element(By.ID, "watch").text == "Unwatch"
+    shoot(request, olivia, "watching")
+    check_page(request, olivia)
+
+    # Three ticked actions assigned to her at once, each reported.
+    olivia.get(site + "/?grep=" + urllib.parse.quote("Inspect valve 0"))
+    boxes = olivia.find_elements(By.CSS_SELECTOR, "#actions input[name=id]")[:3]
+    picked = [box.get_attribute("value") for box in boxes]
+    for box in boxes:
+        box.send_keys(Keys.SPACE)
+    assert all(box.is_selected() for box in boxes)
+    olivia.find_element(By.ID, "bulk-value").send_keys("olivia")
+    shoot(request, olivia, "bulk-ticked")
+    check_page(request, olivia)
+    click(olivia, "bulk-apply")
+    assert olivia.find_element(By.ID, "bulk-summary").text == "3 changed of 3 actions."
+    rows = olivia.find_elements(By.CSS_SELECTOR, "#bulk-report tbody tr")
+    assert [r.get_attribute("data-outcome") for r in rows] == ["changed"] * 3
+    assert all("Assignee" in r.text for r in rows)
+    shoot(request, olivia, "bulk-report")
+    check_page(request, olivia)
+    for id in picked:
+        olivia.get(f"{site}/action/{id}")
+        assert "Olivia Owner" in olivia.find_element(By.ID, "fields").text
+
+    # Closing all matching asks first; the report then tells each.
+    olivia.get(site + "/?grep=" + urllib.parse.quote("Inspect valve 1"))
+    olivia.find_element(By.ID, "bulk-all").send_keys(Keys.SPACE)
+    olivia.find_element(By.CSS_SELECTOR, "#bulk-do option[value=close]").click()
+    click(olivia, "bulk-apply")
+    assert "Close 10 action(s)?" in olivia.find_element(By.TAG_NAME, "h1").text
+    shoot(request, olivia, "bulk-confirm")
+    check_page(request, olivia)
+    click(olivia, "confirm-bulk")
+    assert olivia.find_element(By.ID, "bulk-summary").text == "10 changed of 10 actions."
+    olivia.set_window_size(390, 844)
+    olivia.get(site + "/?grep=" + urllib.parse.quote("Inspect valve 2"))
+    assert olivia.find_elements(By.CSS_SELECTOR, "#action-cards input[name=id]")
+    olivia.execute_script("window.scrollTo(0, document.getElementById('bulk-form')"
+                          ".getBoundingClientRect().top + window.scrollY - 10)")
+    shoot(request, olivia, "bulk-phone")
+    check_page(request, olivia)
+
+
 def test_activity_search_and_date_ranges(request, site, adam):
     """The activity page reads each change under its day, linked to its action, pages back and
     gives a feed address; the quick search finds a person by name; date bounds narrow the list."""
