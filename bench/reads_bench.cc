@@ -54,8 +54,43 @@ void ReadAll(const ado::RecordsetPtr& rs) {
   }
 }
 
+// The columns the lists' text search looks in (app::SearchColumns), and its statement as the
+// lists write it, around head and tail; on PostgreSQL as it reaches the engine (like is ILIKE
+// there, with no escape character, and the names are quoted).
+const std::vector<std::string> kSearchColumns = {
+    "Subject",   "Description", "Result",   "Results",    "Category",   "Priority",
+    "Reference", "ReferenceID", "Assignee", "AssigneeID", "Originator", "OriginatorID"};
+std::string SearchStatement(std::string_view text, std::string_view head, std::string_view tail,
+                            bool pg) {
+  std::vector<std::string> each;
+  for (const auto& column : kSearchColumns) {
+    each.push_back(pg ? fmt::format("\"{}\" ILIKE '%{}%' ESCAPE ''", column, text)
+                      : fmt::format("{} like '%{}%'", column, text));
+  }
+  return fmt::format("{} from {} where ({}){}", head, pg ? "\"actions\"" : "actions",
+                     fmt::join(each, " or "), tail);
+}
+
 // An action of the table, a different one each iteration (so that every key is new to both).
 int64_t Key(int64_t iteration, int64_t rows) { return (iteration * 7919) % rows + 1; }
+
+// A search of text: its page (the list's statement), or the count of its matches.
+Read SearchRead(const char* name, std::string text, bool page) {
+  const std::string head = page ? "select top 51 *" : "select count(*) as n";
+  const std::string tail = page ? " order by ActionNumber" : "";
+  return {name,
+          [library = SearchStatement(text, head, tail, false)](kvaction::Action& a, int64_t) {
+            ReadAll(a.Recordset(library, ado::adOpenForwardOnly, ado::adUseServer,
+                                ado::adLockReadOnly));
+          },
+          {{SearchStatement(text, page ? "select *" : head,
+                            page ? " order by ActionNumber limit 51" : "", false),
+            SearchStatement(text, page ? "select *" : head,
+                            page ? " order by \"ActionNumber\" LIMIT 51" : "", true),
+            [](int64_t) { return bench::Params{}; }}},
+          true,
+          true};
+}
 
 std::vector<Read> Reads(int64_t rows) {
   const auto none = [](int64_t) { return Params{}; };
@@ -149,6 +184,13 @@ std::vector<Read> Reads(int64_t rows) {
       {"editingRights",
        [](kvaction::Action& a, int64_t) { ReadAll(a.editingRights("", "", "bench", "boss", "")); },
        {{groupSql, groupSql, [](int64_t) { return Params{"bench"}; }}}},
+      // The text search of the lists (app::List with grep): a page of 50 (its statement asks for
+      // one more) and the count the page's pager shows. Every subject holds "bench", so its
+      // page is read from the first rows; "R7" is in the 40 actions of "bench" only, so its page
+      // and every count read the whole table: the worst case.
+      SearchRead("search page, common text", "bench", true),
+      SearchRead("search page, rare text", "R7", true),
+      SearchRead("search count", "R7", false),
   };
 }
 

@@ -512,6 +512,15 @@ TEST_P(AppTest, ListsFilterLikeSavedQueriesAndStream) {
       {Filter([](auto& f) { f.category = "ops"; }), {2}},
       {Filter([](auto& f) { f.grep = "PUMP"; }), {1}},
       {Filter([](auto& f) { f.assignee = "by"; }), {3}},
+      // The text is looked for in every column a person reads: a category, a person's name.
+      {Filter([](auto& f) { f.grep = "OPS"; }), {2}},
+      {Filter([](auto& f) { f.grep = "Lee Le"; }), {2, 3}},
+      {Filter([](auto& f) { f.grep = "' or ''='"; }), {}},
+      // Date bounds are inclusive, in either form, alone or with other criteria.
+      {FilterOf({{"dueFrom", "2024-03-10"}, {"dueTo", "3/19/2024"}}), {2}},
+      {FilterOf({{"dueTo", "2024-03-20"}, {"grep", "gamma"}}), {3}},
+      {FilterOf({{"completedFrom", "2024-01-01"}}), {1}},
+      {FilterOf({{"closedFrom", "2000-01-01"}}), {}},
       // The texts every front end passes read the same way.
       {FilterOf({{"status", "Completed"}}), {1}},
       {FilterOf({{"mine", "on"}, {"dueWithin", "7"}}), {2, 3}},
@@ -591,11 +600,32 @@ TEST_P(AppTest, ListsFilterLikeSavedQueriesAndStream) {
               kRefused);
   }
   QueryShare(lead, query, true);
-  const auto grep = ErrorOf([&] {
-    QueryUpdate(lead, query, {"Text", Filter([](auto& f) { f.grep = "x"; })});
+  const auto bad = ErrorOf([&] {
+    QueryUpdate(lead, query, {"Text", Filter([](auto& f) { f.dueTo = "2024-02-30"; })});
   });
-  EXPECT_EQ(grep->description(), "grep: not available in saved queries");
+  EXPECT_EQ(bad->description(),
+            "dueTo: '2024-02-30' is not a date in the form yyyy-mm-dd or M/d/yyyy");
   EXPECT_EQ(Snapshot(), before);
+  // Date bounds are the query's own criteria; the text and the reference are kept beside it.
+  QueryUpdate(lead, query, {"Text", Filter([](auto& f) {
+                              f.grep = "gamma' --";
+                              f.dueFrom = "3/1/2024";
+                              f.dueTo = "2024-03-31";
+                            })});
+  const SavedQuery texts = QueryOf(lead, query);
+  EXPECT_TRUE(texts.complete);
+  EXPECT_EQ(std::tie(texts.definition.filter.grep, texts.definition.filter.dueFrom,
+                     texts.definition.filter.dueTo),
+            std::make_tuple(std::string("gamma' --"), std::string("2024-03-01"),
+                            std::string("2024-03-31")));
+  EXPECT_EQ(ListCount(lead, With<ListRequest>([&](auto& r) { r.queryID = query; })), 0);
+  QueryUpdate(lead, query, {"Text", Filter([](auto& f) {
+                              f.grep = "GAMMA";
+                              f.dueTo = "2024-03-31";
+                            })});
+  EXPECT_EQ(ListCount(lead, With<ListRequest>([&](auto& r) { r.queryID = query; })), 1);
+  QueryUpdate(lead, query, {"Closed ones", Filter([](auto& f) { f.status = "closed"; })});
+  EXPECT_TRUE(QueryOf(lead, query).definition.filter.grep.empty()) << "a text not given is dropped";
   // A query saved with text criteria only runs.
   (void)Connect()->Execute(
       fmt::format("update ActionQueries set Subject = 'pump' where QueryID = {}", query));
@@ -764,32 +794,32 @@ TEST_P(AppTest, ASessionTokenResumesItsOwnPersonOnlyUntilSignOutOrExpiry) {
 TEST_P(AppTest, ACalendarSecretOpensItsPersonsFeedUntilRenewed) {
   (void)Add(As(kOrig), {{"Subject", "Due, soon"}, {"Assignee", "asg"}, {"DateDue", "12/24/2026"}});
   (void)Add(As(kOrig), {{"Subject", "By's"}, {"Assignee", "by"}, {"DateDue", "12/25/2026"}});
-  EXPECT_FALSE(HasCalendarSecret(As(kAsg)));
-  const std::string secret = RenewCalendarSecret(As(kAsg));
+  EXPECT_FALSE(HasFeedSecret(As(kAsg), Feed::Calendar));
+  const std::string secret = RenewFeedSecret(As(kAsg), Feed::Calendar);
   EXPECT_EQ(secret.size(), 64u);
-  EXPECT_TRUE(HasCalendarSecret(As(kAsg)));
+  EXPECT_TRUE(HasFeedSecret(As(kAsg), Feed::Calendar));
   auto stored = Connect()->OpenRecordset(
       "select ValueText from ActionProfiles where ProfileKey = 'CalendarSecret'", 0, 2, 1);
   EXPECT_NE(vb::TextOf((*stored)["ValueText"].Value()), secret) << "only the hash is kept";
 
-  Session feed = Session::OfCalendar(options_, secret, nullptr);
+  Session feed = Session::OfFeed(options_, Feed::Calendar, secret, nullptr);
   EXPECT_EQ(feed.userID(), "asg");
   const std::string text = CalendarFeed(feed);
   EXPECT_NE(text.find("SUMMARY:No. 1: Due\\, soon"), std::string::npos) << text;
   EXPECT_NE(text.find("DTSTART;VALUE=DATE:20261224"), std::string::npos);
   EXPECT_EQ(text.find("By's"), std::string::npos);
 
-  const std::string renewed = RenewCalendarSecret(As(kAsg));
+  const std::string renewed = RenewFeedSecret(As(kAsg), Feed::Calendar);
   const auto open = [&](const std::string& given) {
-    return ErrorOf([&] { (void)Session::OfCalendar(options_, given, nullptr); });
+    return ErrorOf([&] { (void)Session::OfFeed(options_, Feed::Calendar, given, nullptr); });
   };
   EXPECT_EQ(open(secret)->number(), kNotFound);
-  EXPECT_EQ(Session::OfCalendar(options_, renewed, nullptr).userID(), "asg");
+  EXPECT_EQ(Session::OfFeed(options_, Feed::Calendar, renewed, nullptr).userID(), "asg");
   EXPECT_EQ(open(std::string(64, '0'))->number(), kNotFound);
   EXPECT_EQ(open("")->number(), kNotFound);
-  EndCalendarSecret(As(kAsg));
+  EndFeedSecret(As(kAsg), Feed::Calendar);
   EXPECT_EQ(open(renewed)->number(), kNotFound);
-  EXPECT_FALSE(HasCalendarSecret(As(kAsg)));
+  EXPECT_FALSE(HasFeedSecret(As(kAsg), Feed::Calendar));
 }
 
 KV_INSTANTIATE_ENGINES(AppTest);

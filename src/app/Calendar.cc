@@ -25,16 +25,6 @@ std::string DateValue(const vb::Date& date) {
   return fmt::format("{:04}{:02}{:02}", date.Year(), date.Month(), date.Day());
 }
 
-// The host of the site's base URL, which makes event UIDs unique beyond this database.
-std::string HostOf(std::string_view url) {
-  const auto scheme = url.find("://");
-  if (scheme == std::string_view::npos) return "kvaction";
-  url.remove_prefix(scheme + 3);
-  const auto end = url.find_first_of("/:?#");
-  const std::string host(url.substr(0, end));
-  return host.empty() ? "kvaction" : host;
-}
-
 // Now in UTC, as DTSTAMP takes it.
 std::string UtcStamp() {
   const auto now = std::chrono::floor<std::chrono::seconds>(std::chrono::system_clock::now());
@@ -47,6 +37,15 @@ std::string UtcStamp() {
 }
 
 }  // namespace
+
+std::string SiteHost(std::string_view url) {
+  const auto scheme = url.find("://");
+  if (scheme == std::string_view::npos) return "kvaction";
+  url.remove_prefix(scheme + 3);
+  const auto end = url.find_first_of("/:?#");
+  const std::string host(url.substr(0, end));
+  return host.empty() ? "kvaction" : host;
+}
 
 std::string IcsText(std::string_view text) {
   std::string escaped;
@@ -117,7 +116,7 @@ std::string CalendarFeed(Session& session) {
   request.columns = {"ActionID", "ActionNumber", "Subject", "DateDue"};
   request.sort = "DateDue, ActionNumber";
   const std::string base = WebURL(session);
-  const std::string host = HostOf(base);
+  const std::string host = SiteHost(base);
   std::vector<CalendarEvent> events;
   for (auto rows = List(session, request); !rows->IsEOF(); rows->MoveNext()) {
     const vb::Variant due = (*rows)["DateDue"].Value();
@@ -129,22 +128,6 @@ std::string CalendarFeed(Session& session) {
                       ActionPageLink(session, base, id)});
   }
   return CalendarText(fmt::format("kvAction: {}", session.userID()), events, UtcStamp());
-}
-
-std::string RenewCalendarSecret(Session& session) {
-  std::string secret = internal::NewToken();
-  session.action().UserProfile()->Value(kCalendarSecretKey,
-                                        vb::Variant(internal::TokenHash(secret)));
-  return secret;
-}
-
-bool HasCalendarSecret(Session& session) {
-  const vb::Variant hash = session.action().UserProfile()->Value(kCalendarSecretKey);
-  return !hash.IsEmpty() && !hash.IsNull() && !vb::CStr(hash).empty();
-}
-
-void EndCalendarSecret(Session& session) {
-  session.action().UserProfile()->Value(kCalendarSecretKey, vb::Variant());
 }
 
 }  // namespace app

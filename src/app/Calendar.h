@@ -10,6 +10,10 @@
 
 namespace app {
 
+/// The host of the site's base URL ("kvaction" when it has none), which makes the IDs of a
+/// feed's entries unique beyond this database.
+[[nodiscard]] std::string SiteHost(std::string_view url);
+
 /// A text as an iCalendar TEXT value holds it: backslash, semicolon and comma escaped, every
 /// line break (CRLF, LF or CR) as "\n", other control characters but tab dropped.
 [[nodiscard]] std::string IcsText(std::string_view text);
@@ -33,12 +37,7 @@ struct CalendarEvent {
 /// that have a due date, each linked under WebURL, stamped now.
 [[nodiscard]] std::string CalendarFeed(Session& session);
 
-/// A new secret for the person's calendar address; any earlier one stops working. Only its hash
-/// is kept, so this is the one time it can be shown.
-[[nodiscard]] std::string RenewCalendarSecret(Session& session);
-/// Whether the person has a calendar address now.
-[[nodiscard]] bool HasCalendarSecret(Session& session);
-/// Ends the person's calendar address (nothing when there is none).
-void EndCalendarSecret(Session& session);
+/// The person's calendar address: RenewFeedSecret, HasFeedSecret and EndFeedSecret with
+/// Feed::Calendar (app/Session.h).
 
 }  // namespace app

@@ -140,6 +140,18 @@ size_t Characters(std::string_view text) {
 }
 }  // namespace
 
+vb::Date DayOf(const vb::Locale& locale, std::string_view field, const std::string& text) {
+  const auto date = locale.ParseDate(text);
+  if (!date) {
+    const std::string pattern = locale.ShortDatePattern();
+    throw Invalid(field, text,
+                  pattern == "yyyy-MM-dd"
+                      ? std::string("a date in the form yyyy-mm-dd")
+                      : fmt::format("a date in the form yyyy-mm-dd or {}", pattern));
+  }
+  return date->DateOnly();
+}
+
 void CheckSize(std::string_view field, std::string_view text, int32_t size) {
   if (size > 0 && Characters(text) > static_cast<size_t>(size)) {
     throw Invalid(field, {}, fmt::format("at most {} characters (got {})", size, Characters(text)));

@@ -103,6 +103,10 @@ void CompleteAs(Session& session, int32_t actionID, std::string_view note, std::
 void CloseAs(Session& session, int32_t actionID, std::string_view note, std::string_view move);
 void ReopenAs(Session& session, int32_t actionID, std::string_view note, std::string_view move);
 
+/// The day a filter's date names: ISO (yyyy-mm-dd) or the short date form of locale. Raises
+/// kInvalidInput naming field and both forms.
+[[nodiscard]] vb::Date DayOf(const vb::Locale& locale, std::string_view field,
+                             const std::string& text);
 /// Checks a text against a column size (0: unbounded); raises kInvalidInput naming field.
 void CheckSize(std::string_view field, std::string_view text, int32_t size);
 /// Checks a password against the product's rule; raises kInvalidInput.

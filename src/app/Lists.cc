@@ -7,9 +7,12 @@
 #include <algorithm>
 #include <charconv>
 #include <sstream>
+#include <tuple>
 
+#include "app/Actions.h"
 #include "app/Errors.h"
 #include "app/Internal.h"
+#include "app/Json.h"
 #include "app/View.h"
 #include "kvaction/Enums.h"
 #include "kvaction/alerts/AlertStatements.h"
@@ -58,8 +61,9 @@ std::optional<int16_t> SavedStatusCode(const ListFilter& filter) {
 
 // The saved-query criteria of a filter, as column and value.
 // A list's own filter keeps the status for its state condition (see AppendExtras); a saved query
-// keeps it as its status code.
-std::vector<std::pair<std::string, vb::Variant>> Criteria(const ListFilter& filter, bool saved) {
+// keeps it as its status code. Date bounds are the query's own date criteria either way.
+std::vector<std::pair<std::string, vb::Variant>> Criteria(const ListFilter& filter, bool saved,
+                                                          const vb::Locale& locale) {
   std::vector<std::pair<std::string, vb::Variant>> criteria;
   if (filter.mine && (!filter.assignee.empty() || !filter.originator.empty())) {
     throw Invalid("mine", {}, "not together with an assignee or an originator");
@@ -86,6 +90,12 @@ std::vector<std::pair<std::string, vb::Variant>> Criteria(const ListFilter& filt
       criteria.emplace_back("DueDays", vb::Variant(static_cast<int16_t>(*filter.dueWithin)));
     }
   }
+  for (const DateFilterField& bound : DateFilterFields()) {
+    const std::string& text = filter.*bound.member;
+    if (text.empty()) continue;
+    criteria.emplace_back(std::string(bound.column) + (bound.upper ? "Upper" : ""),
+                          vb::Variant(internal::DayOf(locale, bound.field, text)));
+  }
   return criteria;
 }
 
@@ -109,7 +119,9 @@ bool YesOf(const std::string& text) {
 bool HasCriteria(const ListFilter& filter) {
   return filter.mine || !filter.assignee.empty() || !filter.originator.empty() ||
          !filter.status.empty() || filter.dueWithin || !filter.category.empty() ||
-         !filter.priority.empty() || !filter.grep.empty() || !filter.reference.empty();
+         !filter.priority.empty() || !filter.grep.empty() || !filter.reference.empty() ||
+         std::any_of(DateFilterFields().begin(), DateFilterFields().end(),
+                     [&](const DateFilterField& bound) { return !(filter.*bound.member).empty(); });
 }
 
 // A definition record set with every field a saved query has, holding the criteria given.
@@ -142,20 +154,37 @@ kvaction::FilterContext Context(Session& session) {
   return {connection.Dialect(), *session.options().clock, session.locale()};
 }
 
+// The text and reference filters: what a saved query's own criteria cannot say.
+void AppendTextConditions(std::string& where, const std::string& grep,
+                          const std::string& reference) {
+  if (!grep.empty()) {
+    // One quoted pattern, compared with each column: the text is data whatever it holds.
+    const std::string pattern = DataUtility::SqlText("%" + grep + "%");
+    std::vector<std::string> each;
+    for (const auto& column : SearchColumns()) each.push_back(column + " like " + pattern);
+    DataUtility::AppendCondition(where, fmt::format("({})", fmt::join(each, " or ")));
+  }
+  if (!reference.empty()) {
+    DataUtility::AppendCondition(where, "ReferenceID = " + DataUtility::SqlText(reference));
+  }
+}
+
 // The conditions a filter adds that a saved query cannot say.
 void AppendExtras(std::string& where, const ListFilter& filter) {
   if (!filter.status.empty()) {
     DataUtility::AppendCondition(where, StateCondition(StatesOf(filter.status)));
   }
-  if (!filter.grep.empty()) {
-    const std::string pattern = DataUtility::SqlText("%" + filter.grep + "%");
-    DataUtility::AppendCondition(where, fmt::format("(Subject like {0} or Description like {0} or "
-                                                    "Result like {0})",
-                                                    pattern));
-  }
-  if (!filter.reference.empty()) {
-    DataUtility::AppendCondition(where, "ReferenceID = " + DataUtility::SqlText(filter.reference));
-  }
+  AppendTextConditions(where, filter.grep, filter.reference);
+}
+
+// The text and reference filters saved with a query (ActionQueryFilters), empty when none.
+std::pair<std::string, std::string> SavedTexts(Session& session, int32_t queryID) {
+  const auto rs = internal::ReadRows(
+      session,
+      fmt::format("select Grep, Reference from ActionQueryFilters where QueryID = {}", queryID));
+  if (rs->IsEOF()) return {};
+  return {ValueText(session, (*rs)["Grep"].Value()),
+          ValueText(session, (*rs)["Reference"].Value())};
 }
 
 const std::vector<std::string>& ActionColumns(Session& session) {
@@ -287,11 +316,13 @@ std::string ListCondition(Session& session, const ListRequest& request) {
     where = kvaction::AttentionCondition(me, context.dialect);
   } else if (request.queryID) {
     where = kvaction::QueryCondition(UsableQuery(session, *request.queryID), me, context);
+    const auto [grep, reference] = SavedTexts(session, *request.queryID);
+    AppendTextConditions(where, grep, reference);
   } else if (IsOwnOpenList(request)) {
     where = kvaction::QueryCondition(nullptr, me, context);
   }
   std::string own;
-  const auto criteria = Criteria(request.filter, false);
+  const auto criteria = Criteria(request.filter, false, context.locale);
   if (!criteria.empty()) own = kvaction::QueryCondition(Definition(criteria), me, context);
   AppendExtras(own, request.filter);
   if (!where.empty() && !own.empty()) where = "(" + where + ")";
@@ -320,8 +351,14 @@ ListFilter FilterOf(const FilterTexts& texts) {
   for (const auto& [field, text] : texts) {
     const auto found = std::find_if(kTexts.begin(), kTexts.end(),
                                     [&](const auto& entry) { return entry.first == field; });
+    const auto bound =
+        std::find_if(DateFilterFields().begin(), DateFilterFields().end(),
+                     [&](const DateFilterField& entry) { return entry.field == field; });
     if (found != kTexts.end()) {
       filter.*found->second = text;
+    } else if (bound != DateFilterFields().end()) {
+      // Read as a date by the list, in the person's form.
+      filter.*bound->member = text;
     } else if (field == "mine") {
       filter.mine = YesOf(text);
     } else if (field == "dueWithin") {
@@ -334,6 +371,26 @@ ListFilter FilterOf(const FilterTexts& texts) {
     }
   }
   return filter;
+}
+
+const std::vector<std::string>& SearchColumns() {
+  static const std::vector<std::string> columns = {
+      "Subject",   "Description", "Result",   "Results",    "Category",   "Priority",
+      "Reference", "ReferenceID", "Assignee", "AssigneeID", "Originator", "OriginatorID"};
+  return columns;
+}
+
+const std::vector<DateFilterField>& DateFilterFields() {
+  static const std::vector<DateFilterField> fields = {
+      {"dueFrom", &ListFilter::dueFrom, "DateDue", false, "Due from"},
+      {"dueTo", &ListFilter::dueTo, "DateDue", true, "Due until"},
+      {"openedFrom", &ListFilter::openedFrom, "DateOpened", false, "Opened from"},
+      {"openedTo", &ListFilter::openedTo, "DateOpened", true, "Opened until"},
+      {"completedFrom", &ListFilter::completedFrom, "DateCompleted", false, "Completed from"},
+      {"completedTo", &ListFilter::completedTo, "DateCompleted", true, "Completed until"},
+      {"closedFrom", &ListFilter::closedFrom, "DateClosed", false, "Closed from"},
+      {"closedTo", &ListFilter::closedTo, "DateClosed", true, "Closed until"}};
+  return fields;
 }
 
 const std::vector<std::string>& DefaultColumns() {
@@ -419,6 +476,22 @@ void RequireOwnQuery(Session& session, int32_t queryID, std::string_view what) {
 }  // namespace
 
 namespace {
+// The longest text filter a saved query keeps (the column ActionQueryFilters.Grep).
+constexpr int32_t kSavedTextSize = 255;
+
+// Keeps the text and reference filters of a saved query beside it (nothing when neither is set).
+void StoreSavedTexts(Session& session, int32_t queryID, const ListFilter& filter) {
+  (void)internal::Connection(session).Execute(
+      fmt::format("delete from ActionQueryFilters where QueryID = {}", queryID));
+  if (filter.grep.empty() && filter.reference.empty()) return;
+  const auto text = [](const std::string& value) {
+    return value.empty() ? vb::Variant(vb::Null) : vb::Variant(value);
+  };
+  auto rs = internal::WritableRows(session, "select * from ActionQueryFilters where QueryID = 0");
+  rs->AddNew({"QueryID", "Grep", "Reference"},
+             {vb::Variant(queryID), text(filter.grep), text(filter.reference)});
+}
+
 // The rights and checks of saving a definition, new or over an existing query.
 void CheckDefinition(Session& session, const QueryDefinition& definition) {
   internal::Require(session, kvaction::arCreateQueries, "saving a query");
@@ -427,10 +500,8 @@ void CheckDefinition(Session& session, const QueryDefinition& definition) {
   }
   if (definition.name.empty()) throw Invalid("name", {}, "a query name is required");
   internal::CheckSize("name", definition.name, 100);
-  if (!definition.filter.grep.empty() || !definition.filter.reference.empty()) {
-    throw Invalid(definition.filter.grep.empty() ? "reference" : "grep", {},
-                  "not available in saved queries");
-  }
+  internal::CheckSize("grep", definition.filter.grep, kSavedTextSize);
+  internal::CheckSize("reference", definition.filter.reference, 50);
   internal::CheckSize("assignee", definition.filter.assignee, 100);
   internal::CheckSize("originator", definition.filter.originator, 100);
   internal::CheckSize("category", definition.filter.category, 50);
@@ -456,7 +527,6 @@ using internal::IsSet;
 }  // namespace
 
 bool FitsSavedQuery(const ListFilter& filter) {
-  if (!filter.grep.empty() || !filter.reference.empty()) return false;
   try {
     (void)SavedStatusCode(filter);
     return true;
@@ -467,8 +537,13 @@ bool FitsSavedQuery(const ListFilter& filter) {
 
 int32_t QueryAdd(Session& session, const QueryDefinition& definition) {
   CheckDefinition(session, definition);
-  return session.action().DataServer()->Queries()->CreateQuery(definition.name,
-                                                               Criteria(definition.filter, true));
+  const auto criteria = Criteria(definition.filter, true, session.locale());
+  int32_t id = 0;
+  kvdata::RunInTransaction(internal::Connection(session), [&] {
+    id = session.action().DataServer()->Queries()->CreateQuery(definition.name, criteria);
+    StoreSavedTexts(session, id, definition.filter);
+  });
+  return id;
 }
 
 SavedQuery QueryOf(Session& session, int32_t queryID) {
@@ -513,12 +588,15 @@ SavedQuery QueryOf(Session& session, int32_t queryID) {
         break;
     }
   }
-  // A name fragment ("null" for none) is what a list filter's person field cannot say exactly.
-  for (const auto* field :
-       {"Subject", "Description", "Result", "DateOpened", "DateOpenedUpper", "DateDue",
-        "DateDueUpper", "DateCompleted", "DateCompletedUpper", "DateClosed", "DateClosedUpper"}) {
+  // Text in one column is what a list filter's text search cannot say exactly.
+  for (const auto* field : {"Subject", "Description", "Result"}) {
     if (IsSet(value(field))) query.complete = false;
   }
+  for (const DateFilterField& bound : DateFilterFields()) {
+    const vb::Variant date = value(std::string(bound.column) + (bound.upper ? "Upper" : ""));
+    if (IsSet(date)) filter.*bound.member = Iso8601(vb::CDate(date).DateOnly());
+  }
+  std::tie(filter.grep, filter.reference) = SavedTexts(session, queryID);
   return query;
 }
 
@@ -528,11 +606,14 @@ void QueryUpdate(Session& session, int32_t queryID, const QueryDefinition& defin
   auto rs = session.action().DataServer()->Queries()->QueryRecordset(queryID);
   std::vector<std::string> names{"Name"};
   std::vector<vb::Variant> values{vb::Variant(definition.name)};
-  for (auto& [name, value] : AllCriteria(Criteria(definition.filter, true))) {
+  for (auto& [name, value] : AllCriteria(Criteria(definition.filter, true, session.locale()))) {
     names.push_back(std::move(name));
     values.push_back(std::move(value));
   }
-  rs->Update(names, values);
+  kvdata::RunInTransaction(internal::Connection(session), [&] {
+    rs->Update(names, values);
+    StoreSavedTexts(session, queryID, definition.filter);
+  });
 }
 
 ado::RecordsetPtr QueryList(Session& session) {
@@ -544,7 +625,11 @@ ado::RecordsetPtr QueryList(Session& session) {
 
 void QueryDelete(Session& session, int32_t queryID) {
   RequireOwnQuery(session, queryID, "deleting");
-  session.action().DataServer()->Queries()->DeleteQuery(queryID);
+  kvdata::RunInTransaction(internal::Connection(session), [&] {
+    session.action().DataServer()->Queries()->DeleteQuery(queryID);
+    (void)internal::Connection(session).Execute(
+        fmt::format("delete from ActionQueryFilters where QueryID = {}", queryID));
+  });
 }
 
 void QueryShare(Session& session, int32_t queryID, bool shared) {

@@ -24,9 +24,19 @@ struct ListFilter {
   std::optional<int32_t> dueWithin;  ///< open and due within N days (0-32767)
   std::string category;
   std::string priority;
-  std::string grep;       ///< text in subject, description or result (letter case ignored)
+  std::string grep;  ///< text in any column a person reads (SearchColumns; letter case ignored)
   std::string reference;  ///< ReferenceID equals
+  /// Date bounds, each inclusive and optional: a date in ISO form (yyyy-mm-dd) or the person's
+  /// short date form. A saved query keeps them in its own date criteria.
+  std::string dueFrom, dueTo;
+  std::string openedFrom, openedTo;
+  std::string completedFrom, completedTo;
+  std::string closedFrom, closedTo;
 };
+
+/// The columns the text filter (grep) searches: every text column a person reads as the
+/// action's data, the people by name and by user ID, and the notes.
+[[nodiscard]] const std::vector<std::string>& SearchColumns();
 
 /// The words of the status filter, in the order a front end offers them: "active" (every state
 /// but closed), then the state codes.
@@ -34,7 +44,9 @@ struct ListFilter {
 
 /// A list filter's texts as a front end received them, one entry per field given, by the field
 /// IDs app/ names in its messages: mine, assignee, originator, status, dueWithin, category,
-/// priority, grep, reference. A front end maps its own names (options, form fields) to these.
+/// priority, grep, reference and the date bounds dueFrom, dueTo, openedFrom, openedTo,
+/// completedFrom, completedTo, closedFrom, closedTo (DateFilterFields). A front end maps its own
+/// names (options, form fields) to these.
 using FilterTexts = std::vector<std::pair<std::string, std::string>>;
 /// The filter the texts choose: the one reading of a filter for every front end. mine takes
 /// true, on, 1 or nothing for yes and false or 0 for no; status state codes or "active",
@@ -42,6 +54,17 @@ using FilterTexts = std::vector<std::pair<std::string, std::string>>;
 /// Raises kInvalidInput naming the field for any other value, and for a field ID that is not a
 /// filter's.
 [[nodiscard]] ListFilter FilterOf(const FilterTexts& texts);
+
+/// The date bounds of a filter: the field ID, the column it bounds, whether it is the upper
+/// bound, and the words a front end labels it with.
+struct DateFilterField {
+  std::string_view field;
+  std::string ListFilter::*member;
+  std::string_view column;
+  bool upper;
+  std::string_view label;
+};
+[[nodiscard]] const std::vector<DateFilterField>& DateFilterFields();
 
 /// A list request. Without queryID and filters: the person's open actions.
 struct ListRequest {
@@ -83,8 +106,10 @@ struct QueryDefinition {
   std::string name;
   ListFilter filter;
 };
-/// Whether a saved query can hold filter: no text or reference filter, and a status it keeps
-/// (active, closed, overdue or completed; dueWithin only alone or with active).
+/// Whether a saved query can hold filter: a status it keeps (active, closed, overdue or
+/// completed; dueWithin only alone or with active). Date bounds go into the query's own date
+/// criteria; the text and reference filters, which its criteria cannot say, into the table
+/// ActionQueryFilters beside it.
 [[nodiscard]] bool FitsSavedQuery(const ListFilter& filter);
 /// Saves a query (right 52; criteria naming others' actions need 68). Returns its QueryID.
 int32_t QueryAdd(Session& session, const QueryDefinition& definition);
@@ -95,7 +120,8 @@ struct SavedQuery {
   bool shared = false;
   QueryDefinition definition;
   /// Whether definition.filter says all the query holds. A query saved elsewhere may also
-  /// hold text or date criteria a list filter has no field for; such a query is only run.
+  /// hold criteria a list filter has no field for (a name fragment, text in one column, a
+  /// status code of its own); such a query is only run.
   bool complete = true;
 };
 /// The saved query queryID as the person may use it. Raises kNotFound for an unknown or

@@ -145,16 +145,22 @@ Session Session::Resume(const OpenOptions& given, std::string_view token,
   return {std::move(options), std::move(action), userID, hash};
 }
 
-Session Session::OfCalendar(const OpenOptions& given, std::string_view secret,
-                            std::unique_ptr<kvaction::Action> opened) {
+std::string_view FeedSecretKey(Feed feed) {
+  return feed == Feed::Calendar ? "CalendarSecret" : "ActivitySecret";
+}
+
+Session Session::OfFeed(const OpenOptions& given, Feed feed, std::string_view secret,
+                        std::unique_ptr<kvaction::Action> opened) {
   OpenOptions options = Completed(given);
   auto action = opened ? std::move(opened) : Opened(options);
   auto& connection = *action->DataServer()->Connection();
   const auto rs = internal::ReadRows(
       connection, "select UserID from ActionProfiles where ProfileKey = " +
-                      DataUtility::SqlText(kCalendarSecretKey) +
+                      DataUtility::SqlText(FeedSecretKey(feed)) +
                       " and ValueText = " + DataUtility::SqlText(TokenHash(secret)));
-  if (rs->IsEOF()) throw NotFound("calendar", "address", "given");
+  if (rs->IsEOF()) {
+    throw NotFound(feed == Feed::Calendar ? "calendar" : "activity feed", "address", "given");
+  }
   const std::string userID = vb::CStr((*rs)["UserID"].Value());
   auto profile = kvdata::UserProfile::ForUser(action->DataServer()->Connection(), userID);
   action->DataServer()->SetProfile(&profile);
@@ -284,6 +290,22 @@ std::vector<std::string> Upgrade(const OpenOptions& given) {
     changes.emplace_back("Added the secret of the reply addresses of notices.");
   }
   return changes;
+}
+
+std::string RenewFeedSecret(Session& session, Feed feed) {
+  std::string secret = internal::NewToken();
+  session.action().UserProfile()->Value(FeedSecretKey(feed),
+                                        vb::Variant(internal::TokenHash(secret)));
+  return secret;
+}
+
+bool HasFeedSecret(Session& session, Feed feed) {
+  const vb::Variant hash = session.action().UserProfile()->Value(FeedSecretKey(feed));
+  return !hash.IsEmpty() && !hash.IsNull() && !vb::CStr(hash).empty();
+}
+
+void EndFeedSecret(Session& session, Feed feed) {
+  session.action().UserProfile()->Value(FeedSecretKey(feed), vb::Variant());
 }
 
 }  // namespace app

@@ -32,8 +32,12 @@ struct OpenOptions {
   bool mail = true;
 };
 
-/// The profile key under which the hash of a person's calendar secret is kept.
-inline constexpr std::string_view kCalendarSecretKey = "CalendarSecret";
+/// The feeds a program reads from a person's secret address without signing in: the calendar
+/// (app/Calendar.h) and the activity (app/Activity.h). Each has its own secret, so that giving
+/// one address to a calendar service gives it nothing else.
+enum class Feed { Calendar, Activity };
+/// The profile key under which the hash of a person's secret for feed is kept.
+[[nodiscard]] std::string_view FeedSecretKey(Feed feed);
 
 /// How long a token stays valid after sign-in.
 inline constexpr std::chrono::hours kDefaultTokenLifetime{24 * 30};
@@ -55,10 +59,11 @@ class Session {
   /// Opens the database as the user of a stored, unexpired session; no password hashing.
   /// Raises kNotSignedIn for an unknown or expired token.
   [[nodiscard]] static Session Resume(const OpenOptions& options, std::string_view token);
-  /// Opens the database as the person whose calendar address has secret (see app/Calendar.h).
-  /// Raises kNotFound for a secret that is no one's, or no longer.
-  [[nodiscard]] static Session OfCalendar(const OpenOptions& options, std::string_view secret,
-                                          std::unique_ptr<kvaction::Action> opened);
+  /// Opens the database as the person whose address of feed has secret. Raises kNotFound for
+  /// a secret that is no one's, or no longer.
+  [[nodiscard]] static Session OfFeed(const OpenOptions& options, Feed feed,
+                                      std::string_view secret,
+                                      std::unique_ptr<kvaction::Action> opened);
   /// Resume on a database that an earlier session opened with the same options (see
   /// TakeAction): the same checks and profile, without opening again. nullptr: opens it.
   [[nodiscard]] static Session Resume(const OpenOptions& options, std::string_view token,
@@ -136,5 +141,13 @@ void Ping(const OpenOptions& options);
 /// The rights of the default workgroup that CreateDatabase and Upgrade create.
 inline constexpr std::string_view kDefaultWorkgroupRights = "50,52,64,65,70,81,82";
 inline constexpr std::string_view kDefaultWorkgroupName = "Staff";
+
+/// A new secret for the person's address of feed; any earlier one stops working. Only its hash
+/// is kept, so this is the one time it can be shown.
+[[nodiscard]] std::string RenewFeedSecret(Session& session, Feed feed);
+/// Whether the person has an address of feed now.
+[[nodiscard]] bool HasFeedSecret(Session& session, Feed feed);
+/// Ends the person's address of feed (nothing when there is none).
+void EndFeedSecret(Session& session, Feed feed);
 
 }  // namespace app

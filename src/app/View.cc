@@ -77,8 +77,8 @@ std::string_view Chomped(std::string_view line) {
   return line;
 }
 
-// The history event's text in words: a change of the notes is the note the conversation shows,
-// not the whole text twice.
+}  // namespace
+
 std::string HistoryWords(Session& session, int32_t code, const std::string& text) {
   if (code == 1) return "Created the action";
   if (code == 9) return "Deleted the action";
@@ -89,6 +89,8 @@ std::string HistoryWords(Session& session, int32_t code, const std::string& text
   }
   return text;
 }
+
+namespace {
 
 std::optional<std::vector<HistoryEntry>> HistoryOf(Session& session, int32_t actionID) {
   ado::RecordsetPtr events;

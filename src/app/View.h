@@ -70,6 +70,10 @@ struct HistoryEntry {
   std::string text;  ///< "The Due Date was changed from 4/1/2026 to 4/2/2026", "Added a note"
 };
 
+/// A history event's text in words (code and text as ActionEvents keeps them): a change of the
+/// notes reads "Added a note", not the whole text twice; creation and deletion in words.
+[[nodiscard]] std::string HistoryWords(Session& session, int32_t code, const std::string& text);
+
 /// A field of the action as the person sees it.
 struct ViewField {
   std::string column;

@@ -173,6 +173,7 @@ void RegisterWatchCommands(CLI::App& app, Options& options);
 void RegisterHookCommands(CLI::App& app, Options& options);
 /// `comment`, and `mail receive` (after RegisterMailCommands, which makes the group).
 void RegisterCommentCommands(CLI::App& app, Options& options);
+void RegisterActivityCommands(CLI::App& app, Options& options);
 /// Delivers the notices the person's changes queued; a failure is reported, never raised.
 void DeliverOwnMail(app::Session& session);
 

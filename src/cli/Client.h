@@ -12,6 +12,7 @@
 
 #include "ado/Recordset.h"
 #include "app/Actions.h"
+#include "app/Activity.h"
 #include "app/Admin.h"
 #include "app/Bulk.h"
 #include "app/Hooks.h"
@@ -170,6 +171,10 @@ class Client {
                                                                          int32_t limit) = 0;
   /// Sends what is due: here, or by the server.
   virtual app::hooks::DeliveryReport HookDeliver() = 0;
+  /// The changes across the actions the person may see: the activity's texts by app/'s field IDs
+  /// (since, before, limit).
+  [[nodiscard]] virtual app::ActivityPage Activity(
+      const std::vector<std::pair<std::string, std::string>>& texts) = 0;
 
   /// After a command that succeeded: a local client delivers the notices the person's changes
   /// queued (the server's own mail work does that for a remote one).

@@ -182,6 +182,7 @@ void AddCommands(CLI::App& app, Options& options) {
   RegisterWatchCommands(app, options);
   RegisterHookCommands(app, options);
   RegisterCommentCommands(app, options);
+  RegisterActivityCommands(app, options);
   app.add_subcommand("help", "Describe a command: kvaction help [COMMAND [SUBCOMMAND]]")
       ->allow_extras();
   app.footer(

@@ -71,7 +71,7 @@ struct NamedOption {
   std::string_view field;
   std::string_view option;
 };
-constexpr std::array<NamedOption, 10> kNamedOptions = {{
+constexpr std::array<NamedOption, 20> kNamedOptions = {{
     {"sort", "--sort"},
     {"columns", "--columns"},
     {"limit", "--limit"},
@@ -82,6 +82,16 @@ constexpr std::array<NamedOption, 10> kNamedOptions = {{
     {"group", "--group"},
     {"reassignTo", "--reassign-to"},
     {"url", "--link"},
+    {"dueFrom", "--due-from"},
+    {"dueTo", "--due-to"},
+    {"openedFrom", "--opened-from"},
+    {"openedTo", "--opened-to"},
+    {"completedFrom", "--completed-from"},
+    {"completedTo", "--completed-to"},
+    {"closedFrom", "--closed-from"},
+    {"closedTo", "--closed-to"},
+    {"since", "--since"},
+    {"before", "--before"},
 }};
 
 std::string_view OptionOf(std::string_view name) {

@@ -178,7 +178,7 @@ struct FilterOption {
   const char* field;
   const char* help;
 };
-constexpr std::array<FilterOption, 8> kFilterOptions = {{
+constexpr std::array<FilterOption, 16> kFilterOptions = {{
     {"--assignee", "assignee", "Only actions assigned to this user ID"},
     {"--originator", "originator", "Only actions raised by this user ID"},
     {"--status", "status",
@@ -187,8 +187,18 @@ constexpr std::array<FilterOption, 8> kFilterOptions = {{
     {"--due-within", "dueWithin", "Open actions due within N days"},
     {"--category", "category", "Only this category"},
     {"--priority", "priority", "Only this priority"},
-    {"--grep", "grep", "Text in subject, description or result (letter case ignored)"},
+    {"--grep", "grep",
+     "Text in any field: subject, description, result, notes, category, priority, reference, "
+     "people by name or user ID (letter case ignored)"},
     {"--reference", "reference", "Only actions of this reference ID"},
+    {"--due-from", "dueFrom", "Due on or after DATE (yyyy-mm-dd or your short date form)"},
+    {"--due-to", "dueTo", "Due on or before DATE"},
+    {"--opened-from", "openedFrom", "Opened on or after DATE"},
+    {"--opened-to", "openedTo", "Opened on or before DATE"},
+    {"--completed-from", "completedFrom", "Completed on or after DATE"},
+    {"--completed-to", "completedTo", "Completed on or before DATE"},
+    {"--closed-from", "closedFrom", "Closed on or after DATE"},
+    {"--closed-to", "closedTo", "Closed on or before DATE"},
 }};
 
 /// The ad-hoc filter options as given; app/ reads them into a filter.

@@ -62,6 +62,11 @@ class LocalClient final : public Client {
     return app::DueList(session_, days, mine);
   }
 
+  app::ActivityPage Activity(
+      const std::vector<std::pair<std::string, std::string>>& texts) override {
+    return app::Activity(session_, app::ActivityRequestOf(session_, texts));
+  }
+
   int32_t QueryAdd(const std::string& name, const app::FilterTexts& filter) override {
     return app::QueryAdd(session_, {name, app::FilterOf(filter)});
   }

@@ -388,6 +388,11 @@ class RemoteClient final : public Client {
     return Paged("due/rows", params, 0, states);
   }
 
+  app::ActivityPage Activity(
+      const std::vector<std::pair<std::string, std::string>>& texts) override {
+    return app::ActivityFromJson(Call("GET", "activity" + QueryString(http_, texts)));
+  }
+
   int32_t QueryAdd(const std::string& name, const app::FilterTexts& filter) override {
     OrderedJson body = {{"name", name}};
     if (!filter.empty()) {

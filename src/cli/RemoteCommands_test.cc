@@ -86,6 +86,13 @@ std::vector<Scenario> Scenarios(const std::filesystem::path& folder) {
       {"admin", {"list", "--status", "pending"}},
       {"stan", {"list", "--assignee", "olga"}},
       {"admin", {"--locale", "en-GB", "list"}},
+      {"admin", {"list", "--grep", "STAN", "--due-from", "2020-01-01", "--due-to", "1/1/2031"}},
+      {"admin", {"list", "--closed-to", "31/12/2026"}},
+      // The activity, in words and as JSON; without the history's right, refused.
+      {"admin", {"activity"}},
+      {"admin", {"--json", "activity", "--limit", "2"}},
+      {"admin", {"activity", "--since", "soon"}},
+      {"stan", {"activity"}},
       // One action in words and as JSON; someone without the history's right still sees it.
       {"admin", {"show", "1"}},
       {"admin", {"--json", "show", "2"}},

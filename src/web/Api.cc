@@ -21,6 +21,7 @@
 #include <nlohmann/json.hpp>
 
 #include "app/Actions.h"
+#include "app/Activity.h"
 #include "app/Admin.h"
 #include "app/Attachments.h"
 #include "app/Bulk.h"
@@ -229,6 +230,10 @@ app::FilterTexts FilterParams(const Request& request) {
   app::FilterTexts given;
   for (const char* field : {"mine", "assignee", "originator", "status", "dueWithin", "category",
                             "priority", "grep", "reference"}) {
+    if (request.has_param(field)) given.emplace_back(field, request.get_param_value(field));
+  }
+  for (const app::DateFilterField& bound : app::DateFilterFields()) {
+    const std::string field(bound.field);
     if (request.has_param(field)) given.emplace_back(field, request.get_param_value(field));
   }
   return given;
@@ -462,6 +467,18 @@ void RemoveAttachment(Call& call) {
 void Alerts(Call& call) {
   if (call.request.has_param("list")) return SendListPage(call, {}, app::AlertList);
   SendJson(call.response, 200, {{"count", app::AlertCount(call.session)}});
+}
+
+void Activity(Call& call) {
+  // The API's parameters are app/'s field IDs.
+  std::vector<std::pair<std::string, std::string>> given;
+  for (const char* field : {"since", "before", "limit"}) {
+    if (call.request.has_param(field))
+      given.emplace_back(field, call.request.get_param_value(field));
+  }
+  SendJson(
+      call.response, 200,
+      app::ActivityJson(app::Activity(call.session, app::ActivityRequestOf(call.session, given))));
 }
 
 void Queries(Call& call) { SendJson(call.response, 200, RowsOf(app::QueryList(call.session))); }

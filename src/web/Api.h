@@ -33,6 +33,9 @@ void DownloadAttachment(Call& call);
 void RemoveAttachment(Call& call);
 void Alerts(Call& call);
 void Queries(Call& call);
+/// GET activity: the changes across the actions the person may see, newest first (since, before,
+/// limit).
+void Activity(Call& call);
 void Users(Call& call);
 void Workgroups(Call& call);
 void WatchAction(Call& call);

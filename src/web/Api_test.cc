@@ -82,6 +82,8 @@ TEST_P(ApiTest, EachCallIsAllowedExactlyToItsRolesAndARefusalChangesNothing) {
       // Whoever may pick an assignee reads the users (see below for what of them).
       {"list users", "GET", "/api/v1/users", "", {"lead", "orig", "asg", "by"}},
       {"list workgroups", "GET", "/api/v1/workgroups", "", {"lead"}},
+      // The histories' right: the viewer reads lists but no history.
+      {"activity", "GET", "/api/v1/activity?limit=5", "", {"lead", "orig", "asg", "by"}},
   };
   std::map<std::string, std::string> tokens;
   for (const auto& user : kUsers) tokens[user] = Token(user);
@@ -222,6 +224,12 @@ TEST_P(ApiTest, HostileRequestsAreRefusedWithAMessageAndChangeNothing) {
       {"POST", "/api/v1/actions", R"({"fields": {"Subject": [["\u0000"]]}})",
        "fields.Subject: a text on one line"},
       {"GET", "/api/v1/actions?grep=a%00b", "", "grep"},
+      {"GET", "/api/v1/actions?dueFrom=1%27%20or%201%3D1", "",
+       "dueFrom: '1' or 1=1' is not a date in the form yyyy-mm-dd"},
+      {"GET", "/api/v1/actions?closedTo=2026-02-30", "", "closedTo"},
+      {"GET", "/api/v1/activity?since=yesterday", "", "since"},
+      {"GET", "/api/v1/activity?limit=201", "", "limit: '201' is not a whole number from 1 to 200"},
+      {"GET", "/api/v1/activity?before=-1", "", "before"},
       {"POST", action + "/attachments?name=a%0d.bin", "bytes", "name", "application/octet-stream"},
   };
   const std::string before = Snapshot();

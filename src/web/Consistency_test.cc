@@ -6,6 +6,7 @@
 
 #include <fmt/format.h>
 
+#include <cctype>
 #include <filesystem>
 #include <map>
 #include <regex>
@@ -23,6 +24,7 @@
 #include "cli/CommandTest.h"
 #include "vb/Convert.h"
 #include "web/ServedDatabase_test.h"
+#include "web/Site.h"
 
 namespace web {
 namespace {
@@ -97,6 +99,21 @@ class FrontEndsAgree : public ServedDatabaseTest {
         std::to_string(Json::parse(Command(user, {"alerts"}).out)["Alerts"].get<int>());
     const auto users = Command(user, {"user", "list"});
     answers["users"] = users.exitCode == 0 ? UsersSaid(Json::parse(users.out)) : "refused";
+    for (const auto& [question, filter] : Searches()) {
+      std::vector<std::string> args = {"list", "--columns", "ActionID"};
+      for (const auto& [field, value] : filter) {
+        args.push_back(CommandOption(field));
+        args.push_back(value);
+      }
+      const auto listed = Command(user, args);
+      answers[question] =
+          listed.exitCode == 0 ? Ids(Json::parse(listed.out), "ActionID") : "refused";
+    }
+    const auto activity = Command(user, {"activity"});
+    answers["activity"] =
+        activity.exitCode == 0 ? ActivitySaid(Json::parse(activity.out)) : "refused";
+    answers["activity actions"] =
+        activity.exitCode == 0 ? Ids(Json::parse(activity.out)["entries"], "actionId") : "refused";
     return answers;
   }
 
@@ -124,6 +141,15 @@ class FrontEndsAgree : public ServedDatabaseTest {
         std::to_string(Api(token, "/api/v1/alerts").second["count"].get<int>());
     const auto [usersStatus, users] = Api(token, "/api/v1/users");
     answers["users"] = usersStatus == 200 ? UsersSaid(users) : "refused";
+    for (const auto& [question, filter] : Searches()) {
+      const auto [listed, list] =
+          Api(token, "/api/v1/actions?columns=ActionID&limit=500" + QueryOf(filter));
+      answers[question] = listed == 200 ? Ids(list["actions"], "ActionID") : "refused";
+    }
+    const auto [activityStatus, activity] = Api(token, "/api/v1/activity");
+    answers["activity"] = activityStatus == 200 ? ActivitySaid(activity) : "refused";
+    answers["activity actions"] =
+        activityStatus == 200 ? Ids(activity["entries"], "actionId") : "refused";
     return answers;
   }
 
@@ -156,6 +182,24 @@ class FrontEndsAgree : public ServedDatabaseTest {
     answers["alert count"] = std::regex_search(list, count, badge) ? count[1].str() : "none";
     const auto users = client_->Get("/admin/users", cookie);
     answers["users"] = users->status == 200 ? "with addresses" : "refused";
+    for (const auto& [question, filter] : Searches()) {
+      const auto listed = client_->Get("/?" + QueryOf(filter).substr(1), cookie);
+      answers[question] = listed->status == 200 ? PageIds(ListTable(listed->body)) : "refused";
+    }
+    const auto activity = client_->Get("/activity", cookie);
+    if (activity->status == 200) {
+      const std::regex event(R"re(id="event-(\d+)")re");
+      std::vector<std::string> ids;
+      for (auto it = std::sregex_iterator(activity->body.begin(), activity->body.end(), event);
+           it != std::sregex_iterator(); ++it) {
+        ids.push_back((*it)[1].str());
+      }
+      answers["activity"] = fmt::format("{}", fmt::join(ids, ","));
+      const size_t list = activity->body.find("id=\"activity\"");
+      answers["activity actions"] = PageIds(activity->body.substr(list));
+    } else {
+      answers["activity"] = answers["activity actions"] = "refused";
+    }
     return answers;
   }
 
@@ -196,6 +240,51 @@ class FrontEndsAgree : public ServedDatabaseTest {
     }
     return fmt::format("{}", fmt::join(ids, ","));
   }
+  // The searches every front end runs, by question: app/'s filter field IDs and values. The
+  // text finds a category, a priority and a person's name; the hostile text is only a text.
+  using Filter = std::vector<std::pair<std::string, std::string>>;
+  std::vector<std::pair<std::string, Filter>> Searches() const {
+    const vb::Date today = pinnedClock_->Today();
+    return {{"search category", {{"grep", "purchasing"}}},
+            {"search priority", {{"grep", "Urgent"}}},
+            {"search name", {{"grep", "Lee Lead"}}},
+            {"search hostile", {{"grep", "x' or 'a'='a"}}},
+            {"search quote", {{"grep", "O'Brien"}}},
+            {"due range",
+             {{"dueFrom", today.AddDays(-1).ToIso().substr(0, 10)},
+              {"dueTo", today.AddDays(4).ToIso().substr(0, 10)}}},
+            {"due range and text",
+             {{"dueTo", today.ToIso().substr(0, 10)}, {"grep", "asg"}, {"status", "active"}}}};
+  }
+  static std::string CommandOption(const std::string& field) {
+    std::string option = "--";
+    for (const char c : field) {
+      if (std::isupper(static_cast<unsigned char>(c))) {
+        option += '-';
+        option += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+      } else {
+        option += c;
+      }
+    }
+    return option;
+  }
+  static std::string QueryOf(const Filter& filter) {
+    std::string query;
+    for (const auto& [field, value] : filter) query += "&" + field + "=" + web::QueryValue(value);
+    return query;
+  }
+  // The table of a list page (the cards repeat its links).
+  static std::string ListTable(const std::string& page) {
+    const size_t table = page.find("id=\"actions\"");
+    return table == std::string::npos ? std::string()
+                                      : page.substr(table, page.find("</table>", table) - table);
+  }
+  // The activity as its changes' IDs, newest first.
+  static std::string ActivitySaid(const Json& activity) {
+    std::vector<int> ids;
+    for (const auto& entry : activity["entries"]) ids.push_back(entry["id"].get<int>());
+    return fmt::format("{}", fmt::join(ids, ","));
+  }
   // Whether the users come with their addresses (what maintainers read) or as IDs and names.
   static std::string UsersSaid(const Json& users) {
     return !users.empty() && users[0].contains("Email") ? "with addresses" : "names only";
@@ -204,8 +293,27 @@ class FrontEndsAgree : public ServedDatabaseTest {
   std::filesystem::path configFolder_;
 };
 
+// Action IDs as the answers write them: ascending, separated by commas.
+std::string IdList(const std::set<int32_t>& ids) { return fmt::format("{}", fmt::join(ids, ",")); }
+// Every action of the map and extra.
+std::string ActionIds(const std::map<std::string, int32_t>& actions, int32_t extra) {
+  std::set<int32_t> ids = {extra};
+  for (const auto& [state, id] : actions) ids.insert(id);
+  return IdList(ids);
+}
+
 TEST_P(FrontEndsAgree, OnStateTurnMovesListsAlertsAndUsersForEveryRole) {
   const auto actions = ActionsInEachState();
+  // What the searches and the activity find: a category, a priority, a person by name (the lead
+  // assigned an action of the originator's), a note with a quote; an action deleted, whose
+  // history no one sees any more.
+  auto lead = app::Session::SignIn(open_, "lead", "password1");
+  (void)app::Edit(lead, actions.at("open"), {{"Category", "Purchasing"}}, {});
+  (void)app::Edit(lead, actions.at("due-today"), {{"Priority", "Urgent"}}, {});
+  auto originator = app::Session::SignIn(open_, "orig", "password1");
+  const int32_t forLead = app::Add(
+      originator, app::FieldTexts{{"Subject", "Budget for O'Brien"}, {"Assignee", "lead"}});
+  app::Delete(originator, app::Add(originator, app::FieldTexts{{"Subject", "purchasing, gone"}}));
   // The view itself, once, so that a disagreement below is not three front ends sharing a
   // wrong answer.
   auto orig = app::Session::SignIn(open_, "orig", "password1");
@@ -224,7 +332,17 @@ TEST_P(FrontEndsAgree, OnStateTurnMovesListsAlertsAndUsersForEveryRole) {
       {{"orig", "alert count"}, "3"},
       {{"lead", "users"}, "with addresses"},
       {{"asg", "users"}, "names only"},
-      {{"viewer", "users"}, "refused"}};
+      {{"viewer", "users"}, "refused"},
+      {{"orig", "search category"}, fmt::format("{}", actions.at("open"))},
+      {{"asg", "search priority"}, fmt::format("{}", actions.at("due-today"))},
+      {{"by", "search name"}, fmt::format("{}", forLead)},
+      {{"by", "search hostile"}, ""},
+      {{"lead", "search quote"}, fmt::format("{}", forLead)},
+      {{"orig", "due range"}, IdList({actions.at("due-today"), actions.at("completed")})},
+      {{"asg", "due range and text"},
+       IdList({actions.at("due-today"), actions.at("overdue"), actions.at("completed")})},
+      {{"viewer", "activity"}, "refused"},
+      {{"by", "activity actions"}, ActionIds(actions, forLead)}};
   for (const std::string& user : kUsers) {
     SCOPED_TRACE(user);
     const Answers command = ByCommand(user, actions);

@@ -65,20 +65,28 @@ std::string Grouped(int64_t number) {
   return (number < 0 ? "-" : "") + digits;
 }
 
-// The text filters, by the name they have in forms and links (the command line's words).
+// The filters typed into a field, by the name they have in forms and links (app/'s field IDs):
+// the texts, then the date bounds (a date input's type).
 struct TextFilter {
-  const char* name;
+  std::string name;
   std::string app::ListFilter::*member;
-  const char* label;
+  std::string label;
+  std::string type = "text";
 };
 const std::vector<TextFilter>& TextFilters() {
-  static const std::vector<TextFilter> filters = {
-      {"assignee", &app::ListFilter::assignee, "Assignee (user ID)"},
-      {"originator", &app::ListFilter::originator, "Originator (user ID)"},
-      {"category", &app::ListFilter::category, "Category"},
-      {"priority", &app::ListFilter::priority, "Priority"},
-      {"grep", &app::ListFilter::grep, "Text (subject, description, result)"},
-      {"reference", &app::ListFilter::reference, "Reference ID"}};
+  static const std::vector<TextFilter> filters = [] {
+    std::vector<TextFilter> all = {
+        {"assignee", &app::ListFilter::assignee, "Assignee (user ID)"},
+        {"originator", &app::ListFilter::originator, "Originator (user ID)"},
+        {"category", &app::ListFilter::category, "Category"},
+        {"priority", &app::ListFilter::priority, "Priority"},
+        {"grep", &app::ListFilter::grep, "Text (any field, people by name or ID)"},
+        {"reference", &app::ListFilter::reference, "Reference ID"}};
+    for (const app::DateFilterField& bound : app::DateFilterFields()) {
+      all.push_back({std::string(bound.field), bound.member, std::string(bound.label), "date"});
+    }
+    return all;
+  }();
   return filters;
 }
 
@@ -423,12 +431,11 @@ void AddListControls(Visit& visit, const ListChoice& choice, mstch::map& context
   mstch::array searchHidden;  // the same without the text, for the quick search
   for (const auto& filter : TextFilters()) {
     const std::string& value = choice.filter.*filter.member;
-    texts.emplace_back(mstch::map{{"name", std::string(filter.name)},
-                                  {"label", std::string(filter.label)},
-                                  {"value", value}});
+    texts.emplace_back(mstch::map{
+        {"name", filter.name}, {"label", filter.label}, {"type", filter.type}, {"value", value}});
     if (!value.empty()) {
       hidden.emplace_back(mstch::map{{"name", std::string(filter.name)}, {"value", value}});
-      if (std::string_view(filter.name) != "grep") {
+      if (filter.name != "grep") {
         searchHidden.emplace_back(mstch::map{{"name", std::string(filter.name)}, {"value", value}});
       }
     }

@@ -24,6 +24,7 @@
 #include "app/Profile.h"
 #include "app/WebSupport.h"
 #include "kvdata/testing/Fixture.h"
+#include "vb/Convert.h"
 #include "kvdata/testing/ScratchFolder.h"
 #include "vb/ComError.h"
 #include "web/Routes.h"
@@ -331,6 +332,11 @@ TEST_P(AdminPagesTest, EachFormIsAllowedExactlyToItsRolesAndARefusalChangesNothi
       {"GET /list.csv?status=open", {}, {kRoles.begin(), kRoles.end()}},
       {"GET /?page=2&sort=state&dir=desc", {}, {kRoles.begin(), kRoles.end()}},
       {"GET /alerts?apage=2&dpage=3", {}, {kRoles.begin(), kRoles.end()}},
+      // The activity is the histories' (right 82); text and date bounds save with a query.
+      {"GET /activity?since=2026-01-01", {}, {"lead", "orig", "asg", "by", "reader"}},
+      {"/queries",
+       {{"name", "Q"}, {"mine", "1"}, {"grep", "pump' --"}, {"dueTo", "2030-01-31"}},
+       staff},
       {"/admin/users", {{"userID", "{u}x"}, {"password", "password9"}}, {"lead", "useradmin"}},
       {"/admin/user/edit", {{"id", "{u}"}, {"userName", "Renamed"}}, {"lead", "useradmin"}},
       {"/admin/user/password",
@@ -661,6 +667,81 @@ TEST_P(PagesTest, ErrorPagesNamePermissionsInWordsInsideTheSiteFrame) {
   answer = client_->Get("/no/such/page");
   EXPECT_EQ(answer->status, 404);
   EXPECT_NE(answer->body.find("There is no such page."), std::string::npos);
+}
+
+// The activity: each change under its day, linked to its action, newest first, a page at a time;
+// its Atom feed at an address of its own, answered without signing in only while the person may
+// read the histories.
+TEST_P(PagesTest, TheActivityShowsChangesByDayAndItsFeedFollowsTheRightToReadThem) {
+  auto orig = app::Session::SignIn(open_, "orig", "password1");
+  auto asg = app::Session::SignIn(open_, "asg", "password1");
+  const int32_t pump = app::Add(orig, {{"Subject", "Pump <b>&</b> seal"}, {"Assignee", "asg"}});
+  app::Move(asg, pump, "complete", "done");
+  app::Delete(orig, app::Add(orig, {{"Subject", "Gone again"}}));
+  const std::string asgCookie = Cookie("asg");
+  const auto page = client_->Get("/activity", {{"Cookie", asgCookie}});
+  ASSERT_EQ(page->status, 200);
+  EXPECT_NE(page->body.find("Today"), std::string::npos);
+  EXPECT_NE(page->body.find("Pump &lt;b&gt;&amp;&lt;&#x2F;b&gt; seal"), std::string::npos);
+  EXPECT_NE(page->body.find("Created the action"), std::string::npos);
+  EXPECT_EQ(page->body.find("Gone again"), std::string::npos) << "a deleted action is no one's";
+  const std::regex event(R"re(id="event-(\d+)")re");
+  std::smatch newest;
+  ASSERT_TRUE(std::regex_search(page->body, newest, event));
+  // The page before the newest change holds the older ones only.
+  const auto older = client_->Get("/activity?before=" + newest[1].str(), {{"Cookie", asgCookie}});
+  EXPECT_EQ(older->body.find("id=\"event-" + newest[1].str() + "\""), std::string::npos);
+  EXPECT_NE(older->body.find("id=\"event-"), std::string::npos);
+  EXPECT_NE(client_->Get("/activity?since=2030-01-01", {{"Cookie", asgCookie}})
+                ->body.find("id=\"activity-empty\""),
+            std::string::npos);
+  const auto bad = client_->Get("/activity?since=%27%3Bdrop", {{"Cookie", asgCookie}});
+  EXPECT_EQ(bad->status, 400);
+  EXPECT_NE(bad->body.find("since"), std::string::npos);
+
+  const auto secretOf = [&](const std::string& user) {
+    const auto answer = Post(user, "/activity/feed", {});
+    EXPECT_EQ(answer->status, 200);
+    const std::string mark = "&#x2F;activity&#x2F;";
+    const size_t at = answer->body.find(mark);
+    EXPECT_NE(at, std::string::npos) << answer->body;
+    return answer->body.substr(at + mark.size(), 64);
+  };
+  const std::string secret = secretOf("asg");
+  const auto feed = client_->Get("/activity/" + secret + ".atom");
+  ASSERT_EQ(feed->status, 200);
+  EXPECT_EQ(feed->get_header_value("Content-Type"), "application/atom+xml; charset=utf-8");
+  EXPECT_NE(feed->body.find("<feed xmlns=\"http://www.w3.org/2005/Atom\">"), std::string::npos);
+  EXPECT_NE(feed->body.find("No. 1: Pump &lt;b&gt;&amp;&lt;/b&gt; seal"), std::string::npos)
+      << feed->body;
+  EXPECT_EQ(feed->body.find("Gone again"), std::string::npos);
+  // The calendar's address is not the feed's, nor the other way round.
+  EXPECT_EQ(client_->Get("/calendar/" + secret + ".ics")->status, 404);
+  const std::string renewed = secretOf("asg");
+  EXPECT_EQ(client_->Get("/activity/" + secret + ".atom")->status, 404);
+  EXPECT_EQ(client_->Get("/activity/" + renewed + ".atom")->status, 200);
+  // Without the right to read histories: no activity, no address, and an address made before
+  // answers nothing.
+  const std::string before = Snapshot();
+  EXPECT_EQ(client_->Get("/activity", {{"Cookie", Cookie("viewer")}})->status, 403);
+  EXPECT_EQ(Post("viewer", "/activity/feed", {})->status, 403);
+  EXPECT_EQ(Snapshot(), before);
+  auto lead = app::Session::SignIn(open_, "lead", "password1");
+  const auto groupOf = [&](const std::string& user) {
+    return vb::CLng(
+        (*app::Sql(lead, "select GroupID from Users where UserID = '" + user + "'"))["GroupID"]
+            .Value());
+  };
+  const int32_t staff = groupOf("asg");
+  app::UserChanges move;
+  move.group = groupOf("viewer");
+  app::UserEdit(lead, "asg", move);
+  EXPECT_EQ(client_->Get("/activity/" + renewed + ".atom")->status, 404);
+  move.group = staff;
+  app::UserEdit(lead, "asg", move);
+  EXPECT_EQ(client_->Get("/activity/" + renewed + ".atom")->status, 200);
+  EXPECT_EQ(Post("asg", "/activity/feed/end", {})->status, 303);
+  EXPECT_EQ(client_->Get("/activity/" + renewed + ".atom")->status, 404);
 }
 
 // The calendar address: made and renewed in "My settings", shown once, answered without signing

@@ -5,6 +5,7 @@
 
 #include "app/Errors.h"
 #include "web/ActionPages.h"
+#include "web/ActivityPages.h"
 #include "web/AdminPages.h"
 #include "web/ListPages.h"
 #include "web/Metrics.h"
@@ -136,6 +137,13 @@ const std::vector<Route>& RouteTable() {
       {Post, R"(/action/(\d+)/watch)", RowPageHandler{WatchSave}, "action"},
       {Post, "/bulk", PageHandler{BulkPage}},
       {Post, "/admin/workgroup/leads", PageHandler{admin::WorkgroupLeadsSave}},
+      // What changed lately across the actions; its Atom feed at a secret address, as the
+      // calendar's.
+      {Get, "/activity", PageHandler{ActivityPage}},
+      {Post, "/activity/feed", PageHandler{ActivityFeedRenew}},
+      {Post, "/activity/feed/end", PageHandler{ActivityFeedEnd}},
+      {Get, R"(/activity/([0-9a-f]{64})\.atom)", PublicHandler{ActivityFeedFile}},
+      {Get, base + "activity", ApiHandler{api::Activity}},
       // For the operator: whether this process can serve, and what it has done.
       {Get, "/healthz", PublicHandler{HealthPage}},
       {Get, "/metrics", PublicHandler{MetricsPage}},

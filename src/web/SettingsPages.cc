@@ -54,14 +54,9 @@ void CheckCurrentPassword(Visit& visit, const std::string& password) {
 
 namespace {
 
-// The address a calendar program reads: under the server's base URL, else the site's WebURL,
-// else the host the browser reached.
+// The address a calendar program reads.
 std::string CalendarAddress(Visit& visit, const std::string& secret) {
-  std::string base = visit.site.options.baseUrl;
-  if (base.empty()) base = app::WebURL(visit.session);
-  if (base.empty()) base = "http://" + visit.request.get_header_value("Host");
-  while (base.ends_with('/')) base.pop_back();
-  return base + "/calendar/" + secret + ".ics";
+  return SiteAddress(visit.site, visit.request, visit.session) + "/calendar/" + secret + ".ics";
 }
 
 // The settings page: secret is a calendar secret just made, shown this once; after refused
@@ -82,7 +77,7 @@ void SendSettings(Visit& visit, const std::string& secret, const app::OwnDetails
                      error.column == "name" ? "Your name" : "E-mail address", error.message});
   }
   SendPage(visit, "settings", "My settings",
-           {{"hasCalendar", app::HasCalendarSecret(visit.session)},
+           {{"hasCalendar", app::HasFeedSecret(visit.session, app::Feed::Calendar)},
             {"calendarEnded", Param(visit.request, "calendar") == "ended"},
             {"newCalendar", !secret.empty()},
             {"calendarUrl", CalendarAddress(visit, secret)},
@@ -106,11 +101,11 @@ void SettingsPage(Visit& visit) { SendSettings(visit, {}); }
 
 void CalendarRenew(Visit& visit) {
   // Shown in the answer to the form, not in an address: the secret reaches no log or history.
-  SendSettings(visit, app::RenewCalendarSecret(visit.session));
+  SendSettings(visit, app::RenewFeedSecret(visit.session, app::Feed::Calendar));
 }
 
 void CalendarEnd(Visit& visit) {
-  app::EndCalendarSecret(visit.session);
+  app::EndFeedSecret(visit.session, app::Feed::Calendar);
   Redirect(visit.response, "/settings?calendar=ended");
 }
 
@@ -118,8 +113,8 @@ void CalendarFile(Site& site, const web::Request& request, web::Response& respon
   AddSecurityHeaders(response);
   Guarded(
       [&] {
-        auto session =
-            app::Session::OfCalendar(site.options.open, request.matches[1], site.pool.Take());
+        auto session = app::Session::OfFeed(site.options.open, app::Feed::Calendar,
+                                            request.matches[1], site.pool.Take());
         response.set_header("Cache-Control", "private, max-age=900");
         response.set_content(app::CalendarFeed(session), "text/calendar; charset=utf-8");
         site.pool.Give(std::move(session).TakeAction());

@@ -15,6 +15,7 @@
 
 #include "app/Errors.h"
 #include "app/Lists.h"
+#include "app/Notify.h"
 #include "app/WebSupport.h"
 #include "web/AdminPages.h"
 #include "web/EmbeddedFiles.h"
@@ -194,6 +195,14 @@ const std::string* TypedText(const app::FieldTexts& values, std::string_view col
   const auto typed = std::find_if(values.begin(), values.end(),
                                   [&](const auto& value) { return value.first == column; });
   return typed == values.end() ? nullptr : &typed->second;
+}
+
+std::string SiteAddress(Site& site, const web::Request& request, app::Session& session) {
+  std::string base = site.options.baseUrl;
+  if (base.empty()) base = app::WebURL(session);
+  if (base.empty()) base = "http://" + request.get_header_value("Host");
+  while (base.ends_with('/')) base.pop_back();
+  return base;
 }
 
 std::string Param(const web::Request& request, const std::string& name) {

@@ -88,6 +88,10 @@ struct ShownError {
 [[nodiscard]] std::string Confirmed(std::string path, std::string_view word);
 /// A 303 redirect to path, or to the start page when path is not local (IsLocalPath).
 void Redirect(web::Response& response, const std::string& path);
+/// The address people reach this site at, without a final "/": the server's base URL, else the
+/// site's WebURL setting, else the host the browser reached. The feeds' addresses start with it.
+[[nodiscard]] std::string SiteAddress(Site& site, const web::Request& request,
+                                      app::Session& session);
 /// A form or query value ("" when missing).
 [[nodiscard]] std::string Param(const web::Request& request, const std::string& name);
 /// The text a form sent for column, or nullptr when it sent none.

@@ -215,6 +215,13 @@ const std::vector<TableDef>& Tables() {
         {"Status", ColumnKind::Integer},
         {"Answer", ColumnKind::LongText},
         {"LastError", ColumnKind::LongText}}},
+      // The criteria of a saved query that ActionQueries has no column for: text in any column
+      // a person reads, and the reference. One row per query that has either.
+      {"ActionQueryFilters",
+       {{"FilterID", ColumnKind::AutoKey},
+        {"QueryID", ColumnKind::Integer, 0, kNotNull},
+        {"Grep", ColumnKind::Text, 255},
+        {"Reference", ColumnKind::Text, kIdSize}}},
       {"Users",
        {{"UserID", ColumnKind::Text, kIdSize, "NOT NULL PRIMARY KEY"},
         {"UserName", ColumnKind::Text, kNameSize},
@@ -298,6 +305,7 @@ const std::vector<IndexDef>& Indexes() {
       {"ix_watchers_action", "ActionWatchers", {"ActionID", "UserID"}},
       {"ix_watchers_group", "ActionWatchers", {"GroupID", "UserID"}},
       {"ix_hook_deliveries_due", "ActionHookDeliveries", {"Delivered", "GaveUp", "NextAttempt"}},
+      {"ix_query_filters_query", "ActionQueryFilters", {"QueryID"}, true},
   });
   return indexes.Get();
 }
@@ -410,13 +418,14 @@ std::vector<std::string> UpgradeActionDatabase(DataConnection& connection) {
   auto& engine = connection.Engine();
   std::vector<std::string> changes;
   DataConnection::Transaction transaction(connection);
-  constexpr std::array<std::pair<std::string_view, std::string_view>, 6> kNewTables = {{
+  constexpr std::array<std::pair<std::string_view, std::string_view>, 7> kNewTables = {{
       {"ActionSessions", "signed-in sessions"},
       {"ActionOutbox", "mail waiting for delivery"},
       {"ActionReminders", "reminders sent"},
       {"ActionWatchers", "who watches which actions"},
       {"ActionHooks", "webhooks"},
       {"ActionHookDeliveries", "webhook deliveries"},
+      {"ActionQueryFilters", "saved queries' text and reference filters"},
   }};
   for (const auto& [name, purpose] : kNewTables) {
     if (engine.TableExists(name)) continue;

@@ -545,6 +545,14 @@ def test_readme_screens_from_the_demo(request, tmp_path):
         check_page(request, lee)
         save(lee, "action", full=True)
         lee.set_window_size(1366, 900)
+        lee.get(site + "/activity")
+        check_page(request, lee)
+        save(lee, "activity")
+        lee.set_window_size(390, 844)
+        lee.get(site + "/activity")
+        check_page(request, lee)
+        save(lee, "activity-phone")
+        lee.set_window_size(1366, 900)
 
         # Two people edit the same action: the second meets the first's change.
         pat.get(contract + "/edit")
@@ -659,3 +667,67 @@ def test_comment_with_a_mention_queues_a_notice(request, site, olivia):
         assert len(queued) == 1, waiting
     finally:
         admin(["settings", "set", "AutoEmail", "false"])
+
+def test_activity_search_and_date_ranges(request, site, adam):
+    """The activity page reads each change under its day, linked to its action, pages back and
+    gives a feed address; the quick search finds a person by name; date bounds narrow the list."""
+    adam.get(site + "/")
+    sign_in(adam, "adam", ADAM_PW)
+    click(adam, "nav-activity")
+    assert adam.find_element(By.TAG_NAME, "h1").text == "Activity"
+    days = [h.text for h in adam.find_elements(By.CSS_SELECTOR, "#activity h2")]
+    assert days and days[0] == "Today", days
+    entries = adam.find_elements(By.CSS_SELECTOR, ".activity-entry")
+    assert len(entries) == 50, "a page of changes"
+    first = [e.get_attribute("id") for e in entries]
+    check_page(request, adam)
+    shoot(request, adam, "activity")
+    adam.set_window_size(390, 844)
+    check_page(request, adam)
+    shoot(request, adam, "activity-phone")
+    adam.set_window_size(1200, 900)
+    # Older changes continue where each page ends, none twice, down to the first ones; a hostile
+    # subject is text.
+    seen, texts = list(first), []
+    while adam.find_elements(By.ID, "activity-older"):
+        click(adam, "activity-older")
+        page = adam.find_elements(By.CSS_SELECTOR, ".activity-entry")
+        ids = [e.get_attribute("id") for e in page]
+        assert ids and not set(ids) & set(seen), ids[:2]
+        seen += ids
+        texts += [e.text for e in page]
+    assert any("Replace the cooling pump" in t and "Olivia Owner" in t and
+               "Created the action" in t for t in texts), texts[-3:]
+    assert any(HOSTILE in t for t in texts)
+    check_page(request, adam)
+    link = adam.find_element(By.PARTIAL_LINK_TEXT, "Replace the cooling pump")
+    link.send_keys(Keys.ENTER)
+    WebDriverWait(adam, 10).until(lambda d: "/action/" in d.current_url)
+    assert "Replace the cooling pump" in adam.find_element(By.TAG_NAME, "h1").text
+    # The feed: its address shown once, an Atom document of the same changes, without signing in.
+    adam.get(site + "/activity")
+    click(adam, "feed-renew")
+    address = adam.find_element(By.ID, "feed-url").get_attribute("value")
+    assert re.search(r"/activity/[0-9a-f]{64}\.atom$", address), address
+    with urllib.request.urlopen(address) as answer:
+        assert answer.headers["Content-Type"].startswith("application/atom+xml")
+        feed = answer.read().decode()
+    assert feed.count("<entry>") == 50 and "<script>" not in feed
+    adam.get(site + "/activity")
+    assert adam.find_elements(By.ID, "feed-state") and address not in adam.page_source
+    # The quick search finds the assignee by name; date bounds narrow the list.
+    adam.get(site + "/")
+    adam.find_element(By.ID, "q-quick").send_keys("Adam Assignee")
+    adam.find_element(By.ID, "q-quick").send_keys(Keys.ENTER)
+    WebDriverWait(adam, 10).until(lambda d: "grep=" in d.current_url)
+    table = adam.find_element(By.ID, "actions").text
+    assert "Replace the cooling pump" in table and "Inspect valve" in table, table
+    adam.get(site + "/")
+    adam.execute_script("document.getElementById('filters').open = true")
+    adam.execute_script("arguments[0].value = '2030-01-01'", adam.find_element(By.ID, "q-dueFrom"))
+    adam.execute_script("arguments[0].value = '2030-12-31'", adam.find_element(By.ID, "q-dueTo"))
+    click(adam, "apply-filters")
+    table = adam.find_element(By.ID, "actions").text
+    assert "Replace the cooling pump" in table and "Inspect valve" not in table, table
+    assert "Due from: 2030-01-01" in adam.find_element(By.ID, "criteria").text
+    check_page(request, adam)
