@@ -665,6 +665,8 @@ void DeliverHooks(Call& call) {
             {"deferred", report.deferred},
             {"gaveUp", report.gaveUp},
             {"problems", report.problems}});
+}
+
 // A comment ({"comment": "…"}); the answer is the action as it now is, the comment last in its
 // conversation.
 void CommentAction(Call& call) {

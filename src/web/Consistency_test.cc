@@ -591,6 +591,8 @@ TEST_P(FrontEndsAgree, OnWebhooksForTheAdministratorAndRefuseEveryoneElse) {
     }
   }
   EXPECT_EQ(tables(), before);
+}
+
 // --- Comments: who may comment through each front end, and the thread each role reads ------
 
 // "WHO, MOVE: TEXT" per entry of a thread, mentions as "@" and the name.
