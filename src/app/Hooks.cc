@@ -27,18 +27,12 @@ namespace {
 
 using kvdata::DataUtility;
 
-constexpr double kMinutesPerDay = 24.0 * 60.0;
 /// How much of a receiver's answer is kept for the administrator to read.
 constexpr size_t kAnswerExcerpt = 200;
 constexpr std::string_view kURLForm =
     "an https:// address (or http:// to this machine: 127.0.0.1, [::1] or localhost, for testing)";
 
 vb::Date Now(Session& session) { return internal::Connection(session).Clock().Now(); }
-
-vb::Date Later(const vb::Date& date, std::chrono::minutes minutes) {
-  return vb::Date::FromSerial(date.Serial() +
-                              static_cast<double>(minutes.count()) / kMinutesPerDay);
-}
 
 std::string Hex(const unsigned char* bytes, size_t size) {
   std::string hex(size * 2 + 1, '\0');
@@ -343,33 +337,8 @@ Answer Post(const Hook& hook, std::string_view secret, const Delivery& delivery,
 /// Counts one more attempt and schedules the next before posting, so that a process stopping
 /// after the post leaves a delivery that is tried again once, later. False when another process
 /// took this attempt first.
-bool Claim(Session& session, const Delivery& delivery, const vb::Date& now) {
-  auto& connection = internal::Connection(session);
-  bool claimed = false;
-  kvdata::RunInTransaction(connection, [&] {
-    int32_t affected = 0;
-    (void)connection.Execute(
-        fmt::format("update ActionHookDeliveries set Attempts = {} where DeliveryID = {} and "
-                    "Attempts = {} and Delivered is null and GaveUp is null",
-                    delivery.attempts + 1, delivery.deliveryID, delivery.attempts),
-        &affected);
-    claimed = affected == 1;
-    if (!claimed) return;
-    const auto rs = internal::WritableRows(
-        connection, fmt::format("select * from ActionHookDeliveries where DeliveryID = {}",
-                                delivery.deliveryID));
-    rs->Update({"NextAttempt", "LastError"},
-               {Later(now, BackOff(delivery.attempts + 1)),
-                std::string("The delivery was interrupted; it is tried again.")});
-  });
-  return claimed;
-}
-
-void Mark(Session& session, int32_t deliveryID, const std::vector<std::string>& fields,
-          const std::vector<vb::Variant>& values) {
-  const auto rs = internal::WritableRows(
-      session, fmt::format("select * from ActionHookDeliveries where DeliveryID = {}", deliveryID));
-  rs->Update(fields, values);
+QueuedRow RowOf(const Delivery& delivery) {
+  return {"ActionHookDeliveries", "DeliveryID", delivery.deliveryID, delivery.attempts};
 }
 
 vb::Variant TextOrNull(const std::string& text) {
@@ -618,7 +587,8 @@ DeliveryReport Deliver(Session& session, const DeliveryOptions& options) {
   for (const Delivery& delivery : waiting) {
     const auto hook = hooks.find(delivery.hookID);
     const vb::Date now = Now(session);
-    if (hook == hooks.end() || delivery.nextAttempt > now || !Claim(session, delivery, now)) {
+    if (hook == hooks.end() || delivery.nextAttempt > now ||
+        !ClaimAttempt(session, RowOf(delivery), now, "Delivered is null and GaveUp is null")) {
       continue;
     }
     const Answer answer = Post(hook->second.first, hook->second.second, delivery, options);
@@ -626,8 +596,8 @@ DeliveryReport Deliver(Session& session, const DeliveryOptions& options) {
     const vb::Variant status =
         answer.status == 0 ? vb::Variant(vb::Null) : vb::Variant(answer.status);
     if (answer.error.empty()) {
-      Mark(session, delivery.deliveryID, {"Delivered", "Status", "Answer", "LastError"},
-           {Now(session), status, TextOrNull(answer.excerpt), vb::Null});
+      MarkQueued(session, RowOf(delivery), {"Delivered", "Status", "Answer", "LastError"},
+                 {Now(session), status, TextOrNull(answer.excerpt), vb::Null});
       ++report.delivered;
       continue;
     }
@@ -635,9 +605,9 @@ DeliveryReport Deliver(Session& session, const DeliveryOptions& options) {
                                           delivery.event, Shown(hook->second.first.url),
                                           answer.error));
     const bool expired = Later(delivery.created, kGiveUpAfter) <= now;
-    Mark(session, delivery.deliveryID, {"Status", "Answer", "LastError", "GaveUp"},
-         {status, TextOrNull(answer.excerpt), answer.error,
-          expired ? vb::Variant(now) : vb::Variant(vb::Null)});
+    MarkQueued(session, RowOf(delivery), {"Status", "Answer", "LastError", "GaveUp"},
+               {status, TextOrNull(answer.excerpt), answer.error,
+                expired ? vb::Variant(now) : vb::Variant(vb::Null)});
     ++(expired ? report.gaveUp : report.deferred);
   }
   return report;

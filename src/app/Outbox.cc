@@ -21,11 +21,6 @@ using kvdata::DataUtility;
 
 constexpr double kMinutesPerDay = 24.0 * 60.0;
 
-vb::Date Later(const vb::Date& date, std::chrono::minutes minutes) {
-  return vb::Date::FromSerial(date.Serial() +
-                              static_cast<double>(minutes.count()) / kMinutesPerDay);
-}
-
 vb::Date Now(Session& session) { return internal::Connection(session).Clock().Now(); }
 
 /// A Message-ID unique to this mail: random, and in the sender's domain when there is one.
@@ -95,31 +90,8 @@ std::string Visible(Session& session, std::string_view where) {
 /// Counts one more attempt and schedules the next before the relay is called, so that a
 /// process stopping after the hand-over leaves a mail that is tried again once, later. False
 /// when another process took this attempt first.
-bool Claim(Session& session, const OutboxEntry& entry, const vb::Date& now) {
-  auto& connection = internal::Connection(session);
-  bool claimed = false;
-  kvdata::RunInTransaction(connection, [&] {
-    int32_t affected = 0;
-    (void)connection.Execute(
-        fmt::format("update ActionOutbox set Attempts = {} where MailID = {} and Attempts = {}",
-                    entry.attempts + 1, entry.mailID, entry.attempts),
-        &affected);
-    claimed = affected == 1;
-    if (!claimed) return;
-    const auto rs = internal::WritableRows(
-        connection, fmt::format("select * from ActionOutbox where MailID = {}", entry.mailID));
-    rs->Update({"NextAttempt", "LastError"},
-               {Later(now, BackOff(entry.attempts + 1)),
-                std::string("The delivery was interrupted; it is tried again.")});
-  });
-  return claimed;
-}
-
-void Mark(Session& session, int32_t mailID, const std::vector<std::string>& fields,
-          const std::vector<vb::Variant>& values) {
-  const auto rs = internal::WritableRows(
-      session, fmt::format("select * from ActionOutbox where MailID = {}", mailID));
-  rs->Update(fields, values);
+QueuedRow RowOf(const OutboxEntry& entry) {
+  return {"ActionOutbox", "MailID", entry.mailID, entry.attempts};
 }
 
 OutgoingMail OutgoingOf(Session& session, const OutboxEntry& entry) {
@@ -136,6 +108,38 @@ OutgoingMail OutgoingOf(Session& session, const OutboxEntry& entry) {
 }
 
 }  // namespace
+
+vb::Date Later(const vb::Date& date, std::chrono::minutes minutes) {
+  return vb::Date::FromSerial(date.Serial() +
+                              static_cast<double>(minutes.count()) / kMinutesPerDay);
+}
+
+bool ClaimAttempt(Session& session, const QueuedRow& row, const vb::Date& now,
+                  std::string_view condition) {
+  auto& connection = internal::Connection(session);
+  bool claimed = false;
+  kvdata::RunInTransaction(connection, [&] {
+    int32_t affected = 0;
+    (void)connection.Execute(
+        fmt::format("update {0} set Attempts = {1} where {2} = {3} and Attempts = {4}{5}{6}",
+                    row.table, row.attempts + 1, row.key, row.id, row.attempts,
+                    condition.empty() ? "" : " and ", condition),
+        &affected);
+    claimed = affected == 1;
+    if (!claimed) return;
+    MarkQueued(session, row, {"NextAttempt", "LastError"},
+               {Later(now, BackOff(row.attempts + 1)),
+                std::string("The delivery was interrupted; it is tried again.")});
+  });
+  return claimed;
+}
+
+void MarkQueued(Session& session, const QueuedRow& row, const std::vector<std::string>& fields,
+                const std::vector<vb::Variant>& values) {
+  const auto rs = internal::WritableRows(
+      session, fmt::format("select * from {} where {} = {}", row.table, row.key, row.id));
+  rs->Update(fields, values);
+}
 
 std::chrono::minutes BackOff(int32_t attempts) {
   constexpr int32_t kDoublings = 6;  // 2^6 minutes passes the longest wait
@@ -221,20 +225,20 @@ DeliveryReport DeliverDue(Session& session, const Relay& relay, std::string_view
   DeliveryReport report;
   for (const OutboxEntry& entry : waiting) {
     const vb::Date now = Now(session);
-    if (entry.nextAttempt > now || !Claim(session, entry, now)) continue;
+    if (entry.nextAttempt > now || !ClaimAttempt(session, RowOf(entry), now)) continue;
     try {
       Deliver(relay, OutgoingOf(session, entry));
     } catch (const vb::ComError& e) {
       report.problems.push_back(
           fmt::format("mail {} to {}: {}", entry.mailID, Joined(entry.to), e.description()));
       const bool expired = Later(entry.created, kGiveUpAfter) <= now;
-      Mark(session, entry.mailID, {"LastError", "GaveUp"},
-           {e.description(), expired ? vb::Variant(now) : vb::Variant(vb::Null)});
+      MarkQueued(session, RowOf(entry), {"LastError", "GaveUp"},
+                 {e.description(), expired ? vb::Variant(now) : vb::Variant(vb::Null)});
       ++(expired ? report.gaveUp : report.deferred);
       continue;
     }
     if (afterHandOver) afterHandOver(entry.mailID);
-    Mark(session, entry.mailID, {"Sent", "LastError"}, {Now(session), vb::Null});
+    MarkQueued(session, RowOf(entry), {"Sent", "LastError"}, {Now(session), vb::Null});
     ++report.delivered;
   }
   return report;

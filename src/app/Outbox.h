@@ -17,6 +17,7 @@
 
 #include "app/Mailer.h"
 #include "vb/Date.h"
+#include "vb/Variant.h"
 
 namespace app {
 
@@ -30,6 +31,27 @@ inline constexpr std::chrono::minutes kLongestBackOff{60};
 /// The wait after attempt number attempts (1-based) failed: 1, 2, 4 … minutes, at most
 /// kLongestBackOff.
 [[nodiscard]] std::chrono::minutes BackOff(int32_t attempts);
+
+/// date plus minutes.
+[[nodiscard]] vb::Date Later(const vb::Date& date, std::chrono::minutes minutes);
+
+/// A row of a delivery queue (the outbox, the webhooks' deliveries): its table, key column and
+/// key, and the attempts counted so far.
+struct QueuedRow {
+  std::string_view table;
+  std::string_view key;
+  int32_t id = 0;
+  int32_t attempts = 0;
+};
+/// Claims the row's next attempt for this process before it is made: counts it and moves its
+/// next attempt past the back-off, in one transaction, only when no other process counted it
+/// first (and the row still meets condition, SQL "and …" or ""). A process stopping before
+/// recording the outcome thus leaves the row to be tried again later, never twice at once.
+[[nodiscard]] bool ClaimAttempt(Session& session, const QueuedRow& row, const vb::Date& now,
+                                std::string_view condition = {});
+/// Stores fields of a queued row.
+void MarkQueued(Session& session, const QueuedRow& row, const std::vector<std::string>& fields,
+                const std::vector<vb::Variant>& values);
 
 /// A mail to queue.
 struct NewMail {
