@@ -15,7 +15,6 @@ out=$build/remote-bench
 runs=${KV_REMOTE_RUNS:-31}
 rows=${KV_REMOTE_ROWS:-1000000}
 http_port=${KV_REMOTE_PORT:-18390}
-user=u8 password=web-bench-pw
 mkdir -p "$out" "$build/webbench"
 export KV_BENCH_DIR=$build/webbench
 # The sessions `kvaction login` keeps, apart from the person's own.
@@ -28,14 +27,9 @@ cmake --build --preset release --target kvaction web_bench_db >"$out/build.log" 
   { tail -n 40 "$out/build.log"; exit 1; }
 kvaction=$build/src/cli/kvaction
 
-connection=$("$build/bench/web_bench_db" "$rows" sqlite)
-"$kvaction" --connection "$connection" upgrade >/dev/null
-if ! printf 'secret\n' | "$kvaction" --connection "$connection" --user admin --password-stdin \
-  user list | grep -qw "$user"; then
-  printf 'secret\n%s\n' "$password" |
-    "$kvaction" --connection "$connection" --user admin --password-stdin \
-      user add "$user" --name "Una Eight" >/dev/null
-fi
+# shellcheck source=bench/web_bench_lib.sh
+. "$root/bench/web_bench_lib.sh"
+connection=$(database "$rows" sqlite)
 
 "$kvaction" --connection "$connection" serve --listen "127.0.0.1:$http_port" \
   >"$out/serve.log" 2>&1 &

@@ -27,7 +27,6 @@ wants() { [[ " ${parts[*]} " == *" $1 "* ]]; }
 idle=${KV_WEB_IDLE:-1000} trickle=${KV_WEB_TRICKLE:-50}
 port=${KV_PG_PORT:-54344}
 http_port=${KV_WEB_PORT:-18380}
-user=u8 password=web-bench-pw
 mkdir -p "$out" "$build/webbench"
 export KV_BENCH_DIR=$build/webbench
 
@@ -75,19 +74,8 @@ if [[ " ${engines[*]} " == *" postgresql "* ]] || wants multi; then
   export KV_TEST_PG
 fi
 
-# database ROWS ENGINE: the connection string, the database made and readied for the web once.
-database() {
-  local connection
-  connection=$("$build/bench/web_bench_db" "$1" "$2") || exit 1
-  "$kvaction" --connection "$connection" upgrade >/dev/null
-  if ! printf 'secret\n' | "$kvaction" --connection "$connection" --user admin --password-stdin \
-    user list | grep -qw "$user"; then
-    printf 'secret\n%s\n' "$password" |
-      "$kvaction" --connection "$connection" --user admin --password-stdin \
-        user add "$user" --name "Una Eight" >/dev/null
-  fi
-  echo "$connection"
-}
+# shellcheck source=bench/web_bench_lib.sh
+. "$root/bench/web_bench_lib.sh"
 
 # serve CONNECTION [PORT]: starts a server (on http_port unless PORT is given; its process ID in
 # server_pid) and waits until it answers.
