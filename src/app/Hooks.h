@@ -18,6 +18,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "app/Outbox.h"
 #include "vb/Date.h"
 
 namespace app {
@@ -138,12 +139,9 @@ struct Delivery {
                                                int32_t limit = 50);
 
 /// What one delivery run did.
-struct DeliveryReport {
-  int32_t delivered = 0;
-  int32_t deferred = 0;  ///< failed, to be tried again
-  int32_t gaveUp = 0;
-  std::vector<std::string> problems;  ///< "webhook delivery N (event) to URL: error"; no secret
-};
+/// What a round of deliveries did, as the outbox reports its mail; each problem reads "webhook
+/// delivery N (event) to URL: error", never with a secret.
+using DeliveryReport = app::DeliveryReport;
 /// How deliveries are made.
 struct DeliveryOptions {
   std::chrono::seconds connectTimeout{5};

@@ -98,7 +98,7 @@ struct DeliveryReport {
   int32_t delivered = 0;
   int32_t deferred = 0;  ///< failed, to be tried again
   int32_t gaveUp = 0;
-  std::vector<std::string> problems;  ///< one line per failed attempt: "mail N to …: error"
+  std::vector<std::string> problems;  ///< one line per failed attempt, e.g. "mail N to …: error"
 };
 
 /// Called after the relay accepted a mail and before it is marked sent (tests stop there).

@@ -14,6 +14,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include "app/Outbox.h"
 #include "app/Session.h"
 #include "cli/Client.h"
 #include "cli/Output.h"
@@ -125,6 +126,8 @@ void RequireLocal(const Options& options, std::string_view command, std::string_
 [[nodiscard]] std::string SecretFrom(const std::string& file, std::string_view what);
 /// The SMTP relay's password: SecretFrom(file, "password").
 [[nodiscard]] std::string RelayPasswordFrom(const std::string& file);
+/// Prints what a round of deliveries (mail or webhooks) did; each problem on standard error.
+void PrintDeliveryReport(const app::DeliveryReport& report);
 
 /// A command's body: runs after parsing on a signed-in session.
 using SessionBody = std::function<void(app::Session& session)>;

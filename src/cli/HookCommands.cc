@@ -141,12 +141,7 @@ void RegisterDeliveries(CLI::App& hooks, Options& options) {
 void RegisterDeliver(CLI::App& hooks, Options& options) {
   auto* deliver = hooks.add_subcommand(
       "deliver", "Send the deliveries that are due, retrying failed ones with back-off");
-  OnClient(*deliver, options, [](Client& client) {
-    const app::hooks::DeliveryReport report = client.HookDeliver();
-    std::cout << fmt::format("Delivered {}, to be tried again {}, given up {}.\n", report.delivered,
-                             report.deferred, report.gaveUp);
-    for (const auto& problem : report.problems) std::cerr << "kvaction: " << problem << '\n';
-  });
+  OnClient(*deliver, options, [](Client& client) { PrintDeliveryReport(client.HookDeliver()); });
 }
 
 }  // namespace

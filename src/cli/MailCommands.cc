@@ -35,12 +35,6 @@ struct RemindArgs {
   int leadDays = -1;
 };
 
-void PrintReport(const app::DeliveryReport& report) {
-  std::cout << fmt::format("Delivered {}, to be tried again {}, given up {}.\n", report.delivered,
-                           report.deferred, report.gaveUp);
-  for (const auto& problem : report.problems) std::cerr << "kvaction: " << problem << '\n';
-}
-
 void RegisterSend(CLI::App& mail, Options& options) {
   auto args = std::make_shared<SendArgs>();
   auto* send = mail.add_subcommand(
@@ -51,7 +45,7 @@ void RegisterSend(CLI::App& mail, Options& options) {
   OnSession(
       *send, options,
       [args](app::Session& session) {
-        PrintReport(
+        PrintDeliveryReport(
             app::DeliverDue(session, app::RelayOf(session, RelayPasswordFrom(args->passwordFile))));
       },
       "the server delivers its outbox itself; 'kvaction mail list' shows what waits");
@@ -135,6 +129,12 @@ void RegisterRemind(CLI::App& app, Options& options) {
 }
 
 }  // namespace
+
+void PrintDeliveryReport(const app::DeliveryReport& report) {
+  std::cout << fmt::format("Delivered {}, to be tried again {}, given up {}.\n", report.delivered,
+                           report.deferred, report.gaveUp);
+  for (const auto& problem : report.problems) std::cerr << "kvaction: " << problem << '\n';
+}
 
 std::string SecretFrom(const std::string& file, std::string_view what) {
   if (file.empty()) return {};
