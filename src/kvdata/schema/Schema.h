@@ -39,6 +39,11 @@ void CreateActionDatabase(DataConnection& connection, const FirstUser& user);
 /// Whether name (any letter case) is a column of the table actions.
 [[nodiscard]] bool IsActionsColumn(std::string_view name);
 
+/// Whether the database holds the index of the actions' text the list's text filter reads: on
+/// SQLite the trigram table ActionSearch (kept by triggers on actions), on PostgreSQL the GIN
+/// trigram index ix_actions_text (which needs the extension pg_trgm).
+[[nodiscard]] bool HasSearchIndex(DataConnection& connection);
+
 /// Adds, in one transaction, what a database created by an earlier release lacks: the table
 /// ActionSessions and the column ActionQueries.Shared, on PostgreSQL the indexes of open
 /// actions by assignee and by originator, on SQLite those holding the alert count's columns.
