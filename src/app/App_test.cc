@@ -17,6 +17,7 @@
 #include "app/Calendar.h"
 #include "app/Errors.h"
 #include "app/Forms.h"
+#include "app/Internal.h"
 #include "app/Lists.h"
 #include "app/Mailer.h"
 #include "app/Rights.h"
@@ -24,6 +25,7 @@
 #include "kvdata/DataConnection.h"
 #include "kvdata/DataServer.h"
 #include "kvdata/UserProfile.h"
+#include "kvdata/engine/Engine.h"
 #include "kvdata/testing/Fixture.h"
 #include "kvdata/testing/ScratchFolder.h"
 #include "vb/Convert.h"
@@ -668,6 +670,105 @@ TEST_P(AppTest, ListsFilterLikeSavedQueriesAndStream) {
   EXPECT_EQ(ListCount(lead, {}), 4);
 }
 
+// The text search reads an index of the actions' text that every writer keeps true (the
+// library, or any client writing the table itself), and finds a person's text as typed.
+TEST_P(AppTest, TheTextSearchFindsTextAsTypedWhoeverWroteTheRow) {
+  auto& lead = As(kLead);
+  (void)Add(lead, {{"Subject", "Valve"}, {"Description", "100% sure_thing"}});
+  (void)Add(lead, {{"Subject", "Pipe"}, {"Reference", "TKT-9"}, {"ReferenceID", "O'Hara\\b"}});
+  (void)Add(lead, {{"Subject", "Tank"}, {"Priority", "Urgent"}, {"Assignee", "asg"}});
+  (void)Add(lead, {{"Subject", "Pump 50 percent sure thing"}, {"Category", "Purchasing"}});
+  auto& connection = internal::Connection(lead);
+  (void)connection.Execute(
+      "insert into actions (ActionNumber, Subject, Result) values (99, 'Raw', 'gasket leak')");
+  const auto found = [&](const std::string& text) {
+    const auto request = With<ListRequest>([&](auto& r) {
+      r.filter.grep = text;
+      r.columns = {"ActionNumber"};
+    });
+    std::vector<int32_t> got;
+    for (auto rs = List(lead, request); !rs->IsEOF(); rs->MoveNext()) {
+      got.push_back(vb::CLng((*rs)["ActionNumber"].Value()));
+    }
+    EXPECT_EQ(ListCount(lead, request), static_cast<int32_t>(got.size())) << text;
+    return got;
+  };
+  const std::vector<std::pair<std::string, std::vector<int32_t>>> cases = {
+      // Wildcards, quotes and the escape character are characters like any other.
+      {"0% s", {1}},  // not "50 percent s"
+      {"e_t", {1}},   // not "sure thing"
+      {"%", {1}},
+      {"_", {1}},
+      {"o'hara\\", {2}},
+      {"\\", {2}},
+      // Each kind of column: a reference, a priority, a category, a person, a result.
+      {"TKT-", {2}},
+      {"URGENT", {3}},
+      {"purchas", {4}},
+      {"asg", {3}},
+      {"GASKET", {99}},
+      // Shorter than an index can answer: the same rows.
+      {"0%", {1}},
+      {"ur", {3, 4, 1}},
+      // The index's own query words are text too.
+      {"\" OR \"a", {}},
+      {"sure*", {}},
+      {"Pump NEAR(Tank)", {}},
+  };
+  for (const auto& [text, numbers] : cases) {
+    std::vector<int32_t> expected = numbers;
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(found(text), expected) << text;
+  }
+  // Changes, by the library or by hand, leave the index true.
+  ASSERT_TRUE(Edit(lead, 3, {{"Priority", "Low"}}).stored);
+  EXPECT_EQ(found("urgent"), std::vector<int32_t>{});
+  (void)connection.Execute("update actions set Result = 'seal' where ActionNumber = 99");
+  EXPECT_EQ(found("gasket"), std::vector<int32_t>{});
+  EXPECT_EQ(found("seal"), std::vector<int32_t>{99});
+  (void)connection.Execute("delete from actions where ActionNumber = 99");
+  EXPECT_EQ(found("seal"), std::vector<int32_t>{});
+
+  // The engine answers a search through the index, not by reading every row: the plans of the
+  // count and of the page as the engine runs them. PostgreSQL's planner reads a handful of rows
+  // faster by walking the table or the action numbers, so it is told to avoid both where it can.
+  auto& engine = connection.Engine();
+  const bool sqlite = engine.Target() == kvdata::sql::Target::SQLite;
+  const auto planner = [&](std::string_view how) {
+    if (sqlite) return;
+    for (const auto* scan : {"enable_seqscan", "enable_indexscan"}) {
+      (void)engine.Execute(fmt::format("{} {}", how, scan) + (how == "SET" ? " = off" : ""));
+    }
+  };
+  planner("SET");
+  for (const int32_t limit : {0, 50}) {
+    connection.ClearTrace();
+    const auto request = With<ListRequest>([&](auto& r) {
+      r.filter.grep = "valve";
+      r.limit = limit;
+    });
+    if (limit == 0) {
+      (void)ListCount(lead, request);
+    } else {
+      (void)List(lead, request);
+    }
+    const std::string text = connection.EngineText(connection.Trace().back().text);
+    std::string plan;
+    for (const auto& row :
+         engine.Execute((sqlite ? "EXPLAIN QUERY PLAN " : "EXPLAIN ") + text).rows) {
+      plan += vb::TextOf(row.back()) + "\n";
+    }
+    SCOPED_TRACE(text);
+    if (sqlite) {
+      EXPECT_NE(plan.find("VIRTUAL TABLE"), std::string::npos) << plan;
+      EXPECT_EQ(plan.find("SCAN actions"), std::string::npos) << plan;
+    } else {
+      EXPECT_NE(plan.find("ix_actions_text"), std::string::npos) << plan;
+    }
+  }
+  planner("RESET");
+}
+
 TEST(ErrorWords, NameMissingRightsByTheirNamesAndKeepOtherDetailsOut) {
   const auto words = [](const vb::ComError& error) { return WordsFor(error); };
   EXPECT_EQ(words(Refusal("adding an action", 50)).sentence,
@@ -740,18 +841,35 @@ TEST_P(AppTest, UpgradeAddsWhatAnOlderDatabaseLacksOnceAndDeleteTakesTheAttachme
   } older;
   kvdata::DataServer::CreateDatabase(older.ConnectionString(),
                                      {"old", "Old", "password1", kvdata::PasswordCost::Minimum});
-  (void)kvdata::DataConnection::Open(older.ConnectionString())
-      ->Execute("drop table ActionSessions");
+  {
+    // Made before sessions and the text index, with an action already in it.
+    const auto made = kvdata::DataConnection::Open(older.ConnectionString());
+    (void)made->Execute("drop table ActionSessions");
+    auto& engine = made->Engine();
+    if (engine.Target() == kvdata::sql::Target::SQLite) {
+      for (const auto* change : {"insert", "update", "delete"}) {
+        (void)engine.Execute(fmt::format("DROP TRIGGER \"ActionSearch_{}\"", change));
+      }
+      (void)engine.Execute("DROP TABLE \"ActionSearch\"");
+    } else {
+      (void)engine.Execute("DROP INDEX \"ix_actions_text\"");
+    }
+    (void)made->Execute("insert into actions (ActionNumber, Subject) values (7, 'Old gasket')");
+  }
   OpenOptions options = options_;
   options.connection = older.ConnectionString();
   const auto changes = Upgrade(options);
-  ASSERT_EQ(changes.size(), 3U);
+  ASSERT_EQ(changes.size(), 4U);
   EXPECT_EQ(changes[0], "Added the table ActionSessions (signed-in sessions).");
-  EXPECT_EQ(changes[2], "Added the secret of the reply addresses of notices.");
+  EXPECT_EQ(changes[1], "Added the text search index (the list's text filter reads it).");
+  EXPECT_EQ(changes[3], "Added the secret of the reply addresses of notices.");
   EXPECT_TRUE(Upgrade(options).empty());
   std::string token;
   (void)Session::SignIn(options, "old", "password1", token);
-  EXPECT_EQ(Session::Resume(options, token).userID(), "old");
+  Session old = Session::Resume(options, token);
+  EXPECT_EQ(old.userID(), "old");
+  // The index holds the rows written before it.
+  EXPECT_EQ(ListCount(old, With<ListRequest>([](auto& r) { r.filter.grep = "GASKET"; })), 1);
 
   const kvdata::testing::ScratchFolder scratch("kvapp");
   const auto& folder = scratch.Path();
