@@ -18,10 +18,12 @@
 #include "app/Errors.h"
 #include "app/Forms.h"
 #include "app/Internal.h"
+#include "app/Labels.h"
 #include "app/Lists.h"
 #include "app/Mailer.h"
 #include "app/Rights.h"
 #include "app/Watchers.h"
+#include "app/WebSupport.h"
 #include "kvdata/DataConnection.h"
 #include "kvdata/DataServer.h"
 #include "kvdata/UserProfile.h"
@@ -905,6 +907,86 @@ TEST_P(AppTest, ASessionTokenResumesItsOwnPersonOnlyUntilSignOutOrExpiry) {
   (void)Session::SignIn(options_, "orig", "password1", token, std::chrono::seconds(-1));
   EXPECT_EQ(ErrorOf([&] { (void)Session::Resume(options_, token); })->number(), kNotSignedIn);
   EXPECT_EQ(As(kLead).PurgeExpired(), 1);
+}
+
+// The alert count is kept between changes of the data. Whatever changed it (a change through
+// this session or another, the day turning, another person on the same open database), the
+// kept count is the one the library counts afresh.
+TEST_P(AppTest, TheAlertCountFollowsEveryChangeTheDayAndThePerson) {
+  struct SettableClock final : vb::Clock {
+    [[nodiscard]] vb::Date Now() const override { return now; }
+    vb::Date now = vb::Date::FromParts(2024, 3, 15, 23, 59, 0);
+  };
+  const auto clock = std::make_shared<SettableClock>();
+  OpenOptions options = options_;
+  options.clock = clock;
+  std::string asgToken;
+  Session orig = Session::SignIn(options, "orig", "password1");
+  Session asg = Session::SignIn(options, "asg", "password1", asgToken);
+  const int32_t a =
+      Add(orig, {{"Subject", "Due tomorrow"}, {"Assignee", "asg"}, {"DateDue", "3/16/2024"}});
+  struct Step {
+    std::string what;
+    std::function<void()> run;
+    int32_t origCount;  // overdue ones only: the new action's flag is the assignee's
+  };
+  const std::vector<Step> steps = {
+      {"before the due day", [] {}, 0},
+      {"the day after the due day", [&] { clock->now = vb::Date::FromParts(2024, 3, 17, 0, 0, 1); },
+       1},
+      {"the originator moves the due date",
+       [&] {
+         (void)Edit(orig, a, {{"DateDue", "4/1/2024"}});
+       },
+       0},
+      {"the originator moves it back",
+       [&] {
+         (void)Edit(orig, a, {{"DateDue", "3/1/2024"}});
+       },
+       1},
+      {"the assignee completes it", [&] { Complete(asg, a); }, 1},
+      {"the originator closes it", [&] { Close(orig, a); }, 0},
+  };
+  for (const auto& step : steps) {
+    step.run();
+    for (Session* session : {&orig, &asg}) {
+      EXPECT_EQ(AlertCount(*session), session->action().Alerts(session->userID()))
+          << step.what << ", " << session->userID();
+    }
+    EXPECT_EQ(AlertCount(orig), step.origCount) << step.what;
+  }
+  (void)Add(orig, {{"Subject", "Overdue for both"}, {"Assignee", "asg"}, {"DateDue", "3/2/2024"}});
+  (void)Add(orig, {{"Subject", "Overdue for orig"}, {"DateDue", "3/2/2024"}});
+  EXPECT_EQ(AlertCount(asg), 1);
+  // The same open database serving another person next, as a server's kept databases do.
+  std::string origToken;
+  (void)Session::SignIn(options, "orig", "password1", origToken);
+  Session origThere = Session::Resume(options, origToken, std::move(asg).TakeAction());
+  EXPECT_EQ(AlertCount(origThere), 2);
+  Session asgAgain = Session::Resume(options, asgToken, std::move(origThere).TakeAction());
+  EXPECT_EQ(AlertCount(asgAgain), 1);
+}
+
+// Within a LabelMemo each label is read from the database once; a label changed on its thread is
+// read again, and a session outside the memo reads every time.
+TEST_P(AppTest, ALabelMemoReadsEachLabelOnceUntilALabelChanges) {
+  auto& lead = As(kLead);
+  auto& connection = *lead.action().DataServer()->Connection();
+  const auto reads = [&](const std::function<std::string()>& read) {
+    const size_t before = connection.Trace().size();
+    const std::string label = read();
+    return std::make_pair(label, connection.Trace().size() - before);
+  };
+  const auto assignee = [&] { return LabelOf(lead, "Assignee"); };
+  {
+    const LabelMemo memo(lead);
+    EXPECT_EQ(reads(assignee).first, "Assignee");
+    EXPECT_EQ(reads(assignee), std::make_pair(std::string("Assignee"), size_t{0}));
+    LabelSet(lead, "Assignee", "Owner");
+    EXPECT_EQ(reads(assignee).first, "Owner");
+    EXPECT_EQ(LabelOf(As(kOrig), "Assignee"), "Owner");
+  }
+  EXPECT_GT(reads(assignee).second, 0U);
 }
 
 // A calendar secret opens its person's feed, which holds his or her open actions with a due

@@ -6,6 +6,9 @@
 
 #include <algorithm>
 #include <charconv>
+#include <map>
+#include <mutex>
+#include <optional>
 #include <sstream>
 #include <tuple>
 
@@ -492,7 +495,63 @@ int32_t ListCount(Session& session, const ListRequest& request) {
       session, "select count(*) as n from actions" + (where.empty() ? "" : " where " + where));
 }
 
-int32_t AlertCount(Session& session) { return session.action().Alerts(session.userID()); }
+namespace {
+
+// What an alert count holds for: the data as one connection saw it (its change stamp), the
+// person, and the day (or, in the server dialect, the moment) its condition compares due dates
+// with, by the connection's clock and so in its time zone.
+struct AlertKey {
+  uint64_t stamp = 0;
+  double moment = 0;
+  std::string userID;
+  friend auto operator<=>(const AlertKey&, const AlertKey&) = default;
+};
+
+// The counts read lately, shared by every session of the process. Every page shows the count
+// and reading it visits each open action of the person; between two changes of the data it
+// is the same number. Kept small: the oldest stamps go first when it is full.
+class AlertCounts {
+ public:
+  [[nodiscard]] std::optional<int32_t> Find(const AlertKey& key) {
+    const std::lock_guard lock(mutex_);
+    const auto found = counts_.find(key);
+    if (found == counts_.end()) return std::nullopt;
+    return found->second;
+  }
+  void Keep(AlertKey key, int32_t count) {
+    const std::lock_guard lock(mutex_);
+    if (counts_.size() >= kMaxCounts) counts_.erase(counts_.begin());
+    counts_.insert_or_assign(std::move(key), count);
+  }
+
+ private:
+  static constexpr size_t kMaxCounts = 4096;
+  std::mutex mutex_;
+  std::map<AlertKey, int32_t> counts_;
+};
+
+AlertCounts& KeptAlertCounts() {
+  static AlertCounts counts;
+  return counts;
+}
+
+}  // namespace
+
+int32_t AlertCount(Session& session) {
+  const auto server = session.action().DataServer();
+  const auto connection = server ? server->Connection() : nullptr;
+  if (!connection) return session.action().Alerts(session.userID());
+  // The stamp is taken before the count is read: a change after it gives the next call another
+  // stamp, so a kept count never outlives the data it was read from.
+  const vb::Clock& clock = connection->Clock();
+  const bool serverDialect = connection->Dialect() == kvdata::sql::Dialect::Server;
+  AlertKey key{connection->ChangeStamp(), (serverDialect ? clock.Now() : clock.Today()).Serial(),
+               session.userID()};
+  if (const auto kept = KeptAlertCounts().Find(key)) return *kept;
+  const int32_t count = session.action().Alerts(session.userID());
+  KeptAlertCounts().Keep(std::move(key), count);
+  return count;
+}
 
 ado::RecordsetPtr AlertList(Session& session, ListRequest request) {
   request.attention = true;

@@ -49,11 +49,37 @@ ActionStatus StatusOf(Session& session, ado::Recordset& row) {
   return {texts.image, texts.status, texts.shortStatus, texts.dueText};
 }
 
+namespace {
+thread_local LabelMemo* currentLabelMemo = nullptr;
+}  // namespace
+
+LabelMemo::LabelMemo(Session& session) : session_(&session), outer_(currentLabelMemo) {
+  currentLabelMemo = this;
+}
+
+LabelMemo::~LabelMemo() { currentLabelMemo = outer_; }
+
+void ForgetLabels() {
+  for (LabelMemo* memo = currentLabelMemo; memo != nullptr; memo = memo->outer_) {
+    memo->labels_.clear();
+  }
+}
+
 std::string LabelOf(Session& session, std::string_view name) {
+  LabelMemo* const memo = currentLabelMemo != nullptr && currentLabelMemo->session_ == &session
+                              ? currentLabelMemo
+                              : nullptr;
+  if (memo) {
+    const auto kept = std::find_if(memo->labels_.begin(), memo->labels_.end(),
+                                   [&](const auto& entry) { return entry.first == name; });
+    if (kept != memo->labels_.end()) return kept->second;
+  }
   const auto server = session.action().DataServer();
   if (!server) return std::string(name);
-  const std::string label = server->Settings()->Label(name);
-  return label.empty() ? std::string(name) : label;
+  std::string label = server->Settings()->Label(name);
+  if (label.empty()) label = name;
+  if (memo) memo->labels_.emplace_back(name, label);
+  return label;
 }
 
 std::vector<std::string> VisibleColumns(Session& session) {
