@@ -123,7 +123,9 @@ namespace {
 // people it words with "set to"; the history then showed no trace of a priority or a description
 // given for the first time. Such a value is recorded here as the library records others: in its
 // words ("The Priority was set to: High"), as a change of a field, for the columns whose changes
-// the library records as such. The library's own lines are left as they are.
+// the library records as such. The dates a review move stamps (completed, rejected) are left to
+// the move's own line ("The Assignee has completed the Action."). The library's own lines are
+// left as they are.
 void RecordFirstValues(Session& session, int32_t actionID, ado::Recordset& before,
                        const ColumnValues& values) {
   const auto settings = vb::Require(session.action().DataServer())->Settings();
@@ -133,7 +135,10 @@ void RecordFirstValues(Session& session, int32_t actionID, ado::Recordset& befor
   for (const auto& [column, value] : values) {
     const std::string name = before.Fields().Item(column).Name();
     const std::string text = vb::TextOf(value, session.locale());
-    if (IsSet(before[name].Value()) || text.empty()) continue;
+    if (IsSet(before[name].Value()) || text.empty() || name == "DateCompleted" ||
+        name == "DateRejected") {
+      continue;
+    }
     std::string reviewText;
     if (kvaction::ColumnHistory(name, before[name].Value(), value, label, session.locale(),
                                 reviewText)) {

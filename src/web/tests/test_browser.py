@@ -99,7 +99,7 @@ def browser(folder):
     options = webdriver.ChromeOptions()
     for flag in ["--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
                  "--disable-background-networking", "--disable-component-update", "--disable-sync",
-                 "--window-size=1200,900", f"--user-data-dir={folder}"]:
+                 "--window-size=1366,900", f"--user-data-dir={folder}"]:
         options.add_argument(flag)
     options.binary_location = shutil.which("chromium") or "/usr/bin/chromium"
     return webdriver.Chrome(service=Service(shutil.which("chromedriver")), options=options)
@@ -178,6 +178,45 @@ axe.run(document, {resultTypes: ['violations']}).then(
 """
 
 
+AXE_RESULTS = {}  # (page, width) -> violations, reported at the end of the run
+
+
+@pytest.fixture(scope="session", autouse=True)
+def axe_report(request):
+    """Reports every page axe-core checked, at each width, with its number of violations, as
+    lines of the test's output ("axe: …") and a Markdown table beside the screenshots."""
+    yield
+    if not AXE_RESULTS:
+        return
+    engine = request.config.getoption("--engine")
+    rows = sorted(AXE_RESULTS.items())
+    lines = ["| Page | Width | Violations |", "|---|---|---|"] + [
+        f"| `{page}` | {width} px | {count} |" for (page, width), count in rows]
+    report(request, f"axe ({engine}): {len(rows)} page checks, "
+                    f"{sum(count for _, count in rows)} violations")
+    for line in lines:
+        report(request, "axe: " + line)
+    folder = request.config.getoption("--screenshots")
+    if folder:
+        os.makedirs(folder, exist_ok=True)
+        with open(os.path.join(folder, f"axe-{engine}.md"), "w", encoding="utf-8") as out:
+            out.write("\n".join(lines) + "\n")
+
+
+def report(request, line):
+    """Writes a line to the test's output, past pytest's capture (ctest keeps it in its log)."""
+    capture = request.config.pluginmanager.getplugin("capturemanager")
+    with capture.global_and_fixture_disabled():
+        print(line, flush=True)
+
+
+def page_name(url):
+    """A page's address without the site and numbers that vary (action IDs)."""
+    parts = urllib.parse.urlsplit(url)
+    path = re.sub(r"/\d+", "/N", parts.path) + ("?" + parts.query if parts.query else "")
+    return re.sub(r"=\d{2,}", "=N", path)
+
+
 def check_page(request, driver):
     """The page as every page must be: no violation axe-core finds (when --axe names it), and no
     sideways scrolling."""
@@ -190,6 +229,8 @@ def check_page(request, driver):
         driver.execute_script(source.read())
     driver.set_script_timeout(30)
     violations = driver.execute_async_script(AXE_RUN)
+    width = driver.execute_script("return window.innerWidth")
+    AXE_RESULTS[(page_name(driver.current_url), width)] = len(violations)
     assert violations == [], f"{driver.current_url} at {driver.get_window_size()}: {violations}"
 
 
@@ -590,7 +631,10 @@ def test_readme_screens_from_the_demo(request, tmp_path):
         lee.get(contract + "/edit")
         field(lee, "Subject").clear()
         click(lee, "save")
+        check_page(request, lee)
         save(lee, "edit-errors", full=True)
+        lee.set_window_size(390, 844)
+        check_page(request, lee)
         lee.set_window_size(1366, 900)
         lee.get(contract + "/edit")
         field(lee, "Result").send_keys(" Asked two more suppliers for offers.")
@@ -598,7 +642,10 @@ def test_readme_screens_from_the_demo(request, tmp_path):
         field(pat, "Result").send_keys(" Offers from two more suppliers are due on Friday.")
         click(pat, "save")
         assert pat.find_elements(By.ID, "conflicts")
+        check_page(request, pat)
         save(pat, "conflict", full=True)
+        pat.set_window_size(390, 844)
+        check_page(request, pat)
     finally:
         lee.quit()
         pat.quit()
@@ -716,7 +763,7 @@ def test_activity_search_and_date_ranges(request, site, adam):
     adam.set_window_size(390, 844)
     check_page(request, adam)
     shoot(request, adam, "activity-phone")
-    adam.set_window_size(1200, 900)
+    adam.set_window_size(1366, 900)
     # Older changes continue where each page ends, none twice, down to the first ones; a hostile
     # subject is text.
     seen, texts = list(first), []
@@ -804,8 +851,7 @@ def test_page_timing_at_5000_actions(request, tmp_path):
         engine = request.config.getoption("--engine")
         line = (f"Page timing at 5,000 actions ({engine}, median of 9, request to last byte): " +
                 "; ".join(figures))
-        reporter = request.config.pluginmanager.get_plugin("terminalreporter")
-        reporter.write_line(line)
+        report(request, line)
         folder = request.config.getoption("--screenshots")
         if folder:
             os.makedirs(folder, exist_ok=True)
