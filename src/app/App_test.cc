@@ -3,6 +3,7 @@
 #include <fmt/format.h>
 #include <fmt/ranges.h>
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <filesystem>
 #include <functional>
@@ -22,6 +23,7 @@
 #include "app/Lists.h"
 #include "app/Mailer.h"
 #include "app/Rights.h"
+#include "app/View.h"
 #include "app/Watchers.h"
 #include "app/WebSupport.h"
 #include "kvdata/DataConnection.h"
@@ -327,21 +329,52 @@ TEST_P(AppTest, HistoryRecordsEveryStepWithItsAuthor) {
   Reopen(As(kOrig), id);
   AttachmentRemove(As(kOrig), attachment);
   const int32_t copy = Copy(As(kBy), id);
-  EXPECT_EQ(HistoryOf(id), (std::vector<std::string>{
-                               "1 orig Record Created",
-                               fmt::format("20 asg Attachment {} added: Plan", attachment),
-                               "7 asg The Assignee has completed the Action.",
-                               "4 orig The Date Closed was set to: 3/15/2024",
-                               "7 orig The Originator has closed the Action.",
-                               "4 orig The Date Closed was cleared",
-                               "8 orig The Date Completed was cleared from 3/15/2024",
-                               "7 orig The Originator has reopened the Action.",
-                               "7 orig The Action was reviewed by the Assignee or the Originator.",
-                               fmt::format("21 orig Attachment {} removed: Plan", attachment),
-                           }));
+  EXPECT_EQ(HistoryOf(id),
+            (std::vector<std::string>{
+                "1 orig Record Created",
+                fmt::format("20 asg Attachment {} added: Plan", attachment),
+                "7 asg The Assignee has completed the Action.",
+                "8 asg The Results was set to: [3/15/2024 asg, completed] pump fixed",
+                "4 orig The Date Closed was set to: 3/15/2024",
+                "7 orig The Originator has closed the Action.",
+                "4 orig The Date Closed was cleared",
+                "8 orig The Date Completed was cleared from 3/15/2024",
+                "7 orig The Originator has reopened the Action.",
+                "7 orig The Action was reviewed by the Assignee or the Originator.",
+                fmt::format("21 orig Attachment {} removed: Plan", attachment),
+            }));
   const auto notes = vb::TextOf((*Show(As(kLead), id))["Results"].Value());
   EXPECT_EQ(notes, "[3/15/2024 asg, completed] pump fixed");
   EXPECT_EQ(HistoryOf(copy).back(), "22 by Copied from 1");
+
+  // A value given for the first time is recorded in the library's words, once; a long text's
+  // line shows the start of its first line, the whole text beside it; later changes of a long
+  // text are the library's lines, without the text.
+  const std::string log = "Pump log: " + std::string(60, 'x') + " day one, day two.\nMore.";
+  const std::string oneLine = "Seal kit fitted.";
+  ASSERT_TRUE(
+      Edit(As(kLead), copy, {{"Priority", "High"}, {"Description", log}, {"Result", oneLine}})
+          .stored);
+  ASSERT_TRUE(Edit(As(kLead), copy, {{"Description", "Short."}, {"Priority", "Low"}}).stored);
+  const std::vector<std::string> raw = HistoryOf(copy);
+  ASSERT_GE(raw.size(), 5U);
+  EXPECT_EQ(std::vector<std::string>(raw.end() - 5, raw.end()),
+            (std::vector<std::string>{
+                "8 lead The Priority was set to: High", "8 lead The Description was set to: " + log,
+                "8 lead The Result was set to: " + oneLine, "8 lead The Description was changed",
+                "8 lead The Priority was changed from High to Low"}));
+  const auto history = *ViewOf(As(kLead), copy).history;
+  ASSERT_GE(history.size(), 5U);
+  const HistoryEntry& first = history[history.size() - 4];  // cut after a word, its comma off
+  EXPECT_EQ(first.text,
+            "The Description was set to: Pump log: " + std::string(60, 'x') + " day one…");
+  EXPECT_EQ(first.whole, log);
+  EXPECT_EQ(history[history.size() - 3].text, "The Result was set to: " + oneLine);
+  EXPECT_EQ(history[history.size() - 3].whole, "");
+  EXPECT_EQ(ViewFromJson(ViewJson(ViewOf(As(kLead), copy)), *Show(As(kLead), copy))
+                .history->at(history.size() - 4)
+                .whole,
+            log);
 }
 
 TEST_P(AppTest, AUserLeavesHisOpenActionsToAnotherAndNewUsersJoinTheDefaultWorkgroup) {
@@ -426,7 +459,7 @@ TEST_P(AppTest, MistakesAndUnsafeAccountChangesAreRefusedAndChangeNothing) {
        [] {
          (void)FilterOf({{"within", "3"}});
        }},
-      {"sort: 'Subject; drop' is not a column with an optional asc or desc",
+      {"sort: 'Subject; drop' is not a column, state or turn, with an optional asc or desc",
        list([](auto& r) { r.sort = "Subject; drop"; })},
       {"dueWithin: in a saved query only with status active or no status",
        [&] {
@@ -670,6 +703,23 @@ TEST_P(AppTest, ListsFilterLikeSavedQueriesAndStream) {
                                                          : static_cast<int32_t>(columns.size()));
   }
   EXPECT_EQ(ListCount(lead, {}), 4);
+
+  // By state and by whose turn, as the list shows them (for lead: his own turn first), ties by
+  // number, on every engine.
+  const ListFilter everyone = FilterOf({{"status", "active,closed"}});
+  const std::vector<std::pair<std::string, std::vector<int32_t>>> orders = {
+      {"turn, ActionNumber", {2, 4, 5, 1, 3, 6}},  // lead's, orig's (completed), by's, closed
+      {"turn desc, ActionNumber desc", {6, 3, 1, 5, 4, 2}},
+      {"state, ActionNumber", {3, 4, 5, 2, 1, 6}},  // open, overdue, completed, closed
+  };
+  for (const auto& [sort, expected] : orders) {
+    SCOPED_TRACE(sort);
+    EXPECT_EQ(numbers(With<ListRequest>([&](auto& r) {
+                r.filter = everyone;
+                r.sort = sort;
+              })),
+              expected);
+  }
 }
 
 // The text search reads an index of the actions' text that every writer keeps true (the

@@ -259,14 +259,17 @@ const std::vector<std::string>& ActionColumns(Session& session) {
   return columns;
 }
 
-std::string KnownColumn(Session& session, std::string_view name, std::string_view field) {
+std::string KnownColumn(Session& session, std::string_view name, std::string_view field,
+                        std::string_view expected = "a column of the actions table") {
   for (const auto& column : ActionColumns(session)) {
     if (vb::EqualsText(column, name)) return column;
   }
-  throw Invalid(field, name, "a column of the actions table");
+  throw Invalid(field, name, expected);
 }
 
-// "Column [asc|desc], …" checked against the table's columns.
+// "Column [asc|desc], …" checked against the table's columns; "state" and "turn" sort by what
+// the list shows for them (StateOrder, TurnOrder). Neither has an index: the engine works the
+// order out for every row the condition selects, keeping only the page's rows (a top-N sort).
 std::string SortClause(Session& session, std::string_view sort) {
   if (sort.empty()) return "ActionNumber";
   std::vector<std::string> parts;
@@ -277,9 +280,18 @@ std::string SortClause(Session& session, std::string_view sort) {
     words >> name >> direction >> extra;
     const std::string lower = vb::LCase(direction);
     if (name.empty() || !extra.empty() || (!lower.empty() && lower != "asc" && lower != "desc")) {
-      throw Invalid("sort", internal::TrimBlanks(item), "a column with an optional asc or desc");
+      throw Invalid("sort", internal::TrimBlanks(item),
+                    "a column, state or turn, with an optional asc or desc");
     }
-    parts.push_back(KnownColumn(session, name, "sort") + (lower.empty() ? "" : " " + lower));
+    std::string key;
+    if (vb::EqualsText(name, "state")) {
+      key = StateOrder();
+    } else if (vb::EqualsText(name, "turn")) {
+      key = TurnOrder(session.userID());
+    } else {
+      key = KnownColumn(session, name, "sort", "a column of the actions table, state or turn");
+    }
+    parts.push_back(key + (lower.empty() ? "" : " " + lower));
   }
   return fmt::format("{}", fmt::join(parts, ", "));
 }

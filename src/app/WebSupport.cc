@@ -22,11 +22,9 @@ namespace {
 using internal::IsSet;
 using internal::ReviewedOf;
 
-// The review statuses that wait for the originator; every other open one waits for the assignee.
 bool WaitsForOriginator(int32_t reviewed) {
-  return reviewed == kvaction::rsOriginatorReview || reviewed == kvaction::rsOriginatorCompleted ||
-         reviewed == kvaction::rsOriginatorClarification ||
-         reviewed == kvaction::rsReOpenedbyOriginator || reviewed == kvaction::rsReOpenedbyOther;
+  const auto& statuses = OriginatorTurnStatuses();
+  return std::find(statuses.begin(), statuses.end(), reviewed) != statuses.end();
 }
 
 // The columns an edit form offers and the editing right that covers each.
@@ -102,6 +100,14 @@ FieldCatalogue FieldCatalogueOf(Session& session) {
   catalogue.validated = session.action().ValidatedFields();
   catalogue.validated->MoveFirst();
   return catalogue;
+}
+
+const std::vector<int32_t>& OriginatorTurnStatuses() {
+  static const std::vector<int32_t> statuses = {
+      kvaction::rsOriginatorReview, kvaction::rsOriginatorCompleted,
+      kvaction::rsOriginatorClarification, kvaction::rsReOpenedbyOriginator,
+      kvaction::rsReOpenedbyOther};
+  return statuses;
 }
 
 Turn TurnOf(ado::Recordset& row) {

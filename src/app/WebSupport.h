@@ -62,6 +62,8 @@ struct FieldCatalogue {
 
 /// Who is expected to act next on an action.
 enum class Turn { Nobody, Originator, Assignee };
+/// The review statuses that wait for the originator; every other open one waits for the assignee.
+[[nodiscard]] const std::vector<int32_t>& OriginatorTurnStatuses();
 /// Whose turn it is by the action's dates and review status.
 [[nodiscard]] Turn TurnOf(ado::Recordset& row);
 
