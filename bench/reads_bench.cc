@@ -55,8 +55,9 @@ void ReadAll(const ado::RecordsetPtr& rs) {
 }
 
 // The columns the lists' text search looks in (app::SearchColumns), and its statement as the
-// lists write it, around head and tail; on PostgreSQL as it reaches the engine (like is ILIKE
-// there, with no escape character, and the names are quoted).
+// lists write it for a text the trigram index does not serve (shorter than three characters, or
+// in more than 5,000 actions), around head and tail; on PostgreSQL as it reaches the engine (like
+// is ILIKE there, and the names are quoted).
 const std::vector<std::string> kSearchColumns = {
     "Subject",   "Description", "Result",   "Results",    "Category",   "Priority",
     "Reference", "ReferenceID", "Assignee", "AssigneeID", "Originator", "OriginatorID"};
@@ -64,8 +65,8 @@ std::string SearchStatement(std::string_view text, std::string_view head, std::s
                             bool pg) {
   std::vector<std::string> each;
   for (const auto& column : kSearchColumns) {
-    each.push_back(pg ? fmt::format("\"{}\" ILIKE '%{}%' ESCAPE ''", column, text)
-                      : fmt::format("{} like '%{}%'", column, text));
+    each.push_back(pg ? fmt::format("cast(\"{}\" as text) ILIKE '%{}%' escape '\\'", column, text)
+                      : fmt::format("cast({} as text) like '%{}%' escape '\\'", column, text));
   }
   return fmt::format("{} from {} where ({}){}", head, pg ? "\"actions\"" : "actions",
                      fmt::join(each, " or "), tail);

@@ -3,6 +3,7 @@
 #include <fmt/format.h>
 #include <fmt/ranges.h>
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <nlohmann/json.hpp>
 
@@ -19,14 +20,19 @@
 #include "app/Calendar.h"
 #include "app/Errors.h"
 #include "app/Forms.h"
+#include "app/Internal.h"
+#include "app/Labels.h"
 #include "app/Lists.h"
 #include "app/Mailer.h"
 #include "app/Rights.h"
+#include "app/View.h"
 #include "app/Watchers.h"
+#include "app/WebSupport.h"
 #include "kvdata/Base64.h"
 #include "kvdata/DataConnection.h"
 #include "kvdata/DataServer.h"
 #include "kvdata/UserProfile.h"
+#include "kvdata/engine/Engine.h"
 #include "kvdata/testing/Fixture.h"
 #include "kvdata/testing/ScratchFolder.h"
 #include "vb/Convert.h"
@@ -326,21 +332,52 @@ TEST_P(AppTest, HistoryRecordsEveryStepWithItsAuthor) {
   Reopen(As(kOrig), id);
   AttachmentRemove(As(kOrig), attachment);
   const int32_t copy = Copy(As(kBy), id);
-  EXPECT_EQ(HistoryOf(id), (std::vector<std::string>{
-                               "1 orig Record Created",
-                               fmt::format("20 asg Attachment {} added: Plan", attachment),
-                               "7 asg The Assignee has completed the Action.",
-                               "4 orig The Date Closed was set to: 3/15/2024",
-                               "7 orig The Originator has closed the Action.",
-                               "4 orig The Date Closed was cleared",
-                               "8 orig The Date Completed was cleared from 3/15/2024",
-                               "7 orig The Originator has reopened the Action.",
-                               "7 orig The Action was reviewed by the Assignee or the Originator.",
-                               fmt::format("21 orig Attachment {} removed: Plan", attachment),
-                           }));
+  EXPECT_EQ(HistoryOf(id),
+            (std::vector<std::string>{
+                "1 orig Record Created",
+                fmt::format("20 asg Attachment {} added: Plan", attachment),
+                "7 asg The Assignee has completed the Action.",
+                "8 asg The Results was set to: [3/15/2024 asg, completed] pump fixed",
+                "4 orig The Date Closed was set to: 3/15/2024",
+                "7 orig The Originator has closed the Action.",
+                "4 orig The Date Closed was cleared",
+                "8 orig The Date Completed was cleared from 3/15/2024",
+                "7 orig The Originator has reopened the Action.",
+                "7 orig The Action was reviewed by the Assignee or the Originator.",
+                fmt::format("21 orig Attachment {} removed: Plan", attachment),
+            }));
   const auto notes = vb::TextOf((*Show(As(kLead), id))["Results"].Value());
   EXPECT_EQ(notes, "[3/15/2024 asg, completed] pump fixed");
   EXPECT_EQ(HistoryOf(copy).back(), "22 by Copied from 1");
+
+  // A value given for the first time is recorded in the library's words, once; a long text's
+  // line shows the start of its first line, the whole text beside it; later changes of a long
+  // text are the library's lines, without the text.
+  const std::string log = "Pump log: " + std::string(60, 'x') + " day one, day two.\nMore.";
+  const std::string oneLine = "Seal kit fitted.";
+  ASSERT_TRUE(
+      Edit(As(kLead), copy, {{"Priority", "High"}, {"Description", log}, {"Result", oneLine}})
+          .stored);
+  ASSERT_TRUE(Edit(As(kLead), copy, {{"Description", "Short."}, {"Priority", "Low"}}).stored);
+  const std::vector<std::string> raw = HistoryOf(copy);
+  ASSERT_GE(raw.size(), 5U);
+  EXPECT_EQ(std::vector<std::string>(raw.end() - 5, raw.end()),
+            (std::vector<std::string>{
+                "8 lead The Priority was set to: High", "8 lead The Description was set to: " + log,
+                "8 lead The Result was set to: " + oneLine, "8 lead The Description was changed",
+                "8 lead The Priority was changed from High to Low"}));
+  const auto history = *ViewOf(As(kLead), copy).history;
+  ASSERT_GE(history.size(), 5U);
+  const HistoryEntry& first = history[history.size() - 4];  // cut after a word, its comma off
+  EXPECT_EQ(first.text,
+            "The Description was set to: Pump log: " + std::string(60, 'x') + " day one…");
+  EXPECT_EQ(first.whole, log);
+  EXPECT_EQ(history[history.size() - 3].text, "The Result was set to: " + oneLine);
+  EXPECT_EQ(history[history.size() - 3].whole, "");
+  EXPECT_EQ(ViewFromJson(ViewJson(ViewOf(As(kLead), copy)), *Show(As(kLead), copy))
+                .history->at(history.size() - 4)
+                .whole,
+            log);
 }
 
 TEST_P(AppTest, AUserLeavesHisOpenActionsToAnotherAndNewUsersJoinTheDefaultWorkgroup) {
@@ -425,7 +462,7 @@ TEST_P(AppTest, MistakesAndUnsafeAccountChangesAreRefusedAndChangeNothing) {
        [] {
          (void)FilterOf({{"within", "3"}});
        }},
-      {"sort: 'Subject; drop' is not a column with an optional asc or desc",
+      {"sort: 'Subject; drop' is not a column, state or turn, with an optional asc or desc",
        list([](auto& r) { r.sort = "Subject; drop"; })},
       {"dueWithin: in a saved query only with status active or no status",
        [&] {
@@ -669,6 +706,122 @@ TEST_P(AppTest, ListsFilterLikeSavedQueriesAndStream) {
                                                          : static_cast<int32_t>(columns.size()));
   }
   EXPECT_EQ(ListCount(lead, {}), 4);
+
+  // By state and by whose turn, as the list shows them (for lead: his own turn first), ties by
+  // number, on every engine.
+  const ListFilter everyone = FilterOf({{"status", "active,closed"}});
+  const std::vector<std::pair<std::string, std::vector<int32_t>>> orders = {
+      {"turn, ActionNumber", {2, 4, 5, 1, 3, 6}},  // lead's, orig's (completed), by's, closed
+      {"turn desc, ActionNumber desc", {6, 3, 1, 5, 4, 2}},
+      {"state, ActionNumber", {3, 4, 5, 2, 1, 6}},  // open, overdue, completed, closed
+  };
+  for (const auto& [sort, expected] : orders) {
+    SCOPED_TRACE(sort);
+    EXPECT_EQ(numbers(With<ListRequest>([&](auto& r) {
+                r.filter = everyone;
+                r.sort = sort;
+              })),
+              expected);
+  }
+}
+
+// The text search reads an index of the actions' text that every writer keeps true (the
+// library, or any client writing the table itself), and finds a person's text as typed.
+TEST_P(AppTest, TheTextSearchFindsTextAsTypedWhoeverWroteTheRow) {
+  auto& lead = As(kLead);
+  (void)Add(lead, {{"Subject", "Valve"}, {"Description", "100% sure_thing"}});
+  (void)Add(lead, {{"Subject", "Pipe"}, {"Reference", "TKT-9"}, {"ReferenceID", "O'Hara\\b"}});
+  (void)Add(lead, {{"Subject", "Tank"}, {"Priority", "Urgent"}, {"Assignee", "asg"}});
+  (void)Add(lead, {{"Subject", "Pump 50 percent sure thing"}, {"Category", "Purchasing"}});
+  auto& connection = internal::Connection(lead);
+  (void)connection.Execute(
+      "insert into actions (ActionNumber, Subject, Result) values (99, 'Raw', 'gasket leak')");
+  const auto found = [&](const std::string& text) {
+    const auto request = With<ListRequest>([&](auto& r) {
+      r.filter.grep = text;
+      r.columns = {"ActionNumber"};
+    });
+    std::vector<int32_t> got;
+    for (auto rs = List(lead, request); !rs->IsEOF(); rs->MoveNext()) {
+      got.push_back(vb::CLng((*rs)["ActionNumber"].Value()));
+    }
+    EXPECT_EQ(ListCount(lead, request), static_cast<int32_t>(got.size())) << text;
+    return got;
+  };
+  const std::vector<std::pair<std::string, std::vector<int32_t>>> cases = {
+      // Wildcards, quotes and the escape character are characters like any other.
+      {"0% s", {1}},  // not "50 percent s"
+      {"e_t", {1}},   // not "sure thing"
+      {"%", {1}},
+      {"_", {1}},
+      {"o'hara\\", {2}},
+      {"\\", {2}},
+      // Each kind of column: a reference, a priority, a category, a person, a result.
+      {"TKT-", {2}},
+      {"URGENT", {3}},
+      {"purchas", {4}},
+      {"asg", {3}},
+      {"GASKET", {99}},
+      // Shorter than an index can answer: the same rows.
+      {"0%", {1}},
+      {"ur", {3, 4, 1}},
+      // The index's own query words are text too.
+      {"\" OR \"a", {}},
+      {"sure*", {}},
+      {"Pump NEAR(Tank)", {}},
+  };
+  for (const auto& [text, numbers] : cases) {
+    std::vector<int32_t> expected = numbers;
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(found(text), expected) << text;
+  }
+  // Changes, by the library or by hand, leave the index true.
+  ASSERT_TRUE(Edit(lead, 3, {{"Priority", "Low"}}).stored);
+  EXPECT_EQ(found("urgent"), std::vector<int32_t>{});
+  (void)connection.Execute("update actions set Result = 'seal' where ActionNumber = 99");
+  EXPECT_EQ(found("gasket"), std::vector<int32_t>{});
+  EXPECT_EQ(found("seal"), std::vector<int32_t>{99});
+  (void)connection.Execute("delete from actions where ActionNumber = 99");
+  EXPECT_EQ(found("seal"), std::vector<int32_t>{});
+
+  // The engine answers a search through the index, not by reading every row: the plans of the
+  // count and of the page as the engine runs them. PostgreSQL's planner reads a handful of rows
+  // faster by walking the table or the action numbers, so it is told to avoid both where it can.
+  auto& engine = connection.Engine();
+  const bool sqlite = engine.Target() == kvdata::sql::Target::SQLite;
+  const auto planner = [&](std::string_view how) {
+    if (sqlite) return;
+    for (const auto* scan : {"enable_seqscan", "enable_indexscan"}) {
+      (void)engine.Execute(fmt::format("{} {}", how, scan) + (how == "SET" ? " = off" : ""));
+    }
+  };
+  planner("SET");
+  for (const int32_t limit : {0, 50}) {
+    connection.ClearTrace();
+    const auto request = With<ListRequest>([&](auto& r) {
+      r.filter.grep = "valve";
+      r.limit = limit;
+    });
+    if (limit == 0) {
+      (void)ListCount(lead, request);
+    } else {
+      (void)List(lead, request);
+    }
+    const std::string text = connection.EngineText(connection.Trace().back().text);
+    std::string plan;
+    for (const auto& row :
+         engine.Execute((sqlite ? "EXPLAIN QUERY PLAN " : "EXPLAIN ") + text).rows) {
+      plan += vb::TextOf(row.back()) + "\n";
+    }
+    SCOPED_TRACE(text);
+    if (sqlite) {
+      EXPECT_NE(plan.find("VIRTUAL TABLE"), std::string::npos) << plan;
+      EXPECT_EQ(plan.find("SCAN actions"), std::string::npos) << plan;
+    } else {
+      EXPECT_NE(plan.find("ix_actions_text"), std::string::npos) << plan;
+    }
+  }
+  planner("RESET");
 }
 
 // A list read page by page, each page from the one before's continuation, holds exactly the
@@ -904,18 +1057,35 @@ TEST_P(AppTest, UpgradeAddsWhatAnOlderDatabaseLacksOnceAndDeleteTakesTheAttachme
   } older;
   kvdata::DataServer::CreateDatabase(older.ConnectionString(),
                                      {"old", "Old", "password1", kvdata::PasswordCost::Minimum});
-  (void)kvdata::DataConnection::Open(older.ConnectionString())
-      ->Execute("drop table ActionSessions");
+  {
+    // Made before sessions and the text index, with an action already in it.
+    const auto made = kvdata::DataConnection::Open(older.ConnectionString());
+    (void)made->Execute("drop table ActionSessions");
+    auto& engine = made->Engine();
+    if (engine.Target() == kvdata::sql::Target::SQLite) {
+      for (const auto* change : {"insert", "update", "delete"}) {
+        (void)engine.Execute(fmt::format("DROP TRIGGER \"ActionSearch_{}\"", change));
+      }
+      (void)engine.Execute("DROP TABLE \"ActionSearch\"");
+    } else {
+      (void)engine.Execute("DROP INDEX \"ix_actions_text\"");
+    }
+    (void)made->Execute("insert into actions (ActionNumber, Subject) values (7, 'Old gasket')");
+  }
   OpenOptions options = options_;
   options.connection = older.ConnectionString();
   const auto changes = Upgrade(options);
-  ASSERT_EQ(changes.size(), 3U);
+  ASSERT_EQ(changes.size(), 4U);
   EXPECT_EQ(changes[0], "Added the table ActionSessions (signed-in sessions).");
-  EXPECT_EQ(changes[2], "Added the secret of the reply addresses of notices.");
+  EXPECT_EQ(changes[1], "Added the text search index (the list's text filter reads it).");
+  EXPECT_EQ(changes[3], "Added the secret of the reply addresses of notices.");
   EXPECT_TRUE(Upgrade(options).empty());
   std::string token;
   (void)Session::SignIn(options, "old", "password1", token);
-  EXPECT_EQ(Session::Resume(options, token).userID(), "old");
+  Session old = Session::Resume(options, token);
+  EXPECT_EQ(old.userID(), "old");
+  // The index holds the rows written before it.
+  EXPECT_EQ(ListCount(old, With<ListRequest>([](auto& r) { r.filter.grep = "GASKET"; })), 1);
 
   const kvdata::testing::ScratchFolder scratch("kvapp");
   const auto& folder = scratch.Path();
@@ -951,6 +1121,86 @@ TEST_P(AppTest, ASessionTokenResumesItsOwnPersonOnlyUntilSignOutOrExpiry) {
   (void)Session::SignIn(options_, "orig", "password1", token, std::chrono::seconds(-1));
   EXPECT_EQ(ErrorOf([&] { (void)Session::Resume(options_, token); })->number(), kNotSignedIn);
   EXPECT_EQ(As(kLead).PurgeExpired(), 1);
+}
+
+// The alert count is kept between changes of the data. Whatever changed it (a change through
+// this session or another, the day turning, another person on the same open database), the
+// kept count is the one the library counts afresh.
+TEST_P(AppTest, TheAlertCountFollowsEveryChangeTheDayAndThePerson) {
+  struct SettableClock final : vb::Clock {
+    [[nodiscard]] vb::Date Now() const override { return now; }
+    vb::Date now = vb::Date::FromParts(2024, 3, 15, 23, 59, 0);
+  };
+  const auto clock = std::make_shared<SettableClock>();
+  OpenOptions options = options_;
+  options.clock = clock;
+  std::string asgToken;
+  Session orig = Session::SignIn(options, "orig", "password1");
+  Session asg = Session::SignIn(options, "asg", "password1", asgToken);
+  const int32_t a =
+      Add(orig, {{"Subject", "Due tomorrow"}, {"Assignee", "asg"}, {"DateDue", "3/16/2024"}});
+  struct Step {
+    std::string what;
+    std::function<void()> run;
+    int32_t origCount;  // overdue ones only: the new action's flag is the assignee's
+  };
+  const std::vector<Step> steps = {
+      {"before the due day", [] {}, 0},
+      {"the day after the due day", [&] { clock->now = vb::Date::FromParts(2024, 3, 17, 0, 0, 1); },
+       1},
+      {"the originator moves the due date",
+       [&] {
+         (void)Edit(orig, a, {{"DateDue", "4/1/2024"}});
+       },
+       0},
+      {"the originator moves it back",
+       [&] {
+         (void)Edit(orig, a, {{"DateDue", "3/1/2024"}});
+       },
+       1},
+      {"the assignee completes it", [&] { Complete(asg, a); }, 1},
+      {"the originator closes it", [&] { Close(orig, a); }, 0},
+  };
+  for (const auto& step : steps) {
+    step.run();
+    for (Session* session : {&orig, &asg}) {
+      EXPECT_EQ(AlertCount(*session), session->action().Alerts(session->userID()))
+          << step.what << ", " << session->userID();
+    }
+    EXPECT_EQ(AlertCount(orig), step.origCount) << step.what;
+  }
+  (void)Add(orig, {{"Subject", "Overdue for both"}, {"Assignee", "asg"}, {"DateDue", "3/2/2024"}});
+  (void)Add(orig, {{"Subject", "Overdue for orig"}, {"DateDue", "3/2/2024"}});
+  EXPECT_EQ(AlertCount(asg), 1);
+  // The same open database serving another person next, as a server's kept databases do.
+  std::string origToken;
+  (void)Session::SignIn(options, "orig", "password1", origToken);
+  Session origThere = Session::Resume(options, origToken, std::move(asg).TakeAction());
+  EXPECT_EQ(AlertCount(origThere), 2);
+  Session asgAgain = Session::Resume(options, asgToken, std::move(origThere).TakeAction());
+  EXPECT_EQ(AlertCount(asgAgain), 1);
+}
+
+// Within a LabelMemo each label is read from the database once; a label changed on its thread is
+// read again, and a session outside the memo reads every time.
+TEST_P(AppTest, ALabelMemoReadsEachLabelOnceUntilALabelChanges) {
+  auto& lead = As(kLead);
+  auto& connection = *lead.action().DataServer()->Connection();
+  const auto reads = [&](const std::function<std::string()>& read) {
+    const size_t before = connection.Trace().size();
+    const std::string label = read();
+    return std::make_pair(label, connection.Trace().size() - before);
+  };
+  const auto assignee = [&] { return LabelOf(lead, "Assignee"); };
+  {
+    const LabelMemo memo(lead);
+    EXPECT_EQ(reads(assignee).first, "Assignee");
+    EXPECT_EQ(reads(assignee), std::make_pair(std::string("Assignee"), size_t{0}));
+    LabelSet(lead, "Assignee", "Owner");
+    EXPECT_EQ(reads(assignee).first, "Owner");
+    EXPECT_EQ(LabelOf(As(kOrig), "Assignee"), "Owner");
+  }
+  EXPECT_GT(reads(assignee).second, 0U);
 }
 
 // A calendar secret opens its person's feed, which holds his or her open actions with a due

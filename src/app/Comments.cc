@@ -7,8 +7,8 @@
 
 #include "app/Actions.h"
 #include "app/Errors.h"
-#include "app/Hooks.h"
 #include "app/Forms.h"
+#include "app/Hooks.h"
 #include "app/Internal.h"
 #include "app/MailHtml.h"
 #include "app/Notify.h"
@@ -205,17 +205,9 @@ void Comment(Session& session, int32_t actionID, std::string_view text) {
         fmt::format("update actions set Reviewed = Reviewed where ActionID = {}", actionID));
     const auto row = internal::Row(session, actionID);
     std::string notes = vb::TextOf((*row)["Results"].Value());
-    const bool first = notes.empty();
-    if (!first) notes += "\r\n";
+    if (!notes.empty()) notes += "\r\n";
     notes += ResultNote(session, comment, kCommentedMove);
     internal::UpdateAction(session, actionID, {{"Results", vb::Variant(notes)}});
-    // The library's update records no change from nothing to a value; the first note of an
-    // action is recorded here as it records the others.
-    if (first) {
-      internal::Record(
-          session, 8, actionID,
-          fmt::format("The {} was changed from  to {}", LabelOf(session, "Results"), notes));
-    }
     (void)NoticeOfChange(session, actionID);
     (void)NoticeOfMentions(session, actionID, mentions, comment, "a comment");
     hooks::Emit(session, hooks::Event::Commented, actionID, {{}, {}, comment});

@@ -6,10 +6,13 @@
 
 #include "app/Errors.h"
 #include "kvaction/Enums.h"
+#include "kvaction/Labels.h"
+#include "kvaction/records/History.h"
 #include "kvdata/DataConnection.h"
 #include "kvdata/DataServer.h"
 #include "kvdata/DataUtility.h"
 #include "kvdata/EventLog.h"
+#include "kvdata/SettingsStore.h"
 #include "kvdata/UserProfile.h"
 #include "vb/Convert.h"
 
@@ -114,7 +117,45 @@ ado::RecordsetPtr Table(const std::vector<std::pair<std::string, ado::DataTypeEn
   return rs;
 }
 
+namespace {
+
+// The library records no line for a column that had no value before, except for the dates and
+// people it words with "set to"; the history then showed no trace of a priority or a description
+// given for the first time. Such a value is recorded here as the library records others: in its
+// words ("The Priority was set to: High"), as a change of a field, for the columns whose changes
+// the library records as such. The dates a review move stamps (completed, rejected) are left to
+// the move's own line ("The Assignee has completed the Action."). The library's own lines are
+// left as they are.
+void RecordFirstValues(Session& session, int32_t actionID, ado::Recordset& before,
+                       const ColumnValues& values) {
+  const auto settings = vb::Require(session.action().DataServer())->Settings();
+  const kvaction::LabelLookup label = [&](std::string_view name, bool& flag) {
+    return settings->Label(name, &flag);
+  };
+  for (const auto& [column, value] : values) {
+    const std::string name = before.Fields().Item(column).Name();
+    const std::string text = vb::TextOf(value, session.locale());
+    if (IsSet(before[name].Value()) || text.empty() || name == "DateCompleted" ||
+        name == "DateRejected") {
+      continue;
+    }
+    std::string reviewText;
+    if (kvaction::ColumnHistory(name, before[name].Value(), value, label, session.locale(),
+                                reviewText)) {
+      continue;  // the library wrote its line
+    }
+    const auto changed = kvaction::ColumnHistory(name, vb::Variant(std::string()), value, label,
+                                                 session.locale(), reviewText);
+    if (!changed || changed->code != kvaction::evFieldChanged) continue;
+    Record(session, kvaction::evFieldChanged, actionID,
+           fmt::format("The {} was set to: {}", kvaction::LabelOf(label, name, false), text));
+  }
+}
+
+}  // namespace
+
 void UpdateAction(Session& session, int32_t actionID, const ColumnValues& values) {
+  const auto before = Row(session, actionID);
   std::vector<std::pair<std::string, ado::DataTypeEnum>> columns = {{"actionID", ado::adInteger}};
   std::vector<std::string> names = {"actionID"};
   std::vector<vb::Variant> row = {vb::Variant(actionID)};
@@ -127,6 +168,7 @@ void UpdateAction(Session& session, int32_t actionID, const ColumnValues& values
   const auto rs = Table(columns);
   rs->AddNew(names, row);
   session.action().updateRecord(rs);
+  RecordFirstValues(session, actionID, *before, values);
 }
 
 namespace {

@@ -7,6 +7,7 @@
 #include "app/Admin.h"
 #include "app/Errors.h"
 #include "app/Internal.h"
+#include "app/WebSupport.h"
 #include "kvdata/DataConnection.h"
 #include "kvdata/DataServer.h"
 #include "kvdata/SettingsStore.h"
@@ -58,6 +59,7 @@ void LabelSet(Session& session, std::string_view name, std::string_view label) {
     settings->Save();
     internal::Record(session, evSettingChanged, 0, fmt::format("Label of {} changed", *known));
   });
+  ForgetLabels();
 }
 
 }  // namespace app

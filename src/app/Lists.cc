@@ -8,6 +8,9 @@
 
 #include <algorithm>
 #include <charconv>
+#include <map>
+#include <mutex>
+#include <optional>
 #include <sstream>
 #include <tuple>
 
@@ -26,6 +29,7 @@
 #include "kvdata/QueryStore.h"
 #include "kvdata/UserProfile.h"
 #include "kvdata/engine/Engine.h"
+#include "kvdata/schema/Schema.h"
 #include "vb/Convert.h"
 
 namespace app {
@@ -158,14 +162,70 @@ kvaction::FilterContext Context(Session& session) {
   return {connection.Dialect(), *session.options().clock, session.locale()};
 }
 
+// A like pattern that finds text anywhere in a column. A person's %, _ and \ are characters
+// like any other: each is escaped with \ (the statement names \ as the escape character).
+std::string ContainsPattern(std::string_view text) {
+  std::string pattern = "%";
+  for (const char c : text) {
+    if (c == '%' || c == '_' || c == '\\') pattern += '\\';
+    pattern += c;
+  }
+  return pattern + "%";
+}
+
+// The shortest text a trigram index can answer: three characters (not bytes).
+constexpr std::size_t kIndexedTextLength = 3;
+
+std::size_t CharacterCount(std::string_view text) {
+  // Valid UTF-8 is checked before any text reaches a statement: count the lead bytes.
+  return static_cast<std::size_t>(std::count_if(text.begin(), text.end(), [](char c) {
+    return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+  }));
+}
+
+// The most actions a text may be in for a list to read them through the text index. Past it,
+// reading the table in the list's order finds a page sooner: with more than 5,000 matches in a
+// million actions, one row in 200 or more matches, so 51 are found within about 10,000 rows.
+constexpr int32_t kIndexedMatches = 5000;
+
+// On SQLite, the actions whose text index holds the text: the trigram table's phrase query,
+// the text quoted as one phrase. It finds a superset of the like conditions' rows (it also folds
+// the case of letters beyond ASCII, which like does not), so the like conditions still decide.
+// A text in more actions than kIndexedMatches is left to the like conditions (see there); the
+// index tells which, reading at most that many entries. PostgreSQL's planner weighs the same
+// choice itself and reads its trigram index for the like conditions.
+std::optional<std::string> IndexedTextCondition(Session& session, std::string_view text) {
+  auto& connection = internal::Connection(session);
+  if (connection.Engine().Target() != kvdata::sql::Target::SQLite ||
+      CharacterCount(text) < kIndexedTextLength || !kvdata::schema::HasSearchIndex(connection)) {
+    return std::nullopt;
+  }
+  std::string phrase = "\"";
+  for (const char c : text) phrase += c == '"' ? std::string("\"\"") : std::string(1, c);
+  phrase += '"';
+  const std::string matches =
+      "select rowid from ActionSearch where ActionSearch match " + DataUtility::SqlText(phrase);
+  if (internal::Count(session, fmt::format("select count(*) as n from ({} limit {})", matches,
+                                           kIndexedMatches + 1)) > kIndexedMatches) {
+    return std::nullopt;
+  }
+  return "ActionID in (" + matches + ")";
+}
+
 // The text and reference filters: what a saved query's own criteria cannot say.
-void AppendTextConditions(std::string& where, const std::string& grep,
+void AppendTextConditions(Session& session, std::string& where, const std::string& grep,
                           const std::string& reference) {
   if (!grep.empty()) {
-    // One quoted pattern, compared with each column: the text is data whatever it holds.
-    const std::string pattern = DataUtility::SqlText("%" + grep + "%");
+    if (const auto indexed = IndexedTextCondition(session, grep)) {
+      DataUtility::AppendCondition(where, *indexed);
+    }
+    // One quoted pattern, compared with each column: the text is data whatever it holds. Each
+    // column is read as plain text, as PostgreSQL's trigram index of the actions' text holds it.
+    const std::string pattern = DataUtility::SqlText(ContainsPattern(grep));
     std::vector<std::string> each;
-    for (const auto& column : SearchColumns()) each.push_back(column + " like " + pattern);
+    for (const auto& column : SearchColumns()) {
+      each.push_back("cast(" + column + " as text) like " + pattern + " escape '\\'");
+    }
     DataUtility::AppendCondition(where, fmt::format("({})", fmt::join(each, " or ")));
   }
   if (!reference.empty()) {
@@ -174,11 +234,11 @@ void AppendTextConditions(std::string& where, const std::string& grep,
 }
 
 // The conditions a filter adds that a saved query cannot say.
-void AppendExtras(std::string& where, const ListFilter& filter) {
+void AppendExtras(Session& session, std::string& where, const ListFilter& filter) {
   if (!filter.status.empty()) {
     DataUtility::AppendCondition(where, StateCondition(StatesOf(filter.status)));
   }
-  AppendTextConditions(where, filter.grep, filter.reference);
+  AppendTextConditions(session, where, filter.grep, filter.reference);
 }
 
 // The text and reference filters saved with a query (ActionQueryFilters), empty when none.
@@ -203,11 +263,12 @@ const std::vector<ado::FieldInfo>& ActionColumns(Session& session) {
   return columns;
 }
 
-const ado::FieldInfo& KnownField(Session& session, std::string_view name, std::string_view field) {
+const ado::FieldInfo& KnownField(Session& session, std::string_view name, std::string_view field,
+                                 std::string_view expected = "a column of the actions table") {
   for (const auto& column : ActionColumns(session)) {
     if (vb::EqualsText(column.name, name)) return column;
   }
-  throw Invalid(field, name, "a column of the actions table");
+  throw Invalid(field, name, expected);
 }
 
 std::string KnownColumn(Session& session, std::string_view name, std::string_view field) {
@@ -225,7 +286,10 @@ struct SortKey {
   }
 };
 
-// "Column [asc|desc], …" checked against the table's columns.
+// "Column [asc|desc], …" checked against the table's columns; "state" and "turn" sort by what
+// the list shows for them (StateOrder, TurnOrder). Neither has an index: the engine works the
+// order out for every row the condition selects, keeping only the page's rows (a top-N sort).
+// Their keys are expressions, not columns: a list sorted by them continues by position.
 std::vector<SortKey> SortKeys(Session& session, std::string_view sort) {
   std::vector<SortKey> keys;
   std::stringstream items{std::string(sort)};
@@ -235,9 +299,18 @@ std::vector<SortKey> SortKeys(Session& session, std::string_view sort) {
     words >> name >> direction >> extra;
     const std::string lower = vb::LCase(direction);
     if (name.empty() || !extra.empty() || (!lower.empty() && lower != "asc" && lower != "desc")) {
-      throw Invalid("sort", internal::TrimBlanks(item), "a column with an optional asc or desc");
+      throw Invalid("sort", internal::TrimBlanks(item),
+                    "a column, state or turn, with an optional asc or desc");
     }
-    keys.push_back({KnownField(session, name, "sort"), lower});
+    if (vb::EqualsText(name, "state")) {
+      keys.push_back({{StateOrder(), ado::adEmpty}, lower});
+    } else if (vb::EqualsText(name, "turn")) {
+      keys.push_back({{TurnOrder(session.userID()), ado::adEmpty}, lower});
+    } else {
+      keys.push_back(
+          {KnownField(session, name, "sort", "a column of the actions table, state or turn"),
+           lower});
+    }
   }
   return keys;
 }
@@ -595,14 +668,14 @@ std::string ListCondition(Session& session, const ListRequest& request) {
   } else if (request.queryID) {
     where = kvaction::QueryCondition(UsableQuery(session, *request.queryID), me, context);
     const auto [grep, reference] = SavedTexts(session, *request.queryID);
-    AppendTextConditions(where, grep, reference);
+    AppendTextConditions(session, where, grep, reference);
   } else if (IsOwnOpenList(request)) {
     where = kvaction::QueryCondition(nullptr, me, context);
   }
   std::string own;
   const auto criteria = Criteria(request.filter, false, context.locale);
   if (!criteria.empty()) own = kvaction::QueryCondition(Definition(criteria), me, context);
-  AppendExtras(own, request.filter);
+  AppendExtras(session, own, request.filter);
   if (!where.empty() && !own.empty()) where = "(" + where + ")";
   if (!own.empty()) DataUtility::AppendCondition(where, where.empty() ? own : "(" + own + ")");
   return where;
@@ -789,7 +862,63 @@ int32_t ListCount(Session& session, const ListRequest& request) {
       session, "select count(*) as n from actions" + (where.empty() ? "" : " where " + where));
 }
 
-int32_t AlertCount(Session& session) { return session.action().Alerts(session.userID()); }
+namespace {
+
+// What an alert count holds for: the data as one connection saw it (its change stamp), the
+// person, and the day (or, in the server dialect, the moment) its condition compares due dates
+// with, by the connection's clock and so in its time zone.
+struct AlertKey {
+  uint64_t stamp = 0;
+  double moment = 0;
+  std::string userID;
+  friend auto operator<=>(const AlertKey&, const AlertKey&) = default;
+};
+
+// The counts read lately, shared by every session of the process. Every page shows the count
+// and reading it visits each open action of the person; between two changes of the data it
+// is the same number. Kept small: the oldest stamps go first when it is full.
+class AlertCounts {
+ public:
+  [[nodiscard]] std::optional<int32_t> Find(const AlertKey& key) {
+    const std::lock_guard lock(mutex_);
+    const auto found = counts_.find(key);
+    if (found == counts_.end()) return std::nullopt;
+    return found->second;
+  }
+  void Keep(AlertKey key, int32_t count) {
+    const std::lock_guard lock(mutex_);
+    if (counts_.size() >= kMaxCounts) counts_.erase(counts_.begin());
+    counts_.insert_or_assign(std::move(key), count);
+  }
+
+ private:
+  static constexpr size_t kMaxCounts = 4096;
+  std::mutex mutex_;
+  std::map<AlertKey, int32_t> counts_;
+};
+
+AlertCounts& KeptAlertCounts() {
+  static AlertCounts counts;
+  return counts;
+}
+
+}  // namespace
+
+int32_t AlertCount(Session& session) {
+  const auto server = session.action().DataServer();
+  const auto connection = server ? server->Connection() : nullptr;
+  if (!connection) return session.action().Alerts(session.userID());
+  // The stamp is taken before the count is read: a change after it gives the next call another
+  // stamp, so a kept count never outlives the data it was read from.
+  const vb::Clock& clock = connection->Clock();
+  const bool serverDialect = connection->Dialect() == kvdata::sql::Dialect::Server;
+  AlertKey key{connection->ChangeStamp(), (serverDialect ? clock.Now() : clock.Today()).Serial(),
+               session.userID()};
+  if (const auto kept = KeptAlertCounts().Find(key)) return *kept;
+  const int32_t count = session.action().Alerts(session.userID());
+  KeptAlertCounts().Keep(std::move(key), count);
+  return count;
+}
 
 ado::RecordsetPtr AlertList(Session& session, ListRequest request) {
   request.attention = true;

@@ -12,6 +12,7 @@
 #include "app/Json.h"
 #include "app/Lists.h"
 #include "kvaction/Enums.h"
+#include "kvdata/DataUtility.h"
 #include "vb/Convert.h"
 
 namespace app {
@@ -77,17 +78,56 @@ std::string_view Chomped(std::string_view line) {
   return line;
 }
 
+// The start of a long text for one line of the history: its first line, at most kShortText
+// characters, cut after a whole word (a comma or colon after it dropped); "…" marks that more
+// follows.
+constexpr size_t kShortText = 80;
+std::string Shortened(std::string_view text) {
+  const size_t lineEnd = std::min(text.find_first_of("\r\n"), text.size());
+  size_t end = 0;
+  size_t characters = 0;
+  while (end < lineEnd && characters < kShortText) {
+    ++end;
+    while (end < lineEnd && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) ++end;
+    ++characters;
+  }
+  if (end == text.size()) return std::string(text);
+  if (end < lineEnd && text[end] != ' ') {
+    const size_t blank = text.substr(0, end).rfind(' ');
+    if (blank != std::string_view::npos && blank > 0) end = blank;
+  }
+  std::string start = TrimBlanks(text.substr(0, end));
+  while (!start.empty() && (start.back() == ',' || start.back() == ';' || start.back() == ':')) {
+    start.pop_back();
+  }
+  return start + "…";
+}
+
 }  // namespace
 
-std::string HistoryWords(Session& session, int32_t code, const std::string& text) {
-  if (code == 1) return "Created the action";
-  if (code == 9) return "Deleted the action";
+HistoryText HistoryWordsOf(Session& session, int32_t code, const std::string& text) {
+  if (code == 1) return {"Created the action", {}};
+  if (code == 9) return {"Deleted the action", {}};
   if (code == 8) {
     const std::string notes = "The " + LabelOf(session, "Results") + " was ";
-    if (text.starts_with(notes + "changed")) return "Added a note";
-    if (text.starts_with(notes + "cleared")) return "Cleared the notes";
+    if (text.starts_with(notes + "changed") || text.starts_with(notes + "set to")) {
+      return {"Added a note", {}};
+    }
+    if (text.starts_with(notes + "cleared")) return {"Cleared the notes", {}};
+    for (const std::string_view column : {"Description", "Result"}) {
+      const std::string set = "The " + LabelOf(session, column) + " was set to: ";
+      if (!text.starts_with(set)) continue;
+      const std::string_view value = std::string_view(text).substr(set.size());
+      const std::string shortened = Shortened(value);
+      if (shortened == value) break;
+      return {set + shortened, std::string(value)};
+    }
   }
-  return text;
+  return {text, {}};
+}
+
+std::string HistoryWords(Session& session, int32_t code, const std::string& text) {
+  return HistoryWordsOf(session, code, text).text;
 }
 
 namespace {
@@ -103,10 +143,11 @@ std::optional<std::vector<HistoryEntry>> HistoryOf(Session& session, int32_t act
   std::vector<HistoryEntry> history;
   for (; !events->IsEOF(); events->MoveNext()) {
     const vb::Variant code = (*events)["EventCode"].Value();
+    HistoryText words = HistoryWordsOf(session, IsSet(code) ? vb::CLng(code) : 0,
+                                       ValueText(session, (*events)["EventText"].Value()));
     history.push_back({ValueText(session, (*events)["UserID"].Value()),
-                       (*events)["EventTime"].Value(),
-                       HistoryWords(session, IsSet(code) ? vb::CLng(code) : 0,
-                                    ValueText(session, (*events)["EventText"].Value()))});
+                       (*events)["EventTime"].Value(), std::move(words.text),
+                       std::move(words.whole)});
   }
   return history;
 }
@@ -334,8 +375,10 @@ nlohmann::ordered_json ViewJson(const ActionView& view) {
   if (view.history) {
     history = Json::array();
     for (const auto& entry : *view.history) {
-      history.push_back(
-          {{"who", entry.who}, {"when", JsonValue(entry.when)}, {"text", entry.text}});
+      history.push_back({{"who", entry.who},
+                         {"when", JsonValue(entry.when)},
+                         {"text", entry.text},
+                         {"whole", entry.whole}});
     }
   }
   return {{"id", view.id},
@@ -408,9 +451,9 @@ ActionView ViewFromJson(const nlohmann::json& json, ado::Recordset& row) {
     if (const auto& history = json.at("history"); !history.is_null()) {
       view.history.emplace();
       for (const auto& entry : history) {
-        view.history->push_back({entry.at("who").get<std::string>(),
-                                 ValueOfJson(entry.at("when"), ado::adDBTimeStamp),
-                                 entry.at("text").get<std::string>()});
+        view.history->push_back(
+            {entry.at("who").get<std::string>(), ValueOfJson(entry.at("when"), ado::adDBTimeStamp),
+             entry.at("text").get<std::string>(), entry.value("whole", std::string())});
       }
     }
     return view;
@@ -425,6 +468,24 @@ std::string StateCondition(const std::vector<State>& states) {
   std::vector<std::string> parts;
   for (const State state : states) parts.push_back("(" + ConditionOf(state) + ")");
   return fmt::format("({})", fmt::join(parts, " or "));
+}
+
+std::string StateOrder() {
+  std::string order = "case";
+  const auto& states = AllStates();
+  for (size_t position = 0; position < states.size(); ++position) {
+    order += fmt::format(" when {} then {}", ConditionOf(states[position]), position);
+  }
+  return order + " end";
+}
+
+std::string TurnOrder(std::string_view userID) {
+  const std::string me = kvdata::DataUtility::SqlText(std::string(userID));
+  const std::string originators = fmt::format("{}", fmt::join(OriginatorTurnStatuses(), ", "));
+  return fmt::format(
+      "case when not DateClosed is null then 3 when Reviewed in ({0}) then (case when "
+      "OriginatorID = {1} then 0 else 1 end) when AssigneeID = {1} then 0 else 2 end",
+      originators, me);
 }
 
 std::vector<State> StatesOf(std::string_view words) {

@@ -68,10 +68,21 @@ struct HistoryEntry {
   std::string who;   ///< user ID
   vb::Variant when;  ///< the date and time of the change
   std::string text;  ///< "The Due Date was changed from 4/1/2026 to 4/2/2026", "Added a note"
+  /// The whole value when text shows it shortened (a long text set for the first time), else "".
+  std::string whole;
 };
 
+/// A history event in words: its text, and the whole value the text shortens.
+struct HistoryText {
+  std::string text;
+  std::string whole;
+};
 /// A history event's text in words (code and text as ActionEvents keeps them): a change of the
-/// notes reads "Added a note", not the whole text twice; creation and deletion in words.
+/// notes reads "Added a note", not the whole text twice; creation and deletion in words; a
+/// description or result set for the first time reads "The Description was set to: " with the
+/// start of its first line, the whole value beside it.
+[[nodiscard]] HistoryText HistoryWordsOf(Session& session, int32_t code, const std::string& text);
+/// HistoryWordsOf's text alone.
 [[nodiscard]] std::string HistoryWords(Session& session, int32_t code, const std::string& text);
 
 /// A field of the action as the person sees it.
@@ -118,6 +129,13 @@ void AddStateJson(nlohmann::ordered_json& row, const RowState& state);
 /// The condition that selects the actions in one of states (any of them), in the SQL every
 /// list statement is written in; "" for no state.
 [[nodiscard]] std::string StateCondition(const std::vector<State>& states);
+/// The list's order by state, in the SQL every list statement is written in: the position of
+/// the row's state in AllStates() (open first, closed last), the same on every engine.
+[[nodiscard]] std::string StateOrder();
+/// The list's order by whose turn it is for the person userID, in that SQL: the person's own
+/// turn first, then other originators', then other assignees', nobody's (closed) last; the
+/// groups TurnCode names ("you", "originator", "assignee", "nobody").
+[[nodiscard]] std::string TurnOrder(std::string_view userID);
 /// The states a status filter's words name: state codes separated by commas, letter case
 /// ignored, and "active" for every state but closed. Raises kInvalidInput naming "status".
 [[nodiscard]] std::vector<State> StatesOf(std::string_view words);

@@ -22,11 +22,9 @@ namespace {
 using internal::IsSet;
 using internal::ReviewedOf;
 
-// The review statuses that wait for the originator; every other open one waits for the assignee.
 bool WaitsForOriginator(int32_t reviewed) {
-  return reviewed == kvaction::rsOriginatorReview || reviewed == kvaction::rsOriginatorCompleted ||
-         reviewed == kvaction::rsOriginatorClarification ||
-         reviewed == kvaction::rsReOpenedbyOriginator || reviewed == kvaction::rsReOpenedbyOther;
+  const auto& statuses = OriginatorTurnStatuses();
+  return std::find(statuses.begin(), statuses.end(), reviewed) != statuses.end();
 }
 
 // The columns an edit form offers and the editing right that covers each.
@@ -49,11 +47,37 @@ ActionStatus StatusOf(Session& session, ado::Recordset& row) {
   return {texts.image, texts.status, texts.shortStatus, texts.dueText};
 }
 
+namespace {
+thread_local LabelMemo* currentLabelMemo = nullptr;
+}  // namespace
+
+LabelMemo::LabelMemo(Session& session) : session_(&session), outer_(currentLabelMemo) {
+  currentLabelMemo = this;
+}
+
+LabelMemo::~LabelMemo() { currentLabelMemo = outer_; }
+
+void ForgetLabels() {
+  for (LabelMemo* memo = currentLabelMemo; memo != nullptr; memo = memo->outer_) {
+    memo->labels_.clear();
+  }
+}
+
 std::string LabelOf(Session& session, std::string_view name) {
+  LabelMemo* const memo = currentLabelMemo != nullptr && currentLabelMemo->session_ == &session
+                              ? currentLabelMemo
+                              : nullptr;
+  if (memo) {
+    const auto kept = std::find_if(memo->labels_.begin(), memo->labels_.end(),
+                                   [&](const auto& entry) { return entry.first == name; });
+    if (kept != memo->labels_.end()) return kept->second;
+  }
   const auto server = session.action().DataServer();
   if (!server) return std::string(name);
-  const std::string label = server->Settings()->Label(name);
-  return label.empty() ? std::string(name) : label;
+  std::string label = server->Settings()->Label(name);
+  if (label.empty()) label = name;
+  if (memo) memo->labels_.emplace_back(name, label);
+  return label;
 }
 
 std::vector<std::string> VisibleColumns(Session& session) {
@@ -76,6 +100,14 @@ FieldCatalogue FieldCatalogueOf(Session& session) {
   catalogue.validated = session.action().ValidatedFields();
   catalogue.validated->MoveFirst();
   return catalogue;
+}
+
+const std::vector<int32_t>& OriginatorTurnStatuses() {
+  static const std::vector<int32_t> statuses = {
+      kvaction::rsOriginatorReview, kvaction::rsOriginatorCompleted,
+      kvaction::rsOriginatorClarification, kvaction::rsReOpenedbyOriginator,
+      kvaction::rsReOpenedbyOther};
+  return statuses;
 }
 
 Turn TurnOf(ado::Recordset& row) {

@@ -28,6 +28,27 @@ struct ActionStatus {
 /// The display label of a column or role word (the settings' label, else the name itself).
 [[nodiscard]] std::string LabelOf(Session& session, std::string_view name);
 
+/// While one lives on this thread, LabelOf reads each label of its session once and answers
+/// from that reading afterwards (a list shows a role's label on every row); LabelSet on this
+/// thread forgets what was read. For one request's work: a label another session changes
+/// meanwhile shows from the next request on.
+class LabelMemo {
+ public:
+  explicit LabelMemo(Session& session);
+  ~LabelMemo();
+  LabelMemo(const LabelMemo&) = delete;
+  LabelMemo& operator=(const LabelMemo&) = delete;
+
+ private:
+  friend std::string LabelOf(Session& session, std::string_view name);
+  friend void ForgetLabels();
+  Session* session_;
+  std::vector<std::pair<std::string, std::string>> labels_;  // name, label; a page reads a few
+  LabelMemo* outer_;
+};
+/// Empties the labels a LabelMemo of this thread has read (after a label changed).
+void ForgetLabels();
+
 /// The columns of the actions table a person sees as data, in table order.
 [[nodiscard]] std::vector<std::string> VisibleColumns(Session& session);
 
@@ -41,6 +62,8 @@ struct FieldCatalogue {
 
 /// Who is expected to act next on an action.
 enum class Turn { Nobody, Originator, Assignee };
+/// The review statuses that wait for the originator; every other open one waits for the assignee.
+[[nodiscard]] const std::vector<int32_t>& OriginatorTurnStatuses();
 /// Whose turn it is by the action's dates and review status.
 [[nodiscard]] Turn TurnOf(ado::Recordset& row);
 

@@ -2,6 +2,7 @@
 
 #include <fmt/format.h>
 
+#include <atomic>
 #include <charconv>
 #include <limits>
 #include <unordered_map>
@@ -130,6 +131,9 @@ struct DataConnection::Impl {
   std::shared_ptr<const vb::Locale> locale = std::make_shared<vb::Locale>(vb::Locale::EnUS());
   int transactionDepth = 0;
   bool rollbackOnly = false;
+  // The engine's last change mark and the stamp given for it (see ChangeStamp).
+  std::string changeMark;
+  uint64_t changeStamp = 0;
 
   // The catalog as the translator and write-back need it, read again after schema changes.
   uint64_t catalogGeneration = std::numeric_limits<uint64_t>::max();
@@ -436,6 +440,18 @@ const vb::Clock& DataConnection::Clock() const { return *impl_->clock; }
 const vb::Locale& DataConnection::Locale() const { return *impl_->locale; }
 
 engine::Engine& DataConnection::Engine() { return *impl_->engine; }
+
+// Stamps come from one counter of the process, so equal stamps mean the same connection and the
+// same mark; an engine that cannot tell ("") gets a new stamp every time.
+uint64_t DataConnection::ChangeStamp() {
+  static std::atomic<uint64_t> lastStamp{0};
+  std::string mark = impl_->engine->ChangeMark();
+  if (impl_->changeStamp == 0 || mark.empty() || mark != impl_->changeMark) {
+    impl_->changeMark = std::move(mark);
+    impl_->changeStamp = ++lastStamp;
+  }
+  return impl_->changeStamp;
+}
 
 void DataConnection::WrapEngine(
     const std::function<std::shared_ptr<engine::Engine>(std::shared_ptr<engine::Engine>)>& wrap) {

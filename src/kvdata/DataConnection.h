@@ -118,6 +118,13 @@ class DataConnection {
   /// Whether a Transaction scope is open on this connection.
   [[nodiscard]] bool InTransaction() const;
 
+  /// A number for the data as this connection sees it now, never the same for two connections
+  /// of the process: a later call gives the same number only when nothing was written since (by
+  /// another connection and committed, or by this one at all). An answer read after taking a
+  /// stamp may be kept under it and used while the stamp stays the same. Never raises; not
+  /// recorded in the trace.
+  [[nodiscard]] uint64_t ChangeStamp();
+
   /// The statements received, oldest first, with the options of the record sets opened over
   /// them (for tests and diagnostics).
   [[nodiscard]] const std::vector<TracedStatement>& Trace() const;

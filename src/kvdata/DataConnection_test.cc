@@ -4,6 +4,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <optional>
+
 #include "ado/Errors.h"
 #include "kvdata/Errors.h"
 #include "kvdata/engine/Engine.h"
@@ -362,6 +365,52 @@ TEST_P(DataConnectionTest, TransactionsCommitOnlyAtTheOutermostScope) {
     EXPECT_EQ(ErrorOf([&] { outer.Commit(); }).number(), kEngineError);
   }
   EXPECT_FALSE(connection_->InTransaction());
+}
+
+// A stamp stays while nothing is written and moves with every write that could change an answer:
+// another connection's commit, this connection's own write (even before it commits) and its
+// rollback; two connections never share one.
+TEST_P(DataConnectionTest, ChangeStampsMoveWithEveryWriteAndBelongToOneConnection) {
+  const auto other = Connect();
+  // The server's snapshot moves with other databases' transactions too: only on SQLite does a
+  // stamp stay put for certain.
+  const bool steady = Kind() == testing::EngineKind::SQLite;
+  uint64_t stamp = connection_->ChangeStamp();
+  if (steady) {
+    EXPECT_EQ(connection_->ChangeStamp(), stamp);
+  }
+  EXPECT_NE(other->ChangeStamp(), stamp);
+  // Each step writes or reads; moved says whether the stamp taken after it must differ.
+  struct Step {
+    std::string what;
+    std::function<void()> run;
+    bool moved;
+  };
+  std::optional<DataConnection::Transaction> open;
+  const std::vector<Step> steps = {
+      {"a read", [&] { (void)Column("select count(*) from Items"); }, false},
+      {"another connection's commit",
+       [&] { (void)other->Execute("insert into Items (Title) values ('theirs')"); }, true},
+      {"a read after it", [&] { (void)Column("select Title from Items"); }, false},
+      {"its own write", [&] { AddItem("mine"); }, true},
+      {"a write in a transaction",
+       [&] {
+         open.emplace(*connection_);
+         (void)connection_->Execute("update Items set Title = 'changed'");
+       },
+       true},
+      {"its rollback", [&] { open.reset(); }, true},
+      {"an update that matched nothing",
+       [&] { (void)connection_->Execute("update Items set Title = 'x' where ItemID = 0"); }, false},
+  };
+  for (const auto& step : steps) {
+    step.run();
+    const uint64_t now = connection_->ChangeStamp();
+    if (step.moved || steady) {
+      EXPECT_EQ(now != stamp, step.moved) << step.what;
+    }
+    stamp = now;
+  }
 }
 
 // A forward-only, read-only record set reads its rows as it moves; whatever needs rows already

@@ -276,8 +276,10 @@ void SendActionPage(Visit& visit, int32_t actionID, const std::string& typedComm
   }
   mstch::array history;
   for (const auto& entry : view.history.value_or(std::vector<app::HistoryEntry>{})) {
-    history.emplace_back(mstch::map{
-        {"time", app::ValueText(session, entry.when)}, {"user", entry.who}, {"text", entry.text}});
+    history.emplace_back(mstch::map{{"time", app::ValueText(session, entry.when)},
+                                    {"user", entry.who},
+                                    {"text", entry.text},
+                                    {"whole", entry.whole}});
   }
   mstch::array attachments = AttachmentsOf(visit, actionID);
   const std::string number = std::to_string(view.number);

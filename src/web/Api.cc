@@ -1100,6 +1100,7 @@ void ServeApiCall(Site& site, const Request& request, Response& response,
     api::Call visit{site, request, response,
                     app::Session::Resume(ApiOpenOptions(site, request), token, site.pool.Take())};
     response.userID = visit.session.userID();
+    const app::LabelMemo labels(visit.session);  // a list names a role's label on every row
     call(visit);
     // A server error may have left the connection unusable: only a clean one serves again.
     if (response.status < 500) site.pool.Give(std::move(visit.session).TakeAction());

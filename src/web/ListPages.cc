@@ -31,21 +31,18 @@ namespace {
 
 constexpr int32_t kPageSize = 50;
 
-// The columns of the list, in order; sorting accepts only these and "state".
+// The columns of the list, in order; sorting accepts only these and the state and turn columns
+// after them, which sort by what they show.
 const std::vector<std::string>& ListColumns() {
   static const std::vector<std::string> columns = {"ActionNumber", "Subject", "Assignee",
                                                    "Originator", "DateDue"};
   return columns;
 }
-// The state column sorts by what the state is read from: closed last, then completed, then by
-// the review status.
 constexpr std::string_view kStateSort = "state";
+constexpr std::string_view kTurnSort = "turn";
+// Ties go by the action number, so a page read from the end is the exact opposite.
 std::string SortOf(const std::string& key, const std::string& direction,
                    std::string_view tie = "asc") {
-  if (key == kStateSort) {
-    return fmt::format("DateClosed {0}, DateCompleted {0}, Reviewed {0}, ActionNumber {1}",
-                       direction, tie);
-  }
   return key + " " + direction +
          (key == "ActionNumber" ? "" : fmt::format(", ActionNumber {}", tie));
 }
@@ -220,7 +217,8 @@ app::ListRequest RequestOf(const ListChoice& choice, const std::string& sort,
 std::pair<std::string, std::string> SortChoice(const web::Request& request) {
   const auto& columns = ListColumns();
   std::string sort = Param(request, "sort");
-  if (sort != kStateSort && std::find(columns.begin(), columns.end(), sort) == columns.end()) {
+  if (sort != kStateSort && sort != kTurnSort &&
+      std::find(columns.begin(), columns.end(), sort) == columns.end()) {
     sort = "ActionNumber";
   }
   return {sort, Param(request, "dir") == "desc" ? "desc" : "asc"};
@@ -310,6 +308,7 @@ void ListPage(Visit& visit) {
   };
   for (const auto& column : ListColumns()) header(column, app::LabelOf(visit.session, column));
   header(std::string(kStateSort), "State");
+  header(std::string(kTurnSort), "Whose turn");
   mstch::map context{
       {"headers", headers},
       {"rows", rows},

@@ -587,7 +587,7 @@ TEST_P(PagesTest, ListsArePagedCountedSortedAndExportedAsShown) {
   const std::regex row(R"(<tr[^>]*><td><input[^>]*></td><td><a href="[^"]*">(\d+)</a>)");
   const std::regex line(R"(\r\n(\d+),)");
   for (const std::string sort : {"Subject&dir=desc", "Assignee&dir=asc", "state&dir=desc",
-                                 "DateDue&dir=asc", "ActionNumber&dir=desc"}) {
+                                 "turn&dir=asc", "DateDue&dir=asc", "ActionNumber&dir=desc"}) {
     std::vector<std::string> paged;
     for (int number = 1; number <= 3; ++number) {
       const auto more = numbers(get(fmt::format("/?sort={}&page={}", sort, number))->body, row);

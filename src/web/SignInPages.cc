@@ -132,6 +132,7 @@ void ServeSignedIn(Site& site, const web::Request& request, web::Response& respo
   }
   response.userID = session->userID();
   Visit visit{site, request, response, std::move(*session), FormTokenOf(token)};
+  const app::LabelMemo labels(visit.session);  // a list shows a role's label on every row
   if (request.method == "POST" &&
       (!SameSecret(BodyFormToken(request), visit.formToken) || !FromThisSite(site, request))) {
     return SendErrorPage(response, 403,

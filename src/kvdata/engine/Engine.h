@@ -154,6 +154,11 @@ class Engine {
   /// the catalog know when to read it again.
   /// Engine::SchemaGeneration is the count NoteStatement keeps.
   [[nodiscard]] virtual uint64_t SchemaGeneration() const = 0;
+  /// A mark of the data as this connection sees it now: a later call gives the same text only
+  /// when nothing was written since (by another connection and committed, or by this one at
+  /// all), so an answer read after an equal mark still holds. "" when the engine cannot tell:
+  /// then every answer must be read again. Never raises.
+  [[nodiscard]] virtual std::string ChangeMark() noexcept = 0;
 
   /// The type (with constraints) to write after a column name in CREATE TABLE. On PostgreSQL
   /// this may create the extension and domains it names, so call it with the database open.

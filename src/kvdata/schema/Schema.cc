@@ -15,6 +15,7 @@
 #include "kvdata/StoredValue.h"
 #include "kvdata/WorkgroupDirectory.h"
 #include "kvdata/engine/Engine.h"
+#include "kvdata/engine/EngineError.h"
 #include "vb/Convert.h"
 #include "vb/NeverDestroyed.h"
 
@@ -310,6 +311,82 @@ const std::vector<IndexDef>& Indexes() {
   return indexes.Get();
 }
 
+// The columns the list's text filter looks in, in the order of the text index.
+constexpr std::array<std::string_view, 12> kSearchColumns = {
+    "Subject",   "Description", "Result",   "Results",    "Category",   "Priority",
+    "Reference", "ReferenceID", "Assignee", "AssigneeID", "Originator", "OriginatorID"};
+
+constexpr std::string_view kSearchTable = "ActionSearch";     // SQLite's trigram table
+constexpr std::string_view kSearchIndex = "ix_actions_text";  // PostgreSQL's trigram index
+
+// The columns, each quoted, with prefix before each (new., old.).
+std::string SearchColumnList(std::string_view prefix = {}) {
+  std::vector<std::string> names;
+  for (const auto column : kSearchColumns) {
+    names.push_back(std::string(prefix) + engine::QuoteName(column));
+  }
+  return fmt::format("{}", fmt::join(names, ", "));
+}
+
+// SQLite: a trigram table over the actions' text, its content read from the actions table
+// itself, and triggers that keep it in step with every insert, change and delete, whoever
+// writes: the library, the command, the pages or any other client of the file.
+std::vector<std::string> SqliteSearchStatements() {
+  const std::string table = engine::QuoteName(kSearchTable);
+  const std::string actions = engine::QuoteName("actions");
+  const std::string columns = SearchColumnList();
+  const std::string add = fmt::format("INSERT INTO {} (rowid, {}) VALUES (new.\"ActionID\", {});",
+                                      table, columns, SearchColumnList("new."));
+  const std::string remove =
+      fmt::format("INSERT INTO {0} ({0}, rowid, {1}) VALUES ('delete', old.\"ActionID\", {2});",
+                  table, columns, SearchColumnList("old."));
+  return {
+      fmt::format(
+          "CREATE VIRTUAL TABLE IF NOT EXISTS {} USING fts5({}, content={}, content_rowid={}, "
+          "tokenize='trigram')",
+          table, columns, engine::QuoteName("actions"), engine::QuoteName("ActionID")),
+      fmt::format("CREATE TRIGGER IF NOT EXISTS {} AFTER INSERT ON {} BEGIN {} END",
+                  engine::QuoteName("ActionSearch_insert"), actions, add),
+      fmt::format("CREATE TRIGGER IF NOT EXISTS {} AFTER DELETE ON {} BEGIN {} END",
+                  engine::QuoteName("ActionSearch_delete"), actions, remove),
+      // Only a change to a searched column touches the index.
+      fmt::format("CREATE TRIGGER IF NOT EXISTS {} AFTER UPDATE OF {} ON {} BEGIN {} {} END",
+                  engine::QuoteName("ActionSearch_update"), columns, actions, remove, add),
+  };
+}
+
+// PostgreSQL: whether trigram operators are there for this database, made when they are not and
+// the role may make them. A role that may not leaves the database as it was: a failed attempt
+// is undone to its savepoint, so the rest of the transaction goes on.
+bool TrigramsAvailable(engine::Engine& engine) {
+  if (!engine.Execute("SELECT 1 FROM pg_extension WHERE extname = 'pg_trgm'").rows.empty()) {
+    return true;
+  }
+  engine.Execute("SAVEPOINT kv_trigrams");
+  try {
+    engine.Execute("CREATE EXTENSION IF NOT EXISTS pg_trgm");
+    engine.Execute("RELEASE SAVEPOINT kv_trigrams");
+    return true;
+  } catch (const engine::EngineError&) {
+    engine.Execute("ROLLBACK TO SAVEPOINT kv_trigrams");
+    engine.Execute("RELEASE SAVEPOINT kv_trigrams");
+    return false;
+  }
+}
+
+// PostgreSQL: one GIN index of the trigrams of every searched column; the planner reads it for
+// each column's "CAST(column AS text) ILIKE '%text%'" and joins the matches (a bitmap "or"). The
+// columns are case-insensitive text (citext), whose own ILIKE no trigram index serves: the index
+// and the search both read them as plain text, which ILIKE compares without regard to case.
+std::string PgSearchIndex() {
+  std::vector<std::string> columns;
+  for (const auto column : kSearchColumns) {
+    columns.push_back(fmt::format("(CAST({} AS text)) gin_trgm_ops", engine::QuoteName(column)));
+  }
+  return fmt::format("CREATE INDEX {} ON {} USING gin ({})", engine::QuoteName(kSearchIndex),
+                     engine::QuoteName("actions"), fmt::join(columns, ", "));
+}
+
 // Labels of the field names whose display form is not the name itself.
 constexpr std::array<std::pair<std::string_view, std::string_view>, 8> kDefaultLabels = {{
     {"ActionNumber", "Action Number"},
@@ -356,6 +433,25 @@ bool IndexExists(engine::Engine& engine, std::string_view name) {
           : "SELECT 1 FROM pg_indexes WHERE schemaname = current_schema() AND indexname = ?";
   const std::vector<vb::Variant> values = {vb::Variant(name)};
   return !engine.Execute(probe, values).rows.empty();
+}
+
+bool HasSearchIndex(engine::Engine& engine) {
+  return engine.Target() == sql::Target::SQLite ? engine.TableExists(kSearchTable)
+                                                : IndexExists(engine, kSearchIndex);
+}
+
+// Creates the text index where the engine allows it, filled from the rows there are. Returns
+// false when PostgreSQL offers no trigram operators to this role: the text filter then scans.
+bool CreateSearchIndex(engine::Engine& engine) {
+  if (engine.Target() == sql::Target::SQLite) {
+    for (const auto& statement : SqliteSearchStatements()) engine.Execute(statement);
+    const std::string table = engine::QuoteName(kSearchTable);
+    engine.Execute(fmt::format("INSERT INTO {0} ({0}) VALUES ('rebuild')", table));
+    return true;
+  }
+  if (!TrigramsAvailable(engine)) return false;
+  engine.Execute(PgSearchIndex());
+  return true;
 }
 
 void Insert(engine::Engine& engine, std::string_view table,
@@ -460,6 +556,14 @@ std::vector<std::string> UpgradeActionDatabase(DataConnection& connection) {
     engine.Execute(CreateIndex(index));
     changes.push_back(fmt::format("Added the index {} ({}).", index.name, index.purpose));
   }
+  if (!HasSearchIndex(engine)) {
+    changes.push_back(
+        CreateSearchIndex(engine)
+            ? std::string("Added the text search index (the list's text filter reads it).")
+            : std::string("The text search index was not added: this role may not create the "
+                          "extension pg_trgm; the list's text filter reads the whole table until "
+                          "an administrator runs CREATE EXTENSION pg_trgm and upgrade again."));
+  }
   for (const auto name : kSuperseded) {
     if (!IndexExists(engine, name)) continue;
     engine.Execute("DROP INDEX " + engine::QuoteName(name));
@@ -483,6 +587,8 @@ void CreateActionDatabase(DataConnection& connection, const FirstUser& user) {
   for (const auto& index : Indexes()) {
     if (Wanted(engine, index)) engine.Execute(CreateIndex(index));
   }
+  // Without trigram operators the text filter scans, as documented; the database is whole.
+  (void)CreateSearchIndex(engine);
   Insert(engine, "ActionGroups", {"GroupID", "GroupName", "RightList"},
          {kSuperUserGroup, "SuperUser", RightSet::Every().ToString()});
   for (const auto& [name, label] : kDefaultLabels) InsertSetting(engine, LabelKey(name), label);
@@ -491,6 +597,8 @@ void CreateActionDatabase(DataConnection& connection, const FirstUser& user) {
          {user.userID, user.userName, hash, kSuperUserGroup, connection.Clock().Now()});
   transaction.Commit();
 }
+
+bool HasSearchIndex(DataConnection& connection) { return HasSearchIndex(connection.Engine()); }
 
 bool IsActionsColumn(std::string_view name) {
   const TableDef& actions = Tables().front();

@@ -51,6 +51,7 @@ class EngineWrapper : public engine::Engine {
   /// The wrapped engine's: a catalog read before the wrapper came stays valid, and a schema
   /// change through it is seen.
   [[nodiscard]] uint64_t SchemaGeneration() const override { return inner_->SchemaGeneration(); }
+  [[nodiscard]] std::string ChangeMark() noexcept override { return inner_->ChangeMark(); }
 
  private:
   std::shared_ptr<engine::Engine> inner_;

@@ -52,10 +52,7 @@ def postgres_database():
 def site(request, tmp_path_factory):
     kv = request.config.getoption("--kvaction")
     folder = tmp_path_factory.mktemp("web")
-    if request.config.getoption("--engine") == "postgresql":
-        db = ["--connection", postgres_database()]
-    else:
-        db = ["--db", str(folder / "actions.kvdb")]
+    db = fresh_database(request, folder)
     run(kv, db, ["init", "--admin", "admin"], ADMIN_PW + "\n")
     admin = lambda args, stdin="": run(kv, db, ["--user", "admin", *args], ADMIN_PW + "\n" + stdin)
     (folder / "files").mkdir()
@@ -74,22 +71,35 @@ def site(request, tmp_path_factory):
         f"Inspect valve {n:02},adam,3/{n % 28 + 1}/2031\n" for n in range(1, 61)))
     olivia(["import", str(many)])
     request.config.kv_admin = admin  # for tests that look behind the pages (the outbox)
+    server, address = serve(kv, db)
+    yield address
+    server.terminate()
+    server.wait(timeout=10)
+
+
+def fresh_database(request, folder):
+    """The database options of a new database on the run's engine."""
+    if request.config.getoption("--engine") == "postgresql":
+        return ["--connection", postgres_database()]
+    return ["--db", str(folder / "actions.kvdb")]
+
+
+def serve(kv, db):
+    """A `kvaction serve` on a free port of this machine: the process and its address."""
     with socket.socket() as probe:
         probe.bind(("127.0.0.1", 0))
         port = probe.getsockname()[1]
     server = subprocess.Popen([kv, *db, "serve", "--listen", f"127.0.0.1:{port}"],
                               stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
     assert "Serving" in server.stdout.readline()
-    yield f"http://127.0.0.1:{port}"
-    server.terminate()
-    server.wait(timeout=10)
+    return server, f"http://127.0.0.1:{port}"
 
 
 def browser(folder):
     options = webdriver.ChromeOptions()
     for flag in ["--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
                  "--disable-background-networking", "--disable-component-update", "--disable-sync",
-                 "--window-size=1200,900", f"--user-data-dir={folder}"]:
+                 "--window-size=1366,900", f"--user-data-dir={folder}"]:
         options.add_argument(flag)
     options.binary_location = shutil.which("chromium") or "/usr/bin/chromium"
     return webdriver.Chrome(service=Service(shutil.which("chromedriver")), options=options)
@@ -168,6 +178,45 @@ axe.run(document, {resultTypes: ['violations']}).then(
 """
 
 
+AXE_RESULTS = {}  # (page, width) -> violations, reported at the end of the run
+
+
+@pytest.fixture(scope="session", autouse=True)
+def axe_report(request):
+    """Reports every page axe-core checked, at each width, with its number of violations, as
+    lines of the test's output ("axe: …") and a Markdown table beside the screenshots."""
+    yield
+    if not AXE_RESULTS:
+        return
+    engine = request.config.getoption("--engine")
+    rows = sorted(AXE_RESULTS.items())
+    lines = ["| Page | Width | Violations |", "|---|---|---|"] + [
+        f"| `{page}` | {width} px | {count} |" for (page, width), count in rows]
+    report(request, f"axe ({engine}): {len(rows)} page checks, "
+                    f"{sum(count for _, count in rows)} violations")
+    for line in lines:
+        report(request, "axe: " + line)
+    folder = request.config.getoption("--screenshots")
+    if folder:
+        os.makedirs(folder, exist_ok=True)
+        with open(os.path.join(folder, f"axe-{engine}.md"), "w", encoding="utf-8") as out:
+            out.write("\n".join(lines) + "\n")
+
+
+def report(request, line):
+    """Writes a line to the test's output, past pytest's capture (ctest keeps it in its log)."""
+    capture = request.config.pluginmanager.getplugin("capturemanager")
+    with capture.global_and_fixture_disabled():
+        print(line, flush=True)
+
+
+def page_name(url):
+    """A page's address without the site and numbers that vary (action IDs)."""
+    parts = urllib.parse.urlsplit(url)
+    path = re.sub(r"/\d+", "/N", parts.path) + ("?" + parts.query if parts.query else "")
+    return re.sub(r"=\d{2,}", "=N", path)
+
+
 def check_page(request, driver):
     """The page as every page must be: no violation axe-core finds (when --axe names it), and no
     sideways scrolling."""
@@ -180,6 +229,8 @@ def check_page(request, driver):
         driver.execute_script(source.read())
     driver.set_script_timeout(30)
     violations = driver.execute_async_script(AXE_RUN)
+    width = driver.execute_script("return window.innerWidth")
+    AXE_RESULTS[(page_name(driver.current_url), width)] = len(violations)
     assert violations == [], f"{driver.current_url} at {driver.get_window_size()}: {violations}"
 
 
@@ -292,8 +343,8 @@ def test_walk_through(request, site, adam, olivia, tmp_path):
     assert "For approval by Olivia Owner" in adam.find_element(By.ID, "status").text
 
     # The review conversation, as each side's list and the thread tell it.
-    def listed(driver):
-        driver.get(f"{site}/?status=active")
+    def listed(driver, status="active"):
+        driver.get(f"{site}/?status={status}")
         link = driver.find_element(By.CSS_SELECTOR, f'#actions a[href="/action/{action_id}"]')
         row = link.find_element(By.XPATH, "./ancestor::tr")
         return row.get_attribute("data-state"), row.get_attribute("data-turn"), row.text
@@ -315,6 +366,33 @@ def test_walk_through(request, site, adam, olivia, tmp_path):
     assert "Completion rejected" in text
     state, turn, _ = listed(olivia)
     assert (state, turn) == ("rejected", "assignee")
+
+    # Asking for clarification, clarifying, closing, reopening and assigning again: after each
+    # move, whose it was, the thread's last entry and both sides' rows (state, whose turn).
+    steps = [
+        (adam, "clarify-ask", "Which seal size?", "asked for clarification", "active",
+         ("clarification", "originator", "Waiting for clarification"),
+         ("clarification", "you", "Waiting for clarification")),
+        (olivia, "clarify", "The 40 mm one.", "clarified", "active",
+         ("open", "you", "Open"), ("open", "assignee", "Open")),
+        (olivia, "close", "", "closed", "closed",
+         ("closed", "nobody", "Closed"), ("closed", "nobody", "Closed")),
+        (olivia, "reopen", "", "reopened", "active",
+         ("open", "originator", "Open"), ("open", "you", "Open")),
+        (olivia, "assign", "Please fit it this week.", "assigned for review", "active",
+         ("open", "you", "Open"), ("open", "assignee", "Open")),
+    ]
+    for mover, move, note, words, status, for_adam, for_olivia in steps:
+        mover.get(f"{site}/action/{action_id}")
+        if note:
+            mover.find_element(By.ID, "note").send_keys(note)
+        click(mover, "move-" + move)
+        if note:
+            entry = mover.find_elements(By.CSS_SELECTOR, "#conversation .thread-entry")[-1]
+            assert words in entry.text and note in entry.text, (move, entry.text)
+        for driver, (state, turn, text) in [(adam, for_adam), (olivia, for_olivia)]:
+            row = listed(driver, status)
+            assert row[:2] == (state, turn) and text in row[2], (move, row)
 
     # A long description (9 KB) is saved from the form whole.
     olivia.get(f"{site}/action/{action_id}/edit")
@@ -512,15 +590,9 @@ def test_readme_screens_from_the_demo(request, tmp_path):
     demo = tmp_path / "demo.kvdb"
     subprocess.run([os.path.join(root, "scripts", "demo.sh"), kv], check=True, capture_output=True,
                    env={**os.environ, "KV_DEMO_DB": str(demo)}, timeout=120)
-    with socket.socket() as probe:
-        probe.bind(("127.0.0.1", 0))
-        port = probe.getsockname()[1]
-    server = subprocess.Popen([kv, "--db", str(demo), "serve", "--listen", f"127.0.0.1:{port}"],
-                              stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+    server, site = serve(kv, ["--db", str(demo)])
     lee, pat = browser(tmp_path / "lee"), browser(tmp_path / "pat")
     try:
-        assert "Serving" in server.stdout.readline()
-        site = f"http://127.0.0.1:{port}"
         os.makedirs(folder, exist_ok=True)
 
         def save(driver, name, full=False):
@@ -559,7 +631,10 @@ def test_readme_screens_from_the_demo(request, tmp_path):
         lee.get(contract + "/edit")
         field(lee, "Subject").clear()
         click(lee, "save")
+        check_page(request, lee)
         save(lee, "edit-errors", full=True)
+        lee.set_window_size(390, 844)
+        check_page(request, lee)
         lee.set_window_size(1366, 900)
         lee.get(contract + "/edit")
         field(lee, "Result").send_keys(" Asked two more suppliers for offers.")
@@ -567,7 +642,10 @@ def test_readme_screens_from_the_demo(request, tmp_path):
         field(pat, "Result").send_keys(" Offers from two more suppliers are due on Friday.")
         click(pat, "save")
         assert pat.find_elements(By.ID, "conflicts")
+        check_page(request, pat)
         save(pat, "conflict", full=True)
+        pat.set_window_size(390, 844)
+        check_page(request, pat)
     finally:
         lee.quit()
         pat.quit()
@@ -685,7 +763,7 @@ def test_activity_search_and_date_ranges(request, site, adam):
     adam.set_window_size(390, 844)
     check_page(request, adam)
     shoot(request, adam, "activity-phone")
-    adam.set_window_size(1200, 900)
+    adam.set_window_size(1366, 900)
     # Older changes continue where each page ends, none twice, down to the first ones; a hostile
     # subject is text.
     seen, texts = list(first), []
@@ -731,3 +809,55 @@ def test_activity_search_and_date_ranges(request, site, adam):
     assert "Replace the cooling pump" in table and "Inspect valve" not in table, table
     assert "Due from: 2030-01-01" in adam.find_element(By.ID, "criteria").text
     check_page(request, adam)
+
+
+NAVIGATION_TIMING = """
+const n = performance.getEntriesByType('navigation')[0];
+return [n.responseEnd - n.requestStart, n.domContentLoadedEventEnd - n.startTime];
+"""
+
+
+def test_page_timing_at_5000_actions(request, tmp_path):
+    """Reports (does not assert) how fast the list and action pages come with 5,000 actions in
+    the database: the browser's navigation timing, the median of several loads each, as one line
+    of the test's output ("Page timing at 5,000 actions …")."""
+    kv = request.config.getoption("--kvaction")
+    db = fresh_database(request, tmp_path)
+    run(kv, db, ["init", "--admin", "admin"], ADMIN_PW + "\n")
+    many = tmp_path / "5000.csv"
+    many.write_text("Subject,AssigneeID,DateDue\n" + "".join(
+        f"Read meter {n:04},admin,{n % 12 + 1}/{n % 28 + 1}/2031\n" for n in range(5000)))
+    run(kv, db, ["--user", "admin", "--no-mail", "import", str(many)], ADMIN_PW + "\n")
+    server, site = serve(kv, db)
+    driver = browser(tmp_path / "timing")
+    try:
+        driver.set_window_size(1366, 900)
+        driver.get(site + "/")
+        sign_in(driver, "admin", ADMIN_PW)
+        assert "of 5,000" in driver.find_element(By.ID, "list-range").text
+        action = driver.find_element(By.CSS_SELECTOR, "#actions a[href^='/action/']")
+        pages = {"list": "/", "list, last page": "/?page=100",
+                 "list by whose turn": "/?sort=turn&dir=desc",
+                 "action": action.get_attribute("href").removeprefix(site)}
+        figures = []
+        for name, path in pages.items():
+            answers, ready = [], []
+            for _ in range(9):
+                driver.get(site + path)
+                answer, loaded = driver.execute_script(NAVIGATION_TIMING)
+                answers.append(answer)
+                ready.append(loaded)
+            figures.append(f"{name} {sorted(answers)[4]:.1f} ms (ready {sorted(ready)[4]:.1f} ms)")
+        engine = request.config.getoption("--engine")
+        line = (f"Page timing at 5,000 actions ({engine}, median of 9, request to last byte): " +
+                "; ".join(figures))
+        report(request, line)
+        folder = request.config.getoption("--screenshots")
+        if folder:
+            os.makedirs(folder, exist_ok=True)
+            with open(os.path.join(folder, f"timing-{engine}.txt"), "w", encoding="utf-8") as out:
+                out.write(line + "\n")
+    finally:
+        driver.quit()
+        server.terminate()
+        server.wait(timeout=10)

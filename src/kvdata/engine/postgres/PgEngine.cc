@@ -777,6 +777,26 @@ bool PgEngine::InTransaction() const {
   return !deferred_.empty() || PQtransactionStatus(conn_.get()) != PQTRANS_IDLE;
 }
 
+// The server's current snapshot (the oldest transaction still running, the next to begin and
+// those running between): equal snapshots see the same committed transactions, so the same
+// data, and any transaction that writes takes a number and moves it. The log's write position
+// would not do: a commit is written there before it becomes visible, so a count read in between
+// would be kept under a position that no longer moves. Other databases' transactions move it
+// too, which only costs a read. Inside a transaction, or with a stream being read, there is no
+// mark: this session's own writes are not in it, and a failed statement would end the
+// transaction. A server that refuses the function is not asked again.
+std::string PgEngine::ChangeMark() noexcept {
+  if (noChangeMark_ || stream_ != nullptr || Broken() || InTransaction()) return {};
+  try {
+    const ResultPtr result = Query("SELECT pg_current_snapshot()::text");
+    if (PQntuples(result.get()) != 1 || PQgetisnull(result.get(), 0, 0)) return {};
+    return PQgetvalue(result.get(), 0, 0);
+  } catch (...) {
+    noChangeMark_ = !Broken();
+    return {};
+  }
+}
+
 bool PgEngine::TableExists(std::string_view table) {
   FinishStream();
   ReopenIfBroken();

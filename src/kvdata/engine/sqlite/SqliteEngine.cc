@@ -370,6 +370,33 @@ void SqliteEngine::Rollback() noexcept {
 
 bool SqliteEngine::InTransaction() const { return sqlite3_get_autocommit(db_.get()) == 0; }
 
+// The file's data version moves with every commit of another connection, and this
+// connection's own writes (committed or not) move its change count; schema changes move the
+// generation. Inside a transaction there is no mark (what it wrote may yet be rolled back, which
+// moves none of them); a failure gives none either.
+std::string SqliteEngine::ChangeMark() noexcept {
+  if (sqlite3_get_autocommit(db_.get()) == 0) return {};
+  if (!dataVersion_) {
+    sqlite3_stmt* stmt = nullptr;
+    if (sqlite3_prepare_v3(db_.get(), "PRAGMA data_version", -1, SQLITE_PREPARE_PERSISTENT, &stmt,
+                           nullptr) != SQLITE_OK) {
+      sqlite3_finalize(stmt);
+      return {};
+    }
+    dataVersion_.reset(stmt);
+  }
+  sqlite3_stmt* stmt = dataVersion_.get();
+  const bool read = sqlite3_step(stmt) == SQLITE_ROW;
+  const sqlite3_int64 version = read ? sqlite3_column_int64(stmt, 0) : 0;
+  sqlite3_reset(stmt);
+  if (!read) return {};
+  try {
+    return fmt::format("{}.{}.{}", version, sqlite3_total_changes64(db_.get()), SchemaGeneration());
+  } catch (...) {
+    return {};
+  }
+}
+
 bool SqliteEngine::TableExists(std::string_view table) {
   const vb::Variant name{table};
   return !Execute(

@@ -37,6 +37,7 @@ class SqliteEngine final : public Engine {
   [[nodiscard]] std::vector<CatalogTable> ReadCatalog() override;
   [[nodiscard]] std::string ColumnType(ColumnKind kind, int32_t size = 0) override;
   [[nodiscard]] uint64_t SchemaGeneration() const override { return Engine::SchemaGeneration(); }
+  [[nodiscard]] std::string ChangeMark() noexcept override;
 
  private:
   friend class SteppedRows;
@@ -70,6 +71,7 @@ class SqliteEngine final : public Engine {
 
   Db db_;
   StatementCache<Prepared> cache_{64};
+  Stmt dataVersion_;  // PRAGMA data_version, prepared on first use (see ChangeMark)
   std::vector<SteppedRows*> streams_;  // streams still stepping their statements
 };
 
