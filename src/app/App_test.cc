@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <nlohmann/json.hpp>
+
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -26,6 +28,7 @@
 #include "app/View.h"
 #include "app/Watchers.h"
 #include "app/WebSupport.h"
+#include "kvdata/Base64.h"
 #include "kvdata/DataConnection.h"
 #include "kvdata/DataServer.h"
 #include "kvdata/UserProfile.h"
@@ -819,6 +822,167 @@ TEST_P(AppTest, TheTextSearchFindsTextAsTypedWhoeverWroteTheRow) {
     }
   }
   planner("RESET");
+}
+
+// A list read page by page, each page from the one before's continuation, holds exactly the
+// rows of one read in their order: for every kind of sort key, both directions, ties, Nulls and
+// letter case, forwards and backwards, with the key's columns asked for or not.
+TEST_P(AppTest, EverySortReadsOnPageByPageExactlyAsOneReadDoes) {
+  auto& lead = As(kLead);
+  {
+    const auto rs = Connect()->OpenRecordset("select * from actions where ActionID = 0");
+    const std::vector<vb::Variant> subjects = {vb::Variant("alpha"), vb::Variant("Alpha"),
+                                               vb::Variant("beta"), vb::Variant("O'Brien"),
+                                               vb::Variant(vb::Null)};
+    const std::vector<vb::Variant> categories = {vb::Variant("Ops"), vb::Variant("ops"),
+                                                 vb::Variant(vb::Null), vb::Variant("Zed")};
+    for (int32_t i = 0; i < 120; ++i) {
+      const auto day = [&](int32_t every, int32_t spread) {
+        return i % every == 0 ? vb::Variant(vb::Null)
+                              : vb::Variant(vb::Date::FromParts(2024, 3, 1 + i % spread,
+                                                                i % 3 == 0 ? 14 : 0, 0, 0));
+      };
+      rs->AddNew({"ActionNumber", "Subject", "AssigneeID", "OriginatorID", "DateDue",
+                  "DateCompleted", "DateClosed", "Reviewed", "Category", "Alert", "Description"},
+                 {vb::Variant(1000 - 7 * i), subjects[i % subjects.size()],
+                  vb::Variant(i % 2 == 0 ? "lead" : "asg"),
+                  vb::Variant(i % 3 == 0 ? "lead" : "orig"), day(4, 5), day(3, 2),
+                  i % 6 == 5 ? vb::Variant(vb::Date::FromParts(2024, 3, 1 + i % 4))
+                             : vb::Variant(vb::Null),
+                  i % 5 == 0 ? vb::Variant(vb::Null) : vb::Variant(int16_t(i % 3)),
+                  categories[i % categories.size()], vb::Variant(i % 2 == 0),
+                  vb::Variant(fmt::format("note {}", i % 4))});
+    }
+  }
+  const int32_t all = QueryAdd(lead, {"Every action", {}});
+  // The rows' numbers (unique) as read.
+  const auto numbers = [](ado::Recordset& rows) {
+    std::vector<int32_t> got;
+    for (; !rows.IsEOF(); rows.MoveNext()) got.push_back(vb::CLng(rows["ActionNumber"].Value()));
+    return got;
+  };
+  const std::vector<std::string> sorts = {
+      "ActionNumber", "ActionNumber desc", "ActionID desc", "Subject", "Subject desc",
+      "Category desc", "DateDue", "DateDue desc", "DateClosed", "Reviewed desc",
+      // The list page's sort by state, and keys of different kinds together.
+      "DateClosed desc, DateCompleted desc, Reviewed desc, ActionNumber asc",
+      "Category, DateDue desc, Subject", "Reviewed, Subject desc",
+      // A yes/no column and a long text continue by position.
+      "Alert desc", "Description, Subject"};
+  for (const std::optional<int32_t> query : {std::optional<int32_t>(), std::optional(all)}) {
+    for (const std::string& sort : sorts) {
+      for (const std::vector<std::string>& columns :
+           {std::vector<std::string>{}, std::vector<std::string>{"ActionNumber", "Subject"}}) {
+        SCOPED_TRACE(fmt::format("{} {} {}", query ? "all" : "own", sort, columns.size()));
+        ListRequest request;
+        request.queryID = query;
+        request.sort = sort;
+        request.columns = columns;
+        const std::vector<int32_t> whole = numbers(*List(lead, request));
+        ASSERT_EQ(whole.size(), query ? 120U : 80U);
+        request.limit = 7;
+        std::vector<int32_t> forwards;
+        std::string last;  // the last page's continuation backwards
+        for (int32_t pages = 0; pages < 30; ++pages) {
+          const ListPage page = ListPageOf(lead, request);
+          ASSERT_EQ(page.rows->Fields().Count(), columns.empty()
+                                                     ? List(lead, {})->Fields().Count()
+                                                     : static_cast<int32_t>(columns.size()));
+          EXPECT_EQ(page.previous.empty(), pages == 0);
+          last = page.previous;
+          const std::vector<int32_t> rows = numbers(*page.rows);
+          forwards.insert(forwards.end(), rows.begin(), rows.end());
+          if (page.next.empty()) break;
+          request.after = page.next;
+        }
+        EXPECT_EQ(forwards, whole);
+        // Back from the last page to the first.
+        request.after.clear();
+        std::vector<int32_t> backwards(whole.end() - (whole.size() % 7 ? whole.size() % 7 : 7),
+                                       whole.end());
+        for (request.before = last; !request.before.empty();) {
+          const ListPage page = ListPageOf(lead, request);
+          std::vector<int32_t> rows = numbers(*page.rows);
+          ASSERT_FALSE(page.next.empty());
+          backwards.insert(backwards.begin(), rows.begin(), rows.end());
+          request.before = page.previous;
+        }
+        EXPECT_EQ(backwards, whole);
+      }
+    }
+  }
+
+  // A continuation is data: a text that is not one, one of another sort, a key value that would
+  // end the statement's text; each is refused by name or reads as the value it is.
+  const auto refusal = [&](const std::string& sort, const std::string& after) {
+    return ErrorOf([&] {
+      (void)ListPageOf(lead, With<ListRequest>([&](auto& r) {
+                         r.queryID = all;
+                         r.sort = sort;
+                         r.limit = 5;
+                         r.after = after;
+                       }));
+    });
+  };
+  const auto encoded = [](const std::string& json) {
+    std::string text = kvdata::ToBase64(json);
+    while (!text.empty() && text.back() == '=') text.pop_back();
+    for (char& c : text) c = c == '+' ? '-' : (c == '/' ? '_' : c);
+    return text;
+  };
+  const std::string bySubject = ListPageOf(lead, With<ListRequest>([&](auto& r) {
+                                             r.queryID = all;
+                                             r.sort = "Subject";
+                                             r.limit = 5;
+                                           }))
+                                    .next;
+  for (const auto& [sort, after] : std::vector<std::pair<std::string, std::string>>{
+           {"Subject", "garbage"},
+           {"Subject", "e30"},  // {}
+           {"DateDue", bySubject},
+           {"Alert", bySubject},
+           {"Subject", encoded(R"({"k": [["Subject", 5], ["ActionID", 1]]})")},
+           {"Subject", encoded(R"({"k": [["Subject", "x"], ["ActionID", null]]})")},
+           {"Subject", encoded(R"({"k": [["Subject", "a\u0000b"], ["ActionID", 1]]})")},
+           {"Subject", encoded(R"({"k": [["Subject", "x"], ["ActionID", 4294967296]]})")},
+           {"DateDue", encoded(R"({"k": [["DateDue", "2024-02-30"], ["ActionID", 1]]})")},
+           {"DateDue", encoded(R"({"k": [["DateDue", "1' or '1'='1"], ["ActionID", 1]]})")},
+           {"Alert", encoded(R"({"o": -1})")},
+       }) {
+    SCOPED_TRACE(sort + " " + after);
+    const auto error = refusal(sort, after);
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->number(), kInvalidInput);
+    EXPECT_EQ(error->description().rfind("after: ", 0), 0U) << error->description();
+  }
+  EXPECT_EQ(ErrorOf([&] {
+              (void)ListPageOf(lead, With<ListRequest>([&](auto& r) {
+                                 r.limit = 5;
+                                 r.offset = 5;
+                                 r.after = bySubject;
+                               }));
+            })->number(),
+            kInvalidInput);
+  // Past every stored subject: the hostile texts find what an honest one there finds.
+  const auto after = [&](const std::string& subject) {
+    return numbers(*ListPageOf(lead, With<ListRequest>([&](auto& r) {
+                                 r.queryID = all;
+                                 r.sort = "Subject";
+                                 r.limit = 200;
+                                 using Json = nlohmann::json;
+                                 r.after = encoded(
+                                     Json{{"k", Json::array({Json::array({"Subject", subject}),
+                                                             Json::array({"ActionID", 0})})}}
+                                         .dump());
+                               }))
+                        .rows);
+  };
+  const std::vector<int32_t> honest = after("xx");
+  for (const char* hostile : {"x' or '1'='1", "x'; delete from actions; select '", "x' or 1=1 --",
+                              "x\" or \"1\"=\"1", "x\\' or 1=1 --"}) {
+    EXPECT_EQ(after(hostile), honest) << hostile;
+  }
+  EXPECT_EQ(ListCount(lead, With<ListRequest>([&](auto& r) { r.queryID = all; })), 120);
 }
 
 TEST(ErrorWords, NameMissingRightsByTheirNamesAndKeepOtherDetailsOut) {

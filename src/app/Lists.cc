@@ -4,6 +4,8 @@
 
 #include <fmt/format.h>
 
+#include <nlohmann/json.hpp>
+
 #include <algorithm>
 #include <charconv>
 #include <map>
@@ -20,6 +22,7 @@
 #include "kvaction/Enums.h"
 #include "kvaction/alerts/AlertStatements.h"
 #include "kvaction/queries/QueryFilter.h"
+#include "kvdata/Base64.h"
 #include "kvdata/DataConnection.h"
 #include "kvdata/DataServer.h"
 #include "kvdata/DataUtility.h"
@@ -248,31 +251,47 @@ std::pair<std::string, std::string> SavedTexts(Session& session, int32_t queryID
           ValueText(session, (*rs)["Reference"].Value())};
 }
 
-const std::vector<std::string>& ActionColumns(Session& session) {
-  static thread_local std::vector<std::string> columns;
+const std::vector<ado::FieldInfo>& ActionColumns(Session& session) {
+  static thread_local std::vector<ado::FieldInfo> columns;
   if (columns.empty()) {
     const auto shape = session.action().DataRecord(0);
     for (int32_t i = 0; i < shape->Fields().Count(); ++i) {
-      columns.push_back(shape->Fields().Item(i).Name());
+      const ado::Field field = shape->Fields().Item(i);
+      columns.push_back({field.Name(), field.Type(), field.DefinedSize(), field.Attributes()});
     }
   }
   return columns;
 }
 
-std::string KnownColumn(Session& session, std::string_view name, std::string_view field,
-                        std::string_view expected = "a column of the actions table") {
+const ado::FieldInfo& KnownField(Session& session, std::string_view name, std::string_view field,
+                                 std::string_view expected = "a column of the actions table") {
   for (const auto& column : ActionColumns(session)) {
-    if (vb::EqualsText(column, name)) return column;
+    if (vb::EqualsText(column.name, name)) return column;
   }
   throw Invalid(field, name, expected);
 }
 
+std::string KnownColumn(Session& session, std::string_view name, std::string_view field) {
+  return KnownField(session, name, field).name;
+}
+
+// One key of a list's order: a column of the actions table and its direction as written ("",
+// "asc" or "desc").
+struct SortKey {
+  ado::FieldInfo column;
+  std::string direction;
+  [[nodiscard]] bool Descending() const { return direction == "desc"; }
+  [[nodiscard]] std::string Text() const {
+    return column.name + (direction.empty() ? "" : " " + direction);
+  }
+};
+
 // "Column [asc|desc], …" checked against the table's columns; "state" and "turn" sort by what
 // the list shows for them (StateOrder, TurnOrder). Neither has an index: the engine works the
 // order out for every row the condition selects, keeping only the page's rows (a top-N sort).
-std::string SortClause(Session& session, std::string_view sort) {
-  if (sort.empty()) return "ActionNumber";
-  std::vector<std::string> parts;
+// Their keys are expressions, not columns: a list sorted by them continues by position.
+std::vector<SortKey> SortKeys(Session& session, std::string_view sort) {
+  std::vector<SortKey> keys;
   std::stringstream items{std::string(sort)};
   for (std::string item; std::getline(items, item, ',');) {
     std::stringstream words(item);
@@ -283,17 +302,286 @@ std::string SortClause(Session& session, std::string_view sort) {
       throw Invalid("sort", internal::TrimBlanks(item),
                     "a column, state or turn, with an optional asc or desc");
     }
-    std::string key;
     if (vb::EqualsText(name, "state")) {
-      key = StateOrder();
+      keys.push_back({{StateOrder(), ado::adEmpty}, lower});
     } else if (vb::EqualsText(name, "turn")) {
-      key = TurnOrder(session.userID());
+      keys.push_back({{TurnOrder(session.userID()), ado::adEmpty}, lower});
     } else {
-      key = KnownColumn(session, name, "sort", "a column of the actions table, state or turn");
+      keys.push_back(
+          {KnownField(session, name, "sort", "a column of the actions table, state or turn"),
+           lower});
     }
-    parts.push_back(key + (lower.empty() ? "" : " " + lower));
   }
+  return keys;
+}
+
+std::string ClauseOf(const std::vector<SortKey>& keys) {
+  std::vector<std::string> parts;
+  for (const SortKey& key : keys) parts.push_back(key.Text());
   return fmt::format("{}", fmt::join(parts, ", "));
+}
+
+// The order of a list and where a page of it starts.
+struct Reading {
+  std::string order;  // the order by clause
+  // The keys that decide the order, up to the first one no two actions share (ActionID added
+  // when the sort has none, so that rows equal in every sort key keep one order).
+  std::vector<SortKey> keys;
+  // Whether a row's values of keys name its place: not for a long text (a continuation would
+  // carry the whole text) nor a yes/no column (stored as more than one value for yes).
+  bool keyed = true;
+  std::string after;       // the condition "after the continuation's row" (empty: from the start)
+  bool backwards = false;  // read in the opposite order: the rows before a continuation
+  bool nothing = false;    // a continuation at the list's start: no rows before it
+  int32_t offset = 0;
+  int32_t limit = 0;
+};
+
+// Whether no two actions hold the same value of column.
+bool IsUnique(const ado::FieldInfo& column) {
+  return column.name == "ActionID" || column.name == "ActionNumber";
+}
+
+bool IsKeyType(const ado::FieldInfo& column) {
+  switch (column.type) {
+    case ado::adInteger:
+    case ado::adSmallInt:
+    case ado::adDate:
+    case ado::adVarWChar:
+      return true;
+    default:
+      return false;
+  }
+}
+
+std::vector<SortKey> Reversed(std::vector<SortKey> keys) {
+  for (SortKey& key : keys) key.direction = key.Descending() ? "asc" : "desc";
+  return keys;
+}
+
+// --- Continuations ---------------------------------------------------------------------------
+// A continuation is base64url of a small JSON object: {"k": [[column, value], …]} for the key of
+// a row, {"o": n} for a place by position. Values are JSON numbers, texts, ISO dates or null.
+
+constexpr std::string_view kContinuationForm = "a continuation one of this list's pages gave";
+
+std::string Base64Url(std::string_view bytes) {
+  std::string text = kvdata::ToBase64(bytes);
+  while (!text.empty() && text.back() == '=') text.pop_back();
+  for (char& c : text) c = c == '+' ? '-' : (c == '/' ? '_' : c);
+  return text;
+}
+
+std::optional<std::string> FromBase64Url(std::string text) {
+  for (char& c : text) {
+    if (c == '+' || c == '/' || c == '=') return std::nullopt;
+    c = c == '-' ? '+' : (c == '_' ? '/' : c);
+  }
+  while (text.size() % 4 != 0) text += '=';
+  return kvdata::FromBase64(text);
+}
+
+// The continuation naming the place after offset rows.
+std::string PlaceContinuation(int32_t offset) {
+  return Base64Url(nlohmann::json{{"o", offset}}.dump());
+}
+
+// A key value as a continuation carries it.
+nlohmann::json KeyJson(const ado::FieldInfo& column, const vb::Variant& value) {
+  if (value.IsNull() || value.IsEmpty()) return nullptr;
+  if (column.type == ado::adDate) return vb::CDate(value).ToIso();
+  if (column.type == ado::adVarWChar) return vb::CStr(value);
+  return vb::CLng(value);
+}
+
+// The continuation naming a row by its values of the keys (values in the keys' order).
+std::string KeyContinuation(const std::vector<SortKey>& keys,
+                            const std::vector<vb::Variant>& values) {
+  nlohmann::json pairs = nlohmann::json::array();
+  for (std::size_t k = 0; k < keys.size(); ++k) {
+    pairs.push_back({keys[k].column.name, KeyJson(keys[k].column, values[k])});
+  }
+  return Base64Url(nlohmann::json{{"k", pairs}}.dump());
+}
+
+// A key value of a continuation as a literal of the statement, "" for Null: numbers written as
+// numbers, dates as the ISO text the dialects read compared with a date column, texts quoted.
+std::optional<std::string> KeyLiteral(const ado::FieldInfo& column, const nlohmann::json& value) {
+  if (value.is_null()) {
+    if (IsUnique(column)) return std::nullopt;
+    return std::string();
+  }
+  if (column.type == ado::adInteger || column.type == ado::adSmallInt) {
+    if (!value.is_number_integer()) return std::nullopt;
+    const auto number = value.get<int64_t>();
+    const int64_t lowest = column.type == ado::adSmallInt ? -32768 : INT32_MIN;
+    const int64_t highest = column.type == ado::adSmallInt ? 32767 : INT32_MAX;
+    if (number < lowest || number > highest) return std::nullopt;
+    return fmt::format("{}", number);
+  }
+  if (!value.is_string()) return std::nullopt;
+  const auto& text = value.get_ref<const std::string&>();
+  if (column.type == ado::adDate) {
+    const std::optional<vb::Date> date = vb::Date::TryFromIso(text);
+    if (!date) return std::nullopt;
+    return DataUtility::SqlText(date->ToIso());
+  }
+  if (text.find('\0') != std::string::npos) return std::nullopt;
+  return DataUtility::SqlText(text);
+}
+
+// What a continuation holds: the literals of a row's key values, or a position.
+struct Continuation {
+  std::vector<std::string> literals;
+  int32_t offset = 0;
+};
+
+Continuation ContinuationOf(std::string_view field, const std::string& text,
+                            const Reading& reading) {
+  const auto refuse = [&] {
+    return Invalid(field, text.size() > 80 ? text.substr(0, 80) + "…" : text, kContinuationForm);
+  };
+  const std::optional<std::string> bytes = FromBase64Url(text);
+  if (!bytes) throw refuse();
+  const nlohmann::json json = nlohmann::json::parse(*bytes, nullptr, false);
+  if (!json.is_object() || json.size() != 1) throw refuse();
+  Continuation continuation;
+  if (!reading.keyed) {
+    const auto place = json.find("o");
+    if (place == json.end() || !place->is_number_integer() || place->get<int64_t>() < 0 ||
+        place->get<int64_t>() > INT32_MAX) {
+      throw refuse();
+    }
+    continuation.offset = place->get<int32_t>();
+    return continuation;
+  }
+  const auto pairs = json.find("k");
+  if (pairs == json.end() || !pairs->is_array() || pairs->size() != reading.keys.size()) {
+    throw refuse();
+  }
+  for (std::size_t k = 0; k < reading.keys.size(); ++k) {
+    const nlohmann::json& pair = (*pairs)[k];
+    const ado::FieldInfo& column = reading.keys[k].column;
+    if (!pair.is_array() || pair.size() != 2 || pair[0] != column.name) throw refuse();
+    if (column.type == ado::adVarWChar && pair[1].is_string()) {
+      internal::CheckSize(field, pair[1].get_ref<const std::string&>(), column.definedSize);
+    }
+    const std::optional<std::string> literal = KeyLiteral(column, pair[1]);
+    if (!literal) throw refuse();
+    continuation.literals.push_back(*literal);
+  }
+  return continuation;
+}
+
+// The condition that holds for the rows after the one whose key literals are given, in the
+// order of keys ("" for a Null value). Each engine sorts Nulls where it does: SQLite before
+// every value, PostgreSQL after every value, in ascending order.
+std::string AfterCondition(const std::vector<SortKey>& keys,
+                           const std::vector<std::string>& literals, bool nullsLow) {
+  const auto nullsLast = [&](std::size_t k) { return keys[k].Descending() == nullsLow; };
+  // The rows past the key's value (nullopt: none are), or at or past it ("": every row).
+  const auto past = [&](std::size_t k, bool orAt) -> std::optional<std::string> {
+    const std::string& column = keys[k].column.name;
+    if (literals[k].empty()) {
+      if (nullsLast(k)) return orAt ? std::optional(column + " is null") : std::nullopt;
+      return orAt ? std::string() : "not " + column + " is null";
+    }
+    const std::string comparison = fmt::format(
+        "{} {}{} {}", column, keys[k].Descending() ? "<" : ">", orAt ? "=" : "", literals[k]);
+    return nullsLast(k) ? fmt::format("({} or {} is null)", comparison, column) : comparison;
+  };
+  const auto at = [&](std::size_t k) {
+    return literals[k].empty() ? keys[k].column.name + " is null"
+                               : fmt::format("{} = {}", keys[k].column.name, literals[k]);
+  };
+  // The last key is unique and never Null.
+  std::string condition = *past(keys.size() - 1, false);
+  for (std::size_t k = keys.size() - 1; k-- > 0;) {
+    const std::optional<std::string> beyond = past(k, false);
+    condition = beyond ? fmt::format("({} or ({} and {}))", *beyond, at(k), condition)
+                       : fmt::format("({} and {})", at(k), condition);
+  }
+  // The first key's bound alone too, so that the engine can seek its index to the row.
+  if (keys.size() > 1) {
+    if (const std::string bound = *past(0, true); !bound.empty()) {
+      condition = bound + " and " + condition;
+    }
+  }
+  return condition;
+}
+
+// The order of a request and the place its continuation names.
+Reading ReadingOf(Session& session, const ListRequest& request) {
+  if (request.limit < 0) throw Invalid("limit", fmt::format("{}", request.limit), "0 or more");
+  if (request.offset < 0) throw Invalid("offset", fmt::format("{}", request.offset), "0 or more");
+  std::string_view sort = request.sort;
+  if (sort.empty()) sort = request.attention ? "DateDue, ActionNumber" : "ActionNumber";
+  const std::vector<SortKey> keys = SortKeys(session, sort);
+  Reading reading;
+  reading.order = ClauseOf(keys);
+  for (const SortKey& key : keys) {
+    reading.keys.push_back(key);
+    if (IsUnique(key.column)) break;
+  }
+  if (!IsUnique(reading.keys.back().column)) {
+    reading.keys.push_back({KnownField(session, "ActionID", "sort"), ""});
+    reading.order += ", ActionID";
+  }
+  reading.keyed = std::all_of(reading.keys.begin(), reading.keys.end(),
+                              [](const SortKey& key) { return IsKeyType(key.column); });
+  reading.offset = request.offset;
+  reading.limit = request.limit;
+  if (!request.after.empty() && !request.before.empty()) {
+    throw Invalid("before", {}, "not together with after");
+  }
+  const bool backwards = !request.before.empty();
+  const std::string& text = backwards ? request.before : request.after;
+  if (text.empty()) return reading;
+  if (request.offset > 0) {
+    throw Invalid("offset", fmt::format("{}", request.offset), "0 with after or before");
+  }
+  const Continuation continuation = ContinuationOf(backwards ? "before" : "after", text, reading);
+  if (!reading.keyed) {
+    reading.offset = continuation.offset;
+    if (backwards) {
+      // The rows before the place, the nearest limit of them, read forwards.
+      reading.nothing = continuation.offset == 0;
+      reading.offset = std::max(0, continuation.offset - request.limit);
+      reading.limit = std::min(request.limit, continuation.offset);
+    }
+    return reading;
+  }
+  reading.backwards = backwards;
+  const std::vector<SortKey> readKeys = backwards ? Reversed(reading.keys) : reading.keys;
+  if (backwards) reading.order = ClauseOf(readKeys);
+  const bool nullsLow =
+      internal::Connection(session).Engine().Target() == kvdata::sql::Target::SQLite;
+  reading.after = AfterCondition(readKeys, continuation.literals, nullsLow);
+  return reading;
+}
+
+// The fields of a record set, and its current row's values.
+std::vector<ado::FieldInfo> FieldsOf(ado::Recordset& rs) {
+  std::vector<ado::FieldInfo> fields;
+  for (int32_t i = 0; i < rs.Fields().Count(); ++i) {
+    const ado::Field field = rs.Fields().Item(i);
+    fields.push_back({field.Name(), field.Type(), field.DefinedSize(), field.Attributes()});
+  }
+  return fields;
+}
+ado::Row RowOf(ado::Recordset& rs) {
+  ado::Row values;
+  for (int32_t i = 0; i < rs.Fields().Count(); ++i) {
+    values.values.push_back(rs.Fields().Item(i).Value());
+  }
+  return values;
+}
+// Rows held in memory as a forward-only, read-only record set.
+ado::RecordsetPtr HeldRows(std::vector<ado::FieldInfo> fields, std::vector<ado::Row> rows) {
+  auto held = ado::Recordset::Create();
+  held->OpenWithRows(std::move(fields), std::move(rows), ado::adOpenForwardOnly, ado::adUseServer,
+                     ado::adLockReadOnly, nullptr);
+  return held;
 }
 
 // Whether the sort clause is by ActionNumber alone: nullopt if not, else whether descending.
@@ -310,26 +598,19 @@ std::optional<bool> NumberOrder(std::string_view sort) {
 // The two reads cost the same at any size of the table and of the person's list. Together they
 // hold the rows of the default list's condition (the library's, for no saved query).
 ado::RecordsetPtr OwnOpenByNumber(Session& session, const std::string& shown, bool descending,
-                                  int32_t limit) {
+                                  int32_t limit, const std::string& after) {
   const std::string me = DataUtility::SqlText(session.userID());
   const auto read = [&](std::string_view column) {
     return internal::ReadRows(
         session, fmt::format("select top {} {} from actions where {} = {} and DateClosed is Null "
-                             "order by ActionNumber{}",
-                             limit, shown, column, me, descending ? " desc" : ""));
+                             "{}order by ActionNumber{}",
+                             limit, shown, column, me, after.empty() ? "" : "and " + after + " ",
+                             descending ? " desc" : ""));
   };
   const auto assigned = read("AssigneeID");
   const auto raised = read("OriginatorID");
-  std::vector<ado::FieldInfo> fields;
-  for (int32_t i = 0; i < assigned->Fields().Count(); ++i) {
-    const ado::Field field = assigned->Fields().Item(i);
-    fields.push_back({field.Name(), field.Type(), field.DefinedSize(), field.Attributes()});
-  }
   const auto row = [](ado::Recordset& rs) {
-    ado::Row values;
-    for (int32_t i = 0; i < rs.Fields().Count(); ++i) {
-      values.values.push_back(rs.Fields().Item(i).Value());
-    }
+    ado::Row values = RowOf(rs);
     rs.MoveNext();
     return values;
   };
@@ -349,10 +630,7 @@ ado::RecordsetPtr OwnOpenByNumber(Session& session, const std::string& shown, bo
       rows.push_back(row(*raised));
     }
   }
-  auto merged = ado::Recordset::Create();
-  merged->OpenWithRows(std::move(fields), std::move(rows), ado::adOpenForwardOnly, ado::adUseServer,
-                       ado::adLockReadOnly, nullptr);
-  return merged;
+  return HeldRows(FieldsOf(*assigned), std::move(rows));
 }
 
 // A saved query the person may use: his or her own, a shared one, or any for a SuperUser.
@@ -472,33 +750,110 @@ const std::vector<std::string>& DefaultColumns() {
   return columns;
 }
 
-ado::RecordsetPtr List(Session& session, const ListRequest& request) {
-  if (request.limit < 0) throw Invalid("limit", fmt::format("{}", request.limit), "0 or more");
-  if (request.offset < 0) throw Invalid("offset", fmt::format("{}", request.offset), "0 or more");
-  const std::string where = ListCondition(session, request);
+namespace {
+
+// The rows of a request as reading orders and places them, in the order they are read.
+ado::RecordsetPtr ReadList(Session& session, const ListRequest& request, const Reading& reading) {
+  std::string where = ListCondition(session, request);
   std::vector<std::string> columns;
   for (const auto& column : request.columns)
     columns.push_back(KnownColumn(session, column, "columns"));
-  const std::string sort = SortClause(session, request.sort);
   const std::string shown =
       columns.empty() ? std::string("*") : fmt::format("{}", fmt::join(columns, ", "));
-  if (IsOwnOpenList(request) && request.limit > 0 &&
+  if (reading.nothing) {
+    return internal::ReadRows(session, "select " + shown + " from actions where ActionID = 0");
+  }
+  if (IsOwnOpenList(request) && reading.limit > 0 &&
       (columns.empty() ||
        std::find(columns.begin(), columns.end(), "ActionNumber") != columns.end())) {
-    if (const auto descending = NumberOrder(sort)) {
-      return Skipped(OwnOpenByNumber(session, shown, *descending, request.limit + request.offset),
-                     request.offset);
+    if (const auto descending = NumberOrder(reading.order)) {
+      return Skipped(OwnOpenByNumber(session, shown, *descending, reading.limit + reading.offset,
+                                     reading.after),
+                     reading.offset);
+    }
+  }
+  if (!reading.after.empty()) {
+    if (where.empty()) {
+      where = reading.after;
+    } else {
+      where = "(" + where + ") and " + reading.after;
     }
   }
   std::string sql = "select ";
   // The engines are asked for the rows up to the page's last; the ones before it are passed
   // over here, so both dialects read the same statement.
-  const int32_t last = request.limit > 0 ? request.limit + request.offset : 0;
+  const int32_t last = reading.limit > 0 ? reading.limit + reading.offset : 0;
   if (last > 0) sql += fmt::format("top {} ", last);
   sql += shown + " from actions";
   if (!where.empty()) sql += " where " + where;
-  sql += " order by " + sort;
-  return Skipped(internal::ReadRows(session, sql), request.offset);
+  sql += " order by " + reading.order;
+  return Skipped(internal::ReadRows(session, sql), reading.offset);
+}
+
+}  // namespace
+
+ado::RecordsetPtr List(Session& session, const ListRequest& request) {
+  if (!request.before.empty()) throw Invalid("before", {}, "only for a page of a list");
+  return ReadList(session, request, ReadingOf(session, request));
+}
+
+ListPage ListPageOf(Session& session, ListRequest request) {
+  if (request.limit < 1) throw Invalid("limit", fmt::format("{}", request.limit), "1 or more");
+  const Reading reading = ReadingOf(session, request);
+  const bool fromStart = request.after.empty() && request.before.empty() && request.offset == 0;
+  // The columns asked for, then the keys' that are missing: a continuation names a row by them.
+  const std::size_t asked = request.columns.size();
+  if (asked > 0 && reading.keyed) {
+    for (const SortKey& key : reading.keys) {
+      if (std::none_of(request.columns.begin(), request.columns.end(),
+                       [&](const std::string& c) { return vb::EqualsText(c, key.column.name); })) {
+        request.columns.push_back(key.column.name);
+      }
+    }
+  }
+  Reading plus = reading;
+  plus.limit = reading.limit + 1;  // one more tells whether a row follows
+  const ado::RecordsetPtr read = ReadList(session, request, plus);
+  std::vector<ado::FieldInfo> fields = FieldsOf(*read);
+  std::vector<ado::Row> rows;
+  for (; !read->IsEOF() && static_cast<int32_t>(rows.size()) < reading.limit; read->MoveNext()) {
+    rows.push_back(RowOf(*read));
+  }
+  const bool beyond = !read->IsEOF();
+  if (reading.backwards) std::reverse(rows.begin(), rows.end());
+  ListPage page;
+  if (reading.keyed) {
+    std::vector<std::size_t> at;
+    for (const SortKey& key : reading.keys) {
+      at.push_back(static_cast<std::size_t>(std::find_if(fields.begin(), fields.end(),
+                                                         [&](const ado::FieldInfo& f) {
+                                                           return vb::EqualsText(f.name,
+                                                                                 key.column.name);
+                                                         }) -
+                                            fields.begin()));
+    }
+    const auto key = [&](const ado::Row& row) {
+      std::vector<vb::Variant> values;
+      for (const std::size_t k : at) values.push_back(row.values[k]);
+      return KeyContinuation(reading.keys, values);
+    };
+    // Read forwards, rows precede the page unless it starts the list; read backwards, rows
+    // follow it (the continuation's own at least).
+    const bool before = reading.backwards ? beyond : !fromStart;
+    const bool after = reading.backwards || beyond;
+    if (!rows.empty() && before) page.previous = key(rows.front());
+    if (!rows.empty() && after) page.next = key(rows.back());
+  } else {
+    const auto count = static_cast<int32_t>(rows.size());
+    if (reading.offset > 0 && !rows.empty()) page.previous = PlaceContinuation(reading.offset);
+    if (beyond) page.next = PlaceContinuation(reading.offset + count);
+  }
+  if (asked > 0) {
+    fields.resize(asked);
+    for (ado::Row& row : rows) row.values.resize(asked);
+  }
+  page.rows = HeldRows(std::move(fields), std::move(rows));
+  return page;
 }
 
 int32_t ListCount(Session& session, const ListRequest& request) {
@@ -567,11 +922,14 @@ int32_t AlertCount(Session& session) {
 
 ado::RecordsetPtr AlertList(Session& session, ListRequest request) {
   request.attention = true;
-  if (request.sort.empty()) request.sort = "DateDue, ActionNumber";
   return List(session, request);
 }
 
 ado::RecordsetPtr DueList(Session& session, std::optional<int32_t> days, bool mine) {
+  return List(session, DueRequest(session, days, mine));
+}
+
+ListRequest DueRequest(Session& session, std::optional<int32_t> days, bool mine) {
   ListRequest request;
   if (!days) {
     const vb::Variant alertDays = session.action().UserProfile()->Value("AlertDays");
@@ -580,7 +938,7 @@ ado::RecordsetPtr DueList(Session& session, std::optional<int32_t> days, bool mi
   request.filter.dueWithin = days;
   request.filter.mine = mine;
   request.sort = "DateDue, ActionNumber";
-  return List(session, request);
+  return request;
 }
 
 ado::RecordsetPtr History(Session& session, int32_t actionID) {

@@ -75,6 +75,19 @@ struct ListRequest {
   int32_t limit = 0;                 ///< at most this many rows (0: no limit)
   bool attention = false;            ///< the actions the alert count counts, instead of a query's
   int32_t offset = 0;                ///< rows passed over before the first one returned
+  /// A continuation a page of this list gave (ListPage::next): the rows after that page's last.
+  /// Not together with an offset.
+  std::string after;
+  /// A continuation a page of this list gave (ListPage::previous): the rows before that page's
+  /// first, the nearest limit of them (ListPageOf only), still in the list's order.
+  std::string before;
+};
+
+/// One page of a list and where its neighbours start.
+struct ListPage {
+  ado::RecordsetPtr rows;  ///< at most the request's limit, with the request's columns
+  std::string previous;    ///< what ListRequest::before takes for the page before (empty: none)
+  std::string next;        ///< what ListRequest::after takes for the page after (empty: none)
 };
 
 /// The columns a front end shows when none are asked for.
@@ -83,6 +96,13 @@ struct ListRequest {
 /// The actions of a list request, streaming. Raises kNotFound for an unknown or foreign
 /// unshared query, kInvalidInput for an unknown column, a bad sort or status word.
 [[nodiscard]] ado::RecordsetPtr List(Session& session, const ListRequest& request);
+/// A page of the list request: its limit (1 or more) of rows from after, before or its offset.
+/// The continuations are opaque texts that name the key of a page's first or last row in the
+/// list's order, so the next page is sought through the indexes wherever the rows before it are;
+/// a list whose sort holds a long text or a yes/no column (whose values do not name one place in
+/// the order) continues by its position instead. Raises what List raises, and kInvalidInput
+/// for a continuation this list did not give.
+[[nodiscard]] ListPage ListPageOf(Session& session, ListRequest request);
 /// How many actions the list request holds, its limit aside: the database counts them with the
 /// list's own condition (through the same indexes), so a front end can show the total and the
 /// number of pages. Raises what List raises for the request's query and filter.
@@ -96,6 +116,8 @@ struct ListRequest {
 /// Open actions due within days (the person's profile "DefaultDueDays"/"AlertDays" when
 /// nullopt); only the person's own with mine.
 [[nodiscard]] ado::RecordsetPtr DueList(Session& session, std::optional<int32_t> days, bool mine);
+/// The list request DueList reads, for reading it page by page.
+[[nodiscard]] ListRequest DueRequest(Session& session, std::optional<int32_t> days, bool mine);
 
 /// The history of an action, oldest first: EventID, EventCode, EventText, UserID, EventTime.
 /// Needs right 82.

@@ -216,8 +216,8 @@ ado::RecordsetPtr TableOf(const Json& table) {
   return set;
 }
 
-/// Reads a page: the rows from offset, at most count.
-using PageReader = std::function<Json(int32_t offset, int32_t count)>;
+/// Reads a page: at most count rows after the place a page before gave ("" for the first).
+using PageReader = std::function<Json(const std::string& after, int32_t count)>;
 
 /// The rows the first request asks for, pageRows at a time, under a limit (0: none).
 int32_t FirstPage(int32_t pageRows, int32_t limit) {
@@ -234,21 +234,23 @@ class PagedRows final : public ado::RowSource {
   }
   bool Next(std::vector<vb::Variant>& values) override {
     while (index_ >= rows_.size()) {
-      if (!more_ || Full()) return false;
-      Take(read_(offset_, PageSize()));
+      if (next_.empty() || Full()) return false;
+      Take(read_(next_, PageSize()));
     }
     values = ValuesOf(rows_[index_++], *fields_);
-    ++offset_;
+    ++rowsRead_;
     return true;
   }
 
  private:
-  [[nodiscard]] bool Full() const { return limit_ > 0 && offset_ >= limit_; }
+  [[nodiscard]] bool Full() const { return limit_ > 0 && rowsRead_ >= limit_; }
   [[nodiscard]] int32_t PageSize() const {
-    return limit_ > 0 ? std::min(pageRows_, limit_ - offset_) : pageRows_;
+    return limit_ > 0 ? std::min(pageRows_, limit_ - rowsRead_) : pageRows_;
   }
   void Take(Json page) {
-    more_ = page.value("more", false);
+    // Each page names where the one after it starts, so the server seeks there instead of
+    // reading and passing over every row before it.
+    next_ = page.value("more", false) ? page.value("next", std::string()) : std::string();
     rows_ = std::move(page.at("rows"));
     index_ = 0;
   }
@@ -256,15 +258,15 @@ class PagedRows final : public ado::RowSource {
   std::shared_ptr<const std::vector<ado::FieldInfo>> fields_;
   int32_t pageRows_;
   int32_t limit_;
-  int32_t offset_ = 0;
+  int32_t rowsRead_ = 0;
   Json rows_;
   std::size_t index_ = 0;
-  bool more_ = false;
+  std::string next_;
 };
 
 /// A forward-only record set over a paged table; limit (0: none) caps the rows read.
 ado::RecordsetPtr PagedTable(const PageReader& read, int32_t pageRows, int32_t limit) {
-  auto page = std::make_shared<Json>(read(0, FirstPage(pageRows, limit)));
+  auto page = std::make_shared<Json>(read({}, FirstPage(pageRows, limit)));
   auto fields =
       std::make_shared<const std::vector<ado::FieldInfo>>(app::FieldsOfJson(page->at("fields")));
   auto set = ado::Recordset::Create();
@@ -272,7 +274,7 @@ ado::RecordsetPtr PagedTable(const PageReader& read, int32_t pageRows, int32_t l
       *fields,
       [read, fields, pageRows, limit, page]() -> std::unique_ptr<ado::RowSource> {
         // The first page read is used once; a second pass reads it again.
-        Json first = page->is_null() ? read(0, FirstPage(pageRows, limit)) : std::move(*page);
+        Json first = page->is_null() ? read({}, FirstPage(pageRows, limit)) : std::move(*page);
         *page = nullptr;
         return std::make_unique<PagedRows>(read, fields, pageRows, limit, std::move(first));
       },
@@ -739,10 +741,10 @@ class RemoteClient final : public Client {
                           const std::vector<std::pair<std::string, std::string>>& params,
                           int32_t limit, bool states) {
     return PagedTable(
-        [this, path, params, states](int32_t offset, int32_t count) {
+        [this, path, params, states](const std::string& after, int32_t count) {
           auto all = params;
           if (states) all.emplace_back("states", "true");
-          all.emplace_back("offset", std::to_string(offset));
+          if (!after.empty()) all.emplace_back("after", after);
           all.emplace_back("page", std::to_string(count));
           return Call("GET", path + QueryString(http_, all));
         },

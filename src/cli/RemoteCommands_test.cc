@@ -80,6 +80,9 @@ std::vector<Scenario> Scenarios(const std::filesystem::path& folder) {
       {"admin", {"list", "--status", "overdue"}},
       {"admin", {"list", "--mine", "--grep", "oo"}},
       {"admin", {"list", "--sort", "DateDue desc", "--limit", "2"}},
+      // Read on page by page by the sort's key, Nulls and ties included, or by position.
+      {"admin", {"list", "--sort", "Category desc, DateDue", "--columns", "ActionNumber,Subject"}},
+      {"admin", {"list", "--sort", "Alert", "--columns", "ActionNumber"}},
       {"admin", {"list", "--columns", "Subject,Nope"}},
       {"admin", {"list", "--sort", "Bogus"}},
       {"admin", {"list", "--query", "99"}},

@@ -706,23 +706,25 @@ bool FlagParam(const Request& request, const std::string& name) {
   throw app::Invalid(name, text, "true or false");
 }
 
-// The page of rows the parameters offset and page ask for: {"fields", "rows", "more"}. With
+// The page of rows the parameters page and after (or offset) ask for: {"fields", "rows", "more",
+// "next"}, next being what after takes for the page that follows (only when more). With
 // states=true each row also carries its state and whose turn it is, as four text columns (state,
 // stateText, turn, turnText), for a client that prints them as the command does.
-void SendRowsPage(api::Call& call, const std::function<ado::RecordsetPtr(int32_t)>& read) {
-  const Request& request = call.request;
-  const int32_t page = NumberParam(request, "page", 1, kMaxRowsPage, kDefaultRowsPage);
-  const int32_t offset =
-      NumberParam(request, "offset", 0, std::numeric_limits<int32_t>::max() - kMaxRowsPage - 1, 0);
-  const bool states = FlagParam(request, "states");
-  // The cost grows with the rows asked for, not with the table.
-  const ado::RecordsetPtr rows = read(offset + page + 1);
-  for (int32_t skipped = 0; skipped < offset && !rows->IsEOF(); ++skipped) rows->MoveNext();
+void SendRowsPage(api::Call& call, app::ListRequest request) {
+  const Request& rq = call.request;
+  request.limit = NumberParam(rq, "page", 1, kMaxRowsPage, kDefaultRowsPage);
+  request.offset =
+      NumberParam(rq, "offset", 0, std::numeric_limits<int32_t>::max() - kMaxRowsPage - 1, 0);
+  request.after = TextParam(rq, "after");
+  const bool states = FlagParam(rq, "states");
+  // The cost grows with the rows asked for, not with the table nor with the rows before them.
+  const app::ListPage page = app::ListPageOf(call.session, std::move(request));
+  ado::Recordset& rows = *page.rows;
   Json values = Json::array();
-  for (; !rows->IsEOF() && static_cast<int32_t>(values.size()) < page; rows->MoveNext()) {
-    Json row = app::RowJson(*rows);
+  for (; !rows.IsEOF(); rows.MoveNext()) {
+    Json row = app::RowJson(rows);
     if (states) {
-      const app::RowState state = app::StateOf(call.session, *rows);
+      const app::RowState state = app::StateOf(call.session, rows);
       row.push_back(app::StateCode(state.state));
       row.push_back(state.words);
       row.push_back(app::TurnCode(state));
@@ -730,14 +732,16 @@ void SendRowsPage(api::Call& call, const std::function<ado::RecordsetPtr(int32_t
     }
     values.push_back(std::move(row));
   }
-  Json fields = app::FieldsJson(*rows);
+  Json fields = app::FieldsJson(rows);
   if (states) {
     for (const char* name : {"state", "stateText", "turn", "turnText"}) {
       fields.push_back(
           {{"name", name}, {"type", static_cast<int32_t>(ado::adVarWChar)}, {"size", 0}});
     }
   }
-  SendJson(call.response, 200, {{"fields", fields}, {"rows", values}, {"more", !rows->IsEOF()}});
+  Json body = {{"fields", fields}, {"rows", values}, {"more", !page.next.empty()}};
+  if (!page.next.empty()) body["next"] = page.next;
+  SendJson(call.response, 200, body);
 }
 
 // A whole number member, or nothing when it is missing.
@@ -790,27 +794,22 @@ void ActionRows(Call& call) {
     request.columns = app::WithStateColumns(request.columns);
   }
   request.sort = TextParam(rq, "sort");
-  SendRowsPage(call, [&](int32_t most) {
-    request.limit = most;
-    return app::List(call.session, request);
-  });
+  SendRowsPage(call, std::move(request));
 }
 
 void AlertRows(Call& call) {
   app::ListRequest request;
+  request.attention = true;
   request.columns = NameList(TextParam(call.request, "columns"));
   if (!request.columns.empty()) request.columns = app::WithStateColumns(request.columns);
-  SendRowsPage(call, [&](int32_t most) {
-    request.limit = most;
-    return app::AlertList(call.session, request);
-  });
+  SendRowsPage(call, std::move(request));
 }
 
 void DueRows(Call& call) {
   std::optional<int32_t> days;
   if (call.request.has_param("days")) days = NumberParam(call.request, "days", -32768, 32767, 0);
   const bool mine = FlagParam(call.request, "mine");
-  SendRowsPage(call, [&](int32_t) { return app::DueList(call.session, days, mine); });
+  SendRowsPage(call, app::DueRequest(call.session, days, mine));
 }
 
 void ActionOfNumber(Call& call) {

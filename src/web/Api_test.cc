@@ -18,6 +18,7 @@
 #include "app/Admin.h"
 #include "app/Attachments.h"
 #include "app/Errors.h"
+#include "kvdata/Base64.h"
 #include "kvdata/testing/ScratchFolder.h"
 #include "web/Routes.h"
 #include "web/ServedDatabase_test.h"
@@ -44,6 +45,15 @@ class ApiTest : public ServedDatabaseTest {
                          : method == "PATCH" ? client_->Patch(path, headers, body, type)
                                              : client_->Delete(path, headers);
     return {result->status, Json::parse(result->body, nullptr, false), result->body};
+  }
+  // A continuation naming the row with this value of column and ActionID 1, as a page gives one.
+  static std::string Continuation(const std::string& column, const std::string& value) {
+    const Json key = {
+        {"k", Json::array({Json::array({column, value}), Json::array({"ActionID", 1})})}};
+    std::string text = kvdata::ToBase64(key.dump());
+    while (!text.empty() && text.back() == '=') text.pop_back();
+    for (char& c : text) c = c == '+' ? '-' : (c == '/' ? '_' : c);
+    return text;
   }
   // Signs in through the API; returns the token ("" when refused).
   std::string Token(const std::string& user, const std::string& password = "password1",
@@ -231,6 +241,15 @@ TEST_P(ApiTest, HostileRequestsAreRefusedWithAMessageAndChangeNothing) {
       {"GET", "/api/v1/activity?limit=201", "", "limit: '201' is not a whole number from 1 to 200"},
       {"GET", "/api/v1/activity?before=-1", "", "before"},
       {"POST", action + "/attachments?name=a%0d.bin", "bytes", "name", "application/octet-stream"},
+      // A continuation no page gave, one of another order, and one whose key would end the
+      // statement's text: refused as what they are, or (a row's key) read as data.
+      {"GET", "/api/v1/actions/rows?columns=Subject&after=nonsense", "",
+       "after: 'nonsense' is not a continuation one of this list's pages gave"},
+      {"GET", "/api/v1/actions/rows?columns=Subject&after=eyJvIjo1fQ", "", "after"},
+      {"GET", "/api/v1/alerts/rows?after=%27%20or%201%3D1", "", "after"},
+      {"GET", "/api/v1/actions/rows?sort=DateDue&after=" + Continuation("DateDue", "1' or '1'='1"),
+       "", "after"},
+      {"GET", "/api/v1/actions/rows?after=eyJvIjo1fQ&offset=5", "", "offset"},
   };
   const std::string before = Snapshot();
   for (const auto& c : cases) {
@@ -246,6 +265,15 @@ TEST_P(ApiTest, HostileRequestsAreRefusedWithAMessageAndChangeNothing) {
   EXPECT_EQ(huge.status, 413);
   EXPECT_FALSE(huge.body.is_discarded()) << huge.raw.substr(0, 200);
   EXPECT_EQ(Call("GET", "/api/v1/nothing", token).body["error"]["number"], app::kNotFound);
+  EXPECT_EQ(Snapshot(), before);
+  for (const std::string subject : {"x' or '1'='1", "x'; delete from actions; select '"}) {
+    const Answer page = Call("GET",
+                             "/api/v1/actions/rows?columns=Subject&sort=Subject&after=" +
+                                 Continuation("Subject", subject),
+                             token);
+    EXPECT_EQ(page.status, 200) << page.raw;
+    EXPECT_EQ(page.body["rows"], Json::array()) << "no subject sorts after " << subject;
+  }
   EXPECT_EQ(Snapshot(), before);
 
   const std::string script = "<script>alert(1)</script>";
@@ -325,6 +353,30 @@ TEST_P(ApiTest, TheCommandsCallsGiveTypedTablesPageByPage) {
     if (!page.body["more"].get<bool>()) break;
   }
   EXPECT_EQ(subjects, (std::vector<std::string>{"Pump 5", "Pump 4", "Pump 3", "Pump 2", "Pump 1"}));
+  // Read on from each page's next, in any order, the rows are those of one page: columns
+  // holding ties and Nulls, the sort's own columns not asked for.
+  auto lead = app::Session::SignIn(open_, "lead", "password1");
+  (void)app::Add(lead, {{"Subject", "pump 3"}, {"Assignee", "asg"}, {"Category", "Ops"}});
+  for (const char* sort : {"ActionNumber", "Subject%20desc", "Category", "DateDue%20desc",
+                           "Category%20desc,%20DateOpened", "Alert"}) {
+    SCOPED_TRACE(sort);
+    const std::string list =
+        fmt::format("/api/v1/actions/rows?mine=true&columns=ActionNumber,Subject&sort={}", sort);
+    const Answer whole = Call("GET", list, token);
+    ASSERT_EQ(whole.status, 200) << whole.raw;
+    EXPECT_EQ(whole.body.count("next"), 0U) << "nothing follows the last page";
+    Json rows = Json::array();
+    for (std::string after;;) {
+      const Answer page =
+          Call("GET", list + "&page=2" + (after.empty() ? "" : "&after=" + after), token);
+      ASSERT_EQ(page.status, 200) << page.raw;
+      for (const auto& row : page.body["rows"]) rows.push_back(row);
+      if (!page.body["more"].get<bool>()) break;
+      after = page.body["next"].get<std::string>();
+    }
+    EXPECT_EQ(rows, whole.body["rows"]);
+    EXPECT_EQ(rows.size(), 6U);
+  }
   EXPECT_EQ(Call("GET", "/api/v1/actions/rows?columns=Subject&page=5001", token).status, 400);
   EXPECT_EQ(Call("GET", "/api/v1/due/rows?mine=maybe", token).status, 400);
 

@@ -113,16 +113,20 @@ bool Checked(const web::Request& request, const std::string& name) {
 }  // namespace
 
 mstch::map PagerOf(int32_t page, int32_t total, int32_t pageSize, std::string label,
-                   const std::function<std::string(int32_t)>& href) {
+                   const std::function<std::string(int32_t)>& href, const std::string& previousHref,
+                   const std::string& nextHref) {
   const int32_t pages = std::max<int32_t>(1, (total + pageSize - 1) / pageSize);
   page = std::clamp(page, 1, pages);
   const int32_t first = (page - 1) * pageSize + 1;
   const int32_t last = std::min(total, page * pageSize);
   mstch::array links;
   const auto link = [&](int32_t number, std::string text, std::string rel, std::string name) {
+    std::string address = href(number);
+    if (rel == "prev" && !previousHref.empty()) address = previousHref;
+    if (rel == "next" && !nextHref.empty()) address = nextHref;
     links.emplace_back(mstch::map{{"label", std::move(text)},
                                   {"name", std::move(name)},
-                                  {"href", href(number)},
+                                  {"href", std::move(address)},
                                   {"rel", std::move(rel)},
                                   {"current", number == page}});
   };
@@ -250,23 +254,46 @@ void ListPage(Visit& visit) {
   const int32_t page = std::min(PageOf(visit.request, "page"), pages);
   const int32_t first = (page - 1) * kPageSize;
   const int32_t end = std::min(total, first + kPageSize);
-  // A page in the second half is read from the end, in the opposite order, so the last page costs
-  // what the first does. Ties are broken by the action number, so the orders are exact opposites.
-  const bool fromEnd = first > total / 2;
-  if (fromEnd) {
-    request.sort = SortOf(sort, direction == "asc" ? "desc" : "asc", "desc");
-    request.offset = total - end;
-  } else {
-    request.offset = first;
-  }
   request.limit = kPageSize;
-  const auto list = app::List(visit.session, request);
-  mstch::array rows;
-  for (; !list->IsEOF() && static_cast<int32_t>(rows.size()) < end - first; list->MoveNext()) {
-    rows.emplace_back(ListRow(visit, *list));
+  // The previous and next pages start from this page's first and last rows, sought through the
+  // indexes; a page chosen by its number is counted from the start, or from the end for a page
+  // in the second half (in the opposite order), so the last page costs what the first does.
+  // Ties are broken by the action number, so the orders are exact opposites.
+  app::ListPage shown;
+  if (const std::string after = Param(visit.request, "after"); !after.empty()) {
+    request.after = after;
+    shown = app::ListPageOf(visit.session, request);
+  } else if (const std::string before = Param(visit.request, "before"); !before.empty()) {
+    request.before = before;
+    shown = app::ListPageOf(visit.session, request);
   }
-  if (fromEnd) std::reverse(rows.begin(), rows.end());
-
+  request.after.clear();
+  request.before.clear();
+  const bool fromEnd = first > total / 2;
+  bool reversed = false;
+  if (!shown.rows || shown.rows->IsEOF()) {
+    // No continuation, or the rows it named are gone: the page by its number.
+    if (fromEnd) {
+      request.sort = SortOf(sort, direction == "asc" ? "desc" : "asc", "desc");
+      request.offset = total - end;
+    } else {
+      request.offset = first;
+    }
+    request.limit = std::max(1, end - first);
+    shown = app::ListPageOf(visit.session, request);
+    reversed = fromEnd;
+    if (reversed) std::swap(shown.previous, shown.next);
+  }
+  mstch::array rows;
+  for (auto& list = *shown.rows; !list.IsEOF(); list.MoveNext()) {
+    rows.emplace_back(ListRow(visit, list));
+  }
+  if (reversed) std::reverse(rows.begin(), rows.end());
+  const auto continued = [&](int32_t number, std::string_view name, const std::string& at) {
+    return at.empty() ? std::string()
+                      : fmt::format("{}&{}={}", ListHref(sort, direction, number, choice.query),
+                                    name, web::QueryValue(at));
+  };
   mstch::array headers;
   const auto header = [&](const std::string& key, std::string label) {
     const bool sorted = key == sort;
@@ -287,9 +314,11 @@ void ListPage(Visit& visit) {
       {"rows", rows},
       {"empty", rows.empty()},
       {"columnCount", std::to_string(ListColumns().size() + 3)},
-      {"pager",
-       PagerOf(page, total, kPageSize, "Pages",
-               [&](int32_t number) { return ListHref(sort, direction, number, choice.query); })},
+      {"pager", PagerOf(
+                    page, total, kPageSize, "Pages",
+                    [&](int32_t number) { return ListHref(sort, direction, number, choice.query); },
+                    continued(page - 1, "before", shown.previous),
+                    continued(page + 1, "after", shown.next))},
       {"queryID", choice.queryID ? std::to_string(*choice.queryID) : std::string()},
       {"csvHref", fmt::format("/list.csv?sort={}&dir={}{}", sort, direction, choice.query)},
       {"sort", sort},

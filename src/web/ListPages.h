@@ -29,9 +29,12 @@ struct ListChoice {
 
 /// The page links of a list: "1–50 of 5,010", the previous and next pages, the first and the
 /// last, and the pages around the current one; href gives a page's address.
-/// label names the page links for assistive technology ("Pages").
+/// label names the page links for assistive technology ("Pages"). previousHref and nextHref,
+/// when given, are the previous and next pages' addresses instead of href's.
 [[nodiscard]] mstch::map PagerOf(int32_t page, int32_t total, int32_t pageSize, std::string label,
-                                 const std::function<std::string(int32_t)>& href);
+                                 const std::function<std::string(int32_t)>& href,
+                                 const std::string& previousHref = {},
+                                 const std::string& nextHref = {});
 /// The page number query field name asks for (1 when missing or not a number).
 [[nodiscard]] int32_t PageOf(const web::Request& request, const std::string& name);
 /// The context the list's filter form, saved-query picker and save form need.

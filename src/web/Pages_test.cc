@@ -594,7 +594,39 @@ TEST_P(PagesTest, ListsArePagedCountedSortedAndExportedAsShown) {
       paged.insert(paged.end(), more.begin(), more.end());
     }
     EXPECT_EQ(paged, numbers(get("/list.csv?sort=" + sort)->body, line)) << sort;
+    // The next and previous pages' links read on from the rows shown: the same pages.
+    const std::regex next(R"re(href="([^"]*)" rel="next")re");
+    const std::regex previous(R"re(href="([^"]*)" rel="prev")re");
+    const auto unescaped = [](std::string href) {
+      for (const auto& [escaped, plain] : {std::pair{"&amp;", "&"}, std::pair{"&#x2F;", "/"}}) {
+        for (std::size_t at; (at = href.find(escaped)) != std::string::npos;) {
+          href.replace(at, std::string_view(escaped).size(), plain);
+        }
+      }
+      return href;
+    };
+    std::vector<std::string> walked;
+    std::string body = get("/?sort=" + sort)->body;
+    for (int pages = 0; pages < 5; ++pages) {
+      const auto more = numbers(body, row);
+      walked.insert(walked.end(), more.begin(), more.end());
+      const auto link = numbers(body, next);
+      if (link.empty()) break;
+      EXPECT_NE(link[0].find("after="), std::string::npos) << link[0];
+      body = get(unescaped(link[0]))->body;
+    }
+    EXPECT_EQ(walked, paged) << sort;
+    EXPECT_NE(body.find("101–120 of 120"), std::string::npos);
+    std::vector<std::string> back = numbers(body, row);
+    for (auto link = numbers(body, previous); !link.empty(); link = numbers(body, previous)) {
+      EXPECT_NE(link[0].find("before="), std::string::npos) << link[0];
+      body = get(unescaped(link[0]))->body;
+      const auto more = numbers(body, row);
+      back.insert(back.begin(), more.begin(), more.end());
+    }
+    EXPECT_EQ(back, paged) << sort;
   }
+  EXPECT_EQ(get("/?after=nonsense")->status, 400);
   const auto all = get("/list.csv?grep=quoted");
   EXPECT_NE(all->body.find("\r\n7,\"Task 007, \"\"quoted\"\"\",asg,"), std::string::npos)
       << all->body;
