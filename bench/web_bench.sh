@@ -334,8 +334,8 @@ section=$out/section.md
 {
   echo "$heading"
   echo
-  echo "Written by \`bench/web_bench.sh\` on $(date -u +%Y-%m-%d) ($(nproc) cores shared with" \
-    "other work: the figures are noisy; the load average before each run is beside it)."
+  echo "Written by \`bench/web_bench.sh\` on $(date -u +%Y-%m-%d) on $(nproc) cores, which wrk," \
+    "\`serve\` and PostgreSQL share (the load average before each run is beside it)."
   echo "\`kvaction serve\` (release build) on the benchmark databases; wrk with 2 threads and" \
     "8 connections for $duration per page, a signed-in person (\`u8\`, about 2,000 open actions" \
     "at 1,000,000). List: \"My actions\", the first page of 50 rows. Action: a random action of" \
@@ -388,18 +388,25 @@ section=$out/section.md
   fi
   cat "$root/bench/web_bench_limits.md"
 } >"$section"
-# Everything before this script's own section, which it replaces.
-kept=$out/kept.md
+# This script's own section is replaced; what comes before and after it (from the next
+# second-level heading on) is kept.
+before=$out/before.md after=$out/after.md
+: >"$before"
+: >"$after"
 if [ -f "$doc" ]; then
   awk -v heading="$heading" '$0 == heading { exit } { print }' "$doc" |
-    sed -e :a -e '/^\n*$/{$d;N;ba' -e '}' >"$kept"
-else
-  : >"$kept"
+    sed -e :a -e '/^\n*$/{$d;N;ba' -e '}' >"$before"
+  awk -v heading="$heading" '$0 == heading { inside = 1; next }
+    inside && /^## / { inside = 0; rest = 1 } rest { print }' "$doc" >"$after"
 fi
 {
-  cat "$kept"
+  cat "$before"
   echo
   cat "$section"
+  if [ -s "$after" ]; then
+    echo
+    cat "$after"
+  fi
 } >"$doc"
 
 echo
