@@ -506,6 +506,13 @@ TEST_P(FrontEndsAgree, OnWatchersAndBulkChangesForEveryRole) {
       const auto shown = post("/bulk", {{"do", "assign"}, {"value", hostile}, {"id", "1"}});
       EXPECT_EQ(shown->status, 400);
       EXPECT_EQ(shown->body.find("<b>"), std::string::npos);
+      // Nothing ticked: the page names its tick boxes, whichever change was chosen.
+      for (const char* move : {"assign", "close"}) {
+        const auto none = post("/bulk", {{"do", move}, {"value", "by"}});
+        EXPECT_EQ(none->status, 400) << move;
+        EXPECT_NE(none->body.find("at least one ticked action, or all matching"), std::string::npos)
+            << move;
+      }
       EXPECT_EQ(Json::parse(Command(user, {"workgroup", "leads", "1"}).out),
                 Json::parse(R"(["by"])"));
       // A lead watches every action of the workgroup's members: "by" now watches them all.

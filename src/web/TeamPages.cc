@@ -138,11 +138,16 @@ void BulkPage(Visit& visit) {
   }
   change.note = Param(request, "note");
   const app::BulkSelection selection = SelectionOf(visit);
+  // In the page's words: the form's tick boxes, not the API's list of IDs.
+  const auto nothingTicked = [] {
+    return app::Invalid("id", {}, "at least one ticked action, or all matching");
+  };
+  if (!selection.list && selection.ids.empty()) throw nothingTicked();
   const bool ask = change.move == app::BulkMove::Delete || change.move == app::BulkMove::Close;
   if (ask && Param(request, "confirm") != "yes") {
     const int32_t count = selection.list ? app::ListCount(visit.session, *selection.list)
                                          : static_cast<int32_t>(selection.ids.size());
-    if (count == 0) throw app::Invalid("id", {}, "at least one ticked action, or all matching");
+    if (count == 0) throw nothingTicked();
     return SendPage(visit, "bulk-confirm", std::string(chosen.title) + " actions?",
                     {{"title", std::string(chosen.title)},
                      {"count", std::to_string(count)},
