@@ -209,7 +209,8 @@ Router::Router(Site& site) : site_(site) {
 }
 
 std::string_view Router::Answer(Request& request, Response& response) const {
-  const std::string_view method = request.method == "HEAD" ? "GET" : request.method;
+  const std::string_view method =
+      request.method == "HEAD" ? std::string_view("GET") : std::string_view(request.method);
   if (!ParseTargetAndBody(request)) {
     SendServerError(request.path, response, 400);
     return {};
