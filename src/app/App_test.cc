@@ -1181,6 +1181,63 @@ TEST_P(AppTest, TheAlertCountFollowsEveryChangeTheDayAndThePerson) {
   EXPECT_EQ(AlertCount(asgAgain), 1);
 }
 
+// A list's total is kept between changes of the data as the alert count is: after every change
+// (the library's, another connection's raw SQL, the day turning, another person on the same
+// open database, another filter) it is what a fresh count of the list says.
+TEST_P(AppTest, AKeptListCountFollowsEveryChangeTheDayThePersonAndTheFilter) {
+  struct SettableClock final : vb::Clock {
+    [[nodiscard]] vb::Date Now() const override { return now; }
+    vb::Date now = vb::Date::FromParts(2024, 3, 15, 12, 0, 0);
+  };
+  const auto clock = std::make_shared<SettableClock>();
+  OpenOptions options = options_;
+  options.clock = clock;
+  std::string origToken, asgToken;
+  (void)Session::SignIn(options, "orig", "password1", origToken);
+  (void)Session::SignIn(options, "asg", "password1", asgToken);
+  std::optional<Session> reader = Session::Resume(options, origToken);
+  const std::vector<std::pair<std::string, ListRequest>> lists = {
+      {"mine", {}},
+      {"overdue", With<ListRequest>([](auto& r) { r.filter.status = "overdue"; })},
+      {"due within a day", With<ListRequest>([](auto& r) { r.filter.dueWithin = 1; })},
+      {"alerts", With<ListRequest>([](auto& r) { r.attention = true; })}};
+  // Read twice, so that the second read is the kept one; the rows listed are the fresh count.
+  const auto check = [&](const std::string& what, std::vector<int32_t> expected) {
+    for (size_t i = 0; i < lists.size(); ++i) {
+      const auto& [name, request] = lists[i];
+      int32_t rows = 0;
+      for (const auto listed = List(*reader, request); !listed->IsEOF(); listed->MoveNext()) ++rows;
+      (void)ListCount(*reader, request);
+      EXPECT_EQ(ListCount(*reader, request), rows)
+          << what << ", " << reader->userID() << ", " << name;
+      EXPECT_EQ(rows, expected[i]) << what << ", " << reader->userID() << ", " << name;
+    }
+  };
+  Session writer = Session::SignIn(options, "orig", "password1");
+  const int32_t a =
+      Add(writer, {{"Subject", "Due tomorrow"}, {"Assignee", "asg"}, {"DateDue", "3/16/2024"}});
+  check("one action due tomorrow", {1, 0, 1, 0});
+  (void)Add(writer, {{"Subject", "Due later"}, {"Assignee", "asg"}, {"DateDue", "4/16/2024"}});
+  check("a second action added", {2, 0, 1, 0});
+  clock->now = vb::Date::FromParts(2024, 3, 17, 0, 0, 1);
+  check("the day after the first is due", {2, 1, 1, 1});
+  Close(writer, a);
+  check("the first closed", {1, 0, 0, 0});
+  const auto other = Connect();
+  (void)other->Execute(
+      "insert into actions (ActionNumber, Subject, OriginatorID, DateDue) "
+      "values (900, 'Raw', 'orig', #3/1/2024#)");
+  check("a row inserted by another connection", {2, 1, 1, 1});
+  (void)other->Execute("delete from actions where ActionNumber = 900");
+  check("that row deleted by it", {1, 0, 0, 0});
+  reader = Session::Resume(options, asgToken, std::move(*reader).TakeAction());
+  check("the assignee on the same open database", {1, 0, 0, 1});
+  (void)Add(writer, {{"Subject", "Orig's own"}, {"DateDue", "3/1/2024"}});
+  check("an action of the originator's alone", {1, 1, 1, 1});
+  reader = Session::Resume(options, origToken, std::move(*reader).TakeAction());
+  check("the originator again", {2, 1, 1, 1});
+}
+
 // Within a LabelMemo each label is read from the database once; a label changed on its thread is
 // read again, and a session outside the memo reads every time.
 TEST_P(AppTest, ALabelMemoReadsEachLabelOnceUntilALabelChanges) {
