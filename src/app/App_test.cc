@@ -1123,6 +1123,40 @@ TEST_P(AppTest, ASessionTokenResumesItsOwnPersonOnlyUntilSignOutOrExpiry) {
   EXPECT_EQ(As(kLead).PurgeExpired(), 1);
 }
 
+// A server keeps the session's row and profile between changes of the data: the people taking
+// turns on one kept database each get their own, and a sign-out, a shortened expiry or a move to
+// another workgroup made elsewhere (another process's connection) holds from the next request.
+TEST_P(AppTest, AKeptSessionFollowsSignOutExpiryAndRightsChangedElsewhere) {
+  std::string leadToken, token;
+  (void)Session::SignIn(options_, "lead", "leadpass1", leadToken);
+  (void)Session::SignIn(options_, "orig", "password1", token);
+  std::optional<Session> request = Session::Resume(options_, token, nullptr);
+  const auto next = [&](const std::string& as) {
+    request = Session::Resume(options_, as, std::move(*request).TakeAction());
+  };
+  const auto ended = [&](const std::string& as) {
+    const auto error = ErrorOf([&] { next(as); });
+    return error && error->number() == kNotSignedIn;
+  };
+  for (int turn = 0; turn < 2; ++turn) {
+    next(leadToken);
+    EXPECT_TRUE(Can(*request, 41)) << turn;
+    next(token);
+    EXPECT_EQ(request->action().UserProfile()->UserID(), "orig") << turn;
+    EXPECT_FALSE(Can(*request, 41)) << turn;
+  }
+  const int32_t superUsers = As(kLead).action().UserProfile()->GroupID();
+  UserEdit(As(kLead), "orig", With<UserChanges>([&](auto& c) { c.group = superUsers; }));
+  next(token);
+  EXPECT_TRUE(Can(*request, 41)) << "moved to the SuperUser workgroup";
+  const auto other = Connect();
+  (void)other->Execute("update ActionSessions set Expires = #1/1/2020# where UserID = 'orig'");
+  EXPECT_TRUE(ended(token)) << "expired";
+  request = Session::Resume(options_, leadToken, nullptr);
+  (void)other->Execute("delete from ActionSessions where UserID = 'lead'");
+  EXPECT_TRUE(ended(leadToken)) << "signed out";
+}
+
 // The alert count is kept between changes of the data. Whatever changed it (a change through
 // this session or another, the day turning, another person on the same open database), the
 // kept count is the one the library counts afresh.
@@ -1183,7 +1217,7 @@ TEST_P(AppTest, TheAlertCountFollowsEveryChangeTheDayAndThePerson) {
 
 // A list's total is kept between changes of the data as the alert count is: after every change
 // (the library's, another connection's raw SQL, the day turning, another person on the same
-// open database, another filter) it is what a fresh count of the list says.
+// open database, another filter) the next request counts what a fresh count of the list says.
 TEST_P(AppTest, AKeptListCountFollowsEveryChangeTheDayThePersonAndTheFilter) {
   struct SettableClock final : vb::Clock {
     [[nodiscard]] vb::Date Now() const override { return now; }
@@ -1195,14 +1229,17 @@ TEST_P(AppTest, AKeptListCountFollowsEveryChangeTheDayThePersonAndTheFilter) {
   std::string origToken, asgToken;
   (void)Session::SignIn(options, "orig", "password1", origToken);
   (void)Session::SignIn(options, "asg", "password1", asgToken);
+  const std::string* readerToken = &origToken;
   std::optional<Session> reader = Session::Resume(options, origToken);
   const std::vector<std::pair<std::string, ListRequest>> lists = {
       {"mine", {}},
       {"overdue", With<ListRequest>([](auto& r) { r.filter.status = "overdue"; })},
       {"due within a day", With<ListRequest>([](auto& r) { r.filter.dueWithin = 1; })},
       {"alerts", With<ListRequest>([](auto& r) { r.attention = true; })}};
-  // Read twice, so that the second read is the kept one; the rows listed are the fresh count.
+  // One request of a server on its kept database: each list counted twice, so that the second
+  // count is the kept one, and listed, which counts afresh.
   const auto check = [&](const std::string& what, std::vector<int32_t> expected) {
+    reader = Session::Resume(options, *readerToken, std::move(*reader).TakeAction());
     for (size_t i = 0; i < lists.size(); ++i) {
       const auto& [name, request] = lists[i];
       int32_t rows = 0;
@@ -1230,12 +1267,45 @@ TEST_P(AppTest, AKeptListCountFollowsEveryChangeTheDayThePersonAndTheFilter) {
   check("a row inserted by another connection", {2, 1, 1, 1});
   (void)other->Execute("delete from actions where ActionNumber = 900");
   check("that row deleted by it", {1, 0, 0, 0});
-  reader = Session::Resume(options, asgToken, std::move(*reader).TakeAction());
+  readerToken = &asgToken;
   check("the assignee on the same open database", {1, 0, 0, 1});
   (void)Add(writer, {{"Subject", "Orig's own"}, {"DateDue", "3/1/2024"}});
   check("an action of the originator's alone", {1, 1, 1, 1});
-  reader = Session::Resume(options, origToken, std::move(*reader).TakeAction());
+  readerToken = &origToken;
   check("the originator again", {2, 1, 1, 1});
+}
+
+// A request on a kept database takes the data as of its start for what is kept: another
+// connection's change is counted by the next request (on PostgreSQL, where asking costs a round
+// trip, not before), the session's own change at once, and so are those of a request that
+// failed and of the command, which keeps no database.
+TEST_P(AppTest, ARequestCountsAsOfItsStartAndItsOwnChangesAtOnce) {
+  std::string token;
+  (void)Session::SignIn(options_, "orig", "password1", token);
+  const auto other = Connect();
+  const auto insert = [&](int32_t number) {
+    (void)other->Execute(fmt::format(
+        "insert into actions (ActionNumber, Subject, OriginatorID) values ({}, 'Raw', 'orig')",
+        number));
+  };
+  std::optional<Session> request = Session::Resume(options_, token, nullptr);
+  EXPECT_EQ(ListCount(*request, {}), 0);
+  insert(900);
+  EXPECT_EQ(ListCount(*request, {}), Kind() == kvdata::testing::EngineKind::PostgreSQL ? 0 : 1);
+  (void)Add(*request, {{"Subject", "Own"}});
+  EXPECT_EQ(ListCount(*request, {}), 2) << "its own change, and with it the other's";
+  insert(910);
+  request = Session::Resume(options_, token, std::move(*request).TakeAction());
+  EXPECT_EQ(ListCount(*request, {}), 3) << "the next request";
+  insert(920);
+  EXPECT_THROW((void)Session::Resume(options_, "unknown", std::move(*request).TakeAction()),
+               vb::ComError);
+  request = Session::Resume(options_, token, nullptr);
+  EXPECT_EQ(ListCount(*request, {}), 4) << "after a refused request";
+  Session command = Session::Resume(options_, token);
+  EXPECT_EQ(ListCount(command, {}), 4);
+  insert(930);
+  EXPECT_EQ(ListCount(command, {}), 5) << "the command holds nothing";
 }
 
 // Within a LabelMemo each label is read from the database once; a label changed on its thread is

@@ -19,6 +19,7 @@
 #include "app/Errors.h"
 #include "app/Internal.h"
 #include "app/Json.h"
+#include "app/Kept.h"
 #include "app/View.h"
 #include "kvaction/Enums.h"
 #include "kvaction/alerts/AlertStatements.h"
@@ -859,64 +860,12 @@ ListPage ListPageOf(Session& session, ListRequest request) {
 
 namespace {
 
-// What a kept count holds for: the data as one connection saw it (its change stamp), the day
-// (or, in the server dialect, the moment) its condition compares due dates with, by the
-// connection's clock and so in its time zone, and what was counted. For a list that is the
-// whole count statement, which names the person, the filters and any literal dates; for the
-// alerts, the person.
-struct CountKey {
-  uint64_t stamp = 0;
-  double moment = 0;
-  std::string counted;
-  friend auto operator<=>(const CountKey&, const CountKey&) = default;
-};
-
-// The counts read lately, shared by every session of the process. Every page shows the alert
-// count and a list page its total; reading either visits each open action of the person, and
-// between two changes of the data it is the same number. Kept small: the oldest stamps go
-// first when it is full.
-class KeptCounts {
- public:
-  [[nodiscard]] std::optional<int32_t> Find(const CountKey& key) {
-    const std::lock_guard lock(mutex_);
-    const auto found = counts_.find(key);
-    if (found == counts_.end()) return std::nullopt;
-    return found->second;
-  }
-  void Keep(CountKey key, int32_t count) {
-    const std::lock_guard lock(mutex_);
-    if (counts_.size() >= kMaxCounts) counts_.erase(counts_.begin());
-    counts_.insert_or_assign(std::move(key), count);
-  }
-
- private:
-  static constexpr size_t kMaxCounts = 4096;
-  std::mutex mutex_;
-  std::map<CountKey, int32_t> counts_;
-};
-
-KeptCounts& TheKeptCounts() {
-  static KeptCounts counts;
-  return counts;
-}
-
-// The count read, or kept from an earlier read of the same thing on the same data and day.
-// Inside a transaction nothing is kept or used: the count would hold the transaction's own
-// writes, which a rollback takes back without moving the stamp.
+// A count, kept between changes of the data: every page shows the alert count and a list page
+// its total, and reading either visits each open action of the person.
 int32_t KeptCount(Session& session, std::string counted, const std::function<int32_t()>& read) {
   const auto server = session.action().DataServer();
-  const auto connection = server ? server->Connection() : nullptr;
-  if (!connection || connection->InTransaction()) return read();
-  // The stamp is taken before the count is read: a change after it gives the next call another
-  // stamp, so a kept count never outlives the data it was read from.
-  const vb::Clock& clock = connection->Clock();
-  const bool serverDialect = connection->Dialect() == kvdata::sql::Dialect::Server;
-  CountKey key{connection->ChangeStamp(), (serverDialect ? clock.Now() : clock.Today()).Serial(),
-               std::move(counted)};
-  if (const auto kept = TheKeptCounts().Find(key)) return *kept;
-  const int32_t count = read();
-  TheKeptCounts().Keep(std::move(key), count);
-  return count;
+  return internal::Kept<int32_t>(server ? server->Connection().get() : nullptr, std::move(counted),
+                                 read);
 }
 
 }  // namespace
