@@ -1308,6 +1308,36 @@ TEST_P(AppTest, ARequestCountsAsOfItsStartAndItsOwnChangesAtOnce) {
   EXPECT_EQ(ListCount(command, {}), 5) << "the command holds nothing";
 }
 
+// The saved queries a request offers are kept between changes of the data: another person
+// sharing one or a raw rename through another connection shows from the next request on, the
+// request's own new query at once.
+TEST_P(AppTest, TheKeptQueryListFollowsChangesMadeElsewhere) {
+  std::string token;
+  (void)Session::SignIn(options_, "orig", "password1", token);
+  std::optional<Session> request = Session::Resume(options_, token, nullptr);
+  const auto next = [&] {
+    request = Session::Resume(options_, token, std::move(*request).TakeAction());
+  };
+  const auto names = [&] {
+    std::string text;
+    for (auto list = QueryList(*request); !list->IsEOF(); list->MoveNext()) {
+      text += vb::TextOf((*list)["Name"].Value()) + ";";
+    }
+    return text;
+  };
+  const int32_t leads = QueryAdd(As(kLead), {"Lead's", Filter([](auto& f) { f.mine = true; })});
+  next();
+  EXPECT_EQ(names(), "");
+  QueryShare(As(kLead), leads, true);
+  next();
+  EXPECT_EQ(names(), "Lead's;");
+  (void)QueryAdd(*request, {"Own", Filter([](auto& f) { f.mine = true; })});
+  EXPECT_EQ(names(), "Lead's;Own;") << "its own change, at once";
+  (void)Connect()->Execute("update ActionQueries set Name = 'Renamed' where Name = 'Own'");
+  next();
+  EXPECT_EQ(names(), "Lead's;Renamed;");
+}
+
 // Within a LabelMemo each label is read from the database once; a label changed on its thread is
 // read again. Outside one the labels are kept between changes of the data: read again after a
 // change, here another connection's.

@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "app/Errors.h"
+#include "app/Kept.h"
 #include "kvaction/Enums.h"
 #include "kvaction/Labels.h"
 #include "kvaction/records/History.h"
@@ -42,6 +43,29 @@ void RequireAny(Session& session, std::span<const int32_t> rights, std::string_v
 
 void RequireSuper(Session& session, std::string_view what) {
   Require(session, kvaction::arSuperUser, what);
+}
+
+std::shared_ptr<const std::vector<ado::FieldInfo>> ActionShape(Session& session) {
+  using Shape = std::shared_ptr<const std::vector<ado::FieldInfo>>;
+  const auto server = session.action().DataServer();
+  return Kept<Shape>(server ? server->Connection().get() : nullptr, "actions columns", [&] {
+    const auto shape = session.action().DataRecord(0);
+    auto columns = std::make_shared<std::vector<ado::FieldInfo>>();
+    for (int32_t i = 0; i < shape->Fields().Count(); ++i) {
+      const ado::Field field = shape->Fields().Item(i);
+      columns->push_back({field.Name(), field.Type(), field.DefinedSize(), field.Attributes()});
+    }
+    return Shape(std::move(columns));
+  });
+}
+
+std::optional<ado::FieldInfo> ActionField(Session& session, std::string_view name) {
+  const auto shape = ActionShape(session);
+  const auto found = std::find_if(shape->begin(), shape->end(), [&](const ado::FieldInfo& f) {
+    return vb::EqualsText(f.name, name);
+  });
+  if (found == shape->end()) return std::nullopt;
+  return *found;
 }
 
 ado::RecordsetPtr Row(Session& session, int32_t actionID) {
@@ -159,9 +183,10 @@ void UpdateAction(Session& session, int32_t actionID, const ColumnValues& values
   std::vector<std::pair<std::string, ado::DataTypeEnum>> columns = {{"actionID", ado::adInteger}};
   std::vector<std::string> names = {"actionID"};
   std::vector<vb::Variant> row = {vb::Variant(actionID)};
-  const auto shape = session.action().DataRecord(0);
   for (const auto& [name, value] : values) {
-    columns.emplace_back(name, shape->Fields().Item(name).Type());
+    const auto field = ActionField(session, name);
+    if (!field) throw Invalid(name, {}, "a column of the actions table");
+    columns.emplace_back(name, field->type);
     names.push_back(name);
     row.push_back(value);
   }

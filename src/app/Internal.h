@@ -3,6 +3,8 @@
 // checks that refuse before anything changes, and the history writes of this layer.
 #include <array>
 #include <cstdint>
+#include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -20,6 +22,13 @@ class DataConnection;
 }
 
 namespace app::internal {
+
+/// The columns of the actions table as the database describes them (name, type, size,
+/// attributes), in table order: read once per change of the data (a schema upgrade by another
+/// process is one) and kept.
+[[nodiscard]] std::shared_ptr<const std::vector<ado::FieldInfo>> ActionShape(Session& session);
+/// The column of the actions table of that name (any letter case), or nothing.
+[[nodiscard]] std::optional<ado::FieldInfo> ActionField(Session& session, std::string_view name);
 
 /// The open connection of the session's data server.
 [[nodiscard]] kvdata::DataConnection& Connection(Session& session);

@@ -253,24 +253,11 @@ std::pair<std::string, std::string> SavedTexts(Session& session, int32_t queryID
           ValueText(session, (*rs)["Reference"].Value())};
 }
 
-const std::vector<ado::FieldInfo>& ActionColumns(Session& session) {
-  static thread_local std::vector<ado::FieldInfo> columns;
-  if (columns.empty()) {
-    const auto shape = session.action().DataRecord(0);
-    for (int32_t i = 0; i < shape->Fields().Count(); ++i) {
-      const ado::Field field = shape->Fields().Item(i);
-      columns.push_back({field.Name(), field.Type(), field.DefinedSize(), field.Attributes()});
-    }
-  }
-  return columns;
-}
-
-const ado::FieldInfo& KnownField(Session& session, std::string_view name, std::string_view field,
-                                 std::string_view expected = "a column of the actions table") {
-  for (const auto& column : ActionColumns(session)) {
-    if (vb::EqualsText(column.name, name)) return column;
-  }
-  throw Invalid(field, name, expected);
+ado::FieldInfo KnownField(Session& session, std::string_view name, std::string_view field,
+                          std::string_view expected = "a column of the actions table") {
+  auto column = internal::ActionField(session, name);
+  if (!column) throw Invalid(field, name, expected);
+  return std::move(*column);
 }
 
 std::string KnownColumn(Session& session, std::string_view name, std::string_view field) {
@@ -1066,10 +1053,22 @@ void QueryUpdate(Session& session, int32_t queryID, const QueryDefinition& defin
 }
 
 ado::RecordsetPtr QueryList(Session& session) {
-  const std::string me = DataUtility::SqlText(session.userID());
-  return internal::ReadRows(
-      session, "select QueryID, Name, UserID, Shared from ActionQueries where UserID = " + me +
-                   " or Shared <> 0 order by Name, QueryID");
+  // Every list page offers them: kept between changes of the data.
+  using Held = std::shared_ptr<const std::pair<std::vector<ado::FieldInfo>, std::vector<ado::Row>>>;
+  const auto server = session.action().DataServer();
+  const Held held = internal::Kept<Held>(
+      server ? server->Connection().get() : nullptr, "queries of " + session.userID(), [&] {
+        const auto rs = internal::ReadRows(
+            session, "select QueryID, Name, UserID, Shared from ActionQueries where UserID = " +
+                         DataUtility::SqlText(session.userID()) +
+                         " or Shared <> 0 order by Name, QueryID");
+        auto read =
+            std::make_shared<std::pair<std::vector<ado::FieldInfo>, std::vector<ado::Row>>>();
+        read->first = FieldsOf(*rs);
+        for (; !rs->IsEOF(); rs->MoveNext()) read->second.push_back(RowOf(*rs));
+        return Held(std::move(read));
+      });
+  return HeldRows(held->first, held->second);
 }
 
 void QueryDelete(Session& session, int32_t queryID) {
