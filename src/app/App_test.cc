@@ -1308,10 +1308,10 @@ TEST_P(AppTest, ARequestCountsAsOfItsStartAndItsOwnChangesAtOnce) {
   EXPECT_EQ(ListCount(command, {}), 5) << "the command holds nothing";
 }
 
-// The saved queries a request offers are kept between changes of the data: another person
-// sharing one or a raw rename through another connection shows from the next request on, the
-// request's own new query at once.
-TEST_P(AppTest, TheKeptQueryListFollowsChangesMadeElsewhere) {
+// The saved queries and the people a request offers are kept between changes of the data:
+// another person sharing a query or adding a user, or a raw rename through another connection,
+// shows from the next request on, the request's own new query at once.
+TEST_P(AppTest, WhatARequestOffersFollowsChangesMadeElsewhere) {
   std::string token;
   (void)Session::SignIn(options_, "orig", "password1", token);
   std::optional<Session> request = Session::Resume(options_, token, nullptr);
@@ -1336,6 +1336,16 @@ TEST_P(AppTest, TheKeptQueryListFollowsChangesMadeElsewhere) {
   (void)Connect()->Execute("update ActionQueries set Name = 'Renamed' where Name = 'Own'");
   next();
   EXPECT_EQ(names(), "Lead's;Renamed;");
+  const int32_t action = NewAction();
+  const auto mentioned = [&] {
+    std::string text;
+    for (const Mention& person : PeopleToMention(*request, action)) text += person.userID + ";";
+    return text;
+  };
+  EXPECT_EQ(mentioned(), "asg;by;lead;orig;viewer;");
+  UserAdd(As(kLead), {"new", "Newcomer", "password1", "", {}});
+  next();
+  EXPECT_EQ(mentioned(), "asg;by;lead;new;orig;viewer;");
 }
 
 // Within a LabelMemo each label is read from the database once; a label changed on its thread is

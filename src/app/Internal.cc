@@ -47,8 +47,7 @@ void RequireSuper(Session& session, std::string_view what) {
 
 std::shared_ptr<const std::vector<ado::FieldInfo>> ActionShape(Session& session) {
   using Shape = std::shared_ptr<const std::vector<ado::FieldInfo>>;
-  const auto server = session.action().DataServer();
-  return Kept<Shape>(server ? server->Connection().get() : nullptr, "actions columns", [&] {
+  return Kept<Shape>(session, "actions columns", [&] {
     const auto shape = session.action().DataRecord(0);
     auto columns = std::make_shared<std::vector<ado::FieldInfo>>();
     for (int32_t i = 0; i < shape->Fields().Count(); ++i) {

@@ -16,6 +16,10 @@ namespace kvdata {
 class DataConnection;
 }
 
+namespace app {
+class Session;
+}
+
 namespace app::internal {
 
 /// What a kept answer holds for: the data as one connection saw it (its change stamp), the day
@@ -68,6 +72,15 @@ T Kept(kvdata::DataConnection* connection, std::string what, const std::function
   T answer = read();
   answers.Keep(std::move(*key), answer);
   return answer;
+}
+
+/// The connection of the session's data server (null when it has none).
+[[nodiscard]] kvdata::DataConnection* ConnectionOf(Session& session);
+
+/// Kept on the session's connection.
+template <class T>
+T Kept(Session& session, std::string what, const std::function<T()>& read) {
+  return Kept<T>(ConnectionOf(session), std::move(what), read);
 }
 
 }  // namespace app::internal

@@ -850,9 +850,7 @@ namespace {
 // A count, kept between changes of the data: every page shows the alert count and a list page
 // its total, and reading either visits each open action of the person.
 int32_t KeptCount(Session& session, std::string counted, const std::function<int32_t()>& read) {
-  const auto server = session.action().DataServer();
-  return internal::Kept<int32_t>(server ? server->Connection().get() : nullptr, std::move(counted),
-                                 read);
+  return internal::Kept<int32_t>(session, std::move(counted), read);
 }
 
 }  // namespace
@@ -1055,19 +1053,16 @@ void QueryUpdate(Session& session, int32_t queryID, const QueryDefinition& defin
 ado::RecordsetPtr QueryList(Session& session) {
   // Every list page offers them: kept between changes of the data.
   using Held = std::shared_ptr<const std::pair<std::vector<ado::FieldInfo>, std::vector<ado::Row>>>;
-  const auto server = session.action().DataServer();
-  const Held held = internal::Kept<Held>(
-      server ? server->Connection().get() : nullptr, "queries of " + session.userID(), [&] {
-        const auto rs = internal::ReadRows(
-            session, "select QueryID, Name, UserID, Shared from ActionQueries where UserID = " +
-                         DataUtility::SqlText(session.userID()) +
-                         " or Shared <> 0 order by Name, QueryID");
-        auto read =
-            std::make_shared<std::pair<std::vector<ado::FieldInfo>, std::vector<ado::Row>>>();
-        read->first = FieldsOf(*rs);
-        for (; !rs->IsEOF(); rs->MoveNext()) read->second.push_back(RowOf(*rs));
-        return Held(std::move(read));
-      });
+  const Held held = internal::Kept<Held>(session, "queries of " + session.userID(), [&] {
+    const auto rs = internal::ReadRows(
+        session, "select QueryID, Name, UserID, Shared from ActionQueries where UserID = " +
+                     DataUtility::SqlText(session.userID()) +
+                     " or Shared <> 0 order by Name, QueryID");
+    auto read = std::make_shared<std::pair<std::vector<ado::FieldInfo>, std::vector<ado::Row>>>();
+    read->first = FieldsOf(*rs);
+    for (; !rs->IsEOF(); rs->MoveNext()) read->second.push_back(RowOf(*rs));
+    return Held(std::move(read));
+  });
   return HeldRows(held->first, held->second);
 }
 
