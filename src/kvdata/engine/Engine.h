@@ -163,7 +163,7 @@ class Engine {
   /// as long as this connection wrote nothing since (its own writes are seen at once): the data
   /// are taken as of that mark, and what other connections commit meanwhile is seen once the
   /// hold ends. For work that reads the data as of its start, as one request of a server does.
-  /// Engine::HoldChangeMark does nothing: an engine whose mark costs no round trip ignores it.
+  /// Engine::HoldChangeMark does nothing: an engine that can tell no more cheaply ignores it.
   virtual void HoldChangeMark(bool held) noexcept;
 
   /// The type (with constraints) to write after a column name in CREATE TABLE. On PostgreSQL
