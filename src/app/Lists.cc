@@ -549,29 +549,9 @@ Reading ReadingOf(Session& session, const ListRequest& request) {
   return reading;
 }
 
-// The fields of a record set, and its current row's values.
-std::vector<ado::FieldInfo> FieldsOf(ado::Recordset& rs) {
-  std::vector<ado::FieldInfo> fields;
-  for (int32_t i = 0; i < rs.Fields().Count(); ++i) {
-    const ado::Field field = rs.Fields().Item(i);
-    fields.push_back({field.Name(), field.Type(), field.DefinedSize(), field.Attributes()});
-  }
-  return fields;
-}
-ado::Row RowOf(ado::Recordset& rs) {
-  ado::Row values;
-  for (int32_t i = 0; i < rs.Fields().Count(); ++i) {
-    values.values.push_back(rs.Fields().Item(i).Value());
-  }
-  return values;
-}
-// Rows held in memory as a forward-only, read-only record set.
-ado::RecordsetPtr HeldRows(std::vector<ado::FieldInfo> fields, std::vector<ado::Row> rows) {
-  auto held = ado::Recordset::Create();
-  held->OpenWithRows(std::move(fields), std::move(rows), ado::adOpenForwardOnly, ado::adUseServer,
-                     ado::adLockReadOnly, nullptr);
-  return held;
-}
+using internal::FieldsOf;
+using internal::HeldRows;
+using internal::RowOf;
 
 // Whether the sort clause is by ActionNumber alone: nullopt if not, else whether descending.
 std::optional<bool> NumberOrder(std::string_view sort) {
