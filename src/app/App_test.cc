@@ -1308,10 +1308,10 @@ TEST_P(AppTest, ARequestCountsAsOfItsStartAndItsOwnChangesAtOnce) {
   EXPECT_EQ(ListCount(command, {}), 5) << "the command holds nothing";
 }
 
-// The saved queries and the people a request offers are kept between changes of the data:
-// another person sharing a query or adding a user, or a raw rename through another connection,
-// shows from the next request on, the request's own new query at once.
-TEST_P(AppTest, WhatARequestOffersFollowsChangesMadeElsewhere) {
+// The saved queries and the people a request offers, and an action's row, are kept between
+// changes of the data: another person sharing a query or adding a user, a raw change through
+// another connection, shows from the next request on; the request's own change at once.
+TEST_P(AppTest, WhatARequestKeepsFollowsChangesMadeElsewhere) {
   std::string token;
   (void)Session::SignIn(options_, "orig", "password1", token);
   std::optional<Session> request = Session::Resume(options_, token, nullptr);
@@ -1346,6 +1346,18 @@ TEST_P(AppTest, WhatARequestOffersFollowsChangesMadeElsewhere) {
   UserAdd(As(kLead), {"new", "Newcomer", "password1", "", {}});
   next();
   EXPECT_EQ(mentioned(), "asg;by;lead;new;orig;viewer;");
+  const auto subject = [&] { return vb::TextOf((*Show(*request, action))["Subject"].Value()); };
+  EXPECT_EQ(subject(), "Fix the pump");
+  (void)Connect()->Execute(
+      fmt::format("update actions set Subject = 'Raw' where ActionID = {}", action));
+  next();
+  EXPECT_EQ(subject(), "Raw");
+  (void)Edit(*request, action, {{"Subject", "Own"}});
+  EXPECT_EQ(subject(), "Own") << "its own change, at once";
+  EXPECT_EQ(ViewOf(*request, action).subject, "Own");
+  (void)Connect()->Execute(fmt::format("delete from actions where ActionID = {}", action));
+  next();
+  EXPECT_EQ(ErrorOf([&] { (void)Show(*request, action); })->number(), kNotFound);
 }
 
 // Within a LabelMemo each label is read from the database once; a label changed on its thread is
