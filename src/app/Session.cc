@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <array>
-#include <optional>
 #include <utility>
 
 #include "app/Errors.h"
@@ -153,11 +152,16 @@ Session Session::SignIn(const OpenOptions& options, std::string_view userID,
 
 namespace {
 
-// The row of a session token: whose it is and until when (nothing for an unknown token).
+// The row of a session token: whose it is and until when.
 struct SessionRow {
-  std::optional<std::string> userID;
+  std::string userID;
   vb::Date expires;
 };
+
+[[noreturn]] void NotSignedIn() {
+  throw vb::ComError(kNotSignedIn, std::string(kSource),
+                     "The session has ended or is unknown: sign in again.");
+}
 
 // The profiles read lately, each by the connection it belongs to and under its stamp: the
 // profile a kept database holds serves its person again while nothing was written since.
@@ -204,19 +208,17 @@ Session Session::Resume(const OpenOptions& given, std::string_view token,
   Session session(std::move(options), std::move(action), {}, {});
   session.holdsStamp_ = holdStamp;
   const std::string hash = TokenHash(token);
+  // An unknown token is not kept: guessing tokens cannot push the known ones out.
   const auto row = internal::Kept<SessionRow>(connection.get(), "session " + hash, [&] {
     const auto rs = internal::ReadRows(
         *connection, "select UserID, Expires from ActionSessions where TokenHash = " +
                          DataUtility::SqlText(hash));
-    if (rs->IsEOF()) return SessionRow{};
+    if (rs->IsEOF()) NotSignedIn();
     return SessionRow{vb::CStr((*rs)["UserID"].Value()), vb::CDate((*rs)["Expires"].Value())};
   });
-  if (!row.userID || row.expires <= session.options_.clock->Now()) {
-    throw vb::ComError(kNotSignedIn, std::string(kSource),
-                       "The session has ended or is unknown: sign in again.");
-  }
-  SetProfileOf(*session.action_, *row.userID);
-  session.userID_ = *row.userID;
+  if (row.expires <= session.options_.clock->Now()) NotSignedIn();
+  SetProfileOf(*session.action_, row.userID);
+  session.userID_ = row.userID;
   session.tokenHash_ = hash;
   return session;
 }
