@@ -306,7 +306,10 @@ void CheckRequestFields(Site& site, const web::Request& request) {
 Site::Site(ServeOptions serveOptions)
     : options(std::move(serveOptions)),
       throttle(options.userSignInLimit, options.addressSignInLimit, std::chrono::minutes(10)),
-      bootstrapCss(ReadFile(KV_BOOTSTRAP_CSS)) {}
+      bootstrapCss(ReadFile(KV_BOOTSTRAP_CSS)) {
+  // Parsed here, so a malformed template stops the server as it starts, not at someone's page.
+  (void)PageTemplates();
+}
 
 bool Site::SecureCookies() const { return OriginOf(options.baseUrl).starts_with("https://"); }
 
