@@ -3,13 +3,22 @@
 #include <stdexcept>
 #include <utility>
 
+#include "app/Templates.h"
+
 namespace app {
 namespace {
 
-const std::string& Template(std::string_view name) {
-  const auto found = MailTemplates().find(std::string(name) + ".mustache");
-  if (found == MailTemplates().end()) throw std::logic_error("missing mail template");
-  return found->second;
+// The mail templates, each by its file name without ".mustache".
+const Templates& MailTemplateSet() {
+  static const Templates templates{[] {
+    std::map<std::string, std::string, std::less<>> texts;
+    constexpr std::string_view kSuffix = ".mustache";
+    for (const auto& [file, text] : MailTemplates()) {
+      texts.emplace(file.substr(0, file.size() - kSuffix.size()), text);
+    }
+    return texts;
+  }()};
+  return templates;
 }
 
 /// Mail wants CRLF line ends in every part.
@@ -29,11 +38,9 @@ std::string WithCrLf(const std::string& text) {
 std::string RenderMail(std::string_view name, std::string_view subject, mstch::map context,
                        std::string_view footer) {
   context.emplace("subject", std::string(subject));
-  const std::string content = mstch::render(Template(name), context);
-  return WithCrLf(
-      mstch::render(Template("mail-layout"), mstch::map{{"subject", std::string(subject)},
-                                                        {"content", content},
-                                                        {"footer", std::string(footer)}}));
+  mstch::map layout{{"subject", std::string(subject)}, {"footer", std::string(footer)}};
+  layout.emplace("content", MailTemplateSet().Render(name, context));
+  return WithCrLf(MailTemplateSet().Render("mail-layout", layout));
 }
 
 std::string NoticeHtml(std::string_view subject, std::string_view link, std::string_view state,

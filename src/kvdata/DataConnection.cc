@@ -431,6 +431,9 @@ void DataConnection::SetClock(std::shared_ptr<const vb::Clock> clock) {
 }
 
 void DataConnection::SetLocale(const vb::Locale& locale) {
+  // A pooled connection is given its locale again for each request: the statements it learned
+  // stay good while the date form is the same.
+  if (impl_->locale && impl_->locale->ShortDatePattern() == locale.ShortDatePattern()) return;
   impl_->locale = std::make_shared<vb::Locale>(locale);
   impl_->ForgetShapes();
 }

@@ -13,6 +13,7 @@
 #include "kvdata/testing/FaultyEngine.h"
 #include "kvdata/testing/Fixture.h"
 #include "vb/Convert.h"
+#include "vb/Locale.h"
 #include "vb/testing/ErrorOf.h"
 
 namespace kvdata {
@@ -270,6 +271,21 @@ TEST_P(DataConnectionTest, StatementsRunAgainFollowTheClockAndKeepTheirKeysApart
   EXPECT_THAT(Column("select Title from Items where 'TODAY' = Title"), ElementsAre("today"));
   // A bound number keeps its literal's type: beyond a 16-bit column's range it matches nothing.
   EXPECT_THAT(Column("select Title from Items where Priority = 40000"), ElementsAre());
+}
+
+// A pool gives each connection its locale again for every request: the statements it learned
+// are kept while the date form stays, and read dates anew when it changes.
+TEST_P(DataConnectionTest, DateTextsInStatementsFollowTheDateFormGiven) {
+  AddItem("third of February", At(2024, 2, 3));
+  AddItem("second of March", At(2024, 3, 2));
+  const std::string sql = "select Title from Items where Due = DateValue('3/2/2024')";
+  EXPECT_THAT(Column(sql), ElementsAre("second of March"));
+  connection_->SetLocale(vb::Locale("d/M/yyyy"));
+  EXPECT_THAT(Column(sql), ElementsAre("third of February"));
+  connection_->SetLocale(vb::Locale("d/M/yyyy"));
+  EXPECT_THAT(Column(sql), ElementsAre("third of February"));
+  connection_->SetLocale(vb::Locale("M/d/yyyy"));
+  EXPECT_THAT(Column(sql), ElementsAre("second of March"));
 }
 
 // Booleans and letter case compare as the old databases did; hostile texts are taken literally.

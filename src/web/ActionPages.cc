@@ -24,7 +24,6 @@
 #include "app/WebSupport.h"
 #include "kvaction/Enums.h"
 #include "vb/Convert.h"
-#include "web/EmbeddedFiles.h"
 #include "web/TeamPages.h"
 
 namespace web {
@@ -116,7 +115,7 @@ std::string FieldHtml(Visit& visit, const FormField& field, const app::FieldErro
                      {"hint", hint},
                      {"error", error ? error->message : std::string()},
                      {"describedBy", fmt::format("{}", fmt::join(described, " "))}};
-  return mstch::render(EmbeddedFiles().at("form-field.mustache"), context);
+  return RenderTemplate("form-field", context);
 }
 
 // The list of errors above a form, each a link to its field, in the form's order of fields

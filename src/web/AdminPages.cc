@@ -28,7 +28,6 @@
 #include "app/WebSupport.h"
 #include "kvaction/Action.h"
 #include "vb/Convert.h"
-#include "web/EmbeddedFiles.h"
 #include "web/Site.h"
 
 namespace web {
@@ -175,8 +174,9 @@ std::string Catalogue(app::Session& session, const std::set<int32_t>& held) {
                                    {"checked", held.count(right) > 0}});
   }
   close();
-  return mstch::render(EmbeddedFiles().at("admin-catalogue.mustache"),
-                       mstch::map{{"catalogue", groups}});
+  mstch::map context;
+  context.emplace("catalogue", std::move(groups));
+  return RenderTemplate("admin-catalogue", context);
 }
 
 std::vector<int32_t> RightsParam(const web::Request& request) {

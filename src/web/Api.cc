@@ -1101,8 +1101,9 @@ void ServeApiCall(Site& site, const Request& request, Response& response,
                     app::Session::Resume(ApiOpenOptions(site, request), token, site.pool.Take())};
     response.userID = visit.session.userID();
     const app::LabelMemo labels(visit.session);  // a list names a role's label on every row
-    call(visit);
-    // A server error may have left the connection unusable: only a clean one serves again.
+    Guarded(response, [&] { call(visit); });
+    // A server error may have left the connection unusable: only a clean one serves again (a
+    // refusal or a missing action leaves it clean).
     if (response.status < 500) site.pool.Give(std::move(visit.session).TakeAction());
   });
 }

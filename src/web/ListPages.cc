@@ -183,6 +183,7 @@ mstch::map PagedRows(Visit& visit, ado::Recordset& list, const std::string& page
   const int32_t page = PageOf(visit.request, pageName);
   const int32_t first = (page - 1) * kPageSize;
   mstch::array rows;
+  rows.reserve(static_cast<size_t>(kPageSize));
   int32_t total = 0;
   for (; !list.IsEOF(); list.MoveNext(), ++total) {
     if (total >= first && total < first + kPageSize) rows.emplace_back(RowOf(visit, list));
@@ -191,7 +192,10 @@ mstch::map PagedRows(Visit& visit, ado::Recordset& list, const std::string& page
   mstch::map pager = PagerOf(page, total, kPageSize, label, [&](int32_t number) {
     return fmt::format("/alerts?{}={}{}", pageName, number, otherQuery);
   });
-  return mstch::map{{"rows", std::move(rows)}, {"empty", empty}, {"pager", std::move(pager)}};
+  mstch::map paged{{"empty", empty}};
+  paged.emplace("rows", std::move(rows));
+  paged.emplace("pager", std::move(pager));
+  return paged;
 }
 
 std::string QueryPath(int32_t queryID) { return fmt::format("/?query={}", queryID); }
@@ -227,18 +231,19 @@ std::pair<std::string, std::string> SortChoice(const web::Request& request) {
 // One row of the list: the cells of the table, and the same values by name for the cards.
 mstch::map ListRow(Visit& visit, ado::Recordset& list) {
   mstch::array cells;
+  cells.reserve(ListColumns().size());
   const std::string href = "/action/" + Text(visit, list, "ActionID");
   for (const auto& column : ListColumns()) {
     const bool link = column == "ActionNumber" || column == "Subject";
     cells.emplace_back(
         mstch::map{{"text", Text(visit, list, column)}, {"link", link}, {"href", href}});
   }
-  mstch::map row{{"cells", cells},
-                 {"href", href},
+  mstch::map row{{"href", href},
                  {"number", Text(visit, list, "ActionNumber")},
                  {"subject", Text(visit, list, "Subject")},
                  {"due", Text(visit, list, "DateDue")},
                  {"id", Text(visit, list, "ActionID")}};
+  row.emplace("cells", std::move(cells));
   AddStateOf(app::StateOf(visit.session, list), row);
   return row;
 }
@@ -284,7 +289,9 @@ void ListPage(Visit& visit) {
     reversed = fromEnd;
     if (reversed) std::swap(shown.previous, shown.next);
   }
+  // Reserved: a list of values grows by copying them (their moves may throw).
   mstch::array rows;
+  rows.reserve(static_cast<size_t>(kPageSize));
   for (auto& list = *shown.rows; !list.IsEOF(); list.MoveNext()) {
     rows.emplace_back(ListRow(visit, list));
   }
@@ -295,6 +302,7 @@ void ListPage(Visit& visit) {
                                     name, web::QueryValue(at));
   };
   mstch::array headers;
+  headers.reserve(ListColumns().size() + 2);
   const auto header = [&](const std::string& key, std::string label) {
     const bool sorted = key == sort;
     const std::string next = sorted && direction == "asc" ? "desc" : "asc";
@@ -310,8 +318,6 @@ void ListPage(Visit& visit) {
   header(std::string(kStateSort), "State");
   header(std::string(kTurnSort), "Whose turn");
   mstch::map context{
-      {"headers", headers},
-      {"rows", rows},
       {"empty", rows.empty()},
       {"columnCount", std::to_string(ListColumns().size() + 3)},
       {"pager", PagerOf(
@@ -323,6 +329,8 @@ void ListPage(Visit& visit) {
       {"csvHref", fmt::format("/list.csv?sort={}&dir={}{}", sort, direction, choice.query)},
       {"sort", sort},
       {"dir", direction}};
+  context.emplace("headers", std::move(headers));
+  context.emplace("rows", std::move(rows));
   AddListControls(visit, choice, context);
   AddBulkControls(visit, choice, total, context);
   SendPage(visit, "list", choice.Any() ? "Actions" : "My actions", std::move(context));

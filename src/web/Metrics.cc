@@ -56,7 +56,7 @@ void Metrics::Count(std::string_view route, std::string_view method, int status,
   if (status >= 500 && status != 503) ++serverErrors_;
 }
 
-std::string Metrics::Text(const app::DatabaseStatus* status) const {
+std::string Metrics::Text(const app::DatabaseStatus* status, size_t idleDatabases) const {
   std::string text;
   const auto family = [&](std::string_view name, std::string_view type, std::string_view help) {
     text += fmt::format("# HELP {} {}\n# TYPE {} {}\n", name, help, name, type);
@@ -99,6 +99,8 @@ std::string Metrics::Text(const app::DatabaseStatus* status) const {
          "reads of the status below.");
   text += fmt::format("kvaction_database_errors_total {}\n", serverErrors_ + (status ? 0 : 1));
   gauge("kvaction_database_up", "Whether the status below could be read.", status ? 1 : 0);
+  gauge("kvaction_database_connections_idle", "Open databases kept for the next requests.",
+        idleDatabases);
   if (status) {
     gauge("kvaction_outbox_waiting", "Notices waiting in the outbox.", status->waitingMail);
     gauge("kvaction_outbox_oldest_waiting_seconds", "Age of the oldest waiting notice.",
@@ -196,7 +198,7 @@ void MetricsPage(Site& site, const Request& request, Response& response) {
   } catch (const std::exception& error) {
     std::cerr << "kvaction serve: metrics: " << error.what() << '\n';
   }
-  response.set_content(site.metrics.Text(status ? &*status : nullptr),
+  response.set_content(site.metrics.Text(status ? &*status : nullptr, site.pool.Idle()),
                        "text/plain; version=0.0.4; charset=utf-8");
 }
 

@@ -38,8 +38,8 @@ class Metrics {
   std::atomic<int64_t> busyWorkers{0};
 
   /// The Prometheus text of every counter, with status read from the database (nullptr: it
-  /// could not be read).
-  [[nodiscard]] std::string Text(const app::DatabaseStatus* status) const;
+  /// could not be read) and the number of open databases kept for the next requests.
+  [[nodiscard]] std::string Text(const app::DatabaseStatus* status, size_t idleDatabases) const;
 
   /// Whether the database answers a trivial query within limit. One probe runs at a time; a
   /// probe that hangs is left to end by itself and this answers false.

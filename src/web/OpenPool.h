@@ -27,6 +27,12 @@ class OpenPool {
     return action;
   }
 
+  /// How many open databases wait for a request.
+  [[nodiscard]] size_t Idle() {
+    const std::lock_guard lock(mutex_);
+    return idle_.size();
+  }
+
   /// Keeps action for a later request; closes it when capacity idle ones are kept already.
   void Give(std::unique_ptr<kvaction::Action> action) {
     if (!action) return;

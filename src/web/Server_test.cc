@@ -18,6 +18,7 @@
 #include <vector>
 
 #include <fmt/format.h>
+#include <nlohmann/json.hpp>
 
 #include "web/Http.h"
 #include "web/Metrics.h"
@@ -283,6 +284,14 @@ TEST_P(ServerTest, HealthAndMetricsTellTheOperatorWhatTheProcessDoes) {
   EXPECT_EQ(health->body, "ok\n");
   (void)client_->Get("/signin");
   (void)client_->Get("/action/1");
+  // A call refused or of a missing action leaves its database clean: it is kept for the next.
+  const auto signedIn = client_->Post(
+      "/api/v1/session", R"({"user": "orig", "password": "password1"})", "application/json");
+  ASSERT_EQ(signedIn->status, 201) << signedIn->body;
+  const std::string token = nlohmann::json::parse(signedIn->body)["token"].get<std::string>();
+  for (const char* path : {"/api/v1/actions/999999", "/api/v1/actions/999998"}) {
+    EXPECT_EQ(client_->Get(path, {{"Authorization", "Bearer " + token}})->status, 404);
+  }
   const auto metrics = client_->Get("/metrics");
   EXPECT_EQ(metrics->status, 200);
   for (const std::string line :
@@ -290,7 +299,8 @@ TEST_P(ServerTest, HealthAndMetricsTellTheOperatorWhatTheProcessDoes) {
         "kvaction_http_requests_total{route=\"/action/(\\\\d+)\",method=\"GET\",status=\"303\"} 1",
         "kvaction_http_request_duration_seconds_bucket{le=\"+Inf\"} ",
         "kvaction_http_connections_open 1", "kvaction_worker_queue_depth 0",
-        "kvaction_outbox_waiting 0", "kvaction_sessions 0", "kvaction_database_up 1"}) {
+        "kvaction_outbox_waiting 0", "kvaction_sessions 1", "kvaction_database_up 1",
+        "kvaction_database_connections_idle 1"}) {
     EXPECT_NE(metrics->body.find("\n" + line), std::string::npos) << line << "\n" << metrics->body;
   }
 }

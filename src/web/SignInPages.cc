@@ -135,11 +135,13 @@ void ServeSignedIn(Site& site, const web::Request& request, web::Response& respo
   const app::LabelMemo labels(visit.session);  // a list shows a role's label on every row
   if (request.method == "POST" &&
       (!SameSecret(BodyFormToken(request), visit.formToken) || !FromThisSite(site, request))) {
-    return SendErrorPage(response, 403,
-                         "This form has expired or did not come from this site. Please try again.");
+    SendErrorPage(response, 403,
+                  "This form has expired or did not come from this site. Please try again.");
+  } else {
+    Guarded([&] { body(visit); },
+            [&](const vb::ComError& error) { SendComErrorPage(visit, error); },
+            [&] { SendErrorPage(response, 500, "The server could not complete this request."); });
   }
-  Guarded([&] { body(visit); }, [&](const vb::ComError& error) { SendComErrorPage(visit, error); },
-          [&] { SendErrorPage(response, 500, "The server could not complete this request."); });
   // A server error may have left the connection unusable: only a clean one serves again.
   if (response.status < 500) site.pool.Give(std::move(visit.session).TakeAction());
 }

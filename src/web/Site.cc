@@ -16,6 +16,7 @@
 #include "app/Errors.h"
 #include "app/Lists.h"
 #include "app/Notify.h"
+#include "app/Templates.h"
 #include "app/WebSupport.h"
 #include "web/AdminPages.h"
 #include "web/EmbeddedFiles.h"
@@ -30,17 +31,18 @@ std::string ReadFile(const std::string& path) {
   return text.str();
 }
 
-const std::string& Template(std::string_view name) {
-  const auto found = EmbeddedFiles().find(std::string(name) + ".mustache");
-  if (found == EmbeddedFiles().end()) throw std::logic_error("missing template");
-  return found->second;
-}
-
-// The pieces templates include by name ({{>pager}}).
-const std::map<std::string, std::string>& Partials() {
-  static const std::map<std::string, std::string> partials = {
-      {"pager", Template("pager")}, {"hook-deliveries", Template("hook-deliveries")}};
-  return partials;
+// The page templates, each by its file name without ".mustache"; all may include each other.
+const app::Templates& PageTemplates() {
+  static const app::Templates templates{[] {
+    std::map<std::string, std::string, std::less<>> texts;
+    constexpr std::string_view kSuffix = ".mustache";
+    for (const auto& [file, text] : EmbeddedFiles()) {
+      if (file.ends_with(kSuffix))
+        texts.emplace(file.substr(0, file.size() - kSuffix.size()), text);
+    }
+    return texts;
+  }()};
+  return templates;
 }
 
 }  // namespace
@@ -112,29 +114,32 @@ std::string Text(Visit& visit, ado::Recordset& row, std::string_view column) {
   return app::ValueText(visit.session, row[column].Value());
 }
 
+std::string RenderTemplate(std::string_view name, const mstch::map& context) {
+  return PageTemplates().Render(name, context);
+}
+
 // --- Shared by the pages --------------------------------------------------------------------
 
 void SendPublicPage(web::Response& response, std::string_view name, std::string_view title,
                     mstch::map context, int status) {
   AddSecurityHeaders(response);
-  mstch::map layout{{"title", std::string(title)},
-                    {"body", mstch::render(Template(name), context, Partials())},
-                    {"signedIn", false}};
+  mstch::map layout{{"title", std::string(title)}, {"signedIn", false}};
+  layout.emplace("body", RenderTemplate(name, context));
   response.status = status;
-  response.set_content(mstch::render(Template("layout"), layout), "text/html; charset=utf-8");
+  response.set_content(RenderTemplate("layout", layout), "text/html; charset=utf-8");
 }
 
 void SendPage(Visit& visit, std::string_view name, std::string_view title, mstch::map context) {
   context.emplace("csrf", visit.formToken);
   mstch::map layout{{"title", std::string(title)},
-                    {"body", mstch::render(Template(name), context, Partials())},
                     {"signedIn", true},
                     {"userID", visit.session.userID()},
                     {"alerts", std::to_string(app::AlertCount(visit.session))},
                     {"admin", MayAdminister(visit.session)},
                     {"notice", Confirmation(visit.request)},
                     {"csrf", visit.formToken}};
-  visit.response.set_content(mstch::render(Template("layout"), layout), "text/html; charset=utf-8");
+  layout.emplace("body", RenderTemplate(name, context));
+  visit.response.set_content(RenderTemplate("layout", layout), "text/html; charset=utf-8");
 }
 
 std::string ErrorListHtml(const std::vector<ShownError>& errors) {
@@ -145,8 +150,8 @@ std::string ErrorListHtml(const std::vector<ShownError>& errors) {
                                  {"label", error.label},
                                  {"message", error.message}});
   }
-  return mstch::render(
-      Template("form-errors"),
+  return RenderTemplate(
+      "form-errors",
       mstch::map{{"hasErrors", !errors.empty()}, {"several", errors.size() > 1}, {"errors", list}});
 }
 
@@ -301,7 +306,10 @@ void CheckRequestFields(Site& site, const web::Request& request) {
 Site::Site(ServeOptions serveOptions)
     : options(std::move(serveOptions)),
       throttle(options.userSignInLimit, options.addressSignInLimit, std::chrono::minutes(10)),
-      bootstrapCss(ReadFile(KV_BOOTSTRAP_CSS)) {}
+      bootstrapCss(ReadFile(KV_BOOTSTRAP_CSS)) {
+  // Parsed here, so a malformed template stops the server as it starts, not at someone's page.
+  (void)PageTemplates();
+}
 
 bool Site::SecureCookies() const { return OriginOf(options.baseUrl).starts_with("https://"); }
 

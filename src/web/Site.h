@@ -66,6 +66,9 @@ void SendComErrorPage(web::Response& response, const vb::ComError& error);
 /// The same inside the signed-in person's frame (header, navigation) for a refusal or bad input.
 void SendComErrorPage(Visit& visit, const vb::ComError& error);
 
+/// The template name ("form-field") rendered with context, values escaped.
+[[nodiscard]] std::string RenderTemplate(std::string_view name, const mstch::map& context);
+
 /// Renders template name with context inside the page layout and sends it as HTML.
 void SendPage(Visit& visit, std::string_view name, std::string_view title, mstch::map context);
 /// The same for a visitor who is not signed in (sign-in and error pages).
