@@ -1308,9 +1308,10 @@ TEST_P(AppTest, ARequestCountsAsOfItsStartAndItsOwnChangesAtOnce) {
   EXPECT_EQ(ListCount(command, {}), 5) << "the command holds nothing";
 }
 
-// The saved queries and the people a request offers, and an action's row, are kept between
-// changes of the data: another person sharing a query or adding a user, a raw change through
-// another connection, shows from the next request on; the request's own change at once.
+// The saved queries and the people a request offers, an action's row and its watchers are kept
+// between changes of the data: another person sharing a query, adding a user or watching, a raw
+// change through another connection, shows from the next request on; the request's own change
+// at once.
 TEST_P(AppTest, WhatARequestKeepsFollowsChangesMadeElsewhere) {
   std::string token;
   (void)Session::SignIn(options_, "orig", "password1", token);
@@ -1355,6 +1356,19 @@ TEST_P(AppTest, WhatARequestKeepsFollowsChangesMadeElsewhere) {
   (void)Edit(*request, action, {{"Subject", "Own"}});
   EXPECT_EQ(subject(), "Own") << "its own change, at once";
   EXPECT_EQ(ViewOf(*request, action).subject, "Own");
+  const auto watchers = [&] {
+    std::string text;
+    for (const Watcher& watcher : WatchersOf(*request, action)) text += watcher.userID + ";";
+    return text;
+  };
+  EXPECT_EQ(watchers(), "");
+  Watch(As(kAsg), action);
+  next();
+  EXPECT_EQ(watchers(), "asg;");
+  EXPECT_FALSE(IsWatching(*request, action));
+  Watch(*request, action);
+  EXPECT_TRUE(IsWatching(*request, action)) << "its own change, at once";
+  EXPECT_EQ(watchers(), "asg;orig;");
   (void)Connect()->Execute(fmt::format("delete from actions where ActionID = {}", action));
   next();
   EXPECT_EQ(ErrorOf([&] { (void)Show(*request, action); })->number(), kNotFound);
