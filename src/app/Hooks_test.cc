@@ -156,6 +156,9 @@ TEST_P(HooksTest, AFailedAnswerWaitsForTheBackOffAndARedirectIsNotFollowed) {
     EXPECT_EQ(deliveries[0].status, c.status);
     EXPECT_EQ(deliveries[0].answer, "nope: status " + std::to_string(c.status));
     EXPECT_EQ(deliveries[0].State(), "waiting");
+    const DatabaseStatus waiting = StatusOf(At(Minutes(2)));
+    EXPECT_EQ(waiting.waitingHooks, 1);
+    EXPECT_NEAR(waiting.oldestHookSeconds, 120, 0.01);
 
     // Not again before the back-off's minute has passed; then once, with the same key.
     EXPECT_EQ(Deliver(Minutes(0)).delivered, 0);
@@ -171,6 +174,7 @@ TEST_P(HooksTest, AFailedAnswerWaitsForTheBackOffAndARedirectIsNotFollowed) {
     EXPECT_EQ(deliveries[0].State(), "delivered");
     EXPECT_EQ(deliveries[0].status, 200);
     EXPECT_EQ(deliveries[0].attempts, 2);
+    EXPECT_EQ(StatusOf(At(Minutes(2))).waitingHooks, 0);
     hooks::Remove(lead, hook);
   }
 }

@@ -312,13 +312,18 @@ DatabaseStatus StatusOf(const OpenOptions& given) {
   for (; !rs->IsEOF(); rs->MoveNext()) {
     if (vb::CDate((*rs)["Expires"].Value()) > now) ++status.sessions;
   }
-  rs = internal::ReadRows(connection,
-                          "select Created from ActionOutbox where Sent is null and GaveUp is null");
-  for (; !rs->IsEOF(); rs->MoveNext()) {
-    ++status.waitingMail;
-    const double age = (now.Serial() - vb::CDate((*rs)["Created"].Value()).Serial()) * 86400.0;
-    status.oldestWaitingSeconds = std::max(status.oldestWaitingSeconds, age);
-  }
+  // What waits to go out, and since when.
+  const auto waiting = [&](const std::string& sql, int64_t& count, double& oldestSeconds) {
+    for (auto rows = internal::ReadRows(connection, sql); !rows->IsEOF(); rows->MoveNext()) {
+      ++count;
+      const double age = (now.Serial() - vb::CDate((*rows)["Created"].Value()).Serial()) * 86400.0;
+      oldestSeconds = std::max(oldestSeconds, age);
+    }
+  };
+  waiting("select Created from ActionOutbox where Sent is null and GaveUp is null",
+          status.waitingMail, status.oldestWaitingSeconds);
+  waiting("select Created from ActionHookDeliveries where Delivered is null and GaveUp is null",
+          status.waitingHooks, status.oldestHookSeconds);
   return status;
 }
 

@@ -134,6 +134,8 @@ std::vector<std::string> Upgrade(const OpenOptions& options);
 struct DatabaseStatus {
   int64_t waitingMail = 0;
   double oldestWaitingSeconds = 0;  ///< 0 when no mail waits
+  int64_t waitingHooks = 0;         ///< webhook deliveries not yet made nor given up
+  double oldestHookSeconds = 0;     ///< 0 when no delivery waits
   int64_t sessions = 0;
 };
 /// Opens the database (no one signed in) and reads one row; raises when it cannot.

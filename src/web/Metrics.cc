@@ -105,6 +105,9 @@ std::string Metrics::Text(const app::DatabaseStatus* status, size_t idleDatabase
     gauge("kvaction_outbox_waiting", "Notices waiting in the outbox.", status->waitingMail);
     gauge("kvaction_outbox_oldest_waiting_seconds", "Age of the oldest waiting notice.",
           status->oldestWaitingSeconds);
+    gauge("kvaction_hooks_waiting", "Webhook deliveries waiting.", status->waitingHooks);
+    gauge("kvaction_hooks_oldest_waiting_seconds", "Age of the oldest waiting delivery.",
+          status->oldestHookSeconds);
     gauge("kvaction_sessions", "Sessions not yet expired.", status->sessions);
   }
   return text;
