@@ -67,14 +67,11 @@ struct Column {
 };
 
 Column ColumnOf(Session& session, std::string_view name) {
-  const auto shape = session.action().DataRecord(0);
-  if (!shape->Fields().Contains(name) || vb::EqualsText(name, "ActionID") ||
-      PermissionOf(name).empty()) {
+  const auto field = internal::ActionField(session, name);
+  if (!field || vb::EqualsText(name, "ActionID") || PermissionOf(name).empty()) {
     throw Invalid(name, {}, "not a column a person may set");
   }
-  const ado::Field field = shape->Fields().Item(name);
-  return {field.Name(), field.Type(),
-          field.Type() == ado::adLongVarWChar ? 0 : field.DefinedSize()};
+  return {field->name, field->type, field->type == ado::adLongVarWChar ? 0 : field->definedSize};
 }
 
 // A person's text for a column, as the value to store (Null for an empty text).

@@ -10,6 +10,7 @@
 #include "app/Forms.h"
 #include "app/Hooks.h"
 #include "app/Internal.h"
+#include "app/Kept.h"
 #include "app/MailHtml.h"
 #include "app/Notify.h"
 #include "app/Outbox.h"
@@ -240,19 +241,24 @@ std::vector<TextPart> PartsOf(std::string_view text, const std::vector<Mention>&
 
 std::vector<Mention> PeopleToMention(Session& session, int32_t actionID) {
   (void)internal::Row(session, actionID);
-  // One read for everyone: who can sign in (see MaySee).
-  std::vector<std::string> signIn;
-  const auto rs =
-      internal::ReadRows(session, "select UserID from Users where PasswordHash is not null");
-  for (; !rs->IsEOF(); rs->MoveNext()) signIn.push_back(vb::TextOf((*rs)["UserID"].Value()));
-  std::vector<Mention> people;
-  for (const Person& person : PeopleToPick(session)) {
-    if (std::any_of(signIn.begin(), signIn.end(),
-                    [&](const std::string& id) { return vb::EqualsText(id, person.id); })) {
-      people.push_back({person.id, person.name});
-    }
-  }
-  return people;
+  // Every action page offers them: kept between changes of the data, for each person (whom one
+  // may list depends on one's rights).
+  return internal::Kept<std::vector<Mention>>(
+      session, "people to mention by " + session.userID(), [&] {
+        // One read for everyone: who can sign in (see MaySee).
+        std::vector<std::string> signIn;
+        const auto rs =
+            internal::ReadRows(session, "select UserID from Users where PasswordHash is not null");
+        for (; !rs->IsEOF(); rs->MoveNext()) signIn.push_back(vb::TextOf((*rs)["UserID"].Value()));
+        std::vector<Mention> people;
+        for (const Person& person : PeopleToPick(session)) {
+          if (std::any_of(signIn.begin(), signIn.end(),
+                          [&](const std::string& id) { return vb::EqualsText(id, person.id); })) {
+            people.push_back({person.id, person.name});
+          }
+        }
+        return people;
+      });
 }
 
 }  // namespace app

@@ -60,8 +60,8 @@ FieldKind FieldKindOf(Session& session, std::string_view column) {
   }
   if (IsValidatedColumn(column)) return FieldKind::Choice;
   if (IsMultiLineField(column)) return FieldKind::MultiLine;
-  const auto shape = session.action().DataRecord(0);
-  if (shape->Fields().Contains(column) && shape->Fields().Item(column).Type() == ado::adDate) {
+  if (const auto field = internal::ActionField(session, column);
+      field && field->type == ado::adDate) {
     return FieldKind::Date;
   }
   return FieldKind::Text;

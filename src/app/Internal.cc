@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "app/Errors.h"
+#include "app/Kept.h"
 #include "kvaction/Enums.h"
 #include "kvaction/Labels.h"
 #include "kvaction/records/History.h"
@@ -44,10 +45,74 @@ void RequireSuper(Session& session, std::string_view what) {
   Require(session, kvaction::arSuperUser, what);
 }
 
+std::shared_ptr<const std::vector<ado::FieldInfo>> ActionShape(Session& session) {
+  using Shape = std::shared_ptr<const std::vector<ado::FieldInfo>>;
+  return Kept<Shape>(session, "actions columns", [&] {
+    const auto shape = session.action().DataRecord(0);
+    auto columns = std::make_shared<std::vector<ado::FieldInfo>>();
+    for (int32_t i = 0; i < shape->Fields().Count(); ++i) {
+      const ado::Field field = shape->Fields().Item(i);
+      columns->push_back({field.Name(), field.Type(), field.DefinedSize(), field.Attributes()});
+    }
+    return Shape(std::move(columns));
+  });
+}
+
+std::optional<ado::FieldInfo> ActionField(Session& session, std::string_view name) {
+  const auto shape = ActionShape(session);
+  const auto found = std::find_if(shape->begin(), shape->end(), [&](const ado::FieldInfo& f) {
+    return vb::EqualsText(f.name, name);
+  });
+  if (found == shape->end()) return std::nullopt;
+  return *found;
+}
+
+std::vector<ado::FieldInfo> FieldsOf(ado::Recordset& rs) {
+  std::vector<ado::FieldInfo> fields;
+  for (int32_t i = 0; i < rs.Fields().Count(); ++i) {
+    const ado::Field field = rs.Fields().Item(i);
+    fields.push_back({field.Name(), field.Type(), field.DefinedSize(), field.Attributes()});
+  }
+  return fields;
+}
+
+ado::Row RowOf(ado::Recordset& rs) {
+  ado::Row values;
+  for (int32_t i = 0; i < rs.Fields().Count(); ++i) {
+    values.values.push_back(rs.Fields().Item(i).Value());
+  }
+  return values;
+}
+
+ado::RecordsetPtr HeldRows(std::vector<ado::FieldInfo> fields, std::vector<ado::Row> rows,
+                           ado::CursorTypeEnum cursor) {
+  auto held = ado::Recordset::Create();
+  held->OpenWithRows(std::move(fields), std::move(rows), cursor, ado::adUseServer,
+                     ado::adLockReadOnly, nullptr);
+  return held;
+}
+
 ado::RecordsetPtr Row(Session& session, int32_t actionID) {
-  auto row = session.action().DataRecord(actionID);
-  if (!row || row->IsEOF()) throw NotFound("action", "ID", fmt::format("{}", actionID));
-  return row;
+  // A page asks for the action's row several times (its view, the person's rights, its
+  // attachments, its watchers, the people to mention): read once per change of the data and
+  // kept; each caller moves through its own copy. Inside a transaction, the library's own row.
+  if (Connection(session).InTransaction()) {
+    auto row = session.action().DataRecord(actionID);
+    if (!row || row->IsEOF()) throw NotFound("action", "ID", fmt::format("{}", actionID));
+    return row;
+  }
+  using Held = std::shared_ptr<const std::pair<std::vector<ado::FieldInfo>, std::vector<ado::Row>>>;
+  const Held held = Kept<Held>(session, fmt::format("action {}", actionID), [&] {
+    auto read = std::make_shared<std::pair<std::vector<ado::FieldInfo>, std::vector<ado::Row>>>();
+    const auto row = session.action().DataRecord(actionID);
+    if (row) {
+      read->first = FieldsOf(*row);
+      if (!row->IsEOF()) read->second.push_back(RowOf(*row));
+    }
+    return Held(std::move(read));
+  });
+  if (held->second.empty()) throw NotFound("action", "ID", fmt::format("{}", actionID));
+  return HeldRows(held->first, held->second, ado::adOpenStatic);
 }
 
 std::string Text(const Session& session, ado::Recordset& row, std::string_view column) {
@@ -159,9 +224,10 @@ void UpdateAction(Session& session, int32_t actionID, const ColumnValues& values
   std::vector<std::pair<std::string, ado::DataTypeEnum>> columns = {{"actionID", ado::adInteger}};
   std::vector<std::string> names = {"actionID"};
   std::vector<vb::Variant> row = {vb::Variant(actionID)};
-  const auto shape = session.action().DataRecord(0);
   for (const auto& [name, value] : values) {
-    columns.emplace_back(name, shape->Fields().Item(name).Type());
+    const auto field = ActionField(session, name);
+    if (!field) throw Invalid(name, {}, "a column of the actions table");
+    columns.emplace_back(name, field->type);
     names.push_back(name);
     row.push_back(value);
   }

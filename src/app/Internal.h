@@ -3,6 +3,8 @@
 // checks that refuse before anything changes, and the history writes of this layer.
 #include <array>
 #include <cstdint>
+#include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -20,6 +22,21 @@ class DataConnection;
 }
 
 namespace app::internal {
+
+/// The fields of a record set, and its current row's values.
+[[nodiscard]] std::vector<ado::FieldInfo> FieldsOf(ado::Recordset& rs);
+[[nodiscard]] ado::Row RowOf(ado::Recordset& rs);
+/// Rows held in memory as a read-only record set (forward-only unless told).
+[[nodiscard]] ado::RecordsetPtr HeldRows(std::vector<ado::FieldInfo> fields,
+                                         std::vector<ado::Row> rows,
+                                         ado::CursorTypeEnum cursor = ado::adOpenForwardOnly);
+
+/// The columns of the actions table as the database describes them (name, type, size,
+/// attributes), in table order: read once per change of the data (a schema upgrade by another
+/// process is one) and kept.
+[[nodiscard]] std::shared_ptr<const std::vector<ado::FieldInfo>> ActionShape(Session& session);
+/// The column of the actions table of that name (any letter case), or nothing.
+[[nodiscard]] std::optional<ado::FieldInfo> ActionField(Session& session, std::string_view name);
 
 /// The open connection of the session's data server.
 [[nodiscard]] kvdata::DataConnection& Connection(Session& session);
@@ -62,7 +79,8 @@ void RequireSuper(Session& session, std::string_view what);
 /// text without the blanks around it.
 [[nodiscard]] std::string TrimBlanks(std::string_view text);
 
-/// The stored row of an action; raises kNotFound.
+/// The stored row of an action; raises kNotFound. Outside a transaction a read-only copy of the
+/// row, kept between changes of the data; inside one the library's own (DataRecord).
 [[nodiscard]] ado::RecordsetPtr Row(Session& session, int32_t actionID);
 /// A column of a row as text in the session's short date form (Null: "").
 [[nodiscard]] std::string Text(const Session& session, ado::Recordset& row,

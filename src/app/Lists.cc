@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -18,6 +19,7 @@
 #include "app/Errors.h"
 #include "app/Internal.h"
 #include "app/Json.h"
+#include "app/Kept.h"
 #include "app/View.h"
 #include "kvaction/Enums.h"
 #include "kvaction/alerts/AlertStatements.h"
@@ -251,24 +253,11 @@ std::pair<std::string, std::string> SavedTexts(Session& session, int32_t queryID
           ValueText(session, (*rs)["Reference"].Value())};
 }
 
-const std::vector<ado::FieldInfo>& ActionColumns(Session& session) {
-  static thread_local std::vector<ado::FieldInfo> columns;
-  if (columns.empty()) {
-    const auto shape = session.action().DataRecord(0);
-    for (int32_t i = 0; i < shape->Fields().Count(); ++i) {
-      const ado::Field field = shape->Fields().Item(i);
-      columns.push_back({field.Name(), field.Type(), field.DefinedSize(), field.Attributes()});
-    }
-  }
-  return columns;
-}
-
-const ado::FieldInfo& KnownField(Session& session, std::string_view name, std::string_view field,
-                                 std::string_view expected = "a column of the actions table") {
-  for (const auto& column : ActionColumns(session)) {
-    if (vb::EqualsText(column.name, name)) return column;
-  }
-  throw Invalid(field, name, expected);
+ado::FieldInfo KnownField(Session& session, std::string_view name, std::string_view field,
+                          std::string_view expected = "a column of the actions table") {
+  auto column = internal::ActionField(session, name);
+  if (!column) throw Invalid(field, name, expected);
+  return std::move(*column);
 }
 
 std::string KnownColumn(Session& session, std::string_view name, std::string_view field) {
@@ -560,29 +549,9 @@ Reading ReadingOf(Session& session, const ListRequest& request) {
   return reading;
 }
 
-// The fields of a record set, and its current row's values.
-std::vector<ado::FieldInfo> FieldsOf(ado::Recordset& rs) {
-  std::vector<ado::FieldInfo> fields;
-  for (int32_t i = 0; i < rs.Fields().Count(); ++i) {
-    const ado::Field field = rs.Fields().Item(i);
-    fields.push_back({field.Name(), field.Type(), field.DefinedSize(), field.Attributes()});
-  }
-  return fields;
-}
-ado::Row RowOf(ado::Recordset& rs) {
-  ado::Row values;
-  for (int32_t i = 0; i < rs.Fields().Count(); ++i) {
-    values.values.push_back(rs.Fields().Item(i).Value());
-  }
-  return values;
-}
-// Rows held in memory as a forward-only, read-only record set.
-ado::RecordsetPtr HeldRows(std::vector<ado::FieldInfo> fields, std::vector<ado::Row> rows) {
-  auto held = ado::Recordset::Create();
-  held->OpenWithRows(std::move(fields), std::move(rows), ado::adOpenForwardOnly, ado::adUseServer,
-                     ado::adLockReadOnly, nullptr);
-  return held;
-}
+using internal::FieldsOf;
+using internal::HeldRows;
+using internal::RowOf;
 
 // Whether the sort clause is by ActionNumber alone: nullopt if not, else whether descending.
 std::optional<bool> NumberOrder(std::string_view sort) {
@@ -856,68 +825,26 @@ ListPage ListPageOf(Session& session, ListRequest request) {
   return page;
 }
 
-int32_t ListCount(Session& session, const ListRequest& request) {
-  const std::string where = ListCondition(session, request);
-  return internal::Count(
-      session, "select count(*) as n from actions" + (where.empty() ? "" : " where " + where));
-}
-
 namespace {
 
-// What an alert count holds for: the data as one connection saw it (its change stamp), the
-// person, and the day (or, in the server dialect, the moment) its condition compares due dates
-// with, by the connection's clock and so in its time zone.
-struct AlertKey {
-  uint64_t stamp = 0;
-  double moment = 0;
-  std::string userID;
-  friend auto operator<=>(const AlertKey&, const AlertKey&) = default;
-};
-
-// The counts read lately, shared by every session of the process. Every page shows the count
-// and reading it visits each open action of the person; between two changes of the data it
-// is the same number. Kept small: the oldest stamps go first when it is full.
-class AlertCounts {
- public:
-  [[nodiscard]] std::optional<int32_t> Find(const AlertKey& key) {
-    const std::lock_guard lock(mutex_);
-    const auto found = counts_.find(key);
-    if (found == counts_.end()) return std::nullopt;
-    return found->second;
-  }
-  void Keep(AlertKey key, int32_t count) {
-    const std::lock_guard lock(mutex_);
-    if (counts_.size() >= kMaxCounts) counts_.erase(counts_.begin());
-    counts_.insert_or_assign(std::move(key), count);
-  }
-
- private:
-  static constexpr size_t kMaxCounts = 4096;
-  std::mutex mutex_;
-  std::map<AlertKey, int32_t> counts_;
-};
-
-AlertCounts& KeptAlertCounts() {
-  static AlertCounts counts;
-  return counts;
+// A count, kept between changes of the data: every page shows the alert count and a list page
+// its total, and reading either visits each open action of the person.
+int32_t KeptCount(Session& session, std::string counted, const std::function<int32_t()>& read) {
+  return internal::Kept<int32_t>(session, std::move(counted), read);
 }
 
 }  // namespace
 
+int32_t ListCount(Session& session, const ListRequest& request) {
+  const std::string where = ListCondition(session, request);
+  std::string sql = "select count(*) as n from actions" + (where.empty() ? "" : " where " + where);
+  return KeptCount(session, sql, [&] { return internal::Count(session, sql); });
+}
+
 int32_t AlertCount(Session& session) {
-  const auto server = session.action().DataServer();
-  const auto connection = server ? server->Connection() : nullptr;
-  if (!connection) return session.action().Alerts(session.userID());
-  // The stamp is taken before the count is read: a change after it gives the next call another
-  // stamp, so a kept count never outlives the data it was read from.
-  const vb::Clock& clock = connection->Clock();
-  const bool serverDialect = connection->Dialect() == kvdata::sql::Dialect::Server;
-  AlertKey key{connection->ChangeStamp(), (serverDialect ? clock.Now() : clock.Today()).Serial(),
-               session.userID()};
-  if (const auto kept = KeptAlertCounts().Find(key)) return *kept;
-  const int32_t count = session.action().Alerts(session.userID());
-  KeptAlertCounts().Keep(std::move(key), count);
-  return count;
+  // Every list's count is a statement, which begins otherwise.
+  return KeptCount(session, "alerts of " + session.userID(),
+                   [&] { return session.action().Alerts(session.userID()); });
 }
 
 ado::RecordsetPtr AlertList(Session& session, ListRequest request) {
@@ -1104,10 +1031,19 @@ void QueryUpdate(Session& session, int32_t queryID, const QueryDefinition& defin
 }
 
 ado::RecordsetPtr QueryList(Session& session) {
-  const std::string me = DataUtility::SqlText(session.userID());
-  return internal::ReadRows(
-      session, "select QueryID, Name, UserID, Shared from ActionQueries where UserID = " + me +
-                   " or Shared <> 0 order by Name, QueryID");
+  // Every list page offers them: kept between changes of the data.
+  using Held = std::shared_ptr<const std::pair<std::vector<ado::FieldInfo>, std::vector<ado::Row>>>;
+  const Held held = internal::Kept<Held>(session, "queries of " + session.userID(), [&] {
+    const auto rs = internal::ReadRows(
+        session, "select QueryID, Name, UserID, Shared from ActionQueries where UserID = " +
+                     DataUtility::SqlText(session.userID()) +
+                     " or Shared <> 0 order by Name, QueryID");
+    auto read = std::make_shared<std::pair<std::vector<ado::FieldInfo>, std::vector<ado::Row>>>();
+    read->first = FieldsOf(*rs);
+    for (; !rs->IsEOF(); rs->MoveNext()) read->second.push_back(RowOf(*rs));
+    return Held(std::move(read));
+  });
+  return HeldRows(held->first, held->second);
 }
 
 void QueryDelete(Session& session, int32_t queryID) {

@@ -10,6 +10,7 @@
 
 #include "app/Errors.h"
 #include "app/Internal.h"
+#include "app/Kept.h"
 #include "app/Replies.h"
 #include "kvdata/DataConnection.h"
 #include "kvdata/DataServer.h"
@@ -91,9 +92,38 @@ Session::Session(OpenOptions options, std::unique_ptr<kvaction::Action> action, 
       userID_(std::move(userID)),
       tokenHash_(std::move(tokenHash)) {}
 
-Session::Session(Session&&) noexcept = default;
-Session& Session::operator=(Session&&) noexcept = default;
-Session::~Session() = default;
+Session::Session(Session&& other) noexcept
+    : options_(std::move(other.options_)),
+      action_(std::move(other.action_)),
+      userID_(std::move(other.userID_)),
+      tokenHash_(std::move(other.tokenHash_)),
+      holdsStamp_(std::exchange(other.holdsStamp_, false)) {}
+
+Session& Session::operator=(Session&& other) noexcept {
+  if (this != &other) {
+    ReleaseStamp();
+    options_ = std::move(other.options_);
+    action_ = std::move(other.action_);
+    userID_ = std::move(other.userID_);
+    tokenHash_ = std::move(other.tokenHash_);
+    holdsStamp_ = std::exchange(other.holdsStamp_, false);
+  }
+  return *this;
+}
+
+Session::~Session() { ReleaseStamp(); }
+
+void Session::ReleaseStamp() noexcept {
+  if (!std::exchange(holdsStamp_, false) || !action_) return;
+  if (const auto server = action_->DataServer()) {
+    if (const auto connection = server->Connection()) connection->HoldChangeStamp(false);
+  }
+}
+
+std::unique_ptr<kvaction::Action> Session::TakeAction() && {
+  ReleaseStamp();
+  return std::move(action_);
+}
 
 Session Session::SignIn(const OpenOptions& given, std::string_view userID,
                         std::string_view password) {
@@ -120,29 +150,77 @@ Session Session::SignIn(const OpenOptions& options, std::string_view userID,
   return session;
 }
 
+namespace {
+
+// The row of a session token: whose it is and until when.
+struct SessionRow {
+  std::string userID;
+  vb::Date expires;
+};
+
+[[noreturn]] void NotSignedIn() {
+  throw vb::ComError(kNotSignedIn, std::string(kSource),
+                     "The session has ended or is unknown: sign in again.");
+}
+
+// The profiles read lately, each by the connection it belongs to and under its stamp: the
+// profile a kept database holds serves its person again while nothing was written since.
+internal::KeptAnswers<const kvdata::UserProfile*>& ReadProfiles() {
+  static internal::KeptAnswers<const kvdata::UserProfile*> profiles;
+  return profiles;
+}
+
+// Gives action the profile of userID: the one it holds when that was read on the data as they
+// are, else the directory's.
+void SetProfileOf(kvaction::Action& action, const std::string& userID) {
+  auto& server = *action.DataServer();
+  const auto connection = server.Connection();
+  auto key = internal::KeyOf(*connection, "profile of " + userID);
+  const auto held = action.UserProfile();
+  if (key && held && held->UserID() == userID) {
+    if (const auto read = ReadProfiles().Find(*key); read && *read == held.get()) return;
+  }
+  auto profile = kvdata::UserProfile::ForUser(connection, userID);
+  server.SetProfile(&profile);
+  if (key) ReadProfiles().Keep(std::move(*key), profile.get());
+}
+
+}  // namespace
+
 Session Session::Resume(const OpenOptions& given, std::string_view token) {
-  return Resume(given, token, nullptr);
+  return Resume(given, token, nullptr, false);
 }
 
 Session Session::Resume(const OpenOptions& given, std::string_view token,
                         std::unique_ptr<kvaction::Action> opened) {
+  return Resume(given, token, std::move(opened), true);
+}
+
+Session Session::Resume(const OpenOptions& given, std::string_view token,
+                        std::unique_ptr<kvaction::Action> opened, bool holdStamp) {
   OpenOptions options = Completed(given);
   auto action = opened ? std::move(opened) : Opened(options);
   // A database kept open may have served someone who reads another date form.
   action->SetLocale(options.locale);
-  auto& connection = *action->DataServer()->Connection();
+  const auto connection = action->DataServer()->Connection();
+  if (holdStamp) connection->HoldChangeStamp(true);
+  // From here the session releases the hold, whatever happens next.
+  Session session(std::move(options), std::move(action), {}, {});
+  session.holdsStamp_ = holdStamp;
   const std::string hash = TokenHash(token);
-  const auto rs = internal::ReadRows(
-      connection,
-      "select UserID, Expires from ActionSessions where TokenHash = " + DataUtility::SqlText(hash));
-  if (rs->IsEOF() || vb::CDate((*rs)["Expires"].Value()) <= options.clock->Now()) {
-    throw vb::ComError(kNotSignedIn, std::string(kSource),
-                       "The session has ended or is unknown: sign in again.");
-  }
-  const std::string userID = vb::CStr((*rs)["UserID"].Value());
-  auto profile = kvdata::UserProfile::ForUser(action->DataServer()->Connection(), userID);
-  action->DataServer()->SetProfile(&profile);
-  return {std::move(options), std::move(action), userID, hash};
+  // An unknown token is not kept: guessing tokens cannot push the known ones out.
+  const auto row = internal::Kept<SessionRow>(connection.get(), "session " + hash, [&] {
+    const auto rs = internal::ReadRows(
+        *connection, "select UserID, Expires from ActionSessions where TokenHash = " +
+                         DataUtility::SqlText(hash));
+    if (rs->IsEOF()) NotSignedIn();
+    return SessionRow{vb::CStr((*rs)["UserID"].Value()), vb::CDate((*rs)["Expires"].Value())};
+  });
+  if (row.expires <= session.options_.clock->Now()) NotSignedIn();
+  SetProfileOf(*session.action_, row.userID);
+  session.userID_ = row.userID;
+  session.tokenHash_ = hash;
+  return session;
 }
 
 std::string_view FeedSecretKey(Feed feed) {

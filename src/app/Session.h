@@ -66,6 +66,10 @@ class Session {
                                       std::unique_ptr<kvaction::Action> opened);
   /// Resume on a database that an earlier session opened with the same options (see
   /// TakeAction): the same checks and profile, without opening again. nullptr: opens it.
+  /// For one request of a server: until TakeAction the session takes the data as of its start
+  /// for the answers app/ keeps between changes of the data (the session's row and profile, the
+  /// alert count, a list's total, the labels), so they cost no round trip to the database; what
+  /// other processes commit meanwhile is seen by the next request, this session's writes at once.
   [[nodiscard]] static Session Resume(const OpenOptions& options, std::string_view token,
                                       std::unique_ptr<kvaction::Action> opened);
 
@@ -85,7 +89,7 @@ class Session {
   int32_t PurgeExpired();
 
   /// Takes the open database out of the session for a later Resume; the session is done.
-  [[nodiscard]] std::unique_ptr<kvaction::Action> TakeAction() && { return std::move(action_); }
+  [[nodiscard]] std::unique_ptr<kvaction::Action> TakeAction() &&;
 
   /// The library object, opened and logged in as this person.
   [[nodiscard]] kvaction::Action& action() { return *action_; }
@@ -96,10 +100,14 @@ class Session {
  private:
   Session(OpenOptions options, std::unique_ptr<kvaction::Action> action, std::string userID,
           std::string tokenHash);
+  [[nodiscard]] static Session Resume(const OpenOptions& options, std::string_view token,
+                                      std::unique_ptr<kvaction::Action> opened, bool holdStamp);
+  void ReleaseStamp() noexcept;
   OpenOptions options_;
   std::unique_ptr<kvaction::Action> action_;
   std::string userID_;
   std::string tokenHash_;
+  bool holdsStamp_ = false;  // see Resume with an opened database
 };
 
 /// The first user of a new database.

@@ -13,6 +13,7 @@
 #include "app/Admin.h"
 #include "app/Errors.h"
 #include "app/Internal.h"
+#include "app/Kept.h"
 #include "kvaction/Enums.h"
 #include "kvdata/DataConnection.h"
 #include "kvdata/DataUtility.h"
@@ -118,25 +119,32 @@ void Unwatch(Session& session, int32_t actionID) {
                   DataUtility::SqlText(session.userID())));
 }
 
+// Every action page shows both: kept between changes of the data.
 bool IsWatching(Session& session, int32_t actionID) {
-  return internal::Count(
-             session,
-             fmt::format("select count(*) as n from ActionWatchers where ActionID = {} and "
-                         "UserID = {}",
-                         actionID, DataUtility::SqlText(session.userID()))) > 0;
+  return internal::Kept<bool>(
+      session, fmt::format("watching {} by {}", actionID, session.userID()), [&] {
+        return internal::Count(
+                   session,
+                   fmt::format("select count(*) as n from ActionWatchers where ActionID = {} and "
+                               "UserID = {}",
+                               actionID, DataUtility::SqlText(session.userID()))) > 0;
+      });
 }
 
 std::vector<Watcher> WatchersOf(Session& session, int32_t actionID) {
-  std::vector<Watcher> watchers;
-  for (auto& [userID, watcher] : WatchersByID(session, actionID)) {
-    try {
-      watcher.name = internal::UserName(session, userID);
-    } catch (const vb::ComError&) {
-      continue;  // no longer a user: no longer a watcher either
-    }
-    watchers.push_back(std::move(watcher));
-  }
-  return watchers;
+  return internal::Kept<std::vector<Watcher>>(
+      session, fmt::format("watchers of {}", actionID), [&] {
+        std::vector<Watcher> watchers;
+        for (auto& [userID, watcher] : WatchersByID(session, actionID)) {
+          try {
+            watcher.name = internal::UserName(session, userID);
+          } catch (const vb::ComError&) {
+            continue;  // no longer a user: no longer a watcher either
+          }
+          watchers.push_back(std::move(watcher));
+        }
+        return watchers;
+      });
 }
 
 nlohmann::ordered_json WatchersJson(const std::vector<Watcher>& watchers) {

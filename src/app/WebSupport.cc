@@ -4,15 +4,18 @@
 
 #include <algorithm>
 #include <charconv>
+#include <memory>
 #include <utility>
 
 #include "app/Actions.h"
 #include "app/Errors.h"
 #include "app/Internal.h"
+#include "app/Kept.h"
 #include "kvaction/Enums.h"
 #include "kvaction/alerts/RecordStatus.h"
 #include "kvdata/DataServer.h"
 #include "kvdata/SettingsStore.h"
+#include "kvdata/schema/Schema.h"
 #include "kvuser/Errors.h"
 #include "vb/Convert.h"
 
@@ -63,6 +66,37 @@ void ForgetLabels() {
   }
 }
 
+namespace {
+
+// The labels of the names that carry one (the action, the roles and the actions table's
+// columns), by name.
+using LabelTable = std::shared_ptr<const std::vector<std::pair<std::string, std::string>>>;
+
+// Every name's label, read in one statement and kept between changes of the data: a page shows
+// a dozen labels or more, each a round trip of its own otherwise.
+LabelTable KeptLabels(kvdata::DataServer& server) {
+  return internal::Kept<LabelTable>(server.Connection().get(), "labels", [&] {
+    std::vector<std::string> names = {"Action", "Assignee", "Originator"};
+    for (std::string& column : kvdata::schema::ActionsColumns()) {
+      if (std::find(names.begin(), names.end(), column) == names.end()) {
+        names.push_back(std::move(column));
+      }
+    }
+    std::vector<std::string> keys;
+    keys.reserve(names.size());
+    for (const std::string& name : names) keys.push_back(kvdata::LabelKey(name));
+    const kvdata::SettingsSnapshot stored = server.Settings()->Read(keys);
+    auto table = std::make_shared<std::vector<std::pair<std::string, std::string>>>();
+    for (std::string& name : names) {
+      std::string label = stored.Label(name);
+      table->emplace_back(std::move(name), std::move(label));
+    }
+    return LabelTable(std::move(table));
+  });
+}
+
+}  // namespace
+
 std::string LabelOf(Session& session, std::string_view name) {
   LabelMemo* const memo = currentLabelMemo != nullptr && currentLabelMemo->session_ == &session
                               ? currentLabelMemo
@@ -74,7 +108,10 @@ std::string LabelOf(Session& session, std::string_view name) {
   }
   const auto server = session.action().DataServer();
   if (!server) return std::string(name);
-  std::string label = server->Settings()->Label(name);
+  const LabelTable kept = KeptLabels(*server);
+  const auto known = std::find_if(kept->begin(), kept->end(),
+                                  [&](const auto& entry) { return entry.first == name; });
+  std::string label = known != kept->end() ? known->second : server->Settings()->Label(name);
   if (label.empty()) label = name;
   if (memo) memo->labels_.emplace_back(name, label);
   return label;

@@ -456,6 +456,8 @@ uint64_t DataConnection::ChangeStamp() {
   return impl_->changeStamp;
 }
 
+void DataConnection::HoldChangeStamp(bool held) noexcept { impl_->engine->HoldChangeMark(held); }
+
 void DataConnection::WrapEngine(
     const std::function<std::shared_ptr<engine::Engine>(std::shared_ptr<engine::Engine>)>& wrap) {
   std::shared_ptr<engine::Engine> wrapped = wrap(impl_->engine);

@@ -124,6 +124,11 @@ class DataConnection {
   /// stamp may be kept under it and used while the stamp stays the same. Never raises; not
   /// recorded in the trace.
   [[nodiscard]] uint64_t ChangeStamp();
+  /// Holds the stamp (Engine::HoldChangeMark): until released, ChangeStamp gives the stamp it
+  /// gave last without asking the database again while this connection writes nothing, so the
+  /// answers kept under it cost no round trip; what other connections commit meanwhile gives a
+  /// new stamp once the hold is released.
+  void HoldChangeStamp(bool held) noexcept;
 
   /// The statements received, oldest first, with the options of the record sets opened over
   /// them (for tests and diagnostics).

@@ -429,6 +429,25 @@ TEST_P(DataConnectionTest, ChangeStampsMoveWithEveryWriteAndBelongToOneConnectio
   }
 }
 
+// A held stamp stays over other connections' commits, moves with the connection's own writes at
+// once, and once released moves with what was committed meanwhile.
+TEST_P(DataConnectionTest, AHeldStampMovesWithOwnWritesAndAfterItsRelease) {
+  const auto other = Connect();
+  const auto theirs = [&] { (void)other->Execute("insert into Items (Title) values ('theirs')"); };
+  connection_->HoldChangeStamp(true);
+  const uint64_t first = connection_->ChangeStamp();
+  theirs();
+  const uint64_t afterTheirs = connection_->ChangeStamp();
+  EXPECT_EQ(afterTheirs, first);
+  AddItem("mine");
+  const uint64_t afterMine = connection_->ChangeStamp();
+  EXPECT_NE(afterMine, afterTheirs);
+  theirs();
+  EXPECT_EQ(connection_->ChangeStamp(), afterMine);
+  connection_->HoldChangeStamp(false);
+  EXPECT_NE(connection_->ChangeStamp(), afterMine);
+}
+
 // A forward-only, read-only record set reads its rows as it moves; whatever needs rows already
 // passed runs the statement again.
 TEST_P(DataConnectionTest, ForwardOnlyReadOnlyRowsStreamAndStillMoveAnywhere) {

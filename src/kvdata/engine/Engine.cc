@@ -62,6 +62,8 @@ void Engine::RestartTransaction() noexcept {
   }
 }
 
+void Engine::HoldChangeMark(bool /*held*/) noexcept {}
+
 void Engine::NoteStatement(std::string_view sql) {
   if (ChangesSchema(sql)) ++schemaGeneration_;
 }

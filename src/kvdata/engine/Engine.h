@@ -159,6 +159,12 @@ class Engine {
   /// all), so an answer read after an equal mark still holds. "" when the engine cannot tell:
   /// then every answer must be read again. Never raises.
   [[nodiscard]] virtual std::string ChangeMark() noexcept = 0;
+  /// While held, ChangeMark may give the mark it gave last without asking the database again,
+  /// as long as this connection wrote nothing since (its own writes are seen at once): the data
+  /// are taken as of that mark, and what other connections commit meanwhile is seen once the
+  /// hold ends. For work that reads the data as of its start, as one request of a server does.
+  /// Engine::HoldChangeMark does nothing: an engine that can tell no more cheaply ignores it.
+  virtual void HoldChangeMark(bool held) noexcept;
 
   /// The type (with constraints) to write after a column name in CREATE TABLE. On PostgreSQL
   /// this may create the extension and domains it names, so call it with the database open.

@@ -600,6 +600,12 @@ void CreateActionDatabase(DataConnection& connection, const FirstUser& user) {
 
 bool HasSearchIndex(DataConnection& connection) { return HasSearchIndex(connection.Engine()); }
 
+std::vector<std::string> ActionsColumns() {
+  std::vector<std::string> names;
+  for (const ColumnDef& column : Tables().front().columns) names.emplace_back(column.name);
+  return names;
+}
+
 bool IsActionsColumn(std::string_view name) {
   const TableDef& actions = Tables().front();
   return std::any_of(actions.columns.begin(), actions.columns.end(), [&](const ColumnDef& column) {

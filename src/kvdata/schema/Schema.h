@@ -39,6 +39,8 @@ void CreateActionDatabase(DataConnection& connection, const FirstUser& user);
 
 /// Whether name (any letter case) is a column of the table actions.
 [[nodiscard]] bool IsActionsColumn(std::string_view name);
+/// The columns of the table actions, in table order.
+[[nodiscard]] std::vector<std::string> ActionsColumns();
 
 /// Whether the database holds the index of the actions' text the list's text filter reads: on
 /// SQLite the trigram table ActionSearch (kept by triggers on actions), on PostgreSQL the GIN

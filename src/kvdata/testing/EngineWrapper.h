@@ -52,6 +52,7 @@ class EngineWrapper : public engine::Engine {
   /// change through it is seen.
   [[nodiscard]] uint64_t SchemaGeneration() const override { return inner_->SchemaGeneration(); }
   [[nodiscard]] std::string ChangeMark() noexcept override { return inner_->ChangeMark(); }
+  void HoldChangeMark(bool held) noexcept override { inner_->HoldChangeMark(held); }
 
  private:
   std::shared_ptr<engine::Engine> inner_;

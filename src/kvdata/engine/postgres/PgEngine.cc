@@ -233,6 +233,7 @@ std::unique_ptr<PgEngine> PgEngine::Open(const Login& login) {
 }
 
 PgEngine::ResultPtr PgEngine::Query(std::string_view sql, std::span<const std::string> params) {
+  if (!StartsWithKeyword(sql, "SELECT")) ++writes_;
   std::vector<const char*> values;
   for (const auto& p : params) values.push_back(p.c_str());
   const std::string text(sql);
@@ -493,6 +494,7 @@ bool PgEngine::Defer(std::string_view sql) {
 }
 
 Result PgEngine::RunOnce(std::string_view sql, std::span<const vb::Variant> params) {
+  if (!StartsWithKeyword(sql, "SELECT")) ++writes_;
   const ParamTexts bound(params);
   const std::span<const char* const> values = bound.Values();
   // Statements with bound values come back with the same text and are prepared at once. Those
@@ -679,6 +681,7 @@ void PgEngine::ExecuteUnread(std::string_view sql) {
   }
   RequireUtf8(sql, "the statement");
   deferred_.emplace_back(sql);
+  ++writes_;
   changed_ = true;  // a lock held to the transaction's end: starting again would drop it
 }
 
@@ -782,19 +785,36 @@ bool PgEngine::InTransaction() const {
 // data, and any transaction that writes takes a number and moves it. The log's write position
 // would not do: a commit is written there before it becomes visible, so a count read in between
 // would be kept under a position that no longer moves. Other databases' transactions move it
-// too, which only costs a read. Inside a transaction, or with a stream being read, there is no
-// mark: this session's own writes are not in it, and a failed statement would end the
-// transaction. A server that refuses the function is not asked again.
+// too, which only costs a read. Inside a transaction there is no mark: this session's own writes
+// are not in it, and a failed statement would end the transaction; with a stream being read
+// there is none either, unless one is held (it is not asked for then). A server that refuses
+// the function is not asked again.
 std::string PgEngine::ChangeMark() noexcept {
-  if (noChangeMark_ || stream_ != nullptr || Broken() || InTransaction()) return {};
+  if (noChangeMark_ || Broken() || InTransaction()) return {};
+  // A held mark needs no round trip, so it is given even while a stream is read.
+  if (markHeld_ && !heldMark_.empty() && writes_ == writesAtHeldMark_) return heldMark_;
+  if (stream_ != nullptr) return {};
   try {
     const ResultPtr result = Query("SELECT pg_current_snapshot()::text");
     if (PQntuples(result.get()) != 1 || PQgetisnull(result.get(), 0, 0)) return {};
-    return PQgetvalue(result.get(), 0, 0);
+    std::string mark = PQgetvalue(result.get(), 0, 0);
+    if (markHeld_) {
+      heldMark_ = mark;
+      writesAtHeldMark_ = writes_;
+    }
+    return mark;
   } catch (...) {
     noChangeMark_ = !Broken();
     return {};
   }
+}
+
+// A held mark is given again until this connection sends a statement that may write: every
+// statement that is not a query counts as one (an insert, an update, a schema change, a COMMIT);
+// a query that writes through a function it calls is not one this product sends.
+void PgEngine::HoldChangeMark(bool held) noexcept {
+  markHeld_ = held;
+  heldMark_.clear();
 }
 
 bool PgEngine::TableExists(std::string_view table) {

@@ -53,6 +53,7 @@ class PgEngine final : public Engine {
   [[nodiscard]] std::string ColumnType(ColumnKind kind, int32_t size = 0) override;
   [[nodiscard]] uint64_t SchemaGeneration() const override { return Engine::SchemaGeneration(); }
   [[nodiscard]] std::string ChangeMark() noexcept override;
+  void HoldChangeMark(bool held) noexcept override;
 
   /// How many times a statement outside a transaction is run when it keeps meeting
   /// serialization failures or deadlocks.
@@ -158,8 +159,14 @@ class PgEngine final : public Engine {
   std::vector<std::string> sending_;   // the held-back statements of the last round trip
   StreamedRows* stream_ = nullptr;     // the stream the connection is carrying, if any
   bool noChangeMark_ = false;          // the server refused to tell its write position
-  bool streamInTransaction_ = false;   // whether a transaction was open when it started
-  bool transaction_ = false;           // between Begin and Commit or Rollback
+  // Statements sent that may have written (any but a SELECT), and the held mark with their
+  // count when it was read (see HoldChangeMark).
+  uint64_t writes_ = 0;
+  bool markHeld_ = false;
+  std::string heldMark_;
+  uint64_t writesAtHeldMark_ = 0;
+  bool streamInTransaction_ = false;  // whether a transaction was open when it started
+  bool transaction_ = false;          // between Begin and Commit or Rollback
   bool changed_ = false;  // the open transaction wrote or locked: starting it again loses that
 };
 

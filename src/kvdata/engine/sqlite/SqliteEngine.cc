@@ -376,6 +376,10 @@ bool SqliteEngine::InTransaction() const { return sqlite3_get_autocommit(db_.get
 // moves none of them); a failure gives none either.
 std::string SqliteEngine::ChangeMark() noexcept {
   if (sqlite3_get_autocommit(db_.get()) == 0) return {};
+  if (markHeld_ && !heldMark_.empty() && sqlite3_total_changes64(db_.get()) == changesAtHeldMark_ &&
+      SchemaGeneration() == generationAtHeldMark_) {
+    return heldMark_;
+  }
   if (!dataVersion_) {
     sqlite3_stmt* stmt = nullptr;
     if (sqlite3_prepare_v3(db_.get(), "PRAGMA data_version", -1, SQLITE_PREPARE_PERSISTENT, &stmt,
@@ -391,10 +395,24 @@ std::string SqliteEngine::ChangeMark() noexcept {
   sqlite3_reset(stmt);
   if (!read) return {};
   try {
-    return fmt::format("{}.{}.{}", version, sqlite3_total_changes64(db_.get()), SchemaGeneration());
+    std::string mark =
+        fmt::format("{}.{}.{}", version, sqlite3_total_changes64(db_.get()), SchemaGeneration());
+    if (markHeld_) {
+      heldMark_ = mark;
+      changesAtHeldMark_ = sqlite3_total_changes64(db_.get());
+      generationAtHeldMark_ = SchemaGeneration();
+    }
+    return mark;
   } catch (...) {
     return {};
   }
+}
+
+// The connection's own writes move its change count or its schema generation, which the held
+// mark is checked against: the data version alone (other connections' commits) is not read.
+void SqliteEngine::HoldChangeMark(bool held) noexcept {
+  markHeld_ = held;
+  heldMark_.clear();
 }
 
 bool SqliteEngine::TableExists(std::string_view table) {

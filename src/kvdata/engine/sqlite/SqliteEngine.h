@@ -38,6 +38,7 @@ class SqliteEngine final : public Engine {
   [[nodiscard]] std::string ColumnType(ColumnKind kind, int32_t size = 0) override;
   [[nodiscard]] uint64_t SchemaGeneration() const override { return Engine::SchemaGeneration(); }
   [[nodiscard]] std::string ChangeMark() noexcept override;
+  void HoldChangeMark(bool held) noexcept override;
 
  private:
   friend class SteppedRows;
@@ -72,6 +73,12 @@ class SqliteEngine final : public Engine {
   Db db_;
   StatementCache<Prepared> cache_{64};
   Stmt dataVersion_;  // PRAGMA data_version, prepared on first use (see ChangeMark)
+  // The held mark with this connection's change count and schema generation when it was read
+  // (see HoldChangeMark).
+  bool markHeld_ = false;
+  std::string heldMark_;
+  int64_t changesAtHeldMark_ = 0;
+  uint64_t generationAtHeldMark_ = 0;
   std::vector<SteppedRows*> streams_;  // streams still stepping their statements
 };
 
