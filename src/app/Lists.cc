@@ -255,9 +255,8 @@ std::pair<std::string, std::string> SavedTexts(Session& session, int32_t queryID
 
 ado::FieldInfo KnownField(Session& session, std::string_view name, std::string_view field,
                           std::string_view expected = "a column of the actions table") {
-  auto column = internal::ActionField(session, name);
-  if (!column) throw Invalid(field, name, expected);
-  return std::move(*column);
+  if (auto column = internal::ActionField(session, name)) return std::move(*column);
+  throw Invalid(field, name, expected);
 }
 
 std::string KnownColumn(Session& session, std::string_view name, std::string_view field) {
@@ -291,14 +290,15 @@ std::vector<SortKey> SortKeys(Session& session, std::string_view sort) {
       throw Invalid("sort", internal::TrimBlanks(item),
                     "a column, state or turn, with an optional asc or desc");
     }
+    SortKey& key = keys.emplace_back();
+    key.direction = lower;
     if (vb::EqualsText(name, "state")) {
-      keys.push_back({{StateOrder(), ado::adEmpty}, lower});
+      key.column = {StateOrder(), ado::adEmpty};
     } else if (vb::EqualsText(name, "turn")) {
-      keys.push_back({{TurnOrder(session.userID()), ado::adEmpty}, lower});
+      key.column = {TurnOrder(session.userID()), ado::adEmpty};
     } else {
-      keys.push_back(
-          {KnownField(session, name, "sort", "a column of the actions table, state or turn"),
-           lower});
+      key.column =
+          KnownField(session, name, "sort", "a column of the actions table, state or turn");
     }
   }
   return keys;
