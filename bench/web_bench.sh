@@ -282,26 +282,27 @@ LUA
   echo "1 direct $(mixed multi-1 "http://127.0.0.1:$http_port" "$server_pid")" |
     tee -a "$multi_results" >&2
 
-  # Three processes: this one and two more, behind nginx with the deployment's site file.
+  # nginx with the deployment's site file, TLS on https_port, proxying to the first N of ports.
   ports=("$http_port" $((http_port + 1)) $((http_port + 2)))
-  serve_pids=("$server_pid")
-  for extra in "${ports[@]:1}"; do
-    serve "$connection" "$extra"
-    others+=("$server_pid")
-    serve_pids+=("$server_pid")
-  done
-  server_pid=${serve_pids[0]}
-  nginx_dir=$(mktemp -d /tmp/kvaction-bench-nginx.XXXXXX)
   https_port=$((http_port + 10))
+  nginx_dir=$(mktemp -d /tmp/kvaction-bench-nginx.XXXXXX)
   openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=127.0.0.1 \
     -keyout "$nginx_dir/key.pem" -out "$nginx_dir/cert.pem" >/dev/null 2>&1
-  sed -e "s/127.0.0.1:8080/127.0.0.1:${ports[0]}/" -e "s/127.0.0.1:8081/127.0.0.1:${ports[1]}/" \
-    -e "s/127.0.0.1:8082/127.0.0.1:${ports[2]}/" -e "s/listen 80;/listen 127.0.0.1:$((https_port + 1));/" \
-    -e "s/listen 443 ssl/listen 127.0.0.1:$https_port ssl/" \
-    -e "s#/etc/letsencrypt/live/actions.example.org/fullchain.pem#$nginx_dir/cert.pem#" \
-    -e "s#/etc/letsencrypt/live/actions.example.org/privkey.pem#$nginx_dir/key.pem#" \
-    "$root/deploy/nginx-kvaction.conf" >"$nginx_dir/site.conf"
-  cat >"$nginx_dir/nginx.conf" <<NGINX
+  start_nginx() {
+    local n=$1 i upstream=()
+    for i in 0 1 2; do
+      if [ "$i" -lt "$n" ]; then
+        upstream+=(-e "s/127.0.0.1:808$i;/127.0.0.1:${ports[$i]};/")
+      else
+        upstream+=(-e "/server 127.0.0.1:808$i;/d")
+      fi
+    done
+    sed "${upstream[@]}" -e "s/listen 80;/listen 127.0.0.1:$((https_port + 1));/" \
+      -e "s/listen 443 ssl/listen 127.0.0.1:$https_port ssl/" \
+      -e "s#/etc/letsencrypt/live/actions.example.org/fullchain.pem#$nginx_dir/cert.pem#" \
+      -e "s#/etc/letsencrypt/live/actions.example.org/privkey.pem#$nginx_dir/key.pem#" \
+      "$root/deploy/nginx-kvaction.conf" >"$nginx_dir/site.conf"
+    cat >"$nginx_dir/nginx.conf" <<NGINX
 daemon off;
 worker_processes 1;
 pid $nginx_dir/nginx.pid;
@@ -313,13 +314,34 @@ $(for kind in client_body proxy fastcgi uwsgi scgi; do echo "    ${kind}_temp_pa
     include $nginx_dir/site.conf;
 }
 NGINX
-  nginx -p "$nginx_dir" -c "$nginx_dir/nginx.conf" -e "$nginx_dir/error.log" &
-  nginx_pid=$!
-  others+=("$nginx_pid")
-  for _ in $(seq 50); do
-    curl -ksfo /dev/null "https://127.0.0.1:$https_port/signin" && break
-    sleep 0.2
+    nginx -p "$nginx_dir" -c "$nginx_dir/nginx.conf" -e "$nginx_dir/error.log" &
+    nginx_pid=$!
+    others+=("$nginx_pid")
+    for _ in $(seq 50); do
+      curl -ksfo /dev/null "https://127.0.0.1:$https_port/signin" && break
+      sleep 0.2
+    done
+  }
+  stop_nginx() {
+    kill "$nginx_pid" && { wait "$nginx_pid" 2>/dev/null || true; }
+    nginx_pid=""
+  }
+
+  # The same process behind nginx: what TLS and the proxy cost, apart from the spreading.
+  start_nginx 1
+  echo "1 nginx $(mixed multi-1-nginx "https://127.0.0.1:$https_port" "$server_pid")" |
+    tee -a "$multi_results" >&2
+  stop_nginx
+
+  # Three processes: this one and two more.
+  serve_pids=("$server_pid")
+  for extra in "${ports[@]:1}"; do
+    serve "$connection" "$extra"
+    others+=("$server_pid")
+    serve_pids+=("$server_pid")
   done
+  server_pid=${serve_pids[0]}
+  start_nginx 3
   echo "3 nginx $(mixed multi-3 "https://127.0.0.1:$https_port" "${serve_pids[@]}")" |
     tee -a "$multi_results" >&2
   stop_all
@@ -373,8 +395,9 @@ section=$out/section.md
     echo
     echo "PostgreSQL, ${sizes[0]} actions; wrk (2 threads, 8 connections, $duration) with a mixed" \
       "load: 40 % the list page, 40 % a random action's page, 20 % an edit of one of u8's" \
-      "actions through the API. Three processes: behind nginx with TLS and the site file of" \
-      "\`deploy/nginx-kvaction.conf\`, all on the same cores. CPU ms per request of the" \
+      "actions through the API. One process asked directly, then behind nginx with TLS and the" \
+      "site file of \`deploy/nginx-kvaction.conf\`, then three behind it, all on the same" \
+      "cores (wrk's TLS too). CPU ms per request of the" \
       "\`serve\` processes together, of PostgreSQL (all its processes) and of nginx; the cores" \
       "divided by their sum bound the requests per second. RSS: the largest resident size of" \
       "one \`serve\` after the run."
