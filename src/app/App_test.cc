@@ -1157,15 +1157,18 @@ TEST_P(AppTest, AKeptSessionFollowsSignOutExpiryAndRightsChangedElsewhere) {
   EXPECT_TRUE(ended(leadToken)) << "signed out";
 }
 
+// A clock the test turns: the day a kept answer holds for.
+struct SettableClock final : vb::Clock {
+  explicit SettableClock(vb::Date start) : now(start) {}
+  [[nodiscard]] vb::Date Now() const override { return now; }
+  vb::Date now;
+};
+
 // The alert count is kept between changes of the data. Whatever changed it (a change through
 // this session or another, the day turning, another person on the same open database), the
 // kept count is the one the library counts afresh.
 TEST_P(AppTest, TheAlertCountFollowsEveryChangeTheDayAndThePerson) {
-  struct SettableClock final : vb::Clock {
-    [[nodiscard]] vb::Date Now() const override { return now; }
-    vb::Date now = vb::Date::FromParts(2024, 3, 15, 23, 59, 0);
-  };
-  const auto clock = std::make_shared<SettableClock>();
+  const auto clock = std::make_shared<SettableClock>(vb::Date::FromParts(2024, 3, 15, 23, 59, 0));
   OpenOptions options = options_;
   options.clock = clock;
   std::string asgToken;
@@ -1219,11 +1222,7 @@ TEST_P(AppTest, TheAlertCountFollowsEveryChangeTheDayAndThePerson) {
 // (the library's, another connection's raw SQL, the day turning, another person on the same
 // open database, another filter) the next request counts what a fresh count of the list says.
 TEST_P(AppTest, AKeptListCountFollowsEveryChangeTheDayThePersonAndTheFilter) {
-  struct SettableClock final : vb::Clock {
-    [[nodiscard]] vb::Date Now() const override { return now; }
-    vb::Date now = vb::Date::FromParts(2024, 3, 15, 12, 0, 0);
-  };
-  const auto clock = std::make_shared<SettableClock>();
+  const auto clock = std::make_shared<SettableClock>(vb::Date::FromParts(2024, 3, 15, 12, 0, 0));
   OpenOptions options = options_;
   options.clock = clock;
   std::string origToken, asgToken;
