@@ -182,6 +182,40 @@ class Parser {
   size_t position_ = 0;
 };
 
+// The HTML-escaped form of text, as a variable renders it.
+void AppendEscaped(std::string& out, std::string_view text) {
+  size_t plain = 0;
+  for (size_t at = 0; at < text.size(); ++at) {
+    std::string_view entity;
+    switch (text[at]) {
+      case '&':
+        entity = "&amp;";
+        break;
+      case '\'':
+        entity = "&#39;";
+        break;
+      case '"':
+        entity = "&quot;";
+        break;
+      case '<':
+        entity = "&lt;";
+        break;
+      case '>':
+        entity = "&gt;";
+        break;
+      case '/':
+        entity = "&#x2F;";
+        break;
+      default:
+        continue;
+    }
+    out.append(text, plain, at - plain);
+    out += entity;
+    plain = at + 1;
+  }
+  out.append(text, plain);
+}
+
 // A partial placed alone on an indented line: each of its lines indented alike.
 std::string Indented(std::string_view text, std::string_view indent) {
   std::string out;
@@ -272,7 +306,7 @@ class Renderer {
         out_ += *text;
         return;
       }
-      Templates::AppendEscaped(out_, *text);
+      AppendEscaped(out_, *text);
       return;
     }
     if (const auto* number = boost::get<int>(&value)) {
@@ -356,39 +390,6 @@ std::string Templates::Render(std::string_view name, const mstch::map& context) 
   out.reserve(kExpectedSize);
   Renderer(out).Render(Compiled(name), context);
   return out;
-}
-
-void Templates::AppendEscaped(std::string& out, std::string_view text) {
-  size_t plain = 0;
-  for (size_t at = 0; at < text.size(); ++at) {
-    std::string_view entity;
-    switch (text[at]) {
-      case '&':
-        entity = "&amp;";
-        break;
-      case '\'':
-        entity = "&#39;";
-        break;
-      case '"':
-        entity = "&quot;";
-        break;
-      case '<':
-        entity = "&lt;";
-        break;
-      case '>':
-        entity = "&gt;";
-        break;
-      case '/':
-        entity = "&#x2F;";
-        break;
-      default:
-        continue;
-    }
-    out.append(text, plain, at - plain);
-    out += entity;
-    plain = at + 1;
-  }
-  out.append(text, plain);
 }
 
 }  // namespace app

@@ -26,9 +26,6 @@ class Templates {
   /// The template name rendered with context. Throws std::out_of_range for an unknown name.
   [[nodiscard]] std::string Render(std::string_view name, const mstch::map& context) const;
 
-  /// The HTML-escaped form of text, as a variable renders it.
-  static void AppendEscaped(std::string& out, std::string_view text);
-
   struct Part;
   using Parts = std::vector<Part>;
 
