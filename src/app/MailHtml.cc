@@ -10,14 +10,7 @@ namespace {
 
 // The mail templates, each by its file name without ".mustache".
 const Templates& MailTemplateSet() {
-  static const Templates templates{[] {
-    std::map<std::string, std::string, std::less<>> texts;
-    constexpr std::string_view kSuffix = ".mustache";
-    for (const auto& [file, text] : MailTemplates()) {
-      texts.emplace(file.substr(0, file.size() - kSuffix.size()), text);
-    }
-    return texts;
-  }()};
+  static const Templates templates{Templates::TextsOf(MailTemplates())};
   return templates;
 }
 

@@ -374,6 +374,16 @@ void Templates::Link(Parts& parts, const std::map<std::string, std::string, std:
 
 Templates::~Templates() = default;
 
+std::map<std::string, std::string, std::less<>> Templates::TextsOf(
+    const std::map<std::string, std::string, std::less<>>& files) {
+  constexpr std::string_view kSuffix = ".mustache";
+  std::map<std::string, std::string, std::less<>> texts;
+  for (const auto& [file, text] : files) {
+    if (file.ends_with(kSuffix)) texts.emplace(file.substr(0, file.size() - kSuffix.size()), text);
+  }
+  return texts;
+}
+
 const Templates::Parts& Templates::Compiled(std::string_view name) const {
   const auto found = compiled_.find(name);
   if (found == compiled_.end() || found->first.find('\n') != std::string::npos) {

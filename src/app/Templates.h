@@ -23,6 +23,11 @@ class Templates {
   Templates(const Templates&) = delete;
   Templates& operator=(const Templates&) = delete;
 
+  /// The ".mustache" files among files (file name to content), each under its name without
+  /// the suffix: the texts the constructor takes.
+  [[nodiscard]] static std::map<std::string, std::string, std::less<>> TextsOf(
+      const std::map<std::string, std::string, std::less<>>& files);
+
   /// The template name rendered with context. Throws std::out_of_range for an unknown name.
   [[nodiscard]] std::string Render(std::string_view name, const mstch::map& context) const;
 

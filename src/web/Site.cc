@@ -33,15 +33,7 @@ std::string ReadFile(const std::string& path) {
 
 // The page templates, each by its file name without ".mustache"; all may include each other.
 const app::Templates& PageTemplates() {
-  static const app::Templates templates{[] {
-    std::map<std::string, std::string, std::less<>> texts;
-    constexpr std::string_view kSuffix = ".mustache";
-    for (const auto& [file, text] : EmbeddedFiles()) {
-      if (file.ends_with(kSuffix))
-        texts.emplace(file.substr(0, file.size() - kSuffix.size()), text);
-    }
-    return texts;
-  }()};
+  static const app::Templates templates{app::Templates::TextsOf(EmbeddedFiles())};
   return templates;
 }
 
