@@ -48,13 +48,8 @@ void RequireSuper(Session& session, std::string_view what) {
 std::shared_ptr<const std::vector<ado::FieldInfo>> ActionShape(Session& session) {
   using Shape = std::shared_ptr<const std::vector<ado::FieldInfo>>;
   return Kept<Shape>(session, "actions columns", [&] {
-    const auto shape = session.action().DataRecord(0);
-    auto columns = std::make_shared<std::vector<ado::FieldInfo>>();
-    for (int32_t i = 0; i < shape->Fields().Count(); ++i) {
-      const ado::Field field = shape->Fields().Item(i);
-      columns->push_back({field.Name(), field.Type(), field.DefinedSize(), field.Attributes()});
-    }
-    return Shape(std::move(columns));
+    return Shape(std::make_shared<const std::vector<ado::FieldInfo>>(
+        FieldsOf(*session.action().DataRecord(0))));
   });
 }
 
